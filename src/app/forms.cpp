@@ -1,0 +1,97 @@
+#include "app/forms.h"
+
+#include <QMdiArea>
+
+#include "app/infoforms.h"
+#include "app/mainwindow.h"
+#include "bands/imagesize.h"
+#include "bands/numband.h"
+#include "crossing/checknumcode1.h"
+#include "crossing/checknumcode2.h"
+#include "crossing/checknumcode3.h"
+#include "segmentation/segmentation.h"
+#include "segmentation/segmentdefinition.h"
+#include "view/histogris.h"
+#include "view/imagewindow.h"
+#include "view/resultimage.h"
+#include "view/tempimage.h"
+
+TMainForm* MainForm = nullptr;
+TResultImageForm* ResultImageForm = nullptr;
+TImageForm* ImageForm = nullptr;
+THistoGrisForm* HistoGrisForm = nullptr;
+TImageSizeForm* ImageSizeForm = nullptr;
+TAuthorForm* AuthorForm = nullptr;
+TEnglishInfoForm* EnglishInfoForm = nullptr;
+TFrenchInfoForm* FrenchInfoForm = nullptr;
+TCopyrightForm* CopyrightForm = nullptr;
+TSpanishInfoForm* SpanishInfoForm = nullptr;
+TTempImageForm* TempImageForm = nullptr;
+TNumBandForm* NumBandForm = nullptr;
+TSegmentationForm* SegmentationForm = nullptr;
+TSegmentDefinitionForm* SegmentDefinitionForm = nullptr;
+TCheckNumCodeForm1* CheckNumCodeForm1 = nullptr;
+TCheckNumCodeForm2* CheckNumCodeForm2 = nullptr;
+TCheckNumCodeForm3* CheckNumCodeForm3 = nullptr;
+TInfoSegmSSForm* InfoSegmSSForm = nullptr;
+TEquipopInfoForm* EquipopInfoForm = nullptr;
+TDefinitionInfoForm* DefinitionInfoForm = nullptr;
+TReferenceForm* ReferenceForm = nullptr;
+
+void ClearFormReferences() {
+    MainForm = nullptr;
+    ResultImageForm = nullptr;
+    ImageForm = nullptr;
+    HistoGrisForm = nullptr;
+    ImageSizeForm = nullptr;
+    AuthorForm = nullptr;
+    EnglishInfoForm = nullptr;
+    FrenchInfoForm = nullptr;
+    CopyrightForm = nullptr;
+    SpanishInfoForm = nullptr;
+    TempImageForm = nullptr;
+    NumBandForm = nullptr;
+    SegmentationForm = nullptr;
+    SegmentDefinitionForm = nullptr;
+    CheckNumCodeForm1 = nullptr;
+    CheckNumCodeForm2 = nullptr;
+    CheckNumCodeForm3 = nullptr;
+    InfoSegmSSForm = nullptr;
+    EquipopInfoForm = nullptr;
+    DefinitionInfoForm = nullptr;
+    ReferenceForm = nullptr;
+}
+
+TMainForm* CreateForms(const DialogSeam& seam) {
+    MainForm = new TMainForm(seam);
+    const DialogSeam* shared = &MainForm->seam;
+    auto addChild = [](auto* window) {
+        MainForm->MdiArea->addSubWindow(window);
+        window->show();
+        return window;
+    };
+    ResultImageForm = addChild(new TResultImageForm);
+    ImageForm = addChild(new TImageForm);
+    HistoGrisForm = new THistoGrisForm(shared, MainForm);
+    ImageSizeForm = new TImageSizeForm(MainForm);
+    ImageSizeForm->LinesTarget = &MainForm->ws.Lines;
+    ImageSizeForm->ColumnsTarget = &MainForm->ws.Columns;
+    AuthorForm = new TAuthorForm(MainForm);
+    EnglishInfoForm = new TEnglishInfoForm(MainForm);
+    FrenchInfoForm = new TFrenchInfoForm(MainForm);
+    CopyrightForm = new TCopyrightForm(MainForm);
+    SpanishInfoForm = new TSpanishInfoForm(MainForm);
+    TempImageForm = addChild(new TTempImageForm);
+    NumBandForm = new TNumBandForm(MainForm);
+    SegmentationForm = new TSegmentationForm(shared, MainForm);
+    SegmentDefinitionForm = new TSegmentDefinitionForm(shared, MainForm);
+    CheckNumCodeForm1 = new TCheckNumCodeForm1(shared, MainForm);
+    CheckNumCodeForm2 = new TCheckNumCodeForm2(shared, MainForm);
+    CheckNumCodeForm3 = new TCheckNumCodeForm3(MainForm);
+    InfoSegmSSForm = new TInfoSegmSSForm(MainForm);
+    EquipopInfoForm = new TEquipopInfoForm(MainForm);
+    DefinitionInfoForm = new TDefinitionInfoForm(MainForm);
+    ReferenceForm = new TReferenceForm(MainForm);
+    MainForm->show();
+    return MainForm;
+}

@@ -1,0 +1,1 @@
+// Tool-bar glyphs and the magnifier cursor, drawn by the program.

@@ -1,0 +1,150 @@
+#pragma once
+// The main window: an MDI frame with the menu, the tool bar and the four-panel status bar. It
+// owns all working state (`ws`); its command handlers read the dialogs and call the core.
+#include <QCursor>
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <map>
+
+#include "app/seam.h"
+#include "workspace/workspace.h"
+
+class QAction;
+class QFileDialog;
+class QLabel;
+class QMdiArea;
+class QMenu;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+
+// Screen cursors by number, as the program registers them.
+enum ScreenCursor { crDefault = 0, crHourGlass = -11, crLoupe = 30 };
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(const DialogSeam& seam, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    tessera::Workspace ws;
+    DialogSeam seam;
+
+    // ----- menu -----
+    QMenu* Files = nullptr;
+    QAction* Open = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Exit = nullptr;
+    QMenu* Tools = nullptr;
+    QAction* Histo = nullptr;
+    QAction* GTNumber = nullptr;
+    QMenu* Treatments = nullptr;
+    QMenu* Segmentation = nullptr;
+    QMenu* SegmInfo = nullptr;
+    QAction* InfoSegmSS = nullptr;
+    QAction* Equipopulation = nullptr;
+    QAction* Definition = nullptr;
+    QAction* SegmTreatment = nullptr;
+    QMenu* Classification = nullptr;
+    QAction* ClassifInfo = nullptr;
+    QAction* ClassifTreatment = nullptr;
+    QMenu* Window = nullptr;
+    QAction* Cascade1 = nullptr;
+    QAction* Tile1 = nullptr;
+    QAction* Previous1 = nullptr;
+    QAction* Next1 = nullptr;
+    QMenu* About = nullptr;
+    QAction* Author = nullptr;
+    QAction* Copyright = nullptr;
+    QMenu* Infos = nullptr;
+    QAction* English = nullptr;
+    QAction* French = nullptr;
+    QAction* Spanish = nullptr;
+    QAction* References = nullptr;
+
+    // ----- tool bar -----
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* OpenSpeedButton = nullptr;
+    QToolButton* PreviousSpeedButton = nullptr;
+    QToolButton* NextSpeedButton = nullptr;
+    QToolButton* SegmentationSpeedButton = nullptr;
+    QToolButton* PreviousSegmentedSpeedButton = nullptr;
+    QToolButton* NextSegmentedSpeedButton = nullptr;
+    QToolButton* SaveSegmentedImageSpeedButton = nullptr;
+    QToolButton* TreatmentSpeedButton = nullptr;
+    QToolButton* HistoSpeedButton = nullptr;
+    QToolButton* ZoomSpeedButton = nullptr;
+    QToolButton* SaveResultSpeedButton = nullptr;
+    QToolButton* ExitSpeedButton = nullptr;
+
+    // ----- status bar and client area -----
+    QStatusBar* StatusBar = nullptr;
+    std::array<QLabel*, 4> Panels{};
+    QMdiArea* MdiArea = nullptr;
+
+    // ----- file dialogs -----
+    std::array<QFileDialog*, tessera::kMaximumBands + 1> BandOpenDialogs{};  // 1..10
+    QFileDialog* SavePictureDialog2 = nullptr;  // Save Segmented Image
+    QFileDialog* SavePictureDialog = nullptr;   // Save Result
+
+    // Registered cursors (30: the magnifier).
+    std::map<int, QCursor> Cursors;
+    void SetScreenCursor(int cursor);
+
+    void SetPanel(int panel, const QString& text);
+    QString PanelText(int panel) const;
+
+    // Applies the command step of `ws` to every menu item and tool button, in one place.
+    void UpdateCommands();
+    bool ZoomToolOn() const;
+
+    // Shows a message through the seam.
+    void Message(const QString& text, const QString& caption);
+    // Runs a dialog through the seam.
+    int RunModal(QDialog& dialog);
+
+    // ----- operations (bands/openbandset.cpp, segmentation/segmentationtreatment.cpp,
+    //       crossing/crossbands.cpp) -----
+    void OpenBandSet();
+    bool LoadBand(int band);
+    void SegmentationTreatment();
+    void CrossBands();
+    void SaveResult();
+    void ShowSegmentedBand(int band, bool setCaption);
+    // Refuses (with the "ERROR" message) a command while a band of the set has no pixels.
+    bool RequireAllBands();
+
+public slots:
+    void OpenClick();
+    void ExitClick();
+    void HistoClick();
+    void GTNumberClick();
+    void InfoSegmSSClick();
+    void EquipopulationClick();
+    void DefinitionClick();
+    void SegmTreatmentClick();
+    void Cascade1Click();
+    void Tile1Click();
+    void Previous1Click();
+    void Next1Click();
+    void AuthorClick();
+    void CopyrightClick();
+    void EnglishClick();
+    void FrenchClick();
+    void SpanishClick();
+    void ReferencesClick();
+
+    void OpenSpeedButtonClick();
+    void PreviousSpeedButtonClick();
+    void NextSpeedButtonClick();
+    void SegmentationSpeedButtonClick();
+    void PreviousSegmentedSpeedButtonClick();
+    void NextSegmentedSpeedButtonClick();
+    void SaveSegmentedImageSpeedButtonClick();
+    void TreatmentSpeedButtonClick();
+    void HistoSpeedButtonClick();
+    void ZoomSpeedButtonClick();
+    void SaveResultSpeedButtonClick();
+    void ExitSpeedButtonClick();
+};

@@ -1,0 +1,1 @@
+#include "bands/bandfiles.h"

@@ -1,0 +1,53 @@
+#pragma once
+// Loading rules for one band, shared by the GUI and the batch tool, and per-band statistics.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "image/matrix.h"
+#include "image/rawfiles.h"
+#include "support/status.h"
+
+namespace tessera {
+
+constexpr int kMaximumBands = 10;
+
+// Filter index of the band open dialogs: 1 raw images, 2 bitmaps.
+enum class BandFileType { Raw = 1, Bitmap = 2 };
+
+inline constexpr const char* kRgbBitmapRefusal =
+    "This program does not take into account RGB Bitmap";
+
+// " BAND 1. " ... " BAND 10. "
+std::string BandLabel(int band);
+// The band's label followed by the full path of its file.
+std::string BandTitle(int band, const std::string& path);
+
+struct GrayRange {
+    int minGray = 260;
+    int maxGray = 0;
+};
+GrayRange ComputeGrayRange(const ByteMatrix& pixels);
+
+using Histogram = std::array<int64_t, 256>;
+Histogram ComputeHistogram(const ByteMatrix& pixels);
+// Number of gray values that occur at least once.
+int CountGrayTones(const ByteMatrix& pixels);
+
+// A raw band of the given size (from its descriptor or the size dialog). Refuses an unusable
+// size, a file that does not open, or a size memory cannot hold, with a "CAUTION" text that
+// names the file. Bytes missing at the end of a short file are 0.
+Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size);
+
+// An 8-bit bitmap band. Refuses a file the bitmap reader refuses (with its reason) and, by
+// size, a file of 2 x lines x columns bytes or more (kRgbBitmapRefusal, exactly).
+Result<ByteMatrix> LoadBitmapBand(const std::string& path);
+
+// "CAUTION" texts of the loader, each naming the file concerned.
+std::string DescriptorMalformedMessage(const std::string& descriptorPath);
+std::string DescriptorNotWrittenMessage(const std::string& descriptorPath, const std::string& why);
+std::string SizeMismatchMessage(const std::string& path, ImageSize band, ImageSize loaded);
+// "ERROR" text of a command that needs every band of the set.
+std::string MissingBandMessage(int band);
+
+}  // namespace tessera

@@ -1,0 +1,2 @@
+#pragma once
+// Command-line options of tessera-batch.

@@ -1,0 +1,1 @@
+#include "crossing/codetable.h"

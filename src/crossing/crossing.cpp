@@ -1,0 +1,1 @@
+#include "crossing/crossing.h"

@@ -1,0 +1,1 @@
+#include "crossing/report.h"

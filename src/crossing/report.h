@@ -1,0 +1,26 @@
+#pragma once
+// Texts of the crossing: the code table shown in the code selection dialogs and the treatment
+// report written after the result's descriptor.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "crossing/codetable.h"
+#include "image/rawfiles.h"
+#include "segmentation/bandrecord.h"
+
+namespace tessera {
+
+// "   CODES\t   B1\t ... \t   Bn\t   NUMPIX"
+std::string CodeTableHeader(int bandCount);
+// Header, the line "   ", then one line per code 1..N (codes without pixels included).
+std::vector<std::string> CodeTableLines(const CodeTable& table,
+                                        const std::vector<int64_t>& pixelCount);
+
+// The whole ".txt" file of a saved result: the long descriptor, then the report. records[b]
+// for b = 1..n (entry 0 unused); selectedCodes[1..K].
+std::string ResultReport(ImageSize size, const std::vector<BandRecord>& records,
+                         const CodeTable& table, const std::vector<int64_t>& pixelCount,
+                         const std::vector<int32_t>& selectedCodes);
+
+}  // namespace tessera

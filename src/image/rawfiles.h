@@ -1,0 +1,46 @@
+#pragma once
+// Raw images (lines x columns bytes, no header) and their text descriptors.
+#include <cstdint>
+#include <string>
+
+#include "image/matrix.h"
+#include "support/status.h"
+
+namespace tessera {
+
+// Largest image side and pixel count the program accepts from a descriptor; larger sizes are
+// refused before anything is allocated.
+constexpr int kMaximumSide = 1 << 20;
+constexpr int64_t kMaximumPixels = int64_t{1} << 31;
+
+struct ImageSize {
+    int lines = 0;
+    int columns = 0;
+    friend bool operator==(const ImageSize&, const ImageSize&) = default;
+};
+
+struct DescriptorRead {
+    enum Outcome { Read, Missing, Malformed } outcome = Missing;
+    ImageSize size;
+};
+
+// The first two integers of a descriptor ("%d %d", any white space between them); the rest is
+// ignored. Missing: the file does not open; Malformed: it does not begin with two integers.
+DescriptorRead ReadDescriptor(const std::string& path);
+
+// Refuses a size of zero or below, or beyond the limits above, with a sentence saying so.
+Status CheckImageSize(ImageSize size);
+
+// "%d\n%d\n" with lines, then columns.
+std::string ShortDescriptorText(ImageSize size);
+// Five lines "%d\n": lines, columns, 1, 0, 255.
+std::string LongDescriptorText(ImageSize size);
+
+// Reads `size.lines` lines of `size.columns` bytes; bytes missing at the end of a short file
+// stay 0. Fails (with the reason) only when the file cannot be opened or memory runs out.
+Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size);
+
+// The matrix line by line, no header; written whole or not at all.
+Status WriteRawImage(const std::string& path, const ByteMatrix& pixels);
+
+}  // namespace tessera

@@ -1,0 +1,48 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+
+struct DialogSeam;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// The per-band segmentation dialog (no caption): thresholding type and number of segments.
+class TSegmentationForm : public QDialog {
+    Q_OBJECT
+public:
+    TSegmentationForm(const DialogSeam* seam, QWidget* parent = nullptr);
+
+    int ChosenType = 100;  // 100: no type chosen yet in the program's lifetime
+    int SegmentCount = 0;
+    bool Cancelled = false;
+
+    // Fills the dialog for band `band`, shows it (again after the "no type" message) and
+    // answers the type and count; false when the user cancelled.
+    bool AskBand(int band, const QString& name, int& type, int& count);
+
+    QGroupBox* GroupBox1 = nullptr;
+    QLineEdit* NumberEdit = nullptr;
+    QLineEdit* NameEdit = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QRadioButton* RadioButton1 = nullptr;
+    QRadioButton* RadioButton2 = nullptr;
+    QRadioButton* RadioButton3 = nullptr;
+    QLineEdit* SegmentNumberEdit = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QPushButton* BitBtn2 = nullptr;
+
+public slots:
+    void RadioButton1Click();
+    void RadioButton2Click();
+    void RadioButton3Click();
+    void SegmentNumberEditChange();
+    void BitBtn1Click();
+    void BitBtn2Click();
+
+private:
+    const DialogSeam* seam_;
+};

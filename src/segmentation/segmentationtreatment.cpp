@@ -1,0 +1,5 @@
+// The segmentation run and the segmented bands.
+#include "app/mainwindow.h"
+
+void TMainForm::SegmentationTreatment() {}
+void TMainForm::ShowSegmentedBand(int, bool) {}

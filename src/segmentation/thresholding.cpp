@@ -1,0 +1,1 @@
+#include "segmentation/thresholding.h"

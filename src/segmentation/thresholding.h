@@ -1,0 +1,58 @@
+#pragma once
+// The three ways of cutting a band's dynamic scale into segments, and segment numbering.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bands/bandfiles.h"
+#include "image/guitools.h"
+#include "image/matrix.h"
+#include "support/randombelow.h"
+
+namespace tessera {
+
+enum ThresholdingType : int32_t { Segmentation = 0, Equipopulation = 1, Definition = 2 };
+constexpr uint8_t NoSegment = 255;
+constexpr int kMaximumSegmentCount = 254;
+
+// "Segmentation", "Equipopulation", "Definition".
+const char* ThresholdingName(int type);
+
+// lower[k]..upper[k] for k = 1..N (entry 0 unused). Not required to be ordered, disjoint or
+// inside 0..255.
+struct SegmentLimits {
+    std::vector<int32_t> lower;
+    std::vector<int32_t> upper;
+    int Count() const { return lower.empty() ? 0 : static_cast<int>(lower.size()) - 1; }
+    friend bool operator==(const SegmentLimits&, const SegmentLimits&) = default;
+};
+
+// Refuses a segment count outside 1..254 with a "CAUTION" text giving the allowed range.
+Status CheckSegmentCount(int count);
+
+// Equal-width ranges: s = (2R + N) div (2N), every segment but the last spans s + 1 levels.
+SegmentLimits StrictoSensuLimits(int minGray, int maxGray, int count);
+
+// Ranges of about (pixels) div N pixels each, by the scan over the histogram.
+SegmentLimits EquipopulationLimits(const Histogram& histogram, int minGray, int maxGray,
+                                   int count);
+
+// Typed upper limits, one per segment: lower[1] = minGray, lower[k+1] = upper[k] + 1.
+SegmentLimits DefinitionLimits(int minGray, const std::vector<int32_t>& typedUpper);
+
+// Segment number of each gray level: the highest segment covering it, or NoSegment.
+using SegmentLookup = std::array<uint8_t, 256>;
+SegmentLookup SegmentLookupTable(const SegmentLimits& limits);
+
+// numbers[y][x] = lookup[pixels[y][x]]; `numbers` must have the size of `pixels`.
+void NumberSegments(const ByteMatrix& pixels, const SegmentLookup& lookup, ByteMatrix& numbers);
+
+// Entries 1..254 drawn red, green, blue per entry from RandomBelow(254); 0 and 255 white.
+ColourTable BuildSegmentColourTable(RandomBelow& random);
+
+// A ColourKind image painting every value of `numbers` with its colour-table entry; nothing
+// when memory runs out.
+std::optional<GrayImage> PaintByTable(const ByteMatrix& numbers, const ColourTable& colours);
+
+}  // namespace tessera

@@ -1,0 +1,15 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+namespace tessera {
+
+// The leading decimal integer of an edit text, read as the standard atol reads it: leading
+// blanks skipped, an optional sign, digits up to the first other character, 0 without digits.
+// Long digit strings saturate at the int32 limits instead of overflowing.
+int32_t LeadingInteger(std::string_view text);
+
+// Same rule, 64-bit.
+int64_t LeadingInteger64(std::string_view text);
+
+}  // namespace tessera

@@ -1,0 +1,39 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "image/matrix.h"
+
+struct DialogSeam;
+class QFileDialog;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+// " HISTOGRAM": the gray-tone histogram of the current band, savable as a 256-line table.
+class THistoGrisForm : public QDialog {
+    Q_OBJECT
+public:
+    THistoGrisForm(const DialogSeam* seam, QWidget* parent = nullptr);
+
+    // The band drawn (set by the command before showing; null draws an empty histogram) and
+    // the initial folder of the save dialog.
+    const tessera::ByteMatrix* Pixels = nullptr;
+    QString SaveDirectory;
+
+    std::array<int64_t, 256> Counts{};
+
+    QWidget* PaintBox = nullptr;
+    QPushButton* BitBtnOK = nullptr;
+    QPushButton* BitBtnSave = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
+
+public slots:
+    void BitBtnOKClick();
+    void BitBtnSaveClick();
+
+private:
+    const DialogSeam* seam_;
+};

@@ -1,0 +1,1 @@
+#include "workspace/workspace.h"

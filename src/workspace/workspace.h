@@ -1,0 +1,123 @@
+#pragma once
+// All working state of a session, owned by the main window (and likewise by the batch tool):
+// the band set, the segmentation results, the code table, the crossing results, PaletteMode and
+// the colour sequence. The operations here hold every rule; the front ends only gather answers.
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bands/bandfiles.h"
+#include "crossing/codetable.h"
+#include "crossing/crossing.h"
+#include "image/guitools.h"
+#include "image/rawfiles.h"
+#include "segmentation/bandrecord.h"
+#include "segmentation/thresholding.h"
+#include "support/randombelow.h"
+#include "support/status.h"
+
+namespace tessera {
+
+// Command availability: one-way steps, never taken back.
+enum CommandStep { StepStart = 0, StepBandSetOpened = 1, StepBandsSegmented = 2, StepBandsCrossed = 3 };
+
+struct BandData {
+    ByteMatrix pixels;
+    GrayImage image;  // copy of the pixels for display (GUI only)
+    int minGray = 260;
+    int maxGray = 0;
+    bool Loaded() const { return !pixels.Empty(); }
+};
+
+// Results of the last completed segmentation run, kept together so that the crossing and the
+// saves always see one consistent set.
+struct SegmentationResult {
+    ImageSize size;
+    std::vector<BandRecord> records;             // 1..n, as the run used them
+    CodeTable table;
+    std::vector<ByteMatrix> SegmentNumberMatrix;  // 1..n
+    std::vector<GrayImage> SegmentedImage;        // 1..n (empty when no pictures are made)
+    ColourTable SegmentColourTable{};
+};
+
+// Results of the last crossing, with the settings that produced them: Save Result writes this
+// set whatever happened since.
+struct CrossingResult {
+    ImageSize size;
+    std::vector<BandRecord> records;  // 1..n
+    CodeTable table;
+    std::vector<int64_t> PixelCount;       // 1..N
+    std::vector<int32_t> SelectedCodes;    // 1..K
+    int ClassCount = 0;
+    ByteMatrix ClassImage;
+    ColourTable ClassColorTable{};
+    GrayImage resultImage;  // empty when no picture is made
+};
+
+class Workspace {
+public:
+    // ----- band set -----
+    int BandCount = 0;
+    int CurrentBand = 0;
+    int Lines = 0;
+    int Columns = 0;
+    std::string ChosenFileName;
+    std::string DescriptorFileName;
+    std::string OpenPath;
+    std::string SaveDirectory;
+    std::array<BandData, kMaximumBands + 1> bands;     // 1..10
+    std::array<BandRecord, kMaximumBands + 1> records;  // 1..10
+
+    // ----- segmentation and crossing -----
+    std::optional<SegmentationResult> segmentation;
+    ByteMatrix ShownSegmentMatrix;
+    int CurrentSegmentedBand = 0;
+    std::optional<CrossingResult> crossing;
+    int PaletteMode = 0;
+    RandomBelow random;
+    CommandStep step = StepStart;
+
+    void Advance(CommandStep reached) {
+        if (reached > step) step = reached;
+    }
+
+    // Start of an open sequence: bands loaded from now on must share one size.
+    void BeginBandSet(int bandCount);
+    // Refuses a band whose size differs from a band loaded earlier in this open sequence.
+    Status CheckBandSize(int band, const std::string& path, ImageSize size) const;
+    // Keeps the band's pixels: gray range, title path, display image when `makeImage`, Lines and
+    // Columns. Refuses (and keeps the band as it was) when memory runs out.
+    Status StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage);
+
+    // "ERROR" text naming the first band 1..BandCount without pixels; Ok when all are there.
+    Status CheckAllBandsLoaded() const;
+
+    // Band b's type, count and limits; `typedUpper` holds the typed upper limits of a
+    // Definition band. The count must have passed CheckSegmentCount.
+    void SetSegmentation(int band, int type, int count, const std::vector<int32_t>& typedUpper);
+
+    // After every band's settings are set: builds the code table (refused with an "ERROR" text,
+    // nothing replaced, when it is too large or memory runs out), writes the diagnostic code
+    // list beside band 1's file, draws the segment colours, numbers every band's pixels and,
+    // when `makeImages`, paints the segmented images. When `consumePixels` the band pixels are
+    // numbered in place (the batch tool, which needs them no more). PaletteMode becomes 1.
+    Status FinishSegmentation(bool makeImages, bool consumePixels = false);
+
+    // Codes and pixel counts for the crossing; an "ERROR" text when memory runs out.
+    Result<CodeCounts> CountCodes() const;
+    // Class colours, class raster and (when `makeImage`) the result picture from the codes the
+    // selection kept. PaletteMode becomes 2. Refused when memory runs out; nothing replaced.
+    Status FinishCrossing(CodeCounts counts, std::vector<int32_t> selectedCodes, bool makeImage);
+
+    // Moves the segmented window to band b: ShownSegmentMatrix and CurrentSegmentedBand.
+    void ShowSegmentedBand(int band);
+
+    // The shown segmented band as X.bmp (segment colours), X.txt (long descriptor), X.raw.
+    // Failures name each file that could not be written.
+    Status SaveSegmented(const std::string& stem) const;
+    // The last crossing as F.bmp (class colours), F.txt (descriptor and report), F.raw.
+    Status SaveResult(const std::string& stem) const;
+};
+
+}  // namespace tessera
