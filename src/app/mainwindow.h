@@ -112,6 +112,13 @@ public:
     void CrossBands();
     void SaveResult();
     void ShowSegmentedBand(int band, bool setCaption);
+    // Previous (-1) / Next (+1) band in the band window.
+    void StepBand(int step);
+    // Previous (-1) / Next (+1) segmented band.
+    void StepSegmentedBand(int step);
+    void SaveSegmentedImage();
+    void GrayTonesNumber();
+    void ShowHistogram();
     // Refuses (with the "ERROR" message) a command while a band of the set has no pixels.
     bool RequireAllBands();
 

@@ -4,3 +4,6 @@
 void TMainForm::OpenBandSet() {}
 bool TMainForm::LoadBand(int) { return false; }
 bool TMainForm::RequireAllBands() { return false; }
+void TMainForm::StepBand(int) {}
+void TMainForm::GrayTonesNumber() {}
+void TMainForm::ShowHistogram() {}

@@ -3,3 +3,5 @@
 
 void TMainForm::SegmentationTreatment() {}
 void TMainForm::ShowSegmentedBand(int, bool) {}
+void TMainForm::StepSegmentedBand(int) {}
+void TMainForm::SaveSegmentedImage() {}
