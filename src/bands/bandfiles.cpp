@@ -1,1 +1,108 @@
 #include "bands/bandfiles.h"
+
+#include <cstdio>
+
+#include "image/guitools.h"
+
+namespace tessera {
+
+namespace {
+
+std::string SizeText(ImageSize size) {
+    return std::to_string(size.lines) + " lines x " + std::to_string(size.columns) + " columns";
+}
+
+std::string RawRefusal(const std::string& path, const std::string& why) {
+    return "The raw image\n" + path + "\ncannot be loaded: " + why + ".";
+}
+
+}  // namespace
+
+std::string BandLabel(int band) {
+    return " BAND " + std::to_string(band) + ". ";
+}
+
+std::string BandTitle(int band, const std::string& path) {
+    return BandLabel(band) + path;
+}
+
+GrayRange ComputeGrayRange(const ByteMatrix& pixels) {
+    GrayRange range;  // 260 and 0: any pixel lowers the one and raises the other
+    const uint8_t* p = pixels.Data();
+    for (size_t i = 0, n = pixels.Size(); i < n; ++i) {
+        if (p[i] < range.minGray) range.minGray = p[i];
+        if (p[i] > range.maxGray) range.maxGray = p[i];
+    }
+    return range;
+}
+
+Histogram ComputeHistogram(const ByteMatrix& pixels) {
+    Histogram counts{};
+    const uint8_t* p = pixels.Data();
+    for (size_t i = 0, n = pixels.Size(); i < n; ++i) ++counts[p[i]];
+    return counts;
+}
+
+int CountGrayTones(const ByteMatrix& pixels) {
+    const Histogram counts = ComputeHistogram(pixels);
+    int tones = 0;
+    for (int64_t count : counts) tones += count > 0 ? 1 : 0;
+    return tones;
+}
+
+Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size) {
+    using R = Result<ByteMatrix>;
+    if (Status usable = CheckImageSize(size); !usable) {
+        return R::Failure(RawRefusal(path, usable.message));
+    }
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        return R::Failure("The raw image\n" + path + "\ncannot be opened for reading.");
+    }
+    Result<ByteMatrix> read = ReadRawImage(path, size);
+    if (!read) return R::Failure(RawRefusal(path, read.message));
+    return read;
+}
+
+Result<ByteMatrix> LoadBitmapBand(const std::string& path) {
+    using R = Result<ByteMatrix>;
+    Result<BitmapData> read = ReadBitmapFile(path);
+    if (!read) return R::Failure("The bitmap\n" + path + "\ncannot be read: " + read.message + ".");
+
+    // A gray band of this many pixels takes at most twice its pixel count on disk (1078 bytes
+    // of header and palette aside); anything bigger is taken for a colour bitmap. Very small
+    // 8-bit bitmaps fall under the same rule.
+    BitmapData& bitmap = *read.value;
+    const int64_t pixelCount = int64_t{bitmap.height} * bitmap.width;
+    const int64_t fileSize = FileSizeOf(path);
+    if (bitmap.bytesPerPixel != 1 || 2 * pixelCount < fileSize) {
+        return R::Failure(kRgbBitmapRefusal);
+    }
+    return R::Of(std::move(bitmap.rows));
+}
+
+std::string DescriptorMalformedMessage(const std::string& descriptorPath) {
+    return "The descriptor\n" + descriptorPath +
+           "\ndoes not begin with the number of lines and the number of columns.";
+}
+
+std::string DescriptorNotWrittenMessage(const std::string& descriptorPath, const std::string& why) {
+    // A reason from the file writer already names the file; keep only its cause.
+    std::string reason = why;
+    const std::string prefix = "cannot write " + descriptorPath + ": ";
+    if (reason.compare(0, prefix.size(), prefix) == 0) reason = reason.substr(prefix.size());
+    return "The descriptor\n" + descriptorPath + "\ncannot be written: " + reason + ".";
+}
+
+std::string SizeMismatchMessage(const std::string& path, ImageSize band, ImageSize loaded) {
+    return "The image\n" + path + "\nhas " + SizeText(band) +
+           ", but the bands already loaded have " + SizeText(loaded) +
+           ".\nAll bands of a set must have the same size.";
+}
+
+std::string MissingBandMessage(int band) {
+    return " Band " + std::to_string(band) + " has not been loaded \nOpen the band set again ";
+}
+
+}  // namespace tessera

@@ -1,5 +1,329 @@
 #include "image/guitools.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+#include "support/safefile.h"
+
 namespace tessera {
-void GrayImage::ToRgbLine(int, uint8_t*) const {}
+
+namespace {
+
+constexpr int kFileHeaderSize = 14;
+constexpr int kInfoHeaderSize = 40;
+constexpr int kHeadersSize = kFileHeaderSize + kInfoHeaderSize;  // 54
+constexpr int kPaletteSize = 256 * 4;
+constexpr int kPalettedOffset = kHeadersSize + kPaletteSize;  // 1078
+constexpr int kPixelsPerMetre = 10000;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+uint32_t ReadU32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+uint16_t ReadU16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+int32_t ReadI32(const uint8_t* p) {
+    return static_cast<int32_t>(ReadU32(p));
+}
+
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(v >> shift));
+}
+void PutU16(std::vector<uint8_t>& out, uint16_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+// Bytes of one stored row: whole 4-byte words.
+int64_t StrideOf(int64_t width, int bytesPerPixel) {
+    return (width * bytesPerPixel + 3) / 4 * 4;
+}
+
+bool IsPaletted(ImageKind kind) {
+    return kind != ColourKind;
+}
+
+}  // namespace
+
+ColourTable GrayRamp() {
+    ColourTable table{};
+    for (int i = 0; i < 256; ++i) {
+        const auto v = static_cast<uint8_t>(i);
+        table[i] = ColourEntry{v, v, v, i, 0};
+    }
+    return table;
+}
+
+// ----- GrayImage -----
+
+void GrayImage::SetGray(int x, int y, uint8_t value) {
+    if (x < 0 || x >= width || y < 0 || y >= height) return;
+    if (kind == ColourKind) {
+        uint8_t* p = Row(y) + static_cast<size_t>(x) * 3;
+        p[0] = p[1] = p[2] = value;
+    } else {
+        Row(y)[x] = value;
+    }
+}
+
+void GrayImage::SetColour(int x, int y, uint8_t blue, uint8_t green, uint8_t red) {
+    if (x < 0 || x >= width || y < 0 || y >= height) return;
+    if (kind == ColourKind) {
+        uint8_t* p = Row(y) + static_cast<size_t>(x) * 3;
+        p[0] = blue;
+        p[1] = green;
+        p[2] = red;
+    } else {
+        Row(y)[x] = static_cast<uint8_t>((blue + green + red) / 3);
+    }
+}
+
+Colour GrayImage::GetColour(int x, int y) const {
+    switch (kind) {
+        case ColourKind: {
+            const uint8_t* p = Row(y) + static_cast<size_t>(x) * 3;
+            return Colour{p[0], p[1], p[2]};
+        }
+        case PaletteKind: {
+            const ColourEntry& entry = palette[Row(y)[x]];
+            return Colour{entry.blue, entry.green, entry.red};
+        }
+        case GrayKind:
+        default: {
+            const uint8_t v = Row(y)[x];
+            return Colour{v, v, v};
+        }
+    }
+}
+
+void GrayImage::ToRgbLine(int y, uint8_t* rgb) const {
+    if (y < 0 || y >= height || width <= 0 || pixels.empty()) return;
+    const uint8_t* row = Row(y);
+    switch (kind) {
+        case ColourKind:
+            for (int x = 0; x < width; ++x, row += 3, rgb += 3) {
+                rgb[0] = row[2];
+                rgb[1] = row[1];
+                rgb[2] = row[0];
+            }
+            break;
+        case PaletteKind:
+            for (int x = 0; x < width; ++x, rgb += 3) {
+                const ColourEntry& entry = palette[row[x]];
+                rgb[0] = entry.red;
+                rgb[1] = entry.green;
+                rgb[2] = entry.blue;
+            }
+            break;
+        case GrayKind:
+        default:
+            for (int x = 0; x < width; ++x, rgb += 3) rgb[0] = rgb[1] = rgb[2] = row[x];
+            break;
+    }
+}
+
+std::optional<GrayImage> CreateGrayImage(int width, int height, ImageKind kind) {
+    if (width < 0 || height < 0) return std::nullopt;
+    if (kind != GrayKind && kind != PaletteKind && kind != ColourKind) return std::nullopt;
+    GrayImage image;
+    image.width = width;
+    image.height = height;
+    image.kind = kind;
+    if (kind == PaletteKind) image.palette = GrayRamp();
+    try {
+        image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height) *
+                                static_cast<size_t>(image.BytesPerPixel()),
+                            0);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const std::length_error&) {
+        return std::nullopt;
+    }
+    return image;
+}
+
+// ----- Bitmap files -----
+
+Result<BitmapData> ReadBitmapFile(const std::string& path) {
+    using R = Result<BitmapData>;
+    FileHandle file(std::fopen(path.c_str(), "rb"));
+    if (!file) return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
+
+    struct stat info;
+    if (::fstat(::fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) {
+        return R::Failure("it cannot be opened (it is a folder)");
+    }
+    const int64_t fileSize = static_cast<int64_t>(info.st_size);
+
+    uint8_t header[kHeadersSize];
+    const size_t headerRead = std::fread(header, 1, sizeof header, file.get());
+    const bool signature = headerRead >= 2 && header[0] == 'B' && header[1] == 'M';
+    if (!signature) return R::Failure("it is not a bitmap file");
+    if (headerRead < sizeof header) return R::Failure("it is truncated");
+
+    const uint32_t pixelOffset = ReadU32(header + 10);
+    const int32_t width = ReadI32(header + 18);
+    const int32_t height = ReadI32(header + 22);
+    const uint16_t bitsPerPixel = ReadU16(header + 28);
+    const uint32_t compression = ReadU32(header + 30);
+
+    // Only the two layouts whose pixels follow the headers (and the palette) directly.
+    int bytesPerPixel = 0;
+    if (bitsPerPixel == 8) {
+        if (pixelOffset < kPalettedOffset) {
+            return R::Failure("its palette has fewer than 256 colours");
+        }
+        if (pixelOffset != kPalettedOffset) {
+            return R::Failure("its pixel data do not follow its palette");
+        }
+        bytesPerPixel = 1;
+    } else if (bitsPerPixel == 24) {
+        if (pixelOffset != kHeadersSize) {
+            return R::Failure("its pixel data do not follow its header");
+        }
+        bytesPerPixel = 3;
+    } else {
+        return R::Failure("it has " + std::to_string(bitsPerPixel) +
+                          " bits per pixel; only 8-bit bitmaps are read");
+    }
+    if (compression != 0) return R::Failure("it is compressed");
+    if (height < 0) return R::Failure("it is stored top-down");
+    if (width <= 0 || height <= 0 || width > kMaximumBitmapSide || height > kMaximumBitmapSide) {
+        return R::Failure("its size (" + std::to_string(width) + " x " + std::to_string(height) +
+                          ") is not supported");
+    }
+
+    // A corrupt header can promise far more rows than the file holds: measure before allocating.
+    const int64_t stride = StrideOf(width, bytesPerPixel);
+    if (bytesPerPixel == 1 && fileSize < kPalettedOffset) {
+        return R::Failure("its palette is incomplete");
+    }
+    if (fileSize < static_cast<int64_t>(pixelOffset) + stride * height) {
+        return R::Failure("it is truncated");
+    }
+
+    if (bytesPerPixel == 1) {
+        // The palette does not change any pixel: the stored indices are the gray values.
+        uint8_t palette[kPaletteSize];
+        if (std::fread(palette, 1, sizeof palette, file.get()) != sizeof palette) {
+            return R::Failure("its palette is incomplete");
+        }
+    }
+
+    std::optional<ByteMatrix> rows = NewByteMatrix(width * bytesPerPixel, height);
+    std::vector<uint8_t> buffer;
+    try {
+        buffer.resize(static_cast<size_t>(stride));
+    } catch (const std::bad_alloc&) {
+        rows.reset();
+    }
+    if (!rows) return R::Failure("there is not enough memory for it");
+
+    const size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel;
+    for (int line = height - 1; line >= 0; --line) {
+        if (std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size()) {
+            return R::Failure("it is truncated");
+        }
+        std::memcpy((*rows)[line], buffer.data(), rowBytes);
+    }
+
+    BitmapData data;
+    data.rows = std::move(*rows);
+    data.width = width;
+    data.height = height;
+    data.bytesPerPixel = bytesPerPixel;
+    return R::Of(std::move(data));
+}
+
+std::vector<uint8_t> BitmapFileHeader(int width, int height, ImageKind kind,
+                                      const ColourTable& palette) {
+    const bool paletted = IsPaletted(kind);
+    const int bytesPerPixel = paletted ? 1 : 3;
+    const uint32_t offset = paletted ? kPalettedOffset : kHeadersSize;
+    const int64_t dataSize =
+        StrideOf(width < 0 ? 0 : width, bytesPerPixel) * (height < 0 ? 0 : height);
+
+    std::vector<uint8_t> out;
+    out.reserve(offset);
+    out.push_back('B');
+    out.push_back('M');
+    PutU32(out, static_cast<uint32_t>(offset + dataSize));  // file size
+    PutU16(out, 0);                                         // reserved
+    PutU16(out, 0);                                         // reserved
+    PutU32(out, offset);
+    PutU32(out, kInfoHeaderSize);
+    PutU32(out, static_cast<uint32_t>(width));
+    PutU32(out, static_cast<uint32_t>(height));  // positive: rows stored bottom-up
+    PutU16(out, 1);                              // planes
+    PutU16(out, static_cast<uint16_t>(bytesPerPixel * 8));
+    PutU32(out, 0);  // no compression
+    PutU32(out, static_cast<uint32_t>(dataSize));
+    PutU32(out, kPixelsPerMetre);
+    PutU32(out, kPixelsPerMetre);
+    PutU32(out, 0);  // colours used: all
+    PutU32(out, 0);  // important colours: all
+    if (paletted) {
+        for (const ColourEntry& entry : palette) {
+            out.push_back(entry.blue);
+            out.push_back(entry.green);
+            out.push_back(entry.red);
+            out.push_back(entry.spare);
+        }
+    }
+    return out;
+}
+
+int WriteBitmapFile(const std::string& path, const ByteMatrix& rows, int width, int height,
+                    ImageKind kind, const ColourTable& palette) {
+    if (width < 0 || height < 0) return -1;
+    const int bytesPerPixel = IsPaletted(kind) ? 1 : 3;
+    const int64_t rowBytes = int64_t{width} * bytesPerPixel;
+    const int64_t stride = StrideOf(width, bytesPerPixel);
+    const int64_t offset = IsPaletted(kind) ? kPalettedOffset : kHeadersSize;
+    // The file-size field is 32 bits wide.
+    if (offset + stride * height > int64_t{0xffffffff}) return -1;
+    if (height > 0 && (rows.Lines() < height || rows.Columns() < rowBytes)) return -1;
+
+    std::vector<uint8_t> header;
+    std::vector<uint8_t> buffer;
+    try {
+        header = BitmapFileHeader(width, height, kind, palette);
+        buffer.assign(static_cast<size_t>(stride), 0);  // the padding bytes stay zero
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+
+    const Status status = WriteFileAtomically(path, [&](std::FILE* file) {
+        if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) return false;
+        for (int line = height - 1; line >= 0; --line) {
+            if (rowBytes > 0) std::memcpy(buffer.data(), rows[line], static_cast<size_t>(rowBytes));
+            if (std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size()) return false;
+        }
+        return true;
+    });
+    return status ? 0 : -1;
+}
+
+int64_t FileSizeOf(const std::string& path) {
+    FileHandle file(std::fopen(path.c_str(), "rb"));
+    if (!file) return -1;
+    struct stat info;
+    if (::fstat(::fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) return -1;
+    if (S_ISREG(info.st_mode)) return static_cast<int64_t>(info.st_size);
+    // Not a regular file: measure it the classic way.
+    if (::fseeko(file.get(), 0, SEEK_END) != 0) return -1;
+    return static_cast<int64_t>(::ftello(file.get()));
+}
+
 }  // namespace tessera
