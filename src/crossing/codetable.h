@@ -46,5 +46,7 @@ Result<CodeTable> BuildCodeTable(const std::vector<int32_t>& segmentCounts);
 // last line without line end holding, as "%d\t", each code's digits read as a decimal number.
 std::string MultiTabText(const CodeTable& table);
 inline constexpr const char* kMultiTabName = "multi_tab.txt";
+// The same bytes written straight to a file, piece by piece (whole or not at all).
+Status WriteMultiTab(const std::string& path, const CodeTable& table);
 
 }  // namespace tessera

@@ -1,1 +1,128 @@
 #include "crossing/crossing.h"
+
+#include <algorithm>
+#include <array>
+#include <new>
+
+namespace tessera {
+
+namespace {
+
+// Added for a segment number outside 1..S_b: negative enough that the sum over ten bands stays
+// negative whatever the other digits add (each band adds at most kMaximumCodeCount - 1).
+constexpr int32_t kNoDigit = -(int32_t{1} << 26);
+static_assert(kMaximumCodeCount <= (int64_t{1} << 24),
+              "ten bands of kNoDigit must outweigh the largest code");
+
+}  // namespace
+
+std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segmentNumbers,
+                                     const CodeTable& table) {
+    const int n = table.BandCount();
+    if (n < 1 || static_cast<int>(segmentNumbers.size()) != n) return std::nullopt;
+    for (const ByteMatrix* band : segmentNumbers)
+        if (band == nullptr || band->Lines() != segmentNumbers[0]->Lines() ||
+            band->Columns() != segmentNumbers[0]->Columns())
+            return std::nullopt;
+    const int lines = segmentNumbers[0]->Lines();
+    const int columns = segmentNumbers[0]->Columns();
+
+    try {
+        // Per band, what a segment number adds to (code - 1): (digit - 1) x weight.
+        std::vector<std::array<int32_t, 256>> contribution(static_cast<size_t>(n) + 1);
+        for (int b = 1; b <= n; ++b) {
+            contribution[b].fill(kNoDigit);
+            const int count = std::min(table.segmentCounts[b], 254);  // 255 is NoSegment
+            for (int digit = 1; digit <= count; ++digit)
+                contribution[b][digit] = static_cast<int32_t>((digit - 1) * table.Weight(b));
+        }
+
+        std::optional<IntMatrix> codes = NewIntMatrix(columns, lines);
+        if (!codes) return std::nullopt;
+        CodeCounts counts;
+        counts.CodeImage = std::move(*codes);
+        counts.PixelCount.assign(static_cast<size_t>(table.CodeCount) + 1, 0);
+
+        int64_t* pixelCount = counts.PixelCount.data();
+        for (int y = 0; y < lines; ++y) {
+            int32_t* row = counts.CodeImage[y];
+            for (int b = 1; b <= n; ++b) {
+                const uint8_t* digits = (*segmentNumbers[b - 1])[y];
+                const int32_t* add = contribution[b].data();
+                for (int x = 0; x < columns; ++x) row[x] += add[digits[x]];
+            }
+            for (int x = 0; x < columns; ++x) {
+                const int32_t code = row[x] >= 0 ? row[x] + 1 : 0;
+                row[x] = code;
+                ++pixelCount[code];
+            }
+        }
+        return counts;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+int64_t CountRetained(const std::vector<int64_t>& pixelCount, int64_t minimum) {
+    int64_t retained = 0;
+    for (size_t code = 1; code < pixelCount.size(); ++code)
+        if (pixelCount[code] > minimum) ++retained;
+    return retained;
+}
+
+std::vector<int32_t> SelectByMinimum(const std::vector<int64_t>& pixelCount, int64_t minimum) {
+    std::vector<int32_t> selected{0};
+    for (size_t code = 1; code < pixelCount.size(); ++code)
+        if (pixelCount[code] > minimum) selected.push_back(static_cast<int32_t>(code));
+    return selected;
+}
+
+std::vector<int32_t> SelectAll(int codeCount) {
+    std::vector<int32_t> selected(static_cast<size_t>(std::max(codeCount, 0)) + 1);
+    for (size_t code = 0; code < selected.size(); ++code)
+        selected[code] = static_cast<int32_t>(code);
+    return selected;
+}
+
+ColourTable BuildClassColourTable(RandomBelow& random) {
+    ColourTable table{};
+    for (int value = 1; value <= 254; ++value) {
+        ColourEntry& colour = table[value];
+        colour.red = static_cast<uint8_t>(random(254));
+        colour.green = static_cast<uint8_t>(random(254));
+        colour.blue = static_cast<uint8_t>(random(254));
+        colour.index = value;
+    }
+    table[0] = ColourEntry{255, 255, 255, 0, 0};
+    table[255] = ColourEntry{255, 255, 255, 255, 0};
+    return table;
+}
+
+std::optional<ByteMatrix> MakeClassImage(const IntMatrix& codeImage,
+                                         const std::vector<int32_t>& selectedCodes, int codeCount) {
+    try {
+        // Class of every code 0..N; code 0 (no code) and eliminated codes stay unclassified.
+        std::vector<uint8_t> classOf(static_cast<size_t>(std::max(codeCount, 0)) + 1, NoClass);
+        for (size_t k = 1; k < selectedCodes.size(); ++k) {
+            const int32_t code = selectedCodes[k];
+            if (code >= 1 && code <= codeCount) classOf[code] = static_cast<uint8_t>(k);
+        }
+        std::optional<ByteMatrix> classes = NewByteMatrix(codeImage.Columns(), codeImage.Lines());
+        if (!classes) return std::nullopt;
+        const uint32_t limit = static_cast<uint32_t>(classOf.size());
+        const int columns = codeImage.Columns();
+        for (int y = 0; y < codeImage.Lines(); ++y) {
+            const int32_t* in = codeImage[y];
+            uint8_t* out = (*classes)[y];
+            for (int x = 0; x < columns; ++x) {
+                const uint32_t code = static_cast<uint32_t>(in[x]);
+                out[x] = code < limit ? classOf[code] : NoClass;
+            }
+        }
+        return classes;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace tessera

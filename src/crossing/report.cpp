@@ -1,1 +1,129 @@
 #include "crossing/report.h"
+
+#include <charconv>
+#include <new>
+
+namespace tessera {
+
+namespace {
+
+void AppendNumber(std::string& out, int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+int DigitOf(const CodeTable& table, int code, int band) {
+    if (code < 1 || code > table.CodeCount || band < 1 || band > table.BandCount()) return 0;
+    return table.Digits(code, band);
+}
+
+int64_t CountOf(const std::vector<int64_t>& pixelCount, int code) {
+    return code >= 0 && static_cast<size_t>(code) < pixelCount.size() ? pixelCount[code] : 0;
+}
+
+}  // namespace
+
+std::string CodeTableHeader(int bandCount) {
+    std::string header = "   CODES";
+    for (int b = 1; b <= bandCount; ++b) {
+        header += "\t   B";
+        AppendNumber(header, b);
+    }
+    header += "\t   NUMPIX";
+    return header;
+}
+
+std::vector<std::string> CodeTableLines(const CodeTable& table,
+                                        const std::vector<int64_t>& pixelCount) {
+    const int n = table.BandCount();
+    std::vector<std::string> lines;
+    try {
+        lines.reserve(static_cast<size_t>(table.CodeCount) + 2);
+        lines.push_back(CodeTableHeader(n));
+        lines.emplace_back("   ");
+        for (int code = 1; code <= table.CodeCount; ++code) {
+            std::string line = "   ";
+            AppendNumber(line, code);
+            for (int b = 1; b <= n; ++b) {
+                line += "\t   ";
+                AppendNumber(line, table.Digits(code, b));
+            }
+            line += "\t   ";
+            AppendNumber(line, CountOf(pixelCount, code));
+            lines.push_back(std::move(line));
+        }
+    } catch (const std::bad_alloc&) {
+        lines.clear();  // a table too large to show: nothing rather than a part
+    }
+    return lines;
+}
+
+namespace {
+
+std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
+                        const CodeTable& table, const std::vector<int64_t>& pixelCount,
+                        const std::vector<int32_t>& selectedCodes) {
+    const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
+    std::string text = LongDescriptorText(size);
+
+    text += "\nNumber of Bands = ";
+    AppendNumber(text, n);
+    for (int b = 1; b <= n; ++b) {
+        const BandRecord& record = records[b];
+        text += "\n\nBand ";
+        AppendNumber(text, b);
+        text += " = " + record.filePath + " ";
+        text += "\nType of thresholding : ";
+        text += ThresholdingName(record.thresholdingType);
+        text += " \n";
+        text += "\nSegment limits\n";
+        text += "\nNumber of segments : ";
+        AppendNumber(text, record.segmentCount);
+        text += " ";
+        const SegmentLimits& limits = record.segmentLimits;
+        for (int j = 1; j <= record.segmentCount; ++j) {
+            const bool known = j <= limits.Count() && static_cast<size_t>(j) < limits.upper.size();
+            text += "\n\tSegment ";
+            AppendNumber(text, j);
+            text += " min = ";
+            AppendNumber(text, known ? limits.lower[j] : 0);
+            text += " max = ";
+            AppendNumber(text, known ? limits.upper[j] : 0);
+            text += " ";
+        }
+    }
+
+    text += "\n\n\tCodes";
+    text.append(static_cast<size_t>(2 * n - 3 > 0 ? 2 * n - 3 : 0), '\t');
+    text += "Number of pixels\n\n";
+
+    for (size_t k = 1; k < selectedCodes.size(); ++k) {
+        const int code = selectedCodes[k];
+        text += '\t';
+        AppendNumber(text, static_cast<int64_t>(k));
+        text += '\t';
+        for (int b = 1; b <= n; ++b) {
+            AppendNumber(text, DigitOf(table, code, b));
+            text += '\t';
+        }
+        text += '\t';
+        AppendNumber(text, CountOf(pixelCount, code));
+        text += '\n';
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string ResultReport(ImageSize size, const std::vector<BandRecord>& records,
+                         const CodeTable& table, const std::vector<int64_t>& pixelCount,
+                         const std::vector<int32_t>& selectedCodes) {
+    try {
+        return BuildReport(size, records, table, pixelCount, selectedCodes);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+}  // namespace tessera

@@ -1,1 +1,297 @@
 #include "workspace/workspace.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "crossing/crossing.h"
+#include "crossing/report.h"
+#include "support/paths.h"
+#include "support/safefile.h"
+
+namespace tessera {
+
+namespace {
+
+const char* const kMemoryRefusal = " Not enough memory ";
+
+bool ValidBand(int band) {
+    return band >= 1 && band <= kMaximumBands;
+}
+
+// One "CAUTION" text for every file of a save that could not be written.
+Status CollectedSaveStatus(const std::vector<std::string>& failedFiles) {
+    if (failedFiles.empty()) return Status::Ok();
+    std::string message = " These files could not be written:";
+    for (const std::string& name : failedFiles) message += "\n" + name;
+    message += " ";
+    return Status::Failure(message);
+}
+
+}  // namespace
+
+void Workspace::BeginBandSet(int bandCount) {
+    BandCount = bandCount;
+    CurrentBand = bandCount;
+    sequenceSizes.fill(ImageSize{});
+}
+
+Status Workspace::CheckBandSize(int band, const std::string& path, ImageSize size) const {
+    for (int b = 1; b <= kMaximumBands; ++b) {
+        if (b == band) continue;
+        const ImageSize loaded = sequenceSizes[b];
+        if (loaded.lines == 0 && loaded.columns == 0) continue;
+        if (loaded != size) return Status::Failure(SizeMismatchMessage(path, size, loaded));
+    }
+    return Status::Ok();
+}
+
+Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage) {
+    if (!ValidBand(band)) return Status::Failure(" There is no band " + std::to_string(band) + " ");
+    try {
+        const GrayRange range = ComputeGrayRange(pixels);
+        GrayImage image;
+        if (makeImage) {
+            std::optional<GrayImage> made =
+                CreateGrayImage(pixels.Columns(), pixels.Lines(), GrayKind);
+            if (!made)
+                return Status::Failure(" Not enough memory to keep the band " + path +
+                                       " \nThe band was not loaded ");
+            image = std::move(*made);
+            const size_t rowBytes = static_cast<size_t>(pixels.Columns());
+            if (rowBytes > 0)
+                for (int y = 0; y < pixels.Lines(); ++y)
+                    std::memcpy(image.Row(y), pixels[y], rowBytes);
+        }
+        std::string filePath = path;
+
+        // Nothing below allocates: the band changes whole or not at all.
+        BandData& data = bands[band];
+        data.minGray = range.minGray;
+        data.maxGray = range.maxGray;
+        Lines = pixels.Lines();
+        Columns = pixels.Columns();
+        sequenceSizes[band] = ImageSize{pixels.Lines(), pixels.Columns()};
+        data.pixels = std::move(pixels);
+        data.image = std::move(image);
+        records[band].filePath.swap(filePath);
+        return Status::Ok();
+    } catch (const std::bad_alloc&) {
+        return Status::Failure(" Not enough memory to keep the band " + path +
+                               " \nThe band was not loaded ");
+    }
+}
+
+Status Workspace::CheckAllBandsLoaded() const {
+    for (int b = 1; b <= BandCount && b <= kMaximumBands; ++b)
+        if (!bands[b].Loaded()) return Status::Failure(MissingBandMessage(b));
+    return Status::Ok();
+}
+
+void Workspace::SetSegmentation(int band, int type, int count,
+                                const std::vector<int32_t>& typedUpper) {
+    if (!ValidBand(band)) return;
+    const BandData& data = bands[band];
+    try {
+        SegmentLimits limits;
+        switch (type) {
+            case Equipopulation:
+                limits = EquipopulationLimits(ComputeHistogram(data.pixels), data.minGray,
+                                              data.maxGray, count);
+                break;
+            case Definition: {
+                // A segment without a typed limit takes the proposed one, the band's maximum.
+                std::vector<int32_t> upper = typedUpper;
+                upper.resize(static_cast<size_t>(std::max(count, 0)), data.maxGray);
+                limits = DefinitionLimits(data.minGray, upper);
+                break;
+            }
+            default:
+                limits = StrictoSensuLimits(data.minGray, data.maxGray, count);
+                break;
+        }
+        BandRecord& record = records[band];
+        record.thresholdingType = type;
+        record.segmentCount = count;
+        record.segmentLimits = std::move(limits);
+    } catch (const std::bad_alloc&) {
+        // Lists of at most 255 entries: left as they were should this ever fail.
+    }
+}
+
+Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels) {
+    const int n = BandCount;
+    if (n < 1 || n > kMaximumBands) return Status::Failure(" There is no band set to segment ");
+    if (Status loaded = CheckAllBandsLoaded(); !loaded) return loaded;
+    const int lines = bands[1].pixels.Lines();
+    const int columns = bands[1].pixels.Columns();
+    for (int b = 2; b <= n; ++b)
+        if (bands[b].pixels.Lines() != lines || bands[b].pixels.Columns() != columns)
+            return Status::Failure(SizeMismatchMessage(
+                records[b].filePath, ImageSize{bands[b].pixels.Lines(), bands[b].pixels.Columns()},
+                ImageSize{lines, columns}));
+
+    const RandomBelow randomBefore = random;
+    try {
+        std::vector<int32_t> counts(static_cast<size_t>(n) + 1, 0);
+        for (int b = 1; b <= n; ++b) counts[b] = records[b].segmentCount;
+        Result<CodeTable> table = BuildCodeTable(counts);
+        if (!table) return Status::Failure(table.message);
+
+        // A diagnostic list that nothing reads: a folder that refuses it changes nothing.
+        WriteMultiTab(JoinPath(DirectoryOf(records[1].filePath), kMultiTabName), *table.value);
+
+        SegmentationResult result;
+        result.size = ImageSize{lines, columns};
+        result.records.assign(records.begin(), records.begin() + n + 1);
+        result.table = std::move(*table.value);
+        result.SegmentColourTable = BuildSegmentColourTable(random);
+        result.SegmentNumberMatrix.resize(static_cast<size_t>(n) + 1);
+        if (makeImages) result.SegmentedImage.resize(static_cast<size_t>(n) + 1);
+
+        for (int b = 1; b <= n; ++b) {
+            const SegmentLookup lookup = SegmentLookupTable(records[b].segmentLimits);
+            ByteMatrix& numbers = result.SegmentNumberMatrix[b];
+            if (consumePixels) {
+                // The batch tool needs the gray levels no more: one matrix per band suffices.
+                NumberSegments(bands[b].pixels, lookup, bands[b].pixels);
+                numbers = std::move(bands[b].pixels);
+                bands[b].pixels = ByteMatrix();
+            } else {
+                std::optional<ByteMatrix> made = NewByteMatrix(columns, lines);
+                if (!made) throw std::bad_alloc();
+                numbers = std::move(*made);
+                NumberSegments(bands[b].pixels, lookup, numbers);
+            }
+            if (makeImages) {
+                std::optional<GrayImage> picture = PaintByTable(numbers, result.SegmentColourTable);
+                if (!picture) throw std::bad_alloc();
+                result.SegmentedImage[b] = std::move(*picture);
+            }
+        }
+        ByteMatrix shown = result.SegmentNumberMatrix[n];
+
+        segmentation = std::move(result);
+        ShownSegmentMatrix = std::move(shown);
+        CurrentSegmentedBand = n;
+        PaletteMode = 1;
+        Advance(StepBandsSegmented);
+        return Status::Ok();
+    } catch (const std::bad_alloc&) {
+        random = randomBefore;
+        return Status::Failure(std::string(kMemoryRefusal) +
+                               "to segment the bands \nThe earlier results are kept ");
+    }
+}
+
+Result<CodeCounts> Workspace::CountCodes() const {
+    if (!segmentation) return Result<CodeCounts>::Failure(" The bands are not segmented ");
+    try {
+        std::vector<const ByteMatrix*> numbers;
+        for (size_t b = 1; b < segmentation->SegmentNumberMatrix.size(); ++b)
+            numbers.push_back(&segmentation->SegmentNumberMatrix[b]);
+        std::optional<CodeCounts> counts = tessera::CountCodes(numbers, segmentation->table);
+        if (!counts)
+            return Result<CodeCounts>::Failure(std::string(kMemoryRefusal) + "to cross the bands ");
+        return Result<CodeCounts>::Of(std::move(*counts));
+    } catch (const std::bad_alloc&) {
+        return Result<CodeCounts>::Failure(std::string(kMemoryRefusal) + "to cross the bands ");
+    }
+}
+
+Status Workspace::FinishCrossing(CodeCounts counts, std::vector<int32_t> selectedCodes,
+                                 bool makeImage) {
+    if (!segmentation) return Status::Failure(" The bands are not segmented ");
+    const RandomBelow randomBefore = random;
+    try {
+        CrossingResult result;
+        result.ClassColorTable = BuildClassColourTable(random);
+        std::optional<ByteMatrix> classes =
+            MakeClassImage(counts.CodeImage, selectedCodes, segmentation->table.CodeCount);
+        if (!classes) throw std::bad_alloc();
+        counts.CodeImage = IntMatrix();  // the codes are no longer needed: free them early
+        result.ClassImage = std::move(*classes);
+        if (makeImage) {
+            std::optional<GrayImage> picture =
+                PaintByTable(result.ClassImage, result.ClassColorTable);
+            if (!picture) throw std::bad_alloc();
+            result.resultImage = std::move(*picture);
+        }
+        result.size = segmentation->size;
+        result.records = segmentation->records;
+        result.table = segmentation->table;
+        result.PixelCount = std::move(counts.PixelCount);
+        result.ClassCount = selectedCodes.empty() ? 0 : static_cast<int>(selectedCodes.size()) - 1;
+        result.SelectedCodes = std::move(selectedCodes);
+
+        crossing = std::move(result);
+        PaletteMode = 2;
+        Advance(StepBandsCrossed);
+        return Status::Ok();
+    } catch (const std::bad_alloc&) {
+        random = randomBefore;
+        return Status::Failure(std::string(kMemoryRefusal) +
+                               "to make the classes \nThe earlier result is kept ");
+    }
+}
+
+void Workspace::ShowSegmentedBand(int band) {
+    if (!segmentation || band < 1 ||
+        band >= static_cast<int>(segmentation->SegmentNumberMatrix.size()))
+        return;
+    const ByteMatrix& numbers = segmentation->SegmentNumberMatrix[band];
+    if (ShownSegmentMatrix.Lines() == numbers.Lines() &&
+        ShownSegmentMatrix.Columns() == numbers.Columns()) {
+        std::copy(numbers.Data(), numbers.Data() + numbers.Size(), ShownSegmentMatrix.Data());
+    } else {
+        try {
+            ShownSegmentMatrix = numbers;
+        } catch (const std::bad_alloc&) {
+            return;  // the shown band stays the one before
+        }
+    }
+    CurrentSegmentedBand = band;
+}
+
+Status Workspace::SaveSegmented(const std::string& stem) const {
+    if (!segmentation) return Status::Failure(" There is no segmented band to save ");
+    try {
+        const ByteMatrix& numbers = ShownSegmentMatrix;
+        const ImageSize size{numbers.Lines(), numbers.Columns()};
+        std::vector<std::string> failed;
+        const std::string bitmap = stem + ".bmp";
+        if (WriteBitmapFile(bitmap, numbers, size.columns, size.lines, PaletteKind,
+                            segmentation->SegmentColourTable) != 0)
+            failed.push_back(bitmap);
+        const std::string descriptor = stem + ".txt";
+        if (!WriteWholeFile(descriptor, LongDescriptorText(size))) failed.push_back(descriptor);
+        const std::string raw = stem + ".raw";
+        if (!WriteRawImage(raw, numbers)) failed.push_back(raw);
+        return CollectedSaveStatus(failed);
+    } catch (const std::bad_alloc&) {
+        return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
+    }
+}
+
+Status Workspace::SaveResult(const std::string& stem) const {
+    if (!crossing) return Status::Failure(" There is no result to save ");
+    try {
+        const CrossingResult& result = *crossing;
+        std::vector<std::string> failed;
+        const std::string bitmap = stem + ".bmp";
+        if (WriteBitmapFile(bitmap, result.ClassImage, result.size.columns, result.size.lines,
+                            PaletteKind, result.ClassColorTable) != 0)
+            failed.push_back(bitmap);
+        const std::string report = stem + ".txt";
+        const std::string text = ResultReport(result.size, result.records, result.table,
+                                              result.PixelCount, result.SelectedCodes);
+        if (text.empty() || !WriteWholeFile(report, text)) failed.push_back(report);
+        const std::string raw = stem + ".raw";
+        if (!WriteRawImage(raw, result.ClassImage)) failed.push_back(raw);
+        return CollectedSaveStatus(failed);
+    } catch (const std::bad_alloc&) {
+        return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
+    }
+}
+
+}  // namespace tessera

@@ -68,6 +68,8 @@ public:
     std::string SaveDirectory;
     std::array<BandData, kMaximumBands + 1> bands;     // 1..10
     std::array<BandRecord, kMaximumBands + 1> records;  // 1..10
+    // Sizes of the bands loaded since the last BeginBandSet (0 x 0: not loaded in this sequence).
+    std::array<ImageSize, kMaximumBands + 1> sequenceSizes{};
 
     // ----- segmentation and crossing -----
     std::optional<SegmentationResult> segmentation;
