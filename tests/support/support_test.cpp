@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <string>
+
+#include "support/numbers.h"
+#include "support/paths.h"
+#include "support/randombelow.h"
+#include "support/safefile.h"
+#include "testfiles.h"
+
+using namespace tessera;
+using testing_support::ListFolder;
+using testing_support::ReadText;
+using testing_support::ScratchDir;
+using testing_support::WriteText;
+
+// ----- Leading integers of edit texts -----
+
+TEST(LeadingInteger, ReadsLikeAtol) {
+    EXPECT_EQ(LeadingInteger("  -12abc"), -12);
+    EXPECT_EQ(LeadingInteger("+7"), 7);
+    EXPECT_EQ(LeadingInteger("42"), 42);
+    EXPECT_EQ(LeadingInteger("\t\n 5 6"), 5);
+    EXPECT_EQ(LeadingInteger("007"), 7);
+    EXPECT_EQ(LeadingInteger("3.9"), 3);
+}
+
+TEST(LeadingInteger, IsZeroWithoutDigits) {
+    EXPECT_EQ(LeadingInteger(""), 0);
+    EXPECT_EQ(LeadingInteger("abc"), 0);
+    EXPECT_EQ(LeadingInteger("-"), 0);
+    EXPECT_EQ(LeadingInteger("+ 5"), 0);
+    EXPECT_EQ(LeadingInteger("   "), 0);
+    EXPECT_EQ(LeadingInteger("x12"), 0);
+}
+
+TEST(LeadingInteger, SaturatesLongDigitStrings) {
+    EXPECT_EQ(LeadingInteger("2147483647"), INT32_MAX);
+    EXPECT_EQ(LeadingInteger("2147483648"), INT32_MAX);
+    EXPECT_EQ(LeadingInteger("-2147483648"), INT32_MIN);
+    EXPECT_EQ(LeadingInteger("-2147483649"), INT32_MIN);
+    EXPECT_EQ(LeadingInteger("99999999999999999999999999999999"), INT32_MAX);
+    EXPECT_EQ(LeadingInteger("-99999999999999999999999999999999"), INT32_MIN);
+
+    EXPECT_EQ(LeadingInteger64("9223372036854775807"), INT64_MAX);
+    EXPECT_EQ(LeadingInteger64("9223372036854775808"), INT64_MAX);
+    EXPECT_EQ(LeadingInteger64("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(LeadingInteger64("-99999999999999999999999999"), INT64_MIN);
+    EXPECT_EQ(LeadingInteger64(" 12345678901x"), int64_t{12345678901});
+}
+
+// ----- The pseudo-random sequence -----
+
+// Worked by hand with M = 346 * 2^32 + 20021 (c = 346 high, d = 20021 low):
+//   s0 = 1
+//   s1 = M + 1 = 346 * 2^32 + 20022                        -> high 32 bits 346
+//   s2 = s1 * M + 1 mod 2^64 = (346*20021 + 20022*346) * 2^32 + 20022*20021 + 1
+//      = (6 927 266 + 6 927 612) * 2^32 + 400 860 463      (no carry: < 2^32)
+//      -> high 32 bits 13 854 878
+//   s3: A = 13 854 878, B = 400 860 463
+//      high = A*d + B*c + floor((B*d + 1) / 2^32)  mod 2^32
+//           = 277 388 512 438 + 138 697 720 198 + floor(8 025 627 329 724 / 4 294 967 296)
+//           = 277 388 512 438 + 138 697 720 198 + 1 868 = 416 086 234 504
+//      mod 2^32 = 416 086 234 504 - 96 * 4 294 967 296 = 3 769 374 088
+//      top bit cleared: 3 769 374 088 - 2 147 483 648 = 1 621 890 440
+TEST(RandomBelow, FirstDrawsFollowTheRecurrence) {
+    RandomBelow random;
+    EXPECT_EQ(random.State(), 1u);
+    EXPECT_EQ(random(1000), 346u);
+    EXPECT_EQ(random.State(), (uint64_t{346} << 32) + 20022u);
+    EXPECT_EQ(random(1000), 878u);  // 13 854 878 mod 1000
+    EXPECT_EQ(random(0x7fffffffu), 1621890440u);
+    EXPECT_EQ(random.DrawCount(), 3u);
+}
+
+TEST(RandomBelow, ValueIsTakenModuloTheBound) {
+    RandomBelow random;
+    EXPECT_EQ(random(256), 346u % 256u);  // 90
+    EXPECT_EQ(random(7), 13854878u % 7u);
+    EXPECT_EQ(random(1), 0u);
+}
+
+TEST(RandomBelow, ZeroBoundMakesNoDraw) {
+    RandomBelow random;
+    EXPECT_EQ(random(0), 0u);
+    EXPECT_EQ(random(0), 0u);
+    EXPECT_EQ(random.DrawCount(), 0u);
+    EXPECT_EQ(random.State(), 1u);
+    // The sequence then starts where it would have started.
+    EXPECT_EQ(random(1000), 346u);
+}
+
+// ----- Paths -----
+
+TEST(Paths, DirectoryOf) {
+    EXPECT_EQ(DirectoryOf("/a/b/c.raw"), "/a/b");
+    EXPECT_EQ(DirectoryOf("c.raw"), "");
+    EXPECT_EQ(DirectoryOf("/c.raw"), "/");
+    EXPECT_EQ(DirectoryOf("rel/c.raw"), "rel");
+}
+
+TEST(Paths, ReplaceExtension) {
+    EXPECT_EQ(ReplaceExtension("/a/b.c/band.raw", ".txt"), "/a/b.c/band.txt");
+    EXPECT_EQ(ReplaceExtension("/a/b.c/band", ".txt"), "/a/b.c/band.txt");
+    EXPECT_EQ(ReplaceExtension("band.x.raw", ".txt"), "band.x.txt");
+    EXPECT_EQ(ReplaceExtension("/a/.hidden", ".txt"), "/a/.hidden.txt");
+    EXPECT_EQ(ReplaceExtension("band.raw", ""), "band");
+}
+
+TEST(Paths, JoinPath) {
+    EXPECT_EQ(JoinPath("/a", "b.txt"), "/a/b.txt");
+    EXPECT_EQ(JoinPath("/a/", "b.txt"), "/a/b.txt");
+    EXPECT_EQ(JoinPath("", "b.txt"), "b.txt");
+    EXPECT_EQ(JoinPath("/", "b.txt"), "/b.txt");
+}
+
+// ----- Whole-or-nothing writing -----
+
+TEST(AtomicWrite, CreatesAndReplacesTheTarget) {
+    ScratchDir dir;
+    const std::string target = dir.File("out.txt");
+    ASSERT_TRUE(WriteWholeFile(target, "first\n").ok);
+    EXPECT_EQ(ReadText(target), "first\n");
+    ASSERT_TRUE(WriteWholeFile(target, "second, longer\n").ok);
+    EXPECT_EQ(ReadText(target), "second, longer\n");
+    ASSERT_TRUE(WriteWholeFile(target, "").ok);
+    EXPECT_EQ(ReadText(target), "");
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"out.txt"});
+}
+
+TEST(AtomicWrite, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+    ScratchDir dir;
+    const std::string target = dir.File("keep.bmp");
+    WriteText(target, "old content");
+    const Status status = WriteFileAtomically(target, [](std::FILE* file) {
+        std::fputs("half of the new", file);
+        return false;  // as when a write call reports an error
+    });
+    EXPECT_FALSE(status.ok);
+    EXPECT_EQ(status.message.rfind("cannot write " + target + ": ", 0), 0u) << status.message;
+    EXPECT_EQ(ReadText(target), "old content");
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"keep.bmp"});
+}
+
+TEST(AtomicWrite, TargetInAMissingFolderIsRefusedWithItsName) {
+    ScratchDir dir;
+    const std::string target = dir.File("no-such-folder/out.raw");
+    const Status status = WriteWholeFile(target, "bytes");
+    EXPECT_FALSE(status.ok);
+    EXPECT_EQ(status.message, "cannot write " + target + ": No such file or directory");
+    EXPECT_TRUE(ListFolder(dir.path()).empty());
+}
+
+TEST(AtomicWrite, TargetBelowARegularFileIsRefused) {
+    ScratchDir dir;
+    WriteText(dir.File("plain"), "not a folder");
+    const std::string target = dir.File("plain/out.raw");
+    const Status status = WriteWholeFile(target, "bytes");
+    EXPECT_FALSE(status.ok);
+    EXPECT_EQ(status.message, "cannot write " + target + ": Not a directory");
+    EXPECT_EQ(ReadText(dir.File("plain")), "not a folder");
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"plain"});
+}
+
+TEST(AtomicWrite, TargetThatIsAFolderIsLeftAlone) {
+    ScratchDir dir;
+    const std::string target = dir.File("folder");
+    ASSERT_TRUE(WriteWholeFile(dir.File("folder.keep"), "x").ok);  // a neighbour, untouched
+    std::filesystem::create_directory(target);
+    WriteText(target + "/inside.txt", "inside");
+    const Status status = WriteWholeFile(target, "bytes");
+    EXPECT_FALSE(status.ok);
+    EXPECT_EQ(status.message.rfind("cannot write " + target + ": ", 0), 0u) << status.message;
+    EXPECT_EQ(ReadText(target + "/inside.txt"), "inside");
+    EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"folder", "folder.keep"}));
+}
