@@ -1,1 +1,168 @@
 #include "batch/batchoptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "bands/bandfiles.h"
+#include "segmentation/thresholding.h"
+
+namespace tessera::batch {
+
+const char* UsageText() {
+    return "Usage: tessera-batch --out STEM [--keep-all | --min-pixels M] [--save-segmented STEM2]\n"
+           "                     [--method TYPE --segments N]\n"
+           "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
+           "                     --band FILE ...\n"
+           "\n"
+           "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
+           "STEM.raw (class numbers) and STEM.txt (descriptor and treatment report).\n"
+           "\n"
+           "  --out STEM             stem of the three result files (extensions are appended)\n"
+           "  --band FILE            a band: a raw image with its descriptor (FILE with .txt),\n"
+           "                         or an 8-bit bitmap (.bmp); give 2 to 10 bands, in order\n"
+           "  --method TYPE          segmentation, equipopulation or definition; before the\n"
+           "                         first --band: the default of every band\n"
+           "  --segments N           number of segments, 1 to 254 (default likewise)\n"
+           "  --limits L1,...,LN     upper limits of the N segments of a definition band\n"
+           "  --min-pixels M         retain the codes with more than M pixels (default 0:\n"
+           "                         codes without pixels are eliminated)\n"
+           "  --keep-all             retain every code (only when there are at most 250 codes)\n"
+           "  --save-segmented STEM2 also write the last band's segmented image as STEM2.bmp,\n"
+           "                         STEM2.txt and STEM2.raw\n"
+           "  --help                 print this text\n"
+           "\n"
+           "Exit status: 0 done, 2 usage error, 3 refused input, 4 the selection cannot give\n"
+           "at most 250 classes, 5 an output could not be written.\n";
+}
+
+namespace {
+
+std::optional<int64_t> WholeNumber(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
+    return value;
+}
+
+std::optional<int> MethodNamed(const std::string& name) {
+    if (name == "segmentation") return Segmentation;
+    if (name == "equipopulation") return Equipopulation;
+    if (name == "definition") return Definition;
+    return std::nullopt;
+}
+
+std::optional<std::vector<int32_t>> LimitList(const std::string& text) {
+    std::vector<int32_t> limits;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = text.find(',', start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::optional<int64_t> value = WholeNumber(item);
+        if (!value || *value < INT32_MIN || *value > INT32_MAX) return std::nullopt;
+        limits.push_back(static_cast<int32_t>(*value));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return limits;
+}
+
+}  // namespace
+
+Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
+    using R = Result<Options>;
+    Options options;
+    int defaultType = -1;
+    int defaultSegments = -1;
+    bool minGiven = false;
+    bool outGiven = false;
+
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& option = arguments[i];
+        if (option == "--help" || option == "-h") {
+            options.help = true;
+            return R::Of(options);
+        }
+        if (option == "--keep-all") {
+            options.keepAll = true;
+            continue;
+        }
+        const bool takesValue = option == "--out" || option == "--min-pixels" ||
+                                option == "--save-segmented" || option == "--method" ||
+                                option == "--segments" || option == "--band" ||
+                                option == "--limits";
+        if (!takesValue) return R::Failure("unknown option '" + option + "' (see --help)");
+        if (i + 1 >= arguments.size()) return R::Failure(option + " needs a value");
+        const std::string& value = arguments[++i];
+        BandOptions* band = options.bands.empty() ? nullptr : &options.bands.back();
+
+        if (option == "--out") {
+            if (value.empty()) return R::Failure("--out needs a file stem");
+            options.out = value;
+            outGiven = true;
+        } else if (option == "--save-segmented") {
+            if (value.empty()) return R::Failure("--save-segmented needs a file stem");
+            options.saveSegmented = value;
+        } else if (option == "--min-pixels") {
+            const std::optional<int64_t> minimum = WholeNumber(value);
+            if (!minimum) return R::Failure("--min-pixels needs a whole number, not '" + value + "'");
+            options.minPixels = *minimum;
+            minGiven = true;
+        } else if (option == "--band") {
+            if (value.empty()) return R::Failure("--band needs a file");
+            options.bands.push_back({value, -1, -1, std::nullopt});
+        } else if (option == "--method") {
+            const std::optional<int> type = MethodNamed(value);
+            if (!type) {
+                return R::Failure("unknown method '" + value +
+                                  "' (segmentation, equipopulation or definition)");
+            }
+            (band ? band->type : defaultType) = *type;
+        } else if (option == "--segments") {
+            const std::optional<int64_t> count = WholeNumber(value);
+            if (!count || *count < 1 || *count > kMaximumSegmentCount) {
+                return R::Failure("--segments needs a number of segments from 1 to 254, not '" +
+                                  value + "'");
+            }
+            (band ? band->segments : defaultSegments) = static_cast<int>(*count);
+        } else {  // --limits
+            if (!band) return R::Failure("--limits belongs to a band: give it after --band FILE");
+            std::optional<std::vector<int32_t>> limits = LimitList(value);
+            if (!limits) {
+                return R::Failure("--limits needs whole numbers separated by commas, not '" +
+                                  value + "'");
+            }
+            band->limits = std::move(limits);
+        }
+    }
+
+    if (!outGiven) return R::Failure("--out STEM is required (see --help)");
+    if (options.keepAll && minGiven) return R::Failure("--keep-all and --min-pixels exclude each other");
+    const int bandCount = static_cast<int>(options.bands.size());
+    if (bandCount < 2 || bandCount > kMaximumBands) {
+        return R::Failure("give 2 to 10 bands with --band, not " + std::to_string(bandCount));
+    }
+    for (int index = 0; index < bandCount; ++index) {
+        BandOptions& band = options.bands[index];
+        const std::string which = "band " + std::to_string(index + 1) + " (" + band.path + ")";
+        if (band.type < 0) band.type = defaultType;
+        if (band.segments < 0) band.segments = defaultSegments;
+        if (band.type < 0) return R::Failure(which + " has no --method");
+        if (band.segments < 0) return R::Failure(which + " has no --segments");
+        if (band.type == Definition) {
+            if (!band.limits) return R::Failure(which + " is a definition band and needs --limits");
+            if (static_cast<int>(band.limits->size()) != band.segments) {
+                return R::Failure(which + " has " + std::to_string(band.segments) +
+                                  " segments but " + std::to_string(band.limits->size()) +
+                                  " limits");
+            }
+        } else if (band.limits) {
+            return R::Failure(which + " has --limits, which only a definition band takes");
+        }
+    }
+    return R::Of(std::move(options));
+}
+
+}  // namespace tessera::batch

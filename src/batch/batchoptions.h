@@ -1,2 +1,36 @@
 #pragma once
 // Command-line options of tessera-batch.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/status.h"
+
+namespace tessera::batch {
+
+struct BandOptions {
+    std::string path;
+    int type = -1;      // -1: the default method
+    int segments = -1;  // -1: the default count
+    std::optional<std::vector<int32_t>> limits;
+};
+
+struct Options {
+    bool help = false;
+    std::string out;
+    bool keepAll = false;
+    int64_t minPixels = 0;
+    std::string saveSegmented;
+    std::vector<BandOptions> bands;  // with every band's method and count resolved
+};
+
+// The usage text printed by --help.
+const char* UsageText();
+
+// Parses the arguments after the program name. Options before the first --band are defaults
+// for every band; --method, --segments and --limits after a --band belong to that band. Fails
+// with a sentence (without the "tessera-batch: " prefix) on a usage error.
+Result<Options> ParseOptions(const std::vector<std::string>& arguments);
+
+}  // namespace tessera::batch
