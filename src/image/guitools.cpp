@@ -195,7 +195,8 @@ Result<BitmapData> ReadBitmapFile(const std::string& path) {
         bytesPerPixel = 3;
     } else {
         return R::Failure("it has " + std::to_string(bitsPerPixel) +
-                          " bits per pixel; only 8-bit bitmaps are read");
+                          (bitsPerPixel == 1 ? " bit" : " bits") +
+                          " per pixel; only 8-bit bitmaps are read");
     }
     if (compression != 0) return R::Failure("it is compressed");
     if (height < 0) return R::Failure("it is stored top-down");
