@@ -1,0 +1,115 @@
+#include "crossing/codetable.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "testfiles.h"
+
+namespace tessera {
+namespace {
+
+using testing_support::ReadText;
+using testing_support::ScratchDir;
+
+CodeTable Build(const std::vector<int32_t>& counts) {
+    Result<CodeTable> table = BuildCodeTable(counts);
+    EXPECT_TRUE(table) << table.message;
+    return table ? *table.value : CodeTable{};
+}
+
+std::vector<int> DigitsOf(const CodeTable& table, int code) {
+    std::vector<int> digits;
+    for (int b = 1; b <= table.BandCount(); ++b) digits.push_back(table.Digits(code, b));
+    return digits;
+}
+
+TEST(CodeTable, ThreeByFourInMixedRadixOrder) {
+    const CodeTable table = Build({0, 3, 4});
+    EXPECT_EQ(12, table.CodeCount);
+    EXPECT_EQ(2, table.BandCount());
+    EXPECT_EQ((std::vector<int>{1, 1}), DigitsOf(table, 1));
+    EXPECT_EQ((std::vector<int>{1, 2}), DigitsOf(table, 2));
+    EXPECT_EQ((std::vector<int>{1, 4}), DigitsOf(table, 4));
+    EXPECT_EQ((std::vector<int>{2, 1}), DigitsOf(table, 5));
+    EXPECT_EQ((std::vector<int>{3, 4}), DigitsOf(table, 12));
+    EXPECT_EQ(4, table.Weight(1));
+    EXPECT_EQ(1, table.Weight(2));
+}
+
+TEST(CodeTable, SingleSegmentBandContributesDigitOne) {
+    const CodeTable table = Build({0, 2, 1, 3});
+    ASSERT_EQ(6, table.CodeCount);
+    const std::vector<std::vector<int>> expected = {{1, 1, 1}, {1, 1, 2}, {1, 1, 3},
+                                                    {2, 1, 1}, {2, 1, 2}, {2, 1, 3}};
+    for (int code = 1; code <= 6; ++code) EXPECT_EQ(expected[code - 1], DigitsOf(table, code));
+}
+
+TEST(CodeTable, CodeOfInvertsTheDigitsAndRefusesOutOfRangeDigits) {
+    const CodeTable table = Build({0, 3, 1, 4, 2});
+    ASSERT_EQ(24, table.CodeCount);
+    for (int code = 1; code <= table.CodeCount; ++code) {
+        int digits[5] = {0};
+        for (int b = 1; b <= 4; ++b) digits[b] = table.Digits(code, b);
+        EXPECT_EQ(code, table.CodeOf(digits));
+    }
+    const int zero[5] = {0, 0, 1, 1, 1};
+    const int tooHigh[5] = {0, 3, 1, 5, 1};
+    const int noSegment[5] = {0, 1, 255, 1, 1};
+    EXPECT_EQ(0, table.CodeOf(zero));
+    EXPECT_EQ(0, table.CodeOf(tooHigh));
+    EXPECT_EQ(0, table.CodeOf(noSegment));
+}
+
+TEST(CodeTable, LargestTableIsAcceptedOneMoreIsRefused) {
+    const Result<CodeTable> largest = BuildCodeTable({0, 4096, 4096});
+    ASSERT_TRUE(largest) << largest.message;
+    EXPECT_EQ(16777216, largest.value->CodeCount);
+    EXPECT_EQ((std::vector<int>{4096, 4096}), DigitsOf(*largest.value, 16777216));
+
+    EXPECT_FALSE(BuildCodeTable({0, 4096, 4097}));
+}
+
+TEST(CodeTable, RefusalGivesTheExactProduct) {
+    // 254^10 does not fit 64 bits: the text must still give the right number.
+    const Result<CodeTable> refused = BuildCodeTable(std::vector<int32_t>(11, 254));
+    ASSERT_FALSE(refused);
+    EXPECT_NE(std::string::npos, refused.message.find("1117730665547154976408576"))
+        << refused.message;
+    EXPECT_NE(std::string::npos, refused.message.find("16777216")) << refused.message;
+}
+
+TEST(CodeTable, RefusesABandWithoutSegments) {
+    EXPECT_FALSE(BuildCodeTable({0, 3, 0}));
+    EXPECT_FALSE(BuildCodeTable({0, -2, 3}));
+    EXPECT_FALSE(BuildCodeTable({0}));
+}
+
+TEST(MultiTab, TwoBandsOfTwoSegmentsByteForByte) {
+    EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
+              MultiTabText(Build({0, 2, 2})));
+}
+
+TEST(MultiTab, DigitNumbersOfTenBandsExceed32Bits) {
+    const std::string text = MultiTabText(Build(std::vector<int32_t>(11, 2)));
+    // The last code (all twos) ends the file; 2222222222 does not fit a 32-bit integer.
+    const std::string ending = "\t2222222222\t";
+    ASSERT_GE(text.size(), ending.size());
+    EXPECT_EQ(ending, text.substr(text.size() - ending.size()));
+    EXPECT_EQ(0u,
+              text.find("1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t\n2\t1\t1\t1\t1\t1\t1\t1\t1\t1\t2\t\n"));
+}
+
+TEST(MultiTab, WrittenFileHoldsTheSameBytes) {
+    ScratchDir dir;
+    // More codes than one piece of the streamed writer holds.
+    const CodeTable table = Build({0, 254, 254});
+    const std::string path = dir.File("multi_tab.txt");
+    ASSERT_TRUE(WriteMultiTab(path, table));
+    EXPECT_EQ(MultiTabText(table), ReadText(path));
+
+    EXPECT_FALSE(WriteMultiTab(dir.File("no-such-folder/multi_tab.txt"), table));
+}
+
+}  // namespace
+}  // namespace tessera
