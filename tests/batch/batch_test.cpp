@@ -1,0 +1,260 @@
+// tessera-batch run as a program on small band sets whose results are worked out by hand.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "testfiles.h"
+
+namespace {
+using testing_support::FileExists;
+using testing_support::ReadBytes;
+using testing_support::ReadText;
+using testing_support::ScratchDir;
+using testing_support::WriteBytes;
+using testing_support::WriteText;
+
+struct RunResult {
+    int status = -1;
+    std::string errors;
+};
+
+std::string Quote(const std::string& word) {
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+RunResult RunBatch(const std::vector<std::string>& arguments, const ScratchDir& dir) {
+    std::string command = Quote(TESSERA_BATCH);
+    for (const std::string& argument : arguments) command += " " + Quote(argument);
+    command += " 2>" + Quote(dir.File("stderr.txt")) + " >" + Quote(dir.File("stdout.txt"));
+    const int raw = std::system(command.c_str());
+    RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.errors = ReadText(dir.File("stderr.txt"));
+    return result;
+}
+
+// Two bands of 2 lines x 3 columns. With two equal-width segments each:
+//   band 1: 0 10 20 / 30 40 50   min 0 max 50, R = 51, s = 26: 0-26, 27-50 -> 1 1 1 / 2 2 2
+//   band 2: 5 5 100 / 100 5 100  min 5 max 100, R = 96, s = 48: 5-53, 54-100 -> 1 1 2 / 2 1 2
+// Codes (band 1 most significant): 1 1 2 / 4 3 4, so code 1 has 2 pixels, 2 has 1, 3 has 1,
+// 4 has 2.
+class SmallBandSet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        band1 = dir.File("band1.raw");
+        band2 = dir.File("band2.raw");
+        WriteBytes(band1, {0, 10, 20, 30, 40, 50});
+        WriteText(dir.File("band1.txt"), "2\n3\n");
+        WriteBytes(band2, {5, 5, 100, 100, 5, 100});
+        WriteText(dir.File("band2.txt"), "2 3");
+    }
+    std::vector<std::string> Job(std::vector<std::string> selection) {
+        std::vector<std::string> arguments{"--out", dir.File("result"), "--method", "segmentation",
+                                           "--segments", "2"};
+        arguments.insert(arguments.end(), selection.begin(), selection.end());
+        arguments.insert(arguments.end(), {"--band", band1, "--band", band2});
+        return arguments;
+    }
+    ScratchDir dir;
+    std::string band1, band2;
+};
+
+std::string ExpectedReport(const std::string& band1, const std::string& band2,
+                           const std::string& classLines) {
+    return "2\n3\n1\n0\n255\n"
+           "\nNumber of Bands = 2"
+           "\n\nBand 1 = " + band1 + " \nType of thresholding : Segmentation \n"
+           "\nSegment limits\n\nNumber of segments : 2 "
+           "\n\tSegment 1 min = 0 max = 26 \n\tSegment 2 min = 27 max = 50 "
+           "\n\nBand 2 = " + band2 + " \nType of thresholding : Segmentation \n"
+           "\nSegment limits\n\nNumber of segments : 2 "
+           "\n\tSegment 1 min = 5 max = 53 \n\tSegment 2 min = 54 max = 100 "
+           "\n\n\tCodes\tNumber of pixels\n\n" + classLines;
+}
+
+// The program's colour sequence, computed here independently of the program.
+class Sequence {
+public:
+    uint32_t Below(uint32_t m) {
+        state_ = state_ * ((uint64_t{346} << 32) | 20021u) + 1;
+        return static_cast<uint32_t>((state_ >> 32) & 0x7fffffffu) % m;
+    }
+
+private:
+    uint64_t state_ = 1;
+};
+
+TEST_F(SmallBandSet, MinimumOneKeepsTheTwoCodesWithTwoPixels) {
+    const RunResult run = RunBatch(Job({"--min-pixels", "1"}), dir);
+    ASSERT_EQ(0, run.status) << run.errors;
+    EXPECT_EQ("", run.errors);
+
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 255, 2, 255, 2}), ReadBytes(dir.File("result.raw")));
+    EXPECT_EQ(ExpectedReport(band1, band2, "\t1\t1\t1\t\t2\n\t2\t2\t2\t\t2\n"),
+              ReadText(dir.File("result.txt")));
+
+    const std::vector<uint8_t> bitmap = ReadBytes(dir.File("result.bmp"));
+    ASSERT_EQ(1078u + 2 * 4, bitmap.size());
+    // Rows bottom-up, padded to four bytes.
+    EXPECT_EQ((std::vector<uint8_t>{2, 255, 2, 0, 1, 1, 255, 0}),
+              std::vector<uint8_t>(bitmap.begin() + 1078, bitmap.end()));
+    // Class colours come after the 762 draws of the segment colours: red, green, blue per class.
+    Sequence sequence;
+    for (int draw = 0; draw < 762; ++draw) sequence.Below(254);
+    const uint8_t red = static_cast<uint8_t>(sequence.Below(254));
+    const uint8_t green = static_cast<uint8_t>(sequence.Below(254));
+    const uint8_t blue = static_cast<uint8_t>(sequence.Below(254));
+    EXPECT_EQ((std::vector<uint8_t>{blue, green, red, 0}),
+              std::vector<uint8_t>(bitmap.begin() + 54 + 4, bitmap.begin() + 54 + 8));
+    EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}),
+              std::vector<uint8_t>(bitmap.begin() + 54 + 4 * 255, bitmap.begin() + 54 + 4 * 256));
+
+    EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
+              ReadText(dir.File("multi_tab.txt")));
+}
+
+TEST_F(SmallBandSet, DefaultMinimumKeepsEveryCodeWithPixels) {
+    const RunResult run = RunBatch(Job({}), dir);
+    ASSERT_EQ(0, run.status) << run.errors;
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 2, 4, 3, 4}), ReadBytes(dir.File("result.raw")));
+    EXPECT_EQ(ExpectedReport(band1, band2,
+                             "\t1\t1\t1\t\t2\n\t2\t1\t2\t\t1\n\t3\t2\t1\t\t1\n\t4\t2\t2\t\t2\n"),
+              ReadText(dir.File("result.txt")));
+}
+
+TEST_F(SmallBandSet, EveryCodeEliminatedGivesAnAllWhiteResult) {
+    const RunResult run = RunBatch(Job({"--min-pixels", "2"}), dir);
+    ASSERT_EQ(0, run.status) << run.errors;
+    EXPECT_EQ(std::vector<uint8_t>(6, 255), ReadBytes(dir.File("result.raw")));
+    EXPECT_EQ(ExpectedReport(band1, band2, ""), ReadText(dir.File("result.txt")));
+}
+
+TEST_F(SmallBandSet, SavesTheLastSegmentedBand) {
+    const RunResult run =
+        RunBatch(Job({"--keep-all", "--save-segmented", dir.File("seg.bmp")}), dir);
+    ASSERT_EQ(0, run.status) << run.errors;
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 2, 2, 1, 2}), ReadBytes(dir.File("seg.bmp.raw")));
+    EXPECT_EQ("2\n3\n1\n0\n255\n", ReadText(dir.File("seg.bmp.txt")));
+    const std::vector<uint8_t> bitmap = ReadBytes(dir.File("seg.bmp.bmp"));
+    ASSERT_EQ(1078u + 8, bitmap.size());
+    EXPECT_EQ((std::vector<uint8_t>{2, 1, 2, 0, 1, 1, 2, 0}),
+              std::vector<uint8_t>(bitmap.begin() + 1078, bitmap.end()));
+    // Segment colours are the first draws: entry 1 is red, green, blue of draws 1 to 3.
+    Sequence sequence;
+    const uint8_t red = static_cast<uint8_t>(sequence.Below(254));
+    const uint8_t green = static_cast<uint8_t>(sequence.Below(254));
+    const uint8_t blue = static_cast<uint8_t>(sequence.Below(254));
+    EXPECT_EQ((std::vector<uint8_t>{blue, green, red}),
+              std::vector<uint8_t>(bitmap.begin() + 58, bitmap.begin() + 61));
+    // Keeping every code: class k is code k.
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 2, 4, 3, 4}), ReadBytes(dir.File("result.raw")));
+}
+
+TEST_F(SmallBandSet, DefinitionBandsUseTheTypedLimits) {
+    // Band 2 cut at 5 and 255: 5 -> segment 1, 100 -> segment 2.
+    const RunResult run = RunBatch({"--out", dir.File("def"), "--band", band1, "--method",
+                                    "segmentation", "--segments", "1", "--band", band2,
+                                    "--method", "definition", "--segments", "2", "--limits",
+                                    "5,255"},
+                                   dir);
+    ASSERT_EQ(0, run.status) << run.errors;
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 2, 2, 1, 2}), ReadBytes(dir.File("def.raw")));
+    const std::string report = ReadText(dir.File("def.txt"));
+    EXPECT_NE(std::string::npos,
+              report.find("Type of thresholding : Definition \n\nSegment limits\n\nNumber of "
+                          "segments : 2 \n\tSegment 1 min = 5 max = 5 \n\tSegment 2 min = 6 max = "
+                          "255 "))
+        << report;
+}
+
+TEST(BatchUsage, HelpAndUsageErrors) {
+    ScratchDir dir;
+    const RunResult help = RunBatch({"--help"}, dir);
+    EXPECT_EQ(0, help.status);
+    EXPECT_NE(std::string::npos, ReadText(dir.File("stdout.txt")).find("Usage: tessera-batch"));
+
+    const std::vector<std::vector<std::string>> wrong{
+        {},
+        {"--out", "x", "--band", "a.raw", "--method", "segmentation", "--segments", "2"},
+        {"--out", "x", "--frobnicate"},
+        {"--out", "x", "--segments", "0", "--method", "segmentation", "--band", "a", "--band", "b"},
+        {"--out", "x", "--segments", "2", "--method", "cubist", "--band", "a", "--band", "b"},
+        {"--out", "x", "--segments", "2", "--method", "definition", "--band", "a", "--band", "b"},
+        {"--out", "x", "--keep-all", "--min-pixels", "3", "--segments", "2", "--method",
+         "segmentation", "--band", "a", "--band", "b"},
+    };
+    for (const auto& arguments : wrong) {
+        const RunResult run = RunBatch(arguments, dir);
+        EXPECT_EQ(2, run.status) << run.errors;
+        EXPECT_EQ(0u, run.errors.rfind("tessera-batch: ", 0)) << run.errors;
+        EXPECT_EQ(1, std::count(run.errors.begin(), run.errors.end(), '\n')) << run.errors;
+    }
+}
+
+TEST_F(SmallBandSet, RefusedInputsExitWithThree) {
+    const std::string missing = dir.File("missing.raw");
+    RunResult run = RunBatch({"--out", dir.File("r"), "--method", "segmentation", "--segments",
+                              "2", "--band", band1, "--band", missing},
+                             dir);
+    EXPECT_EQ(3, run.status) << run.errors;
+    EXPECT_NE(std::string::npos, run.errors.find(missing)) << run.errors;
+
+    // A band of another size.
+    WriteBytes(dir.File("wide.raw"), std::vector<uint8_t>(8, 1));
+    WriteText(dir.File("wide.txt"), "2\n4\n");
+    run = RunBatch({"--out", dir.File("r"), "--method", "segmentation", "--segments", "2",
+                    "--band", band1, "--band", dir.File("wide.raw")},
+                   dir);
+    EXPECT_EQ(3, run.status) << run.errors;
+    EXPECT_FALSE(FileExists(dir.File("r.bmp")));
+    EXPECT_FALSE(FileExists(dir.File("r.txt")));
+}
+
+TEST_F(SmallBandSet, SelectionThatCannotGiveAtMost250Classes) {
+    // 16 x 16 segments over bands where every code holds exactly one pixel: 256 codes.
+    std::vector<uint8_t> first(256), second(256);
+    for (int i = 0; i < 256; ++i) {
+        first[i] = static_cast<uint8_t>(i / 16 * 16);
+        second[i] = static_cast<uint8_t>(i % 16 * 16);
+    }
+    WriteBytes(dir.File("a.raw"), first);
+    WriteText(dir.File("a.txt"), "16\n16\n");
+    WriteBytes(dir.File("b.raw"), second);
+    WriteText(dir.File("b.txt"), "16\n16\n");
+    const std::vector<std::string> bands{"--method", "segmentation", "--segments", "16",
+                                         "--band", dir.File("a.raw"), "--band", dir.File("b.raw")};
+    auto with = [&](std::vector<std::string> head) {
+        head.insert(head.end(), bands.begin(), bands.end());
+        return head;
+    };
+    RunResult run = RunBatch(with({"--out", dir.File("r")}), dir);
+    EXPECT_EQ(4, run.status) << run.errors;
+    EXPECT_NE(std::string::npos, run.errors.find("256")) << run.errors;
+    run = RunBatch(with({"--out", dir.File("r"), "--keep-all"}), dir);
+    EXPECT_EQ(4, run.status) << run.errors;
+    run = RunBatch(with({"--out", dir.File("r"), "--min-pixels", "1"}), dir);
+    EXPECT_EQ(0, run.status) << run.errors;
+    EXPECT_EQ(std::vector<uint8_t>(256, 255), ReadBytes(dir.File("r.raw")));
+}
+
+TEST_F(SmallBandSet, UnwritableOutputExitsWithFive) {
+    WriteText(dir.File("plainfile"), "not a folder");
+    const RunResult run = RunBatch(
+        {"--out", dir.File("plainfile") + "/result", "--method", "segmentation", "--segments", "2",
+         "--band", band1, "--band", band2},
+        dir);
+    EXPECT_EQ(5, run.status) << run.errors;
+    EXPECT_NE(std::string::npos, run.errors.find("result.bmp")) << run.errors;
+    EXPECT_EQ("not a folder", ReadText(dir.File("plainfile")));
+}
+
+}  // namespace
