@@ -1,8 +1,45 @@
 #include "bands/numband.h"
 
-TNumBandForm::TNumBandForm(QWidget* parent)
-    : QDialog(parent) {
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "app/forms.h"
+#include "crossing/checknumcode2.h"
+#include "support/numbers.h"
+
+TNumBandForm::TNumBandForm(QWidget* parent) : QDialog(parent) {
     setWindowTitle(" BANDS");
+    setFixedSize(220, 160);
+
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setObjectName("GroupBox1");
+    Label1 = new QLabel("Number of Bands ?", GroupBox1);
+    Label1->setObjectName("Label1");
+    NumBandEdit = new QLineEdit(GroupBox1);
+    NumBandEdit->setObjectName("NumBandEdit");
+    auto* groupLayout = new QVBoxLayout(GroupBox1);
+    groupLayout->addWidget(Label1);
+    groupLayout->addWidget(NumBandEdit);
+
+    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
+    BitBtn1->setObjectName("BitBtn1");
+    BitBtn1->setDefault(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(GroupBox1);
+    layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
+
+    connect(NumBandEdit, &QLineEdit::textChanged, this, &TNumBandForm::NumBandEditChange);
+    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void TNumBandForm::NumBandEditChange() {}
+void TNumBandForm::NumBandEditChange() {
+    BandCount = tessera::LeadingInteger(NumBandEdit->text().toStdString());
+    // The code selection dialog for many codes keeps its own copy of the band count.
+    if (CheckNumCodeForm2) CheckNumCodeForm2->BandCount = BandCount;
+}

@@ -1,22 +1,195 @@
 #include "crossing/checknumcode1.h"
 
+#include <QFont>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "app/seam.h"
+#include "crossing/codeselectionwidgets.h"
+#include "support/numbers.h"
+
+namespace {
+QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+}  // namespace
+
 TCheckNumCodeForm1::TCheckNumCodeForm1(const DialogSeam* seam, QWidget* parent)
     : QDialog(parent), seam_(seam) {
+    using codeselection::OptionButton;
     setWindowTitle(" Code Number Definition");
+    setFixedSize(691, 398);
+
+    Label4 = NamedLabel("Code Table", "Label4", this);
+    QFont titleFont = Label4->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
+    titleFont.setBold(true);
+    Label4->setFont(titleFont);
+    Memo = new QPlainTextEdit(this);
+    Memo->setObjectName("Memo");
+    Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto* tableColumn = new QVBoxLayout;
+    tableColumn->addWidget(Label4);
+    tableColumn->addWidget(Memo, 1);
+
+    Label1 = NamedLabel("Total Number of codes ", "Label1", this);
+    CodeNumberEdit = new QLineEdit(this);
+    CodeNumberEdit->setObjectName("CodeNumberEdit");
+    auto* totalRow = new QHBoxLayout;
+    totalRow->addWidget(Label1);
+    totalRow->addWidget(CodeNumberEdit);
+
+    GroupBox2 = new QGroupBox(" Type of Treatment  ", this);
+    GroupBox2->setObjectName("GroupBox2");
+    RadioButton3 = OptionButton("Taking into account the total number of codes ", "RadioButton3",
+                                GroupBox2, [this] { RadioButton3Click(); });
+    RadioButton1 =
+        OptionButton("Elimination of classes which pixel number is equal to 0 ", "RadioButton1",
+                     GroupBox2, [this] { RadioButton1Click(); });
+    RadioButton2 =
+        OptionButton("Defining a minimum number of pixels to select a class ", "RadioButton2",
+                     GroupBox2, [this] { RadioButton2Click(); });
+    auto* treatment = new QVBoxLayout(GroupBox2);
+    treatment->addWidget(RadioButton3);
+    treatment->addWidget(RadioButton1);
+    treatment->addWidget(RadioButton2);
+
+    GroupBox3 = new QGroupBox(this);
+    GroupBox3->setObjectName("GroupBox3");
+    Label2 = NamedLabel("Please, in order to select a class", "Label2", GroupBox3);
+    Label3 = NamedLabel("define the minimum number of pixels ", "Label3", GroupBox3);
+    MinPixelEdit = new QLineEdit("0", GroupBox3);
+    MinPixelEdit->setObjectName("MinPixelEdit");
+    auto* minimum = new QVBoxLayout(GroupBox3);
+    minimum->addWidget(Label2);
+    auto* minimumRow = new QHBoxLayout;
+    minimumRow->addWidget(Label3);
+    minimumRow->addWidget(MinPixelEdit);
+    minimum->addLayout(minimumRow);
+    // Showing and hiding the entry must not move the controls under it.
+    QSizePolicy keepPlace = GroupBox3->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    GroupBox3->setSizePolicy(keepPlace);
+
+    RadioButton4 = OptionButton("Display Table", "RadioButton4", this,
+                                [this] { RadioButton4Click(); });
+    RadioButton5 = OptionButton("Erase Table", "RadioButton5", this,
+                                [this] { RadioButton5Click(); });
+    auto* tableOptions = new QHBoxLayout;
+    tableOptions->addWidget(RadioButton4);
+    tableOptions->addWidget(RadioButton5);
+    tableOptions->addStretch();
+
+    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
+    BitBtn1->setObjectName("BitBtn1");
+    BitBtn1->setDefault(true);
+
+    auto* choiceColumn = new QVBoxLayout;
+    choiceColumn->addLayout(totalRow);
+    choiceColumn->addWidget(GroupBox2);
+    choiceColumn->addWidget(GroupBox3);
+    choiceColumn->addLayout(tableOptions);
+    choiceColumn->addStretch();
+    choiceColumn->addWidget(BitBtn1, 0, Qt::AlignHCenter);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(tableColumn, 1);
+    layout->addLayout(choiceColumn);
+
+    GroupBox2->installEventFilter(this);
+    GroupBox3->installEventFilter(this);
+    connect(BitBtn1, &QPushButton::clicked, this, &TCheckNumCodeForm1::BitBtn1Click);
+
+    // The first showing offers "every code" checked.
+    GroupBox3->hide();
+    RadioButton3Click();
 }
 
-void TCheckNumCodeForm1::RadioButton1Click() {}
+void TCheckNumCodeForm1::RadioButton3Click() {
+    RadioButton3->setChecked(true);
+    RadioButton1->setChecked(false);
+    RadioButton2->setChecked(false);
+    SelectByMinimum = false;
+}
 
-void TCheckNumCodeForm1::RadioButton2Click() {}
+void TCheckNumCodeForm1::RadioButton1Click() {
+    RadioButton1->setChecked(true);
+    RadioButton2->setChecked(false);
+    RadioButton3->setChecked(false);
+    MinPixel = 0;
+    SelectByMinimum = true;
+}
 
-void TCheckNumCodeForm1::RadioButton3Click() {}
+void TCheckNumCodeForm1::RadioButton2Click() {
+    RadioButton2->setChecked(true);
+    RadioButton1->setChecked(false);
+    RadioButton3->setChecked(false);
+    GroupBox3->show();
+    SelectByMinimum = true;
+}
 
-void TCheckNumCodeForm1::RadioButton4Click() {}
+void TCheckNumCodeForm1::RadioButton4Click() {
+    RadioButton4->setChecked(true);
+    RadioButton5->setChecked(false);
+    codeselection::AppendCodeTable(Memo, Table, PixelCounts, memoEmptyLine_);
+}
 
-void TCheckNumCodeForm1::RadioButton5Click() {}
+void TCheckNumCodeForm1::RadioButton5Click() {
+    RadioButton5->setChecked(true);
+    RadioButton4->setChecked(false);
+    codeselection::EraseCodeTable(Memo, memoEmptyLine_);
+}
 
-void TCheckNumCodeForm1::GroupBox2Click() {}
+void TCheckNumCodeForm1::GroupBox2Click() {
+    if (RadioButton3->isChecked()) {
+        GroupBox3->hide();
+    } else if (RadioButton1->isChecked()) {
+        GroupBox3->hide();
+        MinPixel = 0;
+    } else if (RadioButton2->isChecked()) {
+        GroupBox3->show();
+    }
+}
 
-void TCheckNumCodeForm1::GroupBox3Click() {}
+void TCheckNumCodeForm1::GroupBox3Click() {
+    MinPixel = tessera::LeadingInteger64(MinPixelEdit->text().toStdString());
+}
 
-void TCheckNumCodeForm1::BitBtn1Click() {}
+void TCheckNumCodeForm1::BitBtn1Click() {
+    if (!RadioButton1->isChecked() && !RadioButton2->isChecked() && !RadioButton3->isChecked()) {
+        if (seam_) {
+            seam_->showMessage("All the Buttons are inactived\nPlease check", "CAUTION");
+        } else {
+            ShowMessageBox("All the Buttons are inactived\nPlease check", "CAUTION");
+        }
+    }
+    // "Pixel number equal to 0" means a minimum of 0, whatever the entry (hidden or left from
+    // the other option) still holds.
+    MinPixel = RadioButton1->isChecked()
+                   ? 0
+                   : tessera::LeadingInteger64(MinPixelEdit->text().toStdString());
+    RadioButton1->setChecked(false);
+    RadioButton2->setChecked(false);
+    RadioButton3->setChecked(false);
+    accept();
+}
+
+bool TCheckNumCodeForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (codeselection::IsFrameClick(watched, event, GroupBox2)) {
+        GroupBox2Click();
+    } else if (codeselection::IsFrameClick(watched, event, GroupBox3)) {
+        GroupBox3Click();
+    }
+    return QDialog::eventFilter(watched, event);
+}

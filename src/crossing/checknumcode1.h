@@ -6,6 +6,7 @@
 #include "crossing/codetable.h"
 
 struct DialogSeam;
+class QEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -52,6 +53,12 @@ public slots:
     void GroupBox3Click();
     void BitBtn1Click();
 
+protected:
+    // Clicks on the frames of GroupBox2 and GroupBox3 run GroupBox2Click and GroupBox3Click.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     const DialogSeam* seam_;
+    // The memo starts with one empty line, which an erase removes.
+    bool memoEmptyLine_ = true;
 };

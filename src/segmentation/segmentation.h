@@ -4,6 +4,7 @@
 
 struct DialogSeam;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -34,6 +35,9 @@ public:
     QLineEdit* SegmentNumberEdit = nullptr;
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
+    QLabel* Label1 = nullptr;  // "Image Number "
+    QLabel* Label2 = nullptr;  // "Name "
+    QLabel* Label3 = nullptr;  // "Number of segments   "
 
 public slots:
     void RadioButton1Click();
@@ -43,6 +47,12 @@ public slots:
     void BitBtn1Click();
     void BitBtn2Click();
 
+protected:
+    // Escape is the Cancel button (it cancels the treatment); the close box only closes.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    int RunModal();
+
     const DialogSeam* seam_;
 };

@@ -1,10 +1,110 @@
 #include "segmentation/segmentdefinition.h"
 
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <cstdint>
+
+#include "app/seam.h"
+#include "support/numbers.h"
+
+namespace {
+QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QLineEdit* NamedEdit(const char* name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    return edit;
+}
+}  // namespace
+
 TSegmentDefinitionForm::TSegmentDefinitionForm(const DialogSeam* seam, QWidget* parent)
     : QDialog(parent), seam_(seam) {
     setWindowTitle(" Segment Definition ");
+    setFixedSize(313, 320);
+
+    GroupBox1 = new QGroupBox(" Image Name ", this);
+    GroupBox1->setObjectName("GroupBox1");
+    Label1 = NamedLabel("Number ", "Label1", GroupBox1);
+    NumberEdit = NamedEdit("NumberEdit", GroupBox1);
+    Label2 = NamedLabel("Name ", "Label2", GroupBox1);
+    NameEdit = NamedEdit("NameEdit", GroupBox1);
+    auto* bandGrid = new QGridLayout(GroupBox1);
+    bandGrid->addWidget(Label1, 0, 0);
+    bandGrid->addWidget(NumberEdit, 0, 1);
+    bandGrid->addWidget(Label2, 1, 0);
+    bandGrid->addWidget(NameEdit, 1, 1);
+
+    GroupBox2 = new QGroupBox(" Segment Boundaries ", this);
+    GroupBox2->setObjectName("GroupBox2");
+    Label3 = NamedLabel("Segment Number", "Label3", GroupBox2);
+    SegmNumberEdit = NamedEdit("SegmNumberEdit", GroupBox2);
+    Label4 = NamedLabel("Dynamic Scale", "Label4", GroupBox2);
+    DSMinEdit = NamedEdit("DSMinEdit", GroupBox2);
+    Label5 = NamedLabel("__", "Label5", GroupBox2);
+    DSMaxEdit = NamedEdit("DSMaxEdit", GroupBox2);
+    Label6 = NamedLabel("Min. Value", "Label6", GroupBox2);
+    MinValEdit = NamedEdit("MinValEdit", GroupBox2);
+    Label7 = NamedLabel("Max. Value ", "Label7", GroupBox2);
+    MaxValEdit = NamedEdit("MaxValEdit", GroupBox2);
+    auto* scale = new QHBoxLayout;
+    scale->addWidget(DSMinEdit);
+    scale->addWidget(Label5);
+    scale->addWidget(DSMaxEdit);
+    auto* limitsGrid = new QGridLayout(GroupBox2);
+    limitsGrid->addWidget(Label3, 0, 0);
+    limitsGrid->addWidget(SegmNumberEdit, 0, 1);
+    limitsGrid->addWidget(Label4, 1, 0);
+    limitsGrid->addLayout(scale, 1, 1);
+    limitsGrid->addWidget(Label6, 2, 0);
+    limitsGrid->addWidget(MinValEdit, 2, 1);
+    limitsGrid->addWidget(Label7, 3, 0);
+    limitsGrid->addWidget(MaxValEdit, 3, 1);
+
+    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
+    BitBtn1->setObjectName("BitBtn1");
+    BitBtn1->setDefault(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(GroupBox1);
+    layout->addWidget(GroupBox2);
+    layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-std::vector<int> TSegmentDefinitionForm::AskUpperLimits(int, const QString&, int, int, int) {
-    return {};
+std::vector<int> TSegmentDefinitionForm::AskUpperLimits(int band, const QString& name,
+                                                        int count, int minGray, int maxGray) {
+    NumberEdit->setText(QString::number(band));
+    NameEdit->setText(name);
+    std::vector<int> upper;
+    upper.reserve(count > 0 ? static_cast<size_t>(count) : 0);
+    for (int k = 1; k <= count; ++k) {
+        // Widened: a typed limit may be the largest int.
+        const int64_t lower = k == 1 ? minGray : int64_t{upper.back()} + 1;
+        MinValEdit->setText(QString::number(lower));
+        DSMinEdit->setText(QString::number(minGray));
+        SegmNumberEdit->setText(QString::number(k));
+        // The last segment proposes the band's maximum; the others a blank to be typed over.
+        MaxValEdit->setText(k == count ? QString::number(maxGray) : QString(" "));
+        DSMaxEdit->setText(QString::number(maxGray));
+        // There is no Cancel: however the dialog closes, the field is taken as it is.
+        if (seam_) {
+            seam_->runModal(*this);
+        } else {
+            exec();
+        }
+        upper.push_back(tessera::LeadingInteger(MaxValEdit->text().toStdString()));
+    }
+    return upper;
 }

@@ -5,6 +5,7 @@
 
 struct DialogSeam;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -28,6 +29,13 @@ public:
     QLineEdit* MinValEdit = nullptr;
     QLineEdit* MaxValEdit = nullptr;
     QPushButton* BitBtn1 = nullptr;
+    QLabel* Label1 = nullptr;  // "Number "
+    QLabel* Label2 = nullptr;  // "Name "
+    QLabel* Label3 = nullptr;  // "Segment Number"
+    QLabel* Label4 = nullptr;  // "Dynamic Scale"
+    QLabel* Label5 = nullptr;  // "__" between the two ends of the dynamic scale
+    QLabel* Label6 = nullptr;  // "Min. Value"
+    QLabel* Label7 = nullptr;  // "Max. Value "
 
 private:
     const DialogSeam* seam_;
