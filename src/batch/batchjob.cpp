@@ -1,0 +1,176 @@
+// The whole job of tessera-batch: load, segment, cross, save, with the same rules and the same
+// files as the interactive program.
+#include "batch/batchjob.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bands/bandfiles.h"
+#include "crossing/crossing.h"
+#include "image/rawfiles.h"
+#include "support/paths.h"
+#include "workspace/workspace.h"
+
+namespace tessera::batch {
+
+namespace {
+
+// Messages are written for message boxes; on the command line they become one line.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    bool blank = false;
+    for (char c : text) {
+        const bool space = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+        if (space) {
+            blank = !line.empty();
+            continue;
+        }
+        if (blank) line += ' ';
+        blank = false;
+        line += c;
+    }
+    return line;
+}
+
+bool IsBitmapName(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string extension = path.substr(path.size() - 4);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".bmp";
+}
+
+class Progress {
+public:
+    explicit Progress(bool on) : on_(on) {}
+    void Say(const std::string& text) const {
+        if (on_) std::fprintf(stderr, "tessera-batch: %s\n", text.c_str());
+    }
+    void Enable() { on_ = true; }
+
+private:
+    bool on_;
+};
+
+// Progress is worth printing only where a step takes a noticeable time.
+constexpr int64_t kLargeScenePixels = int64_t{4} << 20;
+
+tessera::Result<tessera::ByteMatrix> LoadBandFile(const tessera::Workspace& ws, int band,
+                                                  const std::string& path) {
+    using R = tessera::Result<tessera::ByteMatrix>;
+    if (IsBitmapName(path)) {
+        R pixels = tessera::LoadBitmapBand(path);
+        if (!pixels) return pixels;
+        const tessera::ImageSize size{pixels.value->Lines(), pixels.value->Columns()};
+        if (const tessera::Status same = ws.CheckBandSize(band, path, size); !same) {
+            return R::Failure(same.message);
+        }
+        return pixels;
+    }
+    const std::string descriptorPath = tessera::ReplaceExtension(path, ".txt");
+    const tessera::DescriptorRead descriptor = tessera::ReadDescriptor(descriptorPath);
+    if (descriptor.outcome == tessera::DescriptorRead::Missing) {
+        return R::Failure("The raw image " + path + " has no descriptor " + descriptorPath +
+                          " giving its number of lines and columns.");
+    }
+    if (descriptor.outcome == tessera::DescriptorRead::Malformed) {
+        return R::Failure(tessera::DescriptorMalformedMessage(descriptorPath));
+    }
+    if (const tessera::Status valid = tessera::CheckImageSize(descriptor.size); !valid) {
+        return R::Failure("The descriptor " + descriptorPath + " is refused: " + valid.message + ".");
+    }
+    if (const tessera::Status same = ws.CheckBandSize(band, path, descriptor.size); !same) {
+        return R::Failure(same.message);
+    }
+    return tessera::LoadRawBand(path, descriptor.size);
+}
+
+}  // namespace
+
+int Fail(int status, const std::string& text) {
+    std::fprintf(stderr, "tessera-batch: %s\n", OneLine(text).c_str());
+    return status;
+}
+
+int RunJob(const Options& options) {
+    tessera::Workspace ws;
+    const int bandCount = static_cast<int>(options.bands.size());
+    Progress progress(false);
+    ws.BeginBandSet(bandCount);
+
+    for (int band = 1; band <= bandCount; ++band) {
+        const std::string& path = options.bands[band - 1].path;
+        tessera::Result<tessera::ByteMatrix> pixels = LoadBandFile(ws, band, path);
+        if (!pixels) return Fail(kRefused, pixels.message);
+        if (band == 1 && int64_t{pixels.value->Lines()} * pixels.value->Columns() * bandCount >=
+                             kLargeScenePixels) {
+            progress.Enable();
+        }
+        progress.Say("loaded band " + std::to_string(band) + " of " + std::to_string(bandCount));
+        if (const tessera::Status stored = ws.StoreBand(band, path, std::move(*pixels.value), false);
+            !stored) {
+            return Fail(kRefused, stored.message);
+        }
+    }
+
+    for (int band = 1; band <= bandCount; ++band) {
+        const BandOptions& choice = options.bands[band - 1];
+        ws.SetSegmentation(band, choice.type, choice.segments,
+                           choice.limits ? *choice.limits : std::vector<int32_t>{});
+    }
+    progress.Say("segmenting");
+    if (const tessera::Status segmented = ws.FinishSegmentation(false, true); !segmented) {
+        return Fail(kUsage, segmented.message);
+    }
+    if (!options.saveSegmented.empty()) {
+        progress.Say("saving the segmented band " + std::to_string(bandCount));
+        if (const tessera::Status saved = ws.SaveSegmented(options.saveSegmented); !saved) {
+            return Fail(kNotWritten, saved.message);
+        }
+    }
+
+    progress.Say("crossing");
+    tessera::Result<tessera::CodeCounts> counts = ws.CountCodes();
+    if (!counts) return Fail(kRefused, counts.message);
+    const std::vector<int64_t>& pixelCount = counts.value->PixelCount;
+    const int codeCount = ws.segmentation->table.CodeCount;
+
+    // The same choices as the code selection dialogs of the interactive program.
+    std::vector<int32_t> selected;
+    if (options.keepAll) {
+        if (codeCount > tessera::kMaximumClassCount) {
+            return Fail(kTooManyClasses,
+                        "--keep-all would make " + std::to_string(codeCount) +
+                            " classes, more than 250; use --min-pixels to eliminate rare codes");
+        }
+        selected = tessera::SelectAll(codeCount);
+    } else if (codeCount > tessera::kMaximumClassCount && options.minPixels < 0) {
+        selected.assign(1, 0);  // a negative minimum retains no class
+    } else {
+        const int64_t remaining = tessera::CountRetained(pixelCount, options.minPixels);
+        if (remaining > tessera::kMaximumClassCount) {
+            return Fail(kTooManyClasses,
+                        std::to_string(remaining) + " codes have more than " +
+                            std::to_string(options.minPixels) +
+                            " pixels, more than the 250 classes allowed; give a larger --min-pixels");
+        }
+        selected = tessera::SelectByMinimum(pixelCount, options.minPixels);
+    }
+    if (const tessera::Status crossed =
+            ws.FinishCrossing(std::move(*counts.value), std::move(selected), false);
+        !crossed) {
+        return Fail(kRefused, crossed.message);
+    }
+
+    progress.Say("saving " + options.out + ".bmp, .txt and .raw");
+    if (const tessera::Status saved = ws.SaveResult(options.out); !saved) {
+        return Fail(kNotWritten, saved.message);
+    }
+    progress.Say("done: " + std::to_string(ws.crossing->ClassCount) + " classes");
+    return kDone;
+}
+
+}  // namespace tessera::batch
