@@ -1,0 +1,358 @@
+#include "workspace/workspace.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "testfiles.h"
+
+namespace tessera {
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadBytes;
+using testing_support::ReadText;
+using testing_support::ScratchDir;
+using testing_support::WriteText;
+
+ByteMatrix Bytes(const std::vector<std::vector<uint8_t>>& rows) {
+    ByteMatrix m = *NewByteMatrix(static_cast<int>(rows[0].size()), static_cast<int>(rows.size()));
+    for (size_t y = 0; y < rows.size(); ++y)
+        for (size_t x = 0; x < rows[y].size(); ++x) m[static_cast<int>(y)][x] = rows[y][x];
+    return m;
+}
+
+IntMatrix Ints(const std::vector<std::vector<int32_t>>& rows) {
+    IntMatrix m = *NewIntMatrix(static_cast<int>(rows[0].size()), static_cast<int>(rows.size()));
+    for (size_t y = 0; y < rows.size(); ++y)
+        for (size_t x = 0; x < rows[y].size(); ++x) m[static_cast<int>(y)][x] = rows[y][x];
+    return m;
+}
+
+std::vector<uint8_t> PaletteEntry(const std::vector<uint8_t>& bitmap, int entry) {
+    const size_t at = 54 + 4 * static_cast<size_t>(entry);
+    return {bitmap[at], bitmap[at + 1], bitmap[at + 2], bitmap[at + 3]};
+}
+
+std::vector<uint8_t> EntryBytes(const ColourEntry& colour) {
+    return {colour.blue, colour.green, colour.red, colour.spare};
+}
+
+// Two bands of 2 lines x 3 columns whose numbers, codes and classes can be followed by hand:
+//   band 1: 0 10 20 / 30 40 50, stricto sensu N = 2 -> 0-26, 27-50 -> 1 1 1 / 2 2 2
+//   band 2: 100 100 200 / 200 150 250, definition 150, 250 -> 100-150, 151-250 -> 1 1 2 / 2 1 2
+//   codes (2 x 2 table): 1 1 2 / 4 3 4, pixel counts 2, 1, 1, 2.
+class TwoBands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ws.BeginBandSet(2);
+        ASSERT_TRUE(ws.StoreBand(1, Band1Path(), Bytes({{0, 10, 20}, {30, 40, 50}}), true));
+        ASSERT_TRUE(ws.StoreBand(2, Band2Path(), Bytes({{100, 100, 200}, {200, 150, 250}}), true));
+        ws.SetSegmentation(1, Segmentation, 2, {});
+        ws.SetSegmentation(2, Definition, 2, {150, 250});
+    }
+
+    std::string Band1Path() const { return dir.File("b1.raw"); }
+    std::string Band2Path() const { return dir.File("b2.raw"); }
+
+    void SegmentAndCross(int64_t minimum) {
+        ASSERT_TRUE(ws.FinishSegmentation(true));
+        Result<CodeCounts> counts = ws.CountCodes();
+        ASSERT_TRUE(counts) << counts.message;
+        std::vector<int32_t> selected = SelectByMinimum(counts.value->PixelCount, minimum);
+        ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), std::move(selected), true));
+    }
+
+    std::string ExpectedReport() const {
+        return "2\n3\n1\n0\n255\n"
+               "\nNumber of Bands = 2"
+               "\n\nBand 1 = " +
+               Band1Path() +
+               " "
+               "\nType of thresholding : Segmentation \n"
+               "\nSegment limits\n"
+               "\nNumber of segments : 2 "
+               "\n\tSegment 1 min = 0 max = 26 "
+               "\n\tSegment 2 min = 27 max = 50 "
+               "\n\nBand 2 = " +
+               Band2Path() +
+               " "
+               "\nType of thresholding : Definition \n"
+               "\nSegment limits\n"
+               "\nNumber of segments : 2 "
+               "\n\tSegment 1 min = 100 max = 150 "
+               "\n\tSegment 2 min = 151 max = 250 "
+               "\n\n\tCodes\tNumber of pixels\n\n"
+               "\t1\t1\t1\t\t2\n"
+               "\t2\t2\t2\t\t2\n";
+    }
+
+    ScratchDir dir;
+    Workspace ws;
+};
+
+TEST_F(TwoBands, StoringABandKeepsItsRangeSizePathAndPicture) {
+    EXPECT_EQ(2, ws.Lines);
+    EXPECT_EQ(3, ws.Columns);
+    EXPECT_EQ(2, ws.BandCount);
+    EXPECT_EQ(2, ws.CurrentBand);
+    EXPECT_EQ(100, ws.bands[2].minGray);
+    EXPECT_EQ(250, ws.bands[2].maxGray);
+    EXPECT_EQ(Band2Path(), ws.records[2].filePath);
+    const GrayImage& image = ws.bands[1].image;
+    EXPECT_EQ(GrayKind, image.kind);
+    EXPECT_EQ(3, image.width);
+    EXPECT_EQ(2, image.height);
+    EXPECT_EQ((std::vector<uint8_t>{0, 10, 20, 30, 40, 50}), image.pixels);
+
+    ASSERT_TRUE(ws.StoreBand(1, dir.File("other.raw"), Bytes({{7, 9}}), false));
+    EXPECT_TRUE(ws.bands[1].image.Empty());
+    EXPECT_EQ(7, ws.bands[1].minGray);
+    EXPECT_EQ(9, ws.bands[1].maxGray);
+}
+
+TEST_F(TwoBands, SizesAreComparedOnlyWithinOneOpenSequence) {
+    const Status refused = ws.CheckBandSize(2, "third.raw", ImageSize{3, 2});
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(SizeMismatchMessage("third.raw", ImageSize{3, 2}, ImageSize{2, 3}), refused.message);
+    EXPECT_TRUE(ws.CheckBandSize(2, "same.raw", ImageSize{2, 3}));
+
+    ws.BeginBandSet(3);
+    EXPECT_EQ(3, ws.CurrentBand);
+    EXPECT_TRUE(ws.CheckBandSize(1, "new.raw", ImageSize{3, 2}));
+    ASSERT_TRUE(ws.StoreBand(1, "new.raw", Bytes({{1, 2}, {3, 4}, {5, 6}}), false));
+    EXPECT_FALSE(ws.CheckBandSize(2, "old-size.raw", ImageSize{2, 3}));
+}
+
+TEST_F(TwoBands, MissingBandIsNamed) {
+    EXPECT_TRUE(ws.CheckAllBandsLoaded());
+    ws.BeginBandSet(3);
+    const Status missing = ws.CheckAllBandsLoaded();
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(MissingBandMessage(3), missing.message);
+}
+
+TEST_F(TwoBands, SegmentationNumbersPaintsAndListsTheCodes) {
+    ASSERT_TRUE(ws.FinishSegmentation(true));
+    ASSERT_TRUE(ws.segmentation);
+    const SegmentationResult& result = *ws.segmentation;
+    EXPECT_EQ(Bytes({{1, 1, 1}, {2, 2, 2}}), result.SegmentNumberMatrix[1]);
+    EXPECT_EQ(Bytes({{1, 1, 2}, {2, 1, 2}}), result.SegmentNumberMatrix[2]);
+    EXPECT_EQ(result.SegmentNumberMatrix[2], ws.ShownSegmentMatrix);
+    EXPECT_EQ(2, ws.CurrentSegmentedBand);
+    EXPECT_EQ(1, ws.PaletteMode);
+    EXPECT_EQ(StepBandsSegmented, ws.step);
+    EXPECT_EQ(762u, ws.random.DrawCount());
+    EXPECT_EQ(4, result.table.CodeCount);
+    EXPECT_EQ((ImageSize{2, 3}), result.size);
+    ASSERT_EQ(3u, result.records.size());
+    EXPECT_EQ(Band2Path(), result.records[2].filePath);
+    EXPECT_EQ(ws.records[2].segmentLimits, result.records[2].segmentLimits);
+
+    // Band 2's picture: segment 1, 1, 2 / 2, 1, 2 in segment colours.
+    const GrayImage& picture = result.SegmentedImage[2];
+    ASSERT_EQ(ColourKind, picture.kind);
+    const ColourEntry& one = result.SegmentColourTable[1];
+    const ColourEntry& two = result.SegmentColourTable[2];
+    EXPECT_EQ((std::vector<uint8_t>{one.blue, one.green, one.red, one.blue, one.green, one.red,
+                                    two.blue, two.green, two.red, two.blue, two.green, two.red,
+                                    one.blue, one.green, one.red, two.blue, two.green, two.red}),
+              picture.pixels);
+
+    EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
+              ReadText(dir.File("multi_tab.txt")));
+}
+
+TEST_F(TwoBands, EquipopulationUsesTheBandsHistogram) {
+    // Six levels of one pixel, N = 3, P = 2: segments close where adding the next occupied level
+    // would pass P (after levels 19 and 39).
+    ws.SetSegmentation(1, Equipopulation, 3, {});
+    EXPECT_EQ(Equipopulation, ws.records[1].thresholdingType);
+    EXPECT_EQ(3, ws.records[1].segmentCount);
+    EXPECT_EQ((std::vector<int32_t>{0, 0, 20, 40}), ws.records[1].segmentLimits.lower);
+    EXPECT_EQ((std::vector<int32_t>{0, 19, 39, 50}), ws.records[1].segmentLimits.upper);
+    ASSERT_TRUE(ws.FinishSegmentation(false));
+    EXPECT_EQ(Bytes({{1, 1, 2}, {2, 3, 3}}), ws.segmentation->SegmentNumberMatrix[1]);
+    EXPECT_TRUE(ws.segmentation->SegmentedImage.empty());
+}
+
+TEST_F(TwoBands, CrossingCountsCodesAndKeepsCodesAboveTheMinimum) {
+    ASSERT_TRUE(ws.FinishSegmentation(true));
+    const Result<CodeCounts> counts = ws.CountCodes();
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(Ints({{1, 1, 2}, {4, 3, 4}}), counts.value->CodeImage);
+    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->PixelCount);
+
+    ASSERT_TRUE(
+        ws.FinishCrossing(*counts.value, SelectByMinimum(counts.value->PixelCount, 1), true));
+    const CrossingResult& crossing = *ws.crossing;
+    EXPECT_EQ(2, crossing.ClassCount);
+    EXPECT_EQ((std::vector<int32_t>{0, 1, 4}), crossing.SelectedCodes);
+    EXPECT_EQ(Bytes({{1, 1, 255}, {2, 255, 2}}), crossing.ClassImage);
+    EXPECT_EQ(2, ws.PaletteMode);
+    EXPECT_EQ(StepBandsCrossed, ws.step);
+    EXPECT_EQ(2u * 762u, ws.random.DrawCount());
+
+    const ColourEntry& one = crossing.ClassColorTable[1];
+    const ColourEntry& two = crossing.ClassColorTable[2];
+    EXPECT_EQ((std::vector<uint8_t>{one.blue, one.green, one.red, one.blue, one.green, one.red, 255,
+                                    255, 255, two.blue, two.green, two.red, 255, 255, 255, two.blue,
+                                    two.green, two.red}),
+              crossing.resultImage.pixels);
+}
+
+TEST_F(TwoBands, SecondCrossingGivesTheSameClassesInOtherColours) {
+    SegmentAndCross(1);
+    const CrossingResult first = *ws.crossing;
+    Result<CodeCounts> counts = ws.CountCodes();
+    ASSERT_TRUE(counts);
+    ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), {0, 1, 4}, true));
+    EXPECT_EQ(first.ClassImage, ws.crossing->ClassImage);
+    EXPECT_EQ(first.SelectedCodes, ws.crossing->SelectedCodes);
+    EXPECT_NE(first.ClassColorTable, ws.crossing->ClassColorTable);
+    EXPECT_NE(first.resultImage.pixels, ws.crossing->resultImage.pixels);
+}
+
+TEST_F(TwoBands, SaveSegmentedAppendsTheExtensions) {
+    SegmentAndCross(1);  // the segment colours are saved whatever the palette mode
+    const std::string stem = dir.File("seg.bmp");
+    ASSERT_TRUE(ws.SaveSegmented(stem));
+
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 2, 2, 1, 2}), ReadBytes(stem + ".raw"));
+    EXPECT_EQ("2\n3\n1\n0\n255\n", ReadText(stem + ".txt"));
+    EXPECT_FALSE(FileExists(dir.File("seg.bmp.txt.raw")));
+    EXPECT_FALSE(FileExists(dir.File("seg.raw")));
+
+    const std::vector<uint8_t> bitmap = ReadBytes(stem + ".bmp");
+    ASSERT_EQ(1078u + 2 * 4, bitmap.size());  // two rows of 3 bytes padded to 4
+    const ColourTable& colours = ws.segmentation->SegmentColourTable;
+    EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}), PaletteEntry(bitmap, 0));
+    EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 255}), PaletteEntry(bitmap, 255));
+    EXPECT_EQ(EntryBytes(colours[1]), PaletteEntry(bitmap, 1));
+    EXPECT_EQ(EntryBytes(colours[254]), PaletteEntry(bitmap, 254));
+    // Bottom row first.
+    EXPECT_EQ((std::vector<uint8_t>{2, 1, 2, 0, 1, 1, 2, 0}),
+              std::vector<uint8_t>(bitmap.begin() + 1078, bitmap.end()));
+    EXPECT_EQ(2, ws.PaletteMode);
+}
+
+TEST_F(TwoBands, SaveSegmentedWritesTheShownBand) {
+    ASSERT_TRUE(ws.FinishSegmentation(false));
+    ws.ShowSegmentedBand(1);
+    EXPECT_EQ(1, ws.CurrentSegmentedBand);
+    ASSERT_TRUE(ws.SaveSegmented(dir.File("first")));
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 1, 2, 2, 2}), ReadBytes(dir.File("first.raw")));
+    ws.ShowSegmentedBand(2);
+    EXPECT_EQ(ws.segmentation->SegmentNumberMatrix[2], ws.ShownSegmentMatrix);
+}
+
+TEST_F(TwoBands, SaveResultWritesClassesReportAndRaw) {
+    SegmentAndCross(1);
+    ASSERT_TRUE(ws.SaveResult(dir.File("res")));
+    EXPECT_EQ(ExpectedReport(), ReadText(dir.File("res.txt")));
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 255, 2, 255, 2}), ReadBytes(dir.File("res.raw")));
+    const std::vector<uint8_t> bitmap = ReadBytes(dir.File("res.bmp"));
+    ASSERT_EQ(1086u, bitmap.size());
+    EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}), PaletteEntry(bitmap, 0));
+    EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}), PaletteEntry(bitmap, 255));
+    EXPECT_EQ(EntryBytes(ws.crossing->ClassColorTable[2]), PaletteEntry(bitmap, 2));
+}
+
+TEST_F(TwoBands, SaveResultAfterANewSegmentationKeepsTheCrossingsSettings) {
+    SegmentAndCross(1);
+    const ColourTable classColours = ws.crossing->ClassColorTable;
+    ws.SetSegmentation(1, Segmentation, 3, {});
+    ASSERT_TRUE(ws.FinishSegmentation(true));
+    EXPECT_EQ(6, ws.segmentation->table.CodeCount);
+    EXPECT_EQ(1, ws.PaletteMode);
+
+    ASSERT_TRUE(ws.SaveResult(dir.File("res")));
+    EXPECT_EQ(ExpectedReport(), ReadText(dir.File("res.txt")));
+    const std::vector<uint8_t> bitmap = ReadBytes(dir.File("res.bmp"));
+    ASSERT_EQ(1086u, bitmap.size());
+    EXPECT_EQ(EntryBytes(classColours[1]), PaletteEntry(bitmap, 1));
+    EXPECT_EQ(EntryBytes(classColours[2]), PaletteEntry(bitmap, 2));
+}
+
+TEST_F(TwoBands, FailedSaveNamesEveryFileAndKeepsEarlierFiles) {
+    SegmentAndCross(1);
+    ASSERT_TRUE(ws.SaveResult(dir.File("res")));
+    const std::vector<uint8_t> earlierBitmap = ReadBytes(dir.File("res.bmp"));
+
+    const std::string blocker = dir.File("blocker");
+    WriteText(blocker, "a file where a folder should be");
+    const Status failed = ws.SaveResult(blocker + "/res");
+    ASSERT_FALSE(failed);
+    for (const char* extension : {".bmp", ".txt", ".raw"})
+        EXPECT_NE(std::string::npos, failed.message.find(blocker + "/res" + extension))
+            << failed.message;
+    EXPECT_EQ(earlierBitmap, ReadBytes(dir.File("res.bmp")));
+    EXPECT_EQ(ExpectedReport(), ReadText(dir.File("res.txt")));
+
+    const Status segmentedFailed = ws.SaveSegmented(blocker + "/seg");
+    ASSERT_FALSE(segmentedFailed);
+    for (const char* extension : {".bmp", ".txt", ".raw"})
+        EXPECT_NE(std::string::npos, segmentedFailed.message.find(blocker + "/seg" + extension))
+            << segmentedFailed.message;
+}
+
+TEST_F(TwoBands, OneFailedFileDoesNotStopTheOthers) {
+    SegmentAndCross(1);
+    std::filesystem::create_directory(dir.File("part.txt"));
+    const Status failed = ws.SaveResult(dir.File("part"));
+    ASSERT_FALSE(failed);
+    EXPECT_NE(std::string::npos, failed.message.find(dir.File("part.txt"))) << failed.message;
+    EXPECT_EQ(std::string::npos, failed.message.find("part.bmp")) << failed.message;
+    EXPECT_EQ(std::string::npos, failed.message.find("part.raw")) << failed.message;
+    EXPECT_EQ(1086u, ReadBytes(dir.File("part.bmp")).size());
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 255, 2, 255, 2}), ReadBytes(dir.File("part.raw")));
+}
+
+TEST_F(TwoBands, NothingToSaveBeforeTheCommandsRan) {
+    EXPECT_FALSE(ws.SaveSegmented(dir.File("x")));
+    EXPECT_FALSE(ws.SaveResult(dir.File("x")));
+    EXPECT_FALSE(FileExists(dir.File("x.bmp")));
+}
+
+TEST_F(TwoBands, ConsumedPixelsBecomeTheSegmentNumbers) {
+    ASSERT_TRUE(ws.FinishSegmentation(false, true));
+    EXPECT_FALSE(ws.bands[1].Loaded());
+    EXPECT_FALSE(ws.bands[2].Loaded());
+    EXPECT_EQ(Bytes({{1, 1, 1}, {2, 2, 2}}), ws.segmentation->SegmentNumberMatrix[1]);
+    EXPECT_EQ(Bytes({{1, 1, 2}, {2, 1, 2}}), ws.segmentation->SegmentNumberMatrix[2]);
+    EXPECT_EQ(ws.segmentation->SegmentNumberMatrix[2], ws.ShownSegmentMatrix);
+}
+
+TEST(WorkspaceSegmentation, TooManyCodesAreRefusedAndNothingChanges) {
+    ScratchDir dir;
+    Workspace ws;
+    ws.BeginBandSet(4);
+    for (int b = 1; b <= 4; ++b)
+        ASSERT_TRUE(ws.StoreBand(b, dir.File("b" + std::to_string(b)), Bytes({{0, 200}}), false));
+    for (int b = 1; b <= 4; ++b) ws.SetSegmentation(b, Segmentation, 2, {});
+    ASSERT_TRUE(ws.FinishSegmentation(false));
+    const uint64_t draws = ws.random.DrawCount();
+
+    for (int b = 1; b <= 4; ++b) ws.SetSegmentation(b, Segmentation, 254, {});
+    const Status refused = ws.FinishSegmentation(true);
+    ASSERT_FALSE(refused);
+    EXPECT_NE(std::string::npos, refused.message.find("16777216")) << refused.message;
+    EXPECT_EQ(16, ws.segmentation->table.CodeCount);
+    EXPECT_EQ(2, ws.segmentation->records[1].segmentCount);
+    EXPECT_EQ(draws, ws.random.DrawCount());
+}
+
+TEST(WorkspaceSegmentation, UnwritableCodeListIsIgnored) {
+    Workspace ws;
+    ws.BeginBandSet(2);
+    ASSERT_TRUE(ws.StoreBand(1, "/no-such-folder-for-tessera/b1.raw", Bytes({{0, 9}}), false));
+    ASSERT_TRUE(ws.StoreBand(2, "/no-such-folder-for-tessera/b2.raw", Bytes({{5, 5}}), false));
+    ws.SetSegmentation(1, Segmentation, 2, {});
+    ws.SetSegmentation(2, Segmentation, 1, {});
+    EXPECT_TRUE(ws.FinishSegmentation(false));
+    EXPECT_EQ(Bytes({{1, 2}}), ws.segmentation->SegmentNumberMatrix[1]);
+}
+
+}  // namespace
+}  // namespace tessera
