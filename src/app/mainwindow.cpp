@@ -1,59 +1,398 @@
 #include "app/mainwindow.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "app/forms.h"
+#include "app/glyphs.h"
+#include "app/infoforms.h"
+
+using glyphs::Glyph;
+
+namespace {
+
+constexpr int kFrameWidth = 683;
+constexpr int kFrameHeight = 657;
+constexpr int kToolBarHeight = 34;
+constexpr int kPanelWidth = 250;
+constexpr int kToolGap = 8;
+
+QAction* AddItem(QMenu* menu, const char* name, const QString& caption) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(name);
+    return action;
+}
+
+// A menu and its menu-bar entry carry the same name, so that the entry can be found and
+// enabled like any other command.
+QMenu* AddMenu(QMenu* parent, QMenuBar* bar, const char* name, const QString& caption) {
+    QMenu* menu = parent ? parent->addMenu(caption) : bar->addMenu(caption);
+    menu->setObjectName(name);
+    menu->menuAction()->setObjectName(name);
+    return menu;
+}
+
+void EnableMenu(QMenu* menu, bool enabled) {
+    menu->setEnabled(enabled);
+    menu->menuAction()->setEnabled(enabled);
+}
+
+// The folder the band dialogs open in: the customary image folder when it exists, else the
+// installed sample bands, else the ones beside the sources, else the home folder.
+QString BandDirectory(const QString& preferred) {
+    for (const QString& folder :
+         {preferred, QStringLiteral(TESSERA_INSTALLED_SAMPLES_DIR),
+          QStringLiteral(TESSERA_SAMPLES_DIR)}) {
+        if (QDir(folder).exists()) return folder;
+    }
+    return QDir::homePath();
+}
+
+QFileDialog* NewFileDialog(QWidget* owner, const QString& objectName, const QString& title,
+                           const QStringList& filters, QFileDialog::AcceptMode mode) {
+    auto* dialog = new QFileDialog(owner, title);
+    dialog->setObjectName(objectName);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(mode);
+    // A typed name of a missing file must reach the loader, which reports it.
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilters(filters);
+    if (mode == QFileDialog::AcceptSave) dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    return dialog;
+}
+
+}  // namespace
 
 TMainForm::TMainForm(const DialogSeam& dialogSeam, QWidget* parent)
     : QMainWindow(parent), seam(dialogSeam) {
+    setObjectName("MainForm");
     setWindowTitle(" Tessera_V2");
+    resize(kFrameWidth, kFrameHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect available = screen->availableGeometry();
+        move(available.center() - QPoint(kFrameWidth / 2, kFrameHeight / 2));
+    }
+
+    BuildMenu();
+    BuildToolBar();
     MdiArea = new QMdiArea(this);
+    MdiArea->setObjectName("MdiArea");
     setCentralWidget(MdiArea);
-    StatusBar = statusBar();
-    for (auto& panel : Panels) {
-        panel = new QLabel(this);
-        panel->setFixedWidth(250);
-        StatusBar->addWidget(panel);
+    BuildStatusBar();
+    BuildFileDialogs();
+
+    Cursors[crLoupe] = glyphs::MagnifierCursor();
+    SetScreenCursor(crDefault);
+    UpdateCommands();
+}
+
+TMainForm::~TMainForm() {
+    if (cursorOverridden_) QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::BuildMenu() {
+    QMenuBar* bar = menuBar();
+    Files = AddMenu(nullptr, bar, "Files", "Files");
+    Open = AddItem(Files, "Open", "Open the Different Gray Tone  Images");
+    N1 = Files->addSeparator();
+    N1->setObjectName("N1");
+    Exit = AddItem(Files, "Exit", "Exit");
+
+    Tools = AddMenu(nullptr, bar, "Tools", "Tools");
+    Histo = AddItem(Tools, "Histo", "Histogram");
+    GTNumber = AddItem(Tools, "GTNumber", "Gray Tones Number");
+
+    Treatments = AddMenu(nullptr, bar, "Treatments", "Treatments");
+    Segmentation = AddMenu(Treatments, bar, "Segmentation", "Segmentation");
+    SegmInfo = AddMenu(Segmentation, bar, "SegmInfo", "Info");
+    InfoSegmSS = AddItem(SegmInfo, "InfoSegmSS", "Segmentation Stricto Sensu");
+    Equipopulation = AddItem(SegmInfo, "Equipopulation", "Equipopulation");
+    Definition = AddItem(SegmInfo, "Definition", "Definition");
+    SegmTreatment = AddItem(Segmentation, "SegmTreatment", "Treatment");
+    Classification = AddMenu(Treatments, bar, "Classification", "Classification");
+    ClassifInfo = AddItem(Classification, "ClassifInfo", "Info");
+    ClassifTreatment = AddItem(Classification, "ClassifTreatment", "Treatment");
+
+    Window = AddMenu(nullptr, bar, "Window", "Window");
+    Cascade1 = AddItem(Window, "Cascade1", "Cascade");
+    Tile1 = AddItem(Window, "Tile1", "Tile");
+    Previous1 = AddItem(Window, "Previous1", "Previous");
+    Next1 = AddItem(Window, "Next1", "Next");
+
+    About = AddMenu(nullptr, bar, "About", "About");
+    Author = AddItem(About, "Author", "Author");
+    Copyright = AddItem(About, "Copyright", "Copyright");
+    Infos = AddMenu(About, bar, "Infos", "Infos");
+    English = AddItem(Infos, "English", "English");
+    French = AddItem(Infos, "French", "French");
+    Spanish = AddItem(Infos, "Spanish", "Spanish");
+    References = AddItem(About, "References", "References");
+
+    connect(Open, &QAction::triggered, this, &TMainForm::OpenClick);
+    connect(Exit, &QAction::triggered, this, &TMainForm::ExitClick);
+    connect(Histo, &QAction::triggered, this, &TMainForm::HistoClick);
+    connect(GTNumber, &QAction::triggered, this, &TMainForm::GTNumberClick);
+    connect(InfoSegmSS, &QAction::triggered, this, &TMainForm::InfoSegmSSClick);
+    connect(Equipopulation, &QAction::triggered, this, &TMainForm::EquipopulationClick);
+    connect(Definition, &QAction::triggered, this, &TMainForm::DefinitionClick);
+    connect(SegmTreatment, &QAction::triggered, this, &TMainForm::SegmTreatmentClick);
+    connect(Cascade1, &QAction::triggered, this, &TMainForm::Cascade1Click);
+    connect(Tile1, &QAction::triggered, this, &TMainForm::Tile1Click);
+    connect(Previous1, &QAction::triggered, this, &TMainForm::Previous1Click);
+    connect(Next1, &QAction::triggered, this, &TMainForm::Next1Click);
+    connect(Author, &QAction::triggered, this, &TMainForm::AuthorClick);
+    connect(Copyright, &QAction::triggered, this, &TMainForm::CopyrightClick);
+    connect(English, &QAction::triggered, this, &TMainForm::EnglishClick);
+    connect(French, &QAction::triggered, this, &TMainForm::FrenchClick);
+    connect(Spanish, &QAction::triggered, this, &TMainForm::SpanishClick);
+    connect(References, &QAction::triggered, this, &TMainForm::ReferencesClick);
+    // ClassifInfo and ClassifTreatment have no handler: choosing them does nothing.
+}
+
+void TMainForm::BuildToolBar() {
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName("ToolBar1");
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setFixedHeight(kToolBarHeight);
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    auto addButton = [this](const char* name, Glyph glyph, const QString& hint, bool narrow) {
+        auto* button = new QToolButton(ToolBar1);
+        button->setObjectName(name);
+        button->setToolTip(hint);
+        const QPixmap pixmap = glyphs::ToolGlyph(glyph);
+        button->setIcon(QIcon(pixmap));
+        button->setIconSize(pixmap.size());
+        button->setFixedSize(narrow ? 16 : 32, 32);
+        button->setFocusPolicy(Qt::NoFocus);
+        ToolBar1->addWidget(button);
+        return button;
+    };
+    auto addGap = [this] {
+        auto* gap = new QWidget(ToolBar1);
+        gap->setFixedSize(kToolGap, 32);
+        ToolBar1->addWidget(gap);
+    };
+
+    OpenSpeedButton = addButton("OpenSpeedButton", Glyph::Open,
+                                "Open the Set of Gray Tone Images (10 Max.)", false);
+    addGap();
+    PreviousSpeedButton = addButton("PreviousSpeedButton", Glyph::Previous, "Previous Image", true);
+    NextSpeedButton = addButton("NextSpeedButton", Glyph::Next, "Next Image", true);
+    addGap();
+    SegmentationSpeedButton =
+        addButton("SegmentationSpeedButton", Glyph::Segmentation, "Segmentation", false);
+    addGap();
+    PreviousSegmentedSpeedButton = addButton("PreviousSegmentedSpeedButton",
+                                             Glyph::PreviousSegmented, "Previous Segmented Image", true);
+    NextSegmentedSpeedButton = addButton("NextSegmentedSpeedButton", Glyph::NextSegmented,
+                                         "Next Segmented Image", true);
+    addGap();
+    SaveSegmentedImageSpeedButton = addButton("SaveSegmentedImageSpeedButton",
+                                              Glyph::SaveSegmented, "Save Segmented Image", false);
+    addGap();
+    TreatmentSpeedButton = addButton("TreatmentSpeedButton", Glyph::Treatment, "Treatment", false);
+    addGap();
+    HistoSpeedButton = addButton("HistoSpeedButton", Glyph::Histogram, "Histo", false);
+    addGap();
+    ZoomSpeedButton = addButton("ZoomSpeedButton", Glyph::Zoom, "Zoom", false);
+    addGap();
+    addGap();
+    SaveResultSpeedButton =
+        addButton("SaveResultSpeedButton", Glyph::SaveResult, "Save Result", false);
+    addGap();
+    ExitSpeedButton = addButton("ExitSpeedButton", Glyph::Exit, "Exit", false);
+
+    // The group is not exclusive in Qt's sense (all may be up); LatchGroupButton keeps the rule.
+    LatchingGroup = new QButtonGroup(this);
+    LatchingGroup->setObjectName("LatchingGroup");
+    LatchingGroup->setExclusive(false);
+    const std::pair<QToolButton*, void (TMainForm::*)()> latching[] = {
+        {PreviousSpeedButton, &TMainForm::PreviousSpeedButtonClick},
+        {NextSpeedButton, &TMainForm::NextSpeedButtonClick},
+        {PreviousSegmentedSpeedButton, &TMainForm::PreviousSegmentedSpeedButtonClick},
+        {NextSegmentedSpeedButton, &TMainForm::NextSegmentedSpeedButtonClick},
+        {ZoomSpeedButton, &TMainForm::ZoomSpeedButtonClick},
+    };
+    for (const auto& [button, handler] : latching) {
+        button->setCheckable(true);
+        LatchingGroup->addButton(button);
+        // Qt has already toggled the button; the handler sees the group's new state.
+        connect(button, &QToolButton::clicked, this, [this, button, handler] {
+            LatchGroupButton(button);
+            (this->*handler)();
+        });
+    }
+
+    connect(OpenSpeedButton, &QToolButton::clicked, this, &TMainForm::OpenSpeedButtonClick);
+    connect(SegmentationSpeedButton, &QToolButton::clicked, this,
+            &TMainForm::SegmentationSpeedButtonClick);
+    connect(SaveSegmentedImageSpeedButton, &QToolButton::clicked, this,
+            &TMainForm::SaveSegmentedImageSpeedButtonClick);
+    connect(TreatmentSpeedButton, &QToolButton::clicked, this,
+            &TMainForm::TreatmentSpeedButtonClick);
+    connect(HistoSpeedButton, &QToolButton::clicked, this, &TMainForm::HistoSpeedButtonClick);
+    connect(SaveResultSpeedButton, &QToolButton::clicked, this,
+            &TMainForm::SaveResultSpeedButtonClick);
+    connect(ExitSpeedButton, &QToolButton::clicked, this, &TMainForm::ExitSpeedButtonClick);
+}
+
+void TMainForm::LatchGroupButton(QToolButton* pressed) {
+    if (!pressed->isChecked()) return;  // a down button pressed again is simply up now
+    for (QAbstractButton* other : LatchingGroup->buttons()) {
+        if (other == pressed || !other->isChecked()) continue;
+        other->setChecked(false);
+        // The zoom tool is off now: its magnifier goes with it.
+        if (other == ZoomSpeedButton) SetScreenCursor(crDefault);
     }
 }
 
-TMainForm::~TMainForm() = default;
+void TMainForm::BuildStatusBar() {
+    StatusBar = statusBar();
+    StatusBar->setObjectName("StatusBar");
+    StatusBar->setSizeGripEnabled(false);
+    // The panels keep their width whatever the frame's width: a narrow frame hides the last
+    // ones instead of squeezing them, and never grows to fit them.
+    auto* strip = new QWidget(StatusBar);
+    strip->setObjectName("PanelStrip");
+    strip->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    const int height = strip->fontMetrics().height() + 6;
+    strip->setFixedHeight(height);
+    for (size_t panel = 0; panel < Panels.size(); ++panel) {
+        auto* label = new QLabel(strip);
+        label->setObjectName(QString("Panel%1").arg(panel));
+        label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        label->setIndent(3);
+        label->setGeometry(static_cast<int>(panel) * kPanelWidth, 0, kPanelWidth, height);
+        Panels[panel] = label;
+    }
+    StatusBar->addWidget(strip, 1);
+}
 
-void TMainForm::SetScreenCursor(int) {}
+void TMainForm::BuildFileDialogs() {
+    const QStringList rawFilters{"Raw Files [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
+    const QStringList rasterFilters{"Raster Images [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
+    const QString titles[tessera::kMaximumBands + 1] = {
+        "",            "OPEN BAND 1",  "OPEN BAND 2",  "OPEN BAND 3", "OPEN BAND 4",
+        "OPEN BAND 5", "OPEN BAND 6 ", "OPEN BAND 7",  " OPEN BAND 8", " OPEN BAND 9",
+        "OPEN BAND 10"};
+    const QString lowerDirectory = BandDirectory("c:\\images");
+    const QString upperDirectory = BandDirectory("C:\\images");
+    for (int band = 1; band <= tessera::kMaximumBands; ++band) {
+        const bool firstSeven = band <= 7;
+        QFileDialog* dialog =
+            NewFileDialog(this, QString("BandOpenDialog%1").arg(band), titles[band],
+                          firstSeven ? rawFilters : rasterFilters, QFileDialog::AcceptOpen);
+        dialog->setDirectory(firstSeven ? lowerDirectory : upperDirectory);
+        BandOpenDialogs[band] = dialog;
+    }
+    SavePictureDialog2 =
+        NewFileDialog(this, "SavePictureDialog2", "SAVE SEGMENTED IMAGE",
+                      {"Bitmap [*.bmp] and related raster image (*.bmp)"}, QFileDialog::AcceptSave);
+    SavePictureDialog = NewFileDialog(this, "SavePictureDialog",
+                                      "Saving Final Resulting Colored BMP File and Related Raw Image",
+                                      {"Bitmap (*.bmp) and raw image (*.bmp)"},
+                                      QFileDialog::AcceptSave);
+}
+
+void TMainForm::SetScreenCursor(int cursor) {
+    QCursor shape(Qt::ArrowCursor);
+    if (cursor == crHourGlass) {
+        shape = QCursor(Qt::WaitCursor);
+    } else if (auto registered = Cursors.find(cursor); registered != Cursors.end()) {
+        shape = registered->second;
+    }
+    // One override for the whole program, changed in place, so that no command can leave a
+    // stack of cursors behind.
+    if (cursorOverridden_) {
+        QApplication::changeOverrideCursor(shape);
+    } else {
+        QApplication::setOverrideCursor(shape);
+        cursorOverridden_ = true;
+    }
+}
+
 void TMainForm::SetPanel(int panel, const QString& text) { Panels[panel]->setText(text); }
 QString TMainForm::PanelText(int panel) const { return Panels[panel]->text(); }
-void TMainForm::UpdateCommands() {}
-bool TMainForm::ZoomToolOn() const { return false; }
+
+void TMainForm::UpdateCommands() {
+    const bool opened = ws.step >= tessera::StepBandSetOpened;
+    const bool segmented = ws.step >= tessera::StepBandsSegmented;
+    const bool crossed = ws.step >= tessera::StepBandsCrossed;
+
+    // Always available.
+    for (QAction* action : {Open, Exit}) action->setEnabled(true);
+    for (QMenu* menu : {Files, Window, About, Infos, Segmentation, SegmInfo}) EnableMenu(menu, true);
+    for (QToolButton* button : {OpenSpeedButton, ZoomSpeedButton, ExitSpeedButton}) {
+        button->setEnabled(true);
+    }
+
+    for (QToolButton* button : {PreviousSpeedButton, NextSpeedButton, SegmentationSpeedButton,
+                                HistoSpeedButton}) {
+        button->setEnabled(opened);
+    }
+    EnableMenu(Treatments, opened);
+    EnableMenu(Tools, opened);
+    Histo->setEnabled(opened);
+    GTNumber->setEnabled(opened);
+
+    for (QToolButton* button : {PreviousSegmentedSpeedButton, NextSegmentedSpeedButton,
+                                SaveSegmentedImageSpeedButton, TreatmentSpeedButton}) {
+        button->setEnabled(segmented);
+    }
+    EnableMenu(Classification, segmented);
+
+    SaveResultSpeedButton->setEnabled(crossed);
+}
+
+bool TMainForm::ZoomToolOn() const { return ZoomSpeedButton && ZoomSpeedButton->isChecked(); }
 void TMainForm::Message(const QString& text, const QString& caption) { seam.showMessage(text, caption); }
 int TMainForm::RunModal(QDialog& dialog) { return seam.runModal(dialog); }
 
-void TMainForm::OpenClick() {}
-void TMainForm::ExitClick() {}
-void TMainForm::HistoClick() {}
-void TMainForm::GTNumberClick() {}
-void TMainForm::InfoSegmSSClick() {}
-void TMainForm::EquipopulationClick() {}
-void TMainForm::DefinitionClick() {}
-void TMainForm::SegmTreatmentClick() {}
-void TMainForm::Cascade1Click() {}
-void TMainForm::Tile1Click() {}
-void TMainForm::Previous1Click() {}
-void TMainForm::Next1Click() {}
-void TMainForm::AuthorClick() {}
-void TMainForm::CopyrightClick() {}
-void TMainForm::EnglishClick() {}
-void TMainForm::FrenchClick() {}
-void TMainForm::SpanishClick() {}
-void TMainForm::ReferencesClick() {}
-void TMainForm::OpenSpeedButtonClick() {}
-void TMainForm::PreviousSpeedButtonClick() {}
-void TMainForm::NextSpeedButtonClick() {}
-void TMainForm::SegmentationSpeedButtonClick() {}
-void TMainForm::PreviousSegmentedSpeedButtonClick() {}
-void TMainForm::NextSegmentedSpeedButtonClick() {}
-void TMainForm::SaveSegmentedImageSpeedButtonClick() {}
-void TMainForm::TreatmentSpeedButtonClick() {}
-void TMainForm::HistoSpeedButtonClick() {}
-void TMainForm::ZoomSpeedButtonClick() {}
-void TMainForm::SaveResultSpeedButtonClick() {}
-void TMainForm::ExitSpeedButtonClick() {}
+// ----- menu -----
+void TMainForm::OpenClick() { OpenBandSet(); }
+void TMainForm::ExitClick() { close(); }
+void TMainForm::HistoClick() { ShowHistogram(); }
+void TMainForm::GTNumberClick() { GrayTonesNumber(); }
+void TMainForm::InfoSegmSSClick() { RunModal(*InfoSegmSSForm); }
+void TMainForm::EquipopulationClick() { RunModal(*EquipopInfoForm); }
+void TMainForm::DefinitionClick() { RunModal(*DefinitionInfoForm); }
+void TMainForm::SegmTreatmentClick() { SegmentationTreatment(); }
+void TMainForm::Cascade1Click() { MdiArea->cascadeSubWindows(); }
+void TMainForm::Tile1Click() { MdiArea->tileSubWindows(); }
+void TMainForm::Previous1Click() { MdiArea->activatePreviousSubWindow(); }
+void TMainForm::Next1Click() { MdiArea->activateNextSubWindow(); }
+void TMainForm::AuthorClick() { RunModal(*AuthorForm); }
+void TMainForm::CopyrightClick() { RunModal(*CopyrightForm); }
+void TMainForm::EnglishClick() { RunModal(*EnglishInfoForm); }
+void TMainForm::FrenchClick() { RunModal(*FrenchInfoForm); }
+void TMainForm::SpanishClick() { RunModal(*SpanishInfoForm); }
+void TMainForm::ReferencesClick() { RunModal(*ReferenceForm); }
+
+// ----- tool bar -----
+void TMainForm::OpenSpeedButtonClick() { OpenBandSet(); }
+void TMainForm::PreviousSpeedButtonClick() { StepBand(-1); }
+void TMainForm::NextSpeedButtonClick() { StepBand(+1); }
+void TMainForm::SegmentationSpeedButtonClick() { SegmentationTreatment(); }
+void TMainForm::PreviousSegmentedSpeedButtonClick() { StepSegmentedBand(-1); }
+void TMainForm::NextSegmentedSpeedButtonClick() { StepSegmentedBand(+1); }
+void TMainForm::SaveSegmentedImageSpeedButtonClick() { SaveSegmentedImage(); }
+void TMainForm::TreatmentSpeedButtonClick() { CrossBands(); }
+void TMainForm::HistoSpeedButtonClick() { ShowHistogram(); }
+void TMainForm::ZoomSpeedButtonClick() { SetScreenCursor(ZoomToolOn() ? crLoupe : crDefault); }
+void TMainForm::SaveResultSpeedButtonClick() { SaveResult(); }
+void TMainForm::ExitSpeedButtonClick() { close(); }

@@ -11,6 +11,7 @@
 #include "workspace/workspace.h"
 
 class QAction;
+class QButtonGroup;
 class QFileDialog;
 class QLabel;
 class QMdiArea;
@@ -154,4 +155,16 @@ public slots:
     void ZoomSpeedButtonClick();
     void SaveResultSpeedButtonClick();
     void ExitSpeedButtonClick();
+
+private:
+    void BuildMenu();
+    void BuildToolBar();
+    void BuildStatusBar();
+    void BuildFileDialogs();
+    // The latching group (band and segmented-band stepping, zoom): at most one button down,
+    // pressing one raises the others, pressing a down one raises it.
+    void LatchGroupButton(QToolButton* pressed);
+
+    QButtonGroup* LatchingGroup = nullptr;
+    bool cursorOverridden_ = false;  // this window holds the one override cursor
 };
