@@ -132,7 +132,7 @@ def code_digits(counts):
     n = len(counts)
     total = int(np.prod(counts, dtype=np.int64))
     index = np.arange(total, dtype=np.int64)
-    digits = np.empty((total, n), dtype=np.int64)
+    digits = np.empty((total, n), dtype=np.int32)
     weight = 1
     for b in range(n - 1, -1, -1):
         digits[:, b] = index // weight % counts[b] + 1
