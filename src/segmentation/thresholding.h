@@ -38,7 +38,8 @@ SegmentLimits StrictoSensuLimits(int minGray, int maxGray, int count);
 SegmentLimits EquipopulationLimits(const Histogram& histogram, int minGray, int maxGray,
                                    int count);
 
-// Typed upper limits, one per segment: lower[1] = minGray, lower[k+1] = upper[k] + 1.
+// Typed upper limits, one per segment (typedUpper[k - 1] for segment k, so N = its size):
+// lower[1] = minGray, lower[k+1] = upper[k] + 1.
 SegmentLimits DefinitionLimits(int minGray, const std::vector<int32_t>& typedUpper);
 
 // Segment number of each gray level: the highest segment covering it, or NoSegment.
