@@ -18,6 +18,8 @@ namespace tessera::batch {
 
 namespace {
 
+bool quietRun = false;
+
 // Messages are written for message boxes; on the command line they become one line.
 std::string OneLine(const std::string& text) {
     std::string line;
@@ -47,7 +49,7 @@ class Progress {
 public:
     explicit Progress(bool on) : on_(on) {}
     void Say(const std::string& text) const {
-        if (on_) std::fprintf(stderr, "tessera-batch: %s\n", text.c_str());
+        if (on_ && !quietRun) std::fprintf(stderr, "tessera-batch: %s\n", text.c_str());
     }
     void Enable() { on_ = true; }
 
@@ -90,7 +92,10 @@ tessera::Result<tessera::ByteMatrix> LoadBandFile(const tessera::Workspace& ws, 
 
 }  // namespace
 
+void SetQuiet(bool quiet) { quietRun = quiet; }
+
 int Fail(int status, const std::string& text) {
+    if (quietRun) return status;
     std::fprintf(stderr, "tessera-batch: %s\n", OneLine(text).c_str());
     return status;
 }
