@@ -9,7 +9,9 @@
 struct DialogSeam;
 class QFileDialog;
 class QLabel;
+class QPainter;
 class QPushButton;
+class QRect;
 class QWidget;
 
 // " HISTOGRAM": the gray-tone histogram of the current band, savable as a 256-line table.
@@ -23,12 +25,16 @@ public:
     const tessera::ByteMatrix* Pixels = nullptr;
     QString SaveDirectory;
 
+    // Pixels per gray value, recomputed at every paint of the surface; what Save writes.
     std::array<int64_t, 256> Counts{};
 
     QWidget* PaintBox = nullptr;
     QPushButton* BitBtnOK = nullptr;
     QPushButton* BitBtnSave = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
+
+    // Recomputes the counts and draws the histogram on the exposed part of the surface.
+    void PaintBoxPaint(QPainter& painter, const QRect& exposed);
 
 public slots:
     void BitBtnOKClick();

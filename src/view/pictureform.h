@@ -4,15 +4,24 @@
 // click.
 #include <QImage>
 #include <QMdiSubWindow>
+#include <QPoint>
+#include <QSize>
 #include <QString>
 #include <array>
+#include <optional>
 
 #include "image/guitools.h"
+#include "view/zoomgeometry.h"
+
+class QCloseEvent;
+class QPainter;
+class QRect;
+class QScrollArea;
 
 class TPictureForm : public QMdiSubWindow {
     Q_OBJECT
 public:
-    explicit TPictureForm(const QString& caption, QWidget* parent = nullptr);
+    TPictureForm(const QString& caption, tessera::ViewWindow window, QWidget* parent = nullptr);
 
     // Builds the display picture from the image (which the caller keeps owning) and paints it;
     // keeps zoom level, centre point and scroll positions; changes neither caption nor order.
@@ -22,11 +31,71 @@ public:
     void BringToFront();
 
     int ZoomLevel() const { return zoomLevel_; }
+    // Image column and line of the last zoom click.
+    QPoint CentrePoint() const { return centre_; }
 
     // Band titles (band and segmented windows): slot k holds band k's title.
     std::array<QString, 11> BandTitles;
 
+    // The drawing surface, laid out in zoomed-picture coordinates inside the scroll area.
+    QWidget* PaintBox = nullptr;
+    QScrollArea* ScrollBox = nullptr;
+
+    // ----- handlers of the drawing surface -----
+    // Zoom click: with the main window's zoom tool on, one zoom step, re-centred on the pixel.
+    void PaintBoxMouseDown(Qt::MouseButton button, QPoint surfacePoint);
+    // Read-out of the pixel under the pointer into the main window's status bar.
+    void PaintBoxMouseMove(QPoint surfacePoint);
+    void PaintBoxMouseUp() {}
+    // Paints the exposed part of the surface (surface coordinates).
+    void PaintBoxPaint(QPainter& painter, const QRect& exposed);
+
+    // The same handlers under the names the tests use.
+    void ZoomClick(Qt::MouseButton button, QPoint surfacePoint) {
+        PaintBoxMouseDown(button, surfacePoint);
+    }
+    void PointerMoved(QPoint surfacePoint) { PaintBoxMouseMove(surfacePoint); }
+
+    // Horizontal and vertical scroll ranges: the size of the zoomed picture.
+    QSize ScrollRange() const { return scrollRange_; }
+    QPoint ScrollPosition() const;
+    // The image rectangle that the last paint asked for (it may reach beyond the picture), and
+    // the view that the last zoom click centred.
+    tessera::PixelRect SourceRectangleOfLastPaint() const { return lastSource_; }
+    tessera::CentredView LastCentredView() const { return lastCentredView_; }
+    int PaintCount() const { return paintCount_; }
+
+    // The title that captions are made from: a band title, or a constant.
+    virtual QString BaseTitle() const = 0;
+
 protected:
+    struct ValueTexts {
+        QString colour;  // second panel
+        QString value;   // third panel
+    };
+    // The second and third read-out panels for the pixel; nothing when the value beside the
+    // colour cannot be read (then the pointer counts as outside the picture).
+    virtual std::optional<ValueTexts> ReadValues(int line, int column, int red, int green,
+                                                 int blue) const = 0;
+
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Lines and Columns of the band set (the picture's own size when there is no main window).
+    QSize ImageSize() const;
+    // Sets the scroll ranges from the zoom level and sizes the surface to the larger of the
+    // zoomed picture and the visible area.
+    void FitSurface();
+    void DrawSource(QPainter& painter, const tessera::PixelRect& source);
+
+    tessera::ViewWindow window_;
     QImage picture_;
     int zoomLevel_ = 1;
+    QPoint centre_{0, 0};
+    bool centredRepaint_ = false;
+    QSize scrollRange_{1, 1};
+    tessera::PixelRect lastSource_;
+    tessera::CentredView lastCentredView_;
+    int paintCount_ = 0;
 };
