@@ -40,7 +40,7 @@ int CountGrayTones(const ByteMatrix& pixels);
 Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size);
 
 // An 8-bit bitmap band. Refuses a file the bitmap reader refuses (with its reason) and, by
-// size, a file of 2 x lines x columns bytes or more (kRgbBitmapRefusal, exactly).
+// size, a file larger than 2 x lines x columns bytes (kRgbBitmapRefusal, exactly).
 Result<ByteMatrix> LoadBitmapBand(const std::string& path);
 
 // "CAUTION" texts of the loader, each naming the file concerned.
