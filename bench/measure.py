@@ -13,8 +13,10 @@ maximum is that command's). Run it as a fresh process for every measurement.
 `warmup` fills and frees G GiB in a throwaway process: on these machines memory that has sat
 idle is slow when first touched again, which would be charged to whichever tool runs first.
 
-`summary` prints, per label, the median wall time, the median peak memory and the median time
-of each stage, then the speed and memory ratios of the first label to the others.
+`summary` prints, per label, the median wall time, CPU time (user + system) and peak memory and
+the median time of each stage, then the ratios of the other labels to the first. On a machine
+shared with other work the CPU time is the steadier figure: wall time also counts the waits
+for a core.
 """
 import argparse
 import json
@@ -37,12 +39,15 @@ def run(args):
         lines.append([time.perf_counter() - start, raw.decode("utf-8", "replace").rstrip("\n")])
     status = child.wait()
     wall = time.perf_counter() - start
-    peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss  # KiB on Linux
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    peak_kib = usage.ru_maxrss  # KiB on Linux
+    cpu = usage.ru_utime + usage.ru_stime
     result = {"label": args.label or command[0], "command": command, "status": status,
-              "wall_s": wall, "peak_kib": peak_kib, "stderr": lines}
+              "wall_s": wall, "cpu_s": cpu, "peak_kib": peak_kib, "stderr": lines}
     with open(args.out, "w") as f:
         json.dump(result, f, indent=1)
-    print(f"{result['label']}: {wall:.3f} s, {peak_kib / 1024:.1f} MiB, exit {status}",
+    print(f"{result['label']}: {wall:.3f} s wall, {cpu:.3f} s CPU, {peak_kib / 1024:.1f} MiB, "
+          f"exit {status}",
           file=sys.stderr)
     if status != 0:
         for _, line in lines[-5:]:
@@ -112,11 +117,12 @@ def summary(paths):
             print(f"{label}: no successful run")
             continue
         wall = statistics.median(r["wall_s"] for r in good)
+        cpu = statistics.median(r["cpu_s"] for r in good)
         peak = statistics.median(r["peak_kib"] for r in good) / 1024
-        medians[label] = (wall, peak)
+        medians[label] = (wall, cpu, peak)
         walls = ", ".join(f"{r['wall_s']:.2f}" for r in good)
-        print(f"{label}: median wall {wall:.3f} s (runs: {walls}), median peak memory "
-              f"{peak:.1f} MiB, {len(good)}/{len(results)} runs")
+        print(f"{label}: median wall {wall:.3f} s (runs: {walls}), median CPU {cpu:.3f} s, "
+              f"median peak memory {peak:.1f} MiB, {len(good)}/{len(results)} runs")
         per_stage = {}
         for r in good:
             for name, seconds in stages_of(r).items():
@@ -125,10 +131,10 @@ def summary(paths):
             print(f"    {name:<20} {statistics.median(values):8.3f} s")
     labels = list(medians)
     for other in labels[1:]:
-        base_wall, base_peak = medians[labels[0]]
-        wall, peak = medians[other]
+        base_wall, base_cpu, base_peak = medians[labels[0]]
+        wall, cpu, peak = medians[other]
         print(f"{other} / {labels[0]}: wall time x {wall / base_wall:.2f}, "
-              f"peak memory x {peak / base_peak:.2f}")
+              f"CPU time x {cpu / base_cpu:.2f}, peak memory x {peak / base_peak:.2f}")
     return 0
 
 
