@@ -36,11 +36,19 @@ QAction* AddItem(QMenu* menu, const char* name, const QString& caption) {
 }
 
 // A menu and its menu-bar entry carry the same name, so that the entry can be found and
-// enabled like any other command.
-QMenu* AddMenu(QMenu* parent, QMenuBar* bar, const char* name, const QString& caption) {
-    QMenu* menu = parent ? parent->addMenu(caption) : bar->addMenu(caption);
+// enabled like any other command. Menus belong to the frame rather than to their parent menu:
+// a disabled menu then leaves its submenus' own states alone (the Segmentation items keep
+// theirs while Treatments is disabled).
+QMenu* AddMenu(QWidget* owner, QMenu* parent, QMenuBar* bar, const char* name,
+               const QString& caption) {
+    auto* menu = new QMenu(caption, owner);
     menu->setObjectName(name);
     menu->menuAction()->setObjectName(name);
+    if (parent) {
+        parent->addMenu(menu);
+    } else {
+        bar->addMenu(menu);
+    }
     return menu;
 }
 
@@ -104,37 +112,37 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildMenu() {
     QMenuBar* bar = menuBar();
-    Files = AddMenu(nullptr, bar, "Files", "Files");
+    Files = AddMenu(this, nullptr, bar, "Files", "Files");
     Open = AddItem(Files, "Open", "Open the Different Gray Tone  Images");
     N1 = Files->addSeparator();
     N1->setObjectName("N1");
     Exit = AddItem(Files, "Exit", "Exit");
 
-    Tools = AddMenu(nullptr, bar, "Tools", "Tools");
+    Tools = AddMenu(this, nullptr, bar, "Tools", "Tools");
     Histo = AddItem(Tools, "Histo", "Histogram");
     GTNumber = AddItem(Tools, "GTNumber", "Gray Tones Number");
 
-    Treatments = AddMenu(nullptr, bar, "Treatments", "Treatments");
-    Segmentation = AddMenu(Treatments, bar, "Segmentation", "Segmentation");
-    SegmInfo = AddMenu(Segmentation, bar, "SegmInfo", "Info");
+    Treatments = AddMenu(this, nullptr, bar, "Treatments", "Treatments");
+    Segmentation = AddMenu(this, Treatments, bar, "Segmentation", "Segmentation");
+    SegmInfo = AddMenu(this, Segmentation, bar, "SegmInfo", "Info");
     InfoSegmSS = AddItem(SegmInfo, "InfoSegmSS", "Segmentation Stricto Sensu");
     Equipopulation = AddItem(SegmInfo, "Equipopulation", "Equipopulation");
     Definition = AddItem(SegmInfo, "Definition", "Definition");
     SegmTreatment = AddItem(Segmentation, "SegmTreatment", "Treatment");
-    Classification = AddMenu(Treatments, bar, "Classification", "Classification");
+    Classification = AddMenu(this, Treatments, bar, "Classification", "Classification");
     ClassifInfo = AddItem(Classification, "ClassifInfo", "Info");
     ClassifTreatment = AddItem(Classification, "ClassifTreatment", "Treatment");
 
-    Window = AddMenu(nullptr, bar, "Window", "Window");
+    Window = AddMenu(this, nullptr, bar, "Window", "Window");
     Cascade1 = AddItem(Window, "Cascade1", "Cascade");
     Tile1 = AddItem(Window, "Tile1", "Tile");
     Previous1 = AddItem(Window, "Previous1", "Previous");
     Next1 = AddItem(Window, "Next1", "Next");
 
-    About = AddMenu(nullptr, bar, "About", "About");
+    About = AddMenu(this, nullptr, bar, "About", "About");
     Author = AddItem(About, "Author", "Author");
     Copyright = AddItem(About, "Copyright", "Copyright");
-    Infos = AddMenu(About, bar, "Infos", "Infos");
+    Infos = AddMenu(this, About, bar, "Infos", "Infos");
     English = AddItem(Infos, "English", "English");
     French = AddItem(Infos, "French", "French");
     Spanish = AddItem(Infos, "Spanish", "Spanish");

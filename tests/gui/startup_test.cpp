@@ -1,13 +1,627 @@
-// Start-up: the windows exist and the frame shows its caption.
+// Start-up: the windows exist, the frame with its menu, tool bar and status bar, the command
+// steps, the latching tool group, the cursors, window arrangement and the file dialogs.
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
 #include "app/forms.h"
+#include "app/infoforms.h"
 #include "app/mainwindow.h"
+#include "bands/imagesize.h"
+#include "bands/numband.h"
+#include "crossing/checknumcode1.h"
+#include "crossing/checknumcode2.h"
+#include "crossing/checknumcode3.h"
 #include "gui/guitest.h"
+#include "segmentation/segmentation.h"
+#include "segmentation/segmentdefinition.h"
+#include "view/histogris.h"
+#include "view/imagewindow.h"
+#include "view/resultimage.h"
+#include "view/tempimage.h"
 
 namespace {
 using guitest::ProgramTest;
+
+std::string Title(const QWidget* window) { return window->windowTitle().toStdString(); }
+
+// ----- the 21 windows -----
 
 TEST_F(ProgramTest, MainWindowCaptionHasLeadingBlank) {
     EXPECT_EQ(" Tessera_V2", form->windowTitle().toStdString());
     EXPECT_EQ(form, MainForm);
 }
+
+TEST_F(ProgramTest, EveryWindowExistsWithItsCaption) {
+    const std::vector<std::pair<const QWidget*, std::string>> windows = {
+        {MainForm, " Tessera_V2"},
+        {ResultImageForm, " PANEL 3  (1:1)"},
+        {ImageForm, " PANEL 1  (1:1)"},
+        {HistoGrisForm, " HISTOGRAM"},
+        {ImageSizeForm, " Image Size"},
+        {AuthorForm, " Author"},
+        {EnglishInfoForm, " Info"},
+        {FrenchInfoForm, " Info"},
+        {CopyrightForm, " Copyright"},
+        {SpanishInfoForm, " Info"},
+        {TempImageForm, " PANEL 2  (1:1)"},
+        {NumBandForm, " BANDS"},
+        {SegmentationForm, ""},
+        {SegmentDefinitionForm, " Segment Definition "},
+        {CheckNumCodeForm1, " Code Number Definition"},
+        {CheckNumCodeForm2, " Code Number Definition"},
+        {CheckNumCodeForm3, " Code Number Definition"},
+        {InfoSegmSSForm, " Segmentation Treatment Info"},
+        {EquipopInfoForm, " Equipopulation Treatment Info"},
+        {DefinitionInfoForm, " Definition Treatment Info"},
+        {ReferenceForm, " Reference"},
+    };
+    ASSERT_EQ(21u, windows.size());
+    int index = 0;
+    for (const auto& [window, caption] : windows) {
+        ++index;
+        ASSERT_NE(nullptr, window) << "window #" << index;
+        EXPECT_EQ(caption, Title(window)) << "window #" << index;
+    }
+}
+
+TEST_F(ProgramTest, FrameShowsThreeEmptyChildrenAndHidesEveryDialog) {
+    EXPECT_TRUE(form->isVisible());
+    const QList<QMdiSubWindow*> children = form->MdiArea->subWindowList();
+    EXPECT_EQ(3, children.size());
+    for (const QWidget* child : {static_cast<QWidget*>(ImageForm),
+                                 static_cast<QWidget*>(TempImageForm),
+                                 static_cast<QWidget*>(ResultImageForm)}) {
+        EXPECT_TRUE(child->isVisible()) << Title(child);
+        EXPECT_TRUE(children.contains(qobject_cast<QMdiSubWindow*>(const_cast<QWidget*>(child))))
+            << Title(child) << " is not a child of the frame";
+    }
+    const std::vector<const QWidget*> dialogs = {
+        HistoGrisForm,     ImageSizeForm,         AuthorForm,        EnglishInfoForm,
+        FrenchInfoForm,    CopyrightForm,         SpanishInfoForm,   NumBandForm,
+        SegmentationForm,  SegmentDefinitionForm, CheckNumCodeForm1, CheckNumCodeForm2,
+        CheckNumCodeForm3, InfoSegmSSForm,        EquipopInfoForm,   DefinitionInfoForm,
+        ReferenceForm};
+    for (const QWidget* dialog : dialogs) EXPECT_FALSE(dialog->isVisible()) << Title(dialog);
+}
+
+TEST_F(ProgramTest, FrameToolBarAndStatusBarHaveTheirSizes) {
+    EXPECT_EQ(683, form->width());
+    EXPECT_EQ(657, form->height());
+    ASSERT_NE(nullptr, form->ToolBar1);
+    EXPECT_EQ("ToolBar1", form->ToolBar1->objectName().toStdString());
+    EXPECT_EQ(34, form->ToolBar1->height());
+    EXPECT_EQ(Qt::TopToolBarArea, form->toolBarArea(form->ToolBar1));
+    ASSERT_NE(nullptr, form->StatusBar);
+    EXPECT_EQ(form->statusBar(), form->StatusBar);
+    for (int panel = 0; panel < 4; ++panel) {
+        ASSERT_NE(nullptr, form->Panels[panel]) << "panel " << panel;
+        EXPECT_EQ(250, form->Panels[panel]->width()) << "panel " << panel;
+        EXPECT_EQ("", form->PanelText(panel).toStdString()) << "panel " << panel;
+    }
+    // The panels lie side by side, left to right.
+    for (int panel = 1; panel < 4; ++panel) {
+        EXPECT_EQ(form->Panels[panel - 1]->geometry().right() + 1, form->Panels[panel]->x())
+            << "panel " << panel;
+    }
+    form->SetPanel(2, "Gray Tone :   17 ");
+    EXPECT_EQ("Gray Tone :   17 ", form->Panels[2]->text().toStdString());
+    EXPECT_EQ("Gray Tone :   17 ", form->PanelText(2).toStdString());
+}
+
+// ----- menu -----
+
+struct MenuEntry {
+    std::string name;
+    std::string caption;
+    std::vector<MenuEntry> items;  // a submenu's entries
+};
+
+void ExpectMenu(const QList<QAction*>& actions, const std::vector<MenuEntry>& expected,
+                const std::string& path) {
+    ASSERT_EQ(expected.size(), static_cast<size_t>(actions.size())) << "entries of " << path;
+    for (size_t k = 0; k < expected.size(); ++k) {
+        const QAction* action = actions[static_cast<int>(k)];
+        const MenuEntry& entry = expected[k];
+        const std::string where = path + " > " + entry.name;
+        EXPECT_EQ(entry.name, action->objectName().toStdString()) << where;
+        if (entry.caption == "-") {
+            EXPECT_TRUE(action->isSeparator()) << where;
+            continue;
+        }
+        EXPECT_EQ(entry.caption, action->text().toStdString()) << where;
+        if (entry.items.empty()) {
+            EXPECT_EQ(nullptr, action->menu()) << where;
+        } else {
+            ASSERT_NE(nullptr, action->menu()) << where;
+            EXPECT_EQ(entry.name, action->menu()->objectName().toStdString()) << where;
+            EXPECT_EQ(entry.caption, action->menu()->title().toStdString()) << where;
+            ExpectMenu(action->menu()->actions(), entry.items, where);
+        }
+    }
+}
+
+TEST_F(ProgramTest, MenuTreeHasItsCaptionsAndNames) {
+    const std::vector<MenuEntry> tree = {
+        {"Files",
+         "Files",
+         {{"Open", "Open the Different Gray Tone  Images", {}}, {"N1", "-", {}}, {"Exit", "Exit", {}}}},
+        {"Tools", "Tools", {{"Histo", "Histogram", {}}, {"GTNumber", "Gray Tones Number", {}}}},
+        {"Treatments",
+         "Treatments",
+         {{"Segmentation",
+           "Segmentation",
+           {{"SegmInfo",
+             "Info",
+             {{"InfoSegmSS", "Segmentation Stricto Sensu", {}},
+              {"Equipopulation", "Equipopulation", {}},
+              {"Definition", "Definition", {}}}},
+            {"SegmTreatment", "Treatment", {}}}},
+          {"Classification",
+           "Classification",
+           {{"ClassifInfo", "Info", {}}, {"ClassifTreatment", "Treatment", {}}}}}},
+        {"Window",
+         "Window",
+         {{"Cascade1", "Cascade", {}},
+          {"Tile1", "Tile", {}},
+          {"Previous1", "Previous", {}},
+          {"Next1", "Next", {}}}},
+        {"About",
+         "About",
+         {{"Author", "Author", {}},
+          {"Copyright", "Copyright", {}},
+          {"Infos",
+           "Infos",
+           {{"English", "English", {}}, {"French", "French", {}}, {"Spanish", "Spanish", {}}}},
+          {"References", "References", {}}}},
+    };
+    ExpectMenu(form->menuBar()->actions(), tree, "menu bar");
+}
+
+TEST_F(ProgramTest, MenuMembersAreTheNamedObjects) {
+    const std::vector<std::pair<QObject*, const char*>> members = {
+        {form->Files, "Files"},         {form->Open, "Open"},
+        {form->N1, "N1"},               {form->Exit, "Exit"},
+        {form->Tools, "Tools"},         {form->Histo, "Histo"},
+        {form->GTNumber, "GTNumber"},   {form->Treatments, "Treatments"},
+        {form->Segmentation, "Segmentation"}, {form->SegmInfo, "SegmInfo"},
+        {form->InfoSegmSS, "InfoSegmSS"}, {form->Equipopulation, "Equipopulation"},
+        {form->Definition, "Definition"}, {form->SegmTreatment, "SegmTreatment"},
+        {form->Classification, "Classification"}, {form->ClassifInfo, "ClassifInfo"},
+        {form->ClassifTreatment, "ClassifTreatment"}, {form->Window, "Window"},
+        {form->Cascade1, "Cascade1"},   {form->Tile1, "Tile1"},
+        {form->Previous1, "Previous1"}, {form->Next1, "Next1"},
+        {form->About, "About"},         {form->Author, "Author"},
+        {form->Copyright, "Copyright"}, {form->Infos, "Infos"},
+        {form->English, "English"},     {form->French, "French"},
+        {form->Spanish, "Spanish"},     {form->References, "References"},
+    };
+    for (const auto& [member, name] : members) {
+        ASSERT_NE(nullptr, member) << name;
+        EXPECT_EQ(name, member->objectName().toStdString());
+    }
+}
+
+// ----- tool bar -----
+
+struct ToolButtonRow {
+    QToolButton* TMainForm::*member;
+    const char* name;
+    const char* hint;
+    int width;
+};
+
+const std::vector<ToolButtonRow> kToolButtons = {
+    {&TMainForm::OpenSpeedButton, "OpenSpeedButton", "Open the Set of Gray Tone Images (10 Max.)", 32},
+    {&TMainForm::PreviousSpeedButton, "PreviousSpeedButton", "Previous Image", 16},
+    {&TMainForm::NextSpeedButton, "NextSpeedButton", "Next Image", 16},
+    {&TMainForm::SegmentationSpeedButton, "SegmentationSpeedButton", "Segmentation", 32},
+    {&TMainForm::PreviousSegmentedSpeedButton, "PreviousSegmentedSpeedButton",
+     "Previous Segmented Image", 16},
+    {&TMainForm::NextSegmentedSpeedButton, "NextSegmentedSpeedButton", "Next Segmented Image", 16},
+    {&TMainForm::SaveSegmentedImageSpeedButton, "SaveSegmentedImageSpeedButton",
+     "Save Segmented Image", 32},
+    {&TMainForm::TreatmentSpeedButton, "TreatmentSpeedButton", "Treatment", 32},
+    {&TMainForm::HistoSpeedButton, "HistoSpeedButton", "Histo", 32},
+    {&TMainForm::ZoomSpeedButton, "ZoomSpeedButton", "Zoom", 32},
+    {&TMainForm::SaveResultSpeedButton, "SaveResultSpeedButton", "Save Result", 32},
+    {&TMainForm::ExitSpeedButton, "ExitSpeedButton", "Exit", 32},
+};
+
+TEST_F(ProgramTest, ToolButtonsHaveTheirNamesHintsSizesAndGlyphs) {
+    for (const ToolButtonRow& row : kToolButtons) {
+        const QToolButton* button = form->*row.member;
+        ASSERT_NE(nullptr, button) << row.name;
+        EXPECT_EQ(row.name, button->objectName().toStdString());
+        EXPECT_EQ(row.hint, button->toolTip().toStdString()) << row.name;
+        EXPECT_EQ(row.width, button->width()) << row.name;
+        EXPECT_EQ(32, button->height()) << row.name;
+        EXPECT_FALSE(button->icon().isNull()) << row.name << " has no glyph";
+        EXPECT_TRUE(form->ToolBar1->isAncestorOf(button)) << row.name;
+    }
+}
+
+TEST_F(ProgramTest, ToolButtonsStandInOrderWithTheirSeparators) {
+    QApplication::processEvents();
+    // Space between a button and the next one; separators widen it.
+    std::vector<int> gaps;
+    for (size_t k = 1; k < kToolButtons.size(); ++k) {
+        const QToolButton* left = form->*kToolButtons[k - 1].member;
+        const QToolButton* right = form->*kToolButtons[k].member;
+        const int leftEdge = left->mapTo(form, QPoint(left->width(), 0)).x();
+        const int rightEdge = right->mapTo(form, QPoint(0, 0)).x();
+        gaps.push_back(rightEdge - leftEdge);
+        EXPECT_GT(rightEdge, leftEdge - 1) << kToolButtons[k].name << " stands before "
+                                          << kToolButtons[k - 1].name;
+    }
+    const int adjacent = gaps[0 + 1];  // Previous -> Next: same box, no separator
+    EXPECT_EQ(adjacent, gaps[4]) << "Previous Segmented -> Next Segmented";
+    // One separator everywhere else, two between Zoom and Save Result.
+    for (size_t k : {0u, 2u, 3u, 5u, 6u, 7u, 8u, 10u}) {
+        EXPECT_GE(gaps[k], adjacent + 8) << "before " << kToolButtons[k + 1].name;
+        EXPECT_LT(gaps[k], adjacent + 16) << "before " << kToolButtons[k + 1].name;
+    }
+    EXPECT_GE(gaps[9], adjacent + 16) << "before SaveResultSpeedButton";
+}
+
+// ----- command steps -----
+
+// Commands available from the start and never taken back.
+const std::set<std::string> kAtStart = {
+    "Files",      "Open",        "Exit",           "Segmentation", "SegmInfo",
+    "InfoSegmSS", "Equipopulation", "Definition",  "SegmTreatment", "ClassifInfo",
+    "ClassifTreatment", "Window", "Cascade1",      "Tile1",        "Previous1",
+    "Next1",      "About",       "Author",         "Copyright",    "Infos",
+    "English",    "French",      "Spanish",        "References",   "OpenSpeedButton",
+    "ZoomSpeedButton", "ExitSpeedButton"};
+const std::set<std::string> kAfterOpen = {
+    "PreviousSpeedButton", "NextSpeedButton", "SegmentationSpeedButton", "Treatments",
+    "HistoSpeedButton",    "Tools",           "Histo",                   "GTNumber"};
+const std::set<std::string> kAfterSegmentation = {
+    "PreviousSegmentedSpeedButton", "NextSegmentedSpeedButton", "SaveSegmentedImageSpeedButton",
+    "TreatmentSpeedButton", "Classification"};
+const std::set<std::string> kAfterCrossing = {"SaveResultSpeedButton"};
+
+class CommandSteps : public ProgramTest {
+protected:
+    // Every command's state against the commands the steps so far have enabled.
+    void ExpectEnabled(const std::vector<const std::set<std::string>*>& steps,
+                       const std::string& when) {
+        std::set<std::string> enabled;
+        for (const auto* step : steps) enabled.insert(step->begin(), step->end());
+        for (const auto* group : {&kAtStart, &kAfterOpen, &kAfterSegmentation, &kAfterCrossing}) {
+            for (const std::string& name : *group) {
+                EXPECT_EQ(enabled.count(name) == 1, Enabled(QString::fromStdString(name)))
+                    << name << " " << when;
+            }
+        }
+    }
+};
+
+TEST_F(CommandSteps, OnlyOpenZoomExitWindowAndAboutAtStart) {
+    ExpectEnabled({&kAtStart}, "at start");
+}
+
+TEST_F(CommandSteps, EachStepEnablesItsRowOfCommands) {
+    form->ws.Advance(tessera::StepBandSetOpened);
+    form->UpdateCommands();
+    ExpectEnabled({&kAtStart, &kAfterOpen}, "after a band set was opened");
+    form->ws.Advance(tessera::StepBandsSegmented);
+    form->UpdateCommands();
+    ExpectEnabled({&kAtStart, &kAfterOpen, &kAfterSegmentation}, "after a segmentation");
+    form->ws.Advance(tessera::StepBandsCrossed);
+    form->UpdateCommands();
+    ExpectEnabled({&kAtStart, &kAfterOpen, &kAfterSegmentation, &kAfterCrossing},
+                  "after a crossing");
+}
+
+TEST_F(CommandSteps, RepeatingAnEarlierStepDisablesNothing) {
+    form->ws.Advance(tessera::StepBandsCrossed);
+    form->UpdateCommands();
+    form->ws.Advance(tessera::StepBandSetOpened);
+    form->UpdateCommands();
+    ExpectEnabled({&kAtStart, &kAfterOpen, &kAfterSegmentation, &kAfterCrossing},
+                  "after opening again");
+}
+
+TEST_F(CommandSteps, MenusOfTheMenuBarFollowTheirEntries) {
+    // The menu widgets and their menu-bar entries agree, so a disabled menu cannot be opened.
+    for (QMenu* menu : {form->Tools, form->Treatments, form->Classification}) {
+        EXPECT_FALSE(menu->isEnabled()) << menu->objectName().toStdString();
+        EXPECT_FALSE(menu->menuAction()->isEnabled()) << menu->objectName().toStdString();
+    }
+    form->ws.Advance(tessera::StepBandsSegmented);
+    form->UpdateCommands();
+    for (QMenu* menu : {form->Tools, form->Treatments, form->Classification}) {
+        EXPECT_TRUE(menu->isEnabled()) << menu->objectName().toStdString();
+        EXPECT_TRUE(menu->menuAction()->isEnabled()) << menu->objectName().toStdString();
+    }
+}
+
+TEST_F(CommandSteps, OpenFromMenuOrButtonRunsTheOpenSequence) {
+    for (const char* command : {"Open", "OpenSpeedButton"}) {
+        script.Then(guitest::Cancel(), " BANDS");
+        Trigger(command);
+        EXPECT_TRUE(script.AllAnswersUsed()) << command << " did not ask for the band count";
+    }
+    EXPECT_EQ((std::vector<QString>{" BANDS", " BANDS"}), script.dialogTitles);
+    // The band-set-opened step comes even after a refused band count.
+    EXPECT_EQ(tessera::StepBandSetOpened, form->ws.step);
+    ExpectEnabled({&kAtStart, &kAfterOpen}, "after the open sequence");
+}
+
+TEST_F(CommandSteps, ClassificationItemsDoNothing) {
+    form->ws.Advance(tessera::StepBandsSegmented);
+    form->UpdateCommands();
+    QMdiSubWindow* active = form->MdiArea->activeSubWindow();
+    Trigger("ClassifInfo");
+    Trigger("ClassifTreatment");
+    EXPECT_TRUE(script.messages.empty());
+    EXPECT_TRUE(script.dialogTitles.empty());
+    EXPECT_EQ(tessera::StepBandsSegmented, form->ws.step);
+    EXPECT_EQ(active, form->MdiArea->activeSubWindow());
+    EXPECT_TRUE(form->isVisible());
+}
+
+// ----- the latching group: band and segmented-band stepping, zoom -----
+
+class LatchingGroup : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        form->ws.Advance(tessera::StepBandsSegmented);
+        form->UpdateCommands();
+        group = {form->PreviousSpeedButton, form->NextSpeedButton,
+                 form->PreviousSegmentedSpeedButton, form->NextSegmentedSpeedButton,
+                 form->ZoomSpeedButton};
+    }
+    std::vector<std::string> Down() const {
+        std::vector<std::string> down;
+        for (const QToolButton* button : group) {
+            if (button->isChecked()) down.push_back(button->objectName().toStdString());
+        }
+        return down;
+    }
+    std::vector<QToolButton*> group;
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(LatchingGroup, AllUpAtStartAndOnlyTheGroupLatches) {
+    for (const QToolButton* button : group) {
+        EXPECT_TRUE(button->isCheckable()) << button->objectName().toStdString();
+    }
+    EXPECT_EQ(Names{}, Down());
+    EXPECT_FALSE(form->ZoomToolOn());
+    for (QToolButton* button : {form->OpenSpeedButton, form->SegmentationSpeedButton,
+                                form->SaveSegmentedImageSpeedButton, form->TreatmentSpeedButton,
+                                form->HistoSpeedButton, form->SaveResultSpeedButton,
+                                form->ExitSpeedButton}) {
+        EXPECT_FALSE(button->isCheckable()) << button->objectName().toStdString();
+    }
+}
+
+TEST_F(LatchingGroup, PressingOneRaisesTheOthers) {
+    Trigger("ZoomSpeedButton");
+    EXPECT_EQ(Names{"ZoomSpeedButton"}, Down());
+    EXPECT_TRUE(form->ZoomToolOn());
+    Trigger("NextSegmentedSpeedButton");
+    EXPECT_EQ(Names{"NextSegmentedSpeedButton"}, Down());
+    EXPECT_FALSE(form->ZoomToolOn());
+    Trigger("PreviousSegmentedSpeedButton");
+    EXPECT_EQ(Names{"PreviousSegmentedSpeedButton"}, Down());
+    Trigger("ZoomSpeedButton");
+    EXPECT_EQ(Names{"ZoomSpeedButton"}, Down());
+}
+
+TEST_F(LatchingGroup, PressingADownButtonRaisesIt) {
+    Trigger("PreviousSegmentedSpeedButton");
+    Trigger("PreviousSegmentedSpeedButton");
+    EXPECT_EQ(Names{}, Down());
+    Trigger("ZoomSpeedButton");
+    Trigger("ZoomSpeedButton");
+    EXPECT_EQ(Names{}, Down());
+    EXPECT_FALSE(form->ZoomToolOn());
+}
+
+TEST_F(LatchingGroup, BandStepReleasesTheZoomToolBeforeItsHandlerRuns) {
+    Trigger("ZoomSpeedButton");
+    ASSERT_TRUE(form->ZoomToolOn());
+    // The band step shows a notice (no band set is loaded); look at the group at that moment.
+    std::vector<Names> downDuringHandler;
+    const auto record = form->seam.showMessage;
+    form->seam.showMessage = [&](const QString& text, const QString& caption) {
+        downDuringHandler.push_back(Down());
+        record(text, caption);
+    };
+    Trigger("PreviousSpeedButton");
+    ASSERT_EQ(1u, downDuringHandler.size()) << "the band step did not run";
+    EXPECT_EQ(Names{"PreviousSpeedButton"}, downDuringHandler[0]);
+    EXPECT_EQ("INFO", script.messages.at(0).caption.toStdString());
+    Trigger("NextSpeedButton");
+    ASSERT_EQ(2u, downDuringHandler.size()) << "the band step did not run";
+    EXPECT_EQ(Names{"NextSpeedButton"}, downDuringHandler[1]);
+    EXPECT_FALSE(form->ZoomToolOn());
+    // A down button pressed again still runs its step.
+    Trigger("NextSpeedButton");
+    ASSERT_EQ(3u, downDuringHandler.size()) << "the band step did not run";
+    EXPECT_EQ(Names{}, downDuringHandler[2]);
+}
+
+// ----- cursors -----
+
+// Pops every override cursor, answering how many there were.
+int PopOverrideCursors() {
+    int count = 0;
+    while (QApplication::overrideCursor()) {
+        QApplication::restoreOverrideCursor();
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(ProgramTest, MagnifierIsRegisteredAsCursorThirty) {
+    ASSERT_EQ(1u, form->Cursors.count(crLoupe));
+    const QCursor& magnifier = form->Cursors.at(crLoupe);
+    EXPECT_EQ(Qt::BitmapCursor, magnifier.shape());
+    EXPECT_FALSE(magnifier.pixmap().isNull());
+    const QRect area(QPoint(0, 0), magnifier.pixmap().size());
+    EXPECT_TRUE(area.contains(magnifier.hotSpot()));
+    // The arrow is the screen cursor after start-up.
+    ASSERT_NE(nullptr, QApplication::overrideCursor());
+    EXPECT_EQ(Qt::ArrowCursor, QApplication::overrideCursor()->shape());
+}
+
+TEST_F(ProgramTest, ZoomToolShowsTheMagnifierWhileDown) {
+    Trigger("ZoomSpeedButton");
+    ASSERT_NE(nullptr, QApplication::overrideCursor());
+    EXPECT_EQ(Qt::BitmapCursor, QApplication::overrideCursor()->shape());
+    EXPECT_EQ(form->Cursors.at(crLoupe).pixmap().cacheKey(),
+              QApplication::overrideCursor()->pixmap().cacheKey());
+    Trigger("ZoomSpeedButton");
+    ASSERT_NE(nullptr, QApplication::overrideCursor());
+    EXPECT_EQ(Qt::ArrowCursor, QApplication::overrideCursor()->shape());
+}
+
+TEST_F(ProgramTest, ScreenCursorIsOneOverrideChangedInPlace) {
+    form->SetScreenCursor(crHourGlass);
+    EXPECT_EQ(Qt::WaitCursor, QApplication::overrideCursor()->shape());
+    form->SetScreenCursor(crLoupe);
+    EXPECT_EQ(Qt::BitmapCursor, QApplication::overrideCursor()->shape());
+    form->SetScreenCursor(crHourGlass);
+    form->SetScreenCursor(crDefault);
+    EXPECT_EQ(Qt::ArrowCursor, QApplication::overrideCursor()->shape());
+    EXPECT_EQ(1, PopOverrideCursors());
+}
+
+TEST(ProgramEnd, ClosingTheProgramLeavesNoOverrideCursor) {
+    TMainForm* form = CreateForms(DialogSeam());
+    form->SetScreenCursor(crHourGlass);
+    form->SetScreenCursor(crDefault);
+    delete form;
+    ClearFormReferences();
+    EXPECT_EQ(0, PopOverrideCursors());
+}
+
+// ----- window arrangement and exit -----
+
+TEST_F(ProgramTest, NextAndPreviousCycleThroughTheChildrenInOppositeDirections) {
+    QMdiArea* area = form->MdiArea;
+    area->setActiveSubWindow(area->subWindowList().first());
+    const int count = static_cast<int>(area->subWindowList().size());
+    ASSERT_EQ(3, count);
+    std::vector<QMdiSubWindow*> forward{area->activeSubWindow()};
+    for (int step = 0; step < count; ++step) {
+        Trigger("Next1");
+        forward.push_back(area->activeSubWindow());
+    }
+    std::vector<QMdiSubWindow*> backward{area->activeSubWindow()};
+    for (int step = 0; step < count; ++step) {
+        Trigger("Previous1");
+        backward.push_back(area->activeSubWindow());
+    }
+    // Three distinct windows, then back to the first: the cycle wraps.
+    EXPECT_EQ(3u, std::set<QMdiSubWindow*>(forward.begin(), forward.begin() + 3).size());
+    EXPECT_EQ(forward.front(), forward.back());
+    EXPECT_EQ(backward.front(), backward.back());
+    // Previous walks the same cycle the other way.
+    const std::vector<QMdiSubWindow*> reversed(forward.rbegin(), forward.rend());
+    EXPECT_EQ(reversed, backward);
+}
+
+TEST_F(ProgramTest, TileSeparatesTheChildrenAndCascadeStacksThem) {
+    Trigger("Tile1");
+    const QList<QMdiSubWindow*> children = form->MdiArea->subWindowList();
+    ASSERT_EQ(3, children.size());
+    for (int a = 0; a < children.size(); ++a) {
+        for (int b = a + 1; b < children.size(); ++b) {
+            EXPECT_FALSE(children[a]->geometry().intersects(children[b]->geometry()))
+                << Title(children[a]) << " overlaps " << Title(children[b]) << " after Tile";
+        }
+    }
+    Trigger("Cascade1");
+    std::vector<QPoint> corners;
+    for (const QMdiSubWindow* child : children) corners.push_back(child->pos());
+    std::sort(corners.begin(), corners.end(),
+              [](const QPoint& a, const QPoint& b) { return a.y() < b.y(); });
+    for (size_t k = 1; k < corners.size(); ++k) {
+        EXPECT_GT(corners[k].x(), corners[k - 1].x()) << "after Cascade";
+        EXPECT_GT(corners[k].y(), corners[k - 1].y()) << "after Cascade";
+    }
+}
+
+TEST_F(ProgramTest, ExitFromMenuClosesTheProgram) {
+    Trigger("Exit");
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(ProgramTest, ExitButtonClosesTheProgram) {
+    Trigger("ExitSpeedButton");
+    EXPECT_FALSE(form->isVisible());
+}
+
+// ----- file dialogs -----
+
+TEST_F(ProgramTest, BandOpenDialogsHaveTheirTitlesAndFilters) {
+    const std::vector<std::string> titles = {
+        "OPEN BAND 1", "OPEN BAND 2",  "OPEN BAND 3",  "OPEN BAND 4",  "OPEN BAND 5",
+        "OPEN BAND 6 ", "OPEN BAND 7", " OPEN BAND 8", " OPEN BAND 9", "OPEN BAND 10"};
+    const QStringList raw{"Raw Files [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
+    const QStringList raster{"Raster Images [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
+    EXPECT_EQ(nullptr, form->BandOpenDialogs[0]);
+    for (int band = 1; band <= 10; ++band) {
+        const QFileDialog* dialog = form->BandOpenDialogs[band];
+        ASSERT_NE(nullptr, dialog) << "band " << band;
+        EXPECT_EQ(titles[band - 1], Title(dialog)) << "band " << band;
+        EXPECT_EQ(QString("BandOpenDialog%1").arg(band), dialog->objectName());
+        EXPECT_EQ((band <= 7 ? raw : raster), dialog->nameFilters()) << "band " << band;
+        EXPECT_EQ(QFileDialog::AcceptOpen, dialog->acceptMode()) << "band " << band;
+        // A typed name of a missing file must reach the loader, which reports it.
+        EXPECT_EQ(QFileDialog::AnyFile, dialog->fileMode()) << "band " << band;
+        EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog)) << "band " << band;
+        EXPECT_TRUE(dialog->directory().exists()) << "band " << band;
+        EXPECT_FALSE(dialog->isVisible()) << "band " << band;
+    }
+}
+
+TEST_F(ProgramTest, SaveDialogsHaveTheirTitlesAndFiltersAndNeverAskToOverwrite) {
+    struct Row {
+        const QFileDialog* dialog;
+        const char* name;
+        const char* title;
+        const char* filter;
+    };
+    const Row rows[] = {
+        {form->SavePictureDialog2, "SavePictureDialog2", "SAVE SEGMENTED IMAGE",
+         "Bitmap [*.bmp] and related raster image (*.bmp)"},
+        {form->SavePictureDialog, "SavePictureDialog",
+         "Saving Final Resulting Colored BMP File and Related Raw Image",
+         "Bitmap (*.bmp) and raw image (*.bmp)"},
+    };
+    for (const Row& row : rows) {
+        ASSERT_NE(nullptr, row.dialog) << row.name;
+        EXPECT_EQ(row.name, row.dialog->objectName().toStdString());
+        EXPECT_EQ(row.title, Title(row.dialog));
+        EXPECT_EQ(QStringList{row.filter}, row.dialog->nameFilters()) << row.name;
+        EXPECT_EQ(QFileDialog::AcceptSave, row.dialog->acceptMode()) << row.name;
+        EXPECT_TRUE(row.dialog->testOption(QFileDialog::DontConfirmOverwrite)) << row.name;
+        EXPECT_TRUE(row.dialog->testOption(QFileDialog::DontUseNativeDialog)) << row.name;
+        // Extensions are appended by the program, never by the dialog.
+        EXPECT_EQ("", row.dialog->defaultSuffix().toStdString()) << row.name;
+    }
+}
+
 }  // namespace
