@@ -1,6 +1,7 @@
 #include "view/histogris.h"
 
 #include <QFileDialog>
+#include <QFont>
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
@@ -56,8 +57,11 @@ THistoGrisForm::THistoGrisForm(const DialogSeam* seam, QWidget* parent)
         {"Label12", "180", 188}, {"Label13", "200", 208}, {"Label14", "220", 228},
         {"Label15", "240", 248},
     };
+    QFont axisFont = font();
+    axisFont.setPixelSize(9);  // three digits fit between two labels 20 pixels apart
     for (const AxisLabel& axis : kAxis) {
         auto* label = new QLabel(axis.text, this);
+        label->setFont(axisFont);
         label->setObjectName(axis.name);
         label->move(axis.left, 270);
         label->adjustSize();

@@ -59,6 +59,7 @@ TPictureForm::TPictureForm(const QString& caption, tessera::ViewWindow window, Q
     ScrollBox = new QScrollArea(this);
     ScrollBox->setObjectName("ScrollBox");
     ScrollBox->setWidgetResizable(false);
+    ScrollBox->setFrameShape(QFrame::NoFrame);
     PaintBox = new PictureSurface(this, ScrollBox);
     PaintBox->resize(1, 1);
     ScrollBox->setWidget(PaintBox);
@@ -119,8 +120,11 @@ void TPictureForm::PaintBoxPaint(QPainter& painter, const QRect& exposed) {
     const QPoint scroll = ScrollPosition();
     const QRect area = exposed & QRect(scroll, ScrollBox->viewport()->size());
     if (area.isEmpty()) return;
+    // After a zoom click the hatch stays wherever the picture does not cover the window; the
+    // toolkit repaints more often than the screen is really invalidated, so later repaints
+    // put it back under the picture.
+    if (centredRepaint_ || hatched_) painter.fillRect(area, QBrush(Qt::black, Qt::DiagCrossPattern));
     if (centredRepaint_) {
-        painter.fillRect(area, QBrush(Qt::black, Qt::DiagCrossPattern));
         DrawSource(painter, lastCentredView_.source);
         return;
     }
@@ -158,6 +162,7 @@ void TPictureForm::PaintBoxMouseDown(Qt::MouseButton button, QPoint surfacePoint
     ScrollBox->horizontalScrollBar()->setValue(lastCentredView_.scrollX);
     ScrollBox->verticalScrollBar()->setValue(lastCentredView_.scrollY);
     centredRepaint_ = true;
+    hatched_ = true;
     if (HasPicture()) PaintBox->repaint(QRect(ScrollPosition(), ScrollBox->viewport()->size()));
     centredRepaint_ = false;
 
@@ -201,5 +206,6 @@ void TPictureForm::closeEvent(QCloseEvent* event) {
     // Closing minimises the window and forgets its picture; the window itself lives on.
     event->ignore();
     picture_ = QImage();
+    hatched_ = false;
     showMinimized();
 }

@@ -94,6 +94,7 @@ private:
     int zoomLevel_ = 1;
     QPoint centre_{0, 0};
     bool centredRepaint_ = false;
+    bool hatched_ = false;  // a zoom click has hatched the window; cleared by a close
     QSize scrollRange_{1, 1};
     tessera::PixelRect lastSource_;
     tessera::CentredView lastCentredView_;
