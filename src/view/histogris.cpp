@@ -19,18 +19,18 @@
 namespace {
 
 class HistogramSurface : public QWidget {
-public:
+  public:
     HistogramSurface(THistoGrisForm* form) : QWidget(form), form_(form) {
         setObjectName("PaintBox");
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
         form_->PaintBoxPaint(painter, event->rect());
     }
 
-private:
+  private:
     THistoGrisForm* form_;
 };
 

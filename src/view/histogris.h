@@ -17,7 +17,7 @@ class QWidget;
 // " HISTOGRAM": the gray-tone histogram of the current band, savable as a 256-line table.
 class THistoGrisForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     THistoGrisForm(const DialogSeam* seam, QWidget* parent = nullptr);
 
     // The band drawn (set by the command before showing; null draws an empty histogram) and
@@ -36,10 +36,10 @@ public:
     // Recomputes the counts and draws the histogram on the exposed part of the surface.
     void PaintBoxPaint(QPainter& painter, const QRect& exposed);
 
-public slots:
+  public slots:
     void BitBtnOKClick();
     void BitBtnSaveClick();
 
-private:
+  private:
     const DialogSeam* seam_;
 };

@@ -18,13 +18,13 @@ namespace {
 
 // The drawing surface: hands its paint and mouse events to the window's handlers.
 class PictureSurface : public QWidget {
-public:
+  public:
     PictureSurface(TPictureForm* form, QWidget* parent) : QWidget(parent), form_(form) {
         setObjectName("PaintBox");
         setMouseTracking(true);  // the read-out follows the pointer without a button down
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
         form_->PaintBoxPaint(painter, event->rect());
@@ -37,7 +37,7 @@ protected:
     }
     void mouseReleaseEvent(QMouseEvent*) override { form_->PaintBoxMouseUp(); }
 
-private:
+  private:
     TPictureForm* form_;
 };
 
@@ -123,7 +123,8 @@ void TPictureForm::PaintBoxPaint(QPainter& painter, const QRect& exposed) {
     // After a zoom click the hatch stays wherever the picture does not cover the window; the
     // toolkit repaints more often than the screen is really invalidated, so later repaints
     // put it back under the picture.
-    if (centredRepaint_ || hatched_) painter.fillRect(area, QBrush(Qt::black, Qt::DiagCrossPattern));
+    if (centredRepaint_ || hatched_)
+        painter.fillRect(area, QBrush(Qt::black, Qt::DiagCrossPattern));
     if (centredRepaint_) {
         DrawSource(painter, lastCentredView_.source);
         return;
@@ -198,8 +199,8 @@ void TPictureForm::PaintBoxMouseMove(QPoint surfacePoint) {
     MainForm->SetPanel(0, QString::fromStdString(tessera::PositionText(point.line, point.column)));
     MainForm->SetPanel(1, values->colour);
     MainForm->SetPanel(2, values->value);
-    MainForm->SetPanel(3,
-                       QString::fromStdString(tessera::ImageSizeText(image.height(), image.width())));
+    MainForm->SetPanel(
+        3, QString::fromStdString(tessera::ImageSizeText(image.height(), image.width())));
 }
 
 void TPictureForm::closeEvent(QCloseEvent* event) {

@@ -20,7 +20,7 @@ class QScrollArea;
 
 class TPictureForm : public QMdiSubWindow {
     Q_OBJECT
-public:
+  public:
     TPictureForm(const QString& caption, tessera::ViewWindow window, QWidget* parent = nullptr);
 
     // Builds the display picture from the image (which the caller keeps owning) and paints it;
@@ -68,7 +68,7 @@ public:
     // The title that captions are made from: a band title, or a constant.
     virtual QString BaseTitle() const = 0;
 
-protected:
+  protected:
     struct ValueTexts {
         QString colour;  // second panel
         QString value;   // third panel
@@ -81,7 +81,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     // Lines and Columns of the band set (the picture's own size when there is no main window).
     QSize ImageSize() const;
     // Sets the scroll ranges from the zoom level and sizes the surface to the larger of the

@@ -10,9 +10,8 @@ QString TResultImageForm::BaseTitle() const {
     return "Resulting Image";
 }
 
-std::optional<TPictureForm::ValueTexts> TResultImageForm::ReadValues(int line, int column,
-                                                                     int red, int green,
-                                                                     int blue) const {
+std::optional<TPictureForm::ValueTexts> TResultImageForm::ReadValues(int line, int column, int red,
+                                                                     int green, int blue) const {
     if (!MainForm || !MainForm->ws.crossing) return std::nullopt;
     const tessera::ByteMatrix& classes = MainForm->ws.crossing->ClassImage;
     if (line >= classes.Lines() || column >= classes.Columns()) return std::nullopt;

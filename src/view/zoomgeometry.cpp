@@ -37,12 +37,14 @@ double ZoomScale(int zoomLevel) {
 
 int SurfaceToImage(int surface, int zoomLevel) {
     if (const int z = EnlargementOf(zoomLevel)) return surface / z;  // truncates toward zero
-    if (const int n = ReductionOf(zoomLevel)) return ClampToInt(static_cast<long long>(surface) * n);
+    if (const int n = ReductionOf(zoomLevel))
+        return ClampToInt(static_cast<long long>(surface) * n);
     return surface;
 }
 
 int ImageToSurface(int image, int zoomLevel) {
-    if (const int z = EnlargementOf(zoomLevel)) return ClampToInt(static_cast<long long>(image) * z);
+    if (const int z = EnlargementOf(zoomLevel))
+        return ClampToInt(static_cast<long long>(image) * z);
     if (const int n = ReductionOf(zoomLevel)) return image / n;
     return image;
 }

@@ -8,12 +8,12 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QWindow>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QWindow>
 #include <tuple>
 #include <vector>
 
@@ -51,13 +51,14 @@ tessera::GrayImage GrayRampImage(int columns, int lines) {
     auto image = tessera::CreateGrayImage(columns, lines, tessera::GrayKind);
     EXPECT_TRUE(image.has_value());
     for (int y = 0; y < lines; ++y) {
-        for (int x = 0; x < columns; ++x) image->SetGray(x, y, static_cast<uint8_t>((x + 3 * y) % 256));
+        for (int x = 0; x < columns; ++x)
+            image->SetGray(x, y, static_cast<uint8_t>((x + 3 * y) % 256));
     }
     return *image;
 }
 
 class ViewTest : public ProgramTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramTest::SetUp();
         // Paints reach the surfaces only once the frame is on the screen.
@@ -124,6 +125,42 @@ TEST_F(ViewTest, BandWindowReadsGrayToneOrRgb) {
               Panels());
 }
 
+TEST_F(ViewTest, ReadOutDoesNotRepaint) {
+    SetBandSetSize(4, 3);
+    ImageForm->ShowImage(SmallColourImage());
+    QApplication::processEvents();
+    const int paints = ImageForm->PaintCount();
+    ASSERT_GT(paints, 0);
+    for (int x = 0; x < 8; ++x) ImageForm->PointerMoved(QPoint(x, 1));
+    QApplication::processEvents();
+    EXPECT_EQ(paints, ImageForm->PaintCount());
+}
+
+TEST_F(ViewTest, ZoomClickHatchesWhereThePictureDoesNotCover) {
+    SetBandSetSize(4, 3);
+    ImageForm->ShowImage(SmallColourImage());
+    auto blackPixels = [](const QImage& image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) count += (image.pixel(x, y) & 0xffffffu) == 0;
+        }
+        return count;
+    };
+    const QRect beside(40, 40, 30, 30);
+    EXPECT_EQ(0, blackPixels(ImageForm->PaintBox->grab(beside).toImage()));
+
+    ZoomToolOn(true);
+    ImageForm->ZoomClick(Qt::MiddleButton, QPoint(1, 1));
+    ASSERT_EQ(1, ImageForm->ZoomLevel());
+    const int hatch = blackPixels(ImageForm->PaintBox->grab(beside).toImage());
+    EXPECT_GT(hatch, 0);
+    EXPECT_LT(hatch, beside.width() * beside.height());
+    // The picture itself is drawn over the hatch.
+    const QImage picture = ImageForm->PaintBox->grab(QRect(0, 0, 4, 3)).toImage();
+    EXPECT_EQ(qRgb(21, 21, 21), picture.pixel(2, 1) | 0xff000000u);
+    EXPECT_EQ(qRgb(103, 2, 7), picture.pixel(3, 2) | 0xff000000u);
+}
+
 TEST_F(ViewTest, PointerOutsideThePictureEmptiesThreePanelsAndKeepsTheSize) {
     SetBandSetSize(4, 3);
     ImageForm->ShowImage(SmallColourImage());
@@ -140,9 +177,9 @@ TEST_F(ViewTest, PointerOutsideThePictureEmptiesThreePanelsAndKeepsTheSize) {
 
 TEST_F(ViewTest, WindowWithoutPictureEmptiesThreePanels) {
     SetBandSetSize(4, 3);
-    for (TPictureForm* window : {static_cast<TPictureForm*>(ImageForm),
-                                 static_cast<TPictureForm*>(TempImageForm),
-                                 static_cast<TPictureForm*>(ResultImageForm)}) {
+    for (TPictureForm* window :
+         {static_cast<TPictureForm*>(ImageForm), static_cast<TPictureForm*>(TempImageForm),
+          static_cast<TPictureForm*>(ResultImageForm)}) {
         FillPanels("x");
         window->PointerMoved(QPoint(1, 1));
         EXPECT_EQ((QStringList{"", "", "", "x"}), Panels()) << Title(window);
@@ -332,7 +369,8 @@ TEST_F(ViewTest, ScrollRangesFollowTheZoom) {
     ZoomToolOn(true);
     ResultImageForm->ZoomClick(Qt::LeftButton, QPoint(0, 0));
     EXPECT_EQ(QSize(602, 200), ResultImageForm->ScrollRange());
-    for (int click = 0; click < 3; ++click) ResultImageForm->ZoomClick(Qt::RightButton, QPoint(0, 0));
+    for (int click = 0; click < 3; ++click)
+        ResultImageForm->ZoomClick(Qt::RightButton, QPoint(0, 0));
     ASSERT_EQ(-3, ResultImageForm->ZoomLevel());
     EXPECT_EQ(QSize(100, 33), ResultImageForm->ScrollRange());
     // A later picture keeps the ratio.
@@ -397,7 +435,7 @@ TEST_F(ViewTest, CloseMinimisesAndDiscardsThePicture) {
 // ----- histogram window -----
 
 class HistogramTest : public ProgramTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramTest::SetUp();
         ASSERT_TRUE(folder.isValid());
