@@ -54,12 +54,10 @@ TCheckNumCodeForm1::TCheckNumCodeForm1(const DialogSeam* seam, QWidget* parent)
     GroupBox2->setObjectName("GroupBox2");
     RadioButton3 = OptionButton("Taking into account the total number of codes ", "RadioButton3",
                                 GroupBox2, [this] { RadioButton3Click(); });
-    RadioButton1 =
-        OptionButton("Elimination of classes which pixel number is equal to 0 ", "RadioButton1",
-                     GroupBox2, [this] { RadioButton1Click(); });
-    RadioButton2 =
-        OptionButton("Defining a minimum number of pixels to select a class ", "RadioButton2",
-                     GroupBox2, [this] { RadioButton2Click(); });
+    RadioButton1 = OptionButton("Elimination of classes which pixel number is equal to 0 ",
+                                "RadioButton1", GroupBox2, [this] { RadioButton1Click(); });
+    RadioButton2 = OptionButton("Defining a minimum number of pixels to select a class ",
+                                "RadioButton2", GroupBox2, [this] { RadioButton2Click(); });
     auto* treatment = new QVBoxLayout(GroupBox2);
     treatment->addWidget(RadioButton3);
     treatment->addWidget(RadioButton1);
@@ -82,10 +80,10 @@ TCheckNumCodeForm1::TCheckNumCodeForm1(const DialogSeam* seam, QWidget* parent)
     keepPlace.setRetainSizeWhenHidden(true);
     GroupBox3->setSizePolicy(keepPlace);
 
-    RadioButton4 = OptionButton("Display Table", "RadioButton4", this,
-                                [this] { RadioButton4Click(); });
-    RadioButton5 = OptionButton("Erase Table", "RadioButton5", this,
-                                [this] { RadioButton5Click(); });
+    RadioButton4 =
+        OptionButton("Display Table", "RadioButton4", this, [this] { RadioButton4Click(); });
+    RadioButton5 =
+        OptionButton("Erase Table", "RadioButton5", this, [this] { RadioButton5Click(); });
     auto* tableOptions = new QHBoxLayout;
     tableOptions->addWidget(RadioButton4);
     tableOptions->addWidget(RadioButton5);

@@ -52,12 +52,10 @@ TCheckNumCodeForm2::TCheckNumCodeForm2(const DialogSeam* seam, QWidget* parent)
 
     GroupBox2 = new QGroupBox(" Type of Treatment ", this);
     GroupBox2->setObjectName("GroupBox2");
-    RadioButton1 =
-        OptionButton("Elimination of classes which pixel number is equal to 0", "RadioButton1",
-                     GroupBox2, [this] { RadioButton1Click(); });
-    RadioButton2 =
-        OptionButton(" Defining a minimum number of pixels to select a class", "RadioButton2",
-                     GroupBox2, [this] { RadioButton2Click(); });
+    RadioButton1 = OptionButton("Elimination of classes which pixel number is equal to 0",
+                                "RadioButton1", GroupBox2, [this] { RadioButton1Click(); });
+    RadioButton2 = OptionButton(" Defining a minimum number of pixels to select a class",
+                                "RadioButton2", GroupBox2, [this] { RadioButton2Click(); });
     auto* treatment = new QVBoxLayout(GroupBox2);
     treatment->addWidget(RadioButton1);
     treatment->addWidget(RadioButton2);
@@ -79,10 +77,10 @@ TCheckNumCodeForm2::TCheckNumCodeForm2(const DialogSeam* seam, QWidget* parent)
     keepPlace.setRetainSizeWhenHidden(true);
     GroupBox3->setSizePolicy(keepPlace);
 
-    RadioButton3 = OptionButton("Display Table", "RadioButton3", this,
-                                [this] { RadioButton3Click(); });
-    RadioButton4 = OptionButton("Erase Table", "RadioButton4", this,
-                                [this] { RadioButton4Click(); });
+    RadioButton3 =
+        OptionButton("Display Table", "RadioButton3", this, [this] { RadioButton3Click(); });
+    RadioButton4 =
+        OptionButton("Erase Table", "RadioButton4", this, [this] { RadioButton4Click(); });
     auto* tableOptions = new QHBoxLayout;
     tableOptions->addWidget(RadioButton3);
     tableOptions->addWidget(RadioButton4);

@@ -30,6 +30,7 @@ TCheckNumCodeForm3::TCheckNumCodeForm3(QWidget* parent) : QDialog(parent) {
     Label4 = NamedLabel("______________________________", "Label4", GroupBox1);
     Label2 = NamedLabel("As this total is greater than 250, you need to define a new", "Label2",
                         GroupBox1);
+    Label2->setWordWrap(true);  // one line with the usual dialog font, two with larger ones
     Label3 = NamedLabel("minimum number of pixels", "Label3", GroupBox1);
     NewTotCodeEdit = new QLineEdit(GroupBox1);
     NewTotCodeEdit->setObjectName("NewTotCodeEdit");

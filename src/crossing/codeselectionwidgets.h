@@ -36,13 +36,22 @@ inline QRadioButton* OptionButton(const QString& text, const char* name, QWidget
 }
 
 // True for a completed left click on the group box itself: on its frame or its empty
-// inside, not on one of its controls (a label lets the click through to the box).
+// inside, not on one of its controls (a label lets the click through to the box). A control
+// counts unless it was hidden on purpose, so the answer does not depend on whether the window
+// has been shown yet.
 inline bool IsFrameClick(QObject* watched, QEvent* event, QGroupBox* box) {
     if (watched != box || event->type() != QEvent::MouseButtonRelease) return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const QPoint where = mouse->position().toPoint();
-    return mouse->button() == Qt::LeftButton && box->rect().contains(where) &&
-           box->childAt(where) == nullptr;
+    if (mouse->button() != Qt::LeftButton || !box->rect().contains(where)) return false;
+    for (QObject* child : box->children()) {
+        auto* control = qobject_cast<QWidget*>(child);
+        if (!control || control->isWindow()) continue;
+        const bool hiddenOnPurpose =
+            control->isHidden() && control->testAttribute(Qt::WA_WState_ExplicitShowHide);
+        if (!hiddenOnPurpose && control->geometry().contains(where)) return false;
+    }
+    return true;
 }
 
 // Appends the code table to the memo in one block. `emptyLineShown` tells that an empty memo

@@ -77,8 +77,7 @@ TSegmentationForm::TSegmentationForm(const DialogSeam* seam, QWidget* parent)
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
     BitBtn1->setObjectName("BitBtn1");
     BitBtn1->setDefault(true);
-    BitBtn2 =
-        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), "Cancel", this);
+    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), "Cancel", this);
     BitBtn2->setObjectName("BitBtn2");
     BitBtn2->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
@@ -150,7 +149,9 @@ void TSegmentationForm::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-int TSegmentationForm::RunModal() { return seam_ ? seam_->runModal(*this) : exec(); }
+int TSegmentationForm::RunModal() {
+    return seam_ ? seam_->runModal(*this) : exec();
+}
 
 bool TSegmentationForm::AskBand(int band, const QString& name, int& type, int& count) {
     NumberEdit->setText(QString::number(band));

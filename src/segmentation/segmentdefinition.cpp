@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
-
 #include <cstdint>
 
 #include "app/seam.h"
@@ -83,8 +82,8 @@ TSegmentDefinitionForm::TSegmentDefinitionForm(const DialogSeam* seam, QWidget* 
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-std::vector<int> TSegmentDefinitionForm::AskUpperLimits(int band, const QString& name,
-                                                        int count, int minGray, int maxGray) {
+std::vector<int> TSegmentDefinitionForm::AskUpperLimits(int band, const QString& name, int count,
+                                                        int minGray, int maxGray) {
     NumberEdit->setText(QString::number(band));
     NameEdit->setText(name);
     std::vector<int> upper;
