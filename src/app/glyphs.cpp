@@ -253,6 +253,30 @@ QPixmap ToolGlyph(Glyph glyph) {
     return QPixmap();
 }
 
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (const int size : {16, 32, 48}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::white);
+        QPainter painter(&pixmap);
+        constexpr int kTiles = 3;
+        const double tile = static_cast<double>(size) / kTiles;
+        for (int row = 0; row < kTiles; ++row) {
+            for (int column = 0; column < kTiles; ++column) {
+                const QColor colour = kClassColours[(row * 2 + column) % kClassColours.size()];
+                painter.fillRect(QRectF(column * tile, row * tile, tile, tile), colour);
+            }
+        }
+        painter.setPen(QPen(Qt::white, size / 16.0));
+        for (int k = 1; k < kTiles; ++k) {
+            painter.drawLine(QPointF(k * tile, 0), QPointF(k * tile, size));
+            painter.drawLine(QPointF(0, k * tile), QPointF(size, k * tile));
+        }
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 QCursor MagnifierCursor() {
     constexpr int kCursorSize = 32;
     QPixmap pixmap = Blank(kCursorSize, kCursorSize);

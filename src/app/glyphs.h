@@ -2,6 +2,7 @@
 // Tool-bar glyphs, the magnifier cursor and the reference picture, all drawn by the program so
 // that nothing depends on files beside the executable.
 #include <QCursor>
+#include <QIcon>
 #include <QPixmap>
 
 namespace glyphs {
@@ -24,6 +25,9 @@ enum class Glyph {
 // The glyph at the size a button of its kind shows: 24 x 24, or 10 x 24 for the narrow
 // arrows of the 16-pixel buttons.
 QPixmap ToolGlyph(Glyph glyph);
+
+// The program's icon: a small mosaic of class colours.
+QIcon ProgramIcon();
 
 // The magnifier cursor of the zoom tool; its hot spot is the centre of the lens.
 QCursor MagnifierCursor();

@@ -87,6 +87,9 @@ TMainForm::TMainForm(const DialogSeam& dialogSeam, QWidget* parent)
     : QMainWindow(parent), seam(dialogSeam) {
     setObjectName("MainForm");
     setWindowTitle(" Tessera_V2");
+    // The program's icon, for the frame and for every window made after it.
+    QApplication::setWindowIcon(glyphs::ProgramIcon());
+    setWindowIcon(QApplication::windowIcon());
     resize(kFrameWidth, kFrameHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
