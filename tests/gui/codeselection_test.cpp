@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -21,26 +22,18 @@
 #include "crossing/checknumcode2.h"
 #include "crossing/checknumcode3.h"
 #include "crossing/codetable.h"
+#include "gui/dialoghelpers.h"
 #include "gui/guitest.h"
 
 namespace {
+using dialogtest::RunRealExec;
+using dialogtest::Text;
 using guitest::Click;
 using guitest::Message;
 using guitest::ProgramTest;
 using guitest::TypeAndClick;
 
 const Message kCaution{"All the Buttons are inactived\nPlease check", "CAUTION"};
-
-std::string Text(QWidget* dialog, const char* name) {
-    if (auto* edit = dialog->findChild<QLineEdit*>(name)) return edit->text().toStdString();
-    if (auto* label = dialog->findChild<QLabel*>(name)) return label->text().toStdString();
-    if (auto* button = dialog->findChild<QAbstractButton*>(name)) {
-        return button->text().toStdString();
-    }
-    if (auto* box = dialog->findChild<QGroupBox*>(name)) return box->title().toStdString();
-    ADD_FAILURE() << "no control named " << name;
-    return {};
-}
 
 // The checked options, by name, among `names`.
 std::vector<std::string> CheckedOf(QWidget* dialog, std::vector<const char*> names) {
@@ -543,6 +536,42 @@ TEST_F(ProgramTest, NewMinimumDialogFollowsItsEntry) {
     EXPECT_EQ(75, CheckNumCodeForm3->MinPixel);
     TypeInto(d, "NewTotCodeEdit", "none");
     EXPECT_EQ(0, CheckNumCodeForm3->MinPixel);
+    EXPECT_TRUE(script.messages.empty());
+}
+
+// ----- through the real modal loop -----
+
+TEST_F(ProgramTest, NewMinimumEnterPressesOk) {
+    TCheckNumCodeForm3& dialog = *CheckNumCodeForm3;
+    int result = -1;
+    RunRealExec(
+        dialog, [&] { result = dialog.exec(); },
+        [](QDialog& d) {
+            auto* edit = d.findChild<QLineEdit*>("NewTotCodeEdit");
+            edit->setFocus();
+            edit->setText("33");
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(edit, &enter);
+        });
+    EXPECT_EQ(QDialog::Accepted, result);
+    EXPECT_EQ(33, dialog.MinPixel);
+}
+
+TEST_F(ProgramTest, SmallCodeDialogCloseBoxKeepsTheOptions) {
+    TCheckNumCodeForm1& dialog = *CheckNumCodeForm1;
+    int result = -1;
+    RunRealExec(
+        dialog, [&] { result = dialog.exec(); },
+        [](QDialog& d) {
+            d.findChild<QAbstractButton*>("RadioButton2")->click();
+            d.findChild<QLineEdit*>("MinPixelEdit")->setText("6");
+            d.close();
+        });
+    EXPECT_EQ(QDialog::Rejected, result);
+    // What the option click left is what the crossing reads; OK alone unchecks and re-reads.
+    EXPECT_TRUE(dialog.SelectByMinimum);
+    EXPECT_EQ(0, dialog.MinPixel);
+    EXPECT_TRUE(dialog.RadioButton2->isChecked());
     EXPECT_TRUE(script.messages.empty());
 }
 

@@ -18,57 +18,23 @@
 #include "bands/imagesize.h"
 #include "bands/numband.h"
 #include "crossing/checknumcode2.h"
+#include "gui/dialoghelpers.h"
 #include "gui/guitest.h"
 #include "segmentation/segmentation.h"
 #include "segmentation/segmentdefinition.h"
 
 namespace {
+using dialogtest::RunRealExec;
+using dialogtest::Text;
 using guitest::Click;
 using guitest::Message;
 using guitest::ProgramTest;
 using guitest::TypeAndClick;
 
-std::string Text(QWidget* dialog, const char* name) {
-    if (auto* edit = dialog->findChild<QLineEdit*>(name)) return edit->text().toStdString();
-    if (auto* label = dialog->findChild<QLabel*>(name)) return label->text().toStdString();
-    if (auto* button = dialog->findChild<QAbstractButton*>(name)) {
-        return button->text().toStdString();
-    }
-    if (auto* box = dialog->findChild<QGroupBox*>(name)) return box->title().toStdString();
-    ADD_FAILURE() << "no control named " << name;
-    return {};
-}
-
 bool Checked(QWidget* dialog, const char* name) {
     auto* button = dialog->findChild<QRadioButton*>(name);
     if (!button) ADD_FAILURE() << "no radio button named " << name;
     return button && button->isChecked();
-}
-
-// Runs `dialog` through the real exec(); `act` runs once the dialog is the active modal
-// window. A dialog still open after five seconds is closed and the test fails, so a broken
-// dialog cannot hang the run.
-void RunRealExec(QDialog& dialog, const std::function<void()>& start,
-                 const std::function<void(QDialog&)>& act) {
-    bool acted = false;
-    QTimer::singleShot(0, &dialog, [&] {
-        if (QApplication::activeModalWidget() == &dialog) {
-            act(dialog);
-            acted = true;
-        }
-    });
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &dialog, [&] {
-        if (dialog.isVisible()) {
-            ADD_FAILURE() << "dialog left open";
-            dialog.done(QDialog::Rejected);
-        }
-    });
-    guard.start(5000);
-    start();
-    EXPECT_TRUE(acted);
-    EXPECT_FALSE(dialog.isVisible());
 }
 
 // ----- captions, sizes and texts -----
@@ -349,6 +315,27 @@ TEST_F(ProgramTest, SegmentationEscapeIsCancel) {
         });
     EXPECT_FALSE(answered);
     EXPECT_FALSE(dialog.Cancelled);
+}
+
+TEST_F(ProgramTest, SegmentationEnterIsOk) {
+    DialogSeam realExec;
+    TSegmentationForm dialog(&realExec);
+    dialog.RadioButton1->click();
+    int type = -1, count = -1;
+    bool answered = false;
+    RunRealExec(
+        dialog, [&] { answered = dialog.AskBand(2, "b", type, count); },
+        [](QDialog& d) {
+            auto* edit = d.findChild<QLineEdit*>("SegmentNumberEdit");
+            edit->setFocus();
+            edit->setText("8");
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(edit, &enter);
+        });
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(0, type);
+    EXPECT_EQ(8, count);
+    EXPECT_FALSE(dialog.RadioButton1->isChecked());  // OK deselected it
 }
 
 // ----- segment definition dialog -----
