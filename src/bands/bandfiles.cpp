@@ -1,5 +1,7 @@
 #include "bands/bandfiles.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 #include "image/guitools.h"
@@ -28,11 +30,17 @@ std::string BandTitle(int band, const std::string& path) {
 
 GrayRange ComputeGrayRange(const ByteMatrix& pixels) {
     GrayRange range;  // 260 and 0: any pixel lowers the one and raises the other
+    if (pixels.Size() == 0) return range;
+    // Byte-wide accumulators let the compiler compare many pixels at once.
     const uint8_t* p = pixels.Data();
+    uint8_t low = 255;
+    uint8_t high = 0;
     for (size_t i = 0, n = pixels.Size(); i < n; ++i) {
-        if (p[i] < range.minGray) range.minGray = p[i];
-        if (p[i] > range.maxGray) range.maxGray = p[i];
+        low = std::min(low, p[i]);
+        high = std::max(high, p[i]);
     }
+    range.minGray = low;
+    range.maxGray = high;
     return range;
 }
 

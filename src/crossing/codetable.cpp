@@ -1,10 +1,12 @@
 #include "crossing/codetable.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <functional>
 #include <new>
 #include <string_view>
+#include <vector>
 
 #include "support/safefile.h"
 
@@ -37,44 +39,58 @@ std::string DecimalProduct(const std::vector<int32_t>& segmentCounts) {
     return text;
 }
 
-void AppendNumber(std::string& out, int64_t value) {
+// Appends the decimal digits of a non-negative value followed by a tab.
+inline char* PutNumberAndTab(char* out, int64_t value) {
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    while (count > 0) *out++ = digits[--count];
+    *out++ = '\t';
+    return out;
 }
 
 // Produces the code list in pieces of about `chunk` bytes; stops when `emit` returns false.
+// The digits are stepped like an odometer (the last band fastest), not divided out per code.
 bool ProduceMultiTab(const CodeTable& table, size_t chunk,
                      const std::function<bool(std::string_view)>& emit) {
     const int n = table.BandCount();
-    std::string buffer;
-    buffer.reserve(chunk + 256);
+    // A line holds at most 11 numbers of at most 20 characters and their tabs.
+    const size_t longestLine = static_cast<size_t>(n + 1) * 21 + 1;
+    std::vector<char> buffer(chunk + longestLine);
+    char* out = buffer.data();
     auto flushIfFull = [&]() {
-        if (buffer.size() < chunk) return true;
-        const bool ok = emit(buffer);
-        buffer.clear();
-        return ok;
+        const size_t used = static_cast<size_t>(out - buffer.data());
+        if (used < chunk) return true;
+        out = buffer.data();
+        return emit(std::string_view(buffer.data(), used));
     };
-    for (int code = 1; code <= table.CodeCount; ++code) {
-        AppendNumber(buffer, code);
-        buffer += '\t';
-        for (int b = 1; b <= n; ++b) {
-            AppendNumber(buffer, table.Digits(code, b));
-            buffer += '\t';
+    std::vector<int> digits(static_cast<size_t>(n) + 1, 1);
+    auto step = [&]() {
+        for (int b = n; b >= 1; --b) {
+            if (++digits[b] <= table.segmentCounts[b]) return;
+            digits[b] = 1;
         }
-        buffer += '\n';
+    };
+    for (int code = 1; code <= table.CodeCount; ++code, step()) {
+        out = PutNumberAndTab(out, code);
+        for (int b = 1; b <= n; ++b) out = PutNumberAndTab(out, digits[b]);
+        *out++ = '\n';
         if (!flushIfFull()) return false;
     }
     // Each code's digits read as one decimal number (64-bit: ten digits up to 254 overflow
     // 32 bits).
-    for (int code = 1; code <= table.CodeCount; ++code) {
+    std::fill(digits.begin(), digits.end(), 1);
+    for (int code = 1; code <= table.CodeCount; ++code, step()) {
         int64_t number = 0;
-        for (int b = 1; b <= n; ++b) number = number * 10 + table.Digits(code, b);
-        AppendNumber(buffer, number);
-        buffer += '\t';
+        for (int b = 1; b <= n; ++b) number = number * 10 + digits[b];
+        out = PutNumberAndTab(out, number);
         if (!flushIfFull()) return false;
     }
-    return buffer.empty() || emit(buffer);
+    const size_t used = static_cast<size_t>(out - buffer.data());
+    return used == 0 || emit(std::string_view(buffer.data(), used));
 }
 
 }  // namespace

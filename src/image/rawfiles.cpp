@@ -106,11 +106,9 @@ Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size) {
     std::optional<ByteMatrix> pixels = NewByteMatrix(size.columns, size.lines);
     if (!pixels) return R::Failure("there is not enough memory for " + SizeText(size));
 
-    // Line by line; a short file leaves the remaining (zero-filled) bytes as they are.
-    const size_t columns = static_cast<size_t>(size.columns);
-    for (int line = 0; line < size.lines; ++line) {
-        if (std::fread((*pixels)[line], 1, columns, file.get()) != columns) break;
-    }
+    // The lines follow each other in the file as in the matrix: one read fills them all, and
+    // a short file leaves the remaining (zero-filled) bytes as they are.
+    std::fread(pixels->Data(), 1, pixels->Size(), file.get());
     return R::Of(std::move(*pixels));
 }
 
