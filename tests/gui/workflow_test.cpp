@@ -1,0 +1,269 @@
+// The main workflow end to end through the real dialogs: open a band set, segment it, cross
+// it, save every result; then the same through the real modal event loops.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTimer>
+#include <deque>
+#include <memory>
+
+#include "app/forms.h"
+#include "app/mainwindow.h"
+#include "gui/guitest.h"
+#include "testfiles.h"
+#include "view/imagewindow.h"
+#include "view/resultimage.h"
+#include "view/tempimage.h"
+
+namespace {
+using guitest::Answer;
+using guitest::ChooseFile;
+using guitest::Message;
+using guitest::TypeAndClick;
+using testing_support::FileExists;
+using testing_support::ReadBytes;
+using testing_support::ReadText;
+using testing_support::ScratchDir;
+using testing_support::WriteBytes;
+using testing_support::WriteText;
+
+// Chooses a thresholding type (radio button name, or none) and a count, then OK.
+Answer Segment(const char* radio, const char* count) {
+    return [radio, count](QDialog& dialog) {
+        if (radio) dialog.findChild<QRadioButton*>(radio)->click();
+        dialog.findChild<QLineEdit*>("SegmentNumberEdit")->setText(count);
+        dialog.findChild<QAbstractButton*>("BitBtn1")->click();
+        return dialog.result();
+    };
+}
+
+// Two bands of 2 x 3 pixels whose segments and codes are worked out by hand (two equal-width
+// segments each): segment numbers 1 1 1 / 2 2 2 and 1 1 2 / 2 1 2, codes 1 1 2 / 4 3 4.
+class Workflow : public guitest::ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        band1 = dir.File("band1.raw");
+        band2 = dir.File("band2.raw");
+        WriteBytes(band1, {0, 10, 20, 30, 40, 50});
+        WriteText(dir.File("band1.txt"), "2\n3\n");
+        WriteBytes(band2, {5, 5, 100, 100, 5, 100});  // no descriptor: the size dialog asks
+    }
+    void OpenBands() {
+        script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"), " BANDS");
+        script.Then(ChooseFile(QString::fromStdString(band1), 1), "OPEN BAND 1");
+        script.Then(ChooseFile(QString::fromStdString(band2), 1), "OPEN BAND 2");
+        script.Then(TypeAndClick({{"NumLineEdit", "2"}, {"NumColEdit", "3"}}, "BitBtn1"),
+                    " Image Size");
+        Trigger("OpenSpeedButton");
+    }
+    ScratchDir dir;
+    std::string band1, band2;
+};
+
+TEST_F(Workflow, OpenSegmentCrossAndSave) {
+    EXPECT_FALSE(Enabled("SegmentationSpeedButton"));
+    OpenBands();
+    EXPECT_TRUE(script.messages.empty());
+    EXPECT_EQ("2\n3\n", ReadText(dir.File("band2.txt")));  // the size typed, kept for next time
+    EXPECT_EQ(" BAND 2. " + band2, ImageForm->windowTitle().toStdString());
+    EXPECT_TRUE(ImageForm->HasPicture());
+    EXPECT_EQ(2, form->ws.CurrentBand);
+    EXPECT_TRUE(Enabled("SegmentationSpeedButton"));
+    EXPECT_TRUE(Enabled("Histo"));
+    EXPECT_FALSE(Enabled("TreatmentSpeedButton"));
+
+    // The first run asks for a type; the second band reuses it after OK.
+    script.Then(Segment("RadioButton1", "2"));
+    script.Then(Segment(nullptr, "2"));
+    Trigger("SegmentationSpeedButton");
+    EXPECT_TRUE(script.messages.empty());
+    EXPECT_TRUE(TempImageForm->HasPicture());
+    EXPECT_EQ(" PANEL 2  (1:1)", TempImageForm->windowTitle().toStdString());
+    EXPECT_TRUE(Enabled("TreatmentSpeedButton"));
+    EXPECT_FALSE(Enabled("SaveResultSpeedButton"));
+    EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
+              ReadText(dir.File("multi_tab.txt")));
+
+    // Eliminate the codes of one pixel: codes 1 and 4 become classes 1 and 2.
+    script.Then(
+        [](QDialog& dialog) {
+            EXPECT_EQ("4", dialog.findChild<QLineEdit*>("CodeNumberEdit")->text().toStdString());
+            dialog.findChild<QRadioButton*>("RadioButton2")->click();
+            dialog.findChild<QLineEdit*>("MinPixelEdit")->setText("1");
+            dialog.findChild<QAbstractButton*>("BitBtn1")->click();
+            return dialog.result();
+        },
+        " Code Number Definition");
+    Trigger("TreatmentSpeedButton");
+    EXPECT_TRUE(script.messages.empty());
+    EXPECT_TRUE(ResultImageForm->HasPicture());
+    EXPECT_EQ(" PANEL 3  (1:1)", ResultImageForm->windowTitle().toStdString());
+    ASSERT_TRUE(Enabled("SaveResultSpeedButton"));
+
+    script.Then(ChooseFile(QString::fromStdString(dir.File("result"))),
+                "Saving Final Resulting Colored BMP File and Related Raw Image");
+    Trigger("SaveResultSpeedButton");
+    EXPECT_TRUE(script.messages.empty());
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 255, 2, 255, 2}), ReadBytes(dir.File("result.raw")));
+    EXPECT_EQ(1078u + 8, ReadBytes(dir.File("result.bmp")).size());
+    const std::string report = ReadText(dir.File("result.txt"));
+    EXPECT_EQ(0u, report.rfind("2\n3\n1\n0\n255\n\nNumber of Bands = 2\n\nBand 1 = " + band1 + " \n", 0))
+        << report;
+    EXPECT_NE(std::string::npos,
+              report.find("\n\n\tCodes\tNumber of pixels\n\n\t1\t1\t1\t\t2\n\t2\t2\t2\t\t2\n"))
+        << report;
+
+    // The segmented band shown is the last; a name ending in .bmp keeps it and gains another.
+    script.Then(ChooseFile(QString::fromStdString(dir.File("seg.bmp"))), "SAVE SEGMENTED IMAGE");
+    Trigger("SaveSegmentedImageSpeedButton");
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 2, 2, 1, 2}), ReadBytes(dir.File("seg.bmp.raw")));
+    EXPECT_EQ("2\n3\n1\n0\n255\n", ReadText(dir.File("seg.bmp.txt")));
+    EXPECT_TRUE(FileExists(dir.File("seg.bmp.bmp")));
+    EXPECT_TRUE(script.messages.empty());
+}
+
+TEST_F(Workflow, SteppingThroughSegmentedBands) {
+    OpenBands();
+    script.Then(Segment("RadioButton2", "2"));
+    script.Then(Segment(nullptr, "3"));
+    Trigger("SegmentationSpeedButton");
+    ASSERT_TRUE(script.messages.empty());
+
+    Trigger("NextSegmentedSpeedButton");
+    Trigger("PreviousSegmentedSpeedButton");
+    EXPECT_EQ(" BAND 1. " + band1, TempImageForm->windowTitle().toStdString());
+    Trigger("PreviousSegmentedSpeedButton");
+    Trigger("NextSegmentedSpeedButton");
+    EXPECT_EQ(" BAND 2. " + band2, TempImageForm->windowTitle().toStdString());
+    EXPECT_EQ((std::vector<Message>{
+                  {"This image corresponds to the last one\nUse Left Speed Button to go down "
+                   "inside the file",
+                   "INFO"},
+                  {"This image corresponds to the first one\nUse Rigth Speed Button to go up "
+                   "inside the file",
+                   "INFO"}}),
+              script.messages);
+}
+
+TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {
+    script.Then(TypeAndClick({{"NumBandEdit", "1"}}, "BitBtn1"));
+    Trigger("Open");
+    ASSERT_EQ(1u, script.messages.size());
+    EXPECT_EQ((Message{" Insufficient Number of Bands ", "ERROR"}), script.messages[0]);
+    EXPECT_TRUE(Enabled("SegmentationSpeedButton"));  // enabled all the same
+
+    // Three bands asked, the second cancelled: the treatment refuses to start.
+    script.messages.clear();
+    script.Then(TypeAndClick({{"NumBandEdit", "3"}}, "BitBtn1"));
+    script.Then(ChooseFile(QString::fromStdString(band1), 1));
+    script.Then(guitest::Cancel(), "OPEN BAND 2");
+    script.Then(ChooseFile(QString::fromStdString(band1), 1), "OPEN BAND 3");
+    Trigger("OpenSpeedButton");
+    EXPECT_TRUE(script.messages.empty());
+    Trigger("SegmentationSpeedButton");
+    ASSERT_EQ(1u, script.messages.size());
+    EXPECT_EQ("ERROR", script.messages[0].caption.toStdString());
+    EXPECT_NE(-1, script.messages[0].text.indexOf("2")) << script.messages[0].text.toStdString();
+}
+
+TEST_F(Workflow, RgbBitmapIsRefusedAndTheSameDialogComesAgain) {
+    // A 24-bit bitmap of 2 x 2 pixels.
+    std::vector<uint8_t> bitmap{'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
+                                2,   0,   0,  0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0,  0, 16, 0,
+                                0,   0,   16, 39, 0, 0, 16, 39, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    bitmap.resize(70, 7);
+    WriteBytes(dir.File("colour.bmp"), bitmap);
+    script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
+    script.Then(ChooseFile(QString::fromStdString(dir.File("colour.bmp")), 2), "OPEN BAND 1");
+    script.Then(guitest::Cancel(), "OPEN BAND 1");
+    script.Then(guitest::Cancel(), "OPEN BAND 2");
+    Trigger("OpenSpeedButton");
+    EXPECT_EQ((std::vector<Message>{{"This program does not take into account RGB Bitmap", "CAUTION"}}),
+              script.messages);
+    EXPECT_FALSE(form->ws.bands[1].Loaded());
+}
+
+// The same workflow through the dialogs' own modal loops: each modal dialog is answered by a
+// timer once it is the active modal widget.
+class RealDialogs : public Workflow {
+protected:
+    void SetUp() override {
+        Workflow::SetUp();
+        form->seam.runModal = [](QDialog& dialog) { return dialog.exec(); };
+    }
+    // Schedules answers for the modal dialogs to come, in order.
+    void AnswerModals(std::vector<std::function<void(QWidget*)>> answers) {
+        auto pending = std::make_shared<std::deque<std::function<void(QWidget*)>>>(
+            answers.begin(), answers.end());
+        auto poll = std::make_shared<std::function<void()>>();
+        *poll = [this, pending, poll]() {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal && modal != lastModal_ && modal->isVisible()) {
+                auto answer = std::move(pending->front());
+                pending->pop_front();
+                answer(modal);
+                // A dialog the answer closed may be shown again (one dialog per band).
+                lastModal_ = modal->isVisible() ? modal : nullptr;
+            } else if (modal == nullptr) {
+                lastModal_ = nullptr;
+            }
+            if (!pending->empty()) QTimer::singleShot(10, *poll);
+            else answered_ = true;
+        };
+        answered_ = false;
+        QTimer::singleShot(0, *poll);
+    }
+    static void Type(QWidget* dialog, const char* edit, const QString& text) {
+        dialog->findChild<QLineEdit*>(edit)->setText(text);
+    }
+    // Types the path into the file dialog's name field and presses its Open button, as a user
+    // would.
+    static void TypeFileName(QWidget* dialog, const QString& path) {
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText(path);
+        auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+        ASSERT_NE(buttons, nullptr);
+        QPushButton* open = buttons->button(QDialogButtonBox::Open);
+        ASSERT_NE(open, nullptr);
+        open->click();
+    }
+    static void Press(QWidget* dialog, const char* button) {
+        dialog->findChild<QAbstractButton*>(button)->click();
+    }
+    QWidget* lastModal_ = nullptr;
+    bool answered_ = false;
+};
+
+TEST_F(RealDialogs, OpenAndSegmentThroughExec) {
+    const QString first = QString::fromStdString(band1);
+    const QString second = QString::fromStdString(band2);
+    AnswerModals({
+        [](QWidget* d) { Type(d, "NumBandEdit", "2"); Press(d, "BitBtn1"); },
+        [first](QWidget* d) { TypeFileName(d, first); },
+        [second](QWidget* d) { TypeFileName(d, second); },
+        [](QWidget* d) { Type(d, "NumLineEdit", "2"); Type(d, "NumColEdit", "3"); Press(d, "BitBtn1"); },
+    });
+    Trigger("OpenSpeedButton");
+    ASSERT_TRUE(guitest::WaitUntil([this] { return answered_; }));
+    EXPECT_TRUE(form->ws.bands[1].Loaded());
+    EXPECT_TRUE(form->ws.bands[2].Loaded());
+
+    AnswerModals({
+        [](QWidget* d) { Press(d, "RadioButton1"); Type(d, "SegmentNumberEdit", "2"); Press(d, "BitBtn1"); },
+        [](QWidget* d) { Type(d, "SegmentNumberEdit", "2"); Press(d, "BitBtn1"); },
+    });
+    Trigger("SegmentationSpeedButton");
+    ASSERT_TRUE(guitest::WaitUntil([this] { return answered_; }));
+    ASSERT_TRUE(form->ws.segmentation.has_value());
+    EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);
+    EXPECT_TRUE(script.messages.empty());
+}
+
+}  // namespace
