@@ -86,7 +86,7 @@ bool TMainForm::LoadBand(int band) {
                 size = {ws.Lines, ws.Columns};
             }
             if (const tessera::Status valid = tessera::CheckImageSize(size); !valid) {
-                refuse("The size given for\n" + path + "\nis refused: " + valid.message + ".");
+                refuse("The raw image\n" + path + "\ncannot be loaded: " + valid.message + ".");
                 continue;
             }
             if (descriptor.outcome == tessera::DescriptorRead::Missing) {

@@ -82,7 +82,7 @@ tessera::Result<tessera::ByteMatrix> LoadBandFile(const tessera::Workspace& ws, 
         return R::Failure(tessera::DescriptorMalformedMessage(descriptorPath));
     }
     if (const tessera::Status valid = tessera::CheckImageSize(descriptor.size); !valid) {
-        return R::Failure("The descriptor " + descriptorPath + " is refused: " + valid.message + ".");
+        return R::Failure("The raw image " + path + " cannot be loaded: " + valid.message + ".");
     }
     if (const tessera::Status same = ws.CheckBandSize(band, path, descriptor.size); !same) {
         return R::Failure(same.message);
