@@ -55,6 +55,7 @@ private:
         bool checkTitle = false;
     };
     std::deque<Scripted> answers_;
+    int unexpected_ = 0;
 };
 
 // Answers for the program's dialogs.
