@@ -15,40 +15,23 @@
 #include "crossing/codeselectionwidgets.h"
 #include "support/numbers.h"
 
-namespace {
-QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-}  // namespace
-
 TCheckNumCodeForm2::TCheckNumCodeForm2(const DialogSeam* seam, QWidget* parent)
     : QDialog(parent), seam_(seam) {
     using codeselection::OptionButton;
     setWindowTitle(" Code Number Definition");
     setFixedSize(691, 378);
 
-    Label4 = NamedLabel("Code Table", "Label4", this);
-    QFont titleFont = Label4->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
-    titleFont.setBold(true);
-    Label4->setFont(titleFont);
-    Memo2 = new QPlainTextEdit(this);
-    Memo2->setObjectName("Memo2");
-    Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    auto* tableColumn = new QVBoxLayout;
-    tableColumn->addWidget(Label4);
-    tableColumn->addWidget(Memo2, 1);
-
-    Label1 = NamedLabel("Total Number of codes", "Label1", this);
-    CodeNumberEdit = new QLineEdit(this);
-    CodeNumberEdit->setObjectName("CodeNumberEdit");
-    auto* totalRow = new QHBoxLayout;
-    totalRow->addWidget(Label1);
-    totalRow->addWidget(CodeNumberEdit);
+    const codeselection::SharedControls shared = codeselection::MakeSharedControls(
+        this, "Memo2", "Total Number of codes", "define the minimum number of pixels");
+    Label4 = shared.Label4;
+    Memo2 = shared.memo;
+    Label1 = shared.Label1;
+    CodeNumberEdit = shared.CodeNumberEdit;
+    GroupBox3 = shared.GroupBox3;
+    Label2 = shared.Label2;
+    Label3 = shared.Label3;
+    MinPixelEdit = shared.MinPixelEdit;
+    BitBtn1 = shared.BitBtn1;
 
     GroupBox2 = new QGroupBox(" Type of Treatment ", this);
     GroupBox2->setObjectName("GroupBox2");
@@ -60,48 +43,16 @@ TCheckNumCodeForm2::TCheckNumCodeForm2(const DialogSeam* seam, QWidget* parent)
     treatment->addWidget(RadioButton1);
     treatment->addWidget(RadioButton2);
 
-    GroupBox3 = new QGroupBox(this);
-    GroupBox3->setObjectName("GroupBox3");
-    Label2 = NamedLabel("Please, in order to select a class", "Label2", GroupBox3);
-    Label3 = NamedLabel("define the minimum number of pixels", "Label3", GroupBox3);
-    MinPixelEdit = new QLineEdit("0", GroupBox3);
-    MinPixelEdit->setObjectName("MinPixelEdit");
-    auto* minimum = new QVBoxLayout(GroupBox3);
-    minimum->addWidget(Label2);
-    auto* minimumRow = new QHBoxLayout;
-    minimumRow->addWidget(Label3);
-    minimumRow->addWidget(MinPixelEdit);
-    minimum->addLayout(minimumRow);
-    // Showing and hiding the entry must not move the controls under it.
-    QSizePolicy keepPlace = GroupBox3->sizePolicy();
-    keepPlace.setRetainSizeWhenHidden(true);
-    GroupBox3->setSizePolicy(keepPlace);
-
     RadioButton3 =
         OptionButton("Display Table", "RadioButton3", this, [this] { RadioButton3Click(); });
     RadioButton4 =
         OptionButton("Erase Table", "RadioButton4", this, [this] { RadioButton4Click(); });
-    auto* tableOptions = new QHBoxLayout;
-    tableOptions->addWidget(RadioButton3);
-    tableOptions->addWidget(RadioButton4);
-    tableOptions->addStretch();
 
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
-    BitBtn1->setObjectName("BitBtn1");
-    BitBtn1->setDefault(true);
-
-    auto* choiceColumn = new QVBoxLayout;
-    choiceColumn->addLayout(totalRow);
-    choiceColumn->addWidget(GroupBox2);
-    choiceColumn->addWidget(GroupBox3);
-    choiceColumn->addLayout(tableOptions);
-    choiceColumn->addStretch();
-    choiceColumn->addWidget(BitBtn1, 0, Qt::AlignHCenter);
-
-    auto* layout = new QHBoxLayout(this);
-    layout->addLayout(tableColumn, 1);
-    layout->addLayout(choiceColumn);
-
+    codeselection::LayOut(this, shared, GroupBox2, RadioButton3, RadioButton4);
+    QWidget* const keyboardOrder[] = {CodeNumberEdit, RadioButton1, RadioButton2, MinPixelEdit,
+                                      RadioButton3,   RadioButton4, BitBtn1};
+    for (size_t i = 1; i < std::size(keyboardOrder); ++i)
+        QWidget::setTabOrder(keyboardOrder[i - 1], keyboardOrder[i]);
     GroupBox2->installEventFilter(this);
     GroupBox3->installEventFilter(this);
     connect(BitBtn1, &QPushButton::clicked, this, &TCheckNumCodeForm2::BitBtn1Click);

@@ -1,10 +1,19 @@
 #pragma once
 // Pieces shared by the two code selection dialogs that show the code table.
+#include <QDialog>
+#include <QFont>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QSizePolicy>
 #include <QString>
+#include <QStyle>
+#include <QVBoxLayout>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -14,6 +23,98 @@
 #include "crossing/report.h"
 
 namespace codeselection {
+
+inline QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+// The controls both dialogs have: the code table memo with its title, the total number of
+// codes, the entry of the minimum and the OK button.
+struct SharedControls {
+    QLabel* Label4 = nullptr;
+    QPlainTextEdit* memo = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* CodeNumberEdit = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* MinPixelEdit = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+};
+
+inline SharedControls MakeSharedControls(QDialog* dialog, const char* memoName,
+                                         const QString& totalLabel, const QString& minimumLabel) {
+    SharedControls controls;
+    controls.Label4 = NamedLabel("Code Table", "Label4", dialog);
+    QFont titleFont = controls.Label4->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
+    titleFont.setBold(true);
+    controls.Label4->setFont(titleFont);
+    controls.memo = new QPlainTextEdit(dialog);
+    controls.memo->setObjectName(memoName);
+    controls.memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    controls.memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    controls.memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    controls.Label1 = NamedLabel(totalLabel, "Label1", dialog);
+    controls.CodeNumberEdit = new QLineEdit(dialog);
+    controls.CodeNumberEdit->setObjectName("CodeNumberEdit");
+
+    controls.GroupBox3 = new QGroupBox(dialog);
+    controls.GroupBox3->setObjectName("GroupBox3");
+    controls.Label2 =
+        NamedLabel("Please, in order to select a class", "Label2", controls.GroupBox3);
+    controls.Label3 = NamedLabel(minimumLabel, "Label3", controls.GroupBox3);
+    controls.MinPixelEdit = new QLineEdit("0", controls.GroupBox3);
+    controls.MinPixelEdit->setObjectName("MinPixelEdit");
+    auto* minimum = new QVBoxLayout(controls.GroupBox3);
+    minimum->addWidget(controls.Label2);
+    auto* minimumRow = new QHBoxLayout;
+    minimumRow->addWidget(controls.Label3);
+    minimumRow->addWidget(controls.MinPixelEdit);
+    minimum->addLayout(minimumRow);
+    // Showing and hiding the entry must not move the controls under it.
+    QSizePolicy keepPlace = controls.GroupBox3->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    controls.GroupBox3->setSizePolicy(keepPlace);
+
+    controls.BitBtn1 =
+        new QPushButton(dialog->style()->standardIcon(QStyle::SP_DialogOkButton), "OK", dialog);
+    controls.BitBtn1->setObjectName("BitBtn1");
+    controls.BitBtn1->setDefault(true);
+    return controls;
+}
+
+// The table on the left; on the right the total, the treatment options, the minimum, the
+// table options and OK.
+inline void LayOut(QDialog* dialog, const SharedControls& controls, QGroupBox* treatment,
+                   QRadioButton* display, QRadioButton* erase) {
+    auto* tableColumn = new QVBoxLayout;
+    tableColumn->addWidget(controls.Label4);
+    tableColumn->addWidget(controls.memo, 1);
+
+    auto* totalRow = new QHBoxLayout;
+    totalRow->addWidget(controls.Label1);
+    totalRow->addWidget(controls.CodeNumberEdit);
+    auto* tableOptions = new QHBoxLayout;
+    tableOptions->addWidget(display);
+    tableOptions->addWidget(erase);
+    tableOptions->addStretch();
+
+    auto* choiceColumn = new QVBoxLayout;
+    choiceColumn->addLayout(totalRow);
+    choiceColumn->addWidget(treatment);
+    choiceColumn->addWidget(controls.GroupBox3);
+    choiceColumn->addLayout(tableOptions);
+    choiceColumn->addStretch();
+    choiceColumn->addWidget(controls.BitBtn1, 0, Qt::AlignHCenter);
+
+    auto* layout = new QHBoxLayout(dialog);
+    layout->addLayout(tableColumn, 1);
+    layout->addLayout(choiceColumn);
+}
 
 // An option button that the dialog keeps exclusive by hand, so that the options can all stand
 // unchecked after OK. A click on the checked option changes nothing and runs nothing; a click
