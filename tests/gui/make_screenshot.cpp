@@ -1,5 +1,6 @@
 // Renders the main window after a typical session on the sample band set into a PNG file (the
-// picture of the README): tessera-screenshot OUTPUT.png SAMPLES_FOLDER
+// picture of the README): tessera-screenshot OUTPUT.png SAMPLES_FOLDER [DIALOGS_FOLDER]
+// With a third argument, every dialog of the session is also rendered there as it is answered.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     const QString output = argv[1];
     const QString samples = argv[2];
+    const QString dialogsFolder = argc > 3 ? argv[3] : QString();
+    int dialogNumber = 0;
 
     std::deque<std::function<int(QDialog&)>> answers;
     auto type = [](QDialog& dialog, const char* edit, const QString& text) {
@@ -59,7 +62,14 @@ int main(int argc, char** argv) {
         if (answers.empty()) return static_cast<int>(QDialog::Rejected);
         auto answer = std::move(answers.front());
         answers.pop_front();
-        return answer(dialog);
+        if (!dialogsFolder.isEmpty()) {
+            dialog.show();
+            QApplication::processEvents();
+            dialog.grab().save(QString("%1/dialog-%2.png").arg(dialogsFolder).arg(++dialogNumber));
+        }
+        const int result = answer(dialog);
+        dialog.hide();
+        return result;
     };
     seam.showMessage = [](const QString& text, const QString& caption) {
         qWarning("%s: %s", qPrintable(caption), qPrintable(text));
