@@ -151,6 +151,24 @@ TEST_F(Workflow, SteppingThroughSegmentedBands) {
               script.messages);
 }
 
+TEST_F(Workflow, SegmentCountOutsideTheRangeBringsTheSameDialogAgain) {
+    OpenBands();
+    const size_t dialogsBefore = script.dialogTitles.size();
+    script.Then(Segment("RadioButton1", "0"));
+    script.Then(Segment(nullptr, "255"));
+    script.Then(Segment(nullptr, "2"));
+    script.Then(Segment(nullptr, "2"));
+    Trigger("SegmentationSpeedButton");
+    ASSERT_EQ(2u, script.messages.size());
+    EXPECT_EQ("CAUTION", script.messages[0].caption.toStdString());
+    EXPECT_NE(-1, script.messages[0].text.indexOf("254")) << script.messages[0].text.toStdString();
+    EXPECT_EQ(script.messages[0], script.messages[1]);
+    // Band 1 was asked three times, band 2 once.
+    EXPECT_EQ(4u, script.dialogTitles.size() - dialogsBefore);
+    ASSERT_TRUE(form->ws.segmentation.has_value());
+    EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);
+}
+
 TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {
     script.Then(TypeAndClick({{"NumBandEdit", "1"}}, "BitBtn1"));
     Trigger("Open");
