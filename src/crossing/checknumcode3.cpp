@@ -8,15 +8,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/namedwidgets.h"
 #include "support/numbers.h"
-
-namespace {
-QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-}  // namespace
 
 TCheckNumCodeForm3::TCheckNumCodeForm3(QWidget* parent) : QDialog(parent) {
     setWindowTitle(" Code Number Definition");

@@ -19,16 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "app/namedwidgets.h"
 #include "crossing/codetable.h"
 #include "crossing/report.h"
 
 namespace codeselection {
-
-inline QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
 
 // The controls both dialogs have: the code table memo with its title, the total number of
 // codes, the entry of the minimum and the OK button.

@@ -11,22 +11,11 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/namedwidgets.h"
 #include "app/seam.h"
 #include "support/numbers.h"
 
 namespace {
-QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-QLineEdit* NamedEdit(const char* name, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    return edit;
-}
-
 // The type buttons must be able to stand all unselected (OK clears them), which Qt's automatic
 // exclusivity forbids; the click handlers keep them exclusive instead.
 QRadioButton* TypeButton(const QString& text, const char* name, QWidget* parent) {

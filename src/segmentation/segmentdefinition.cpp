@@ -10,22 +10,9 @@
 #include <QVBoxLayout>
 #include <cstdint>
 
+#include "app/namedwidgets.h"
 #include "app/seam.h"
 #include "support/numbers.h"
-
-namespace {
-QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-QLineEdit* NamedEdit(const char* name, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    return edit;
-}
-}  // namespace
 
 TSegmentDefinitionForm::TSegmentDefinitionForm(const DialogSeam* seam, QWidget* parent)
     : QDialog(parent), seam_(seam) {
