@@ -58,16 +58,29 @@ int CountGrayTones(const ByteMatrix& pixels) {
     return tones;
 }
 
+Status CheckRawFileSize(const std::string& path, ImageSize size) {
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        return Status::Failure("The raw image\n" + path + "\ncannot be opened for reading.");
+    }
+    const int64_t promised = int64_t{size.lines} * size.columns;
+    const int64_t held = FileSizeOf(path);
+    if (held >= 0 && held * 2 < promised) {
+        return Status::Failure("The raw image\n" + path + "\nholds " + std::to_string(held) +
+                               " bytes, less than half of the " + std::to_string(size.lines) +
+                               " lines x " + std::to_string(size.columns) + " columns (" +
+                               std::to_string(promised) + " bytes) given for it.");
+    }
+    return Status::Ok();
+}
+
 Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size) {
     using R = Result<ByteMatrix>;
     if (Status usable = CheckImageSize(size); !usable) {
         return R::Failure(RawRefusal(path, usable.message));
     }
-    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
-        std::fclose(probe);
-    } else {
-        return R::Failure("The raw image\n" + path + "\ncannot be opened for reading.");
-    }
+    if (Status holds = CheckRawFileSize(path, size); !holds) return R::Failure(holds.message);
     Result<ByteMatrix> read = ReadRawImage(path, size);
     if (!read) return R::Failure(RawRefusal(path, read.message));
     return read;

@@ -35,9 +35,15 @@ Histogram ComputeHistogram(const ByteMatrix& pixels);
 int CountGrayTones(const ByteMatrix& pixels);
 
 // A raw band of the given size (from its descriptor or the size dialog). Refuses an unusable
-// size, a file that does not open, or a size memory cannot hold, with a "CAUTION" text that
-// names the file. Bytes missing at the end of a short file are 0.
+// size, a file that does not open, a file far shorter than the size (CheckRawFileSize), or a
+// size memory cannot hold, with a "CAUTION" text that names the file. Bytes missing at the end
+// of a short file are 0.
 Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size);
+
+// A raw file may be a little short (its missing bytes load as 0), but one that holds less
+// than half of what its size promises is taken for a wrong size and refused, before anything
+// is allocated. The "CAUTION" text names the file and both sizes.
+Status CheckRawFileSize(const std::string& path, ImageSize size);
 
 // An 8-bit bitmap band. Refuses a file the bitmap reader refuses (with its reason) and, by
 // size, a file larger than 2 x lines x columns bytes (kRgbBitmapRefusal, exactly).

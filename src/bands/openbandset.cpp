@@ -89,6 +89,11 @@ bool TMainForm::LoadBand(int band) {
                 refuse("The raw image\n" + path + "\ncannot be loaded: " + valid.message + ".");
                 continue;
             }
+            // A size the file cannot hold is refused before it is kept as the descriptor.
+            if (const tessera::Status holds = tessera::CheckRawFileSize(path, size); !holds) {
+                refuse(holds.message);
+                continue;
+            }
             if (descriptor.outcome == tessera::DescriptorRead::Missing) {
                 const tessera::Status written = tessera::WriteWholeFile(
                     ws.DescriptorFileName, tessera::ShortDescriptorText(size));

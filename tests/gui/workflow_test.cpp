@@ -169,6 +169,27 @@ TEST_F(Workflow, SegmentCountOutsideTheRangeBringsTheSameDialogAgain) {
     EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);
 }
 
+TEST_F(Workflow, SizeTypedForARawFileWithoutDescriptorIsCheckedBeforeItIsKept) {
+    script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
+    script.Then(ChooseFile(QString::fromStdString(band1), 1));
+    script.Then(ChooseFile(QString::fromStdString(band2), 1), "OPEN BAND 2");
+    script.Then(TypeAndClick({{"NumLineEdit", "300"}, {"NumColEdit", "400"}}, "BitBtn1"));
+    script.Then(guitest::Cancel(), "OPEN BAND 2");
+    Trigger("OpenSpeedButton");
+    ASSERT_EQ(1u, script.messages.size());
+    EXPECT_EQ((Message{QString::fromStdString(
+                           "The raw image\n" + band2 +
+                           "\nholds 6 bytes, less than half of the 300 lines x 400 columns "
+                           "(120000 bytes) given for it."),
+                       "CAUTION"}),
+              script.messages[0]);
+    EXPECT_FALSE(FileExists(dir.File("band2.txt")));  // no wrong descriptor left behind
+    EXPECT_FALSE(form->ws.bands[2].Loaded());
+    // The band set keeps the size of the band loaded.
+    EXPECT_EQ(2, form->ws.Lines);
+    EXPECT_EQ(3, form->ws.Columns);
+}
+
 TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {
     script.Then(TypeAndClick({{"NumBandEdit", "1"}}, "BitBtn1"));
     Trigger("Open");
