@@ -30,8 +30,10 @@ for target in "${targets[@]}"; do
         grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY|Done)' || true
     # Crashes, sanitizer reports, leaks, time-outs and memory blow-ups fail the run; a merely
     # slow input (slow-unit-) is only reported.
-    if ls build-fuzz/artifacts/"$target"-{crash,leak,timeout,oom}-* >/dev/null 2>&1; then
-        echo "$target found a failing input:"; ls build-fuzz/artifacts/"$target"-*
+    failing=$(find build-fuzz/artifacts -name "$target-crash-*" -o -name "$target-leak-*" \
+                   -o -name "$target-timeout-*" -o -name "$target-oom-*")
+    if [ -n "$failing" ]; then
+        echo "$target found a failing input:"; echo "$failing"
         exit 1
     fi
     ls build-fuzz/artifacts/"$target"-slow-unit-* 2>/dev/null | sed 's/^/slow input (not a failure): /' || true
