@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -384,7 +385,19 @@ void TMainForm::EquipopulationClick() { RunModal(*EquipopInfoForm); }
 void TMainForm::DefinitionClick() { RunModal(*DefinitionInfoForm); }
 void TMainForm::SegmTreatmentClick() { SegmentationTreatment(); }
 void TMainForm::Cascade1Click() { MdiArea->cascadeSubWindows(); }
-void TMainForm::Tile1Click() { MdiArea->tileSubWindows(); }
+// Horizontal tiling: the children one above the other, each as wide as the client area.
+void TMainForm::Tile1Click() {
+    QList<QMdiSubWindow*> children;
+    for (QMdiSubWindow* child : MdiArea->subWindowList())
+        if (child->isVisible() && !child->isMinimized()) children.append(child);
+    if (children.isEmpty()) return;
+    const QRect area = MdiArea->viewport()->rect();
+    const int height = area.height() / static_cast<int>(children.size());
+    for (int i = 0; i < children.size(); ++i) {
+        children[i]->showNormal();
+        children[i]->setGeometry(0, i * height, area.width(), height);
+    }
+}
 void TMainForm::Previous1Click() { MdiArea->activatePreviousSubWindow(); }
 void TMainForm::Next1Click() { MdiArea->activateNextSubWindow(); }
 void TMainForm::AuthorClick() { RunModal(*AuthorForm); }

@@ -551,6 +551,9 @@ TEST_F(ProgramTest, TileSeparatesTheChildrenAndCascadeStacksThem) {
             EXPECT_FALSE(children[a]->geometry().intersects(children[b]->geometry()))
                 << Title(children[a]) << " overlaps " << Title(children[b]) << " after Tile";
         }
+        // Horizontal tiling: strips one above the other, each as wide as the client area.
+        EXPECT_EQ(form->MdiArea->viewport()->width(), children[a]->width()) << Title(children[a]);
+        EXPECT_EQ(0, children[a]->x()) << Title(children[a]);
     }
     Trigger("Cascade1");
     std::vector<QPoint> corners;
