@@ -106,6 +106,10 @@ bool TMainForm::LoadBand(int band) {
                 refuse(same.message);
                 continue;
             }
+            if (const tessera::Status room = ws.CheckMemoryFor(path, size); !room) {
+                refuse(room.message);
+                continue;
+            }
             pixels = tessera::LoadRawBand(path, size);
         } else {
             pixels = tessera::LoadBitmapBand(path);
@@ -113,6 +117,10 @@ bool TMainForm::LoadBand(int band) {
                 const ImageSize size{pixels.value->Lines(), pixels.value->Columns()};
                 if (const tessera::Status same = ws.CheckBandSize(band, path, size); !same) {
                     refuse(same.message);
+                    continue;
+                }
+                if (const tessera::Status room = ws.CheckMemoryFor(path, size); !room) {
+                    refuse(room.message);
                     continue;
                 }
             }

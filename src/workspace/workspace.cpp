@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include <unistd.h>
+
 #include "crossing/crossing.h"
 #include "crossing/report.h"
 #include "support/paths.h"
@@ -34,6 +36,31 @@ void Workspace::BeginBandSet(int bandCount) {
     BandCount = bandCount;
     CurrentBand = bandCount;
     sequenceSizes.fill(ImageSize{});
+}
+
+Status Workspace::CheckMemoryFor(const std::string& path, ImageSize size,
+                                 int64_t physicalBytes) const {
+    if (physicalBytes <= 0) {
+        const long pages = ::sysconf(_SC_PHYS_PAGES);
+        const long pageSize = ::sysconf(_SC_PAGESIZE);
+        if (pages <= 0 || pageSize <= 0) return Status::Ok();  // unknown: nothing to compare
+        physicalBytes = static_cast<int64_t>(pages) * pageSize;
+    }
+    // Per band: pixels, display copy, segment numbers and segmented picture (3 bytes). Per set:
+    // codes (4), classes, result picture (3), the shown segment numbers and the three windows'
+    // pictures (3 each).
+    const int bands = std::clamp(BandCount, 1, kMaximumBands);
+    const int64_t pixels = int64_t{size.lines} * size.columns;
+    const int64_t needed = pixels * (6 * bands + 18);
+    // Leave a quarter of the machine to the system and the other programs.
+    if (needed <= physicalBytes / 4 * 3) return Status::Ok();
+    const auto gib = [](int64_t bytes) { return std::to_string((bytes + (1 << 29)) >> 30); };
+    return Status::Failure("The band set of " + std::to_string(bands) + " bands of " +
+                           std::to_string(size.lines) + " lines x " +
+                           std::to_string(size.columns) + " columns of\n" + path +
+                           "\nwould need about " + gib(needed) +
+                           " GiB of memory, more than this machine can give it (" +
+                           gib(physicalBytes) + " GiB in all).");
 }
 
 Status Workspace::CheckBandSize(int band, const std::string& path, ImageSize size) const {

@@ -86,6 +86,11 @@ public:
 
     // Start of an open sequence: bands loaded from now on must share one size.
     void BeginBandSet(int bandCount);
+    // Refuses, with a "CAUTION" text, a band set of BandCount bands of this size whose
+    // segmentation and crossing in the interactive program would need more memory than the
+    // machine has (`physicalBytes`, 0: ask the system), so that it is refused at the start
+    // rather than failing half-way or driving the machine into swapping.
+    Status CheckMemoryFor(const std::string& path, ImageSize size, int64_t physicalBytes = 0) const;
     // Refuses a band whose size differs from a band loaded earlier in this open sequence.
     Status CheckBandSize(int band, const std::string& path, ImageSize size) const;
     // Keeps the band's pixels: gray range, title path, display image when `makeImage`, Lines and

@@ -356,3 +356,21 @@ TEST(WorkspaceSegmentation, UnwritableCodeListIsIgnored) {
 
 }  // namespace
 }  // namespace tessera
+
+// A band set too large for the machine is refused when its first band is chosen, before
+// anything is read; the scenes the program is made for pass on a 24 GiB machine.
+TEST(MemoryCheck, TenBandsOfEightThousandSquaredFitTwentyFourGiB) {
+    tessera::Workspace ws;
+    ws.BeginBandSet(10);
+    const int64_t machine = int64_t{24} << 30;
+    EXPECT_TRUE(ws.CheckMemoryFor("/x/b.raw", {8000, 8000}, machine).ok);
+    const tessera::Status refused = ws.CheckMemoryFor("/x/b.raw", {30000, 30000}, machine);
+    ASSERT_FALSE(refused.ok);
+    // 900 million pixels x (6 x 10 + 18) bytes = 65 GiB.
+    EXPECT_EQ("The band set of 10 bands of 30000 lines x 30000 columns of\n/x/b.raw\nwould need "
+              "about 65 GiB of memory, more than this machine can give it (24 GiB in all).",
+              refused.message);
+    // Fewer bands need less.
+    ws.BeginBandSet(2);
+    EXPECT_TRUE(ws.CheckMemoryFor("/x/b.raw", {20000, 20000}, machine).ok);
+}
