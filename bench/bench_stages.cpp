@@ -44,7 +44,7 @@ double PeakMiB() {
 }
 
 class StageClock {
-public:
+  public:
     StageClock() : start_(Clock::now()), last_(start_) {}
     void Done(const char* stage) {
         const Clock::time_point now = Clock::now();
@@ -57,7 +57,7 @@ public:
                     PeakMiB());
     }
 
-private:
+  private:
     static double Seconds(Clock::time_point a, Clock::time_point b) {
         return std::chrono::duration<double>(b - a).count();
     }
@@ -67,7 +67,7 @@ private:
 
 // xorshift64*: a fast, reproducible sequence for the synthetic scene.
 class Sequence {
-public:
+  public:
     explicit Sequence(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
     uint64_t Next() {
         state_ ^= state_ >> 12;
@@ -82,7 +82,7 @@ public:
         return (sum - 2.0) * std::sqrt(3.0);
     }
 
-private:
+  private:
     uint64_t state_;
 };
 
@@ -131,8 +131,8 @@ std::vector<tessera::ByteMatrix> SyntheticScene(int bandCount, int lines, int co
     for (int b = 0; b < bandCount; ++b) {
         float loading[kFields];
         for (float& value : loading) value = static_cast<float>(random.Uniform() * 0.7 - 0.35);
-        loading[b % kFields] = static_cast<float>((random.Uniform() < 0.5 ? -1 : 1) *
-                                                  (0.8 + 0.2 * random.Uniform()));
+        loading[b % kFields] =
+            static_cast<float>((random.Uniform() < 0.5 ? -1 : 1) * (0.8 + 0.2 * random.Uniform()));
         const float scale = static_cast<float>(45 + 15 * random.Uniform());
         const float offset = static_cast<float>(100 + 50 * random.Uniform());
         const size_t shift = static_cast<size_t>(random.Next() % noise.size());
@@ -164,8 +164,7 @@ int RunScene(const Settings& settings, int bandCount, const std::filesystem::pat
     const int lines = settings.lines;
     const int columns = settings.columns;
     int64_t minimum = settings.minPixels;
-    if (minimum < 0)
-        minimum = static_cast<int64_t>(15000.0 * lines * columns / (4000.0 * 4000.0));
+    if (minimum < 0) minimum = static_cast<int64_t>(15000.0 * lines * columns / (4000.0 * 4000.0));
 
     std::printf("%d bands of %d x %d, %d segments each, minimum %lld pixels\n", bandCount, lines,
                 columns, settings.segments, static_cast<long long>(minimum));
@@ -179,7 +178,8 @@ int RunScene(const Settings& settings, int bandCount, const std::filesystem::pat
         char name[32];
         std::snprintf(name, sizeof name, "band%02d.raw", band);
         const std::string path = (folder / name).string();
-        if (Check(ws.StoreBand(band, path, std::move(scene[band - 1]), true), "StoreBand")) return 1;
+        if (Check(ws.StoreBand(band, path, std::move(scene[band - 1]), true), "StoreBand"))
+            return 1;
     }
     clock.Done("StoreBand with display images");
 
@@ -215,9 +215,8 @@ int RunScene(const Settings& settings, int bandCount, const std::filesystem::pat
     if (Check(ws.SaveSegmented((folder / "segmented").string()), "SaveSegmented")) return 1;
     clock.Done("SaveSegmented");
     clock.Total();
-    std::printf("  %d codes, %d classes (minimum %lld pixels)\n",
-                ws.segmentation->table.CodeCount, ws.crossing->ClassCount,
-                static_cast<long long>(minimum));
+    std::printf("  %d codes, %d classes (minimum %lld pixels)\n", ws.segmentation->table.CodeCount,
+                ws.crossing->ClassCount, static_cast<long long>(minimum));
     return 0;
 }
 
@@ -226,12 +225,18 @@ bool ParseArguments(int argc, char** argv, Settings& settings) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return false;
         const long long value = std::atoll(argv[++i]);
-        if (option == "--lines") settings.lines = static_cast<int>(value);
-        else if (option == "--columns") settings.columns = static_cast<int>(value);
-        else if (option == "--bands") settings.bandCounts.push_back(static_cast<int>(value));
-        else if (option == "--segments") settings.segments = static_cast<int>(value);
-        else if (option == "--min-pixels") settings.minPixels = value;
-        else return false;
+        if (option == "--lines")
+            settings.lines = static_cast<int>(value);
+        else if (option == "--columns")
+            settings.columns = static_cast<int>(value);
+        else if (option == "--bands")
+            settings.bandCounts.push_back(static_cast<int>(value));
+        else if (option == "--segments")
+            settings.segments = static_cast<int>(value);
+        else if (option == "--min-pixels")
+            settings.minPixels = value;
+        else
+            return false;
     }
     if (settings.bandCounts.empty()) settings.bandCounts = {4, 10};
     if (settings.lines < 1 || settings.columns < 1 || settings.segments < 1 ||

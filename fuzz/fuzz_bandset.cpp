@@ -25,7 +25,8 @@ std::vector<uint8_t> ValidBitmap() {
     bytes[26] = 1;
     bytes[28] = 8;
     put32(34, side * side);
-    for (int i = 0; i < 256; ++i) bytes[54 + 4 * i] = bytes[55 + 4 * i] = bytes[56 + 4 * i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 256; ++i)
+        bytes[54 + 4 * i] = bytes[55 + 4 * i] = bytes[56 + 4 * i] = static_cast<uint8_t>(i);
     for (int p = 0; p < side * side; ++p) bytes[1078 + p] = static_cast<uint8_t>(p * 7);
     return bytes;
 }

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tessera::LoadBitmapBand(path);
     if (!bitmap) return 0;
     const tessera::BitmapData& read = *bitmap.value;
-    const tessera::ImageKind kind = read.bytesPerPixel == 3 ? tessera::ColourKind : tessera::PaletteKind;
+    const tessera::ImageKind kind =
+        read.bytesPerPixel == 3 ? tessera::ColourKind : tessera::PaletteKind;
     const std::string copy = fuzzing::ScratchFolder() + "/copy.bmp";
     if (tessera::WriteBitmapFile(copy, read.rows, read.width, read.height, kind,
                                  tessera::GrayRamp()) != 0) {

@@ -14,9 +14,7 @@ const std::string& ScratchFolder() {
         const std::filesystem::path base = std::filesystem::exists("/dev/shm")
                                                ? std::filesystem::path("/dev/shm")
                                                : std::filesystem::temp_directory_path();
-        std::string path = (base /
-                            ("tessera-fuzz-" + std::to_string(getpid())))
-                               .string();
+        std::string path = (base / ("tessera-fuzz-" + std::to_string(getpid()))).string();
         std::filesystem::create_directories(path);
         return path;
     }();

@@ -47,8 +47,7 @@ QPixmap Folder() {
     painter.drawPath(back);
     // Open front flap.
     QPolygonF front;
-    front << QPointF(5.5, 11.5) << QPointF(22.5, 11.5) << QPointF(20.5, 19.5)
-          << QPointF(2.5, 19.5);
+    front << QPointF(5.5, 11.5) << QPointF(22.5, 11.5) << QPointF(20.5, 19.5) << QPointF(2.5, 19.5);
     painter.setBrush(QColor(246, 206, 102));
     painter.drawPolygon(front);
     // Three bands peeking out.
@@ -199,9 +198,9 @@ void DrawMagnifier(QPainter& painter, double size) {
     painter.setBrush(QColor(190, 220, 250, 200));
     painter.drawEllipse(lens, radius, radius);
     painter.setPen(QPen(Qt::white, size * 0.05, Qt::SolidLine, Qt::RoundCap));
-    painter.drawArc(QRectF(centre - radius * 0.6, centre - radius * 0.6, radius * 1.2,
-                           radius * 1.2),
-                    100 * 16, 70 * 16);
+    painter.drawArc(
+        QRectF(centre - radius * 0.6, centre - radius * 0.6, radius * 1.2, radius * 1.2), 100 * 16,
+        70 * 16);
 }
 
 QPixmap Magnifier() {
@@ -237,18 +236,30 @@ QPixmap ExitDoor() {
 
 QPixmap ToolGlyph(Glyph glyph) {
     switch (glyph) {
-        case Glyph::Open: return Folder();
-        case Glyph::Previous: return Arrow(true);
-        case Glyph::Next: return Arrow(false);
-        case Glyph::Segmentation: return Segmentation();
-        case Glyph::PreviousSegmented: return SegmentedArrow(true);
-        case Glyph::NextSegmented: return SegmentedArrow(false);
-        case Glyph::SaveSegmented: return Disk(0, 3);
-        case Glyph::Treatment: return Crossing();
-        case Glyph::Histogram: return Histogram();
-        case Glyph::Zoom: return Magnifier();
-        case Glyph::SaveResult: return Disk(1, 5);
-        case Glyph::Exit: return ExitDoor();
+        case Glyph::Open:
+            return Folder();
+        case Glyph::Previous:
+            return Arrow(true);
+        case Glyph::Next:
+            return Arrow(false);
+        case Glyph::Segmentation:
+            return Segmentation();
+        case Glyph::PreviousSegmented:
+            return SegmentedArrow(true);
+        case Glyph::NextSegmented:
+            return SegmentedArrow(false);
+        case Glyph::SaveSegmented:
+            return Disk(0, 3);
+        case Glyph::Treatment:
+            return Crossing();
+        case Glyph::Histogram:
+            return Histogram();
+        case Glyph::Zoom:
+            return Magnifier();
+        case Glyph::SaveResult:
+            return Disk(1, 5);
+        case Glyph::Exit:
+            return ExitDoor();
     }
     return QPixmap();
 }

@@ -133,8 +133,7 @@ TAuthorForm::TAuthorForm(QWidget* parent) : QDialog(parent) {
         AuthorLabels[k] = AddLabel(GroupBox1, QString("Label%1").arg(k + 1), authors[k], 14,
                                    26 + kLineStep * static_cast<int>(k));
     }
-    FitLabels({AuthorLabels[0], AuthorLabels[1], AuthorLabels[2], AuthorLabels[3],
-               AuthorLabels[4]},
+    FitLabels({AuthorLabels[0], AuthorLabels[1], AuthorLabels[2], AuthorLabels[3], AuthorLabels[4]},
               boxWidth - 28);
 
     GroupBox2 = new QGroupBox(" Contributors and contact ", this);
@@ -143,9 +142,8 @@ TAuthorForm::TAuthorForm(QWidget* parent) : QDialog(parent) {
     const QString contacts[] = {"with the Tessera_V2 maintainers", "Open image analysis workshop",
                                 "Contact: the project's public", "issue tracker"};
     for (size_t k = 0; k < ContactLabels.size(); ++k) {
-        ContactLabels[k] =
-            AddLabel(GroupBox2, QString("Label%1").arg(AuthorLabels.size() + k + 1), contacts[k],
-                     14, 26 + kLineStep * static_cast<int>(k));
+        ContactLabels[k] = AddLabel(GroupBox2, QString("Label%1").arg(AuthorLabels.size() + k + 1),
+                                    contacts[k], 14, 26 + kLineStep * static_cast<int>(k));
     }
     FitLabels({ContactLabels[0], ContactLabels[1], ContactLabels[2], ContactLabels[3]},
               boxWidth - 28);
@@ -154,7 +152,9 @@ TAuthorForm::TAuthorForm(QWidget* parent) : QDialog(parent) {
     connect(BitBtn1, &QPushButton::clicked, this, &TAuthorForm::BitBtn1Click);
 }
 
-void TAuthorForm::BitBtn1Click() { accept(); }
+void TAuthorForm::BitBtn1Click() {
+    accept();
+}
 
 // ----- About > Copyright -----
 TCopyrightForm::TCopyrightForm(QWidget* parent) : QDialog(parent) {
@@ -178,7 +178,9 @@ TCopyrightForm::TCopyrightForm(QWidget* parent) : QDialog(parent) {
     connect(BitBtn1, &QPushButton::clicked, this, &TCopyrightForm::BitBtn1Click);
 }
 
-void TCopyrightForm::BitBtn1Click() { accept(); }
+void TCopyrightForm::BitBtn1Click() {
+    accept();
+}
 
 // ----- About > Infos -----
 TEnglishInfoForm::TEnglishInfoForm(QWidget* parent) : QDialog(parent) {
@@ -188,7 +190,9 @@ TEnglishInfoForm::TEnglishInfoForm(QWidget* parent) : QDialog(parent) {
     connect(BitBtn1, &QPushButton::clicked, this, &TEnglishInfoForm::BitBtn1Click);
 }
 
-void TEnglishInfoForm::BitBtn1Click() { accept(); }
+void TEnglishInfoForm::BitBtn1Click() {
+    accept();
+}
 
 TFrenchInfoForm::TFrenchInfoForm(QWidget* parent) : QDialog(parent) {
     SetUp(this, "FrenchInfoForm", " Info", 395, 233);
@@ -197,7 +201,9 @@ TFrenchInfoForm::TFrenchInfoForm(QWidget* parent) : QDialog(parent) {
     connect(BitBtn1, &QPushButton::clicked, this, &TFrenchInfoForm::BitBtn1Click);
 }
 
-void TFrenchInfoForm::BitBtn1Click() { accept(); }
+void TFrenchInfoForm::BitBtn1Click() {
+    accept();
+}
 
 TSpanishInfoForm::TSpanishInfoForm(QWidget* parent) : QDialog(parent) {
     SetUp(this, "SpanishInfoForm", " Info", 355, 248);
@@ -206,7 +212,9 @@ TSpanishInfoForm::TSpanishInfoForm(QWidget* parent) : QDialog(parent) {
     connect(BitBtn1, &QPushButton::clicked, this, &TSpanishInfoForm::BitBtn1Click);
 }
 
-void TSpanishInfoForm::BitBtn1Click() { accept(); }
+void TSpanishInfoForm::BitBtn1Click() {
+    accept();
+}
 
 // ----- About > References -----
 TReferenceForm::TReferenceForm(QWidget* parent) : QDialog(parent) {

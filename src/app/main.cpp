@@ -9,14 +9,15 @@ namespace {
 
 // An exception that escapes a command is shown in a message box and the program goes on.
 class TApplication : public QApplication {
-public:
+  public:
     using QApplication::QApplication;
     bool notify(QObject* receiver, QEvent* event) override {
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::bad_alloc&) {
-            ShowMessageBox(" Not enough memory to finish the command \nThe earlier results are kept ",
-                           "ERROR");
+            ShowMessageBox(
+                " Not enough memory to finish the command \nThe earlier results are kept ",
+                "ERROR");
         } catch (const std::exception& error) {
             ShowMessageBox(QString::fromLocal8Bit(error.what()), "ERROR");
         } catch (...) {

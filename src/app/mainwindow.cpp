@@ -61,9 +61,8 @@ void EnableMenu(QMenu* menu, bool enabled) {
 // The folder the band dialogs open in: the customary image folder when it exists, else the
 // installed sample bands, else the ones beside the sources, else the home folder.
 QString BandDirectory(const QString& preferred) {
-    for (const QString& folder :
-         {preferred, QStringLiteral(TESSERA_INSTALLED_SAMPLES_DIR),
-          QStringLiteral(TESSERA_SAMPLES_DIR)}) {
+    for (const QString& folder : {preferred, QStringLiteral(TESSERA_INSTALLED_SAMPLES_DIR),
+                                  QStringLiteral(TESSERA_SAMPLES_DIR)}) {
         if (QDir(folder).exists()) return folder;
     }
     return QDir::homePath();
@@ -209,13 +208,13 @@ void TMainForm::BuildToolBar() {
     SegmentationSpeedButton =
         addButton("SegmentationSpeedButton", Glyph::Segmentation, "Segmentation", false);
     addGap();
-    PreviousSegmentedSpeedButton = addButton("PreviousSegmentedSpeedButton",
-                                             Glyph::PreviousSegmented, "Previous Segmented Image", true);
-    NextSegmentedSpeedButton = addButton("NextSegmentedSpeedButton", Glyph::NextSegmented,
-                                         "Next Segmented Image", true);
+    PreviousSegmentedSpeedButton = addButton(
+        "PreviousSegmentedSpeedButton", Glyph::PreviousSegmented, "Previous Segmented Image", true);
+    NextSegmentedSpeedButton =
+        addButton("NextSegmentedSpeedButton", Glyph::NextSegmented, "Next Segmented Image", true);
     addGap();
-    SaveSegmentedImageSpeedButton = addButton("SaveSegmentedImageSpeedButton",
-                                              Glyph::SaveSegmented, "Save Segmented Image", false);
+    SaveSegmentedImageSpeedButton = addButton("SaveSegmentedImageSpeedButton", Glyph::SaveSegmented,
+                                              "Save Segmented Image", false);
     addGap();
     TreatmentSpeedButton = addButton("TreatmentSpeedButton", Glyph::Treatment, "Treatment", false);
     addGap();
@@ -298,10 +297,17 @@ void TMainForm::BuildStatusBar() {
 void TMainForm::BuildFileDialogs() {
     const QStringList rawFilters{"Raw Files [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
     const QStringList rasterFilters{"Raster Images [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
-    const QString titles[tessera::kMaximumBands + 1] = {
-        "",            "OPEN BAND 1",  "OPEN BAND 2",  "OPEN BAND 3", "OPEN BAND 4",
-        "OPEN BAND 5", "OPEN BAND 6 ", "OPEN BAND 7",  " OPEN BAND 8", " OPEN BAND 9",
-        "OPEN BAND 10"};
+    const QString titles[tessera::kMaximumBands + 1] = {"",
+                                                        "OPEN BAND 1",
+                                                        "OPEN BAND 2",
+                                                        "OPEN BAND 3",
+                                                        "OPEN BAND 4",
+                                                        "OPEN BAND 5",
+                                                        "OPEN BAND 6 ",
+                                                        "OPEN BAND 7",
+                                                        " OPEN BAND 8",
+                                                        " OPEN BAND 9",
+                                                        "OPEN BAND 10"};
     const QString lowerDirectory = BandDirectory("c:\\images");
     const QString upperDirectory = BandDirectory("C:\\images");
     for (int band = 1; band <= tessera::kMaximumBands; ++band) {
@@ -315,10 +321,9 @@ void TMainForm::BuildFileDialogs() {
     SavePictureDialog2 =
         NewFileDialog(this, "SavePictureDialog2", "SAVE SEGMENTED IMAGE",
                       {"Bitmap [*.bmp] and related raster image (*.bmp)"}, QFileDialog::AcceptSave);
-    SavePictureDialog = NewFileDialog(this, "SavePictureDialog",
-                                      "Saving Final Resulting Colored BMP File and Related Raw Image",
-                                      {"Bitmap (*.bmp) and raw image (*.bmp)"},
-                                      QFileDialog::AcceptSave);
+    SavePictureDialog = NewFileDialog(
+        this, "SavePictureDialog", "Saving Final Resulting Colored BMP File and Related Raw Image",
+        {"Bitmap (*.bmp) and raw image (*.bmp)"}, QFileDialog::AcceptSave);
 }
 
 void TMainForm::SetScreenCursor(int cursor) {
@@ -338,8 +343,12 @@ void TMainForm::SetScreenCursor(int cursor) {
     }
 }
 
-void TMainForm::SetPanel(int panel, const QString& text) { Panels[panel]->setText(text); }
-QString TMainForm::PanelText(int panel) const { return Panels[panel]->text(); }
+void TMainForm::SetPanel(int panel, const QString& text) {
+    Panels[panel]->setText(text);
+}
+QString TMainForm::PanelText(int panel) const {
+    return Panels[panel]->text();
+}
 
 void TMainForm::UpdateCommands() {
     const bool opened = ws.step >= tessera::StepBandSetOpened;
@@ -348,13 +357,14 @@ void TMainForm::UpdateCommands() {
 
     // Always available.
     for (QAction* action : {Open, Exit}) action->setEnabled(true);
-    for (QMenu* menu : {Files, Window, About, Infos, Segmentation, SegmInfo}) EnableMenu(menu, true);
+    for (QMenu* menu : {Files, Window, About, Infos, Segmentation, SegmInfo})
+        EnableMenu(menu, true);
     for (QToolButton* button : {OpenSpeedButton, ZoomSpeedButton, ExitSpeedButton}) {
         button->setEnabled(true);
     }
 
-    for (QToolButton* button : {PreviousSpeedButton, NextSpeedButton, SegmentationSpeedButton,
-                                HistoSpeedButton}) {
+    for (QToolButton* button :
+         {PreviousSpeedButton, NextSpeedButton, SegmentationSpeedButton, HistoSpeedButton}) {
         button->setEnabled(opened);
     }
     EnableMenu(Treatments, opened);
@@ -371,20 +381,44 @@ void TMainForm::UpdateCommands() {
     SaveResultSpeedButton->setEnabled(crossed);
 }
 
-bool TMainForm::ZoomToolOn() const { return ZoomSpeedButton && ZoomSpeedButton->isChecked(); }
-void TMainForm::Message(const QString& text, const QString& caption) { seam.showMessage(text, caption); }
-int TMainForm::RunModal(QDialog& dialog) { return seam.runModal(dialog); }
+bool TMainForm::ZoomToolOn() const {
+    return ZoomSpeedButton && ZoomSpeedButton->isChecked();
+}
+void TMainForm::Message(const QString& text, const QString& caption) {
+    seam.showMessage(text, caption);
+}
+int TMainForm::RunModal(QDialog& dialog) {
+    return seam.runModal(dialog);
+}
 
 // ----- menu -----
-void TMainForm::OpenClick() { OpenBandSet(); }
-void TMainForm::ExitClick() { close(); }
-void TMainForm::HistoClick() { ShowHistogram(); }
-void TMainForm::GTNumberClick() { GrayTonesNumber(); }
-void TMainForm::InfoSegmSSClick() { RunModal(*InfoSegmSSForm); }
-void TMainForm::EquipopulationClick() { RunModal(*EquipopInfoForm); }
-void TMainForm::DefinitionClick() { RunModal(*DefinitionInfoForm); }
-void TMainForm::SegmTreatmentClick() { SegmentationTreatment(); }
-void TMainForm::Cascade1Click() { MdiArea->cascadeSubWindows(); }
+void TMainForm::OpenClick() {
+    OpenBandSet();
+}
+void TMainForm::ExitClick() {
+    close();
+}
+void TMainForm::HistoClick() {
+    ShowHistogram();
+}
+void TMainForm::GTNumberClick() {
+    GrayTonesNumber();
+}
+void TMainForm::InfoSegmSSClick() {
+    RunModal(*InfoSegmSSForm);
+}
+void TMainForm::EquipopulationClick() {
+    RunModal(*EquipopInfoForm);
+}
+void TMainForm::DefinitionClick() {
+    RunModal(*DefinitionInfoForm);
+}
+void TMainForm::SegmTreatmentClick() {
+    SegmentationTreatment();
+}
+void TMainForm::Cascade1Click() {
+    MdiArea->cascadeSubWindows();
+}
 // Horizontal tiling: the children one above the other, each as wide as the client area.
 void TMainForm::Tile1Click() {
     QList<QMdiSubWindow*> children;
@@ -398,25 +432,65 @@ void TMainForm::Tile1Click() {
         children[i]->setGeometry(0, i * height, area.width(), height);
     }
 }
-void TMainForm::Previous1Click() { MdiArea->activatePreviousSubWindow(); }
-void TMainForm::Next1Click() { MdiArea->activateNextSubWindow(); }
-void TMainForm::AuthorClick() { RunModal(*AuthorForm); }
-void TMainForm::CopyrightClick() { RunModal(*CopyrightForm); }
-void TMainForm::EnglishClick() { RunModal(*EnglishInfoForm); }
-void TMainForm::FrenchClick() { RunModal(*FrenchInfoForm); }
-void TMainForm::SpanishClick() { RunModal(*SpanishInfoForm); }
-void TMainForm::ReferencesClick() { RunModal(*ReferenceForm); }
+void TMainForm::Previous1Click() {
+    MdiArea->activatePreviousSubWindow();
+}
+void TMainForm::Next1Click() {
+    MdiArea->activateNextSubWindow();
+}
+void TMainForm::AuthorClick() {
+    RunModal(*AuthorForm);
+}
+void TMainForm::CopyrightClick() {
+    RunModal(*CopyrightForm);
+}
+void TMainForm::EnglishClick() {
+    RunModal(*EnglishInfoForm);
+}
+void TMainForm::FrenchClick() {
+    RunModal(*FrenchInfoForm);
+}
+void TMainForm::SpanishClick() {
+    RunModal(*SpanishInfoForm);
+}
+void TMainForm::ReferencesClick() {
+    RunModal(*ReferenceForm);
+}
 
 // ----- tool bar -----
-void TMainForm::OpenSpeedButtonClick() { OpenBandSet(); }
-void TMainForm::PreviousSpeedButtonClick() { StepBand(-1); }
-void TMainForm::NextSpeedButtonClick() { StepBand(+1); }
-void TMainForm::SegmentationSpeedButtonClick() { SegmentationTreatment(); }
-void TMainForm::PreviousSegmentedSpeedButtonClick() { StepSegmentedBand(-1); }
-void TMainForm::NextSegmentedSpeedButtonClick() { StepSegmentedBand(+1); }
-void TMainForm::SaveSegmentedImageSpeedButtonClick() { SaveSegmentedImage(); }
-void TMainForm::TreatmentSpeedButtonClick() { CrossBands(); }
-void TMainForm::HistoSpeedButtonClick() { ShowHistogram(); }
-void TMainForm::ZoomSpeedButtonClick() { SetScreenCursor(ZoomToolOn() ? crLoupe : crDefault); }
-void TMainForm::SaveResultSpeedButtonClick() { SaveResult(); }
-void TMainForm::ExitSpeedButtonClick() { close(); }
+void TMainForm::OpenSpeedButtonClick() {
+    OpenBandSet();
+}
+void TMainForm::PreviousSpeedButtonClick() {
+    StepBand(-1);
+}
+void TMainForm::NextSpeedButtonClick() {
+    StepBand(+1);
+}
+void TMainForm::SegmentationSpeedButtonClick() {
+    SegmentationTreatment();
+}
+void TMainForm::PreviousSegmentedSpeedButtonClick() {
+    StepSegmentedBand(-1);
+}
+void TMainForm::NextSegmentedSpeedButtonClick() {
+    StepSegmentedBand(+1);
+}
+void TMainForm::SaveSegmentedImageSpeedButtonClick() {
+    SaveSegmentedImage();
+}
+void TMainForm::TreatmentSpeedButtonClick() {
+    CrossBands();
+}
+void TMainForm::HistoSpeedButtonClick() {
+    ShowHistogram();
+}
+void TMainForm::ZoomSpeedButtonClick() {
+    SetScreenCursor(ZoomToolOn() ? crLoupe : crDefault);
+}
+void TMainForm::SaveResultSpeedButtonClick() {
+    SaveResult();
+}
+void TMainForm::ExitSpeedButtonClick() {
+    close();
+}

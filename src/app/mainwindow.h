@@ -25,7 +25,7 @@ enum ScreenCursor { crDefault = 0, crHourGlass = -11, crLoupe = 30 };
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit TMainForm(const DialogSeam& seam, QWidget* parent = nullptr);
     ~TMainForm() override;
 
@@ -86,8 +86,8 @@ public:
 
     // ----- file dialogs -----
     std::array<QFileDialog*, tessera::kMaximumBands + 1> BandOpenDialogs{};  // 1..10
-    QFileDialog* SavePictureDialog2 = nullptr;  // Save Segmented Image
-    QFileDialog* SavePictureDialog = nullptr;   // Save Result
+    QFileDialog* SavePictureDialog2 = nullptr;                               // Save Segmented Image
+    QFileDialog* SavePictureDialog = nullptr;                                // Save Result
 
     // Registered cursors (30: the magnifier).
     std::map<int, QCursor> Cursors;
@@ -123,7 +123,7 @@ public:
     // Refuses (with the "ERROR" message) a command while a band of the set has no pixels.
     bool RequireAllBands();
 
-public slots:
+  public slots:
     void OpenClick();
     void ExitClick();
     void HistoClick();
@@ -156,7 +156,7 @@ public slots:
     void SaveResultSpeedButtonClick();
     void ExitSpeedButtonClick();
 
-private:
+  private:
     void BuildMenu();
     void BuildToolBar();
     void BuildStatusBar();

@@ -1,7 +1,6 @@
 #include "bands/bandfiles.h"
 
 #include <algorithm>
-
 #include <cstdio>
 
 #include "image/guitools.h"

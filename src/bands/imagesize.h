@@ -10,7 +10,7 @@ class QLabel;
 // edit writes the number into the band set's Lines or Columns (the targets set at creation).
 class TImageSizeForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TImageSizeForm(QWidget* parent = nullptr);
 
     int* LinesTarget = nullptr;
@@ -24,7 +24,7 @@ public:
     QLineEdit* NumColEdit = nullptr;
     QPushButton* BitBtn1 = nullptr;
 
-public slots:
+  public slots:
     void NumLineEditChange();
     void NumColEditChange();
 };

@@ -9,7 +9,7 @@ class QLabel;
 // " BANDS": asks for the number of bands.
 class TNumBandForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TNumBandForm(QWidget* parent = nullptr);
 
     int BandCount = 0;  // read by the open sequence after the dialog closes
@@ -19,6 +19,6 @@ public:
     QLineEdit* NumBandEdit = nullptr;
     QPushButton* BitBtn1 = nullptr;
 
-public slots:
+  public slots:
     void NumBandEditChange();
 };

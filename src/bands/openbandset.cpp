@@ -19,9 +19,15 @@ using tessera::BandFileType;
 using tessera::ImageSize;
 
 namespace {
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
-bool IsBandNumber(int band) { return band >= 1 && band <= tessera::kMaximumBands; }
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+std::string S(const QString& text) {
+    return text.toStdString();
+}
+bool IsBandNumber(int band) {
+    return band >= 1 && band <= tessera::kMaximumBands;
+}
 }  // namespace
 
 void TMainForm::OpenBandSet() {
@@ -71,7 +77,8 @@ bool TMainForm::LoadBand(int band) {
         if (filterIndex != static_cast<int>(BandFileType::Bitmap)) {
             ws.SaveDirectory = tessera::DirectoryOf(path);
             ws.DescriptorFileName = tessera::ReplaceExtension(path, ".txt");
-            const tessera::DescriptorRead descriptor = tessera::ReadDescriptor(ws.DescriptorFileName);
+            const tessera::DescriptorRead descriptor =
+                tessera::ReadDescriptor(ws.DescriptorFileName);
             ImageSize size;
             if (descriptor.outcome == tessera::DescriptorRead::Malformed) {
                 refuse(tessera::DescriptorMalformedMessage(ws.DescriptorFileName));
@@ -98,7 +105,8 @@ bool TMainForm::LoadBand(int band) {
                 const tessera::Status written = tessera::WriteWholeFile(
                     ws.DescriptorFileName, tessera::ShortDescriptorText(size));
                 if (!written) {
-                    refuse(tessera::DescriptorNotWrittenMessage(ws.DescriptorFileName, written.message));
+                    refuse(tessera::DescriptorNotWrittenMessage(ws.DescriptorFileName,
+                                                                written.message));
                     continue;
                 }
             }
@@ -160,11 +168,15 @@ bool TMainForm::RequireAllBands() {
 
 void TMainForm::StepBand(int step) {
     if (step < 0 && ws.CurrentBand <= 1) {
-        Message("This image corresponds to the first one\nUse Rigth Speed Button to go up inside the file",
-                "INFO");
+        Message(
+            "This image corresponds to the first one\nUse Rigth Speed Button to go up inside the "
+            "file",
+            "INFO");
     } else if (step > 0 && ws.CurrentBand >= ws.BandCount) {
-        Message("This image corresponds to the last one\nUse Left Speed Button to go down inside the file",
-                "INFO");
+        Message(
+            "This image corresponds to the last one\nUse Left Speed Button to go down inside the "
+            "file",
+            "INFO");
     } else {
         ws.CurrentBand += step > 0 ? 1 : -1;
         SetScreenCursor(crHourGlass);

@@ -46,14 +46,14 @@ bool IsBitmapName(const std::string& path) {
 }
 
 class Progress {
-public:
+  public:
     explicit Progress(bool on) : on_(on) {}
     void Say(const std::string& text) const {
         if (on_ && !quietRun) std::fprintf(stderr, "tessera-batch: %s\n", text.c_str());
     }
     void Enable() { on_ = true; }
 
-private:
+  private:
     bool on_;
 };
 
@@ -92,7 +92,9 @@ tessera::Result<tessera::ByteMatrix> LoadBandFile(const tessera::Workspace& ws, 
 
 }  // namespace
 
-void SetQuiet(bool quiet) { quietRun = quiet; }
+void SetQuiet(bool quiet) {
+    quietRun = quiet;
+}
 
 int Fail(int status, const std::string& text) {
     if (quietRun) return status;
@@ -115,7 +117,8 @@ int RunJob(const Options& options) {
             progress.Enable();
         }
         progress.Say("loaded band " + std::to_string(band) + " of " + std::to_string(bandCount));
-        if (const tessera::Status stored = ws.StoreBand(band, path, std::move(*pixels.value), false);
+        if (const tessera::Status stored =
+                ws.StoreBand(band, path, std::move(*pixels.value), false);
             !stored) {
             return Fail(kRefused, stored.message);
         }
@@ -157,10 +160,11 @@ int RunJob(const Options& options) {
     } else {
         const int64_t remaining = tessera::CountRetained(pixelCount, options.minPixels);
         if (remaining > tessera::kMaximumClassCount) {
-            return Fail(kTooManyClasses,
-                        std::to_string(remaining) + " codes have more than " +
-                            std::to_string(options.minPixels) +
-                            " pixels, more than the 250 classes allowed; give a larger --min-pixels");
+            return Fail(
+                kTooManyClasses,
+                std::to_string(remaining) + " codes have more than " +
+                    std::to_string(options.minPixels) +
+                    " pixels, more than the 250 classes allowed; give a larger --min-pixels");
         }
         selected = tessera::SelectByMinimum(pixelCount, options.minPixels);
     }

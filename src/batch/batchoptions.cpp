@@ -9,7 +9,8 @@
 namespace tessera::batch {
 
 const char* UsageText() {
-    return "Usage: tessera-batch --out STEM [--keep-all | --min-pixels M] [--save-segmented STEM2]\n"
+    return "Usage: tessera-batch --out STEM [--keep-all | --min-pixels M] [--save-segmented "
+           "STEM2]\n"
            "                     [--method TYPE --segments N]\n"
            "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
            "                     --band FILE ...\n"
@@ -107,7 +108,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             options.saveSegmented = value;
         } else if (option == "--min-pixels") {
             const std::optional<int64_t> minimum = WholeNumber(value);
-            if (!minimum) return R::Failure("--min-pixels needs a whole number, not '" + value + "'");
+            if (!minimum)
+                return R::Failure("--min-pixels needs a whole number, not '" + value + "'");
             options.minPixels = *minimum;
             minGiven = true;
         } else if (option == "--band") {
@@ -139,7 +141,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     }
 
     if (!outGiven) return R::Failure("--out STEM is required (see --help)");
-    if (options.keepAll && minGiven) return R::Failure("--keep-all and --min-pixels exclude each other");
+    if (options.keepAll && minGiven)
+        return R::Failure("--keep-all and --min-pixels exclude each other");
     const int bandCount = static_cast<int>(options.bands.size());
     if (bandCount < 2 || bandCount > kMaximumBands) {
         return R::Failure("give 2 to 10 bands with --band, not " + std::to_string(bandCount));

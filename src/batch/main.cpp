@@ -8,7 +8,8 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const tessera::Result<tessera::batch::Options> options = tessera::batch::ParseOptions(arguments);
+    const tessera::Result<tessera::batch::Options> options =
+        tessera::batch::ParseOptions(arguments);
     if (!options) {
         return tessera::batch::Fail(tessera::batch::kUsage, options.message);
     }

@@ -18,7 +18,7 @@ class QRadioButton;
 // without pixels, or eliminate up to a minimum number of pixels.
 class TCheckNumCodeForm1 : public QDialog {
     Q_OBJECT
-public:
+  public:
     TCheckNumCodeForm1(const DialogSeam* seam, QWidget* parent = nullptr);
 
     int64_t MinPixel = 0;
@@ -43,7 +43,7 @@ public:
     QRadioButton* RadioButton5 = nullptr;
     QPushButton* BitBtn1 = nullptr;
 
-public slots:
+  public slots:
     void RadioButton1Click();
     void RadioButton2Click();
     void RadioButton3Click();
@@ -53,11 +53,11 @@ public slots:
     void GroupBox3Click();
     void BitBtn1Click();
 
-protected:
+  protected:
     // Clicks on the frames of GroupBox2 and GroupBox3 run GroupBox2Click and GroupBox3Click.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     const DialogSeam* seam_;
     // The memo starts with one empty line, which an erase removes.
     bool memoEmptyLine_ = true;

@@ -18,7 +18,7 @@ class QRadioButton;
 // to a minimum number of pixels.
 class TCheckNumCodeForm2 : public QDialog {
     Q_OBJECT
-public:
+  public:
     TCheckNumCodeForm2(const DialogSeam* seam, QWidget* parent = nullptr);
 
     int64_t MinPixel = 0;
@@ -41,7 +41,7 @@ public:
     QRadioButton* RadioButton4 = nullptr;
     QPushButton* BitBtn1 = nullptr;
 
-public slots:
+  public slots:
     void RadioButton1Click();
     void RadioButton2Click();
     void RadioButton3Click();
@@ -50,11 +50,11 @@ public slots:
     void GroupBox3Click();
     void BitBtn1Click();
 
-protected:
+  protected:
     // Clicks on the frames of GroupBox2 and GroupBox3 run GroupBox2Click and GroupBox3Click.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     const DialogSeam* seam_;
     // The memo starts with one empty line, which an erase removes.
     bool memoEmptyLine_ = true;

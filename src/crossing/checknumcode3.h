@@ -10,7 +10,7 @@ class QGroupBox;
 // " Code Number Definition" while more than 250 codes remain: asks a new minimum.
 class TCheckNumCodeForm3 : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TCheckNumCodeForm3(QWidget* parent = nullptr);
 
     int64_t MinPixel = 0;
@@ -24,7 +24,7 @@ public:
     QLineEdit* NewTotCodeEdit = nullptr;
     QPushButton* BitBtn1 = nullptr;
 
-public slots:
+  public slots:
     void NewTotCodeEditChange();
     void BitBtn1Click();
 };

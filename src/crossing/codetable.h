@@ -14,7 +14,7 @@ namespace tessera {
 constexpr int64_t kMaximumCodeCount = int64_t{1} << 24;
 
 class CodeTable {
-public:
+  public:
     int CodeCount = 0;
     // segmentCounts[b] for b = 1..n (entry 0 unused).
     std::vector<int32_t> segmentCounts;
@@ -34,7 +34,7 @@ public:
 
     friend Result<CodeTable> BuildCodeTable(const std::vector<int32_t>& segmentCounts);
 
-private:
+  private:
     std::vector<int64_t> weights_;
 };
 

@@ -12,7 +12,9 @@
 #include "view/resultimage.h"
 
 namespace {
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
 }  // namespace
 
 void TMainForm::CrossBands() {
@@ -64,7 +66,8 @@ void TMainForm::CrossBands() {
     }
 
     SetScreenCursor(crHourGlass);
-    const tessera::Status crossed = ws.FinishCrossing(std::move(*counts.value), std::move(selected), true);
+    const tessera::Status crossed =
+        ws.FinishCrossing(std::move(*counts.value), std::move(selected), true);
     if (!crossed) {
         SetScreenCursor(crDefault);
         Message(Q(crossed.message), "ERROR");

@@ -15,8 +15,8 @@ constexpr int kMaximumClassCount = 250;
 constexpr uint8_t NoClass = 255;
 
 struct CodeCounts {
-    IntMatrix CodeImage;                // code of every pixel, 0 for none
-    std::vector<int64_t> PixelCount;    // 1..N, entry 0 = pixels without a code
+    IntMatrix CodeImage;              // code of every pixel, 0 for none
+    std::vector<int64_t> PixelCount;  // 1..N, entry 0 = pixels without a code
 };
 
 // One pass over the pixels: each pixel's code is computed from its segment numbers (band b's
@@ -38,7 +38,6 @@ ColourTable BuildClassColourTable(RandomBelow& random);
 
 // Class number 1..K of each pixel, NoClass where its code was eliminated or it has none.
 std::optional<ByteMatrix> MakeClassImage(const IntMatrix& codeImage,
-                                         const std::vector<int32_t>& selectedCodes,
-                                         int codeCount);
+                                         const std::vector<int32_t>& selectedCodes, int codeCount);
 
 }  // namespace tessera

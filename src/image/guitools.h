@@ -32,7 +32,7 @@ using ColourTable = std::array<ColourEntry, 256>;
 ColourTable GrayRamp();
 
 class GrayImage {
-public:
+  public:
     int height = 0;
     int width = 0;
     ImageKind kind = GrayKind;
@@ -41,9 +41,7 @@ public:
 
     int BytesPerPixel() const { return kind == ColourKind ? 3 : 1; }
     bool Empty() const { return pixels.empty(); }
-    uint8_t* Row(int y) {
-        return pixels.data() + static_cast<size_t>(y) * width * BytesPerPixel();
-    }
+    uint8_t* Row(int y) { return pixels.data() + static_cast<size_t>(y) * width * BytesPerPixel(); }
     const uint8_t* Row(int y) const {
         return pixels.data() + static_cast<size_t>(y) * width * BytesPerPixel();
     }

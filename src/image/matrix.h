@@ -12,7 +12,7 @@ namespace tessera {
 
 template <class T>
 class Matrix {
-public:
+  public:
     Matrix() = default;
 
     // A zero-filled matrix of `lines` rows of `columns` values; nothing when the size is
@@ -52,7 +52,7 @@ public:
         return a.lines_ == b.lines_ && a.columns_ == b.columns_ && a.cells_ == b.cells_;
     }
 
-private:
+  private:
     std::vector<T> cells_;
     int columns_ = 0;
     int lines_ = 0;

@@ -13,7 +13,7 @@ class QRadioButton;
 // The per-band segmentation dialog (no caption): thresholding type and number of segments.
 class TSegmentationForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     TSegmentationForm(const DialogSeam* seam, QWidget* parent = nullptr);
 
     int ChosenType = 100;  // 100: no type chosen yet in the program's lifetime
@@ -39,7 +39,7 @@ public:
     QLabel* Label2 = nullptr;  // "Name "
     QLabel* Label3 = nullptr;  // "Number of segments   "
 
-public slots:
+  public slots:
     void RadioButton1Click();
     void RadioButton2Click();
     void RadioButton3Click();
@@ -47,11 +47,11 @@ public slots:
     void BitBtn1Click();
     void BitBtn2Click();
 
-protected:
+  protected:
     // Escape is the Cancel button (it cancels the treatment); the close box only closes.
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     int RunModal();
 
     const DialogSeam* seam_;

@@ -11,7 +11,9 @@
 #include "view/tempimage.h"
 
 namespace {
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 // Bands of the last completed run (a band set opened since may have another count).
 int SegmentedBandCount(const tessera::Workspace& ws) {
@@ -65,11 +67,15 @@ void TMainForm::ShowSegmentedBand(int band, bool setCaption) {
 void TMainForm::StepSegmentedBand(int step) {
     if (!ws.segmentation) return;
     if (step < 0 && ws.CurrentSegmentedBand <= 1) {
-        Message("This image corresponds to the first one\nUse Rigth Speed Button to go up inside the file",
-                "INFO");
+        Message(
+            "This image corresponds to the first one\nUse Rigth Speed Button to go up inside the "
+            "file",
+            "INFO");
     } else if (step > 0 && ws.CurrentSegmentedBand >= SegmentedBandCount(ws)) {
-        Message("This image corresponds to the last one\nUse Left Speed Button to go down inside the file",
-                "INFO");
+        Message(
+            "This image corresponds to the last one\nUse Left Speed Button to go down inside the "
+            "file",
+            "INFO");
     } else {
         SetScreenCursor(crHourGlass);
         ShowSegmentedBand(ws.CurrentSegmentedBand + (step > 0 ? 1 : -1), true);

@@ -12,7 +12,7 @@ class QPushButton;
 // " Segment Definition ": asks the upper limit of one segment of a Definition band.
 class TSegmentDefinitionForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     TSegmentDefinitionForm(const DialogSeam* seam, QWidget* parent = nullptr);
 
     // One dialog per segment k = 1..count; answers the typed upper limits (index 0 = segment 1).
@@ -37,6 +37,6 @@ public:
     QLabel* Label6 = nullptr;  // "Min. Value"
     QLabel* Label7 = nullptr;  // "Max. Value "
 
-private:
+  private:
     const DialogSeam* seam_;
 };

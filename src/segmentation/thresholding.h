@@ -35,8 +35,7 @@ Status CheckSegmentCount(int count);
 SegmentLimits StrictoSensuLimits(int minGray, int maxGray, int count);
 
 // Ranges of about (pixels) div N pixels each, by the scan over the histogram.
-SegmentLimits EquipopulationLimits(const Histogram& histogram, int minGray, int maxGray,
-                                   int count);
+SegmentLimits EquipopulationLimits(const Histogram& histogram, int minGray, int maxGray, int count);
 
 // Typed upper limits, one per segment (typedUpper[k - 1] for segment k, so N = its size):
 // lower[1] = minGray, lower[k+1] = upper[k] + 1.

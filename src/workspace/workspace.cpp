@@ -1,10 +1,10 @@
 #include "workspace/workspace.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
-
-#include <unistd.h>
 
 #include "crossing/crossing.h"
 #include "crossing/report.h"
@@ -56,9 +56,8 @@ Status Workspace::CheckMemoryFor(const std::string& path, ImageSize size,
     if (needed <= physicalBytes / 4 * 3) return Status::Ok();
     const auto gib = [](int64_t bytes) { return std::to_string((bytes + (1 << 29)) >> 30); };
     return Status::Failure("The band set of " + std::to_string(bands) + " bands of " +
-                           std::to_string(size.lines) + " lines x " +
-                           std::to_string(size.columns) + " columns of\n" + path +
-                           "\nwould need about " + gib(needed) +
+                           std::to_string(size.lines) + " lines x " + std::to_string(size.columns) +
+                           " columns of\n" + path + "\nwould need about " + gib(needed) +
                            " GiB of memory, more than this machine can give it (" +
                            gib(physicalBytes) + " GiB in all).");
 }

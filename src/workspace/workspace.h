@@ -20,7 +20,12 @@
 namespace tessera {
 
 // Command availability: one-way steps, never taken back.
-enum CommandStep { StepStart = 0, StepBandSetOpened = 1, StepBandsSegmented = 2, StepBandsCrossed = 3 };
+enum CommandStep {
+    StepStart = 0,
+    StepBandSetOpened = 1,
+    StepBandsSegmented = 2,
+    StepBandsCrossed = 3
+};
 
 struct BandData {
     ByteMatrix pixels;
@@ -34,7 +39,7 @@ struct BandData {
 // saves always see one consistent set.
 struct SegmentationResult {
     ImageSize size;
-    std::vector<BandRecord> records;             // 1..n, as the run used them
+    std::vector<BandRecord> records;  // 1..n, as the run used them
     CodeTable table;
     std::vector<ByteMatrix> SegmentNumberMatrix;  // 1..n
     std::vector<GrayImage> SegmentedImage;        // 1..n (empty when no pictures are made)
@@ -47,8 +52,8 @@ struct CrossingResult {
     ImageSize size;
     std::vector<BandRecord> records;  // 1..n
     CodeTable table;
-    std::vector<int64_t> PixelCount;       // 1..N
-    std::vector<int32_t> SelectedCodes;    // 1..K
+    std::vector<int64_t> PixelCount;     // 1..N
+    std::vector<int32_t> SelectedCodes;  // 1..K
     int ClassCount = 0;
     ByteMatrix ClassImage;
     ColourTable ClassColorTable{};
@@ -56,7 +61,7 @@ struct CrossingResult {
 };
 
 class Workspace {
-public:
+  public:
     // ----- band set -----
     int BandCount = 0;
     int CurrentBand = 0;
@@ -66,7 +71,7 @@ public:
     std::string DescriptorFileName;
     std::string OpenPath;
     std::string SaveDirectory;
-    std::array<BandData, kMaximumBands + 1> bands;     // 1..10
+    std::array<BandData, kMaximumBands + 1> bands;      // 1..10
     std::array<BandRecord, kMaximumBands + 1> records;  // 1..10
     // Sizes of the bands loaded since the last BeginBandSet (0 x 0: not loaded in this sequence).
     std::array<ImageSize, kMaximumBands + 1> sequenceSizes{};

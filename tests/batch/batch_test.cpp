@@ -1,6 +1,5 @@
 // tessera-batch run as a program on small band sets whose results are worked out by hand.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -48,7 +47,7 @@ RunResult RunBatch(const std::vector<std::string>& arguments, const ScratchDir& 
 // Codes (band 1 most significant): 1 1 2 / 4 3 4, so code 1 has 2 pixels, 2 has 1, 3 has 1,
 // 4 has 2.
 class SmallBandSet : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         band1 = dir.File("band1.raw");
         band2 = dir.File("band2.raw");
@@ -58,8 +57,8 @@ protected:
         WriteText(dir.File("band2.txt"), "2 3");
     }
     std::vector<std::string> Job(std::vector<std::string> selection) {
-        std::vector<std::string> arguments{"--out", dir.File("result"), "--method", "segmentation",
-                                           "--segments", "2"};
+        std::vector<std::string> arguments{"--out",        dir.File("result"), "--method",
+                                           "segmentation", "--segments",       "2"};
         arguments.insert(arguments.end(), selection.begin(), selection.end());
         arguments.insert(arguments.end(), {"--band", band1, "--band", band2});
         return arguments;
@@ -72,24 +71,29 @@ std::string ExpectedReport(const std::string& band1, const std::string& band2,
                            const std::string& classLines) {
     return "2\n3\n1\n0\n255\n"
            "\nNumber of Bands = 2"
-           "\n\nBand 1 = " + band1 + " \nType of thresholding : Segmentation \n"
+           "\n\nBand 1 = " +
+           band1 +
+           " \nType of thresholding : Segmentation \n"
            "\nSegment limits\n\nNumber of segments : 2 "
            "\n\tSegment 1 min = 0 max = 26 \n\tSegment 2 min = 27 max = 50 "
-           "\n\nBand 2 = " + band2 + " \nType of thresholding : Segmentation \n"
+           "\n\nBand 2 = " +
+           band2 +
+           " \nType of thresholding : Segmentation \n"
            "\nSegment limits\n\nNumber of segments : 2 "
            "\n\tSegment 1 min = 5 max = 53 \n\tSegment 2 min = 54 max = 100 "
-           "\n\n\tCodes\tNumber of pixels\n\n" + classLines;
+           "\n\n\tCodes\tNumber of pixels\n\n" +
+           classLines;
 }
 
 // The program's colour sequence, computed here independently of the program.
 class Sequence {
-public:
+  public:
     uint32_t Below(uint32_t m) {
         state_ = state_ * ((uint64_t{346} << 32) | 20021u) + 1;
         return static_cast<uint32_t>((state_ >> 32) & 0x7fffffffu) % m;
     }
 
-private:
+  private:
     uint64_t state_ = 1;
 };
 
@@ -161,11 +165,10 @@ TEST_F(SmallBandSet, SavesTheLastSegmentedBand) {
 
 TEST_F(SmallBandSet, DefinitionBandsUseTheTypedLimits) {
     // Band 2 cut at 5 and 255: 5 -> segment 1, 100 -> segment 2.
-    const RunResult run = RunBatch({"--out", dir.File("def"), "--band", band1, "--method",
-                                    "segmentation", "--segments", "1", "--band", band2,
-                                    "--method", "definition", "--segments", "2", "--limits",
-                                    "5,255"},
-                                   dir);
+    const RunResult run = RunBatch(
+        {"--out", dir.File("def"), "--band", band1, "--method", "segmentation", "--segments", "1",
+         "--band", band2, "--method", "definition", "--segments", "2", "--limits", "5,255"},
+        dir);
     ASSERT_EQ(0, run.status) << run.errors;
     EXPECT_EQ((std::vector<uint8_t>{1, 1, 2, 2, 1, 2}), ReadBytes(dir.File("def.raw")));
     const std::string report = ReadText(dir.File("def.txt"));
@@ -202,8 +205,8 @@ TEST(BatchUsage, HelpAndUsageErrors) {
 
 TEST_F(SmallBandSet, RefusedInputsExitWithThree) {
     const std::string missing = dir.File("missing.raw");
-    RunResult run = RunBatch({"--out", dir.File("r"), "--method", "segmentation", "--segments",
-                              "2", "--band", band1, "--band", missing},
+    RunResult run = RunBatch({"--out", dir.File("r"), "--method", "segmentation", "--segments", "2",
+                              "--band", band1, "--band", missing},
                              dir);
     EXPECT_EQ(3, run.status) << run.errors;
     EXPECT_NE(std::string::npos, run.errors.find(missing)) << run.errors;
@@ -211,8 +214,8 @@ TEST_F(SmallBandSet, RefusedInputsExitWithThree) {
     // A band of another size.
     WriteBytes(dir.File("wide.raw"), std::vector<uint8_t>(8, 1));
     WriteText(dir.File("wide.txt"), "2\n4\n");
-    run = RunBatch({"--out", dir.File("r"), "--method", "segmentation", "--segments", "2",
-                    "--band", band1, "--band", dir.File("wide.raw")},
+    run = RunBatch({"--out", dir.File("r"), "--method", "segmentation", "--segments", "2", "--band",
+                    band1, "--band", dir.File("wide.raw")},
                    dir);
     EXPECT_EQ(3, run.status) << run.errors;
     EXPECT_FALSE(FileExists(dir.File("r.bmp")));
@@ -230,8 +233,9 @@ TEST_F(SmallBandSet, SelectionThatCannotGiveAtMost250Classes) {
     WriteText(dir.File("a.txt"), "16\n16\n");
     WriteBytes(dir.File("b.raw"), second);
     WriteText(dir.File("b.txt"), "16\n16\n");
-    const std::vector<std::string> bands{"--method", "segmentation", "--segments", "16",
-                                         "--band", dir.File("a.raw"), "--band", dir.File("b.raw")};
+    const std::vector<std::string> bands{"--method", "segmentation",   "--segments",
+                                         "16",       "--band",         dir.File("a.raw"),
+                                         "--band",   dir.File("b.raw")};
     auto with = [&](std::vector<std::string> head) {
         head.insert(head.end(), bands.begin(), bands.end());
         return head;
@@ -248,10 +252,10 @@ TEST_F(SmallBandSet, SelectionThatCannotGiveAtMost250Classes) {
 
 TEST_F(SmallBandSet, UnwritableOutputExitsWithFive) {
     WriteText(dir.File("plainfile"), "not a folder");
-    const RunResult run = RunBatch(
-        {"--out", dir.File("plainfile") + "/result", "--method", "segmentation", "--segments", "2",
-         "--band", band1, "--band", band2},
-        dir);
+    const RunResult run =
+        RunBatch({"--out", dir.File("plainfile") + "/result", "--method", "segmentation",
+                  "--segments", "2", "--band", band1, "--band", band2},
+                 dir);
     EXPECT_EQ(5, run.status) << run.errors;
     EXPECT_NE(std::string::npos, run.errors.find("result.bmp")) << run.errors;
     EXPECT_EQ("not a folder", ReadText(dir.File("plainfile")));

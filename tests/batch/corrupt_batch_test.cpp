@@ -1,7 +1,6 @@
 // tessera-batch on every malformed band file of the corrupt-file folder: exit status 3, one
 // line naming the file, and no result written.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <algorithm>

@@ -2,7 +2,6 @@
 // is skipped elsewhere). The earlier file must stay byte for byte, no partial or temporary file
 // may remain, and the failure must be reported.
 #include <gtest/gtest.h>
-
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,11 +22,12 @@ using testing_support::WriteBytes;
 using testing_support::WriteText;
 
 class FullDisk : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         disk = scratch.File("disk");
         ASSERT_EQ(0, ::mkdir(disk.c_str(), 0755));
-        if (::geteuid() != 0 || ::mount("tessera-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        if (::geteuid() != 0 ||
+            ::mount("tessera-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
             GTEST_SKIP() << "cannot mount a small filesystem here";
         }
         mounted = true;

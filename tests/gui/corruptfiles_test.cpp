@@ -28,7 +28,7 @@ std::string LoaderRefusal(const std::string& path, bool bitmap) {
 }
 
 class CorruptFiles : public guitest::ProgramTest {
-protected:
+  protected:
     // Opens a set of two bands whose first is `path`, then cancels the dialogs.
     void OpenRefused(const std::string& path, bool bitmap) {
         script.messages.clear();
@@ -46,8 +46,8 @@ TEST_F(CorruptFiles, EveryFileIsRefusedWithItsReasonAndNothingIsLoaded) {
         const std::string extension = name.substr(name.find_last_of('.'));
         const bool bitmap = extension == ".bmp";
         if (!bitmap && extension != ".txt") continue;
-        const std::string path =
-            bitmap ? kCorrupt + "/" + name : tessera::ReplaceExtension(kCorrupt + "/" + name, ".raw");
+        const std::string path = bitmap ? kCorrupt + "/" + name
+                                        : tessera::ReplaceExtension(kCorrupt + "/" + name, ".raw");
         const std::string descriptorBefore =
             bitmap ? "" : testing_support::ReadText(kCorrupt + "/" + name);
 

@@ -47,8 +47,8 @@ DialogSeam ScriptedSeam::Seam() {
     seam.runModal = [this](QDialog& dialog) {
         dialogTitles.push_back(dialog.windowTitle());
         if (answers_.empty()) {
-            ADD_FAILURE() << "unexpected dialog \"" << dialog.windowTitle().toStdString()
-                          << "\" (" << dialog.metaObject()->className() << ")";
+            ADD_FAILURE() << "unexpected dialog \"" << dialog.windowTitle().toStdString() << "\" ("
+                          << dialog.metaObject()->className() << ")";
             // Cancel where the dialog can be cancelled, so that the command ends; a command
             // that keeps asking would otherwise never let the test finish.
             if (auto* cancel = dialog.findChild<QAbstractButton*>("BitBtn2")) cancel->click();
@@ -137,7 +137,9 @@ Answer Click(QStringList buttons) {
     };
 }
 
-void ProgramTest::SetUp() { form = CreateForms(script.Seam()); }
+void ProgramTest::SetUp() {
+    form = CreateForms(script.Seam());
+}
 
 void ProgramTest::TearDown() {
     EXPECT_TRUE(script.AllAnswersUsed()) << script.AnswersLeft() << " scripted answers unused";

@@ -36,19 +36,19 @@ void PrintTo(const Message& message, std::ostream* out);
 using Answer = std::function<int(QDialog&)>;
 
 class ScriptedSeam {
-public:
+  public:
     // The next dialog run gets this answer. `expectedTitle` (when not null) must be the
     // dialog's window title.
     void Then(Answer answer, const char* expectedTitle = nullptr);
     // The seam to give to CreateForms.
     DialogSeam Seam();
 
-    std::vector<Message> messages;       // every message shown, in order
-    std::vector<QString> dialogTitles;   // every dialog run, in order
+    std::vector<Message> messages;      // every message shown, in order
+    std::vector<QString> dialogTitles;  // every dialog run, in order
     bool AllAnswersUsed() const { return answers_.empty(); }
     size_t AnswersLeft() const { return answers_.size(); }
 
-private:
+  private:
     struct Scripted {
         Answer answer;
         QString expectedTitle;
@@ -74,7 +74,7 @@ Answer Click(QStringList buttons);
 // Fixture: the program's 21 windows with a scripted seam; at the end, every scripted answer
 // must have been used and no stray top-level window may be left.
 class ProgramTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -1,5 +1,7 @@
 // The nine information dialogs: captions, sizes, fixed texts, the OK button, and the menu
 // commands that show them.
+#include "app/infoforms.h"
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "app/forms.h"
-#include "app/infoforms.h"
 #include "app/mainwindow.h"
 #include "gui/guitest.h"
 
@@ -39,15 +40,16 @@ std::vector<InfoDialog> AllInfoDialogs() {
     };
 }
 
-std::string Text(const QLabel* label) { return label->text().toStdString(); }
+std::string Text(const QLabel* label) {
+    return label->text().toStdString();
+}
 
 // The label lies wholly inside its window, so none of its text is cut off.
 void ExpectWhollyVisible(const QLabel* label) {
     const QWidget* window = label->window();
     const QRect inWindow(label->mapTo(window, QPoint(0, 0)), label->size());
     EXPECT_TRUE(window->rect().contains(inWindow)) << Text(label);
-    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
-        << Text(label);
+    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << Text(label);
 }
 
 TEST_F(ProgramTest, InfoDialogsHaveTheirCaptionsAndSizes) {
@@ -70,7 +72,8 @@ TEST_F(ProgramTest, OkButtonStandsBottomRightBelowTheContents) {
         EXPECT_TRUE(info.dialog->rect().contains(button)) << info.command;
         EXPECT_GT(button.left(), info.width / 2) << info.command << ": not on the right";
         // Nothing else reaches below the button's top.
-        for (const QWidget* child : info.dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        for (const QWidget* child :
+             info.dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             if (child == ok || !child->isVisibleTo(info.dialog)) continue;
             EXPECT_LE(child->geometry().bottom(), button.top())
                 << info.command << ": " << child->objectName().toStdString() << " below OK";

@@ -35,7 +35,10 @@ int main(int argc, char** argv) {
         dialog.findChild<QAbstractButton*>(button)->click();
         return dialog.result();
     };
-    answers.push_back([&](QDialog& d) { type(d, "NumBandEdit", "4"); return press(d, "BitBtn1"); });
+    answers.push_back([&](QDialog& d) {
+        type(d, "NumBandEdit", "4");
+        return press(d, "BitBtn1");
+    });
     for (int band = 1; band <= 4; ++band) {
         answers.push_back([samples, band](QDialog& d) {
             auto& files = static_cast<QFileDialog&>(d);

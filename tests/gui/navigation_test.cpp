@@ -24,7 +24,7 @@ const char* const kLast =
     "This image corresponds to the last one\nUse Left Speed Button to go down inside the file";
 
 class Navigation : public guitest::ProgramTest {
-protected:
+  protected:
     // Three bands of 16 x 16: band 1 holds 0 and 255 only, band 2 every value 0..255 once,
     // band 3 all sevens.
     void SetUp() override {

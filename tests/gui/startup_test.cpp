@@ -36,7 +36,9 @@
 namespace {
 using guitest::ProgramTest;
 
-std::string Title(const QWidget* window) { return window->windowTitle().toStdString(); }
+std::string Title(const QWidget* window) {
+    return window->windowTitle().toStdString();
+}
 
 // ----- the 21 windows -----
 
@@ -82,9 +84,9 @@ TEST_F(ProgramTest, FrameShowsThreeEmptyChildrenAndHidesEveryDialog) {
     EXPECT_TRUE(form->isVisible());
     const QList<QMdiSubWindow*> children = form->MdiArea->subWindowList();
     EXPECT_EQ(3, children.size());
-    for (const QWidget* child : {static_cast<QWidget*>(ImageForm),
-                                 static_cast<QWidget*>(TempImageForm),
-                                 static_cast<QWidget*>(ResultImageForm)}) {
+    for (const QWidget* child :
+         {static_cast<QWidget*>(ImageForm), static_cast<QWidget*>(TempImageForm),
+          static_cast<QWidget*>(ResultImageForm)}) {
         EXPECT_TRUE(child->isVisible()) << Title(child);
         EXPECT_TRUE(children.contains(qobject_cast<QMdiSubWindow*>(const_cast<QWidget*>(child))))
             << Title(child) << " is not a child of the frame";
@@ -158,7 +160,9 @@ TEST_F(ProgramTest, MenuTreeHasItsCaptionsAndNames) {
     const std::vector<MenuEntry> tree = {
         {"Files",
          "Files",
-         {{"Open", "Open the Different Gray Tone  Images", {}}, {"N1", "-", {}}, {"Exit", "Exit", {}}}},
+         {{"Open", "Open the Different Gray Tone  Images", {}},
+          {"N1", "-", {}},
+          {"Exit", "Exit", {}}}},
         {"Tools", "Tools", {{"Histo", "Histogram", {}}, {"GTNumber", "Gray Tones Number", {}}}},
         {"Treatments",
          "Treatments",
@@ -193,21 +197,36 @@ TEST_F(ProgramTest, MenuTreeHasItsCaptionsAndNames) {
 
 TEST_F(ProgramTest, MenuMembersAreTheNamedObjects) {
     const std::vector<std::pair<QObject*, const char*>> members = {
-        {form->Files, "Files"},         {form->Open, "Open"},
-        {form->N1, "N1"},               {form->Exit, "Exit"},
-        {form->Tools, "Tools"},         {form->Histo, "Histo"},
-        {form->GTNumber, "GTNumber"},   {form->Treatments, "Treatments"},
-        {form->Segmentation, "Segmentation"}, {form->SegmInfo, "SegmInfo"},
-        {form->InfoSegmSS, "InfoSegmSS"}, {form->Equipopulation, "Equipopulation"},
-        {form->Definition, "Definition"}, {form->SegmTreatment, "SegmTreatment"},
-        {form->Classification, "Classification"}, {form->ClassifInfo, "ClassifInfo"},
-        {form->ClassifTreatment, "ClassifTreatment"}, {form->Window, "Window"},
-        {form->Cascade1, "Cascade1"},   {form->Tile1, "Tile1"},
-        {form->Previous1, "Previous1"}, {form->Next1, "Next1"},
-        {form->About, "About"},         {form->Author, "Author"},
-        {form->Copyright, "Copyright"}, {form->Infos, "Infos"},
-        {form->English, "English"},     {form->French, "French"},
-        {form->Spanish, "Spanish"},     {form->References, "References"},
+        {form->Files, "Files"},
+        {form->Open, "Open"},
+        {form->N1, "N1"},
+        {form->Exit, "Exit"},
+        {form->Tools, "Tools"},
+        {form->Histo, "Histo"},
+        {form->GTNumber, "GTNumber"},
+        {form->Treatments, "Treatments"},
+        {form->Segmentation, "Segmentation"},
+        {form->SegmInfo, "SegmInfo"},
+        {form->InfoSegmSS, "InfoSegmSS"},
+        {form->Equipopulation, "Equipopulation"},
+        {form->Definition, "Definition"},
+        {form->SegmTreatment, "SegmTreatment"},
+        {form->Classification, "Classification"},
+        {form->ClassifInfo, "ClassifInfo"},
+        {form->ClassifTreatment, "ClassifTreatment"},
+        {form->Window, "Window"},
+        {form->Cascade1, "Cascade1"},
+        {form->Tile1, "Tile1"},
+        {form->Previous1, "Previous1"},
+        {form->Next1, "Next1"},
+        {form->About, "About"},
+        {form->Author, "Author"},
+        {form->Copyright, "Copyright"},
+        {form->Infos, "Infos"},
+        {form->English, "English"},
+        {form->French, "French"},
+        {form->Spanish, "Spanish"},
+        {form->References, "References"},
     };
     for (const auto& [member, name] : members) {
         ASSERT_NE(nullptr, member) << name;
@@ -225,7 +244,8 @@ struct ToolButtonRow {
 };
 
 const std::vector<ToolButtonRow> kToolButtons = {
-    {&TMainForm::OpenSpeedButton, "OpenSpeedButton", "Open the Set of Gray Tone Images (10 Max.)", 32},
+    {&TMainForm::OpenSpeedButton, "OpenSpeedButton", "Open the Set of Gray Tone Images (10 Max.)",
+     32},
     {&TMainForm::PreviousSpeedButton, "PreviousSpeedButton", "Previous Image", 16},
     {&TMainForm::NextSpeedButton, "NextSpeedButton", "Next Image", 16},
     {&TMainForm::SegmentationSpeedButton, "SegmentationSpeedButton", "Segmentation", 32},
@@ -264,8 +284,8 @@ TEST_F(ProgramTest, ToolButtonsStandInOrderWithTheirSeparators) {
         const int leftEdge = left->mapTo(form, QPoint(left->width(), 0)).x();
         const int rightEdge = right->mapTo(form, QPoint(0, 0)).x();
         gaps.push_back(rightEdge - leftEdge);
-        EXPECT_GT(rightEdge, leftEdge - 1) << kToolButtons[k].name << " stands before "
-                                          << kToolButtons[k - 1].name;
+        EXPECT_GT(rightEdge, leftEdge - 1)
+            << kToolButtons[k].name << " stands before " << kToolButtons[k - 1].name;
     }
     const int adjacent = gaps[0 + 1];  // Previous -> Next: same box, no separator
     EXPECT_EQ(adjacent, gaps[4]) << "Previous Segmented -> Next Segmented";
@@ -280,23 +300,48 @@ TEST_F(ProgramTest, ToolButtonsStandInOrderWithTheirSeparators) {
 // ----- command steps -----
 
 // Commands available from the start and never taken back.
-const std::set<std::string> kAtStart = {
-    "Files",      "Open",        "Exit",           "Segmentation", "SegmInfo",
-    "InfoSegmSS", "Equipopulation", "Definition",  "SegmTreatment", "ClassifInfo",
-    "ClassifTreatment", "Window", "Cascade1",      "Tile1",        "Previous1",
-    "Next1",      "About",       "Author",         "Copyright",    "Infos",
-    "English",    "French",      "Spanish",        "References",   "OpenSpeedButton",
-    "ZoomSpeedButton", "ExitSpeedButton"};
-const std::set<std::string> kAfterOpen = {
-    "PreviousSpeedButton", "NextSpeedButton", "SegmentationSpeedButton", "Treatments",
-    "HistoSpeedButton",    "Tools",           "Histo",                   "GTNumber"};
+const std::set<std::string> kAtStart = {"Files",
+                                        "Open",
+                                        "Exit",
+                                        "Segmentation",
+                                        "SegmInfo",
+                                        "InfoSegmSS",
+                                        "Equipopulation",
+                                        "Definition",
+                                        "SegmTreatment",
+                                        "ClassifInfo",
+                                        "ClassifTreatment",
+                                        "Window",
+                                        "Cascade1",
+                                        "Tile1",
+                                        "Previous1",
+                                        "Next1",
+                                        "About",
+                                        "Author",
+                                        "Copyright",
+                                        "Infos",
+                                        "English",
+                                        "French",
+                                        "Spanish",
+                                        "References",
+                                        "OpenSpeedButton",
+                                        "ZoomSpeedButton",
+                                        "ExitSpeedButton"};
+const std::set<std::string> kAfterOpen = {"PreviousSpeedButton",
+                                          "NextSpeedButton",
+                                          "SegmentationSpeedButton",
+                                          "Treatments",
+                                          "HistoSpeedButton",
+                                          "Tools",
+                                          "Histo",
+                                          "GTNumber"};
 const std::set<std::string> kAfterSegmentation = {
     "PreviousSegmentedSpeedButton", "NextSegmentedSpeedButton", "SaveSegmentedImageSpeedButton",
     "TreatmentSpeedButton", "Classification"};
 const std::set<std::string> kAfterCrossing = {"SaveResultSpeedButton"};
 
 class CommandSteps : public ProgramTest {
-protected:
+  protected:
     // Every command's state against the commands the steps so far have enabled.
     void ExpectEnabled(const std::vector<const std::set<std::string>*>& steps,
                        const std::string& when) {
@@ -379,7 +424,7 @@ TEST_F(CommandSteps, ClassificationItemsDoNothing) {
 // ----- the latching group: band and segmented-band stepping, zoom -----
 
 class LatchingGroup : public ProgramTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramTest::SetUp();
         form->ws.Advance(tessera::StepBandsSegmented);
@@ -406,10 +451,10 @@ TEST_F(LatchingGroup, AllUpAtStartAndOnlyTheGroupLatches) {
     }
     EXPECT_EQ(Names{}, Down());
     EXPECT_FALSE(form->ZoomToolOn());
-    for (QToolButton* button : {form->OpenSpeedButton, form->SegmentationSpeedButton,
-                                form->SaveSegmentedImageSpeedButton, form->TreatmentSpeedButton,
-                                form->HistoSpeedButton, form->SaveResultSpeedButton,
-                                form->ExitSpeedButton}) {
+    for (QToolButton* button :
+         {form->OpenSpeedButton, form->SegmentationSpeedButton, form->SaveSegmentedImageSpeedButton,
+          form->TreatmentSpeedButton, form->HistoSpeedButton, form->SaveResultSpeedButton,
+          form->ExitSpeedButton}) {
         EXPECT_FALSE(button->isCheckable()) << button->objectName().toStdString();
     }
 }
@@ -580,7 +625,7 @@ TEST_F(ProgramTest, ExitButtonClosesTheProgram) {
 
 TEST_F(ProgramTest, BandOpenDialogsHaveTheirTitlesAndFilters) {
     const std::vector<std::string> titles = {
-        "OPEN BAND 1", "OPEN BAND 2",  "OPEN BAND 3",  "OPEN BAND 4",  "OPEN BAND 5",
+        "OPEN BAND 1",  "OPEN BAND 2", "OPEN BAND 3",  "OPEN BAND 4",  "OPEN BAND 5",
         "OPEN BAND 6 ", "OPEN BAND 7", " OPEN BAND 8", " OPEN BAND 9", "OPEN BAND 10"};
     const QStringList raw{"Raw Files [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
     const QStringList raster{"Raster Images [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};

@@ -3,10 +3,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <deque>
@@ -45,7 +45,7 @@ Answer Segment(const char* radio, const char* count) {
 // Two bands of 2 x 3 pixels whose segments and codes are worked out by hand (two equal-width
 // segments each): segment numbers 1 1 1 / 2 2 2 and 1 1 2 / 2 1 2, codes 1 1 2 / 4 3 4.
 class Workflow : public guitest::ProgramTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramTest::SetUp();
         band1 = dir.File("band1.raw");
@@ -113,7 +113,8 @@ TEST_F(Workflow, OpenSegmentCrossAndSave) {
     EXPECT_EQ((std::vector<uint8_t>{1, 1, 255, 2, 255, 2}), ReadBytes(dir.File("result.raw")));
     EXPECT_EQ(1078u + 8, ReadBytes(dir.File("result.bmp")).size());
     const std::string report = ReadText(dir.File("result.txt"));
-    EXPECT_EQ(0u, report.rfind("2\n3\n1\n0\n255\n\nNumber of Bands = 2\n\nBand 1 = " + band1 + " \n", 0))
+    EXPECT_EQ(
+        0u, report.rfind("2\n3\n1\n0\n255\n\nNumber of Bands = 2\n\nBand 1 = " + band1 + " \n", 0))
         << report;
     EXPECT_NE(std::string::npos,
               report.find("\n\n\tCodes\tNumber of pixels\n\n\t1\t1\t1\t\t2\n\t2\t2\t2\t\t2\n"))
@@ -213,9 +214,9 @@ TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {
 
 TEST_F(Workflow, RgbBitmapIsRefusedAndTheSameDialogComesAgain) {
     // A 24-bit bitmap of 2 x 2 pixels.
-    std::vector<uint8_t> bitmap{'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
-                                2,   0,   0,  0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0,  0, 16, 0,
-                                0,   0,   16, 39, 0, 0, 16, 39, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> bitmap{'B', 'M', 70, 0,  0, 0, 0,  0,  0, 0, 54, 0, 0, 0, 40, 0, 0,  0,
+                                2,   0,   0,  0,  2, 0, 0,  0,  1, 0, 24, 0, 0, 0, 0,  0, 16, 0,
+                                0,   0,   16, 39, 0, 0, 16, 39, 0, 0, 0,  0, 0, 0, 0,  0, 0,  0};
     bitmap.resize(70, 7);
     WriteBytes(dir.File("colour.bmp"), bitmap);
     script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
@@ -223,23 +224,24 @@ TEST_F(Workflow, RgbBitmapIsRefusedAndTheSameDialogComesAgain) {
     script.Then(guitest::Cancel(), "OPEN BAND 1");
     script.Then(guitest::Cancel(), "OPEN BAND 2");
     Trigger("OpenSpeedButton");
-    EXPECT_EQ((std::vector<Message>{{"This program does not take into account RGB Bitmap", "CAUTION"}}),
-              script.messages);
+    EXPECT_EQ(
+        (std::vector<Message>{{"This program does not take into account RGB Bitmap", "CAUTION"}}),
+        script.messages);
     EXPECT_FALSE(form->ws.bands[1].Loaded());
 }
 
 // The same workflow through the dialogs' own modal loops: each modal dialog is answered by a
 // timer once it is the active modal widget.
 class RealDialogs : public Workflow {
-protected:
+  protected:
     void SetUp() override {
         Workflow::SetUp();
         form->seam.runModal = [](QDialog& dialog) { return dialog.exec(); };
     }
     // Schedules answers for the modal dialogs to come, in order.
     void AnswerModals(std::vector<std::function<void(QWidget*)>> answers) {
-        auto pending = std::make_shared<std::deque<std::function<void(QWidget*)>>>(
-            answers.begin(), answers.end());
+        auto pending = std::make_shared<std::deque<std::function<void(QWidget*)>>>(answers.begin(),
+                                                                                   answers.end());
         auto poll = std::make_shared<std::function<void()>>();
         *poll = [this, pending, poll]() {
             QWidget* modal = QApplication::activeModalWidget();
@@ -252,8 +254,10 @@ protected:
             } else if (modal == nullptr) {
                 lastModal_ = nullptr;
             }
-            if (!pending->empty()) QTimer::singleShot(10, *poll);
-            else answered_ = true;
+            if (!pending->empty())
+                QTimer::singleShot(10, *poll);
+            else
+                answered_ = true;
         };
         answered_ = false;
         QTimer::singleShot(0, *poll);
@@ -284,10 +288,17 @@ TEST_F(RealDialogs, OpenAndSegmentThroughExec) {
     const QString first = QString::fromStdString(band1);
     const QString second = QString::fromStdString(band2);
     AnswerModals({
-        [](QWidget* d) { Type(d, "NumBandEdit", "2"); Press(d, "BitBtn1"); },
+        [](QWidget* d) {
+            Type(d, "NumBandEdit", "2");
+            Press(d, "BitBtn1");
+        },
         [first](QWidget* d) { TypeFileName(d, first); },
         [second](QWidget* d) { TypeFileName(d, second); },
-        [](QWidget* d) { Type(d, "NumLineEdit", "2"); Type(d, "NumColEdit", "3"); Press(d, "BitBtn1"); },
+        [](QWidget* d) {
+            Type(d, "NumLineEdit", "2");
+            Type(d, "NumColEdit", "3");
+            Press(d, "BitBtn1");
+        },
     });
     Trigger("OpenSpeedButton");
     ASSERT_TRUE(guitest::WaitUntil([this] { return answered_; }));
@@ -295,8 +306,15 @@ TEST_F(RealDialogs, OpenAndSegmentThroughExec) {
     EXPECT_TRUE(form->ws.bands[2].Loaded());
 
     AnswerModals({
-        [](QWidget* d) { Press(d, "RadioButton1"); Type(d, "SegmentNumberEdit", "2"); Press(d, "BitBtn1"); },
-        [](QWidget* d) { Type(d, "SegmentNumberEdit", "2"); Press(d, "BitBtn1"); },
+        [](QWidget* d) {
+            Press(d, "RadioButton1");
+            Type(d, "SegmentNumberEdit", "2");
+            Press(d, "BitBtn1");
+        },
+        [](QWidget* d) {
+            Type(d, "SegmentNumberEdit", "2");
+            Press(d, "BitBtn1");
+        },
     });
     Trigger("SegmentationSpeedButton");
     ASSERT_TRUE(guitest::WaitUntil([this] { return answered_; }));

@@ -367,9 +367,10 @@ TEST(MemoryCheck, TenBandsOfEightThousandSquaredFitTwentyFourGiB) {
     const tessera::Status refused = ws.CheckMemoryFor("/x/b.raw", {30000, 30000}, machine);
     ASSERT_FALSE(refused.ok);
     // 900 million pixels x (6 x 10 + 18) bytes = 65 GiB.
-    EXPECT_EQ("The band set of 10 bands of 30000 lines x 30000 columns of\n/x/b.raw\nwould need "
-              "about 65 GiB of memory, more than this machine can give it (24 GiB in all).",
-              refused.message);
+    EXPECT_EQ(
+        "The band set of 10 bands of 30000 lines x 30000 columns of\n/x/b.raw\nwould need "
+        "about 65 GiB of memory, more than this machine can give it (24 GiB in all).",
+        refused.message);
     // Fewer bands need less.
     ws.BeginBandSet(2);
     EXPECT_TRUE(ws.CheckMemoryFor("/x/b.raw", {20000, 20000}, machine).ok);
