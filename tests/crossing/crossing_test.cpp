@@ -4,22 +4,12 @@
 
 #include <vector>
 
+#include "matrices.h"
+
 namespace tessera {
 namespace {
-
-ByteMatrix Bytes(const std::vector<std::vector<uint8_t>>& rows) {
-    ByteMatrix m = *NewByteMatrix(static_cast<int>(rows[0].size()), static_cast<int>(rows.size()));
-    for (size_t y = 0; y < rows.size(); ++y)
-        for (size_t x = 0; x < rows[y].size(); ++x) m[static_cast<int>(y)][x] = rows[y][x];
-    return m;
-}
-
-IntMatrix Ints(const std::vector<std::vector<int32_t>>& rows) {
-    IntMatrix m = *NewIntMatrix(static_cast<int>(rows[0].size()), static_cast<int>(rows.size()));
-    for (size_t y = 0; y < rows.size(); ++y)
-        for (size_t x = 0; x < rows[y].size(); ++x) m[static_cast<int>(y)][x] = rows[y][x];
-    return m;
-}
+using testing_support::Bytes;
+using testing_support::Ints;
 
 TEST(CountCodes, CodesComeFromTheDigitsAndInvalidTuplesCountAsNoCode) {
     const CodeTable table = *BuildCodeTable({0, 3, 4}).value;

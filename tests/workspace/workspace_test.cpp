@@ -5,30 +5,19 @@
 #include <filesystem>
 #include <vector>
 
+#include "matrices.h"
 #include "testfiles.h"
 
 namespace tessera {
 namespace {
+using testing_support::Bytes;
+using testing_support::Ints;
 
 using testing_support::FileExists;
 using testing_support::ReadBytes;
 using testing_support::ReadText;
 using testing_support::ScratchDir;
 using testing_support::WriteText;
-
-ByteMatrix Bytes(const std::vector<std::vector<uint8_t>>& rows) {
-    ByteMatrix m = *NewByteMatrix(static_cast<int>(rows[0].size()), static_cast<int>(rows.size()));
-    for (size_t y = 0; y < rows.size(); ++y)
-        for (size_t x = 0; x < rows[y].size(); ++x) m[static_cast<int>(y)][x] = rows[y][x];
-    return m;
-}
-
-IntMatrix Ints(const std::vector<std::vector<int32_t>>& rows) {
-    IntMatrix m = *NewIntMatrix(static_cast<int>(rows[0].size()), static_cast<int>(rows.size()));
-    for (size_t y = 0; y < rows.size(); ++y)
-        for (size_t x = 0; x < rows[y].size(); ++x) m[static_cast<int>(y)][x] = rows[y][x];
-    return m;
-}
 
 std::vector<uint8_t> PaletteEntry(const std::vector<uint8_t>& bitmap, int entry) {
     const size_t at = 54 + 4 * static_cast<size_t>(entry);
