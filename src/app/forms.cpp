@@ -4,17 +4,17 @@
 
 #include "app/infoforms.h"
 #include "app/mainwindow.h"
-#include "bands/imagesize.h"
-#include "bands/numband.h"
-#include "crossing/checknumcode1.h"
-#include "crossing/checknumcode2.h"
-#include "crossing/checknumcode3.h"
-#include "segmentation/segmentation.h"
-#include "segmentation/segmentdefinition.h"
-#include "view/histogris.h"
-#include "view/imagewindow.h"
-#include "view/resultimage.h"
-#include "view/tempimage.h"
+#include "bands/ui/imagesize.h"
+#include "bands/ui/numband.h"
+#include "crossing/ui/checknumcode1.h"
+#include "crossing/ui/checknumcode2.h"
+#include "crossing/ui/checknumcode3.h"
+#include "segmentation/ui/segmentation.h"
+#include "segmentation/ui/segmentdefinition.h"
+#include "view/ui/histogris.h"
+#include "view/ui/imagewindow.h"
+#include "view/ui/resultimage.h"
+#include "view/ui/tempimage.h"
 
 TMainForm* MainForm = nullptr;
 TResultImageForm* ResultImageForm = nullptr;

@@ -7,7 +7,7 @@
 #include <array>
 #include <map>
 
-#include "app/seam.h"
+#include "uikit/seam.h"
 #include "workspace/workspace.h"
 
 class QAction;

@@ -18,9 +18,9 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
-#include "crossing/checknumcode1.h"
-#include "crossing/checknumcode2.h"
-#include "crossing/checknumcode3.h"
+#include "crossing/ui/checknumcode1.h"
+#include "crossing/ui/checknumcode2.h"
+#include "crossing/ui/checknumcode3.h"
 #include "crossing/codetable.h"
 #include "gui/dialoghelpers.h"
 #include "gui/guitest.h"

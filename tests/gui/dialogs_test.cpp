@@ -15,13 +15,13 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
-#include "bands/imagesize.h"
-#include "bands/numband.h"
-#include "crossing/checknumcode2.h"
+#include "bands/ui/imagesize.h"
+#include "bands/ui/numband.h"
+#include "crossing/ui/checknumcode2.h"
 #include "gui/dialoghelpers.h"
 #include "gui/guitest.h"
-#include "segmentation/segmentation.h"
-#include "segmentation/segmentdefinition.h"
+#include "segmentation/ui/segmentation.h"
+#include "segmentation/ui/segmentdefinition.h"
 
 namespace {
 using dialogtest::RunRealExec;

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/seam.h"
+#include "uikit/seam.h"
 
 class TMainForm;
 class QFileDialog;

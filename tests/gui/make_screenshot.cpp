@@ -15,9 +15,9 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
-#include "view/imagewindow.h"
-#include "view/resultimage.h"
-#include "view/tempimage.h"
+#include "view/ui/imagewindow.h"
+#include "view/ui/resultimage.h"
+#include "view/ui/tempimage.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);

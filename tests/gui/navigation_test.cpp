@@ -7,8 +7,8 @@
 #include "app/mainwindow.h"
 #include "gui/guitest.h"
 #include "testfiles.h"
-#include "view/histogris.h"
-#include "view/imagewindow.h"
+#include "view/ui/histogris.h"
+#include "view/ui/imagewindow.h"
 
 namespace {
 using guitest::ChooseFile;

@@ -21,10 +21,10 @@
 #include "app/mainwindow.h"
 #include "gui/guitest.h"
 #include "image/guitools.h"
-#include "view/histogris.h"
-#include "view/imagewindow.h"
-#include "view/resultimage.h"
-#include "view/tempimage.h"
+#include "view/ui/histogris.h"
+#include "view/ui/imagewindow.h"
+#include "view/ui/resultimage.h"
+#include "view/ui/tempimage.h"
 
 namespace {
 using guitest::ProgramTest;

@@ -16,9 +16,9 @@
 #include "app/mainwindow.h"
 #include "gui/guitest.h"
 #include "testfiles.h"
-#include "view/imagewindow.h"
-#include "view/resultimage.h"
-#include "view/tempimage.h"
+#include "view/ui/imagewindow.h"
+#include "view/ui/resultimage.h"
+#include "view/ui/tempimage.h"
 
 namespace {
 using guitest::Answer;

@@ -1,5 +1,5 @@
 #pragma once
-#include "view/pictureform.h"
+#include "view/ui/pictureform.h"
 
 // The segmented window: one segmented band in its segment colours.
 class TTempImageForm : public TPictureForm {

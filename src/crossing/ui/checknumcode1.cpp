@@ -1,4 +1,4 @@
-#include "crossing/checknumcode1.h"
+#include "crossing/ui/checknumcode1.h"
 
 #include <QFont>
 #include <QGroupBox>
@@ -11,8 +11,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/seam.h"
-#include "crossing/codeselectionwidgets.h"
+#include "uikit/seam.h"
+#include "crossing/ui/codeselectionwidgets.h"
 #include "support/numbers.h"
 
 TCheckNumCodeForm1::TCheckNumCodeForm1(const DialogSeam* seam, QWidget* parent)

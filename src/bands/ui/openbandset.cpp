@@ -6,14 +6,14 @@
 #include "app/forms.h"
 #include "app/mainwindow.h"
 #include "bands/bandfiles.h"
-#include "bands/imagesize.h"
-#include "bands/numband.h"
+#include "bands/ui/imagesize.h"
+#include "bands/ui/numband.h"
 #include "image/rawfiles.h"
 #include "support/paths.h"
 #include "support/safefile.h"
-#include "view/histogris.h"
-#include "view/imagewindow.h"
-#include "view/tempimage.h"
+#include "view/ui/histogris.h"
+#include "view/ui/imagewindow.h"
+#include "view/ui/tempimage.h"
 
 using tessera::BandFileType;
 using tessera::ImageSize;

@@ -1,5 +1,5 @@
 #pragma once
-#include "view/pictureform.h"
+#include "view/ui/pictureform.h"
 
 // The band window: the current band as it was loaded.
 class TImageForm : public TPictureForm {

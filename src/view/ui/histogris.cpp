@@ -1,4 +1,4 @@
-#include "view/histogris.h"
+#include "view/ui/histogris.h"
 
 #include <QFileDialog>
 #include <QFont>
@@ -11,7 +11,7 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
-#include "app/seam.h"
+#include "uikit/seam.h"
 #include "bands/bandfiles.h"
 #include "support/safefile.h"
 #include "view/histogramtable.h"

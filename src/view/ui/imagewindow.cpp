@@ -1,4 +1,4 @@
-#include "view/imagewindow.h"
+#include "view/ui/imagewindow.h"
 
 #include "app/forms.h"
 #include "app/mainwindow.h"

@@ -1,4 +1,4 @@
-#include "segmentation/segmentation.h"
+#include "segmentation/ui/segmentation.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,8 +11,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/namedwidgets.h"
-#include "app/seam.h"
+#include "uikit/namedwidgets.h"
+#include "uikit/seam.h"
 #include "support/numbers.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "bands/numband.h"
+#include "bands/ui/numband.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/forms.h"
-#include "crossing/checknumcode2.h"
+#include "crossing/ui/checknumcode2.h"
 #include "support/numbers.h"
 
 TNumBandForm::TNumBandForm(QWidget* parent) : QDialog(parent) {

@@ -1,4 +1,4 @@
-#include "bands/imagesize.h"
+#include "bands/ui/imagesize.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

@@ -1,5 +1,5 @@
 #pragma once
-#include "view/pictureform.h"
+#include "view/ui/pictureform.h"
 
 // The result window: the crossing result in its class colours.
 class TResultImageForm : public TPictureForm {

@@ -5,11 +5,11 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
-#include "crossing/checknumcode1.h"
-#include "crossing/checknumcode2.h"
-#include "crossing/checknumcode3.h"
+#include "crossing/ui/checknumcode1.h"
+#include "crossing/ui/checknumcode2.h"
+#include "crossing/ui/checknumcode3.h"
 #include "crossing/crossing.h"
-#include "view/resultimage.h"
+#include "view/ui/resultimage.h"
 
 namespace {
 QString Q(const std::string& text) {

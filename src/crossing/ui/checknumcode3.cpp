@@ -1,4 +1,4 @@
-#include "crossing/checknumcode3.h"
+#include "crossing/ui/checknumcode3.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -8,7 +8,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/namedwidgets.h"
+#include "uikit/namedwidgets.h"
 #include "support/numbers.h"
 
 TCheckNumCodeForm3::TCheckNumCodeForm3(QWidget* parent) : QDialog(parent) {

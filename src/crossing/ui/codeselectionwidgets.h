@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/namedwidgets.h"
+#include "uikit/namedwidgets.h"
 #include "crossing/codetable.h"
 #include "crossing/report.h"
 

@@ -5,10 +5,10 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
-#include "segmentation/segmentation.h"
-#include "segmentation/segmentdefinition.h"
+#include "segmentation/ui/segmentation.h"
+#include "segmentation/ui/segmentdefinition.h"
 #include "segmentation/thresholding.h"
-#include "view/tempimage.h"
+#include "view/ui/tempimage.h"
 
 namespace {
 QString Q(const std::string& text) {

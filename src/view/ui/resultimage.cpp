@@ -1,4 +1,4 @@
-#include "view/resultimage.h"
+#include "view/ui/resultimage.h"
 
 #include "app/forms.h"
 #include "app/mainwindow.h"

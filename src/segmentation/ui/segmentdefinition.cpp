@@ -1,4 +1,4 @@
-#include "segmentation/segmentdefinition.h"
+#include "segmentation/ui/segmentdefinition.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 #include <cstdint>
 
-#include "app/namedwidgets.h"
-#include "app/seam.h"
+#include "uikit/namedwidgets.h"
+#include "uikit/seam.h"
 #include "support/numbers.h"
 
 TSegmentDefinitionForm::TSegmentDefinitionForm(const DialogSeam* seam, QWidget* parent)

@@ -1,4 +1,4 @@
-#include "view/tempimage.h"
+#include "view/ui/tempimage.h"
 
 #include "app/forms.h"
 #include "app/mainwindow.h"

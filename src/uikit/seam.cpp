@@ -1,4 +1,4 @@
-#include "app/seam.h"
+#include "uikit/seam.h"
 
 #include <QDialog>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "view/pictureform.h"
+#include "view/ui/pictureform.h"
 
 #include <QBrush>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "crossing/checknumcode2.h"
+#include "crossing/ui/checknumcode2.h"
 
 #include <QFont>
 #include <QGroupBox>
@@ -11,8 +11,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/seam.h"
-#include "crossing/codeselectionwidgets.h"
+#include "uikit/seam.h"
+#include "crossing/ui/codeselectionwidgets.h"
 #include "support/numbers.h"
 
 TCheckNumCodeForm2::TCheckNumCodeForm2(const DialogSeam* seam, QWidget* parent)
