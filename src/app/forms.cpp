@@ -62,6 +62,8 @@ void ClearFormReferences() {
     ReferenceForm = nullptr;
 }
 
+void ConnectForms(TMainForm* main);
+
 TMainForm* CreateForms(const DialogSeam& seam) {
     MainForm = new TMainForm(seam);
     const DialogSeam* shared = &MainForm->seam;
@@ -74,8 +76,6 @@ TMainForm* CreateForms(const DialogSeam& seam) {
     ImageForm = addChild(new TImageForm);
     HistoGrisForm = new THistoGrisForm(shared, MainForm);
     ImageSizeForm = new TImageSizeForm(MainForm);
-    ImageSizeForm->LinesTarget = &MainForm->ws.Lines;
-    ImageSizeForm->ColumnsTarget = &MainForm->ws.Columns;
     AuthorForm = new TAuthorForm(MainForm);
     EnglishInfoForm = new TEnglishInfoForm(MainForm);
     FrenchInfoForm = new TFrenchInfoForm(MainForm);
@@ -92,6 +92,32 @@ TMainForm* CreateForms(const DialogSeam& seam) {
     EquipopInfoForm = new TEquipopInfoForm(MainForm);
     DefinitionInfoForm = new TDefinitionInfoForm(MainForm);
     ReferenceForm = new TReferenceForm(MainForm);
+    ConnectForms(MainForm);
     MainForm->show();
     return MainForm;
+}
+
+// The windows are leaves: they are given what they read when they are made, and what they
+// report reaches the main window through these connections.
+void ConnectForms(TMainForm* main) {
+    const tessera::Workspace& ws = main->ws;
+    const auto bandSetSize = [&ws] { return QSize(ws.Columns, ws.Lines); };
+    ImageForm->SetSources({bandSetSize, [&ws] { return ws.CurrentBand; }, nullptr});
+    TempImageForm->SetSources({bandSetSize, [&ws] { return ws.CurrentSegmentedBand; },
+                               [&ws] { return &ws.ShownSegmentMatrix; }});
+    ResultImageForm->SetSources({bandSetSize, nullptr, [&ws]() -> const tessera::ByteMatrix* {
+                                     return ws.crossing ? &ws.crossing->ClassImage : nullptr;
+                                 }});
+    for (TPictureForm* window :
+         std::initializer_list<TPictureForm*>{ImageForm, TempImageForm, ResultImageForm}) {
+        QObject::connect(window, &TPictureForm::ReadOut, main, &TMainForm::SetPanel);
+        QObject::connect(window, &TPictureForm::ZoomRequested, main,
+                         [main, window](Qt::MouseButton button, QPoint point) {
+                             if (main->ZoomToolOn()) window->Zoom(button, point);
+                         });
+    }
+    QObject::connect(HistoGrisForm, &THistoGrisForm::SaveEnded, main,
+                     [main] { main->SetScreenCursor(crDefault); });
+    QObject::connect(NumBandForm, &TNumBandForm::BandCountChanged, CheckNumCodeForm2,
+                     [](int count) { CheckNumCodeForm2->BandCount = count; });
 }

@@ -15,10 +15,13 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <exception>
+#include <new>
 
 #include "app/forms.h"
 #include "app/glyphs.h"
 #include "app/infoforms.h"
+#include "uikit/filedialogs.h"
 
 using glyphs::Glyph;
 
@@ -68,19 +71,6 @@ QString BandDirectory(const QString& preferred) {
     return QDir::homePath();
 }
 
-QFileDialog* NewFileDialog(QWidget* owner, const QString& objectName, const QString& title,
-                           const QStringList& filters, QFileDialog::AcceptMode mode) {
-    auto* dialog = new QFileDialog(owner, title);
-    dialog->setObjectName(objectName);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setAcceptMode(mode);
-    // A typed name of a missing file must reach the loader, which reports it.
-    dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setNameFilters(filters);
-    if (mode == QFileDialog::AcceptSave) dialog->setOption(QFileDialog::DontConfirmOverwrite);
-    return dialog;
-}
-
 }  // namespace
 
 TMainForm::TMainForm(const DialogSeam& dialogSeam, QWidget* parent)
@@ -111,6 +101,10 @@ TMainForm::TMainForm(const DialogSeam& dialogSeam, QWidget* parent)
 
 TMainForm::~TMainForm() {
     if (cursorOverridden_) QApplication::restoreOverrideCursor();
+}
+
+std::function<void()> TMainForm::Command(void (TMainForm::*handler)()) {
+    return [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); };
 }
 
 void TMainForm::BuildMenu() {
@@ -151,24 +145,24 @@ void TMainForm::BuildMenu() {
     Spanish = AddItem(Infos, "Spanish", "Spanish");
     References = AddItem(About, "References", "References");
 
-    connect(Open, &QAction::triggered, this, &TMainForm::OpenClick);
-    connect(Exit, &QAction::triggered, this, &TMainForm::ExitClick);
-    connect(Histo, &QAction::triggered, this, &TMainForm::HistoClick);
-    connect(GTNumber, &QAction::triggered, this, &TMainForm::GTNumberClick);
-    connect(InfoSegmSS, &QAction::triggered, this, &TMainForm::InfoSegmSSClick);
-    connect(Equipopulation, &QAction::triggered, this, &TMainForm::EquipopulationClick);
-    connect(Definition, &QAction::triggered, this, &TMainForm::DefinitionClick);
-    connect(SegmTreatment, &QAction::triggered, this, &TMainForm::SegmTreatmentClick);
-    connect(Cascade1, &QAction::triggered, this, &TMainForm::Cascade1Click);
-    connect(Tile1, &QAction::triggered, this, &TMainForm::Tile1Click);
-    connect(Previous1, &QAction::triggered, this, &TMainForm::Previous1Click);
-    connect(Next1, &QAction::triggered, this, &TMainForm::Next1Click);
-    connect(Author, &QAction::triggered, this, &TMainForm::AuthorClick);
-    connect(Copyright, &QAction::triggered, this, &TMainForm::CopyrightClick);
-    connect(English, &QAction::triggered, this, &TMainForm::EnglishClick);
-    connect(French, &QAction::triggered, this, &TMainForm::FrenchClick);
-    connect(Spanish, &QAction::triggered, this, &TMainForm::SpanishClick);
-    connect(References, &QAction::triggered, this, &TMainForm::ReferencesClick);
+    connect(Open, &QAction::triggered, this, Command(&TMainForm::OpenClick));
+    connect(Exit, &QAction::triggered, this, Command(&TMainForm::ExitClick));
+    connect(Histo, &QAction::triggered, this, Command(&TMainForm::HistoClick));
+    connect(GTNumber, &QAction::triggered, this, Command(&TMainForm::GTNumberClick));
+    connect(InfoSegmSS, &QAction::triggered, this, Command(&TMainForm::InfoSegmSSClick));
+    connect(Equipopulation, &QAction::triggered, this, Command(&TMainForm::EquipopulationClick));
+    connect(Definition, &QAction::triggered, this, Command(&TMainForm::DefinitionClick));
+    connect(SegmTreatment, &QAction::triggered, this, Command(&TMainForm::SegmTreatmentClick));
+    connect(Cascade1, &QAction::triggered, this, Command(&TMainForm::Cascade1Click));
+    connect(Tile1, &QAction::triggered, this, Command(&TMainForm::Tile1Click));
+    connect(Previous1, &QAction::triggered, this, Command(&TMainForm::Previous1Click));
+    connect(Next1, &QAction::triggered, this, Command(&TMainForm::Next1Click));
+    connect(Author, &QAction::triggered, this, Command(&TMainForm::AuthorClick));
+    connect(Copyright, &QAction::triggered, this, Command(&TMainForm::CopyrightClick));
+    connect(English, &QAction::triggered, this, Command(&TMainForm::EnglishClick));
+    connect(French, &QAction::triggered, this, Command(&TMainForm::FrenchClick));
+    connect(Spanish, &QAction::triggered, this, Command(&TMainForm::SpanishClick));
+    connect(References, &QAction::triggered, this, Command(&TMainForm::ReferencesClick));
     // ClassifInfo and ClassifTreatment have no handler: choosing them does nothing.
 }
 
@@ -245,21 +239,24 @@ void TMainForm::BuildToolBar() {
         // Qt has already toggled the button; the handler sees the group's new state.
         connect(button, &QToolButton::clicked, this, [this, button, handler] {
             LatchGroupButton(button);
-            (this->*handler)();
+            RunCommand([this, handler] { (this->*handler)(); });
         });
     }
 
-    connect(OpenSpeedButton, &QToolButton::clicked, this, &TMainForm::OpenSpeedButtonClick);
+    connect(OpenSpeedButton, &QToolButton::clicked, this,
+            Command(&TMainForm::OpenSpeedButtonClick));
     connect(SegmentationSpeedButton, &QToolButton::clicked, this,
-            &TMainForm::SegmentationSpeedButtonClick);
+            Command(&TMainForm::SegmentationSpeedButtonClick));
     connect(SaveSegmentedImageSpeedButton, &QToolButton::clicked, this,
-            &TMainForm::SaveSegmentedImageSpeedButtonClick);
+            Command(&TMainForm::SaveSegmentedImageSpeedButtonClick));
     connect(TreatmentSpeedButton, &QToolButton::clicked, this,
-            &TMainForm::TreatmentSpeedButtonClick);
-    connect(HistoSpeedButton, &QToolButton::clicked, this, &TMainForm::HistoSpeedButtonClick);
+            Command(&TMainForm::TreatmentSpeedButtonClick));
+    connect(HistoSpeedButton, &QToolButton::clicked, this,
+            Command(&TMainForm::HistoSpeedButtonClick));
     connect(SaveResultSpeedButton, &QToolButton::clicked, this,
-            &TMainForm::SaveResultSpeedButtonClick);
-    connect(ExitSpeedButton, &QToolButton::clicked, this, &TMainForm::ExitSpeedButtonClick);
+            Command(&TMainForm::SaveResultSpeedButtonClick));
+    connect(ExitSpeedButton, &QToolButton::clicked, this,
+            Command(&TMainForm::ExitSpeedButtonClick));
 }
 
 void TMainForm::LatchGroupButton(QToolButton* pressed) {
@@ -389,6 +386,69 @@ void TMainForm::Message(const QString& text, const QString& caption) {
 }
 int TMainForm::RunModal(QDialog& dialog) {
     return seam.runModal(dialog);
+}
+
+CommandContext TMainForm::Context() {
+    return CommandContext{ws, seam, [this](int cursor) { SetScreenCursor(cursor); }};
+}
+BandSetWindows TMainForm::BandWindows() const {
+    return {*NumBandForm, *ImageSizeForm, BandOpenDialogs,
+            *ImageForm,   *TempImageForm, *HistoGrisForm};
+}
+SegmentationWindows TMainForm::SegmentWindows() const {
+    return {*SegmentationForm, *SegmentDefinitionForm, *TempImageForm, *SavePictureDialog2};
+}
+CrossingWindows TMainForm::CrossWindows() const {
+    return {*CheckNumCodeForm1, *CheckNumCodeForm2, *CheckNumCodeForm3, *ResultImageForm,
+            *SavePictureDialog};
+}
+
+void TMainForm::RunCommand(const std::function<void()>& command) {
+    try {
+        command();
+    } catch (const std::bad_alloc&) {
+        SetScreenCursor(crDefault);
+        Message(" Not enough memory to finish the command \nThe earlier results are kept ",
+                "ERROR");
+    } catch (const std::exception& error) {
+        SetScreenCursor(crDefault);
+        Message(QString::fromLocal8Bit(error.what()), "ERROR");
+    }
+    UpdateCommands();
+}
+
+void TMainForm::OpenBandSet() {
+    bandsui::OpenBandSet(Context(), BandWindows());
+}
+bool TMainForm::LoadBand(int band) {
+    return bandsui::LoadBand(Context(), BandWindows(), band);
+}
+void TMainForm::StepBand(int step) {
+    bandsui::StepBand(Context(), BandWindows(), step);
+}
+void TMainForm::GrayTonesNumber() {
+    bandsui::GrayTonesNumber(Context());
+}
+void TMainForm::ShowHistogram() {
+    bandsui::ShowHistogram(Context(), BandWindows());
+}
+void TMainForm::SegmentationTreatment() {
+    segmentationui::SegmentationTreatment(Context(), SegmentWindows());
+}
+void TMainForm::ShowSegmentedBand(int band, bool setCaption) {
+    segmentationui::ShowSegmentedBand(Context(), SegmentWindows(), band, setCaption);
+}
+void TMainForm::StepSegmentedBand(int step) {
+    segmentationui::StepSegmentedBand(Context(), SegmentWindows(), step);
+}
+void TMainForm::SaveSegmentedImage() {
+    segmentationui::SaveSegmentedImage(Context(), SegmentWindows());
+}
+void TMainForm::CrossBands() {
+    crossingui::CrossBands(Context(), CrossWindows());
+}
+void TMainForm::SaveResult() {
+    crossingui::SaveResult(Context(), CrossWindows());
 }
 
 // ----- menu -----

@@ -5,8 +5,13 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <functional>
 #include <map>
 
+#include "bands/ui/bandsetcommands.h"
+#include "crossing/ui/crossingcommands.h"
+#include "segmentation/ui/segmentationcommands.h"
+#include "uikit/command.h"
 #include "uikit/seam.h"
 #include "workspace/workspace.h"
 
@@ -19,9 +24,6 @@ class QMenu;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
-
-// Screen cursors by number, as the program registers them.
-enum ScreenCursor { crDefault = 0, crHourGlass = -11, crLoupe = 30 };
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -105,8 +107,12 @@ class TMainForm : public QMainWindow {
     // Runs a dialog through the seam.
     int RunModal(QDialog& dialog);
 
-    // ----- operations (bands/openbandset.cpp, segmentation/segmentationtreatment.cpp,
-    //       crossing/crossbands.cpp) -----
+    // Runs one command: what escapes it is shown and the program goes on; the commands'
+    // states follow the working state after it.
+    void RunCommand(const std::function<void()>& command);
+
+    // ----- operations, each carried out by its subsystem (bands/ui, segmentation/ui,
+    //       crossing/ui) -----
     void OpenBandSet();
     bool LoadBand(int band);
     void SegmentationTreatment();
@@ -120,8 +126,6 @@ class TMainForm : public QMainWindow {
     void SaveSegmentedImage();
     void GrayTonesNumber();
     void ShowHistogram();
-    // Refuses (with the "ERROR" message) a command while a band of the set has no pixels.
-    bool RequireAllBands();
 
   public slots:
     void OpenClick();
@@ -157,6 +161,15 @@ class TMainForm : public QMainWindow {
     void ExitSpeedButtonClick();
 
   private:
+    // What every command works with, and the windows of each subsystem's commands.
+    CommandContext Context();
+    BandSetWindows BandWindows() const;
+    SegmentationWindows SegmentWindows() const;
+    CrossingWindows CrossWindows() const;
+
+    // A handler run as one command (RunCommand), for connecting to a menu item or button.
+    std::function<void()> Command(void (TMainForm::*handler)());
+
     void BuildMenu();
     void BuildToolBar();
     void BuildStatusBar();

@@ -19,6 +19,13 @@ std::string RawRefusal(const std::string& path, const std::string& why) {
 
 }  // namespace
 
+Status CheckBandCount(int bandCount) {
+    if (bandCount < 2) return Status::Failure(" Insufficient Number of Bands ");
+    if (bandCount > kMaximumBands)
+        return Status::Failure(" More than 10 bands \n(Software limit) ");
+    return Status::Ok();
+}
+
 std::string BandLabel(int band) {
     return " BAND " + std::to_string(band) + ". ";
 }

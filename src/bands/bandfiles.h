@@ -18,6 +18,15 @@ enum class BandFileType { Raw = 1, Bitmap = 2 };
 inline constexpr const char* kRgbBitmapRefusal =
     "This program does not take into account RGB Bitmap";
 
+// The notices of band and segmented-band stepping at either end of the set ("INFO").
+inline constexpr const char* kFirstImageNotice =
+    "This image corresponds to the first one\nUse Rigth Speed Button to go up inside the file";
+inline constexpr const char* kLastImageNotice =
+    "This image corresponds to the last one\nUse Left Speed Button to go down inside the file";
+
+// Refuses a band count outside 2..10 with its "ERROR" text.
+Status CheckBandCount(int bandCount);
+
 // " BAND 1. " ... " BAND 10. "
 std::string BandLabel(int band);
 // The band's label followed by the full path of its file.

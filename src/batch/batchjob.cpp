@@ -60,36 +60,6 @@ class Progress {
 // Progress is worth printing only where a step takes a noticeable time.
 constexpr int64_t kLargeScenePixels = int64_t{4} << 20;
 
-tessera::Result<tessera::ByteMatrix> LoadBandFile(const tessera::Workspace& ws, int band,
-                                                  const std::string& path) {
-    using R = tessera::Result<tessera::ByteMatrix>;
-    if (IsBitmapName(path)) {
-        R pixels = tessera::LoadBitmapBand(path);
-        if (!pixels) return pixels;
-        const tessera::ImageSize size{pixels.value->Lines(), pixels.value->Columns()};
-        if (const tessera::Status same = ws.CheckBandSize(band, path, size); !same) {
-            return R::Failure(same.message);
-        }
-        return pixels;
-    }
-    const std::string descriptorPath = tessera::ReplaceExtension(path, ".txt");
-    const tessera::DescriptorRead descriptor = tessera::ReadDescriptor(descriptorPath);
-    if (descriptor.outcome == tessera::DescriptorRead::Missing) {
-        return R::Failure("The raw image " + path + " has no descriptor " + descriptorPath +
-                          " giving its number of lines and columns.");
-    }
-    if (descriptor.outcome == tessera::DescriptorRead::Malformed) {
-        return R::Failure(tessera::DescriptorMalformedMessage(descriptorPath));
-    }
-    if (const tessera::Status valid = tessera::CheckImageSize(descriptor.size); !valid) {
-        return R::Failure("The raw image " + path + " cannot be loaded: " + valid.message + ".");
-    }
-    if (const tessera::Status same = ws.CheckBandSize(band, path, descriptor.size); !same) {
-        return R::Failure(same.message);
-    }
-    return tessera::LoadRawBand(path, descriptor.size);
-}
-
 }  // namespace
 
 void SetQuiet(bool quiet) {
@@ -108,20 +78,20 @@ int RunJob(const Options& options) {
     Progress progress(false);
     ws.BeginBandSet(bandCount);
 
+    // No dialog asks for a missing size, and the memory the batch tool needs is its own
+    // business: the interactive program's check does not apply.
+    tessera::BandLoadOptions loading;
+    loading.checkMemory = false;
+    loading.makeImage = false;
     for (int band = 1; band <= bandCount; ++band) {
         const std::string& path = options.bands[band - 1].path;
-        tessera::Result<tessera::ByteMatrix> pixels = LoadBandFile(ws, band, path);
-        if (!pixels) return Fail(kRefused, pixels.message);
-        if (band == 1 && int64_t{pixels.value->Lines()} * pixels.value->Columns() * bandCount >=
-                             kLargeScenePixels) {
+        const auto type =
+            IsBitmapName(path) ? tessera::BandFileType::Bitmap : tessera::BandFileType::Raw;
+        if (const tessera::Status loaded = ws.LoadBand(band, path, type, loading); !loaded)
+            return Fail(kRefused, loaded.message);
+        if (band == 1 && int64_t{ws.Lines} * ws.Columns * bandCount >= kLargeScenePixels)
             progress.Enable();
-        }
         progress.Say("loaded band " + std::to_string(band) + " of " + std::to_string(bandCount));
-        if (const tessera::Status stored =
-                ws.StoreBand(band, path, std::move(*pixels.value), false);
-            !stored) {
-            return Fail(kRefused, stored.message);
-        }
     }
 
     for (int band = 1; band <= bandCount; ++band) {
@@ -147,27 +117,20 @@ int RunJob(const Options& options) {
     const int codeCount = ws.segmentation->table.CodeCount;
 
     // The same choices as the code selection dialogs of the interactive program.
-    std::vector<int32_t> selected;
-    if (options.keepAll) {
-        if (codeCount > tessera::kMaximumClassCount) {
+    const tessera::CodeSelection choice{options.keepAll, options.minPixels};
+    if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
+        kept > tessera::kMaximumClassCount) {
+        if (options.keepAll) {
             return Fail(kTooManyClasses,
                         "--keep-all would make " + std::to_string(codeCount) +
                             " classes, more than 250; use --min-pixels to eliminate rare codes");
         }
-        selected = tessera::SelectAll(codeCount);
-    } else if (codeCount > tessera::kMaximumClassCount && options.minPixels < 0) {
-        selected.assign(1, 0);  // a negative minimum retains no class
-    } else {
-        const int64_t remaining = tessera::CountRetained(pixelCount, options.minPixels);
-        if (remaining > tessera::kMaximumClassCount) {
-            return Fail(
-                kTooManyClasses,
-                std::to_string(remaining) + " codes have more than " +
-                    std::to_string(options.minPixels) +
-                    " pixels, more than the 250 classes allowed; give a larger --min-pixels");
-        }
-        selected = tessera::SelectByMinimum(pixelCount, options.minPixels);
+        return Fail(kTooManyClasses,
+                    std::to_string(kept) + " codes have more than " +
+                        std::to_string(options.minPixels) +
+                        " pixels, more than the 250 classes allowed; give a larger --min-pixels");
     }
+    std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
     if (const tessera::Status crossed =
             ws.FinishCrossing(std::move(*counts.value), std::move(selected), false);
         !crossed) {

@@ -84,6 +84,25 @@ std::vector<int32_t> SelectAll(int codeCount) {
     return selected;
 }
 
+namespace {
+bool KeepsNone(const std::vector<int64_t>& pixelCount, CodeSelection choice) {
+    const int64_t codeCount = static_cast<int64_t>(pixelCount.size()) - 1;
+    return !choice.keepAll && codeCount > kMaximumClassCount && choice.minimum < 0;
+}
+}  // namespace
+
+int64_t CountSelected(const std::vector<int64_t>& pixelCount, CodeSelection choice) {
+    if (choice.keepAll) return std::max<int64_t>(static_cast<int64_t>(pixelCount.size()) - 1, 0);
+    if (KeepsNone(pixelCount, choice)) return 0;
+    return CountRetained(pixelCount, choice.minimum);
+}
+
+std::vector<int32_t> SelectCodes(const std::vector<int64_t>& pixelCount, CodeSelection choice) {
+    if (choice.keepAll) return SelectAll(static_cast<int>(pixelCount.size()) - 1);
+    if (KeepsNone(pixelCount, choice)) return {0};
+    return SelectByMinimum(pixelCount, choice.minimum);
+}
+
 ColourTable BuildClassColourTable(RandomBelow& random) {
     ColourTable table{};
     for (int value = 1; value <= 254; ++value) {

@@ -32,6 +32,18 @@ std::vector<int32_t> SelectByMinimum(const std::vector<int64_t>& pixelCount, int
 // Every code 1..N.
 std::vector<int32_t> SelectAll(int codeCount);
 
+// What the code selection dialogs (or the batch options) chose: every code, or the codes with
+// more than `minimum` pixels.
+struct CodeSelection {
+    bool keepAll = false;
+    int64_t minimum = 0;
+};
+// Number of codes the choice keeps (see SelectCodes).
+int64_t CountSelected(const std::vector<int64_t>& pixelCount, CodeSelection choice);
+// The codes the choice keeps, as SelectedCodes[1..K] (entry 0 unused). With more than 250 codes
+// a negative minimum keeps none.
+std::vector<int32_t> SelectCodes(const std::vector<int64_t>& pixelCount, CodeSelection choice);
+
 // Class values 1..254 drawn red, green, blue each from RandomBelow(254); 0 and 255 white; the
 // spare byte 0.
 ColourTable BuildClassColourTable(RandomBelow& random);

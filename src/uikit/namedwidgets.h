@@ -1,7 +1,11 @@
 #pragma once
-// Controls made with their object names, by which the program's tests find them.
+// Controls made with their object names, by which the program's tests find them, and the small
+// groups of controls that several dialogs share.
+#include <QDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QString>
 
 inline QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
@@ -15,3 +19,14 @@ inline QLineEdit* NamedEdit(const char* name, QWidget* parent) {
     edit->setObjectName(name);
     return edit;
 }
+
+// The dialog's OK button `BitBtn1`, pressed by Enter.
+QPushButton* OkButton(QDialog* dialog);
+// The dialog's Cancel button `BitBtn2`.
+QPushButton* CancelButton(QDialog* dialog);
+
+// " Image Name ": the band's number and its file's name, as the segmentation dialogs show
+// them; the controls are made into the dialog's members of these names.
+void MakeBandNameGroup(QDialog* dialog, const QString& numberLabel, QGroupBox*& GroupBox1,
+                       QLabel*& Label1, QLineEdit*& NumberEdit, QLabel*& Label2,
+                       QLineEdit*& NameEdit);

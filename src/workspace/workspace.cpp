@@ -72,6 +72,51 @@ Status Workspace::CheckBandSize(int band, const std::string& path, ImageSize siz
     return Status::Ok();
 }
 
+Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
+                           const BandLoadOptions& options) {
+    auto accepted = [&](ImageSize size) -> Status {
+        if (Status same = CheckBandSize(band, path, size); !same) return same;
+        if (options.checkMemory) return CheckMemoryFor(path, size);
+        return Status::Ok();
+    };
+    Result<ByteMatrix> pixels;
+    if (type == BandFileType::Bitmap) {
+        pixels = LoadBitmapBand(path);
+        if (!pixels) return Status::Failure(pixels.message);
+        const Status fits = accepted({pixels.value->Lines(), pixels.value->Columns()});
+        if (!fits) return fits;
+    } else {
+        const std::string descriptorPath = ReplaceExtension(path, ".txt");
+        const DescriptorRead descriptor = ReadDescriptor(descriptorPath);
+        if (descriptor.outcome == DescriptorRead::Malformed)
+            return Status::Failure(DescriptorMalformedMessage(descriptorPath));
+        ImageSize size = descriptor.size;
+        if (descriptor.outcome == DescriptorRead::Missing) {
+            const std::optional<ImageSize> asked =
+                options.askSize ? options.askSize() : std::nullopt;
+            if (!asked)
+                return Status::Failure("The raw image " + path + " has no descriptor " +
+                                       descriptorPath + " giving its number of lines and columns.");
+            size = *asked;
+        }
+        if (const Status valid = CheckImageSize(size); !valid)
+            return Status::Failure("The raw image\n" + path +
+                                   "\ncannot be loaded: " + valid.message + ".");
+        // A size the file cannot hold is refused before it is kept as the descriptor.
+        if (const Status holds = CheckRawFileSize(path, size); !holds) return holds;
+        if (descriptor.outcome == DescriptorRead::Missing) {
+            const Status written = WriteWholeFile(descriptorPath, ShortDescriptorText(size));
+            if (!written)
+                return Status::Failure(
+                    DescriptorNotWrittenMessage(descriptorPath, written.message));
+        }
+        if (const Status fits = accepted(size); !fits) return fits;
+        pixels = LoadRawBand(path, size);
+        if (!pixels) return Status::Failure(pixels.message);
+    }
+    return StoreBand(band, path, std::move(*pixels.value), options.makeImage);
+}
+
 Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage) {
     if (!ValidBand(band)) return Status::Failure(" There is no band " + std::to_string(band) + " ");
     try {
@@ -112,6 +157,11 @@ Status Workspace::CheckAllBandsLoaded() const {
     for (int b = 1; b <= BandCount && b <= kMaximumBands; ++b)
         if (!bands[b].Loaded()) return Status::Failure(MissingBandMessage(b));
     return Status::Ok();
+}
+
+Status Workspace::CheckBandSetComplete() const {
+    if (const Status count = CheckBandCount(BandCount); !count) return count;
+    return CheckAllBandsLoaded();
 }
 
 void Workspace::SetSegmentation(int band, int type, int count,

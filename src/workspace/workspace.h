@@ -3,6 +3,7 @@
 // the band set, the segmentation results, the code table, the crossing results, PaletteMode and
 // the colour sequence. The operations here hold every rule; the front ends only gather answers.
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +61,17 @@ struct CrossingResult {
     GrayImage resultImage;  // empty when no picture is made
 };
 
+// How a band's file is loaded.
+struct BandLoadOptions {
+    // Asked for the size of a raw file that has no descriptor; nothing means no answer. Left
+    // empty, such a file is refused.
+    std::function<std::optional<ImageSize>()> askSize;
+    // Refuse a band set the machine's memory cannot treat (the interactive program's check).
+    bool checkMemory = true;
+    // Keep a display copy of the pixels (the interactive program).
+    bool makeImage = true;
+};
+
 class Workspace {
   public:
     // ----- band set -----
@@ -98,12 +110,20 @@ class Workspace {
     Status CheckMemoryFor(const std::string& path, ImageSize size, int64_t physicalBytes = 0) const;
     // Refuses a band whose size differs from a band loaded earlier in this open sequence.
     Status CheckBandSize(int band, const std::string& path, ImageSize size) const;
+    // The loading rule of both front ends: reads band `band` from its file, a raw image (with
+    // its descriptor or a size asked for) or a bitmap, checks every limit once, in this order
+    // (descriptor, size, file length, same size as the bands already loaded, memory), and keeps
+    // it. A refusal gives the "CAUTION" text that names the file and changes nothing.
+    Status LoadBand(int band, const std::string& path, BandFileType type,
+                    const BandLoadOptions& options);
     // Keeps the band's pixels: gray range, title path, display image when `makeImage`, Lines and
     // Columns. Refuses (and keeps the band as it was) when memory runs out.
     Status StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage);
 
     // "ERROR" text naming the first band 1..BandCount without pixels; Ok when all are there.
     Status CheckAllBandsLoaded() const;
+    // What a command that needs the whole band set checks: the count, then every band.
+    Status CheckBandSetComplete() const;
 
     // Band b's type, count and limits; `typedUpper` holds the typed upper limits of a
     // Definition band. The count must have passed CheckSegmentCount.

@@ -77,6 +77,20 @@ TEST(Selection, AllCodesIncludesEmptyOnes) {
     EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3}), SelectAll(3));
 }
 
+TEST(Selection, ANegativeMinimumKeepsNoneOnlyBeyond250Codes) {
+    const std::vector<int64_t> few{0, 0, 5, 6};
+    EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3}), SelectCodes(few, {false, -1}));
+    EXPECT_EQ(3, CountSelected(few, {false, -1}));
+    EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3}), SelectCodes(few, {true, 6}));
+
+    std::vector<int64_t> many(252, 1);  // codes 1..251 of one pixel each
+    EXPECT_EQ((std::vector<int32_t>{0}), SelectCodes(many, {false, -1}));
+    EXPECT_EQ(0, CountSelected(many, {false, -1}));
+    EXPECT_EQ(251, CountSelected(many, {false, 0}));
+    EXPECT_EQ(251, CountSelected(many, {true, -1}));
+    EXPECT_EQ(252u, SelectCodes(many, {true, -1}).size());
+}
+
 TEST(ClassColours, DrawnRedGreenBlueWithWhiteEndsAndZeroSpare) {
     RandomBelow random;
     random(7);  // the sequence continues from wherever it is

@@ -4,9 +4,7 @@
 #include <string>
 
 #include "app/mainwindow.h"
-#include "bands/bandfiles.h"
 #include "gui/guitest.h"
-#include "image/rawfiles.h"
 #include "support/paths.h"
 #include "testfiles.h"
 
@@ -16,15 +14,13 @@ using guitest::TypeAndClick;
 
 const std::string kCorrupt = std::string(TESSERA_TEST_DATA) + "/corrupt";
 
-// What the loader itself says of the file (its exact texts are checked by the core's tests).
+// What the loading rule itself says of the file (its exact texts are checked by the core's
+// tests).
 std::string LoaderRefusal(const std::string& path, bool bitmap) {
-    if (bitmap) return tessera::LoadBitmapBand(path).message;
-    const std::string descriptorPath = tessera::ReplaceExtension(path, ".txt");
-    const tessera::DescriptorRead descriptor = tessera::ReadDescriptor(descriptorPath);
-    if (descriptor.outcome == tessera::DescriptorRead::Malformed) {
-        return tessera::DescriptorMalformedMessage(descriptorPath);
-    }
-    return tessera::LoadRawBand(path, descriptor.size).message;
+    tessera::Workspace probe;
+    probe.BeginBandSet(2);
+    const auto type = bitmap ? tessera::BandFileType::Bitmap : tessera::BandFileType::Raw;
+    return probe.LoadBand(1, path, type, {}).message;
 }
 
 class CorruptFiles : public guitest::ProgramTest {

@@ -145,16 +145,16 @@ TEST_F(ProgramTest, BandCountDialogKeepsItsTextBetweenShowings) {
     EXPECT_EQ(4, CheckNumCodeForm2->BandCount);
 }
 
-TEST_F(ProgramTest, ImageSizeWritesLinesAndColumnsOfTheBandSet) {
+TEST_F(ProgramTest, ImageSizeTakesWhatItShows) {
     script.Then(TypeAndClick({{"NumLineEdit", "400"}, {"NumColEdit", "600 px"}}, "BitBtn1"),
                 " Image Size");
     EXPECT_EQ(QDialog::Accepted, form->RunModal(*ImageSizeForm));
-    EXPECT_EQ(400, form->ws.Lines);
-    EXPECT_EQ(600, form->ws.Columns);
+    EXPECT_EQ(400, ImageSizeForm->Lines);
+    EXPECT_EQ(600, ImageSizeForm->Columns);
 
-    // A later band changes the size; confirming the dialog unchanged leaves it alone.
-    form->ws.Lines = 512;
-    form->ws.Columns = 256;
+    // A band set of another size since: the dialog shows it, and confirming it unchanged
+    // takes it.
+    ImageSizeForm->ShowSize(512, 256);
     std::string lines, columns;
     script.Then([&](QDialog& dialog) {
         lines = Text(&dialog, "NumLineEdit");
@@ -163,15 +163,16 @@ TEST_F(ProgramTest, ImageSizeWritesLinesAndColumnsOfTheBandSet) {
         return dialog.result();
     });
     form->RunModal(*ImageSizeForm);
-    EXPECT_EQ("400", lines);
-    EXPECT_EQ("600 px", columns);
-    EXPECT_EQ(512, form->ws.Lines);
-    EXPECT_EQ(256, form->ws.Columns);
+    EXPECT_EQ("512", lines);
+    EXPECT_EQ("256", columns);
+    EXPECT_EQ(512, ImageSizeForm->Lines);
+    EXPECT_EQ(256, ImageSizeForm->Columns);
 
     script.Then(TypeAndClick({{"NumColEdit", "x"}}, "BitBtn1"));
     form->RunModal(*ImageSizeForm);
-    EXPECT_EQ(512, form->ws.Lines);
-    EXPECT_EQ(0, form->ws.Columns);
+    EXPECT_EQ(512, ImageSizeForm->Lines);
+    EXPECT_EQ(0, ImageSizeForm->Columns);
+    EXPECT_EQ(0, form->ws.Lines);  // the band set's size changes only with a loaded band
 }
 
 // ----- segmentation dialog -----

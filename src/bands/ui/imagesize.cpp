@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "support/numbers.h"
+#include "uikit/namedwidgets.h"
 
 TImageSizeForm::TImageSizeForm(QWidget* parent) : QDialog(parent) {
     setWindowTitle(" Image Size");
@@ -34,9 +35,7 @@ TImageSizeForm::TImageSizeForm(QWidget* parent) : QDialog(parent) {
     grid->addWidget(Label3, 1, 0);
     grid->addWidget(NumColEdit, 1, 1);
 
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
-    BitBtn1->setObjectName("BitBtn1");
-    BitBtn1->setDefault(true);
+    BitBtn1 = OkButton(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
@@ -49,11 +48,15 @@ TImageSizeForm::TImageSizeForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TImageSizeForm::NumLineEditChange() {
-    if (LinesTarget) *LinesTarget = tessera::LeadingInteger(NumLineEdit->text().toStdString());
+    Lines = tessera::LeadingInteger(NumLineEdit->text().toStdString());
 }
 
 void TImageSizeForm::NumColEditChange() {
-    if (ColumnsTarget) {
-        *ColumnsTarget = tessera::LeadingInteger(NumColEdit->text().toStdString());
-    }
+    Columns = tessera::LeadingInteger(NumColEdit->text().toStdString());
+}
+
+void TImageSizeForm::ShowSize(int lines, int columns) {
+    if (lines <= 0 || columns <= 0) return;  // no band yet: the texts stay as typed
+    if (lines != Lines) NumLineEdit->setText(QString::number(lines));
+    if (columns != Columns) NumColEdit->setText(QString::number(columns));
 }

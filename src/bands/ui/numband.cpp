@@ -8,9 +8,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/forms.h"
-#include "crossing/ui/checknumcode2.h"
 #include "support/numbers.h"
+#include "uikit/namedwidgets.h"
 
 TNumBandForm::TNumBandForm(QWidget* parent) : QDialog(parent) {
     setWindowTitle(" BANDS");
@@ -26,9 +25,7 @@ TNumBandForm::TNumBandForm(QWidget* parent) : QDialog(parent) {
     groupLayout->addWidget(Label1);
     groupLayout->addWidget(NumBandEdit);
 
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
-    BitBtn1->setObjectName("BitBtn1");
-    BitBtn1->setDefault(true);
+    BitBtn1 = OkButton(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(GroupBox1);
@@ -40,6 +37,5 @@ TNumBandForm::TNumBandForm(QWidget* parent) : QDialog(parent) {
 
 void TNumBandForm::NumBandEditChange() {
     BandCount = tessera::LeadingInteger(NumBandEdit->text().toStdString());
-    // The code selection dialog for many codes keeps its own copy of the band count.
-    if (CheckNumCodeForm2) CheckNumCodeForm2->BandCount = BandCount;
+    emit BandCountChanged(BandCount);
 }

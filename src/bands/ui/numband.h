@@ -21,4 +21,8 @@ class TNumBandForm : public QDialog {
 
   public slots:
     void NumBandEditChange();
+
+  signals:
+    // Every change of BandCount (the code selection dialog for many codes keeps a copy).
+    void BandCountChanged(int count);
 };

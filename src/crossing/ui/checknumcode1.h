@@ -1,47 +1,23 @@
 #pragma once
-#include <QDialog>
-#include <cstdint>
-#include <vector>
-
-#include "crossing/codetable.h"
-
-struct DialogSeam;
-class QEvent;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
-class QRadioButton;
+#include "crossing/ui/codeselectionform.h"
 
 // " Code Number Definition" for at most 250 codes: keep every code, eliminate the codes
 // without pixels, or eliminate up to a minimum number of pixels.
-class TCheckNumCodeForm1 : public QDialog {
+class TCheckNumCodeForm1 : public TCodeSelectionForm {
     Q_OBJECT
   public:
     TCheckNumCodeForm1(const DialogSeam* seam, QWidget* parent = nullptr);
 
-    int64_t MinPixel = 0;
     bool SelectByMinimum = false;
-    // What "Display Table" prints: set by the crossing before showing the dialog.
-    const tessera::CodeTable* Table = nullptr;
-    const std::vector<int64_t>* PixelCounts = nullptr;
 
-    QLabel* Label4 = nullptr;
     QPlainTextEdit* Memo = nullptr;
-    QLabel* Label1 = nullptr;
-    QLineEdit* CodeNumberEdit = nullptr;
-    QGroupBox* GroupBox2 = nullptr;
     QRadioButton* RadioButton3 = nullptr;
     QRadioButton* RadioButton1 = nullptr;
     QRadioButton* RadioButton2 = nullptr;
-    QGroupBox* GroupBox3 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLineEdit* MinPixelEdit = nullptr;
     QRadioButton* RadioButton4 = nullptr;
     QRadioButton* RadioButton5 = nullptr;
-    QPushButton* BitBtn1 = nullptr;
+
+    void GroupBox2Click() override;
 
   public slots:
     void RadioButton1Click();
@@ -49,16 +25,9 @@ class TCheckNumCodeForm1 : public QDialog {
     void RadioButton3Click();
     void RadioButton4Click();
     void RadioButton5Click();
-    void GroupBox2Click();
-    void GroupBox3Click();
-    void BitBtn1Click();
 
   protected:
-    // Clicks on the frames of GroupBox2 and GroupBox3 run GroupBox2Click and GroupBox3Click.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-  private:
-    const DialogSeam* seam_;
-    // The memo starts with one empty line, which an erase removes.
-    bool memoEmptyLine_ = true;
+    bool AnyTreatmentChecked() const override;
+    bool ZeroMinimumChecked() const override;
+    void ClearTreatment() override;
 };

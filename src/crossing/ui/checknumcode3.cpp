@@ -8,8 +8,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "uikit/namedwidgets.h"
 #include "support/numbers.h"
+#include "uikit/namedwidgets.h"
 
 TCheckNumCodeForm3::TCheckNumCodeForm3(QWidget* parent) : QDialog(parent) {
     setWindowTitle(" Code Number Definition");
@@ -35,9 +35,7 @@ TCheckNumCodeForm3::TCheckNumCodeForm3(QWidget* parent) : QDialog(parent) {
     grid->addWidget(Label3, 3, 0);
     grid->addWidget(NewTotCodeEdit, 3, 1);
 
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
-    BitBtn1->setObjectName("BitBtn1");
-    BitBtn1->setDefault(true);
+    BitBtn1 = OkButton(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(GroupBox1);

@@ -1,95 +1,82 @@
-// The crossing (codes, counts, the code selection dialogs, classes) and Save Result.
+// The crossing and Save Result. Every rule comes from the core; this file gathers answers.
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QString>
 
-#include "app/forms.h"
-#include "app/mainwindow.h"
+#include "crossing/crossing.h"
 #include "crossing/ui/checknumcode1.h"
 #include "crossing/ui/checknumcode2.h"
 #include "crossing/ui/checknumcode3.h"
-#include "crossing/crossing.h"
+#include "crossing/ui/crossingcommands.h"
+#include "uikit/filedialogs.h"
+#include "uikit/qtstrings.h"
 #include "view/ui/resultimage.h"
 
+namespace crossingui {
+
 namespace {
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
+// The code selection dialogs: the first for at most 250 codes, else the second, then the
+// third for as long as the minimum keeps more than 250 codes.
+tessera::CodeSelection AskSelection(const CommandContext& context, const CrossingWindows& windows,
+                                    const tessera::CodeTable& table,
+                                    const std::vector<int64_t>& pixelCount) {
+    if (table.CodeCount <= tessera::kMaximumClassCount) {
+        windows.fewCodes.SelectByMinimum = false;
+        windows.fewCodes.Ask(table, pixelCount);
+        return {!windows.fewCodes.SelectByMinimum, windows.fewCodes.MinPixel};
+    }
+    windows.manyCodes.Ask(table, pixelCount);
+    tessera::CodeSelection choice{false, windows.manyCodes.MinPixel};
+    if (choice.minimum < 0) return choice;
+    for (int64_t remaining = tessera::CountRetained(pixelCount, choice.minimum);
+         remaining > tessera::kMaximumClassCount;
+         remaining = tessera::CountRetained(pixelCount, choice.minimum)) {
+        windows.newMinimum.TotNumCodeEdit->setText(QString::number(remaining));
+        context.RunModal(windows.newMinimum);
+        choice.minimum = windows.newMinimum.MinPixel;
+    }
+    return choice;
 }
 }  // namespace
 
-void TMainForm::CrossBands() {
+void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
+    tessera::Workspace& ws = context.ws;
     if (!ws.segmentation) return;
-    SetScreenCursor(crHourGlass);
+    BusyCursor counting(context);
     tessera::Result<tessera::CodeCounts> counts = ws.CountCodes();
-    SetScreenCursor(crDefault);
+    counting.Release();
     if (!counts) {
-        Message(Q(counts.message), "ERROR");
+        context.Message(Q(counts.message), "ERROR");
         return;
     }
-    const tessera::CodeTable& table = ws.segmentation->table;
     const std::vector<int64_t>& pixelCount = counts.value->PixelCount;
-    const int codeCount = table.CodeCount;
+    const tessera::CodeSelection choice =
+        AskSelection(context, windows, ws.segmentation->table, pixelCount);
+    std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
 
-    std::vector<int32_t> selected;
-    if (codeCount <= tessera::kMaximumClassCount) {
-        TCheckNumCodeForm1& dialog = *CheckNumCodeForm1;
-        dialog.SelectByMinimum = false;
-        dialog.CodeNumberEdit->setText(QString::number(codeCount));
-        dialog.Table = &table;
-        dialog.PixelCounts = &pixelCount;
-        RunModal(dialog);
-        dialog.Table = nullptr;
-        dialog.PixelCounts = nullptr;
-        selected = dialog.SelectByMinimum ? tessera::SelectByMinimum(pixelCount, dialog.MinPixel)
-                                          : tessera::SelectAll(codeCount);
-    } else {
-        TCheckNumCodeForm2& dialog = *CheckNumCodeForm2;
-        dialog.CodeNumberEdit->setText(QString::number(codeCount));
-        dialog.Table = &table;
-        dialog.PixelCounts = &pixelCount;
-        RunModal(dialog);
-        dialog.Table = nullptr;
-        dialog.PixelCounts = nullptr;
-        int64_t minimum = dialog.MinPixel;
-        if (minimum < 0) {
-            selected.assign(1, 0);  // a negative minimum retains no class
-        } else {
-            int64_t remaining = tessera::CountRetained(pixelCount, minimum);
-            while (remaining > tessera::kMaximumClassCount) {
-                CheckNumCodeForm3->TotNumCodeEdit->setText(QString::number(remaining));
-                RunModal(*CheckNumCodeForm3);
-                minimum = CheckNumCodeForm3->MinPixel;
-                remaining = tessera::CountRetained(pixelCount, minimum);
-            }
-            selected = tessera::SelectByMinimum(pixelCount, minimum);
-        }
-    }
-
-    SetScreenCursor(crHourGlass);
-    const tessera::Status crossed =
-        ws.FinishCrossing(std::move(*counts.value), std::move(selected), true);
-    if (!crossed) {
-        SetScreenCursor(crDefault);
-        Message(Q(crossed.message), "ERROR");
+    BusyCursor busy(context);
+    if (const tessera::Status crossed =
+            ws.FinishCrossing(std::move(*counts.value), std::move(selected), true);
+        !crossed) {
+        busy.Release();
+        context.Message(Q(crossed.message), "ERROR");
         return;
     }
-    ResultImageForm->ShowImage(ws.crossing->resultImage);
-    ResultImageForm->BringToFront();
-    SetScreenCursor(crDefault);
-    UpdateCommands();
+    windows.resultWindow.ShowImage(ws.crossing->resultImage);
+    windows.resultWindow.BringToFront();
 }
 
-void TMainForm::SaveResult() {
+void SaveResult(const CommandContext& context, const CrossingWindows& windows) {
+    tessera::Workspace& ws = context.ws;
     if (!ws.crossing) return;
-    SetScreenCursor(crHourGlass);
-    SavePictureDialog->setDirectory(Q(ws.SaveDirectory));
-    if (RunModal(*SavePictureDialog) != QDialog::Accepted) {
-        SetScreenCursor(crDefault);
-        return;
-    }
-    const std::string stem = SavePictureDialog->selectedFiles().value(0).toStdString();
+    BusyCursor busy(context);
+    windows.saveDialog.setDirectory(Q(ws.SaveDirectory));
+    if (context.RunModal(windows.saveDialog) != QDialog::Accepted) return;
+    const std::string stem = S(ChosenFile(windows.saveDialog));
     ws.ChosenFileName = stem;
     const tessera::Status saved = ws.SaveResult(stem);
-    SetScreenCursor(crDefault);
-    if (!saved) Message(Q(saved.message), "CAUTION");
+    busy.Release();
+    if (!saved) context.Message(Q(saved.message), "CAUTION");
 }
+
+}  // namespace crossingui

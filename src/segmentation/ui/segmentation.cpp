@@ -11,9 +11,9 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "support/numbers.h"
 #include "uikit/namedwidgets.h"
 #include "uikit/seam.h"
-#include "support/numbers.h"
 
 namespace {
 // The type buttons must be able to stand all unselected (OK clears them), which Qt's automatic
@@ -31,17 +31,7 @@ TSegmentationForm::TSegmentationForm(const DialogSeam* seam, QWidget* parent)
     setWindowTitle("");
     setFixedSize(315, 347);
 
-    GroupBox1 = new QGroupBox(" Image Name ", this);
-    GroupBox1->setObjectName("GroupBox1");
-    Label1 = NamedLabel("Image Number ", "Label1", GroupBox1);
-    NumberEdit = NamedEdit("NumberEdit", GroupBox1);
-    Label2 = NamedLabel("Name ", "Label2", GroupBox1);
-    NameEdit = NamedEdit("NameEdit", GroupBox1);
-    auto* bandGrid = new QGridLayout(GroupBox1);
-    bandGrid->addWidget(Label1, 0, 0);
-    bandGrid->addWidget(NumberEdit, 0, 1);
-    bandGrid->addWidget(Label2, 1, 0);
-    bandGrid->addWidget(NameEdit, 1, 1);
+    MakeBandNameGroup(this, "Image Number ", GroupBox1, Label1, NumberEdit, Label2, NameEdit);
 
     GroupBox2 = new QGroupBox(" Parameters", this);
     GroupBox2->setObjectName("GroupBox2");
@@ -63,12 +53,8 @@ TSegmentationForm::TSegmentationForm(const DialogSeam* seam, QWidget* parent)
     parametersLayout->addWidget(GroupBox3);
     parametersLayout->addLayout(countLayout);
 
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
-    BitBtn1->setObjectName("BitBtn1");
-    BitBtn1->setDefault(true);
-    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), "Cancel", this);
-    BitBtn2->setObjectName("BitBtn2");
-    BitBtn2->setAutoDefault(false);
+    BitBtn1 = OkButton(this);
+    BitBtn2 = CancelButton(this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(BitBtn1);

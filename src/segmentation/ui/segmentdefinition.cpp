@@ -10,26 +10,16 @@
 #include <QVBoxLayout>
 #include <cstdint>
 
+#include "support/numbers.h"
 #include "uikit/namedwidgets.h"
 #include "uikit/seam.h"
-#include "support/numbers.h"
 
 TSegmentDefinitionForm::TSegmentDefinitionForm(const DialogSeam* seam, QWidget* parent)
     : QDialog(parent), seam_(seam) {
     setWindowTitle(" Segment Definition ");
     setFixedSize(313, 320);
 
-    GroupBox1 = new QGroupBox(" Image Name ", this);
-    GroupBox1->setObjectName("GroupBox1");
-    Label1 = NamedLabel("Number ", "Label1", GroupBox1);
-    NumberEdit = NamedEdit("NumberEdit", GroupBox1);
-    Label2 = NamedLabel("Name ", "Label2", GroupBox1);
-    NameEdit = NamedEdit("NameEdit", GroupBox1);
-    auto* bandGrid = new QGridLayout(GroupBox1);
-    bandGrid->addWidget(Label1, 0, 0);
-    bandGrid->addWidget(NumberEdit, 0, 1);
-    bandGrid->addWidget(Label2, 1, 0);
-    bandGrid->addWidget(NameEdit, 1, 1);
+    MakeBandNameGroup(this, "Number ", GroupBox1, Label1, NumberEdit, Label2, NameEdit);
 
     GroupBox2 = new QGroupBox(" Segment Boundaries ", this);
     GroupBox2->setObjectName("GroupBox2");
@@ -57,9 +47,7 @@ TSegmentDefinitionForm::TSegmentDefinitionForm(const DialogSeam* seam, QWidget* 
     limitsGrid->addWidget(Label7, 3, 0);
     limitsGrid->addWidget(MaxValEdit, 3, 1);
 
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
-    BitBtn1->setObjectName("BitBtn1");
-    BitBtn1->setDefault(true);
+    BitBtn1 = OkButton(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(GroupBox1);

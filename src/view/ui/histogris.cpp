@@ -9,11 +9,9 @@
 #include <QPen>
 #include <QPushButton>
 
-#include "app/forms.h"
-#include "app/mainwindow.h"
-#include "uikit/seam.h"
 #include "bands/bandfiles.h"
 #include "support/safefile.h"
+#include "uikit/seam.h"
 #include "view/histogramtable.h"
 
 namespace {
@@ -120,5 +118,5 @@ void THistoGrisForm::BitBtnSaveClick() {
             QString::fromStdString(tessera::HistogramNotWrittenMessage(path.toStdString())),
             "CAUTION");
     }
-    if (MainForm) MainForm->SetScreenCursor(crDefault);
+    emit SaveEnded();
 }

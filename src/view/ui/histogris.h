@@ -40,6 +40,10 @@ class THistoGrisForm : public QDialog {
     void BitBtnOKClick();
     void BitBtnSaveClick();
 
+  signals:
+    // The save has ended: the arrow cursor again.
+    void SaveEnded();
+
   private:
     const DialogSeam* seam_;
 };

@@ -1,13 +1,10 @@
 #include "view/ui/imagewindow.h"
 
-#include "app/forms.h"
-#include "app/mainwindow.h"
-
 TImageForm::TImageForm(QWidget* parent)
     : TPictureForm(" PANEL 1  (1:1)", tessera::ViewWindow::Band, parent) {}
 
 QString TImageForm::BaseTitle() const {
-    const int band = MainForm ? MainForm->ws.CurrentBand : 0;
+    const int band = ShownBand();
     if (band < 1 || band >= static_cast<int>(BandTitles.size())) return QString();
     return BandTitles[band];
 }

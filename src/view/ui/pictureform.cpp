@@ -11,9 +11,6 @@
 #include <QScrollBar>
 #include <algorithm>
 
-#include "app/forms.h"
-#include "app/mainwindow.h"
-
 namespace {
 
 // The drawing surface: hands its paint and mouse events to the window's handlers.
@@ -93,7 +90,7 @@ QPoint TPictureForm::ScrollPosition() const {
 }
 
 QSize TPictureForm::ImageSize() const {
-    if (MainForm) return {MainForm->ws.Columns, MainForm->ws.Lines};
+    if (sources_.bandSetSize) return sources_.bandSetSize();
     return picture_.size();
 }
 
@@ -148,9 +145,12 @@ void TPictureForm::DrawSource(QPainter& painter, const tessera::PixelRect& sourc
 }
 
 void TPictureForm::PaintBoxMouseDown(Qt::MouseButton button, QPoint surfacePoint) {
+    emit ZoomRequested(button, surfacePoint);
+}
+
+void TPictureForm::Zoom(Qt::MouseButton button, QPoint surfacePoint) {
     const tessera::ImagePoint clicked =
         tessera::PointerToImage(surfacePoint.x(), surfacePoint.y(), zoomLevel_);
-    if (!MainForm || !MainForm->ZoomToolOn()) return;
     const tessera::ZoomStep step = tessera::StepZoom(zoomLevel_, ZoomButtonOf(button));
     zoomLevel_ = step.level;
     if (!step.changed) return;
@@ -172,9 +172,8 @@ void TPictureForm::PaintBoxMouseDown(Qt::MouseButton button, QPoint surfacePoint
 }
 
 void TPictureForm::PaintBoxMouseMove(QPoint surfacePoint) {
-    if (!MainForm) return;
-    auto emptyPanels = [] {
-        for (int panel = 0; panel < 3; ++panel) MainForm->SetPanel(panel, QString());
+    auto emptyPanels = [this] {
+        for (int panel = 0; panel < 3; ++panel) emit ReadOut(panel, QString());
     };
     if (!HasPicture()) {
         emptyPanels();
@@ -196,11 +195,10 @@ void TPictureForm::PaintBoxMouseMove(QPoint surfacePoint) {
         emptyPanels();
         return;
     }
-    MainForm->SetPanel(0, QString::fromStdString(tessera::PositionText(point.line, point.column)));
-    MainForm->SetPanel(1, values->colour);
-    MainForm->SetPanel(2, values->value);
-    MainForm->SetPanel(
-        3, QString::fromStdString(tessera::ImageSizeText(image.height(), image.width())));
+    emit ReadOut(0, QString::fromStdString(tessera::PositionText(point.line, point.column)));
+    emit ReadOut(1, values->colour);
+    emit ReadOut(2, values->value);
+    emit ReadOut(3, QString::fromStdString(tessera::ImageSizeText(image.height(), image.width())));
 }
 
 void TPictureForm::closeEvent(QCloseEvent* event) {

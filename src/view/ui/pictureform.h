@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QString>
 #include <array>
+#include <functional>
 #include <optional>
 
 #include "image/guitools.h"
@@ -22,6 +23,17 @@ class TPictureForm : public QMdiSubWindow {
     Q_OBJECT
   public:
     TPictureForm(const QString& caption, tessera::ViewWindow window, QWidget* parent = nullptr);
+
+    // What the window reads of the band set, given by the main window when it makes it: the
+    // band set's Lines and Columns (without it, the picture's own size), the number of the band
+    // shown, and the values that the read-out gives beside the colour (segment or class
+    // numbers).
+    struct Sources {
+        std::function<QSize()> bandSetSize;
+        std::function<int()> shownBand;
+        std::function<const tessera::ByteMatrix*()> values;
+    };
+    void SetSources(Sources sources) { sources_ = std::move(sources); }
 
     // Builds the display picture from the image (which the caller keeps owning) and paints it;
     // keeps zoom level, centre point and scroll positions; changes neither caption nor order.
@@ -42,9 +54,12 @@ class TPictureForm : public QMdiSubWindow {
     QScrollArea* ScrollBox = nullptr;
 
     // ----- handlers of the drawing surface -----
-    // Zoom click: with the main window's zoom tool on, one zoom step, re-centred on the pixel.
+    // A click asks for a zoom step (ZoomRequested): the main window zooms when its zoom tool is
+    // on.
     void PaintBoxMouseDown(Qt::MouseButton button, QPoint surfacePoint);
-    // Read-out of the pixel under the pointer into the main window's status bar.
+    // One zoom step, re-centred on the clicked pixel.
+    void Zoom(Qt::MouseButton button, QPoint surfacePoint);
+    // Read-out of the pixel under the pointer (ReadOut, one signal per status panel).
     void PaintBoxMouseMove(QPoint surfacePoint);
     void PaintBoxMouseUp() {}
     // Paints the exposed part of the surface (surface coordinates).
@@ -68,7 +83,16 @@ class TPictureForm : public QMdiSubWindow {
     // The title that captions are made from: a band title, or a constant.
     virtual QString BaseTitle() const = 0;
 
+  signals:
+    void ZoomRequested(Qt::MouseButton button, QPoint surfacePoint);
+    // Status panel 0..3 and its new text.
+    void ReadOut(int panel, const QString& text);
+
   protected:
+    int ShownBand() const { return sources_.shownBand ? sources_.shownBand() : 0; }
+    const tessera::ByteMatrix* Values() const {
+        return sources_.values ? sources_.values() : nullptr;
+    }
     struct ValueTexts {
         QString colour;  // second panel
         QString value;   // third panel
@@ -89,6 +113,7 @@ class TPictureForm : public QMdiSubWindow {
     void FitSurface();
     void DrawSource(QPainter& painter, const tessera::PixelRect& source);
 
+    Sources sources_;
     tessera::ViewWindow window_;
     QImage picture_;
     int zoomLevel_ = 1;

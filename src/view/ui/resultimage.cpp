@@ -1,8 +1,5 @@
 #include "view/ui/resultimage.h"
 
-#include "app/forms.h"
-#include "app/mainwindow.h"
-
 TResultImageForm::TResultImageForm(QWidget* parent)
     : TPictureForm(" PANEL 3  (1:1)", tessera::ViewWindow::Result, parent) {}
 
@@ -12,8 +9,9 @@ QString TResultImageForm::BaseTitle() const {
 
 std::optional<TPictureForm::ValueTexts> TResultImageForm::ReadValues(int line, int column, int red,
                                                                      int green, int blue) const {
-    if (!MainForm || !MainForm->ws.crossing) return std::nullopt;
-    const tessera::ByteMatrix& classes = MainForm->ws.crossing->ClassImage;
+    const tessera::ByteMatrix* shown = Values();
+    if (!shown) return std::nullopt;
+    const tessera::ByteMatrix& classes = *shown;
     if (line >= classes.Lines() || column >= classes.Columns()) return std::nullopt;
     return ValueTexts{QString::fromStdString(tessera::RgbText(red, green, blue)),
                       QString::fromStdString(tessera::ClassValueText(classes[line][column]))};

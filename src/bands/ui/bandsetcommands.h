@@ -1,0 +1,36 @@
+#pragma once
+// The band set's commands: the open sequence (band count, one open dialog per band), band
+// navigation, the gray-tone count and the histogram.
+#include <QFileDialog>
+#include <array>
+
+#include "bands/bandfiles.h"
+#include "uikit/command.h"
+
+class TNumBandForm;
+class TImageSizeForm;
+class TImageForm;
+class TTempImageForm;
+class THistoGrisForm;
+
+// The windows and dialogs these commands use.
+struct BandSetWindows {
+    TNumBandForm& numBand;
+    TImageSizeForm& imageSize;
+    const std::array<QFileDialog*, tessera::kMaximumBands + 1>& openDialogs;  // 1..10
+    TImageForm& bandWindow;
+    TTempImageForm& segmentedWindow;  // keeps the band titles too
+    THistoGrisForm& histogram;
+};
+
+namespace bandsui {
+
+void OpenBandSet(const CommandContext& context, const BandSetWindows& windows);
+// Band `band`'s open dialog until a file is loaded (true) or the dialog is cancelled (false).
+bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int band);
+// Previous (-1) / Next (+1) band in the band window.
+void StepBand(const CommandContext& context, const BandSetWindows& windows, int step);
+void GrayTonesNumber(const CommandContext& context);
+void ShowHistogram(const CommandContext& context, const BandSetWindows& windows);
+
+}  // namespace bandsui

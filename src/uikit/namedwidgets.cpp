@@ -1,0 +1,36 @@
+#include "uikit/namedwidgets.h"
+
+#include <QGridLayout>
+#include <QStyle>
+
+QPushButton* OkButton(QDialog* dialog) {
+    auto* button =
+        new QPushButton(dialog->style()->standardIcon(QStyle::SP_DialogOkButton), "OK", dialog);
+    button->setObjectName("BitBtn1");
+    button->setDefault(true);
+    return button;
+}
+
+QPushButton* CancelButton(QDialog* dialog) {
+    auto* button = new QPushButton(dialog->style()->standardIcon(QStyle::SP_DialogCancelButton),
+                                   "Cancel", dialog);
+    button->setObjectName("BitBtn2");
+    button->setAutoDefault(false);
+    return button;
+}
+
+void MakeBandNameGroup(QDialog* dialog, const QString& numberLabel, QGroupBox*& GroupBox1,
+                       QLabel*& Label1, QLineEdit*& NumberEdit, QLabel*& Label2,
+                       QLineEdit*& NameEdit) {
+    GroupBox1 = new QGroupBox(" Image Name ", dialog);
+    GroupBox1->setObjectName("GroupBox1");
+    Label1 = NamedLabel(numberLabel, "Label1", GroupBox1);
+    NumberEdit = NamedEdit("NumberEdit", GroupBox1);
+    Label2 = NamedLabel("Name ", "Label2", GroupBox1);
+    NameEdit = NamedEdit("NameEdit", GroupBox1);
+    auto* grid = new QGridLayout(GroupBox1);
+    grid->addWidget(Label1, 0, 0);
+    grid->addWidget(NumberEdit, 0, 1);
+    grid->addWidget(Label2, 1, 0);
+    grid->addWidget(NameEdit, 1, 1);
+}
