@@ -103,12 +103,6 @@ int RunJob(const Options& options) {
     if (const tessera::Status segmented = ws.FinishSegmentation(false, true); !segmented) {
         return Fail(kUsage, segmented.message);
     }
-    if (!options.saveSegmented.empty()) {
-        progress.Say("saving the segmented band " + std::to_string(bandCount));
-        if (const tessera::Status saved = ws.SaveSegmented(options.saveSegmented); !saved) {
-            return Fail(kNotWritten, saved.message);
-        }
-    }
 
     progress.Say("crossing");
     tessera::Result<tessera::CodeCounts> counts = ws.CountCodes();
@@ -140,6 +134,13 @@ int RunJob(const Options& options) {
     progress.Say("saving " + options.out + ".bmp, .txt and .raw");
     if (const tessera::Status saved = ws.SaveResult(options.out); !saved) {
         return Fail(kNotWritten, saved.message);
+    }
+    // Written last, so that a run refused earlier leaves no result file behind.
+    if (!options.saveSegmented.empty()) {
+        progress.Say("saving the segmented band " + std::to_string(bandCount));
+        if (const tessera::Status saved = ws.SaveSegmented(options.saveSegmented); !saved) {
+            return Fail(kNotWritten, saved.message);
+        }
     }
     progress.Say("done: " + std::to_string(ws.crossing->ClassCount) + " classes");
     return kDone;

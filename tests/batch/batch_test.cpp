@@ -240,9 +240,13 @@ TEST_F(SmallBandSet, SelectionThatCannotGiveAtMost250Classes) {
         head.insert(head.end(), bands.begin(), bands.end());
         return head;
     };
-    RunResult run = RunBatch(with({"--out", dir.File("r")}), dir);
+    RunResult run =
+        RunBatch(with({"--out", dir.File("r"), "--save-segmented", dir.File("s")}), dir);
     EXPECT_EQ(4, run.status) << run.errors;
     EXPECT_NE(std::string::npos, run.errors.find("256")) << run.errors;
+    // A refused run writes no result (the code list beside band 1 may stay).
+    for (const char* name : {"s.bmp", "s.txt", "s.raw", "r.bmp", "r.txt", "r.raw"})
+        EXPECT_FALSE(FileExists(dir.File(name))) << name;
     run = RunBatch(with({"--out", dir.File("r"), "--keep-all"}), dir);
     EXPECT_EQ(4, run.status) << run.errors;
     run = RunBatch(with({"--out", dir.File("r"), "--min-pixels", "1"}), dir);
