@@ -61,12 +61,12 @@ void EnableMenu(QMenu* menu, bool enabled) {
     menu->menuAction()->setEnabled(enabled);
 }
 
-// The folder the band dialogs open in: the customary image folder when it exists, else the
-// installed sample bands, else the ones beside the sources, else the home folder.
+// The folder a band dialog opens in: its own folder when it exists, else the installed sample
+// bands, else the ones beside the sources, else the home folder.
 QString BandDirectory(const QString& preferred) {
     for (const QString& folder : {preferred, QStringLiteral(TESSERA_INSTALLED_SAMPLES_DIR),
                                   QStringLiteral(TESSERA_SAMPLES_DIR)}) {
-        if (QDir(folder).exists()) return folder;
+        if (!folder.isEmpty() && QDir(folder).exists()) return folder;
     }
     return QDir::homePath();
 }
@@ -305,14 +305,13 @@ void TMainForm::BuildFileDialogs() {
                                                         " OPEN BAND 8",
                                                         " OPEN BAND 9",
                                                         "OPEN BAND 10"};
-    const QString lowerDirectory = BandDirectory("c:\\images");
-    const QString upperDirectory = BandDirectory("C:\\images");
     for (int band = 1; band <= tessera::kMaximumBands; ++band) {
         const bool firstSeven = band <= 7;
         QFileDialog* dialog =
             NewFileDialog(this, QString("BandOpenDialog%1").arg(band), titles[band],
                           firstSeven ? rawFilters : rasterFilters, QFileDialog::AcceptOpen);
-        dialog->setDirectory(firstSeven ? lowerDirectory : upperDirectory);
+        dialog->setDirectory(
+            BandDirectory(QString::fromStdString(tessera::BandDialogFolder(band))));
         BandOpenDialogs[band] = dialog;
     }
     SavePictureDialog2 =

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -15,6 +16,7 @@ namespace tessera {
 
 namespace {
 
+// Messages name the file as the user gave it.
 Status Failed(const std::string& path, int error) {
     const std::string reason = error != 0 ? std::strerror(error) : "the data could not be written";
     return Status::Failure("cannot write " + path + ": " + reason);
@@ -32,10 +34,29 @@ mode_t ModeForTarget(const std::string& path) {
     return 0666 & ~mask;
 }
 
+// The file a name stands for: a symbolic link is followed (link by link, a relative one from
+// its own folder) so that the write replaces the link's target and the link stays. A name that
+// is no link, or a link whose target does not exist yet, is the file itself.
+std::string FileBehind(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat status;
+        if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+        std::vector<char> target(static_cast<size_t>(PATH_MAX) + 1);
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size() - 1);
+        if (length <= 0) return current;
+        const std::string link(target.data(), static_cast<size_t>(length));
+        const std::string folder = DirectoryOf(current);
+        current = link[0] == '/' || folder.empty() ? link : JoinPath(folder, link);
+    }
+    return current;  // a loop of links: the write then fails and says so
+}
+
 }  // namespace
 
-Status WriteFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& write) {
-    if (path.empty()) return Status::Failure("cannot write a file without a name");
+Status WriteFileAtomically(const std::string& given, const std::function<bool(std::FILE*)>& write) {
+    if (given.empty()) return Status::Failure("cannot write a file without a name");
+    const std::string path = FileBehind(given);
 
     const std::string directory = DirectoryOf(path);
     const std::string folder = directory.empty() ? std::string(".") : directory;
@@ -46,12 +67,12 @@ Status WriteFileAtomically(const std::string& path, const std::function<bool(std
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     const int fd = ::mkstemp(buffer.data());
-    if (fd < 0) return Failed(path, errno);
+    if (fd < 0) return Failed(given, errno);
     const std::string temporary(buffer.data());
 
     auto giveUp = [&](int error) {
         ::unlink(temporary.c_str());
-        return Failed(path, error);
+        return Failed(given, error);
     };
 
     ::fchmod(fd, ModeForTarget(path));  // best effort: the content matters more than the mode

@@ -102,15 +102,16 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
         if (const Status valid = CheckImageSize(size); !valid)
             return Status::Failure("The raw image\n" + path +
                                    "\ncannot be loaded: " + valid.message + ".");
-        // A size the file cannot hold is refused before it is kept as the descriptor.
-        if (const Status holds = CheckRawFileSize(path, size); !holds) return holds;
+        if (const Status opens = CheckRawFileSize(path, size); !opens) return opens;
+        if (const Status fits = accepted(size); !fits) return fits;
+        // The size asked for is kept only for a band that is accepted, before its pixels are
+        // read: a refused size must not come back as the file's descriptor next time.
         if (descriptor.outcome == DescriptorRead::Missing) {
             const Status written = WriteWholeFile(descriptorPath, ShortDescriptorText(size));
             if (!written)
                 return Status::Failure(
                     DescriptorNotWrittenMessage(descriptorPath, written.message));
         }
-        if (const Status fits = accepted(size); !fits) return fits;
         pixels = LoadRawBand(path, size);
         if (!pixels) return Status::Failure(pixels.message);
     }

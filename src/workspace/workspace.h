@@ -112,7 +112,7 @@ class Workspace {
     Status CheckBandSize(int band, const std::string& path, ImageSize size) const;
     // The loading rule of both front ends: reads band `band` from its file, a raw image (with
     // its descriptor or a size asked for) or a bitmap, checks every limit once, in this order
-    // (descriptor, size, file length, same size as the bands already loaded, memory), and keeps
+    // (descriptor, size, file opens, same size as the bands already loaded, memory), and keeps
     // it. A refusal gives the "CAUTION" text that names the file and changes nothing.
     Status LoadBand(int band, const std::string& path, BandFileType type,
                     const BandLoadOptions& options);

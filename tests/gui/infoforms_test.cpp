@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <string>
 #include <vector>
 
@@ -289,6 +290,22 @@ TEST_F(ProgramTest, OkButtonEndsTheRealModalLoop) {
         EXPECT_EQ(QDialog::Accepted, result) << info.command;
         EXPECT_FALSE(info.dialog->isVisible()) << info.command;
     }
+}
+
+// The gray-tone count's message has an empty caption: the desktop is given one blank rather
+// than nothing, which it would replace by the program's name.
+TEST_F(ProgramTest, AnEmptyMessageCaptionReadsAsEmpty) {
+    QString widgetTitle = "unset", windowTitle = "unset";
+    QTimer::singleShot(0, form, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) return;
+        widgetTitle = modal->windowTitle();
+        windowTitle = modal->windowHandle() ? modal->windowHandle()->title() : "no window";
+        modal->close();
+    });
+    ShowMessageBox(" 12 gray tones in the Original Image ", "");
+    EXPECT_EQ("", widgetTitle.toStdString());
+    EXPECT_EQ(" ", windowTitle.toStdString());
 }
 
 }  // namespace

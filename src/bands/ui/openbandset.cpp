@@ -1,5 +1,6 @@
 // The open sequence, band navigation, the gray-tone count and the histogram command. Every
 // rule comes from the core; this file gathers answers.
+#include <QDir>
 #include <QString>
 
 #include "bands/ui/bandsetcommands.h"
@@ -39,6 +40,12 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
 bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int band) {
     tessera::Workspace& ws = context.ws;
     QFileDialog& dialog = *windows.openDialogs[band];
+    // A dialog whose own folder is not there starts where the previous band was chosen, so
+    // that the bands of one folder are chosen without going there each time.
+    const QString ownFolder = Q(tessera::BandDialogFolder(band));
+    const QString previousFolder = Q(tessera::DirectoryOf(ws.OpenPath));
+    if (!previousFolder.isEmpty() && (ownFolder.isEmpty() || !QDir(ownFolder).exists()))
+        dialog.setDirectory(previousFolder);
     for (;;) {
         if (context.RunModal(dialog) != QDialog::Accepted) {
             context.setCursor(crDefault);
