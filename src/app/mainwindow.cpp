@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <exception>
@@ -475,8 +476,28 @@ void TMainForm::DefinitionClick() {
 void TMainForm::SegmTreatmentClick() {
     SegmentationTreatment();
 }
+// Cascade: each child one title bar lower and further right than the one before, at its
+// present size, or at the largest size that still fits the client area from its place.
 void TMainForm::Cascade1Click() {
-    MdiArea->cascadeSubWindows();
+    QList<QMdiSubWindow*> children;
+    for (QMdiSubWindow* child : MdiArea->subWindowList())
+        if (child->isVisible() && !child->isMinimized()) children.append(child);
+    if (children.isEmpty()) return;
+    const QRect area = MdiArea->viewport()->rect();
+    const int step = std::max(children.first()->style()->pixelMetric(QStyle::PM_TitleBarHeight,
+                                                                     nullptr, children.first()),
+                              16);
+    for (int i = 0; i < children.size(); ++i) {
+        QMdiSubWindow* child = children[i];
+        child->showNormal();
+        const QPoint place(i * step, i * step);
+        const QSize present = child->size();
+        const QSize fits(std::max(area.width() - place.x(), child->minimumWidth()),
+                         std::max(area.height() - place.y(), child->minimumHeight()));
+        child->setGeometry(QRect(place, present.boundedTo(fits)));
+        child->raise();
+    }
+    MdiArea->setActiveSubWindow(children.last());
 }
 // Horizontal tiling: the children one above the other, each as wide as the client area.
 void TMainForm::Tile1Click() {

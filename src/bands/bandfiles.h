@@ -66,5 +66,9 @@ std::string DescriptorNotWrittenMessage(const std::string& descriptorPath, const
 std::string SizeMismatchMessage(const std::string& path, ImageSize band, ImageSize loaded);
 // "ERROR" text of a command that needs every band of the set.
 std::string MissingBandMessage(int band);
+// "ERROR" text of a command on the current band when no band set is open (its count was
+// refused).
+inline constexpr const char* kNoBandSetMessage =
+    " No band set is open \nOpen a set of 2 to 10 bands first ";
 
 }  // namespace tessera

@@ -613,6 +613,19 @@ TEST_F(ProgramTest, TileSeparatesTheChildrenAndCascadeStacksThem) {
     }
 }
 
+TEST_F(ProgramTest, CascadeKeepsTheWindowsAtTheirSize) {
+    const QList<QMdiSubWindow*> children = form->MdiArea->subWindowList();
+    std::vector<QSize> before;
+    for (const QMdiSubWindow* child : children) before.push_back(child->size());
+    Trigger("Cascade1");
+    const QRect area = form->MdiArea->viewport()->rect();
+    for (int k = 0; k < children.size(); ++k) {
+        const QSize fits = area.size() - QSize(children[k]->x(), children[k]->y());
+        EXPECT_EQ(before[k].boundedTo(fits), children[k]->size()) << Title(children[k]);
+        EXPECT_TRUE(area.contains(children[k]->geometry())) << Title(children[k]);
+    }
+}
+
 TEST_F(ProgramTest, ExitFromMenuClosesTheProgram) {
     Trigger("Exit");
     EXPECT_FALSE(form->isVisible());

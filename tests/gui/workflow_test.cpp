@@ -200,6 +200,29 @@ TEST_F(Workflow, ARefusedTypedSizeIsNotKeptAndTheSizeDialogComesAgain) {
     EXPECT_EQ(3, form->ws.Columns);
 }
 
+TEST_F(Workflow, ARawFileReadAsABitmapIsRefusedWithAHintAtTheTypeList) {
+    script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
+    script.Then(ChooseFile(QString::fromStdString(band1), 2), "OPEN BAND 1");
+    script.Then(guitest::Cancel(), "OPEN BAND 1");
+    script.Then(guitest::Cancel(), "OPEN BAND 2");
+    Trigger("OpenSpeedButton");
+    ASSERT_EQ(1u, script.messages.size());
+    EXPECT_EQ("The bitmap\n" + band1 +
+                  "\ncannot be read: it is not a bitmap file.\nThe file type list of the dialog "
+                  "decides how a file is read: it says Bitmaps. Choose Raw Files [*.raw] there "
+                  "to read a raw image.",
+              script.messages[0].text.toStdString());
+
+    // Without a band set, the current band's commands say so rather than name a band 0.
+    script.Then(TypeAndClick({{"NumBandEdit", "0"}}, "BitBtn1"));
+    Trigger("OpenSpeedButton");
+    script.messages.clear();
+    Trigger("GTNumber");
+    Trigger("HistoSpeedButton");
+    const Message none{" No band set is open \nOpen a set of 2 to 10 bands first ", "ERROR"};
+    EXPECT_EQ((std::vector<Message>{none, none}), script.messages);
+}
+
 TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {
     script.Then(TypeAndClick({{"NumBandEdit", "1"}}, "BitBtn1"));
     Trigger("Open");

@@ -22,6 +22,37 @@ namespace {
 bool IsBandNumber(int band) {
     return band >= 1 && band <= tessera::kMaximumBands;
 }
+// Refuses, with its "ERROR" message, a command on the current band when there is none.
+bool RequireCurrentBand(const CommandContext& context) {
+    const int band = context.ws.CurrentBand;
+    if (!IsBandNumber(band)) {
+        context.Message(tessera::kNoBandSetMessage, "ERROR");
+        return false;
+    }
+    if (!context.ws.bands[band].Loaded()) {
+        context.Message(Q(tessera::MissingBandMessage(band)), "ERROR");
+        return false;
+    }
+    return true;
+}
+
+// The reader's refusal of a file that is no bitmap and is not named as one, read as a bitmap
+// because the dialog's file type list says Bitmaps: the message says so, and how to read it as
+// a raw image.
+QString WithTypeHint(const std::string& message, BandFileType type, const QFileDialog& dialog,
+                     const QString& path) {
+    QString text = Q(message);
+    if (type != BandFileType::Bitmap || path.endsWith(".bmp", Qt::CaseInsensitive) ||
+        message.find("it is not a bitmap file") == std::string::npos)
+        return text;
+    QString raw = dialog.nameFilters().value(0);
+    raw.truncate(raw.indexOf(" ("));
+    return text +
+           "\nThe file type list of the dialog decides how a file is read: it says "
+           "Bitmaps. Choose " +
+           raw + " there to read a raw image.";
+}
+
 }  // namespace
 
 void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
@@ -75,7 +106,7 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         };
         if (const tessera::Status loaded = ws.LoadBand(band, path, type, options); !loaded) {
             busy.Release();
-            context.Message(Q(loaded.message), "CAUTION");
+            context.Message(WithTypeHint(loaded.message, type, dialog, Q(path)), "CAUTION");
             continue;
         }
         windows.bandWindow.setWindowTitle(title);
@@ -111,10 +142,7 @@ void StepBand(const CommandContext& context, const BandSetWindows& windows, int 
 void GrayTonesNumber(const CommandContext& context) {
     const tessera::Workspace& ws = context.ws;
     const int band = ws.CurrentBand;
-    if (!IsBandNumber(band) || !ws.bands[band].Loaded()) {
-        context.Message(Q(tessera::MissingBandMessage(band)), "ERROR");
-        return;
-    }
+    if (!RequireCurrentBand(context)) return;
     const int tones = tessera::CountGrayTones(ws.bands[band].pixels);
     context.Message(QString::asprintf(" %d gray tones in the Original Image ", tones), "");
 }
@@ -122,10 +150,7 @@ void GrayTonesNumber(const CommandContext& context) {
 void ShowHistogram(const CommandContext& context, const BandSetWindows& windows) {
     const tessera::Workspace& ws = context.ws;
     const int band = ws.CurrentBand;
-    if (!IsBandNumber(band) || !ws.bands[band].Loaded()) {
-        context.Message(Q(tessera::MissingBandMessage(band)), "ERROR");
-        return;
-    }
+    if (!RequireCurrentBand(context)) return;
     THistoGrisForm& histogram = windows.histogram;
     histogram.Pixels = &ws.bands[band].pixels;
     histogram.SaveDirectory = Q(ws.SaveDirectory);

@@ -56,7 +56,7 @@ TCodeSelectionForm::TCodeSelectionForm(const DialogSeam* seam, const Texts& text
     memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     Label1 = NamedLabel(texts.totalLabel, "Label1", this);
-    CodeNumberEdit = NamedEdit("CodeNumberEdit", this);
+    CodeNumberEdit = DisplayOnly(NamedEdit("CodeNumberEdit", this));
 
     GroupBox2 = new QGroupBox(texts.treatmentTitle, this);
     GroupBox2->setObjectName("GroupBox2");

@@ -11,6 +11,7 @@
 
 #include "bands/bandfiles.h"
 #include "support/safefile.h"
+#include "uikit/filedialogs.h"
 #include "uikit/seam.h"
 #include "view/histogramtable.h"
 
@@ -77,13 +78,8 @@ THistoGrisForm::THistoGrisForm(const DialogSeam* seam, QWidget* parent)
     BitBtnSave->setAutoDefault(false);
     connect(BitBtnSave, &QPushButton::clicked, this, &THistoGrisForm::BitBtnSaveClick);
 
-    SaveDialog1 = new QFileDialog(this, "Save Histogram");
-    SaveDialog1->setObjectName("SaveDialog1");
-    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setNameFilters({"File .xls (*.xls)", "File .ts (*.ts)"});
+    SaveDialog1 = NewFileDialog(this, "SaveDialog1", "Save Histogram",
+                                {"File .xls (*.xls)", "File .ts (*.ts)"}, QFileDialog::AcceptSave);
 }
 
 void THistoGrisForm::PaintBoxPaint(QPainter& painter, const QRect& exposed) {
