@@ -11,7 +11,7 @@
 #include "crossing/ui/checknumcode3.h"
 #include "segmentation/ui/segmentation.h"
 #include "segmentation/ui/segmentdefinition.h"
-#include "uikit/captions.h"
+#include "uikit/desktop.h"
 #include "view/ui/histogris.h"
 #include "view/ui/imagewindow.h"
 #include "view/ui/resultimage.h"
@@ -66,7 +66,7 @@ void ClearFormReferences() {
 void ConnectForms(TMainForm* main);
 
 TMainForm* CreateForms(const DialogSeam& seam) {
-    KeepEmptyCaptionsEmpty();
+    AdaptToDesktop();
     MainForm = new TMainForm(seam);
     const DialogSeam* shared = &MainForm->seam;
     auto addChild = [](auto* window) {

@@ -1,17 +1,29 @@
-#include "uikit/captions.h"
+#include "uikit/desktop.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEvent>
 #include <QWidget>
 #include <QWindow>
 
 namespace {
 
-class EmptyCaptionFilter : public QObject {
+class DesktopFilter : public QObject {
   public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
         const QEvent::Type type = event->type();
+        if (type == QEvent::Show) {
+            // Centred on the main window by the client area's geometry, which does not depend
+            // on whether the window manager's frame is known yet (it is not at the first
+            // showing, and the frame's height would then shift every later showing).
+            auto* dialog = qobject_cast<QDialog*>(watched);
+            if (dialog && dialog->isWindow() && dialog->parentWidget()) {
+                QRect place(QPoint(0, 0), dialog->size());
+                place.moveCenter(dialog->parentWidget()->window()->geometry().center());
+                if (dialog->geometry() != place) dialog->setGeometry(place);
+            }
+        }
         if (type == QEvent::Show || type == QEvent::WindowTitleChange) {
             auto* widget = qobject_cast<QWidget*>(watched);
             if (widget && widget->isWindow() && widget->windowHandle()) {
@@ -29,9 +41,9 @@ class EmptyCaptionFilter : public QObject {
 
 }  // namespace
 
-void KeepEmptyCaptionsEmpty() {
-    static EmptyCaptionFilter* filter = nullptr;
+void AdaptToDesktop() {
+    static DesktopFilter* filter = nullptr;
     if (filter || !qApp) return;
-    filter = new EmptyCaptionFilter(qApp);
+    filter = new DesktopFilter(qApp);
     qApp->installEventFilter(filter);
 }
