@@ -442,4 +442,21 @@ TEST_F(ProgramTest, DialogsOpenWithTheFocusInTheFieldToFill) {
     }
 }
 
+// A dialog comes up centred on the main window at every showing, not lower every other time.
+TEST_F(ProgramTest, ADialogComesUpInTheSamePlaceEachTime) {
+    std::vector<QRect> places;
+    for (int showing = 0; showing < 3; ++showing) {
+        RunRealExec(
+            *NumBandForm, [&] { NumBandForm->exec(); },
+            [&](QDialog& d) {
+                places.push_back(d.geometry());
+                d.accept();
+            });
+    }
+    ASSERT_EQ(3u, places.size());
+    EXPECT_EQ(places[0], places[1]);
+    EXPECT_EQ(places[0], places[2]);
+    EXPECT_EQ(form->geometry().center(), places[0].center());
+}
+
 }  // namespace
