@@ -79,13 +79,14 @@ Status CheckRawFileSize(const std::string& path, ImageSize) {
     return Status::Failure("The raw image\n" + path + "\ncannot be opened for reading.");
 }
 
-Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size) {
+Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size, Progress& progress) {
     using R = Result<ByteMatrix>;
     if (Status usable = CheckImageSize(size); !usable) {
         return R::Failure(RawRefusal(path, usable.message));
     }
     if (Status holds = CheckRawFileSize(path, size); !holds) return R::Failure(holds.message);
-    Result<ByteMatrix> read = ReadRawImage(path, size);
+    Result<ByteMatrix> read = ReadRawImage(path, size, progress);
+    if (read.cancelled) return read;
     if (!read) return R::Failure(RawRefusal(path, read.message));
     return read;
 }

@@ -50,7 +50,8 @@ int CountGrayTones(const ByteMatrix& pixels);
 // A raw band of the given size (from its descriptor or the size dialog). Refuses an unusable
 // size, a file that does not open, or a size memory cannot hold, with a "CAUTION" text that
 // names the file. Bytes missing at the end of a short file are 0.
-Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size);
+Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size,
+                               Progress& progress = NoProgress());
 
 // Refuses a raw file that cannot be opened for reading, before anything is allocated. A file
 // shorter than its size is not refused: its missing bytes load as 0.

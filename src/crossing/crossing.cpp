@@ -17,7 +17,7 @@ static_assert(kMaximumCodeCount <= (int64_t{1} << 24),
 }  // namespace
 
 std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segmentNumbers,
-                                     const CodeTable& table) {
+                                     const CodeTable& table, Progress& progress) {
     const int n = table.BandCount();
     if (n < 1 || static_cast<int>(segmentNumbers.size()) != n) return std::nullopt;
     for (const ByteMatrix* band : segmentNumbers)
@@ -45,6 +45,7 @@ std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segme
 
         int64_t* pixelCount = counts.PixelCount.data();
         for (int y = 0; y < lines; ++y) {
+            if (y % 256 == 0 && !progress.Step(kStageCounting, y, lines)) return std::nullopt;
             int32_t* row = counts.CodeImage[y];
             for (int b = 1; b <= n; ++b) {
                 const uint8_t* digits = (*segmentNumbers[b - 1])[y];

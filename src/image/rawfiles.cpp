@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -92,7 +93,7 @@ std::string LongDescriptorText(ImageSize size) {
     return ShortDescriptorText(size) + "1\n0\n255\n";
 }
 
-Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size) {
+Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size, Progress& progress) {
     using R = Result<ByteMatrix>;
     if (Status usable = CheckImageSize(size); !usable) return R::Failure(usable.message);
 
@@ -106,9 +107,18 @@ Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size) {
     std::optional<ByteMatrix> pixels = NewByteMatrix(size.columns, size.lines);
     if (!pixels) return R::Failure("there is not enough memory for " + SizeText(size));
 
-    // The lines follow each other in the file as in the matrix: one read fills them all, and
-    // a short file leaves the remaining (zero-filled) bytes as they are.
-    std::fread(pixels->Data(), 1, pixels->Size(), file.get());
+    // The lines follow each other in the file as in the matrix: reads of a few lines fill
+    // them in turn, and a short file leaves the remaining (zero-filled) bytes as they are.
+    constexpr size_t kPiece = size_t{16} << 20;
+    const size_t total = pixels->Size();
+    for (size_t done = 0; done < total;) {
+        if (!progress.Step(kStageLoading, static_cast<int64_t>(done), static_cast<int64_t>(total)))
+            return R::Cancelled();
+        const size_t piece = std::min(kPiece, total - done);
+        const size_t read = std::fread(pixels->Data() + done, 1, piece, file.get());
+        done += piece;
+        if (read < piece) break;
+    }
     return R::Of(std::move(*pixels));
 }
 

@@ -34,9 +34,8 @@ mode_t ModeForTarget(const std::string& path) {
     return 0666 & ~mask;
 }
 
-// The file a name stands for: a symbolic link is followed (link by link, a relative one from
-// its own folder) so that the write replaces the link's target and the link stays. A name that
-// is no link, or a link whose target does not exist yet, is the file itself.
+}  // namespace
+
 std::string FileBehind(const std::string& path) {
     std::string current = path;
     for (int hop = 0; hop < 40; ++hop) {
@@ -51,8 +50,6 @@ std::string FileBehind(const std::string& path) {
     }
     return current;  // a loop of links: the write then fails and says so
 }
-
-}  // namespace
 
 Status WriteFileAtomically(const std::string& given, const std::function<bool(std::FILE*)>& write) {
     if (given.empty()) return Status::Failure("cannot write a file without a name");
