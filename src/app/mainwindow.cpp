@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -94,6 +95,10 @@ TMainForm::TMainForm(const DialogSeam& dialogSeam, QWidget* parent)
     setCentralWidget(MdiArea);
     BuildStatusBar();
     BuildFileDialogs();
+
+    Work = new TWorkRunner(this);
+    Work->setObjectName("Work");
+    connect(Work, &TWorkRunner::RunningChanged, this, [this] { UpdateCommands(); });
 
     Cursors[crLoupe] = glyphs::MagnifierCursor();
     SetScreenCursor(crDefault);
@@ -348,17 +353,19 @@ QString TMainForm::PanelText(int panel) const {
 }
 
 void TMainForm::UpdateCommands() {
-    const bool opened = ws.step >= tessera::StepBandSetOpened;
-    const bool segmented = ws.step >= tessera::StepBandsSegmented;
-    const bool crossed = ws.step >= tessera::StepBandsCrossed;
+    // While a long step runs, every command that touches the working state waits for it.
+    const bool idle = !Busy();
+    const bool opened = idle && ws.step >= tessera::StepBandSetOpened;
+    const bool segmented = idle && ws.step >= tessera::StepBandsSegmented;
+    const bool crossed = idle && ws.step >= tessera::StepBandsCrossed;
 
-    // Always available.
-    for (QAction* action : {Open, Exit}) action->setEnabled(true);
+    // Always available (Open once the running step has ended).
+    Open->setEnabled(idle);
+    Exit->setEnabled(true);
     for (QMenu* menu : {Files, Window, About, Infos, Segmentation, SegmInfo})
         EnableMenu(menu, true);
-    for (QToolButton* button : {OpenSpeedButton, ZoomSpeedButton, ExitSpeedButton}) {
-        button->setEnabled(true);
-    }
+    for (QToolButton* button : {ZoomSpeedButton, ExitSpeedButton}) button->setEnabled(true);
+    OpenSpeedButton->setEnabled(idle);
 
     for (QToolButton* button :
          {PreviousSpeedButton, NextSpeedButton, SegmentationSpeedButton, HistoSpeedButton}) {
@@ -389,7 +396,7 @@ int TMainForm::RunModal(QDialog& dialog) {
 }
 
 CommandContext TMainForm::Context() {
-    return CommandContext{ws, seam, [this](int cursor) { SetScreenCursor(cursor); }};
+    return CommandContext{ws, seam, [this](int cursor) { SetScreenCursor(cursor); }, *Work};
 }
 BandSetWindows TMainForm::BandWindows() const {
     return {*NumBandForm, *ImageSizeForm, BandOpenDialogs,
@@ -415,6 +422,22 @@ void TMainForm::RunCommand(const std::function<void()>& command) {
         Message(QString::fromLocal8Bit(error.what()), "ERROR");
     }
     UpdateCommands();
+    if (closeAfterWork_ && !Busy()) {
+        closeAfterWork_ = false;
+        close();
+    }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (!Busy()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (seam.ask(" A treatment is still running \nStop it and close the program? ", "CAUTION")) {
+        closeAfterWork_ = true;
+        Work->Cancel();
+    }
 }
 
 void TMainForm::OpenBandSet() {

@@ -1,6 +1,7 @@
 // The open sequence, band navigation, the gray-tone count and the histogram command. Every
 // rule comes from the core; this file gathers answers.
 #include <QDir>
+#include <QFileInfo>
 #include <QString>
 
 #include "bands/ui/bandsetcommands.h"
@@ -63,7 +64,10 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
     if (const tessera::Status usable = tessera::CheckBandCount(count); !usable) {
         context.Message(Q(usable.message), "ERROR");
     } else {
-        for (int band = 1; band <= count; ++band) LoadBand(context, windows, band);
+        for (int band = 1; band <= count; ++band) {
+            // A load cancelled in its progress dialog ends the sequence.
+            if (!LoadBand(context, windows, band) && context.work.Cancelled()) break;
+        }
     }
     ws.Advance(tessera::StepBandSetOpened);
 }
@@ -100,11 +104,22 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         BusyCursor busy(context);
         tessera::BandLoadOptions options;
         options.askSize = [&]() -> std::optional<ImageSize> {
-            windows.imageSize.ShowSize(ws.Lines, ws.Columns);
-            context.RunModal(windows.imageSize);  // however it closes, its size is taken
-            return ImageSize{windows.imageSize.Lines, windows.imageSize.Columns};
+            ImageSize size;
+            OnGuiThread(&windows.imageSize, [&] {
+                windows.imageSize.ShowSize(ws.Lines, ws.Columns);
+                context.RunModal(windows.imageSize);  // however it closes, its size is taken
+                size = ImageSize{windows.imageSize.Lines, windows.imageSize.Columns};
+            });
+            return size;
         };
-        if (const tessera::Status loaded = ws.LoadBand(band, path, type, options); !loaded) {
+        tessera::Status loaded;
+        context.Work(QString("Loading band %1 of %2").arg(band).arg(ws.BandCount),
+                     QFileInfo(Q(path)).size(), [&](tessera::Progress& progress) {
+                         options.progress = &progress;
+                         loaded = ws.LoadBand(band, path, type, options);
+                     });
+        if (loaded.cancelled) return false;
+        if (!loaded) {
             busy.Release();
             context.Message(WithTypeHint(loaded.message, type, dialog, Q(path)), "CAUTION");
             continue;
