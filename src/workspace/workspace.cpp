@@ -38,20 +38,29 @@ void Workspace::BeginBandSet(int bandCount) {
     sequenceSizes.fill(ImageSize{});
 }
 
+int64_t InteractiveMemoryNeed(ImageSize size, int bandCount) {
+    // Per band: pixels, display copy, segment numbers and segmented picture (3 bytes). Per set:
+    // codes (4), classes, result picture (3), the shown segment numbers and the three windows'
+    // pictures (3 each).
+    const int bands = std::clamp(bandCount, 1, kMaximumBands);
+    const int64_t pixels = int64_t{size.lines} * size.columns;
+    return pixels * (6 * bands + 18);
+}
+
 Status Workspace::CheckMemoryFor(const std::string& path, ImageSize size,
                                  int64_t physicalBytes) const {
+    return CheckMemoryNeed(path, size, InteractiveMemoryNeed(size, BandCount), physicalBytes);
+}
+
+Status Workspace::CheckMemoryNeed(const std::string& path, ImageSize size, int64_t needed,
+                                  int64_t physicalBytes) const {
     if (physicalBytes <= 0) {
         const long pages = ::sysconf(_SC_PHYS_PAGES);
         const long pageSize = ::sysconf(_SC_PAGESIZE);
         if (pages <= 0 || pageSize <= 0) return Status::Ok();  // unknown: nothing to compare
         physicalBytes = static_cast<int64_t>(pages) * pageSize;
     }
-    // Per band: pixels, display copy, segment numbers and segmented picture (3 bytes). Per set:
-    // codes (4), classes, result picture (3), the shown segment numbers and the three windows'
-    // pictures (3 each).
     const int bands = std::clamp(BandCount, 1, kMaximumBands);
-    const int64_t pixels = int64_t{size.lines} * size.columns;
-    const int64_t needed = pixels * (6 * bands + 18);
     // Leave a quarter of the machine to the system and the other programs.
     if (needed <= physicalBytes / 4 * 3) return Status::Ok();
     const auto gib = [](int64_t bytes) { return std::to_string((bytes + (1 << 29)) >> 30); };
@@ -72,49 +81,60 @@ Status Workspace::CheckBandSize(int band, const std::string& path, ImageSize siz
     return Status::Ok();
 }
 
-Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
-                           const BandLoadOptions& options) {
+Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path,
+                                           BandFileType type,
+                                           const BandLoadOptions& options) const {
+    using R = Result<BandReader>;
     auto accepted = [&](ImageSize size) -> Status {
         if (Status same = CheckBandSize(band, path, size); !same) return same;
-        if (options.checkMemory) return CheckMemoryFor(path, size);
-        return Status::Ok();
+        if (!options.checkMemory) return Status::Ok();
+        if (options.memoryNeed)
+            return CheckMemoryNeed(path, size, options.memoryNeed(size, BandCount));
+        return CheckMemoryFor(path, size);
     };
-    Result<ByteMatrix> pixels;
     if (type == BandFileType::Bitmap) {
-        pixels = LoadBitmapBand(path);
-        if (!pixels) return Status::Failure(pixels.message);
-        const Status fits = accepted({pixels.value->Lines(), pixels.value->Columns()});
-        if (!fits) return fits;
-    } else {
-        const std::string descriptorPath = ReplaceExtension(path, ".txt");
-        const DescriptorRead descriptor = ReadDescriptor(descriptorPath);
-        if (descriptor.outcome == DescriptorRead::Malformed)
-            return Status::Failure(DescriptorMalformedMessage(descriptorPath));
-        ImageSize size = descriptor.size;
-        if (descriptor.outcome == DescriptorRead::Missing) {
-            const std::optional<ImageSize> asked =
-                options.askSize ? options.askSize() : std::nullopt;
-            if (!asked)
-                return Status::Failure("The raw image " + path + " has no descriptor " +
-                                       descriptorPath + " giving its number of lines and columns.");
-            size = *asked;
-        }
-        if (const Status valid = CheckImageSize(size); !valid)
-            return Status::Failure("The raw image\n" + path +
-                                   "\ncannot be loaded: " + valid.message + ".");
-        // A size the file cannot hold is refused before it is kept as the descriptor.
-        if (const Status holds = CheckRawFileSize(path, size); !holds) return holds;
-        if (descriptor.outcome == DescriptorRead::Missing) {
-            const Status written = WriteWholeFile(descriptorPath, ShortDescriptorText(size));
-            if (!written)
-                return Status::Failure(
-                    DescriptorNotWrittenMessage(descriptorPath, written.message));
-        }
-        if (const Status fits = accepted(size); !fits) return fits;
-        pixels = LoadRawBand(path, size);
-        if (!pixels) return Status::Failure(pixels.message);
+        Result<BandReader> file = OpenBitmapBand(path);
+        if (!file) return file;
+        if (const Status fits = accepted(file.value->Size()); !fits)
+            return R::Failure(fits.message);
+        return file;
     }
-    return StoreBand(band, path, std::move(*pixels.value), options.makeImage);
+    const std::string descriptorPath = ReplaceExtension(path, ".txt");
+    const DescriptorRead descriptor = ReadDescriptor(descriptorPath);
+    if (descriptor.outcome == DescriptorRead::Malformed)
+        return R::Failure(DescriptorMalformedMessage(descriptorPath));
+    ImageSize size = descriptor.size;
+    if (descriptor.outcome == DescriptorRead::Missing) {
+        const std::optional<ImageSize> asked = options.askSize ? options.askSize() : std::nullopt;
+        if (!asked)
+            return R::Failure("The raw image " + path + " has no descriptor " + descriptorPath +
+                              " giving its number of lines and columns.");
+        size = *asked;
+    }
+    if (const Status valid = CheckImageSize(size); !valid)
+        return R::Failure("The raw image\n" + path + "\ncannot be loaded: " + valid.message + ".");
+    // A size the file cannot hold is refused before it is kept as the descriptor.
+    if (const Status holds = CheckRawFileSize(path, size); !holds) return R::Failure(holds.message);
+    if (descriptor.outcome == DescriptorRead::Missing) {
+        const Status written = WriteWholeFile(descriptorPath, ShortDescriptorText(size));
+        if (!written)
+            return R::Failure(DescriptorNotWrittenMessage(descriptorPath, written.message));
+    }
+    if (const Status fits = accepted(size); !fits) return R::Failure(fits.message);
+    return OpenRawBand(path, size);
+}
+
+Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
+                           const BandLoadOptions& options) {
+    const Result<BandReader> file = OpenBandFile(band, path, type, options);
+    if (!file) return Status::Failure(file.message);
+    std::optional<ByteMatrix> pixels = file.value->ReadAll();
+    if (!pixels) {
+        return Status::Failure(type == BandFileType::Bitmap
+                                   ? BitmapBandMemoryMessage(path)
+                                   : RawBandMemoryMessage(path, file.value->Size()));
+    }
+    return StoreBand(band, path, std::move(*pixels), options.makeImage);
 }
 
 Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage) {
