@@ -103,6 +103,21 @@ SegmentLimits DefinitionLimits(int minGray, const std::vector<int32_t>& typedUpp
     return limits;
 }
 
+SegmentLimits BandSegmentLimits(int type, int count, const std::vector<int32_t>& typedUpper,
+                                GrayRange range, const Histogram& histogram) {
+    switch (type) {
+        case Equipopulation:
+            return EquipopulationLimits(histogram, range.minGray, range.maxGray, count);
+        case Definition: {
+            std::vector<int32_t> upper = typedUpper;
+            upper.resize(static_cast<size_t>(std::max(count, 0)), range.maxGray);
+            return DefinitionLimits(range.minGray, upper);
+        }
+        default:
+            return StrictoSensuLimits(range.minGray, range.maxGray, count);
+    }
+}
+
 SegmentLookup SegmentLookupTable(const SegmentLimits& limits) {
     SegmentLookup lookup;
     lookup.fill(NoSegment);

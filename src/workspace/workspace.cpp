@@ -15,13 +15,12 @@ namespace tessera {
 
 namespace {
 
-const char* const kMemoryRefusal = " Not enough memory ";
-
 bool ValidBand(int band) {
     return band >= 1 && band <= kMaximumBands;
 }
 
-// One "CAUTION" text for every file of a save that could not be written.
+}  // namespace
+
 Status CollectedSaveStatus(const std::vector<std::string>& failedFiles) {
     if (failedFiles.empty()) return Status::Ok();
     std::string message = " These files could not be written:";
@@ -29,8 +28,6 @@ Status CollectedSaveStatus(const std::vector<std::string>& failedFiles) {
     message += " ";
     return Status::Failure(message);
 }
-
-}  // namespace
 
 void Workspace::BeginBandSet(int bandCount) {
     BandCount = bandCount;
@@ -189,23 +186,11 @@ void Workspace::SetSegmentation(int band, int type, int count,
     if (!ValidBand(band)) return;
     const BandData& data = bands[band];
     try {
-        SegmentLimits limits;
-        switch (type) {
-            case Equipopulation:
-                limits = EquipopulationLimits(ComputeHistogram(data.pixels), data.minGray,
-                                              data.maxGray, count);
-                break;
-            case Definition: {
-                // A segment without a typed limit takes the proposed one, the band's maximum.
-                std::vector<int32_t> upper = typedUpper;
-                upper.resize(static_cast<size_t>(std::max(count, 0)), data.maxGray);
-                limits = DefinitionLimits(data.minGray, upper);
-                break;
-            }
-            default:
-                limits = StrictoSensuLimits(data.minGray, data.maxGray, count);
-                break;
-        }
+        // Only the equipopulation cut needs the histogram.
+        const Histogram histogram =
+            type == Equipopulation ? ComputeHistogram(data.pixels) : Histogram{};
+        SegmentLimits limits = BandSegmentLimits(type, count, typedUpper,
+                                                 GrayRange{data.minGray, data.maxGray}, histogram);
         BandRecord& record = records[band];
         record.thresholdingType = type;
         record.segmentCount = count;

@@ -76,6 +76,11 @@ struct BandLoadOptions {
     bool makeImage = true;
 };
 
+// The start of the texts of a step refused for want of memory.
+inline constexpr const char* kMemoryRefusal = " Not enough memory ";
+// One "CAUTION" text for every file of a save that could not be written; Ok when none failed.
+Status CollectedSaveStatus(const std::vector<std::string>& failedFiles);
+
 // What the interactive program holds for a band set: per band the pixels, their display copy,
 // the segment numbers and the segmented picture; per set the codes, the classes, the pictures.
 int64_t InteractiveMemoryNeed(ImageSize size, int bandCount);
