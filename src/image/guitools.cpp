@@ -274,7 +274,8 @@ bool ReadStoredLines(int fd, int64_t offset, int64_t stride, int64_t lineBytes, 
 Result<BitmapData> ReadBitmapFile(const std::string& path) {
     using R = Result<BitmapData>;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
+    if (fd < 0)
+        return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }

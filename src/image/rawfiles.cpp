@@ -100,7 +100,8 @@ void ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines) {
     const off_t start = static_cast<off_t>(int64_t{first} * columns);
     size_t got = 0;
     while (got < wanted) {
-        const ssize_t read = ::pread(fd, lines + got, wanted - got, start + static_cast<off_t>(got));
+        const ssize_t read =
+            ::pread(fd, lines + got, wanted - got, start + static_cast<off_t>(got));
         if (read < 0 && errno == EINTR) continue;
         if (read <= 0) break;
         got += static_cast<size_t>(read);
@@ -114,7 +115,8 @@ Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size) {
     if (Status usable = CheckImageSize(size); !usable) return R::Failure(usable.message);
 
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
+    if (fd < 0)
+        return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }

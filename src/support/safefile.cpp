@@ -145,6 +145,7 @@ void StagedFile::Remember(int error) {
 bool StagedFile::Open(const std::string& path) {
     Discard();
     path_ = path;
+    synced_ = false;
     error_.store(0);
     if (path.empty()) {
         Remember(EINVAL);
@@ -159,7 +160,7 @@ bool StagedFile::Open(const std::string& path) {
 }
 
 bool StagedFile::WriteAt(int64_t offset, const void* bytes, size_t size) {
-    const struct iovec piece{const_cast<void*>(bytes), size};
+    const struct iovec piece { const_cast<void*>(bytes), size };
     return WriteAt(offset, &piece, 1);
 }
 
@@ -191,6 +192,12 @@ bool StagedFile::WriteAt(int64_t offset, const struct iovec* pieces, int count) 
     return true;
 }
 
+void StagedFile::Sync() {
+    if (fd_ < 0 || Failed() || synced_) return;
+    if (::fsync(fd_) != 0) Remember(errno);
+    synced_ = true;
+}
+
 void StagedFile::Discard() {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -204,7 +211,7 @@ void StagedFile::Discard() {
 
 Status StagedFile::Commit() {
     if (path_.empty()) return Status::Failure("cannot write a file without a name");
-    if (fd_ >= 0 && !Failed() && ::fsync(fd_) != 0) Remember(errno);
+    Sync();
     if (fd_ >= 0) {
         if (::close(fd_) != 0 && !Failed()) Remember(errno);
         fd_ = -1;

@@ -42,6 +42,9 @@ class StagedFile {
     // Writes the pieces one after another from `offset`.
     bool WriteAt(int64_t offset, const struct iovec* pieces, int count);
     bool Failed() const { return error_.load() != 0; }
+    // Waits until the content is on the disk (Commit() does it when it has not been done);
+    // several files may sync at once, each from its own thread.
+    void Sync();
     // Gives up: the temporary file is removed, the target left as it was.
     void Discard();
     Status Commit();
@@ -52,6 +55,7 @@ class StagedFile {
     std::string path_;
     std::string temporary_;
     int fd_ = -1;
+    bool synced_ = false;
     std::atomic<int> error_{0};
 };
 

@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "crossing/report.h"
@@ -50,7 +51,8 @@ struct BandStrips {
     uint8_t* Band(int b) { return bytes.get() + stripBytes * static_cast<size_t>(b); }
     // The lines of every band at line `i` of the strip.
     const uint8_t* const* Line(int i) {
-        for (size_t b = 0; b < values.size(); ++b) values[b] = Band(static_cast<int>(b)) + lineBytes * i;
+        for (size_t b = 0; b < values.size(); ++b)
+            values[b] = Band(static_cast<int>(b)) + lineBytes * i;
         return values.data();
     }
     size_t lineBytes;
@@ -71,11 +73,16 @@ struct RasterStrip {
             std::memset(bytes.get() + stride * i + columns, 0, stride - columns);
     }
     // Line i (0 = top) of a strip of `count` lines.
-    uint8_t* Line(int i, int count) { return bytes.get() + stride * static_cast<size_t>(count - 1 - i); }
+    uint8_t* Line(int i, int count) {
+        return bytes.get() + stride * static_cast<size_t>(count - 1 - i);
+    }
     void Write(StagedFile& bitmap, StagedFile& raw, ImageSize size, int first, int count) {
-        if (!bitmap.Failed())
-            bitmap.WriteAt(kBitmapPixelOffset + int64_t{size.lines - first - count} * stride,
-                           bytes.get(), stride * static_cast<size_t>(count));
+        if (!bitmap.Failed()) {
+            const int64_t offset =
+                kBitmapPixelOffset + int64_t{size.lines - first - count} * stride;
+            const size_t length = stride * static_cast<size_t>(count);
+            bitmap.WriteAt(offset, bytes.get(), length);
+        }
         if (!raw.Failed()) {
             for (int i = 0; i < count; ++i)
                 pieces[i] = {Line(i, count), static_cast<size_t>(columns)};
@@ -102,14 +109,23 @@ int StripLinesOf(const StreamSettings& settings, int columns) {
 }
 
 int64_t StreamedMemoryNeed(ImageSize size, int bandCount, const StreamSettings& settings) {
-    const int64_t strip = int64_t{StripLinesOf(settings, size.columns)} * BitmapStride(size.columns);
+    const int64_t strip =
+        int64_t{StripLinesOf(settings, size.columns)} * BitmapStride(size.columns);
     // Per thread: the strips of the bands, a line of codes, the class and segment strips.
-    const int64_t perThread = strip * (std::clamp(bandCount, 1, kMaximumBands) + 2) +
-                              int64_t{size.columns} * 4;
+    const int64_t perThread =
+        strip * (std::clamp(bandCount, 1, kMaximumBands) + 2) + int64_t{size.columns} * 4;
     return perThread * ThreadsOf(settings) + (int64_t{1} << 20);
 }
 
 StreamedJob::StreamedJob(StreamSettings settings) : settings_(settings) {}
+
+StreamedJob::~StreamedJob() {
+    FinishCodeList();
+}
+
+void StreamedJob::FinishCodeList() {
+    if (codeListWriter_.joinable()) codeListWriter_.join();
+}
 
 void StreamedJob::BeginBandSet(int bandCount) {
     bandCount_ = std::clamp(bandCount, 0, kMaximumBands);
@@ -224,7 +240,14 @@ Status StreamedJob::FinishSegmentation() {
         if (!table) return Status::Failure(table.message);
 
         // A diagnostic list that nothing reads: a folder that refuses it changes nothing.
-        WriteMultiTab(JoinPath(DirectoryOf(records_[1].filePath), kMultiTabName), *table.value);
+        FinishCodeList();
+        const std::string codeList = JoinPath(DirectoryOf(records_[1].filePath), kMultiTabName);
+        try {
+            codeListWriter_ =
+                std::thread([codeList, table = *table.value] { WriteMultiTab(codeList, table); });
+        } catch (const std::system_error&) {
+            WriteMultiTab(codeList, *table.value);  // no thread to spare: written now
+        }
 
         const std::vector<CodeContribution> bySegment = SegmentContributions(*table.value);
         std::vector<SegmentLookup> lookups(static_cast<size_t>(n) + 1);
@@ -246,8 +269,7 @@ Status StreamedJob::FinishSegmentation() {
 }
 
 Status StreamedJob::CountCodes() {
-    const Status refused =
-        Status::Failure(std::string(kMemoryRefusal) + "to cross the bands ");
+    const Status refused = Status::Failure(std::string(kMemoryRefusal) + "to cross the bands ");
     const int n = bandCount_;
     if (grayContributions_.empty()) return Status::Failure(" The bands are not segmented ");
     try {
@@ -372,16 +394,31 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
                 }
             }
             classes.Write(resultBitmap, resultRaw, size_, first, count);
-            if (segmented) segmentStrips[worker]->Write(segmentBitmap, segmentRaw, size_, first, count);
+            if (segmented)
+                segmentStrips[worker]->Write(segmentBitmap, segmentRaw, size_, first, count);
         });
         if (!written) throw std::bad_alloc();
+
+        // Every file syncs at once, each from a thread of its own; a result file named like
+        // the code list replaces it, as in the interactive program.
+        FinishCodeList();
+        {
+            std::vector<std::thread> syncs;
+            for (StagedFile* file : {&resultBitmap, &resultRaw, &segmentBitmap, &segmentRaw}) {
+                try {
+                    syncs.emplace_back([file] { file->Sync(); });
+                } catch (const std::system_error&) {
+                    file->Sync();
+                }
+            }
+            for (std::thread& sync : syncs) sync.join();
+        }
 
         // The result's files in the order Workspace::SaveResult writes them.
         std::vector<std::string> failed;
         if (!bitmapFits || !resultBitmap.Commit()) failed.push_back(stem + ".bmp");
         const std::string report = stem + ".txt";
-        const std::string text =
-            ResultReport(size_, records_, table_, pixelCount_, selectedCodes_);
+        const std::string text = ResultReport(size_, records_, table_, pixelCount_, selectedCodes_);
         if (text.empty() || !WriteWholeFile(report, text)) failed.push_back(report);
         if (!resultRaw.Commit()) failed.push_back(stem + ".raw");
         if (!failed.empty()) return CollectedSaveStatus(failed);  // the segmented band: not saved

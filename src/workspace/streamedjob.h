@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bands/bandfiles.h"
@@ -42,21 +43,24 @@ int64_t StreamedMemoryNeed(ImageSize size, int bandCount, const StreamSettings& 
 class StreamedJob {
   public:
     explicit StreamedJob(StreamSettings settings = {});
+    ~StreamedJob();
+    StreamedJob(const StreamedJob&) = delete;
+    StreamedJob& operator=(const StreamedJob&) = delete;
 
     // The start of a band set of `bandCount` bands (2..10).
     void BeginBandSet(int bandCount);
     // Band b: the checks of Workspace::LoadBand, with the same texts; then pass 1 over it (its
     // gray range and histogram). The band's file stays open for the later passes. A check of
     // memory, when asked for, estimates what this treatment needs, not the interactive one.
-    Status LoadBand(int band, const std::string& path, BandFileType type,
-                    BandLoadOptions options);
+    Status LoadBand(int band, const std::string& path, BandFileType type, BandLoadOptions options);
     ImageSize Size() const { return size_; }
     GrayRange Range(int band) const { return ranges_[band]; }
 
     // As Workspace::SetSegmentation.
     void SetSegmentation(int band, int type, int count, const std::vector<int32_t>& typedUpper);
     // As Workspace::FinishSegmentation: the code table (refused with the same texts), the code
-    // list beside band 1's file, the segment colours.
+    // list beside band 1's file, the segment colours. The code list is written by a thread of
+    // its own while the bands are crossed; it is complete before any result file is.
     Status FinishSegmentation();
     const CodeTable& Table() const { return table_; }
 
@@ -75,6 +79,7 @@ class StreamedJob {
     Status Save(const std::string& stem, const std::string& segmentedStem);
 
   private:
+    void FinishCodeList();
     // Runs work(worker, strip) for every strip, the strips shared among the threads;
     // false when a worker ran out of memory.
     bool ForEachStrip(int stripCount, const std::function<void(int worker, int strip)>& work);
@@ -99,6 +104,7 @@ class StreamedJob {
     std::vector<int32_t> selectedCodes_;
     std::vector<uint8_t> classOf_;
     int classCount_ = 0;
+    std::thread codeListWriter_;
 };
 
 }  // namespace tessera

@@ -78,8 +78,7 @@ Status Workspace::CheckBandSize(int band, const std::string& path, ImageSize siz
     return Status::Ok();
 }
 
-Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path,
-                                           BandFileType type,
+Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path, BandFileType type,
                                            const BandLoadOptions& options) const {
     using R = Result<BandReader>;
     auto accepted = [&](ImageSize size) -> Status {
