@@ -147,9 +147,11 @@ std::optional<GrayImage> CreateGrayImage(int width, int height, ImageKind kind) 
     image.kind = kind;
     if (kind == PaletteKind) image.palette = GrayRamp();
     try {
-        image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height) *
-                                static_cast<size_t>(image.BytesPerPixel()),
-                            0);
+        const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) *
+                             static_cast<size_t>(image.BytesPerPixel());
+        image.pixels.reserve(bytes);
+        AdviseHugePages(image.pixels.data(), image.pixels.capacity());
+        image.pixels.assign(bytes, 0);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     } catch (const std::length_error&) {

@@ -139,16 +139,13 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         const GrayRange range = ComputeGrayRange(pixels);
         GrayImage image;
         if (makeImage) {
-            std::optional<GrayImage> made =
-                CreateGrayImage(pixels.Columns(), pixels.Lines(), GrayKind);
-            if (!made)
-                return Status::Failure(" Not enough memory to keep the band " + path +
-                                       " \nThe band was not loaded ");
-            image = std::move(*made);
-            const size_t rowBytes = static_cast<size_t>(pixels.Columns());
-            if (rowBytes > 0)
-                for (int y = 0; y < pixels.Lines(); ++y)
-                    std::memcpy(image.Row(y), pixels[y], rowBytes);
+            // The display copy is made in one pass from the pixels, not zero-filled first.
+            image.width = pixels.Columns();
+            image.height = pixels.Lines();
+            image.kind = GrayKind;
+            image.pixels.reserve(pixels.Size());
+            AdviseHugePages(image.pixels.data(), image.pixels.capacity());
+            image.pixels.assign(pixels.Data(), pixels.Data() + pixels.Size());
         }
         std::string filePath = path;
 
@@ -238,7 +235,8 @@ Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels) {
                 numbers = std::move(bands[b].pixels);
                 bands[b].pixels = ByteMatrix();
             } else {
-                std::optional<ByteMatrix> made = NewByteMatrix(columns, lines);
+                // NumberSegments writes every cell.
+                std::optional<ByteMatrix> made = ByteMatrix::CreateUnfilled(columns, lines);
                 if (!made) throw std::bad_alloc();
                 numbers = std::move(*made);
                 NumberSegments(bands[b].pixels, lookup, numbers);
