@@ -139,26 +139,30 @@ void StreamedJob::BeginBandSet(int bandCount) {
 }
 
 bool StreamedJob::ForEachStrip(int stripCount, const std::function<void(int, int)>& work) {
-    std::atomic<int> next{0};
+    const int wanted = std::min(threads_, std::max(stripCount, 1));
+    // Worker w starts with strip w, so that every thread takes part; then each takes the next
+    // strip left, so that a thread slowed down by other work takes fewer.
+    std::atomic<int> next{wanted};
     std::atomic<bool> failed{false};
     auto worker = [&](int index) {
         try {
-            for (int strip = next.fetch_add(1); strip < stripCount && !failed.load();
-                 strip = next.fetch_add(1))
+            for (int strip = index; strip < stripCount && !failed.load(); strip = next.fetch_add(1))
                 work(index, strip);
         } catch (const std::exception&) {
             failed.store(true);
         }
     };
     std::vector<std::thread> helpers;
-    const int wanted = std::min(threads_, std::max(stripCount, 1));
-    for (int index = 1; index < wanted; ++index) {
+    int started = 1;
+    for (int index = 1; index < wanted; ++index, ++started) {
         try {
             helpers.emplace_back(worker, index);
         } catch (const std::exception&) {
-            break;  // fewer threads: the same result, later
+            break;
         }
     }
+    // Strips meant for threads that could not start are taken by those that did.
+    for (int index = started; index < wanted; ++index) worker(index);
     worker(0);
     for (std::thread& helper : helpers) helper.join();
     return !failed.load();
