@@ -88,7 +88,6 @@ def main():
     raw_band("descriptor-huge-size", b"100000\n100000\n")
     raw_band("descriptor-overflow", b"99999999999999999999\n4\n")
     raw_band("descriptor-without-raw", b"3\n4\n", raw=None)
-    raw_band("descriptor-larger-than-raw", b"300\n400\n")
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 #include "crossing/ui/checknumcode3.h"
 #include "segmentation/ui/segmentation.h"
 #include "segmentation/ui/segmentdefinition.h"
+#include "uikit/desktop.h"
 #include "view/ui/histogris.h"
 #include "view/ui/imagewindow.h"
 #include "view/ui/resultimage.h"
@@ -65,6 +66,7 @@ void ClearFormReferences() {
 void ConnectForms(TMainForm* main);
 
 TMainForm* CreateForms(const DialogSeam& seam) {
+    AdaptToDesktop();
     MainForm = new TMainForm(seam);
     const DialogSeam* shared = &MainForm->seam;
     auto addChild = [](auto* window) {
@@ -100,13 +102,30 @@ TMainForm* CreateForms(const DialogSeam& seam) {
 // The windows are leaves: they are given what they read when they are made, and what they
 // report reaches the main window through these connections.
 void ConnectForms(TMainForm* main) {
+    // While a long step changes the working state on its thread, the windows read none of it:
+    // they keep the size and band they had, and their read-outs give nothing.
     const tessera::Workspace& ws = main->ws;
-    const auto bandSetSize = [&ws] { return QSize(ws.Columns, ws.Lines); };
-    ImageForm->SetSources({bandSetSize, [&ws] { return ws.CurrentBand; }, nullptr});
-    TempImageForm->SetSources({bandSetSize, [&ws] { return ws.CurrentSegmentedBand; },
-                               [&ws] { return &ws.ShownSegmentMatrix; }});
-    ResultImageForm->SetSources({bandSetSize, nullptr, [&ws]() -> const tessera::ByteMatrix* {
-                                     return ws.crossing ? &ws.crossing->ClassImage : nullptr;
+    const auto bandSetSize = [&ws, main, size = QSize()]() mutable {
+        if (!main->Busy()) size = QSize(ws.Columns, ws.Lines);
+        return size;
+    };
+    ImageForm->SetSources({bandSetSize,
+                           [&ws, main, band = 0]() mutable {
+                               if (!main->Busy()) band = ws.CurrentBand;
+                               return band;
+                           },
+                           nullptr});
+    TempImageForm->SetSources({bandSetSize,
+                               [&ws, main, band = 0]() mutable {
+                                   if (!main->Busy()) band = ws.CurrentSegmentedBand;
+                                   return band;
+                               },
+                               [&ws, main]() -> const tessera::ByteMatrix* {
+                                   return main->Busy() ? nullptr : &ws.ShownSegmentMatrix;
+                               }});
+    ResultImageForm->SetSources({bandSetSize, nullptr, [&ws, main]() -> const tessera::ByteMatrix* {
+                                     return !main->Busy() && ws.crossing ? &ws.crossing->ClassImage
+                                                                         : nullptr;
                                  }});
     for (TPictureForm* window :
          std::initializer_list<TPictureForm*>{ImageForm, TempImageForm, ResultImageForm}) {

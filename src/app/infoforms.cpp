@@ -72,11 +72,19 @@ QPlainTextEdit* AddMemo(QDialog* dialog, const QString& text, int width, int hei
 }
 
 // Two explanation lines of a segmentation method.
+// The two lines of a method's information, in the dialogs' own font: a line longer than the
+// dialog is wide goes on below, and the second line follows it.
 void AddTwoLines(QDialog* dialog, QLabel*& first, QLabel*& second, const QString& line1,
                  const QString& line2) {
-    first = AddLabel(dialog, "Label1", line1, kMargin, 24);
-    second = AddLabel(dialog, "Label2", line2, kMargin, 24 + kLineStep);
-    FitLabels({first, second}, dialog->width() - 2 * kMargin);
+    const int width = dialog->width() - 2 * kMargin;
+    int top = kMargin;
+    for (QLabel** label : {&first, &second}) {
+        *label = AddLabel(dialog, label == &first ? "Label1" : "Label2",
+                          label == &first ? line1 : line2, kMargin, top);
+        (*label)->setWordWrap(true);
+        (*label)->setFixedSize(width, (*label)->heightForWidth(width));
+        top += (*label)->height() + 2;
+    }
 }
 
 const char* const kEnglishText =

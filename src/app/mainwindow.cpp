@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <exception>
@@ -61,12 +63,12 @@ void EnableMenu(QMenu* menu, bool enabled) {
     menu->menuAction()->setEnabled(enabled);
 }
 
-// The folder the band dialogs open in: the customary image folder when it exists, else the
-// installed sample bands, else the ones beside the sources, else the home folder.
+// The folder a band dialog opens in: its own folder when it exists, else the installed sample
+// bands, else the ones beside the sources, else the home folder.
 QString BandDirectory(const QString& preferred) {
     for (const QString& folder : {preferred, QStringLiteral(TESSERA_INSTALLED_SAMPLES_DIR),
                                   QStringLiteral(TESSERA_SAMPLES_DIR)}) {
-        if (QDir(folder).exists()) return folder;
+        if (!folder.isEmpty() && QDir(folder).exists()) return folder;
     }
     return QDir::homePath();
 }
@@ -93,6 +95,10 @@ TMainForm::TMainForm(const DialogSeam& dialogSeam, QWidget* parent)
     setCentralWidget(MdiArea);
     BuildStatusBar();
     BuildFileDialogs();
+
+    Work = new TWorkRunner(this);
+    Work->setObjectName("Work");
+    connect(Work, &TWorkRunner::RunningChanged, this, [this] { UpdateCommands(); });
 
     Cursors[crLoupe] = glyphs::MagnifierCursor();
     SetScreenCursor(crDefault);
@@ -305,14 +311,13 @@ void TMainForm::BuildFileDialogs() {
                                                         " OPEN BAND 8",
                                                         " OPEN BAND 9",
                                                         "OPEN BAND 10"};
-    const QString lowerDirectory = BandDirectory("c:\\images");
-    const QString upperDirectory = BandDirectory("C:\\images");
     for (int band = 1; band <= tessera::kMaximumBands; ++band) {
         const bool firstSeven = band <= 7;
         QFileDialog* dialog =
             NewFileDialog(this, QString("BandOpenDialog%1").arg(band), titles[band],
                           firstSeven ? rawFilters : rasterFilters, QFileDialog::AcceptOpen);
-        dialog->setDirectory(firstSeven ? lowerDirectory : upperDirectory);
+        dialog->setDirectory(
+            BandDirectory(QString::fromStdString(tessera::BandDialogFolder(band))));
         BandOpenDialogs[band] = dialog;
     }
     SavePictureDialog2 =
@@ -348,17 +353,19 @@ QString TMainForm::PanelText(int panel) const {
 }
 
 void TMainForm::UpdateCommands() {
-    const bool opened = ws.step >= tessera::StepBandSetOpened;
-    const bool segmented = ws.step >= tessera::StepBandsSegmented;
-    const bool crossed = ws.step >= tessera::StepBandsCrossed;
+    // While a long step runs, every command that touches the working state waits for it.
+    const bool idle = !Busy();
+    const bool opened = idle && ws.step >= tessera::StepBandSetOpened;
+    const bool segmented = idle && ws.step >= tessera::StepBandsSegmented;
+    const bool crossed = idle && ws.step >= tessera::StepBandsCrossed;
 
-    // Always available.
-    for (QAction* action : {Open, Exit}) action->setEnabled(true);
+    // Always available (Open once the running step has ended).
+    Open->setEnabled(idle);
+    Exit->setEnabled(true);
     for (QMenu* menu : {Files, Window, About, Infos, Segmentation, SegmInfo})
         EnableMenu(menu, true);
-    for (QToolButton* button : {OpenSpeedButton, ZoomSpeedButton, ExitSpeedButton}) {
-        button->setEnabled(true);
-    }
+    for (QToolButton* button : {ZoomSpeedButton, ExitSpeedButton}) button->setEnabled(true);
+    OpenSpeedButton->setEnabled(idle);
 
     for (QToolButton* button :
          {PreviousSpeedButton, NextSpeedButton, SegmentationSpeedButton, HistoSpeedButton}) {
@@ -389,7 +396,7 @@ int TMainForm::RunModal(QDialog& dialog) {
 }
 
 CommandContext TMainForm::Context() {
-    return CommandContext{ws, seam, [this](int cursor) { SetScreenCursor(cursor); }};
+    return CommandContext{ws, seam, [this](int cursor) { SetScreenCursor(cursor); }, *Work};
 }
 BandSetWindows TMainForm::BandWindows() const {
     return {*NumBandForm, *ImageSizeForm, BandOpenDialogs,
@@ -415,6 +422,22 @@ void TMainForm::RunCommand(const std::function<void()>& command) {
         Message(QString::fromLocal8Bit(error.what()), "ERROR");
     }
     UpdateCommands();
+    if (closeAfterWork_ && !Busy()) {
+        closeAfterWork_ = false;
+        close();
+    }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (!Busy()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (seam.ask(" A treatment is still running \nStop it and close the program? ", "CAUTION")) {
+        closeAfterWork_ = true;
+        Work->Cancel();
+    }
 }
 
 void TMainForm::OpenBandSet() {
@@ -476,8 +499,28 @@ void TMainForm::DefinitionClick() {
 void TMainForm::SegmTreatmentClick() {
     SegmentationTreatment();
 }
+// Cascade: each child one title bar lower and further right than the one before, at its
+// present size, or at the largest size that still fits the client area from its place.
 void TMainForm::Cascade1Click() {
-    MdiArea->cascadeSubWindows();
+    QList<QMdiSubWindow*> children;
+    for (QMdiSubWindow* child : MdiArea->subWindowList())
+        if (child->isVisible() && !child->isMinimized()) children.append(child);
+    if (children.isEmpty()) return;
+    const QRect area = MdiArea->viewport()->rect();
+    const int step = std::max(children.first()->style()->pixelMetric(QStyle::PM_TitleBarHeight,
+                                                                     nullptr, children.first()),
+                              16);
+    for (int i = 0; i < children.size(); ++i) {
+        QMdiSubWindow* child = children[i];
+        child->showNormal();
+        const QPoint place(i * step, i * step);
+        const QSize present = child->size();
+        const QSize fits(std::max(area.width() - place.x(), child->minimumWidth()),
+                         std::max(area.height() - place.y(), child->minimumHeight()));
+        child->setGeometry(QRect(place, present.boundedTo(fits)));
+        child->raise();
+    }
+    MdiArea->setActiveSubWindow(children.last());
 }
 // Horizontal tiling: the children one above the other, each as wide as the client area.
 void TMainForm::Tile1Click() {

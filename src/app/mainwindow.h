@@ -16,6 +16,7 @@
 #include "workspace/workspace.h"
 
 class QAction;
+class QCloseEvent;
 class QButtonGroup;
 class QFileDialog;
 class QLabel;
@@ -33,6 +34,10 @@ class TMainForm : public QMainWindow {
 
     tessera::Workspace ws;
     DialogSeam seam;
+    // Runs the long steps of the commands off the GUI thread.
+    TWorkRunner* Work = nullptr;
+    // True while a long step runs: the windows then read nothing of `ws`.
+    bool Busy() const { return Work && Work->Running(); }
 
     // ----- menu -----
     QMenu* Files = nullptr;
@@ -160,6 +165,10 @@ class TMainForm : public QMainWindow {
     void SaveResultSpeedButtonClick();
     void ExitSpeedButtonClick();
 
+  protected:
+    // Closing while a long step runs asks to stop it first; the program closes once it has.
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     // What every command works with, and the windows of each subsystem's commands.
     CommandContext Context();
@@ -180,4 +189,5 @@ class TMainForm : public QMainWindow {
 
     QButtonGroup* LatchingGroup = nullptr;
     bool cursorOverridden_ = false;  // this window holds the one override cursor
+    bool closeAfterWork_ = false;
 };

@@ -20,6 +20,12 @@ std::string RawRefusal(const std::string& path, const std::string& why) {
 
 }  // namespace
 
+std::string BandDialogFolder(int band) {
+    if (band >= 1 && band <= 3) return "c:\\images";
+    if (band >= 4 && band <= 7) return "C:\\images";
+    return "";
+}
+
 Status CheckBandCount(int bandCount) {
     if (bandCount < 2) return Status::Failure(" Insufficient Number of Bands ");
     if (bandCount > kMaximumBands)
@@ -98,30 +104,23 @@ int CountGrayTones(const ByteMatrix& pixels) {
     return tones;
 }
 
-Status CheckRawFileSize(const std::string& path, ImageSize size) {
+Status CheckRawFileSize(const std::string& path, ImageSize) {
+    // A short file loads all the same: the pixels it lacks are 0.
     if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
         std::fclose(probe);
-    } else {
-        return Status::Failure("The raw image\n" + path + "\ncannot be opened for reading.");
+        return Status::Ok();
     }
-    const int64_t promised = int64_t{size.lines} * size.columns;
-    const int64_t held = FileSizeOf(path);
-    if (held >= 0 && held * 2 < promised) {
-        return Status::Failure("The raw image\n" + path + "\nholds " + std::to_string(held) +
-                               " bytes, less than half of the " + std::to_string(size.lines) +
-                               " lines x " + std::to_string(size.columns) + " columns (" +
-                               std::to_string(promised) + " bytes) given for it.");
-    }
-    return Status::Ok();
+    return Status::Failure("The raw image\n" + path + "\ncannot be opened for reading.");
 }
 
-Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size) {
+Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size, Progress& progress) {
     using R = Result<ByteMatrix>;
     if (Status usable = CheckImageSize(size); !usable) {
         return R::Failure(RawRefusal(path, usable.message));
     }
     if (Status holds = CheckRawFileSize(path, size); !holds) return R::Failure(holds.message);
-    Result<ByteMatrix> read = ReadRawImage(path, size);
+    Result<ByteMatrix> read = ReadRawImage(path, size, progress);
+    if (read.cancelled) return read;
     if (!read) return R::Failure(RawRefusal(path, read.message));
     return read;
 }

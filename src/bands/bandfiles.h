@@ -24,6 +24,10 @@ inline constexpr const char* kFirstImageNotice =
 inline constexpr const char* kLastImageNotice =
     "This image corresponds to the last one\nUse Left Speed Button to go down inside the file";
 
+// The folder band k's open dialog starts in: "c:\images" for bands 1 to 3, "C:\images" for
+// bands 4 to 7, none (empty) for bands 8 to 10.
+std::string BandDialogFolder(int band);
+
 // Refuses a band count outside 2..10 with its "ERROR" text.
 Status CheckBandCount(int bandCount);
 
@@ -49,14 +53,13 @@ GrayRange RangeOfHistogram(const Histogram& histogram);
 int CountGrayTones(const ByteMatrix& pixels);
 
 // A raw band of the given size (from its descriptor or the size dialog). Refuses an unusable
-// size, a file that does not open, a file far shorter than the size (CheckRawFileSize), or a
-// size memory cannot hold, with a "CAUTION" text that names the file. Bytes missing at the end
-// of a short file are 0.
-Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size);
+// size, a file that does not open, or a size memory cannot hold, with a "CAUTION" text that
+// names the file. Bytes missing at the end of a short file are 0.
+Result<ByteMatrix> LoadRawBand(const std::string& path, ImageSize size,
+                               Progress& progress = NoProgress());
 
-// A raw file may be a little short (its missing bytes load as 0), but one that holds less
-// than half of what its size promises is taken for a wrong size and refused, before anything
-// is allocated. The "CAUTION" text names the file and both sizes.
+// Refuses a raw file that cannot be opened for reading, before anything is allocated. A file
+// shorter than its size is not refused: its missing bytes load as 0.
 Status CheckRawFileSize(const std::string& path, ImageSize size);
 
 // An 8-bit bitmap band. Refuses a file the bitmap reader refuses (with its reason) and, by
@@ -69,5 +72,9 @@ std::string DescriptorNotWrittenMessage(const std::string& descriptorPath, const
 std::string SizeMismatchMessage(const std::string& path, ImageSize band, ImageSize loaded);
 // "ERROR" text of a command that needs every band of the set.
 std::string MissingBandMessage(int band);
+// "ERROR" text of a command on the current band when no band set is open (its count was
+// refused).
+inline constexpr const char* kNoBandSetMessage =
+    " No band set is open \nOpen a set of 2 to 10 bands first ";
 
 }  // namespace tessera

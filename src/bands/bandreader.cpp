@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -41,6 +42,7 @@ BandReader& BandReader::operator=(BandReader&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = other.fd_;
+        path_ = std::move(other.path_);
         type_ = other.type_;
         size_ = other.size_;
         pixelOffset_ = other.pixelOffset_;
@@ -69,14 +71,28 @@ void BandReader::ReadLines(int first, int count, uint8_t* lines) const {
                     true);
 }
 
-std::optional<ByteMatrix> BandReader::ReadAll() const {
+Result<ByteMatrix> BandReader::ReadAll(Progress& progress) const {
+    using R = Result<ByteMatrix>;
+    const std::string refusal =
+        type_ == BandFileType::Bitmap
+            ? BitmapRefusal(path_, "there is not enough memory for it")
+            : RawRefusal(path_, "there is not enough memory for " + std::to_string(size_.lines) +
+                                    " lines x " + std::to_string(size_.columns) + " columns");
     try {
         // Every cell is read (or set to 0 past the end of a short file): no zero fill first.
         std::optional<ByteMatrix> pixels = ByteMatrix::CreateUnfilled(size_.columns, size_.lines);
-        if (pixels) ReadLines(0, size_.lines, pixels->Data());
-        return pixels;
+        if (!pixels) return R::Failure(refusal);
+        constexpr int64_t kPiece = int64_t{16} << 20;
+        const int64_t total = static_cast<int64_t>(pixels->Size());
+        const int piece = static_cast<int>(std::max<int64_t>(kPiece / size_.columns, 1));
+        for (int first = 0; first < size_.lines; first += piece) {
+            if (!progress.Step(kStageLoading, int64_t{first} * size_.columns, total))
+                return R::Cancelled();
+            ReadLines(first, std::min(piece, size_.lines - first), (*pixels)[first]);
+        }
+        return R::Of(std::move(*pixels));
     } catch (const std::bad_alloc&) {
-        return std::nullopt;
+        return R::Failure(refusal);
     }
 }
 
@@ -92,6 +108,7 @@ Result<BandReader> OpenRawBand(const std::string& path, ImageSize size) {
     struct stat info;
     if (::fstat(reader.fd_, &info) == 0 && S_ISDIR(info.st_mode))
         return R::Failure(RawRefusal(path, "it cannot be opened (it is a folder)"));
+    reader.path_ = path;
     reader.type_ = BandFileType::Raw;
     reader.size_ = size;
     reader.stride_ = size.columns;
@@ -111,20 +128,12 @@ Result<BandReader> OpenBitmapBand(const std::string& path) {
     const int64_t pixelCount = int64_t{shape.height} * shape.width;
     if (shape.bytesPerPixel != 1 || 2 * pixelCount < shape.fileSize)
         return R::Failure(kRgbBitmapRefusal);
+    reader.path_ = path;
     reader.type_ = BandFileType::Bitmap;
     reader.size_ = ImageSize{shape.height, shape.width};
     reader.pixelOffset_ = shape.pixelOffset;
     reader.stride_ = shape.stride;
     return R::Of(std::move(reader));
-}
-
-std::string RawBandMemoryMessage(const std::string& path, ImageSize size) {
-    return RawRefusal(path, "there is not enough memory for " + std::to_string(size.lines) +
-                                " lines x " + std::to_string(size.columns) + " columns");
-}
-
-std::string BitmapBandMemoryMessage(const std::string& path) {
-    return BitmapRefusal(path, "there is not enough memory for it");
 }
 
 }  // namespace tessera

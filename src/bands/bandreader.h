@@ -8,6 +8,7 @@
 #include "bands/bandfiles.h"
 #include "image/matrix.h"
 #include "image/rawfiles.h"
+#include "support/progress.h"
 #include "support/status.h"
 
 namespace tessera {
@@ -29,8 +30,9 @@ class BandReader {
     // columns bytes). Bytes the file does not hold are 0, as in a band loaded whole from a
     // short raw file. Safe to call from several threads at once.
     void ReadLines(int first, int count, uint8_t* lines) const;
-    // Every line, in a new matrix; nothing when memory runs out.
-    std::optional<ByteMatrix> ReadAll() const;
+    // Every line, in a new matrix, read a piece at a time with `progress` told after each;
+    // refused with the reader's text when memory runs out.
+    Result<ByteMatrix> ReadAll(Progress& progress = NoProgress()) const;
 
     friend Result<BandReader> OpenRawBand(const std::string& path, ImageSize size);
     friend Result<BandReader> OpenBitmapBand(const std::string& path);
@@ -39,6 +41,7 @@ class BandReader {
     void Close();
 
     int fd_ = -1;
+    std::string path_;
     BandFileType type_ = BandFileType::Raw;
     ImageSize size_;
     int64_t pixelOffset_ = 0;  // bitmaps: where the bottom line is stored
@@ -51,9 +54,5 @@ Result<BandReader> OpenRawBand(const std::string& path, ImageSize size);
 // An 8-bit bitmap band, refused as LoadBitmapBand refuses it, with the same texts, from its
 // header and its length alone.
 Result<BandReader> OpenBitmapBand(const std::string& path);
-
-// The texts of a band that cannot be held in memory, as the readers word them.
-std::string RawBandMemoryMessage(const std::string& path, ImageSize size);
-std::string BitmapBandMemoryMessage(const std::string& path);
 
 }  // namespace tessera

@@ -88,7 +88,7 @@ void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint8_t>&
 }
 
 std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segmentNumbers,
-                                     const CodeTable& table) {
+                                     const CodeTable& table, Progress& progress) {
     const int n = table.BandCount();
     if (n < 1 || static_cast<int>(segmentNumbers.size()) != n) return std::nullopt;
     for (const ByteMatrix* band : segmentNumbers)
@@ -112,6 +112,7 @@ std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segme
 
         std::vector<const uint8_t*> values(static_cast<size_t>(n));
         for (int y = 0; y < lines; ++y) {
+            if (y % 256 == 0 && !progress.Step(kStageCounting, y, lines)) return std::nullopt;
             for (int b = 0; b < n; ++b) values[b] = (*segmentNumbers[b])[y];
             int32_t* row = counts.CodeImage[y];
             FormCodes(tables.data(), values.data(), n, columns, row);

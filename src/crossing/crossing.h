@@ -9,6 +9,7 @@
 #include "image/guitools.h"
 #include "image/matrix.h"
 #include "segmentation/thresholding.h"
+#include "support/progress.h"
 #include "support/randombelow.h"
 
 namespace tessera {
@@ -47,8 +48,9 @@ void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint8_t>&
 
 // One pass over the pixels: each pixel's code is computed from its segment numbers (band b's
 // matrix is segmentNumbers[b - 1]). Nothing when memory runs out.
+// Nothing too when `progress` cancels.
 std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segmentNumbers,
-                                     const CodeTable& table);
+                                     const CodeTable& table, Progress& progress = NoProgress());
 
 // Number of codes 1..N with more than `minimum` pixels.
 int64_t CountRetained(const std::vector<int64_t>& pixelCount, int64_t minimum);

@@ -34,25 +34,29 @@ std::string CodeTableHeader(int bandCount) {
     return header;
 }
 
+std::string CodeTableLine(const CodeTable& table, const std::vector<int64_t>& pixelCount,
+                          int64_t index) {
+    if (index == 0) return CodeTableHeader(table.BandCount());
+    if (index == 1) return "   ";
+    const int code = static_cast<int>(index - 1);
+    std::string line = "   ";
+    AppendNumber(line, code);
+    for (int b = 1; b <= table.BandCount(); ++b) {
+        line += "\t   ";
+        AppendNumber(line, table.Digits(code, b));
+    }
+    line += "\t   ";
+    AppendNumber(line, CountOf(pixelCount, code));
+    return line;
+}
+
 std::vector<std::string> CodeTableLines(const CodeTable& table,
                                         const std::vector<int64_t>& pixelCount) {
-    const int n = table.BandCount();
     std::vector<std::string> lines;
     try {
         lines.reserve(static_cast<size_t>(table.CodeCount) + 2);
-        lines.push_back(CodeTableHeader(n));
-        lines.emplace_back("   ");
-        for (int code = 1; code <= table.CodeCount; ++code) {
-            std::string line = "   ";
-            AppendNumber(line, code);
-            for (int b = 1; b <= n; ++b) {
-                line += "\t   ";
-                AppendNumber(line, table.Digits(code, b));
-            }
-            line += "\t   ";
-            AppendNumber(line, CountOf(pixelCount, code));
-            lines.push_back(std::move(line));
-        }
+        for (int64_t index = 0; index < int64_t{table.CodeCount} + 2; ++index)
+            lines.push_back(CodeTableLine(table, pixelCount, index));
     } catch (const std::bad_alloc&) {
         lines.clear();  // a table too large to show: nothing rather than a part
     }

@@ -16,6 +16,10 @@ std::string CodeTableHeader(int bandCount);
 // Header, the line "   ", then one line per code 1..N (codes without pixels included).
 std::vector<std::string> CodeTableLines(const CodeTable& table,
                                         const std::vector<int64_t>& pixelCount);
+// Line `index` (0-based, of CodeCount + 2) of CodeTableLines, made alone: a view of a table of
+// millions of codes builds only the lines it shows.
+std::string CodeTableLine(const CodeTable& table, const std::vector<int64_t>& pixelCount,
+                          int64_t index);
 
 // The whole ".txt" file of a saved result: the long descriptor, then the report. records[b]
 // for b = 1..n (entry 0 unused); selectedCodes[1..K].

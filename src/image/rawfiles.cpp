@@ -110,7 +110,7 @@ void ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines) {
     if (got < wanted) std::memset(lines + got, 0, wanted - got);
 }
 
-Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size) {
+Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size, Progress& progress) {
     using R = Result<ByteMatrix>;
     if (Status usable = CheckImageSize(size); !usable) return R::Failure(usable.message);
 
@@ -129,7 +129,18 @@ Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size) {
     // Every byte is read or, past the end of a short file, set to 0: no zero fill first.
     std::optional<ByteMatrix> pixels = ByteMatrix::CreateUnfilled(size.columns, size.lines);
     if (!pixels) return R::Failure("there is not enough memory for " + SizeText(size));
-    ReadRawLines(fd, size.columns, 0, size.lines, pixels->Data());
+
+    // The lines follow each other in the file as in the matrix: reads of a few lines fill
+    // them in turn, and bytes past the end of a short file are set to 0.
+    constexpr int64_t kPiece = int64_t{16} << 20;
+    const int64_t total = static_cast<int64_t>(pixels->Size());
+    const int piece = static_cast<int>(std::max<int64_t>(kPiece / size.columns, 1));
+    for (int first = 0; first < size.lines; first += piece) {
+        if (!progress.Step(kStageLoading, int64_t{first} * size.columns, total))
+            return R::Cancelled();
+        ReadRawLines(fd, size.columns, first, std::min(piece, size.lines - first),
+                     (*pixels)[first]);
+    }
     return R::Of(std::move(*pixels));
 }
 

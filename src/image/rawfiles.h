@@ -4,6 +4,7 @@
 #include <string>
 
 #include "image/matrix.h"
+#include "support/progress.h"
 #include "support/status.h"
 
 namespace tessera {
@@ -38,7 +39,8 @@ std::string LongDescriptorText(ImageSize size);
 
 // Reads `size.lines` lines of `size.columns` bytes; bytes missing at the end of a short file
 // stay 0. Fails (with the reason) only when the file cannot be opened or memory runs out.
-Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size);
+Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size,
+                                Progress& progress = NoProgress());
 // Lines first..first + count - 1 of a raw image of `columns` columns open as `fd`, one after
 // another into `lines`; bytes the file does not hold are 0.
 void ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines);

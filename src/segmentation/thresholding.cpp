@@ -44,8 +44,7 @@ SegmentLimits StrictoSensuLimits(int minGray, int maxGray, int count) {
     // R / N rounded with halves going up; every segment but the last spans s + 1 levels.
     const int64_t step = (2 * range + count) / (2 * int64_t{count});
     limits.lower[1] = minGray;
-    for (int k = 2; k <= count; ++k)
-        limits.lower[k] = static_cast<int32_t>(limits.lower[k - 1] + step + 1);
+    for (int k = 2; k <= count; ++k) limits.lower[k] = limits.lower[k - 1] + step + 1;
     for (int k = 1; k < count; ++k) limits.upper[k] = limits.lower[k + 1] - 1;
     limits.upper[count] = maxGray;
     return limits;
@@ -124,9 +123,10 @@ SegmentLookup SegmentLookupTable(const SegmentLimits& limits) {
     const int count = limits.Count();
     // Ascending, so where segments overlap the highest covering segment wins.
     for (int k = 1; k <= count && k < static_cast<int>(limits.upper.size()); ++k) {
-        const int from = std::max(limits.lower[k], 0);
-        const int to = std::min(limits.upper[k], 255);
-        for (int g = from; g <= to; ++g) lookup[g] = static_cast<uint8_t>(k);
+        const int64_t from = std::max<int64_t>(limits.lower[k], 0);
+        const int64_t to = std::min<int64_t>(limits.upper[k], 255);
+        for (int64_t g = from; g <= to; ++g)
+            lookup[static_cast<size_t>(g)] = static_cast<uint8_t>(k);
     }
     return lookup;
 }

@@ -20,10 +20,11 @@ constexpr int kMaximumSegmentCount = 254;
 const char* ThresholdingName(int type);
 
 // lower[k]..upper[k] for k = 1..N (entry 0 unused). Not required to be ordered, disjoint or
-// inside 0..255.
+// inside 0..255. Held in 64 bits: a typed upper limit may be the largest 32-bit number, and the
+// next segment's lower limit is one more.
 struct SegmentLimits {
-    std::vector<int32_t> lower;
-    std::vector<int32_t> upper;
+    std::vector<int64_t> lower;
+    std::vector<int64_t> upper;
     int Count() const { return lower.empty() ? 0 : static_cast<int>(lower.size()) - 1; }
     friend bool operator==(const SegmentLimits&, const SegmentLimits&) = default;
 };

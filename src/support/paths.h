@@ -11,6 +11,9 @@ std::string DirectoryOf(const std::string& path);
 // ReplaceExtension("/a/b.c/band.raw", ".txt") -> "/a/b.c/band.txt".
 std::string ReplaceExtension(const std::string& path, const std::string& extension);
 
+// The last component of a path ("/a/b/c.raw" -> "c.raw").
+std::string BaseNameOf(const std::string& path);
+
 // "folder/name", or name alone when folder is empty.
 std::string JoinPath(const std::string& folder, const std::string& name);
 

@@ -18,6 +18,7 @@ namespace tessera {
 
 namespace {
 
+// Messages name the file as the user gave it.
 Status WriteFailure(const std::string& path, int error) {
     const std::string reason = error != 0 ? std::strerror(error) : "the data could not be written";
     return Status::Failure("cannot write " + path + ": " + reason);
@@ -72,16 +73,32 @@ constexpr size_t kWriteBufferSize = size_t{1} << 20;
 
 }  // namespace
 
-Status WriteFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& write) {
-    if (path.empty()) return Status::Failure("cannot write a file without a name");
+std::string FileBehind(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat status;
+        if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+        std::vector<char> target(static_cast<size_t>(PATH_MAX) + 1);
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size() - 1);
+        if (length <= 0) return current;
+        const std::string link(target.data(), static_cast<size_t>(length));
+        const std::string folder = DirectoryOf(current);
+        current = link[0] == '/' || folder.empty() ? link : JoinPath(folder, link);
+    }
+    return current;  // a loop of links: the write then fails and says so
+}
+
+Status WriteFileAtomically(const std::string& given, const std::function<bool(std::FILE*)>& write) {
+    if (given.empty()) return Status::Failure("cannot write a file without a name");
+    const std::string path = FileBehind(given);
 
     std::string temporary;
     const int fd = MakeTemporary(path, temporary);
-    if (fd < 0) return WriteFailure(path, errno);
+    if (fd < 0) return WriteFailure(given, errno);
 
     auto giveUp = [&](int error) {
         ::unlink(temporary.c_str());
-        return WriteFailure(path, error);
+        return WriteFailure(given, error);
     };
 
     std::FILE* file = ::fdopen(fd, "wb");
@@ -145,13 +162,14 @@ void StagedFile::Remember(int error) {
 bool StagedFile::Open(const std::string& path) {
     Discard();
     path_ = path;
+    target_ = FileBehind(path);
     synced_ = false;
     error_.store(0);
     if (path.empty()) {
         Remember(EINVAL);
         return false;
     }
-    fd_ = MakeTemporary(path, temporary_);
+    fd_ = MakeTemporary(target_, temporary_);
     if (fd_ < 0) {
         Remember(errno);
         return false;
@@ -217,7 +235,7 @@ Status StagedFile::Commit() {
         fd_ = -1;
     }
     if (!Failed()) {
-        if (const int renameError = RenameOver(temporary_, path_); renameError != 0)
+        if (const int renameError = RenameOver(temporary_, target_); renameError != 0)
             Remember(renameError);
         else
             temporary_.clear();

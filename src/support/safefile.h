@@ -18,6 +18,11 @@ namespace tessera {
 // removed, and the message names the target. `write` returns false when a write failed.
 Status WriteFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& write);
 
+// The file a name stands for: a symbolic link is followed (link by link, a relative one from
+// its own folder), so that a write replaces the link's target and the link stays. A name that
+// is no link, or a link whose target does not exist yet, is the file itself.
+std::string FileBehind(const std::string& path);
+
 // Convenience: the whole content as one block of bytes (text files are written as they are,
 // with "\n" line ends).
 Status WriteWholeFile(const std::string& path, const std::string& bytes);
@@ -26,8 +31,8 @@ Status WriteWholeFile(const std::string& path, const std::string& bytes);
 // once (a raster written strip by strip, in any order): the pieces go to a temporary file in
 // the target's folder, and Commit() syncs it and renames it over the target. A write that fails
 // is remembered and every later one is skipped; Commit() then removes the temporary file and
-// reports the failure as WriteFileAtomically does. An uncommitted file is removed when the
-// object dies.
+// reports the failure as WriteFileAtomically does. A link is followed as WriteFileAtomically
+// follows it. An uncommitted file is removed when the object dies.
 class StagedFile {
   public:
     StagedFile() = default;
@@ -52,7 +57,8 @@ class StagedFile {
   private:
     void Remember(int error);
 
-    std::string path_;
+    std::string path_;    // as given: named in messages
+    std::string target_;  // the file written: the target of a link
     std::string temporary_;
     int fd_ = -1;
     bool synced_ = false;

@@ -10,9 +10,11 @@ namespace tessera {
 struct Status {
     bool ok = true;
     std::string message;
+    bool cancelled = false;  // stopped by its caller: nothing changed, nothing to tell
 
     static Status Ok() { return {}; }
     static Status Failure(std::string why) { return {false, std::move(why)}; }
+    static Status Cancelled() { return {false, "cancelled", true}; }
     explicit operator bool() const { return ok; }
 };
 
@@ -21,9 +23,11 @@ template <class T>
 struct Result {
     std::optional<T> value;
     std::string message;
+    bool cancelled = false;
 
     static Result Of(T v) { return {std::move(v), {}}; }
     static Result Failure(std::string why) { return {std::nullopt, std::move(why)}; }
+    static Result Cancelled() { return {std::nullopt, "cancelled", true}; }
     explicit operator bool() const { return value.has_value(); }
 };
 

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "uikit/seam.h"
+#include "uikit/workrunner.h"
 #include "workspace/workspace.h"
 
 class QDialog;
@@ -16,12 +17,23 @@ struct CommandContext {
     tessera::Workspace& ws;
     const DialogSeam& seam;
     std::function<void(int cursor)> setCursor;
+    TWorkRunner& work;
 
     void Message(const QString& text, const QString& caption) const {
         seam.showMessage(text, caption);
     }
     int RunModal(QDialog& dialog) const { return seam.runModal(dialog); }
+    // The long step of the command: on the worker thread with progress and Cancel when the
+    // scene is large (see TWorkRunner), else at once.
+    void Work(const QString& title, int64_t pixels,
+              const std::function<void(tessera::Progress&)>& step) const {
+        work.Run(title, pixels, step);
+    }
 };
+
+// Runs `call` on the GUI thread (the thread of `context`) and waits for it: a dialog that the
+// work needs on its way (the image-size dialog of a raw file without descriptor).
+void OnGuiThread(QObject* context, const std::function<void()>& call);
 
 // The hour-glass while a command works: set when made, the arrow back when it goes (also when
 // the command ends early or by an exception), or at Release.

@@ -1,5 +1,11 @@
 #include "uikit/filedialogs.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTreeView>
+
 QFileDialog* NewFileDialog(QWidget* owner, const QString& objectName, const QString& title,
                            const QStringList& filters, QFileDialog::AcceptMode mode) {
     auto* dialog = new QFileDialog(owner, title);
@@ -10,6 +16,24 @@ QFileDialog* NewFileDialog(QWidget* owner, const QString& objectName, const QStr
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setNameFilters(filters);
     if (mode == QFileDialog::AcceptSave) dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    // Room for the details: sizes, types and dates are shown whole, the name takes the rest.
+    dialog->resize(760, 480);
+    if (auto* details = dialog->findChild<QTreeView*>("treeView")) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    // A name typed and confirmed with Enter while the completion list shows would leave the list
+    // open over the main window, where it would swallow the next click: it closes with the
+    // dialog.
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
+        for (auto* edit : dialog->findChildren<QLineEdit*>()) {
+            if (QCompleter* completer = edit->completer(); completer && completer->popup())
+                completer->popup()->hide();
+        }
+    });
     return dialog;
 }
 

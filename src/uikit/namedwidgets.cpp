@@ -1,7 +1,35 @@
 #include "uikit/namedwidgets.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QStyle>
+
+namespace {
+class FocusOnShowFilter : public QObject {
+  public:
+    FocusOnShowFilter(QDialog* dialog, QWidget* field) : QObject(dialog), field_(field) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            field_->setFocus(Qt::OtherFocusReason);
+            if (auto* edit = qobject_cast<QLineEdit*>(field_)) edit->selectAll();
+        }
+        return false;
+    }
+
+  private:
+    QWidget* field_;
+};
+}  // namespace
+
+QLineEdit* DisplayOnly(QLineEdit* edit) {
+    edit->setReadOnly(true);
+    edit->setFocusPolicy(Qt::NoFocus);
+    return edit;
+}
+
+void FocusOnShow(QDialog* dialog, QWidget* field) {
+    dialog->installEventFilter(new FocusOnShowFilter(dialog, field));
+}
 
 QPushButton* OkButton(QDialog* dialog) {
     auto* button =
@@ -25,9 +53,9 @@ void MakeBandNameGroup(QDialog* dialog, const QString& numberLabel, QGroupBox*& 
     GroupBox1 = new QGroupBox(" Image Name ", dialog);
     GroupBox1->setObjectName("GroupBox1");
     Label1 = NamedLabel(numberLabel, "Label1", GroupBox1);
-    NumberEdit = NamedEdit("NumberEdit", GroupBox1);
+    NumberEdit = DisplayOnly(NamedEdit("NumberEdit", GroupBox1));
     Label2 = NamedLabel("Name ", "Label2", GroupBox1);
-    NameEdit = NamedEdit("NameEdit", GroupBox1);
+    NameEdit = DisplayOnly(NamedEdit("NameEdit", GroupBox1));
     auto* grid = new QGridLayout(GroupBox1);
     grid->addWidget(Label1, 0, 0);
     grid->addWidget(NumberEdit, 0, 1);

@@ -20,6 +20,12 @@ inline QLineEdit* NamedEdit(const char* name, QWidget* parent) {
     return edit;
 }
 
+// A field that only shows a value: it takes no typing and no focus.
+QLineEdit* DisplayOnly(QLineEdit* edit);
+// Each showing of the dialog starts with the focus in `field` (its text selected, so that
+// typing replaces it).
+void FocusOnShow(QDialog* dialog, QWidget* field);
+
 // The dialog's OK button `BitBtn1`, pressed by Enter.
 QPushButton* OkButton(QDialog* dialog);
 // The dialog's Cancel button `BitBtn2`.

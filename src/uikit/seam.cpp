@@ -9,4 +9,11 @@ void ShowMessageBox(const QString& text, const QString& caption) {
 }
 
 DialogSeam::DialogSeam()
-    : runModal([](QDialog& dialog) { return dialog.exec(); }), showMessage(ShowMessageBox) {}
+    : runModal([](QDialog& dialog) { return dialog.exec(); }),
+      showMessage(ShowMessageBox),
+      ask([](const QString& text, const QString& caption) {
+          QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                          nullptr);
+          box.setDefaultButton(QMessageBox::No);
+          return box.exec() == QMessageBox::Yes;
+      }) {}

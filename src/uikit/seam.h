@@ -11,6 +11,8 @@ struct DialogSeam {
     std::function<int(QDialog&)> runModal;
     // A message box without owner, without icon, with one OK button.
     std::function<void(const QString& text, const QString& caption)> showMessage;
+    // A question with Yes and No; true for Yes.
+    std::function<bool(const QString& text, const QString& caption)> ask;
 
     DialogSeam();
 };

@@ -29,6 +29,60 @@ Status CollectedSaveStatus(const std::vector<std::string>& failedFiles) {
     return Status::Failure(message);
 }
 
+namespace {
+
+// The files of one save: each is written whole under a temporary name beside its target, and
+// all are put in place together at the end, so that a cancelled save leaves no file behind and
+// the earlier files of those names as they were. A file that could not be written is named in
+// the "CAUTION" text; the others are still saved.
+class SavedFiles {
+  public:
+    explicit SavedFiles(Progress& progress) : progress_(progress) {}
+    ~SavedFiles() {
+        for (const Staged& file : staged_) ::unlink(file.temporary.c_str());
+    }
+    SavedFiles(const SavedFiles&) = delete;
+    SavedFiles& operator=(const SavedFiles&) = delete;
+
+    void Write(const std::string& target, const std::function<bool(const std::string&)>& write) {
+        if (cancelled_ || !progress_.Step(kStageSaving, written_++, 4)) {
+            cancelled_ = true;
+            return;
+        }
+        const std::string place = FileBehind(target);
+        const std::string temporary =
+            JoinPath(DirectoryOf(place).empty() ? "." : DirectoryOf(place),
+                     "." + BaseNameOf(place) + ".saving-" + std::to_string(::getpid()));
+        if (write(temporary)) {
+            staged_.push_back({temporary, place, target});
+        } else {
+            ::unlink(temporary.c_str());
+            failed_.push_back(target);
+        }
+    }
+
+    Status PutInPlace() {
+        if (cancelled_ || !progress_.Step(kStageSaving, written_, 4)) return Status::Cancelled();
+        for (const Staged& file : staged_)
+            if (::rename(file.temporary.c_str(), file.place.c_str()) != 0)
+                failed_.push_back(file.target);
+        staged_.clear();
+        return CollectedSaveStatus(failed_);
+    }
+
+  private:
+    struct Staged {
+        std::string temporary, place, target;
+    };
+    Progress& progress_;
+    std::vector<Staged> staged_;
+    std::vector<std::string> failed_;
+    int written_ = 0;
+    bool cancelled_ = false;
+};
+
+}  // namespace
+
 void Workspace::BeginBandSet(int bandCount) {
     BandCount = bandCount;
     CurrentBand = bandCount;
@@ -109,28 +163,32 @@ Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path, Ba
     }
     if (const Status valid = CheckImageSize(size); !valid)
         return R::Failure("The raw image\n" + path + "\ncannot be loaded: " + valid.message + ".");
-    // A size the file cannot hold is refused before it is kept as the descriptor.
-    if (const Status holds = CheckRawFileSize(path, size); !holds) return R::Failure(holds.message);
+    if (const Status opens = CheckRawFileSize(path, size); !opens) return R::Failure(opens.message);
+    if (const Status fits = accepted(size); !fits) return R::Failure(fits.message);
+    // The size asked for is kept only for a band that is accepted, before its pixels are
+    // read: a refused size must not come back as the file's descriptor next time.
     if (descriptor.outcome == DescriptorRead::Missing) {
         const Status written = WriteWholeFile(descriptorPath, ShortDescriptorText(size));
         if (!written)
             return R::Failure(DescriptorNotWrittenMessage(descriptorPath, written.message));
     }
-    if (const Status fits = accepted(size); !fits) return R::Failure(fits.message);
     return OpenRawBand(path, size);
 }
 
 Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
                            const BandLoadOptions& options) {
+    Progress& progress = options.progress ? *options.progress : NoProgress();
+    if (type == BandFileType::Bitmap && !progress.Step(kStageLoading, 0, 1))
+        return Status::Cancelled();
     const Result<BandReader> file = OpenBandFile(band, path, type, options);
     if (!file) return Status::Failure(file.message);
-    std::optional<ByteMatrix> pixels = file.value->ReadAll();
-    if (!pixels) {
-        return Status::Failure(type == BandFileType::Bitmap
-                                   ? BitmapBandMemoryMessage(path)
-                                   : RawBandMemoryMessage(path, file.value->Size()));
-    }
-    return StoreBand(band, path, std::move(*pixels), options.makeImage);
+    // A raw band tells how its reading goes, piece by piece; a bitmap is read at once.
+    Result<ByteMatrix> pixels =
+        file.value->ReadAll(type == BandFileType::Raw ? progress : NoProgress());
+    if (pixels.cancelled) return Status::Cancelled();
+    if (!pixels) return Status::Failure(pixels.message);
+    if (!progress.Step(kStageLoading, 1, 1)) return Status::Cancelled();
+    return StoreBand(band, path, std::move(*pixels.value), options.makeImage);
 }
 
 Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage) {
@@ -196,7 +254,7 @@ void Workspace::SetSegmentation(int band, int type, int count,
     }
 }
 
-Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels) {
+Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels, Progress& progress) {
     const int n = BandCount;
     if (n < 1 || n > kMaximumBands) return Status::Failure(" There is no band set to segment ");
     if (Status loaded = CheckAllBandsLoaded(); !loaded) return loaded;
@@ -215,9 +273,6 @@ Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels) {
         Result<CodeTable> table = BuildCodeTable(counts);
         if (!table) return Status::Failure(table.message);
 
-        // A diagnostic list that nothing reads: a folder that refuses it changes nothing.
-        WriteMultiTab(JoinPath(DirectoryOf(records[1].filePath), kMultiTabName), *table.value);
-
         SegmentationResult result;
         result.size = ImageSize{lines, columns};
         result.records.assign(records.begin(), records.begin() + n + 1);
@@ -227,6 +282,11 @@ Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels) {
         if (makeImages) result.SegmentedImage.resize(static_cast<size_t>(n) + 1);
 
         for (int b = 1; b <= n; ++b) {
+            // Only the batch tool numbers the pixels in place, and it does not cancel.
+            if (!consumePixels && !progress.Step(kStageNumbering, b - 1, n)) {
+                random = randomBefore;
+                return Status::Cancelled();
+            }
             const SegmentLookup lookup = SegmentLookupTable(records[b].segmentLimits);
             ByteMatrix& numbers = result.SegmentNumberMatrix[b];
             if (consumePixels) {
@@ -247,7 +307,13 @@ Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels) {
                 result.SegmentedImage[b] = std::move(*picture);
             }
         }
+        if (!consumePixels && !progress.Step(kStageNumbering, n, n)) {
+            random = randomBefore;
+            return Status::Cancelled();
+        }
         ByteMatrix shown = result.SegmentNumberMatrix[n];
+        // A diagnostic list that nothing reads: a folder that refuses it changes nothing.
+        WriteMultiTab(JoinPath(DirectoryOf(records[1].filePath), kMultiTabName), result.table);
 
         segmentation = std::move(result);
         ShownSegmentMatrix = std::move(shown);
@@ -262,13 +328,27 @@ Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels) {
     }
 }
 
-Result<CodeCounts> Workspace::CountCodes() const {
+Result<CodeCounts> Workspace::CountCodes(Progress& progress) const {
     if (!segmentation) return Result<CodeCounts>::Failure(" The bands are not segmented ");
+    // Tells a cancel from a refusal of the counting.
+    class Watch : public Progress {
+      public:
+        explicit Watch(Progress& outer) : outer_(outer) {}
+        bool Step(const char* stage, int64_t done, int64_t total) override {
+            if (!outer_.Step(stage, done, total)) cancelled = true;
+            return !cancelled;
+        }
+        bool cancelled = false;
+
+      private:
+        Progress& outer_;
+    } watch(progress);
     try {
         std::vector<const ByteMatrix*> numbers;
         for (size_t b = 1; b < segmentation->SegmentNumberMatrix.size(); ++b)
             numbers.push_back(&segmentation->SegmentNumberMatrix[b]);
-        std::optional<CodeCounts> counts = tessera::CountCodes(numbers, segmentation->table);
+        std::optional<CodeCounts> counts = tessera::CountCodes(numbers, segmentation->table, watch);
+        if (watch.cancelled) return Result<CodeCounts>::Cancelled();
         if (!counts)
             return Result<CodeCounts>::Failure(std::string(kMemoryRefusal) + "to cross the bands ");
         return Result<CodeCounts>::Of(std::move(*counts));
@@ -278,15 +358,22 @@ Result<CodeCounts> Workspace::CountCodes() const {
 }
 
 Status Workspace::FinishCrossing(CodeCounts counts, std::vector<int32_t> selectedCodes,
-                                 bool makeImage) {
+                                 bool makeImage, Progress& progress) {
     if (!segmentation) return Status::Failure(" The bands are not segmented ");
     const RandomBelow randomBefore = random;
+    auto cancelled = [&](int done) {
+        if (progress.Step(kStagePainting, done, 3)) return false;
+        random = randomBefore;
+        return true;
+    };
     try {
         CrossingResult result;
         result.ClassColorTable = BuildClassColourTable(random);
+        if (cancelled(0)) return Status::Cancelled();
         std::optional<ByteMatrix> classes =
             MakeClassImage(counts.CodeImage, selectedCodes, segmentation->table.CodeCount);
         if (!classes) throw std::bad_alloc();
+        if (cancelled(1)) return Status::Cancelled();
         counts.CodeImage = IntMatrix();  // the codes are no longer needed: free them early
         result.ClassImage = std::move(*classes);
         if (makeImage) {
@@ -295,6 +382,7 @@ Status Workspace::FinishCrossing(CodeCounts counts, std::vector<int32_t> selecte
             if (!picture) throw std::bad_alloc();
             result.resultImage = std::move(*picture);
         }
+        if (cancelled(2)) return Status::Cancelled();
         result.size = segmentation->size;
         result.records = segmentation->records;
         result.table = segmentation->table;
@@ -331,42 +419,45 @@ void Workspace::ShowSegmentedBand(int band) {
     CurrentSegmentedBand = band;
 }
 
-Status Workspace::SaveSegmented(const std::string& stem) const {
+Status Workspace::SaveSegmented(const std::string& stem, Progress& progress) const {
     if (!segmentation) return Status::Failure(" There is no segmented band to save ");
     try {
         const ByteMatrix& numbers = ShownSegmentMatrix;
         const ImageSize size{numbers.Lines(), numbers.Columns()};
-        std::vector<std::string> failed;
-        const std::string bitmap = stem + ".bmp";
-        if (WriteBitmapFile(bitmap, numbers, size.columns, size.lines, PaletteKind,
-                            segmentation->SegmentColourTable) != 0)
-            failed.push_back(bitmap);
-        const std::string descriptor = stem + ".txt";
-        if (!WriteWholeFile(descriptor, LongDescriptorText(size))) failed.push_back(descriptor);
-        const std::string raw = stem + ".raw";
-        if (!WriteRawImage(raw, numbers)) failed.push_back(raw);
-        return CollectedSaveStatus(failed);
+        SavedFiles files(progress);
+        files.Write(stem + ".bmp", [&](const std::string& path) {
+            return WriteBitmapFile(path, numbers, size.columns, size.lines, PaletteKind,
+                                   segmentation->SegmentColourTable) == 0;
+        });
+        files.Write(stem + ".txt", [&](const std::string& path) {
+            return WriteWholeFile(path, LongDescriptorText(size)).ok;
+        });
+        files.Write(stem + ".raw",
+                    [&](const std::string& path) { return WriteRawImage(path, numbers).ok; });
+        return files.PutInPlace();
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
     }
 }
 
-Status Workspace::SaveResult(const std::string& stem) const {
+Status Workspace::SaveResult(const std::string& stem, Progress& progress) const {
     if (!crossing) return Status::Failure(" There is no result to save ");
     try {
         const CrossingResult& result = *crossing;
-        std::vector<std::string> failed;
-        const std::string bitmap = stem + ".bmp";
-        if (WriteBitmapFile(bitmap, result.ClassImage, result.size.columns, result.size.lines,
-                            PaletteKind, result.ClassColorTable) != 0)
-            failed.push_back(bitmap);
-        const std::string report = stem + ".txt";
-        const std::string text = ResultReport(result.size, result.records, result.table,
-                                              result.PixelCount, result.SelectedCodes);
-        if (text.empty() || !WriteWholeFile(report, text)) failed.push_back(report);
-        const std::string raw = stem + ".raw";
-        if (!WriteRawImage(raw, result.ClassImage)) failed.push_back(raw);
-        return CollectedSaveStatus(failed);
+        SavedFiles files(progress);
+        files.Write(stem + ".bmp", [&](const std::string& path) {
+            return WriteBitmapFile(path, result.ClassImage, result.size.columns, result.size.lines,
+                                   PaletteKind, result.ClassColorTable) == 0;
+        });
+        files.Write(stem + ".txt", [&](const std::string& path) {
+            const std::string text = ResultReport(result.size, result.records, result.table,
+                                                  result.PixelCount, result.SelectedCodes);
+            return !text.empty() && WriteWholeFile(path, text).ok;
+        });
+        files.Write(stem + ".raw", [&](const std::string& path) {
+            return WriteRawImage(path, result.ClassImage).ok;
+        });
+        return files.PutInPlace();
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
     }

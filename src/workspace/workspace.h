@@ -16,6 +16,7 @@
 #include "image/rawfiles.h"
 #include "segmentation/bandrecord.h"
 #include "segmentation/thresholding.h"
+#include "support/progress.h"
 #include "support/randombelow.h"
 #include "support/status.h"
 
@@ -74,6 +75,8 @@ struct BandLoadOptions {
     std::function<int64_t(ImageSize size, int bandCount)> memoryNeed;
     // Keep a display copy of the pixels (the interactive program).
     bool makeImage = true;
+    // Told how the reading goes; may cancel it (the band then stays as it was).
+    Progress* progress = nullptr;
 };
 
 // The start of the texts of a step refused for want of memory.
@@ -128,7 +131,7 @@ class Workspace {
     Status CheckBandSize(int band, const std::string& path, ImageSize size) const;
     // The loading rule of both front ends: reads band `band` from its file, a raw image (with
     // its descriptor or a size asked for) or a bitmap, checks every limit once, in this order
-    // (descriptor, size, file length, same size as the bands already loaded, memory), and keeps
+    // (descriptor, size, file opens, same size as the bands already loaded, memory), and keeps
     // it. A refusal gives the "CAUTION" text that names the file and changes nothing.
     Status LoadBand(int band, const std::string& path, BandFileType type,
                     const BandLoadOptions& options);
@@ -155,22 +158,28 @@ class Workspace {
     // list beside band 1's file, draws the segment colours, numbers every band's pixels and,
     // when `makeImages`, paints the segmented images. When `consumePixels` the band pixels are
     // numbered in place (the batch tool, which needs them no more). PaletteMode becomes 1.
-    Status FinishSegmentation(bool makeImages, bool consumePixels = false);
+    // Cancelled through `progress`, it changes nothing, the colour sequence included.
+    Status FinishSegmentation(bool makeImages, bool consumePixels = false,
+                              Progress& progress = NoProgress());
 
     // Codes and pixel counts for the crossing; an "ERROR" text when memory runs out.
-    Result<CodeCounts> CountCodes() const;
+    Result<CodeCounts> CountCodes(Progress& progress = NoProgress()) const;
     // Class colours, class raster and (when `makeImage`) the result picture from the codes the
     // selection kept. PaletteMode becomes 2. Refused when memory runs out; nothing replaced.
-    Status FinishCrossing(CodeCounts counts, std::vector<int32_t> selectedCodes, bool makeImage);
+    // Cancelled through `progress`, it changes nothing, the colour sequence included.
+    Status FinishCrossing(CodeCounts counts, std::vector<int32_t> selectedCodes, bool makeImage,
+                          Progress& progress = NoProgress());
 
     // Moves the segmented window to band b: ShownSegmentMatrix and CurrentSegmentedBand.
     void ShowSegmentedBand(int band);
 
     // The shown segmented band as X.bmp (segment colours), X.txt (long descriptor), X.raw.
-    // Failures name each file that could not be written.
-    Status SaveSegmented(const std::string& stem) const;
-    // The last crossing as F.bmp (class colours), F.txt (descriptor and report), F.raw.
-    Status SaveResult(const std::string& stem) const;
+    // Failures name each file that could not be written. The files are put in place together
+    // at the end: a cancelled save leaves no file behind and earlier files as they were.
+    Status SaveSegmented(const std::string& stem, Progress& progress = NoProgress()) const;
+    // The last crossing as F.bmp (class colours), F.txt (descriptor and report), F.raw; saved
+    // as SaveSegmented saves.
+    Status SaveResult(const std::string& stem, Progress& progress = NoProgress()) const;
 };
 
 }  // namespace tessera

@@ -39,9 +39,9 @@ TEST(BandReader, BitmapLinesComeTopFirstWhateverTheStrip) {
     EXPECT_EQ((ImageSize{lines, columns}), reader.value->Size());
     for (int strip : {1, 4, lines})
         EXPECT_EQ(expected, ReadInStrips(*reader.value, strip)) << strip;
-    const std::optional<ByteMatrix> whole = reader.value->ReadAll();
-    ASSERT_TRUE(whole);
-    EXPECT_EQ(rows, *whole);
+    const Result<ByteMatrix> whole = reader.value->ReadAll();
+    ASSERT_TRUE(whole) << whole.message;
+    EXPECT_EQ(rows, *whole.value);
 }
 
 TEST(BandReader, BytesMissingAtTheEndOfARawFileAreZero) {

@@ -70,10 +70,6 @@ const std::map<std::string, std::string>& DescriptorMessages() {
          RawRefusal("descriptor-huge-size", "the size 100000 lines x 100000 columns" + tooLarge)},
         {"descriptor-overflow.txt",
          RawRefusal("descriptor-overflow", "the size 2147483647 lines x 4 columns" + tooLarge)},
-        {"descriptor-larger-than-raw.txt",
-         "The raw image\n" + kCorrupt +
-             "/descriptor-larger-than-raw.raw\nholds 12 bytes, less than half of the 300 lines x "
-             "400 columns (120000 bytes) given for it."},
         {"descriptor-without-raw.txt",
          "The raw image\n" + kCorrupt +
              "/descriptor-without-raw.raw\ncannot be opened for reading."},

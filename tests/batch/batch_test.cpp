@@ -126,6 +126,22 @@ TEST_F(SmallBandSet, MinimumOneKeepsTheTwoCodesWithTwoPixels) {
               ReadText(dir.File("multi_tab.txt")));
 }
 
+TEST_F(SmallBandSet, TheLargestTypedLimitIsReportedWithoutWrapping) {
+    const RunResult run =
+        RunBatch({"--out", dir.File("result"), "--keep-all", "--band", band1, "--method",
+                  "definition", "--segments", "2", "--limits", "2147483647,255", "--band", band2,
+                  "--method", "segmentation", "--segments", "2"},
+                 dir);
+    ASSERT_EQ(0, run.status) << run.errors;
+    const std::string report = ReadText(dir.File("result.txt"));
+    EXPECT_NE(std::string::npos,
+              report.find("\tSegment 1 min = 0 max = 2147483647 \n\tSegment 2 min = 2147483648 "
+                          "max = 255 \n"))
+        << report;
+    // Every pixel of band 1 is in segment 1: codes 1 and 2 only.
+    EXPECT_EQ((std::vector<uint8_t>{1, 1, 2, 2, 1, 2}), ReadBytes(dir.File("result.raw")));
+}
+
 TEST_F(SmallBandSet, DefaultMinimumKeepsEveryCodeWithPixels) {
     const RunResult run = RunBatch(Job({}), dir);
     ASSERT_EQ(0, run.status) << run.errors;

@@ -11,8 +11,8 @@ CodeTable Table(const std::vector<int32_t>& counts) {
     return *BuildCodeTable(counts).value;
 }
 
-BandRecord Record(const std::string& path, int type, std::vector<int32_t> lower,
-                  std::vector<int32_t> upper) {
+BandRecord Record(const std::string& path, int type, std::vector<int64_t> lower,
+                  std::vector<int64_t> upper) {
     BandRecord record;
     record.filePath = path;
     record.thresholdingType = type;

@@ -18,10 +18,11 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
+#include "crossing/codetable.h"
 #include "crossing/ui/checknumcode1.h"
 #include "crossing/ui/checknumcode2.h"
 #include "crossing/ui/checknumcode3.h"
-#include "crossing/codetable.h"
+#include "crossing/ui/codetablememo.h"
 #include "gui/dialoghelpers.h"
 #include "gui/guitest.h"
 
@@ -149,7 +150,7 @@ TEST_F(ProgramTest, CodeDialogTexts) {
     EXPECT_EQ("define the minimum number of pixels ", Text(one, "Label3"));
     EXPECT_EQ("Display Table", Text(one, "RadioButton4"));
     EXPECT_EQ("Erase Table", Text(one, "RadioButton5"));
-    EXPECT_NE(nullptr, one->findChild<QPlainTextEdit*>("Memo"));
+    EXPECT_NE(nullptr, one->findChild<TCodeTableMemo*>("Memo"));
     EXPECT_NE(nullptr, one->findChild<QLineEdit*>("CodeNumberEdit"));
     // The treatment options, top to bottom.
     auto* three = one->findChild<QWidget*>("RadioButton3");
@@ -169,7 +170,7 @@ TEST_F(ProgramTest, CodeDialogTexts) {
     EXPECT_EQ("define the minimum number of pixels", Text(two, "Label3"));
     EXPECT_EQ("Display Table", Text(two, "RadioButton3"));
     EXPECT_EQ("Erase Table", Text(two, "RadioButton4"));
-    EXPECT_NE(nullptr, two->findChild<QPlainTextEdit*>("Memo2"));
+    EXPECT_NE(nullptr, two->findChild<TCodeTableMemo*>("Memo2"));
     EXPECT_EQ(nullptr, two->findChild<QRadioButton*>("RadioButton5"));
 
     QDialog* new_minimum = CheckNumCodeForm3;
@@ -395,13 +396,13 @@ TEST_F(ProgramTest, DisplayTableAppendsAfterTheFirstEmptyLine) {
     CheckNumCodeForm1->Table = &small.table;
     CheckNumCodeForm1->PixelCounts = &small.counts;
     QDialog* d = CheckNumCodeForm1;
-    auto* memo = d->findChild<QPlainTextEdit*>("Memo");
+    auto* memo = d->findChild<TCodeTableMemo*>("Memo");
     ASSERT_NE(memo, nullptr);
     const std::string table = kSmallTableText;
 
     ClickButton(d, "RadioButton4");
     EXPECT_EQ("\n" + table, memo->toPlainText().toStdString());
-    EXPECT_EQ(15, memo->document()->blockCount());
+    EXPECT_EQ(15, memo->LineCount());
     EXPECT_EQ((std::vector<std::string>{"RadioButton4"}),
               CheckedOf(d, {"RadioButton4", "RadioButton5"}));
 
@@ -438,11 +439,11 @@ TEST_F(ProgramTest, DisplayTableAppendsAfterTheFirstEmptyLine) {
 }
 
 TEST_F(ProgramTest, DisplayTableWithoutATableAddsNothing) {
-    auto* memo = CheckNumCodeForm1->findChild<QPlainTextEdit*>("Memo");
+    auto* memo = CheckNumCodeForm1->findChild<TCodeTableMemo*>("Memo");
     ASSERT_NE(memo, nullptr);
     ClickButton(CheckNumCodeForm1, "RadioButton4");
     EXPECT_EQ("", memo->toPlainText().toStdString());
-    EXPECT_EQ(1, memo->document()->blockCount());
+    EXPECT_EQ(1, memo->LineCount());
 }
 
 TEST_F(ProgramTest, LargeCodeDialogShowsTheTableInItsOwnMemo) {
@@ -450,7 +451,7 @@ TEST_F(ProgramTest, LargeCodeDialogShowsTheTableInItsOwnMemo) {
     CheckNumCodeForm2->Table = &small.table;
     CheckNumCodeForm2->PixelCounts = &small.counts;
     QDialog* d = CheckNumCodeForm2;
-    auto* memo = d->findChild<QPlainTextEdit*>("Memo2");
+    auto* memo = d->findChild<TCodeTableMemo*>("Memo2");
     ASSERT_NE(memo, nullptr);
     const std::string table = kSmallTableText;
 
@@ -466,7 +467,7 @@ TEST_F(ProgramTest, LargeCodeDialogShowsTheTableInItsOwnMemo) {
     EXPECT_EQ(table, memo->toPlainText().toStdString());
     // The other dialog's memo is untouched.
     EXPECT_EQ("",
-              CheckNumCodeForm1->findChild<QPlainTextEdit*>("Memo")->toPlainText().toStdString());
+              CheckNumCodeForm1->findChild<TCodeTableMemo*>("Memo")->toPlainText().toStdString());
     CheckNumCodeForm2->Table = nullptr;
     CheckNumCodeForm2->PixelCounts = nullptr;
 }
@@ -478,18 +479,16 @@ TEST_F(ProgramTest, DisplayTableOfManyCodes) {
     for (int c = 1; c <= 10000; ++c) counts[c] = c % 7;
     CheckNumCodeForm2->Table = &*built.value;
     CheckNumCodeForm2->PixelCounts = &counts;
-    auto* memo = CheckNumCodeForm2->findChild<QPlainTextEdit*>("Memo2");
+    auto* memo = CheckNumCodeForm2->findChild<TCodeTableMemo*>("Memo2");
     ASSERT_NE(memo, nullptr);
     ClickButton(CheckNumCodeForm2, "RadioButton3");
-    const QTextDocument* document = memo->document();
-    ASSERT_EQ(1 + 2 + 10000, document->blockCount());
-    EXPECT_EQ("   CODES\t   B1\t   B2\t   B3\t   NUMPIX",
-              document->findBlockByNumber(1).text().toStdString());
+    ASSERT_EQ(1 + 2 + 10000, memo->LineCount());
+    EXPECT_EQ("   CODES\t   B1\t   B2\t   B3\t   NUMPIX", memo->Line(1).toStdString());
     // Code 10000 = (100, 10, 10); 10000 % 7 = 4.
-    EXPECT_EQ("   10000\t   100\t   10\t   10\t   4", document->lastBlock().text().toStdString());
+    EXPECT_EQ("   10000\t   100\t   10\t   10\t   4",
+              memo->Line(memo->LineCount() - 1).toStdString());
     // Code 1234 = (13, 4, 4): (1234 - 1) = 12 * 100 + 3 * 10 + 3; 1234 % 7 = 2.
-    EXPECT_EQ("   1234\t   13\t   4\t   4\t   2",
-              document->findBlockByNumber(3 + 1233).text().toStdString());
+    EXPECT_EQ("   1234\t   13\t   4\t   4\t   2", memo->Line(3 + 1233).toStdString());
     CheckNumCodeForm2->Table = nullptr;
     CheckNumCodeForm2->PixelCounts = nullptr;
 }

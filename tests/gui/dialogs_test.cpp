@@ -18,6 +18,7 @@
 #include "bands/ui/imagesize.h"
 #include "bands/ui/numband.h"
 #include "crossing/ui/checknumcode2.h"
+#include "crossing/ui/checknumcode3.h"
 #include "gui/dialoghelpers.h"
 #include "gui/guitest.h"
 #include "segmentation/ui/segmentation.h"
@@ -403,6 +404,59 @@ TEST_F(ProgramTest, DefinitionSingleSegmentProposesTheMaximum) {
     EXPECT_EQ("0", shown[0].minValue);
     EXPECT_EQ("255", shown[0].maxValue);
     EXPECT_EQ("4", shown[0].number);
+}
+
+// Every dialog opens with the focus in the field the user fills; fields that only show a value
+// take no typing.
+TEST_F(ProgramTest, DialogsOpenWithTheFocusInTheFieldToFill) {
+    struct Row {
+        QDialog* dialog;
+        const char* field;
+        std::vector<const char*> displayOnly;
+    };
+    const Row rows[] = {
+        {NumBandForm, "NumBandEdit", {}},
+        {ImageSizeForm, "NumLineEdit", {}},
+        {SegmentationForm, "SegmentNumberEdit", {"NumberEdit", "NameEdit"}},
+        {SegmentDefinitionForm,
+         "MaxValEdit",
+         {"NumberEdit", "NameEdit", "SegmNumberEdit", "DSMinEdit", "DSMaxEdit", "MinValEdit"}},
+        {CheckNumCodeForm3, "NewTotCodeEdit", {"TotNumCodeEdit"}},
+    };
+    for (const Row& row : rows) {
+        const char* title = row.field;
+        for (const char* name : row.displayOnly) {
+            auto* edit = row.dialog->findChild<QLineEdit*>(name);
+            ASSERT_NE(nullptr, edit) << name;
+            EXPECT_TRUE(edit->isReadOnly()) << name;
+            EXPECT_EQ(Qt::NoFocus, edit->focusPolicy()) << name;
+        }
+        std::string focused = "none";
+        RunRealExec(
+            *row.dialog, [&] { row.dialog->exec(); },
+            [&](QDialog& d) {
+                if (QWidget* widget = d.focusWidget()) focused = widget->objectName().toStdString();
+                d.accept();
+            });
+        EXPECT_EQ(row.field, focused) << title;
+    }
+}
+
+// A dialog comes up centred on the main window at every showing, not lower every other time.
+TEST_F(ProgramTest, ADialogComesUpInTheSamePlaceEachTime) {
+    std::vector<QRect> places;
+    for (int showing = 0; showing < 3; ++showing) {
+        RunRealExec(
+            *NumBandForm, [&] { NumBandForm->exec(); },
+            [&](QDialog& d) {
+                places.push_back(d.geometry());
+                d.accept();
+            });
+    }
+    ASSERT_EQ(3u, places.size());
+    EXPECT_EQ(places[0], places[1]);
+    EXPECT_EQ(places[0], places[2]);
+    EXPECT_EQ(form->geometry().center(), places[0].center());
 }
 
 }  // namespace

@@ -68,6 +68,10 @@ DialogSeam ScriptedSeam::Seam() {
     seam.showMessage = [this](const QString& text, const QString& caption) {
         messages.push_back({text, caption});
     };
+    seam.ask = [this](const QString& text, const QString& caption) {
+        questions.push_back({text, caption});
+        return answerYes;
+    };
     return seam;
 }
 

@@ -44,6 +44,8 @@ class ScriptedSeam {
     DialogSeam Seam();
 
     std::vector<Message> messages;      // every message shown, in order
+    std::vector<Message> questions;     // every Yes/No question asked, in order
+    bool answerYes = true;              // the answer to every question
     std::vector<QString> dialogTitles;  // every dialog run, in order
     bool AllAnswersUsed() const { return answers_.empty(); }
     size_t AnswersLeft() const { return answers_.size(); }

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,12 @@ void ExpectWhollyVisible(const QLabel* label) {
     const QWidget* window = label->window();
     const QRect inWindow(label->mapTo(window, QPoint(0, 0)), label->size());
     EXPECT_TRUE(window->rect().contains(inWindow)) << Text(label);
-    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << Text(label);
+    if (label->wordWrap()) {
+        EXPECT_GE(label->height(), label->heightForWidth(label->width())) << Text(label);
+    } else {
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+            << Text(label);
+    }
 }
 
 TEST_F(ProgramTest, InfoDialogsHaveTheirCaptionsAndSizes) {
@@ -103,7 +109,9 @@ TEST_F(ProgramTest, SegmentationInfoDialogsShowTheirTwoLines) {
         ASSERT_NE(nullptr, row.second);
         EXPECT_EQ(row.line1, Text(row.first));
         EXPECT_EQ(row.line2, Text(row.second));
-        EXPECT_LT(row.first->y(), row.second->y()) << row.line1;
+        EXPECT_LE(row.first->y() + row.first->height(), row.second->y()) << row.line1;
+        // In the dialogs' own font, not a smaller one.
+        EXPECT_EQ(QApplication::font(row.first).pointSizeF(), row.first->font().pointSizeF());
         ExpectWhollyVisible(row.first);
         ExpectWhollyVisible(row.second);
     }
@@ -289,6 +297,22 @@ TEST_F(ProgramTest, OkButtonEndsTheRealModalLoop) {
         EXPECT_EQ(QDialog::Accepted, result) << info.command;
         EXPECT_FALSE(info.dialog->isVisible()) << info.command;
     }
+}
+
+// The gray-tone count's message has an empty caption: the desktop is given one blank rather
+// than nothing, which it would replace by the program's name.
+TEST_F(ProgramTest, AnEmptyMessageCaptionReadsAsEmpty) {
+    QString widgetTitle = "unset", windowTitle = "unset";
+    QTimer::singleShot(0, form, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) return;
+        widgetTitle = modal->windowTitle();
+        windowTitle = modal->windowHandle() ? modal->windowHandle()->title() : "no window";
+        modal->close();
+    });
+    ShowMessageBox(" 12 gray tones in the Original Image ", "");
+    EXPECT_EQ("", widgetTitle.toStdString());
+    EXPECT_EQ(" ", windowTitle.toStdString());
 }
 
 }  // namespace

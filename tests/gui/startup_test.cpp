@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -28,6 +29,7 @@
 #include "gui/guitest.h"
 #include "segmentation/ui/segmentation.h"
 #include "segmentation/ui/segmentdefinition.h"
+#include "testfiles.h"
 #include "view/ui/histogris.h"
 #include "view/ui/imagewindow.h"
 #include "view/ui/resultimage.h"
@@ -611,6 +613,19 @@ TEST_F(ProgramTest, TileSeparatesTheChildrenAndCascadeStacksThem) {
     }
 }
 
+TEST_F(ProgramTest, CascadeKeepsTheWindowsAtTheirSize) {
+    const QList<QMdiSubWindow*> children = form->MdiArea->subWindowList();
+    std::vector<QSize> before;
+    for (const QMdiSubWindow* child : children) before.push_back(child->size());
+    Trigger("Cascade1");
+    const QRect area = form->MdiArea->viewport()->rect();
+    for (int k = 0; k < children.size(); ++k) {
+        const QSize fits = area.size() - QSize(children[k]->x(), children[k]->y());
+        EXPECT_EQ(before[k].boundedTo(fits), children[k]->size()) << Title(children[k]);
+        EXPECT_TRUE(area.contains(children[k]->geometry())) << Title(children[k]);
+    }
+}
+
 TEST_F(ProgramTest, ExitFromMenuClosesTheProgram) {
     Trigger("Exit");
     EXPECT_FALSE(form->isVisible());
@@ -669,6 +684,54 @@ TEST_F(ProgramTest, SaveDialogsHaveTheirTitlesAndFiltersAndNeverAskToOverwrite) 
         EXPECT_TRUE(row.dialog->testOption(QFileDialog::DontUseNativeDialog)) << row.name;
         // Extensions are appended by the program, never by the dialog.
         EXPECT_EQ("", row.dialog->defaultSuffix().toStdString()) << row.name;
+    }
+}
+
+// Band dialogs start in their own folders where these exist: "c:\images" for bands 1 to 3,
+// "C:\images" for 4 to 7, none for 8 to 10; without one, where the previous band was chosen.
+class BandFolders : public guitest::ProgramTest {
+  protected:
+    void SetUp() override {
+        previous = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path());
+        std::filesystem::create_directory("c:\\images");
+        std::filesystem::create_directory("C:\\images");
+        ProgramTest::SetUp();
+    }
+    void TearDown() override {
+        ProgramTest::TearDown();
+        std::filesystem::current_path(previous);
+    }
+    testing_support::ScratchDir dir;
+    std::filesystem::path previous;
+};
+
+TEST_F(BandFolders, EachDialogStartsInItsOwnFolderElseWhereThePreviousBandWasChosen) {
+    const std::string chosenFolder = dir.File("bands");
+    std::filesystem::create_directory(chosenFolder);
+    for (int band = 1; band <= 10; ++band) {
+        testing_support::WriteBytes(chosenFolder + "/b" + std::to_string(band) + ".raw", {1, 2});
+        testing_support::WriteText(chosenFolder + "/b" + std::to_string(band) + ".txt", "1\n2\n");
+    }
+    std::vector<std::string> started;
+    script.Then(guitest::TypeAndClick({{"NumBandEdit", "10"}}, "BitBtn1"));
+    for (int band = 1; band <= 10; ++band) {
+        const QString path =
+            QString::fromStdString(chosenFolder + "/b" + std::to_string(band) + ".raw");
+        script.Then([&started, path](QDialog& dialog) {
+            started.push_back(
+                qobject_cast<QFileDialog*>(&dialog)->directory().absolutePath().toStdString());
+            return guitest::ChooseFile(path, 1)(dialog);
+        });
+    }
+    Trigger("OpenSpeedButton");
+    EXPECT_TRUE(script.messages.empty());
+    ASSERT_EQ(10u, started.size());
+    for (int band = 1; band <= 10; ++band) {
+        const std::string expected = band <= 3   ? dir.File("c:\\images")
+                                     : band <= 7 ? dir.File("C:\\images")
+                                                 : chosenFolder;
+        EXPECT_EQ(expected, started[band - 1]) << "band " << band;
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
+#include "bands/bandfiles.h"
 #include "gui/guitest.h"
 #include "testfiles.h"
 #include "view/ui/imagewindow.h"
@@ -170,25 +171,56 @@ TEST_F(Workflow, SegmentCountOutsideTheRangeBringsTheSameDialogAgain) {
     EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);
 }
 
-TEST_F(Workflow, SizeTypedForARawFileWithoutDescriptorIsCheckedBeforeItIsKept) {
+TEST_F(Workflow, ARefusedTypedSizeIsNotKeptAndTheSizeDialogComesAgain) {
     script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
     script.Then(ChooseFile(QString::fromStdString(band1), 1));
     script.Then(ChooseFile(QString::fromStdString(band2), 1), "OPEN BAND 2");
-    script.Then(TypeAndClick({{"NumLineEdit", "300"}, {"NumColEdit", "400"}}, "BitBtn1"));
+    script.Then(TypeAndClick({{"NumLineEdit", "3"}, {"NumColEdit", "2"}}, "BitBtn1"));
+    // The same file again: no descriptor was kept, so the size is asked again, and the dialog
+    // shows the band set's size, which confirming it takes.
+    script.Then(ChooseFile(QString::fromStdString(band2), 1), "OPEN BAND 2");
+    std::string shownLines, shownColumns;
+    script.Then(
+        [&](QDialog& dialog) {
+            shownLines = dialog.findChild<QLineEdit*>("NumLineEdit")->text().toStdString();
+            shownColumns = dialog.findChild<QLineEdit*>("NumColEdit")->text().toStdString();
+            return guitest::Click({"BitBtn1"})(dialog);
+        },
+        " Image Size");
+    Trigger("OpenSpeedButton");
+    ASSERT_EQ(1u, script.messages.size());
+    EXPECT_EQ((Message{QString::fromStdString(tessera::SizeMismatchMessage(band2, {3, 2}, {2, 3})),
+                       "CAUTION"}),
+              script.messages[0]);
+    EXPECT_EQ("2", shownLines);
+    EXPECT_EQ("3", shownColumns);
+    EXPECT_TRUE(form->ws.bands[2].Loaded());
+    EXPECT_EQ("2\n3\n", ReadText(dir.File("band2.txt")));
+    EXPECT_EQ(2, form->ws.Lines);
+    EXPECT_EQ(3, form->ws.Columns);
+}
+
+TEST_F(Workflow, ARawFileReadAsABitmapIsRefusedWithAHintAtTheTypeList) {
+    script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
+    script.Then(ChooseFile(QString::fromStdString(band1), 2), "OPEN BAND 1");
+    script.Then(guitest::Cancel(), "OPEN BAND 1");
     script.Then(guitest::Cancel(), "OPEN BAND 2");
     Trigger("OpenSpeedButton");
     ASSERT_EQ(1u, script.messages.size());
-    EXPECT_EQ((Message{QString::fromStdString(
-                           "The raw image\n" + band2 +
-                           "\nholds 6 bytes, less than half of the 300 lines x 400 columns "
-                           "(120000 bytes) given for it."),
-                       "CAUTION"}),
-              script.messages[0]);
-    EXPECT_FALSE(FileExists(dir.File("band2.txt")));  // no wrong descriptor left behind
-    EXPECT_FALSE(form->ws.bands[2].Loaded());
-    // The band set keeps the size of the band loaded.
-    EXPECT_EQ(2, form->ws.Lines);
-    EXPECT_EQ(3, form->ws.Columns);
+    EXPECT_EQ("The bitmap\n" + band1 +
+                  "\ncannot be read: it is not a bitmap file.\nThe file type list of the dialog "
+                  "decides how a file is read: it says Bitmaps. Choose Raw Files [*.raw] there "
+                  "to read a raw image.",
+              script.messages[0].text.toStdString());
+
+    // Without a band set, the current band's commands say so rather than name a band 0.
+    script.Then(TypeAndClick({{"NumBandEdit", "0"}}, "BitBtn1"));
+    Trigger("OpenSpeedButton");
+    script.messages.clear();
+    Trigger("GTNumber");
+    Trigger("HistoSpeedButton");
+    const Message none{" No band set is open \nOpen a set of 2 to 10 bands first ", "ERROR"};
+    EXPECT_EQ((std::vector<Message>{none, none}), script.messages);
 }
 
 TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {

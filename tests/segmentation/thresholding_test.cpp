@@ -162,6 +162,15 @@ TEST(Definition, LimitBelowItsLowerGivesAnEmptySegmentAndUncoveredLevels) {
     EXPECT_EQ(NoSegment, lookup[255]);
 }
 
+TEST(Definition, TheLargestTypedLimitDoesNotWrapTheNextLowerLimit) {
+    const SegmentLimits limits = DefinitionLimits(3, {2147483647, 255});
+    EXPECT_EQ(int64_t{2147483648}, limits.lower[2]);
+    const SegmentLookup lookup = SegmentLookupTable(limits);
+    EXPECT_EQ(1, lookup[3]);
+    EXPECT_EQ(1, lookup[255]);  // segment 2 is empty: it covers no level
+    EXPECT_EQ(NoSegment, lookup[2]);
+}
+
 TEST(SegmentLookup, LimitsOutsideTheGrayScaleAreClipped) {
     SegmentLimits limits;
     limits.lower = {0, -40, 250, 300};

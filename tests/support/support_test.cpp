@@ -130,6 +130,18 @@ TEST(AtomicWrite, CreatesAndReplacesTheTarget) {
     EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"out.txt"});
 }
 
+TEST(AtomicWrite, ALinkKeepsPointingAtTheTargetItReplaces) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.File("data"));
+    WriteText(dir.File("data/target.txt"), "old");
+    std::filesystem::create_symlink("data/target.txt", dir.File("link.txt"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("link.txt"), "new").ok);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.txt")));
+    EXPECT_EQ("new", ReadText(dir.File("data/target.txt")));
+    EXPECT_EQ((std::vector<std::string>{"target.txt"}), ListFolder(dir.File("data")));
+    EXPECT_EQ((std::vector<std::string>{"data", "link.txt"}), ListFolder(dir.path()));
+}
+
 TEST(AtomicWrite, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     ScratchDir dir;
     const std::string target = dir.File("keep.bmp");

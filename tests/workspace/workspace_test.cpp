@@ -159,8 +159,8 @@ TEST_F(TwoBands, EquipopulationUsesTheBandsHistogram) {
     ws.SetSegmentation(1, Equipopulation, 3, {});
     EXPECT_EQ(Equipopulation, ws.records[1].thresholdingType);
     EXPECT_EQ(3, ws.records[1].segmentCount);
-    EXPECT_EQ((std::vector<int32_t>{0, 0, 20, 40}), ws.records[1].segmentLimits.lower);
-    EXPECT_EQ((std::vector<int32_t>{0, 19, 39, 50}), ws.records[1].segmentLimits.upper);
+    EXPECT_EQ((std::vector<int64_t>{0, 0, 20, 40}), ws.records[1].segmentLimits.lower);
+    EXPECT_EQ((std::vector<int64_t>{0, 19, 39, 50}), ws.records[1].segmentLimits.upper);
     ASSERT_TRUE(ws.FinishSegmentation(false));
     EXPECT_EQ(Bytes({{1, 1, 2}, {2, 3, 3}}), ws.segmentation->SegmentNumberMatrix[1]);
     EXPECT_TRUE(ws.segmentation->SegmentedImage.empty());

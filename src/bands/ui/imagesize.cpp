@@ -45,6 +45,7 @@ TImageSizeForm::TImageSizeForm(QWidget* parent) : QDialog(parent) {
     connect(NumLineEdit, &QLineEdit::textChanged, this, &TImageSizeForm::NumLineEditChange);
     connect(NumColEdit, &QLineEdit::textChanged, this, &TImageSizeForm::NumColEditChange);
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+    FocusOnShow(this, NumLineEdit);
 }
 
 void TImageSizeForm::NumLineEditChange() {

@@ -33,6 +33,7 @@ TNumBandForm::TNumBandForm(QWidget* parent) : QDialog(parent) {
 
     connect(NumBandEdit, &QLineEdit::textChanged, this, &TNumBandForm::NumBandEditChange);
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+    FocusOnShow(this, NumBandEdit);
 }
 
 void TNumBandForm::NumBandEditChange() {

@@ -1,5 +1,7 @@
 // The open sequence, band navigation, the gray-tone count and the histogram command. Every
 // rule comes from the core; this file gathers answers.
+#include <QDir>
+#include <QFileInfo>
 #include <QString>
 
 #include "bands/ui/bandsetcommands.h"
@@ -21,6 +23,37 @@ namespace {
 bool IsBandNumber(int band) {
     return band >= 1 && band <= tessera::kMaximumBands;
 }
+// Refuses, with its "ERROR" message, a command on the current band when there is none.
+bool RequireCurrentBand(const CommandContext& context) {
+    const int band = context.ws.CurrentBand;
+    if (!IsBandNumber(band)) {
+        context.Message(tessera::kNoBandSetMessage, "ERROR");
+        return false;
+    }
+    if (!context.ws.bands[band].Loaded()) {
+        context.Message(Q(tessera::MissingBandMessage(band)), "ERROR");
+        return false;
+    }
+    return true;
+}
+
+// The reader's refusal of a file that is no bitmap and is not named as one, read as a bitmap
+// because the dialog's file type list says Bitmaps: the message says so, and how to read it as
+// a raw image.
+QString WithTypeHint(const std::string& message, BandFileType type, const QFileDialog& dialog,
+                     const QString& path) {
+    QString text = Q(message);
+    if (type != BandFileType::Bitmap || path.endsWith(".bmp", Qt::CaseInsensitive) ||
+        message.find("it is not a bitmap file") == std::string::npos)
+        return text;
+    QString raw = dialog.nameFilters().value(0);
+    raw.truncate(raw.indexOf(" ("));
+    return text +
+           "\nThe file type list of the dialog decides how a file is read: it says "
+           "Bitmaps. Choose " +
+           raw + " there to read a raw image.";
+}
+
 }  // namespace
 
 void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
@@ -31,7 +64,10 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
     if (const tessera::Status usable = tessera::CheckBandCount(count); !usable) {
         context.Message(Q(usable.message), "ERROR");
     } else {
-        for (int band = 1; band <= count; ++band) LoadBand(context, windows, band);
+        for (int band = 1; band <= count; ++band) {
+            // A load cancelled in its progress dialog ends the sequence.
+            if (!LoadBand(context, windows, band) && context.work.Cancelled()) break;
+        }
     }
     ws.Advance(tessera::StepBandSetOpened);
 }
@@ -39,6 +75,12 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
 bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int band) {
     tessera::Workspace& ws = context.ws;
     QFileDialog& dialog = *windows.openDialogs[band];
+    // A dialog whose own folder is not there starts where the previous band was chosen, so
+    // that the bands of one folder are chosen without going there each time.
+    const QString ownFolder = Q(tessera::BandDialogFolder(band));
+    const QString previousFolder = Q(tessera::DirectoryOf(ws.OpenPath));
+    if (!previousFolder.isEmpty() && (ownFolder.isEmpty() || !QDir(ownFolder).exists()))
+        dialog.setDirectory(previousFolder);
     for (;;) {
         if (context.RunModal(dialog) != QDialog::Accepted) {
             context.setCursor(crDefault);
@@ -62,13 +104,24 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         BusyCursor busy(context);
         tessera::BandLoadOptions options;
         options.askSize = [&]() -> std::optional<ImageSize> {
-            windows.imageSize.ShowSize(ws.Lines, ws.Columns);
-            context.RunModal(windows.imageSize);  // however it closes, its size is taken
-            return ImageSize{windows.imageSize.Lines, windows.imageSize.Columns};
+            ImageSize size;
+            OnGuiThread(&windows.imageSize, [&] {
+                windows.imageSize.ShowSize(ws.Lines, ws.Columns);
+                context.RunModal(windows.imageSize);  // however it closes, its size is taken
+                size = ImageSize{windows.imageSize.Lines, windows.imageSize.Columns};
+            });
+            return size;
         };
-        if (const tessera::Status loaded = ws.LoadBand(band, path, type, options); !loaded) {
+        tessera::Status loaded;
+        context.Work(QString("Loading band %1 of %2").arg(band).arg(ws.BandCount),
+                     QFileInfo(Q(path)).size(), [&](tessera::Progress& progress) {
+                         options.progress = &progress;
+                         loaded = ws.LoadBand(band, path, type, options);
+                     });
+        if (loaded.cancelled) return false;
+        if (!loaded) {
             busy.Release();
-            context.Message(Q(loaded.message), "CAUTION");
+            context.Message(WithTypeHint(loaded.message, type, dialog, Q(path)), "CAUTION");
             continue;
         }
         windows.bandWindow.setWindowTitle(title);
@@ -104,10 +157,7 @@ void StepBand(const CommandContext& context, const BandSetWindows& windows, int 
 void GrayTonesNumber(const CommandContext& context) {
     const tessera::Workspace& ws = context.ws;
     const int band = ws.CurrentBand;
-    if (!IsBandNumber(band) || !ws.bands[band].Loaded()) {
-        context.Message(Q(tessera::MissingBandMessage(band)), "ERROR");
-        return;
-    }
+    if (!RequireCurrentBand(context)) return;
     const int tones = tessera::CountGrayTones(ws.bands[band].pixels);
     context.Message(QString::asprintf(" %d gray tones in the Original Image ", tones), "");
 }
@@ -115,10 +165,7 @@ void GrayTonesNumber(const CommandContext& context) {
 void ShowHistogram(const CommandContext& context, const BandSetWindows& windows) {
     const tessera::Workspace& ws = context.ws;
     const int band = ws.CurrentBand;
-    if (!IsBandNumber(band) || !ws.bands[band].Loaded()) {
-        context.Message(Q(tessera::MissingBandMessage(band)), "ERROR");
-        return;
-    }
+    if (!RequireCurrentBand(context)) return;
     THistoGrisForm& histogram = windows.histogram;
     histogram.Pixels = &ws.bands[band].pixels;
     histogram.SaveDirectory = Q(ws.SaveDirectory);

@@ -10,7 +10,7 @@ class TCheckNumCodeForm1 : public TCodeSelectionForm {
 
     bool SelectByMinimum = false;
 
-    QPlainTextEdit* Memo = nullptr;
+    TCodeTableMemo* Memo = nullptr;
     QRadioButton* RadioButton3 = nullptr;
     QRadioButton* RadioButton1 = nullptr;
     QRadioButton* RadioButton2 = nullptr;

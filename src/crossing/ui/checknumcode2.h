@@ -10,7 +10,7 @@ class TCheckNumCodeForm2 : public TCodeSelectionForm {
 
     int BandCount = 0;  // copied from the band-count dialog
 
-    QPlainTextEdit* Memo2 = nullptr;
+    TCodeTableMemo* Memo2 = nullptr;
     QRadioButton* RadioButton1 = nullptr;
     QRadioButton* RadioButton2 = nullptr;
     QRadioButton* RadioButton3 = nullptr;

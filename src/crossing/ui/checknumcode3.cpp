@@ -18,7 +18,7 @@ TCheckNumCodeForm3::TCheckNumCodeForm3(QWidget* parent) : QDialog(parent) {
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setObjectName("GroupBox1");
     Label1 = NamedLabel("Remaining Total Number of codes", "Label1", GroupBox1);
-    TotNumCodeEdit = new QLineEdit(GroupBox1);
+    TotNumCodeEdit = DisplayOnly(new QLineEdit(GroupBox1));
     TotNumCodeEdit->setObjectName("TotNumCodeEdit");
     Label4 = NamedLabel("______________________________", "Label4", GroupBox1);
     Label2 = NamedLabel("As this total is greater than 250, you need to define a new", "Label2",
@@ -44,6 +44,7 @@ TCheckNumCodeForm3::TCheckNumCodeForm3(QWidget* parent) : QDialog(parent) {
     connect(NewTotCodeEdit, &QLineEdit::textChanged, this,
             &TCheckNumCodeForm3::NewTotCodeEditChange);
     connect(BitBtn1, &QPushButton::clicked, this, &TCheckNumCodeForm3::BitBtn1Click);
+    FocusOnShow(this, NewTotCodeEdit);
 }
 
 void TCheckNumCodeForm3::NewTotCodeEditChange() {

@@ -6,14 +6,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSizePolicy>
 #include <QVBoxLayout>
 #include <string>
 
-#include "crossing/report.h"
+#include "crossing/ui/codetablememo.h"
 #include "support/numbers.h"
 #include "uikit/namedwidgets.h"
 #include "uikit/seam.h"
@@ -49,14 +48,13 @@ TCodeSelectionForm::TCodeSelectionForm(const DialogSeam* seam, const Texts& text
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     titleFont.setBold(true);
     Label4->setFont(titleFont);
-    memo_ = new QPlainTextEdit(this);
+    memo_ = new TCodeTableMemo(this);
     memo_->setObjectName(texts.memoName);
-    memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
     memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     Label1 = NamedLabel(texts.totalLabel, "Label1", this);
-    CodeNumberEdit = NamedEdit("CodeNumberEdit", this);
+    CodeNumberEdit = DisplayOnly(NamedEdit("CodeNumberEdit", this));
 
     GroupBox2 = new QGroupBox(texts.treatmentTitle, this);
     GroupBox2->setObjectName("GroupBox2");
@@ -138,8 +136,8 @@ int TCodeSelectionForm::Ask(const tessera::CodeTable& table,
     return result;
 }
 
-// Appends the code table to the memo in one block; an empty memo that stands for one empty
-// line (as the memo starts) gets the table after that line.
+// Appends the code table to the memo; an empty memo that stands for one empty line (as the
+// memo starts) gets the table after that line.
 void TCodeSelectionForm::DisplayTable() {
     if (!Table) return;
     std::vector<int64_t> noCounts;
@@ -148,18 +146,8 @@ void TCodeSelectionForm::DisplayTable() {
         noCounts.assign(static_cast<size_t>(Table->CodeCount) + 1, 0);
         counts = &noCounts;
     }
-    const std::vector<std::string> lines = tessera::CodeTableLines(*Table, *counts);
-    size_t length = 1;
-    for (const std::string& line : lines) length += line.size() + 1;
-    QString text;
-    text.reserve(static_cast<qsizetype>(length));
-    if (memoEmptyLine_ && memo_->document()->isEmpty()) text += QLatin1Char('\n');
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) text += QLatin1Char('\n');
-        text += QLatin1String(lines[i].data(), static_cast<qsizetype>(lines[i].size()));
-    }
+    memo_->AppendTable(*Table, *counts, memoEmptyLine_);
     memoEmptyLine_ = false;
-    memo_->appendPlainText(text);
 }
 
 // Removes every line, the memo's first empty line included.

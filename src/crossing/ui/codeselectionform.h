@@ -15,7 +15,7 @@ class QEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
+class TCodeTableMemo;
 class QPushButton;
 class QRadioButton;
 
@@ -72,7 +72,7 @@ class TCodeSelectionForm : public QDialog {
     // Clicks on the frames of GroupBox2 and GroupBox3 run GroupBox2Click and GroupBox3Click.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    QPlainTextEdit* memo_ = nullptr;
+    TCodeTableMemo* memo_ = nullptr;
 
   private:
     const DialogSeam* seam_;

@@ -42,9 +42,13 @@ tessera::CodeSelection AskSelection(const CommandContext& context, const Crossin
 void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
     tessera::Workspace& ws = context.ws;
     if (!ws.segmentation) return;
+    const int64_t pixels = int64_t{ws.segmentation->size.lines} * ws.segmentation->size.columns;
     BusyCursor counting(context);
-    tessera::Result<tessera::CodeCounts> counts = ws.CountCodes();
+    tessera::Result<tessera::CodeCounts> counts;
+    context.Work(tessera::kStageCounting, pixels * ws.segmentation->table.BandCount(),
+                 [&](tessera::Progress& progress) { counts = ws.CountCodes(progress); });
     counting.Release();
+    if (counts.cancelled) return;
     if (!counts) {
         context.Message(Q(counts.message), "ERROR");
         return;
@@ -55,9 +59,12 @@ void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
     std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
 
     BusyCursor busy(context);
-    if (const tessera::Status crossed =
-            ws.FinishCrossing(std::move(*counts.value), std::move(selected), true);
-        !crossed) {
+    tessera::Status crossed;
+    context.Work(tessera::kStagePainting, pixels, [&](tessera::Progress& progress) {
+        crossed = ws.FinishCrossing(std::move(*counts.value), std::move(selected), true, progress);
+    });
+    if (crossed.cancelled) return;
+    if (!crossed) {
         busy.Release();
         context.Message(Q(crossed.message), "ERROR");
         return;
@@ -74,9 +81,12 @@ void SaveResult(const CommandContext& context, const CrossingWindows& windows) {
     if (context.RunModal(windows.saveDialog) != QDialog::Accepted) return;
     const std::string stem = S(ChosenFile(windows.saveDialog));
     ws.ChosenFileName = stem;
-    const tessera::Status saved = ws.SaveResult(stem);
+    tessera::Status saved;
+    context.Work(tessera::kStageSaving,
+                 int64_t{ws.crossing->size.lines} * ws.crossing->size.columns,
+                 [&](tessera::Progress& progress) { saved = ws.SaveResult(stem, progress); });
     busy.Release();
-    if (!saved) context.Message(Q(saved.message), "CAUTION");
+    if (!saved && !saved.cancelled) context.Message(Q(saved.message), "CAUTION");
 }
 
 }  // namespace crossingui

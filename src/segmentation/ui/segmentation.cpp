@@ -73,6 +73,7 @@ TSegmentationForm::TSegmentationForm(const DialogSeam* seam, QWidget* parent)
             &TSegmentationForm::SegmentNumberEditChange);
     connect(BitBtn1, &QPushButton::clicked, this, &TSegmentationForm::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &TSegmentationForm::BitBtn2Click);
+    FocusOnShow(this, SegmentNumberEdit);
 }
 
 // A click on a selected button would toggle it off; setting the states explicitly keeps the

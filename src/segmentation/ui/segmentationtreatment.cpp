@@ -47,7 +47,13 @@ void SegmentationTreatment(const CommandContext& context, const SegmentationWind
     }
 
     BusyCursor busy(context);
-    if (const tessera::Status finished = ws.FinishSegmentation(true); !finished) {
+    tessera::Status finished;
+    context.Work(tessera::kStageNumbering, int64_t{bandCount} * ws.Lines * ws.Columns,
+                 [&](tessera::Progress& progress) {
+                     finished = ws.FinishSegmentation(true, false, progress);
+                 });
+    if (finished.cancelled) return;
+    if (!finished) {
         busy.Release();
         context.Message(Q(finished.message), "ERROR");
         return;
@@ -89,9 +95,11 @@ void SaveSegmentedImage(const CommandContext& context, const SegmentationWindows
     if (context.RunModal(windows.saveDialog) != QDialog::Accepted) return;
     const std::string stem = S(ChosenFile(windows.saveDialog));
     ws.ChosenFileName = stem;
-    const tessera::Status saved = ws.SaveSegmented(stem);
+    tessera::Status saved;
+    context.Work(tessera::kStageSaving, int64_t{ws.Lines} * ws.Columns,
+                 [&](tessera::Progress& progress) { saved = ws.SaveSegmented(stem, progress); });
     busy.Release();
-    if (!saved) context.Message(Q(saved.message), "CAUTION");
+    if (!saved && !saved.cancelled) context.Message(Q(saved.message), "CAUTION");
 }
 
 }  // namespace segmentationui

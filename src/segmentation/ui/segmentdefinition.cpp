@@ -24,13 +24,13 @@ TSegmentDefinitionForm::TSegmentDefinitionForm(const DialogSeam* seam, QWidget* 
     GroupBox2 = new QGroupBox(" Segment Boundaries ", this);
     GroupBox2->setObjectName("GroupBox2");
     Label3 = NamedLabel("Segment Number", "Label3", GroupBox2);
-    SegmNumberEdit = NamedEdit("SegmNumberEdit", GroupBox2);
+    SegmNumberEdit = DisplayOnly(NamedEdit("SegmNumberEdit", GroupBox2));
     Label4 = NamedLabel("Dynamic Scale", "Label4", GroupBox2);
-    DSMinEdit = NamedEdit("DSMinEdit", GroupBox2);
+    DSMinEdit = DisplayOnly(NamedEdit("DSMinEdit", GroupBox2));
     Label5 = NamedLabel("__", "Label5", GroupBox2);
-    DSMaxEdit = NamedEdit("DSMaxEdit", GroupBox2);
+    DSMaxEdit = DisplayOnly(NamedEdit("DSMaxEdit", GroupBox2));
     Label6 = NamedLabel("Min. Value", "Label6", GroupBox2);
-    MinValEdit = NamedEdit("MinValEdit", GroupBox2);
+    MinValEdit = DisplayOnly(NamedEdit("MinValEdit", GroupBox2));
     Label7 = NamedLabel("Max. Value ", "Label7", GroupBox2);
     MaxValEdit = NamedEdit("MaxValEdit", GroupBox2);
     auto* scale = new QHBoxLayout;
@@ -55,6 +55,7 @@ TSegmentDefinitionForm::TSegmentDefinitionForm(const DialogSeam* seam, QWidget* 
     layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
 
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+    FocusOnShow(this, MaxValEdit);
 }
 
 std::vector<int> TSegmentDefinitionForm::AskUpperLimits(int band, const QString& name, int count,

@@ -1,5 +1,6 @@
 #include "view/ui/histogris.h"
 
+#include <QEvent>
 #include <QFileDialog>
 #include <QFont>
 #include <QLabel>
@@ -8,9 +9,11 @@
 #include <QPalette>
 #include <QPen>
 #include <QPushButton>
+#include <algorithm>
 
 #include "bands/bandfiles.h"
 #include "support/safefile.h"
+#include "uikit/filedialogs.h"
 #include "uikit/seam.h"
 #include "view/histogramtable.h"
 
@@ -32,12 +35,15 @@ class HistogramSurface : public QWidget {
     THistoGrisForm* form_;
 };
 
+constexpr int kOuterWidth = 301;
+constexpr int kOuterHeight = 380;
+
 }  // namespace
 
 THistoGrisForm::THistoGrisForm(const DialogSeam* seam, QWidget* parent)
     : QDialog(parent), seam_(seam) {
     setWindowTitle(" HISTOGRAM");
-    setFixedSize(301, 380);
+    setFixedSize(kOuterWidth, kOuterHeight);
 
     PaintBox = new HistogramSurface(this);
     PaintBox->setGeometry(16, 16, 256, 249);
@@ -77,13 +83,8 @@ THistoGrisForm::THistoGrisForm(const DialogSeam* seam, QWidget* parent)
     BitBtnSave->setAutoDefault(false);
     connect(BitBtnSave, &QPushButton::clicked, this, &THistoGrisForm::BitBtnSaveClick);
 
-    SaveDialog1 = new QFileDialog(this, "Save Histogram");
-    SaveDialog1->setObjectName("SaveDialog1");
-    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setNameFilters({"File .xls (*.xls)", "File .ts (*.ts)"});
+    SaveDialog1 = NewFileDialog(this, "SaveDialog1", "Save Histogram",
+                                {"File .xls (*.xls)", "File .ts (*.ts)"}, QFileDialog::AcceptSave);
 }
 
 void THistoGrisForm::PaintBoxPaint(QPainter& painter, const QRect& exposed) {
@@ -100,6 +101,16 @@ void THistoGrisForm::PaintBoxPaint(QPainter& painter, const QRect& exposed) {
     }
     painter.drawLine(0, base, 254, base);
     for (int x = 0; x <= 240; x += 20) painter.drawLine(x, base + 4, x, base + 1);
+}
+
+bool THistoGrisForm::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Show || type == QEvent::Move || type == QEvent::WindowActivate) {
+        const int frame = std::max(frameGeometry().height() - geometry().height(), 0);
+        if (height() != kOuterHeight - frame) setFixedSize(kOuterWidth, kOuterHeight - frame);
+    }
+    return handled;
 }
 
 void THistoGrisForm::BitBtnOKClick() {

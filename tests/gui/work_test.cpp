@@ -1,0 +1,180 @@
+// Long steps on the worker thread: the same results as at once, a cancel at a known point of
+// every kind of step that leaves the state, the colours and the files as they were, and a
+// window closed while work runs.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QThread>
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "app/mainwindow.h"
+#include "golden.h"
+#include "gui/guitest.h"
+#include "testfiles.h"
+
+namespace {
+using guitest::Answer;
+using guitest::ChooseFile;
+using guitest::TypeAndClick;
+using testing_support::ListFolder;
+using testing_support::ScratchDir;
+using testing_support::WriteBytes;
+using testing_support::WriteText;
+
+Answer Segment(const char* radio, const char* count) {
+    return [radio, count](QDialog& dialog) {
+        dialog.findChild<QRadioButton*>(radio)->click();
+        dialog.findChild<QLineEdit*>("SegmentNumberEdit")->setText(count);
+        dialog.findChild<QAbstractButton*>("BitBtn1")->click();
+        return dialog.result();
+    };
+}
+
+Answer KeepAll() {
+    return [](QDialog& dialog) {
+        dialog.findChild<QAbstractButton*>("RadioButton3")->click();
+        dialog.findChild<QAbstractButton*>("BitBtn1")->click();
+        return dialog.result();
+    };
+}
+
+// Every step runs on the worker thread; `CancelAt` stops the next run at a known step.
+class Work : public guitest::ProgramTest {
+  protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        form->Work->threshold = 0;
+        for (const char* name : {"a", "b"}) {
+            WriteBytes(dir.File(std::string(name) + ".raw"), {0, 10, 20, 30, 40, 50});
+            WriteText(dir.File(std::string(name) + ".txt"), "2\n3\n");
+        }
+    }
+    void CancelAt(const char* stage, int at) {
+        form->Work->stepHook = [stage, at, seen = 0](const char* now, int64_t, int64_t) mutable {
+            return std::strcmp(now, stage) != 0 || seen++ != at;
+        };
+    }
+    void Open() {
+        script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
+        script.Then(ChooseFile(QString::fromStdString(dir.File("a.raw"))));
+        script.Then(ChooseFile(QString::fromStdString(dir.File("b.raw"))));
+        Trigger("OpenSpeedButton");
+    }
+    void SegmentAndCross(const char* count) {
+        script.Then(Segment("RadioButton1", count));
+        script.Then(Segment("RadioButton1", count));
+        Trigger("SegmentationSpeedButton");
+        script.Then(KeepAll());
+        Trigger("TreatmentSpeedButton");
+    }
+    ScratchDir dir;
+};
+
+TEST_F(Work, TheGoldenJobOnTheWorkerThreadWritesTheStoredFiles) {
+    ScratchDir job;
+    const testing_support::GoldenCase golden =
+        testing_support::GoldenCase::Prepare("golden-samples", job.path());
+    auto path = [&job](const char* name) { return QString::fromStdString(job.File(name)); };
+    script.Then(TypeAndClick({{"NumBandEdit", "5"}}, "BitBtn1"));
+    for (const char* band : {"band1.raw", "band2.raw", "band3.raw", "band4.raw"})
+        script.Then(ChooseFile(path(band), 1));
+    script.Then(ChooseFile(path("band1.bmp"), 2));
+    Trigger("OpenSpeedButton");
+    script.Then(Segment("RadioButton1", "4"));
+    script.Then(Segment("RadioButton2", "3"));
+    script.Then(Segment("RadioButton3", "3"));
+    for (const char* limit : {"60", "120", "255"})
+        script.Then(TypeAndClick({{"MaxValEdit", limit}}, "BitBtn1"));
+    script.Then(Segment("RadioButton1", "2"));
+    script.Then(Segment("RadioButton2", "2"));
+    Trigger("SegmentationSpeedButton");
+    script.Then([](QDialog& dialog) {
+        dialog.findChild<QRadioButton*>("RadioButton2")->click();
+        dialog.findChild<QLineEdit*>("MinPixelEdit")->setText("100");
+        dialog.findChild<QAbstractButton*>("BitBtn1")->click();
+        return dialog.result();
+    });
+    Trigger("TreatmentSpeedButton");
+    script.Then(ChooseFile(path("result")));
+    Trigger("SaveResultSpeedButton");
+    script.Then(ChooseFile(path("seg")));
+    Trigger("SaveSegmentedImageSpeedButton");
+    EXPECT_TRUE(script.messages.empty());
+    EXPECT_EQ(std::vector<std::string>{}, golden.Compare(job.path()));
+}
+
+TEST_F(Work, ACancelLeavesEveryKindOfStepAsItWas) {
+    Open();
+    SegmentAndCross("2");
+    ASSERT_TRUE(form->ws.crossing.has_value());
+    const uint64_t draws = form->ws.random.DrawCount();
+
+    // Segmentation: cancelled while numbering band 2.
+    CancelAt(tessera::kStageNumbering, 1);
+    script.Then(Segment("RadioButton1", "3"));
+    script.Then(Segment("RadioButton1", "3"));
+    Trigger("SegmentationSpeedButton");
+    EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);
+    EXPECT_EQ(draws, form->ws.random.DrawCount());
+
+    // Crossing: cancelled while counting, then while painting.
+    CancelAt(tessera::kStageCounting, 0);
+    Trigger("TreatmentSpeedButton");
+    CancelAt(tessera::kStagePainting, 1);
+    script.Then(KeepAll());
+    Trigger("TreatmentSpeedButton");
+    EXPECT_EQ(4, form->ws.crossing->ClassCount);
+    EXPECT_EQ(draws, form->ws.random.DrawCount());
+
+    // Save: cancelled before the files are put in place; nothing is left behind.
+    const std::vector<std::string> before = ListFolder(dir.path());
+    CancelAt(tessera::kStageSaving, 3);
+    script.Then(ChooseFile(QString::fromStdString(dir.File("r"))));
+    Trigger("SaveResultSpeedButton");
+    EXPECT_EQ(before, ListFolder(dir.path()));
+
+    // Loading: band 2 cancelled keeps the band set as it was, and ends the sequence.
+    WriteBytes(dir.File("c.raw"), {9, 9, 9, 9, 9, 9});
+    WriteText(dir.File("c.txt"), "2\n3\n");
+    CancelAt(tessera::kStageLoading, 2);  // band 1 reports two steps
+    script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
+    script.Then(ChooseFile(QString::fromStdString(dir.File("c.raw"))));
+    script.Then(ChooseFile(QString::fromStdString(dir.File("c.raw"))));
+    Trigger("OpenSpeedButton");
+    EXPECT_EQ(9, form->ws.bands[1].minGray);
+    EXPECT_EQ(0, form->ws.bands[2].minGray);
+    EXPECT_EQ(std::vector<guitest::Message>{}, script.messages);
+    EXPECT_FALSE(form->Busy());
+}
+
+TEST_F(Work, ClosingTheWindowDuringWorkAsksThenStopsItAndCloses) {
+    Open();
+    SegmentAndCross("2");
+    bool segmentationDisabled = false, cascadeEnabled = false;
+    std::atomic<bool> asked{false};
+    form->Work->stepHook = [&](const char* stage, int64_t, int64_t) {
+        if (std::strcmp(stage, tessera::kStageNumbering) != 0 || asked) return true;
+        asked = true;
+        QMetaObject::invokeMethod(form, [&] {
+            segmentationDisabled = !Enabled("SegmentationSpeedButton");
+            cascadeEnabled = Enabled("Cascade1");
+            form->close();
+        });
+        // Wait here, at a known point, until the close has asked to stop the work.
+        for (int wait = 0; wait < 500 && !form->Work->Cancelled(); ++wait) QThread::msleep(10);
+        return true;
+    };
+    script.Then(Segment("RadioButton1", "3"));
+    script.Then(Segment("RadioButton1", "3"));
+    Trigger("SegmentationSpeedButton");
+    EXPECT_TRUE(segmentationDisabled);
+    EXPECT_TRUE(cascadeEnabled);
+    ASSERT_EQ(1u, script.questions.size());
+    EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);  // the earlier result, whole
+    EXPECT_FALSE(form->isVisible());
+}
+
+}  // namespace
