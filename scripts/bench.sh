@@ -54,7 +54,7 @@ cd "$ROOT"
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSERA_BUILD_GUI=OFF \
     -DTESSERA_BUILD_TESTS=OFF >/dev/null
 ninja -C build-release -j2 tessera-batch tessera-bench
-BATCH="$ROOT/build-release/src/batch/tessera-batch"
+BATCH="$ROOT/build-release/src/tessera-batch"
 STAGE_BENCH="$ROOT/build-release/bench/tessera-bench"
 
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tessera-bench.XXXXXX")"
