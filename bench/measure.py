@@ -6,9 +6,9 @@
     measure.py summary RESULT.json ...
 
 `run` starts COMMAND as this process's only child, timestamps every line it writes to stderr
-(the progress and stage lines of the tools), and records its wall time, exit status and peak
-resident memory (getrusage(RUSAGE_CHILDREN).ru_maxrss: as this process has no other child, the
-maximum is that command's). Run it as a fresh process for every measurement.
+(the progress and stage lines of the tools), and records its wall time, exit status, peak
+resident memory and page faults (getrusage(RUSAGE_CHILDREN): ru_maxrss, ru_minflt + ru_majflt;
+as this process has no other child, they are that command's). Run it as a fresh process for every measurement.
 
 `warmup` fills and frees G GiB in a throwaway process: on these machines memory that has sat
 idle is slow when first touched again, which would be charged to whichever tool runs first.
@@ -42,12 +42,14 @@ def run(args):
     usage = resource.getrusage(resource.RUSAGE_CHILDREN)
     peak_kib = usage.ru_maxrss  # KiB on Linux
     cpu = usage.ru_utime + usage.ru_stime
+    faults = usage.ru_minflt + usage.ru_majflt
     result = {"label": args.label or command[0], "command": command, "status": status,
-              "wall_s": wall, "cpu_s": cpu, "peak_kib": peak_kib, "stderr": lines}
+              "wall_s": wall, "cpu_s": cpu, "peak_kib": peak_kib, "faults": faults,
+              "stderr": lines}
     with open(args.out, "w") as f:
         json.dump(result, f, indent=1)
     print(f"{result['label']}: {wall:.3f} s wall, {cpu:.3f} s CPU, {peak_kib / 1024:.1f} MiB, "
-          f"exit {status}",
+          f"{faults} page faults, exit {status}",
           file=sys.stderr)
     if status != 0:
         for _, line in lines[-5:]:
@@ -119,10 +121,12 @@ def summary(paths):
         wall = statistics.median(r["wall_s"] for r in good)
         cpu = statistics.median(r["cpu_s"] for r in good)
         peak = statistics.median(r["peak_kib"] for r in good) / 1024
+        faults = statistics.median(r.get("faults", 0) for r in good)
         medians[label] = (wall, cpu, peak)
         walls = ", ".join(f"{r['wall_s']:.2f}" for r in good)
         print(f"{label}: median wall {wall:.3f} s (runs: {walls}), median CPU {cpu:.3f} s, "
-              f"median peak memory {peak:.1f} MiB, {len(good)}/{len(results)} runs")
+              f"median peak memory {peak:.1f} MiB, median page faults {faults:.0f}, "
+              f"{len(good)}/{len(results)} runs")
         per_stage = {}
         for r in good:
             for name, seconds in stages_of(r).items():

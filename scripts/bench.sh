@@ -3,13 +3,15 @@
 # scenes, then the per-stage timing of the whole treatment over the core (tessera-bench).
 #
 #   scripts/bench.sh [--lines L] [--columns C] [--bands "10 4"] [--runs R] [--segments N]
-#                    [--warmup-gib G] [--no-stages] [--keep]
+#                    [--warmup-gib G] [--large S] [--large-runs R] [--no-stages] [--keep]
 #
 # For each band count: a scene of L x C raw bands is written to a temporary folder; the two
 # tools run alternately R times each, every run preceded by a memory warm-up; the outputs of
-# every pair of runs are compared byte for byte; then the medians of wall time, peak memory
-# and stage times are printed with the speed ratio. The minimum class size is 15000 pixels
-# scaled to the picture's area. Heavy: run it on an otherwise quiet machine.
+# every pair of runs are compared byte for byte; then the medians of wall time, peak memory,
+# page faults and stage times are printed with the speed ratio. Then tessera-batch alone on 10
+# bands of S x S (default 20000, 0: skipped; the scene is made 64 lines at a time, so that
+# making it needs little memory either). The minimum class size is 15000 pixels scaled to the
+# picture's area. Heavy: run it on an otherwise quiet machine.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -22,6 +24,8 @@ SEGMENTS=4
 WARMUP_GIB=3
 STAGES=1
 KEEP=0
+LARGE=20000
+LARGE_RUNS=2
 
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -32,9 +36,11 @@ while [[ $# -gt 0 ]]; do
         --runs) RUNS="$2"; shift 2 ;;
         --segments) SEGMENTS="$2"; shift 2 ;;
         --warmup-gib) WARMUP_GIB="$2"; shift 2 ;;
+        --large) LARGE="$2"; shift 2 ;;
+        --large-runs) LARGE_RUNS="$2"; shift 2 ;;
         --no-stages) STAGES=0; shift ;;
         --keep) KEEP=1; shift ;;
-        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
         *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -98,6 +104,31 @@ for bands in $BANDS; do
     "${MEASURE[@]}" summary "${results[@]}"
     rm -rf "$scene"
 done
+
+if [[ $LARGE -gt 0 ]]; then
+    scene="$WORK/large"
+    large_min=$(( 15000 * LARGE * LARGE / 16000000 ))
+    echo
+    echo "=== 10 bands of $LARGE x $LARGE, $SEGMENTS segments, minimum $large_min pixels:" \
+        "tessera-batch alone ==="
+    "$PYTHON" "$ROOT/bench/make_scene.py" "$scene" --bands 10 --lines "$LARGE" \
+        --columns "$LARGE" --block-lines 64 2>/dev/null
+    band_args=()
+    for file in "$scene"/band*.raw; do band_args+=(--band "$file"); done
+    results=()
+    for run in $(seq 1 "$LARGE_RUNS"); do
+        "${MEASURE[@]}" warmup --gib "$WARMUP_GIB"
+        "${MEASURE[@]}" run --out "$WORK/large-$run.json" --label tessera-batch -- \
+            "$BATCH" --out "$scene/batch" --method segmentation --segments "$SEGMENTS" \
+            --min-pixels "$large_min" "${band_args[@]}"
+        results+=("$WORK/large-$run.json")
+        rm -f "$scene"/batch.*
+    done
+    echo
+    echo "--- 10 bands of $LARGE x $LARGE: medians over $LARGE_RUNS runs ---"
+    "${MEASURE[@]}" summary "${results[@]}"
+    rm -rf "$scene"
+fi
 
 echo
 if [[ $mismatches -eq 0 ]]; then

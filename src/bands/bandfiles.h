@@ -44,6 +44,11 @@ GrayRange ComputeGrayRange(const ByteMatrix& pixels);
 
 using Histogram = std::array<int64_t, 256>;
 Histogram ComputeHistogram(const ByteMatrix& pixels);
+// Adds `count` pixels to `histogram` (a band read a strip at a time).
+void AddToHistogram(const uint8_t* pixels, size_t count, Histogram& histogram);
+// The lowest and highest gray level the histogram holds (260 and 0 when it holds none), as
+// ComputeGrayRange finds them in the pixels.
+GrayRange RangeOfHistogram(const Histogram& histogram);
 // Number of gray values that occur at least once.
 int CountGrayTones(const ByteMatrix& pixels);
 

@@ -12,7 +12,7 @@
 #include "crossing/crossing.h"
 #include "image/rawfiles.h"
 #include "support/paths.h"
-#include "workspace/workspace.h"
+#include "workspace/streamedjob.h"
 
 namespace tessera::batch {
 
@@ -73,42 +73,46 @@ int Fail(int status, const std::string& text) {
 }
 
 int RunJob(const Options& options) {
-    tessera::Workspace ws;
+    // The bands are streamed through memory strip by strip: the memory the job needs depends on
+    // the strips and the code count, not on the number of pixels.
+    tessera::StreamSettings settings;
+    settings.threads = options.threads;
+    tessera::StreamedJob job(settings);
     const int bandCount = static_cast<int>(options.bands.size());
     Progress progress(false);
-    ws.BeginBandSet(bandCount);
+    job.BeginBandSet(bandCount);
 
-    // No dialog asks for a missing size, and the memory the batch tool needs is its own
-    // business: the interactive program's check does not apply.
+    // No dialog asks for a missing size; the memory check estimates what the streamed job
+    // needs, not the interactive program's whole matrices.
     tessera::BandLoadOptions loading;
-    loading.checkMemory = false;
     loading.makeImage = false;
     for (int band = 1; band <= bandCount; ++band) {
         const std::string& path = options.bands[band - 1].path;
         const auto type =
             IsBitmapName(path) ? tessera::BandFileType::Bitmap : tessera::BandFileType::Raw;
-        if (const tessera::Status loaded = ws.LoadBand(band, path, type, loading); !loaded)
+        if (const tessera::Status loaded = job.LoadBand(band, path, type, loading); !loaded)
             return Fail(kRefused, loaded.message);
-        if (band == 1 && int64_t{ws.Lines} * ws.Columns * bandCount >= kLargeScenePixels)
+        const tessera::ImageSize size = job.Size();
+        if (band == 1 && int64_t{size.lines} * size.columns * bandCount >= kLargeScenePixels)
             progress.Enable();
         progress.Say("loaded band " + std::to_string(band) + " of " + std::to_string(bandCount));
     }
 
     for (int band = 1; band <= bandCount; ++band) {
         const BandOptions& choice = options.bands[band - 1];
-        ws.SetSegmentation(band, choice.type, choice.segments,
-                           choice.limits ? *choice.limits : std::vector<int32_t>{});
+        job.SetSegmentation(band, choice.type, choice.segments,
+                            choice.limits ? *choice.limits : std::vector<int32_t>{});
     }
     progress.Say("segmenting");
-    if (const tessera::Status segmented = ws.FinishSegmentation(false, true); !segmented) {
+    if (const tessera::Status segmented = job.FinishSegmentation(); !segmented) {
         return Fail(kUsage, segmented.message);
     }
 
     progress.Say("crossing");
-    tessera::Result<tessera::CodeCounts> counts = ws.CountCodes();
-    if (!counts) return Fail(kRefused, counts.message);
-    const std::vector<int64_t>& pixelCount = counts.value->PixelCount;
-    const int codeCount = ws.segmentation->table.CodeCount;
+    if (const tessera::Status counted = job.CountCodes(); !counted)
+        return Fail(kRefused, counted.message);
+    const std::vector<int64_t>& pixelCount = job.PixelCount();
+    const int codeCount = job.Table().CodeCount;
 
     // The same choices as the code selection dialogs of the interactive program.
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
@@ -125,24 +129,19 @@ int RunJob(const Options& options) {
                         " pixels, more than the 250 classes allowed; give a larger --min-pixels");
     }
     std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
-    if (const tessera::Status crossed =
-            ws.FinishCrossing(std::move(*counts.value), std::move(selected), false);
-        !crossed) {
+    if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed) {
         return Fail(kRefused, crossed.message);
     }
 
     progress.Say("saving " + options.out + ".bmp, .txt and .raw");
-    if (const tessera::Status saved = ws.SaveResult(options.out); !saved) {
+    if (!options.saveSegmented.empty())
+        progress.Say("saving the segmented band " + std::to_string(bandCount));
+    // The segmented band is kept only once every result file is written, so that a run refused
+    // earlier leaves no result file behind.
+    if (const tessera::Status saved = job.Save(options.out, options.saveSegmented); !saved) {
         return Fail(kNotWritten, saved.message);
     }
-    // Written last, so that a run refused earlier leaves no result file behind.
-    if (!options.saveSegmented.empty()) {
-        progress.Say("saving the segmented band " + std::to_string(bandCount));
-        if (const tessera::Status saved = ws.SaveSegmented(options.saveSegmented); !saved) {
-            return Fail(kNotWritten, saved.message);
-        }
-    }
-    progress.Say("done: " + std::to_string(ws.crossing->ClassCount) + " classes");
+    progress.Say("done: " + std::to_string(job.ClassCount()) + " classes");
     return kDone;
 }
 

@@ -11,6 +11,7 @@ namespace tessera::batch {
 const char* UsageText() {
     return "Usage: tessera-batch --out STEM [--keep-all | --min-pixels M] [--save-segmented "
            "STEM2]\n"
+           "                     [--threads N]\n"
            "                     [--method TYPE --segments N]\n"
            "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
            "                     --band FILE ...\n"
@@ -30,6 +31,8 @@ const char* UsageText() {
            "  --keep-all             retain every code (only when there are at most 250 codes)\n"
            "  --save-segmented STEM2 also write the last band's segmented image as STEM2.bmp,\n"
            "                         STEM2.txt and STEM2.raw\n"
+           "  --threads N            threads sharing the work (default: one per core); the\n"
+           "                         results do not depend on it\n"
            "  --help                 print this text\n"
            "\n"
            "Exit status: 0 done, 2 usage error, 3 refused input, 4 the selection cannot give\n"
@@ -93,7 +96,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         const bool takesValue = option == "--out" || option == "--min-pixels" ||
                                 option == "--save-segmented" || option == "--method" ||
                                 option == "--segments" || option == "--band" ||
-                                option == "--limits";
+                                option == "--limits" || option == "--threads";
         if (!takesValue) return R::Failure("unknown option '" + option + "' (see --help)");
         if (i + 1 >= arguments.size()) return R::Failure(option + " needs a value");
         const std::string& value = arguments[++i];
@@ -112,6 +115,12 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
                 return R::Failure("--min-pixels needs a whole number, not '" + value + "'");
             options.minPixels = *minimum;
             minGiven = true;
+        } else if (option == "--threads") {
+            const std::optional<int64_t> threads = WholeNumber(value);
+            if (!threads || *threads < 1 || *threads > 64)
+                return R::Failure("--threads needs a number of threads from 1 to 64, not '" +
+                                  value + "'");
+            options.threads = static_cast<int>(*threads);
         } else if (option == "--band") {
             if (value.empty()) return R::Failure("--band needs a file");
             options.bands.push_back({value, -1, -1, std::nullopt});

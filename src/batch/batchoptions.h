@@ -22,6 +22,7 @@ struct Options {
     bool keepAll = false;
     int64_t minPixels = 0;
     std::string saveSegmented;
+    int threads = 0;  // 0: one per core
     std::vector<BandOptions> bands;  // with every band's method and count resolved
 };
 

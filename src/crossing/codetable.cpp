@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <string_view>
@@ -39,26 +40,53 @@ std::string DecimalProduct(const std::vector<int32_t>& segmentCounts) {
     return text;
 }
 
-// Appends the decimal digits of a non-negative value followed by a tab.
-inline char* PutNumberAndTab(char* out, int64_t value) {
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    while (count > 0) *out++ = digits[--count];
-    *out++ = '\t';
-    return out;
-}
+// A decimal number kept as text and counted up in place: the code numbers of the list follow
+// each other, so none needs converting.
+class DecimalCounter {
+  public:
+    DecimalCounter() { text_[0] = '1'; }
+    const char* Text() const { return text_; }
+    int Length() const { return length_; }
+    void Increment() {
+        for (int i = length_ - 1; i >= 0; --i) {
+            if (text_[i] != '9') {
+                ++text_[i];
+                return;
+            }
+            text_[i] = '0';
+        }
+        std::memmove(text_ + 1, text_, static_cast<size_t>(length_));
+        text_[0] = '1';
+        ++length_;
+    }
+
+  private:
+    char text_[24] = {};
+    int length_ = 1;
+};
+
+// "v\t" for every segment number 1..254, padded to four bytes so that it is copied whole.
+struct DigitTexts {
+    DigitTexts() {
+        for (int value = 0; value < 256; ++value) {
+            char* end = std::to_chars(text[value], text[value] + 3, value).ptr;
+            *end++ = '\t';
+            length[value] = static_cast<uint8_t>(end - text[value]);
+        }
+    }
+    char text[256][4] = {};
+    uint8_t length[256] = {};
+};
 
 // Produces the code list in pieces of about `chunk` bytes; stops when `emit` returns false.
-// The digits are stepped like an odometer (the last band fastest), not divided out per code.
+// The digits are stepped like an odometer (the last band fastest), not divided out per code,
+// and so is each code's decimal reading of its digits.
 bool ProduceMultiTab(const CodeTable& table, size_t chunk,
                      const std::function<bool(std::string_view)>& emit) {
     const int n = table.BandCount();
-    // A line holds at most 11 numbers of at most 20 characters and their tabs.
-    const size_t longestLine = static_cast<size_t>(n + 1) * 21 + 1;
+    // A line holds at most 11 numbers of at most 20 characters and their tabs; four bytes
+    // more for the whole-word copies of the digit texts.
+    const size_t longestLine = static_cast<size_t>(n + 1) * 21 + 1 + 4;
     std::vector<char> buffer(chunk + longestLine);
     char* out = buffer.data();
     auto flushIfFull = [&]() {
@@ -67,26 +95,42 @@ bool ProduceMultiTab(const CodeTable& table, size_t chunk,
         out = buffer.data();
         return emit(std::string_view(buffer.data(), used));
     };
+    static const DigitTexts digitTexts;
     std::vector<int> digits(static_cast<size_t>(n) + 1, 1);
+    // Each code's digits read as a decimal number (64-bit: ten digits up to 254 overflow
+    // 32 bits), and what one step of band b's digit adds to it.
+    std::vector<int64_t> power(static_cast<size_t>(n) + 1, 1);
+    for (int b = n - 1; b >= 1; --b) power[b] = power[b + 1] * 10;
+    int64_t number = 0;
     auto step = [&]() {
         for (int b = n; b >= 1; --b) {
-            if (++digits[b] <= table.segmentCounts[b]) return;
+            if (++digits[b] <= table.segmentCounts[b]) {
+                number += power[b];
+                return;
+            }
+            number -= (digits[b] - 2) * power[b];
             digits[b] = 1;
         }
     };
-    for (int code = 1; code <= table.CodeCount; ++code, step()) {
-        out = PutNumberAndTab(out, code);
-        for (int b = 1; b <= n; ++b) out = PutNumberAndTab(out, digits[b]);
+    DecimalCounter code;
+    for (int c = 1; c <= table.CodeCount; ++c, code.Increment(), step()) {
+        std::memcpy(out, code.Text(), static_cast<size_t>(code.Length()));
+        out += code.Length();
+        *out++ = '\t';
+        for (int b = 1; b <= n; ++b) {
+            const int digit = std::clamp(digits[b], 0, 255);
+            std::memcpy(out, digitTexts.text[digit], 4);
+            out += digitTexts.length[digit];
+        }
         *out++ = '\n';
         if (!flushIfFull()) return false;
     }
-    // Each code's digits read as one decimal number (64-bit: ten digits up to 254 overflow
-    // 32 bits).
     std::fill(digits.begin(), digits.end(), 1);
-    for (int code = 1; code <= table.CodeCount; ++code, step()) {
-        int64_t number = 0;
-        for (int b = 1; b <= n; ++b) number = number * 10 + digits[b];
-        out = PutNumberAndTab(out, number);
+    number = 0;
+    for (int b = 1; b <= n; ++b) number += power[b];
+    for (int c = 1; c <= table.CodeCount; ++c, step()) {
+        out = std::to_chars(out, out + 24, number).ptr;
+        *out++ = '\t';
         if (!flushIfFull()) return false;
     }
     const size_t used = static_cast<size_t>(out - buffer.data());

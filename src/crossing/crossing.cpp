@@ -16,6 +16,77 @@ static_assert(kMaximumCodeCount <= (int64_t{1} << 24),
 
 }  // namespace
 
+std::vector<CodeContribution> SegmentContributions(const CodeTable& table) {
+    const int n = table.BandCount();
+    std::vector<CodeContribution> contribution(static_cast<size_t>(std::max(n, 0)) + 1);
+    for (int b = 1; b <= n; ++b) {
+        contribution[b].fill(kNoDigit);
+        const int count = std::min(table.segmentCounts[b], 254);  // 255 is NoSegment
+        for (int digit = 1; digit <= count; ++digit)
+            contribution[b][digit] = static_cast<int32_t>((digit - 1) * table.Weight(b));
+    }
+    return contribution;
+}
+
+CodeContribution GrayContribution(const CodeContribution& bySegment, const SegmentLookup& lookup) {
+    CodeContribution byGray;
+    for (int gray = 0; gray < 256; ++gray) byGray[gray] = bySegment[lookup[gray]];
+    return byGray;
+}
+
+void FormCodes(const CodeContribution* const* contributions, const uint8_t* const* values,
+               int bandCount, int columns, int32_t* codes) {
+    if (bandCount < 1) return;
+    // Two bands a pass: half the trips through the line of sums.
+    int b = 0;
+    if (bandCount >= 2) {
+        const int32_t* t0 = contributions[0]->data();
+        const int32_t* t1 = contributions[1]->data();
+        const uint8_t* v0 = values[0];
+        const uint8_t* v1 = values[1];
+        for (int x = 0; x < columns; ++x) codes[x] = t0[v0[x]] + t1[v1[x]];
+        b = 2;
+    } else {
+        const int32_t* t0 = contributions[0]->data();
+        const uint8_t* v0 = values[0];
+        for (int x = 0; x < columns; ++x) codes[x] = t0[v0[x]];
+        b = 1;
+    }
+    for (; b + 1 < bandCount; b += 2) {
+        const int32_t* t0 = contributions[b]->data();
+        const int32_t* t1 = contributions[b + 1]->data();
+        const uint8_t* v0 = values[b];
+        const uint8_t* v1 = values[b + 1];
+        for (int x = 0; x < columns; ++x) codes[x] += t0[v0[x]] + t1[v1[x]];
+    }
+    if (b < bandCount) {
+        const int32_t* t0 = contributions[b]->data();
+        const uint8_t* v0 = values[b];
+        for (int x = 0; x < columns; ++x) codes[x] += t0[v0[x]];
+    }
+    for (int x = 0; x < columns; ++x) codes[x] = codes[x] >= 0 ? codes[x] + 1 : 0;
+}
+
+std::vector<uint8_t> ClassOfCode(const std::vector<int32_t>& selectedCodes, int codeCount) {
+    // Code 0 (no code) and eliminated codes stay unclassified.
+    std::vector<uint8_t> classOf(static_cast<size_t>(std::max(codeCount, 0)) + 1, NoClass);
+    for (size_t k = 1; k < selectedCodes.size(); ++k) {
+        const int32_t code = selectedCodes[k];
+        if (code >= 1 && code <= codeCount) classOf[code] = static_cast<uint8_t>(k);
+    }
+    return classOf;
+}
+
+void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint8_t>& classOf,
+                  uint8_t* classes) {
+    const uint32_t limit = static_cast<uint32_t>(classOf.size());
+    const uint8_t* table = classOf.data();
+    for (int x = 0; x < columns; ++x) {
+        const uint32_t code = static_cast<uint32_t>(codes[x]);
+        classes[x] = code < limit ? table[code] : NoClass;
+    }
+}
+
 std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segmentNumbers,
                                      const CodeTable& table, Progress& progress) {
     const int n = table.BandCount();
@@ -28,35 +99,24 @@ std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segme
     const int columns = segmentNumbers[0]->Columns();
 
     try {
-        // Per band, what a segment number adds to (code - 1): (digit - 1) x weight.
-        std::vector<std::array<int32_t, 256>> contribution(static_cast<size_t>(n) + 1);
-        for (int b = 1; b <= n; ++b) {
-            contribution[b].fill(kNoDigit);
-            const int count = std::min(table.segmentCounts[b], 254);  // 255 is NoSegment
-            for (int digit = 1; digit <= count; ++digit)
-                contribution[b][digit] = static_cast<int32_t>((digit - 1) * table.Weight(b));
-        }
+        const std::vector<CodeContribution> contribution = SegmentContributions(table);
+        std::vector<const CodeContribution*> tables;
+        for (int b = 1; b <= n; ++b) tables.push_back(&contribution[b]);
 
-        std::optional<IntMatrix> codes = NewIntMatrix(columns, lines);
+        // Every code is written by FormCodes: no zero fill.
+        std::optional<IntMatrix> codes = IntMatrix::CreateUnfilled(columns, lines);
         if (!codes) return std::nullopt;
         CodeCounts counts;
         counts.CodeImage = std::move(*codes);
         counts.PixelCount.assign(static_cast<size_t>(table.CodeCount) + 1, 0);
 
-        int64_t* pixelCount = counts.PixelCount.data();
+        std::vector<const uint8_t*> values(static_cast<size_t>(n));
         for (int y = 0; y < lines; ++y) {
             if (y % 256 == 0 && !progress.Step(kStageCounting, y, lines)) return std::nullopt;
+            for (int b = 0; b < n; ++b) values[b] = (*segmentNumbers[b])[y];
             int32_t* row = counts.CodeImage[y];
-            for (int b = 1; b <= n; ++b) {
-                const uint8_t* digits = (*segmentNumbers[b - 1])[y];
-                const int32_t* add = contribution[b].data();
-                for (int x = 0; x < columns; ++x) row[x] += add[digits[x]];
-            }
-            for (int x = 0; x < columns; ++x) {
-                const int32_t code = row[x] >= 0 ? row[x] + 1 : 0;
-                row[x] = code;
-                ++pixelCount[code];
-            }
+            FormCodes(tables.data(), values.data(), n, columns, row);
+            CountLine(row, columns, counts.PixelCount.data());
         }
         return counts;
     } catch (const std::bad_alloc&) {
@@ -121,24 +181,12 @@ ColourTable BuildClassColourTable(RandomBelow& random) {
 std::optional<ByteMatrix> MakeClassImage(const IntMatrix& codeImage,
                                          const std::vector<int32_t>& selectedCodes, int codeCount) {
     try {
-        // Class of every code 0..N; code 0 (no code) and eliminated codes stay unclassified.
-        std::vector<uint8_t> classOf(static_cast<size_t>(std::max(codeCount, 0)) + 1, NoClass);
-        for (size_t k = 1; k < selectedCodes.size(); ++k) {
-            const int32_t code = selectedCodes[k];
-            if (code >= 1 && code <= codeCount) classOf[code] = static_cast<uint8_t>(k);
-        }
-        std::optional<ByteMatrix> classes = NewByteMatrix(codeImage.Columns(), codeImage.Lines());
+        const std::vector<uint8_t> classOf = ClassOfCode(selectedCodes, codeCount);
+        std::optional<ByteMatrix> classes =
+            ByteMatrix::CreateUnfilled(codeImage.Columns(), codeImage.Lines());
         if (!classes) return std::nullopt;
-        const uint32_t limit = static_cast<uint32_t>(classOf.size());
-        const int columns = codeImage.Columns();
-        for (int y = 0; y < codeImage.Lines(); ++y) {
-            const int32_t* in = codeImage[y];
-            uint8_t* out = (*classes)[y];
-            for (int x = 0; x < columns; ++x) {
-                const uint32_t code = static_cast<uint32_t>(in[x]);
-                out[x] = code < limit ? classOf[code] : NoClass;
-            }
-        }
+        for (int y = 0; y < codeImage.Lines(); ++y)
+            ClassifyLine(codeImage[y], codeImage.Columns(), classOf, (*classes)[y]);
         return classes;
     } catch (const std::bad_alloc&) {
         return std::nullopt;

@@ -1,12 +1,14 @@
 #pragma once
 // The crossing: codes and pixel counts, selection of the codes that become classes, class
 // colours and the class raster.
+#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "crossing/codetable.h"
 #include "image/guitools.h"
 #include "image/matrix.h"
+#include "segmentation/thresholding.h"
 #include "support/progress.h"
 #include "support/randombelow.h"
 
@@ -19,6 +21,30 @@ struct CodeCounts {
     IntMatrix CodeImage;              // code of every pixel, 0 for none
     std::vector<int64_t> PixelCount;  // 1..N, entry 0 = pixels without a code
 };
+
+// What a value of one band adds to (code - 1): a pixel's code is the sum over the bands plus
+// one, or 0 when the sum is negative (a band without a segment there).
+using CodeContribution = std::array<int32_t, 256>;
+// contributions[b] for b = 1..n, indexed by band b's segment number (NoSegment and numbers
+// outside 1..S_b give no code).
+std::vector<CodeContribution> SegmentContributions(const CodeTable& table);
+// The same indexed by gray level: the band's segment lookup and its digit in one table.
+CodeContribution GrayContribution(const CodeContribution& bySegment, const SegmentLookup& lookup);
+// codes[x] of one line from the line of each band (values[b], contributions[b] for
+// b = 0..bandCount - 1).
+void FormCodes(const CodeContribution* const* contributions, const uint8_t* const* values,
+               int bandCount, int columns, int32_t* codes);
+// ++pixelCount[codes[x]] for every x.
+template <class Count>
+void CountLine(const int32_t* codes, int columns, Count* pixelCount) {
+    for (int x = 0; x < columns; ++x) ++pixelCount[codes[x]];
+}
+
+// The class of every code 0..N: NoClass for code 0 and the codes the selection did not keep.
+std::vector<uint8_t> ClassOfCode(const std::vector<int32_t>& selectedCodes, int codeCount);
+// classes[x] = classOf[codes[x]] (NoClass beyond the table) for one line.
+void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint8_t>& classOf,
+                  uint8_t* classes);
 
 // One pass over the pixels: each pixel's code is computed from its segment numbers (band b's
 // matrix is segmentNumbers[b - 1]). Nothing when memory runs out.

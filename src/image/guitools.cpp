@@ -1,8 +1,13 @@
 #include "image/guitools.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -142,9 +147,11 @@ std::optional<GrayImage> CreateGrayImage(int width, int height, ImageKind kind) 
     image.kind = kind;
     if (kind == PaletteKind) image.palette = GrayRamp();
     try {
-        image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height) *
-                                static_cast<size_t>(image.BytesPerPixel()),
-                            0);
+        const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) *
+                             static_cast<size_t>(image.BytesPerPixel());
+        image.pixels.reserve(bytes);
+        AdviseHugePages(image.pixels.data(), image.pixels.capacity());
+        image.pixels.assign(bytes, 0);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     } catch (const std::length_error&) {
@@ -155,19 +162,23 @@ std::optional<GrayImage> CreateGrayImage(int width, int height, ImageKind kind) 
 
 // ----- Bitmap files -----
 
-Result<BitmapData> ReadBitmapFile(const std::string& path) {
-    using R = Result<BitmapData>;
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file) return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
-
+Result<BitmapLayout> ReadBitmapLayout(int fd) {
+    using R = Result<BitmapLayout>;
     struct stat info;
-    if (::fstat(::fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         return R::Failure("it cannot be opened (it is a folder)");
     }
     const int64_t fileSize = static_cast<int64_t>(info.st_size);
 
     uint8_t header[kHeadersSize];
-    const size_t headerRead = std::fread(header, 1, sizeof header, file.get());
+    size_t headerRead = 0;
+    while (headerRead < sizeof header) {
+        const ssize_t got = ::pread(fd, header + headerRead, sizeof header - headerRead,
+                                    static_cast<off_t>(headerRead));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        headerRead += static_cast<size_t>(got);
+    }
     const bool signature = headerRead >= 2 && header[0] == 'B' && header[1] == 'M';
     if (!signature) return R::Failure("it is not a bitmap file");
     if (headerRead < sizeof header) return R::Failure("it is truncated");
@@ -214,36 +225,91 @@ Result<BitmapData> ReadBitmapFile(const std::string& path) {
         return R::Failure("it is truncated");
     }
 
-    if (bytesPerPixel == 1) {
-        // The palette does not change any pixel: the stored indices are the gray values.
-        uint8_t palette[kPaletteSize];
-        if (std::fread(palette, 1, sizeof palette, file.get()) != sizeof palette) {
-            return R::Failure("its palette is incomplete");
+    BitmapLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bytesPerPixel = bytesPerPixel;
+    layout.pixelOffset = pixelOffset;
+    layout.stride = stride;
+    layout.fileSize = fileSize;
+    return R::Of(layout);
+}
+
+bool ReadStoredLines(int fd, int64_t offset, int64_t stride, int64_t lineBytes, int first,
+                     int count, int height, uint8_t* const* lines, bool zeroMissing) {
+    if (count <= 0) return true;
+    // The stored lines first + count - 1 down to first lie one after another in the file
+    // (bottom-up): one vector of pieces takes them straight into their lines, the padding of
+    // each into a scratch area.
+    const int64_t padding = stride - lineBytes;
+    uint8_t scratch[4];
+    std::vector<struct iovec> pieces;
+    pieces.reserve(static_cast<size_t>(count) * (padding > 0 ? 2 : 1));
+    for (int line = first + count - 1; line >= first; --line) {
+        pieces.push_back({lines[line - first], static_cast<size_t>(lineBytes)});
+        if (padding > 0) pieces.push_back({scratch, static_cast<size_t>(padding)});
+    }
+    const int64_t start = offset + (int64_t{height} - first - count) * stride;
+    size_t next = 0;
+    int64_t at = start;
+    while (next < pieces.size()) {
+        const int batch = static_cast<int>(std::min<size_t>(pieces.size() - next, IOV_MAX));
+        const ssize_t got = ::preadv(fd, pieces.data() + next, batch, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        at += got;
+        size_t left = static_cast<size_t>(got);
+        while (next < pieces.size() && left >= pieces[next].iov_len) left -= pieces[next++].iov_len;
+        if (left > 0) {
+            pieces[next].iov_base = static_cast<uint8_t*>(pieces[next].iov_base) + left;
+            pieces[next].iov_len -= left;
         }
     }
+    if (next == pieces.size()) return true;
+    if (!zeroMissing) return false;
+    for (; next < pieces.size(); ++next)
+        if (pieces[next].iov_base != scratch && pieces[next].iov_len > 0)
+            std::memset(pieces[next].iov_base, 0, pieces[next].iov_len);
+    return true;
+}
 
-    std::optional<ByteMatrix> rows = NewByteMatrix(width * bytesPerPixel, height);
-    std::vector<uint8_t> buffer;
+Result<BitmapData> ReadBitmapFile(const std::string& path) {
+    using R = Result<BitmapData>;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    const Result<BitmapLayout> layout = ReadBitmapLayout(fd);
+    if (!layout) return R::Failure(layout.message);
+    const BitmapLayout& shape = *layout.value;
+
+    // Every cell is read from the file: no zero fill.
+    std::optional<ByteMatrix> rows =
+        ByteMatrix::CreateUnfilled(shape.width * shape.bytesPerPixel, shape.height);
+    std::vector<uint8_t*> lines;
     try {
-        buffer.resize(static_cast<size_t>(stride));
+        if (rows) lines.resize(static_cast<size_t>(shape.height));
     } catch (const std::bad_alloc&) {
         rows.reset();
     }
     if (!rows) return R::Failure("there is not enough memory for it");
+    for (int line = 0; line < shape.height; ++line) lines[line] = (*rows)[line];
 
-    const size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel;
-    for (int line = height - 1; line >= 0; --line) {
-        if (std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size()) {
-            return R::Failure("it is truncated");
-        }
-        std::memcpy((*rows)[line], buffer.data(), rowBytes);
+    const int64_t rowBytes = int64_t{shape.width} * shape.bytesPerPixel;
+    if (!ReadStoredLines(fd, shape.pixelOffset, shape.stride, rowBytes, 0, shape.height,
+                         shape.height, lines.data(), false)) {
+        return R::Failure("it is truncated");
     }
 
     BitmapData data;
     data.rows = std::move(*rows);
-    data.width = width;
-    data.height = height;
-    data.bytesPerPixel = bytesPerPixel;
+    data.width = shape.width;
+    data.height = shape.height;
+    data.bytesPerPixel = shape.bytesPerPixel;
     return R::Of(std::move(data));
 }
 

@@ -79,6 +79,25 @@ struct BitmapData {
 // says why, without the file name ("it is not a bitmap file", "it has 16 bits per pixel", ...).
 Result<BitmapData> ReadBitmapFile(const std::string& path);
 
+// Where the pixels of a bitmap lie in its file.
+struct BitmapLayout {
+    int width = 0;
+    int height = 0;
+    int bytesPerPixel = 1;
+    int64_t pixelOffset = 0;  // of the bottom line, stored first
+    int64_t stride = 0;       // bytes from one stored line to the next
+    int64_t fileSize = 0;
+};
+// The header of the bitmap open as `fd`, checked as ReadBitmapFile checks it (same reasons),
+// and against the file's length, without reading a pixel.
+Result<BitmapLayout> ReadBitmapLayout(int fd);
+
+// Reads lines first..first + count - 1 (0 = top) of a bottom-up raster of `height` lines
+// stored from `offset`, `stride` bytes apart, `lineBytes` of each into lines[0..count - 1].
+// Bytes the file does not hold are 0 when `zeroMissing`; otherwise they make it fail.
+bool ReadStoredLines(int fd, int64_t offset, int64_t stride, int64_t lineBytes, int first,
+                     int count, int height, uint8_t* const* lines, bool zeroMissing);
+
 // kind GrayKind or PaletteKind: an 8-bit bitmap with `palette` (entry i = blue, green, red,
 // spare); ColourKind: a 24-bit bitmap whose rows hold blue, green, red. `rows` holds height lines
 // of width x bytes-per-pixel bytes. Written whole or not at all. 0 on success, -1 on failure.

@@ -1,6 +1,8 @@
 #include "image/rawfiles.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -93,31 +95,51 @@ std::string LongDescriptorText(ImageSize size) {
     return ShortDescriptorText(size) + "1\n0\n255\n";
 }
 
+void ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines) {
+    const size_t wanted = static_cast<size_t>(columns) * static_cast<size_t>(std::max(count, 0));
+    const off_t start = static_cast<off_t>(int64_t{first} * columns);
+    size_t got = 0;
+    while (got < wanted) {
+        const ssize_t read =
+            ::pread(fd, lines + got, wanted - got, start + static_cast<off_t>(got));
+        if (read < 0 && errno == EINTR) continue;
+        if (read <= 0) break;
+        got += static_cast<size_t>(read);
+    }
+    // Missing at the end of a short file (or unreadable): 0, as in a zero-filled matrix.
+    if (got < wanted) std::memset(lines + got, 0, wanted - got);
+}
+
 Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size, Progress& progress) {
     using R = Result<ByteMatrix>;
     if (Status usable = CheckImageSize(size); !usable) return R::Failure(usable.message);
 
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file) return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     struct stat info;
-    if (::fstat(::fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         return R::Failure("it cannot be opened (it is a folder)");
     }
 
-    std::optional<ByteMatrix> pixels = NewByteMatrix(size.columns, size.lines);
+    // Every byte is read or, past the end of a short file, set to 0: no zero fill first.
+    std::optional<ByteMatrix> pixels = ByteMatrix::CreateUnfilled(size.columns, size.lines);
     if (!pixels) return R::Failure("there is not enough memory for " + SizeText(size));
 
     // The lines follow each other in the file as in the matrix: reads of a few lines fill
-    // them in turn, and a short file leaves the remaining (zero-filled) bytes as they are.
-    constexpr size_t kPiece = size_t{16} << 20;
-    const size_t total = pixels->Size();
-    for (size_t done = 0; done < total;) {
-        if (!progress.Step(kStageLoading, static_cast<int64_t>(done), static_cast<int64_t>(total)))
+    // them in turn, and bytes past the end of a short file are set to 0.
+    constexpr int64_t kPiece = int64_t{16} << 20;
+    const int64_t total = static_cast<int64_t>(pixels->Size());
+    const int piece = static_cast<int>(std::max<int64_t>(kPiece / size.columns, 1));
+    for (int first = 0; first < size.lines; first += piece) {
+        if (!progress.Step(kStageLoading, int64_t{first} * size.columns, total))
             return R::Cancelled();
-        const size_t piece = std::min(kPiece, total - done);
-        const size_t read = std::fread(pixels->Data() + done, 1, piece, file.get());
-        done += piece;
-        if (read < piece) break;
+        ReadRawLines(fd, size.columns, first, std::min(piece, size.lines - first),
+                     (*pixels)[first]);
     }
     return R::Of(std::move(*pixels));
 }

@@ -41,6 +41,9 @@ std::string LongDescriptorText(ImageSize size);
 // stay 0. Fails (with the reason) only when the file cannot be opened or memory runs out.
 Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size,
                                 Progress& progress = NoProgress());
+// Lines first..first + count - 1 of a raw image of `columns` columns open as `fd`, one after
+// another into `lines`; bytes the file does not hold are 0.
+void ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines);
 
 // The matrix line by line, no header; written whole or not at all.
 Status WriteRawImage(const std::string& path, const ByteMatrix& pixels);

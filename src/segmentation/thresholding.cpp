@@ -102,6 +102,21 @@ SegmentLimits DefinitionLimits(int minGray, const std::vector<int32_t>& typedUpp
     return limits;
 }
 
+SegmentLimits BandSegmentLimits(int type, int count, const std::vector<int32_t>& typedUpper,
+                                GrayRange range, const Histogram& histogram) {
+    switch (type) {
+        case Equipopulation:
+            return EquipopulationLimits(histogram, range.minGray, range.maxGray, count);
+        case Definition: {
+            std::vector<int32_t> upper = typedUpper;
+            upper.resize(static_cast<size_t>(std::max(count, 0)), range.maxGray);
+            return DefinitionLimits(range.minGray, upper);
+        }
+        default:
+            return StrictoSensuLimits(range.minGray, range.maxGray, count);
+    }
+}
+
 SegmentLookup SegmentLookupTable(const SegmentLimits& limits) {
     SegmentLookup lookup;
     lookup.fill(NoSegment);
@@ -143,27 +158,35 @@ ColourTable BuildSegmentColourTable(RandomBelow& random) {
 
 std::optional<GrayImage> PaintByTable(const ByteMatrix& numbers, const ColourTable& colours) {
     try {
-        std::optional<GrayImage> image =
-            CreateGrayImage(numbers.Columns(), numbers.Lines(), ColourKind);
-        if (!image ||
-            image->pixels.size() < static_cast<size_t>(numbers.Columns()) * numbers.Lines() * 3)
-            return std::nullopt;
+        GrayImage image;
+        image.width = numbers.Columns();
+        image.height = numbers.Lines();
+        image.kind = ColourKind;
         // Blue, green, red of every value, looked up once per pixel.
         std::array<std::array<uint8_t, 3>, 256> bgr;
         for (int v = 0; v < 256; ++v) bgr[v] = {colours[v].blue, colours[v].green, colours[v].red};
+        // Line by line through a small buffer, appended to memory reserved (not zero-filled)
+        // for the whole picture: its pages are touched once.
         const int columns = numbers.Columns();
+        const size_t lineBytes = static_cast<size_t>(columns) * 3;
+        image.pixels.reserve(lineBytes * static_cast<size_t>(numbers.Lines()));
+        AdviseHugePages(image.pixels.data(), image.pixels.capacity());
+        std::vector<uint8_t> line(lineBytes);
         for (int y = 0; y < numbers.Lines(); ++y) {
             const uint8_t* in = numbers[y];
-            uint8_t* out = image->Row(y);
+            uint8_t* out = line.data();
             for (int x = 0; x < columns; ++x, out += 3) {
                 const std::array<uint8_t, 3>& c = bgr[in[x]];
                 out[0] = c[0];
                 out[1] = c[1];
                 out[2] = c[2];
             }
+            image.pixels.insert(image.pixels.end(), line.begin(), line.end());
         }
         return image;
     } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const std::length_error&) {
         return std::nullopt;
     }
 }

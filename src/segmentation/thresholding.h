@@ -42,6 +42,12 @@ SegmentLimits EquipopulationLimits(const Histogram& histogram, int minGray, int 
 // lower[1] = minGray, lower[k+1] = upper[k] + 1.
 SegmentLimits DefinitionLimits(int minGray, const std::vector<int32_t>& typedUpper);
 
+// The limits of a band cut by `type` into `count` segments: equal-width or equipopulation
+// ranges of its gray range, or the typed upper limits of a Definition band, where a segment
+// without a typed limit takes the band's maximum. `histogram` is read by Equipopulation only.
+SegmentLimits BandSegmentLimits(int type, int count, const std::vector<int32_t>& typedUpper,
+                                GrayRange range, const Histogram& histogram);
+
 // Segment number of each gray level: the highest segment covering it, or NoSegment.
 using SegmentLookup = std::array<uint8_t, 256>;
 SegmentLookup SegmentLookupTable(const SegmentLimits& limits);

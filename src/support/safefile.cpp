@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -17,7 +19,7 @@ namespace tessera {
 namespace {
 
 // Messages name the file as the user gave it.
-Status Failed(const std::string& path, int error) {
+Status WriteFailure(const std::string& path, int error) {
     const std::string reason = error != 0 ? std::strerror(error) : "the data could not be written";
     return Status::Failure("cannot write " + path + ": " + reason);
 }
@@ -33,6 +35,41 @@ mode_t ModeForTarget(const std::string& path) {
     ::umask(mask);
     return 0666 & ~mask;
 }
+
+// A new temporary file beside `path`, with the permissions the target will have; its
+// descriptor, or -1 with errno set.
+int MakeTemporary(const std::string& path, std::string& temporary) {
+    const std::string directory = DirectoryOf(path);
+    const std::string folder = directory.empty() ? std::string(".") : directory;
+    const size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    std::string pattern = JoinPath(folder, "." + name + ".tmp-XXXXXX");
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = ::mkstemp(buffer.data());
+    if (fd < 0) return -1;
+    temporary.assign(buffer.data());
+    ::fchmod(fd, ModeForTarget(path));  // best effort: the content matters more than the mode
+    return fd;
+}
+
+// Renames the finished temporary file over the target; 0, or the errno of the failure.
+int RenameOver(const std::string& temporary, const std::string& path) {
+    if (::rename(temporary.c_str(), path.c_str()) != 0) return errno;
+    // Make the rename itself durable; a failure here no longer endangers either file.
+    const std::string directory = DirectoryOf(path);
+    const std::string folder = directory.empty() ? std::string(".") : directory;
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return 0;
+}
+
+// Large enough that a raster or a long text goes out in few system calls.
+constexpr size_t kWriteBufferSize = size_t{1} << 20;
 
 }  // namespace
 
@@ -55,24 +92,14 @@ Status WriteFileAtomically(const std::string& given, const std::function<bool(st
     if (given.empty()) return Status::Failure("cannot write a file without a name");
     const std::string path = FileBehind(given);
 
-    const std::string directory = DirectoryOf(path);
-    const std::string folder = directory.empty() ? std::string(".") : directory;
-    const size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-
-    std::string pattern = JoinPath(folder, "." + name + ".tmp-XXXXXX");
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = ::mkstemp(buffer.data());
-    if (fd < 0) return Failed(given, errno);
-    const std::string temporary(buffer.data());
+    std::string temporary;
+    const int fd = MakeTemporary(path, temporary);
+    if (fd < 0) return WriteFailure(given, errno);
 
     auto giveUp = [&](int error) {
         ::unlink(temporary.c_str());
-        return Failed(given, error);
+        return WriteFailure(given, error);
     };
-
-    ::fchmod(fd, ModeForTarget(path));  // best effort: the content matters more than the mode
 
     std::FILE* file = ::fdopen(fd, "wb");
     if (file == nullptr) {
@@ -80,6 +107,9 @@ Status WriteFileAtomically(const std::string& given, const std::function<bool(st
         ::close(fd);
         return giveUp(error);
     }
+    // The stream's own buffer would turn a raster into a write call per line.
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kWriteBufferSize]);
+    if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, kWriteBufferSize);
 
     errno = 0;
     bool written = false;
@@ -107,15 +137,8 @@ Status WriteFileAtomically(const std::string& given, const std::function<bool(st
         error = errno;
     }
     if (!written) return giveUp(error);
-
-    if (::rename(temporary.c_str(), path.c_str()) != 0) return giveUp(errno);
-
-    // Make the rename itself durable; a failure here no longer endangers either file.
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
+    if (const int renameError = RenameOver(temporary, path); renameError != 0)
+        return giveUp(renameError);
     return Status::Ok();
 }
 
@@ -123,6 +146,103 @@ Status WriteWholeFile(const std::string& path, const std::string& bytes) {
     return WriteFileAtomically(path, [&bytes](std::FILE* file) {
         return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     });
+}
+
+// ----- StagedFile -----
+
+StagedFile::~StagedFile() {
+    Discard();
+}
+
+void StagedFile::Remember(int error) {
+    int expected = 0;
+    error_.compare_exchange_strong(expected, error != 0 ? error : EIO);
+}
+
+bool StagedFile::Open(const std::string& path) {
+    Discard();
+    path_ = path;
+    target_ = FileBehind(path);
+    synced_ = false;
+    error_.store(0);
+    if (path.empty()) {
+        Remember(EINVAL);
+        return false;
+    }
+    fd_ = MakeTemporary(target_, temporary_);
+    if (fd_ < 0) {
+        Remember(errno);
+        return false;
+    }
+    return true;
+}
+
+bool StagedFile::WriteAt(int64_t offset, const void* bytes, size_t size) {
+    const struct iovec piece { const_cast<void*>(bytes), size };
+    return WriteAt(offset, &piece, 1);
+}
+
+bool StagedFile::WriteAt(int64_t offset, const struct iovec* pieces, int count) {
+    if (fd_ < 0 || Failed()) return false;
+    // pwritev may stop early (a signal, a nearly full disk): go on from where it stopped.
+    std::vector<struct iovec> rest(pieces, pieces + count);
+    size_t first = 0;
+    while (first < rest.size()) {
+        const int batch = static_cast<int>(std::min<size_t>(rest.size() - first, IOV_MAX));
+        const ssize_t written = ::pwritev(fd_, rest.data() + first, batch, offset);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            Remember(errno);
+            return false;
+        }
+        if (written == 0) {
+            Remember(ENOSPC);
+            return false;
+        }
+        offset += written;
+        size_t left = static_cast<size_t>(written);
+        while (first < rest.size() && left >= rest[first].iov_len) left -= rest[first++].iov_len;
+        if (left > 0) {
+            rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
+            rest[first].iov_len -= left;
+        }
+    }
+    return true;
+}
+
+void StagedFile::Sync() {
+    if (fd_ < 0 || Failed() || synced_) return;
+    if (::fsync(fd_) != 0) Remember(errno);
+    synced_ = true;
+}
+
+void StagedFile::Discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+}
+
+Status StagedFile::Commit() {
+    if (path_.empty()) return Status::Failure("cannot write a file without a name");
+    Sync();
+    if (fd_ >= 0) {
+        if (::close(fd_) != 0 && !Failed()) Remember(errno);
+        fd_ = -1;
+    }
+    if (!Failed()) {
+        if (const int renameError = RenameOver(temporary_, target_); renameError != 0)
+            Remember(renameError);
+        else
+            temporary_.clear();
+    }
+    if (!Failed()) return Status::Ok();
+    Discard();
+    return WriteFailure(path_, error_.load());
 }
 
 }  // namespace tessera

@@ -15,13 +15,12 @@ namespace tessera {
 
 namespace {
 
-const char* const kMemoryRefusal = " Not enough memory ";
-
 bool ValidBand(int band) {
     return band >= 1 && band <= kMaximumBands;
 }
 
-// One "CAUTION" text for every file of a save that could not be written.
+}  // namespace
+
 Status CollectedSaveStatus(const std::vector<std::string>& failedFiles) {
     if (failedFiles.empty()) return Status::Ok();
     std::string message = " These files could not be written:";
@@ -29,6 +28,8 @@ Status CollectedSaveStatus(const std::vector<std::string>& failedFiles) {
     message += " ";
     return Status::Failure(message);
 }
+
+namespace {
 
 // The files of one save: each is written whole under a temporary name beside its target, and
 // all are put in place together at the end, so that a cancelled save leaves no file behind and
@@ -88,20 +89,29 @@ void Workspace::BeginBandSet(int bandCount) {
     sequenceSizes.fill(ImageSize{});
 }
 
+int64_t InteractiveMemoryNeed(ImageSize size, int bandCount) {
+    // Per band: pixels, display copy, segment numbers and segmented picture (3 bytes). Per set:
+    // codes (4), classes, result picture (3), the shown segment numbers and the three windows'
+    // pictures (3 each).
+    const int bands = std::clamp(bandCount, 1, kMaximumBands);
+    const int64_t pixels = int64_t{size.lines} * size.columns;
+    return pixels * (6 * bands + 18);
+}
+
 Status Workspace::CheckMemoryFor(const std::string& path, ImageSize size,
                                  int64_t physicalBytes) const {
+    return CheckMemoryNeed(path, size, InteractiveMemoryNeed(size, BandCount), physicalBytes);
+}
+
+Status Workspace::CheckMemoryNeed(const std::string& path, ImageSize size, int64_t needed,
+                                  int64_t physicalBytes) const {
     if (physicalBytes <= 0) {
         const long pages = ::sysconf(_SC_PHYS_PAGES);
         const long pageSize = ::sysconf(_SC_PAGESIZE);
         if (pages <= 0 || pageSize <= 0) return Status::Ok();  // unknown: nothing to compare
         physicalBytes = static_cast<int64_t>(pages) * pageSize;
     }
-    // Per band: pixels, display copy, segment numbers and segmented picture (3 bytes). Per set:
-    // codes (4), classes, result picture (3), the shown segment numbers and the three windows'
-    // pictures (3 each).
     const int bands = std::clamp(BandCount, 1, kMaximumBands);
-    const int64_t pixels = int64_t{size.lines} * size.columns;
-    const int64_t needed = pixels * (6 * bands + 18);
     // Leave a quarter of the machine to the system and the other programs.
     if (needed <= physicalBytes / 4 * 3) return Status::Ok();
     const auto gib = [](int64_t bytes) { return std::to_string((bytes + (1 << 29)) >> 30); };
@@ -122,52 +132,61 @@ Status Workspace::CheckBandSize(int band, const std::string& path, ImageSize siz
     return Status::Ok();
 }
 
-Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
-                           const BandLoadOptions& options) {
+Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path, BandFileType type,
+                                           const BandLoadOptions& options) const {
+    using R = Result<BandReader>;
     auto accepted = [&](ImageSize size) -> Status {
         if (Status same = CheckBandSize(band, path, size); !same) return same;
-        if (options.checkMemory) return CheckMemoryFor(path, size);
-        return Status::Ok();
+        if (!options.checkMemory) return Status::Ok();
+        if (options.memoryNeed)
+            return CheckMemoryNeed(path, size, options.memoryNeed(size, BandCount));
+        return CheckMemoryFor(path, size);
     };
-    Progress& progress = options.progress ? *options.progress : NoProgress();
-    Result<ByteMatrix> pixels;
     if (type == BandFileType::Bitmap) {
-        if (!progress.Step(kStageLoading, 0, 1)) return Status::Cancelled();
-        pixels = LoadBitmapBand(path);
-        if (!pixels) return Status::Failure(pixels.message);
-        const Status fits = accepted({pixels.value->Lines(), pixels.value->Columns()});
-        if (!fits) return fits;
-    } else {
-        const std::string descriptorPath = ReplaceExtension(path, ".txt");
-        const DescriptorRead descriptor = ReadDescriptor(descriptorPath);
-        if (descriptor.outcome == DescriptorRead::Malformed)
-            return Status::Failure(DescriptorMalformedMessage(descriptorPath));
-        ImageSize size = descriptor.size;
-        if (descriptor.outcome == DescriptorRead::Missing) {
-            const std::optional<ImageSize> asked =
-                options.askSize ? options.askSize() : std::nullopt;
-            if (!asked)
-                return Status::Failure("The raw image " + path + " has no descriptor " +
-                                       descriptorPath + " giving its number of lines and columns.");
-            size = *asked;
-        }
-        if (const Status valid = CheckImageSize(size); !valid)
-            return Status::Failure("The raw image\n" + path +
-                                   "\ncannot be loaded: " + valid.message + ".");
-        if (const Status opens = CheckRawFileSize(path, size); !opens) return opens;
-        if (const Status fits = accepted(size); !fits) return fits;
-        // The size asked for is kept only for a band that is accepted, before its pixels are
-        // read: a refused size must not come back as the file's descriptor next time.
-        if (descriptor.outcome == DescriptorRead::Missing) {
-            const Status written = WriteWholeFile(descriptorPath, ShortDescriptorText(size));
-            if (!written)
-                return Status::Failure(
-                    DescriptorNotWrittenMessage(descriptorPath, written.message));
-        }
-        pixels = LoadRawBand(path, size, progress);
-        if (pixels.cancelled) return Status::Cancelled();
-        if (!pixels) return Status::Failure(pixels.message);
+        Result<BandReader> file = OpenBitmapBand(path);
+        if (!file) return file;
+        if (const Status fits = accepted(file.value->Size()); !fits)
+            return R::Failure(fits.message);
+        return file;
     }
+    const std::string descriptorPath = ReplaceExtension(path, ".txt");
+    const DescriptorRead descriptor = ReadDescriptor(descriptorPath);
+    if (descriptor.outcome == DescriptorRead::Malformed)
+        return R::Failure(DescriptorMalformedMessage(descriptorPath));
+    ImageSize size = descriptor.size;
+    if (descriptor.outcome == DescriptorRead::Missing) {
+        const std::optional<ImageSize> asked = options.askSize ? options.askSize() : std::nullopt;
+        if (!asked)
+            return R::Failure("The raw image " + path + " has no descriptor " + descriptorPath +
+                              " giving its number of lines and columns.");
+        size = *asked;
+    }
+    if (const Status valid = CheckImageSize(size); !valid)
+        return R::Failure("The raw image\n" + path + "\ncannot be loaded: " + valid.message + ".");
+    if (const Status opens = CheckRawFileSize(path, size); !opens) return R::Failure(opens.message);
+    if (const Status fits = accepted(size); !fits) return R::Failure(fits.message);
+    // The size asked for is kept only for a band that is accepted, before its pixels are
+    // read: a refused size must not come back as the file's descriptor next time.
+    if (descriptor.outcome == DescriptorRead::Missing) {
+        const Status written = WriteWholeFile(descriptorPath, ShortDescriptorText(size));
+        if (!written)
+            return R::Failure(DescriptorNotWrittenMessage(descriptorPath, written.message));
+    }
+    return OpenRawBand(path, size);
+}
+
+Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
+                           const BandLoadOptions& options) {
+    Progress& progress = options.progress ? *options.progress : NoProgress();
+    if (type == BandFileType::Bitmap && !progress.Step(kStageLoading, 0, 1))
+        return Status::Cancelled();
+    const Result<BandReader> file = OpenBandFile(band, path, type, options);
+    if (!file) return Status::Failure(file.message);
+    // A raw band tells how its reading goes, piece by piece; a bitmap is read at once.
+    Result<ByteMatrix> pixels =
+        file.value->ReadAll(type == BandFileType::Raw ? progress : NoProgress());
+    if (pixels.cancelled) return Status::Cancelled();
+    if (!pixels) return Status::Failure(pixels.message);
     if (!progress.Step(kStageLoading, 1, 1)) return Status::Cancelled();
     return StoreBand(band, path, std::move(*pixels.value), options.makeImage);
 }
@@ -178,16 +197,13 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         const GrayRange range = ComputeGrayRange(pixels);
         GrayImage image;
         if (makeImage) {
-            std::optional<GrayImage> made =
-                CreateGrayImage(pixels.Columns(), pixels.Lines(), GrayKind);
-            if (!made)
-                return Status::Failure(" Not enough memory to keep the band " + path +
-                                       " \nThe band was not loaded ");
-            image = std::move(*made);
-            const size_t rowBytes = static_cast<size_t>(pixels.Columns());
-            if (rowBytes > 0)
-                for (int y = 0; y < pixels.Lines(); ++y)
-                    std::memcpy(image.Row(y), pixels[y], rowBytes);
+            // The display copy is made in one pass from the pixels, not zero-filled first.
+            image.width = pixels.Columns();
+            image.height = pixels.Lines();
+            image.kind = GrayKind;
+            image.pixels.reserve(pixels.Size());
+            AdviseHugePages(image.pixels.data(), image.pixels.capacity());
+            image.pixels.assign(pixels.Data(), pixels.Data() + pixels.Size());
         }
         std::string filePath = path;
 
@@ -224,23 +240,11 @@ void Workspace::SetSegmentation(int band, int type, int count,
     if (!ValidBand(band)) return;
     const BandData& data = bands[band];
     try {
-        SegmentLimits limits;
-        switch (type) {
-            case Equipopulation:
-                limits = EquipopulationLimits(ComputeHistogram(data.pixels), data.minGray,
-                                              data.maxGray, count);
-                break;
-            case Definition: {
-                // A segment without a typed limit takes the proposed one, the band's maximum.
-                std::vector<int32_t> upper = typedUpper;
-                upper.resize(static_cast<size_t>(std::max(count, 0)), data.maxGray);
-                limits = DefinitionLimits(data.minGray, upper);
-                break;
-            }
-            default:
-                limits = StrictoSensuLimits(data.minGray, data.maxGray, count);
-                break;
-        }
+        // Only the equipopulation cut needs the histogram.
+        const Histogram histogram =
+            type == Equipopulation ? ComputeHistogram(data.pixels) : Histogram{};
+        SegmentLimits limits = BandSegmentLimits(type, count, typedUpper,
+                                                 GrayRange{data.minGray, data.maxGray}, histogram);
         BandRecord& record = records[band];
         record.thresholdingType = type;
         record.segmentCount = count;
@@ -291,7 +295,8 @@ Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels, Progre
                 numbers = std::move(bands[b].pixels);
                 bands[b].pixels = ByteMatrix();
             } else {
-                std::optional<ByteMatrix> made = NewByteMatrix(columns, lines);
+                // NumberSegments writes every cell.
+                std::optional<ByteMatrix> made = ByteMatrix::CreateUnfilled(columns, lines);
                 if (!made) throw std::bad_alloc();
                 numbers = std::move(*made);
                 NumberSegments(bands[b].pixels, lookup, numbers);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bands/bandfiles.h"
+#include "bands/bandreader.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "image/guitools.h"
@@ -67,13 +68,25 @@ struct BandLoadOptions {
     // Asked for the size of a raw file that has no descriptor; nothing means no answer. Left
     // empty, such a file is refused.
     std::function<std::optional<ImageSize>()> askSize;
-    // Refuse a band set the machine's memory cannot treat (the interactive program's check).
+    // Refuse a band set the machine's memory cannot treat.
     bool checkMemory = true;
+    // The bytes a treatment of `bandCount` bands of this size needs; left empty, the interactive
+    // program's whole matrices (InteractiveMemoryNeed).
+    std::function<int64_t(ImageSize size, int bandCount)> memoryNeed;
     // Keep a display copy of the pixels (the interactive program).
     bool makeImage = true;
     // Told how the reading goes; may cancel it (the band then stays as it was).
     Progress* progress = nullptr;
 };
+
+// The start of the texts of a step refused for want of memory.
+inline constexpr const char* kMemoryRefusal = " Not enough memory ";
+// One "CAUTION" text for every file of a save that could not be written; Ok when none failed.
+Status CollectedSaveStatus(const std::vector<std::string>& failedFiles);
+
+// What the interactive program holds for a band set: per band the pixels, their display copy,
+// the segment numbers and the segmented picture; per set the codes, the classes, the pictures.
+int64_t InteractiveMemoryNeed(ImageSize size, int bandCount);
 
 class Workspace {
   public:
@@ -111,6 +124,9 @@ class Workspace {
     // machine has (`physicalBytes`, 0: ask the system), so that it is refused at the start
     // rather than failing half-way or driving the machine into swapping.
     Status CheckMemoryFor(const std::string& path, ImageSize size, int64_t physicalBytes = 0) const;
+    // The same check for a treatment that needs `neededBytes`.
+    Status CheckMemoryNeed(const std::string& path, ImageSize size, int64_t neededBytes,
+                           int64_t physicalBytes = 0) const;
     // Refuses a band whose size differs from a band loaded earlier in this open sequence.
     Status CheckBandSize(int band, const std::string& path, ImageSize size) const;
     // The loading rule of both front ends: reads band `band` from its file, a raw image (with
@@ -119,6 +135,11 @@ class Workspace {
     // it. A refusal gives the "CAUTION" text that names the file and changes nothing.
     Status LoadBand(int band, const std::string& path, BandFileType type,
                     const BandLoadOptions& options);
+    // Every check of LoadBand, in the same order and with the same texts, without reading a
+    // pixel: the band's file, open for reading. Changes nothing (but writes the descriptor of
+    // a size asked for, as LoadBand does).
+    Result<BandReader> OpenBandFile(int band, const std::string& path, BandFileType type,
+                                    const BandLoadOptions& options) const;
     // Keeps the band's pixels: gray range, title path, display image when `makeImage`, Lines and
     // Columns. Refuses (and keeps the band as it was) when memory runs out.
     Status StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage);

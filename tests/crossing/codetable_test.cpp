@@ -100,6 +100,27 @@ TEST(MultiTab, DigitNumbersOfTenBandsExceed32Bits) {
               text.find("1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t\n2\t1\t1\t1\t1\t1\t1\t1\t1\t1\t2\t\n"));
 }
 
+TEST(MultiTab, EveryLineAsTheDigitsGiveIt) {
+    // Digits of one to three characters, code numbers that gain a character, three bands.
+    for (const std::vector<int32_t>& counts :
+         {std::vector<int32_t>{0, 12, 3, 11}, std::vector<int32_t>{0, 254, 2},
+          std::vector<int32_t>{0, 1, 7, 1, 13}}) {
+        const CodeTable table = Build(counts);
+        std::string lines, numbers;
+        for (int code = 1; code <= table.CodeCount; ++code) {
+            lines += std::to_string(code) + "\t";
+            int64_t number = 0;
+            for (int digit : DigitsOf(table, code)) {
+                lines += std::to_string(digit) + "\t";
+                number = number * 10 + digit;
+            }
+            lines += "\n";
+            numbers += std::to_string(number) + "\t";
+        }
+        EXPECT_EQ(lines + numbers, MultiTabText(table)) << table.CodeCount << " codes";
+    }
+}
+
 TEST(MultiTab, WrittenFileHoldsTheSameBytes) {
     ScratchDir dir;
     // More codes than one piece of the streamed writer holds.

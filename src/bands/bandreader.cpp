@@ -1,0 +1,139 @@
+#include "bands/bandreader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "image/guitools.h"
+
+namespace tessera {
+
+namespace {
+
+std::string RawRefusal(const std::string& path, const std::string& why) {
+    return "The raw image\n" + path + "\ncannot be loaded: " + why + ".";
+}
+
+std::string BitmapRefusal(const std::string& path, const std::string& why) {
+    return "The bitmap\n" + path + "\ncannot be read: " + why + ".";
+}
+
+std::string OpenFailure() {
+    return std::string("it cannot be opened (") + std::strerror(errno) + ")";
+}
+
+}  // namespace
+
+BandReader::~BandReader() {
+    Close();
+}
+
+BandReader::BandReader(BandReader&& other) noexcept {
+    *this = std::move(other);
+}
+
+BandReader& BandReader::operator=(BandReader&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        path_ = std::move(other.path_);
+        type_ = other.type_;
+        size_ = other.size_;
+        pixelOffset_ = other.pixelOffset_;
+        stride_ = other.stride_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void BandReader::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void BandReader::ReadLines(int first, int count, uint8_t* lines) const {
+    if (count <= 0) return;
+    const int columns = size_.columns;
+    if (type_ == BandFileType::Raw) {
+        ReadRawLines(fd_, columns, first, count, lines);
+        return;
+    }
+    // At most a strip's worth of line addresses; a whole band's when it is read at once.
+    std::vector<uint8_t*> starts(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) starts[i] = lines + static_cast<size_t>(i) * columns;
+    ReadStoredLines(fd_, pixelOffset_, stride_, columns, first, count, size_.lines, starts.data(),
+                    true);
+}
+
+Result<ByteMatrix> BandReader::ReadAll(Progress& progress) const {
+    using R = Result<ByteMatrix>;
+    const std::string refusal =
+        type_ == BandFileType::Bitmap
+            ? BitmapRefusal(path_, "there is not enough memory for it")
+            : RawRefusal(path_, "there is not enough memory for " + std::to_string(size_.lines) +
+                                    " lines x " + std::to_string(size_.columns) + " columns");
+    try {
+        // Every cell is read (or set to 0 past the end of a short file): no zero fill first.
+        std::optional<ByteMatrix> pixels = ByteMatrix::CreateUnfilled(size_.columns, size_.lines);
+        if (!pixels) return R::Failure(refusal);
+        constexpr int64_t kPiece = int64_t{16} << 20;
+        const int64_t total = static_cast<int64_t>(pixels->Size());
+        const int piece = static_cast<int>(std::max<int64_t>(kPiece / size_.columns, 1));
+        for (int first = 0; first < size_.lines; first += piece) {
+            if (!progress.Step(kStageLoading, int64_t{first} * size_.columns, total))
+                return R::Cancelled();
+            ReadLines(first, std::min(piece, size_.lines - first), (*pixels)[first]);
+        }
+        return R::Of(std::move(*pixels));
+    } catch (const std::bad_alloc&) {
+        return R::Failure(refusal);
+    }
+}
+
+Result<BandReader> OpenRawBand(const std::string& path, ImageSize size) {
+    using R = Result<BandReader>;
+    if (Status usable = CheckImageSize(size); !usable)
+        return R::Failure(RawRefusal(path, usable.message));
+    if (Status holds = CheckRawFileSize(path, size); !holds) return R::Failure(holds.message);
+
+    BandReader reader;
+    reader.fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (reader.fd_ < 0) return R::Failure(RawRefusal(path, OpenFailure()));
+    struct stat info;
+    if (::fstat(reader.fd_, &info) == 0 && S_ISDIR(info.st_mode))
+        return R::Failure(RawRefusal(path, "it cannot be opened (it is a folder)"));
+    reader.path_ = path;
+    reader.type_ = BandFileType::Raw;
+    reader.size_ = size;
+    reader.stride_ = size.columns;
+    return R::Of(std::move(reader));
+}
+
+Result<BandReader> OpenBitmapBand(const std::string& path) {
+    using R = Result<BandReader>;
+    BandReader reader;
+    reader.fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (reader.fd_ < 0) return R::Failure(BitmapRefusal(path, OpenFailure()));
+    const Result<BitmapLayout> layout = ReadBitmapLayout(reader.fd_);
+    if (!layout) return R::Failure(BitmapRefusal(path, layout.message));
+
+    // The rule of LoadBitmapBand: anything bigger than twice the pixels is a colour bitmap.
+    const BitmapLayout& shape = *layout.value;
+    const int64_t pixelCount = int64_t{shape.height} * shape.width;
+    if (shape.bytesPerPixel != 1 || 2 * pixelCount < shape.fileSize)
+        return R::Failure(kRgbBitmapRefusal);
+    reader.path_ = path;
+    reader.type_ = BandFileType::Bitmap;
+    reader.size_ = ImageSize{shape.height, shape.width};
+    reader.pixelOffset_ = shape.pixelOffset;
+    reader.stride_ = shape.stride;
+    return R::Of(std::move(reader));
+}
+
+}  // namespace tessera

@@ -1,0 +1,58 @@
+#pragma once
+// A band's file held open for reading its lines, a few at a time or all at once: the batch
+// tool streams each band through memory strip by strip, the interactive program reads it
+// whole, and both read the same bytes the same way.
+#include <cstdint>
+#include <string>
+
+#include "bands/bandfiles.h"
+#include "image/matrix.h"
+#include "image/rawfiles.h"
+#include "support/progress.h"
+#include "support/status.h"
+
+namespace tessera {
+
+class BandReader {
+  public:
+    BandReader() = default;
+    ~BandReader();
+    BandReader(BandReader&& other) noexcept;
+    BandReader& operator=(BandReader&& other) noexcept;
+    BandReader(const BandReader&) = delete;
+    BandReader& operator=(const BandReader&) = delete;
+
+    ImageSize Size() const { return size_; }
+    BandFileType Type() const { return type_; }
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // Lines first..first + count - 1 (0 = top), one after another into `lines` (count x
+    // columns bytes). Bytes the file does not hold are 0, as in a band loaded whole from a
+    // short raw file. Safe to call from several threads at once.
+    void ReadLines(int first, int count, uint8_t* lines) const;
+    // Every line, in a new matrix, read a piece at a time with `progress` told after each;
+    // refused with the reader's text when memory runs out.
+    Result<ByteMatrix> ReadAll(Progress& progress = NoProgress()) const;
+
+    friend Result<BandReader> OpenRawBand(const std::string& path, ImageSize size);
+    friend Result<BandReader> OpenBitmapBand(const std::string& path);
+
+  private:
+    void Close();
+
+    int fd_ = -1;
+    std::string path_;
+    BandFileType type_ = BandFileType::Raw;
+    ImageSize size_;
+    int64_t pixelOffset_ = 0;  // bitmaps: where the bottom line is stored
+    int64_t stride_ = 0;       // bitmaps: bytes from one stored line to the next
+};
+
+// A raw band of the given size, refused as LoadRawBand refuses it (an unusable size, a file
+// far shorter than the size, a file that does not open or is a folder), with the same texts.
+Result<BandReader> OpenRawBand(const std::string& path, ImageSize size);
+// An 8-bit bitmap band, refused as LoadBitmapBand refuses it, with the same texts, from its
+// header and its length alone.
+Result<BandReader> OpenBitmapBand(const std::string& path);
+
+}  // namespace tessera
