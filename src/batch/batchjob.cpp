@@ -2,6 +2,8 @@
 // files as the interactive program.
 #include "batch/batchjob.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -45,16 +47,34 @@ bool IsBitmapName(const std::string& path) {
     return extension == ".bmp";
 }
 
+// The stages of the job on standard error: on a terminal one line, rewritten at every stage
+// and ended by the last; elsewhere (a log, a pipe) one plain line a stage.
 class Progress {
   public:
-    explicit Progress(bool on) : on_(on) {}
-    void Say(const std::string& text) const {
-        if (on_ && !quietRun) std::fprintf(stderr, "tessera-batch: %s\n", text.c_str());
+    Progress(bool on, bool never) : on_(on), never_(never), terminal_(::isatty(2) == 1) {}
+    ~Progress() { EndLine(); }
+    void Say(const std::string& text) {
+        if (!on_ || never_ || quietRun) return;
+        if (terminal_) {
+            std::fprintf(stderr, "\rtessera-batch: %s\033[K", text.c_str());
+            std::fflush(stderr);
+            lineOpen_ = true;
+        } else {
+            std::fprintf(stderr, "tessera-batch: %s\n", text.c_str());
+        }
+    }
+    // Ends the rewritten line, before an error or at the end.
+    void EndLine() {
+        if (lineOpen_) std::fputc('\n', stderr);
+        lineOpen_ = false;
     }
     void Enable() { on_ = true; }
 
   private:
     bool on_;
+    bool never_;
+    bool terminal_;
+    bool lineOpen_ = false;
 };
 
 // Progress is worth printing only where a step takes a noticeable time.
@@ -79,7 +99,12 @@ int RunJob(const Options& options) {
     settings.threads = options.threads;
     tessera::StreamedJob job(settings);
     const int bandCount = static_cast<int>(options.bands.size());
-    Progress progress(false);
+    Progress progress(options.progress, options.quiet);
+    // An error goes on a line of its own, after the progress line.
+    const auto Fail = [&progress](int status, const std::string& text) {
+        progress.EndLine();
+        return batch::Fail(status, text);
+    };
     job.BeginBandSet(bandCount);
 
     // No dialog asks for a missing size; the memory check estimates what the streamed job

@@ -11,7 +11,7 @@ namespace tessera::batch {
 const char* UsageText() {
     return "Usage: tessera-batch --out STEM [--keep-all | --min-pixels M] [--save-segmented "
            "STEM2]\n"
-           "                     [--threads N]\n"
+           "                     [--threads N] [--progress | --quiet]\n"
            "                     [--method TYPE --segments N]\n"
            "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
            "                     --band FILE ...\n"
@@ -33,6 +33,10 @@ const char* UsageText() {
            "                         STEM2.txt and STEM2.raw\n"
            "  --threads N            threads sharing the work (default: one per core); the\n"
            "                         results do not depend on it\n"
+           "  --progress             report every stage on standard error, whatever the\n"
+           "                         scene's size (by default only large scenes report);\n"
+           "                         on a terminal the report is one line, rewritten\n"
+           "  --quiet                report no stage; errors are still reported\n"
            "  --help                 print this text\n"
            "\n"
            "Exit status: 0 done, 2 usage error, 3 refused input, 4 the selection cannot give\n"
@@ -91,6 +95,12 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         }
         if (option == "--keep-all") {
             options.keepAll = true;
+            continue;
+        }
+        if (option == "--progress" || option == "--quiet") {
+            (option == "--quiet" ? options.quiet : options.progress) = true;
+            if (options.progress && options.quiet)
+                return R::Failure("--progress and --quiet cannot be given together");
             continue;
         }
         const bool takesValue = option == "--out" || option == "--min-pixels" ||

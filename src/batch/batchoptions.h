@@ -23,6 +23,10 @@ struct Options {
     int64_t minPixels = 0;
     std::string saveSegmented;
     int threads = 0;  // 0: one per core
+    // Stage reports on standard error: forced on (--progress), off (--quiet), or, by default,
+    // on for large scenes only.
+    bool progress = false;
+    bool quiet = false;
     std::vector<BandOptions> bands;  // with every band's method and count resolved
 };
 

@@ -142,6 +142,30 @@ TEST_F(SmallBandSet, TheLargestTypedLimitIsReportedWithoutWrapping) {
     EXPECT_EQ((std::vector<uint8_t>{1, 1, 2, 2, 1, 2}), ReadBytes(dir.File("result.raw")));
 }
 
+TEST_F(SmallBandSet, ProgressIsOneLineAStageOrOneRewrittenLineOnATerminal) {
+    RunResult run = RunBatch(Job({"--progress"}), dir);
+    ASSERT_EQ(0, run.status) << run.errors;
+    EXPECT_EQ(
+        "tessera-batch: loaded band 1 of 2\ntessera-batch: loaded band 2 of 2\n"
+        "tessera-batch: segmenting\ntessera-batch: crossing\ntessera-batch: saving " +
+            dir.File("result") + ".bmp, .txt and .raw\ntessera-batch: done: 4 classes\n",
+        run.errors);
+    run = RunBatch(Job({"--quiet"}), dir);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("", run.errors);
+    if (!FileExists("/usr/bin/script")) GTEST_SKIP() << "no pseudo-terminal runner";
+    // On a terminal: each stage rewrites the line, and the last ends it.
+    std::string command = "/usr/bin/script -qc \"" + std::string(TESSERA_BATCH);
+    for (const std::string& argument : Job({"--progress"})) command += " '" + argument + "'";
+    command += "\" /dev/null > " + dir.File("terminal.txt");
+    ASSERT_EQ(0, std::system(command.c_str()));
+    const std::string shown = ReadText(dir.File("terminal.txt"));
+    EXPECT_EQ(0u, shown.rfind(
+                      "\rtessera-batch: loaded band 1 of 2\033[K\rtessera-batch: loaded band 2", 0))
+        << shown;
+    EXPECT_NE(std::string::npos, shown.find("done: 4 classes\033[K\r\n")) << shown;
+}
+
 TEST_F(SmallBandSet, DefaultMinimumKeepsEveryCodeWithPixels) {
     const RunResult run = RunBatch(Job({}), dir);
     ASSERT_EQ(0, run.status) << run.errors;
