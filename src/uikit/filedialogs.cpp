@@ -6,6 +6,9 @@
 #include <QLineEdit>
 #include <QTreeView>
 
+#include "uikit/command.h"
+#include "uikit/qtstrings.h"
+
 QFileDialog* NewFileDialog(QWidget* owner, const QString& objectName, const QString& title,
                            const QStringList& filters, QFileDialog::AcceptMode mode) {
     auto* dialog = new QFileDialog(owner, title);
@@ -43,4 +46,19 @@ QString ChosenFile(const QFileDialog& dialog) {
 
 int ChosenFilterIndex(const QFileDialog& dialog) {
     return static_cast<int>(dialog.nameFilters().indexOf(dialog.selectedNameFilter())) + 1;
+}
+
+void SaveThroughDialog(
+    const CommandContext& context, QFileDialog& dialog, int64_t pixels,
+    const std::function<tessera::Status(const std::string& stem, tessera::Progress&)>& save) {
+    BusyCursor busy(context);
+    dialog.setDirectory(Q(context.ws.SaveDirectory));
+    if (context.RunModal(dialog) != QDialog::Accepted) return;
+    const std::string stem = S(ChosenFile(dialog));
+    context.ws.ChosenFileName = stem;
+    tessera::Status saved;
+    context.Work(tessera::kStageSaving, pixels,
+                 [&](tessera::Progress& progress) { saved = save(stem, progress); });
+    busy.Release();
+    if (!saved && !saved.cancelled) context.Message(Q(saved.message), "CAUTION");
 }

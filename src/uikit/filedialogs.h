@@ -4,6 +4,12 @@
 #include <QFileDialog>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "support/progress.h"
+#include "support/status.h"
 
 QFileDialog* NewFileDialog(QWidget* owner, const QString& objectName, const QString& title,
                            const QStringList& filters, QFileDialog::AcceptMode mode);
@@ -11,3 +17,11 @@ QFileDialog* NewFileDialog(QWidget* owner, const QString& objectName, const QStr
 QString ChosenFile(const QFileDialog& dialog);
 // 1-based index of the filter entry chosen.
 int ChosenFilterIndex(const QFileDialog& dialog);
+
+struct CommandContext;
+// A save command: the save dialog opens in the save folder; the name chosen becomes
+// ChosenFileName and `save(stem, progress)` runs as the command's long step (`pixels` of work);
+// a failure is shown as a "CAUTION", a cancel shows nothing.
+void SaveThroughDialog(
+    const CommandContext& context, QFileDialog& dialog, int64_t pixels,
+    const std::function<tessera::Status(const std::string& stem, tessera::Progress&)>& save);

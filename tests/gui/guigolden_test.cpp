@@ -4,26 +4,18 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "gui/guitest.h"
 #include "golden.h"
+#include "gui/guitest.h"
 #include "testfiles.h"
 
 namespace {
 using guitest::Answer;
 using guitest::ChooseFile;
 using guitest::Click;
+using guitest::Segment;
 using guitest::TypeAndClick;
 using testing_support::GoldenCase;
 using testing_support::ScratchDir;
-
-Answer Segment(const char* radio, const char* count) {
-    return [radio, count](QDialog& dialog) {
-        dialog.findChild<QRadioButton*>(radio)->click();
-        dialog.findChild<QLineEdit*>("SegmentNumberEdit")->setText(count);
-        dialog.findChild<QAbstractButton*>("BitBtn1")->click();
-        return dialog.result();
-    };
-}
 
 using GoldenJob = guitest::ProgramTest;
 

@@ -141,6 +141,19 @@ Answer Click(QStringList buttons) {
     };
 }
 
+Answer Segment(const char* radio, const char* count) {
+    return [radio, count](QDialog& dialog) {
+        if (auto* button = dialog.findChild<QAbstractButton*>(radio)) {
+            button->click();
+        } else {
+            ADD_FAILURE() << "no button " << radio;
+        }
+        dialog.findChild<QLineEdit*>("SegmentNumberEdit")->setText(count);
+        dialog.findChild<QAbstractButton*>("BitBtn1")->click();
+        return dialog.result();
+    };
+}
+
 void ProgramTest::SetUp() {
     form = CreateForms(script.Seam());
 }

@@ -72,6 +72,8 @@ Answer Accept();
 Answer TypeAndClick(std::vector<std::pair<QString, QString>> edits, const QString& button);
 // Clicks the QAbstractButtons named in order (e.g. a radio button, then "BitBtn1").
 Answer Click(QStringList buttons);
+// The segmentation dialog: the type's radio button, the segment count, then OK.
+Answer Segment(const char* radio, const char* count);
 
 // Fixture: the program's 21 windows with a scripted seam; at the end, every scripted answer
 // must have been used and no stray top-level window may be left.

@@ -18,20 +18,12 @@
 namespace {
 using guitest::Answer;
 using guitest::ChooseFile;
+using guitest::Segment;
 using guitest::TypeAndClick;
 using testing_support::ListFolder;
 using testing_support::ScratchDir;
 using testing_support::WriteBytes;
 using testing_support::WriteText;
-
-Answer Segment(const char* radio, const char* count) {
-    return [radio, count](QDialog& dialog) {
-        dialog.findChild<QRadioButton*>(radio)->click();
-        dialog.findChild<QLineEdit*>("SegmentNumberEdit")->setText(count);
-        dialog.findChild<QAbstractButton*>("BitBtn1")->click();
-        return dialog.result();
-    };
-}
 
 Answer KeepAll() {
     return [](QDialog& dialog) {

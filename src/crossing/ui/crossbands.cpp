@@ -74,19 +74,13 @@ void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
 }
 
 void SaveResult(const CommandContext& context, const CrossingWindows& windows) {
-    tessera::Workspace& ws = context.ws;
+    const tessera::Workspace& ws = context.ws;
     if (!ws.crossing) return;
-    BusyCursor busy(context);
-    windows.saveDialog.setDirectory(Q(ws.SaveDirectory));
-    if (context.RunModal(windows.saveDialog) != QDialog::Accepted) return;
-    const std::string stem = S(ChosenFile(windows.saveDialog));
-    ws.ChosenFileName = stem;
-    tessera::Status saved;
-    context.Work(tessera::kStageSaving,
-                 int64_t{ws.crossing->size.lines} * ws.crossing->size.columns,
-                 [&](tessera::Progress& progress) { saved = ws.SaveResult(stem, progress); });
-    busy.Release();
-    if (!saved && !saved.cancelled) context.Message(Q(saved.message), "CAUTION");
+    SaveThroughDialog(context, windows.saveDialog,
+                      int64_t{ws.crossing->size.lines} * ws.crossing->size.columns,
+                      [&ws](const std::string& stem, tessera::Progress& progress) {
+                          return ws.SaveResult(stem, progress);
+                      });
 }
 
 }  // namespace crossingui

@@ -88,18 +88,12 @@ void StepSegmentedBand(const CommandContext& context, const SegmentationWindows&
 }
 
 void SaveSegmentedImage(const CommandContext& context, const SegmentationWindows& windows) {
-    tessera::Workspace& ws = context.ws;
+    const tessera::Workspace& ws = context.ws;
     if (!ws.segmentation) return;
-    BusyCursor busy(context);
-    windows.saveDialog.setDirectory(Q(ws.SaveDirectory));
-    if (context.RunModal(windows.saveDialog) != QDialog::Accepted) return;
-    const std::string stem = S(ChosenFile(windows.saveDialog));
-    ws.ChosenFileName = stem;
-    tessera::Status saved;
-    context.Work(tessera::kStageSaving, int64_t{ws.Lines} * ws.Columns,
-                 [&](tessera::Progress& progress) { saved = ws.SaveSegmented(stem, progress); });
-    busy.Release();
-    if (!saved && !saved.cancelled) context.Message(Q(saved.message), "CAUTION");
+    SaveThroughDialog(context, windows.saveDialog, int64_t{ws.Lines} * ws.Columns,
+                      [&ws](const std::string& stem, tessera::Progress& progress) {
+                          return ws.SaveSegmented(stem, progress);
+                      });
 }
 
 }  // namespace segmentationui
