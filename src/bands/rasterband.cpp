@@ -19,21 +19,29 @@ void RegisterDrivers() {
     std::call_once(registered, [] { GDALAllRegister(); });
 }
 
+// GDAL's own error printing would add lines to the program's one-line refusals: its errors
+// are kept (CPLGetLastErrorMsg) but not printed while this lives, in this thread.
+class QuietErrors {
+  public:
+    QuietErrors() { CPLPushErrorHandler(CPLQuietErrorHandler); }
+    ~QuietErrors() { CPLPopErrorHandler(); }
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
+};
+
 std::string OpenFailure() {
-    const char* why = CPLGetLastErrorMsg();
-    if (why == nullptr || *why == '\0') return "GDAL cannot open it";
-    return std::string("GDAL cannot open it (") + why + ")";
+    std::string why = CPLGetLastErrorMsg();
+    while (!why.empty() && (why.back() == '.' || why.back() == '\n')) why.pop_back();
+    if (why.empty()) return "GDAL cannot open it";
+    return "GDAL cannot open it (" + why + ")";
 }
 
 GDALDatasetH OpenDataset(const std::string& path) {
     RegisterDrivers();
     CPLErrorReset();
-    // GDAL's own error printing would add lines to the program's one-line refusals.
-    CPLPushErrorHandler(CPLQuietErrorHandler);
-    GDALDatasetH dataset = GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr,
-                                      nullptr, nullptr);
-    CPLPopErrorHandler();
-    return dataset;
+    const QuietErrors quiet;
+    return GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
+                      nullptr, nullptr, nullptr);
 }
 
 std::string BandsText(int count) {
@@ -121,6 +129,7 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
 
 bool RasterSource::ReadNative(int first, int count, double* values) const {
     const std::lock_guard<std::mutex> lock(handles_->reading);
+    const QuietErrors quiet;
     return GDALRasterIO(handles_->band, GF_Read, 0, first, size_.columns, count, values,
                         size_.columns, count, GDT_Float64, 0, 0) == CE_None;
 }
@@ -169,6 +178,7 @@ void RasterSource::ReadLines(int first, int count, uint8_t* lines) const {
     const size_t cells = static_cast<size_t>(count) * size_.columns;
     if (isByte_ || !stretch_) {
         const std::lock_guard<std::mutex> lock(handles_->reading);
+        const QuietErrors quiet;
         if (GDALRasterIO(handles_->band, GF_Read, 0, first, size_.columns, count, lines,
                          size_.columns, count, GDT_Byte, 0, 0) != CE_None)
             std::memset(lines, 0, cells);
