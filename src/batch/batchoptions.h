@@ -16,7 +16,7 @@ struct BandOptions {
     int segments = -1;  // -1: the default count
     std::optional<std::vector<int32_t>> limits;
     bool allBands = false;                // --bands: every band of the file
-    std::optional<StretchRange> stretch;  // --stretch; none: the band's own range
+    std::optional<StretchRange> stretch = std::nullopt;  // --stretch; none: the band's own range
 };
 
 struct Options {
