@@ -12,8 +12,8 @@ namespace tessera {
 
 constexpr int kMaximumBands = 10;
 
-// Filter index of the band open dialogs: 1 raw images, 2 bitmaps.
-enum class BandFileType { Raw = 1, Bitmap = 2 };
+// Filter index of the band open dialogs: 1 raw images, 2 bitmaps; 3 any raster GDAL reads.
+enum class BandFileType { Raw = 1, Bitmap = 2, Raster = 3 };
 
 inline constexpr const char* kRgbBitmapRefusal =
     "This program does not take into account RGB Bitmap";

@@ -47,6 +47,7 @@ BandReader& BandReader::operator=(BandReader&& other) noexcept {
         size_ = other.size_;
         pixelOffset_ = other.pixelOffset_;
         stride_ = other.stride_;
+        raster_ = std::move(other.raster_);
         other.fd_ = -1;
     }
     return *this;
@@ -55,11 +56,25 @@ BandReader& BandReader::operator=(BandReader&& other) noexcept {
 void BandReader::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    raster_.reset();
+}
+
+std::optional<GrayStretch> BandReader::Stretch() const {
+    if (!raster_ || !raster_->Stretch()) return std::nullopt;
+    return GrayStretch{raster_->DataType(), *raster_->Stretch()};
+}
+
+Status BandReader::ChooseStretch(const std::optional<StretchRange>& given) {
+    return raster_ ? raster_->ChooseStretch(given) : Status::Ok();
 }
 
 void BandReader::ReadLines(int first, int count, uint8_t* lines) const {
     if (count <= 0) return;
     const int columns = size_.columns;
+    if (raster_) {
+        raster_->ReadLines(first, count, lines);
+        return;
+    }
     if (type_ == BandFileType::Raw) {
         ReadRawLines(fd_, columns, first, count, lines);
         return;
@@ -74,7 +89,8 @@ void BandReader::ReadLines(int first, int count, uint8_t* lines) const {
 Result<ByteMatrix> BandReader::ReadAll(Progress& progress) const {
     using R = Result<ByteMatrix>;
     const std::string refusal =
-        type_ == BandFileType::Bitmap
+        raster_ ? RasterRefusal(path_, raster_->Band(), "there is not enough memory for it")
+        : type_ == BandFileType::Bitmap
             ? BitmapRefusal(path_, "there is not enough memory for it")
             : RawRefusal(path_, "there is not enough memory for " + std::to_string(size_.lines) +
                                     " lines x " + std::to_string(size_.columns) + " columns");
@@ -133,6 +149,18 @@ Result<BandReader> OpenBitmapBand(const std::string& path) {
     reader.size_ = ImageSize{shape.height, shape.width};
     reader.pixelOffset_ = shape.pixelOffset;
     reader.stride_ = shape.stride;
+    return R::Of(std::move(reader));
+}
+
+Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand) {
+    using R = Result<BandReader>;
+    Result<std::shared_ptr<RasterSource>> source = RasterSource::Open(path, rasterBand);
+    if (!source) return R::Failure(source.message);
+    BandReader reader;
+    reader.path_ = path;
+    reader.type_ = BandFileType::Raster;
+    reader.size_ = (*source.value)->Size();
+    reader.raster_ = std::move(*source.value);
     return R::Of(std::move(reader));
 }
 

@@ -3,10 +3,13 @@
 // tool streams each band through memory strip by strip, the interactive program reads it
 // whole, and both read the same bytes the same way.
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "bands/bandfiles.h"
 #include "image/matrix.h"
+#include "bands/rasterband.h"
 #include "image/rawfiles.h"
 #include "support/progress.h"
 #include "support/status.h"
@@ -24,7 +27,11 @@ class BandReader {
 
     ImageSize Size() const { return size_; }
     BandFileType Type() const { return type_; }
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_ >= 0 || raster_ != nullptr; }
+    // A raster band's stretch to gray levels, for a band of another type than 8 bits.
+    std::optional<GrayStretch> Stretch() const;
+    // RasterSource::ChooseStretch for a raster band; nothing to do for the others.
+    Status ChooseStretch(const std::optional<StretchRange>& given);
 
     // Lines first..first + count - 1 (0 = top), one after another into `lines` (count x
     // columns bytes). Bytes the file does not hold are 0, as in a band loaded whole from a
@@ -36,6 +43,11 @@ class BandReader {
 
     friend Result<BandReader> OpenRawBand(const std::string& path, ImageSize size);
     friend Result<BandReader> OpenBitmapBand(const std::string& path);
+// Band `rasterBand` of a raster GDAL reads, opened without reading a pixel: RasterSource::Open
+// refuses what it refuses. ChooseStretch comes before the first read of a band of another type
+// than 8 bits.
+Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand);
+    friend Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand);
 
   private:
     void Close();
@@ -46,6 +58,7 @@ class BandReader {
     ImageSize size_;
     int64_t pixelOffset_ = 0;  // bitmaps: where the bottom line is stored
     int64_t stride_ = 0;       // bitmaps: bytes from one stored line to the next
+    std::shared_ptr<RasterSource> raster_;  // rasters GDAL reads
 };
 
 // A raw band of the given size, refused as LoadRawBand refuses it (an unusable size, a file
@@ -54,5 +67,9 @@ Result<BandReader> OpenRawBand(const std::string& path, ImageSize size);
 // An 8-bit bitmap band, refused as LoadBitmapBand refuses it, with the same texts, from its
 // header and its length alone.
 Result<BandReader> OpenBitmapBand(const std::string& path);
+// Band `rasterBand` of a raster GDAL reads, opened without reading a pixel: RasterSource::Open
+// refuses what it refuses. ChooseStretch comes before the first read of a band of another type
+// than 8 bits.
+Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand);
 
 }  // namespace tessera

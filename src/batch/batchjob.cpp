@@ -2,6 +2,7 @@
 // files as the interactive program.
 #include "batch/batchjob.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "bands/bandfiles.h"
+#include "bands/rasterband.h"
 #include "crossing/crossing.h"
 #include "image/rawfiles.h"
 #include "support/paths.h"
@@ -39,12 +41,81 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
-bool IsBitmapName(const std::string& path) {
+bool HasExtension(const std::string& path, const char* wanted) {
     if (path.size() < 4) return false;
     std::string extension = path.substr(path.size() - 4);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".bmp";
+    return extension == wanted;
+}
+
+bool IsBitmapName(const std::string& path) {
+    return HasExtension(path, ".bmp");
+}
+
+bool IsRawName(const std::string& path) {
+    return HasExtension(path, ".raw");
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// One band of the job, with the file and the reader it comes from.
+struct JobBand {
+    std::string path;
+    tessera::BandFileType type = tessera::BandFileType::Raw;
+    int rasterBand = 1;
+    const BandOptions* choice = nullptr;
+};
+
+// FILE:K is band K of FILE only when K is a whole number and FILE exists; otherwise the colon
+// belongs to the file's name.
+JobBand RasterBandNamed(const std::string& path, const BandOptions& choice) {
+    JobBand band{path, tessera::BandFileType::Raster, 1, &choice};
+    const size_t colon = path.find_last_of(':');
+    if (colon == std::string::npos) return band;
+    const std::string digits = path.substr(colon + 1);
+    if (digits.empty() || digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(),
+                     [](unsigned char c) { return std::isdigit(c) != 0; }))
+        return band;
+    const std::string file = path.substr(0, colon);
+    if (!Exists(file)) return band;
+    band.path = file;
+    band.rasterBand = std::stoi(digits);
+    return band;
+}
+
+// Every band the options name, those of a --bands file one after another; refused with the
+// text that names the file.
+tessera::Result<std::vector<JobBand>> BandsOf(const Options& options) {
+    using R = tessera::Result<std::vector<JobBand>>;
+    std::vector<JobBand> bands;
+    for (const BandOptions& choice : options.bands) {
+        if (choice.allBands) {
+            const tessera::Result<int> count = tessera::CountRasterBands(choice.path);
+            if (!count) return R::Failure(count.message);
+            for (int k = 1; k <= *count.value; ++k)
+                bands.push_back({choice.path, tessera::BandFileType::Raster, k, &choice});
+        } else if (IsBitmapName(choice.path)) {
+            bands.push_back({choice.path, tessera::BandFileType::Bitmap, 1, &choice});
+        } else if (IsRawName(choice.path)) {
+            bands.push_back({choice.path, tessera::BandFileType::Raw, 1, &choice});
+        } else {
+            bands.push_back(RasterBandNamed(choice.path, choice));
+        }
+    }
+    const int count = static_cast<int>(bands.size());
+    if (count < 2 || count > tessera::kMaximumBands) {
+        std::string files;
+        for (const BandOptions& choice : options.bands)
+            if (choice.allBands) files += (files.empty() ? "" : ", ") + choice.path;
+        return R::Failure("give 2 to 10 bands, not " + std::to_string(count) +
+                          " (counting every band of " + files + ")");
+    }
+    return R::Of(std::move(bands));
 }
 
 // The stages of the job on standard error: on a terminal one line, rewritten at every stage
@@ -98,13 +169,16 @@ int RunJob(const Options& options) {
     tessera::StreamSettings settings;
     settings.threads = options.threads;
     tessera::StreamedJob job(settings);
-    const int bandCount = static_cast<int>(options.bands.size());
     Progress progress(options.progress, options.quiet);
     // An error goes on a line of its own, after the progress line.
     const auto Fail = [&progress](int status, const std::string& text) {
         progress.EndLine();
         return batch::Fail(status, text);
     };
+    const tessera::Result<std::vector<JobBand>> listed = BandsOf(options);
+    if (!listed) return Fail(kRefused, listed.message);
+    const std::vector<JobBand>& bands = *listed.value;
+    const int bandCount = static_cast<int>(bands.size());
     job.BeginBandSet(bandCount);
 
     // No dialog asks for a missing size; the memory check estimates what the streamed job
@@ -112,10 +186,18 @@ int RunJob(const Options& options) {
     tessera::BandLoadOptions loading;
     loading.makeImage = false;
     for (int band = 1; band <= bandCount; ++band) {
-        const std::string& path = options.bands[band - 1].path;
-        const auto type =
-            IsBitmapName(path) ? tessera::BandFileType::Bitmap : tessera::BandFileType::Raw;
-        if (const tessera::Status loaded = job.LoadBand(band, path, type, loading); !loaded)
+        const JobBand& file = bands[band - 1];
+        const std::string& path = file.path;
+        loading.rasterBand = file.rasterBand;
+        loading.stretch = file.choice->stretch;
+        // A stretch that cannot be is refused whatever the band's type.
+        if (file.choice->stretch) {
+            if (const tessera::Status usable =
+                    tessera::CheckStretch(path, file.rasterBand, *file.choice->stretch);
+                !usable)
+                return Fail(kRefused, usable.message);
+        }
+        if (const tessera::Status loaded = job.LoadBand(band, path, file.type, loading); !loaded)
             return Fail(kRefused, loaded.message);
         const tessera::ImageSize size = job.Size();
         if (band == 1 && int64_t{size.lines} * size.columns * bandCount >= kLargeScenePixels)
@@ -124,7 +206,7 @@ int RunJob(const Options& options) {
     }
 
     for (int band = 1; band <= bandCount; ++band) {
-        const BandOptions& choice = options.bands[band - 1];
+        const BandOptions& choice = *bands[band - 1].choice;
         job.SetSegmentation(band, choice.type, choice.segments,
                             choice.limits ? *choice.limits : std::vector<int32_t>{});
     }

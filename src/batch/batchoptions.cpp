@@ -1,6 +1,7 @@
 #include "batch/batchoptions.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 
 #include "bands/bandfiles.h"
@@ -14,14 +15,21 @@ const char* UsageText() {
            "                     [--threads N] [--progress | --quiet]\n"
            "                     [--method TYPE --segments N]\n"
            "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
-           "                     --band FILE ...\n"
+           "                     --band FILE ... | --bands FILE [--stretch MIN,MAX]\n"
            "\n"
            "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
            "STEM.raw (class numbers) and STEM.txt (descriptor and treatment report).\n"
            "\n"
            "  --out STEM             stem of the three result files (extensions are appended)\n"
-           "  --band FILE            a band: a raw image with its descriptor (FILE with .txt),\n"
-           "                         or an 8-bit bitmap (.bmp); give 2 to 10 bands, in order\n"
+           "  --band FILE            a band: a raw image (.raw) with its descriptor (.txt),\n"
+           "                         or an 8-bit bitmap (.bmp); give 2 to 10 bands, in order.\n"
+           "                         Any other file is a raster GDAL reads (GeoTIFF, ...):\n"
+           "                         FILE is its band 1, FILE:K its band K\n"
+           "  --bands FILE           every band of a raster GDAL reads, in order, each a band\n"
+           "  --stretch MIN,MAX      native values MIN to MAX become gray levels 0 to 255 in a\n"
+           "                         raster band of more than 8 bits (default: the band's own\n"
+           "                         minimum and maximum); before the first --band: every band\n"
+           "                         of that kind; after a band: that band\n"
            "  --method TYPE          segmentation, equipopulation or definition; before the\n"
            "                         first --band: the default of every band\n"
            "  --segments N           number of segments, 1 to 254 (default likewise)\n"
@@ -52,6 +60,25 @@ std::optional<int64_t> WholeNumber(const std::string& text) {
     const long long value = std::strtoll(text.c_str(), &end, 10);
     if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
     return value;
+}
+
+std::optional<double> Number(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<StretchRange> StretchOf(const std::string& text) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) return std::nullopt;
+    const std::optional<double> minimum = Number(text.substr(0, comma));
+    const std::optional<double> maximum = Number(text.substr(comma + 1));
+    if (!minimum || !maximum) return std::nullopt;
+    return StretchRange{*minimum, *maximum};
 }
 
 std::optional<int> MethodNamed(const std::string& name) {
@@ -86,6 +113,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     int defaultSegments = -1;
     bool minGiven = false;
     bool outGiven = false;
+    bool allBandsGiven = false;
+    std::optional<StretchRange> defaultStretch;
 
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& option = arguments[i];
@@ -106,7 +135,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         const bool takesValue = option == "--out" || option == "--min-pixels" ||
                                 option == "--save-segmented" || option == "--method" ||
                                 option == "--segments" || option == "--band" ||
-                                option == "--limits" || option == "--threads";
+                                option == "--limits" || option == "--threads" ||
+                                option == "--bands" || option == "--stretch";
         if (!takesValue) return R::Failure("unknown option '" + option + "' (see --help)");
         if (i + 1 >= arguments.size()) return R::Failure(option + " needs a value");
         const std::string& value = arguments[++i];
@@ -133,7 +163,17 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             options.threads = static_cast<int>(*threads);
         } else if (option == "--band") {
             if (value.empty()) return R::Failure("--band needs a file");
-            options.bands.push_back({value, -1, -1, std::nullopt});
+            options.bands.emplace_back().path = value;
+        } else if (option == "--bands") {
+            if (value.empty()) return R::Failure("--bands needs a file");
+            options.bands.emplace_back().path = value;
+            options.bands.back().allBands = true;
+            allBandsGiven = true;
+        } else if (option == "--stretch") {
+            const std::optional<StretchRange> stretch = StretchOf(value);
+            if (!stretch)
+                return R::Failure("--stretch needs two numbers MIN,MAX, not '" + value + "'");
+            (band ? band->stretch : defaultStretch) = stretch;
         } else if (option == "--method") {
             const std::optional<int> type = MethodNamed(value);
             if (!type) {
@@ -163,7 +203,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     if (options.keepAll && minGiven)
         return R::Failure("--keep-all and --min-pixels exclude each other");
     const int bandCount = static_cast<int>(options.bands.size());
-    if (bandCount < 2 || bandCount > kMaximumBands) {
+    if ((bandCount < 2 && !allBandsGiven) || bandCount > kMaximumBands) {
         return R::Failure("give 2 to 10 bands with --band, not " + std::to_string(bandCount));
     }
     for (int index = 0; index < bandCount; ++index) {
@@ -171,6 +211,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         const std::string which = "band " + std::to_string(index + 1) + " (" + band.path + ")";
         if (band.type < 0) band.type = defaultType;
         if (band.segments < 0) band.segments = defaultSegments;
+        if (!band.stretch) band.stretch = defaultStretch;
         if (band.type < 0) return R::Failure(which + " has no --method");
         if (band.segments < 0) return R::Failure(which + " has no --segments");
         if (band.type == Definition) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "segmentation/bandrecord.h"
 #include "support/status.h"
 
 namespace tessera::batch {
@@ -14,6 +15,8 @@ struct BandOptions {
     int type = -1;      // -1: the default method
     int segments = -1;  // -1: the default count
     std::optional<std::vector<int32_t>> limits;
+    bool allBands = false;                // --bands: every band of the file
+    std::optional<StretchRange> stretch = std::nullopt;  // --stretch; none: the band's own range
 };
 
 struct Options {
@@ -34,7 +37,9 @@ struct Options {
 const char* UsageText();
 
 // Parses the arguments after the program name. Options before the first --band are defaults
-// for every band; --method, --segments and --limits after a --band belong to that band. Fails
+// for every band; --method, --segments, --limits and --stretch after a --band belong to that
+// band (after --bands, to every band of its file). The band count of a --bands file is known
+// only once the file is open: with --bands the count is checked by the job. Fails
 // with a sentence (without the "tessera-batch: " prefix) on a usage error.
 Result<Options> ParseOptions(const std::vector<std::string>& arguments);
 

@@ -1,7 +1,10 @@
 #include "crossing/report.h"
 
 #include <charconv>
+#include <cstdio>
 #include <new>
+
+#include "bands/rasterband.h"
 
 namespace tessera {
 
@@ -11,6 +14,13 @@ void AppendNumber(std::string& out, int64_t value) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     out.append(digits, end);
+}
+
+// A native value beside a gray limit: six significant digits are enough to read it by.
+void AppendNative(std::string& out, double value) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.6g", value);
+    out += digits;
 }
 
 int DigitOf(const CodeTable& table, int code, int band) {
@@ -81,6 +91,13 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
         text += "\nType of thresholding : ";
         text += ThresholdingName(record.thresholdingType);
         text += " \n";
+        if (record.stretch) {
+            const StretchRange range = record.stretch->range;
+            text += "Data type : " + record.stretch->dataType +
+                    ", stretched linearly to gray levels 0 to 255 from MIN = " +
+                    NumberText(range.minimum) + " (gray 0) to MAX = " + NumberText(range.maximum) +
+                    " (gray 255) \n";
+        }
         text += "\nSegment limits\n";
         text += "\nNumber of segments : ";
         AppendNumber(text, record.segmentCount);
@@ -95,6 +112,13 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
             text += " max = ";
             AppendNumber(text, known ? limits.upper[j] : 0);
             text += " ";
+            if (record.stretch && known) {
+                text += "(native values ";
+                AppendNative(text, NativeOfGray(limits.lower[j], record.stretch->range));
+                text += " to ";
+                AppendNative(text, NativeOfGray(limits.upper[j], record.stretch->range));
+                text += ") ";
+            }
         }
     }
 

@@ -200,12 +200,14 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
         for (const Histogram& part : partial)
             for (int g = 0; g < 256; ++g) histogram[g] += part[g];
         std::string filePath = path;
+        std::optional<GrayStretch> stretch = file.Stretch();
 
         // Nothing below allocates: the band is taken whole or not at all.
         histograms_[band] = histogram;
         ranges_[band] = RangeOfHistogram(histogram);
         readers_[band] = std::move(*reader.value);
         records_[band].filePath.swap(filePath);
+        records_[band].stretch = std::move(stretch);
         checks_.sequenceSizes[band] = size;
         size_ = size;
         stripLines_ = stripLines;

@@ -149,6 +149,16 @@ Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path, Ba
             return R::Failure(fits.message);
         return file;
     }
+    if (type == BandFileType::Raster) {
+        // The size is checked before a band of more than 8 bits is read through for its range.
+        Result<BandReader> file = OpenRasterBand(path, options.rasterBand);
+        if (!file) return file;
+        if (const Status fits = accepted(file.value->Size()); !fits)
+            return R::Failure(fits.message);
+        if (const Status stretched = file.value->ChooseStretch(options.stretch); !stretched)
+            return R::Failure(stretched.message);
+        return file;
+    }
     const std::string descriptorPath = ReplaceExtension(path, ".txt");
     const DescriptorRead descriptor = ReadDescriptor(descriptorPath);
     if (descriptor.outcome == DescriptorRead::Malformed)
@@ -188,7 +198,9 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
     if (pixels.cancelled) return Status::Cancelled();
     if (!pixels) return Status::Failure(pixels.message);
     if (!progress.Step(kStageLoading, 1, 1)) return Status::Cancelled();
-    return StoreBand(band, path, std::move(*pixels.value), options.makeImage);
+    const Status stored = StoreBand(band, path, std::move(*pixels.value), options.makeImage);
+    if (stored) records[band].stretch = file.value->Stretch();
+    return stored;
 }
 
 Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage) {
@@ -217,6 +229,7 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         data.pixels = std::move(pixels);
         data.image = std::move(image);
         records[band].filePath.swap(filePath);
+        records[band].stretch.reset();
         return Status::Ok();
     } catch (const std::bad_alloc&) {
         return Status::Failure(" Not enough memory to keep the band " + path +

@@ -77,6 +77,10 @@ struct BandLoadOptions {
     bool makeImage = true;
     // Told how the reading goes; may cancel it (the band then stays as it was).
     Progress* progress = nullptr;
+    // A raster GDAL reads: the band of the file (1 = the first), and for a band of another type
+    // than 8 bits its stretch to gray levels (none: the band's own minimum and maximum).
+    int rasterBand = 1;
+    std::optional<StretchRange> stretch;
 };
 
 // The start of the texts of a step refused for want of memory.
@@ -130,7 +134,7 @@ class Workspace {
     // Refuses a band whose size differs from a band loaded earlier in this open sequence.
     Status CheckBandSize(int band, const std::string& path, ImageSize size) const;
     // The loading rule of both front ends: reads band `band` from its file, a raw image (with
-    // its descriptor or a size asked for) or a bitmap, checks every limit once, in this order
+    // its descriptor or a size asked for), a bitmap or a band of a raster GDAL reads, checks every limit once, in this order
     // (descriptor, size, file opens, same size as the bands already loaded, memory), and keeps
     // it. A refusal gives the "CAUTION" text that names the file and changes nothing.
     Status LoadBand(int band, const std::string& path, BandFileType type,

@@ -1,0 +1,73 @@
+#pragma once
+// Bands of the rasters GDAL reads (GeoTIFF and the rest): the file held open, one band of it
+// read a strip at a time, native values of other types than 8 bits stretched to gray levels.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "image/rawfiles.h"
+#include "segmentation/bandrecord.h"
+#include "support/status.h"
+
+namespace tessera {
+
+// gray = (value - minimum) x 255 / (maximum - minimum), rounded to the nearest level (halves
+// up) and clamped to 0..255, as gdal_translate -ot Byte -scale minimum maximum 0 255 does.
+// NaN becomes 0.
+uint8_t StretchToGray(double value, StretchRange range);
+// The native value gray level `gray` stands for: the inverse of StretchToGray.
+double NativeOfGray(double gray, StretchRange range);
+
+// A value as short as it can be written and read back the same ("100", "0.25").
+std::string NumberText(double value);
+
+// "The raster\nPATH\nband K cannot be loaded: WHY."
+std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why);
+// Refuses a stretch whose minimum is not below its maximum.
+Status CheckStretch(const std::string& path, int rasterBand, StretchRange range);
+
+// The number of bands of a raster; refused with a text naming the file when GDAL cannot open it.
+Result<int> CountRasterBands(const std::string& path);
+
+// One band of a raster, open. Reads are serialised: a GDAL dataset serves one thread at a time.
+class RasterSource {
+  public:
+    ~RasterSource();
+    RasterSource(const RasterSource&) = delete;
+    RasterSource& operator=(const RasterSource&) = delete;
+
+    // Band `rasterBand` (1 = the first) of the file; refused when GDAL cannot open the file or
+    // the file has no such band.
+    static Result<std::shared_ptr<RasterSource>> Open(const std::string& path, int rasterBand);
+
+    ImageSize Size() const { return size_; }
+    int Band() const { return rasterBand_; }
+    bool IsByte() const { return isByte_; }
+    const std::string& DataType() const { return dataType_; }
+    // For a band of another type than 8 bits: `given`, when there is one (refused unless
+    // minimum < maximum), else the band's own minimum and maximum, found by reading it through
+    // strip by strip (refused when every pixel holds one value). 8-bit bands are not stretched.
+    Status ChooseStretch(const std::optional<StretchRange>& given);
+    const std::optional<StretchRange>& Stretch() const { return stretch_; }
+
+    // Lines first..first + count - 1 as gray levels, count x columns bytes; 0 where GDAL fails
+    // to read them.
+    void ReadLines(int first, int count, uint8_t* lines) const;
+
+  private:
+    RasterSource() = default;
+    bool ReadNative(int first, int count, double* values) const;
+
+    struct Handles;
+    std::unique_ptr<Handles> handles_;
+    std::string path_;
+    int rasterBand_ = 1;
+    ImageSize size_;
+    bool isByte_ = true;
+    std::string dataType_;
+    std::optional<StretchRange> stretch_;
+};
+
+}  // namespace tessera
