@@ -50,9 +50,10 @@ class SavedFiles {
             return;
         }
         const std::string place = FileBehind(target);
+        std::string name(1, '.');
+        name.append(BaseNameOf(place)).append(".saving-").append(std::to_string(::getpid()));
         const std::string temporary =
-            JoinPath(DirectoryOf(place).empty() ? "." : DirectoryOf(place),
-                     "." + BaseNameOf(place) + ".saving-" + std::to_string(::getpid()));
+            JoinPath(DirectoryOf(place).empty() ? "." : DirectoryOf(place), name);
         if (write(temporary)) {
             staged_.push_back({temporary, place, target});
         } else {

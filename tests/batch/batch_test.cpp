@@ -32,8 +32,9 @@ std::string Quote(const std::string& word) {
 
 RunResult RunBatch(const std::vector<std::string>& arguments, const ScratchDir& dir) {
     std::string command = Quote(TESSERA_BATCH);
-    for (const std::string& argument : arguments) command += " " + Quote(argument);
-    command += " 2>" + Quote(dir.File("stderr.txt")) + " >" + Quote(dir.File("stdout.txt"));
+    for (const std::string& argument : arguments) command.append(" ").append(Quote(argument));
+    command.append(" 2>").append(Quote(dir.File("stderr.txt")));
+    command.append(" >").append(Quote(dir.File("stdout.txt")));
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -246,10 +246,11 @@ TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {
 
 TEST_F(Workflow, RgbBitmapIsRefusedAndTheSameDialogComesAgain) {
     // A 24-bit bitmap of 2 x 2 pixels.
-    std::vector<uint8_t> bitmap{'B', 'M', 70, 0,  0, 0, 0,  0,  0, 0, 54, 0, 0, 0, 40, 0, 0,  0,
-                                2,   0,   0,  0,  2, 0, 0,  0,  1, 0, 24, 0, 0, 0, 0,  0, 16, 0,
-                                0,   0,   16, 39, 0, 0, 16, 39, 0, 0, 0,  0, 0, 0, 0,  0, 0,  0};
-    bitmap.resize(70, 7);
+    const uint8_t header[] = {'B', 'M', 70, 0,  0, 0, 0,  0,  0, 0, 54, 0, 0, 0, 40, 0, 0,  0,
+                              2,   0,   0,  0,  2, 0, 0,  0,  1, 0, 24, 0, 0, 0, 0,  0, 16, 0,
+                              0,   0,   16, 39, 0, 0, 16, 39, 0, 0, 0,  0, 0, 0, 0,  0, 0,  0};
+    std::vector<uint8_t> bitmap(70, 7);  // the pixels follow the header
+    std::copy(std::begin(header), std::end(header), bitmap.begin());
     WriteBytes(dir.File("colour.bmp"), bitmap);
     script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
     script.Then(ChooseFile(QString::fromStdString(dir.File("colour.bmp")), 2), "OPEN BAND 1");

@@ -318,7 +318,8 @@ TEST(WorkspaceSegmentation, TooManyCodesAreRefusedAndNothingChanges) {
     Workspace ws;
     ws.BeginBandSet(4);
     for (int b = 1; b <= 4; ++b)
-        ASSERT_TRUE(ws.StoreBand(b, dir.File("b" + std::to_string(b)), Bytes({{0, 200}}), false));
+        ASSERT_TRUE(ws.StoreBand(b, dir.File(std::string(1, 'b').append(std::to_string(b))),
+                                 Bytes({{0, 200}}), false));
     for (int b = 1; b <= 4; ++b) ws.SetSegmentation(b, Segmentation, 2, {});
     ASSERT_TRUE(ws.FinishSegmentation(false));
     const uint64_t draws = ws.random.DrawCount();
