@@ -298,8 +298,12 @@ void TMainForm::BuildStatusBar() {
 }
 
 void TMainForm::BuildFileDialogs() {
-    const QStringList rawFilters{"Raw Files [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
-    const QStringList rasterFilters{"Raster Images [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
+    // Entries 3 and 4 read any raster the GDAL library reads (band 1 of the file).
+    const QStringList rasters{"GeoTIFF (*.tif *.tiff)", "All rasters (*)"};
+    const QStringList rawFilters =
+        QStringList{"Raw Files [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"} + rasters;
+    const QStringList rasterFilters =
+        QStringList{"Raster Images [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"} + rasters;
     const QString titles[tessera::kMaximumBands + 1] = {"",
                                                         "OPEN BAND 1",
                                                         "OPEN BAND 2",

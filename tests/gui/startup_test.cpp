@@ -642,8 +642,10 @@ TEST_F(ProgramTest, BandOpenDialogsHaveTheirTitlesAndFilters) {
     const std::vector<std::string> titles = {
         "OPEN BAND 1",  "OPEN BAND 2", "OPEN BAND 3",  "OPEN BAND 4",  "OPEN BAND 5",
         "OPEN BAND 6 ", "OPEN BAND 7", " OPEN BAND 8", " OPEN BAND 9", "OPEN BAND 10"};
-    const QStringList raw{"Raw Files [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
-    const QStringList raster{"Raster Images [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"};
+    const QStringList raw{"Raw Files [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)",
+                          "GeoTIFF (*.tif *.tiff)", "All rasters (*)"};
+    const QStringList raster{"Raster Images [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)",
+                             "GeoTIFF (*.tif *.tiff)", "All rasters (*)"};
     EXPECT_EQ(nullptr, form->BandOpenDialogs[0]);
     for (int band = 1; band <= 10; ++band) {
         const QFileDialog* dialog = form->BandOpenDialogs[band];

@@ -16,6 +16,7 @@
 #include "app/mainwindow.h"
 #include "bands/bandfiles.h"
 #include "gui/guitest.h"
+#include "rasterfiles.h"
 #include "testfiles.h"
 #include "view/ui/imagewindow.h"
 #include "view/ui/resultimage.h"
@@ -221,6 +222,26 @@ TEST_F(Workflow, ARawFileReadAsABitmapIsRefusedWithAHintAtTheTypeList) {
     Trigger("HistoSpeedButton");
     const Message none{" No band set is open \nOpen a set of 2 to 10 bands first ", "ERROR"};
     EXPECT_EQ((std::vector<Message>{none, none}), script.messages);
+}
+
+// GeoTIFF and the other rasters come through the type list's third and fourth entries; a
+// 16-bit band is stretched between its minimum and maximum.
+TEST_F(Workflow, RastersAreOpenedThroughTheLastTwoTypes) {
+    const std::string eight = dir.File("eight.tif"), sixteen = dir.File("sixteen.data");
+    ASSERT_TRUE(testing_support::WriteGeoTiff(eight, 2, 3, testing_support::RasterType::Byte,
+                                              {{0, 10, 20, 30, 40, 50}}));
+    ASSERT_TRUE(testing_support::WriteGeoTiff(sixteen, 2, 3, testing_support::RasterType::UInt16,
+                                              {{1000, 1100, 1200, 1300, 1400, 2020}}));
+    script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
+    script.Then(ChooseFile(QString::fromStdString(eight), 3), "OPEN BAND 1");
+    script.Then(ChooseFile(QString::fromStdString(sixteen), 4), "OPEN BAND 2");
+    Trigger("OpenSpeedButton");
+    EXPECT_EQ(std::vector<Message>{}, script.messages);
+    ASSERT_TRUE(form->ws.bands[2].Loaded());
+    EXPECT_EQ(50, form->ws.bands[1].maxGray);
+    EXPECT_EQ(0, form->ws.bands[2].minGray);
+    EXPECT_EQ(255, form->ws.bands[2].maxGray);
+    EXPECT_EQ(25, form->ws.bands[2].pixels[0][1]);  // 100 x 255 / 1020, rounded
 }
 
 TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {

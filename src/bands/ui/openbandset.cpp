@@ -87,9 +87,10 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
             return false;
         }
         const std::string path = S(ChosenFile(dialog));
-        const auto type = ChosenFilterIndex(dialog) == static_cast<int>(BandFileType::Bitmap)
-                              ? BandFileType::Bitmap
-                              : BandFileType::Raw;
+        const int filter = ChosenFilterIndex(dialog);
+        const auto type = filter == static_cast<int>(BandFileType::Bitmap)   ? BandFileType::Bitmap
+                          : filter >= static_cast<int>(BandFileType::Raster) ? BandFileType::Raster
+                                                                             : BandFileType::Raw;
         ws.ChosenFileName = path;
         ws.OpenPath = path;
         ws.records[band].filePath = path;
