@@ -23,6 +23,7 @@
 #include "app/forms.h"
 #include "app/glyphs.h"
 #include "app/infoforms.h"
+#include "bands/ui/bandchoice.h"
 #include "uikit/filedialogs.h"
 
 using glyphs::Glyph;
@@ -117,6 +118,7 @@ void TMainForm::BuildMenu() {
     QMenuBar* bar = menuBar();
     Files = AddMenu(this, nullptr, bar, "Files", "Files");
     Open = AddItem(Files, "Open", "Open the Different Gray Tone  Images");
+    OpenMultiband = AddItem(Files, "OpenMultiband", "Open Multi-band Image…");
     N1 = Files->addSeparator();
     N1->setObjectName("N1");
     Exit = AddItem(Files, "Exit", "Exit");
@@ -152,6 +154,7 @@ void TMainForm::BuildMenu() {
     References = AddItem(About, "References", "References");
 
     connect(Open, &QAction::triggered, this, Command(&TMainForm::OpenClick));
+    connect(OpenMultiband, &QAction::triggered, this, Command(&TMainForm::OpenMultibandClick));
     connect(Exit, &QAction::triggered, this, Command(&TMainForm::ExitClick));
     connect(Histo, &QAction::triggered, this, Command(&TMainForm::HistoClick));
     connect(GTNumber, &QAction::triggered, this, Command(&TMainForm::GTNumberClick));
@@ -327,6 +330,12 @@ void TMainForm::BuildFileDialogs() {
     SavePictureDialog2 =
         NewFileDialog(this, "SavePictureDialog2", "SAVE SEGMENTED IMAGE",
                       {"Bitmap [*.bmp] and related raster image (*.bmp)"}, QFileDialog::AcceptSave);
+    MultibandOpenDialog =
+        NewFileDialog(this, "MultibandOpenDialog", "OPEN MULTI-BAND IMAGE",
+                      {"GeoTIFF (*.tif *.tiff)", "All rasters (*)"}, QFileDialog::AcceptOpen);
+    MultibandOpenDialog->setDirectory(BandDirectory(QString()));
+    BandChoice = new TBandChoiceForm(this);
+    BandChoice->setObjectName("BandChoiceForm");
     SavePictureDialog = NewFileDialog(
         this, "SavePictureDialog", "Saving Final Resulting Colored BMP File and Related Raw Image",
         {"Bitmap (*.bmp) and raw image (*.bmp)"}, QFileDialog::AcceptSave);
@@ -365,6 +374,7 @@ void TMainForm::UpdateCommands() {
 
     // Always available (Open once the running step has ended).
     Open->setEnabled(idle);
+    OpenMultiband->setEnabled(idle);
     Exit->setEnabled(true);
     for (QMenu* menu : {Files, Window, About, Infos, Segmentation, SegmInfo})
         EnableMenu(menu, true);
@@ -403,8 +413,8 @@ CommandContext TMainForm::Context() {
     return CommandContext{ws, seam, [this](int cursor) { SetScreenCursor(cursor); }, *Work};
 }
 BandSetWindows TMainForm::BandWindows() const {
-    return {*NumBandForm, *ImageSizeForm, BandOpenDialogs,
-            *ImageForm,   *TempImageForm, *HistoGrisForm};
+    return {*NumBandForm,   *ImageSizeForm, BandOpenDialogs,      *ImageForm,
+            *TempImageForm, *HistoGrisForm, *MultibandOpenDialog, *BandChoice};
 }
 SegmentationWindows TMainForm::SegmentWindows() const {
     return {*SegmentationForm, *SegmentDefinitionForm, *TempImageForm, *SavePictureDialog2};
@@ -447,6 +457,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::OpenBandSet() {
     bandsui::OpenBandSet(Context(), BandWindows());
 }
+void TMainForm::OpenMultibandImage() {
+    bandsui::OpenMultibandImage(Context(), BandWindows());
+}
 bool TMainForm::LoadBand(int band) {
     return bandsui::LoadBand(Context(), BandWindows(), band);
 }
@@ -481,6 +494,9 @@ void TMainForm::SaveResult() {
 // ----- menu -----
 void TMainForm::OpenClick() {
     OpenBandSet();
+}
+void TMainForm::OpenMultibandClick() {
+    OpenMultibandImage();
 }
 void TMainForm::ExitClick() {
     close();

@@ -25,6 +25,7 @@ class QMenu;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
+class TBandChoiceForm;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -42,6 +43,7 @@ class TMainForm : public QMainWindow {
     // ----- menu -----
     QMenu* Files = nullptr;
     QAction* Open = nullptr;
+    QAction* OpenMultiband = nullptr;
     QAction* N1 = nullptr;
     QAction* Exit = nullptr;
     QMenu* Tools = nullptr;
@@ -95,6 +97,8 @@ class TMainForm : public QMainWindow {
     std::array<QFileDialog*, tessera::kMaximumBands + 1> BandOpenDialogs{};  // 1..10
     QFileDialog* SavePictureDialog2 = nullptr;                               // Save Segmented Image
     QFileDialog* SavePictureDialog = nullptr;                                // Save Result
+    QFileDialog* MultibandOpenDialog = nullptr;  // Open Multi-band Image
+    TBandChoiceForm* BandChoice = nullptr;       // which bands of a file of more than 10
 
     // Registered cursors (30: the magnifier).
     std::map<int, QCursor> Cursors;
@@ -119,6 +123,7 @@ class TMainForm : public QMainWindow {
     // ----- operations, each carried out by its subsystem (bands/ui, segmentation/ui,
     //       crossing/ui) -----
     void OpenBandSet();
+    void OpenMultibandImage();
     bool LoadBand(int band);
     void SegmentationTreatment();
     void CrossBands();
@@ -134,6 +139,7 @@ class TMainForm : public QMainWindow {
 
   public slots:
     void OpenClick();
+    void OpenMultibandClick();
     void ExitClick();
     void HistoClick();
     void GTNumberClick();

@@ -96,6 +96,41 @@ Result<int> CountRasterBands(const std::string& path) {
     return R::Of(count);
 }
 
+Result<std::vector<int>> ParseBandList(const std::string& text, int bandCount) {
+    using R = Result<std::vector<int>>;
+    const R refused = R::Failure(" Give 2 to 10 band numbers from 1 to " +
+                                 std::to_string(bandCount) + ", as 1,2,3 or 4-9 ");
+    std::vector<int> bands;
+    size_t at = 0;
+    auto number = [&](int& value) {
+        while (at < text.size() && text[at] == ' ') ++at;
+        const size_t start = at;
+        int64_t read = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 9)
+            read = read * 10 + (text[at++] - '0');
+        while (at < text.size() && text[at] == ' ') ++at;
+        value = static_cast<int>(read);
+        return at > start && read >= 1 && read <= bandCount;
+    };
+    while (at < text.size()) {
+        int first = 0, last = 0;
+        if (!number(first)) return refused;
+        last = first;
+        if (at < text.size() && text[at] == '-') {
+            ++at;
+            if (!number(last) || last < first) return refused;
+        }
+        for (int band = first; band <= last; ++band) {
+            bands.push_back(band);
+            if (bands.size() > 10) return refused;
+        }
+        if (at < text.size() && text[at] != ',') return refused;
+        if (at < text.size()) ++at;
+    }
+    if (bands.size() < 2) return refused;
+    return R::Of(std::move(bands));
+}
+
 RasterSource::~RasterSource() {
     if (handles_ && handles_->dataset) GDALClose(handles_->dataset);
 }
@@ -111,9 +146,9 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     source->handles_->dataset = dataset;
     const int count = GDALGetRasterCount(dataset);
     if (rasterBand < 1 || rasterBand > count) {
-        return R::Failure(RasterRefusal(
-            path, rasterBand, "the file has " + BandsText(count) + ", there is no band " +
-                                  std::to_string(rasterBand)));
+        return R::Failure(RasterRefusal(path, rasterBand,
+                                        "the file has " + BandsText(count) + ", there is no band " +
+                                            std::to_string(rasterBand)));
     }
     GDALRasterBandH band = GDALGetRasterBand(dataset, rasterBand);
     source->handles_->band = band;
@@ -136,8 +171,7 @@ bool RasterSource::ReadNative(int first, int count, double* values) const {
 
 Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
     if (given) {
-        if (const Status usable = CheckStretch(path_, rasterBand_, *given); !usable)
-            return usable;
+        if (const Status usable = CheckStretch(path_, rasterBand_, *given); !usable) return usable;
     }
     if (isByte_) return Status::Ok();
     if (given) {
@@ -152,9 +186,8 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
     for (int first = 0; first < size_.lines; first += stripLines) {
         const int count = std::min(stripLines, size_.lines - first);
         if (!ReadNative(first, count, values.data()))
-            return Status::Failure(
-                RasterRefusal(path_, rasterBand_, "GDAL cannot read its line " +
-                                                      std::to_string(first + 1)));
+            return Status::Failure(RasterRefusal(
+                path_, rasterBand_, "GDAL cannot read its line " + std::to_string(first + 1)));
         for (size_t i = 0, n = static_cast<size_t>(count) * size_.columns; i < n; ++i) {
             if (std::isnan(values[i])) continue;
             low = std::min(low, values[i]);

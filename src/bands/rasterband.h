@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "image/rawfiles.h"
 #include "segmentation/bandrecord.h"
@@ -30,6 +31,10 @@ Status CheckStretch(const std::string& path, int rasterBand, StretchRange range)
 
 // The number of bands of a raster; refused with a text naming the file when GDAL cannot open it.
 Result<int> CountRasterBands(const std::string& path);
+
+// The bands chosen of a raster of `bandCount` bands, typed as numbers and ranges ("1,3,5-8"):
+// 2 to 10 bands, each from 1 to bandCount, in the order typed; refused with a "CAUTION" text.
+Result<std::vector<int>> ParseBandList(const std::string& text, int bandCount);
 
 // One band of a raster, open. Reads are serialised: a GDAL dataset serves one thread at a time.
 class RasterSource {

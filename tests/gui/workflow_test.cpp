@@ -244,6 +244,38 @@ TEST_F(Workflow, RastersAreOpenedThroughTheLastTwoTypes) {
     EXPECT_EQ(25, form->ws.bands[2].pixels[0][1]);  // 100 x 255 / 1020, rounded
 }
 
+// A file of several bands opened as the band set; of more than 10, the bands chosen.
+TEST_F(Workflow, AMultiBandFileOpensAsTheBandSet) {
+    const std::string three = dir.File("three.tif"), twelve = dir.File("twelve.tif");
+    ASSERT_TRUE(testing_support::WriteGeoTiff(
+        three, 2, 3, testing_support::RasterType::Byte,
+        {{1, 1, 1, 1, 1, 1}, {2, 2, 2, 2, 2, 9}, {3, 4, 5, 6, 7, 8}}));
+    std::vector<std::vector<double>> bands;
+    for (int band = 1; band <= 12; ++band) bands.push_back(std::vector<double>(6, band * 10));
+    ASSERT_TRUE(
+        testing_support::WriteGeoTiff(twelve, 2, 3, testing_support::RasterType::Byte, bands));
+    EXPECT_TRUE(Enabled("OpenMultiband"));
+    script.Then(ChooseFile(QString::fromStdString(three)), "OPEN MULTI-BAND IMAGE");
+    Trigger("OpenMultiband");
+    EXPECT_EQ(std::vector<Message>{}, script.messages);
+    EXPECT_EQ(3, form->ws.BandCount);
+    EXPECT_EQ(9, form->ws.bands[2].maxGray);
+    EXPECT_EQ(3, form->ws.bands[3].minGray);
+    EXPECT_EQ(" BAND 3. " + three, ImageForm->windowTitle().toStdString());
+    EXPECT_TRUE(Enabled("SegmentationSpeedButton"));
+
+    script.Then(ChooseFile(QString::fromStdString(twelve)), "OPEN MULTI-BAND IMAGE");
+    script.Then(TypeAndClick({{"BandListEdit", "4"}}, "BitBtn1"), " BANDS");
+    script.Then(TypeAndClick({{"BandListEdit", "12, 2-3"}}, "BitBtn1"), " BANDS");
+    Trigger("OpenMultiband");
+    ASSERT_EQ(1u, script.messages.size());
+    EXPECT_EQ("CAUTION", script.messages[0].caption.toStdString());
+    EXPECT_EQ(3, form->ws.BandCount);
+    EXPECT_EQ(120, form->ws.bands[1].minGray);
+    EXPECT_EQ(20, form->ws.bands[2].minGray);
+    EXPECT_EQ(30, form->ws.bands[3].minGray);
+}
+
 TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {
     script.Then(TypeAndClick({{"NumBandEdit", "1"}}, "BitBtn1"));
     Trigger("Open");

@@ -12,6 +12,7 @@ class TImageSizeForm;
 class TImageForm;
 class TTempImageForm;
 class THistoGrisForm;
+class TBandChoiceForm;
 
 // The windows and dialogs these commands use.
 struct BandSetWindows {
@@ -21,11 +22,16 @@ struct BandSetWindows {
     TImageForm& bandWindow;
     TTempImageForm& segmentedWindow;  // keeps the band titles too
     THistoGrisForm& histogram;
+    QFileDialog& multibandDialog;  // Open Multi-band Image
+    TBandChoiceForm& bandChoice;
 };
 
 namespace bandsui {
 
 void OpenBandSet(const CommandContext& context, const BandSetWindows& windows);
+// One file of several bands opened as the band set (asking which bands when it holds more
+// than 10), with the band titles, windows and command steps of the open sequence.
+void OpenMultibandImage(const CommandContext& context, const BandSetWindows& windows);
 // Band `band`'s open dialog until a file is loaded (true) or the dialog is cancelled (false).
 bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int band);
 // Previous (-1) / Next (+1) band in the band window.

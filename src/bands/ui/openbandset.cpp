@@ -2,8 +2,13 @@
 // rule comes from the core; this file gathers answers.
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QString>
+#include <algorithm>
+#include <vector>
 
+#include "bands/rasterband.h"
+#include "bands/ui/bandchoice.h"
 #include "bands/ui/bandsetcommands.h"
 #include "bands/ui/imagesize.h"
 #include "bands/ui/numband.h"
@@ -70,6 +75,68 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
         }
     }
     ws.Advance(tessera::StepBandSetOpened);
+}
+
+void OpenMultibandImage(const CommandContext& context, const BandSetWindows& windows) {
+    tessera::Workspace& ws = context.ws;
+    QFileDialog& dialog = windows.multibandDialog;
+    if (context.RunModal(dialog) != QDialog::Accepted) return;
+    const std::string path = S(ChosenFile(dialog));
+    ws.ChosenFileName = path;
+    ws.OpenPath = path;
+    const tessera::Result<int> count = tessera::CountRasterBands(path);
+    if (!count) {
+        context.Message(Q(count.message), "CAUTION");
+        return;
+    }
+    std::vector<int> chosen;
+    for (int band = 1; band <= *count.value && band <= tessera::kMaximumBands; ++band)
+        chosen.push_back(band);
+    if (*count.value > tessera::kMaximumBands) {
+        for (;;) {
+            windows.bandChoice.ShowBandCount(*count.value);
+            if (context.RunModal(windows.bandChoice) != QDialog::Accepted) return;
+            const tessera::Result<std::vector<int>> typed =
+                tessera::ParseBandList(S(windows.bandChoice.BandListEdit->text()), *count.value);
+            if (typed) {
+                chosen = *typed.value;
+                break;
+            }
+            context.Message(Q(typed.message), "CAUTION");
+        }
+    }
+    const int bandCount = static_cast<int>(chosen.size());
+    ws.BeginBandSet(bandCount);
+    ws.Advance(tessera::StepBandSetOpened);
+    if (const tessera::Status usable = tessera::CheckBandCount(bandCount); !usable) {
+        context.Message(Q(usable.message), "ERROR");
+        return;
+    }
+    const int64_t bytesPerBand = QFileInfo(Q(path)).size() / std::max(*count.value, 1);
+    for (int band = 1; band <= bandCount; ++band) {
+        const QString title = Q(tessera::BandTitle(band, path));
+        ws.records[band].filePath = path;
+        windows.bandWindow.BandTitles[band] = title;
+        windows.segmentedWindow.BandTitles[band] = title;
+        BusyCursor busy(context);
+        tessera::BandLoadOptions options;
+        options.rasterBand = chosen[static_cast<size_t>(band - 1)];
+        tessera::Status loaded;
+        context.Work(QString("Loading band %1 of %2").arg(band).arg(bandCount), bytesPerBand,
+                     [&](tessera::Progress& progress) {
+                         options.progress = &progress;
+                         loaded = ws.LoadBand(band, path, BandFileType::Raster, options);
+                     });
+        if (loaded.cancelled) return;
+        if (!loaded) {
+            busy.Release();
+            context.Message(Q(loaded.message), "CAUTION");
+            return;
+        }
+        windows.bandWindow.setWindowTitle(title);
+        windows.bandWindow.ShowImage(ws.bands[band].image);
+        windows.bandWindow.BringToFront();
+    }
 }
 
 bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int band) {
