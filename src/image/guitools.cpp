@@ -14,6 +14,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "support/readfile.h"
 #include "support/safefile.h"
 
 namespace tessera {
@@ -275,13 +276,9 @@ bool ReadStoredLines(int fd, int64_t offset, int64_t stride, int64_t lineBytes, 
 
 Result<BitmapData> ReadBitmapFile(const std::string& path) {
     using R = Result<BitmapData>;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const ReadOnlyFile file(path);
+    if (!file.IsOpen()) return R::Failure(file.Refusal());
+    const int fd = file.Descriptor();
 
     const Result<BitmapLayout> layout = ReadBitmapLayout(fd);
     if (!layout) return R::Failure(layout.message);

@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 
+#include "support/readfile.h"
 #include "support/safefile.h"
 
 namespace tessera {
@@ -114,13 +115,9 @@ Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size, Progres
     using R = Result<ByteMatrix>;
     if (Status usable = CheckImageSize(size); !usable) return R::Failure(usable.message);
 
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return R::Failure(std::string("it cannot be opened (") + std::strerror(errno) + ")");
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const ReadOnlyFile file(path);
+    if (!file.IsOpen()) return R::Failure(file.Refusal());
+    const int fd = file.Descriptor();
     struct stat info;
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         return R::Failure("it cannot be opened (it is a folder)");

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QStyle>
 
 namespace {
@@ -25,6 +26,15 @@ QLineEdit* DisplayOnly(QLineEdit* edit) {
     edit->setReadOnly(true);
     edit->setFocusPolicy(Qt::NoFocus);
     return edit;
+}
+
+QHBoxLayout* CentredButtons(QPushButton* ok, QPushButton* cancel) {
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+    return buttons;
 }
 
 void FocusOnShow(QDialog* dialog, QWidget* field) {

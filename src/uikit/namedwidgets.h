@@ -30,6 +30,9 @@ void FocusOnShow(QDialog* dialog, QWidget* field);
 QPushButton* OkButton(QDialog* dialog);
 // The dialog's Cancel button `BitBtn2`.
 QPushButton* CancelButton(QDialog* dialog);
+class QHBoxLayout;
+// OK and Cancel side by side, centred.
+QHBoxLayout* CentredButtons(QPushButton* ok, QPushButton* cancel);
 
 // " Image Name ": the band's number and its file's name, as the segmentation dialogs show
 // them; the controls are made into the dialog's members of these names.

@@ -15,11 +15,7 @@ TBandChoiceForm::TBandChoiceForm(QWidget* parent) : QDialog(parent) {
     BandListEdit = NamedEdit("BandListEdit", this);
     BitBtn1 = OkButton(this);
     BitBtn2 = CancelButton(this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(BitBtn1);
-    buttons->addWidget(BitBtn2);
-    buttons->addStretch();
+    QHBoxLayout* buttons = CentredButtons(BitBtn1, BitBtn2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
     layout->addWidget(BandListEdit);

@@ -55,11 +55,7 @@ TSegmentationForm::TSegmentationForm(const DialogSeam* seam, QWidget* parent)
 
     BitBtn1 = OkButton(this);
     BitBtn2 = CancelButton(this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(BitBtn1);
-    buttons->addWidget(BitBtn2);
-    buttons->addStretch();
+    QHBoxLayout* buttons = CentredButtons(BitBtn1, BitBtn2);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(GroupBox1);
