@@ -87,6 +87,17 @@ void AddToHistogram(const uint8_t* pixels, size_t count, Histogram& histogram) {
     }
 }
 
+int64_t RemoveNodata(const uint8_t* pixels, const uint8_t* nodata, size_t count,
+                     Histogram& histogram) {
+    int64_t removed = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (nodata[i] == 0) continue;
+        --histogram[pixels[i]];
+        ++removed;
+    }
+    return removed;
+}
+
 GrayRange RangeOfHistogram(const Histogram& histogram) {
     GrayRange range;
     for (int g = 0; g < 256; ++g) {

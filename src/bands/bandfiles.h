@@ -46,6 +46,10 @@ using Histogram = std::array<int64_t, 256>;
 Histogram ComputeHistogram(const ByteMatrix& pixels);
 // Adds `count` pixels to `histogram` (a band read a strip at a time).
 void AddToHistogram(const uint8_t* pixels, size_t count, Histogram& histogram);
+// Takes the pixels marked 1 in `nodata` back out of `histogram`: what is left counts the pixels
+// with data only. Returns the number taken out.
+int64_t RemoveNodata(const uint8_t* pixels, const uint8_t* nodata, size_t count,
+                     Histogram& histogram);
 // The lowest and highest gray level the histogram holds (260 and 0 when it holds none), as
 // ComputeGrayRange finds them in the pixels.
 GrayRange RangeOfHistogram(const Histogram& histogram);

@@ -48,6 +48,7 @@ BandReader& BandReader::operator=(BandReader&& other) noexcept {
         pixelOffset_ = other.pixelOffset_;
         stride_ = other.stride_;
         raster_ = std::move(other.raster_);
+        nodata_ = other.nodata_;
         other.fd_ = -1;
     }
     return *this;
@@ -68,25 +69,47 @@ Status BandReader::ChooseStretch(const std::optional<StretchRange>& given) {
     return raster_ ? raster_->ChooseStretch(given) : Status::Ok();
 }
 
-void BandReader::ReadLines(int first, int count, uint8_t* lines) const {
+std::optional<double> BandReader::Nodata() const {
+    return raster_ ? raster_->Nodata() : nodata_;
+}
+
+void BandReader::SetNodata(std::optional<double> value) {
+    if (raster_)
+        raster_->SetNodata(value);
+    else
+        nodata_ = value;
+}
+
+std::optional<Georeference> BandReader::Georef() const {
+    if (!raster_) return std::nullopt;
+    return raster_->Georef();
+}
+
+std::string BandReader::Refusal(const std::string& why) const {
+    if (raster_) return RasterRefusal(path_, raster_->Band(), why);
+    return type_ == BandFileType::Bitmap ? BitmapRefusal(path_, why) : RawRefusal(path_, why);
+}
+
+void BandReader::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
     if (count <= 0) return;
     const int columns = size_.columns;
     if (raster_) {
-        raster_->ReadLines(first, count, lines);
+        raster_->ReadLines(first, count, lines, nodata);
         return;
     }
     if (type_ == BandFileType::Raw) {
         ReadRawLines(fd_, columns, first, count, lines);
-        return;
+    } else {
+        // At most a strip's worth of line addresses; a whole band's when it is read at once.
+        std::vector<uint8_t*> starts(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) starts[i] = lines + static_cast<size_t>(i) * columns;
+        ReadStoredLines(fd_, pixelOffset_, stride_, columns, first, count, size_.lines,
+                        starts.data(), true);
     }
-    // At most a strip's worth of line addresses; a whole band's when it is read at once.
-    std::vector<uint8_t*> starts(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) starts[i] = lines + static_cast<size_t>(i) * columns;
-    ReadStoredLines(fd_, pixelOffset_, stride_, columns, first, count, size_.lines, starts.data(),
-                    true);
+    if (nodata) MarkGrayNodata(lines, static_cast<size_t>(count) * columns, nodata_, nodata);
 }
 
-Result<ByteMatrix> BandReader::ReadAll(Progress& progress) const {
+Result<ByteMatrix> BandReader::ReadAll(Progress& progress, ByteMatrix* nodata) const {
     using R = Result<ByteMatrix>;
     const std::string refusal =
         raster_ ? RasterRefusal(path_, raster_->Band(), "there is not enough memory for it")
@@ -98,13 +121,20 @@ Result<ByteMatrix> BandReader::ReadAll(Progress& progress) const {
         // Every cell is read (or set to 0 past the end of a short file): no zero fill first.
         std::optional<ByteMatrix> pixels = ByteMatrix::CreateUnfilled(size_.columns, size_.lines);
         if (!pixels) return R::Failure(refusal);
+        const bool marked = nodata != nullptr && Nodata().has_value();
+        if (marked) {
+            std::optional<ByteMatrix> marks = ByteMatrix::CreateUnfilled(size_.columns, size_.lines);
+            if (!marks) return R::Failure(refusal);
+            *nodata = std::move(*marks);
+        }
         constexpr int64_t kPiece = int64_t{16} << 20;
         const int64_t total = static_cast<int64_t>(pixels->Size());
         const int piece = static_cast<int>(std::max<int64_t>(kPiece / size_.columns, 1));
         for (int first = 0; first < size_.lines; first += piece) {
             if (!progress.Step(kStageLoading, int64_t{first} * size_.columns, total))
                 return R::Cancelled();
-            ReadLines(first, std::min(piece, size_.lines - first), (*pixels)[first]);
+            ReadLines(first, std::min(piece, size_.lines - first), (*pixels)[first],
+                      marked ? (*nodata)[first] : nullptr);
         }
         return R::Of(std::move(*pixels));
     } catch (const std::bad_alloc&) {

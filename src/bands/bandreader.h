@@ -28,25 +28,34 @@ class BandReader {
     ImageSize Size() const { return size_; }
     BandFileType Type() const { return type_; }
     bool IsOpen() const { return fd_ >= 0 || raster_ != nullptr; }
+    // The raster band behind this reader; none for raw files and bitmaps.
+    const RasterSource* Raster() const { return raster_.get(); }
     // A raster band's stretch to gray levels, for a band of another type than 8 bits.
     std::optional<GrayStretch> Stretch() const;
     // RasterSource::ChooseStretch for a raster band; nothing to do for the others.
     Status ChooseStretch(const std::optional<StretchRange>& given);
+    // The value that marks pixels without data: a raster's own until another is set; none for
+    // raw files and bitmaps until one is set (then a gray level). Set before ChooseStretch.
+    std::optional<double> Nodata() const;
+    void SetNodata(std::optional<double> value);
+    // Where a raster band lies on the map; none for raw files, bitmaps and rasters without.
+    std::optional<Georeference> Georef() const;
+    // "The raw image\nPATH\ncannot be loaded: WHY." and the like for the other types.
+    std::string Refusal(const std::string& why) const;
 
     // Lines first..first + count - 1 (0 = top), one after another into `lines` (count x
     // columns bytes). Bytes the file does not hold are 0, as in a band loaded whole from a
-    // short raw file. Safe to call from several threads at once.
-    void ReadLines(int first, int count, uint8_t* lines) const;
+    // short raw file. With `nodata`, also 1 there for each pixel holding the nodata value,
+    // else 0. Safe to call from several threads at once.
+    void ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
     // Every line, in a new matrix, read a piece at a time with `progress` told after each;
-    // refused with the reader's text when memory runs out.
-    Result<ByteMatrix> ReadAll(Progress& progress = NoProgress()) const;
+    // refused with the reader's text when memory runs out. With `nodata`, and a nodata value
+    // set, also the matrix of ReadLines's marks.
+    Result<ByteMatrix> ReadAll(Progress& progress = NoProgress(),
+                               ByteMatrix* nodata = nullptr) const;
 
     friend Result<BandReader> OpenRawBand(const std::string& path, ImageSize size);
     friend Result<BandReader> OpenBitmapBand(const std::string& path);
-// Band `rasterBand` of a raster GDAL reads, opened without reading a pixel: RasterSource::Open
-// refuses what it refuses. ChooseStretch comes before the first read of a band of another type
-// than 8 bits.
-Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand);
     friend Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand);
 
   private:
@@ -59,6 +68,7 @@ Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand);
     int64_t pixelOffset_ = 0;  // bitmaps: where the bottom line is stored
     int64_t stride_ = 0;       // bitmaps: bytes from one stored line to the next
     std::shared_ptr<RasterSource> raster_;  // rasters GDAL reads
+    std::optional<double> nodata_;          // raw files and bitmaps
 };
 
 // A raw band of the given size, refused as LoadRawBand refuses it (an unusable size, a file

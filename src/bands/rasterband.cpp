@@ -1,6 +1,7 @@
 #include "bands/rasterband.h"
 
 #include <gdal.h>
+#include <ogr_srs_api.h>
 
 #include <algorithm>
 #include <charconv>
@@ -159,6 +160,15 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     source->isByte_ = type == GDT_Byte;
     const char* name = GDALGetDataTypeName(type);
     source->dataType_ = name ? name : "Unknown";
+    int declared = 0;
+    const double nodata = GDALGetRasterNoDataValue(band, &declared);
+    if (declared) source->nodata_ = nodata;
+    Georeference place;
+    if (GDALGetGeoTransform(dataset, place.transform.data()) == CE_None) {
+        const char* system = GDALGetProjectionRef(dataset);
+        place.coordinateSystem = system ? system : "";
+        source->georeference_ = std::move(place);
+    }
     return R::Of(std::move(source));
 }
 
@@ -167,6 +177,47 @@ bool RasterSource::ReadNative(int first, int count, double* values) const {
     const QuietErrors quiet;
     return GDALRasterIO(handles_->band, GF_Read, 0, first, size_.columns, count, values,
                         size_.columns, count, GDT_Float64, 0, 0) == CE_None;
+}
+
+bool RasterSource::IsNodata(double value) const {
+    if (!nodata_) return false;
+    return std::isnan(*nodata_) ? std::isnan(value) : value == *nodata_;
+}
+
+namespace {
+
+bool SameCoordinateSystem(const std::string& first, const std::string& second) {
+    if (first == second) return true;
+    if (first.empty() || second.empty()) return false;
+    OGRSpatialReferenceH a = OSRNewSpatialReference(first.c_str());
+    OGRSpatialReferenceH b = OSRNewSpatialReference(second.c_str());
+    const bool same = a != nullptr && b != nullptr && OSRIsSame(a, b) != 0;
+    if (a) OSRDestroySpatialReference(a);
+    if (b) OSRDestroySpatialReference(b);
+    return same;
+}
+
+}  // namespace
+
+std::string GeoreferenceDifference(const Georeference& first, const Georeference& second) {
+    const auto& s = first.transform;
+    const auto& t = second.transform;
+    // A millionth of the larger pixel side, in map units.
+    const double pixel = std::max({std::fabs(s[1]), std::fabs(s[2]), std::fabs(s[4]),
+                                   std::fabs(s[5])});
+    const double tolerance = pixel * 1e-6;
+    for (int i = 0; i < 6; ++i) {
+        if (!(std::fabs(s[i] - t[i]) <= tolerance))
+            return i == 0 || i == 3 ? "their origins differ" : "their pixel grids differ";
+    }
+    if (!SameCoordinateSystem(first.coordinateSystem, second.coordinateSystem))
+        return "their coordinate systems differ";
+    return {};
+}
+
+std::string AllNodataReason(double nodata) {
+    return "every pixel holds its nodata value " + NumberText(nodata) +
+           ", which leaves no data to segment";
 }
 
 Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
@@ -183,17 +234,21 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
     std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
+    bool data = false;
     for (int first = 0; first < size_.lines; first += stripLines) {
         const int count = std::min(stripLines, size_.lines - first);
         if (!ReadNative(first, count, values.data()))
             return Status::Failure(RasterRefusal(
                 path_, rasterBand_, "GDAL cannot read its line " + std::to_string(first + 1)));
         for (size_t i = 0, n = static_cast<size_t>(count) * size_.columns; i < n; ++i) {
-            if (std::isnan(values[i])) continue;
+            if (std::isnan(values[i]) || IsNodata(values[i])) continue;
+            data = true;
             low = std::min(low, values[i]);
             high = std::max(high, values[i]);
         }
     }
+    if (!data && nodata_)
+        return Status::Failure(RasterRefusal(path_, rasterBand_, AllNodataReason(*nodata_)));
     if (!(low < high)) {
         const std::string held = low == high ? "the value " + NumberText(low) : "no number";
         return Status::Failure(RasterRefusal(
@@ -206,24 +261,41 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
     return Status::Ok();
 }
 
-void RasterSource::ReadLines(int first, int count, uint8_t* lines) const {
+void RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
     if (count <= 0) return;
     const size_t cells = static_cast<size_t>(count) * size_.columns;
     if (isByte_ || !stretch_) {
-        const std::lock_guard<std::mutex> lock(handles_->reading);
-        const QuietErrors quiet;
-        if (GDALRasterIO(handles_->band, GF_Read, 0, first, size_.columns, count, lines,
-                         size_.columns, count, GDT_Byte, 0, 0) != CE_None)
-            std::memset(lines, 0, cells);
+        {
+            const std::lock_guard<std::mutex> lock(handles_->reading);
+            const QuietErrors quiet;
+            if (GDALRasterIO(handles_->band, GF_Read, 0, first, size_.columns, count, lines,
+                             size_.columns, count, GDT_Byte, 0, 0) != CE_None)
+                std::memset(lines, 0, cells);
+        }
+        if (nodata) MarkGrayNodata(lines, cells, nodata_, nodata);
         return;
     }
     std::vector<double> values(cells);
     if (!ReadNative(first, count, values.data())) {
         std::memset(lines, 0, cells);
+        if (nodata) std::memset(nodata, 0, cells);
         return;
     }
     const StretchRange range = *stretch_;
     for (size_t i = 0; i < cells; ++i) lines[i] = StretchToGray(values[i], range);
+    if (nodata)
+        for (size_t i = 0; i < cells; ++i) nodata[i] = IsNodata(values[i]) ? 1 : 0;
+}
+
+void MarkGrayNodata(const uint8_t* gray, size_t count, const std::optional<double>& value,
+                    uint8_t* nodata) {
+    // A value that is no gray level marks no pixel.
+    if (!value || !(*value >= 0 && *value <= 255) || *value != std::floor(*value)) {
+        std::memset(nodata, 0, count);
+        return;
+    }
+    const uint8_t level = static_cast<uint8_t>(*value);
+    for (size_t i = 0; i < count; ++i) nodata[i] = gray[i] == level ? 1 : 0;
 }
 
 }  // namespace tessera

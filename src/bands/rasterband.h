@@ -51,19 +51,28 @@ class RasterSource {
     int Band() const { return rasterBand_; }
     bool IsByte() const { return isByte_; }
     const std::string& DataType() const { return dataType_; }
+    // The value that marks pixels without data: the file's own until another is set (none
+    // for a file that declares none). Set it before ChooseStretch.
+    const std::optional<double>& Nodata() const { return nodata_; }
+    void SetNodata(std::optional<double> value) { nodata_ = value; }
+    // Where the band lies on the map; none for a file without a geotransform.
+    const std::optional<Georeference>& Georef() const { return georeference_; }
+
     // For a band of another type than 8 bits: `given`, when there is one (refused unless
-    // minimum < maximum), else the band's own minimum and maximum, found by reading it through
-    // strip by strip (refused when every pixel holds one value). 8-bit bands are not stretched.
+    // minimum < maximum), else the band's own minimum and maximum over its pixels with data,
+    // found by reading it through strip by strip (refused when every such pixel holds one
+    // value, or there is none). 8-bit bands are not stretched.
     Status ChooseStretch(const std::optional<StretchRange>& given);
     const std::optional<StretchRange>& Stretch() const { return stretch_; }
 
     // Lines first..first + count - 1 as gray levels, count x columns bytes; 0 where GDAL fails
-    // to read them.
-    void ReadLines(int first, int count, uint8_t* lines) const;
+    // to read them. With `nodata`, also 1 there for every pixel without data, else 0.
+    void ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
 
   private:
     RasterSource() = default;
     bool ReadNative(int first, int count, double* values) const;
+    bool IsNodata(double value) const;
 
     struct Handles;
     std::unique_ptr<Handles> handles_;
@@ -73,6 +82,20 @@ class RasterSource {
     bool isByte_ = true;
     std::string dataType_;
     std::optional<StretchRange> stretch_;
+    std::optional<double> nodata_;
+    std::optional<Georeference> georeference_;
 };
+
+// How two georeferences differ ("their pixel grids differ", "their coordinate systems
+// differ"); empty when they agree. Transforms agree within a millionth of a pixel.
+std::string GeoreferenceDifference(const Georeference& first, const Georeference& second);
+
+// Why a band whose every pixel is without data is refused.
+std::string AllNodataReason(double nodata);
+
+// nodata[i] = 1 where gray[i] is `value`, else 0; a value that is no gray level 0..255 (or
+// none) marks nothing.
+void MarkGrayNodata(const uint8_t* gray, size_t count, const std::optional<double>& value,
+                    uint8_t* nodata);
 
 }  // namespace tessera

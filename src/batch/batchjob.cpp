@@ -190,6 +190,7 @@ int RunJob(const Options& options) {
         const std::string& path = file.path;
         loading.rasterBand = file.rasterBand;
         loading.stretch = file.choice->stretch;
+        loading.nodata = file.choice->nodata;
         // A stretch that cannot be is refused whatever the band's type.
         if (file.choice->stretch) {
             if (const tessera::Status usable =
@@ -204,6 +205,10 @@ int RunJob(const Options& options) {
             progress.Enable();
         progress.Say("loaded band " + std::to_string(band) + " of " + std::to_string(bandCount));
     }
+
+    if (options.formats.mapAsked && !job.Place())
+        return Fail(kRefused, "--format asks for " + options.out + ".tif or " + options.out +
+                                  ".csv, but not every band carries a georeference");
 
     for (int band = 1; band <= bandCount; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
@@ -240,12 +245,27 @@ int RunJob(const Options& options) {
         return Fail(kRefused, crossed.message);
     }
 
-    progress.Say("saving " + options.out + ".bmp, .txt and .raw");
+    const Formats& formats = options.formats;
+    tessera::ResultFiles files;
+    files.bitmap = formats.bmp;
+    files.report = formats.txt;
+    files.raw = formats.raw;
+    files.geotiff = formats.tif;
+    files.table = formats.csv;
+    std::vector<std::string> written;
+    for (const auto& [wanted, extension] :
+         {std::pair{files.bitmap, ".bmp"}, {files.report, ".txt"}, {files.raw, ".raw"},
+          {files.geotiff && job.Place(), ".tif"}, {files.table && job.Place(), ".csv"}})
+        if (wanted) written.push_back(extension);
+    std::string saving = "saving " + options.out;
+    for (size_t k = 0; k < written.size(); ++k)
+        saving += (k == 0 ? "" : k + 1 == written.size() ? " and " : ", ") + written[k];
+    progress.Say(saving);
     if (!options.saveSegmented.empty())
         progress.Say("saving the segmented band " + std::to_string(bandCount));
     // The segmented band is kept only once every result file is written, so that a run refused
     // earlier leaves no result file behind.
-    if (const tessera::Status saved = job.Save(options.out, options.saveSegmented); !saved) {
+    if (const tessera::Status saved = job.Save(options.out, options.saveSegmented, files); !saved) {
         return Fail(kNotWritten, saved.message);
     }
     progress.Say("done: " + std::to_string(job.ClassCount()) + " classes");

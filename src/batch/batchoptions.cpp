@@ -16,9 +16,12 @@ const char* UsageText() {
            "                     [--method TYPE --segments N]\n"
            "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
            "                     --band FILE ... | --bands FILE [--stretch MIN,MAX]\n"
+           "                     [--nodata V] [--format LIST]\n"
            "\n"
            "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
-           "STEM.raw (class numbers) and STEM.txt (descriptor and treatment report).\n"
+           "STEM.raw (class numbers) and STEM.txt (descriptor and treatment report); for\n"
+           "bands that carry a georeference also STEM.tif (the classes as a GeoTIFF on the\n"
+           "bands' place) and STEM.csv (one row per class, with its area).\n"
            "\n"
            "  --out STEM             stem of the three result files (extensions are appended)\n"
            "  --band FILE            a band: a raw image (.raw) with its descriptor (.txt),\n"
@@ -30,6 +33,12 @@ const char* UsageText() {
            "                         raster band of more than 8 bits (default: the band's own\n"
            "                         minimum and maximum); before the first --band: every band\n"
            "                         of that kind; after a band: that band\n"
+           "  --nodata V             the value of the pixels without data (default: the\n"
+           "                         file's own, if it declares one; for a raw file or a\n"
+           "                         bitmap, a gray level): left out of the gray range and\n"
+           "                         the segments, in no class; placed as --stretch is\n"
+           "  --format LIST          the result files to write, of bmp,txt,raw,tif,csv\n"
+           "                         (default: every one that applies)\n"
            "  --method TYPE          segmentation, equipopulation or definition; before the\n"
            "                         first --band: the default of every band\n"
            "  --segments N           number of segments, 1 to 254 (default likewise)\n"
@@ -70,6 +79,25 @@ std::optional<double> Number(const std::string& text) {
     if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(value))
         return std::nullopt;
     return value;
+}
+
+std::optional<Formats> FormatsOf(const std::string& text) {
+    Formats formats{false, false, false, false, false, false};
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = text.find(',', start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (item == "bmp") formats.bmp = true;
+        else if (item == "txt") formats.txt = true;
+        else if (item == "raw") formats.raw = true;
+        else if (item == "tif") formats.tif = formats.mapAsked = true;
+        else if (item == "csv") formats.csv = formats.mapAsked = true;
+        else return std::nullopt;
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return formats;
 }
 
 std::optional<StretchRange> StretchOf(const std::string& text) {
@@ -115,6 +143,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     bool outGiven = false;
     bool allBandsGiven = false;
     std::optional<StretchRange> defaultStretch;
+    std::optional<double> defaultNodata;
 
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& option = arguments[i];
@@ -136,7 +165,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
                                 option == "--save-segmented" || option == "--method" ||
                                 option == "--segments" || option == "--band" ||
                                 option == "--limits" || option == "--threads" ||
-                                option == "--bands" || option == "--stretch";
+                                option == "--bands" || option == "--stretch" ||
+                                option == "--nodata" || option == "--format";
         if (!takesValue) return R::Failure("unknown option '" + option + "' (see --help)");
         if (i + 1 >= arguments.size()) return R::Failure(option + " needs a value");
         const std::string& value = arguments[++i];
@@ -174,6 +204,18 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             if (!stretch)
                 return R::Failure("--stretch needs two numbers MIN,MAX, not '" + value + "'");
             (band ? band->stretch : defaultStretch) = stretch;
+        } else if (option == "--nodata") {
+            // NaN marks the empty cells of floating-point rasters.
+            std::optional<double> nodata = Number(value);
+            if (!nodata && (value == "nan" || value == "NaN")) nodata = std::nan("");
+            if (!nodata) return R::Failure("--nodata needs a number, not '" + value + "'");
+            (band ? band->nodata : defaultNodata) = nodata;
+        } else if (option == "--format") {
+            const std::optional<Formats> formats = FormatsOf(value);
+            if (!formats)
+                return R::Failure("--format needs a list of bmp, txt, raw, tif and csv, not '" +
+                                  value + "'");
+            options.formats = *formats;
         } else if (option == "--method") {
             const std::optional<int> type = MethodNamed(value);
             if (!type) {
@@ -212,6 +254,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         if (band.type < 0) band.type = defaultType;
         if (band.segments < 0) band.segments = defaultSegments;
         if (!band.stretch) band.stretch = defaultStretch;
+        if (!band.nodata) band.nodata = defaultNodata;
         if (band.type < 0) return R::Failure(which + " has no --method");
         if (band.segments < 0) return R::Failure(which + " has no --segments");
         if (band.type == Definition) {

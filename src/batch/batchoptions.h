@@ -17,6 +17,13 @@ struct BandOptions {
     std::optional<std::vector<int32_t>> limits;
     bool allBands = false;                // --bands: every band of the file
     std::optional<StretchRange> stretch = std::nullopt;  // --stretch; none: the band's own range
+    std::optional<double> nodata = std::nullopt;  // --nodata; none: the file's own, if any
+};
+
+// The result files --format names; by default every one that applies.
+struct Formats {
+    bool bmp = true, txt = true, raw = true, tif = true, csv = true;
+    bool mapAsked = false;  // tif or csv named: refused when the bands lie on no map
 };
 
 struct Options {
@@ -30,6 +37,7 @@ struct Options {
     // on for large scenes only.
     bool progress = false;
     bool quiet = false;
+    Formats formats;
     std::vector<BandOptions> bands;  // with every band's method and count resolved
 };
 

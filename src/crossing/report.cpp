@@ -77,7 +77,8 @@ namespace {
 
 std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                         const CodeTable& table, const std::vector<int64_t>& pixelCount,
-                        const std::vector<int32_t>& selectedCodes) {
+                        const std::vector<int32_t>& selectedCodes,
+                        std::optional<int64_t> nodataPixels) {
     const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
     std::string text = LongDescriptorText(size);
 
@@ -97,6 +98,11 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                     ", stretched linearly to gray levels 0 to 255 from MIN = " +
                     NumberText(range.minimum) + " (gray 0) to MAX = " + NumberText(range.maximum) +
                     " (gray 255) \n";
+        }
+        if (record.nodata) {
+            text += "Nodata value : " + NumberText(*record.nodata) + ", held by ";
+            AppendNumber(text, record.nodataPixels);
+            text += " pixels, left out of the gray range and the segments \n";
         }
         text += "\nSegment limits\n";
         text += "\nNumber of segments : ";
@@ -120,6 +126,12 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                 text += ") ";
             }
         }
+    }
+
+    if (nodataPixels) {
+        text += "\n\nPixels without data in at least one band : ";
+        AppendNumber(text, *nodataPixels);
+        text += " (code 0, in no class) ";
     }
 
     text += "\n\n\tCodes";
@@ -146,9 +158,10 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
 
 std::string ResultReport(ImageSize size, const std::vector<BandRecord>& records,
                          const CodeTable& table, const std::vector<int64_t>& pixelCount,
-                         const std::vector<int32_t>& selectedCodes) {
+                         const std::vector<int32_t>& selectedCodes,
+                         std::optional<int64_t> nodataPixels) {
     try {
-        return BuildReport(size, records, table, pixelCount, selectedCodes);
+        return BuildReport(size, records, table, pixelCount, selectedCodes, nodataPixels);
     } catch (const std::bad_alloc&) {
         return {};
     }

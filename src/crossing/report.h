@@ -2,6 +2,7 @@
 // Texts of the crossing: the code table shown in the code selection dialogs and the treatment
 // report written after the result's descriptor.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,11 @@ std::string CodeTableLine(const CodeTable& table, const std::vector<int64_t>& pi
                           int64_t index);
 
 // The whole ".txt" file of a saved result: the long descriptor, then the report. records[b]
-// for b = 1..n (entry 0 unused); selectedCodes[1..K].
+// for b = 1..n (entry 0 unused); selectedCodes[1..K]. `nodataPixels`, the pixels without data
+// in at least one band, is reported when a band has a nodata value.
 std::string ResultReport(ImageSize size, const std::vector<BandRecord>& records,
                          const CodeTable& table, const std::vector<int64_t>& pixelCount,
-                         const std::vector<int32_t>& selectedCodes);
+                         const std::vector<int32_t>& selectedCodes,
+                         std::optional<int64_t> nodataPixels = std::nullopt);
 
 }  // namespace tessera

@@ -1,4 +1,6 @@
 #pragma once
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,6 +21,14 @@ struct GrayStretch {
     StretchRange range;
 };
 
+// Where a band lies on the map: GDAL's affine transform from pixel to map coordinates
+// (x = t0 + column t1 + line t2, y = t3 + column t4 + line t5) and the coordinate system as
+// WKT (empty when the file gives none).
+struct Georeference {
+    std::array<double, 6> transform{};
+    std::string coordinateSystem;
+};
+
 // What the program knows of one band's file and segmentation.
 struct BandRecord {
     std::string filePath;
@@ -26,6 +36,11 @@ struct BandRecord {
     int32_t segmentCount = 0;
     SegmentLimits segmentLimits;
     std::optional<GrayStretch> stretch;  // 8-bit bands: none
+    // The value that marks pixels without data (native for a stretched band, else a gray
+    // level), and how many pixels hold it; none: every pixel holds data.
+    std::optional<double> nodata;
+    int64_t nodataPixels = 0;
+    std::optional<Georeference> georeference;  // rasters that carry one
 };
 
 }  // namespace tessera

@@ -141,6 +141,10 @@ void NumberSegments(const ByteMatrix& pixels, const SegmentLookup& lookup, ByteM
     }
 }
 
+void ClearNodata(const uint8_t* nodata, size_t count, uint8_t* numbers) {
+    for (size_t i = 0; i < count; ++i) numbers[i] = nodata[i] != 0 ? NoSegment : numbers[i];
+}
+
 ColourTable BuildSegmentColourTable(RandomBelow& random) {
     ColourTable table{};
     for (int entry = 1; entry <= 254; ++entry) {

@@ -55,6 +55,9 @@ SegmentLookup SegmentLookupTable(const SegmentLimits& limits);
 // numbers[y][x] = lookup[pixels[y][x]]; `numbers` must have the size of `pixels`.
 void NumberSegments(const ByteMatrix& pixels, const SegmentLookup& lookup, ByteMatrix& numbers);
 
+// numbers[i] = NoSegment wherever nodata[i] is not 0: pixels without data have no segment.
+void ClearNodata(const uint8_t* nodata, size_t count, uint8_t* numbers);
+
 // Entries 1..254 drawn red, green, blue per entry from RandomBelow(254); 0 and 255 white.
 ColourTable BuildSegmentColourTable(RandomBelow& random);
 

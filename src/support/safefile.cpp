@@ -245,4 +245,37 @@ Status StagedFile::Commit() {
     return WriteFailure(path_, error_.load());
 }
 
+StagedName::~StagedName() {
+    Discard();
+}
+
+bool StagedName::Open(const std::string& path) {
+    Discard();
+    path_ = path;
+    target_ = FileBehind(path);
+    const int fd = MakeTemporary(target_, temporary_);
+    if (fd < 0) {
+        temporary_.clear();
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+void StagedName::Discard() {
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
+Status StagedName::Commit() {
+    if (temporary_.empty()) return WriteFailure(path_.empty() ? "a file" : path_, 0);
+    const int error = RenameOver(temporary_, target_);
+    if (error != 0) {
+        Discard();
+        return WriteFailure(path_, error);
+    }
+    temporary_.clear();
+    return Status::Ok();
+}
+
 }  // namespace tessera

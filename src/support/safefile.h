@@ -65,4 +65,25 @@ class StagedFile {
     std::atomic<int> error_{0};
 };
 
+// The same promise for a file that another library writes by its name (GDAL): Open() makes a
+// temporary file beside the target (a link followed) for it to write over, Commit() renames it
+// over the target, and an uncommitted file is removed when the object dies.
+class StagedName {
+  public:
+    StagedName() = default;
+    ~StagedName();
+    StagedName(const StagedName&) = delete;
+    StagedName& operator=(const StagedName&) = delete;
+
+    bool Open(const std::string& path);
+    const std::string& Temporary() const { return temporary_; }
+    void Discard();
+    Status Commit();
+
+  private:
+    std::string path_;
+    std::string target_;
+    std::string temporary_;
+};
+
 }  // namespace tessera

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "crossing/mapresult.h"
 #include "crossing/report.h"
 #include "image/rawfiles.h"
 #include "support/paths.h"
@@ -41,14 +42,48 @@ std::unique_ptr<uint8_t[]> Bytes(size_t count) {
     return std::unique_ptr<uint8_t[]>(new uint8_t[count]);
 }
 
-// One thread's strip of every band, line after line.
+// One thread's strip of every band, line after line, and the marks of the pixels without data
+// of the bands that have a nodata value.
 struct BandStrips {
     BandStrips(int bandCount, int stripLines, int columns)
         : lineBytes(static_cast<size_t>(columns)),
           stripBytes(lineBytes * static_cast<size_t>(stripLines)),
           bytes(Bytes(stripBytes * static_cast<size_t>(bandCount))),
+          marks(Bytes(stripBytes * static_cast<size_t>(bandCount))),
           values(static_cast<size_t>(bandCount)) {}
     uint8_t* Band(int b) { return bytes.get() + stripBytes * static_cast<size_t>(b); }
+    uint8_t* Marks(int b) { return marks.get() + stripBytes * static_cast<size_t>(b); }
+    // Reads the strip of bands 1..readers.size() - 1 (readers[b] for band b).
+    void Read(const std::vector<BandReader>& readers, int first, int count) {
+        for (size_t b = 1; b < readers.size(); ++b) {
+            const int band = static_cast<int>(b) - 1;
+            const bool marked = readers[b].Nodata().has_value();
+            readers[b].ReadLines(first, count, Band(band), marked ? Marks(band) : nullptr);
+        }
+    }
+    // Code 0 for every pixel of line i without data in a band that has a nodata value; the
+    // number of such pixels.
+    int64_t ClearNodata(const std::vector<BandReader>& readers, int i, int32_t* codes) {
+        bool any = false;
+        for (size_t b = 1; b < readers.size(); ++b) {
+            if (!readers[b].Nodata()) continue;
+            const uint8_t* line = Marks(static_cast<int>(b) - 1) + lineBytes * i;
+            if (!any) {
+                std::copy(line, line + lineBytes, union_.begin());
+                any = true;
+            } else {
+                for (size_t x = 0; x < lineBytes; ++x) union_[x] |= line[x];
+            }
+        }
+        if (!any) return 0;
+        int64_t count = 0;
+        for (size_t x = 0; x < lineBytes; ++x) {
+            if (union_[x] == 0) continue;
+            codes[x] = 0;
+            ++count;
+        }
+        return count;
+    }
     // The lines of every band at line `i` of the strip.
     const uint8_t* const* Line(int i) {
         for (size_t b = 0; b < values.size(); ++b)
@@ -58,7 +93,9 @@ struct BandStrips {
     size_t lineBytes;
     size_t stripBytes;
     std::unique_ptr<uint8_t[]> bytes;
+    std::unique_ptr<uint8_t[]> marks;
     std::vector<const uint8_t*> values;
+    std::vector<uint8_t> union_ = std::vector<uint8_t>(lineBytes);
 };
 
 // A strip of a raster laid out as its bitmap stores it: the bottom line first, each line
@@ -184,23 +221,36 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
         const int stripCount = (size.lines + stripLines - 1) / stripLines;
         const int workers = std::min(threads_, stripCount);
         std::vector<Histogram> partial(static_cast<size_t>(workers), Histogram{});
-        std::vector<std::unique_ptr<uint8_t[]>> buffers;
-        for (int w = 0; w < workers; ++w)
-            buffers.push_back(Bytes(static_cast<size_t>(stripLines) * size.columns));
+        std::vector<int64_t> without(static_cast<size_t>(workers), 0);
+        std::vector<std::unique_ptr<uint8_t[]>> buffers, marks;
         const BandReader& file = *reader.value;
+        const bool marked = file.Nodata().has_value();
+        const size_t stripBytes = static_cast<size_t>(stripLines) * size.columns;
+        for (int w = 0; w < workers; ++w) {
+            buffers.push_back(Bytes(stripBytes));
+            if (marked) marks.push_back(Bytes(stripBytes));
+        }
         const bool gathered = ForEachStrip(stripCount, [&](int worker, int strip) {
             const int first = strip * stripLines;
             const int count = std::min(stripLines, size.lines - first);
-            file.ReadLines(first, count, buffers[worker].get());
-            AddToHistogram(buffers[worker].get(), static_cast<size_t>(count) * size.columns,
-                           partial[worker]);
+            const size_t cells = static_cast<size_t>(count) * size.columns;
+            uint8_t* gray = buffers[worker].get();
+            file.ReadLines(first, count, gray, marked ? marks[worker].get() : nullptr);
+            AddToHistogram(gray, cells, partial[worker]);
+            if (marked)
+                without[worker] += RemoveNodata(gray, marks[worker].get(), cells, partial[worker]);
         });
         if (!gathered) throw std::bad_alloc();
         Histogram histogram{};
         for (const Histogram& part : partial)
             for (int g = 0; g < 256; ++g) histogram[g] += part[g];
+        int64_t nodataPixels = 0;
+        for (int64_t count : without) nodataPixels += count;
+        if (marked && nodataPixels == int64_t{size.lines} * size.columns)
+            return Status::Failure(file.Refusal(AllNodataReason(*file.Nodata())));
         std::string filePath = path;
         std::optional<GrayStretch> stretch = file.Stretch();
+        std::optional<Georeference> georeference = file.Georef();
 
         // Nothing below allocates: the band is taken whole or not at all.
         histograms_[band] = histogram;
@@ -208,6 +258,11 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
         readers_[band] = std::move(*reader.value);
         records_[band].filePath.swap(filePath);
         records_[band].stretch = std::move(stretch);
+        records_[band].nodata = readers_[band].Nodata();
+        records_[band].nodataPixels = nodataPixels;
+        records_[band].georeference = georeference;
+        checks_.records[band].filePath = records_[band].filePath;
+        checks_.records[band].georeference = std::move(georeference);
         checks_.sequenceSizes[band] = size;
         size_ = size;
         stripLines_ = stripLines;
@@ -289,6 +344,7 @@ Status StreamedJob::CountCodes() {
         static_assert(kMaximumPixels <= int64_t{UINT32_MAX});
         const size_t codes = static_cast<size_t>(table_.CodeCount) + 1;
         std::vector<std::vector<uint32_t>> counts;
+        std::vector<int64_t> without(static_cast<size_t>(workers), 0);
         std::vector<std::unique_ptr<BandStrips>> strips;
         std::vector<std::unique_ptr<int32_t[]>> codeLines;
         for (int w = 0; w < workers; ++w) {
@@ -300,11 +356,12 @@ Status StreamedJob::CountCodes() {
             const int first = strip * stripLines_;
             const int count = std::min(stripLines_, size_.lines - first);
             BandStrips& band = *strips[worker];
-            for (int b = 0; b < n; ++b) readers_[b + 1].ReadLines(first, count, band.Band(b));
+            band.Read(readers_, first, count);
             int32_t* line = codeLines[worker].get();
             uint32_t* pixelCount = counts[worker].data();
             for (int i = 0; i < count; ++i) {
                 FormCodes(tables.data(), band.Line(i), n, columns, line);
+                without[worker] += band.ClearNodata(readers_, i, line);
                 CountLine(line, columns, pixelCount);
             }
         });
@@ -317,7 +374,12 @@ Status StreamedJob::CountCodes() {
             const uint32_t* part = counts[w].data();
             for (size_t code = 0; code < codes; ++code) total[code] += part[code];
         }
+        bool declared = false;
+        for (int b = 1; b <= n; ++b) declared = declared || records_[b].nodata.has_value();
+        int64_t nodataPixels = 0;
+        for (int64_t count : without) nodataPixels += count;
         pixelCount_ = std::move(total);
+        nodataPixels_ = declared ? std::optional<int64_t>(nodataPixels) : std::nullopt;
         return Status::Ok();
     } catch (const std::bad_alloc&) {
         return refused;
@@ -342,22 +404,34 @@ Status StreamedJob::FinishCrossing(std::vector<int32_t> selectedCodes) {
     }
 }
 
-Status StreamedJob::Save(const std::string& stem, const std::string& segmentedStem) {
+std::optional<Georeference> StreamedJob::Place() const {
+    return SharedGeoreference(records_);
+}
+
+Status StreamedJob::Save(const std::string& stem, const std::string& segmentedStem,
+                         ResultFiles files) {
     if (classOf_.empty()) return Status::Failure(" There is no result to save ");
     const int n = bandCount_;
     const int columns = size_.columns;
     const bool segmented = !segmentedStem.empty();
+    const std::optional<Georeference> place = Place();
+    const bool onMap = place && files.geotiff;
     try {
         // The rasters go to temporary files strip by strip; each is renamed over its target
         // only once the pass is over, so a failure leaves nothing of it.
         const bool bitmapFits = BitmapFits(size_);
         StagedFile resultBitmap, resultRaw, segmentBitmap, segmentRaw;
-        if (bitmapFits && resultBitmap.Open(stem + ".bmp")) {
+        if (files.bitmap && bitmapFits && resultBitmap.Open(stem + ".bmp")) {
             const std::vector<uint8_t> header =
                 BitmapFileHeader(columns, size_.lines, PaletteKind, classColours_);
             resultBitmap.WriteAt(0, header.data(), header.size());
         }
-        resultRaw.Open(stem + ".raw");
+        if (files.raw) resultRaw.Open(stem + ".raw");
+        StagedName geotiffName;
+        ClassGeoTiff geotiff;
+        bool geotiffMade = false;
+        if (onMap && geotiffName.Open(stem + ".tif"))
+            geotiffMade = geotiff.Create(geotiffName.Temporary(), size_, classColours_, *place);
         if (segmented) {
             if (bitmapFits && segmentBitmap.Open(segmentedStem + ".bmp")) {
                 const std::vector<uint8_t> header =
@@ -382,24 +456,32 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
                 segmentStrips.push_back(std::make_unique<RasterStrip>(stripLines_, columns));
         }
         const SegmentLookup& lastLookup = lookups_[n];
+        const bool lastMarked = readers_[n].Nodata().has_value();
         const bool written = ForEachStrip(stripCount, [&](int worker, int strip) {
             const int first = strip * stripLines_;
             const int count = std::min(stripLines_, size_.lines - first);
             BandStrips& band = *strips[worker];
-            for (int b = 0; b < n; ++b) readers_[b + 1].ReadLines(first, count, band.Band(b));
+            band.Read(readers_, first, count);
             int32_t* line = codeLines[worker].get();
             RasterStrip& classes = *classStrips[worker];
             for (int i = 0; i < count; ++i) {
                 const uint8_t* const* values = band.Line(i);
                 FormCodes(tables.data(), values, n, columns, line);
+                band.ClearNodata(readers_, i, line);
                 ClassifyLine(line, columns, classOf_, classes.Line(i, count));
                 if (segmented) {
                     uint8_t* numbers = segmentStrips[worker]->Line(i, count);
                     const uint8_t* gray = values[n - 1];
                     for (int x = 0; x < columns; ++x) numbers[x] = lastLookup[gray[x]];
+                    if (lastMarked)
+                        ClearNodata(band.Marks(n - 1) + band.lineBytes * i,
+                                    static_cast<size_t>(columns), numbers);
                 }
             }
             classes.Write(resultBitmap, resultRaw, size_, first, count);
+            if (geotiffMade)
+                for (int i = 0; i < count; ++i)
+                    geotiff.WriteLines(first + i, 1, classes.Line(i, count), classes.stride);
             if (segmented)
                 segmentStrips[worker]->Write(segmentBitmap, segmentRaw, size_, first, count);
         });
@@ -422,11 +504,24 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
 
         // The result's files in the order Workspace::SaveResult writes them.
         std::vector<std::string> failed;
-        if (!bitmapFits || !resultBitmap.Commit()) failed.push_back(stem + ".bmp");
+        if (files.bitmap && (!bitmapFits || !resultBitmap.Commit())) failed.push_back(stem + ".bmp");
         const std::string report = stem + ".txt";
-        const std::string text = ResultReport(size_, records_, table_, pixelCount_, selectedCodes_);
-        if (text.empty() || !WriteWholeFile(report, text)) failed.push_back(report);
-        if (!resultRaw.Commit()) failed.push_back(stem + ".raw");
+        if (files.report) {
+            const std::string text = ResultReport(size_, records_, table_, pixelCount_,
+                                                  selectedCodes_, nodataPixels_);
+            if (text.empty() || !WriteWholeFile(report, text)) failed.push_back(report);
+        }
+        if (files.raw && !resultRaw.Commit()) failed.push_back(stem + ".raw");
+        if (onMap) {
+            const bool closed = geotiff.Close() && geotiffMade;
+            if (!closed || !geotiffName.Commit()) failed.push_back(stem + ".tif");
+        }
+        if (place && files.table) {
+            const std::string table = stem + ".csv";
+            const std::string text = ClassTableCsv(size_, records_, table_, pixelCount_,
+                                                   selectedCodes_, nodataPixels_, *place);
+            if (!WriteWholeFile(table, text)) failed.push_back(table);
+        }
         if (!failed.empty()) return CollectedSaveStatus(failed);  // the segmented band: not saved
         if (!segmented) return Status::Ok();
 

@@ -11,6 +11,7 @@
 // choices, and every refusal has the same text.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +40,12 @@ int StripLinesOf(const StreamSettings& settings, int columns);
 // Bytes the streamed treatment needs besides its code tables, whatever the number of lines:
 // the strips of every thread.
 int64_t StreamedMemoryNeed(ImageSize size, int bandCount, const StreamSettings& settings);
+
+// The files of a result to write (the batch tool's --format); the map files only ever for bands
+// that lie on the map.
+struct ResultFiles {
+    bool bitmap = true, report = true, raw = true, geotiff = true, table = true;
+};
 
 class StreamedJob {
   public:
@@ -72,11 +79,15 @@ class StreamedJob {
     Status FinishCrossing(std::vector<int32_t> selectedCodes);
     int ClassCount() const { return classCount_; }
 
-    // Pass 3: the result as stem.bmp, stem.txt and stem.raw, as Workspace::SaveResult writes
-    // it; then, when `segmentedStem` is not empty and every result file was written, the last
+    // Pass 3: the result as stem.bmp, stem.txt and stem.raw, and for bands that lie on the map
+    // stem.tif and stem.csv, as Workspace::SaveResult writes them (those of `files` only);
+    // then, when `segmentedStem` is not empty and every result file was written, the last
     // band's segment numbers as Workspace::SaveSegmented writes them. A failure names every
     // file of its save that could not be written; nothing of a failed file is left.
-    Status Save(const std::string& stem, const std::string& segmentedStem);
+    Status Save(const std::string& stem, const std::string& segmentedStem,
+                ResultFiles files = {});
+    // Where every band lies on the map; none when a band carries no georeference.
+    std::optional<Georeference> Place() const;
 
   private:
     void FinishCodeList();
@@ -101,6 +112,7 @@ class StreamedJob {
     ColourTable segmentColours_{};
     ColourTable classColours_{};
     std::vector<int64_t> pixelCount_;
+    std::optional<int64_t> nodataPixels_;  // none when no band has a nodata value
     std::vector<int32_t> selectedCodes_;
     std::vector<uint8_t> classOf_;
     int classCount_ = 0;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "crossing/crossing.h"
+#include "crossing/mapresult.h"
 #include "crossing/report.h"
 #include "support/paths.h"
 #include "support/safefile.h"
@@ -37,7 +38,7 @@ namespace {
 // the "CAUTION" text; the others are still saved.
 class SavedFiles {
   public:
-    explicit SavedFiles(Progress& progress) : progress_(progress) {}
+    SavedFiles(Progress& progress, int count) : progress_(progress), count_(count) {}
     ~SavedFiles() {
         for (const Staged& file : staged_) ::unlink(file.temporary.c_str());
     }
@@ -45,7 +46,7 @@ class SavedFiles {
     SavedFiles& operator=(const SavedFiles&) = delete;
 
     void Write(const std::string& target, const std::function<bool(const std::string&)>& write) {
-        if (cancelled_ || !progress_.Step(kStageSaving, written_++, 4)) {
+        if (cancelled_ || !progress_.Step(kStageSaving, written_++, count_ + 1)) {
             cancelled_ = true;
             return;
         }
@@ -63,7 +64,7 @@ class SavedFiles {
     }
 
     Status PutInPlace() {
-        if (cancelled_ || !progress_.Step(kStageSaving, written_, 4)) return Status::Cancelled();
+        if (cancelled_ || !progress_.Step(kStageSaving, written_, count_ + 1)) return Status::Cancelled();
         for (const Staged& file : staged_)
             if (::rename(file.temporary.c_str(), file.place.c_str()) != 0)
                 failed_.push_back(file.target);
@@ -76,6 +77,7 @@ class SavedFiles {
         std::string temporary, place, target;
     };
     Progress& progress_;
+    int count_;
     std::vector<Staged> staged_;
     std::vector<std::string> failed_;
     int written_ = 0;
@@ -148,15 +150,32 @@ Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path, Ba
         if (!file) return file;
         if (const Status fits = accepted(file.value->Size()); !fits)
             return R::Failure(fits.message);
+        if (options.nodata) file.value->SetNodata(options.nodata);
         return file;
     }
     if (type == BandFileType::Raster) {
         // The size is checked before a band of more than 8 bits is read through for its range.
         Result<BandReader> file = OpenRasterBand(path, options.rasterBand);
         if (!file) return file;
-        if (const Status fits = accepted(file.value->Size()); !fits)
-            return R::Failure(fits.message);
-        if (const Status stretched = file.value->ChooseStretch(options.stretch); !stretched)
+        BandReader& reader = *file.value;
+        if (const Status fits = accepted(reader.Size()); !fits) return R::Failure(fits.message);
+        if (const Status placed = CheckGeoreference(band, path, reader.Georef()); !placed)
+            return R::Failure(placed.message);
+        if (options.nodata) reader.SetNodata(options.nodata);
+        std::optional<StretchRange> stretch = options.stretch;
+        if (options.askRaster) {
+            BandLoadOptions::RasterQuestion proposed;
+            proposed.dataType = reader.Raster()->DataType();
+            proposed.stretched = !reader.Raster()->IsByte();
+            proposed.stretch = stretch;
+            proposed.nodata = reader.Nodata();
+            const std::optional<BandLoadOptions::RasterQuestion> answer =
+                options.askRaster(proposed);
+            if (!answer) return R::Cancelled();
+            stretch = answer->stretch;
+            reader.SetNodata(answer->nodata);
+        }
+        if (const Status stretched = reader.ChooseStretch(stretch); !stretched)
             return R::Failure(stretched.message);
         return file;
     }
@@ -183,7 +202,26 @@ Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path, Ba
         if (!written)
             return R::Failure(DescriptorNotWrittenMessage(descriptorPath, written.message));
     }
-    return OpenRawBand(path, size);
+    Result<BandReader> file = OpenRawBand(path, size);
+    if (file && options.nodata) file.value->SetNodata(options.nodata);
+    return file;
+}
+
+Status Workspace::CheckGeoreference(int band, const std::string& path,
+                                    const std::optional<Georeference>& place) const {
+    if (!place) return Status::Ok();
+    for (int b = 1; b <= kMaximumBands; ++b) {
+        if (b == band || !records[b].georeference) continue;
+        const ImageSize loaded = sequenceSizes[b];
+        if (loaded.lines == 0 && loaded.columns == 0) continue;
+        const std::string difference = GeoreferenceDifference(*records[b].georeference, *place);
+        if (difference.empty()) continue;
+        return Status::Failure("Band " + std::to_string(band) + "\n" + path + "\nand band " +
+                               std::to_string(b) + "\n" + records[b].filePath +
+                               "\ndo not lie on the same place of the map: " + difference +
+                               ". The band was not loaded.");
+    }
+    return Status::Ok();
 }
 
 Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
@@ -192,22 +230,37 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
     if (type == BandFileType::Bitmap && !progress.Step(kStageLoading, 0, 1))
         return Status::Cancelled();
     const Result<BandReader> file = OpenBandFile(band, path, type, options);
+    if (file.cancelled) return Status::Cancelled();
     if (!file) return Status::Failure(file.message);
     // A raw band tells how its reading goes, piece by piece; a bitmap is read at once.
+    ByteMatrix nodata;
     Result<ByteMatrix> pixels =
-        file.value->ReadAll(type == BandFileType::Raw ? progress : NoProgress());
+        file.value->ReadAll(type == BandFileType::Raw ? progress : NoProgress(), &nodata);
     if (pixels.cancelled) return Status::Cancelled();
     if (!pixels) return Status::Failure(pixels.message);
+    if (!nodata.Empty() &&
+        std::find(nodata.Data(), nodata.Data() + nodata.Size(), uint8_t{0}) ==
+            nodata.Data() + nodata.Size())
+        return Status::Failure(file.value->Refusal(AllNodataReason(*file.value->Nodata())));
     if (!progress.Step(kStageLoading, 1, 1)) return Status::Cancelled();
-    const Status stored = StoreBand(band, path, std::move(*pixels.value), options.makeImage);
-    if (stored) records[band].stretch = file.value->Stretch();
+    const Status stored = StoreBand(band, path, std::move(*pixels.value), options.makeImage,
+                                    std::move(nodata), file.value->Nodata());
+    if (stored) {
+        records[band].stretch = file.value->Stretch();
+        records[band].georeference = file.value->Georef();
+    }
     return stored;
 }
 
-Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage) {
+Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage,
+                            ByteMatrix nodata, std::optional<double> nodataValue) {
     if (!ValidBand(band)) return Status::Failure(" There is no band " + std::to_string(band) + " ");
     try {
-        const GrayRange range = ComputeGrayRange(pixels);
+        Histogram histogram = ComputeHistogram(pixels);
+        const bool marked = !nodata.Empty() && nodata.Size() == pixels.Size();
+        const int64_t without =
+            marked ? RemoveNodata(pixels.Data(), nodata.Data(), pixels.Size(), histogram) : 0;
+        const GrayRange range = RangeOfHistogram(histogram);
         GrayImage image;
         if (makeImage) {
             // The display copy is made in one pass from the pixels, not zero-filled first.
@@ -229,13 +282,48 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         sequenceSizes[band] = ImageSize{pixels.Lines(), pixels.Columns()};
         data.pixels = std::move(pixels);
         data.image = std::move(image);
+        data.nodata = without > 0 ? std::move(nodata) : ByteMatrix();
+        data.histogram = histogram;
         records[band].filePath.swap(filePath);
         records[band].stretch.reset();
+        records[band].nodata = nodataValue;
+        records[band].nodataPixels = without;
+        records[band].georeference.reset();
         return Status::Ok();
     } catch (const std::bad_alloc&) {
         return Status::Failure(" Not enough memory to keep the band " + path +
                                " \nThe band was not loaded ");
     }
+}
+
+std::optional<int64_t> Workspace::NodataPixels(int n) const {
+    bool declared = false;
+    std::vector<const ByteMatrix*> marks;
+    for (int b = 1; b <= n && b <= kMaximumBands; ++b) {
+        declared = declared || records[b].nodata.has_value();
+        if (!bands[b].nodata.Empty()) marks.push_back(&bands[b].nodata);
+    }
+    if (!declared) return std::nullopt;
+    if (marks.empty()) return 0;
+    if (marks.size() == 1) {
+        // Only the band with marks lacks any pixel.
+        int64_t count = 0;
+        for (int b = 1; b <= n; ++b) count += records[b].nodataPixels;
+        return count;
+    }
+    // A line at a time: a pixel counts once however many bands lack it.
+    const ByteMatrix& first = *marks[0];
+    std::vector<uint8_t> line(static_cast<size_t>(first.Columns()));
+    int64_t count = 0;
+    for (int y = 0; y < first.Lines(); ++y) {
+        std::copy(first[y], first[y] + first.Columns(), line.begin());
+        for (size_t m = 1; m < marks.size(); ++m) {
+            const uint8_t* other = (*marks[m])[y];
+            for (size_t x = 0; x < line.size(); ++x) line[x] |= other[x];
+        }
+        for (uint8_t mark : line) count += mark;
+    }
+    return count;
 }
 
 Status Workspace::CheckAllBandsLoaded() const {
@@ -254,11 +342,8 @@ void Workspace::SetSegmentation(int band, int type, int count,
     if (!ValidBand(band)) return;
     const BandData& data = bands[band];
     try {
-        // Only the equipopulation cut needs the histogram.
-        const Histogram histogram =
-            type == Equipopulation ? ComputeHistogram(data.pixels) : Histogram{};
-        SegmentLimits limits = BandSegmentLimits(type, count, typedUpper,
-                                                 GrayRange{data.minGray, data.maxGray}, histogram);
+        SegmentLimits limits = BandSegmentLimits(
+            type, count, typedUpper, GrayRange{data.minGray, data.maxGray}, data.histogram);
         BandRecord& record = records[band];
         record.thresholdingType = type;
         record.segmentCount = count;
@@ -315,6 +400,8 @@ Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels, Progre
                 numbers = std::move(*made);
                 NumberSegments(bands[b].pixels, lookup, numbers);
             }
+            const ByteMatrix& nodata = bands[b].nodata;
+            if (!nodata.Empty()) ClearNodata(nodata.Data(), nodata.Size(), numbers.Data());
             if (makeImages) {
                 std::optional<GrayImage> picture = PaintByTable(numbers, result.SegmentColourTable);
                 if (!picture) throw std::bad_alloc();
@@ -325,6 +412,7 @@ Status Workspace::FinishSegmentation(bool makeImages, bool consumePixels, Progre
             random = randomBefore;
             return Status::Cancelled();
         }
+        result.nodataPixels = NodataPixels(n);
         ByteMatrix shown = result.SegmentNumberMatrix[n];
         // A diagnostic list that nothing reads: a folder that refuses it changes nothing.
         WriteMultiTab(JoinPath(DirectoryOf(records[1].filePath), kMultiTabName), result.table);
@@ -401,6 +489,7 @@ Status Workspace::FinishCrossing(CodeCounts counts, std::vector<int32_t> selecte
         result.records = segmentation->records;
         result.table = segmentation->table;
         result.PixelCount = std::move(counts.PixelCount);
+        result.nodataPixels = segmentation->nodataPixels;
         result.ClassCount = selectedCodes.empty() ? 0 : static_cast<int>(selectedCodes.size()) - 1;
         result.SelectedCodes = std::move(selectedCodes);
 
@@ -438,7 +527,7 @@ Status Workspace::SaveSegmented(const std::string& stem, Progress& progress) con
     try {
         const ByteMatrix& numbers = ShownSegmentMatrix;
         const ImageSize size{numbers.Lines(), numbers.Columns()};
-        SavedFiles files(progress);
+        SavedFiles files(progress, 3);
         files.Write(stem + ".bmp", [&](const std::string& path) {
             return WriteBitmapFile(path, numbers, size.columns, size.lines, PaletteKind,
                                    segmentation->SegmentColourTable) == 0;
@@ -458,19 +547,35 @@ Status Workspace::SaveResult(const std::string& stem, Progress& progress) const 
     if (!crossing) return Status::Failure(" There is no result to save ");
     try {
         const CrossingResult& result = *crossing;
-        SavedFiles files(progress);
+        const std::optional<Georeference> place = SharedGeoreference(result.records);
+        SavedFiles files(progress, place ? 5 : 3);
         files.Write(stem + ".bmp", [&](const std::string& path) {
             return WriteBitmapFile(path, result.ClassImage, result.size.columns, result.size.lines,
                                    PaletteKind, result.ClassColorTable) == 0;
         });
         files.Write(stem + ".txt", [&](const std::string& path) {
-            const std::string text = ResultReport(result.size, result.records, result.table,
-                                                  result.PixelCount, result.SelectedCodes);
+            const std::string text =
+                ResultReport(result.size, result.records, result.table, result.PixelCount,
+                             result.SelectedCodes, result.nodataPixels);
             return !text.empty() && WriteWholeFile(path, text).ok;
         });
         files.Write(stem + ".raw", [&](const std::string& path) {
             return WriteRawImage(path, result.ClassImage).ok;
         });
+        if (place) {
+            // Bands that lie on the map: the classes go back on it.
+            files.Write(stem + ".tif", [&](const std::string& path) {
+                return WriteClassGeoTiff(path, result.size, result.ClassImage.Data(),
+                                         result.ClassColorTable, *place);
+            });
+            files.Write(stem + ".csv", [&](const std::string& path) {
+                return WriteWholeFile(path, ClassTableCsv(result.size, result.records,
+                                                          result.table, result.PixelCount,
+                                                          result.SelectedCodes,
+                                                          result.nodataPixels, *place))
+                    .ok;
+            });
+        }
         return files.PutInPlace();
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");

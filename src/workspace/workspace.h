@@ -33,6 +33,10 @@ enum CommandStep {
 struct BandData {
     ByteMatrix pixels;
     GrayImage image;  // copy of the pixels for display (GUI only)
+    // 1 for each pixel without data, 0 elsewhere; empty when every pixel holds data.
+    ByteMatrix nodata;
+    // The pixels with data: their gray levels, lowest and highest.
+    Histogram histogram{};
     int minGray = 260;
     int maxGray = 0;
     bool Loaded() const { return !pixels.Empty(); }
@@ -47,6 +51,8 @@ struct SegmentationResult {
     std::vector<ByteMatrix> SegmentNumberMatrix;  // 1..n
     std::vector<GrayImage> SegmentedImage;        // 1..n (empty when no pictures are made)
     ColourTable SegmentColourTable{};
+    // Pixels without data in at least one band; none when no band has a nodata value.
+    std::optional<int64_t> nodataPixels;
 };
 
 // Results of the last crossing, with the settings that produced them: Save Result writes this
@@ -61,6 +67,7 @@ struct CrossingResult {
     ByteMatrix ClassImage;
     ColourTable ClassColorTable{};
     GrayImage resultImage;  // empty when no picture is made
+    std::optional<int64_t> nodataPixels;  // as SegmentationResult's
 };
 
 // How a band's file is loaded.
@@ -81,6 +88,20 @@ struct BandLoadOptions {
     // than 8 bits its stretch to gray levels (none: the band's own minimum and maximum).
     int rasterBand = 1;
     std::optional<StretchRange> stretch;
+    // The value that marks pixels without data, in place of the file's own (a raster's), or
+    // for a raw file or bitmap, a gray level; none: the file's own, if any.
+    std::optional<double> nodata;
+    // Asked, for a raster band, once the file is open and checked and before a pixel is read:
+    // the stretch and nodata value, shown as the options give them and the file declares them
+    // (the band's type tells whether a stretch applies). Nothing means no answer: the band is
+    // not loaded, and the load counts as cancelled.
+    struct RasterQuestion {
+        std::string dataType;
+        bool stretched = false;
+        std::optional<StretchRange> stretch;
+        std::optional<double> nodata;
+    };
+    std::function<std::optional<RasterQuestion>(const RasterQuestion& proposed)> askRaster;
 };
 
 // The start of the texts of a step refused for want of memory.
@@ -145,8 +166,18 @@ class Workspace {
     Result<BandReader> OpenBandFile(int band, const std::string& path, BandFileType type,
                                     const BandLoadOptions& options) const;
     // Keeps the band's pixels: gray range, title path, display image when `makeImage`, Lines and
-    // Columns. Refuses (and keeps the band as it was) when memory runs out.
-    Status StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage);
+    // Columns. Refuses (and keeps the band as it was) when memory runs out. `nodata` marks the
+    // pixels without data (1) when the band has a nodata value: they are left out of its
+    // histogram and gray range.
+    Status StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage,
+                     ByteMatrix nodata = {}, std::optional<double> nodataValue = std::nullopt);
+    // Refuses a raster band whose georeference differs from that of a georeferenced band
+    // loaded earlier in this open sequence, naming both.
+    Status CheckGeoreference(int band, const std::string& path,
+                             const std::optional<Georeference>& place) const;
+
+    // Pixels without data in at least one of bands 1..n; none when no band has a nodata value.
+    std::optional<int64_t> NodataPixels(int n) const;
 
     // "ERROR" text naming the first band 1..BandCount without pixels; Ok when all are there.
     Status CheckAllBandsLoaded() const;
