@@ -47,7 +47,7 @@ if ! (cd "$WORK" && timeout 600 apt-get download -q -o Acquire::Retries=1 \
     skip "apt-get download failed${why:+ ($why)}"
 fi
 for package in "$WORK"/*.deb; do
-    dpkg-deb -x "$package" "$WORK/unpacked"
+    dpkg-deb -x "$package" "$WORK/unpacked" || skip "dpkg-deb cannot unpack $(basename "$package")"
 done
 
 scene="$(find "$WORK/unpacked" -path '*/stars/tif/L7_ETMs.tif' | head -n 1)"
