@@ -7,8 +7,10 @@ a lake, a river, two fields, a town and a forest. Segmenting and crossing the ba
 gives a handful of well-populated classes and some rarer mixed codes at the shape borders.
 
 Files: band1.raw .. band4.raw (lines x columns bytes, no header), band1.txt .. band4.txt
-(descriptor: lines, then columns, one per line) and band1.bmp (band 1 as an 8-bit bitmap with
-a gray ramp palette). Run: python3 scripts/make_samples.py
+(descriptor: lines, then columns, one per line), band1.bmp (band 1 as an 8-bit bitmap with
+a gray ramp palette) and scene.tif (the four bands in one GeoTIFF, 30 m pixels in UTM zone
+31N, as a multi-band satellite image comes). Only the standard library is used.
+Run: python3 scripts/make_samples.py
 """
 import math
 import os
@@ -101,6 +103,72 @@ def bitmap(pixels, columns, lines):
     return header + palette + data
 
 
+# Where scene.tif lies: WGS 84 / UTM zone 31N, 30 m pixels, the upper left corner of the upper
+# left pixel at this easting and northing (metres).
+EPSG = 32631
+PIXEL_METRES = 30.0
+ORIGIN = (448020.0, 5411970.0)
+
+# TIFF field types and how one value of each is packed (a RATIONAL is two LONGs).
+SHORT, LONG, RATIONAL, DOUBLE = 3, 4, 5, 12
+PACKED = {SHORT: "H", LONG: "I", RATIONAL: "I", DOUBLE: "d"}
+
+
+def tiff_directory(entries, offset):
+    """A TIFF image file directory to be stored at `offset`, followed by the values too long
+    for their entries. `entries`: (tag, field type, values)."""
+    values_at = offset + 2 + 12 * len(entries) + 4
+    table = struct.pack("<H", len(entries))
+    values = b""
+    for tag, kind, items in sorted(entries):
+        data = b"".join(struct.pack("<" + PACKED[kind], item) for item in items)
+        count = len(items) // 2 if kind == RATIONAL else len(items)
+        if len(data) <= 4:
+            field = data.ljust(4, b"\0")
+        else:
+            field = struct.pack("<I", values_at + len(values))
+            values += data + bytes(len(data) % 2)  # the next value on a word boundary
+        table += struct.pack("<HHI", tag, kind, count) + field
+    return table + struct.pack("<I", 0) + values
+
+
+def geotiff(bands, columns, lines):
+    """A little-endian baseline TIFF of 8-bit gray bands, each stored as its own plane in one
+    strip (PlanarConfiguration 2), georeferenced by the GeoTIFF tags: pixel scale, one tie
+    point (pixel 0,0 at ORIGIN) and the keys of a projected system, pixels as areas."""
+    plane = columns * lines
+    count = len(bands)
+    geokeys = [1, 1, 0, 3,       # directory version 1, revision 1.0, 3 keys
+               1024, 0, 1, 1,    # GTModelTypeGeoKey: projected
+               1025, 0, 1, 1,    # GTRasterTypeGeoKey: PixelIsArea
+               3072, 0, 1, EPSG]  # ProjectedCSTypeGeoKey
+
+    def directory(first_strip):
+        return tiff_directory([
+            (256, SHORT, [columns]),                 # ImageWidth
+            (257, SHORT, [lines]),                   # ImageLength
+            (258, SHORT, [8] * count),               # BitsPerSample
+            (259, SHORT, [1]),                       # Compression: none
+            (262, SHORT, [1]),                       # PhotometricInterpretation: BlackIsZero
+            (273, LONG, [first_strip + b * plane for b in range(count)]),  # StripOffsets
+            (277, SHORT, [count]),                   # SamplesPerPixel
+            (278, LONG, [lines]),                    # RowsPerStrip
+            (279, LONG, [plane] * count),            # StripByteCounts
+            (282, RATIONAL, [1, 1]),                 # XResolution
+            (283, RATIONAL, [1, 1]),                 # YResolution
+            (284, SHORT, [2]),                       # PlanarConfiguration: separate planes
+            (296, SHORT, [1]),                       # ResolutionUnit: none
+            (338, SHORT, [0] * (count - 1)),         # ExtraSamples: the bands after the first
+            (33550, DOUBLE, [PIXEL_METRES, PIXEL_METRES, 0.0]),    # ModelPixelScaleTag
+            (33922, DOUBLE, [0.0, 0.0, 0.0, ORIGIN[0], ORIGIN[1], 0.0]),  # ModelTiepointTag
+            (34735, SHORT, geokeys),                 # GeoKeyDirectoryTag
+        ], 8)
+
+    first_strip = 8 + len(directory(0))  # the directory's length does not depend on it
+    return (b"II*\0" + struct.pack("<I", 8) + directory(first_strip)
+            + b"".join(bytes(pixels) for pixels in bands))
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     bands = make_bands()
@@ -111,6 +179,8 @@ def main():
             f.write("%d\n%d\n" % (LINES, COLUMNS))
     with open(os.path.join(OUT, "band1.bmp"), "wb") as f:
         f.write(bitmap(bands[0], COLUMNS, LINES))
+    with open(os.path.join(OUT, "scene.tif"), "wb") as f:
+        f.write(geotiff(bands, COLUMNS, LINES))
 
 
 if __name__ == "__main__":
