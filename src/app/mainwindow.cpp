@@ -24,6 +24,7 @@
 #include "app/glyphs.h"
 #include "app/infoforms.h"
 #include "bands/ui/bandchoice.h"
+#include "bands/ui/rasterchoice.h"
 #include "uikit/filedialogs.h"
 
 using glyphs::Glyph;
@@ -336,6 +337,8 @@ void TMainForm::BuildFileDialogs() {
     MultibandOpenDialog->setDirectory(BandDirectory(QString()));
     BandChoice = new TBandChoiceForm(this);
     BandChoice->setObjectName("BandChoiceForm");
+    RasterChoice = new TRasterChoiceForm(this);
+    RasterChoice->setObjectName("RasterChoiceForm");
     SavePictureDialog = NewFileDialog(
         this, "SavePictureDialog", "Saving Final Resulting Colored BMP File and Related Raw Image",
         {"Bitmap (*.bmp) and raw image (*.bmp)"}, QFileDialog::AcceptSave);
@@ -414,7 +417,8 @@ CommandContext TMainForm::Context() {
 }
 BandSetWindows TMainForm::BandWindows() const {
     return {*NumBandForm,   *ImageSizeForm, BandOpenDialogs,      *ImageForm,
-            *TempImageForm, *HistoGrisForm, *MultibandOpenDialog, *BandChoice};
+            *TempImageForm, *HistoGrisForm, *MultibandOpenDialog, *BandChoice,
+            *RasterChoice};
 }
 SegmentationWindows TMainForm::SegmentWindows() const {
     return {*SegmentationForm, *SegmentDefinitionForm, *TempImageForm, *SavePictureDialog2};

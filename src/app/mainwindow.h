@@ -26,6 +26,7 @@ class QStatusBar;
 class QToolBar;
 class QToolButton;
 class TBandChoiceForm;
+class TRasterChoiceForm;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -99,6 +100,7 @@ class TMainForm : public QMainWindow {
     QFileDialog* SavePictureDialog = nullptr;                                // Save Result
     QFileDialog* MultibandOpenDialog = nullptr;  // Open Multi-band Image
     TBandChoiceForm* BandChoice = nullptr;       // which bands of a file of more than 10
+    TRasterChoiceForm* RasterChoice = nullptr;   // nodata and stretch of a raster band
 
     // Registered cursors (30: the magnifier).
     std::map<int, QCursor> Cursors;

@@ -232,13 +232,29 @@ TEST_F(Workflow, RastersAreOpenedThroughTheLastTwoTypes) {
                                               {{0, 10, 20, 30, 40, 50}}));
     ASSERT_TRUE(testing_support::WriteGeoTiff(sixteen, 2, 3, testing_support::RasterType::UInt16,
                                               {{1000, 1100, 1200, 1300, 1400, 2020}}));
+    // Each raster band's dialog: an 8-bit band has no stretch to give; a stretch of MIN not
+    // below MAX is refused and the dialog comes again.
+    bool stretchOffered = true;
+    const auto noteStretch = [&](QDialog& dialog) {
+        stretchOffered = dialog.findChild<QLineEdit*>("MinEdit")->isEnabled();
+        return TypeAndClick({{"NodataEdit", "0"}}, "BitBtn1")(dialog);
+    };
     script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
     script.Then(ChooseFile(QString::fromStdString(eight), 3), "OPEN BAND 1");
+    script.Then(noteStretch, " RASTER BAND");
     script.Then(ChooseFile(QString::fromStdString(sixteen), 4), "OPEN BAND 2");
+    script.Then(TypeAndClick({{"MinEdit", "2000"}, {"MaxEdit", "1000"}}, "BitBtn1"),
+                " RASTER BAND");
+    script.Then(TypeAndClick({{"MinEdit", ""}, {"MaxEdit", ""}}, "BitBtn1"), " RASTER BAND");
     Trigger("OpenSpeedButton");
-    EXPECT_EQ(std::vector<Message>{}, script.messages);
+    EXPECT_FALSE(stretchOffered);
+    EXPECT_EQ((std::vector<Message>{{" MIN must be lower than MAX ", "CAUTION"}}),
+              script.messages);
     ASSERT_TRUE(form->ws.bands[2].Loaded());
+    // The nodata pixel (0) is left out of band 1's range.
+    EXPECT_EQ(10, form->ws.bands[1].minGray);
     EXPECT_EQ(50, form->ws.bands[1].maxGray);
+    EXPECT_EQ(1, form->ws.records[1].nodataPixels);
     EXPECT_EQ(0, form->ws.bands[2].minGray);
     EXPECT_EQ(255, form->ws.bands[2].maxGray);
     EXPECT_EQ(25, form->ws.bands[2].pixels[0][1]);  // 100 x 255 / 1020, rounded
@@ -255,7 +271,9 @@ TEST_F(Workflow, AMultiBandFileOpensAsTheBandSet) {
     ASSERT_TRUE(
         testing_support::WriteGeoTiff(twelve, 2, 3, testing_support::RasterType::Byte, bands));
     EXPECT_TRUE(Enabled("OpenMultiband"));
+    // One raster dialog for the whole file.
     script.Then(ChooseFile(QString::fromStdString(three)), "OPEN MULTI-BAND IMAGE");
+    script.Then(guitest::Accept(), " RASTER BAND");
     Trigger("OpenMultiband");
     EXPECT_EQ(std::vector<Message>{}, script.messages);
     EXPECT_EQ(3, form->ws.BandCount);
@@ -267,6 +285,7 @@ TEST_F(Workflow, AMultiBandFileOpensAsTheBandSet) {
     script.Then(ChooseFile(QString::fromStdString(twelve)), "OPEN MULTI-BAND IMAGE");
     script.Then(TypeAndClick({{"BandListEdit", "4"}}, "BitBtn1"), " BANDS");
     script.Then(TypeAndClick({{"BandListEdit", "12, 2-3"}}, "BitBtn1"), " BANDS");
+    script.Then(guitest::Accept(), " RASTER BAND");
     Trigger("OpenMultiband");
     ASSERT_EQ(1u, script.messages.size());
     EXPECT_EQ("CAUTION", script.messages[0].caption.toStdString());

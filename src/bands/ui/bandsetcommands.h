@@ -13,6 +13,7 @@ class TImageForm;
 class TTempImageForm;
 class THistoGrisForm;
 class TBandChoiceForm;
+class TRasterChoiceForm;
 
 // The windows and dialogs these commands use.
 struct BandSetWindows {
@@ -24,6 +25,7 @@ struct BandSetWindows {
     THistoGrisForm& histogram;
     QFileDialog& multibandDialog;  // Open Multi-band Image
     TBandChoiceForm& bandChoice;
+    TRasterChoiceForm& rasterChoice;  // nodata and stretch of a raster band
 };
 
 namespace bandsui {

@@ -12,6 +12,7 @@
 #include "bands/ui/bandsetcommands.h"
 #include "bands/ui/imagesize.h"
 #include "bands/ui/numband.h"
+#include "bands/ui/rasterchoice.h"
 #include "support/paths.h"
 #include "uikit/filedialogs.h"
 #include "uikit/qtstrings.h"
@@ -57,6 +58,26 @@ QString WithTypeHint(const std::string& message, BandFileType type, const QFileD
            "\nThe file type list of the dialog decides how a file is read: it says "
            "Bitmaps. Choose " +
            raw + " there to read a raw image.";
+}
+
+// The raster dialog's question, asked on the GUI thread until it is answered soundly or
+// cancelled.
+std::optional<tessera::BandLoadOptions::RasterQuestion> AskRaster(
+    const CommandContext& context, TRasterChoiceForm& form, const QString& what,
+    const tessera::BandLoadOptions::RasterQuestion& proposed) {
+    std::optional<tessera::BandLoadOptions::RasterQuestion> answer;
+    OnGuiThread(&form, [&] {
+        form.ShowProposal(what, proposed);
+        while (context.RunModal(form) == QDialog::Accepted) {
+            const tessera::Result<tessera::BandLoadOptions::RasterQuestion> read = form.Answer();
+            if (read) {
+                answer = *read.value;
+                return;
+            }
+            context.Message(Q(read.message), "CAUTION");
+        }
+    });
+    return answer;
 }
 
 }  // namespace
@@ -113,6 +134,7 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
         return;
     }
     const int64_t bytesPerBand = QFileInfo(Q(path)).size() / std::max(*count.value, 1);
+    std::optional<tessera::BandLoadOptions::RasterQuestion> answer;
     for (int band = 1; band <= bandCount; ++band) {
         const QString title = Q(tessera::BandTitle(band, path));
         ws.records[band].filePath = path;
@@ -121,6 +143,20 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
         BusyCursor busy(context);
         tessera::BandLoadOptions options;
         options.rasterBand = chosen[static_cast<size_t>(band - 1)];
+        // Asked once, for the first band; the later bands take the same answer.
+        options.askRaster = [&](const tessera::BandLoadOptions::RasterQuestion& proposed)
+            -> std::optional<tessera::BandLoadOptions::RasterQuestion> {
+            if (!answer) {
+                answer = AskRaster(context, windows.rasterChoice,
+                                   QString("bands of %1 (one answer for every band)").arg(Q(path)),
+                                   proposed);
+                if (!answer) return std::nullopt;
+            }
+            tessera::BandLoadOptions::RasterQuestion taken = proposed;
+            taken.nodata = answer->nodata;
+            taken.stretch = answer->stretch;
+            return taken;
+        };
         tessera::Status loaded;
         context.Work(QString("Loading band %1 of %2").arg(band).arg(bandCount), bytesPerBand,
                      [&](tessera::Progress& progress) {
@@ -180,6 +216,12 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
             });
             return size;
         };
+        if (type == BandFileType::Raster) {
+            options.askRaster = [&](const tessera::BandLoadOptions::RasterQuestion& proposed) {
+                return AskRaster(context, windows.rasterChoice,
+                                 QString("band 1 of %1").arg(Q(path)), proposed);
+            };
+        }
         tessera::Status loaded;
         context.Work(QString("Loading band %1 of %2").arg(band).arg(ws.BandCount),
                      QFileInfo(Q(path)).size(), [&](tessera::Progress& progress) {
@@ -226,7 +268,10 @@ void GrayTonesNumber(const CommandContext& context) {
     const tessera::Workspace& ws = context.ws;
     const int band = ws.CurrentBand;
     if (!RequireCurrentBand(context)) return;
-    const int tones = tessera::CountGrayTones(ws.bands[band].pixels);
+    // The pixels with data only.
+    const tessera::Histogram& counts = ws.bands[band].histogram;
+    const int tones =
+        static_cast<int>(std::count_if(counts.begin(), counts.end(), [](int64_t n) { return n > 0; }));
     context.Message(QString::asprintf(" %d gray tones in the Original Image ", tones), "");
 }
 
@@ -236,9 +281,11 @@ void ShowHistogram(const CommandContext& context, const BandSetWindows& windows)
     if (!RequireCurrentBand(context)) return;
     THistoGrisForm& histogram = windows.histogram;
     histogram.Pixels = &ws.bands[band].pixels;
+    histogram.Nodata = &ws.bands[band].nodata;
     histogram.SaveDirectory = Q(ws.SaveDirectory);
     context.RunModal(histogram);
     histogram.Pixels = nullptr;
+    histogram.Nodata = nullptr;
 }
 
 }  // namespace bandsui

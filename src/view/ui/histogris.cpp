@@ -89,6 +89,8 @@ THistoGrisForm::THistoGrisForm(const DialogSeam* seam, QWidget* parent)
 
 void THistoGrisForm::PaintBoxPaint(QPainter& painter, const QRect& exposed) {
     Counts = Pixels ? tessera::ComputeHistogram(*Pixels) : tessera::Histogram{};
+    if (Pixels && Nodata && Nodata->Size() == Pixels->Size() && !Nodata->Empty())
+        tessera::RemoveNodata(Pixels->Data(), Nodata->Data(), Pixels->Size(), Counts);
     const int64_t peak = tessera::HistogramPeak(Counts);
 
     painter.fillRect(exposed, palette().color(QPalette::Button));

@@ -23,6 +23,8 @@ class THistoGrisForm : public QDialog {
     // The band drawn (set by the command before showing; null draws an empty histogram) and
     // the initial folder of the save dialog.
     const tessera::ByteMatrix* Pixels = nullptr;
+    // Its pixels without data (1), left out of the counts; null or empty: none.
+    const tessera::ByteMatrix* Nodata = nullptr;
     QString SaveDirectory;
 
     // Pixels per gray value, recomputed at every paint of the surface; what Save writes.
