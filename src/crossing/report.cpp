@@ -89,6 +89,12 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
         text += "\n\nBand ";
         AppendNumber(text, b);
         text += " = " + record.filePath + " ";
+        if (record.rasterBand > 0) {
+            // Which band of the file: a file may hold several.
+            text += "(raster band ";
+            AppendNumber(text, record.rasterBand);
+            text += ") ";
+        }
         text += "\nType of thresholding : ";
         text += ThresholdingName(record.thresholdingType);
         text += " \n";

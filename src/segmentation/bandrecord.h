@@ -32,6 +32,7 @@ struct Georeference {
 // What the program knows of one band's file and segmentation.
 struct BandRecord {
     std::string filePath;
+    int rasterBand = 0;  // the band of a raster GDAL reads (1 = the first); 0 for other files
     int32_t thresholdingType = Segmentation;
     int32_t segmentCount = 0;
     SegmentLimits segmentLimits;

@@ -261,6 +261,7 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
         records_[band].nodata = readers_[band].Nodata();
         records_[band].nodataPixels = nodataPixels;
         records_[band].georeference = georeference;
+        records_[band].rasterBand = type == BandFileType::Raster ? options.rasterBand : 0;
         checks_.records[band].filePath = records_[band].filePath;
         checks_.records[band].georeference = std::move(georeference);
         checks_.sequenceSizes[band] = size;

@@ -248,6 +248,7 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
     if (stored) {
         records[band].stretch = file.value->Stretch();
         records[band].georeference = file.value->Georef();
+        records[band].rasterBand = type == BandFileType::Raster ? options.rasterBand : 0;
     }
     return stored;
 }
@@ -289,6 +290,7 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         records[band].nodata = nodataValue;
         records[band].nodataPixels = without;
         records[band].georeference.reset();
+        records[band].rasterBand = 0;
         return Status::Ok();
     } catch (const std::bad_alloc&) {
         return Status::Failure(" Not enough memory to keep the band " + path +

@@ -111,7 +111,8 @@ TEST(SampleBands, BatchToolGivesTheSameResultFromSceneTifAsFromTheRawBands) {
     EXPECT_NE(std::string::npos, report.find("\nNumber of Bands = 4\n")) << report;
     for (int band = 1; band <= 4; ++band) {
         EXPECT_NE(std::string::npos, report.find("\nBand " + std::to_string(band) + " = " +
-                                                 kSamples + "/scene.tif \n"))
+                                                 kSamples + "/scene.tif (raster band " +
+                                                 std::to_string(band) + ") \n"))
             << report;
     }
 }

@@ -74,7 +74,8 @@ TEST(RasterBands, AThreeBandGeoTiffGivesTheFilesOfItsBandsExportedAsRawFiles) {
     EXPECT_EQ(ReadBytes(dir.File("fromraw.raw")), ReadBytes(dir.File("fromtiff.raw")));
     std::string expected = ReadText(dir.File("fromraw.txt"));
     for (int band = 1; band <= 3; ++band)
-        expected = Replaced(expected, dir.File("band" + std::to_string(band) + ".raw"), tiff);
+        expected = Replaced(expected, dir.File("band" + std::to_string(band) + ".raw "),
+                            tiff + " (raster band " + std::to_string(band) + ") ");
     EXPECT_EQ(expected, ReadText(dir.File("fromtiff.txt")));
     // Its bands one by one, by number, are the same bands in the same order.
     run = RunBatch({"--out", dir.File("bynumber"), "--keep-all", "--method", "segmentation",
@@ -101,7 +102,7 @@ TEST(RasterBands, ASixteenBitBandIsReportedWithItsStretchAndNativeLimits) {
     // 100..1120 become 0..255: a gray level stands for 4 native units.
     EXPECT_NE(std::string::npos,
               report.find("\nBand 1 = " + wide +
-                          " \nType of thresholding : Segmentation \n"
+                          " (raster band 1) \nType of thresholding : Segmentation \n"
                           "Data type : UInt16, stretched linearly to gray levels 0 to 255 from "
                           "MIN = 100 (gray 0) to MAX = 1120 (gray 255) \n"
                           "\nSegment limits\n\nNumber of segments : 2 "
@@ -111,7 +112,7 @@ TEST(RasterBands, ASixteenBitBandIsReportedWithItsStretchAndNativeLimits) {
     // The 8-bit band is reported as ever.
     EXPECT_NE(std::string::npos,
               report.find("\nBand 2 = " + bytes +
-                          " \nType of thresholding : Segmentation \n\nSegment limits\n"))
+                          " (raster band 2) \nType of thresholding : Segmentation \n\nSegment limits\n"))
         << report;
     EXPECT_EQ(report.find("Data type"), report.rfind("Data type")) << report;
 }

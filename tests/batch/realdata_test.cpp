@@ -174,8 +174,9 @@ TEST(RealScenes, SixLandsat7BandsGiveTheFilesOfTheirRawExports) {
         EXPECT_EQ(ReadBytes(dir.File("fromraw.raw")), classes);
         EXPECT_EQ(ReadBytes(dir.File("fromraw.bmp")), ReadBytes(dir.File("fromtiff.bmp")));
         std::string expected = ReadText(dir.File("fromraw.txt"));
-        for (const std::string& raw : raws)
-            expected = Replaced(expected, "= " + raw + " \n", "= " + scene + " \n");
+        for (int k = 1; k <= 6; ++k)
+            expected = Replaced(expected, "= " + raws[k - 1] + " \n",
+                                "= " + scene + " (raster band " + std::to_string(k) + ") \n");
         const std::string report = ReadText(dir.File("fromtiff.txt"));
         EXPECT_EQ(0u, report.rfind("352\n349\n", 0)) << report;  // lines, then columns
         EXPECT_EQ(expected, report);
@@ -227,7 +228,8 @@ TEST(RealScenes, SixteenBitLandsat8BandsAreStretchedBetweenTheirOwnMinimumAndMax
     const std::string report = ReadText(dir.File("fromtiff.txt"));
     for (size_t b = 0; b < files.size(); ++b) {
         const GdalBand& band = bands[b];
-        const std::string head = "\nBand " + std::to_string(b + 1) + " = " + files[b] + " \n";
+        const std::string head =
+            "\nBand " + std::to_string(b + 1) + " = " + files[b] + " (raster band 1) \n";
         const size_t start = report.find(head);
         ASSERT_NE(std::string::npos, start) << report;
         const std::string section = report.substr(
