@@ -147,9 +147,9 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
         options.askRaster = [&](const tessera::BandLoadOptions::RasterQuestion& proposed)
             -> std::optional<tessera::BandLoadOptions::RasterQuestion> {
             if (!answer) {
-                answer = AskRaster(context, windows.rasterChoice,
-                                   QString("bands of %1 (one answer for every band)").arg(Q(path)),
-                                   proposed);
+                const QString what =
+                    QString("The bands of %1 (one answer for all of them)").arg(Q(path));
+                answer = AskRaster(context, windows.rasterChoice, what, proposed);
                 if (!answer) return std::nullopt;
             }
             tessera::BandLoadOptions::RasterQuestion taken = proposed;
@@ -219,7 +219,7 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         if (type == BandFileType::Raster) {
             options.askRaster = [&](const tessera::BandLoadOptions::RasterQuestion& proposed) {
                 return AskRaster(context, windows.rasterChoice,
-                                 QString("band 1 of %1").arg(Q(path)), proposed);
+                                 QString("Band 1 of %1").arg(Q(path)), proposed);
             };
         }
         tessera::Status loaded;

@@ -66,17 +66,19 @@ TRasterChoiceForm::TRasterChoiceForm(QWidget* parent) : QDialog(parent) {
 void TRasterChoiceForm::ShowProposal(const QString& what,
                                      const tessera::BandLoadOptions::RasterQuestion& proposed) {
     proposed_ = proposed;
-    QString text = "The " + what + " holds " + Q(proposed.dataType) + " values.";
-    text += proposed.stretched
-                ? " They are stretched linearly to gray levels 0 to 255 from MIN to MAX."
-                : " They are its gray levels.";
-    text += " Pixels holding the nodata value are left out of the segments and classes.";
+    QString text = what + "\n\nData type: " + Q(proposed.dataType);
+    text += proposed.stretched ? ", stretched linearly to gray levels 0 to 255 from MIN to MAX."
+                               : ", whose values are the gray levels.";
+    text += "\nPixels holding the nodata value are left out of the segments and classes.";
     Label1->setText(text);
     NodataEdit->setText(NumberField(proposed.nodata));
     MinEdit->setText(proposed.stretch ? NumberField(proposed.stretch->minimum) : QString());
     MaxEdit->setText(proposed.stretch ? NumberField(proposed.stretch->maximum) : QString());
     MinEdit->setEnabled(proposed.stretched);
     MaxEdit->setEnabled(proposed.stretched);
+    // The wrapped text decides the height: the dialog grows to show it whole.
+    layout()->activate();
+    setFixedHeight(layout()->totalHeightForWidth(width()));
 }
 
 tessera::Result<tessera::BandLoadOptions::RasterQuestion> TRasterChoiceForm::Answer() const {

@@ -17,7 +17,7 @@ class TRasterChoiceForm : public QDialog {
     explicit TRasterChoiceForm(QWidget* parent = nullptr);
 
     // Fills the fields with what the file declares and the options give, for the band named
-    // in `what` ("band 2 of /data/scene.tif").
+    // in `what` ("Band 1 of /data/scene.tif").
     void ShowProposal(const QString& what,
                       const tessera::BandLoadOptions::RasterQuestion& proposed);
     // The answer in the fields; a "CAUTION" text when a field holds no number or the stretch
