@@ -20,16 +20,6 @@ void RegisterDrivers() {
     std::call_once(registered, [] { GDALAllRegister(); });
 }
 
-// GDAL's own error printing would add lines to the program's one-line refusals: its errors
-// are kept (CPLGetLastErrorMsg) but not printed while this lives, in this thread.
-class QuietErrors {
-  public:
-    QuietErrors() { CPLPushErrorHandler(CPLQuietErrorHandler); }
-    ~QuietErrors() { CPLPopErrorHandler(); }
-    QuietErrors(const QuietErrors&) = delete;
-    QuietErrors& operator=(const QuietErrors&) = delete;
-};
-
 std::string OpenFailure() {
     std::string why = CPLGetLastErrorMsg();
     while (!why.empty() && (why.back() == '.' || why.back() == '\n')) why.pop_back();
@@ -40,7 +30,7 @@ std::string OpenFailure() {
 GDALDatasetH OpenDataset(const std::string& path) {
     RegisterDrivers();
     CPLErrorReset();
-    const QuietErrors quiet;
+    const QuietGdalErrors quiet;
     return GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
                       nullptr, nullptr, nullptr);
 }
@@ -56,6 +46,14 @@ struct RasterSource::Handles {
     GDALRasterBandH band = nullptr;
     mutable std::mutex reading;
 };
+
+QuietGdalErrors::QuietGdalErrors() {
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+}
+
+QuietGdalErrors::~QuietGdalErrors() {
+    CPLPopErrorHandler();
+}
 
 uint8_t StretchToGray(double value, StretchRange range) {
     const double gray =
@@ -174,7 +172,7 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
 
 bool RasterSource::ReadNative(int first, int count, double* values) const {
     const std::lock_guard<std::mutex> lock(handles_->reading);
-    const QuietErrors quiet;
+    const QuietGdalErrors quiet;
     return GDALRasterIO(handles_->band, GF_Read, 0, first, size_.columns, count, values,
                         size_.columns, count, GDT_Float64, 0, 0) == CE_None;
 }
@@ -267,7 +265,7 @@ void RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* noda
     if (isByte_ || !stretch_) {
         {
             const std::lock_guard<std::mutex> lock(handles_->reading);
-            const QuietErrors quiet;
+            const QuietGdalErrors quiet;
             if (GDALRasterIO(handles_->band, GF_Read, 0, first, size_.columns, count, lines,
                              size_.columns, count, GDT_Byte, 0, 0) != CE_None)
                 std::memset(lines, 0, cells);

@@ -14,6 +14,16 @@
 
 namespace tessera {
 
+// GDAL's own error printing would add lines to the program's one-line refusals: its errors
+// are kept (CPLGetLastErrorMsg) but not printed while this lives, in this thread.
+class QuietGdalErrors {
+  public:
+    QuietGdalErrors();
+    ~QuietGdalErrors();
+    QuietGdalErrors(const QuietGdalErrors&) = delete;
+    QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
+};
+
 // gray = (value - minimum) x 255 / (maximum - minimum), rounded to the nearest level (halves
 // up) and clamped to 0..255, as gdal_translate -ot Byte -scale minimum maximum 0 255 does.
 // NaN becomes 0.

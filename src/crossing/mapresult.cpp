@@ -12,32 +12,11 @@
 
 #include "bands/rasterband.h"
 #include "crossing/crossing.h"
+#include "support/numbers.h"
 
 namespace tessera {
 
 namespace {
-
-// GDAL's own error printing is kept off the program's output while a file is written.
-class QuietErrors {
-  public:
-    QuietErrors() { CPLPushErrorHandler(CPLQuietErrorHandler); }
-    ~QuietErrors() { CPLPopErrorHandler(); }
-    QuietErrors(const QuietErrors&) = delete;
-    QuietErrors& operator=(const QuietErrors&) = delete;
-};
-
-void AppendNumber(std::string& out, int64_t value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
-}
-
-// Six significant digits, as the report gives native values.
-void AppendValue(std::string& out, double value) {
-    char digits[32];
-    std::snprintf(digits, sizeof digits, "%.6g", value);
-    out += digits;
-}
 
 void AppendFixed(std::string& out, double value, int decimals) {
     char digits[64];
@@ -94,7 +73,7 @@ ClassGeoTiff::~ClassGeoTiff() {
 bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourTable& colours,
                           const Georeference& place) {
     GDALAllRegister();
-    const QuietErrors quiet;
+    const QuietGdalErrors quiet;
     GDALDriverH driver = GDALGetDriverByName("GTiff");
     if (driver == nullptr) return false;
     // Strips of whole lines, as the class raster is written; BigTIFF only where needed.
@@ -126,7 +105,7 @@ bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourT
 bool ClassGeoTiff::WriteLines(int first, int count, const uint8_t* lines, size_t stride) {
     const std::lock_guard<std::mutex> lock(handles_->writing);
     if (handles_->failed || handles_->band == nullptr) return false;
-    const QuietErrors quiet;
+    const QuietGdalErrors quiet;
     if (GDALRasterIO(handles_->band, GF_Write, 0, first, handles_->columns, count,
                      const_cast<uint8_t*>(lines), handles_->columns, count, GDT_Byte, 0,
                      static_cast<GSpacing>(stride)) != CE_None)
@@ -136,7 +115,7 @@ bool ClassGeoTiff::WriteLines(int first, int count, const uint8_t* lines, size_t
 
 bool ClassGeoTiff::Close() {
     if (handles_->dataset == nullptr) return !handles_->failed;
-    const QuietErrors quiet;
+    const QuietGdalErrors quiet;
     CPLErrorReset();
     GDALFlushCache(handles_->dataset);
     if (CPLGetLastErrorType() == CE_Failure) handles_->failed = true;
@@ -202,9 +181,9 @@ std::string ClassTableCsv(ImageSize size, const std::vector<BandRecord>& records
                                       : static_cast<double>(gray);
             };
             text += ',';
-            AppendValue(text, native(lower));
+            AppendSixDigits(text, native(lower));
             text += ',';
-            AppendValue(text, native(upper));
+            AppendSixDigits(text, native(upper));
         }
         const int64_t pixels =
             code >= 0 && static_cast<size_t>(code) < pixelCount.size() ? pixelCount[code] : 0;

@@ -5,23 +5,11 @@
 #include <new>
 
 #include "bands/rasterband.h"
+#include "support/numbers.h"
 
 namespace tessera {
 
 namespace {
-
-void AppendNumber(std::string& out, int64_t value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
-}
-
-// A native value beside a gray limit: six significant digits are enough to read it by.
-void AppendNative(std::string& out, double value) {
-    char digits[32];
-    std::snprintf(digits, sizeof digits, "%.6g", value);
-    out += digits;
-}
 
 int DigitOf(const CodeTable& table, int code, int band) {
     if (code < 1 || code > table.CodeCount || band < 1 || band > table.BandCount()) return 0;
@@ -126,9 +114,9 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
             text += " ";
             if (record.stretch && known) {
                 text += "(native values ";
-                AppendNative(text, NativeOfGray(limits.lower[j], record.stretch->range));
+                AppendSixDigits(text, NativeOfGray(limits.lower[j], record.stretch->range));
                 text += " to ";
-                AppendNative(text, NativeOfGray(limits.upper[j], record.stretch->range));
+                AppendSixDigits(text, NativeOfGray(limits.upper[j], record.stretch->range));
                 text += ") ";
             }
         }

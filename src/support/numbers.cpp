@@ -1,5 +1,8 @@
 #include "support/numbers.h"
 
+#include <charconv>
+#include <cstdio>
+
 #include <limits>
 
 namespace tessera {
@@ -42,6 +45,18 @@ int32_t LeadingInteger(std::string_view text) {
     if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
     if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(value);
+}
+
+void AppendNumber(std::string& out, int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+void AppendSixDigits(std::string& out, double value) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.6g", value);
+    out += digits;
 }
 
 }  // namespace tessera

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tessera {
@@ -11,5 +12,11 @@ int32_t LeadingInteger(std::string_view text);
 
 // Same rule, 64-bit.
 int64_t LeadingInteger64(std::string_view text);
+
+// Appends `value` in decimal.
+void AppendNumber(std::string& out, int64_t value);
+// Appends `value` with six significant digits ("%.6g"), as native values are shown beside
+// gray levels.
+void AppendSixDigits(std::string& out, double value);
 
 }  // namespace tessera
