@@ -1,0 +1,313 @@
+// Pixels without data and results put back on the map, through tessera-batch and through the
+// Workspace the interactive program drives: limits, counts and classes worked out by hand, and
+// the same bytes from both front ends.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "rasterfiles.h"
+#include "testfiles.h"
+#include "workspace/streamedjob.h"
+#include "workspace/workspace.h"
+
+namespace tessera {
+namespace {
+using namespace testing_support;
+using Arguments = std::vector<std::string>;
+
+constexpr int kLines = 5;
+constexpr int kColumns = 6;
+constexpr int X = 255;  // no segment, no class
+// clang-format off
+// Band 1, 8-bit, nodata 9 given to the program: 9 at one border pixel and one inside.
+const std::vector<double> kBytes{ 40,  60,   9, 120, 150, 170,
+                                  90,  95,   9, 149,  94, 100,
+                                 130, 200, 150,  60,  80, 110,
+                                  70,  41,  99, 180, 190,  55,
+                                  66,  77,  88, 144, 160, 199};
+// Band 2, 16-bit, declaring nodata 0: a border of 18 pixels without data around 12 with data.
+const std::vector<double> kWide{0,    0,    0,    0,    0, 0,
+                                0, 1000, 2400, 1100, 3550, 0,
+                                0, 3000, 1500, 1200, 2800, 0,
+                                0, 1700, 3300, 2000, 1300, 0,
+                                0,    0,    0,    0,    0, 0};
+// Band 1, equal widths over its data 40..200 (9 left out): R = 161 levels, step round(161 / 3)
+// = 54, segments of 55 levels: 40-94, 95-149, 150-200.
+// Band 2, stretched from its least value with data, 1000 (gray 0), to 3550 (gray 255): a gray
+// level is 10 units. Equipopulation over its 12 pixels with data, 4 a segment: grays 0 10 20 30
+// | 50 70 100 140 | 180 200 230 255; a segment closes below the next level holding a pixel:
+// 0-49 (1000-1490), 50-179 (1500-2790), 180-255 (2800-3550). Band 2's segment numbers:
+const std::vector<int> kSegments2{X, X, X, X, X, X,
+                                  X, 1, 2, 1, 3, X,
+                                  X, 3, 2, 1, 3, X,
+                                  X, 2, 3, 2, 1, X,
+                                  X, X, X, X, X, X};
+// Every code kept: class = code = 3 (s1 - 1) + s2; none where either band lacks data.
+const std::vector<int> kClasses{X, X, X, X, X, X,
+                                X, 4, X, 4, 3, X,
+                                X, 9, 8, 1, 3, X,
+                                X, 2, 6, 8, 7, X,
+                                X, X, X, X, X, X};
+// clang-format on
+const std::vector<int> kClassPixels{0, 1, 1, 2, 2, 0, 1, 1, 2, 1};  // classes 1..9
+constexpr int kWithoutData = 19;  // the border's 18 and the pixel of gray 9 inside
+
+struct Scene {
+    std::string bytes, wide;
+};
+
+Scene WriteScene(const ScratchDir& dir, bool onMap) {
+    RasterExtras bytes, wide;
+    wide.nodata = 0;
+    if (onMap) bytes.place = wide.place = RasterPlace{{500000, 30, 0, 4650000, 0, -30}, 32631};
+    const Scene scene{dir.File("bytes.tif"), dir.File("wide.tif")};
+    EXPECT_TRUE(WriteGeoTiff(scene.bytes, kLines, kColumns, RasterType::Byte, {kBytes}, bytes));
+    EXPECT_TRUE(WriteGeoTiff(scene.wide, kLines, kColumns, RasterType::UInt16, {kWide}, wide));
+    return scene;
+}
+
+Arguments Job(const Scene& scene, const std::string& out) {
+    // clang-format off
+    return {"--out", out, "--keep-all",
+            "--band", scene.bytes, "--method", "segmentation", "--segments", "3", "--nodata", "9",
+            "--band", scene.wide, "--method", "equipopulation", "--segments", "3"};
+    // clang-format on
+}
+
+int RunBatch(const Arguments& arguments, const ScratchDir& dir, std::string* errors = nullptr) {
+    std::string command = std::string("'") + TESSERA_BATCH + "'";
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    command += " 2>'" + dir.File("errors.txt") + "'";
+    const int raw = std::system(command.c_str());
+    if (errors) *errors = ReadText(dir.File("errors.txt"));
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// The same job as the interactive program runs it: band 1 given nodata 9, band 2 the file's own.
+void RunWorkspace(const Scene& scene, const std::string& stem, const std::string& segmented) {
+    Workspace ws;
+    ws.BeginBandSet(2);
+    BandLoadOptions options;
+    options.nodata = 9;
+    ASSERT_TRUE(ws.LoadBand(1, scene.bytes, BandFileType::Raster, options));
+    options.nodata.reset();
+    ASSERT_TRUE(ws.LoadBand(2, scene.wide, BandFileType::Raster, options));
+    ws.SetSegmentation(1, Segmentation, 3, {});
+    ws.SetSegmentation(2, Equipopulation, 3, {});
+    ASSERT_TRUE(ws.FinishSegmentation(true));
+    Result<CodeCounts> counts = ws.CountCodes();
+    ASSERT_TRUE(counts);
+    std::vector<int32_t> all = SelectCodes(counts.value->PixelCount, CodeSelection{true, 0});
+    ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), std::move(all), true));
+    ASSERT_TRUE(ws.SaveResult(stem));
+    if (!segmented.empty()) {
+        ASSERT_TRUE(ws.SaveSegmented(segmented));
+    }
+}
+
+std::vector<uint8_t> Bytes(const std::vector<int>& values) {
+    return std::vector<uint8_t>(values.begin(), values.end());
+}
+
+TEST(NodataPixels, AreLeftOutOfGrayRangesSegmentsAndClassesByBothFrontEnds) {
+    ScratchDir dir;
+    const Scene scene = WriteScene(dir, false);
+    std::string errors;
+    Arguments batch = Job(scene, dir.File("b"));
+    batch.insert(batch.end(), {"--save-segmented", dir.File("bseg")});
+    ASSERT_EQ(0, RunBatch(batch, dir, &errors)) << errors;
+    RunWorkspace(scene, dir.File("w"), dir.File("wseg"));
+
+    const std::string report = ReadText(dir.File("b.txt"));
+    // Each band's lines, from the line that names its file to the next band's.
+    const size_t band1 = report.find("\n\nBand 1 = " + scene.bytes + " ");
+    const size_t band2 = report.find("\n\nBand 2 = " + scene.wide + " ");
+    ASSERT_LT(band1, band2) << report;
+    ASSERT_NE(std::string::npos, band2) << report;
+    const std::string nodataLine = " pixels, left out of the gray range and the segments \n";
+    EXPECT_LT(report.find("\nType of thresholding : Segmentation \n"
+                          "Nodata value : 9, held by 2" +
+                              nodataLine +
+                              "\nSegment limits\n\nNumber of segments : 3 "
+                              "\n\tSegment 1 min = 40 max = 94 \n\tSegment 2 min = 95 max = 149 "
+                              "\n\tSegment 3 min = 150 max = 200 \n\nBand 2",
+                          band1),
+              band2)
+        << report;
+    EXPECT_NE(std::string::npos,
+              report.find("\nType of thresholding : Equipopulation \n"
+                          "Data type : UInt16, stretched linearly to gray levels 0 to 255 from "
+                          "MIN = 1000 (gray 0) to MAX = 3550 (gray 255) \n"
+                          "Nodata value : 0, held by 18" +
+                              nodataLine +
+                              "\nSegment limits\n\nNumber of segments : 3 "
+                              "\n\tSegment 1 min = 0 max = 49 (native values 1000 to 1490) "
+                              "\n\tSegment 2 min = 50 max = 179 (native values 1500 to 2790) "
+                              "\n\tSegment 3 min = 180 max = 255 (native values 2800 to 3550) \n",
+                          band2))
+        << report;
+    EXPECT_NE(std::string::npos,
+              report.find("\n\nPixels without data in at least one band : " +
+                          std::to_string(kWithoutData) + " (code 0, in no class) \n\n\tCodes"))
+        << report;
+    for (int code = 1; code <= 9; ++code) {
+        char line[64];  // code, segments of bands 1 and 2, pixels
+        std::snprintf(line, sizeof line, "\t%d\t%d\t%d\t\t%d\n", code, (code - 1) / 3 + 1,
+                      (code - 1) % 3 + 1, kClassPixels[code]);
+        EXPECT_NE(std::string::npos, report.find(line)) << report;
+    }
+    EXPECT_EQ(Bytes(kClasses), ReadBytes(dir.File("b.raw")));
+    EXPECT_EQ(Bytes(kSegments2), ReadBytes(dir.File("bseg.raw")));
+    for (const std::string file : {".bmp", ".txt", ".raw", "seg.bmp", "seg.txt", "seg.raw"})
+        EXPECT_EQ(ReadBytes(dir.File("b" + file)), ReadBytes(dir.File("w" + file))) << file;
+}
+
+// The palette of an 8-bit bitmap: blue, green, red and a spare byte per entry after the headers.
+std::array<int, 4> BitmapColour(const std::vector<uint8_t>& bitmap, int entry) {
+    const size_t at = 54 + 4 * static_cast<size_t>(entry);
+    return {bitmap.at(at + 2), bitmap.at(at + 1), bitmap.at(at), 255};
+}
+
+TEST(MapResults, TheClassRasterAndTableLieWhereTheBandsLie) {
+    ScratchDir dir;
+    const Scene scene = WriteScene(dir, true);
+    std::string errors;
+    ASSERT_EQ(0, RunBatch(Job(scene, dir.File("b")), dir, &errors)) << errors;
+    RunWorkspace(scene, dir.File("w"), "");
+    // The batch path again, in strips of 2 lines shared by 3 threads.
+    StreamedJob job(StreamSettings{3, 2});
+    job.BeginBandSet(2);
+    BandLoadOptions options;
+    options.checkMemory = false;
+    options.nodata = 9;
+    ASSERT_TRUE(job.LoadBand(1, scene.bytes, BandFileType::Raster, options));
+    options.nodata.reset();
+    ASSERT_TRUE(job.LoadBand(2, scene.wide, BandFileType::Raster, options));
+    job.SetSegmentation(1, Segmentation, 3, {});
+    job.SetSegmentation(2, Equipopulation, 3, {});
+    ASSERT_TRUE(job.FinishSegmentation());
+    ASSERT_TRUE(job.CountCodes());
+    ASSERT_TRUE(job.FinishCrossing(SelectCodes(job.PixelCount(), CodeSelection{true, 0})));
+    ASSERT_TRUE(job.Save(dir.File("s"), ""));
+
+    const std::optional<RasterContents> input = ReadRaster(scene.wide);
+    ASSERT_TRUE(input && input->transform);
+    const std::vector<uint8_t> bitmap = ReadBytes(dir.File("b.bmp"));
+    EXPECT_EQ((std::array<int, 4>{255, 255, 255, 255}), BitmapColour(bitmap, 255));  // no class
+    for (const std::string stem : {"b", "w", "s"}) {
+        SCOPED_TRACE(stem);
+        const std::optional<RasterContents> classes = ReadRaster(dir.File(stem + ".tif"));
+        ASSERT_TRUE(classes);
+        EXPECT_EQ("Byte", classes->dataType);
+        EXPECT_EQ(kLines, classes->lines);
+        EXPECT_EQ(kColumns, classes->columns);
+        EXPECT_EQ(input->transform, classes->transform);
+        EXPECT_TRUE(SameCoordinateSystem(input->coordinateSystem, classes->coordinateSystem));
+        EXPECT_TRUE(SameCoordinateSystem(CoordinateSystemOfEpsg(32631), classes->coordinateSystem));
+        EXPECT_EQ(std::optional<double>(255), classes->nodata);
+        ASSERT_GE(classes->colours.size(), 10u);
+        for (int k = 1; k <= 9; ++k) EXPECT_EQ(BitmapColour(bitmap, k), classes->colours[k]) << k;
+        const std::vector<uint8_t> raw = ReadBytes(dir.File("b.raw"));
+        EXPECT_EQ(std::vector<double>(raw.begin(), raw.end()), classes->pixels);
+    }
+
+    // One row per class: its code's segments and limits (natives of band 2 from its stretch),
+    // pixels, area at 30 m x 30 m, share of the 11 pixels with data in both bands.
+    const int limits1[4][2] = {{}, {40, 94}, {95, 149}, {150, 200}};
+    const int limits2[4][4] = {
+        {}, {0, 49, 1000, 1490}, {50, 179, 1500, 2790}, {180, 255, 2800, 3550}};
+    std::string expected =
+        "class,code,b1_segment,b1_gray_min,b1_gray_max,b1_native_min,b1_native_max,b2_segment,"
+        "b2_gray_min,b2_gray_max,b2_native_min,b2_native_max,pixels,area_square_metre,"
+        "percent_of_data_pixels\n";
+    for (int k = 1; k <= 9; ++k) {
+        const int s1 = (k - 1) / 3 + 1, s2 = (k - 1) % 3 + 1, pixels = kClassPixels[k];
+        char row[200];
+        std::snprintf(row, sizeof row, "%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%.4f\n", k, k, s1,
+                      limits1[s1][0], limits1[s1][1], limits1[s1][0], limits1[s1][1], s2,
+                      limits2[s2][0], limits2[s2][1], limits2[s2][2], limits2[s2][3], pixels,
+                      pixels * 900, 100.0 * pixels / (kLines * kColumns - kWithoutData));
+        expected += row;
+    }
+    EXPECT_EQ(expected, ReadText(dir.File("b.csv")));
+    EXPECT_EQ(expected, ReadText(dir.File("w.csv")));
+    EXPECT_EQ(expected, ReadText(dir.File("s.csv")));
+    for (const std::string file : {".bmp", ".txt", ".raw"})
+        EXPECT_EQ(ReadBytes(dir.File("b" + file)), ReadBytes(dir.File("w" + file))) << file;
+    // Nothing else: no temporary file of a save is left behind.
+    std::vector<std::string> files{"bytes.tif", "errors.txt", "multi_tab.txt", "wide.tif"};
+    for (const std::string stem : {"b", "s", "w"})
+        for (const std::string extension : {".bmp", ".csv", ".raw", ".tif", ".txt"})
+            files.push_back(stem + extension);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, ListFolder(dir.path()));
+}
+
+TEST(MapResults, RefusalsNameTheFilesAndWriteNothingAndFormatChoosesTheFiles) {
+    ScratchDir dir;
+    const Scene scene = WriteScene(dir, true);
+    const std::string moved = dir.File("moved.tif"), empty = dir.File("empty.tif"),
+                      nines = dir.File("nines.tif"), plain = dir.File("plain.tif");
+    RasterExtras shifted, allNodata;
+    shifted.place = RasterPlace{{500030, 30, 0, 4650000, 0, -30}, 32631};  // a pixel east
+    allNodata.nodata = 0;
+    ASSERT_TRUE(WriteGeoTiff(moved, kLines, kColumns, RasterType::Byte, {kBytes}, shifted));
+    ASSERT_TRUE(WriteGeoTiff(empty, kLines, kColumns, RasterType::UInt16,
+                             {std::vector<double>(kLines * kColumns, 0)}, allNodata));
+    ASSERT_TRUE(WriteGeoTiff(nines, kLines, kColumns, RasterType::Byte,
+                             {std::vector<double>(kLines * kColumns, 9)}));
+    ASSERT_TRUE(WriteGeoTiff(plain, kLines, kColumns, RasterType::Byte, {kBytes}));
+    const std::string out = dir.File("out");
+    std::filesystem::create_directory(out);
+
+    struct Case {
+        Arguments bands;
+        std::vector<std::string> named;
+    };
+    const std::vector<Case> cases{
+        {{"--band", scene.bytes, "--band", moved},
+         {"Band 2 " + moved + " and band 1 " + scene.bytes, "their origins differ"}},
+        {{"--band", scene.bytes, "--band", empty},
+         {empty, "every pixel holds its nodata value 0, which leaves no data to segment"}},
+        {{"--band", scene.bytes, "--band", nines, "--nodata", "9"},
+         {nines, "every pixel holds its nodata value 9, which leaves no data to segment"}},
+        {{"--band", scene.bytes, "--band", plain, "--format", "csv"}, {out + "/r.csv"}},
+    };
+    for (const Case& refused : cases) {
+        Arguments arguments{"--out", out + "/r", "--method", "segmentation", "--segments", "2"};
+        arguments.insert(arguments.end(), refused.bands.begin(), refused.bands.end());
+        std::string errors;
+        EXPECT_EQ(3, RunBatch(arguments, dir, &errors)) << errors;
+        for (const std::string& text : refused.named)
+            EXPECT_NE(std::string::npos, errors.find(text)) << errors;
+        EXPECT_EQ(std::vector<std::string>{}, ListFolder(out)) << errors;
+    }
+    // The interactive program refuses the band that lies elsewhere likewise, and keeps none of it.
+    Workspace ws;
+    ws.BeginBandSet(2);
+    ASSERT_TRUE(ws.LoadBand(1, scene.bytes, BandFileType::Raster, {}));
+    const Status refused = ws.LoadBand(2, moved, BandFileType::Raster, {});
+    EXPECT_FALSE(refused);
+    EXPECT_NE(std::string::npos,
+              refused.message.find("Band 2\n" + moved + "\nand band 1\n" + scene.bytes))
+        << refused.message;
+    EXPECT_FALSE(ws.bands[2].Loaded());
+
+    Arguments chosen = Job(scene, out + "/r");
+    chosen.insert(chosen.end(), {"--format", "txt,tif"});
+    std::string errors;
+    ASSERT_EQ(0, RunBatch(chosen, dir, &errors)) << errors;
+    EXPECT_EQ((std::vector<std::string>{"r.tif", "r.txt"}), ListFolder(out));
+    const std::optional<RasterContents> classes = ReadRaster(out + "/r.tif");
+    ASSERT_TRUE(classes);
+    EXPECT_EQ(std::vector<double>(kClasses.begin(), kClasses.end()), classes->pixels);
+}
+
+}  // namespace
+}  // namespace tessera
