@@ -33,11 +33,20 @@ bool WriteGeoTiff(const std::string& path, int lines, int columns, RasterType ty
     GDALAllRegister();
     GDALDriverH driver = GDALGetDriverByName("GTiff");
     if (driver == nullptr) return false;
-    const GDALDataType gdalType = type == RasterType::Byte    ? GDT_Byte
-                                  : type == RasterType::Int16 ? GDT_Int16
-                                                              : GDT_UInt16;
-    GDALDatasetH dataset = GDALCreate(driver, path.c_str(), columns, lines,
-                                      static_cast<int>(bands.size()), gdalType, nullptr);
+    const GDALDataType gdalType = type == RasterType::Byte || type == RasterType::SignedByte
+                                      ? GDT_Byte
+                                  : type == RasterType::Int16   ? GDT_Int16
+                                  : type == RasterType::Float32 ? GDT_Float32
+                                  : type == RasterType::Float64 ? GDT_Float64
+                                  : type == RasterType::CInt16  ? GDT_CInt16
+                                                                : GDT_UInt16;
+    std::vector<const char*> options;
+    for (const std::string& option : extras.options) options.push_back(option.c_str());
+    if (type == RasterType::SignedByte) options.push_back("PIXELTYPE=SIGNEDBYTE");
+    options.push_back(nullptr);
+    GDALDatasetH dataset =
+        GDALCreate(driver, path.c_str(), columns, lines, static_cast<int>(bands.size()), gdalType,
+                   const_cast<char**>(options.data()));
     if (dataset == nullptr) return false;
     bool written = true;
     if (extras.place) {
@@ -52,6 +61,14 @@ bool WriteGeoTiff(const std::string& path, int lines, int columns, RasterType ty
         GDALRasterBandH band = GDALGetRasterBand(dataset, static_cast<int>(b) + 1);
         if (extras.nodata)
             written = written && GDALSetRasterNoDataValue(band, *extras.nodata) == CE_None;
+        if (type == RasterType::SignedByte) {
+            std::vector<unsigned char> stored;
+            for (double value : values)
+                stored.push_back(static_cast<unsigned char>(static_cast<signed char>(value)));
+            written = written && GDALRasterIO(band, GF_Write, 0, 0, columns, lines, stored.data(),
+                                              columns, lines, GDT_Byte, 0, 0) == CE_None;
+            continue;
+        }
         written = written && GDALRasterIO(band, GF_Write, 0, 0, columns, lines, values.data(),
                                           columns, lines, GDT_Float64, 0, 0) == CE_None;
     }

@@ -8,7 +8,8 @@
 
 namespace testing_support {
 
-enum class RasterType { Byte, Int16, UInt16 };
+// SignedByte: GDAL's Byte type with PIXELTYPE=SIGNEDBYTE, each value stored as its byte.
+enum class RasterType { Byte, Int16, UInt16, Float32, Float64, SignedByte, CInt16 };
 
 // Where a raster lies: GDAL's geotransform and an EPSG code for its coordinate system.
 struct RasterPlace {
@@ -20,6 +21,7 @@ struct RasterPlace {
 struct RasterExtras {
     std::optional<double> nodata;      // declared on every band
     std::optional<RasterPlace> place;  // geotransform and coordinate system
+    std::vector<std::string> options;  // creation options ("TILED=YES", "COMPRESS=DEFLATE")
 };
 
 // A GeoTIFF of `lines` x `columns` pixels, one band per entry of `bands` (each lines x columns

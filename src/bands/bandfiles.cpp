@@ -87,6 +87,12 @@ void AddToHistogram(const uint8_t* pixels, size_t count, Histogram& histogram) {
     }
 }
 
+int64_t CountMarks(const uint8_t* marks, size_t count, uint8_t mark) {
+    int64_t found = 0;
+    for (size_t i = 0; i < count; ++i) found += marks[i] == mark;
+    return found;
+}
+
 int64_t RemoveNodata(const uint8_t* pixels, const uint8_t* nodata, size_t count,
                      Histogram& histogram) {
     int64_t removed = 0;

@@ -46,7 +46,13 @@ using Histogram = std::array<int64_t, 256>;
 Histogram ComputeHistogram(const ByteMatrix& pixels);
 // Adds `count` pixels to `histogram` (a band read a strip at a time).
 void AddToHistogram(const uint8_t* pixels, size_t count, Histogram& histogram);
-// Takes the pixels marked 1 in `nodata` back out of `histogram`: what is left counts the pixels
+// The marks of pixels without data: a pixel holding the band's nodata value, or a NaN or
+// infinite value of a floating-point band (0: a pixel with data).
+constexpr uint8_t kNodataMark = 1;
+constexpr uint8_t kNonFiniteMark = 2;
+// The pixels that carry `mark`.
+int64_t CountMarks(const uint8_t* marks, size_t count, uint8_t mark);
+// Takes the pixels marked (not 0) in `nodata` back out of `histogram`: what is left counts the pixels
 // with data only. Returns the number taken out.
 int64_t RemoveNodata(const uint8_t* pixels, const uint8_t* nodata, size_t count,
                      Histogram& histogram);

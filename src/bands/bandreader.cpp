@@ -90,23 +90,29 @@ std::string BandReader::Refusal(const std::string& why) const {
     return type_ == BandFileType::Bitmap ? BitmapRefusal(path_, why) : RawRefusal(path_, why);
 }
 
-void BandReader::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
-    if (count <= 0) return;
+bool BandReader::MayLackData() const {
+    return Nodata().has_value() || (raster_ && raster_->IsFloating());
+}
+
+Status BandReader::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
+    if (count <= 0) return Status::Ok();
     const int columns = size_.columns;
-    if (raster_) {
-        raster_->ReadLines(first, count, lines, nodata);
-        return;
-    }
+    if (raster_) return raster_->ReadLines(first, count, lines, nodata);
+    bool read = false;
     if (type_ == BandFileType::Raw) {
-        ReadRawLines(fd_, columns, first, count, lines);
+        read = ReadRawLines(fd_, columns, first, count, lines);
     } else {
         // At most a strip's worth of line addresses; a whole band's when it is read at once.
         std::vector<uint8_t*> starts(static_cast<size_t>(count));
         for (int i = 0; i < count; ++i) starts[i] = lines + static_cast<size_t>(i) * columns;
-        ReadStoredLines(fd_, pixelOffset_, stride_, columns, first, count, size_.lines,
-                        starts.data(), true);
+        read = ReadStoredLines(fd_, pixelOffset_, stride_, columns, first, count, size_.lines,
+                               starts.data(), true);
     }
+    if (!read)
+        return Status::Failure(Refusal("its lines from line " + std::to_string(first + 1) +
+                                       " on cannot be read (" + std::strerror(errno) + ")"));
     if (nodata) MarkGrayNodata(lines, static_cast<size_t>(count) * columns, nodata_, nodata);
+    return Status::Ok();
 }
 
 Result<ByteMatrix> BandReader::ReadAll(Progress& progress, ByteMatrix* nodata) const {
@@ -121,7 +127,7 @@ Result<ByteMatrix> BandReader::ReadAll(Progress& progress, ByteMatrix* nodata) c
         // Every cell is read (or set to 0 past the end of a short file): no zero fill first.
         std::optional<ByteMatrix> pixels = ByteMatrix::CreateUnfilled(size_.columns, size_.lines);
         if (!pixels) return R::Failure(refusal);
-        const bool marked = nodata != nullptr && Nodata().has_value();
+        const bool marked = nodata != nullptr && MayLackData();
         if (marked) {
             std::optional<ByteMatrix> marks = ByteMatrix::CreateUnfilled(size_.columns, size_.lines);
             if (!marks) return R::Failure(refusal);
@@ -133,8 +139,9 @@ Result<ByteMatrix> BandReader::ReadAll(Progress& progress, ByteMatrix* nodata) c
         for (int first = 0; first < size_.lines; first += piece) {
             if (!progress.Step(kStageLoading, int64_t{first} * size_.columns, total))
                 return R::Cancelled();
-            ReadLines(first, std::min(piece, size_.lines - first), (*pixels)[first],
-                      marked ? (*nodata)[first] : nullptr);
+            const Status read = ReadLines(first, std::min(piece, size_.lines - first),
+                                          (*pixels)[first], marked ? (*nodata)[first] : nullptr);
+            if (!read) return R::Failure(read.message);
         }
         return R::Of(std::move(*pixels));
     } catch (const std::bad_alloc&) {

@@ -43,14 +43,18 @@ class BandReader {
     // "The raw image\nPATH\ncannot be loaded: WHY." and the like for the other types.
     std::string Refusal(const std::string& why) const;
 
+    // True when some pixel may be without data: a nodata value is set, or the band holds
+    // floating-point values (NaN and infinite values are without data).
+    bool MayLackData() const;
     // Lines first..first + count - 1 (0 = top), one after another into `lines` (count x
-    // columns bytes). Bytes the file does not hold are 0, as in a band loaded whole from a
-    // short raw file. With `nodata`, also 1 there for each pixel holding the nodata value,
-    // else 0. Safe to call from several threads at once.
-    void ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
+    // columns bytes). Bytes a short raw file does not hold are 0, as in a band loaded whole
+    // from it. With `nodata`, also a mark there for each pixel (0: with data; kNodataMark,
+    // kNonFiniteMark). Refused, with a text naming the file, the band and the line, when the
+    // file cannot be read. Safe to call from several threads at once.
+    Status ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
     // Every line, in a new matrix, read a piece at a time with `progress` told after each;
-    // refused with the reader's text when memory runs out. With `nodata`, and a nodata value
-    // set, also the matrix of ReadLines's marks.
+    // refused with the reader's text when memory runs out or a read fails. With `nodata`, when
+    // MayLackData(), also the matrix of ReadLines's marks.
     Result<ByteMatrix> ReadAll(Progress& progress = NoProgress(),
                                ByteMatrix* nodata = nullptr) const;
 

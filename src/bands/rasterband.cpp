@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -41,10 +42,13 @@ std::string BandsText(int count) {
 
 }  // namespace
 
+// One open dataset, shared by the sources of the bands of its file.
 struct RasterSource::Handles {
+    ~Handles() {
+        if (dataset) GDALClose(dataset);
+    }
     GDALDatasetH dataset = nullptr;
-    GDALRasterBandH band = nullptr;
-    mutable std::mutex reading;
+    std::mutex reading;
 };
 
 QuietGdalErrors::QuietGdalErrors() {
@@ -66,10 +70,111 @@ double NativeOfGray(double gray, StretchRange range) {
     return range.minimum + gray * (range.maximum - range.minimum) / 255.0;
 }
 
+namespace {
+
+bool IsFloat32(const std::string& dataType) {
+    return dataType == "Float32";
+}
+
+// The value of the type next to `value`, upwards or downwards: the next integer, float or
+// double.
+double NextValue(double value, bool up, const std::string& dataType) {
+    const double toward = up ? std::numeric_limits<double>::infinity()
+                             : -std::numeric_limits<double>::infinity();
+    if (IsFloat32(dataType))
+        return std::nextafter(static_cast<float>(value), static_cast<float>(toward));
+    if (dataType == "Float64") return std::nextafter(value, toward);
+    return up ? value + 1 : value - 1;
+}
+
+// The value of the type nearest to `value` (a bound worked out in doubles).
+double OfType(double value, const std::string& dataType) {
+    if (IsFloat32(dataType)) {
+        if (!(std::fabs(value) <= std::numeric_limits<float>::max())) return value;
+        return static_cast<float>(value);
+    }
+    if (dataType == "Float64") return value;
+    return std::round(value);
+}
+
+}  // namespace
+
+NativeRange NativeRangeOfGrays(int64_t lower, int64_t upper, StretchRange range,
+                               const std::string& dataType) {
+    NativeRange native;
+    const int64_t low = std::max<int64_t>(lower, 0);
+    const int64_t high = std::min<int64_t>(upper, 255);
+    if (low > high) {
+        native.empty = true;
+        return native;
+    }
+    // Each bound starts from the stretch's own inverse and is moved value by value of the type
+    // until it is the last one on its side: a few steps, and the bound agrees with
+    // StretchToGray exactly, rounding included.
+    const auto gray = [&](double value) { return int64_t{StretchToGray(value, range)}; };
+    if (low > 0) {
+        double v = OfType(NativeOfGray(static_cast<double>(low) - 0.5, range), dataType);
+        while (gray(v) < low) v = NextValue(v, true, dataType);
+        for (double below = NextValue(v, false, dataType); gray(below) >= low;
+             below = NextValue(v, false, dataType))
+            v = below;
+        native.low = v;
+    }
+    if (high < 255) {
+        double v = OfType(NativeOfGray(static_cast<double>(high) + 0.5, range), dataType);
+        while (gray(v) > high) v = NextValue(v, false, dataType);
+        for (double above = NextValue(v, true, dataType); gray(above) <= high;
+             above = NextValue(v, true, dataType))
+            v = above;
+        native.high = v;
+    }
+    // Integer types: a range narrower than one step of the type may hold no integer at all.
+    if (native.low && native.high && *native.low > *native.high) native.empty = true;
+    return native;
+}
+
+std::string NativeRangeText(const NativeRange& range, const std::string& dataType) {
+    if (range.empty) return "none";
+    return (range.low ? NativeText(*range.low, dataType) : std::string("-inf")) + " to " +
+           (range.high ? NativeText(*range.high, dataType) : std::string("inf"));
+}
+
 std::string NumberText(double value) {
     char digits[32];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     return std::string(digits, end);
+}
+
+std::string NativeText(double value, const std::string& dataType) {
+    if (!IsFloat32(dataType) || !(std::fabs(value) <= std::numeric_limits<float>::max()))
+        return NumberText(value);
+    char digits[32];
+    const auto end =
+        std::to_chars(digits, digits + sizeof digits, static_cast<float>(value)).ptr;
+    return std::string(digits, end);
+}
+
+std::optional<double> ParseNodataValue(const std::string& text) {
+    std::string word;
+    for (char c : text) word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (word == "nan") return std::numeric_limits<double>::quiet_NaN();
+    if (word == "inf" || word == "+inf") return std::numeric_limits<double>::infinity();
+    if (word == "-inf") return -std::numeric_limits<double>::infinity();
+    if (word.empty()) return std::nullopt;
+    double value = 0;
+    const char* begin = word.data() + (word[0] == '+' ? 1 : 0);
+    const char* end = word.data() + word.size();
+    const auto read = std::from_chars(begin, end, value);
+    if (read.ec != std::errc() || read.ptr != end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+double NodataOfType(double value, const std::string& dataType) {
+    return IsFloat32(dataType) ? OfType(value, dataType) : value;
+}
+
+void BoundRasterCache(int64_t bytes) {
+    GDALSetCacheMax64(std::max<int64_t>(bytes, int64_t{16} << 20));
 }
 
 std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why) {
@@ -130,19 +235,42 @@ Result<std::vector<int>> ParseBandList(const std::string& text, int bandCount) {
     return R::Of(std::move(bands));
 }
 
-RasterSource::~RasterSource() {
-    if (handles_ && handles_->dataset) GDALClose(handles_->dataset);
+RasterSource::~RasterSource() = default;
+
+void RasterSource::SetNodata(std::optional<double> value) {
+    if (value) value = NodataOfType(*value, dataType_);
+    nodata_ = value;
+}
+
+int64_t RasterSource::BlockRowBytes() const {
+    return blockRowBytes_;
 }
 
 Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path, int rasterBand) {
     using R = Result<std::shared_ptr<RasterSource>>;
     std::shared_ptr<RasterSource> source(new RasterSource());
-    source->handles_ = std::make_unique<Handles>();
     source->path_ = path;
     source->rasterBand_ = rasterBand;
-    GDALDatasetH dataset = OpenDataset(path);
-    if (dataset == nullptr) return R::Failure(RasterRefusal(path, rasterBand, OpenFailure()));
-    source->handles_->dataset = dataset;
+    {
+        // The datasets open now, by path: a second band of a file opens no second dataset.
+        static std::mutex openLock;
+        static std::map<std::string, std::weak_ptr<Handles>> open;
+        const std::lock_guard<std::mutex> lock(openLock);
+        source->handles_ = open[path].lock();
+        if (!source->handles_) {
+            GDALDatasetH dataset = OpenDataset(path);
+            if (dataset == nullptr) {
+                open.erase(path);
+                return R::Failure(RasterRefusal(path, rasterBand, OpenFailure()));
+            }
+            source->handles_ = std::make_shared<Handles>();
+            source->handles_->dataset = dataset;
+            open[path] = source->handles_;
+        }
+        for (auto at = open.begin(); at != open.end();)
+            at = at->second.expired() ? open.erase(at) : std::next(at);
+    }
+    GDALDatasetH dataset = source->handles_->dataset;
     const int count = GDALGetRasterCount(dataset);
     if (rasterBand < 1 || rasterBand > count) {
         return R::Failure(RasterRefusal(path, rasterBand,
@@ -150,17 +278,37 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
                                             std::to_string(rasterBand)));
     }
     GDALRasterBandH band = GDALGetRasterBand(dataset, rasterBand);
-    source->handles_->band = band;
+    source->band_ = band;
     source->size_ = ImageSize{GDALGetRasterBandYSize(band), GDALGetRasterBandXSize(band)};
     if (const Status usable = CheckImageSize(source->size_); !usable)
         return R::Failure(RasterRefusal(path, rasterBand, usable.message));
     const GDALDataType type = GDALGetRasterDataType(band);
-    source->isByte_ = type == GDT_Byte;
     const char* name = GDALGetDataTypeName(type);
     source->dataType_ = name ? name : "Unknown";
+    if (GDALDataTypeIsComplex(type))
+        return R::Failure(RasterRefusal(
+            path, rasterBand,
+            "its values are complex numbers (" + source->dataType_ +
+                "), which have no order to cut into segments"));
+    const char* pixelType = GDALGetMetadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
+    source->isSignedByte_ = type == GDT_Byte && pixelType != nullptr &&
+                            std::strcmp(pixelType, "SIGNEDBYTE") == 0;
+    if (source->isSignedByte_) source->dataType_ = "Int8";
+    source->isByte_ = type == GDT_Byte && !source->isSignedByte_;
+    source->isFloating_ = type == GDT_Float32 || type == GDT_Float64;
+    int blockColumns = 0, blockLines = 0;
+    GDALGetBlockSize(band, &blockColumns, &blockLines);
+    source->blockLines_ = std::max(blockLines, 1);
+    const char* interleave = GDALGetMetadataItem(dataset, "INTERLEAVE", "IMAGE_STRUCTURE");
+    const bool pixelInterleaved = interleave != nullptr && std::strcmp(interleave, "PIXEL") == 0;
+    const int64_t blockWidth = std::max(blockColumns, 1);
+    const int64_t paddedColumns = (int64_t{source->size_.columns} + blockWidth - 1) / blockWidth *
+                                  blockWidth;
+    source->blockRowBytes_ = int64_t{source->blockLines_} * paddedColumns *
+                             GDALGetDataTypeSizeBytes(type) * (pixelInterleaved ? count : 1);
     int declared = 0;
     const double nodata = GDALGetRasterNoDataValue(band, &declared);
-    if (declared) source->nodata_ = nodata;
+    if (declared) source->SetNodata(nodata);
     Georeference place;
     if (GDALGetGeoTransform(dataset, place.transform.data()) == CE_None) {
         const char* system = GDALGetProjectionRef(dataset);
@@ -173,8 +321,46 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
 bool RasterSource::ReadNative(int first, int count, double* values) const {
     const std::lock_guard<std::mutex> lock(handles_->reading);
     const QuietGdalErrors quiet;
-    return GDALRasterIO(handles_->band, GF_Read, 0, first, size_.columns, count, values,
-                        size_.columns, count, GDT_Float64, 0, 0) == CE_None;
+    GDALRasterBandH band = static_cast<GDALRasterBandH>(band_);
+    if (!isSignedByte_)
+        return GDALRasterIO(band, GF_Read, 0, first, size_.columns, count, values, size_.columns,
+                            count, GDT_Float64, 0, 0) == CE_None;
+    // GDAL gives such bytes as unsigned: read them as bytes, then as the signed values they hold.
+    const size_t cells = static_cast<size_t>(count) * size_.columns;
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(values) + cells * (sizeof(double) - 1);
+    if (GDALRasterIO(band, GF_Read, 0, first, size_.columns, count, bytes, size_.columns, count,
+                     GDT_Byte, 0, 0) != CE_None)
+        return false;
+    // From the front: value i is written over bytes that lie before byte i.
+    for (size_t i = 0; i < cells; ++i) values[i] = static_cast<int8_t>(bytes[i]);
+    return true;
+}
+
+Status RasterSource::ReadFailure(int first, int count) const {
+    // The first line that fails: the strip is read again line by line.
+    int failed = first;
+    std::vector<double> line(static_cast<size_t>(size_.columns));
+    for (int y = first; y < first + count; ++y) {
+        if (!ReadNative(y, 1, line.data())) {
+            failed = y;
+            break;
+        }
+    }
+    std::string why;
+    {
+        const QuietGdalErrors quiet;
+        CPLErrorReset();
+        ReadNative(failed, 1, line.data());
+        why = CPLGetLastErrorMsg();
+    }
+    while (!why.empty() && (why.back() == '.' || why.back() == '\n')) why.pop_back();
+    // GDAL names the file and the band again: the refusal already does.
+    const std::string named = path_ + ", band " + std::to_string(rasterBand_) + ": ";
+    if (why.compare(0, named.size(), named) == 0) why.erase(0, named.size());
+    return Status::Failure(RasterRefusal(
+        path_, rasterBand_,
+        "GDAL cannot read its line " + std::to_string(failed + 1) +
+            (why.empty() ? std::string() : " (" + why + ")")));
 }
 
 bool RasterSource::IsNodata(double value) const {
@@ -213,9 +399,10 @@ std::string GeoreferenceDifference(const Georeference& first, const Georeference
     return {};
 }
 
-std::string AllNodataReason(double nodata) {
-    return "every pixel holds its nodata value " + NumberText(nodata) +
-           ", which leaves no data to segment";
+std::string AllNodataReason(const std::optional<double>& nodata, bool floating) {
+    if (!nodata) return "every pixel holds NaN or an infinite value, which leaves no data to segment";
+    return "every pixel holds its nodata value " + NumberText(*nodata) +
+           (floating ? ", NaN or an infinite value" : "") + ", which leaves no data to segment";
 }
 
 Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
@@ -227,7 +414,8 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
         stretch_ = given;
         return Status::Ok();
     }
-    // The band's own range, read through once a strip at a time before its histogram is.
+    // The band's own range over its pixels with data (NaN and infinite values have none), read
+    // through once a strip at a time before its histogram is.
     const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
     std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
     double low = std::numeric_limits<double>::infinity();
@@ -235,23 +423,21 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
     bool data = false;
     for (int first = 0; first < size_.lines; first += stripLines) {
         const int count = std::min(stripLines, size_.lines - first);
-        if (!ReadNative(first, count, values.data()))
-            return Status::Failure(RasterRefusal(
-                path_, rasterBand_, "GDAL cannot read its line " + std::to_string(first + 1)));
+        if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
         for (size_t i = 0, n = static_cast<size_t>(count) * size_.columns; i < n; ++i) {
-            if (std::isnan(values[i]) || IsNodata(values[i])) continue;
+            if (!std::isfinite(values[i]) || IsNodata(values[i])) continue;
             data = true;
             low = std::min(low, values[i]);
             high = std::max(high, values[i]);
         }
     }
-    if (!data && nodata_)
-        return Status::Failure(RasterRefusal(path_, rasterBand_, AllNodataReason(*nodata_)));
+    if (!data)
+        return Status::Failure(
+            RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
     if (!(low < high)) {
-        const std::string held = low == high ? "the value " + NumberText(low) : "no number";
         return Status::Failure(RasterRefusal(
             path_, rasterBand_,
-            "every pixel holds " + held +
+            "every pixel holds the value " + NativeText(low, dataType_) +
                 ", which leaves no range to stretch to gray levels; give one with --stretch "
                 "MIN,MAX"));
     }
@@ -259,30 +445,35 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
     return Status::Ok();
 }
 
-void RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
-    if (count <= 0) return;
+Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
+    if (count <= 0) return Status::Ok();
     const size_t cells = static_cast<size_t>(count) * size_.columns;
     if (isByte_ || !stretch_) {
+        bool read = false;
         {
             const std::lock_guard<std::mutex> lock(handles_->reading);
             const QuietGdalErrors quiet;
-            if (GDALRasterIO(handles_->band, GF_Read, 0, first, size_.columns, count, lines,
-                             size_.columns, count, GDT_Byte, 0, 0) != CE_None)
-                std::memset(lines, 0, cells);
+            read = GDALRasterIO(static_cast<GDALRasterBandH>(band_), GF_Read, 0, first,
+                                size_.columns, count, lines, size_.columns, count, GDT_Byte, 0,
+                                0) == CE_None;
         }
+        if (!read) return ReadFailure(first, count);
         if (nodata) MarkGrayNodata(lines, cells, nodata_, nodata);
-        return;
+        return Status::Ok();
     }
     std::vector<double> values(cells);
-    if (!ReadNative(first, count, values.data())) {
-        std::memset(lines, 0, cells);
-        if (nodata) std::memset(nodata, 0, cells);
-        return;
-    }
+    if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
     const StretchRange range = *stretch_;
     for (size_t i = 0; i < cells; ++i) lines[i] = StretchToGray(values[i], range);
-    if (nodata)
-        for (size_t i = 0; i < cells; ++i) nodata[i] = IsNodata(values[i]) ? 1 : 0;
+    if (nodata) {
+        for (size_t i = 0; i < cells; ++i) {
+            const double value = values[i];
+            nodata[i] = IsNodata(value)          ? kNodataMark
+                        : !std::isfinite(value) ? kNonFiniteMark
+                                                : 0;
+        }
+    }
+    return Status::Ok();
 }
 
 void MarkGrayNodata(const uint8_t* gray, size_t count, const std::optional<double>& value,

@@ -31,8 +31,31 @@ uint8_t StretchToGray(double value, StretchRange range);
 // The native value gray level `gray` stands for: the inverse of StretchToGray.
 double NativeOfGray(double gray, StretchRange range);
 
+// The native values that a band of data type `dataType` (GDAL's name) brings to gray levels
+// lower..upper through StretchToGray: from `low` to `high`, both included and both values the
+// type can hold. An end that takes in every value beyond the stretch (gray 0 below, gray 255
+// above) is none. Empty when no value of the type falls there.
+struct NativeRange {
+    bool empty = false;
+    std::optional<double> low, high;
+};
+NativeRange NativeRangeOfGrays(int64_t lower, int64_t upper, StretchRange range,
+                               const std::string& dataType);
+// "1001 to 1334", "-inf to 1000", "1998 to inf", "none": a native range as the report and the
+// class table write it.
+std::string NativeRangeText(const NativeRange& range, const std::string& dataType);
+
 // A value as short as it can be written and read back the same ("100", "0.25").
 std::string NumberText(double value);
+// A native value of a band of data type `dataType` as short as that type reads it back:
+// Float32 values as floats ("-9999.9", not "-9999.900390625"), others as NumberText.
+std::string NativeText(double value, const std::string& dataType);
+// A nodata value typed by the user: a number, "nan", "inf" or "-inf" (any case, "+inf" too).
+std::optional<double> ParseNodataValue(const std::string& text);
+// A typed nodata value as the band holds it: cast to the nearest value of a Float32 band, as
+// GDAL casts the value a file declares; other types keep it (a value the type cannot hold then
+// marks no pixel).
+double NodataOfType(double value, const std::string& dataType);
 
 // "The raster\nPATH\nband K cannot be loaded: WHY."
 std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why);
@@ -46,7 +69,13 @@ Result<int> CountRasterBands(const std::string& path);
 // 2 to 10 bands, each from 1 to bandCount, in the order typed; refused with a "CAUTION" text.
 Result<std::vector<int>> ParseBandList(const std::string& text, int bandCount);
 
-// One band of a raster, open. Reads are serialised: a GDAL dataset serves one thread at a time.
+// Bounds GDAL's block cache, which GDAL otherwise lets grow to a share of the machine's memory:
+// `bytes`, at least 16 MiB. The cache is the process's, shared by every open raster.
+void BoundRasterCache(int64_t bytes);
+
+// One band of a raster, open. The bands of one file share its dataset, so that a tile of a
+// pixel-interleaved file is decoded once for all of them. Reads are serialised per file: a GDAL
+// dataset serves one thread at a time.
 class RasterSource {
   public:
     ~RasterSource();
@@ -59,12 +88,18 @@ class RasterSource {
 
     ImageSize Size() const { return size_; }
     int Band() const { return rasterBand_; }
+    // 8-bit unsigned: read as gray levels, not stretched.
     bool IsByte() const { return isByte_; }
+    // Float32 or Float64: NaN and infinite values are pixels without data.
+    bool IsFloating() const { return isFloating_; }
     const std::string& DataType() const { return dataType_; }
     // The value that marks pixels without data: the file's own until another is set (none
-    // for a file that declares none). Set it before ChooseStretch.
+    // for a file that declares none), cast as NodataOfType casts it. Set it before ChooseStretch.
     const std::optional<double>& Nodata() const { return nodata_; }
-    void SetNodata(std::optional<double> value) { nodata_ = value; }
+    void SetNodata(std::optional<double> value);
+    // The bytes of one row of the file's blocks for this band (the cache a strip read needs);
+    // for a pixel-interleaved file, of every band of the file, which one decode fills.
+    int64_t BlockRowBytes() const;
     // Where the band lies on the map; none for a file without a geotransform.
     const std::optional<Georeference>& Georef() const { return georeference_; }
 
@@ -75,21 +110,29 @@ class RasterSource {
     Status ChooseStretch(const std::optional<StretchRange>& given);
     const std::optional<StretchRange>& Stretch() const { return stretch_; }
 
-    // Lines first..first + count - 1 as gray levels, count x columns bytes; 0 where GDAL fails
-    // to read them. With `nodata`, also 1 there for every pixel without data, else 0.
-    void ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
+    // Lines first..first + count - 1 as gray levels, count x columns bytes. With `nodata`, also
+    // a mark there for every pixel: 0 with data, kNodataMark holding the nodata value,
+    // kNonFiniteMark NaN or infinite. Refused, naming the file, the band and the first line
+    // that cannot be read, when GDAL fails to read them.
+    Status ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
 
   private:
     RasterSource() = default;
     bool ReadNative(int first, int count, double* values) const;
+    Status ReadFailure(int first, int count) const;
     bool IsNodata(double value) const;
 
     struct Handles;
-    std::unique_ptr<Handles> handles_;
+    std::shared_ptr<Handles> handles_;  // the file's dataset, shared with its other bands
+    void* band_ = nullptr;              // this band of it (GDALRasterBandH)
     std::string path_;
     int rasterBand_ = 1;
     ImageSize size_;
     bool isByte_ = true;
+    bool isFloating_ = false;
+    bool isSignedByte_ = false;  // 8-bit values stored as signed (PIXELTYPE=SIGNEDBYTE)
+    int blockLines_ = 1;
+    int64_t blockRowBytes_ = 0;
     std::string dataType_;
     std::optional<StretchRange> stretch_;
     std::optional<double> nodata_;
@@ -100,8 +143,9 @@ class RasterSource {
 // differ"); empty when they agree. Transforms agree within a millionth of a pixel.
 std::string GeoreferenceDifference(const Georeference& first, const Georeference& second);
 
-// Why a band whose every pixel is without data is refused.
-std::string AllNodataReason(double nodata);
+// Why a band whose every pixel is without data is refused: it holds its nodata value (if any)
+// and, for a floating-point band, NaN or infinite values.
+std::string AllNodataReason(const std::optional<double>& nodata, bool floating = false);
 
 // nodata[i] = 1 where gray[i] is `value`, else 0; a value that is no gray level 0..255 (or
 // none) marks nothing.

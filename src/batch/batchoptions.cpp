@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "bands/bandfiles.h"
+#include "bands/rasterband.h"
 #include "segmentation/thresholding.h"
 
 namespace tessera::batch {
@@ -206,9 +207,9 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             (band ? band->stretch : defaultStretch) = stretch;
         } else if (option == "--nodata") {
             // NaN marks the empty cells of floating-point rasters.
-            std::optional<double> nodata = Number(value);
-            if (!nodata && (value == "nan" || value == "NaN")) nodata = std::nan("");
-            if (!nodata) return R::Failure("--nodata needs a number, not '" + value + "'");
+            const std::optional<double> nodata = ParseNodataValue(value);
+            if (!nodata)
+                return R::Failure("--nodata needs a number, nan, inf or -inf, not '" + value + "'");
             (band ? band->nodata : defaultNodata) = nodata;
         } else if (option == "--format") {
             const std::optional<Formats> formats = FormatsOf(value);

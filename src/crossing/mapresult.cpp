@@ -175,15 +175,25 @@ std::string ClassTableCsv(ImageSize size, const std::vector<BandRecord>& records
             AppendNumber(text, lower);
             text += ',';
             AppendNumber(text, upper);
-            const auto native = [&](int64_t gray) {
-                return record.stretch ? NativeOfGray(static_cast<double>(gray),
-                                                     record.stretch->range)
-                                      : static_cast<double>(gray);
-            };
-            text += ',';
-            AppendSixDigits(text, native(lower));
-            text += ',';
-            AppendSixDigits(text, native(upper));
+            if (record.stretch) {
+                // The values the segment holds, both ends included, as the report gives them:
+                // an end open beyond the stretch is -inf or inf, a segment that holds no value
+                // has both cells empty.
+                const std::string& dataType = record.stretch->dataType;
+                const NativeRange range =
+                    NativeRangeOfGrays(lower, upper, record.stretch->range, dataType);
+                text += ',';
+                if (known && !range.empty)
+                    text += range.low ? NativeText(*range.low, dataType) : "-inf";
+                text += ',';
+                if (known && !range.empty)
+                    text += range.high ? NativeText(*range.high, dataType) : "inf";
+            } else {
+                text += ',';
+                AppendSixDigits(text, static_cast<double>(lower));
+                text += ',';
+                AppendSixDigits(text, static_cast<double>(upper));
+            }
         }
         const int64_t pixels =
             code >= 0 && static_cast<size_t>(code) < pixelCount.size() ? pixelCount[code] : 0;

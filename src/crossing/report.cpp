@@ -93,9 +93,15 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                     NumberText(range.minimum) + " (gray 0) to MAX = " + NumberText(range.maximum) +
                     " (gray 255) \n";
         }
+        const std::string dataType = record.stretch ? record.stretch->dataType : "Byte";
         if (record.nodata) {
-            text += "Nodata value : " + NumberText(*record.nodata) + ", held by ";
+            text += "Nodata value : " + NativeText(*record.nodata, dataType) + ", held by ";
             AppendNumber(text, record.nodataPixels);
+            text += " pixels, left out of the gray range and the segments \n";
+        }
+        if (record.nonFinitePixels > 0) {
+            text += "NaN or infinite values : held by ";
+            AppendNumber(text, record.nonFinitePixels);
             text += " pixels, left out of the gray range and the segments \n";
         }
         text += "\nSegment limits\n";
@@ -113,11 +119,12 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
             AppendNumber(text, known ? limits.upper[j] : 0);
             text += " ";
             if (record.stretch && known) {
-                text += "(native values ";
-                AppendSixDigits(text, NativeOfGray(limits.lower[j], record.stretch->range));
-                text += " to ";
-                AppendSixDigits(text, NativeOfGray(limits.upper[j], record.stretch->range));
-                text += ") ";
+                // The values the segment holds, both ends included.
+                text += "(native values " +
+                        NativeRangeText(NativeRangeOfGrays(limits.lower[j], limits.upper[j],
+                                                           record.stretch->range, dataType),
+                                        dataType) +
+                        ") ";
             }
         }
     }

@@ -96,19 +96,22 @@ std::string LongDescriptorText(ImageSize size) {
     return ShortDescriptorText(size) + "1\n0\n255\n";
 }
 
-void ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines) {
+bool ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines) {
     const size_t wanted = static_cast<size_t>(columns) * static_cast<size_t>(std::max(count, 0));
     const off_t start = static_cast<off_t>(int64_t{first} * columns);
     size_t got = 0;
+    bool failed = false;
     while (got < wanted) {
         const ssize_t read =
             ::pread(fd, lines + got, wanted - got, start + static_cast<off_t>(got));
         if (read < 0 && errno == EINTR) continue;
+        failed = read < 0;
         if (read <= 0) break;
         got += static_cast<size_t>(read);
     }
-    // Missing at the end of a short file (or unreadable): 0, as in a zero-filled matrix.
+    // Missing at the end of a short file: 0, as in a zero-filled matrix.
     if (got < wanted) std::memset(lines + got, 0, wanted - got);
+    return !failed;
 }
 
 Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size, Progress& progress) {

@@ -42,8 +42,9 @@ std::string LongDescriptorText(ImageSize size);
 Result<ByteMatrix> ReadRawImage(const std::string& path, ImageSize size,
                                 Progress& progress = NoProgress());
 // Lines first..first + count - 1 of a raw image of `columns` columns open as `fd`, one after
-// another into `lines`; bytes the file does not hold are 0.
-void ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines);
+// another into `lines`; bytes the file does not hold are 0. False when reading fails (an error
+// of the device, not the end of a short file).
+bool ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines);
 
 // The matrix line by line, no header; written whole or not at all.
 Status WriteRawImage(const std::string& path, const ByteMatrix& pixels);

@@ -41,6 +41,8 @@ struct BandRecord {
     // level), and how many pixels hold it; none: every pixel holds data.
     std::optional<double> nodata;
     int64_t nodataPixels = 0;
+    // Pixels of a floating-point band holding NaN or an infinite value (without data too).
+    int64_t nonFinitePixels = 0;
     std::optional<Georeference> georeference;  // rasters that carry one
 };
 

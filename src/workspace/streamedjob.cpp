@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -54,19 +55,22 @@ struct BandStrips {
     uint8_t* Band(int b) { return bytes.get() + stripBytes * static_cast<size_t>(b); }
     uint8_t* Marks(int b) { return marks.get() + stripBytes * static_cast<size_t>(b); }
     // Reads the strip of bands 1..readers.size() - 1 (readers[b] for band b).
-    void Read(const std::vector<BandReader>& readers, int first, int count) {
+    Status Read(const std::vector<BandReader>& readers, int first, int count) {
         for (size_t b = 1; b < readers.size(); ++b) {
             const int band = static_cast<int>(b) - 1;
-            const bool marked = readers[b].Nodata().has_value();
-            readers[b].ReadLines(first, count, Band(band), marked ? Marks(band) : nullptr);
+            const bool marked = readers[b].MayLackData();
+            const Status read =
+                readers[b].ReadLines(first, count, Band(band), marked ? Marks(band) : nullptr);
+            if (!read) return read;
         }
+        return Status::Ok();
     }
     // Code 0 for every pixel of line i without data in a band that has a nodata value; the
     // number of such pixels.
     int64_t ClearNodata(const std::vector<BandReader>& readers, int i, int32_t* codes) {
         bool any = false;
         for (size_t b = 1; b < readers.size(); ++b) {
-            if (!readers[b].Nodata()) continue;
+            if (!readers[b].MayLackData()) continue;
             const uint8_t* line = Marks(static_cast<int>(b) - 1) + lineBytes * i;
             if (!any) {
                 std::copy(line, line + lineBytes, union_.begin());
@@ -175,18 +179,34 @@ void StreamedJob::BeginBandSet(int bandCount) {
     threads_ = ThreadsOf(settings_);
 }
 
-bool StreamedJob::ForEachStrip(int stripCount, const std::function<void(int, int)>& work) {
+Status StreamedJob::ForEachStrip(int stripCount, const std::function<Status(int, int)>& work) {
     const int wanted = std::min(threads_, std::max(stripCount, 1));
     // Worker w starts with strip w, so that every thread takes part; then each takes the next
     // strip left, so that a thread slowed down by other work takes fewer.
     std::atomic<int> next{wanted};
     std::atomic<bool> failed{false};
+    bool outOfMemory = false;
+    // The refusal of the first strip that could not be read: every strip before it was taken
+    // and is finished, so it is the same whatever the threads.
+    int refusedStrip = stripCount;
+    Status refusal = Status::Ok();
+    std::mutex refusing;
     auto worker = [&](int index) {
-        try {
-            for (int strip = index; strip < stripCount && !failed.load(); strip = next.fetch_add(1))
-                work(index, strip);
-        } catch (const std::exception&) {
+        for (int strip = index; strip < stripCount && !failed.load(); strip = next.fetch_add(1)) {
+            try {
+                Status done = work(index, strip);
+                if (done) continue;
+                const std::lock_guard<std::mutex> lock(refusing);
+                if (strip < refusedStrip) {
+                    refusedStrip = strip;
+                    refusal = std::move(done);
+                }
+            } catch (const std::exception&) {
+                const std::lock_guard<std::mutex> lock(refusing);
+                outOfMemory = true;
+            }
             failed.store(true);
+            return;
         }
     };
     std::vector<std::thread> helpers;
@@ -202,7 +222,8 @@ bool StreamedJob::ForEachStrip(int stripCount, const std::function<void(int, int
     for (int index = started; index < wanted; ++index) worker(index);
     worker(0);
     for (std::thread& helper : helpers) helper.join();
-    return !failed.load();
+    if (outOfMemory) throw std::bad_alloc();
+    return refusal;
 }
 
 Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType type,
@@ -224,30 +245,42 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
         std::vector<int64_t> without(static_cast<size_t>(workers), 0);
         std::vector<std::unique_ptr<uint8_t[]>> buffers, marks;
         const BandReader& file = *reader.value;
-        const bool marked = file.Nodata().has_value();
+        const bool marked = file.MayLackData();
+        std::vector<int64_t> nonFinite(static_cast<size_t>(workers), 0);
         const size_t stripBytes = static_cast<size_t>(stripLines) * size.columns;
         for (int w = 0; w < workers; ++w) {
             buffers.push_back(Bytes(stripBytes));
             if (marked) marks.push_back(Bytes(stripBytes));
         }
-        const bool gathered = ForEachStrip(stripCount, [&](int worker, int strip) {
+        const Status gathered = ForEachStrip(stripCount, [&](int worker, int strip) {
             const int first = strip * stripLines;
             const int count = std::min(stripLines, size.lines - first);
             const size_t cells = static_cast<size_t>(count) * size.columns;
             uint8_t* gray = buffers[worker].get();
-            file.ReadLines(first, count, gray, marked ? marks[worker].get() : nullptr);
+            const Status read =
+                file.ReadLines(first, count, gray, marked ? marks[worker].get() : nullptr);
+            if (!read) return read;
             AddToHistogram(gray, cells, partial[worker]);
-            if (marked)
-                without[worker] += RemoveNodata(gray, marks[worker].get(), cells, partial[worker]);
+            if (marked) {
+                const int64_t removed =
+                    RemoveNodata(gray, marks[worker].get(), cells, partial[worker]);
+                without[worker] += removed;
+                if (removed > 0 && file.Raster() && file.Raster()->IsFloating())
+                    nonFinite[worker] += CountMarks(marks[worker].get(), cells, kNonFiniteMark);
+            }
+            return Status::Ok();
         });
-        if (!gathered) throw std::bad_alloc();
+        if (!gathered) return gathered;
         Histogram histogram{};
         for (const Histogram& part : partial)
             for (int g = 0; g < 256; ++g) histogram[g] += part[g];
-        int64_t nodataPixels = 0;
+        int64_t nodataPixels = 0, nonFinitePixels = 0;
         for (int64_t count : without) nodataPixels += count;
+        for (int64_t count : nonFinite) nonFinitePixels += count;
         if (marked && nodataPixels == int64_t{size.lines} * size.columns)
-            return Status::Failure(file.Refusal(AllNodataReason(*file.Nodata())));
+            return Status::Failure(file.Refusal(
+                AllNodataReason(file.Nodata(), file.Raster() && file.Raster()->IsFloating())));
+        nodataPixels -= nonFinitePixels;
         std::string filePath = path;
         std::optional<GrayStretch> stretch = file.Stretch();
         std::optional<Georeference> georeference = file.Georef();
@@ -260,6 +293,7 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
         records_[band].stretch = std::move(stretch);
         records_[band].nodata = readers_[band].Nodata();
         records_[band].nodataPixels = nodataPixels;
+        records_[band].nonFinitePixels = nonFinitePixels;
         records_[band].georeference = georeference;
         records_[band].rasterBand = type == BandFileType::Raster ? options.rasterBand : 0;
         checks_.records[band].filePath = records_[band].filePath;
@@ -353,11 +387,11 @@ Status StreamedJob::CountCodes() {
             strips.push_back(std::make_unique<BandStrips>(n, stripLines_, columns));
             codeLines.emplace_back(new int32_t[static_cast<size_t>(columns)]);
         }
-        const bool counted = ForEachStrip(stripCount, [&](int worker, int strip) {
+        const Status counted = ForEachStrip(stripCount, [&](int worker, int strip) {
             const int first = strip * stripLines_;
             const int count = std::min(stripLines_, size_.lines - first);
             BandStrips& band = *strips[worker];
-            band.Read(readers_, first, count);
+            if (const Status read = band.Read(readers_, first, count); !read) return read;
             int32_t* line = codeLines[worker].get();
             uint32_t* pixelCount = counts[worker].data();
             for (int i = 0; i < count; ++i) {
@@ -365,8 +399,9 @@ Status StreamedJob::CountCodes() {
                 without[worker] += band.ClearNodata(readers_, i, line);
                 CountLine(line, columns, pixelCount);
             }
+            return Status::Ok();
         });
-        if (!counted) return refused;
+        if (!counted) return counted;
         strips.clear();
         codeLines.clear();
 
@@ -376,7 +411,9 @@ Status StreamedJob::CountCodes() {
             for (size_t code = 0; code < codes; ++code) total[code] += part[code];
         }
         bool declared = false;
-        for (int b = 1; b <= n; ++b) declared = declared || records_[b].nodata.has_value();
+        for (int b = 1; b <= n; ++b)
+            declared = declared || records_[b].nodata.has_value() ||
+                       records_[b].nonFinitePixels > 0;
         int64_t nodataPixels = 0;
         for (int64_t count : without) nodataPixels += count;
         pixelCount_ = std::move(total);
@@ -457,12 +494,12 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
                 segmentStrips.push_back(std::make_unique<RasterStrip>(stripLines_, columns));
         }
         const SegmentLookup& lastLookup = lookups_[n];
-        const bool lastMarked = readers_[n].Nodata().has_value();
-        const bool written = ForEachStrip(stripCount, [&](int worker, int strip) {
+        const bool lastMarked = readers_[n].MayLackData();
+        const Status written = ForEachStrip(stripCount, [&](int worker, int strip) {
             const int first = strip * stripLines_;
             const int count = std::min(stripLines_, size_.lines - first);
             BandStrips& band = *strips[worker];
-            band.Read(readers_, first, count);
+            if (const Status read = band.Read(readers_, first, count); !read) return read;
             int32_t* line = codeLines[worker].get();
             RasterStrip& classes = *classStrips[worker];
             for (int i = 0; i < count; ++i) {
@@ -485,8 +522,9 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
                     geotiff.WriteLines(first + i, 1, classes.Line(i, count), classes.stride);
             if (segmented)
                 segmentStrips[worker]->Write(segmentBitmap, segmentRaw, size_, first, count);
+            return Status::Ok();
         });
-        if (!written) throw std::bad_alloc();
+        if (!written) return written;  // every staged file is removed as it goes
 
         // Every file syncs at once, each from a thread of its own; a result file named like
         // the code list replaces it, as in the interactive program.

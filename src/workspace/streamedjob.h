@@ -91,9 +91,10 @@ class StreamedJob {
 
   private:
     void FinishCodeList();
-    // Runs work(worker, strip) for every strip, the strips shared among the threads;
-    // false when a worker ran out of memory.
-    bool ForEachStrip(int stripCount, const std::function<void(int worker, int strip)>& work);
+    // Runs work(worker, strip) for every strip, the strips shared among the threads, until one
+    // is refused: then the refusal of the first strip refused. Throws std::bad_alloc when a
+    // worker ran out of memory.
+    Status ForEachStrip(int stripCount, const std::function<Status(int worker, int strip)>& work);
 
     StreamSettings settings_;
     int bandCount_ = 0;

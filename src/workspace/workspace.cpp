@@ -241,7 +241,8 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
     if (!nodata.Empty() &&
         std::find(nodata.Data(), nodata.Data() + nodata.Size(), uint8_t{0}) ==
             nodata.Data() + nodata.Size())
-        return Status::Failure(file.value->Refusal(AllNodataReason(*file.value->Nodata())));
+        return Status::Failure(file.value->Refusal(AllNodataReason(
+            file.value->Nodata(), file.value->Raster() && file.value->Raster()->IsFloating())));
     if (!progress.Step(kStageLoading, 1, 1)) return Status::Cancelled();
     const Status stored = StoreBand(band, path, std::move(*pixels.value), options.makeImage,
                                     std::move(nodata), file.value->Nodata());
@@ -261,6 +262,8 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         const bool marked = !nodata.Empty() && nodata.Size() == pixels.Size();
         const int64_t without =
             marked ? RemoveNodata(pixels.Data(), nodata.Data(), pixels.Size(), histogram) : 0;
+        const int64_t nonFinite =
+            without > 0 ? CountMarks(nodata.Data(), nodata.Size(), kNonFiniteMark) : 0;
         const GrayRange range = RangeOfHistogram(histogram);
         GrayImage image;
         if (makeImage) {
@@ -288,7 +291,8 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         records[band].filePath.swap(filePath);
         records[band].stretch.reset();
         records[band].nodata = nodataValue;
-        records[band].nodataPixels = without;
+        records[band].nodataPixels = without - nonFinite;
+        records[band].nonFinitePixels = nonFinite;
         records[band].georeference.reset();
         records[band].rasterBand = 0;
         return Status::Ok();
@@ -302,7 +306,7 @@ std::optional<int64_t> Workspace::NodataPixels(int n) const {
     bool declared = false;
     std::vector<const ByteMatrix*> marks;
     for (int b = 1; b <= n && b <= kMaximumBands; ++b) {
-        declared = declared || records[b].nodata.has_value();
+        declared = declared || records[b].nodata.has_value() || records[b].nonFinitePixels > 0;
         if (!bands[b].nodata.Empty()) marks.push_back(&bands[b].nodata);
     }
     if (!declared) return std::nullopt;
@@ -310,7 +314,8 @@ std::optional<int64_t> Workspace::NodataPixels(int n) const {
     if (marks.size() == 1) {
         // Only the band with marks lacks any pixel.
         int64_t count = 0;
-        for (int b = 1; b <= n; ++b) count += records[b].nodataPixels;
+        for (int b = 1; b <= n; ++b)
+            count += records[b].nodataPixels + records[b].nonFinitePixels;
         return count;
     }
     // A line at a time: a pixel counts once however many bands lack it.
@@ -323,7 +328,7 @@ std::optional<int64_t> Workspace::NodataPixels(int n) const {
             const uint8_t* other = (*marks[m])[y];
             for (size_t x = 0; x < line.size(); ++x) line[x] |= other[x];
         }
-        for (uint8_t mark : line) count += mark;
+        for (uint8_t mark : line) count += mark != 0;
     }
     return count;
 }

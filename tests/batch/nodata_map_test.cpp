@@ -147,9 +147,10 @@ TEST(NodataPixels, AreLeftOutOfGrayRangesSegmentsAndClassesByBothFrontEnds) {
                           "Nodata value : 0, held by 18" +
                               nodataLine +
                               "\nSegment limits\n\nNumber of segments : 3 "
-                              "\n\tSegment 1 min = 0 max = 49 (native values 1000 to 1490) "
-                              "\n\tSegment 2 min = 50 max = 179 (native values 1500 to 2790) "
-                              "\n\tSegment 3 min = 180 max = 255 (native values 2800 to 3550) \n",
+                              // 10 native units a gray level, gray g from 995 + 10 g on.
+                              "\n\tSegment 1 min = 0 max = 49 (native values -inf to 1494) "
+                              "\n\tSegment 2 min = 50 max = 179 (native values 1495 to 2794) "
+                              "\n\tSegment 3 min = 180 max = 255 (native values 2795 to inf) \n",
                           band2))
         << report;
     EXPECT_NE(std::string::npos,
@@ -220,8 +221,8 @@ TEST(MapResults, TheClassRasterAndTableLieWhereTheBandsLie) {
     // One row per class: its code's segments and limits (natives of band 2 from its stretch),
     // pixels, area at 30 m x 30 m, share of the 11 pixels with data in both bands.
     const int limits1[4][2] = {{}, {40, 94}, {95, 149}, {150, 200}};
-    const int limits2[4][4] = {
-        {}, {0, 49, 1000, 1490}, {50, 179, 1500, 2790}, {180, 255, 2800, 3550}};
+    const int limits2[4][2] = {{}, {0, 49}, {50, 179}, {180, 255}};
+    const char* natives2[4][2] = {{}, {"-inf", "1494"}, {"1495", "2794"}, {"2795", "inf"}};
     std::string expected =
         "class,code,b1_segment,b1_gray_min,b1_gray_max,b1_native_min,b1_native_max,b2_segment,"
         "b2_gray_min,b2_gray_max,b2_native_min,b2_native_max,pixels,area_square_metre,"
@@ -229,9 +230,9 @@ TEST(MapResults, TheClassRasterAndTableLieWhereTheBandsLie) {
     for (int k = 1; k <= 9; ++k) {
         const int s1 = (k - 1) / 3 + 1, s2 = (k - 1) % 3 + 1, pixels = kClassPixels[k];
         char row[200];
-        std::snprintf(row, sizeof row, "%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%.4f\n", k, k, s1,
+        std::snprintf(row, sizeof row, "%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%s,%s,%d,%d,%.4f\n", k, k, s1,
                       limits1[s1][0], limits1[s1][1], limits1[s1][0], limits1[s1][1], s2,
-                      limits2[s2][0], limits2[s2][1], limits2[s2][2], limits2[s2][3], pixels,
+                      limits2[s2][0], limits2[s2][1], natives2[s2][0], natives2[s2][1], pixels,
                       pixels * 900, 100.0 * pixels / (kLines * kColumns - kWithoutData));
         expected += row;
     }

@@ -106,8 +106,9 @@ TEST(RasterBands, ASixteenBitBandIsReportedWithItsStretchAndNativeLimits) {
                           "Data type : UInt16, stretched linearly to gray levels 0 to 255 from "
                           "MIN = 100 (gray 0) to MAX = 1120 (gray 255) \n"
                           "\nSegment limits\n\nNumber of segments : 2 "
-                          "\n\tSegment 1 min = 0 max = 128 (native values 100 to 612) "
-                          "\n\tSegment 2 min = 129 max = 255 (native values 616 to 1120) \n"))
+                          // Gray 129 starts half a level (2 units) above 612 = 100 + 128 x 4.
+                          "\n\tSegment 1 min = 0 max = 128 (native values -inf to 613) "
+                          "\n\tSegment 2 min = 129 max = 255 (native values 614 to inf) \n"))
         << report;
     // The 8-bit band is reported as ever.
     EXPECT_NE(std::string::npos,

@@ -250,11 +250,20 @@ TEST(RealScenes, SixteenBitLandsat8BandsAreStretchedBetweenTheirOwnMinimumAndMax
             ASSERT_EQ(3,
                       std::sscanf(line.c_str(), "\tSegment %d min = %d max = %d", &j, &low, &high))
                 << line;
-            const double step = (band.maximum - band.minimum) / 255.0;
+            // The integers whose gray level lies in low..high, found by trying each value.
+            const auto gray = [&](double value) {
+                return std::clamp(std::floor((value - band.minimum) * 255.0 /
+                                                 (band.maximum - band.minimum) +
+                                             0.5),
+                                  0.0, 255.0);
+            };
+            double lowest = band.minimum, highest = band.maximum;
+            while (gray(lowest) < low) ++lowest;
+            while (gray(highest) > high) --highest;
             EXPECT_EQ("\tSegment " + std::to_string(j) + " min = " + std::to_string(low) +
                           " max = " + std::to_string(high) + " (native values " +
-                          Native(band.minimum + low * step) + " to " +
-                          Native(band.minimum + high * step) + ") ",
+                          (low == 0 ? "-inf" : Native(lowest)) + " to " +
+                          (high == 255 ? "inf" : Native(highest)) + ") ",
                       line);
             EXPECT_EQ(last + 1, low) << line;
             last = high;

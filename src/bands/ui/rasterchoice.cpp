@@ -30,8 +30,9 @@ bool ReadNumber(const QString& typed, std::optional<double>& value) {
     return true;
 }
 
-QString NumberField(const std::optional<double>& value) {
-    return value ? (std::isnan(*value) ? QString("nan") : Q(tessera::NumberText(*value)))
+QString NumberField(const std::optional<double>& value, const std::string& dataType = "") {
+    return value ? (std::isnan(*value) ? QString("nan")
+                                       : Q(tessera::NativeText(*value, dataType)))
                  : QString();
 }
 
@@ -71,7 +72,7 @@ void TRasterChoiceForm::ShowProposal(const QString& what,
                                : ", whose values are the gray levels.";
     text += "\nPixels holding the nodata value are left out of the segments and classes.";
     Label1->setText(text);
-    NodataEdit->setText(NumberField(proposed.nodata));
+    NodataEdit->setText(NumberField(proposed.nodata, proposed.dataType));
     MinEdit->setText(proposed.stretch ? NumberField(proposed.stretch->minimum) : QString());
     MaxEdit->setText(proposed.stretch ? NumberField(proposed.stretch->maximum) : QString());
     MinEdit->setEnabled(proposed.stretched);
@@ -84,8 +85,10 @@ void TRasterChoiceForm::ShowProposal(const QString& what,
 tessera::Result<tessera::BandLoadOptions::RasterQuestion> TRasterChoiceForm::Answer() const {
     using R = tessera::Result<tessera::BandLoadOptions::RasterQuestion>;
     tessera::BandLoadOptions::RasterQuestion answer = proposed_;
-    if (!ReadNumber(NodataEdit->text(), answer.nodata))
-        return R::Failure(" The nodata value must be a number, or empty for none ");
+    const std::string typed = NodataEdit->text().trimmed().toStdString();
+    answer.nodata = tessera::ParseNodataValue(typed);
+    if (!answer.nodata && !typed.empty())
+        return R::Failure(" The nodata value must be a number, nan, inf or -inf, or empty for none ");
     answer.stretch.reset();
     if (proposed_.stretched) {
         std::optional<double> minimum, maximum;
