@@ -200,6 +200,7 @@ TEST(Interrupted, RemovesTheOpenTemporaryAfterManySavesAndKeepsEveryTarget) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        ::signal(SIGINT, SIG_DFL);  // not ignored, whatever the test was started from
         RemoveTemporariesOnInterrupt();
         // More files than the 64 records: each must give its record back, whether it was
         // put in place or given up.
