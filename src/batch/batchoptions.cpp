@@ -58,7 +58,8 @@ const char* UsageText() {
            "  --help                 print this text\n"
            "\n"
            "Exit status: 0 done, 2 usage error, 3 refused input, 4 the selection cannot give\n"
-           "at most 250 classes, 5 an output could not be written.\n";
+           "at most 250 classes, 5 an output could not be written, 130 or 143 interrupted\n"
+           "by SIGINT or SIGTERM (no temporary file is left behind).\n";
 }
 
 namespace {

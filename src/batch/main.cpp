@@ -5,8 +5,13 @@
 
 #include "batch/batchjob.h"
 #include "batch/batchoptions.h"
+#include "support/temporaries.h"
 
 int main(int argc, char** argv) {
+    // Ctrl-C or a kill while files are written leaves no temporary file behind, and every
+    // result file not yet put in place as it was; the tool then ends with 130 (SIGINT) or 143
+    // (SIGTERM).
+    tessera::RemoveTemporariesOnInterrupt();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const tessera::Result<tessera::batch::Options> options =
         tessera::batch::ParseOptions(arguments);

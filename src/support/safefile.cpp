@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/paths.h"
+#include "support/temporaries.h"
 
 namespace tessera {
 
@@ -36,20 +37,17 @@ mode_t ModeForTarget(const std::string& path) {
     return 0666 & ~mask;
 }
 
-// A new temporary file beside `path`, with the permissions the target will have; its
-// descriptor, or -1 with errno set.
-int MakeTemporary(const std::string& path, std::string& temporary) {
+// A new temporary file beside `path`, with the permissions the target will have, recorded for
+// removal on an interrupt until ForgetTemporary(record); its descriptor, or -1 with errno set.
+int MakeTemporary(const std::string& path, std::string& temporary, int& record) {
     const std::string directory = DirectoryOf(path);
     const std::string folder = directory.empty() ? std::string(".") : directory;
     const size_t slash = path.find_last_of('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
 
-    std::string pattern = JoinPath(folder, "." + name + ".tmp-XXXXXX");
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = ::mkstemp(buffer.data());
+    const std::string pattern = JoinPath(folder, "." + name + ".tmp-XXXXXX");
+    const int fd = CreateRecordedTemporary(pattern, temporary, record);
     if (fd < 0) return -1;
-    temporary.assign(buffer.data());
     ::fchmod(fd, ModeForTarget(path));  // best effort: the content matters more than the mode
     return fd;
 }
@@ -93,11 +91,13 @@ Status WriteFileAtomically(const std::string& given, const std::function<bool(st
     const std::string path = FileBehind(given);
 
     std::string temporary;
-    const int fd = MakeTemporary(path, temporary);
+    int record = -1;
+    const int fd = MakeTemporary(path, temporary, record);
     if (fd < 0) return WriteFailure(given, errno);
 
     auto giveUp = [&](int error) {
         ::unlink(temporary.c_str());
+        ForgetTemporary(record);
         return WriteFailure(given, error);
     };
 
@@ -139,6 +139,7 @@ Status WriteFileAtomically(const std::string& given, const std::function<bool(st
     if (!written) return giveUp(error);
     if (const int renameError = RenameOver(temporary, path); renameError != 0)
         return giveUp(renameError);
+    ForgetTemporary(record);
     return Status::Ok();
 }
 
@@ -169,7 +170,7 @@ bool StagedFile::Open(const std::string& path) {
         Remember(EINVAL);
         return false;
     }
-    fd_ = MakeTemporary(target_, temporary_);
+    fd_ = MakeTemporary(target_, temporary_, record_);
     if (fd_ < 0) {
         Remember(errno);
         return false;
@@ -225,6 +226,7 @@ void StagedFile::Discard() {
         ::unlink(temporary_.c_str());
         temporary_.clear();
     }
+    ForgetTemporary(record_);
 }
 
 Status StagedFile::Commit() {
@@ -235,10 +237,12 @@ Status StagedFile::Commit() {
         fd_ = -1;
     }
     if (!Failed()) {
-        if (const int renameError = RenameOver(temporary_, target_); renameError != 0)
+        if (const int renameError = RenameOver(temporary_, target_); renameError != 0) {
             Remember(renameError);
-        else
+        } else {
             temporary_.clear();
+            ForgetTemporary(record_);
+        }
     }
     if (!Failed()) return Status::Ok();
     Discard();
@@ -253,7 +257,7 @@ bool StagedName::Open(const std::string& path) {
     Discard();
     path_ = path;
     target_ = FileBehind(path);
-    const int fd = MakeTemporary(target_, temporary_);
+    const int fd = MakeTemporary(target_, temporary_, record_);
     if (fd < 0) {
         temporary_.clear();
         return false;
@@ -265,6 +269,7 @@ bool StagedName::Open(const std::string& path) {
 void StagedName::Discard() {
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
     temporary_.clear();
+    ForgetTemporary(record_);
 }
 
 Status StagedName::Commit() {
@@ -275,6 +280,7 @@ Status StagedName::Commit() {
         return WriteFailure(path_, error);
     }
     temporary_.clear();
+    ForgetTemporary(record_);
     return Status::Ok();
 }
 

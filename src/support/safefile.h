@@ -16,6 +16,8 @@ namespace tessera {
 // folder, which is flushed, synced and renamed over the target only when every write
 // succeeded. On failure the earlier file of that name is left as it was, the temporary file is
 // removed, and the message names the target. `write` returns false when a write failed.
+// While it exists the temporary file is recorded for removal on an interrupt (temporaries.h),
+// as are those of StagedFile and StagedName.
 Status WriteFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& write);
 
 // The file a name stands for: a symbolic link is followed (link by link, a relative one from
@@ -60,6 +62,7 @@ class StagedFile {
     std::string path_;    // as given: named in messages
     std::string target_;  // the file written: the target of a link
     std::string temporary_;
+    int record_ = -1;  // of temporary_, for removal on an interrupt
     int fd_ = -1;
     bool synced_ = false;
     std::atomic<int> error_{0};
@@ -84,6 +87,7 @@ class StagedName {
     std::string path_;
     std::string target_;
     std::string temporary_;
+    int record_ = -1;  // of temporary_, for removal on an interrupt
 };
 
 }  // namespace tessera

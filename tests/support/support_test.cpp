@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
@@ -8,6 +11,7 @@
 #include "support/paths.h"
 #include "support/randombelow.h"
 #include "support/safefile.h"
+#include "support/temporaries.h"
 #include "testfiles.h"
 
 using namespace tessera;
@@ -187,4 +191,41 @@ TEST(AtomicWrite, TargetThatIsAFolderIsLeftAlone) {
     EXPECT_EQ(status.message.rfind("cannot write " + target + ": ", 0), 0u) << status.message;
     EXPECT_EQ(ReadText(target + "/inside.txt"), "inside");
     EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"folder", "folder.keep"}));
+}
+
+// ----- Temporaries removed on an interrupt -----
+
+TEST(Interrupted, RemovesTheOpenTemporaryAfterManySavesAndKeepsEveryTarget) {
+    ScratchDir dir;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGINT, SIG_DFL);  // not ignored, whatever the test was started from
+        RemoveTemporariesOnInterrupt();
+        // More files than the 64 records: each must give its record back, whether it was
+        // put in place or given up.
+        for (int k = 0; k < 80; ++k) {
+            if (!WriteWholeFile(dir.File("written.txt"), "written\n").ok) ::_exit(1);
+            StagedFile staged, dropped;
+            if (!staged.Open(dir.File("staged.raw")) || !staged.WriteAt(0, "staged\n", 7) ||
+                !staged.Commit().ok || !dropped.Open(dir.File("dropped.raw")))
+                ::_exit(1);
+            StagedName named, droppedName;
+            if (!named.Open(dir.File("named.tif")) || !named.Commit().ok ||
+                !droppedName.Open(dir.File("dropped.tif")))
+                ::_exit(1);
+        }
+        StagedFile open;
+        if (!open.Open(dir.File("open.raw"))) ::_exit(1);
+        ::raise(SIGINT);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(ListFolder(dir.path()),
+              (std::vector<std::string>{"named.tif", "staged.raw", "written.txt"}));
+    EXPECT_EQ(ReadText(dir.File("staged.raw")), "staged\n");
+    EXPECT_EQ(ReadText(dir.File("written.txt")), "written\n");
 }
