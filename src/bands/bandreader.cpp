@@ -149,6 +149,27 @@ Result<ByteMatrix> BandReader::ReadAll(Progress& progress, ByteMatrix* nodata) c
     }
 }
 
+int64_t RasterCacheNeed(const std::vector<const BandReader*>& readers) {
+    // The bands of one file share their blocks' cache when the file is pixel-interleaved: a
+    // block row of such a file is counted once, for all its bands.
+    std::vector<const RasterSource*> counted;
+    int64_t total = 0, largest = 0;
+    for (const BandReader* reader : readers) {
+        const RasterSource* raster = reader->Raster();
+        if (raster == nullptr) continue;
+        const int64_t row = raster->BlockRowBytes();
+        if (raster->SharesBlocks() &&
+            std::any_of(counted.begin(), counted.end(),
+                        [&](const RasterSource* other) { return other->SameFile(*raster); }))
+            continue;
+        counted.push_back(raster);
+        total += row;
+        largest = std::max(largest, row);
+    }
+    // One more row of the largest: two threads may stand on either side of a block boundary.
+    return total == 0 ? 0 : total + largest;
+}
+
 Result<BandReader> OpenRawBand(const std::string& path, ImageSize size) {
     using R = Result<BandReader>;
     if (Status usable = CheckImageSize(size); !usable)

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bands/bandfiles.h"
 #include "image/matrix.h"
@@ -74,6 +75,10 @@ class BandReader {
     std::shared_ptr<RasterSource> raster_;  // rasters GDAL reads
     std::optional<double> nodata_;          // raw files and bitmaps
 };
+
+// Bytes of GDAL's block cache that strips read from these bands at once need: a row of blocks
+// of every raster band (once per pixel-interleaved file) and one more; 0 without rasters.
+int64_t RasterCacheNeed(const std::vector<const BandReader*>& readers);
 
 // A raw band of the given size, refused as LoadRawBand refuses it (an unusable size, a file
 // far shorter than the size, a file that does not open or is a folder), with the same texts.

@@ -1,5 +1,6 @@
 #include "bands/rasterband.h"
 
+#include <cpl_conv.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
@@ -174,6 +175,8 @@ double NodataOfType(double value, const std::string& dataType) {
 }
 
 void BoundRasterCache(int64_t bytes) {
+    // A cache the user sets through GDAL's own setting is the user's choice.
+    if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) != nullptr) return;
     GDALSetCacheMax64(std::max<int64_t>(bytes, int64_t{16} << 20));
 }
 
@@ -300,7 +303,9 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     GDALGetBlockSize(band, &blockColumns, &blockLines);
     source->blockLines_ = std::max(blockLines, 1);
     const char* interleave = GDALGetMetadataItem(dataset, "INTERLEAVE", "IMAGE_STRUCTURE");
-    const bool pixelInterleaved = interleave != nullptr && std::strcmp(interleave, "PIXEL") == 0;
+    const bool pixelInterleaved =
+        count > 1 && interleave != nullptr && std::strcmp(interleave, "PIXEL") == 0;
+    source->sharesBlocks_ = pixelInterleaved;
     const int64_t blockWidth = std::max(blockColumns, 1);
     const int64_t paddedColumns = (int64_t{source->size_.columns} + blockWidth - 1) / blockWidth *
                                   blockWidth;

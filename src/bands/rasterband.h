@@ -100,6 +100,9 @@ class RasterSource {
     // The bytes of one row of the file's blocks for this band (the cache a strip read needs);
     // for a pixel-interleaved file, of every band of the file, which one decode fills.
     int64_t BlockRowBytes() const;
+    // A pixel-interleaved file: one decode fills the blocks of all its bands.
+    bool SharesBlocks() const { return sharesBlocks_; }
+    bool SameFile(const RasterSource& other) const { return handles_ == other.handles_; }
     // Where the band lies on the map; none for a file without a geotransform.
     const std::optional<Georeference>& Georef() const { return georeference_; }
 
@@ -133,6 +136,7 @@ class RasterSource {
     bool isSignedByte_ = false;  // 8-bit values stored as signed (PIXELTYPE=SIGNEDBYTE)
     int blockLines_ = 1;
     int64_t blockRowBytes_ = 0;
+    bool sharesBlocks_ = false;
     std::string dataType_;
     std::optional<StretchRange> stretch_;
     std::optional<double> nodata_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -136,6 +137,51 @@ struct RasterStrip {
     std::vector<struct iovec> pieces;
 };
 
+// Turns taken strip by strip in their order: Wait(k) returns once strips 0..k - 1 are done,
+// or false once some strip was abandoned (its thread failed), so that no thread waits forever.
+class StripTurns {
+  public:
+    bool Wait(int strip) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return next_ == strip || abandoned_; });
+        return !abandoned_;
+    }
+    void Done() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ++next_;
+        }
+        changed_.notify_all();
+    }
+    // Abandons the turns when it dies before Keep(): a strip that fails, by refusal or by
+    // exception, releases every thread waiting for it.
+    class Abandon {
+      public:
+        Abandon(StripTurns& turns, bool used) : turns_(turns), kept_(!used) {}
+        ~Abandon() {
+            if (kept_) return;
+            {
+                const std::lock_guard<std::mutex> lock(turns_.mutex_);
+                turns_.abandoned_ = true;
+            }
+            turns_.changed_.notify_all();
+        }
+        Abandon(const Abandon&) = delete;
+        Abandon& operator=(const Abandon&) = delete;
+        void Keep() { kept_ = true; }
+
+      private:
+        StripTurns& turns_;
+        bool kept_;
+    };
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int next_ = 0;
+    bool abandoned_ = false;
+};
+
 }  // namespace
 
 int ThreadsOf(const StreamSettings& settings) {
@@ -191,11 +237,19 @@ Status StreamedJob::ForEachStrip(int stripCount, const std::function<Status(int,
     int refusedStrip = stripCount;
     Status refusal = Status::Ok();
     std::mutex refusing;
-    auto worker = [&](int index) {
-        for (int strip = index; strip < stripCount && !failed.load(); strip = next.fetch_add(1)) {
+    // A worker takes strip `index`, then the strips reserved beyond it (reserved..wanted - 1,
+    // those of threads that could not start), then the next strips left: the strips of one
+    // worker come in increasing order, so that a strip that waits for the ones before it (the
+    // class GeoTIFF's turns) never waits for a later one of its own thread.
+    auto worker = [&](int index, int reserved) {
+        int strip = index;
+        while (strip < stripCount && !failed.load()) {
             try {
                 Status done = work(index, strip);
-                if (done) continue;
+                if (done) {
+                    strip = reserved < wanted ? reserved++ : next.fetch_add(1);
+                    continue;
+                }
                 const std::lock_guard<std::mutex> lock(refusing);
                 if (strip < refusedStrip) {
                     refusedStrip = strip;
@@ -213,14 +267,13 @@ Status StreamedJob::ForEachStrip(int stripCount, const std::function<Status(int,
     int started = 1;
     for (int index = 1; index < wanted; ++index, ++started) {
         try {
-            helpers.emplace_back(worker, index);
+            helpers.emplace_back(worker, index, wanted);
         } catch (const std::exception&) {
             break;
         }
     }
-    // Strips meant for threads that could not start are taken by those that did.
-    for (int index = started; index < wanted; ++index) worker(index);
-    worker(0);
+    // Strips meant for threads that could not start are taken by this one.
+    worker(0, started);
     for (std::thread& helper : helpers) helper.join();
     if (outOfMemory) throw std::bad_alloc();
     return refusal;
@@ -237,6 +290,19 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
     Result<BandReader> reader = checks_.OpenBandFile(band, path, type, options);
     if (!reader) return Status::Failure(reader.message);
     const ImageSize size = reader.value->Size();
+    // GDAL's block cache holds a row of blocks of every raster band at once, so that a strip
+    // read never decodes a block twice; it is bounded to that, and counted with the strips.
+    std::vector<const BandReader*> rasters{reader.value.operator->()};
+    for (int b = 1; b <= bandCount_; ++b)
+        if (b != band && readers_[b].IsOpen()) rasters.push_back(&readers_[b]);
+    const int64_t cache = RasterCacheNeed(rasters);
+    if (options.checkMemory && cache > 0) {
+        if (const Status fits = checks_.CheckMemoryNeed(
+                path, size, StreamedMemoryNeed(size, bandCount_, settings_) + cache);
+            !fits)
+            return fits;
+    }
+    if (cache > 0) BoundRasterCache(cache);
     try {
         const int stripLines = StripLinesOf(settings_, size.columns);
         const int stripCount = (size.lines + stripLines - 1) / stripLines;
@@ -495,7 +561,11 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
         }
         const SegmentLookup& lastLookup = lookups_[n];
         const bool lastMarked = readers_[n].MayLackData();
+        // The class GeoTIFF takes its strips in order, so that GDAL lays its blocks out in the
+        // same order whatever the threads and the cache: the same bytes every time.
+        StripTurns geotiffTurns;
         const Status written = ForEachStrip(stripCount, [&](int worker, int strip) {
+            StripTurns::Abandon abandon(geotiffTurns, geotiffMade);
             const int first = strip * stripLines_;
             const int count = std::min(stripLines_, size_.lines - first);
             BandStrips& band = *strips[worker];
@@ -517,9 +587,12 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
                 }
             }
             classes.Write(resultBitmap, resultRaw, size_, first, count);
-            if (geotiffMade)
+            if (geotiffMade && geotiffTurns.Wait(strip)) {
                 for (int i = 0; i < count; ++i)
                     geotiff.WriteLines(first + i, 1, classes.Line(i, count), classes.stride);
+                geotiffTurns.Done();
+            }
+            abandon.Keep();
             if (segmented)
                 segmentStrips[worker]->Write(segmentBitmap, segmentRaw, size_, first, count);
             return Status::Ok();

@@ -175,6 +175,9 @@ Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path, Ba
             stretch = answer->stretch;
             reader.SetNodata(answer->nodata);
         }
+        // Bounded to what reading this band a strip at a time needs; a job that reads several
+        // bands at once bounds it again for all of them.
+        BoundRasterCache(RasterCacheNeed({&reader}));
         if (const Status stretched = reader.ChooseStretch(stretch); !stretched)
             return R::Failure(stretched.message);
         return file;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "rasterfiles.h"
 #include "testfiles.h"
 
 namespace {
@@ -47,6 +48,43 @@ TEST(BatchThreads, OneThreadAndThreeWriteTheSameFiles) {
     }
     EXPECT_EQ(2,
               RunBatchTool("--threads 0 --out '" + dir.File("none") + "'" + job + " 2>/dev/null"));
+}
+
+TEST(BatchThreads, TheClassGeoTiffIsTheSameForAnyThreadCountAndCache) {
+    ScratchDir dir;
+    // A class raster of 2.25 MB, more than a cache of 1 MB holds: GDAL writes its blocks out
+    // while the job runs, in the order they are finished.
+    constexpr int kSize = 1500;
+    testing_support::RasterExtras place;
+    place.place = testing_support::RasterPlace{{600000, 10, 0, 5000000, 0, -10}, 32631};
+    std::string bands;
+    for (int band = 1; band <= 2; ++band) {
+        std::vector<double> values(kSize * kSize);
+        for (size_t i = 0; i < values.size(); ++i)
+            values[i] = static_cast<double>((i % kSize * band + i / kSize * (3 - band)) % 256);
+        const std::string path = dir.File("band" + std::to_string(band) + ".tif");
+        ASSERT_TRUE(testing_support::WriteGeoTiff(path, kSize, kSize,
+                                                  testing_support::RasterType::Byte, {values},
+                                                  place));
+        bands += " --band '" + path + "'";
+    }
+    const std::string job = " --method segmentation --segments 6 --keep-all --format tif" + bands;
+    std::vector<uint8_t> first;
+    // Threads and cache in MB, the runs of two threads repeated: their timing differs each time.
+    for (const auto& [threads, cache] : {std::pair{1, 1}, {2, 1}, {2, 1}, {2, 1}, {2, 64}, {1, 64}}) {
+        std::string name = "t";
+        name.append(std::to_string(threads)).append("c").append(std::to_string(cache));
+        const std::string stem = dir.File(name);
+        const std::string command = "GDAL_CACHEMAX=" + std::to_string(cache) + " '" +
+                                    TESSERA_BATCH + "' --threads " + std::to_string(threads) +
+                                    " --out '" + stem + "'" + job;
+        const int raw = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << command;
+        const std::vector<uint8_t> written = ReadBytes(stem + ".tif");
+        if (first.empty()) first = written;
+        EXPECT_FALSE(written.empty());
+        EXPECT_TRUE(first == written) << threads << " threads, cache " << cache << " MB";
+    }
 }
 
 }  // namespace
