@@ -17,8 +17,8 @@ namespace tessera {
 //   in the square of the system's linear unit;
 // - in a geographic coordinate system, on a north-up grid (t2 = t4 = 0): the cells of a line
 //   share one area, in square metres on the system's ellipsoid, that of the cell's polygon
-//   (corners joined by geodesics; a cell wider than a degree is taken as that many equal
-//   pieces side by side, so that its top and bottom follow their parallels);
+//   (corners joined by geodesics; a cell wider than a hundredth of a degree is taken as equal
+//   pieces at most that wide side by side, so that its top and bottom follow their parallels);
 // - in a geographic coordinate system, on a rotated or sheared grid: no area is known.
 class CellAreas {
   public:

