@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libopengl-dev
-          libgtest-dev googletest fonts-dejavu-core ccache libgdal-dev "$@")
+          libgtest-dev googletest fonts-dejavu-core ccache libgdal-dev libproj-dev "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,9 +1,7 @@
 #include "crossing/mapresult.h"
 
 #include <gdal.h>
-#include <ogr_srs_api.h>
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -22,29 +20,6 @@ void AppendFixed(std::string& out, double value, int decimals) {
     char digits[64];
     std::snprintf(digits, sizeof digits, "%.*f", decimals, value);
     out += digits;
-}
-
-// "square_metre", from the coordinate system's unit; "square_unit" when it names none.
-std::string AreaUnit(const std::string& coordinateSystem) {
-    std::string unit;
-    if (!coordinateSystem.empty()) {
-        OGRSpatialReferenceH system = OSRNewSpatialReference(coordinateSystem.c_str());
-        if (system != nullptr) {
-            char* name = nullptr;
-            if (OSRIsProjected(system) || OSRIsLocal(system))
-                OSRGetLinearUnits(system, &name);
-            else if (OSRIsGeographic(system))
-                OSRGetAngularUnits(system, &name);
-            if (name != nullptr) unit = name;
-            OSRDestroySpatialReference(system);
-        }
-    }
-    std::string field = "square_";
-    for (char c : unit.empty() ? std::string("unit") : unit)
-        field += std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(
-                                                                    static_cast<unsigned char>(c)))
-                                                              : '_';
-    return field;
 }
 
 }  // namespace
@@ -140,7 +115,7 @@ bool WriteClassGeoTiff(const std::string& path, ImageSize size, const uint8_t* c
 std::string ClassTableCsv(ImageSize size, const std::vector<BandRecord>& records,
                           const CodeTable& table, const std::vector<int64_t>& pixelCount,
                           const std::vector<int32_t>& selectedCodes,
-                          std::optional<int64_t> nodataPixels, const Georeference& place) {
+                          std::optional<int64_t> nodataPixels, const ClassAreas& areas) {
     const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
     std::string text = "class,code";
     for (int b = 1; b <= n; ++b) {
@@ -149,11 +124,9 @@ std::string ClassTableCsv(ImageSize size, const std::vector<BandRecord>& records
             text.append(",b").append(std::to_string(b)).append(field);
         }
     }
-    text.append(",pixels,area_").append(AreaUnit(place.coordinateSystem));
+    text.append(",pixels,area_").append(areas.Cells().Unit());
     text.append(",percent_of_data_pixels\n");
 
-    const auto& t = place.transform;
-    const double pixelArea = std::fabs(t[1] * t[5] - t[2] * t[4]);
     const int64_t dataPixels =
         int64_t{size.lines} * size.columns - (nodataPixels ? *nodataPixels : 0);
     for (size_t k = 1; k < selectedCodes.size(); ++k) {
@@ -200,7 +173,7 @@ std::string ClassTableCsv(ImageSize size, const std::vector<BandRecord>& records
         text += ',';
         AppendNumber(text, pixels);
         text += ',';
-        text += NumberText(static_cast<double>(pixels) * pixelArea);
+        text += areas.Text(static_cast<int>(k));
         text += ',';
         AppendFixed(text, dataPixels > 0 ? 100.0 * static_cast<double>(pixels) /
                                                static_cast<double>(dataPixels)

@@ -1,7 +1,7 @@
 #pragma once
 // The result put back on the map, for bands that carry a georeference: the class raster as a
 // GeoTIFF (class colours as its colour table, 255 declared as nodata, the bands' place) and
-// the class table as CSV, one row per class, with areas in the map's units.
+// the class table as CSV, one row per class, with areas on the map (see CellAreas).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crossing/codetable.h"
+#include "crossing/mapareas.h"
 #include "image/guitools.h"
 #include "image/rawfiles.h"
 #include "segmentation/bandrecord.h"
@@ -46,11 +47,12 @@ bool WriteClassGeoTiff(const std::string& path, ImageSize size, const uint8_t* c
                        const ColourTable& colours, const Georeference& place);
 
 // The class table: a header, then per class its number, code, per band the segment with its
-// gray and native limits, the pixel count, the area in the coordinate system's units and the
+// gray and native limits, the pixel count, the area `areas` gathered from the class raster
+// (class k of the table is class value k; the cell is empty where no area is known) and the
 // share of the pixels with data in every band.
 std::string ClassTableCsv(ImageSize size, const std::vector<BandRecord>& records,
                           const CodeTable& table, const std::vector<int64_t>& pixelCount,
                           const std::vector<int32_t>& selectedCodes,
-                          std::optional<int64_t> nodataPixels, const Georeference& place);
+                          std::optional<int64_t> nodataPixels, const ClassAreas& areas);
 
 }  // namespace tessera

@@ -559,6 +559,14 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
             if (segmented)
                 segmentStrips.push_back(std::make_unique<RasterStrip>(stripLines_, columns));
         }
+        // The class table's areas, gathered line by line by each thread, then added up.
+        const bool tabled = place && files.table;
+        std::optional<CellAreas> cells;
+        std::vector<ClassAreas> areas;
+        if (tabled) {
+            cells.emplace(size_, *place);
+            areas.assign(static_cast<size_t>(workers), ClassAreas(*cells));
+        }
         const SegmentLookup& lastLookup = lookups_[n];
         const bool lastMarked = readers_[n].MayLackData();
         // The class GeoTIFF takes its strips in order, so that GDAL lays its blocks out in the
@@ -577,6 +585,7 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
                 FormCodes(tables.data(), values, n, columns, line);
                 band.ClearNodata(readers_, i, line);
                 ClassifyLine(line, columns, classOf_, classes.Line(i, count));
+                if (tabled) areas[worker].AddLine(first + i, classes.Line(i, count), columns);
                 if (segmented) {
                     uint8_t* numbers = segmentStrips[worker]->Line(i, count);
                     const uint8_t* gray = values[n - 1];
@@ -628,10 +637,11 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
             const bool closed = geotiff.Close() && geotiffMade;
             if (!closed || !geotiffName.Commit()) failed.push_back(stem + ".tif");
         }
-        if (place && files.table) {
+        if (tabled) {
+            for (size_t w = 1; w < areas.size(); ++w) areas[0].Add(areas[w]);
             const std::string table = stem + ".csv";
             const std::string text = ClassTableCsv(size_, records_, table_, pixelCount_,
-                                                   selectedCodes_, nodataPixels_, *place);
+                                                   selectedCodes_, nodataPixels_, areas[0]);
             if (!WriteWholeFile(table, text)) failed.push_back(table);
         }
         if (!failed.empty()) return CollectedSaveStatus(failed);  // the segmented band: not saved

@@ -579,10 +579,14 @@ Status Workspace::SaveResult(const std::string& stem, Progress& progress) const 
                                          result.ClassColorTable, *place);
             });
             files.Write(stem + ".csv", [&](const std::string& path) {
+                const CellAreas cells(result.size, *place);
+                ClassAreas areas(cells);
+                for (int y = 0; y < result.size.lines; ++y)
+                    areas.AddLine(y, result.ClassImage[y], result.size.columns);
                 return WriteWholeFile(path, ClassTableCsv(result.size, result.records,
                                                           result.table, result.PixelCount,
                                                           result.SelectedCodes,
-                                                          result.nodataPixels, *place))
+                                                          result.nodataPixels, areas))
                     .ok;
             });
         }

@@ -5,9 +5,13 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <numbers>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -62,10 +66,13 @@ struct Scene {
     std::string bytes, wide;
 };
 
-Scene WriteScene(const ScratchDir& dir, bool onMap) {
+// 30 m pixels in UTM zone 31N.
+const RasterPlace kUtm{{500000, 30, 0, 4650000, 0, -30}, 32631};
+
+Scene WriteScene(const ScratchDir& dir, std::optional<RasterPlace> place) {
     RasterExtras bytes, wide;
     wide.nodata = 0;
-    if (onMap) bytes.place = wide.place = RasterPlace{{500000, 30, 0, 4650000, 0, -30}, 32631};
+    bytes.place = wide.place = place;
     const Scene scene{dir.File("bytes.tif"), dir.File("wide.tif")};
     EXPECT_TRUE(WriteGeoTiff(scene.bytes, kLines, kColumns, RasterType::Byte, {kBytes}, bytes));
     EXPECT_TRUE(WriteGeoTiff(scene.wide, kLines, kColumns, RasterType::UInt16, {kWide}, wide));
@@ -111,13 +118,31 @@ void RunWorkspace(const Scene& scene, const std::string& stem, const std::string
     }
 }
 
+// The batch path again without the program, in strips of 2 lines shared by 3 threads.
+void RunStreamed(const Scene& scene, const std::string& stem) {
+    StreamedJob job(StreamSettings{3, 2});
+    job.BeginBandSet(2);
+    BandLoadOptions options;
+    options.checkMemory = false;
+    options.nodata = 9;
+    ASSERT_TRUE(job.LoadBand(1, scene.bytes, BandFileType::Raster, options));
+    options.nodata.reset();
+    ASSERT_TRUE(job.LoadBand(2, scene.wide, BandFileType::Raster, options));
+    job.SetSegmentation(1, Segmentation, 3, {});
+    job.SetSegmentation(2, Equipopulation, 3, {});
+    ASSERT_TRUE(job.FinishSegmentation());
+    ASSERT_TRUE(job.CountCodes());
+    ASSERT_TRUE(job.FinishCrossing(SelectCodes(job.PixelCount(), CodeSelection{true, 0})));
+    ASSERT_TRUE(job.Save(stem, ""));
+}
+
 std::vector<uint8_t> Bytes(const std::vector<int>& values) {
     return std::vector<uint8_t>(values.begin(), values.end());
 }
 
 TEST(NodataPixels, AreLeftOutOfGrayRangesSegmentsAndClassesByBothFrontEnds) {
     ScratchDir dir;
-    const Scene scene = WriteScene(dir, false);
+    const Scene scene = WriteScene(dir, std::nullopt);
     std::string errors;
     Arguments batch = Job(scene, dir.File("b"));
     batch.insert(batch.end(), {"--save-segmented", dir.File("bseg")});
@@ -177,25 +202,11 @@ std::array<int, 4> BitmapColour(const std::vector<uint8_t>& bitmap, int entry) {
 
 TEST(MapResults, TheClassRasterAndTableLieWhereTheBandsLie) {
     ScratchDir dir;
-    const Scene scene = WriteScene(dir, true);
+    const Scene scene = WriteScene(dir, kUtm);
     std::string errors;
     ASSERT_EQ(0, RunBatch(Job(scene, dir.File("b")), dir, &errors)) << errors;
     RunWorkspace(scene, dir.File("w"), "");
-    // The batch path again, in strips of 2 lines shared by 3 threads.
-    StreamedJob job(StreamSettings{3, 2});
-    job.BeginBandSet(2);
-    BandLoadOptions options;
-    options.checkMemory = false;
-    options.nodata = 9;
-    ASSERT_TRUE(job.LoadBand(1, scene.bytes, BandFileType::Raster, options));
-    options.nodata.reset();
-    ASSERT_TRUE(job.LoadBand(2, scene.wide, BandFileType::Raster, options));
-    job.SetSegmentation(1, Segmentation, 3, {});
-    job.SetSegmentation(2, Equipopulation, 3, {});
-    ASSERT_TRUE(job.FinishSegmentation());
-    ASSERT_TRUE(job.CountCodes());
-    ASSERT_TRUE(job.FinishCrossing(SelectCodes(job.PixelCount(), CodeSelection{true, 0})));
-    ASSERT_TRUE(job.Save(dir.File("s"), ""));
+    RunStreamed(scene, dir.File("s"));
 
     const std::optional<RasterContents> input = ReadRaster(scene.wide);
     ASSERT_TRUE(input && input->transform);
@@ -250,9 +261,89 @@ TEST(MapResults, TheClassRasterAndTableLieWhereTheBandsLie) {
     EXPECT_EQ(files, ListFolder(dir.path()));
 }
 
+// The fields of each line of a CSV text.
+std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string>& fields = rows.emplace_back();
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
+    }
+    return rows;
+}
+
+// The area on WGS 84 between the parallels `south` and `north` over `width` degrees of
+// longitude, in closed form: the ellipsoid's zone from the equator, per radian of longitude, is
+// b^2 / 2 (sin(lat) / (1 - e^2 sin^2(lat)) + atanh(e sin(lat)) / e).
+double QuadrangleArea(double south, double north, double width) {
+    const double a = 6378137, f = 1 / 298.257223563;
+    const double e2 = f * (2 - f), e = std::sqrt(e2), b = a * (1 - f);
+    const auto zone = [&](double latitude) {
+        const double s = std::sin(latitude * std::numbers::pi / 180);
+        return b * b / 2 * (s / (1 - e2 * s * s) + std::atanh(e * s) / e);
+    };
+    return (zone(north) - zone(south)) * width * std::numbers::pi / 180;
+}
+
+TEST(MapResults, GeographicAreasAreSquareMetresOnTheEllipsoidTheSameFromEveryFrontEnd) {
+    ScratchDir dir;
+    // Cells of 0.00125 by 0.001 degree (about 92 m x 111 m) at Paris, on WGS 84.
+    const double west = 2.35, north = 48.86, width = 0.00125, height = 0.001;
+    const Scene scene = WriteScene(dir, RasterPlace{{west, width, 0, north, 0, -height}, 4326});
+    std::string errors;
+    ASSERT_EQ(0, RunBatch(Job(scene, dir.File("b")), dir, &errors)) << errors;
+    RunWorkspace(scene, dir.File("w"), "");
+    RunStreamed(scene, dir.File("s"));
+    const std::string table = ReadText(dir.File("b.csv"));
+    EXPECT_EQ(table, ReadText(dir.File("w.csv")));
+    EXPECT_EQ(table, ReadText(dir.File("s.csv")));
+
+    const std::vector<std::vector<std::string>> rows = CsvRows(table);
+    ASSERT_EQ(10u, rows.size()) << table;
+    const size_t pixels = static_cast<size_t>(
+        std::find(rows[0].begin(), rows[0].end(), "pixels") - rows[0].begin());
+    ASSERT_LT(pixels + 1, rows[0].size()) << table;
+    EXPECT_EQ("area_square_metre", rows[0][pixels + 1]) << table;
+    for (int k = 1; k <= 9; ++k) {
+        SCOPED_TRACE(k);
+        ASSERT_EQ(rows[0].size(), rows[k].size()) << table;
+        EXPECT_EQ(std::to_string(kClassPixels[k]), rows[k][pixels]);
+        // The parallels bound a line of cells; their geodesic polygons differ from that by far
+        // less than the hundredth of a square metre the areas are written to (seven digits of a
+        // cell of about 10,000 m2).
+        double expected = 0;
+        for (int i = 0; i < kLines * kColumns; ++i) {
+            const int line = i / kColumns;
+            if (kClasses[i] == k)
+                expected += QuadrangleArea(north - height * (line + 1), north - height * line,
+                                           width);
+        }
+        const std::string& area = rows[k][pixels + 1];
+        ASSERT_FALSE(area.empty());
+        EXPECT_NEAR(expected, std::stod(area), 0.005 + 1e-9 * expected) << area;
+        const size_t point = area.find('.');
+        EXPECT_TRUE(point == std::string::npos || area.size() - point <= 3) << area;
+    }
+
+    // The same bands on a grid turned and sheared in degrees: pixel counts, no areas.
+    ScratchDir turned;
+    const Scene tilted = WriteScene(
+        turned, RasterPlace{{west, width, 0.0002, north, 0.0001, -height}, 4326});
+    ASSERT_EQ(0, RunBatch(Job(tilted, turned.File("b")), turned, &errors)) << errors;
+    const std::vector<std::vector<std::string>> counted = CsvRows(ReadText(turned.File("b.csv")));
+    ASSERT_EQ(10u, counted.size());
+    EXPECT_EQ(rows[0], counted[0]);
+    for (int k = 1; k <= 9; ++k) {
+        ASSERT_EQ(rows[0].size(), counted[k].size()) << k;
+        EXPECT_EQ(std::to_string(kClassPixels[k]), counted[k][pixels]) << k;
+        EXPECT_EQ("", counted[k][pixels + 1]) << k;
+    }
+}
+
 TEST(MapResults, RefusalsNameTheFilesAndWriteNothingAndFormatChoosesTheFiles) {
     ScratchDir dir;
-    const Scene scene = WriteScene(dir, true);
+    const Scene scene = WriteScene(dir, kUtm);
     const std::string moved = dir.File("moved.tif"), empty = dir.File("empty.tif"),
                       nines = dir.File("nines.tif"), plain = dir.File("plain.tif");
     RasterExtras shifted, allNodata;

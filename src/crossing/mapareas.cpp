@@ -1,0 +1,211 @@
+#include "crossing/mapareas.h"
+
+#include <geodesic.h>
+#include <ogr_srs_api.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <vector>
+
+namespace tessera {
+
+// How areas are written. A class covers whole cells, and a grid's transform is only as
+// precise as its file stored it, so an area is written with seven significant digits of one
+// cell's area at most (of the largest cell, in a geographic system):
+// D = 6 - floor(log10(cell area)) decimals, none for cells of 10^7 units or more.
+// A cell area that is, within a relative 1e-9 (the noise of a transform stored in binary or
+// worked out from an extent), a decimal of d <= D decimals is taken as that decimal, and the
+// areas are written exactly as pixels x that decimal, with d decimals: 30 m x 30 m cells give
+// whole square metres, and cells of 5 x 0.49999999997454525 (2.4999999998727263) give 73102.5
+// for 29241 pixels. Trailing zeros after the decimal point are left out.
+namespace {
+
+constexpr double kCellTolerance = 1e-9;
+constexpr int kMostDecimals = 22;  // 10^22 is the largest power of ten a double holds exactly
+// Cells wider than this (in degrees) are taken as pieces of this width at most side by side.
+constexpr double kWidestPiece = 0.01;
+
+double PowerOfTen(int exponent) {
+    double power = 1;
+    for (int i = 0; i < exponent; ++i) power *= 10;
+    return power;
+}
+
+// D above, for cells of area `cell`.
+int MostDecimals(double cell) {
+    if (!(cell > 0) || !std::isfinite(cell)) return 0;
+    const double decimals = 6 - std::floor(std::log10(cell));
+    return static_cast<int>(std::clamp(decimals, 0.0, double{kMostDecimals}));
+}
+
+// "square_metre", from the coordinate system's linear unit; "square_unit" when it names none.
+std::string SquareUnit(OGRSpatialReferenceH system) {
+    std::string unit;
+    char* name = nullptr;
+    if (system != nullptr && (OSRIsProjected(system) || OSRIsLocal(system)))
+        OSRGetLinearUnits(system, &name);
+    if (name != nullptr) unit = name;
+    std::string field = "square_";
+    for (char c : unit.empty() ? std::string("unit") : unit) {
+        const auto byte = static_cast<unsigned char>(c);
+        field += std::isalnum(byte) ? static_cast<char>(std::tolower(byte)) : '_';
+    }
+    return field;
+}
+
+bool IsGeographic(OGRSpatialReferenceH system) {
+    return system != nullptr && !OSRIsProjected(system) && !OSRIsLocal(system) &&
+           OSRIsGeographic(system);
+}
+
+// `text` (digits, a point, digits) without the zeros that end its decimals, nor a bare point.
+std::string TrimmedDecimals(std::string text) {
+    if (text.find('.') == std::string::npos) return text;
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+struct CellAreas::Geodesic {
+    geod_geodesic ellipsoid;
+};
+
+CellAreas::CellAreas(ImageSize size, const Georeference& place) {
+    const auto& t = place.transform;
+    OGRSpatialReferenceH system = place.coordinateSystem.empty()
+                                      ? nullptr
+                                      : OSRNewSpatialReference(place.coordinateSystem.c_str());
+    if (!IsGeographic(system)) {
+        unit_ = SquareUnit(system);
+        if (system != nullptr) OSRDestroySpatialReference(system);
+        kind_ = Kind::Uniform;
+        const double cell = std::fabs(t[1] * t[5] - t[2] * t[4]);
+        quantum_ = cell;
+        decimals_ = MostDecimals(cell);
+        // The fewest decimals that write the cell's area within the tolerance.
+        for (int d = 0; d <= decimals_ && cell < 0x1p53; ++d) {
+            const double scaled = std::round(cell * PowerOfTen(d));
+            if (std::fabs(scaled / PowerOfTen(d) - cell) <= kCellTolerance * cell) {
+                decimals_ = d;
+                scaledCell_ = static_cast<int64_t>(scaled);
+                break;
+            }
+        }
+        return;
+    }
+
+    // Geographic: square metres on the ellipsoid, for a north-up grid only.
+    unit_ = "square_metre";
+    OGRErr major = OGRERR_NONE, inverse = OGRERR_NONE;
+    const double semiMajor = OSRGetSemiMajor(system, &major);
+    const double inverseFlattening = OSRGetInvFlattening(system, &inverse);
+    double degrees = OSRGetAngularUnits(system, nullptr) * 180 / std::numbers::pi;
+    OSRDestroySpatialReference(system);
+    if (std::fabs(degrees - 1) < 1e-12) degrees = 1;  // the degree itself, given in radians
+    top_ = t[3] * degrees;
+    step_ = t[5] * degrees;
+    width_ = std::fabs(t[1]) * degrees;
+    const bool ellipsoid = major == OGRERR_NONE && inverse == OGRERR_NONE && semiMajor > 0 &&
+                           std::isfinite(semiMajor) &&
+                           (inverseFlattening == 0 || inverseFlattening > 1) &&
+                           std::isfinite(inverseFlattening);
+    const bool northUp = t[2] == 0 && t[4] == 0;
+    if (!ellipsoid || !northUp || !std::isfinite(top_) || !std::isfinite(step_) ||
+        !std::isfinite(width_))
+        return;
+    kind_ = Kind::ByLine;
+    width_ = std::min(width_, 360.0);
+    geodesic_ = std::make_unique<Geodesic>();
+    geod_init(&geodesic_->ellipsoid, semiMajor,
+              inverseFlattening == 0 ? 0 : 1 / inverseFlattening);
+
+    // The largest cells are those of the line nearest the equator: at either end, or around
+    // the line the equator crosses.
+    double largest = 0;
+    if (size.lines > 0) {
+        const double last = size.lines - 1;
+        const double equator = step_ != 0 ? std::clamp(std::floor(-top_ / step_), 0.0, last) : 0;
+        for (double line : {0.0, last, equator - 1, equator, equator + 1})
+            largest = std::max(largest, LineArea(static_cast<int>(std::clamp(line, 0.0, last))));
+    }
+    decimals_ = MostDecimals(largest);
+    // Units of at most 2^52 for the largest cell: 2^31 pixels of them fit in the sums.
+    quantum_ = largest > 0 ? std::ldexp(1.0, std::ilogb(largest) - 51) : 1;
+}
+
+CellAreas::~CellAreas() = default;
+
+double CellAreas::LineArea(int line) const {
+    const double y = line;
+    const double top = std::clamp(top_ + y * step_, -90.0, 90.0);
+    const double bottom = std::clamp(top_ + (y + 1) * step_, -90.0, 90.0);
+    if (top == bottom || width_ == 0) return 0;
+    // Pieces of the cell side by side share their meridians: the cell's polygon with vertices
+    // along its top and bottom every piece's width covers as much as the pieces together.
+    const double pieces = std::ceil(width_ / kWidestPiece);
+    const double piece = width_ / pieces;
+    double lats[4] = {top, top, bottom, bottom};
+    double lons[4] = {0, piece, piece, 0};
+    double area = 0;
+    geod_polygonarea(&geodesic_->ellipsoid, lats, lons, 4, &area, nullptr);
+    return pieces * std::fabs(area);
+}
+
+int64_t CellAreas::LineUnits(int line) const {
+    switch (kind_) {
+        case Kind::Uniform:
+            return 1;
+        case Kind::ByLine:
+            return std::llround(LineArea(line) / quantum_);
+        case Kind::Unknown:
+            break;
+    }
+    return 0;
+}
+
+ClassAreas::ClassAreas(const CellAreas& cells) : cells_(&cells) {}
+
+void ClassAreas::AddLine(int line, const uint8_t* classes, int columns) {
+    if (!cells_->Known()) return;
+    std::array<uint32_t, 256> counts{};
+    for (int x = 0; x < columns; ++x) ++counts[classes[x]];
+    const Sum units = static_cast<Sum>(cells_->LineUnits(line));
+    for (size_t k = 0; k < counts.size(); ++k)
+        if (counts[k] != 0) sums_[k] += counts[k] * units;
+}
+
+void ClassAreas::Add(const ClassAreas& other) {
+    for (size_t k = 0; k < sums_.size(); ++k) sums_[k] += other.sums_[k];
+}
+
+std::string ClassAreas::Text(int k) const {
+    if (!cells_->Known() || k < 0 || k >= static_cast<int>(sums_.size())) return {};
+    const int decimals = cells_->decimals_;
+    if (cells_->scaledCell_ > 0) {
+        // Exactly: pixels x the cell's area as a decimal.
+        Sum scaled = sums_[k] * static_cast<Sum>(cells_->scaledCell_);
+        std::string digits;
+        do {
+            digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(scaled % 10)));
+            scaled /= 10;
+        } while (scaled != 0);
+        if (decimals == 0) return digits;
+        if (digits.size() <= static_cast<size_t>(decimals))
+            digits.insert(0, static_cast<size_t>(decimals) + 1 - digits.size(), '0');
+        digits.insert(digits.end() - decimals, '.');
+        return TrimmedDecimals(digits);
+    }
+    const double area = static_cast<double>(sums_[k]) * cells_->quantum_;
+    const int length = std::snprintf(nullptr, 0, "%.*f", decimals, area);
+    if (length <= 0) return {};
+    std::vector<char> text(static_cast<size_t>(length) + 1);
+    std::snprintf(text.data(), text.size(), "%.*f", decimals, area);
+    return TrimmedDecimals(std::string(text.data(), static_cast<size_t>(length)));
+}
+
+}  // namespace tessera
