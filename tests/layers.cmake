@@ -1,9 +1,19 @@
 # The layers by place: Qt is included only in the GUI folders (app/, uikit/ and every ui/),
-# and no window or dialog outside app/ includes a header of app/.
+# no window or dialog outside app/ includes a header of app/, and the core's folders include
+# only from their own layer or the layers below it:
+#   support < image < bands < segmentation < crossing, view < workspace < batch
 # Run: cmake -DSOURCE_DIR=<src> -P layers.cmake
 file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)
 set(faults "")
 set(checked 0)
+set(rank_support 0)
+set(rank_image 1)
+set(rank_bands 2)
+set(rank_segmentation 3)
+set(rank_crossing 4)
+set(rank_view 4)
+set(rank_workspace 5)
+set(rank_batch 6)
 foreach(source ${sources})
   math(EXPR checked "${checked} + 1")
   file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include")
@@ -17,6 +27,19 @@ foreach(source ${sources})
     endif()
     if(NOT source MATCHES "^app/" AND line MATCHES "\"app/")
       list(APPEND faults "${source}: reaches into app/: ${line}")
+    endif()
+    # ${CMAKE_MATCH_1} is expanded before its if() matches: each match has an if() of its own.
+    if(NOT gui AND source MATCHES "^([a-z]+)/")
+      set(own ${CMAKE_MATCH_1})
+      if(line MATCHES "\"([a-z]+)/[^\"]*\"")
+        set(other ${CMAKE_MATCH_1})
+        if(DEFINED rank_${own} AND DEFINED rank_${other})
+          if(rank_${other} GREATER rank_${own} OR
+             (rank_${other} EQUAL rank_${own} AND NOT other STREQUAL own))
+            list(APPEND faults "${source}: ${own}/ reaches up into ${other}/: ${line}")
+          endif()
+        endif()
+      endif()
     endif()
   endforeach()
 endforeach()

@@ -9,53 +9,13 @@
 #include <vector>
 
 #include "image/rawfiles.h"
-#include "segmentation/bandrecord.h"
+#include "bands/bandfacts.h"
+#include "bands/gdalsupport.h"
+#include "bands/stretch.h"
 #include "support/status.h"
 
 namespace tessera {
 
-// GDAL's own error printing would add lines to the program's one-line refusals: its errors
-// are kept (CPLGetLastErrorMsg) but not printed while this lives, in this thread.
-class QuietGdalErrors {
-  public:
-    QuietGdalErrors();
-    ~QuietGdalErrors();
-    QuietGdalErrors(const QuietGdalErrors&) = delete;
-    QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
-};
-
-// gray = (value - minimum) x 255 / (maximum - minimum), rounded to the nearest level (halves
-// up) and clamped to 0..255, as gdal_translate -ot Byte -scale minimum maximum 0 255 does.
-// NaN becomes 0.
-uint8_t StretchToGray(double value, StretchRange range);
-// The native value gray level `gray` stands for: the inverse of StretchToGray.
-double NativeOfGray(double gray, StretchRange range);
-
-// The native values that a band of data type `dataType` (GDAL's name) brings to gray levels
-// lower..upper through StretchToGray: from `low` to `high`, both included and both values the
-// type can hold. An end that takes in every value beyond the stretch (gray 0 below, gray 255
-// above) is none. Empty when no value of the type falls there.
-struct NativeRange {
-    bool empty = false;
-    std::optional<double> low, high;
-};
-NativeRange NativeRangeOfGrays(int64_t lower, int64_t upper, StretchRange range,
-                               const std::string& dataType);
-// "1001 to 1334", "-inf to 1000", "1998 to inf", "none": a native range as the report and the
-// class table write it.
-std::string NativeRangeText(const NativeRange& range, const std::string& dataType);
-
-// A value as short as it can be written and read back the same ("100", "0.25").
-std::string NumberText(double value);
-// A native value of a band of data type `dataType` as short as that type reads it back:
-// Float32 values as floats ("-9999.9", not "-9999.900390625"), others as NumberText.
-std::string NativeText(double value, const std::string& dataType);
-// A nodata value typed by the user: a number, "nan", "inf" or "-inf" (any case, "+inf" too).
-std::optional<double> ParseNodataValue(const std::string& text);
-// A typed nodata value as the band holds it: cast to the nearest value of a Float32 band, as
-// GDAL casts the value a file declares; other types keep it (a value the type cannot hold then
-// marks no pixel).
-double NodataOfType(double value, const std::string& dataType);
 
 // "The raster\nPATH\nband K cannot be loaded: WHY."
 std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why);

@@ -8,7 +8,8 @@
 #include <array>
 #include <mutex>
 
-#include "bands/rasterband.h"
+#include "bands/gdalsupport.h"
+#include "bands/stretch.h"
 #include "crossing/crossing.h"
 #include "support/numbers.h"
 
@@ -47,7 +48,7 @@ ClassGeoTiff::~ClassGeoTiff() {
 
 bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourTable& colours,
                           const Georeference& place) {
-    GDALAllRegister();
+    RegisterGdalDrivers();
     const QuietGdalErrors quiet;
     GDALDriverH driver = GDALGetDriverByName("GTiff");
     if (driver == nullptr) return false;

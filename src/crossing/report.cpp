@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include "bands/rasterband.h"
+#include "bands/stretch.h"
 #include "support/numbers.h"
 
 namespace tessera {

@@ -4,30 +4,10 @@
 #include <optional>
 #include <string>
 
+#include "bands/bandfacts.h"
 #include "segmentation/thresholding.h"
 
 namespace tessera {
-
-// The native values a band of more than 8 bits (or of floating-point values) is brought to
-// gray levels 0..255 between: gray = (value - minimum) x 255 / (maximum - minimum), rounded.
-struct StretchRange {
-    double minimum = 0;
-    double maximum = 0;
-};
-
-// How such a band was read, for the report: its data type (GDAL's name) and its stretch.
-struct GrayStretch {
-    std::string dataType;
-    StretchRange range;
-};
-
-// Where a band lies on the map: GDAL's affine transform from pixel to map coordinates
-// (x = t0 + column t1 + line t2, y = t3 + column t4 + line t5) and the coordinate system as
-// WKT (empty when the file gives none).
-struct Georeference {
-    std::array<double, 6> transform{};
-    std::string coordinateSystem;
-};
 
 // What the program knows of one band's file and segmentation.
 struct BandRecord {

@@ -7,6 +7,13 @@
 
 namespace tessera {
 
+std::string NumberText(double value) {
+    char digits[32];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return std::string(digits, end);
+}
+
+
 namespace {
 
 bool IsBlank(char c) {

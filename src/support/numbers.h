@@ -13,6 +13,9 @@ int32_t LeadingInteger(std::string_view text);
 // Same rule, 64-bit.
 int64_t LeadingInteger64(std::string_view text);
 
+// A value as short as it can be written and read back the same ("100", "0.25").
+std::string NumberText(double value);
+
 // Appends `value` in decimal.
 void AppendNumber(std::string& out, int64_t value);
 // Appends `value` with six significant digits ("%.6g"), as native values are shown beside
