@@ -149,11 +149,36 @@ Result<ByteMatrix> BandReader::ReadAll(Progress& progress, ByteMatrix* nodata) c
     }
 }
 
+Status ReadLinesTogether(const std::vector<const BandReader*>& readers, int first, int count,
+                         uint8_t* const* lines, uint8_t* const* nodata, int turn, int turns) {
+    std::vector<const RasterSource*> rasters;
+    std::vector<uint8_t*> rasterLines, rasterMarks;
+    for (size_t i = 0; i < readers.size(); ++i) {
+        if (const RasterSource* raster = readers[i]->Raster()) {
+            rasters.push_back(raster);
+            rasterLines.push_back(lines[i]);
+            rasterMarks.push_back(nodata[i]);
+        } else if (Status read = readers[i]->ReadLines(first, count, lines[i], nodata[i]); !read) {
+            return read;
+        }
+    }
+    if (rasters.empty()) return Status::Ok();
+    return RasterSource::ReadLinesTogether(rasters, first, count, rasterLines.data(),
+                                           rasterMarks.data(), turn, turns);
+}
+
+Status ChooseStretchesTogether(const std::vector<BandReader*>& readers, int threads) {
+    std::vector<RasterSource*> rasters;
+    for (BandReader* reader : readers)
+        if (reader->raster_) rasters.push_back(reader->raster_.get());
+    return RasterSource::ChooseStretchesTogether(rasters, threads);
+}
+
 int64_t RasterCacheNeed(const std::vector<const BandReader*>& readers) {
     // The bands of one file share their blocks' cache when the file is pixel-interleaved: a
     // block row of such a file is counted once, for all its bands.
     std::vector<const RasterSource*> counted;
-    int64_t total = 0, largest = 0;
+    int64_t total = 0;
     for (const BandReader* reader : readers) {
         const RasterSource* raster = reader->Raster();
         if (raster == nullptr) continue;
@@ -164,10 +189,11 @@ int64_t RasterCacheNeed(const std::vector<const BandReader*>& readers) {
             continue;
         counted.push_back(raster);
         total += row;
-        largest = std::max(largest, row);
     }
-    // One more row of the largest: two threads may stand on either side of a block boundary.
-    return total == 0 ? 0 : total + largest;
+    // Two rows: strips that cross a row of blocks, and threads on either side of it, need the
+    // next row while the last is still read; with one row, GDAL decodes blocks again (measured:
+    // about 60 % more time on tiled DEFLATE bands).
+    return 2 * total;
 }
 
 Result<BandReader> OpenRawBand(const std::string& path, ImageSize size) {

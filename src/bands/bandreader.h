@@ -64,6 +64,7 @@ class BandReader {
     friend Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand);
 
   private:
+    friend Status ChooseStretchesTogether(const std::vector<BandReader*>& readers, int threads);
     void Close();
 
     int fd_ = -1;
@@ -76,8 +77,18 @@ class BandReader {
     std::optional<double> nodata_;          // raw files and bitmaps
 };
 
+// BandReader::ReadLines for every reader at once (lines[i], nodata[i] for readers[i]; nodata[i]
+// may be null): the bands of one pixel-interleaved raster are read together, in one read of
+// their file. `turn` of `turns`: as RasterSource::ReadLinesTogether.
+Status ReadLinesTogether(const std::vector<const BandReader*>& readers, int first, int count,
+                         uint8_t* const* lines, uint8_t* const* nodata, int turn = 0,
+                         int turns = 1);
+// The own stretch of every raster band of `readers` that has none yet, all read through
+// together strip by strip (RasterSource::ChooseStretchesTogether).
+Status ChooseStretchesTogether(const std::vector<BandReader*>& readers, int threads);
+
 // Bytes of GDAL's block cache that strips read from these bands at once need: a row of blocks
-// of every raster band (once per pixel-interleaved file) and one more; 0 without rasters.
+// of every raster band (once per pixel-interleaved file), twice; 0 without rasters.
 int64_t RasterCacheNeed(const std::vector<const BandReader*>& readers);
 
 // A raw band of the given size, refused as LoadRawBand refuses it (an unusable size, a file

@@ -5,12 +5,15 @@
 #include <ogr_srs_api.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "bands/bandfiles.h"
@@ -19,6 +22,8 @@
 namespace tessera {
 
 namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 std::string OpenFailure() {
     std::string why = CPLGetLastErrorMsg();
@@ -301,18 +306,213 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
     std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
-    bool data = false;
     for (int first = 0; first < size_.lines; first += stripLines) {
         const int count = std::min(stripLines, size_.lines - first);
         if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
         for (size_t i = 0, n = static_cast<size_t>(count) * size_.columns; i < n; ++i) {
             if (!std::isfinite(values[i]) || IsNodata(values[i])) continue;
-            data = true;
             low = std::min(low, values[i]);
             high = std::max(high, values[i]);
         }
     }
-    if (!data)
+    return TakeOwnRange(low, high);
+}
+
+std::vector<std::vector<size_t>> RasterSource::ReadGroups(
+    const std::vector<const RasterSource*>& sources) {
+    std::vector<std::vector<size_t>> groups;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        auto same = std::find_if(groups.begin(), groups.end(), [&](const std::vector<size_t>& g) {
+            return sources[i]->sharesBlocks_ && sources[g[0]]->SameFile(*sources[i]);
+        });
+        if (same == groups.end())
+            groups.push_back({i});
+        else
+            same->push_back(i);
+    }
+    return groups;
+}
+
+bool RasterSource::ReadNativeTogether(const std::vector<const RasterSource*>& group, int first,
+                                      int count, double* values) {
+    const RasterSource& lead = *group[0];
+    std::vector<int> bands;
+    for (const RasterSource* source : group) bands.push_back(source->rasterBand_);
+    {
+        const std::lock_guard<std::mutex> lock(lead.handles_->reading);
+        const QuietGdalErrors quiet;
+        if (GDALDatasetRasterIO(lead.handles_->dataset, GF_Read, 0, first, lead.size_.columns,
+                                count, values, lead.size_.columns, count, GDT_Float64,
+                                static_cast<int>(bands.size()), bands.data(), 0, 0,
+                                0) != CE_None)
+            return false;
+    }
+    // GDAL gives signed bytes as unsigned.
+    const size_t cells = static_cast<size_t>(count) * lead.size_.columns;
+    for (size_t g = 0; g < group.size(); ++g) {
+        if (!group[g]->isSignedByte_) continue;
+        double* band = values + g * cells;
+        for (size_t i = 0; i < cells; ++i)
+            band[i] = static_cast<int8_t>(static_cast<uint8_t>(band[i]));
+    }
+    return true;
+}
+
+void RasterSource::ToGray(const double* values, size_t cells, uint8_t* lines,
+                          uint8_t* nodata) const {
+    if (isByte_ || !stretch_) {
+        // As GDAL reads a band as bytes: clamped to 0..255 (an 8-bit band holds nothing else).
+        for (size_t i = 0; i < cells; ++i) {
+            const double value = values[i];
+            lines[i] = !(value > 0) ? 0 : value >= 255 ? 255 : static_cast<uint8_t>(value + 0.5);
+        }
+        if (nodata) MarkGrayNodata(lines, cells, nodata_, nodata);
+        return;
+    }
+    const StretchRange range = *stretch_;
+    for (size_t i = 0; i < cells; ++i) lines[i] = StretchToGray(values[i], range);
+    if (nodata) {
+        for (size_t i = 0; i < cells; ++i) {
+            const double value = values[i];
+            nodata[i] = IsNodata(value)          ? kNodataMark
+                        : !std::isfinite(value) ? kNonFiniteMark
+                                                : 0;
+        }
+    }
+}
+
+namespace {
+
+// The groups from the one at `turn` (a share of the way round for each thread) on, so that
+// threads reading at once start on different files and decode them side by side.
+template <typename Group>
+std::vector<const Group*> InTurn(const std::vector<Group>& groups, int turn, int turns) {
+    std::vector<const Group*> ordered;
+    const size_t start =
+        groups.empty() || turns <= 1 ? 0 : groups.size() * static_cast<size_t>(turn % turns) / turns;
+    for (size_t i = 0; i < groups.size(); ++i)
+        ordered.push_back(&groups[(start + i) % groups.size()]);
+    return ordered;
+}
+
+}  // namespace
+
+Status RasterSource::ReadLinesTogether(const std::vector<const RasterSource*>& sources,
+                                       int first, int count, uint8_t* const* lines,
+                                       uint8_t* const* nodata, int turn, int turns) {
+    std::vector<double> values;
+    const std::vector<std::vector<size_t>> groups = ReadGroups(sources);
+    for (const std::vector<size_t>* each : InTurn(groups, turn, turns)) {
+        const std::vector<size_t>& group = *each;
+        if (group.size() == 1) {
+            const size_t i = group[0];
+            if (Status read = sources[i]->ReadLines(first, count, lines[i], nodata[i]); !read)
+                return read;
+            continue;
+        }
+        std::vector<const RasterSource*> members;
+        for (size_t i : group) members.push_back(sources[i]);
+        const size_t cells = static_cast<size_t>(count) * members[0]->size_.columns;
+        values.resize(cells * members.size());
+        if (!ReadNativeTogether(members, first, count, values.data())) {
+            // Band by band, for the refusal of the first band and line that fail.
+            for (size_t i : group)
+                if (Status read = sources[i]->ReadLines(first, count, lines[i], nodata[i]); !read)
+                    return read;
+            continue;
+        }
+        for (size_t g = 0; g < group.size(); ++g)
+            sources[group[g]]->ToGray(values.data() + g * cells, cells, lines[group[g]],
+                                      nodata[group[g]]);
+    }
+    return Status::Ok();
+}
+
+Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& sources,
+                                             int threads) {
+    std::vector<RasterSource*> wanted;
+    for (RasterSource* source : sources)
+        if (source->NeedsStretch()) wanted.push_back(source);
+    if (wanted.empty()) return Status::Ok();
+    const std::vector<const RasterSource*> reading(wanted.begin(), wanted.end());
+    const ImageSize size = wanted[0]->size_;
+    const int stripLines = std::max(1, (1 << 16) / std::max(size.columns, 1));
+    const int stripCount = (size.lines + stripLines - 1) / stripLines;
+    const std::vector<std::vector<size_t>> groups = ReadGroups(reading);
+    // Each thread takes the next strip and keeps its own least and greatest values; they are
+    // the same whichever thread saw which strip. The first strip that fails is the refusal.
+    const int workers = std::clamp(threads, 1, std::max(stripCount, 1));
+    std::vector<std::vector<double>> low(workers, std::vector<double>(wanted.size(), kInfinity));
+    std::vector<std::vector<double>> high(workers, std::vector<double>(wanted.size(), -kInfinity));
+    std::atomic<int> next{0};
+    std::mutex refusing;
+    int refusedStrip = stripCount;
+    Status refusal = Status::Ok();
+    auto work = [&](int worker) {
+        std::vector<double> values;
+        for (int strip = next++; strip < stripCount; strip = next++) {
+            const int first = strip * stripLines;
+            const int count = std::min(stripLines, size.lines - first);
+            const size_t cells = static_cast<size_t>(count) * size.columns;
+            for (const std::vector<size_t>* each : InTurn(groups, worker, workers)) {
+                const std::vector<size_t>& group = *each;
+                std::vector<const RasterSource*> members;
+                for (size_t i : group) members.push_back(reading[i]);
+                values.resize(cells * members.size());
+                const bool read = members.size() == 1
+                                      ? members[0]->ReadNative(first, count, values.data())
+                                      : ReadNativeTogether(members, first, count, values.data());
+                if (!read) {
+                    Status failure = members[0]->ReadFailure(first, count);
+                    for (const RasterSource* member : members) {
+                        if (member->ReadNative(first, count, values.data())) continue;
+                        failure = member->ReadFailure(first, count);
+                        break;
+                    }
+                    const std::lock_guard<std::mutex> lock(refusing);
+                    if (strip < refusedStrip) {
+                        refusedStrip = strip;
+                        refusal = std::move(failure);
+                    }
+                    return;
+                }
+                for (size_t g = 0; g < group.size(); ++g) {
+                    const RasterSource& source = *members[g];
+                    const double* band = values.data() + g * cells;
+                    double& least = low[worker][group[g]];
+                    double& most = high[worker][group[g]];
+                    for (size_t i = 0; i < cells; ++i) {
+                        const double value = band[i];
+                        if (!std::isfinite(value) || source.IsNodata(value)) continue;
+                        least = std::min(least, value);
+                        most = std::max(most, value);
+                    }
+                }
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    try {
+        for (int w = 1; w < workers; ++w) helpers.emplace_back(work, w);
+    } catch (const std::system_error&) {
+        // Fewer threads: the strips are shared among those that started.
+    }
+    work(0);
+    for (std::thread& helper : helpers) helper.join();
+    if (!refusal) return refusal;
+    for (size_t w = 0; w < wanted.size(); ++w) {
+        double least = kInfinity, most = -kInfinity;
+        for (int worker = 0; worker < workers; ++worker) {
+            least = std::min(least, low[worker][w]);
+            most = std::max(most, high[worker][w]);
+        }
+        if (Status chosen = wanted[w]->TakeOwnRange(least, most); !chosen) return chosen;
+    }
+    return Status::Ok();
+}
+
+Status RasterSource::TakeOwnRange(double low, double high) {
+    if (!(low <= high))
         return Status::Failure(
             RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
     if (!(low < high)) {
@@ -344,16 +544,7 @@ Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* no
     }
     std::vector<double> values(cells);
     if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
-    const StretchRange range = *stretch_;
-    for (size_t i = 0; i < cells; ++i) lines[i] = StretchToGray(values[i], range);
-    if (nodata) {
-        for (size_t i = 0; i < cells; ++i) {
-            const double value = values[i];
-            nodata[i] = IsNodata(value)          ? kNodataMark
-                        : !std::isfinite(value) ? kNonFiniteMark
-                                                : 0;
-        }
-    }
+    ToGray(values.data(), cells, lines, nodata);
     return Status::Ok();
 }
 

@@ -79,10 +79,40 @@ class RasterSource {
     // that cannot be read, when GDAL fails to read them.
     Status ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
 
+    // A band of more than 8 bits whose stretch is still to be found (ChooseStretch not called).
+    bool NeedsStretch() const { return !isByte_ && !stretch_; }
+    // The own stretch of every source of `sources` that NeedsStretch(), found as ChooseStretch
+    // finds it, all read through together strip by strip (the bands of one pixel-interleaved
+    // file in one read of it), on `threads` threads; the refusal of the first band, in their
+    // order, that has none, or of the first strip that cannot be read.
+    static Status ChooseStretchesTogether(const std::vector<RasterSource*>& sources,
+                                          int threads = 1);
+    // ReadLines for every source at once: the sources of one pixel-interleaved file are read in
+    // one read of its dataset, so that each of its blocks is decoded once for all of them.
+    // lines[i] and nodata[i] are the outputs of sources[i] (nodata[i] may be null). Thread
+    // `turn` of `turns` reading at once starts its round of the files a share of the way
+    // round, so that the threads decode different files at the same time.
+    static Status ReadLinesTogether(const std::vector<const RasterSource*>& sources, int first,
+                                    int count, uint8_t* const* lines, uint8_t* const* nodata,
+                                    int turn = 0, int turns = 1);
+
   private:
     RasterSource() = default;
+    // Native values of lines first..first + count - 1 of every source of `group` (bands of one
+    // file), one band after another; false when GDAL fails.
+    static bool ReadNativeTogether(const std::vector<const RasterSource*>& group, int first,
+                                   int count, double* values);
+    // The sources grouped by what one read serves: the bands of a pixel-interleaved file
+    // together, every other source alone; indices into `sources`.
+    static std::vector<std::vector<size_t>> ReadGroups(
+        const std::vector<const RasterSource*>& sources);
+    // Native values to gray levels and marks, as ReadLines gives them.
+    void ToGray(const double* values, size_t cells, uint8_t* lines, uint8_t* nodata) const;
     bool ReadNative(int first, int count, double* values) const;
     Status ReadFailure(int first, int count) const;
+    // The band's own range, low..high over its pixels with data, as its stretch; refused when
+    // there is none (no pixel with data) or it is one value.
+    Status TakeOwnRange(double low, double high);
     bool IsNodata(double value) const;
 
     struct Handles;

@@ -11,13 +11,6 @@
 
 namespace tessera {
 
-uint8_t StretchToGray(double value, StretchRange range) {
-    const double gray =
-        std::floor((value - range.minimum) * 255.0 / (range.maximum - range.minimum) + 0.5);
-    if (!(gray > 0)) return 0;  // NaN as well
-    return gray >= 255 ? 255 : static_cast<uint8_t>(gray);
-}
-
 double NativeOfGray(double gray, StretchRange range) {
     return range.minimum + gray * (range.maximum - range.minimum) / 255.0;
 }

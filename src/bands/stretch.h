@@ -1,6 +1,7 @@
 #pragma once
 // Native values brought to gray levels and back, and the texts of native values: the arithmetic
 // of a band's stretch, apart from any file.
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,7 +13,13 @@ namespace tessera {
 // gray = (value - minimum) x 255 / (maximum - minimum), rounded to the nearest level (halves
 // up) and clamped to 0..255, as gdal_translate -ot Byte -scale minimum maximum 0 255 does.
 // NaN becomes 0.
-uint8_t StretchToGray(double value, StretchRange range);
+// Inline: it runs once per pixel of every band of more than 8 bits.
+inline uint8_t StretchToGray(double value, StretchRange range) {
+    const double gray =
+        std::floor((value - range.minimum) * 255.0 / (range.maximum - range.minimum) + 0.5);
+    if (!(gray > 0)) return 0;  // NaN as well
+    return gray >= 255 ? 255 : static_cast<uint8_t>(gray);
+}
 // The native value gray level `gray` stands for: the inverse of StretchToGray.
 double NativeOfGray(double gray, StretchRange range);
 

@@ -206,6 +206,9 @@ int RunJob(const Options& options) {
         progress.Say("loaded band " + std::to_string(band) + " of " + std::to_string(bandCount));
     }
 
+    if (const tessera::Status read = job.ReadBands(); !read) return Fail(kRefused, read.message);
+    progress.Say("read the bands");
+
     if (options.formats.mapAsked && !job.Place())
         return Fail(kRefused, "--format asks for " + options.out + ".tif or " + options.out +
                                   ".csv, but not every band carries a georeference");

@@ -56,15 +56,19 @@ struct BandStrips {
     uint8_t* Band(int b) { return bytes.get() + stripBytes * static_cast<size_t>(b); }
     uint8_t* Marks(int b) { return marks.get() + stripBytes * static_cast<size_t>(b); }
     // Reads the strip of bands 1..readers.size() - 1 (readers[b] for band b).
-    Status Read(const std::vector<BandReader>& readers, int first, int count) {
+    // Worker `turn` of `turns`: see ReadLinesTogether.
+    Status Read(const std::vector<BandReader>& readers, int first, int count, int turn = 0,
+                int turns = 1) {
+        sources.clear();
+        lines.clear();
+        marking.clear();
         for (size_t b = 1; b < readers.size(); ++b) {
             const int band = static_cast<int>(b) - 1;
-            const bool marked = readers[b].MayLackData();
-            const Status read =
-                readers[b].ReadLines(first, count, Band(band), marked ? Marks(band) : nullptr);
-            if (!read) return read;
+            sources.push_back(&readers[b]);
+            lines.push_back(Band(band));
+            marking.push_back(readers[b].MayLackData() ? Marks(band) : nullptr);
         }
-        return Status::Ok();
+        return ReadLinesTogether(sources, first, count, lines.data(), marking.data(), turn, turns);
     }
     // Code 0 for every pixel of line i without data in a band that has a nodata value; the
     // number of such pixels.
@@ -101,6 +105,8 @@ struct BandStrips {
     std::unique_ptr<uint8_t[]> marks;
     std::vector<const uint8_t*> values;
     std::vector<uint8_t> union_ = std::vector<uint8_t>(lineBytes);
+    std::vector<const BandReader*> sources;
+    std::vector<uint8_t*> lines, marking;
 };
 
 // A strip of a raster laid out as its bitmap stores it: the bottom line first, each line
@@ -287,6 +293,7 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
     options.memoryNeed = [settings](ImageSize size, int bandCount) {
         return StreamedMemoryNeed(size, bandCount, settings);
     };
+    options.ownStretchLater = true;  // found with the other bands', in ReadBands
     Result<BandReader> reader = checks_.OpenBandFile(band, path, type, options);
     if (!reader) return Status::Failure(reader.message);
     const ImageSize size = reader.value->Size();
@@ -304,69 +311,21 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
     }
     if (cache > 0) BoundRasterCache(cache);
     try {
-        const int stripLines = StripLinesOf(settings_, size.columns);
-        const int stripCount = (size.lines + stripLines - 1) / stripLines;
-        const int workers = std::min(threads_, stripCount);
-        std::vector<Histogram> partial(static_cast<size_t>(workers), Histogram{});
-        std::vector<int64_t> without(static_cast<size_t>(workers), 0);
-        std::vector<std::unique_ptr<uint8_t[]>> buffers, marks;
-        const BandReader& file = *reader.value;
-        const bool marked = file.MayLackData();
-        std::vector<int64_t> nonFinite(static_cast<size_t>(workers), 0);
-        const size_t stripBytes = static_cast<size_t>(stripLines) * size.columns;
-        for (int w = 0; w < workers; ++w) {
-            buffers.push_back(Bytes(stripBytes));
-            if (marked) marks.push_back(Bytes(stripBytes));
-        }
-        const Status gathered = ForEachStrip(stripCount, [&](int worker, int strip) {
-            const int first = strip * stripLines;
-            const int count = std::min(stripLines, size.lines - first);
-            const size_t cells = static_cast<size_t>(count) * size.columns;
-            uint8_t* gray = buffers[worker].get();
-            const Status read =
-                file.ReadLines(first, count, gray, marked ? marks[worker].get() : nullptr);
-            if (!read) return read;
-            AddToHistogram(gray, cells, partial[worker]);
-            if (marked) {
-                const int64_t removed =
-                    RemoveNodata(gray, marks[worker].get(), cells, partial[worker]);
-                without[worker] += removed;
-                if (removed > 0 && file.Raster() && file.Raster()->IsFloating())
-                    nonFinite[worker] += CountMarks(marks[worker].get(), cells, kNonFiniteMark);
-            }
-            return Status::Ok();
-        });
-        if (!gathered) return gathered;
-        Histogram histogram{};
-        for (const Histogram& part : partial)
-            for (int g = 0; g < 256; ++g) histogram[g] += part[g];
-        int64_t nodataPixels = 0, nonFinitePixels = 0;
-        for (int64_t count : without) nodataPixels += count;
-        for (int64_t count : nonFinite) nonFinitePixels += count;
-        if (marked && nodataPixels == int64_t{size.lines} * size.columns)
-            return Status::Failure(file.Refusal(
-                AllNodataReason(file.Nodata(), file.Raster() && file.Raster()->IsFloating())));
-        nodataPixels -= nonFinitePixels;
         std::string filePath = path;
-        std::optional<GrayStretch> stretch = file.Stretch();
-        std::optional<Georeference> georeference = file.Georef();
-
+        std::optional<Georeference> georeference = reader.value->Georef();
         // Nothing below allocates: the band is taken whole or not at all.
-        histograms_[band] = histogram;
-        ranges_[band] = RangeOfHistogram(histogram);
         readers_[band] = std::move(*reader.value);
+        records_[band] = BandRecord{};
         records_[band].filePath.swap(filePath);
-        records_[band].stretch = std::move(stretch);
         records_[band].nodata = readers_[band].Nodata();
-        records_[band].nodataPixels = nodataPixels;
-        records_[band].nonFinitePixels = nonFinitePixels;
         records_[band].georeference = georeference;
         records_[band].rasterBand = type == BandFileType::Raster ? options.rasterBand : 0;
         checks_.records[band].filePath = records_[band].filePath;
         checks_.records[band].georeference = std::move(georeference);
         checks_.sequenceSizes[band] = size;
         size_ = size;
-        stripLines_ = stripLines;
+        stripLines_ = StripLinesOf(settings_, size.columns);
+        read_.reset();
         return Status::Ok();
     } catch (const std::bad_alloc&) {
         return Status::Failure(" Not enough memory to keep the band " + path +
@@ -374,9 +333,84 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
     }
 }
 
+Status StreamedJob::ReadBands() {
+    if (read_) return *read_;
+    const int n = bandCount_;
+    for (int b = 1; b <= n; ++b)
+        if (!readers_[b].IsOpen()) return Status::Failure(MissingBandMessage(b));
+    const auto refuse = [&](Status status) {
+        read_ = status;
+        return status;
+    };
+    try {
+        // The stretches of the bands that take their own range, then the histograms: every
+        // band read at once, strip by strip, so that a block of a file is decoded once a pass.
+        std::vector<BandReader*> stretched;
+        for (int b = 1; b <= n; ++b) stretched.push_back(&readers_[b]);
+        if (Status chosen = ChooseStretchesTogether(stretched, threads_); !chosen)
+            return refuse(chosen);
+
+        const int stripCount = (size_.lines + stripLines_ - 1) / stripLines_;
+        const int workers = std::min(threads_, std::max(stripCount, 1));
+        const size_t bands = static_cast<size_t>(n) + 1;
+        std::vector<std::vector<Histogram>> partial(workers, std::vector<Histogram>(bands));
+        std::vector<std::vector<int64_t>> without(workers, std::vector<int64_t>(bands, 0));
+        std::vector<std::vector<int64_t>> nonFinite(workers, std::vector<int64_t>(bands, 0));
+        std::vector<std::unique_ptr<BandStrips>> strips;
+        for (int w = 0; w < workers; ++w)
+            strips.push_back(std::make_unique<BandStrips>(n, stripLines_, size_.columns));
+        const Status gathered = ForEachStrip(stripCount, [&](int worker, int strip) {
+            const int first = strip * stripLines_;
+            const int count = std::min(stripLines_, size_.lines - first);
+            const size_t cells = static_cast<size_t>(count) * size_.columns;
+            BandStrips& band = *strips[worker];
+            if (const Status read = band.Read(readers_, first, count, worker, workers); !read)
+                return read;
+            for (int b = 1; b <= n; ++b) {
+                uint8_t* gray = band.Band(b - 1);
+                Histogram& histogram = partial[worker][b];
+                AddToHistogram(gray, cells, histogram);
+                if (!readers_[b].MayLackData()) continue;
+                uint8_t* marks = band.Marks(b - 1);
+                const int64_t removed = RemoveNodata(gray, marks, cells, histogram);
+                without[worker][b] += removed;
+                if (removed > 0 && readers_[b].Raster() && readers_[b].Raster()->IsFloating())
+                    nonFinite[worker][b] += CountMarks(marks, cells, kNonFiniteMark);
+            }
+            return Status::Ok();
+        });
+        if (!gathered) return refuse(gathered);
+        std::vector<Histogram> histograms(bands, Histogram{});
+        std::vector<int64_t> nodataPixels(bands, 0), nonFinitePixels(bands, 0);
+        for (int b = 1; b <= n; ++b) {
+            for (int w = 0; w < workers; ++w) {
+                for (int g = 0; g < 256; ++g) histograms[b][g] += partial[w][b][g];
+                nodataPixels[b] += without[w][b];
+                nonFinitePixels[b] += nonFinite[w][b];
+            }
+            const BandReader& file = readers_[b];
+            if (file.MayLackData() && nodataPixels[b] == int64_t{size_.lines} * size_.columns)
+                return refuse(Status::Failure(file.Refusal(AllNodataReason(
+                    file.Nodata(), file.Raster() && file.Raster()->IsFloating()))));
+        }
+        for (int b = 1; b <= n; ++b) {
+            histograms_[b] = histograms[b];
+            ranges_[b] = RangeOfHistogram(histograms[b]);
+            records_[b].stretch = readers_[b].Stretch();
+            records_[b].nodataPixels = nodataPixels[b] - nonFinitePixels[b];
+            records_[b].nonFinitePixels = nonFinitePixels[b];
+        }
+        read_ = Status::Ok();
+        return *read_;
+    } catch (const std::bad_alloc&) {
+        return refuse(Status::Failure(std::string(kMemoryRefusal) + "to read the bands "));
+    }
+}
+
 void StreamedJob::SetSegmentation(int band, int type, int count,
                                   const std::vector<int32_t>& typedUpper) {
     if (band < 1 || band > bandCount_) return;
+    if (!ReadBands()) return;  // FinishSegmentation gives the refusal
     try {
         SegmentLimits limits =
             BandSegmentLimits(type, count, typedUpper, ranges_[band], histograms_[band]);
@@ -394,6 +428,7 @@ Status StreamedJob::FinishSegmentation() {
     if (n < 1) return Status::Failure(" There is no band set to segment ");
     for (int b = 1; b <= n; ++b)
         if (!readers_[b].IsOpen()) return Status::Failure(MissingBandMessage(b));
+    if (Status read = ReadBands(); !read) return read;
     const RandomBelow randomBefore = random_;
     try {
         std::vector<int32_t> counts(static_cast<size_t>(n) + 1, 0);
@@ -457,7 +492,8 @@ Status StreamedJob::CountCodes() {
             const int first = strip * stripLines_;
             const int count = std::min(stripLines_, size_.lines - first);
             BandStrips& band = *strips[worker];
-            if (const Status read = band.Read(readers_, first, count); !read) return read;
+            if (const Status read = band.Read(readers_, first, count, worker, workers); !read)
+                return read;
             int32_t* line = codeLines[worker].get();
             uint32_t* pixelCount = counts[worker].data();
             for (int i = 0; i < count; ++i) {
@@ -577,7 +613,8 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
             const int first = strip * stripLines_;
             const int count = std::min(stripLines_, size_.lines - first);
             BandStrips& band = *strips[worker];
-            if (const Status read = band.Read(readers_, first, count); !read) return read;
+            if (const Status read = band.Read(readers_, first, count, worker, workers); !read)
+                return read;
             int32_t* line = codeLines[worker].get();
             RasterStrip& classes = *classStrips[worker];
             for (int i = 0; i < count; ++i) {

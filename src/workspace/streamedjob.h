@@ -56,10 +56,15 @@ class StreamedJob {
 
     // The start of a band set of `bandCount` bands (2..10).
     void BeginBandSet(int bandCount);
-    // Band b: the checks of Workspace::LoadBand, with the same texts; then pass 1 over it (its
-    // gray range and histogram). The band's file stays open for the later passes. A check of
-    // memory, when asked for, estimates what this treatment needs, not the interactive one.
+    // Band b: the checks of Workspace::LoadBand, with the same texts. The band's file stays
+    // open for the passes. A check of memory, when asked for, estimates what this treatment
+    // needs, not the interactive one.
     Status LoadBand(int band, const std::string& path, BandFileType type, BandLoadOptions options);
+    // Pass 1, once every band is loaded: the stretches the bands take from their own range,
+    // then every band's gray range and histogram, all bands read together strip by strip.
+    // Refused as Workspace::LoadBand refuses a band without data or a file that cannot be read.
+    // SetSegmentation and FinishSegmentation run it when it has not run.
+    Status ReadBands();
     ImageSize Size() const { return size_; }
     GrayRange Range(int band) const { return ranges_[band]; }
 
@@ -117,6 +122,7 @@ class StreamedJob {
     std::vector<int32_t> selectedCodes_;
     std::vector<uint8_t> classOf_;
     int classCount_ = 0;
+    std::optional<Status> read_;  // the outcome of ReadBands; none before it ran
     std::thread codeListWriter_;
 };
 

@@ -178,8 +178,10 @@ Result<BandReader> Workspace::OpenBandFile(int band, const std::string& path, Ba
         // Bounded to what reading this band a strip at a time needs; a job that reads several
         // bands at once bounds it again for all of them.
         BoundRasterCache(RasterCacheNeed({&reader}));
-        if (const Status stretched = reader.ChooseStretch(stretch); !stretched)
-            return R::Failure(stretched.message);
+        if (stretch || !options.ownStretchLater) {
+            if (const Status stretched = reader.ChooseStretch(stretch); !stretched)
+                return R::Failure(stretched.message);
+        }
         return file;
     }
     const std::string descriptorPath = ReplaceExtension(path, ".txt");

@@ -88,6 +88,10 @@ struct BandLoadOptions {
     // than 8 bits its stretch to gray levels (none: the band's own minimum and maximum).
     int rasterBand = 1;
     std::optional<StretchRange> stretch;
+    // A band of more than 8 bits without a stretch given is left without one, for the caller
+    // to find with the other bands (ChooseStretchesTogether), instead of being read through
+    // for its range when it is opened.
+    bool ownStretchLater = false;
     // The value that marks pixels without data, in place of the file's own (a raster's), or
     // for a raw file or bitmap, a gray level; none: the file's own, if any.
     std::optional<double> nodata;

@@ -148,7 +148,7 @@ TEST_F(SmallBandSet, ProgressIsOneLineAStageOrOneRewrittenLineOnATerminal) {
     ASSERT_EQ(0, run.status) << run.errors;
     EXPECT_EQ(
         "tessera-batch: loaded band 1 of 2\ntessera-batch: loaded band 2 of 2\n"
-        "tessera-batch: segmenting\ntessera-batch: crossing\ntessera-batch: saving " +
+        "tessera-batch: read the bands\ntessera-batch: segmenting\ntessera-batch: crossing\ntessera-batch: saving " +
             dir.File("result") + ".bmp, .txt and .raw\ntessera-batch: done: 4 classes\n",
         run.errors);
     run = RunBatch(Job({"--quiet"}), dir);

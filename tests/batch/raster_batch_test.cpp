@@ -162,3 +162,46 @@ TEST(RasterBands, BadRastersAreRefusedByFileAndBandAndNothingIsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RasterBands, APixelInterleavedFileGivesWhatTheSameBandsGiveBandInterleaved) {
+    ScratchDir dir;
+    // 300 lines of tiles of 64: strips cross their rows; nodata 0 at a corner of every band.
+    constexpr int kSide = 300;
+    std::vector<std::vector<double>> bands(3);
+    for (int b = 0; b < 3; ++b)
+        for (int i = 0; i < kSide * kSide; ++i)
+            bands[b].push_back(i % kSide < 5 && i / kSide < 5
+                                   ? 0
+                                   : 100 + (i % kSide) * (b + 1) + (i / kSide) * (3 - b) * 7);
+    testing_support::RasterExtras pixel, band;
+    pixel.nodata = band.nodata = 0;
+    pixel.options = {"TILED=YES", "BLOCKXSIZE=64", "BLOCKYSIZE=64", "COMPRESS=DEFLATE",
+                     "INTERLEAVE=PIXEL"};
+    band.options = {"TILED=YES", "BLOCKXSIZE=64", "BLOCKYSIZE=64", "COMPRESS=DEFLATE",
+                    "INTERLEAVE=BAND"};
+    ASSERT_TRUE(WriteGeoTiff(dir.File("pixel.tif"), kSide, kSide, RasterType::UInt16, bands, pixel));
+    ASSERT_TRUE(WriteGeoTiff(dir.File("band.tif"), kSide, kSide, RasterType::UInt16, bands, band));
+    ASSERT_TRUE(WriteGeoTiff(dir.File("other.tif"), kSide, kSide, RasterType::UInt16, {bands[1]},
+                             band));
+    // Bands 3 and 1 of one file with another file between them, on two threads.
+    for (const std::string layout : {"pixel", "band"}) {
+        const std::string file = dir.File(layout + ".tif");
+        const RunResult run =
+            RunBatch({"--out", dir.File(layout), "--threads", "2", "--method", "equipopulation",
+                      "--segments", "4", "--min-pixels", "0", "--band", file + ":3", "--band",
+                      dir.File("other.tif"), "--band", file + ":1"},
+                     dir);
+        ASSERT_EQ(0, run.status) << layout << ": " << run.errors;
+    }
+    for (const std::string extension : {".raw", ".bmp"}) {
+        const std::vector<uint8_t> pixels = ReadBytes(dir.File("pixel" + extension));
+        EXPECT_FALSE(pixels.empty());
+        EXPECT_EQ(pixels, ReadBytes(dir.File("band" + extension))) << extension;
+    }
+    EXPECT_EQ(Replaced(ReadText(dir.File("pixel.txt")), dir.File("pixel.tif"), "F"),
+              Replaced(ReadText(dir.File("band.txt")), dir.File("band.tif"), "F"));
+}
+
+}  // namespace
