@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <deque>
+#include <limits>
 #include <memory>
 
 #include "app/forms.h"
@@ -258,6 +259,36 @@ TEST_F(Workflow, RastersAreOpenedThroughTheLastTwoTypes) {
     EXPECT_EQ(0, form->ws.bands[2].minGray);
     EXPECT_EQ(255, form->ws.bands[2].maxGray);
     EXPECT_EQ(25, form->ws.bands[2].pixels[0][1]);  // 100 x 255 / 1020, rounded
+}
+
+// The raster dialog takes back every nodata value it offers (-inf declared by the file), and a
+// value typed for a Float32 band is the float the band holds.
+TEST_F(Workflow, TheRasterDialogTakesInfiniteAndFloatNodataValues) {
+    const std::string declared = dir.File("declared.tif"), typed = dir.File("typed.tif");
+    testing_support::RasterExtras minusInfinity;
+    minusInfinity.nodata = -std::numeric_limits<double>::infinity();
+    const double inf = std::numeric_limits<double>::infinity();
+    ASSERT_TRUE(testing_support::WriteGeoTiff(declared, 2, 3, testing_support::RasterType::Float32,
+                                              {{-inf, 1, 2, 3, 4, 5}}, minusInfinity));
+    ASSERT_TRUE(testing_support::WriteGeoTiff(typed, 2, 3, testing_support::RasterType::Float32,
+                                              {{-9999.9, 10, 20, -9999.9, 30, 40}}));
+    QString offered;
+    const auto keepOffered = [&](QDialog& dialog) {
+        offered = dialog.findChild<QLineEdit*>("NodataEdit")->text();
+        return TypeAndClick({}, "BitBtn1")(dialog);
+    };
+    script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
+    script.Then(ChooseFile(QString::fromStdString(declared), 3), "OPEN BAND 1");
+    script.Then(keepOffered, " RASTER BAND");
+    script.Then(ChooseFile(QString::fromStdString(typed), 3), "OPEN BAND 2");
+    script.Then(TypeAndClick({{"NodataEdit", "-9999.9"}}, "BitBtn1"), " RASTER BAND");
+    Trigger("OpenSpeedButton");
+    EXPECT_EQ("-inf", offered);
+    EXPECT_TRUE(script.messages.empty());
+    ASSERT_TRUE(form->ws.bands[2].Loaded());
+    EXPECT_EQ(1, form->ws.records[1].nodataPixels);
+    EXPECT_EQ(2, form->ws.records[2].nodataPixels);
+    EXPECT_EQ(10, form->ws.records[2].stretch->range.minimum);
 }
 
 // A file of several bands opened as the band set; of more than 10, the bands chosen.
