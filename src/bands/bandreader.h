@@ -31,6 +31,7 @@ class BandReader {
     bool IsOpen() const { return fd_ >= 0 || raster_ != nullptr; }
     // The raster band behind this reader; none for raw files and bitmaps.
     const RasterSource* Raster() const { return raster_.get(); }
+    RasterSource* MutableRaster() { return raster_.get(); }
     // A raster band's stretch to gray levels, for a band of another type than 8 bits.
     std::optional<GrayStretch> Stretch() const;
     // RasterSource::ChooseStretch for a raster band; nothing to do for the others.

@@ -50,9 +50,24 @@ std::string BandsText(int count) {
 struct RasterSource::Handles {
     ~Handles() {
         if (dataset) GDALClose(dataset);
+        for (GDALDatasetH other : workers)
+            if (other) GDALClose(other);
     }
+    // Worker w > 0 of a read shared among threads reads through a dataset of its own, so that
+    // the threads decode side by side; none when it cannot be opened (worker 0's is used).
+    GDALDatasetH DatasetOf(int worker) {
+        if (worker <= 0) return nullptr;
+        const std::lock_guard<std::mutex> lock(opening);
+        if (workers.size() < static_cast<size_t>(worker)) workers.resize(worker, nullptr);
+        GDALDatasetH& own = workers[worker - 1];
+        if (own == nullptr) own = OpenDataset(path);
+        return own;
+    }
+    std::string path;
     GDALDatasetH dataset = nullptr;
     std::mutex reading;
+    std::mutex opening;
+    std::vector<GDALDatasetH> workers;
 };
 
 void BoundRasterCache(int64_t bytes) {
@@ -149,6 +164,7 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
             }
             source->handles_ = std::make_shared<Handles>();
             source->handles_->dataset = dataset;
+            source->handles_->path = path;
             open[path] = source->handles_;
         }
         for (auto at = open.begin(); at != open.end();)
@@ -183,10 +199,12 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     int blockColumns = 0, blockLines = 0;
     GDALGetBlockSize(band, &blockColumns, &blockLines);
     source->blockLines_ = std::max(blockLines, 1);
+    source->blockColumns_ = std::max(blockColumns, 1);
     const char* interleave = GDALGetMetadataItem(dataset, "INTERLEAVE", "IMAGE_STRUCTURE");
     const bool pixelInterleaved =
         count > 1 && interleave != nullptr && std::strcmp(interleave, "PIXEL") == 0;
     source->sharesBlocks_ = pixelInterleaved;
+    source->fileBands_ = count;
     const int64_t blockWidth = std::max(blockColumns, 1);
     const int64_t paddedColumns = (int64_t{source->size_.columns} + blockWidth - 1) / blockWidth *
                                   blockWidth;
@@ -220,6 +238,94 @@ bool RasterSource::ReadNative(int first, int count, double* values) const {
     // From the front: value i is written over bytes that lie before byte i.
     for (size_t i = 0; i < cells; ++i) values[i] = static_cast<int8_t>(bytes[i]);
     return true;
+}
+
+int RasterSource::WindowColumns() const {
+    // About 2048 columns of whole blocks; a file stored in lines is read whole lines wide.
+    if (blockLines_ <= 1 || blockColumns_ >= size_.columns) return size_.columns;
+    // The bands of a pixel-interleaved file are read together: as many columns in all.
+    const int wide = 2048 / (sharesBlocks_ ? std::max(fileBands_, 1) : 1);
+    return std::min(size_.columns, std::max(1, wide / blockColumns_) * blockColumns_);
+}
+
+bool RasterSource::ReadWindow(const std::vector<const RasterSource*>& group, int first, int count,
+                              int x0, int width, double* values, int worker) {
+    const RasterSource& lead = *group[0];
+    GDALDatasetH own = lead.handles_->DatasetOf(worker);
+    // The shared dataset serves one thread at a time; a worker's own serves only that worker.
+    std::unique_lock<std::mutex> lock(lead.handles_->reading, std::defer_lock);
+    if (own == nullptr) lock.lock();
+    GDALDatasetH dataset = own ? own : lead.handles_->dataset;
+    const QuietGdalErrors quiet;
+    std::vector<int> bands;
+    for (const RasterSource* source : group) bands.push_back(source->rasterBand_);
+    if (GDALDatasetRasterIO(dataset, GF_Read, x0, first, width, count, values, width, count,
+                            GDT_Float64, static_cast<int>(bands.size()), bands.data(), 0, 0,
+                            0) != CE_None)
+        return false;
+    // GDAL gives signed bytes as unsigned.
+    const size_t cells = static_cast<size_t>(count) * width;
+    for (size_t g = 0; g < group.size(); ++g) {
+        if (!group[g]->isSignedByte_) continue;
+        double* band = values + g * cells;
+        for (size_t i = 0; i < cells; ++i)
+            band[i] = static_cast<int8_t>(static_cast<uint8_t>(band[i]));
+    }
+    return true;
+}
+
+Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& group, int first,
+                                    int count, int x0, int width, uint8_t* const* gray,
+                                    size_t grayStride, uint8_t* const* marks, int worker,
+                                    std::vector<double>& values) {
+    const RasterSource& lead = *group[0];
+    const size_t cells = static_cast<size_t>(count) * width;
+    if (values.size() < cells * group.size()) values.resize(cells * group.size());
+    if (!ReadWindow(group, first, count, x0, width, values.data(), worker)) {
+        // The refusal of the first band and line that fail.
+        for (const RasterSource* source : group) {
+            std::vector<uint8_t> lines(static_cast<size_t>(lead.size_.columns) * count);
+            if (Status read = source->ReadLines(first, count, lines.data()); !read) return read;
+        }
+        return lead.ReadFailure(first, count);
+    }
+    for (size_t g = 0; g < group.size(); ++g)
+        for (int y = 0; y < count; ++y)
+            group[g]->ToGray(values.data() + g * cells + static_cast<size_t>(y) * width,
+                             static_cast<size_t>(width), gray[g] + y * grayStride + x0,
+                             marks[g] ? marks[g] + static_cast<size_t>(y) * width : nullptr);
+    return Status::Ok();
+}
+
+Status RasterSource::RangeOfRows(const std::vector<const RasterSource*>& group, int first,
+                                 int count, int x0, int width, double* low, double* high,
+                                 int worker, std::vector<double>& values) {
+    const RasterSource& lead = *group[0];
+    const int columns = lead.size_.columns;
+    const size_t wanted = static_cast<size_t>(count) * width * group.size();
+    if (values.size() < wanted) values.resize(wanted);
+    {
+        const size_t cells = static_cast<size_t>(count) * width;
+        if (!ReadWindow(group, first, count, x0, width, values.data(), worker)) {
+            for (const RasterSource* source : group) {
+                std::vector<double> line(static_cast<size_t>(columns));
+                for (int y = first; y < first + count; ++y)
+                    if (!source->ReadNative(y, 1, line.data())) return source->ReadFailure(y, 1);
+            }
+            return lead.ReadFailure(first, count);
+        }
+        for (size_t g = 0; g < group.size(); ++g) {
+            const RasterSource& source = *group[g];
+            const double* band = values.data() + g * cells;
+            for (size_t i = 0; i < cells; ++i) {
+                const double value = band[i];
+                if (!std::isfinite(value) || source.IsNodata(value)) continue;
+                low[g] = std::min(low[g], value);
+                high[g] = std::max(high[g], value);
+            }
+        }
+    }
+    return Status::Ok();
 }
 
 Status RasterSource::ReadFailure(int first, int count) const {

@@ -96,23 +96,47 @@ class RasterSource {
                                     int count, uint8_t* const* lines, uint8_t* const* nodata,
                                     int turn = 0, int turns = 1);
 
-  private:
-    RasterSource() = default;
-    // Native values of lines first..first + count - 1 of every source of `group` (bands of one
-    // file), one band after another; false when GDAL fails.
-    static bool ReadNativeTogether(const std::vector<const RasterSource*>& group, int first,
-                                   int count, double* values);
+    // The band's own range, low..high over its pixels with data, as its stretch; refused when
+    // there is none (no pixel with data) or it is one value.
+    Status TakeOwnRange(double low, double high);
+    // The lines of each of its rows of blocks (1 for a file stored line by line).
+    int BlockLines() const { return blockLines_; }
+    // Columns a window read of ReadRows takes: whole blocks, a few of them.
+    int WindowColumns() const;
+    // Columns x0..x0 + width - 1 (whole blocks: WindowColumns wide, or the rest) of lines
+    // first..first + count - 1 of every source of `group` (one source, or bands of one
+    // pixel-interleaved file that ReadGroups put together), each block decoded once: gray[g]
+    // takes source g's lines `grayStride` bytes apart from column x0 on; marks[g] (may be null)
+    // its marks, `width` bytes a line. Worker w > 0 of threads reading at once reads through a
+    // dataset of its own. `values`: the thread's buffer of native values, grown as needed.
+    static Status ReadWindowRows(const std::vector<const RasterSource*>& group, int first,
+                                 int count, int x0, int width, uint8_t* const* gray,
+                                 size_t grayStride, uint8_t* const* marks, int worker,
+                                 std::vector<double>& values);
+    // The least and greatest value with data of each source of `group` in such a window,
+    // folded into low[g] and high[g].
+    static Status RangeOfRows(const std::vector<const RasterSource*>& group, int first, int count,
+                              int x0, int width, double* low, double* high, int worker,
+                              std::vector<double>& values);
     // The sources grouped by what one read serves: the bands of a pixel-interleaved file
     // together, every other source alone; indices into `sources`.
     static std::vector<std::vector<size_t>> ReadGroups(
         const std::vector<const RasterSource*>& sources);
+
+  private:
+    RasterSource() = default;
+    // Columns x0..x0 + width - 1 of lines first..first + count - 1 of every source of `group`,
+    // one band after another; false when GDAL fails.
+    static bool ReadWindow(const std::vector<const RasterSource*>& group, int first, int count,
+                           int x0, int width, double* values, int worker);
+    // Native values of lines first..first + count - 1 of every source of `group` (bands of one
+    // file), one band after another; false when GDAL fails.
+    static bool ReadNativeTogether(const std::vector<const RasterSource*>& group, int first,
+                                   int count, double* values);
     // Native values to gray levels and marks, as ReadLines gives them.
     void ToGray(const double* values, size_t cells, uint8_t* lines, uint8_t* nodata) const;
     bool ReadNative(int first, int count, double* values) const;
     Status ReadFailure(int first, int count) const;
-    // The band's own range, low..high over its pixels with data, as its stretch; refused when
-    // there is none (no pixel with data) or it is one value.
-    Status TakeOwnRange(double low, double high);
     bool IsNodata(double value) const;
 
     struct Handles;
@@ -125,8 +149,10 @@ class RasterSource {
     bool isFloating_ = false;
     bool isSignedByte_ = false;  // 8-bit values stored as signed (PIXELTYPE=SIGNEDBYTE)
     int blockLines_ = 1;
+    int blockColumns_ = 1;
     int64_t blockRowBytes_ = 0;
     bool sharesBlocks_ = false;
+    int fileBands_ = 1;
     std::string dataType_;
     std::optional<StretchRange> stretch_;
     std::optional<double> nodata_;

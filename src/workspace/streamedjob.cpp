@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -23,6 +24,9 @@ namespace tessera {
 
 namespace {
 
+constexpr double kNoValue = std::numeric_limits<double>::infinity();
+// Rows of blocks taller than this are read this many lines at a time.
+constexpr int kMaximumGroupLines = 1024;
 // A strip of about this many bytes per band: the strips of ten bands and their codes stay
 // within a core's second-level cache, and a band is read in a few hundred calls.
 constexpr int64_t kStripBytes = int64_t{64} << 10;
@@ -39,10 +43,177 @@ bool BitmapFits(ImageSize size) {
     return kBitmapPixelOffset + BitmapStride(size.columns) * size.lines <= int64_t{0xffffffff};
 }
 
+// Runs task(worker, t) for t = 0..count - 1 on up to `threads` threads (worker 0..threads - 1),
+// each taking the next task left; the refusal of the first task refused, whatever the
+// threads. Throws std::bad_alloc when a task ran out of memory.
+Status RunTasks(size_t count, int threads, const std::function<Status(int, size_t)>& task) {
+    std::atomic<size_t> next{0};
+    std::mutex refusing;
+    size_t refusedTask = count;
+    Status refusal = Status::Ok();
+    std::atomic<bool> outOfMemory{false};
+    auto work = [&](int worker) {
+        try {
+            for (size_t t = next++; t < count; t = next++) {
+                Status done = task(worker, t);
+                if (done) continue;
+                const std::lock_guard<std::mutex> lock(refusing);
+                if (t < refusedTask) {
+                    refusedTask = t;
+                    refusal = std::move(done);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+    };
+    std::vector<std::thread> helpers;
+    try {
+        for (int w = 1; w < std::min<int>(threads, static_cast<int>(count)); ++w)
+            helpers.emplace_back(work, w);
+    } catch (const std::system_error&) {
+        // Fewer threads: the tasks are shared among those that started.
+    }
+    work(0);
+    for (std::thread& helper : helpers) helper.join();
+    if (outOfMemory) throw std::bad_alloc();
+    return refusal;
+}
+
 // Memory that needs no zero fill: every byte is written before it is read.
 std::unique_ptr<uint8_t[]> Bytes(size_t count) {
     return std::unique_ptr<uint8_t[]>(new uint8_t[count]);
 }
+
+}  // namespace
+
+// The lines of every band read at once when a band's file is stored in rows of blocks taller
+// than a strip (a tiled GeoTIFF): a whole row of blocks, each block decoded once, the bands
+// shared out among the threads; then the threads take their strips from here. The marks of
+// the pixels without data are kept in two bits a pixel.
+class LineGroup {
+  public:
+    LineGroup(int bandCount, int lines, int columns)
+        : lines_(lines),
+          columns_(static_cast<size_t>(columns)),
+          markStride_((columns_ + 3) / 4),
+          bandBytes_(static_cast<size_t>(lines) * columns_),
+          gray_(Bytes(bandBytes_ * bandCount)),
+          marks_(Bytes(markStride_ * lines * bandCount)),
+          marked_(static_cast<size_t>(bandCount), false) {}
+
+    // The bytes a group of these dimensions holds, for the memory check.
+    static int64_t Need(int bandCount, int lines, int columns) {
+        return int64_t{lines} * (columns + (columns + 3) / 4) * bandCount;
+    }
+    int Lines() const { return lines_; }
+
+    // Lines first..first + count - 1 of bands 1..readers.size() - 1, on `threads` threads:
+    // each file a few blocks wide at a time, the bands of a pixel-interleaved file together.
+    Status Read(const std::vector<BandReader>& readers, int first, int count, int threads) {
+        first_ = first;
+        count_ = count;
+        std::vector<const RasterSource*> rasters;
+        std::vector<int> rasterBands;
+        std::vector<Task> tasks;
+        for (int b = 1; b < static_cast<int>(readers.size()); ++b) {
+            marked_[b - 1] = readers[b].MayLackData();
+            if (const RasterSource* raster = readers[b].Raster()) {
+                rasters.push_back(raster);
+                rasterBands.push_back(b);
+            } else {
+                tasks.push_back({{b}, 0, static_cast<int>(columns_)});
+            }
+        }
+        for (const std::vector<size_t>& group : RasterSource::ReadGroups(rasters)) {
+            std::vector<int> bands;
+            for (size_t i : group) bands.push_back(rasterBands[i]);
+            const int window = rasters[group[0]]->WindowColumns();
+            for (int x0 = 0; x0 < static_cast<int>(columns_); x0 += window)
+                tasks.push_back({bands, x0, std::min(window, static_cast<int>(columns_) - x0)});
+        }
+        const size_t workers = static_cast<size_t>(std::max(threads, 1));
+        if (marksScratch_.size() < workers) marksScratch_.resize(workers);
+        if (values_.size() < workers) values_.resize(workers);
+        return RunTasks(tasks.size(), threads, [&](int worker, size_t t) {
+            return ReadTask(readers, tasks[t], worker);
+        });
+    }
+
+    // Lines first..first + count - 1 (within the group) of band b (0 = the first): the gray
+    // levels, and the marks when the band has any.
+    void Copy(int band, int first, int count, uint8_t* gray, uint8_t* marks) const {
+        const size_t line = static_cast<size_t>(first - first_);
+        std::memcpy(gray, gray_.get() + bandBytes_ * static_cast<size_t>(band) + line * columns_,
+                    static_cast<size_t>(count) * columns_);
+        if (marks == nullptr) return;
+        const uint8_t* packed = marks_.get() + markStride_ * (lines_ * static_cast<size_t>(band) + line);
+        for (int y = 0; y < count; ++y, packed += markStride_, marks += columns_)
+            for (size_t x = 0; x < columns_; ++x)
+                marks[x] = static_cast<uint8_t>((packed[x >> 2] >> ((x & 3) * 2)) & 3);
+    }
+
+  private:
+    struct Task {
+        std::vector<int> bands;  // 1..n
+        int x0 = 0, width = 0;
+    };
+
+    Status ReadTask(const std::vector<BandReader>& readers, const Task& task, int worker) {
+        const size_t width = static_cast<size_t>(task.width);
+        const size_t cells = static_cast<size_t>(count_) * width;
+        std::vector<uint8_t>& scratch = marksScratch_[static_cast<size_t>(worker)];
+        if (scratch.size() < cells * task.bands.size()) scratch.resize(cells * task.bands.size());
+        std::vector<uint8_t*> gray, marks;
+        for (size_t i = 0; i < task.bands.size(); ++i) {
+            gray.push_back(gray_.get() + bandBytes_ * static_cast<size_t>(task.bands[i] - 1));
+            marks.push_back(marked_[task.bands[i] - 1] ? scratch.data() + cells * i : nullptr);
+        }
+        if (readers[task.bands[0]].Raster() != nullptr) {
+            std::vector<const RasterSource*> group;
+            for (int b : task.bands) group.push_back(readers[b].Raster());
+            if (Status read = RasterSource::ReadWindowRows(
+                    group, first_, count_, task.x0, task.width, gray.data(), columns_,
+                    marks.data(), worker, values_[static_cast<size_t>(worker)]);
+                !read)
+                return read;
+        } else if (Status read =
+                       readers[task.bands[0]].ReadLines(first_, count_, gray[0], marks[0]);
+                   !read) {
+            return read;
+        }
+        // Marks two bits a pixel, each line from a whole byte on: windows start at whole blocks
+        // (multiples of 16 columns), so no two tasks share a byte.
+        for (size_t i = 0; i < task.bands.size(); ++i) {
+            if (marks[i] == nullptr) continue;
+            uint8_t* band = marks_.get() + markStride_ * lines_ * static_cast<size_t>(task.bands[i] - 1);
+            for (int y = 0; y < count_; ++y) {
+                uint8_t* packed = band + markStride_ * static_cast<size_t>(y);
+                const uint8_t* line = marks[i] + width * static_cast<size_t>(y);
+                for (size_t x = 0; x < width; ++x) {
+                    const size_t at = static_cast<size_t>(task.x0) + x;
+                    const int shift = static_cast<int>(at & 3) * 2;
+                    packed[at >> 2] = static_cast<uint8_t>(
+                        (packed[at >> 2] & ~(3 << shift)) | ((line[x] & 3) << shift));
+                }
+            }
+        }
+        return Status::Ok();
+    }
+
+    int lines_;
+    size_t columns_;
+    size_t markStride_;
+    size_t bandBytes_;
+    std::unique_ptr<uint8_t[]> gray_;
+    std::unique_ptr<uint8_t[]> marks_;
+    std::vector<bool> marked_;
+    std::vector<std::vector<uint8_t>> marksScratch_;  // a thread's marks before they are packed
+    std::vector<std::vector<double>> values_;         // a thread's native values
+    int first_ = 0, count_ = 0;
+};
+
+namespace {
 
 // One thread's strip of every band, line after line, and the marks of the pixels without data
 // of the bands that have a nodata value.
@@ -56,9 +227,18 @@ struct BandStrips {
     uint8_t* Band(int b) { return bytes.get() + stripBytes * static_cast<size_t>(b); }
     uint8_t* Marks(int b) { return marks.get() + stripBytes * static_cast<size_t>(b); }
     // Reads the strip of bands 1..readers.size() - 1 (readers[b] for band b).
-    // Worker `turn` of `turns`: see ReadLinesTogether.
-    Status Read(const std::vector<BandReader>& readers, int first, int count, int turn = 0,
-                int turns = 1) {
+    // Worker `turn` of `turns`: see ReadLinesTogether. From `group` when there is one (it
+    // holds these lines).
+    Status Read(const std::vector<BandReader>& readers, int first, int count, int turn,
+                int turns, const LineGroup* group) {
+        if (group) {
+            for (size_t b = 1; b < readers.size(); ++b) {
+                const int band = static_cast<int>(b) - 1;
+                group->Copy(band, first, count, Band(band),
+                            readers[b].MayLackData() ? Marks(band) : nullptr);
+            }
+            return Status::Ok();
+        }
         sources.clear();
         lines.clear();
         marking.clear();
@@ -224,6 +404,8 @@ void StreamedJob::BeginBandSet(int bandCount) {
     bandCount_ = std::clamp(bandCount, 0, kMaximumBands);
     checks_.BeginBandSet(bandCount);
     readers_.clear();
+    group_.reset();
+    read_.reset();
     readers_.resize(static_cast<size_t>(bandCount_) + 1);
     records_.assign(static_cast<size_t>(bandCount_) + 1, BandRecord{});
     histograms_.assign(static_cast<size_t>(bandCount_) + 1, Histogram{});
@@ -232,10 +414,27 @@ void StreamedJob::BeginBandSet(int bandCount) {
 }
 
 Status StreamedJob::ForEachStrip(int stripCount, const std::function<Status(int, int)>& work) {
-    const int wanted = std::min(threads_, std::max(stripCount, 1));
+    if (!group_) return ForEachStripOf(0, stripCount, work);
+    // A row of blocks of every band at a time, read once, then its strips.
+    const int perGroup = group_->Lines() / stripLines_;
+    for (int begin = 0; begin < stripCount; begin += perGroup) {
+        const int first = begin * stripLines_;
+        const int count = std::min(group_->Lines(), size_.lines - first);
+        if (Status read = group_->Read(readers_, first, count, threads_); !read) return read;
+        if (Status done = ForEachStripOf(begin, std::min(begin + perGroup, stripCount), work);
+            !done)
+            return done;
+    }
+    return Status::Ok();
+}
+
+Status StreamedJob::ForEachStripOf(int begin, int end,
+                                   const std::function<Status(int, int)>& work) {
+    const int stripCount = end;
+    const int wanted = std::min(threads_, std::max(end - begin, 1));
     // Worker w starts with strip w, so that every thread takes part; then each takes the next
     // strip left, so that a thread slowed down by other work takes fewer.
-    std::atomic<int> next{wanted};
+    std::atomic<int> next{begin + wanted};
     std::atomic<bool> failed{false};
     bool outOfMemory = false;
     // The refusal of the first strip that could not be read: every strip before it was taken
@@ -248,12 +447,12 @@ Status StreamedJob::ForEachStrip(int stripCount, const std::function<Status(int,
     // worker come in increasing order, so that a strip that waits for the ones before it (the
     // class GeoTIFF's turns) never waits for a later one of its own thread.
     auto worker = [&](int index, int reserved) {
-        int strip = index;
+        int strip = begin + index;
         while (strip < stripCount && !failed.load()) {
             try {
                 Status done = work(index, strip);
                 if (done) {
-                    strip = reserved < wanted ? reserved++ : next.fetch_add(1);
+                    strip = reserved < wanted ? begin + reserved++ : next.fetch_add(1);
                     continue;
                 }
                 const std::lock_guard<std::mutex> lock(refusing);
@@ -333,6 +532,96 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
     }
 }
 
+void StreamedJob::PlanLineGroups() {
+    group_.reset();
+    // Files stored in rows of blocks taller than a strip are read a row of blocks at a time.
+    int groupLines = 1;
+    int64_t window = 0;
+    std::vector<const RasterSource*> counted;
+    for (int b = 1; b <= bandCount_; ++b) {
+        const RasterSource* raster = readers_[b].Raster();
+        if (raster == nullptr) continue;
+        groupLines = std::max(groupLines, std::min(raster->BlockLines(), kMaximumGroupLines));
+        // The blocks one window read holds in GDAL's cache: once for the bands of a
+        // pixel-interleaved file, whose blocks one read fills.
+        const bool again =
+            raster->SharesBlocks() &&
+            std::any_of(counted.begin(), counted.end(),
+                        [&](const RasterSource* other) { return other->SameFile(*raster); });
+        counted.push_back(raster);
+        if (again) continue;
+        window = std::max<int64_t>(
+            window, raster->BlockRowBytes() *
+                        std::min<int64_t>(raster->WindowColumns() + 512, size_.columns) /
+                        std::max(size_.columns, 1));
+    }
+    if (groupLines <= stripLines_) return;
+    while (groupLines % stripLines_ != 0) --stripLines_;
+    group_ = std::make_unique<LineGroup>(bandCount_, groupLines, size_.columns);
+    BoundRasterCache(window * threads_);
+}
+
+Status StreamedJob::ChooseStretches() {
+    if (!group_) {
+        std::vector<BandReader*> stretched;
+        for (int b = 1; b <= bandCount_; ++b) stretched.push_back(&readers_[b]);
+        return ChooseStretchesTogether(stretched, threads_);
+    }
+    std::vector<RasterSource*> wanted;
+    for (int b = 1; b <= bandCount_; ++b)
+        if (readers_[b].Raster() && readers_[b].Raster()->NeedsStretch())
+            wanted.push_back(readers_[b].MutableRaster());
+    if (wanted.empty()) return Status::Ok();
+    const std::vector<const RasterSource*> reading(wanted.begin(), wanted.end());
+    const std::vector<std::vector<size_t>> groups = RasterSource::ReadGroups(reading);
+    // Per worker its least and greatest values, and its buffer of native values.
+    const size_t workers = static_cast<size_t>(std::max(threads_, 1));
+    std::vector<std::vector<double>> low(workers, std::vector<double>(wanted.size(), kNoValue));
+    std::vector<std::vector<double>> high(workers, std::vector<double>(wanted.size(), -kNoValue));
+    std::vector<std::vector<double>> values(workers);
+    struct Window {
+        size_t group;
+        int x0, width;
+    };
+    std::vector<Window> windows;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        const int window = reading[groups[g][0]]->WindowColumns();
+        for (int x0 = 0; x0 < size_.columns; x0 += window)
+            windows.push_back({g, x0, std::min(window, size_.columns - x0)});
+    }
+    for (int first = 0; first < size_.lines; first += group_->Lines()) {
+        const int count = std::min(group_->Lines(), size_.lines - first);
+        const Status read = RunTasks(windows.size(), threads_, [&](int worker, size_t t) {
+            const Window& window = windows[t];
+            std::vector<const RasterSource*> members;
+            std::vector<double> least, most;
+            for (size_t i : groups[window.group]) {
+                members.push_back(reading[i]);
+                least.push_back(low[worker][i]);
+                most.push_back(high[worker][i]);
+            }
+            Status done = RasterSource::RangeOfRows(members, first, count, window.x0,
+                                                    window.width, least.data(), most.data(),
+                                                    worker, values[static_cast<size_t>(worker)]);
+            for (size_t m = 0; m < members.size(); ++m) {
+                low[worker][groups[window.group][m]] = least[m];
+                high[worker][groups[window.group][m]] = most[m];
+            }
+            return done;
+        });
+        if (!read) return read;
+    }
+    for (size_t w = 0; w < wanted.size(); ++w) {
+        double least = kNoValue, most = -kNoValue;
+        for (size_t worker = 0; worker < workers; ++worker) {
+            least = std::min(least, low[worker][w]);
+            most = std::max(most, high[worker][w]);
+        }
+        if (Status chosen = wanted[w]->TakeOwnRange(least, most); !chosen) return chosen;
+    }
+    return Status::Ok();
+}
+
 Status StreamedJob::ReadBands() {
     if (read_) return *read_;
     const int n = bandCount_;
@@ -340,15 +629,14 @@ Status StreamedJob::ReadBands() {
         if (!readers_[b].IsOpen()) return Status::Failure(MissingBandMessage(b));
     const auto refuse = [&](Status status) {
         read_ = status;
+        group_.reset();
         return status;
     };
     try {
+        PlanLineGroups();
         // The stretches of the bands that take their own range, then the histograms: every
         // band read at once, strip by strip, so that a block of a file is decoded once a pass.
-        std::vector<BandReader*> stretched;
-        for (int b = 1; b <= n; ++b) stretched.push_back(&readers_[b]);
-        if (Status chosen = ChooseStretchesTogether(stretched, threads_); !chosen)
-            return refuse(chosen);
+        if (Status chosen = ChooseStretches(); !chosen) return refuse(chosen);
 
         const int stripCount = (size_.lines + stripLines_ - 1) / stripLines_;
         const int workers = std::min(threads_, std::max(stripCount, 1));
@@ -364,7 +652,8 @@ Status StreamedJob::ReadBands() {
             const int count = std::min(stripLines_, size_.lines - first);
             const size_t cells = static_cast<size_t>(count) * size_.columns;
             BandStrips& band = *strips[worker];
-            if (const Status read = band.Read(readers_, first, count, worker, workers); !read)
+            if (const Status read = band.Read(readers_, first, count, worker, workers, group_.get());
+                !read)
                 return read;
             for (int b = 1; b <= n; ++b) {
                 uint8_t* gray = band.Band(b - 1);
@@ -492,7 +781,8 @@ Status StreamedJob::CountCodes() {
             const int first = strip * stripLines_;
             const int count = std::min(stripLines_, size_.lines - first);
             BandStrips& band = *strips[worker];
-            if (const Status read = band.Read(readers_, first, count, worker, workers); !read)
+            if (const Status read = band.Read(readers_, first, count, worker, workers, group_.get());
+                !read)
                 return read;
             int32_t* line = codeLines[worker].get();
             uint32_t* pixelCount = counts[worker].data();
@@ -613,7 +903,8 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
             const int first = strip * stripLines_;
             const int count = std::min(stripLines_, size_.lines - first);
             BandStrips& band = *strips[worker];
-            if (const Status read = band.Read(readers_, first, count, worker, workers); !read)
+            if (const Status read = band.Read(readers_, first, count, worker, workers, group_.get());
+                !read)
                 return read;
             int32_t* line = codeLines[worker].get();
             RasterStrip& classes = *classStrips[worker];

@@ -11,6 +11,7 @@
 // choices, and every refusal has the same text.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -27,6 +28,8 @@
 #include "workspace/workspace.h"
 
 namespace tessera {
+
+class LineGroup;
 
 struct StreamSettings {
     int threads = 0;     // 0: one per core of the machine
@@ -100,6 +103,14 @@ class StreamedJob {
     // is refused: then the refusal of the first strip refused. Throws std::bad_alloc when a
     // worker ran out of memory.
     Status ForEachStrip(int stripCount, const std::function<Status(int worker, int strip)>& work);
+    // The same for strips begin..end - 1, read from their files or the line group.
+    Status ForEachStripOf(int begin, int end,
+                          const std::function<Status(int worker, int strip)>& work);
+    // Reads a row of blocks of every band at a time (group_) when a band's file is stored in
+    // rows of blocks taller than a strip; strips then divide such a row.
+    void PlanLineGroups();
+    // The stretches the bands take from their own range.
+    Status ChooseStretches();
 
     StreamSettings settings_;
     int bandCount_ = 0;
@@ -123,6 +134,7 @@ class StreamedJob {
     std::vector<uint8_t> classOf_;
     int classCount_ = 0;
     std::optional<Status> read_;  // the outcome of ReadBands; none before it ran
+    std::unique_ptr<LineGroup> group_;
     std::thread codeListWriter_;
 };
 

@@ -165,28 +165,32 @@ TEST(RasterBands, BadRastersAreRefusedByFileAndBandAndNothingIsWritten) {
 
 namespace {
 
-TEST(RasterBands, APixelInterleavedFileGivesWhatTheSameBandsGiveBandInterleaved) {
+TEST(RasterBands, PixelAndBandInterleavedTilesGiveWhatTheSameBandsGiveInStrips) {
     ScratchDir dir;
-    // 300 lines of tiles of 64: strips cross their rows; nodata 0 at a corner of every band.
-    constexpr int kSide = 300;
+    // Tiles 128 lines high, higher than a strip of 1500 columns: a row of tiles is read at a
+    // time and cut into strips. Nodata 0 at a corner of every band.
+    constexpr int kLines = 300, kWidth = 1500;
     std::vector<std::vector<double>> bands(3);
     for (int b = 0; b < 3; ++b)
-        for (int i = 0; i < kSide * kSide; ++i)
-            bands[b].push_back(i % kSide < 5 && i / kSide < 5
+        for (int i = 0; i < kLines * kWidth; ++i)
+            bands[b].push_back(i % kWidth < 5 && i / kWidth < 5
                                    ? 0
-                                   : 100 + (i % kSide) * (b + 1) + (i / kSide) * (3 - b) * 7);
-    testing_support::RasterExtras pixel, band;
-    pixel.nodata = band.nodata = 0;
-    pixel.options = {"TILED=YES", "BLOCKXSIZE=64", "BLOCKYSIZE=64", "COMPRESS=DEFLATE",
+                                   : 100 + (i % kWidth) * (b + 1) + (i / kWidth) * (3 - b) * 7);
+    testing_support::RasterExtras pixel, band, striped;
+    pixel.nodata = band.nodata = striped.nodata = 0;
+    pixel.options = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "COMPRESS=DEFLATE",
                      "INTERLEAVE=PIXEL"};
-    band.options = {"TILED=YES", "BLOCKXSIZE=64", "BLOCKYSIZE=64", "COMPRESS=DEFLATE",
+    band.options = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "COMPRESS=DEFLATE",
                     "INTERLEAVE=BAND"};
-    ASSERT_TRUE(WriteGeoTiff(dir.File("pixel.tif"), kSide, kSide, RasterType::UInt16, bands, pixel));
-    ASSERT_TRUE(WriteGeoTiff(dir.File("band.tif"), kSide, kSide, RasterType::UInt16, bands, band));
-    ASSERT_TRUE(WriteGeoTiff(dir.File("other.tif"), kSide, kSide, RasterType::UInt16, {bands[1]},
-                             band));
+    striped.options = {"INTERLEAVE=BAND"};
+    ASSERT_TRUE(WriteGeoTiff(dir.File("pixel.tif"), kLines, kWidth, RasterType::UInt16, bands, pixel));
+    ASSERT_TRUE(WriteGeoTiff(dir.File("band.tif"), kLines, kWidth, RasterType::UInt16, bands, band));
+    ASSERT_TRUE(
+        WriteGeoTiff(dir.File("striped.tif"), kLines, kWidth, RasterType::UInt16, bands, striped));
+    ASSERT_TRUE(WriteGeoTiff(dir.File("other.tif"), kLines, kWidth, RasterType::UInt16,
+                             {bands[1]}, striped));
     // Bands 3 and 1 of one file with another file between them, on two threads.
-    for (const std::string layout : {"pixel", "band"}) {
+    for (const std::string layout : {"pixel", "band", "striped"}) {
         const std::string file = dir.File(layout + ".tif");
         const RunResult run =
             RunBatch({"--out", dir.File(layout), "--threads", "2", "--method", "equipopulation",
@@ -195,13 +199,17 @@ TEST(RasterBands, APixelInterleavedFileGivesWhatTheSameBandsGiveBandInterleaved)
                      dir);
         ASSERT_EQ(0, run.status) << layout << ": " << run.errors;
     }
-    for (const std::string extension : {".raw", ".bmp"}) {
-        const std::vector<uint8_t> pixels = ReadBytes(dir.File("pixel" + extension));
-        EXPECT_FALSE(pixels.empty());
-        EXPECT_EQ(pixels, ReadBytes(dir.File("band" + extension))) << extension;
+    const std::string report = Replaced(ReadText(dir.File("striped.txt")), dir.File("striped.tif"), "F");
+    for (const std::string layout : {"pixel", "band"}) {
+        for (const std::string extension : {".raw", ".bmp"}) {
+            const std::vector<uint8_t> pixels = ReadBytes(dir.File("striped" + extension));
+            EXPECT_FALSE(pixels.empty());
+            EXPECT_EQ(pixels, ReadBytes(dir.File(layout + extension))) << layout << extension;
+        }
+        EXPECT_EQ(report,
+                  Replaced(ReadText(dir.File(layout + ".txt")), dir.File(layout + ".tif"), "F"))
+            << layout;
     }
-    EXPECT_EQ(Replaced(ReadText(dir.File("pixel.txt")), dir.File("pixel.tif"), "F"),
-              Replaced(ReadText(dir.File("band.txt")), dir.File("band.tif"), "F"));
 }
 
 }  // namespace
