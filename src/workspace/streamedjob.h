@@ -45,6 +45,7 @@ int64_t StreamedMemoryNeed(ImageSize size, int bandCount, const StreamSettings& 
 // that lie on the map.
 struct ResultFiles {
     bool bitmap = true, report = true, raw = true, geotiff = true, table = true;
+    bool style = true;  // STEM.qml (the GeoTIFF's legend, STEM.tif.aux.xml, goes with it)
 };
 
 class StreamedJob {
@@ -78,6 +79,8 @@ class StreamedJob {
     // As Workspace::FinishCrossing: the class colours and each code's class.
     Status FinishCrossing(std::vector<int32_t> selectedCodes);
     int ClassCount() const { return classCount_; }
+    // The rule that chose the codes, told in the class GeoTIFF's metadata.
+    void SetSelectionRule(const CodeSelection& rule) { selection_ = rule; }
 
     // Pass 3: the result as stem.bmp, stem.txt and stem.raw, and for bands that lie on the map
     // stem.tif and stem.csv, as Workspace::SaveResult writes them (those of `files` only);
@@ -115,6 +118,7 @@ class StreamedJob {
     std::vector<int64_t> pixelCount_;
     std::optional<int64_t> nodataPixels_;  // none when no band has a nodata value
     std::vector<int32_t> selectedCodes_;
+    std::optional<CodeSelection> selection_;
     std::vector<uint8_t> classOf_;
     int classCount_ = 0;
     std::thread codeListWriter_;

@@ -255,7 +255,8 @@ TEST(MapResults, TheClassRasterAndTableLieWhereTheBandsLie) {
     // Nothing else: no temporary file of a save is left behind.
     std::vector<std::string> files{"bytes.tif", "errors.txt", "multi_tab.txt", "wide.tif"};
     for (const std::string stem : {"b", "s", "w"})
-        for (const std::string extension : {".bmp", ".csv", ".raw", ".tif", ".txt"})
+        for (const std::string extension :
+             {".bmp", ".csv", ".qml", ".raw", ".tif", ".tif.aux.xml", ".txt"})
             files.push_back(stem + extension);
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, ListFolder(dir.path()));
@@ -395,7 +396,7 @@ TEST(MapResults, RefusalsNameTheFilesAndWriteNothingAndFormatChoosesTheFiles) {
     chosen.insert(chosen.end(), {"--format", "txt,tif"});
     std::string errors;
     ASSERT_EQ(0, RunBatch(chosen, dir, &errors)) << errors;
-    EXPECT_EQ((std::vector<std::string>{"r.tif", "r.txt"}), ListFolder(out));
+    EXPECT_EQ((std::vector<std::string>{"r.tif", "r.tif.aux.xml", "r.txt"}), ListFolder(out));
     const std::optional<RasterContents> classes = ReadRaster(out + "/r.tif");
     ASSERT_TRUE(classes);
     EXPECT_EQ(std::vector<double>(kClasses.begin(), kClasses.end()), classes->pixels);
