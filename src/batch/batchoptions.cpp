@@ -106,7 +106,7 @@ const std::vector<OptionSpec>& OptionTable() {
         {"--min-pixels", "M", "integer", "job", {}, {}, "0", {},
          "retain the codes with more than M pixels (0: codes without pixels are eliminated)"},
         {"--keep-all", nullptr, "flag", "job", {}, {}, "false", {},
-         "retain every code (only when there are at most 250 codes); excludes --min-pixels"},
+         "retain every code (only when there are at most 250 codes)"},
         {"--save-segmented", "STEM2", "stem", "job", {}, {}, nullptr, {},
          "also write the last band's segmented image as STEM2.bmp, STEM2.txt and STEM2.raw"},
         {"--threads", "N", "integer", "job", 1, 64, nullptr, {},
