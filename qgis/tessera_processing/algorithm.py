@@ -31,9 +31,19 @@ NOT_FOUND = ("tessera-batch was not found: give its path in Processing > Options
 class _Style(QgsProcessingLayerPostProcessorInterface):
     """Styles the class raster by the QGIS style saved beside it, once it is loaded."""
 
+    # Processing keeps only a pointer to a post-processor, and the algorithm that made it is
+    # gone by the time the layer is loaded: the post-processors live here, one per style.
+    made = {}
+
     def __init__(self, style):
         super().__init__()
         self.style = style
+
+    @classmethod
+    def of(cls, style):
+        if style not in cls.made:
+            cls.made[style] = cls(style)
+        return cls.made[style]
 
     def postProcessLayer(self, layer, context, feedback):  # noqa: N802
         if layer is not None and os.path.exists(self.style):
@@ -61,7 +71,6 @@ class SegmentAndCross(QgsProcessingAlgorithm):
         super().__init__()
         self.tool = tool
         self.description = description
-        self.styles = []  # the post-processors must live as long as the run's results
 
     def createInstance(self):  # noqa: N802
         return SegmentAndCross(self.tool, self.description)
@@ -184,8 +193,6 @@ class SegmentAndCross(QgsProcessingAlgorithm):
                 shutil.move(made, wanted)
 
         if context.willLoadLayerOnCompletion(output):
-            details = context.layerToLoadOnCompletionDetails(output)
-            style = _Style(stem + ".qml")
-            self.styles.append(style)
-            details.setPostProcessor(style)
+            context.layerToLoadOnCompletionDetails(output).setPostProcessor(
+                _Style.of(stem + ".qml"))
         return {self.OUTPUT: output, self.TABLE: table}

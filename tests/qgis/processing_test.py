@@ -1,7 +1,8 @@
 """The Processing algorithm tessera:segmentandcross: installed by scripts/install-qgis-plugin.sh
 it is listed and run by qgis_process and writes the class raster tessera-batch writes for the
-same choices; refusals reach Processing with the tool's message; a cancelled run stops the tool
-(SIGTERM) and leaves no file."""
+same choices; its results load as a layer styled by the legend and a table; refusals reach
+Processing with the tool's message; a cancelled run stops the tool (SIGTERM) and leaves no
+file."""
 
 import os
 import shutil
@@ -144,6 +145,25 @@ class InProcess(unittest.TestCase):
         self.assertEqual("give 2 to 10 bands, not 1 (counting every band of " + band + ")",
                          str(refused.exception))
         self.assertEqual([], os.listdir(out))
+
+    def test_the_results_load_as_a_styled_class_layer_and_a_table(self):
+        import processing
+        from qgis.core import QgsMapLayerType, QgsProject
+
+        results = processing.runAndLoadResults(
+            ALGORITHM, {"BANDS": [qgistest.SCENE], "METHOD": 1, "SEGMENTS": 3, "MIN_PIXELS": 50,
+                        "OUTPUT": "TEMPORARY_OUTPUT", "TABLE": "TEMPORARY_OUTPUT"})
+        rows = qgistest.csv_rows(results["TABLE"])
+        layers = {layer.source(): layer for layer in QgsProject.instance().mapLayers().values()}
+        classes, table = layers[results["OUTPUT"]], layers[results["TABLE"]]
+        self.assertEqual(QgsMapLayerType.RasterLayer, classes.type())
+        self.assertEqual("paletted", classes.renderer().type())
+        self.assertEqual([qgistest.label_of(row) for row in rows],
+                         [entry.label for entry in classes.renderer().classes()])
+        self.assertEqual(QgsMapLayerType.VectorLayer, table.type())
+        self.assertFalse(table.isSpatial())
+        self.assertEqual(len(rows), table.featureCount())
+        QgsProject.instance().removeAllMapLayers()
 
     def test_a_cancelled_run_stops_the_tool_and_leaves_no_file(self):
         from qgis.core import QgsProcessingContext, QgsProcessingFeedback
