@@ -83,7 +83,8 @@ class StreamedJob {
     void SetSelectionRule(const CodeSelection& rule) { selection_ = rule; }
 
     // Pass 3: the result as stem.bmp, stem.txt and stem.raw, and for bands that lie on the map
-    // stem.tif and stem.csv, as Workspace::SaveResult writes them (those of `files` only);
+    // stem.tif (its legend stem.tif.aux.xml beside it), stem.csv and stem.qml, as
+    // Workspace::SaveResult writes them (those of `files` only);
     // then, when `segmentedStem` is not empty and every result file was written, the last
     // band's segment numbers as Workspace::SaveSegmented writes them. A failure names every
     // file of its save that could not be written; nothing of a failed file is left.
