@@ -22,11 +22,20 @@ std::string XmlEscaped(const std::string& text) {
     escaped.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-            case '&': escaped += "&amp;"; break;
-            case '<': escaped += "&lt;"; break;
-            case '>': escaped += "&gt;"; break;
-            case '"': escaped += "&quot;"; break;
-            default: escaped += c;
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            default:
+                escaped += c;
         }
     }
     return escaped;
@@ -53,10 +62,14 @@ std::string HexColour(const ColourEntry& colour) {
 
 const char* MethodText(int type) {
     switch (type) {
-        case Segmentation: return "segmentation (equal-width ranges)";
-        case Equipopulation: return "equipopulation (equal-population ranges)";
-        case Definition: return "definition (typed limits)";
-        default: return "";
+        case Segmentation:
+            return "segmentation (equal-width ranges)";
+        case Equipopulation:
+            return "equipopulation (equal-population ranges)";
+        case Definition:
+            return "definition (typed limits)";
+        default:
+            return "";
     }
 }
 
@@ -174,9 +187,9 @@ std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colou
         "      <colorPalette>\n";
     for (const ClassRow& row : classes.rows) {
         const ColourEntry& colour = colours[static_cast<uint8_t>(row.classValue)];
-        text += "        <paletteEntry value=\"" + std::to_string(row.classValue) +
-                "\" color=\"" + HexColour(colour) + "\" alpha=\"255\" label=\"" +
-                XmlEscaped(ClassLabel(row)) + "\"/>\n";
+        text += "        <paletteEntry value=\"" + std::to_string(row.classValue) + "\" color=\"" +
+                HexColour(colour) + "\" alpha=\"255\" label=\"" + XmlEscaped(ClassLabel(row)) +
+                "\"/>\n";
     }
     text +=
         "      </colorPalette>\n"
@@ -190,8 +203,7 @@ std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colou
     return text;
 }
 
-RasterMetadata TreatmentMetadata(const std::string& program,
-                                 const std::vector<BandRecord>& records,
+RasterMetadata TreatmentMetadata(const std::string& program, const std::vector<BandRecord>& records,
                                  const std::optional<CodeSelection>& selection, int classCount) {
     const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
     RasterMetadata items{{"TIFFTAG_SOFTWARE", "Tessera_V2 " + program},
@@ -200,7 +212,8 @@ RasterMetadata TreatmentMetadata(const std::string& program,
         const BandRecord& record = records[b];
         const std::string key = "TESSERA_BAND_" + std::to_string(b) + "_";
         std::string file = record.filePath;
-        if (record.rasterBand > 0) file += " (raster band " + std::to_string(record.rasterBand) + ")";
+        if (record.rasterBand > 0)
+            file += " (raster band " + std::to_string(record.rasterBand) + ")";
         items.emplace_back(key + "FILE", file);
         items.emplace_back(key + "METHOD", MethodText(record.thresholdingType));
         std::string limits;
@@ -217,17 +230,16 @@ RasterMetadata TreatmentMetadata(const std::string& program,
                                                     " (" + record.stretch->dataType + ")");
         }
         if (record.nodata) {
-            items.emplace_back(key + "NODATA",
-                               NativeText(*record.nodata,
-                                          record.stretch ? record.stretch->dataType : "Byte"));
+            items.emplace_back(
+                key + "NODATA",
+                NativeText(*record.nodata, record.stretch ? record.stretch->dataType : "Byte"));
         }
     }
     if (selection) {
         items.emplace_back("TESSERA_SELECTION",
                            selection->keepAll ? std::string("every code")
                                               : "the codes with more than " +
-                                                    std::to_string(selection->minimum) +
-                                                    " pixels");
+                                                    std::to_string(selection->minimum) + " pixels");
     }
     items.emplace_back("TESSERA_CLASSES", std::to_string(classCount));
     return items;

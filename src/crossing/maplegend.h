@@ -37,8 +37,7 @@ std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colou
 // The treatment as metadata items of the class GeoTIFF: the program that made it
 // (TIFFTAG_SOFTWARE), the band count, per band its file, method, segments with their gray
 // limits, stretch and nodata value, the selection rule (when known) and the class count.
-RasterMetadata TreatmentMetadata(const std::string& program,
-                                 const std::vector<BandRecord>& records,
+RasterMetadata TreatmentMetadata(const std::string& program, const std::vector<BandRecord>& records,
                                  const std::optional<CodeSelection>& selection, int classCount);
 
 // The side files of one save, staged as every saved file is (safefile.h): made whole under

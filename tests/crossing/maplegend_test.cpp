@@ -17,8 +17,8 @@
 namespace tessera {
 namespace {
 
-ClassRow Row(int k, int code, std::vector<ClassRow::Band> bands, int64_t pixels,
-             std::string area, std::string percent) {
+ClassRow Row(int k, int code, std::vector<ClassRow::Band> bands, int64_t pixels, std::string area,
+             std::string percent) {
     ClassRow row;
     row.classValue = k;
     row.code = code;
@@ -36,9 +36,10 @@ TEST(ClassLabels, NameEachBandsSegmentAndTheNativeValuesItHolds) {
                               {4, 180, 255, "0.123456789", "inf"},
                               {2, 3, 3, "", ""}},
                              5, "4500", "1.0000");
-    EXPECT_EQ("3: b1 s2 [1495, 2794] \u00b7 b2 s1 (-inf, 1494] \u00b7 b3 s4 [0.123457, inf) \u00b7 "
-              "b4 s2 (no value)",
-              ClassLabel(row));
+    EXPECT_EQ(
+        "3: b1 s2 [1495, 2794] \u00b7 b2 s1 (-inf, 1494] \u00b7 b3 s4 [0.123457, inf) \u00b7 "
+        "b4 s2 (no value)",
+        ClassLabel(row));
 }
 
 TEST(ClassLegend, GdalReadsItsNamesAndItsAttributeTable) {
@@ -49,10 +50,9 @@ TEST(ClassLegend, GdalReadsItsNamesAndItsAttributeTable) {
     ClassTable classes;
     classes.bandCount = 2;
     classes.areaUnit = "square_metre";
-    classes.rows = {Row(1, 4, {{2, 40, 94, "40", "94"}, {1, 0, 49, "-inf", "1494"}}, 2, "1800",
-                        "40.0000"),
-                    Row(2, 5, {{2, 40, 94, "40", "94"}, {2, 50, 255, "1500", "inf"}}, 3, "",
-                        "60.0000")};
+    classes.rows = {
+        Row(1, 4, {{2, 40, 94, "40", "94"}, {1, 0, 49, "-inf", "1494"}}, 2, "1800", "40.0000"),
+        Row(2, 5, {{2, 40, 94, "40", "94"}, {2, 50, 255, "1500", "inf"}}, 3, "", "60.0000")};
     ColourTable colours{};
     colours[1] = {30, 20, 10};  // blue, green, red
     colours[2] = {3, 2, 1};
@@ -74,11 +74,21 @@ TEST(ClassLegend, GdalReadsItsNamesAndItsAttributeTable) {
     ASSERT_NE(nullptr, table);
     EXPECT_EQ(GRTT_THEMATIC, GDALRATGetTableType(table));
     ASSERT_EQ(2, GDALRATGetRowCount(table));
-    const std::vector<std::string> fields{
-        "Value",         "Count",         "Red",           "Green",
-        "Blue",          "Label",         "Code",          "b1_segment",
-        "b1_native_min", "b1_native_max", "b2_segment",    "b2_native_min",
-        "b2_native_max", "area_square_metre", "percent_of_data_pixels"};
+    const std::vector<std::string> fields{"Value",
+                                          "Count",
+                                          "Red",
+                                          "Green",
+                                          "Blue",
+                                          "Label",
+                                          "Code",
+                                          "b1_segment",
+                                          "b1_native_min",
+                                          "b1_native_max",
+                                          "b2_segment",
+                                          "b2_native_min",
+                                          "b2_native_max",
+                                          "area_square_metre",
+                                          "percent_of_data_pixels"};
     ASSERT_EQ(static_cast<int>(fields.size()), GDALRATGetColumnCount(table));
     for (int c = 0; c < GDALRATGetColumnCount(table); ++c)
         EXPECT_EQ(fields[c], GDALRATGetNameOfCol(table, c)) << c;
