@@ -107,7 +107,7 @@ class SegmentAndCross(QgsProcessingAlgorithm):
             return parameter
 
         self.addParameter(helped(QgsProcessingParameterMultipleLayers(
-            self.BANDS, "Bands (in order; one multi-band layer gives all its bands)",
+            self.BANDS, "Bands (raster layers in order; each gives all its bands)",
             QgsProcessing.TypeRaster), "--bands"))
         self.addParameter(helped(QgsProcessingParameterEnum(
             self.METHOD, "Segments of each band",
