@@ -70,8 +70,8 @@ const char* UsageText() {
            "by SIGINT or SIGTERM (no temporary file is left behind).\n";
 }
 
-const std::vector<OptionSpec>& OptionTable() {
-    static const std::vector<OptionSpec> table{
+const std::vector<BatchOption>& OptionTable() {
+    static const std::vector<BatchOption> table{
         {"--out", "STEM", "stem", "job", {}, {}, nullptr, {},
          "stem of the result files (their extensions are appended)", true},
         {"--band", "FILE", "file", "starts-band", {}, {}, nullptr, {},
@@ -122,8 +122,8 @@ const std::vector<OptionSpec>& OptionTable() {
     return table;
 }
 
-const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& option : OptionTable())
+const BatchOption* FindOption(const std::string& name) {
+    for (const BatchOption& option : OptionTable())
         if (name == option.name) return &option;
     return nullptr;
 }
@@ -145,9 +145,9 @@ std::string DescriptionJson() {
     std::string json = "{\n  \"program\": \"tessera-batch\",\n  \"description_version\": 1,\n";
     json += "  \"bands\": {\"minimum\": 2, \"maximum\": " + std::to_string(kMaximumBands) +
             "},\n  \"options\": [\n";
-    const std::vector<OptionSpec>& table = OptionTable();
+    const std::vector<BatchOption>& table = OptionTable();
     for (size_t k = 0; k < table.size(); ++k) {
-        const OptionSpec& option = table[k];
+        const BatchOption& option = table[k];
         json += "    {\"name\": " + JsonString(option.name);
         json += ", \"value\": " + (option.value ? JsonString(option.value) : "null");
         json += ", \"type\": " + JsonString(option.type);
@@ -222,7 +222,7 @@ std::optional<Formats> FormatsOf(const std::string& text) {
 }
 
 // "a, b and c" of the choices of an option.
-std::string ChoiceList(const OptionSpec& option, const char* last) {
+std::string ChoiceList(const BatchOption& option, const char* last) {
     std::string list;
     for (size_t k = 0; k < option.choices.size(); ++k) {
         if (k > 0) list += k + 1 == option.choices.size() ? last : ", ";
@@ -298,8 +298,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
                 return R::Failure("--progress and --quiet cannot be given together");
             continue;
         }
-        const OptionSpec* spec = FindOption(option);
-        const bool takesValue = spec != nullptr && spec->value != nullptr;
+        const BatchOption* known = FindOption(option);
+        const bool takesValue = known != nullptr && known->value != nullptr;
         if (!takesValue) return R::Failure("unknown option '" + option + "' (see --help)");
         if (i + 1 >= arguments.size()) return R::Failure(option + " needs a value");
         const std::string& value = arguments[++i];
@@ -320,10 +320,10 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             minGiven = true;
         } else if (option == "--threads") {
             const std::optional<int64_t> threads = WholeNumber(value);
-            if (!threads || *threads < *spec->minimum || *threads > *spec->maximum)
+            if (!threads || *threads < *known->minimum || *threads > *known->maximum)
                 return R::Failure("--threads needs a number of threads from " +
-                                  std::to_string(*spec->minimum) + " to " +
-                                  std::to_string(*spec->maximum) + ", not '" + value + "'");
+                                  std::to_string(*known->minimum) + " to " +
+                                  std::to_string(*known->maximum) + ", not '" + value + "'");
             options.threads = static_cast<int>(*threads);
         } else if (option == "--band") {
             if (value.empty()) return R::Failure("--band needs a file");
@@ -347,22 +347,22 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         } else if (option == "--format") {
             const std::optional<Formats> formats = FormatsOf(value);
             if (!formats)
-                return R::Failure("--format needs a list of " + ChoiceList(*spec, " and ") +
+                return R::Failure("--format needs a list of " + ChoiceList(*known, " and ") +
                                   ", not '" + value + "'");
             options.formats = *formats;
         } else if (option == "--method") {
             const std::optional<int> type = MethodNamed(value);
             if (!type) {
-                return R::Failure("unknown method '" + value + "' (" + ChoiceList(*spec, " or ") +
+                return R::Failure("unknown method '" + value + "' (" + ChoiceList(*known, " or ") +
                                   ")");
             }
             (band ? band->type : defaultType) = *type;
         } else if (option == "--segments") {
             const std::optional<int64_t> count = WholeNumber(value);
-            if (!count || *count < *spec->minimum || *count > *spec->maximum) {
+            if (!count || *count < *known->minimum || *count > *known->maximum) {
                 return R::Failure("--segments needs a number of segments from " +
-                                  std::to_string(*spec->minimum) + " to " +
-                                  std::to_string(*spec->maximum) + ", not '" + value + "'");
+                                  std::to_string(*known->minimum) + " to " +
+                                  std::to_string(*known->maximum) + ", not '" + value + "'");
             }
             (band ? band->segments : defaultSegments) = static_cast<int>(*count);
         } else {  // --limits

@@ -35,7 +35,7 @@ struct OptionChoice {
     const char* label;
     const char* needs = nullptr;  // another option this choice needs ("--limits")
 };
-struct OptionSpec {
+struct BatchOption {
     const char* name;   // "--segments"
     const char* value;  // what it takes ("N"); nullptr: a flag
     // flag, stem, file, choice, integer, integers, range, nodata, list
@@ -49,9 +49,9 @@ struct OptionSpec {
     const char* help = "";
     bool required = false;
 };
-const std::vector<OptionSpec>& OptionTable();
+const std::vector<BatchOption>& OptionTable();
 // The option of that name; nullptr when there is none.
-const OptionSpec* FindOption(const std::string& name);
+const BatchOption* FindOption(const std::string& name);
 
 // What --describe prints: the options, their types, ranges, choices and defaults, the band
 // count, the result files and the exit statuses, as one JSON object.

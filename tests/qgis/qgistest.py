@@ -5,6 +5,9 @@ import os
 import subprocess
 import sys
 
+# The plugin is imported from the source tree: no byte code is left there.
+sys.dont_write_bytecode = True
+
 SKIPPED = 77
 SOURCE = os.environ.get("TESSERA_SOURCE") or os.path.dirname(
     os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
