@@ -51,6 +51,9 @@ class QgisProcess(unittest.TestCase):
             env=dict(os.environ, TESSERA_BATCH=qgistest.TOOL,
                      PATH=os.path.dirname(shutil.which("python3")) + ":/usr/bin:/bin"))
         assert installed.returncode == 0, installed.stderr
+        # QGIS stores statistics beside the rasters it opens: a copy of the samples' scene.
+        cls.scene = os.path.join(cls.folder.name, "scene.tif")
+        shutil.copyfile(qgistest.SCENE, cls.scene)
         cls.environment = dict(os.environ, **qgistest.headless(cls.settings))
         cls.environment.pop("TESSERA_BATCH", None)
         cls.environment.pop("QGIS_OPTS", None)
@@ -73,7 +76,7 @@ class QgisProcess(unittest.TestCase):
         out = os.path.join(self.folder.name, "run")
         os.makedirs(out)
         status, output = self.run_process(
-            "run", ALGORITHM, "--BANDS=" + qgistest.SCENE, "--METHOD=1", "--SEGMENTS=3",
+            "run", ALGORITHM, "--BANDS=" + self.scene, "--METHOD=1", "--SEGMENTS=3",
             "--MIN_PIXELS=50", "--OUTPUT=" + os.path.join(out, "classes.tif"),
             "--TABLE=" + os.path.join(out, "table.csv"))
         self.assertEqual(0, status, output)
@@ -83,7 +86,7 @@ class QgisProcess(unittest.TestCase):
         batch = os.path.join(self.folder.name, "batch")
         status, errors = qgistest.run_tool(
             "--out", batch, "--method", "equipopulation", "--segments", "3",
-            "--min-pixels", "50", "--bands", qgistest.SCENE)
+            "--min-pixels", "50", "--bands", self.scene)
         self.assertEqual(0, status, errors)
         raw = numpy.fromfile(batch + ".raw", dtype=numpy.uint8).reshape(200, 300)
         self.assertTrue((pixels(os.path.join(out, "classes.tif")) == raw).all())
@@ -99,7 +102,7 @@ class QgisProcess(unittest.TestCase):
         out = os.path.join(self.folder.name, "refused")
         os.makedirs(out)
         status, output = self.run_process(
-            "run", ALGORITHM, "--BANDS=" + points, "--BANDS=" + qgistest.SCENE, "--METHOD=0",
+            "run", ALGORITHM, "--BANDS=" + points, "--BANDS=" + self.scene, "--METHOD=0",
             "--SEGMENTS=2", "--MIN_PIXELS=0", "--OUTPUT=" + os.path.join(out, "c.tif"),
             "--TABLE=" + os.path.join(out, "c.csv"))
         self.assertNotEqual(0, status, output)
@@ -122,6 +125,8 @@ class InProcess(unittest.TestCase):
         from tessera_processing.provider import TesseraProvider
 
         cls.provider = TesseraProvider()
+        cls.scene = os.path.join(cls.folder.name, "scene.tif")
+        shutil.copyfile(qgistest.SCENE, cls.scene)
         QgsApplication.processingRegistry().addProvider(cls.provider)
 
     @classmethod
@@ -151,7 +156,7 @@ class InProcess(unittest.TestCase):
         from qgis.core import QgsMapLayerType, QgsProject
 
         results = processing.runAndLoadResults(
-            ALGORITHM, {"BANDS": [qgistest.SCENE], "METHOD": 1, "SEGMENTS": 3, "MIN_PIXELS": 50,
+            ALGORITHM, {"BANDS": [self.scene], "METHOD": 1, "SEGMENTS": 3, "MIN_PIXELS": 50,
                         "OUTPUT": "TEMPORARY_OUTPUT", "TABLE": "TEMPORARY_OUTPUT"})
         rows = qgistest.csv_rows(results["TABLE"])
         layers = {layer.source(): layer for layer in QgsProject.instance().mapLayers().values()}
