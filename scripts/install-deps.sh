@@ -3,8 +3,10 @@
 # Runs apt-get as root, or through sudo for another user.
 set -euo pipefail
 
+# QGIS and GDAL's Python binding serve the tests of the map results and of the QGIS plugin.
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libopengl-dev
-          libgtest-dev googletest fonts-dejavu-core ccache libgdal-dev libproj-dev "$@")
+          libgtest-dev googletest fonts-dejavu-core ccache libgdal-dev libproj-dev
+          python3-gdal python3-numpy qgis python3-qgis qgis-providers "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "bands/ui/imagesize.h"
 #include "bands/ui/numband.h"
+#include "crossing/mapresult.h"
 #include "crossing/ui/checknumcode1.h"
 #include "crossing/ui/checknumcode2.h"
 #include "crossing/ui/checknumcode3.h"
@@ -109,12 +110,17 @@ void ConnectForms(TMainForm* main) {
         if (!main->Busy()) size = QSize(ws.Columns, ws.Lines);
         return size;
     };
+    // Where a band lies on the map: its own georeference, when it carries one.
+    const auto placeOfBand = [&ws, main](int band) -> std::optional<tessera::Georeference> {
+        if (main->Busy() || band < 1 || band > tessera::kMaximumBands) return std::nullopt;
+        return ws.records[band].georeference;
+    };
     ImageForm->SetSources({bandSetSize,
                            [&ws, main, band = 0]() mutable {
                                if (!main->Busy()) band = ws.CurrentBand;
                                return band;
                            },
-                           nullptr});
+                           nullptr, [&ws, placeOfBand] { return placeOfBand(ws.CurrentBand); }});
     TempImageForm->SetSources({bandSetSize,
                                [&ws, main, band = 0]() mutable {
                                    if (!main->Busy()) band = ws.CurrentSegmentedBand;
@@ -122,14 +128,21 @@ void ConnectForms(TMainForm* main) {
                                },
                                [&ws, main]() -> const tessera::ByteMatrix* {
                                    return main->Busy() ? nullptr : &ws.ShownSegmentMatrix;
-                               }});
-    ResultImageForm->SetSources({bandSetSize, nullptr, [&ws, main]() -> const tessera::ByteMatrix* {
-                                     return !main->Busy() && ws.crossing ? &ws.crossing->ClassImage
-                                                                         : nullptr;
-                                 }});
+                               },
+                               [&ws, placeOfBand] { return placeOfBand(ws.CurrentSegmentedBand); }});
+    ResultImageForm->SetSources(
+        {bandSetSize, nullptr,
+         [&ws, main]() -> const tessera::ByteMatrix* {
+             return !main->Busy() && ws.crossing ? &ws.crossing->ClassImage : nullptr;
+         },
+         [&ws, main]() -> std::optional<tessera::Georeference> {
+             if (main->Busy() || !ws.crossing) return std::nullopt;
+             return tessera::SharedGeoreference(ws.crossing->records);
+         }});
     for (TPictureForm* window :
          std::initializer_list<TPictureForm*>{ImageForm, TempImageForm, ResultImageForm}) {
         QObject::connect(window, &TPictureForm::ReadOut, main, &TMainForm::SetPanel);
+        QObject::connect(window, &TPictureForm::MapReadOut, main, &TMainForm::SetMapPanel);
         QObject::connect(window, &TPictureForm::ZoomRequested, main,
                          [main, window](Qt::MouseButton button, QPoint point) {
                              if (main->ZoomToolOn()) window->Zoom(button, point);

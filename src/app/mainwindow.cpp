@@ -299,6 +299,13 @@ void TMainForm::BuildStatusBar() {
         Panels[panel] = label;
     }
     StatusBar->addWidget(strip, 1);
+    MapPanel = new QLabel(StatusBar);
+    MapPanel->setObjectName("MapPanel");
+    MapPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    MapPanel->setIndent(3);
+    MapPanel->setFixedHeight(height);
+    MapPanel->hide();
+    StatusBar->addPermanentWidget(MapPanel);
 }
 
 void TMainForm::BuildFileDialogs() {
@@ -363,6 +370,10 @@ void TMainForm::SetScreenCursor(int cursor) {
 
 void TMainForm::SetPanel(int panel, const QString& text) {
     Panels[panel]->setText(text);
+}
+void TMainForm::SetMapPanel(const QString& text) {
+    MapPanel->setText(text);
+    MapPanel->setVisible(!text.isEmpty());
 }
 QString TMainForm::PanelText(int panel) const {
     return Panels[panel]->text();

@@ -92,6 +92,9 @@ class TMainForm : public QMainWindow {
     // ----- status bar and client area -----
     QStatusBar* StatusBar = nullptr;
     std::array<QLabel*, 4> Panels{};
+    // The map coordinates under the pointer, at the right end of the status bar; hidden while
+    // the pointer is over no pixel that lies on the map.
+    QLabel* MapPanel = nullptr;
     QMdiArea* MdiArea = nullptr;
 
     // ----- file dialogs -----
@@ -107,6 +110,7 @@ class TMainForm : public QMainWindow {
     void SetScreenCursor(int cursor);
 
     void SetPanel(int panel, const QString& text);
+    void SetMapPanel(const QString& text);
     QString PanelText(int panel) const;
 
     // Applies the command step of `ws` to every menu item and tool button, in one place.

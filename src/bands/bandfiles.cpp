@@ -41,6 +41,12 @@ std::string BandTitle(int band, const std::string& path) {
     return BandLabel(band) + path;
 }
 
+std::string RasterBandTitle(int band, const std::string& path, int rasterBand, int bandsInFile) {
+    std::string title = BandTitle(band, path);
+    if (bandsInFile > 1) title += " (raster band " + std::to_string(rasterBand) + ")";
+    return title;
+}
+
 GrayRange ComputeGrayRange(const ByteMatrix& pixels) {
     GrayRange range;  // 260 and 0: any pixel lowers the one and raises the other
     if (pixels.Size() == 0) return range;

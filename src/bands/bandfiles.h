@@ -35,6 +35,9 @@ Status CheckBandCount(int bandCount);
 std::string BandLabel(int band);
 // The band's label followed by the full path of its file.
 std::string BandTitle(int band, const std::string& path);
+// The title of band `rasterBand` of a raster of `bandsInFile` bands: BandTitle, followed by
+// " (raster band K)" when the file holds several bands.
+std::string RasterBandTitle(int band, const std::string& path, int rasterBand, int bandsInFile);
 
 struct GrayRange {
     int minGray = 260;

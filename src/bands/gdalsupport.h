@@ -1,6 +1,8 @@
 #pragma once
 // What every part of the program that calls GDAL shares.
 
+#include <cstdint>
+
 namespace tessera {
 
 // GDAL's own error printing would add lines to the program's one-line refusals: its errors
@@ -15,5 +17,9 @@ class QuietGdalErrors {
 
 // Registers GDAL's drivers, once per process.
 void RegisterGdalDrivers();
+
+// Bounds GDAL's block cache, which GDAL otherwise lets grow to a share of the machine's memory:
+// `bytes`, at least `floor`. The cache is the process's, shared by every open raster.
+void BoundRasterCache(int64_t bytes, int64_t floor = int64_t{16} << 20);
 
 }  // namespace tessera

@@ -70,12 +70,6 @@ struct RasterSource::Handles {
     std::vector<GDALDatasetH> workers;
 };
 
-void BoundRasterCache(int64_t bytes) {
-    // A cache the user sets through GDAL's own setting is the user's choice.
-    if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) != nullptr) return;
-    GDALSetCacheMax64(std::max<int64_t>(bytes, int64_t{16} << 20));
-}
-
 std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why) {
     return "The raster\n" + path + "\nband " + std::to_string(rasterBand) +
            " cannot be loaded: " + why + ".";
@@ -241,10 +235,10 @@ bool RasterSource::ReadNative(int first, int count, double* values) const {
 }
 
 int RasterSource::WindowColumns() const {
-    // About 2048 columns of whole blocks; a file stored in lines is read whole lines wide.
+    // About 1024 columns of whole blocks; a file stored in lines is read whole lines wide.
     if (blockLines_ <= 1 || blockColumns_ >= size_.columns) return size_.columns;
     // The bands of a pixel-interleaved file are read together: as many columns in all.
-    const int wide = 2048 / (sharesBlocks_ ? std::max(fileBands_, 1) : 1);
+    const int wide = 1024 / (sharesBlocks_ ? std::max(fileBands_, 1) : 1);
     return std::min(size_.columns, std::max(1, wide / blockColumns_) * blockColumns_);
 }
 

@@ -29,10 +29,6 @@ Result<int> CountRasterBands(const std::string& path);
 // 2 to 10 bands, each from 1 to bandCount, in the order typed; refused with a "CAUTION" text.
 Result<std::vector<int>> ParseBandList(const std::string& text, int bandCount);
 
-// Bounds GDAL's block cache, which GDAL otherwise lets grow to a share of the machine's memory:
-// `bytes`, at least 16 MiB. The cache is the process's, shared by every open raster.
-void BoundRasterCache(int64_t bytes);
-
 // One band of a raster, open. The bands of one file share its dataset, so that a tile of a
 // pixel-interleaved file is decoded once for all of them. Reads are serialised per file: a GDAL
 // dataset serves one thread at a time.

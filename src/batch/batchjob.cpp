@@ -212,6 +212,9 @@ int RunJob(const Options& options) {
     if (options.formats.mapAsked && !job.Place())
         return Fail(kRefused, "--format asks for " + options.out + ".tif or " + options.out +
                                   ".csv, but not every band carries a georeference");
+    if (options.formats.styleAsked && !job.Place())
+        return Fail(kRefused, "--format asks for " + options.out +
+                                  ".qml, but not every band carries a georeference");
 
     for (int band = 1; band <= bandCount; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
@@ -244,6 +247,7 @@ int RunJob(const Options& options) {
                         " pixels, more than the 250 classes allowed; give a larger --min-pixels");
     }
     std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
+    job.SetSelectionRule(choice);
     if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed) {
         return Fail(kRefused, crossed.message);
     }
@@ -255,10 +259,12 @@ int RunJob(const Options& options) {
     files.raw = formats.raw;
     files.geotiff = formats.tif;
     files.table = formats.csv;
+    files.style = formats.qml;
     std::vector<std::string> written;
     for (const auto& [wanted, extension] :
          {std::pair{files.bitmap, ".bmp"}, {files.report, ".txt"}, {files.raw, ".raw"},
-          {files.geotiff && job.Place(), ".tif"}, {files.table && job.Place(), ".csv"}})
+          {files.geotiff && job.Place(), ".tif"}, {files.geotiff && job.Place(), ".tif.aux.xml"},
+          {files.table && job.Place(), ".csv"}, {files.style && job.Place(), ".qml"}})
         if (wanted) written.push_back(extension);
     std::string saving = "saving " + options.out;
     for (size_t k = 0; k < written.size(); ++k)

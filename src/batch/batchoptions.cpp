@@ -18,11 +18,15 @@ const char* UsageText() {
            "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
            "                     --band FILE ... | --bands FILE [--stretch MIN,MAX]\n"
            "                     [--nodata V] [--format LIST]\n"
+           "       tessera-batch --describe | --help\n"
            "\n"
            "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
            "STEM.raw (class numbers) and STEM.txt (descriptor and treatment report); for\n"
            "bands that carry a georeference also STEM.tif (the classes as a GeoTIFF on the\n"
            "bands' place) and STEM.csv (one row per class, with its area).\n"
+           "STEM.tif is cloud-optimised and says in its metadata how it was made; its legend\n"
+           "goes beside it as STEM.tif.aux.xml (class names and attribute table) and\n"
+           "STEM.qml (a QGIS style with the same labels and colours).\n"
            "\n"
            "  --out STEM             stem of the three result files (extensions are appended)\n"
            "  --band FILE            a band: a raw image (.raw) with its descriptor (.txt),\n"
@@ -38,8 +42,10 @@ const char* UsageText() {
            "                         file's own, if it declares one; for a raw file or a\n"
            "                         bitmap, a gray level): left out of the gray range and\n"
            "                         the segments, in no class; placed as --stretch is\n"
-           "  --format LIST          the result files to write, of bmp,txt,raw,tif,csv\n"
-           "                         (default: every one that applies)\n"
+           "  --format LIST          the result files to write, of bmp,txt,raw,tif,csv,qml\n"
+           "                         (default: every one that applies; tif brings\n"
+           "                         STEM.tif.aux.xml, and a tif without qml removes an\n"
+           "                         earlier STEM.qml)\n"
            "  --method TYPE          segmentation, equipopulation or definition; before the\n"
            "                         first --band: the default of every band\n"
            "  --segments N           number of segments, 1 to 254 (default likewise)\n"
@@ -55,11 +61,123 @@ const char* UsageText() {
            "                         scene's size (by default only large scenes report);\n"
            "                         on a terminal the report is one line, rewritten\n"
            "  --quiet                report no stage; errors are still reported\n"
+           "  --describe             print the options, their types, ranges and defaults\n"
+           "                         as JSON (for programs that drive this one)\n"
            "  --help                 print this text\n"
            "\n"
            "Exit status: 0 done, 2 usage error, 3 refused input, 4 the selection cannot give\n"
            "at most 250 classes, 5 an output could not be written, 130 or 143 interrupted\n"
            "by SIGINT or SIGTERM (no temporary file is left behind).\n";
+}
+
+const std::vector<BatchOption>& OptionTable() {
+    static const std::vector<BatchOption> table{
+        {"--out", "STEM", "stem", "job", {}, {}, nullptr, {},
+         "stem of the result files (their extensions are appended)", true},
+        {"--band", "FILE", "file", "starts-band", {}, {}, nullptr, {},
+         "a band: a raw image (.raw) with its descriptor, an 8-bit bitmap (.bmp), or a raster "
+         "GDAL reads (FILE is its band 1, FILE:K its band K); 2 to 10 bands, in order"},
+        {"--bands", "FILE", "file", "starts-band", {}, {}, nullptr, {},
+         "every band of a raster GDAL reads, in order, each a band"},
+        {"--stretch", "MIN,MAX", "range", "band", {}, {}, nullptr, {},
+         "native values MIN to MAX become gray levels 0 to 255 in a raster band of more than 8 "
+         "bits (default: the band's own minimum and maximum)"},
+        {"--nodata", "V", "nodata", "band", {}, {}, nullptr, {},
+         "the value of the pixels without data: a number, nan, inf or -inf (default: the "
+         "file's own, if it declares one)"},
+        {"--format", "LIST", "list", "job", {}, {}, "\"bmp,txt,raw,tif,csv,qml\"",
+         {{"bmp", "class colours (STEM.bmp)"},
+          {"txt", "descriptor and treatment report (STEM.txt)"},
+          {"raw", "class numbers (STEM.raw)"},
+          {"tif", "cloud-optimised class GeoTIFF and its legend (STEM.tif, STEM.tif.aux.xml)"},
+          {"csv", "class table (STEM.csv)"},
+          {"qml", "QGIS style of the class GeoTIFF (STEM.qml)"}},
+         "the result files to write, separated by commas (default: every one that applies; "
+         "tif, csv and qml only for bands that carry a georeference)"},
+        {"--method", "TYPE", "choice", "band", {}, {}, nullptr,
+         {{"segmentation", "equal width"},
+          {"equipopulation", "equal population"},
+          {"definition", "typed limits", "--limits"}},
+         "the thresholding of the bands", true},
+        {"--segments", "N", "integer", "band", 1, kMaximumSegmentCount, nullptr, {},
+         "number of segments", true},
+        {"--limits", "L1,...,LN", "integers", "band", {}, {}, nullptr, {},
+         "upper limits of the N segments of a definition band (after its --band)"},
+        {"--min-pixels", "M", "integer", "job", {}, {}, "0", {},
+         "retain the codes with more than M pixels (0: codes without pixels are eliminated)"},
+        {"--keep-all", nullptr, "flag", "job", {}, {}, "false", {},
+         "retain every code (only when there are at most 250 codes)"},
+        {"--save-segmented", "STEM2", "stem", "job", {}, {}, nullptr, {},
+         "also write the last band's segmented image as STEM2.bmp, STEM2.txt and STEM2.raw"},
+        {"--threads", "N", "integer", "job", 1, 64, nullptr, {},
+         "threads sharing the work (default: one per core); the results do not depend on it"},
+        {"--progress", nullptr, "flag", "job", {}, {}, "false", {},
+         "report every stage on standard error, one line a stage ('tessera-batch: STAGE')"},
+        {"--quiet", nullptr, "flag", "job", {}, {}, "false", {},
+         "report no stage; errors are still reported"},
+        {"--describe", nullptr, "flag", "job", {}, {}, "false", {},
+         "print this description of the options as JSON"},
+        {"--help", nullptr, "flag", "job", {}, {}, "false", {}, "print the usage text"},
+    };
+    return table;
+}
+
+const BatchOption* FindOption(const std::string& name) {
+    for (const BatchOption& option : OptionTable())
+        if (name == option.name) return &option;
+    return nullptr;
+}
+
+namespace {
+
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+std::string DescriptionJson() {
+    std::string json = "{\n  \"program\": \"tessera-batch\",\n  \"description_version\": 1,\n";
+    json += "  \"bands\": {\"minimum\": 2, \"maximum\": " + std::to_string(kMaximumBands) +
+            "},\n  \"options\": [\n";
+    const std::vector<BatchOption>& table = OptionTable();
+    for (size_t k = 0; k < table.size(); ++k) {
+        const BatchOption& option = table[k];
+        json += "    {\"name\": " + JsonString(option.name);
+        json += ", \"value\": " + (option.value ? JsonString(option.value) : "null");
+        json += ", \"type\": " + JsonString(option.type);
+        json += ", \"scope\": " + JsonString(option.scope);
+        json += ", \"required\": ";
+        json += option.required ? "true" : "false";
+        if (option.minimum) json += ", \"minimum\": " + std::to_string(*option.minimum);
+        if (option.maximum) json += ", \"maximum\": " + std::to_string(*option.maximum);
+        json += ", \"default\": ";
+        json += option.defaultValue ? option.defaultValue : "null";
+        if (!option.choices.empty()) {
+            json += ", \"choices\": [";
+            for (size_t c = 0; c < option.choices.size(); ++c) {
+                const OptionChoice& choice = option.choices[c];
+                json += c == 0 ? "" : ", ";
+                json += "{\"value\": " + JsonString(choice.value) +
+                        ", \"label\": " + JsonString(choice.label);
+                if (choice.needs) json += ", \"needs\": " + JsonString(choice.needs);
+                json += "}";
+            }
+            json += "]";
+        }
+        json += ", \"help\": " + JsonString(option.help) + "}";
+        json += k + 1 < table.size() ? ",\n" : "\n";
+    }
+    json += "  ],\n  \"exit_status\": {\"0\": \"done\", \"2\": \"usage error\", \"3\": \"refused "
+            "input\", \"4\": \"the selection cannot give at most 250 classes\", \"5\": \"an "
+            "output could not be written\", \"130\": \"interrupted by SIGINT\", \"143\": "
+            "\"interrupted by SIGTERM\"}\n}\n";
+    return json;
 }
 
 namespace {
@@ -84,7 +202,7 @@ std::optional<double> Number(const std::string& text) {
 }
 
 std::optional<Formats> FormatsOf(const std::string& text) {
-    Formats formats{false, false, false, false, false, false};
+    Formats formats{false, false, false, false, false, false, false, false};
     size_t start = 0;
     while (start <= text.size()) {
         const size_t comma = text.find(',', start);
@@ -95,11 +213,22 @@ std::optional<Formats> FormatsOf(const std::string& text) {
         else if (item == "raw") formats.raw = true;
         else if (item == "tif") formats.tif = formats.mapAsked = true;
         else if (item == "csv") formats.csv = formats.mapAsked = true;
+        else if (item == "qml") formats.qml = formats.styleAsked = true;
         else return std::nullopt;
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
     return formats;
+}
+
+// "a, b and c" of the choices of an option.
+std::string ChoiceList(const BatchOption& option, const char* last) {
+    std::string list;
+    for (size_t k = 0; k < option.choices.size(); ++k) {
+        if (k > 0) list += k + 1 == option.choices.size() ? last : ", ";
+        list += option.choices[k].value;
+    }
+    return list;
 }
 
 std::optional<StretchRange> StretchOf(const std::string& text) {
@@ -111,10 +240,12 @@ std::optional<StretchRange> StretchOf(const std::string& text) {
     return StretchRange{*minimum, *maximum};
 }
 
+// The methods in the order of their thresholding types (Segmentation, Equipopulation,
+// Definition), as --method names them.
 std::optional<int> MethodNamed(const std::string& name) {
-    if (name == "segmentation") return Segmentation;
-    if (name == "equipopulation") return Equipopulation;
-    if (name == "definition") return Definition;
+    const std::vector<OptionChoice>& methods = FindOption("--method")->choices;
+    for (size_t type = 0; type < methods.size(); ++type)
+        if (name == methods[type].value) return static_cast<int>(type);
     return std::nullopt;
 }
 
@@ -153,6 +284,10 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             options.help = true;
             return R::Of(options);
         }
+        if (option == "--describe") {
+            options.describe = true;
+            return R::Of(options);
+        }
         if (option == "--keep-all") {
             options.keepAll = true;
             continue;
@@ -163,12 +298,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
                 return R::Failure("--progress and --quiet cannot be given together");
             continue;
         }
-        const bool takesValue = option == "--out" || option == "--min-pixels" ||
-                                option == "--save-segmented" || option == "--method" ||
-                                option == "--segments" || option == "--band" ||
-                                option == "--limits" || option == "--threads" ||
-                                option == "--bands" || option == "--stretch" ||
-                                option == "--nodata" || option == "--format";
+        const BatchOption* known = FindOption(option);
+        const bool takesValue = known != nullptr && known->value != nullptr;
         if (!takesValue) return R::Failure("unknown option '" + option + "' (see --help)");
         if (i + 1 >= arguments.size()) return R::Failure(option + " needs a value");
         const std::string& value = arguments[++i];
@@ -189,9 +320,10 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             minGiven = true;
         } else if (option == "--threads") {
             const std::optional<int64_t> threads = WholeNumber(value);
-            if (!threads || *threads < 1 || *threads > 64)
-                return R::Failure("--threads needs a number of threads from 1 to 64, not '" +
-                                  value + "'");
+            if (!threads || *threads < *known->minimum || *threads > *known->maximum)
+                return R::Failure("--threads needs a number of threads from " +
+                                  std::to_string(*known->minimum) + " to " +
+                                  std::to_string(*known->maximum) + ", not '" + value + "'");
             options.threads = static_cast<int>(*threads);
         } else if (option == "--band") {
             if (value.empty()) return R::Failure("--band needs a file");
@@ -215,21 +347,22 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         } else if (option == "--format") {
             const std::optional<Formats> formats = FormatsOf(value);
             if (!formats)
-                return R::Failure("--format needs a list of bmp, txt, raw, tif and csv, not '" +
-                                  value + "'");
+                return R::Failure("--format needs a list of " + ChoiceList(*known, " and ") +
+                                  ", not '" + value + "'");
             options.formats = *formats;
         } else if (option == "--method") {
             const std::optional<int> type = MethodNamed(value);
             if (!type) {
-                return R::Failure("unknown method '" + value +
-                                  "' (segmentation, equipopulation or definition)");
+                return R::Failure("unknown method '" + value + "' (" + ChoiceList(*known, " or ") +
+                                  ")");
             }
             (band ? band->type : defaultType) = *type;
         } else if (option == "--segments") {
             const std::optional<int64_t> count = WholeNumber(value);
-            if (!count || *count < 1 || *count > kMaximumSegmentCount) {
-                return R::Failure("--segments needs a number of segments from 1 to 254, not '" +
-                                  value + "'");
+            if (!count || *count < *known->minimum || *count > *known->maximum) {
+                return R::Failure("--segments needs a number of segments from " +
+                                  std::to_string(*known->minimum) + " to " +
+                                  std::to_string(*known->maximum) + ", not '" + value + "'");
             }
             (band ? band->segments : defaultSegments) = static_cast<int>(*count);
         } else {  // --limits

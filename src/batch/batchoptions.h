@@ -24,10 +24,42 @@ struct BandOptions {
 struct Formats {
     bool bmp = true, txt = true, raw = true, tif = true, csv = true;
     bool mapAsked = false;  // tif or csv named: refused when the bands lie on no map
+    bool qml = true;        // STEM.qml, the QGIS style of STEM.tif
+    bool styleAsked = false;  // qml named: likewise
 };
+
+// One option of the tool, as --describe prints it for other programs (the QGIS plugin builds
+// its parameters from it) and as ParseOptions reads it.
+struct OptionChoice {
+    const char* value;
+    const char* label;
+    const char* needs = nullptr;  // another option this choice needs ("--limits")
+};
+struct BatchOption {
+    const char* name;   // "--segments"
+    const char* value;  // what it takes ("N"); nullptr: a flag
+    // flag, stem, file, choice, integer, integers, range, nodata, list
+    const char* type;
+    // job: the whole job; band: before the first --band the default of every band, after a
+    // band that band; starts-band: names a band
+    const char* scope;
+    std::optional<int64_t> minimum = std::nullopt, maximum = std::nullopt;
+    const char* defaultValue = nullptr;  // a JSON value; nullptr: none
+    std::vector<OptionChoice> choices = {};
+    const char* help = "";
+    bool required = false;
+};
+const std::vector<BatchOption>& OptionTable();
+// The option of that name; nullptr when there is none.
+const BatchOption* FindOption(const std::string& name);
+
+// What --describe prints: the options, their types, ranges, choices and defaults, the band
+// count, the result files and the exit statuses, as one JSON object.
+std::string DescriptionJson();
 
 struct Options {
     bool help = false;
+    bool describe = false;
     std::string out;
     bool keepAll = false;
     int64_t minPixels = 0;

@@ -22,5 +22,9 @@ int main(int argc, char** argv) {
         std::fputs(tessera::batch::UsageText(), stdout);
         return tessera::batch::kDone;
     }
+    if (options.value->describe) {
+        std::fputs(tessera::batch::DescriptionJson().c_str(), stdout);
+        return tessera::batch::kDone;
+    }
     return tessera::batch::RunJob(*options.value);
 }

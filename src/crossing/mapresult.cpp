@@ -1,17 +1,20 @@
 #include "crossing/mapresult.h"
 
+#include <cpl_conv.h>
 #include <gdal.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <array>
 #include <mutex>
 
 #include "bands/gdalsupport.h"
 #include "bands/stretch.h"
 #include "crossing/crossing.h"
 #include "support/numbers.h"
+#include "support/safefile.h"
 
 namespace tessera {
 
@@ -33,12 +36,47 @@ std::optional<Georeference> SharedGeoreference(const std::vector<BandRecord>& re
 }
 
 struct ClassGeoTiff::Handles {
+    std::string path;     // the cloud-optimised file
+    StagedName strips;    // the striped file the lines go to first
     GDALDatasetH dataset = nullptr;
     GDALRasterBandH band = nullptr;
-    int columns = 0;
+    ImageSize size;
     bool failed = false;
     std::mutex writing;
 };
+
+namespace {
+
+// The overview factors: halving until the larger side is at most one tile.
+std::vector<int> OverviewFactors(ImageSize size) {
+    std::vector<int> factors;
+    int64_t side = std::max(size.lines, size.columns);
+    for (int factor = 2; side > kClassTileSize; factor *= 2) {
+        factors.push_back(factor);
+        side = (side + 1) / 2;
+    }
+    return factors;
+}
+
+// GDAL's block cache, raised for the copy to two rows of tiles of the class raster (the
+// striped lines it reads and the tiles it writes) and put back as it was after.
+class CopyCache {
+  public:
+    explicit CopyCache(ImageSize size) : before_(GDALGetCacheMax64()) {
+        const int64_t rows = int64_t{2} * kClassTileSize * std::max(size.columns, 1);
+        BoundRasterCache(std::max<int64_t>(before_, rows));
+    }
+    ~CopyCache() {
+        if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(before_);
+    }
+    CopyCache(const CopyCache&) = delete;
+    CopyCache& operator=(const CopyCache&) = delete;
+
+  private:
+    int64_t before_;
+};
+
+}  // namespace
 
 ClassGeoTiff::ClassGeoTiff() : handles_(std::make_unique<Handles>()) {}
 
@@ -47,18 +85,22 @@ ClassGeoTiff::~ClassGeoTiff() {
 }
 
 bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourTable& colours,
-                          const Georeference& place) {
+                          const Georeference& place, const RasterMetadata& metadata) {
     RegisterGdalDrivers();
     const QuietGdalErrors quiet;
+    handles_->path = path;
+    handles_->size = size;
+    handles_->failed = true;  // until every step below is done
     GDALDriverH driver = GDALGetDriverByName("GTiff");
-    if (driver == nullptr) return false;
+    if (driver == nullptr || GDALGetDriverByName("COG") == nullptr) return false;
+    if (!handles_->strips.Open(path)) return false;
     // Strips of whole lines, as the class raster is written; BigTIFF only where needed.
     const char* options[] = {"INTERLEAVE=BAND", "BIGTIFF=IF_SAFER", nullptr};
-    GDALDatasetH dataset = GDALCreate(driver, path.c_str(), size.columns, size.lines, 1, GDT_Byte,
-                                      const_cast<char**>(options));
+    GDALDatasetH dataset =
+        GDALCreate(driver, handles_->strips.Temporary().c_str(), size.columns, size.lines, 1,
+                   GDT_Byte, const_cast<char**>(options));
     if (dataset == nullptr) return false;
     handles_->dataset = dataset;
-    handles_->columns = size.columns;
     handles_->band = GDALGetRasterBand(dataset, 1);
     std::array<double, 6> transform = place.transform;
     bool made = GDALSetGeoTransform(dataset, transform.data()) == CE_None;
@@ -67,14 +109,20 @@ bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourT
     made = made && GDALSetRasterNoDataValue(handles_->band, NoClass) == CE_None;
     GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
     for (int i = 0; i < 256; ++i) {
-        const GDALColorEntry entry{colours[i].red, colours[i].green, colours[i].blue, 255};
+        // The pixels in no class are transparent (GDAL gives the nodata entry alpha 0 when it
+        // reads the file back: a TIFF palette has no alpha of its own).
+        const short alpha = i == NoClass ? 0 : 255;
+        const GDALColorEntry entry{colours[i].red, colours[i].green, colours[i].blue, alpha};
         GDALSetColorEntry(table, i, &entry);
     }
     made = made && GDALSetRasterColorTable(handles_->band, table) == CE_None;
     GDALDestroyColorTable(table);
     made = made &&
            GDALSetRasterColorInterpretation(handles_->band, GCI_PaletteIndex) == CE_None;
-    if (!made) handles_->failed = true;
+    for (const auto& [name, value] : metadata)
+        made = made && GDALSetMetadataItem(dataset, name.c_str(), value.c_str(), nullptr) ==
+                           CE_None;
+    handles_->failed = !made;
     return made;
 }
 
@@ -82,30 +130,60 @@ bool ClassGeoTiff::WriteLines(int first, int count, const uint8_t* lines, size_t
     const std::lock_guard<std::mutex> lock(handles_->writing);
     if (handles_->failed || handles_->band == nullptr) return false;
     const QuietGdalErrors quiet;
-    if (GDALRasterIO(handles_->band, GF_Write, 0, first, handles_->columns, count,
-                     const_cast<uint8_t*>(lines), handles_->columns, count, GDT_Byte, 0,
+    if (GDALRasterIO(handles_->band, GF_Write, 0, first, handles_->size.columns, count,
+                     const_cast<uint8_t*>(lines), handles_->size.columns, count, GDT_Byte, 0,
                      static_cast<GSpacing>(stride)) != CE_None)
         handles_->failed = true;
     return !handles_->failed;
 }
 
 bool ClassGeoTiff::Close() {
-    if (handles_->dataset == nullptr) return !handles_->failed;
+    Handles& h = *handles_;
+    if (h.dataset == nullptr) {
+        h.strips.Discard();
+        return !h.failed;
+    }
     const QuietGdalErrors quiet;
     CPLErrorReset();
-    GDALFlushCache(handles_->dataset);
-    if (CPLGetLastErrorType() == CE_Failure) handles_->failed = true;
-    GDALClose(handles_->dataset);
-    if (CPLGetLastErrorType() == CE_Failure) handles_->failed = true;
-    handles_->dataset = nullptr;
-    handles_->band = nullptr;
-    return !handles_->failed;
+    GDALFlushCache(h.dataset);
+    if (CPLGetLastErrorType() == CE_Failure) h.failed = true;
+    if (!h.failed) {
+        const CopyCache cache(h.size);
+        // The overviews go inside the striped file, so that the copy takes them as they are
+        // and makes no temporary file of its own.
+        std::vector<int> factors = OverviewFactors(h.size);
+        if (!factors.empty() &&
+            GDALBuildOverviews(h.dataset, kOverviewResampling, static_cast<int>(factors.size()),
+                               factors.data(), 0, nullptr, nullptr, nullptr) != CE_None)
+            h.failed = true;
+        const std::string blockSize = "BLOCKSIZE=" + std::to_string(kClassTileSize);
+        const char* options[] = {"COMPRESS=DEFLATE",         blockSize.c_str(),
+                                 "OVERVIEWS=FORCE_USE_EXISTING", "BIGTIFF=IF_SAFER",
+                                 nullptr};
+        GDALDatasetH copy =
+            h.failed ? nullptr
+                     : GDALCreateCopy(GDALGetDriverByName("COG"), h.path.c_str(), h.dataset,
+                                      FALSE, const_cast<char**>(options), nullptr, nullptr);
+        if (copy == nullptr) {
+            h.failed = true;
+        } else {
+            CPLErrorReset();
+            GDALClose(copy);
+            if (CPLGetLastErrorType() == CE_Failure) h.failed = true;
+        }
+    }
+    GDALClose(h.dataset);
+    h.dataset = nullptr;
+    h.band = nullptr;
+    h.strips.Discard();
+    return !h.failed;
 }
 
 bool WriteClassGeoTiff(const std::string& path, ImageSize size, const uint8_t* classes,
-                       const ColourTable& colours, const Georeference& place) {
+                       const ColourTable& colours, const Georeference& place,
+                       const RasterMetadata& metadata) {
     ClassGeoTiff file;
-    if (!file.Create(path, size, colours, place)) {
+    if (!file.Create(path, size, colours, place, metadata)) {
         file.Close();
         return false;
     }
@@ -113,76 +191,107 @@ bool WriteClassGeoTiff(const std::string& path, ImageSize size, const uint8_t* c
     return file.Close() && written;
 }
 
-std::string ClassTableCsv(ImageSize size, const std::vector<BandRecord>& records,
+ClassTable MakeClassTable(ImageSize size, const std::vector<BandRecord>& records,
                           const CodeTable& table, const std::vector<int64_t>& pixelCount,
                           const std::vector<int32_t>& selectedCodes,
                           std::optional<int64_t> nodataPixels, const ClassAreas& areas) {
     const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
-    std::string text = "class,code";
-    for (int b = 1; b <= n; ++b) {
-        for (const char* field : {"_segment", "_gray_min", "_gray_max", "_native_min",
-                                  "_native_max"}) {
-            text.append(",b").append(std::to_string(b)).append(field);
-        }
-    }
-    text.append(",pixels,area_").append(areas.Cells().Unit());
-    text.append(",percent_of_data_pixels\n");
-
+    ClassTable classes;
+    classes.bandCount = n;
+    classes.areaUnit = areas.Cells().Unit();
     const int64_t dataPixels =
         int64_t{size.lines} * size.columns - (nodataPixels ? *nodataPixels : 0);
     for (size_t k = 1; k < selectedCodes.size(); ++k) {
+        ClassRow& row = classes.rows.emplace_back();
         const int code = selectedCodes[k];
-        AppendNumber(text, static_cast<int64_t>(k));
-        text += ',';
-        AppendNumber(text, code);
+        row.classValue = static_cast<int>(k);
+        row.code = code;
         for (int b = 1; b <= n; ++b) {
             const BandRecord& record = records[b];
+            ClassRow::Band& band = row.bands.emplace_back();
             const int segment =
                 code >= 1 && code <= table.CodeCount ? table.Digits(code, b) : 0;
             const SegmentLimits& limits = record.segmentLimits;
             const bool known = segment >= 1 && segment <= limits.Count();
-            const int64_t lower = known ? limits.lower[segment] : 0;
-            const int64_t upper = known ? limits.upper[segment] : 0;
-            text += ',';
-            AppendNumber(text, segment);
-            text += ',';
-            AppendNumber(text, lower);
-            text += ',';
-            AppendNumber(text, upper);
+            band.segment = segment;
+            band.grayMin = known ? limits.lower[segment] : 0;
+            band.grayMax = known ? limits.upper[segment] : 0;
             if (record.stretch) {
                 // The values the segment holds, both ends included, as the report gives them:
                 // an end open beyond the stretch is -inf or inf, a segment that holds no value
                 // has both cells empty.
                 const std::string& dataType = record.stretch->dataType;
-                const NativeRange range =
-                    NativeRangeOfGrays(lower, upper, record.stretch->range, dataType);
-                text += ',';
-                if (known && !range.empty)
-                    text += range.low ? NativeText(*range.low, dataType) : "-inf";
-                text += ',';
-                if (known && !range.empty)
-                    text += range.high ? NativeText(*range.high, dataType) : "inf";
+                const NativeRange range = NativeRangeOfGrays(band.grayMin, band.grayMax,
+                                                             record.stretch->range, dataType);
+                if (known && !range.empty) {
+                    band.nativeMin = range.low ? NativeText(*range.low, dataType) : "-inf";
+                    band.nativeMax = range.high ? NativeText(*range.high, dataType) : "inf";
+                }
             } else {
-                text += ',';
-                AppendSixDigits(text, static_cast<double>(lower));
-                text += ',';
-                AppendSixDigits(text, static_cast<double>(upper));
+                AppendSixDigits(band.nativeMin, static_cast<double>(band.grayMin));
+                AppendSixDigits(band.nativeMax, static_cast<double>(band.grayMax));
             }
         }
-        const int64_t pixels =
+        row.pixels =
             code >= 0 && static_cast<size_t>(code) < pixelCount.size() ? pixelCount[code] : 0;
-        text += ',';
-        AppendNumber(text, pixels);
-        text += ',';
-        text += areas.Text(static_cast<int>(k));
-        text += ',';
-        AppendFixed(text, dataPixels > 0 ? 100.0 * static_cast<double>(pixels) /
-                                               static_cast<double>(dataPixels)
-                                         : 0.0,
+        row.area = areas.Text(static_cast<int>(k));
+        AppendFixed(row.percent,
+                    dataPixels > 0 ? 100.0 * static_cast<double>(row.pixels) /
+                                         static_cast<double>(dataPixels)
+                                   : 0.0,
                     4);
-        text += '\n';
+    }
+    return classes;
+}
+
+ClassTable MakeClassTable(ImageSize size, const std::vector<BandRecord>& records,
+                          const CodeTable& table, const std::vector<int64_t>& pixelCount,
+                          const std::vector<int32_t>& selectedCodes,
+                          std::optional<int64_t> nodataPixels, const uint8_t* classes,
+                          const Georeference& place) {
+    const CellAreas cells(size, place);
+    ClassAreas areas(cells);
+    for (int y = 0; y < size.lines; ++y)
+        areas.AddLine(y, classes + static_cast<size_t>(y) * size.columns, size.columns);
+    return MakeClassTable(size, records, table, pixelCount, selectedCodes, nodataPixels, areas);
+}
+
+std::string ClassTableCsv(const ClassTable& classes) {
+    std::string text = "class,code";
+    for (int b = 1; b <= classes.bandCount; ++b) {
+        for (const char* field : {"_segment", "_gray_min", "_gray_max", "_native_min",
+                                  "_native_max"}) {
+            text.append(",b").append(std::to_string(b)).append(field);
+        }
+    }
+    text.append(",pixels,area_").append(classes.areaUnit);
+    text.append(",percent_of_data_pixels\n");
+    for (const ClassRow& row : classes.rows) {
+        AppendNumber(text, row.classValue);
+        text += ',';
+        AppendNumber(text, row.code);
+        for (const ClassRow::Band& band : row.bands) {
+            text += ',';
+            AppendNumber(text, band.segment);
+            text += ',';
+            AppendNumber(text, band.grayMin);
+            text += ',';
+            AppendNumber(text, band.grayMax);
+            text.append(",").append(band.nativeMin).append(",").append(band.nativeMax);
+        }
+        text += ',';
+        AppendNumber(text, row.pixels);
+        text.append(",").append(row.area).append(",").append(row.percent).append("\n");
     }
     return text;
+}
+
+std::string ClassTableCsv(ImageSize size, const std::vector<BandRecord>& records,
+                          const CodeTable& table, const std::vector<int64_t>& pixelCount,
+                          const std::vector<int32_t>& selectedCodes,
+                          std::optional<int64_t> nodataPixels, const ClassAreas& areas) {
+    return ClassTableCsv(
+        MakeClassTable(size, records, table, pixelCount, selectedCodes, nodataPixels, areas));
 }
 
 }  // namespace tessera

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "crossing/maplegend.h"
 #include "crossing/mapresult.h"
 #include "crossing/report.h"
 #include "image/rawfiles.h"
@@ -558,7 +559,8 @@ void StreamedJob::PlanLineGroups() {
     if (groupLines <= stripLines_) return;
     while (groupLines % stripLines_ != 0) --stripLines_;
     group_ = std::make_unique<LineGroup>(bandCount_, groupLines, size_.columns);
-    BoundRasterCache(window * threads_);
+    // Only the windows being read: each block is decoded once and not needed again.
+    BoundRasterCache(2 * window * threads_, int64_t{4} << 20);
 }
 
 Status StreamedJob::ChooseStretches() {
@@ -861,7 +863,9 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
         ClassGeoTiff geotiff;
         bool geotiffMade = false;
         if (onMap && geotiffName.Open(stem + ".tif"))
-            geotiffMade = geotiff.Create(geotiffName.Temporary(), size_, classColours_, *place);
+            geotiffMade = geotiff.Create(
+                geotiffName.Temporary(), size_, classColours_, *place,
+                TreatmentMetadata("tessera-batch", records_, selection_, classCount_));
         if (segmented) {
             if (bitmapFits && segmentBitmap.Open(segmentedStem + ".bmp")) {
                 const std::vector<uint8_t> header =
@@ -886,7 +890,7 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
                 segmentStrips.push_back(std::make_unique<RasterStrip>(stripLines_, columns));
         }
         // The class table's areas, gathered line by line by each thread, then added up.
-        const bool tabled = place && files.table;
+        const bool tabled = place && (files.table || files.geotiff || files.style);
         std::optional<CellAreas> cells;
         std::vector<ClassAreas> areas;
         if (tabled) {
@@ -935,6 +939,12 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
             return Status::Ok();
         });
         if (!written) return written;  // every staged file is removed as it goes
+        // The last pass is over: its buffers make room for what finishing the files needs.
+        group_.reset();
+        strips.clear();
+        classStrips.clear();
+        segmentStrips.clear();
+        codeLines.clear();
 
         // Every file syncs at once, each from a thread of its own; a result file named like
         // the code list replaces it, as in the interactive program.
@@ -961,17 +971,21 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
             if (text.empty() || !WriteWholeFile(report, text)) failed.push_back(report);
         }
         if (files.raw && !resultRaw.Commit()) failed.push_back(stem + ".raw");
-        if (onMap) {
-            const bool closed = geotiff.Close() && geotiffMade;
-            if (!closed || !geotiffName.Commit()) failed.push_back(stem + ".tif");
-        }
+        std::optional<MapSideFiles> sideFiles;  // the class table and the GeoTIFF's legend
         if (tabled) {
             for (size_t w = 1; w < areas.size(); ++w) areas[0].Add(areas[w]);
-            const std::string table = stem + ".csv";
-            const std::string text = ClassTableCsv(size_, records_, table_, pixelCount_,
-                                                   selectedCodes_, nodataPixels_, areas[0]);
-            if (!WriteWholeFile(table, text)) failed.push_back(table);
+            sideFiles.emplace(stem,
+                              MakeClassTable(size_, records_, table_, pixelCount_,
+                                             selectedCodes_, nodataPixels_, areas[0]),
+                              classColours_, MapSideFiles::Wanted{files.table, onMap, files.style});
         }
+        bool geotiffSaved = false;
+        if (onMap) {
+            const bool closed = geotiff.Close() && geotiffMade;
+            geotiffSaved = closed && geotiffName.Commit();
+            if (!geotiffSaved) failed.push_back(stem + ".tif");
+        }
+        if (sideFiles) sideFiles->Commit(geotiffSaved, failed);
         if (!failed.empty()) return CollectedSaveStatus(failed);  // the segmented band: not saved
         if (!segmented) return Status::Ok();
 

@@ -48,6 +48,7 @@ int64_t StreamedMemoryNeed(ImageSize size, int bandCount, const StreamSettings& 
 // that lie on the map.
 struct ResultFiles {
     bool bitmap = true, report = true, raw = true, geotiff = true, table = true;
+    bool style = true;  // STEM.qml (the GeoTIFF's legend, STEM.tif.aux.xml, goes with it)
 };
 
 class StreamedJob {
@@ -86,9 +87,12 @@ class StreamedJob {
     // As Workspace::FinishCrossing: the class colours and each code's class.
     Status FinishCrossing(std::vector<int32_t> selectedCodes);
     int ClassCount() const { return classCount_; }
+    // The rule that chose the codes, told in the class GeoTIFF's metadata.
+    void SetSelectionRule(const CodeSelection& rule) { selection_ = rule; }
 
     // Pass 3: the result as stem.bmp, stem.txt and stem.raw, and for bands that lie on the map
-    // stem.tif and stem.csv, as Workspace::SaveResult writes them (those of `files` only);
+    // stem.tif (its legend stem.tif.aux.xml beside it), stem.csv and stem.qml, as
+    // Workspace::SaveResult writes them (those of `files` only);
     // then, when `segmentedStem` is not empty and every result file was written, the last
     // band's segment numbers as Workspace::SaveSegmented writes them. A failure names every
     // file of its save that could not be written; nothing of a failed file is left.
@@ -131,6 +135,7 @@ class StreamedJob {
     std::vector<int64_t> pixelCount_;
     std::optional<int64_t> nodataPixels_;  // none when no band has a nodata value
     std::vector<int32_t> selectedCodes_;
+    std::optional<CodeSelection> selection_;
     std::vector<uint8_t> classOf_;
     int classCount_ = 0;
     std::optional<Status> read_;  // the outcome of ReadBands; none before it ran

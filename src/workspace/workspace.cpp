@@ -7,6 +7,7 @@
 #include <new>
 
 #include "crossing/crossing.h"
+#include "crossing/maplegend.h"
 #include "crossing/mapresult.h"
 #include "crossing/report.h"
 #include "support/paths.h"
@@ -560,7 +561,7 @@ Status Workspace::SaveResult(const std::string& stem, Progress& progress) const 
     try {
         const CrossingResult& result = *crossing;
         const std::optional<Georeference> place = SharedGeoreference(result.records);
-        SavedFiles files(progress, place ? 5 : 3);
+        SavedFiles files(progress, place ? 7 : 3);
         files.Write(stem + ".bmp", [&](const std::string& path) {
             return WriteBitmapFile(path, result.ClassImage, result.size.columns, result.size.lines,
                                    PaletteKind, result.ClassColorTable) == 0;
@@ -575,21 +576,24 @@ Status Workspace::SaveResult(const std::string& stem, Progress& progress) const 
             return WriteRawImage(path, result.ClassImage).ok;
         });
         if (place) {
-            // Bands that lie on the map: the classes go back on it.
+            // Bands that lie on the map: the classes go back on it, with their legend.
+            const ClassTable classes = MakeClassTable(
+                result.size, result.records, result.table, result.PixelCount,
+                result.SelectedCodes, result.nodataPixels, result.ClassImage.Data(), *place);
             files.Write(stem + ".tif", [&](const std::string& path) {
                 return WriteClassGeoTiff(path, result.size, result.ClassImage.Data(),
-                                         result.ClassColorTable, *place);
+                                         result.ClassColorTable, *place,
+                                         TreatmentMetadata("tessera", result.records,
+                                                           result.selection, result.ClassCount));
             });
             files.Write(stem + ".csv", [&](const std::string& path) {
-                const CellAreas cells(result.size, *place);
-                ClassAreas areas(cells);
-                for (int y = 0; y < result.size.lines; ++y)
-                    areas.AddLine(y, result.ClassImage[y], result.size.columns);
-                return WriteWholeFile(path, ClassTableCsv(result.size, result.records,
-                                                          result.table, result.PixelCount,
-                                                          result.SelectedCodes,
-                                                          result.nodataPixels, areas))
-                    .ok;
+                return WriteWholeFile(path, ClassTableCsv(classes)).ok;
+            });
+            files.Write(stem + kLegendSuffix, [&](const std::string& path) {
+                return WriteWholeFile(path, ClassRasterLegend(classes, result.ClassColorTable)).ok;
+            });
+            files.Write(stem + kStyleSuffix, [&](const std::string& path) {
+                return WriteWholeFile(path, ClassRasterStyle(classes, result.ClassColorTable)).ok;
             });
         }
         return files.PutInPlace();

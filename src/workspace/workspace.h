@@ -68,6 +68,8 @@ struct CrossingResult {
     ColourTable ClassColorTable{};
     GrayImage resultImage;  // empty when no picture is made
     std::optional<int64_t> nodataPixels;  // as SegmentationResult's
+    // The rule that chose SelectedCodes, for the class GeoTIFF's metadata; none when unknown.
+    std::optional<CodeSelection> selection;
 };
 
 // How a band's file is loaded.

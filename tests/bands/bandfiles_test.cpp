@@ -43,6 +43,11 @@ TEST(BandTitles, LabelsAndTitles) {
     EXPECT_EQ(BandTitle(3, "/data/scene/b3.raw"), " BAND 3. /data/scene/b3.raw");
 }
 
+TEST(BandTitles, ABandOfAFileOfSeveralNamesItsRasterBand) {
+    EXPECT_EQ(" BAND 1. /data/scene.tif (raster band 3)", RasterBandTitle(1, "/data/scene.tif", 3, 4));
+    EXPECT_EQ(" BAND 2. /data/b2.tif", RasterBandTitle(2, "/data/b2.tif", 1, 1));
+}
+
 TEST(BandStatistics, GrayRangeOfAFlatBand) {
     const GrayRange range = ComputeGrayRange(Filled(4, 3, 7));
     EXPECT_EQ(range.minGray, 7);

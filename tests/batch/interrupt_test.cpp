@@ -10,11 +10,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "rasterfiles.h"
 #include "testfiles.h"
 
 extern char** environ;
@@ -66,21 +68,26 @@ class Interrupt : public ::testing::Test {
     // stopped in the middle of its save.
     std::optional<int> RunInterrupted(int signal) {
         const std::string out = scratch.File("out");
-        std::vector<std::string> arguments = {TESSERA_BATCH,
-                                              "--threads",
-                                              "2",
-                                              "--out",
-                                              out + "/r",
-                                              "--save-segmented",
-                                              out + "/s",
-                                              "--method",
-                                              "equipopulation",
-                                              "--segments",
-                                              "6",
-                                              "--band",
-                                              scratch.File("in/band1.raw"),
-                                              "--band",
-                                              scratch.File("in/band2.raw")};
+        return RunInterrupted(signal,
+                              {"--threads", "2", "--out", out + "/r", "--save-segmented",
+                               out + "/s", "--method", "equipopulation", "--segments", "6",
+                               "--band", scratch.File("in/band1.raw"), "--band",
+                               scratch.File("in/band2.raw")},
+                              {".r.bmp.tmp-"});
+    }
+
+    // The same with these arguments, stopped while a temporary file of each of `watched` (the
+    // starts of their names) is in out/.
+    std::optional<int> RunInterrupted(int signal, const std::vector<std::string>& options,
+                                      const std::vector<std::string>& watched) {
+        const std::string out = scratch.File("out");
+        const auto inTheMiddle = [&] {
+            for (const std::string& prefix : watched)
+                if (!HasTemporaryOf(out, prefix)) return false;
+            return true;
+        };
+        std::vector<std::string> arguments{TESSERA_BATCH};
+        arguments.insert(arguments.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
@@ -112,7 +119,7 @@ class Interrupt : public ::testing::Test {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
         int status = 0;
         bool ended = false;
-        while (!HasTemporaryOf(out, ".r.bmp.tmp-")) {
+        while (!inTheMiddle()) {
             if (::waitpid(child, &status, WNOHANG) == child) {
                 ended = true;
                 break;
@@ -129,21 +136,22 @@ class Interrupt : public ::testing::Test {
         ::kill(child, SIGSTOP);
         if (::waitpid(child, &status, WUNTRACED) != child || !WIFSTOPPED(status))
             return std::nullopt;  // it ended before the stop
-        // Stopped: the bitmap is not renamed yet, nor is any file saved after it.
-        const bool inTheMiddle = HasTemporaryOf(out, ".r.bmp.tmp-");
-        if (inTheMiddle) ::kill(child, signal);
+        // Stopped: the watched files are not renamed yet, nor is any file saved after them.
+        const bool caught = inTheMiddle();
+        if (caught) ::kill(child, signal);
         ::kill(child, SIGCONT);
         ::waitpid(child, &status, 0);
-        if (!inTheMiddle) return std::nullopt;
+        if (!caught) return std::nullopt;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
     }
 
-    void CheckInterruptedRun(int signal, int expectedStatus) {
+    void CheckInterruptedRun(int signal, int expectedStatus,
+                             const std::function<std::optional<int>()>& run = nullptr) {
         std::optional<int> status;
         // A run that ends before it is caught in its save proves nothing: it is run again.
         for (int attempt = 0; attempt < 20 && !status && !HasFailure(); ++attempt) {
             WriteEarlierResults();
-            status = RunInterrupted(signal);
+            status = run ? run() : RunInterrupted(signal);
         }
         ASSERT_TRUE(status.has_value()) << "the save was never caught in the middle";
         EXPECT_EQ(expectedStatus, *status) << "(1000 + N: killed by signal N)";
@@ -159,8 +167,8 @@ class Interrupt : public ::testing::Test {
     }
 
     ScratchDir scratch;
-    const std::vector<std::string> earlierNames = {"r.bmp", "r.raw", "r.txt",
-                                                   "s.bmp", "s.raw", "s.txt"};
+    std::vector<std::string> earlierNames = {"r.bmp", "r.raw", "r.txt",
+                                             "s.bmp", "s.raw", "s.txt"};
 };
 
 TEST_F(Interrupt, SigintRemovesTheTemporariesKeepsEarlierResultsAndExitsWith130) {
@@ -169,6 +177,29 @@ TEST_F(Interrupt, SigintRemovesTheTemporariesKeepsEarlierResultsAndExitsWith130)
 
 TEST_F(Interrupt, SigtermRemovesTheTemporariesKeepsEarlierResultsAndExitsWith143) {
     CheckInterruptedRun(SIGTERM, 143);
+}
+
+TEST_F(Interrupt, SigtermWhileTheClassGeoTiffIsCopiedKeepsTheEarlierGeoTiffAndItsLegend) {
+    // The same pixels on the map: the class GeoTIFF's striped temporary file is given its
+    // overviews and copied into the cloud-optimised one while the legend files wait staged.
+    const int lines = 2000, columns = 3000;
+    std::vector<std::vector<double>> bands(2, std::vector<double>(size_t{lines} * columns));
+    for (int band = 1; band <= 2; ++band)
+        for (size_t i = 0; i < bands[band - 1].size(); ++i)
+            bands[band - 1][i] = (i % columns / (2 + band) + i / columns * band) % 251;
+    testing_support::RasterExtras place;
+    place.place = testing_support::RasterPlace{{500000, 30, 0, 4650000, 0, -30}, 32631};
+    const std::string scene = scratch.File("in/scene.tif");
+    ASSERT_TRUE(testing_support::WriteGeoTiff(scene, lines, columns,
+                                              testing_support::RasterType::Byte, bands, place));
+    earlierNames = {"r.csv", "r.qml", "r.tif", "r.tif.aux.xml"};
+    const std::string out = scratch.File("out");
+    CheckInterruptedRun(SIGTERM, 143, [&] {
+        return RunInterrupted(SIGTERM,
+                              {"--out", out + "/r", "--method", "equipopulation", "--segments",
+                               "6", "--format", "tif,csv,qml", "--bands", scene},
+                              {".r.tif.tmp-", ".r.tif.aux.xml.tmp-", ".r.qml.tmp-"});
+    });
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Pixels without data and results put back on the map, through tessera-batch and through the
 // Workspace the interactive program drives: limits, counts and classes worked out by hand, and
 // the same bytes from both front ends.
+#include <gdal.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <numbers>
 #include <optional>
 #include <sstream>
@@ -250,15 +252,112 @@ TEST(MapResults, TheClassRasterAndTableLieWhereTheBandsLie) {
     EXPECT_EQ(expected, ReadText(dir.File("b.csv")));
     EXPECT_EQ(expected, ReadText(dir.File("w.csv")));
     EXPECT_EQ(expected, ReadText(dir.File("s.csv")));
-    for (const std::string file : {".bmp", ".txt", ".raw"})
+    for (const std::string file : {".bmp", ".txt", ".raw", ".tif.aux.xml", ".qml"})
         EXPECT_EQ(ReadBytes(dir.File("b" + file)), ReadBytes(dir.File("w" + file))) << file;
     // Nothing else: no temporary file of a save is left behind.
     std::vector<std::string> files{"bytes.tif", "errors.txt", "multi_tab.txt", "wide.tif"};
     for (const std::string stem : {"b", "s", "w"})
-        for (const std::string extension : {".bmp", ".csv", ".raw", ".tif", ".txt"})
+        for (const std::string extension :
+             {".bmp", ".csv", ".qml", ".raw", ".tif", ".tif.aux.xml", ".txt"})
             files.push_back(stem + extension);
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, ListFolder(dir.path()));
+}
+
+// What GDAL reads of a class GeoTIFF and the legend beside it.
+struct ClassRasterInfo {
+    std::vector<std::string> names;      // category names by class value
+    std::vector<int64_t> counts, areas;  // the attribute table's Count and area, by row
+    std::map<std::string, std::string> metadata;
+};
+ClassRasterInfo ReadClassRaster(const std::string& path) {
+    ClassRasterInfo info;
+    GDALAllRegister();
+    GDALDatasetH dataset = GDALOpen(path.c_str(), GA_ReadOnly);
+    EXPECT_NE(nullptr, dataset) << path;
+    if (dataset == nullptr) return info;
+    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
+    GDALGetRasterNoDataValue(band, nullptr);  // GDAL 3.6 reads the side file on this question
+    for (char** name = GDALGetRasterCategoryNames(band); name && *name; ++name)
+        info.names.emplace_back(*name);
+    if (GDALRasterAttributeTableH table = GDALGetDefaultRAT(band)) {
+        for (int row = 0; row < GDALRATGetRowCount(table); ++row) {
+            info.counts.push_back(GDALRATGetValueAsInt(table, row, 1));
+            const int area = GDALRATGetColumnCount(table) - 2;
+            info.areas.push_back(std::llround(GDALRATGetValueAsDouble(table, row, area)));
+        }
+    }
+    for (char** item = GDALGetMetadata(dataset, nullptr); item && *item; ++item) {
+        const std::string text = *item;
+        const size_t equals = text.find('=');
+        info.metadata[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    GDALClose(dataset);
+    return info;
+}
+
+TEST(MapResults, TheLegendNamesTheClassesOfTheTableAndASaveReplacesAnEarlierLegend) {
+    ScratchDir dir;
+    const Scene scene = WriteScene(dir, kUtm);
+    // A legend GDAL once wrote beside an earlier b.tif, with statistics of other classes.
+    WriteText(dir.File("b.tif.aux.xml"),
+              "<PAMDataset><PAMRasterBand band=\"1\"><Metadata><MDI key=\"STATISTICS_MAXIMUM\">"
+              "12</MDI></Metadata></PAMRasterBand></PAMDataset>\n");
+    std::string errors;
+    ASSERT_EQ(0, RunBatch(Job(scene, dir.File("b")), dir, &errors)) << errors;
+    RunWorkspace(scene, dir.File("w"), "");
+    EXPECT_EQ(ReadBytes(dir.File("w.tif.aux.xml")), ReadBytes(dir.File("b.tif.aux.xml")));
+
+    // Per class its segments and the native values they hold, from the limits of the table.
+    const char* natives1[4] = {"", "[40, 94]", "[95, 149]", "[150, 200]"};
+    const char* natives2[4] = {"", "(-inf, 1494]", "[1495, 2794]", "[2795, inf)"};
+    ClassRasterInfo batch = ReadClassRaster(dir.File("b.tif"));
+    ASSERT_EQ(10u, batch.names.size());
+    ASSERT_EQ(9u, batch.counts.size());
+    EXPECT_EQ("", batch.names[0]);
+    for (int k = 1; k <= 9; ++k) {
+        const int s1 = (k - 1) / 3 + 1, s2 = (k - 1) % 3 + 1;
+        EXPECT_EQ(std::to_string(k) + ": b1 s" + std::to_string(s1) + " " + natives1[s1] +
+                      " \u00b7 b2 s" + std::to_string(s2) + " " + natives2[s2],
+                  batch.names[k]);
+        EXPECT_EQ(kClassPixels[k], batch.counts[k - 1]) << k;
+        EXPECT_EQ(kClassPixels[k] * 900, batch.areas[k - 1]) << k;
+    }
+    // The treatment in the GeoTIFF's metadata, and which front end made it.
+    EXPECT_EQ("Tessera_V2 tessera-batch", batch.metadata["TIFFTAG_SOFTWARE"]);
+    EXPECT_EQ("9", batch.metadata["TESSERA_BAND_1_NODATA"]);
+    EXPECT_EQ("0", batch.metadata["TESSERA_BAND_2_NODATA"]);
+    EXPECT_EQ("1000,3550 (UInt16)", batch.metadata["TESSERA_BAND_2_STRETCH"]);
+    EXPECT_EQ("0-49,50-179,180-255", batch.metadata["TESSERA_BAND_2_GRAY_LIMITS"]);
+    EXPECT_EQ("every code", batch.metadata["TESSERA_SELECTION"]);
+    EXPECT_EQ("Tessera_V2 tessera", ReadClassRaster(dir.File("w.tif")).metadata["TIFFTAG_SOFTWARE"]);
+
+    // Saved again under the same name, with other classes and without a style: the legend is
+    // the new one, and the style of the earlier classes is gone.
+    Arguments again = Job(scene, dir.File("b"));
+    again[8] = "2";  // band 1's segments: step round(161 / 2) = 81, 40-121 and 122-200
+    again.insert(again.end(), {"--format", "tif"});
+    ASSERT_EQ(0, RunBatch(again, dir, &errors)) << errors;
+    const ClassRasterInfo replaced = ReadClassRaster(dir.File("b.tif"));
+    ASSERT_EQ(7u, replaced.names.size());
+    EXPECT_EQ("6: b1 s2 [122, 200] \u00b7 b2 s3 [2795, inf)", replaced.names[6]);
+    std::vector<std::string> files = ListFolder(dir.path());
+    EXPECT_EQ(0, std::count(files.begin(), files.end(), "b.qml")) << "the earlier style is left";
+    EXPECT_EQ(7, std::count_if(files.begin(), files.end(),
+                               [](const std::string& name) { return name[0] == 'b'; }))
+        << "b.bmp, b.csv, b.raw, b.tif, b.tif.aux.xml, b.txt and bytes.tif, nothing else";
+
+    // A style asked for bands that lie on no map is refused, and nothing is written.
+    ScratchDir plain;
+    const Scene nowhere = WriteScene(plain, std::nullopt);
+    Arguments styled = Job(nowhere, plain.File("p"));
+    styled.insert(styled.end(), {"--format", "bmp,qml"});
+    EXPECT_EQ(3, RunBatch(styled, plain, &errors));
+    EXPECT_EQ("tessera-batch: --format asks for " + plain.File("p") +
+                  ".qml, but not every band carries a georeference\n",
+              errors);
+    EXPECT_EQ((std::vector<std::string>{"bytes.tif", "errors.txt", "wide.tif"}),
+              ListFolder(plain.path()));
 }
 
 // The fields of each line of a CSV text.
@@ -395,7 +494,7 @@ TEST(MapResults, RefusalsNameTheFilesAndWriteNothingAndFormatChoosesTheFiles) {
     chosen.insert(chosen.end(), {"--format", "txt,tif"});
     std::string errors;
     ASSERT_EQ(0, RunBatch(chosen, dir, &errors)) << errors;
-    EXPECT_EQ((std::vector<std::string>{"r.tif", "r.txt"}), ListFolder(out));
+    EXPECT_EQ((std::vector<std::string>{"r.tif", "r.tif.aux.xml", "r.txt"}), ListFolder(out));
     const std::optional<RasterContents> classes = ReadRaster(out + "/r.tif");
     ASSERT_TRUE(classes);
     EXPECT_EQ(std::vector<double>(kClasses.begin(), kClasses.end()), classes->pixels);

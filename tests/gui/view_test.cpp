@@ -21,6 +21,7 @@
 #include "app/mainwindow.h"
 #include "gui/guitest.h"
 #include "image/guitools.h"
+#include "rasterfiles.h"
 #include "view/ui/histogris.h"
 #include "view/ui/imagewindow.h"
 #include "view/ui/resultimage.h"
@@ -123,6 +124,25 @@ TEST_F(ViewTest, BandWindowReadsGrayToneOrRgb) {
     EXPECT_EQ((QStringList{"Line:     2  Column:     3 ", "R: 103 G:   2 B:   7  ", "     ",
                            "Image Size: 3 lines x 4 columns  "}),
               Panels());
+}
+
+TEST_F(ViewTest, ABandOnTheMapReadsTheMapCoordinatesOfThePixelCentre) {
+    SetBandSetSize(4, 3);
+    form->ws.CurrentBand = 1;
+    ImageForm->ShowImage(SmallColourImage());
+    ImageForm->PointerMoved(QPoint(2, 1));
+    EXPECT_FALSE(form->MapPanel->isVisibleTo(form));  // a band that lies on no map
+
+    form->ws.records[1].georeference = tessera::Georeference{
+        {500000, 30, 0, 4650000, 0, -30}, testing_support::CoordinateSystemOfEpsg(32631)};
+    ImageForm->PointerMoved(QPoint(2, 1));
+    EXPECT_EQ("E: 500075.00  N: 4649955.00 ", form->MapPanel->text().toStdString());
+    EXPECT_TRUE(form->MapPanel->isVisibleTo(form));
+    EXPECT_EQ("Line:     1  Column:     2 ", form->PanelText(0).toStdString());  // unchanged
+
+    ImageForm->PointerMoved(QPoint(40, 1));  // beyond the picture
+    EXPECT_EQ("", form->MapPanel->text().toStdString());
+    EXPECT_FALSE(form->MapPanel->isVisibleTo(form));
 }
 
 TEST_F(ViewTest, ReadOutDoesNotRepaint) {

@@ -310,7 +310,7 @@ TEST_F(Workflow, AMultiBandFileOpensAsTheBandSet) {
     EXPECT_EQ(3, form->ws.BandCount);
     EXPECT_EQ(9, form->ws.bands[2].maxGray);
     EXPECT_EQ(3, form->ws.bands[3].minGray);
-    EXPECT_EQ(" BAND 3. " + three, ImageForm->windowTitle().toStdString());
+    EXPECT_EQ(" BAND 3. " + three + " (raster band 3)", ImageForm->windowTitle().toStdString());
     EXPECT_TRUE(Enabled("SegmentationSpeedButton"));
 
     script.Then(ChooseFile(QString::fromStdString(twelve)), "OPEN MULTI-BAND IMAGE");
@@ -324,6 +324,8 @@ TEST_F(Workflow, AMultiBandFileOpensAsTheBandSet) {
     EXPECT_EQ(120, form->ws.bands[1].minGray);
     EXPECT_EQ(20, form->ws.bands[2].minGray);
     EXPECT_EQ(30, form->ws.bands[3].minGray);
+    // Each band's caption names the band of the file it shows.
+    EXPECT_EQ(" BAND 1. " + twelve + " (raster band 12)", ImageForm->BandTitles[1].toStdString());
 }
 
 TEST_F(Workflow, RefusedCountAndMissingBandsAreReportedNotRead) {

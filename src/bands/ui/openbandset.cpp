@@ -136,7 +136,8 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
     const int64_t bytesPerBand = QFileInfo(Q(path)).size() / std::max(*count.value, 1);
     std::optional<tessera::BandLoadOptions::RasterQuestion> answer;
     for (int band = 1; band <= bandCount; ++band) {
-        const QString title = Q(tessera::BandTitle(band, path));
+        const QString title = Q(tessera::RasterBandTitle(
+            band, path, chosen[static_cast<size_t>(band - 1)], *count.value));
         ws.records[band].filePath = path;
         windows.bandWindow.BandTitles[band] = title;
         windows.segmentedWindow.BandTitles[band] = title;
@@ -197,7 +198,7 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         ws.ChosenFileName = path;
         ws.OpenPath = path;
         ws.records[band].filePath = path;
-        const QString title = Q(tessera::BandTitle(band, path));
+        QString title = Q(tessera::BandTitle(band, path));
         windows.bandWindow.BandTitles[band] = title;
         windows.segmentedWindow.BandTitles[band] = title;
         if (type == BandFileType::Raw) {
@@ -233,6 +234,13 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
             busy.Release();
             context.Message(WithTypeHint(loaded.message, type, dialog, Q(path)), "CAUTION");
             continue;
+        }
+        if (type == BandFileType::Raster) {
+            // Band 1 of a file of several bands says so.
+            const tessera::Result<int> count = tessera::CountRasterBands(path);
+            title = Q(tessera::RasterBandTitle(band, path, 1, count ? *count.value : 1));
+            windows.bandWindow.BandTitles[band] = title;
+            windows.segmentedWindow.BandTitles[band] = title;
         }
         windows.bandWindow.setWindowTitle(title);
         windows.bandWindow.ShowImage(ws.bands[band].image);

@@ -69,6 +69,7 @@ void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
         context.Message(Q(crossed.message), "ERROR");
         return;
     }
+    ws.crossing->selection = choice;  // told in the class GeoTIFF's metadata
     windows.resultWindow.ShowImage(ws.crossing->resultImage);
     windows.resultWindow.BringToFront();
 }

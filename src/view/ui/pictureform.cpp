@@ -174,6 +174,7 @@ void TPictureForm::Zoom(Qt::MouseButton button, QPoint surfacePoint) {
 void TPictureForm::PaintBoxMouseMove(QPoint surfacePoint) {
     auto emptyPanels = [this] {
         for (int panel = 0; panel < 3; ++panel) emit ReadOut(panel, QString());
+        emit MapReadOut(QString());
     };
     if (!HasPicture()) {
         emptyPanels();
@@ -199,6 +200,18 @@ void TPictureForm::PaintBoxMouseMove(QPoint surfacePoint) {
     emit ReadOut(1, values->colour);
     emit ReadOut(2, values->value);
     emit ReadOut(3, QString::fromStdString(tessera::ImageSizeText(image.height(), image.width())));
+    emit MapReadOut(MapText(point.line, point.column));
+}
+
+QString TPictureForm::MapText(int line, int column) {
+    const std::optional<tessera::Georeference> place =
+        sources_.place ? sources_.place() : std::nullopt;
+    if (!place) return QString();
+    // The coordinate system is looked at once per place, not at every move of the pointer.
+    if (!readout_ || readout_->Place().transform != place->transform ||
+        readout_->Place().coordinateSystem != place->coordinateSystem)
+        readout_.emplace(*place);
+    return QString::fromStdString(readout_->Text(line, column));
 }
 
 void TPictureForm::closeEvent(QCloseEvent* event) {

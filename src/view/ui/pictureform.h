@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "image/guitools.h"
+#include "view/mapreadout.h"
 #include "view/zoomgeometry.h"
 
 class QCloseEvent;
@@ -32,6 +33,8 @@ class TPictureForm : public QMdiSubWindow {
         std::function<QSize()> bandSetSize;
         std::function<int()> shownBand;
         std::function<const tessera::ByteMatrix*()> values;
+        // Where the picture lies on the map; none (or left empty) when it lies on no map.
+        std::function<std::optional<tessera::Georeference>()> place = nullptr;
     };
     void SetSources(Sources sources) { sources_ = std::move(sources); }
 
@@ -87,6 +90,8 @@ class TPictureForm : public QMdiSubWindow {
     void ZoomRequested(Qt::MouseButton button, QPoint surfacePoint);
     // Status panel 0..3 and its new text.
     void ReadOut(int panel, const QString& text);
+    // The map coordinates of the pixel under the pointer; empty when there are none.
+    void MapReadOut(const QString& text);
 
   protected:
     int ShownBand() const { return sources_.shownBand ? sources_.shownBand() : 0; }
@@ -108,12 +113,15 @@ class TPictureForm : public QMdiSubWindow {
   private:
     // Lines and Columns of the band set (the picture's own size when there is no main window).
     QSize ImageSize() const;
+    // The map read-out of the pixel, when the picture lies on the map.
+    QString MapText(int line, int column);
     // Sets the scroll ranges from the zoom level and sizes the surface to the larger of the
     // zoomed picture and the visible area.
     void FitSurface();
     void DrawSource(QPainter& painter, const tessera::PixelRect& source);
 
     Sources sources_;
+    std::optional<tessera::MapReadout> readout_;  // of the last place read
     tessera::ViewWindow window_;
     QImage picture_;
     int zoomLevel_ = 1;

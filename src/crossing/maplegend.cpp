@@ -1,0 +1,284 @@
+#include "crossing/maplegend.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "bands/stretch.h"
+#include "crossing/codetable.h"
+#include "segmentation/thresholding.h"
+#include "support/numbers.h"
+#include "support/safefile.h"
+
+namespace tessera {
+
+namespace {
+
+std::string XmlEscaped(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// A native value of the class table as a legend shows it: six significant digits at most.
+std::string LegendNumber(const std::string& text) {
+    if (text == "-inf" || text == "inf") return text;
+    std::string shown;
+    AppendSixDigits(shown, std::strtod(text.c_str(), nullptr));
+    return shown;
+}
+
+// A real cell of the attribute table: the class table's text, nan where it is empty.
+std::string RealCell(const std::string& text) {
+    return text.empty() ? "nan" : text;
+}
+
+std::string HexColour(const ColourEntry& colour) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", colour.red, colour.green, colour.blue);
+    return text;
+}
+
+const char* MethodText(int type) {
+    switch (type) {
+        case Segmentation:
+            return "segmentation (equal-width ranges)";
+        case Equipopulation:
+            return "equipopulation (equal-population ranges)";
+        case Definition:
+            return "definition (typed limits)";
+        default:
+            return "";
+    }
+}
+
+// GDAL's field types and usages of a raster attribute table (gdal.h: GDALRATFieldType,
+// GDALRATFieldUsage), as its side file writes them.
+enum FieldType { kInteger = 0, kReal = 1, kString = 2 };
+enum FieldUsage {
+    kGeneric = 0,
+    kPixelCount = 1,
+    kName = 2,
+    kMinMax = 5,
+    kRed = 6,
+    kGreen = 7,
+    kBlue = 8
+};
+
+struct Field {
+    std::string name;
+    FieldType type;
+    FieldUsage usage;
+};
+
+}  // namespace
+
+std::string ClassLabel(const ClassRow& row) {
+    std::string label = std::to_string(row.classValue);
+    label.push_back(':');
+    for (size_t b = 0; b < row.bands.size(); ++b) {
+        const ClassRow::Band& band = row.bands[b];
+        if (b > 0) label.append(" \u00b7");
+        label.append(" b").append(std::to_string(b + 1));
+        label.append(" s").append(std::to_string(band.segment)).push_back(' ');
+        if (band.nativeMin.empty() || band.nativeMax.empty()) {
+            label += "(no value)";
+            continue;
+        }
+        label += band.nativeMin == "-inf" ? "(" : "[";
+        label += LegendNumber(band.nativeMin) + ", " + LegendNumber(band.nativeMax);
+        label += band.nativeMax == "inf" ? ")" : "]";
+    }
+    return label;
+}
+
+std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colours) {
+    std::vector<Field> fields{{"Value", kInteger, kMinMax}, {"Count", kInteger, kPixelCount},
+                              {"Red", kInteger, kRed},      {"Green", kInteger, kGreen},
+                              {"Blue", kInteger, kBlue},    {"Label", kString, kName},
+                              {"Code", kInteger, kGeneric}};
+    for (int b = 1; b <= classes.bandCount; ++b) {
+        std::string band(1, 'b');
+        band += std::to_string(b);
+        fields.push_back({band + "_segment", kInteger, kGeneric});
+        fields.push_back({band + "_native_min", kReal, kGeneric});
+        fields.push_back({band + "_native_max", kReal, kGeneric});
+    }
+    fields.push_back({"area_" + classes.areaUnit, kReal, kGeneric});
+    fields.push_back({"percent_of_data_pixels", kReal, kGeneric});
+
+    std::string text = "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <CategoryNames>\n";
+    // Names by class value from 0: value 0 is never a class.
+    std::vector<std::string> names(1);
+    for (const ClassRow& row : classes.rows) {
+        if (row.classValue < 1 || row.classValue > 254) continue;
+        if (names.size() <= static_cast<size_t>(row.classValue)) names.resize(row.classValue + 1);
+        names[row.classValue] = ClassLabel(row);
+    }
+    for (const std::string& name : names)
+        text += name.empty() ? "      <Category></Category>\n"
+                             : "      <Category>" + XmlEscaped(name) + "</Category>\n";
+    text += "    </CategoryNames>\n    <GDALRasterAttributeTable tableType=\"thematic\">\n";
+    for (size_t f = 0; f < fields.size(); ++f) {
+        text += "      <FieldDefn index=\"" + std::to_string(f) + "\">\n        <Name>" +
+                XmlEscaped(fields[f].name) + "</Name>\n        <Type>" +
+                std::to_string(fields[f].type) + "</Type>\n        <Usage>" +
+                std::to_string(fields[f].usage) + "</Usage>\n      </FieldDefn>\n";
+    }
+    for (size_t r = 0; r < classes.rows.size(); ++r) {
+        const ClassRow& row = classes.rows[r];
+        const ColourEntry& colour = colours[static_cast<uint8_t>(row.classValue)];
+        std::vector<std::string> cells{std::to_string(row.classValue), std::to_string(row.pixels),
+                                       std::to_string(colour.red),     std::to_string(colour.green),
+                                       std::to_string(colour.blue),    ClassLabel(row),
+                                       std::to_string(row.code)};
+        for (const ClassRow::Band& band : row.bands) {
+            cells.push_back(std::to_string(band.segment));
+            cells.push_back(RealCell(band.nativeMin));
+            cells.push_back(RealCell(band.nativeMax));
+        }
+        cells.push_back(RealCell(row.area));
+        cells.push_back(RealCell(row.percent));
+        text += "      <Row index=\"" + std::to_string(r) + "\">\n";
+        for (const std::string& cell : cells) text += "        <F>" + XmlEscaped(cell) + "</F>\n";
+        text += "      </Row>\n";
+    }
+    text += "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
+    return text;
+}
+
+std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colours) {
+    std::string text =
+        "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n"
+        "<qgis version=\"3.22.0\" styleCategories=\"Symbology\">\n"
+        "  <pipe>\n"
+        "    <provider>\n"
+        "      <resampling enabled=\"false\" zoomedInResamplingMethod=\"nearestNeighbour\" "
+        "zoomedOutResamplingMethod=\"nearestNeighbour\" maxOversampling=\"2\"/>\n"
+        "    </provider>\n"
+        "    <rasterrenderer type=\"paletted\" band=\"1\" opacity=\"1\" alphaBand=\"-1\" "
+        "nodataColor=\"\">\n"
+        "      <rasterTransparency>\n"
+        "        <singleValuePixelList>\n"
+        "          <pixelListEntry min=\"255\" max=\"255\" percentTransparent=\"100\"/>\n"
+        "        </singleValuePixelList>\n"
+        "      </rasterTransparency>\n"
+        "      <colorPalette>\n";
+    for (const ClassRow& row : classes.rows) {
+        const ColourEntry& colour = colours[static_cast<uint8_t>(row.classValue)];
+        text += "        <paletteEntry value=\"" + std::to_string(row.classValue) + "\" color=\"" +
+                HexColour(colour) + "\" alpha=\"255\" label=\"" + XmlEscaped(ClassLabel(row)) +
+                "\"/>\n";
+    }
+    text +=
+        "      </colorPalette>\n"
+        "    </rasterrenderer>\n"
+        "    <brightnesscontrast brightness=\"0\" contrast=\"0\" gamma=\"1\"/>\n"
+        "    <rasterresampler maxOversampling=\"2\"/>\n"
+        "    <resamplingStage>resamplingFilter</resamplingStage>\n"
+        "  </pipe>\n"
+        "  <blendMode>0</blendMode>\n"
+        "</qgis>\n";
+    return text;
+}
+
+RasterMetadata TreatmentMetadata(const std::string& program, const std::vector<BandRecord>& records,
+                                 const std::optional<CodeSelection>& selection, int classCount) {
+    const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
+    RasterMetadata items{{"TIFFTAG_SOFTWARE", "Tessera_V2 " + program},
+                         {"TESSERA_BANDS", std::to_string(n)}};
+    for (int b = 1; b <= n; ++b) {
+        const BandRecord& record = records[b];
+        const std::string key = "TESSERA_BAND_" + std::to_string(b) + "_";
+        std::string file = record.filePath;
+        if (record.rasterBand > 0)
+            file += " (raster band " + std::to_string(record.rasterBand) + ")";
+        items.emplace_back(key + "FILE", file);
+        items.emplace_back(key + "METHOD", MethodText(record.thresholdingType));
+        std::string limits;
+        const SegmentLimits& segments = record.segmentLimits;
+        for (int j = 1; j <= segments.Count(); ++j) {
+            if (j > 1) limits += ',';
+            limits += std::to_string(segments.lower[j]) + "-" + std::to_string(segments.upper[j]);
+        }
+        items.emplace_back(key + "SEGMENTS", std::to_string(record.segmentCount));
+        items.emplace_back(key + "GRAY_LIMITS", limits);
+        if (record.stretch) {
+            items.emplace_back(key + "STRETCH", NumberText(record.stretch->range.minimum) + "," +
+                                                    NumberText(record.stretch->range.maximum) +
+                                                    " (" + record.stretch->dataType + ")");
+        }
+        if (record.nodata) {
+            items.emplace_back(
+                key + "NODATA",
+                NativeText(*record.nodata, record.stretch ? record.stretch->dataType : "Byte"));
+        }
+    }
+    if (selection) {
+        items.emplace_back("TESSERA_SELECTION",
+                           selection->keepAll ? std::string("every code")
+                                              : "the codes with more than " +
+                                                    std::to_string(selection->minimum) + " pixels");
+    }
+    items.emplace_back("TESSERA_CLASSES", std::to_string(classCount));
+    return items;
+}
+
+struct MapSideFiles::Staged {
+    std::string path;
+    StagedFile file;
+};
+
+MapSideFiles::MapSideFiles(const std::string& stem, const ClassTable& classes,
+                           const ColourTable& colours, Wanted wanted)
+    : stem_(stem), wanted_(wanted) {
+    const auto stage = [this](const std::string& path, const std::string& text) {
+        auto staged = std::make_unique<Staged>();
+        staged->path = path;
+        if (staged->file.Open(path)) staged->file.WriteAt(0, text.data(), text.size());
+        staged_.push_back(std::move(staged));
+    };
+    if (wanted.table) stage(stem + ".csv", ClassTableCsv(classes));
+    if (wanted.legend) stage(stem + kLegendSuffix, ClassRasterLegend(classes, colours));
+    if (wanted.style) stage(stem + kStyleSuffix, ClassRasterStyle(classes, colours));
+}
+
+MapSideFiles::~MapSideFiles() = default;
+
+void MapSideFiles::Commit(bool geotiffSaved, std::vector<std::string>& failed) {
+    for (const std::unique_ptr<Staged>& staged : staged_) {
+        if (staged->path == stem_ + kLegendSuffix && !geotiffSaved) {
+            staged->file.Discard();
+            continue;
+        }
+        if (!staged->file.Commit()) failed.push_back(staged->path);
+    }
+    staged_.clear();
+    if (geotiffSaved && !wanted_.style) {
+        const std::string style = FileBehind(stem_ + kStyleSuffix);
+        if (::unlink(style.c_str()) != 0 && errno != ENOENT) failed.push_back(stem_ + kStyleSuffix);
+    }
+}
+
+}  // namespace tessera

@@ -1,0 +1,72 @@
+#pragma once
+// What travels with the class GeoTIFF so that a GIS can say what each class is: the legend
+// beside it (STEM.tif.aux.xml, GDAL's own side file: a name per class and a raster attribute
+// table), a QGIS style (STEM.qml) with the same labels and colours, and the treatment in the
+// GeoTIFF's metadata. Every number comes from the class table the CSV is written from.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "crossing/crossing.h"
+#include "crossing/mapresult.h"
+#include "image/guitools.h"
+#include "segmentation/bandrecord.h"
+#include "support/status.h"
+
+namespace tessera {
+
+// The names of the files beside STEM.tif: STEM + suffix.
+inline constexpr const char* kLegendSuffix = ".tif.aux.xml";
+inline constexpr const char* kStyleSuffix = ".qml";
+
+// A class's label: its number, then per band its segment and the native values the segment
+// holds, both ends included: "3: b1 s2 [1495, 2794] · b2 s1 (-inf, 1494]". Natives are written
+// with six significant digits at most; "(no value)" for a segment that holds none.
+std::string ClassLabel(const ClassRow& row);
+
+// STEM.tif.aux.xml: for band 1, a category name per class value (0 and values without a class
+// unnamed) and a thematic raster attribute table, one row per class: Value, Count, Red, Green,
+// Blue, Label, Code, per band bB_segment, bB_native_min, bB_native_max, then area_UNIT and
+// percent_of_data_pixels (nan where the class table's cell is empty).
+std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colours);
+
+// STEM.qml: a paletted renderer of band 1 with one entry per class, the same labels and
+// colours, and the pixels in no class (255) transparent.
+std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colours);
+
+// The treatment as metadata items of the class GeoTIFF: the program that made it
+// (TIFFTAG_SOFTWARE), the band count, per band its file, method, segments with their gray
+// limits, stretch and nodata value, the selection rule (when known) and the class count.
+RasterMetadata TreatmentMetadata(const std::string& program, const std::vector<BandRecord>& records,
+                                 const std::optional<CodeSelection>& selection, int classCount);
+
+// The side files of one save, staged as every saved file is (safefile.h): made whole under
+// temporary names, then put in place together by Commit(), right after the GeoTIFF. Those not
+// asked for are not written; a save of the GeoTIFF without its style removes an earlier
+// STEM.qml, which would describe other classes.
+class MapSideFiles {
+  public:
+    struct Wanted {
+        bool table = true;   // STEM.csv
+        bool legend = true;  // STEM.tif.aux.xml (with the GeoTIFF)
+        bool style = true;   // STEM.qml
+    };
+    MapSideFiles(const std::string& stem, const ClassTable& classes, const ColourTable& colours,
+                 Wanted wanted);
+    ~MapSideFiles();
+    MapSideFiles(const MapSideFiles&) = delete;
+    MapSideFiles& operator=(const MapSideFiles&) = delete;
+
+    // Puts the files in place; appends the name of each that could not be written to `failed`
+    // (STEM.csv, STEM.tif.aux.xml, STEM.qml, in that order). `geotiffSaved`: the GeoTIFF of
+    // this save is in place (else its legend is not put beside an earlier one).
+    void Commit(bool geotiffSaved, std::vector<std::string>& failed);
+
+  private:
+    struct Staged;
+    std::string stem_;
+    Wanted wanted_;
+    std::vector<std::unique_ptr<Staged>> staged_;
+};
+
+}  // namespace tessera
