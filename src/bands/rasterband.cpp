@@ -435,27 +435,7 @@ std::vector<std::vector<size_t>> RasterSource::ReadGroups(
 
 bool RasterSource::ReadNativeTogether(const std::vector<const RasterSource*>& group, int first,
                                       int count, double* values) {
-    const RasterSource& lead = *group[0];
-    std::vector<int> bands;
-    for (const RasterSource* source : group) bands.push_back(source->rasterBand_);
-    {
-        const std::lock_guard<std::mutex> lock(lead.handles_->reading);
-        const QuietGdalErrors quiet;
-        if (GDALDatasetRasterIO(lead.handles_->dataset, GF_Read, 0, first, lead.size_.columns,
-                                count, values, lead.size_.columns, count, GDT_Float64,
-                                static_cast<int>(bands.size()), bands.data(), 0, 0,
-                                0) != CE_None)
-            return false;
-    }
-    // GDAL gives signed bytes as unsigned.
-    const size_t cells = static_cast<size_t>(count) * lead.size_.columns;
-    for (size_t g = 0; g < group.size(); ++g) {
-        if (!group[g]->isSignedByte_) continue;
-        double* band = values + g * cells;
-        for (size_t i = 0; i < cells; ++i)
-            band[i] = static_cast<int8_t>(static_cast<uint8_t>(band[i]));
-    }
-    return true;
+    return ReadWindow(group, first, count, 0, group[0]->size_.columns, values, 0);
 }
 
 void RasterSource::ToGray(const double* values, size_t cells, uint8_t* lines,
@@ -600,13 +580,19 @@ Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& s
     work(0);
     for (std::thread& helper : helpers) helper.join();
     if (!refusal) return refusal;
-    for (size_t w = 0; w < wanted.size(); ++w) {
+    return TakeOwnRanges(wanted, low, high);
+}
+
+Status RasterSource::TakeOwnRanges(const std::vector<RasterSource*>& sources,
+                                   const std::vector<std::vector<double>>& low,
+                                   const std::vector<std::vector<double>>& high) {
+    for (size_t w = 0; w < sources.size(); ++w) {
         double least = kInfinity, most = -kInfinity;
-        for (int worker = 0; worker < workers; ++worker) {
+        for (size_t worker = 0; worker < low.size(); ++worker) {
             least = std::min(least, low[worker][w]);
             most = std::max(most, high[worker][w]);
         }
-        if (Status chosen = wanted[w]->TakeOwnRange(least, most); !chosen) return chosen;
+        if (Status chosen = sources[w]->TakeOwnRange(least, most); !chosen) return chosen;
     }
     return Status::Ok();
 }

@@ -95,6 +95,11 @@ class RasterSource {
     // The band's own range, low..high over its pixels with data, as its stretch; refused when
     // there is none (no pixel with data) or it is one value.
     Status TakeOwnRange(double low, double high);
+    // TakeOwnRange for each of `sources`, from the least of low[worker][i] and the greatest of
+    // high[worker][i] over the workers that gathered them; the first refusal.
+    static Status TakeOwnRanges(const std::vector<RasterSource*>& sources,
+                                const std::vector<std::vector<double>>& low,
+                                const std::vector<std::vector<double>>& high);
     // The lines of each of its rows of blocks (1 for a file stored line by line).
     int BlockLines() const { return blockLines_; }
     // Columns a window read of ReadRows takes: whole blocks, a few of them.

@@ -613,15 +613,7 @@ Status StreamedJob::ChooseStretches() {
         });
         if (!read) return read;
     }
-    for (size_t w = 0; w < wanted.size(); ++w) {
-        double least = kNoValue, most = -kNoValue;
-        for (size_t worker = 0; worker < workers; ++worker) {
-            least = std::min(least, low[worker][w]);
-            most = std::max(most, high[worker][w]);
-        }
-        if (Status chosen = wanted[w]->TakeOwnRange(least, most); !chosen) return chosen;
-    }
-    return Status::Ok();
+    return RasterSource::TakeOwnRanges(wanted, low, high);
 }
 
 Status StreamedJob::ReadBands() {
