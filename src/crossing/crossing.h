@@ -18,8 +18,9 @@ constexpr int kMaximumClassCount = 250;
 constexpr uint8_t NoClass = 255;
 
 struct CodeCounts {
-    IntMatrix CodeImage;              // code of every pixel, 0 for none
+    IntMatrix CodeImage;              // code of every pixel, 0 for none (when asked for)
     std::vector<int64_t> PixelCount;  // 1..N, entry 0 = pixels without a code
+    int64_t withoutData = 0;          // pixels without data in at least one band
 };
 
 // What a value of one band adds to (code - 1): a pixel's code is the sum over the bands plus

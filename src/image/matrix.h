@@ -77,8 +77,7 @@ class Matrix {
         const size_t size = static_cast<size_t>(columns) * static_cast<size_t>(lines);
         if (size > 0) {
             if (size > SIZE_MAX / sizeof(T)) return std::nullopt;
-            m.cells_.reset(static_cast<T*>(AllocateMatrixBlock(size * sizeof(T))));
-            if (!m.cells_) return std::nullopt;
+            if (!m.Adopt(AllocateMatrixBlock(size * sizeof(T)))) return std::nullopt;
         }
         m.size_ = size;
         m.columns_ = columns;
@@ -103,6 +102,11 @@ class Matrix {
         lines_ = columns_ = 0;
     }
 
+    // The block of cells, shared: it lives on while a holder keeps it, whatever becomes of the
+    // matrix (a picture shown on screen, the bands a treatment read). A shared block is not
+    // written again: matrices are filled before they are shared.
+    std::shared_ptr<const T[]> SharedCells() const { return cells_; }
+
     friend bool operator==(const Matrix& a, const Matrix& b) {
         return a.lines_ == b.lines_ && a.columns_ == b.columns_ &&
                std::equal(a.cells_.get(), a.cells_.get() + a.size_, b.cells_.get());
@@ -119,8 +123,7 @@ class Matrix {
     }
     void CopyFrom(const Matrix& other) {
         if (other.size_ > 0) {
-            cells_.reset(static_cast<T*>(AllocateMatrixBlock(other.size_ * sizeof(T))));
-            if (!cells_) throw std::bad_alloc();
+            if (!Adopt(AllocateMatrixBlock(other.size_ * sizeof(T)))) throw std::bad_alloc();
             std::copy_n(other.cells_.get(), other.size_, cells_.get());
         }
         size_ = other.size_;
@@ -128,7 +131,19 @@ class Matrix {
         lines_ = other.lines_;
     }
 
-    std::unique_ptr<T[], MatrixBlockFree> cells_;
+    // Takes a block from AllocateMatrixBlock; false (the block freed) when there was none or no
+    // memory is left to share it.
+    bool Adopt(void* block) noexcept {
+        if (block == nullptr) return false;
+        try {
+            cells_ = std::shared_ptr<T[]>(static_cast<T*>(block), MatrixBlockFree{});
+        } catch (const std::bad_alloc&) {
+            return false;  // the deleter has freed the block
+        }
+        return true;
+    }
+
+    std::shared_ptr<T[]> cells_;
     size_t size_ = 0;
     int columns_ = 0;
     int lines_ = 0;

@@ -1,35 +1,27 @@
 #pragma once
-// The whole treatment of a band set without holding the bands in memory: every band is read
-// strip by strip, twice or three times, and nothing is kept per pixel of the scene. Pass 1
-// gathers each band's histogram; pass 2 numbers the segments through the 256-entry tables,
-// forms the codes and counts them; after the selection, pass 3 forms the codes again, classes
-// them and writes the rasters strip by strip. Strips are shared among threads, each counting
-// into its own table, summed at the end: the results do not depend on the thread count.
-//
-// Every rule comes from the same core functions as the interactive program's Workspace, so
-// every file written is byte for byte the one the interactive program writes for the same
+// The whole treatment of a band set without holding the bands in memory (the batch tool's job):
+// the treatment's three passes (passes.h) run over the bands' files, read strip by strip, and
+// nothing is kept per pixel of the scene. The interactive program runs the same passes over
+// the bands it holds, so every file written is byte for byte the one it writes for the same
 // choices, and every refusal has the same text.
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "bands/bandfiles.h"
 #include "bands/bandreader.h"
+#include "bands/bandset.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
-#include "image/guitools.h"
-#include "segmentation/bandrecord.h"
 #include "support/randombelow.h"
 #include "support/status.h"
-#include "workspace/workspace.h"
+#include "workspace/passes.h"
+#include "workspace/resultfiles.h"
+#include "workspace/strips.h"
 
 namespace tessera {
-
-class LineGroup;
 
 struct StreamSettings {
     int threads = 0;     // 0: one per core of the machine
@@ -44,13 +36,6 @@ int StripLinesOf(const StreamSettings& settings, int columns);
 // the strips of every thread.
 int64_t StreamedMemoryNeed(ImageSize size, int bandCount, const StreamSettings& settings);
 
-// The files of a result to write (the batch tool's --format); the map files only ever for bands
-// that lie on the map.
-struct ResultFiles {
-    bool bitmap = true, report = true, raw = true, geotiff = true, table = true;
-    bool style = true;  // STEM.qml (the GeoTIFF's legend, STEM.tif.aux.xml, goes with it)
-};
-
 class StreamedJob {
   public:
     explicit StreamedJob(StreamSettings settings = {});
@@ -60,41 +45,43 @@ class StreamedJob {
 
     // The start of a band set of `bandCount` bands (2..10).
     void BeginBandSet(int bandCount);
-    // Band b: the checks of Workspace::LoadBand, with the same texts. The band's file stays
+    // Band b: the loading rule's checks (BandSet), with the same texts as the interactive
+    // program's. The band's file stays
     // open for the passes. A check of memory, when asked for, estimates what this treatment
     // needs, not the interactive one.
     Status LoadBand(int band, const std::string& path, BandFileType type, BandLoadOptions options);
     // Pass 1, once every band is loaded: the stretches the bands take from their own range,
     // then every band's gray range and histogram, all bands read together strip by strip.
-    // Refused as Workspace::LoadBand refuses a band without data or a file that cannot be read.
+    // Refused as the interactive program refuses a band without data or a file that cannot
+    // be read.
     // SetSegmentation and FinishSegmentation run it when it has not run.
     Status ReadBands();
     ImageSize Size() const { return size_; }
-    GrayRange Range(int band) const { return ranges_[band]; }
+    GrayRange Range(int band) const { return treatment_.ranges[band]; }
 
-    // As Workspace::SetSegmentation.
+    // Band b's method, count and limits (SetBandSegmentation).
     void SetSegmentation(int band, int type, int count, const std::vector<int32_t>& typedUpper);
-    // As Workspace::FinishSegmentation: the code table (refused with the same texts), the code
-    // list beside band 1's file, the segment colours. The code list is written by a thread of
-    // its own while the bands are crossed; it is complete before any result file is.
+    // The code table, look-ups and segment colours (FinishSegmentation), and the code list
+    // beside band 1's file, written by a thread of its own while the bands are crossed; it is
+    // complete before any result file is.
     Status FinishSegmentation();
-    const CodeTable& Table() const { return table_; }
+    const CodeTable& Table() const { return treatment_.table; }
 
     // Pass 2: the pixel count of every code, PixelCount[0..N] (entry 0: pixels without a code).
     Status CountCodes();
-    const std::vector<int64_t>& PixelCount() const { return pixelCount_; }
+    const std::vector<int64_t>& PixelCount() const { return treatment_.PixelCount; }
 
-    // As Workspace::FinishCrossing: the class colours and each code's class.
+    // The class colours and each code's class (FinishCrossing).
     Status FinishCrossing(std::vector<int32_t> selectedCodes);
-    int ClassCount() const { return classCount_; }
+    int ClassCount() const { return treatment_.ClassCount; }
     // The rule that chose the codes, told in the class GeoTIFF's metadata.
-    void SetSelectionRule(const CodeSelection& rule) { selection_ = rule; }
+    void SetSelectionRule(const CodeSelection& rule) { treatment_.selection = rule; }
+    const Treatment& State() const { return treatment_; }
 
     // Pass 3: the result as stem.bmp, stem.txt and stem.raw, and for bands that lie on the map
-    // stem.tif (its legend stem.tif.aux.xml beside it), stem.csv and stem.qml, as
-    // Workspace::SaveResult writes them (those of `files` only);
-    // then, when `segmentedStem` is not empty and every result file was written, the last
-    // band's segment numbers as Workspace::SaveSegmented writes them. A failure names every
+    // stem.tif (its legend stem.tif.aux.xml beside it), stem.csv and stem.qml (those of
+    // `files` only; see ResultWriter); then, when `segmentedStem` is not empty and every
+    // result file was written, the last band's segment numbers (SegmentedWriter). A failure names every
     // file of its save that could not be written; nothing of a failed file is left.
     Status Save(const std::string& stem, const std::string& segmentedStem,
                 ResultFiles files = {});
@@ -103,43 +90,17 @@ class StreamedJob {
 
   private:
     void FinishCodeList();
-    // Runs work(worker, strip) for every strip, the strips shared among the threads, until one
-    // is refused: then the refusal of the first strip refused. Throws std::bad_alloc when a
-    // worker ran out of memory.
-    Status ForEachStrip(int stripCount, const std::function<Status(int worker, int strip)>& work);
-    // The same for strips begin..end - 1, read from their files or the line group.
-    Status ForEachStripOf(int begin, int end,
-                          const std::function<Status(int worker, int strip)>& work);
-    // Reads a row of blocks of every band at a time (group_) when a band's file is stored in
-    // rows of blocks taller than a strip; strips then divide such a row.
-    void PlanLineGroups();
-    // The stretches the bands take from their own range.
-    Status ChooseStretches();
 
     StreamSettings settings_;
     int bandCount_ = 0;
     ImageSize size_;
-    int stripLines_ = 1;
     int threads_ = 1;
-    Workspace checks_;  // the loading rule: sizes of the bands opened so far
+    BandSet bandSet_;
     std::vector<BandReader> readers_;
-    std::vector<BandRecord> records_;
-    std::vector<Histogram> histograms_;
-    std::vector<GrayRange> ranges_;
-    CodeTable table_;
-    std::vector<CodeContribution> grayContributions_;  // 1..n, by gray level
-    std::vector<SegmentLookup> lookups_;               // 1..n
+    Treatment treatment_;
     RandomBelow random_;
-    ColourTable segmentColours_{};
-    ColourTable classColours_{};
-    std::vector<int64_t> pixelCount_;
-    std::optional<int64_t> nodataPixels_;  // none when no band has a nodata value
-    std::vector<int32_t> selectedCodes_;
-    std::optional<CodeSelection> selection_;
-    std::vector<uint8_t> classOf_;
-    int classCount_ = 0;
     std::optional<Status> read_;  // the outcome of ReadBands; none before it ran
-    std::unique_ptr<LineGroup> group_;
+    std::unique_ptr<FileStrips> strips_;
     std::thread codeListWriter_;
 };
 

@@ -10,6 +10,7 @@
 
 #include "bands/bandfiles.h"
 #include "bands/bandreader.h"
+#include "bands/bandset.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "image/guitools.h"
@@ -19,6 +20,9 @@
 #include "support/progress.h"
 #include "support/randombelow.h"
 #include "support/status.h"
+#include "workspace/passes.h"
+#include "workspace/resultfiles.h"
+#include "workspace/strips.h"
 
 namespace tessera {
 
@@ -31,8 +35,8 @@ enum CommandStep {
 };
 
 struct BandData {
+    // The gray levels; the band window shows them as they are (a picture over the same block).
     ByteMatrix pixels;
-    GrayImage image;  // copy of the pixels for display (GUI only)
     // 1 for each pixel without data, 0 elsewhere; empty when every pixel holds data.
     ByteMatrix nodata;
     // The pixels with data: their gray levels, lowest and highest.
@@ -40,87 +44,37 @@ struct BandData {
     int minGray = 260;
     int maxGray = 0;
     bool Loaded() const { return !pixels.Empty(); }
+    // The band as the passes read it, sharing its blocks.
+    BandPlane Plane() const { return {pixels.SharedCells(), nodata.SharedCells()}; }
 };
 
 // Results of the last completed segmentation run, kept together so that the crossing and the
-// saves always see one consistent set.
-struct SegmentationResult {
+// saves always see one consistent set: the treatment's state (records 1..n as the run used
+// them, code table, look-ups, SegmentColourTable) and the bands it segmented, whose blocks it
+// shares, so that a band opened since does not change what it crosses or shows.
+struct SegmentationResult : Treatment {
     ImageSize size;
-    std::vector<BandRecord> records;  // 1..n, as the run used them
-    CodeTable table;
-    std::vector<ByteMatrix> SegmentNumberMatrix;  // 1..n
-    std::vector<GrayImage> SegmentedImage;        // 1..n (empty when no pictures are made)
-    ColourTable SegmentColourTable{};
-    // Pixels without data in at least one band; none when no band has a nodata value.
-    std::optional<int64_t> nodataPixels;
+    std::vector<BandPlane> planes;  // band b at b - 1
+    // The bands as the passes read them.
+    MemoryStrips Strips() const { return MemoryStrips(size, planes); }
 };
 
 // Results of the last crossing, with the settings that produced them: Save Result writes this
-// set whatever happened since.
-struct CrossingResult {
+// set whatever happened since. The treatment's state with PixelCount, SelectedCodes,
+// ClassCount, ClassColorTable and the selection rule, and the class of every pixel.
+struct CrossingResult : Treatment {
     ImageSize size;
-    std::vector<BandRecord> records;  // 1..n
-    CodeTable table;
-    std::vector<int64_t> PixelCount;     // 1..N
-    std::vector<int32_t> SelectedCodes;  // 1..K
-    int ClassCount = 0;
     ByteMatrix ClassImage;
-    ColourTable ClassColorTable{};
-    GrayImage resultImage;  // empty when no picture is made
-    std::optional<int64_t> nodataPixels;  // as SegmentationResult's
-    // The rule that chose SelectedCodes, for the class GeoTIFF's metadata; none when unknown.
-    std::optional<CodeSelection> selection;
 };
 
-// How a band's file is loaded.
-struct BandLoadOptions {
-    // Asked for the size of a raw file that has no descriptor; nothing means no answer. Left
-    // empty, such a file is refused.
-    std::function<std::optional<ImageSize>()> askSize;
-    // Refuse a band set the machine's memory cannot treat.
-    bool checkMemory = true;
-    // The bytes a treatment of `bandCount` bands of this size needs; left empty, the interactive
-    // program's whole matrices (InteractiveMemoryNeed).
-    std::function<int64_t(ImageSize size, int bandCount)> memoryNeed;
-    // Keep a display copy of the pixels (the interactive program).
-    bool makeImage = true;
-    // Told how the reading goes; may cancel it (the band then stays as it was).
-    Progress* progress = nullptr;
-    // A raster GDAL reads: the band of the file (1 = the first), and for a band of another type
-    // than 8 bits its stretch to gray levels (none: the band's own minimum and maximum).
-    int rasterBand = 1;
-    std::optional<StretchRange> stretch;
-    // A band of more than 8 bits without a stretch given is left without one, for the caller
-    // to find with the other bands (ChooseStretchesTogether), instead of being read through
-    // for its range when it is opened.
-    bool ownStretchLater = false;
-    // The value that marks pixels without data, in place of the file's own (a raster's), or
-    // for a raw file or bitmap, a gray level; none: the file's own, if any.
-    std::optional<double> nodata;
-    // Asked, for a raster band, once the file is open and checked and before a pixel is read:
-    // the stretch and nodata value, shown as the options give them and the file declares them
-    // (the band's type tells whether a stretch applies). Nothing means no answer: the band is
-    // not loaded, and the load counts as cancelled.
-    struct RasterQuestion {
-        std::string dataType;
-        bool stretched = false;
-        std::optional<StretchRange> stretch;
-        std::optional<double> nodata;
-    };
-    std::function<std::optional<RasterQuestion>(const RasterQuestion& proposed)> askRaster;
-};
-
-// The start of the texts of a step refused for want of memory.
-inline constexpr const char* kMemoryRefusal = " Not enough memory ";
-// One "CAUTION" text for every file of a save that could not be written; Ok when none failed.
-Status CollectedSaveStatus(const std::vector<std::string>& failedFiles);
-
-// What the interactive program holds for a band set: per band the pixels, their display copy,
-// the segment numbers and the segmented picture; per set the codes, the classes, the pictures.
+// What the interactive program holds for a band set: per band the pixels and their marks; per
+// set the shown segment numbers (twice while a new segmentation replaces them) and the classes.
 int64_t InteractiveMemoryNeed(ImageSize size, int bandCount);
 
 class Workspace {
   public:
+    Workspace();
+
     // ----- band set -----
     int BandCount = 0;
     int CurrentBand = 0;
@@ -132,8 +86,7 @@ class Workspace {
     std::string SaveDirectory;
     std::array<BandData, kMaximumBands + 1> bands;      // 1..10
     std::array<BandRecord, kMaximumBands + 1> records;  // 1..10
-    // Sizes of the bands loaded since the last BeginBandSet (0 x 0: not loaded in this sequence).
-    std::array<ImageSize, kMaximumBands + 1> sequenceSizes{};
+    BandSet bandSet;  // the loading rule, with the bands accepted since BeginBandSet
 
     // ----- segmentation and crossing -----
     std::optional<SegmentationResult> segmentation;
@@ -143,6 +96,8 @@ class Workspace {
     int PaletteMode = 0;
     RandomBelow random;
     CommandStep step = StepStart;
+    // The threads the passes run on (0: one per core).
+    int threads = 0;
 
     void Advance(CommandStep reached) {
         if (reached > step) step = reached;
@@ -152,38 +107,21 @@ class Workspace {
     void BeginBandSet(int bandCount);
     // Refuses, with a "CAUTION" text, a band set of BandCount bands of this size whose
     // segmentation and crossing in the interactive program would need more memory than the
-    // machine has (`physicalBytes`, 0: ask the system), so that it is refused at the start
-    // rather than failing half-way or driving the machine into swapping.
+    // machine has (`physicalBytes`, 0: ask the system).
     Status CheckMemoryFor(const std::string& path, ImageSize size, int64_t physicalBytes = 0) const;
-    // The same check for a treatment that needs `neededBytes`.
-    Status CheckMemoryNeed(const std::string& path, ImageSize size, int64_t neededBytes,
-                           int64_t physicalBytes = 0) const;
     // Refuses a band whose size differs from a band loaded earlier in this open sequence.
-    Status CheckBandSize(int band, const std::string& path, ImageSize size) const;
-    // The loading rule of both front ends: reads band `band` from its file, a raw image (with
-    // its descriptor or a size asked for), a bitmap or a band of a raster GDAL reads, checks every limit once, in this order
-    // (descriptor, size, file opens, same size as the bands already loaded, memory), and keeps
-    // it. A refusal gives the "CAUTION" text that names the file and changes nothing.
+    Status CheckBandSize(int band, const std::string& path, ImageSize size) const {
+        return bandSet.CheckBandSize(band, path, size);
+    }
+    // The loading rule (BandSet::Open), then the band's pixels read and kept. A refusal gives
+    // the "CAUTION" text that names the file and changes nothing.
     Status LoadBand(int band, const std::string& path, BandFileType type,
                     const BandLoadOptions& options);
-    // Every check of LoadBand, in the same order and with the same texts, without reading a
-    // pixel: the band's file, open for reading. Changes nothing (but writes the descriptor of
-    // a size asked for, as LoadBand does).
-    Result<BandReader> OpenBandFile(int band, const std::string& path, BandFileType type,
-                                    const BandLoadOptions& options) const;
-    // Keeps the band's pixels: gray range, title path, display image when `makeImage`, Lines and
-    // Columns. Refuses (and keeps the band as it was) when memory runs out. `nodata` marks the
-    // pixels without data (1) when the band has a nodata value: they are left out of its
-    // histogram and gray range.
+    // Keeps the band's pixels: gray range, title path, Lines and Columns. Refuses (and keeps the
+    // band as it was) when memory runs out. `nodata` marks the pixels without data (1) when the
+    // band has a nodata value: they are left out of its histogram and gray range.
     Status StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage,
                      ByteMatrix nodata = {}, std::optional<double> nodataValue = std::nullopt);
-    // Refuses a raster band whose georeference differs from that of a georeferenced band
-    // loaded earlier in this open sequence, naming both.
-    Status CheckGeoreference(int band, const std::string& path,
-                             const std::optional<Georeference>& place) const;
-
-    // Pixels without data in at least one of bands 1..n; none when no band has a nodata value.
-    std::optional<int64_t> NodataPixels(int n) const;
 
     // "ERROR" text naming the first band 1..BandCount without pixels; Ok when all are there.
     Status CheckAllBandsLoaded() const;
@@ -196,21 +134,24 @@ class Workspace {
 
     // After every band's settings are set: builds the code table (refused with an "ERROR" text,
     // nothing replaced, when it is too large or memory runs out), writes the diagnostic code
-    // list beside band 1's file, draws the segment colours, numbers every band's pixels and,
-    // when `makeImages`, paints the segmented images. When `consumePixels` the band pixels are
-    // numbered in place (the batch tool, which needs them no more). PaletteMode becomes 1.
-    // Cancelled through `progress`, it changes nothing, the colour sequence included.
-    Status FinishSegmentation(bool makeImages, bool consumePixels = false,
+    // list beside band 1's file, draws the segment colours and numbers the last band for the
+    // segmented window. PaletteMode becomes 1. Cancelled through `progress`, it changes nothing,
+    // the colour sequence included. (`makeImages` and `consumePixels` are kept for the callers
+    // that still give them: the pictures are made on demand, and pixels are never consumed.)
+    Status FinishSegmentation(bool makeImages = true, bool consumePixels = false,
                               Progress& progress = NoProgress());
 
     // Codes and pixel counts for the crossing; an "ERROR" text when memory runs out.
     Result<CodeCounts> CountCodes(Progress& progress = NoProgress()) const;
-    // Class colours, class raster and (when `makeImage`) the result picture from the codes the
-    // selection kept. PaletteMode becomes 2. Refused when memory runs out; nothing replaced.
-    // Cancelled through `progress`, it changes nothing, the colour sequence included.
+    // Class colours and the class raster from the codes the selection kept. PaletteMode becomes
+    // 2. Refused when memory runs out; nothing replaced. Cancelled through `progress`, it
+    // changes nothing, the colour sequence included.
     Status FinishCrossing(CodeCounts counts, std::vector<int32_t> selectedCodes, bool makeImage,
                           Progress& progress = NoProgress());
 
+    // The segment numbers of band b of the last segmentation (NoSegment where it has no data);
+    // empty when there is none or memory runs out.
+    ByteMatrix SegmentNumbers(int band) const;
     // Moves the segmented window to band b: ShownSegmentMatrix and CurrentSegmentedBand.
     void ShowSegmentedBand(int band);
 
@@ -218,9 +159,12 @@ class Workspace {
     // Failures name each file that could not be written. The files are put in place together
     // at the end: a cancelled save leaves no file behind and earlier files as they were.
     Status SaveSegmented(const std::string& stem, Progress& progress = NoProgress()) const;
-    // The last crossing as F.bmp (class colours), F.txt (descriptor and report), F.raw; saved
-    // as SaveSegmented saves.
+    // The last crossing as F.bmp (class colours), F.txt (descriptor and report), F.raw, and on
+    // the map F.tif with its legend, F.csv and F.qml; saved as SaveSegmented saves.
     Status SaveResult(const std::string& stem, Progress& progress = NoProgress()) const;
+
+  private:
+    int Threads() const { return threads > 0 ? threads : MachineThreads(); }
 };
 
 }  // namespace tessera

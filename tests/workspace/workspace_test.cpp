@@ -81,7 +81,7 @@ class TwoBands : public ::testing::Test {
     Workspace ws;
 };
 
-TEST_F(TwoBands, StoringABandKeepsItsRangeSizePathAndPicture) {
+TEST_F(TwoBands, StoringABandKeepsItsRangeSizeAndPath) {
     EXPECT_EQ(2, ws.Lines);
     EXPECT_EQ(3, ws.Columns);
     EXPECT_EQ(2, ws.BandCount);
@@ -89,14 +89,9 @@ TEST_F(TwoBands, StoringABandKeepsItsRangeSizePathAndPicture) {
     EXPECT_EQ(100, ws.bands[2].minGray);
     EXPECT_EQ(250, ws.bands[2].maxGray);
     EXPECT_EQ(Band2Path(), ws.records[2].filePath);
-    const GrayImage& image = ws.bands[1].image;
-    EXPECT_EQ(GrayKind, image.kind);
-    EXPECT_EQ(3, image.width);
-    EXPECT_EQ(2, image.height);
-    EXPECT_EQ((std::vector<uint8_t>{0, 10, 20, 30, 40, 50}), image.pixels);
+    EXPECT_EQ(Bytes({{0, 10, 20}, {30, 40, 50}}), ws.bands[1].pixels);
 
     ASSERT_TRUE(ws.StoreBand(1, dir.File("other.raw"), Bytes({{7, 9}}), false));
-    EXPECT_TRUE(ws.bands[1].image.Empty());
     EXPECT_EQ(7, ws.bands[1].minGray);
     EXPECT_EQ(9, ws.bands[1].maxGray);
 }
@@ -126,9 +121,9 @@ TEST_F(TwoBands, SegmentationNumbersPaintsAndListsTheCodes) {
     ASSERT_TRUE(ws.FinishSegmentation(true));
     ASSERT_TRUE(ws.segmentation);
     const SegmentationResult& result = *ws.segmentation;
-    EXPECT_EQ(Bytes({{1, 1, 1}, {2, 2, 2}}), result.SegmentNumberMatrix[1]);
-    EXPECT_EQ(Bytes({{1, 1, 2}, {2, 1, 2}}), result.SegmentNumberMatrix[2]);
-    EXPECT_EQ(result.SegmentNumberMatrix[2], ws.ShownSegmentMatrix);
+    EXPECT_EQ(Bytes({{1, 1, 1}, {2, 2, 2}}), ws.SegmentNumbers(1));
+    EXPECT_EQ(Bytes({{1, 1, 2}, {2, 1, 2}}), ws.SegmentNumbers(2));
+    EXPECT_EQ(ws.SegmentNumbers(2), ws.ShownSegmentMatrix);
     EXPECT_EQ(2, ws.CurrentSegmentedBand);
     EXPECT_EQ(1, ws.PaletteMode);
     EXPECT_EQ(StepBandsSegmented, ws.step);
@@ -138,16 +133,6 @@ TEST_F(TwoBands, SegmentationNumbersPaintsAndListsTheCodes) {
     ASSERT_EQ(3u, result.records.size());
     EXPECT_EQ(Band2Path(), result.records[2].filePath);
     EXPECT_EQ(ws.records[2].segmentLimits, result.records[2].segmentLimits);
-
-    // Band 2's picture: segment 1, 1, 2 / 2, 1, 2 in segment colours.
-    const GrayImage& picture = result.SegmentedImage[2];
-    ASSERT_EQ(ColourKind, picture.kind);
-    const ColourEntry& one = result.SegmentColourTable[1];
-    const ColourEntry& two = result.SegmentColourTable[2];
-    EXPECT_EQ((std::vector<uint8_t>{one.blue, one.green, one.red, one.blue, one.green, one.red,
-                                    two.blue, two.green, two.red, two.blue, two.green, two.red,
-                                    one.blue, one.green, one.red, two.blue, two.green, two.red}),
-              picture.pixels);
 
     EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
               ReadText(dir.File("multi_tab.txt")));
@@ -162,15 +147,13 @@ TEST_F(TwoBands, EquipopulationUsesTheBandsHistogram) {
     EXPECT_EQ((std::vector<int64_t>{0, 0, 20, 40}), ws.records[1].segmentLimits.lower);
     EXPECT_EQ((std::vector<int64_t>{0, 19, 39, 50}), ws.records[1].segmentLimits.upper);
     ASSERT_TRUE(ws.FinishSegmentation(false));
-    EXPECT_EQ(Bytes({{1, 1, 2}, {2, 3, 3}}), ws.segmentation->SegmentNumberMatrix[1]);
-    EXPECT_TRUE(ws.segmentation->SegmentedImage.empty());
+    EXPECT_EQ(Bytes({{1, 1, 2}, {2, 3, 3}}), ws.SegmentNumbers(1));
 }
 
 TEST_F(TwoBands, CrossingCountsCodesAndKeepsCodesAboveTheMinimum) {
     ASSERT_TRUE(ws.FinishSegmentation(true));
     const Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    EXPECT_EQ(Ints({{1, 1, 2}, {4, 3, 4}}), counts.value->CodeImage);
     EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->PixelCount);
 
     ASSERT_TRUE(
@@ -182,13 +165,19 @@ TEST_F(TwoBands, CrossingCountsCodesAndKeepsCodesAboveTheMinimum) {
     EXPECT_EQ(2, ws.PaletteMode);
     EXPECT_EQ(StepBandsCrossed, ws.step);
     EXPECT_EQ(2u * 762u, ws.random.DrawCount());
+}
 
-    const ColourEntry& one = crossing.ClassColorTable[1];
-    const ColourEntry& two = crossing.ClassColorTable[2];
-    EXPECT_EQ((std::vector<uint8_t>{one.blue, one.green, one.red, one.blue, one.green, one.red, 255,
-                                    255, 255, two.blue, two.green, two.red, 255, 255, 255, two.blue,
-                                    two.green, two.red}),
-              crossing.resultImage.pixels);
+TEST_F(TwoBands, ABandOpenedAfterTheSegmentationChangesNeitherItsNumbersNorItsCrossing) {
+    ASSERT_TRUE(ws.FinishSegmentation(true));
+    const ByteMatrix before = ws.SegmentNumbers(1);
+    ws.BeginBandSet(2);
+    ASSERT_TRUE(ws.StoreBand(1, dir.File("new.raw"), Bytes({{250, 250, 250}, {250, 250, 250}}), true));
+    EXPECT_EQ(before, ws.SegmentNumbers(1));
+    ws.ShowSegmentedBand(1);
+    EXPECT_EQ(before, ws.ShownSegmentMatrix);
+    const Result<CodeCounts> counts = ws.CountCodes();
+    ASSERT_TRUE(counts);
+    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->PixelCount);
 }
 
 TEST_F(TwoBands, SecondCrossingGivesTheSameClassesInOtherColours) {
@@ -200,7 +189,6 @@ TEST_F(TwoBands, SecondCrossingGivesTheSameClassesInOtherColours) {
     EXPECT_EQ(first.ClassImage, ws.crossing->ClassImage);
     EXPECT_EQ(first.SelectedCodes, ws.crossing->SelectedCodes);
     EXPECT_NE(first.ClassColorTable, ws.crossing->ClassColorTable);
-    EXPECT_NE(first.resultImage.pixels, ws.crossing->resultImage.pixels);
 }
 
 TEST_F(TwoBands, SaveSegmentedAppendsTheExtensions) {
@@ -233,7 +221,7 @@ TEST_F(TwoBands, SaveSegmentedWritesTheShownBand) {
     ASSERT_TRUE(ws.SaveSegmented(dir.File("first")));
     EXPECT_EQ((std::vector<uint8_t>{1, 1, 1, 2, 2, 2}), ReadBytes(dir.File("first.raw")));
     ws.ShowSegmentedBand(2);
-    EXPECT_EQ(ws.segmentation->SegmentNumberMatrix[2], ws.ShownSegmentMatrix);
+    EXPECT_EQ(ws.SegmentNumbers(2), ws.ShownSegmentMatrix);
 }
 
 TEST_F(TwoBands, SaveResultWritesClassesReportAndRaw) {
@@ -304,13 +292,13 @@ TEST_F(TwoBands, NothingToSaveBeforeTheCommandsRan) {
     EXPECT_FALSE(FileExists(dir.File("x.bmp")));
 }
 
-TEST_F(TwoBands, ConsumedPixelsBecomeTheSegmentNumbers) {
+TEST_F(TwoBands, SegmentingLeavesTheBandsAsTheyWere) {
     ASSERT_TRUE(ws.FinishSegmentation(false, true));
-    EXPECT_FALSE(ws.bands[1].Loaded());
-    EXPECT_FALSE(ws.bands[2].Loaded());
-    EXPECT_EQ(Bytes({{1, 1, 1}, {2, 2, 2}}), ws.segmentation->SegmentNumberMatrix[1]);
-    EXPECT_EQ(Bytes({{1, 1, 2}, {2, 1, 2}}), ws.segmentation->SegmentNumberMatrix[2]);
-    EXPECT_EQ(ws.segmentation->SegmentNumberMatrix[2], ws.ShownSegmentMatrix);
+    EXPECT_EQ(Bytes({{0, 10, 20}, {30, 40, 50}}), ws.bands[1].pixels);
+    EXPECT_TRUE(ws.bands[2].Loaded());
+    EXPECT_EQ(Bytes({{1, 1, 1}, {2, 2, 2}}), ws.SegmentNumbers(1));
+    EXPECT_EQ(Bytes({{1, 1, 2}, {2, 1, 2}}), ws.SegmentNumbers(2));
+    EXPECT_EQ(ws.SegmentNumbers(2), ws.ShownSegmentMatrix);
 }
 
 TEST(WorkspaceSegmentation, TooManyCodesAreRefusedAndNothingChanges) {
@@ -341,7 +329,7 @@ TEST(WorkspaceSegmentation, UnwritableCodeListIsIgnored) {
     ws.SetSegmentation(1, Segmentation, 2, {});
     ws.SetSegmentation(2, Segmentation, 1, {});
     EXPECT_TRUE(ws.FinishSegmentation(false));
-    EXPECT_EQ(Bytes({{1, 2}}), ws.segmentation->SegmentNumberMatrix[1]);
+    EXPECT_EQ(Bytes({{1, 2}}), ws.SegmentNumbers(1));
 }
 
 }  // namespace
@@ -356,10 +344,10 @@ TEST(MemoryCheck, TenBandsOfEightThousandSquaredFitTwentyFourGiB) {
     EXPECT_TRUE(ws.CheckMemoryFor("/x/b.raw", {8000, 8000}, machine).ok);
     const tessera::Status refused = ws.CheckMemoryFor("/x/b.raw", {30000, 30000}, machine);
     ASSERT_FALSE(refused.ok);
-    // 900 million pixels x (6 x 10 + 18) bytes = 65 GiB.
+    // 900 million pixels x (4 x 10 + 4) bytes = 37 GiB.
     EXPECT_EQ(
         "The band set of 10 bands of 30000 lines x 30000 columns of\n/x/b.raw\nwould need "
-        "about 65 GiB of memory, more than this machine can give it (24 GiB in all).",
+        "about 37 GiB of memory, more than this machine can give it (24 GiB in all).",
         refused.message);
     // Fewer bands need less.
     ws.BeginBandSet(2);

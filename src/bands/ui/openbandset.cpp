@@ -171,7 +171,7 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
             return;
         }
         windows.bandWindow.setWindowTitle(title);
-        windows.bandWindow.ShowImage(ws.bands[band].image);
+        windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
         windows.bandWindow.BringToFront();
     }
 }
@@ -243,7 +243,7 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
             windows.segmentedWindow.BandTitles[band] = title;
         }
         windows.bandWindow.setWindowTitle(title);
-        windows.bandWindow.ShowImage(ws.bands[band].image);
+        windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
         windows.bandWindow.BringToFront();
         return true;
     }
@@ -262,7 +262,7 @@ void StepBand(const CommandContext& context, const BandSetWindows& windows, int 
         TImageForm& window = windows.bandWindow;
         // A band whose dialog was cancelled has no picture: the window then shows nothing.
         if (IsBandNumber(band) && ws.bands[band].Loaded()) {
-            window.ShowImage(ws.bands[band].image);
+            window.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
         } else {
             window.ShowImage(tessera::GrayImage{});
         }

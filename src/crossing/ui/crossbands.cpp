@@ -70,7 +70,7 @@ void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
         return;
     }
     ws.crossing->selection = choice;  // told in the class GeoTIFF's metadata
-    windows.resultWindow.ShowImage(ws.crossing->resultImage);
+    windows.resultWindow.ShowPlane(ws.crossing->ClassImage, ws.crossing->ClassColorTable);
     windows.resultWindow.BringToFront();
 }
 

@@ -58,8 +58,8 @@ void SegmentationTreatment(const CommandContext& context, const SegmentationWind
         context.Message(Q(finished.message), "ERROR");
         return;
     }
-    // Every band is painted; the window ends on the last one, which is what it shows.
-    windows.segmentedWindow.ShowImage(ws.segmentation->SegmentedImage[bandCount]);
+    // The window shows the last band.
+    windows.segmentedWindow.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->SegmentColourTable);
     windows.segmentedWindow.BringToFront();
 }
 
@@ -67,7 +67,7 @@ void ShowSegmentedBand(const CommandContext& context, const SegmentationWindows&
                        bool setCaption) {
     context.ws.ShowSegmentedBand(band);
     TTempImageForm& window = windows.segmentedWindow;
-    window.ShowImage(context.ws.segmentation->SegmentedImage[band]);
+    window.ShowPlane(context.ws.ShownSegmentMatrix, context.ws.segmentation->SegmentColourTable);
     if (setCaption) window.setWindowTitle(window.BandTitles[band]);
     window.BringToFront();
 }

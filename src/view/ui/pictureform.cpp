@@ -78,6 +78,36 @@ void TPictureForm::ShowImage(const tessera::GrayImage& image) {
     PaintBox->update();
 }
 
+namespace {
+
+// Keeps a matrix's block alive for as long as a picture is made over it.
+void ReleaseBlock(void* block) {
+    delete static_cast<std::shared_ptr<const uint8_t[]>*>(block);
+}
+
+}  // namespace
+
+void TPictureForm::ShowPlane(const tessera::ByteMatrix& cells, const tessera::ColourTable& colours) {
+    picture_ = QImage();
+    if (cells.Columns() > 0 && cells.Lines() > 0) {
+        auto* held = new std::shared_ptr<const uint8_t[]>(cells.SharedCells());
+        // Never written through: the matrix is filled before it is shown.
+        QImage picture(const_cast<uchar*>(held->get()), cells.Columns(), cells.Lines(),
+                       cells.Columns(), QImage::Format_Indexed8, ReleaseBlock, held);
+        if (picture.isNull()) {
+            delete held;
+        } else {
+            QList<QRgb> table(256);
+            for (int i = 0; i < 256; ++i)
+                table[i] = qRgb(colours[i].red, colours[i].green, colours[i].blue);
+            picture.setColorTable(table);
+            picture_ = std::move(picture);
+        }
+    }
+    FitSurface();
+    PaintBox->update();
+}
+
 void TPictureForm::BringToFront() {
     // A minimised window stays minimised: its new picture is seen once the user restores it.
     if (!isVisible()) show();

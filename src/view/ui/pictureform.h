@@ -41,6 +41,10 @@ class TPictureForm : public QMdiSubWindow {
     // Builds the display picture from the image (which the caller keeps owning) and paints it;
     // keeps zoom level, centre point and scroll positions; changes neither caption nor order.
     void ShowImage(const tessera::GrayImage& image);
+    // Shows a matrix of one byte a pixel through a colour table (gray levels through the gray
+    // ramp, segment or class numbers through their colours): the picture is the matrix's own
+    // block, shared, not a copy. Keeps zoom level, centre point and scroll positions.
+    void ShowPlane(const tessera::ByteMatrix& cells, const tessera::ColourTable& colours);
     bool HasPicture() const { return !picture_.isNull(); }
     const QImage& Picture() const { return picture_; }
     void BringToFront();

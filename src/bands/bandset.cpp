@@ -1,0 +1,150 @@
+#include "bands/bandset.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "bands/gdalsupport.h"
+#include "image/rawfiles.h"
+#include "support/paths.h"
+#include "support/safefile.h"
+
+namespace tessera {
+
+void BandSet::Begin(int bandCount) {
+    count_ = bandCount;
+    bands_.fill(Accepted{});
+}
+
+void BandSet::Accept(int band, const std::string& path, ImageSize size,
+                     std::optional<Georeference> place) {
+    if (!Valid(band)) return;
+    bands_[band].size = size;
+    bands_[band].path = path;
+    bands_[band].place = std::move(place);
+}
+
+Status BandSet::CheckMemoryNeed(const std::string& path, ImageSize size, int64_t needed,
+                                int64_t physicalBytes) const {
+    if (physicalBytes <= 0) {
+        const long pages = ::sysconf(_SC_PHYS_PAGES);
+        const long pageSize = ::sysconf(_SC_PAGESIZE);
+        if (pages <= 0 || pageSize <= 0) return Status::Ok();  // unknown: nothing to compare
+        physicalBytes = static_cast<int64_t>(pages) * pageSize;
+    }
+    const int bands = std::clamp(count_, 1, kMaximumBands);
+    // Leave a quarter of the machine to the system and the other programs.
+    if (needed <= physicalBytes / 4 * 3) return Status::Ok();
+    const auto gib = [](int64_t bytes) { return std::to_string((bytes + (1 << 29)) >> 30); };
+    return Status::Failure("The band set of " + std::to_string(bands) + " bands of " +
+                           std::to_string(size.lines) + " lines x " + std::to_string(size.columns) +
+                           " columns of\n" + path + "\nwould need about " + gib(needed) +
+                           " GiB of memory, more than this machine can give it (" +
+                           gib(physicalBytes) + " GiB in all).");
+}
+
+Status BandSet::CheckBandSize(int band, const std::string& path, ImageSize size) const {
+    for (int b = 1; b <= kMaximumBands; ++b) {
+        if (b == band) continue;
+        const ImageSize loaded = bands_[b].size;
+        if (loaded.lines == 0 && loaded.columns == 0) continue;
+        if (loaded != size) return Status::Failure(SizeMismatchMessage(path, size, loaded));
+    }
+    return Status::Ok();
+}
+
+Status BandSet::CheckGeoreference(int band, const std::string& path,
+                                  const std::optional<Georeference>& place) const {
+    if (!place) return Status::Ok();
+    for (int b = 1; b <= kMaximumBands; ++b) {
+        const Accepted& other = bands_[b];
+        if (b == band || !other.place) continue;
+        if (other.size.lines == 0 && other.size.columns == 0) continue;
+        const std::string difference = GeoreferenceDifference(*other.place, *place);
+        if (difference.empty()) continue;
+        return Status::Failure("Band " + std::to_string(band) + "\n" + path + "\nand band " +
+                               std::to_string(b) + "\n" + other.path +
+                               "\ndo not lie on the same place of the map: " + difference +
+                               ". The band was not loaded.");
+    }
+    return Status::Ok();
+}
+
+Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType type,
+                                 const BandLoadOptions& options) const {
+    using R = Result<BandReader>;
+    auto accepted = [&](ImageSize size) -> Status {
+        if (Status same = CheckBandSize(band, path, size); !same) return same;
+        if (!options.checkMemory) return Status::Ok();
+        const auto& need = options.memoryNeed ? options.memoryNeed : memoryNeed_;
+        if (!need) return Status::Ok();
+        return CheckMemoryNeed(path, size, need(size, count_));
+    };
+    if (type == BandFileType::Bitmap) {
+        Result<BandReader> file = OpenBitmapBand(path);
+        if (!file) return file;
+        if (const Status fits = accepted(file.value->Size()); !fits)
+            return R::Failure(fits.message);
+        if (options.nodata) file.value->SetNodata(options.nodata);
+        return file;
+    }
+    if (type == BandFileType::Raster) {
+        // The size is checked before a band of more than 8 bits is read through for its range.
+        Result<BandReader> file = OpenRasterBand(path, options.rasterBand);
+        if (!file) return file;
+        BandReader& reader = *file.value;
+        if (const Status fits = accepted(reader.Size()); !fits) return R::Failure(fits.message);
+        if (const Status placed = CheckGeoreference(band, path, reader.Georef()); !placed)
+            return R::Failure(placed.message);
+        if (options.nodata) reader.SetNodata(options.nodata);
+        std::optional<StretchRange> stretch = options.stretch;
+        if (options.askRaster) {
+            BandLoadOptions::RasterQuestion proposed;
+            proposed.dataType = reader.Raster()->DataType();
+            proposed.stretched = !reader.Raster()->IsByte();
+            proposed.stretch = stretch;
+            proposed.nodata = reader.Nodata();
+            const std::optional<BandLoadOptions::RasterQuestion> answer =
+                options.askRaster(proposed);
+            if (!answer) return R::Cancelled();
+            stretch = answer->stretch;
+            reader.SetNodata(answer->nodata);
+        }
+        // Bounded to what reading this band a strip at a time needs; a job that reads several
+        // bands at once bounds it again for all of them.
+        BoundRasterCache(RasterCacheNeed({&reader}));
+        if (stretch || !options.ownStretchLater) {
+            if (const Status stretched = reader.ChooseStretch(stretch); !stretched)
+                return R::Failure(stretched.message);
+        }
+        return file;
+    }
+    const std::string descriptorPath = ReplaceExtension(path, ".txt");
+    const DescriptorRead descriptor = ReadDescriptor(descriptorPath);
+    if (descriptor.outcome == DescriptorRead::Malformed)
+        return R::Failure(DescriptorMalformedMessage(descriptorPath));
+    ImageSize size = descriptor.size;
+    if (descriptor.outcome == DescriptorRead::Missing) {
+        const std::optional<ImageSize> asked = options.askSize ? options.askSize() : std::nullopt;
+        if (!asked)
+            return R::Failure("The raw image " + path + " has no descriptor " + descriptorPath +
+                              " giving its number of lines and columns.");
+        size = *asked;
+    }
+    if (const Status valid = CheckImageSize(size); !valid)
+        return R::Failure("The raw image\n" + path + "\ncannot be loaded: " + valid.message + ".");
+    if (const Status opens = CheckRawFileSize(path, size); !opens) return R::Failure(opens.message);
+    if (const Status fits = accepted(size); !fits) return R::Failure(fits.message);
+    // The size asked for is kept only for a band that is accepted, before its pixels are
+    // read: a refused size must not come back as the file's descriptor next time.
+    if (descriptor.outcome == DescriptorRead::Missing) {
+        const Status written = WriteWholeFile(descriptorPath, ShortDescriptorText(size));
+        if (!written)
+            return R::Failure(DescriptorNotWrittenMessage(descriptorPath, written.message));
+    }
+    Result<BandReader> file = OpenRawBand(path, size);
+    if (file && options.nodata) file.value->SetNodata(options.nodata);
+    return file;
+}
+
+}  // namespace tessera

@@ -1,0 +1,106 @@
+#pragma once
+// The loading rule of a band set, the same for every front end: which reader a band's file
+// goes to, the checks in their order (descriptor, size, the file opens, the same size as the
+// bands accepted before it, the same place on the map, memory) and the texts that refuse a
+// band. It keeps what the later checks compare with: the size, the file and the place of every
+// band accepted since the set began.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "bands/bandfacts.h"
+#include "bands/bandfiles.h"
+#include "bands/bandreader.h"
+#include "support/progress.h"
+#include "support/status.h"
+
+namespace tessera {
+
+// How a band's file is loaded.
+struct BandLoadOptions {
+    // Asked for the size of a raw file that has no descriptor; nothing means no answer. Left
+    // empty, such a file is refused.
+    std::function<std::optional<ImageSize>()> askSize;
+    // Refuse a band set the machine's memory cannot treat.
+    bool checkMemory = true;
+    // The bytes a treatment of `bandCount` bands of this size needs; left empty, what the
+    // band set's owner gave (BandSet::SetMemoryNeed).
+    std::function<int64_t(ImageSize size, int bandCount)> memoryNeed;
+    // Kept for the callers that still say whether they want a display copy: the pictures are
+    // made over the pixels themselves, so it changes nothing.
+    bool makeImage = true;
+    // Told how the reading goes; may cancel it (the band then stays as it was).
+    Progress* progress = nullptr;
+    // A raster GDAL reads: the band of the file (1 = the first), and for a band of another type
+    // than 8 bits its stretch to gray levels (none: the band's own minimum and maximum).
+    int rasterBand = 1;
+    std::optional<StretchRange> stretch;
+    // A band of more than 8 bits without a stretch given is left without one, for the caller
+    // to find with the other bands (ChooseStretchesTogether), instead of being read through
+    // for its range when it is opened.
+    bool ownStretchLater = false;
+    // The value that marks pixels without data, in place of the file's own (a raster's), or
+    // for a raw file or bitmap, a gray level; none: the file's own, if any.
+    std::optional<double> nodata;
+    // Asked, for a raster band, once the file is open and checked and before a pixel is read:
+    // the stretch and nodata value, shown as the options give them and the file declares them
+    // (the band's type tells whether a stretch applies). Nothing means no answer: the band is
+    // not loaded, and the load counts as cancelled.
+    struct RasterQuestion {
+        std::string dataType;
+        bool stretched = false;
+        std::optional<StretchRange> stretch;
+        std::optional<double> nodata;
+    };
+    std::function<std::optional<RasterQuestion>(const RasterQuestion& proposed)> askRaster;
+};
+
+class BandSet {
+  public:
+    // The start of an open sequence of `bandCount` bands: bands accepted from now on must
+    // share one size and one place.
+    void Begin(int bandCount);
+    int Count() const { return count_; }
+    // The bytes a treatment of `bandCount` bands of `size` needs, for the memory check.
+    void SetMemoryNeed(std::function<int64_t(ImageSize size, int bandCount)> need) {
+        memoryNeed_ = std::move(need);
+    }
+
+    // Every check of a band's loading, in order, without reading a pixel: the band's file, open
+    // for reading, or the "CAUTION" text that names it. Writes the descriptor of a size asked
+    // for once the band is accepted; changes nothing else.
+    Result<BandReader> Open(int band, const std::string& path, BandFileType type,
+                            const BandLoadOptions& options) const;
+    // Band `band` is taken: later bands are compared with its size, file and place.
+    void Accept(int band, const std::string& path, ImageSize size,
+                std::optional<Georeference> place);
+    // The size of band `band` accepted since Begin (0 x 0: none).
+    ImageSize SizeOf(int band) const { return Valid(band) ? bands_[band].size : ImageSize{}; }
+
+    // Refuses a band whose size differs from a band accepted earlier in this sequence.
+    Status CheckBandSize(int band, const std::string& path, ImageSize size) const;
+    // Refuses a band whose place differs from that of a band accepted earlier that lies on
+    // the map, naming both.
+    Status CheckGeoreference(int band, const std::string& path,
+                             const std::optional<Georeference>& place) const;
+    // Refuses, with a "CAUTION" text, a band set of Count() bands of this size whose treatment
+    // needs `neededBytes`, more than the machine has (`physicalBytes`, 0: ask the system)
+    // can give it: refused at the start rather than failing half-way or swapping.
+    Status CheckMemoryNeed(const std::string& path, ImageSize size, int64_t neededBytes,
+                           int64_t physicalBytes = 0) const;
+
+  private:
+    static bool Valid(int band) { return band >= 1 && band <= kMaximumBands; }
+    struct Accepted {
+        ImageSize size;  // 0 x 0: not accepted in this sequence
+        std::string path;
+        std::optional<Georeference> place;
+    };
+    int count_ = 0;
+    std::array<Accepted, kMaximumBands + 1> bands_{};
+    std::function<int64_t(ImageSize, int)> memoryNeed_;
+};
+
+}  // namespace tessera

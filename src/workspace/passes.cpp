@@ -1,0 +1,303 @@
+#include "workspace/passes.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "support/paths.h"
+
+namespace tessera {
+
+namespace {
+
+// Code 0 for every pixel of line `line` of the strip without data in some band; the number of
+// such pixels. `scratch` holds a line of marks.
+int64_t ClearCodesWithoutData(const Strip& strip, int line, int32_t* codes,
+                              std::vector<uint8_t>& scratch) {
+    const size_t columns = static_cast<size_t>(strip.columns);
+    const uint8_t* only = nullptr;
+    bool several = false;
+    for (size_t b = 0; b < strip.marks.size(); ++b) {
+        const uint8_t* marks = strip.Marks(static_cast<int>(b), line);
+        if (marks == nullptr) continue;
+        if (only == nullptr) {
+            only = marks;
+            continue;
+        }
+        if (!several) {
+            scratch.assign(only, only + columns);
+            several = true;
+        }
+        for (size_t x = 0; x < columns; ++x) scratch[x] |= marks[x];
+    }
+    if (only == nullptr) return 0;
+    const uint8_t* marks = several ? scratch.data() : only;
+    int64_t count = 0;
+    for (size_t x = 0; x < columns; ++x) {
+        const bool without = marks[x] != 0;
+        codes[x] = without ? 0 : codes[x];
+        count += without;
+    }
+    return count;
+}
+
+std::vector<const CodeContribution*> CodeShares(const Treatment& treatment) {
+    std::vector<const CodeContribution*> shares;
+    for (int b = 1; b <= treatment.BandCount(); ++b) shares.push_back(&treatment.byGray[b]);
+    return shares;
+}
+
+}  // namespace
+
+int MachineThreads() {
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 64);
+}
+
+void Treatment::Begin(int bandCount) {
+    const size_t entries = static_cast<size_t>(std::max(bandCount, 0)) + 1;
+    records.assign(entries, BandRecord{});
+    histograms.assign(entries, Histogram{});
+    ranges.assign(entries, GrayRange{});
+    table = CodeTable();
+    lookups.clear();
+    byGray.clear();
+    PixelCount.clear();
+    nodataPixels.reset();
+    SelectedCodes.clear();
+    classOf.clear();
+    ClassCount = 0;
+    selection.reset();
+}
+
+Result<BandStatistics> GatherStatistics(StripSource& source, int threads) {
+    const int n = source.BandCount();
+    const size_t bands = static_cast<size_t>(n) + 1;
+    const int workers = source.Workers(threads);
+    std::vector<BandStatistics> partial(static_cast<size_t>(workers));
+    for (BandStatistics& part : partial) {
+        part.histograms.assign(bands, Histogram{});
+        part.withoutData.assign(bands, 0);
+        part.nonFinite.assign(bands, 0);
+    }
+    const Status gathered = source.ForEachStrip(workers, [&](int worker, int, const Strip& strip) {
+        BandStatistics& part = partial[static_cast<size_t>(worker)];
+        const size_t columns = static_cast<size_t>(strip.columns);
+        const bool whole = strip.stride == columns;
+        for (int b = 0; b < n; ++b) {
+            Histogram& histogram = part.histograms[b + 1];
+            for (int i = 0; i < (whole ? 1 : strip.count); ++i) {
+                const size_t cells = whole ? columns * strip.count : columns;
+                const uint8_t* gray = strip.Gray(b, i);
+                AddToHistogram(gray, cells, histogram);
+                const uint8_t* marks = strip.Marks(b, i);
+                if (marks == nullptr) continue;
+                const int64_t removed = RemoveNodata(gray, marks, cells, histogram);
+                part.withoutData[b + 1] += removed;
+                if (removed > 0) part.nonFinite[b + 1] += CountMarks(marks, cells, kNonFiniteMark);
+            }
+        }
+        return Status::Ok();
+    });
+    if (!gathered) return Result<BandStatistics>::Failure(gathered.message);
+    BandStatistics total = std::move(partial[0]);
+    for (size_t w = 1; w < partial.size(); ++w) {
+        for (size_t b = 1; b < bands; ++b) {
+            for (int g = 0; g < 256; ++g) total.histograms[b][g] += partial[w].histograms[b][g];
+            total.withoutData[b] += partial[w].withoutData[b];
+            total.nonFinite[b] += partial[w].nonFinite[b];
+        }
+    }
+    return Result<BandStatistics>::Of(std::move(total));
+}
+
+void TakeStatistics(Treatment& treatment, const BandStatistics& statistics) {
+    for (int b = 1; b <= treatment.BandCount(); ++b) {
+        treatment.histograms[b] = statistics.histograms[b];
+        treatment.ranges[b] = RangeOfHistogram(statistics.histograms[b]);
+        treatment.records[b].nodataPixels = statistics.withoutData[b] - statistics.nonFinite[b];
+        treatment.records[b].nonFinitePixels = statistics.nonFinite[b];
+    }
+}
+
+void SetBandSegmentation(BandRecord& record, const Histogram& histogram, GrayRange range,
+                         int type, int count, const std::vector<int32_t>& typedUpper) {
+    try {
+        SegmentLimits limits = BandSegmentLimits(type, count, typedUpper, range, histogram);
+        record.thresholdingType = type;
+        record.segmentCount = count;
+        record.segmentLimits = std::move(limits);
+    } catch (const std::bad_alloc&) {
+        // Lists of at most 255 entries: left as they were should this ever fail.
+    }
+}
+
+void SetBandSegmentation(Treatment& treatment, int band, int type, int count,
+                         const std::vector<int32_t>& typedUpper) {
+    if (band < 1 || band > treatment.BandCount()) return;
+    SetBandSegmentation(treatment.records[band], treatment.histograms[band],
+                        treatment.ranges[band], type, count, typedUpper);
+}
+
+Status FinishSegmentation(Treatment& treatment, RandomBelow& random) {
+    const int n = treatment.BandCount();
+    const RandomBelow randomBefore = random;
+    try {
+        std::vector<int32_t> counts(static_cast<size_t>(n) + 1, 0);
+        for (int b = 1; b <= n; ++b) counts[b] = treatment.records[b].segmentCount;
+        Result<CodeTable> table = BuildCodeTable(counts);
+        if (!table) return Status::Failure(table.message);
+        const std::vector<CodeContribution> bySegment = SegmentContributions(*table.value);
+        std::vector<SegmentLookup> lookups(static_cast<size_t>(n) + 1);
+        std::vector<CodeContribution> byGray(static_cast<size_t>(n) + 1);
+        for (int b = 1; b <= n; ++b) {
+            lookups[b] = SegmentLookupTable(treatment.records[b].segmentLimits);
+            byGray[b] = GrayContribution(bySegment[b], lookups[b]);
+        }
+        const ColourTable colours = BuildSegmentColourTable(random);
+        // Nothing below allocates.
+        treatment.table = std::move(*table.value);
+        treatment.lookups = std::move(lookups);
+        treatment.byGray = std::move(byGray);
+        treatment.SegmentColourTable = colours;
+        return Status::Ok();
+    } catch (const std::bad_alloc&) {
+        random = randomBefore;
+        return Status::Failure(std::string(kMemoryRefusal) +
+                               "to segment the bands \nThe earlier results are kept ");
+    }
+}
+
+std::string CodeListPath(const Treatment& treatment) {
+    const std::string first = treatment.BandCount() >= 1 ? treatment.records[1].filePath : "";
+    return JoinPath(DirectoryOf(first), kMultiTabName);
+}
+
+Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, int threads,
+                             Progress* progress) {
+    using R = Result<CodeTally>;
+    const R refused = R::Failure(std::string(kMemoryRefusal) + "to cross the bands ");
+    if (treatment.byGray.empty()) return R::Failure(" The bands are not segmented ");
+    try {
+        const int n = source.BandCount();
+        const int columns = source.Size().columns;
+        const int workers = source.Workers(threads);
+        const std::vector<const CodeContribution*> shares = CodeShares(treatment);
+        // 32 bits per code and thread: a thread counts at most kMaximumPixels pixels.
+        static_assert(kMaximumPixels <= int64_t{UINT32_MAX});
+        const size_t codes = static_cast<size_t>(treatment.table.CodeCount) + 1;
+        struct Part {
+            std::vector<uint32_t> counts;
+            std::unique_ptr<int32_t[]> line;
+            std::vector<uint8_t> scratch;
+            int64_t without = 0;
+        };
+        std::vector<Part> parts(static_cast<size_t>(workers));
+        for (Part& part : parts) {
+            part.counts.assign(codes, 0);
+            part.line.reset(new int32_t[static_cast<size_t>(std::max(columns, 1))]);
+        }
+        std::vector<std::vector<const uint8_t*>> values(static_cast<size_t>(workers),
+                                                        std::vector<const uint8_t*>(n));
+        const Status counted = source.ForEachStrip(
+            workers,
+            [&](int worker, int, const Strip& strip) {
+                Part& part = parts[static_cast<size_t>(worker)];
+                std::vector<const uint8_t*>& line = values[static_cast<size_t>(worker)];
+                for (int i = 0; i < strip.count; ++i) {
+                    for (int b = 0; b < n; ++b) line[b] = strip.Gray(b, i);
+                    FormCodes(shares.data(), line.data(), n, columns, part.line.get());
+                    part.without += ClearCodesWithoutData(strip, i, part.line.get(), part.scratch);
+                    CountLine(part.line.get(), columns, part.counts.data());
+                }
+                return Status::Ok();
+            },
+            progress, kStageCounting);
+        if (counted.cancelled) return R::Cancelled();
+        if (!counted) return R::Failure(counted.message);
+        CodeTally tally;
+        tally.pixelCount.assign(parts[0].counts.begin(), parts[0].counts.end());
+        for (const Part& part : parts) tally.withoutData += part.without;
+        for (size_t w = 1; w < parts.size(); ++w)
+            for (size_t code = 0; code < codes; ++code)
+                tally.pixelCount[code] += parts[w].counts[code];
+        return R::Of(std::move(tally));
+    } catch (const std::bad_alloc&) {
+        return refused;
+    }
+}
+
+void TakeCounts(Treatment& treatment, CodeTally tally) {
+    bool declared = false;
+    for (int b = 1; b <= treatment.BandCount(); ++b)
+        declared = declared || treatment.records[b].nodata.has_value() ||
+                   treatment.records[b].nonFinitePixels > 0;
+    treatment.PixelCount = std::move(tally.pixelCount);
+    treatment.nodataPixels =
+        declared ? std::optional<int64_t>(tally.withoutData) : std::nullopt;
+}
+
+Status FinishCrossing(Treatment& treatment, RandomBelow& random,
+                      std::vector<int32_t> selectedCodes) {
+    const RandomBelow randomBefore = random;
+    try {
+        const ColourTable colours = BuildClassColourTable(random);
+        std::vector<uint8_t> classOf = ClassOfCode(selectedCodes, treatment.table.CodeCount);
+        treatment.ClassColorTable = colours;
+        treatment.classOf = std::move(classOf);
+        treatment.ClassCount =
+            selectedCodes.empty() ? 0 : static_cast<int>(selectedCodes.size()) - 1;
+        treatment.SelectedCodes = std::move(selectedCodes);
+        return Status::Ok();
+    } catch (const std::bad_alloc&) {
+        random = randomBefore;
+        return Status::Failure(std::string(kMemoryRefusal) +
+                               "to make the classes \nThe earlier result is kept ");
+    }
+}
+
+Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threads,
+                      const ClassSink& sink, Progress* progress,
+                      const std::function<void()>& stopped) {
+    if (treatment.classOf.empty()) return Status::Failure(" There is no result to save ");
+    const int n = source.BandCount();
+    const int columns = source.Size().columns;
+    const int workers = source.Workers(threads);
+    const size_t stripCells = static_cast<size_t>(source.StripLines()) * std::max(columns, 1);
+    const std::vector<const CodeContribution*> shares = CodeShares(treatment);
+    struct Part {
+        std::unique_ptr<int32_t[]> line;
+        std::unique_ptr<uint8_t[]> classes;
+        std::vector<uint8_t> scratch;
+        std::vector<const uint8_t*> values;
+    };
+    std::vector<Part> parts(static_cast<size_t>(workers));
+    for (Part& part : parts) {
+        part.line.reset(new int32_t[static_cast<size_t>(std::max(columns, 1))]);
+        part.classes.reset(new uint8_t[stripCells]);
+        part.values.resize(static_cast<size_t>(n));
+    }
+    return source.ForEachStrip(
+        workers,
+        [&](int worker, int index, const Strip& strip) {
+            Part& part = parts[static_cast<size_t>(worker)];
+            for (int i = 0; i < strip.count; ++i) {
+                for (int b = 0; b < n; ++b) part.values[b] = strip.Gray(b, i);
+                FormCodes(shares.data(), part.values.data(), n, columns, part.line.get());
+                ClearCodesWithoutData(strip, i, part.line.get(), part.scratch);
+                ClassifyLine(part.line.get(), columns, treatment.classOf,
+                             part.classes.get() + static_cast<size_t>(i) * columns);
+            }
+            return sink(worker, index, strip, part.classes.get());
+        },
+        progress, kStagePainting, stopped);
+}
+
+void NumberLine(const Treatment& treatment, int band, const uint8_t* gray, const uint8_t* marks,
+                int columns, uint8_t* numbers) {
+    const SegmentLookup& lookup = treatment.lookups[band];
+    for (int x = 0; x < columns; ++x) numbers[x] = lookup[gray[x]];
+    if (marks) ClearNodata(marks, static_cast<size_t>(columns), numbers);
+}
+
+}  // namespace tessera

@@ -1,0 +1,130 @@
+#pragma once
+// The treatment of a band set, written once for every front end: its state between passes and
+// the three passes over a source of strips.
+//   1. GatherStatistics: every band's histogram and its pixels without data;
+//   2. CountCodes: every pixel's code from the bands' gray levels, and the pixels of each code;
+//   3. ClassifyStrips: the class of every pixel, strip by strip, for the caller to keep or write.
+// Between them, the steps that decide: SetBandSegmentation, FinishSegmentation (code table,
+// look-ups, segment colours) and FinishCrossing (the classes kept, class colours). The passes
+// keep no state of their own and may run on several threads; their results do not depend on
+// the thread count.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bands/bandfiles.h"
+#include "crossing/codetable.h"
+#include "crossing/crossing.h"
+#include "image/guitools.h"
+#include "segmentation/bandrecord.h"
+#include "segmentation/thresholding.h"
+#include "support/progress.h"
+#include "support/randombelow.h"
+#include "support/status.h"
+#include "workspace/strips.h"
+
+namespace tessera {
+
+// The start of the texts of a step refused for want of memory.
+inline constexpr const char* kMemoryRefusal = " Not enough memory ";
+
+// What the treatment knows between its passes; every vector indexed by band 1..n (entry 0
+// unused) or by code 0..N.
+struct Treatment {
+    std::vector<BandRecord> records;
+    // After the statistics: each band's gray levels with data.
+    std::vector<Histogram> histograms;
+    std::vector<GrayRange> ranges;
+    // After FinishSegmentation.
+    CodeTable table;
+    std::vector<SegmentLookup> lookups;
+    std::vector<CodeContribution> byGray;  // each band's share of a code, by gray level
+    ColourTable SegmentColourTable{};
+    // After the count: PixelCount[0..N] (entry 0: pixels without a code), and the pixels
+    // without data in at least one band (none when no band can lack data).
+    std::vector<int64_t> PixelCount;
+    std::optional<int64_t> nodataPixels;
+    // After FinishCrossing.
+    std::vector<int32_t> SelectedCodes;  // 1..K
+    std::vector<uint8_t> classOf;        // class of every code 0..N
+    int ClassCount = 0;
+    ColourTable ClassColorTable{};
+    std::optional<CodeSelection> selection;  // the rule that chose the codes, when known
+
+    int BandCount() const { return records.empty() ? 0 : static_cast<int>(records.size()) - 1; }
+    // For a band set of n bands: records, histograms and ranges of n + 1 entries.
+    void Begin(int bandCount);
+};
+
+// ----- pass 1 -----
+
+// Per band 1..n: the histogram of its gray levels with data, its pixels marked without data
+// and, of these, those holding NaN or an infinite value.
+struct BandStatistics {
+    std::vector<Histogram> histograms;
+    std::vector<int64_t> withoutData;
+    std::vector<int64_t> nonFinite;
+};
+// Refused as the source refuses a strip; throws std::bad_alloc when memory runs out.
+Result<BandStatistics> GatherStatistics(StripSource& source, int threads);
+// Takes the statistics into the treatment's histograms, ranges and records.
+void TakeStatistics(Treatment& treatment, const BandStatistics& statistics);
+
+// ----- segmentation -----
+
+// A band's method, count and limits from its histogram and range; `typedUpper` holds the
+// typed upper limits of a Definition band. The count must have passed CheckSegmentCount.
+void SetBandSegmentation(BandRecord& record, const Histogram& histogram, GrayRange range,
+                         int type, int count, const std::vector<int32_t>& typedUpper);
+// The same for band b of the treatment.
+void SetBandSegmentation(Treatment& treatment, int band, int type, int count,
+                         const std::vector<int32_t>& typedUpper);
+// The code table (refused with an "ERROR" text, nothing changed, when it is too large or
+// memory runs out), the bands' look-ups and code shares, and the segment colours drawn from
+// `random`. Changes nothing when refused, the colour sequence included.
+Status FinishSegmentation(Treatment& treatment, RandomBelow& random);
+// Where the diagnostic code list goes: beside band 1's file.
+std::string CodeListPath(const Treatment& treatment);
+
+// ----- pass 2 -----
+
+// The pixel count of every code, and of the pixels without data in a band; Cancelled when
+// `progress` cancels, an "ERROR" text when memory runs out.
+struct CodeTally {
+    std::vector<int64_t> pixelCount;  // 0..N
+    int64_t withoutData = 0;
+};
+Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, int threads,
+                             Progress* progress = nullptr);
+// Takes the counts into the treatment.
+void TakeCounts(Treatment& treatment, CodeTally tally);
+
+// ----- crossing -----
+
+// The class of every code from the selection and the class colours drawn from `random`;
+// refused (nothing changed, the colour sequence included) when memory runs out.
+Status FinishCrossing(Treatment& treatment, RandomBelow& random,
+                      std::vector<int32_t> selectedCodes);
+
+// ----- pass 3 -----
+
+// Given each strip's classes: `classes` holds strip.count lines of strip.columns class
+// values, top line first, one after another.
+using ClassSink = std::function<Status(int worker, int index, const Strip& strip,
+                                       const uint8_t* classes)>;
+// The classes of every pixel, strip by strip, handed to `sink`. `progress` as CountCodes;
+// `stopped` as StripSource::ForEachStrip.
+Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threads,
+                      const ClassSink& sink, Progress* progress = nullptr,
+                      const std::function<void()>& stopped = {});
+
+// The segment numbers of band b's line: its look-up, and NoSegment where it has no data.
+void NumberLine(const Treatment& treatment, int band, const uint8_t* gray,
+                const uint8_t* marks, int columns, uint8_t* numbers);
+
+// The threads a pass runs on when the caller leaves it to the machine: one per core.
+int MachineThreads();
+
+}  // namespace tessera

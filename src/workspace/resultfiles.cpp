@@ -1,0 +1,296 @@
+#include "workspace/resultfiles.h"
+
+#include <sys/uio.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "crossing/maplegend.h"
+#include "crossing/report.h"
+#include "image/rawfiles.h"
+
+namespace tessera {
+
+namespace {
+
+// Stored lines of an 8-bit bitmap start here, after the headers and the palette.
+constexpr int64_t kBitmapPixelOffset = 1078;
+
+int64_t BitmapStride(int columns) {
+    return (int64_t{columns} + 3) / 4 * 4;
+}
+
+// The file-size field of a bitmap is 32 bits wide: larger ones cannot be written.
+bool BitmapFits(ImageSize size) {
+    return kBitmapPixelOffset + BitmapStride(size.columns) * size.lines <= int64_t{0xffffffff};
+}
+
+// A text staged as every file of a save is.
+class StagedText {
+  public:
+    StagedText(const std::string& path, const std::string& text) : path_(path) {
+        written_ = !text.empty() && file_.Open(path) && file_.WriteAt(0, text.data(), text.size());
+    }
+    void Commit(std::vector<std::string>& failed) {
+        if (!written_ || !file_.Commit()) failed.push_back(path_);
+    }
+
+  private:
+    std::string path_;
+    StagedFile file_;
+    bool written_ = false;
+};
+
+// Turns taken strip by strip in their order: Wait(k) returns once strips 0..k - 1 are done,
+// or false once the turns were abandoned (a strip failed), so that no thread waits forever.
+class StripTurns {
+  public:
+    bool Wait(int strip) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return next_ == strip || abandoned_; });
+        return !abandoned_;
+    }
+    void Done() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ++next_;
+        }
+        changed_.notify_all();
+    }
+    void Abandon() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            abandoned_ = true;
+        }
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int next_ = 0;
+    bool abandoned_ = false;
+};
+
+}  // namespace
+
+Status CollectedSaveStatus(const std::vector<std::string>& failedFiles) {
+    if (failedFiles.empty()) return Status::Ok();
+    std::string message = " These files could not be written:";
+    for (const std::string& name : failedFiles) message += "\n" + name;
+    message += " ";
+    return Status::Failure(message);
+}
+
+// ----- RasterPair -----
+
+RasterPair::RasterPair(const std::string& stem, ImageSize size, const ColourTable& colours,
+                       bool bitmap, bool raw)
+    : stem_(stem), size_(size), bitmap_(bitmap), raw_(raw), bitmapFits_(BitmapFits(size)) {
+    padding_.assign(4, 0);
+    if (bitmap_ && bitmapFits_ && bitmapFile_.Open(stem + ".bmp")) {
+        const std::vector<uint8_t> header =
+            BitmapFileHeader(size.columns, size.lines, PaletteKind, colours);
+        bitmapFile_.WriteAt(0, header.data(), header.size());
+    }
+    if (raw_) rawFile_.Open(stem + ".raw");
+}
+
+void RasterPair::Write(int first, int count, const uint8_t* lines) {
+    const size_t columns = static_cast<size_t>(size_.columns);
+    if (bitmap_ && bitmapFits_ && !bitmapFile_.Failed()) {
+        // The strip's lines lie in the bitmap one after another from the bottom one up, each
+        // followed by its padding.
+        const size_t pad = static_cast<size_t>(BitmapStride(size_.columns)) - columns;
+        std::vector<struct iovec> pieces;
+        pieces.reserve(static_cast<size_t>(count) * 2);
+        for (int i = count - 1; i >= 0; --i) {
+            pieces.push_back({const_cast<uint8_t*>(lines + columns * i), columns});
+            if (pad > 0) pieces.push_back({padding_.data(), pad});
+        }
+        const int64_t offset =
+            kBitmapPixelOffset + int64_t{size_.lines - first - count} * BitmapStride(size_.columns);
+        bitmapFile_.WriteAt(offset, pieces.data(), static_cast<int>(pieces.size()));
+    }
+    if (raw_ && !rawFile_.Failed())
+        rawFile_.WriteAt(int64_t{first} * size_.columns, lines, columns * count);
+}
+
+void RasterPair::Sync() {
+    if (bitmap_) bitmapFile_.Sync();
+    if (raw_) rawFile_.Sync();
+}
+
+void RasterPair::CommitBitmap(std::vector<std::string>& failed) {
+    if (bitmap_ && (!bitmapFits_ || !bitmapFile_.Commit())) failed.push_back(stem_ + ".bmp");
+}
+
+void RasterPair::CommitRaw(std::vector<std::string>& failed) {
+    if (raw_ && !rawFile_.Commit()) failed.push_back(stem_ + ".raw");
+}
+
+namespace {
+
+// Syncs the files at once, each from a thread of its own.
+void SyncTogether(const std::vector<RasterPair*>& pairs) {
+    std::vector<std::thread> syncs;
+    for (RasterPair* pair : pairs) {
+        try {
+            syncs.emplace_back([pair] { pair->Sync(); });
+        } catch (const std::system_error&) {
+            pair->Sync();
+        }
+    }
+    for (std::thread& sync : syncs) sync.join();
+}
+
+}  // namespace
+
+// ----- ResultWriter -----
+
+// The files that put the classes back on the map.
+struct ResultWriter::Map {
+    Georeference place;
+    bool onMap = false;   // the GeoTIFF is wanted
+    bool tabled = false;  // the class table's areas are gathered
+    StagedName geotiffName;
+    ClassGeoTiff geotiff;
+    bool geotiffMade = false;
+    std::optional<CellAreas> cells;
+    std::vector<ClassAreas> areas;  // one per worker
+    StripTurns turns;
+};
+
+ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatment& treatment,
+                           ResultFiles files, const std::string& program, int workers)
+    : stem_(stem),
+      size_(size),
+      treatment_(treatment),
+      files_(files),
+      rasters_(stem, size, treatment.ClassColorTable, files.bitmap, files.raw) {
+    const std::optional<Georeference> place = SharedGeoreference(treatment.records);
+    if (!place) return;
+    map_ = std::make_unique<Map>();
+    map_->place = *place;
+    map_->onMap = files.geotiff;
+    map_->tabled = files.table || files.geotiff || files.style;
+    if (map_->onMap && map_->geotiffName.Open(stem + ".tif"))
+        map_->geotiffMade = map_->geotiff.Create(
+            map_->geotiffName.Temporary(), size, treatment.ClassColorTable, *place,
+            TreatmentMetadata(program, treatment.records, treatment.selection,
+                              treatment.ClassCount));
+    if (map_->tabled) {
+        map_->cells.emplace(size, *place);
+        map_->areas.assign(static_cast<size_t>(std::max(workers, 1)), ClassAreas(*map_->cells));
+    }
+}
+
+ResultWriter::~ResultWriter() = default;
+
+void ResultWriter::Abandon() {
+    if (map_) map_->turns.Abandon();
+}
+
+void ResultWriter::Write(int worker, int index, int first, int count, const uint8_t* classes) {
+    rasters_.Write(first, count, classes);
+    if (!map_) return;
+    const size_t columns = static_cast<size_t>(size_.columns);
+    if (map_->tabled)
+        for (int i = 0; i < count; ++i)
+            map_->areas[static_cast<size_t>(worker)].AddLine(first + i, classes + columns * i,
+                                                             size_.columns);
+    // GDAL lays the GeoTIFF's blocks out in the order its lines come: in strip order, the same
+    // bytes whatever the threads.
+    if (map_->geotiffMade && map_->turns.Wait(index)) {
+        map_->geotiff.WriteLines(first, count, classes, columns);
+        map_->turns.Done();
+    }
+}
+
+Status ResultWriter::Finish(std::vector<RasterPair*> others) {
+    others.push_back(&rasters_);
+    SyncTogether(others);
+    std::vector<std::string> failed;
+    rasters_.CommitBitmap(failed);
+    if (files_.report) {
+        StagedText report(stem_ + ".txt",
+                          ResultReport(size_, treatment_.records, treatment_.table,
+                                       treatment_.PixelCount, treatment_.SelectedCodes,
+                                       treatment_.nodataPixels));
+        report.Commit(failed);
+    }
+    rasters_.CommitRaw(failed);
+    if (!map_) return CollectedSaveStatus(failed);
+    std::optional<MapSideFiles> sideFiles;  // the class table and the GeoTIFF's legend
+    if (map_->tabled) {
+        for (size_t w = 1; w < map_->areas.size(); ++w) map_->areas[0].Add(map_->areas[w]);
+        sideFiles.emplace(stem_,
+                          MakeClassTable(size_, treatment_.records, treatment_.table,
+                                         treatment_.PixelCount, treatment_.SelectedCodes,
+                                         treatment_.nodataPixels, map_->areas[0]),
+                          treatment_.ClassColorTable,
+                          MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
+    }
+    bool geotiffSaved = false;
+    if (map_->onMap) {
+        const bool closed = map_->geotiff.Close() && map_->geotiffMade;
+        geotiffSaved = closed && map_->geotiffName.Commit();
+        if (!geotiffSaved) failed.push_back(stem_ + ".tif");
+    }
+    if (sideFiles) sideFiles->Commit(geotiffSaved, failed);
+    return CollectedSaveStatus(failed);
+}
+
+// ----- SegmentedWriter -----
+
+SegmentedWriter::SegmentedWriter(const std::string& stem, ImageSize size,
+                                 const ColourTable& colours)
+    : stem_(stem), size_(size), rasters_(stem, size, colours, true, true) {}
+
+Status SegmentedWriter::Finish() {
+    rasters_.Sync();
+    std::vector<std::string> failed;
+    rasters_.CommitBitmap(failed);
+    StagedText descriptor(stem_ + ".txt", LongDescriptorText(size_));
+    descriptor.Commit(failed);
+    rasters_.CommitRaw(failed);
+    return CollectedSaveStatus(failed);
+}
+
+// ----- whole rasters -----
+
+Status SaveClasses(const std::string& stem, const Treatment& treatment, ImageSize size,
+                   const uint8_t* classes, const std::string& program, Progress& progress) {
+    try {
+        if (!progress.Step(kStageSaving, 0, 3)) return Status::Cancelled();
+        ResultWriter writer(stem, size, treatment, ResultFiles{}, program, 1);
+        if (!progress.Step(kStageSaving, 1, 3)) return Status::Cancelled();
+        writer.Write(0, 0, 0, size.lines, classes);
+        if (!progress.Step(kStageSaving, 2, 3)) return Status::Cancelled();
+        // What is written now is put in place whole.
+        if (!progress.Step(kStageSaving, 3, 3)) return Status::Cancelled();
+        return writer.Finish();
+    } catch (const std::bad_alloc&) {
+        return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
+    }
+}
+
+Status SaveSegmentNumbers(const std::string& stem, ImageSize size, const uint8_t* numbers,
+                          const ColourTable& colours, Progress& progress) {
+    try {
+        if (!progress.Step(kStageSaving, 0, 3)) return Status::Cancelled();
+        SegmentedWriter writer(stem, size, colours);
+        if (!progress.Step(kStageSaving, 1, 3)) return Status::Cancelled();
+        writer.Write(0, size.lines, numbers);
+        if (!progress.Step(kStageSaving, 2, 3)) return Status::Cancelled();
+        if (!progress.Step(kStageSaving, 3, 3)) return Status::Cancelled();
+        return writer.Finish();
+    } catch (const std::bad_alloc&) {
+        return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
+    }
+}
+
+}  // namespace tessera

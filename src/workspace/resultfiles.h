@@ -1,0 +1,111 @@
+#pragma once
+// The files of a save, written the same way by both front ends: the class raster as STEM.bmp
+// and STEM.raw, the report STEM.txt, and for bands on the map STEM.tif with its legend, the
+// class table STEM.csv and the style STEM.qml; the segment numbers of a band as STEM.bmp,
+// STEM.txt and STEM.raw. Each file goes to a temporary name beside its target (the target's
+// mode kept, removed on an interrupt) as its lines come, a strip at a time in any order, and
+// all are put in place together at the end; a cancelled or failed save leaves nothing of its
+// files and the earlier files of those names as they were. A file that cannot be written is
+// named in the "CAUTION" text; the others are still saved.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "crossing/mapareas.h"
+#include "crossing/mapresult.h"
+#include "image/guitools.h"
+#include "support/progress.h"
+#include "support/safefile.h"
+#include "support/status.h"
+#include "workspace/passes.h"
+
+namespace tessera {
+
+// One "CAUTION" text for every file of a save that could not be written; Ok when none failed.
+Status CollectedSaveStatus(const std::vector<std::string>& failedFiles);
+
+// The files of a result to write (the batch tool's --format); the map files only ever for bands
+// that lie on the map.
+struct ResultFiles {
+    bool bitmap = true, report = true, raw = true, geotiff = true, table = true;
+    bool style = true;  // STEM.qml (the GeoTIFF's legend, STEM.tif.aux.xml, goes with it)
+};
+
+// A raster of one byte a pixel written strip by strip as STEM.bmp (bottom line first, lines
+// padded to whole words, the colour table as palette) and STEM.raw (top line first).
+class RasterPair {
+  public:
+    RasterPair(const std::string& stem, ImageSize size, const ColourTable& colours, bool bitmap,
+               bool raw);
+    // Lines first..first + count - 1, one after another (`columns` bytes each); thread-safe.
+    void Write(int first, int count, const uint8_t* lines);
+    // Syncs both files; several pairs may sync at once.
+    void Sync();
+    // Puts the bitmap in place, naming it in `failed` when it could not be written.
+    void CommitBitmap(std::vector<std::string>& failed);
+    void CommitRaw(std::vector<std::string>& failed);
+
+  private:
+    std::string stem_;
+    ImageSize size_;
+    bool bitmap_, raw_, bitmapFits_;
+    StagedFile bitmapFile_, rawFile_;
+    std::vector<uint8_t> padding_;
+};
+
+// The result of a crossing: the classes come strip by strip (ClassifyStrips), then Finish
+// writes the report and the map's side files and puts everything in place.
+class ResultWriter {
+  public:
+    // `program` is named in the GeoTIFF's metadata; `workers` threads may write at once.
+    ResultWriter(const std::string& stem, ImageSize size, const Treatment& treatment,
+                 ResultFiles files, const std::string& program, int workers);
+    ~ResultWriter();
+    ResultWriter(const ResultWriter&) = delete;
+    ResultWriter& operator=(const ResultWriter&) = delete;
+
+    // Strip `index` of the classes, lines first..first + count - 1: any order, from any
+    // worker; the GeoTIFF takes the strips in their order (a strip waits for those before it).
+    void Write(int worker, int index, int first, int count, const uint8_t* classes);
+    // A strip that will not come (its pass failed): nothing waits for it.
+    void Abandon();
+    // Syncs the rasters (with `others`, at once), writes the report and the side files, and
+    // puts the files in place in order: bmp, txt, raw, tif, csv, tif.aux.xml, qml.
+    Status Finish(std::vector<RasterPair*> others = {});
+
+  private:
+    struct Map;
+    std::string stem_;
+    ImageSize size_;
+    const Treatment& treatment_;
+    ResultFiles files_;
+    RasterPair rasters_;
+    std::unique_ptr<Map> map_;
+};
+
+// The segment numbers of a band as STEM.bmp (segment colours), STEM.txt (long descriptor),
+// STEM.raw.
+class SegmentedWriter {
+  public:
+    SegmentedWriter(const std::string& stem, ImageSize size, const ColourTable& colours);
+    void Write(int first, int count, const uint8_t* numbers) { rasters_.Write(first, count, numbers); }
+    RasterPair& Rasters() { return rasters_; }
+    Status Finish();
+
+  private:
+    std::string stem_;
+    ImageSize size_;
+    RasterPair rasters_;
+};
+
+// The whole class raster of an interactive crossing saved at once, as the batch tool saves
+// its strips; `progress` is told at each step and may cancel the save.
+Status SaveClasses(const std::string& stem, const Treatment& treatment, ImageSize size,
+                   const uint8_t* classes, const std::string& program, Progress& progress);
+// The same for a band's segment numbers.
+Status SaveSegmentNumbers(const std::string& stem, ImageSize size, const uint8_t* numbers,
+                          const ColourTable& colours, Progress& progress);
+
+}  // namespace tessera

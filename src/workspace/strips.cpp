@@ -1,0 +1,491 @@
+#include "workspace/strips.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "bands/gdalsupport.h"
+
+namespace tessera {
+
+namespace {
+
+constexpr double kNoValue = std::numeric_limits<double>::infinity();
+// Rows of blocks taller than this are read this many lines at a time.
+constexpr int kMaximumGroupLines = 1024;
+// A strip of about this many bytes per band for the bands held in memory.
+constexpr int64_t kMemoryStripBytes = int64_t{64} << 10;
+
+// Memory that needs no zero fill: every byte is written before it is read.
+std::unique_ptr<uint8_t[]> Bytes(size_t count) {
+    return std::unique_ptr<uint8_t[]>(new uint8_t[count]);
+}
+
+}  // namespace
+
+int StripSource::Workers(int threads) const {
+    return std::clamp(std::min(threads, StripCount()), 1, std::max(threads, 1));
+}
+
+Status RunTasks(size_t count, int threads, const std::function<Status(int, size_t)>& task) {
+    std::atomic<size_t> next{0};
+    std::mutex refusing;
+    size_t refusedTask = count;
+    Status refusal = Status::Ok();
+    std::atomic<bool> outOfMemory{false};
+    auto work = [&](int worker) {
+        try {
+            for (size_t t = next++; t < count; t = next++) {
+                Status done = task(worker, t);
+                if (done) continue;
+                const std::lock_guard<std::mutex> lock(refusing);
+                if (t < refusedTask) {
+                    refusedTask = t;
+                    refusal = std::move(done);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+    };
+    std::vector<std::thread> helpers;
+    try {
+        for (int w = 1; w < std::min<int>(threads, static_cast<int>(count)); ++w)
+            helpers.emplace_back(work, w);
+    } catch (const std::system_error&) {
+        // Fewer threads: the tasks are shared among those that started.
+    }
+    work(0);
+    for (std::thread& helper : helpers) helper.join();
+    if (outOfMemory) throw std::bad_alloc();
+    return refusal;
+}
+
+Status RunStrips(int begin, int end, int threads, const std::function<Status(int, int)>& work,
+                 Progress* progress, const char* stage, int total,
+                 const std::function<void()>& stopped) {
+    const int stripCount = end;
+    const int wanted = std::min(std::max(threads, 1), std::max(end - begin, 1));
+    // Worker w starts with strip w, so that every thread takes part; then each takes the next
+    // strip left, so that a thread slowed down by other work takes fewer.
+    std::atomic<int> next{begin + wanted};
+    std::atomic<int> done{begin};
+    std::atomic<bool> failed{false};
+    bool outOfMemory = false;
+    bool cancelled = false;
+    // The refusal of the first strip that could not be read: every strip before it was taken
+    // and is finished, so it is the same whatever the threads.
+    int refusedStrip = stripCount;
+    Status refusal = Status::Ok();
+    std::mutex refusing;
+    std::once_flag told;
+    const auto stop = [&] {
+        failed.store(true);
+        if (stopped) std::call_once(told, stopped);
+    };
+    // A worker takes strip `index`, then the strips reserved beyond it (reserved..wanted - 1,
+    // those of threads that could not start), then the next strips left: the strips of one
+    // worker come in increasing order.
+    auto worker = [&](int index, int reserved) {
+        int strip = begin + index;
+        while (strip < stripCount && !failed.load()) {
+            try {
+                // The first thread tells the progress: the caller's watcher is not shared.
+                if (index == 0 && progress && !progress->Step(stage, done.load(), total)) {
+                    {
+                        const std::lock_guard<std::mutex> lock(refusing);
+                        cancelled = true;
+                    }
+                    stop();
+                    return;
+                }
+                Status result = work(index, strip);
+                if (result) {
+                    ++done;
+                    strip = reserved < wanted ? begin + reserved++ : next.fetch_add(1);
+                    continue;
+                }
+                {
+                    const std::lock_guard<std::mutex> lock(refusing);
+                    if (strip < refusedStrip) {
+                        refusedStrip = strip;
+                        refusal = std::move(result);
+                    }
+                }
+            } catch (const std::exception&) {
+                const std::lock_guard<std::mutex> lock(refusing);
+                outOfMemory = true;
+            }
+            stop();
+            return;
+        }
+    };
+    std::vector<std::thread> helpers;
+    int started = 1;
+    for (int index = 1; index < wanted; ++index, ++started) {
+        try {
+            helpers.emplace_back(worker, index, wanted);
+        } catch (const std::exception&) {
+            break;
+        }
+    }
+    // Strips meant for threads that could not start are taken by this one.
+    worker(0, started);
+    for (std::thread& helper : helpers) helper.join();
+    if (outOfMemory) throw std::bad_alloc();
+    if (cancelled && refusal) return Status::Cancelled();
+    return refusal;
+}
+
+// ----- the bands in memory -----
+
+MemoryStrips::MemoryStrips(ImageSize size, std::vector<BandPlane> bands)
+    : size_(size), bands_(std::move(bands)) {
+    stripLines_ = static_cast<int>(
+        std::clamp<int64_t>(kMemoryStripBytes / std::max(size.columns, 1), 1, 1024));
+}
+
+Status MemoryStrips::ForEachStrip(int threads, const StripWork& work, Progress* progress,
+                                  const char* stage, const std::function<void()>& stopped) {
+    const int workers = Workers(threads);
+    const size_t columns = static_cast<size_t>(size_.columns);
+    std::vector<Strip> strips(static_cast<size_t>(workers));
+    for (Strip& strip : strips) {
+        strip.columns = size_.columns;
+        strip.stride = columns;
+        strip.gray.resize(bands_.size());
+        strip.marks.resize(bands_.size());
+    }
+    const int count = StripCount();
+    return RunStrips(0, count, workers, [&](int worker, int index) {
+        Strip& strip = strips[static_cast<size_t>(worker)];
+        strip.first = index * stripLines_;
+        strip.count = std::min(stripLines_, size_.lines - strip.first);
+        const size_t offset = static_cast<size_t>(strip.first) * columns;
+        for (size_t b = 0; b < bands_.size(); ++b) {
+            strip.gray[b] = bands_[b].gray.get() + offset;
+            strip.marks[b] = bands_[b].marks ? bands_[b].marks.get() + offset : nullptr;
+        }
+        return work(worker, index, strip);
+    }, progress, stage, count, stopped);
+}
+
+// ----- the bands' files -----
+
+// The lines of every band read at once when a band's file is stored in rows of blocks taller
+// than a strip (a tiled GeoTIFF): a whole row of blocks, each block decoded once, the bands
+// shared out among the threads; then the threads take their strips from here. The marks of
+// the pixels without data are kept in two bits a pixel.
+class LineGroup {
+  public:
+    LineGroup(int bandCount, int lines, int columns)
+        : lines_(lines),
+          columns_(static_cast<size_t>(columns)),
+          markStride_((columns_ + 3) / 4),
+          bandBytes_(static_cast<size_t>(lines) * columns_),
+          gray_(Bytes(bandBytes_ * bandCount)),
+          marks_(Bytes(markStride_ * lines * bandCount)),
+          marked_(static_cast<size_t>(bandCount), false) {}
+
+    // The bytes a group of these dimensions holds, for the memory check.
+    static int64_t Need(int bandCount, int lines, int columns) {
+        return int64_t{lines} * (columns + (columns + 3) / 4) * bandCount;
+    }
+    int Lines() const { return lines_; }
+
+    // Lines first..first + count - 1 of bands 1..readers.size() - 1, on `threads` threads:
+    // each file a few blocks wide at a time, the bands of a pixel-interleaved file together.
+    Status Read(const std::vector<BandReader>& readers, int first, int count, int threads) {
+        first_ = first;
+        count_ = count;
+        std::vector<const RasterSource*> rasters;
+        std::vector<int> rasterBands;
+        std::vector<Task> tasks;
+        for (int b = 1; b < static_cast<int>(readers.size()); ++b) {
+            marked_[b - 1] = readers[b].MayLackData();
+            if (const RasterSource* raster = readers[b].Raster()) {
+                rasters.push_back(raster);
+                rasterBands.push_back(b);
+            } else {
+                tasks.push_back({{b}, 0, static_cast<int>(columns_)});
+            }
+        }
+        for (const std::vector<size_t>& group : RasterSource::ReadGroups(rasters)) {
+            std::vector<int> bands;
+            for (size_t i : group) bands.push_back(rasterBands[i]);
+            const int window = rasters[group[0]]->WindowColumns();
+            for (int x0 = 0; x0 < static_cast<int>(columns_); x0 += window)
+                tasks.push_back({bands, x0, std::min(window, static_cast<int>(columns_) - x0)});
+        }
+        const size_t workers = static_cast<size_t>(std::max(threads, 1));
+        if (marksScratch_.size() < workers) marksScratch_.resize(workers);
+        if (values_.size() < workers) values_.resize(workers);
+        return RunTasks(tasks.size(), threads, [&](int worker, size_t t) {
+            return ReadTask(readers, tasks[t], worker);
+        });
+    }
+
+    // Lines first..first + count - 1 (within the group) of band b (0 = the first): the gray
+    // levels, and the marks when the band has any.
+    void Copy(int band, int first, int count, uint8_t* gray, uint8_t* marks) const {
+        const size_t line = static_cast<size_t>(first - first_);
+        std::memcpy(gray, gray_.get() + bandBytes_ * static_cast<size_t>(band) + line * columns_,
+                    static_cast<size_t>(count) * columns_);
+        if (marks == nullptr) return;
+        const uint8_t* packed = marks_.get() + markStride_ * (lines_ * static_cast<size_t>(band) + line);
+        for (int y = 0; y < count; ++y, packed += markStride_, marks += columns_)
+            for (size_t x = 0; x < columns_; ++x)
+                marks[x] = static_cast<uint8_t>((packed[x >> 2] >> ((x & 3) * 2)) & 3);
+    }
+
+  private:
+    struct Task {
+        std::vector<int> bands;  // 1..n
+        int x0 = 0, width = 0;
+    };
+
+    Status ReadTask(const std::vector<BandReader>& readers, const Task& task, int worker) {
+        const size_t width = static_cast<size_t>(task.width);
+        const size_t cells = static_cast<size_t>(count_) * width;
+        std::vector<uint8_t>& scratch = marksScratch_[static_cast<size_t>(worker)];
+        if (scratch.size() < cells * task.bands.size()) scratch.resize(cells * task.bands.size());
+        std::vector<uint8_t*> gray, marks;
+        for (size_t i = 0; i < task.bands.size(); ++i) {
+            gray.push_back(gray_.get() + bandBytes_ * static_cast<size_t>(task.bands[i] - 1));
+            marks.push_back(marked_[task.bands[i] - 1] ? scratch.data() + cells * i : nullptr);
+        }
+        if (readers[task.bands[0]].Raster() != nullptr) {
+            std::vector<const RasterSource*> group;
+            for (int b : task.bands) group.push_back(readers[b].Raster());
+            if (Status read = RasterSource::ReadWindowRows(
+                    group, first_, count_, task.x0, task.width, gray.data(), columns_,
+                    marks.data(), worker, values_[static_cast<size_t>(worker)]);
+                !read)
+                return read;
+        } else if (Status read =
+                       readers[task.bands[0]].ReadLines(first_, count_, gray[0], marks[0]);
+                   !read) {
+            return read;
+        }
+        // Marks two bits a pixel, each line from a whole byte on: windows start at whole blocks
+        // (multiples of 16 columns), so no two tasks share a byte.
+        for (size_t i = 0; i < task.bands.size(); ++i) {
+            if (marks[i] == nullptr) continue;
+            uint8_t* band = marks_.get() + markStride_ * lines_ * static_cast<size_t>(task.bands[i] - 1);
+            for (int y = 0; y < count_; ++y) {
+                uint8_t* packed = band + markStride_ * static_cast<size_t>(y);
+                const uint8_t* line = marks[i] + width * static_cast<size_t>(y);
+                for (size_t x = 0; x < width; ++x) {
+                    const size_t at = static_cast<size_t>(task.x0) + x;
+                    const int shift = static_cast<int>(at & 3) * 2;
+                    packed[at >> 2] = static_cast<uint8_t>(
+                        (packed[at >> 2] & ~(3 << shift)) | ((line[x] & 3) << shift));
+                }
+            }
+        }
+        return Status::Ok();
+    }
+
+    int lines_;
+    size_t columns_;
+    size_t markStride_;
+    size_t bandBytes_;
+    std::unique_ptr<uint8_t[]> gray_;
+    std::unique_ptr<uint8_t[]> marks_;
+    std::vector<bool> marked_;
+    std::vector<std::vector<uint8_t>> marksScratch_;  // a thread's marks before they are packed
+    std::vector<std::vector<double>> values_;         // a thread's native values
+    int first_ = 0, count_ = 0;
+};
+
+
+namespace {
+
+// One thread's strip of every band, line after line, and the marks of the pixels without data
+// of the bands that may lack data.
+struct BandStrips {
+    BandStrips(int bandCount, int stripLines, int columns)
+        : lineBytes(static_cast<size_t>(columns)),
+          stripBytes(lineBytes * static_cast<size_t>(stripLines)),
+          bytes(Bytes(stripBytes * static_cast<size_t>(bandCount))),
+          marks(Bytes(stripBytes * static_cast<size_t>(bandCount))) {
+        strip.columns = columns;
+        strip.stride = lineBytes;
+        strip.gray.resize(static_cast<size_t>(bandCount));
+        strip.marks.resize(static_cast<size_t>(bandCount));
+    }
+    uint8_t* Band(int b) { return bytes.get() + stripBytes * static_cast<size_t>(b); }
+    uint8_t* Marks(int b) { return marks.get() + stripBytes * static_cast<size_t>(b); }
+    // Reads the strip of bands 1..readers.size() - 1 (readers[b] for band b). Worker `turn`
+    // of `turns`: see ReadLinesTogether. From `group` when there is one (it holds these lines).
+    Status Read(const std::vector<BandReader>& readers, int first, int count, int turn,
+                int turns, const LineGroup* group) {
+        strip.first = first;
+        strip.count = count;
+        sources.clear();
+        lines.clear();
+        marking.clear();
+        for (size_t b = 1; b < readers.size(); ++b) {
+            const int band = static_cast<int>(b) - 1;
+            uint8_t* marked = readers[b].MayLackData() ? Marks(band) : nullptr;
+            strip.gray[band] = Band(band);
+            strip.marks[band] = marked;
+            sources.push_back(&readers[b]);
+            lines.push_back(Band(band));
+            marking.push_back(marked);
+        }
+        if (group) {
+            for (size_t b = 0; b < lines.size(); ++b)
+                group->Copy(static_cast<int>(b), first, count, lines[b], marking[b]);
+            return Status::Ok();
+        }
+        return ReadLinesTogether(sources, first, count, lines.data(), marking.data(), turn, turns);
+    }
+    size_t lineBytes;
+    size_t stripBytes;
+    std::unique_ptr<uint8_t[]> bytes;
+    std::unique_ptr<uint8_t[]> marks;
+    Strip strip;
+    std::vector<const BandReader*> sources;
+    std::vector<uint8_t*> lines, marking;
+};
+
+}  // namespace
+
+FileStrips::FileStrips(const std::vector<BandReader>& readers, ImageSize size, int stripLines)
+    : readers_(readers), size_(size), stripLines_(std::max(stripLines, 1)) {}
+
+FileStrips::~FileStrips() = default;
+
+void FileStrips::Release() {
+    group_.reset();
+}
+
+int64_t FileStrips::GroupNeed(int bandCount, int lines, int columns) {
+    return LineGroup::Need(bandCount, lines, columns);
+}
+
+Status FileStrips::ForEachStrip(int threads, const StripWork& work, Progress* progress,
+                                const char* stage, const std::function<void()>& stopped) {
+    const int stripCount = StripCount();
+    const int workers = Workers(threads);
+    const int n = BandCount();
+    std::vector<std::unique_ptr<BandStrips>> strips;
+    for (int w = 0; w < workers; ++w)
+        strips.push_back(std::make_unique<BandStrips>(n, stripLines_, size_.columns));
+    const auto each = [&](int worker, int index) {
+        const int first = index * stripLines_;
+        const int count = std::min(stripLines_, size_.lines - first);
+        BandStrips& band = *strips[static_cast<size_t>(worker)];
+        if (Status read = band.Read(readers_, first, count, worker, workers, group_.get()); !read)
+            return read;
+        return work(worker, index, band.strip);
+    };
+    if (!group_)
+        return RunStrips(0, stripCount, workers, each, progress, stage, stripCount, stopped);
+    // A row of blocks of every band at a time, read once, then its strips.
+    const int perGroup = group_->Lines() / stripLines_;
+    for (int begin = 0; begin < stripCount; begin += perGroup) {
+        const int first = begin * stripLines_;
+        const int count = std::min(group_->Lines(), size_.lines - first);
+        if (Status read = group_->Read(readers_, first, count, threads); !read) {
+            if (stopped) stopped();
+            return read;
+        }
+        if (Status done = RunStrips(begin, std::min(begin + perGroup, stripCount), workers, each,
+                                    progress, stage, stripCount, stopped);
+            !done)
+            return done;
+    }
+    return Status::Ok();
+}
+
+void FileStrips::Plan(int threads) {
+    group_.reset();
+    // Files stored in rows of blocks taller than a strip are read a row of blocks at a time.
+    int groupLines = 1;
+    int64_t window = 0;
+    std::vector<const RasterSource*> counted;
+    for (int b = 1; b <= BandCount(); ++b) {
+        const RasterSource* raster = readers_[b].Raster();
+        if (raster == nullptr) continue;
+        groupLines = std::max(groupLines, std::min(raster->BlockLines(), kMaximumGroupLines));
+        // The blocks one window read holds in GDAL's cache: once for the bands of a
+        // pixel-interleaved file, whose blocks one read fills.
+        const bool again =
+            raster->SharesBlocks() &&
+            std::any_of(counted.begin(), counted.end(),
+                        [&](const RasterSource* other) { return other->SameFile(*raster); });
+        counted.push_back(raster);
+        if (again) continue;
+        window = std::max<int64_t>(
+            window, raster->BlockRowBytes() *
+                        std::min<int64_t>(raster->WindowColumns() + 512, size_.columns) /
+                        std::max(size_.columns, 1));
+    }
+    if (groupLines <= stripLines_) return;
+    while (groupLines % stripLines_ != 0) --stripLines_;
+    group_ = std::make_unique<LineGroup>(BandCount(), groupLines, size_.columns);
+    // Only the windows being read: each block is decoded once and not needed again.
+    BoundRasterCache(2 * window * threads, int64_t{4} << 20);
+}
+
+Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads) {
+    if (!group_) {
+        std::vector<BandReader*> stretched;
+        for (int b = 1; b <= BandCount(); ++b) stretched.push_back(&readers[b]);
+        return ChooseStretchesTogether(stretched, threads);
+    }
+    std::vector<RasterSource*> wanted;
+    for (int b = 1; b <= BandCount(); ++b)
+        if (readers[b].Raster() && readers[b].Raster()->NeedsStretch())
+            wanted.push_back(readers[b].MutableRaster());
+    if (wanted.empty()) return Status::Ok();
+    const std::vector<const RasterSource*> reading(wanted.begin(), wanted.end());
+    const std::vector<std::vector<size_t>> groups = RasterSource::ReadGroups(reading);
+    // Per worker its least and greatest values, and its buffer of native values.
+    const size_t workers = static_cast<size_t>(std::max(threads, 1));
+    std::vector<std::vector<double>> low(workers, std::vector<double>(wanted.size(), kNoValue));
+    std::vector<std::vector<double>> high(workers, std::vector<double>(wanted.size(), -kNoValue));
+    std::vector<std::vector<double>> values(workers);
+    struct Window {
+        size_t group;
+        int x0, width;
+    };
+    std::vector<Window> windows;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        const int window = reading[groups[g][0]]->WindowColumns();
+        for (int x0 = 0; x0 < size_.columns; x0 += window)
+            windows.push_back({g, x0, std::min(window, size_.columns - x0)});
+    }
+    for (int first = 0; first < size_.lines; first += group_->Lines()) {
+        const int count = std::min(group_->Lines(), size_.lines - first);
+        const Status read = RunTasks(windows.size(), threads, [&](int worker, size_t t) {
+            const Window& window = windows[t];
+            std::vector<const RasterSource*> members;
+            std::vector<double> least, most;
+            for (size_t i : groups[window.group]) {
+                members.push_back(reading[i]);
+                least.push_back(low[worker][i]);
+                most.push_back(high[worker][i]);
+            }
+            Status done = RasterSource::RangeOfRows(members, first, count, window.x0,
+                                                    window.width, least.data(), most.data(),
+                                                    worker, values[static_cast<size_t>(worker)]);
+            for (size_t m = 0; m < members.size(); ++m) {
+                low[worker][groups[window.group][m]] = least[m];
+                high[worker][groups[window.group][m]] = most[m];
+            }
+            return done;
+        });
+        if (!read) return read;
+    }
+    return RasterSource::TakeOwnRanges(wanted, low, high);
+}
+
+}  // namespace tessera
