@@ -37,7 +37,7 @@ class BothSources : public ::testing::Test {
         readers.resize(4);
         for (int b = 1; b <= 3; ++b) {
             gray[b] = Band(b);
-            const std::string path = dir.File("b" + std::to_string(b) + ".raw");
+            const std::string path = dir.File(std::string(1, static_cast<char>('0' + b)) + ".raw");
             WriteBytes(path, gray[b]);
             Result<BandReader> reader = OpenRawBand(path, {kLines, kColumns});
             ASSERT_TRUE(reader);
