@@ -1,5 +1,6 @@
-// tessera-bench: times every stage of the interactive treatment (load, segment with pictures,
-// cross with the result picture, save) over the core alone, on synthetic in-memory scenes.
+// tessera-bench: times every step of an interactive session (load every band, segment, cross,
+// segment and cross again, save) through the functions the program's commands call, over the
+// core alone, on synthetic scenes written as raw files first.
 //
 //   tessera-bench [--lines L] [--columns C] [--bands B]... [--segments N] [--min-pixels M]
 //
@@ -18,11 +19,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "crossing/crossing.h"
+#include "image/rawfiles.h"
+#include "support/paths.h"
+#include "support/safefile.h"
 #include "workspace/workspace.h"
 
 namespace {
@@ -160,6 +165,31 @@ int Check(const tessera::Status& status, const char* what) {
     return 1;
 }
 
+std::string BandPath(const std::filesystem::path& folder, int band) {
+    char name[32];
+    std::snprintf(name, sizeof name, "band%02d.raw", band);
+    return (folder / name).string();
+}
+
+// Writes the scene's bands as raw files with their descriptors (in a process of its own, so
+// that the session measured afterwards starts from files, as a user's does).
+int WriteScene(const Settings& settings, int bandCount, const std::filesystem::path& folder) {
+    std::vector<tessera::ByteMatrix> scene =
+        SyntheticScene(bandCount, settings.lines, settings.columns);
+    for (int band = 1; band <= bandCount; ++band) {
+        const std::string path = BandPath(folder, band);
+        if (Check(tessera::WriteRawImage(path, scene[band - 1]), "writing the scene")) return 1;
+        const std::string descriptor = tessera::ReplaceExtension(path, ".txt");
+        if (Check(tessera::WriteWholeFile(descriptor, tessera::ShortDescriptorText(
+                                                          {settings.lines, settings.columns})),
+                  "writing the scene"))
+            return 1;
+    }
+    return 0;
+}
+
+// A whole interactive session through the functions the program's commands call: load every
+// band, segment, cross, segment again with one segment more, cross again, save.
 int RunScene(const Settings& settings, int bandCount, const std::filesystem::path& folder) {
     const int lines = settings.lines;
     const int columns = settings.columns;
@@ -168,55 +198,49 @@ int RunScene(const Settings& settings, int bandCount, const std::filesystem::pat
 
     std::printf("%d bands of %d x %d, %d segments each, minimum %lld pixels\n", bandCount, lines,
                 columns, settings.segments, static_cast<long long>(minimum));
-    std::vector<tessera::ByteMatrix> scene = SyntheticScene(bandCount, lines, columns);
-    std::printf("  %-34s %8s     peak %7.1f MiB\n", "(synthetic scene made)", "", PeakMiB());
-
     StageClock clock;
     tessera::Workspace ws;
     ws.BeginBandSet(bandCount);
     for (int band = 1; band <= bandCount; ++band) {
-        char name[32];
-        std::snprintf(name, sizeof name, "band%02d.raw", band);
-        const std::string path = (folder / name).string();
-        if (Check(ws.StoreBand(band, path, std::move(scene[band - 1]), true), "StoreBand"))
+        tessera::BandLoadOptions options;
+        if (Check(ws.LoadBand(band, BandPath(folder, band), tessera::BandFileType::Raw, options),
+                  "LoadBand"))
             return 1;
     }
-    clock.Done("StoreBand with display images");
+    clock.Done("LoadBand, every band");
 
-    for (int band = 1; band <= bandCount; ++band)
-        ws.SetSegmentation(band, tessera::Segmentation, settings.segments, {});
-    clock.Done("SetSegmentation");
+    for (int run = 0; run < 2; ++run) {
+        for (int band = 1; band <= bandCount; ++band)
+            ws.SetSegmentation(band, tessera::Segmentation, settings.segments + run, {});
+        if (Check(ws.FinishSegmentation(true), "FinishSegmentation")) return 1;
+        clock.Done(run == 0 ? "segmentation" : "segmentation again");
 
-    if (Check(ws.FinishSegmentation(true), "FinishSegmentation")) return 1;
-    clock.Done("FinishSegmentation with images");
-
-    tessera::Result<tessera::CodeCounts> counts = ws.CountCodes();
-    if (!counts) {
-        std::fprintf(stderr, "tessera-bench: CountCodes failed: %s\n", counts.message.c_str());
-        return 1;
+        tessera::Result<tessera::CodeCounts> counts = ws.CountCodes();
+        if (!counts) {
+            std::fprintf(stderr, "tessera-bench: CountCodes failed: %s\n", counts.message.c_str());
+            return 1;
+        }
+        clock.Done("  counting the codes");
+        // As the third selection dialog would: raise the minimum until at most 250 codes remain.
+        const std::vector<int64_t>& pixelCount = counts.value->PixelCount;
+        int64_t kept = minimum;
+        while (tessera::CountRetained(pixelCount, kept) > tessera::kMaximumClassCount)
+            kept = kept * 2 + 1;
+        std::vector<int32_t> selected = tessera::SelectByMinimum(pixelCount, kept);
+        if (Check(ws.FinishCrossing(std::move(*counts.value), std::move(selected), true),
+                  "FinishCrossing"))
+            return 1;
+        clock.Done("  classes");
+        std::printf("  %d codes, %d classes (minimum %lld pixels)\n",
+                    ws.segmentation->table.CodeCount, ws.crossing->ClassCount,
+                    static_cast<long long>(kept));
     }
-    clock.Done("CountCodes");
-
-    // As the third selection dialog would: raise the minimum until at most 250 codes remain.
-    const std::vector<int64_t>& pixelCount = counts.value->PixelCount;
-    while (tessera::CountRetained(pixelCount, minimum) > tessera::kMaximumClassCount)
-        minimum = minimum * 2 + 1;
-    std::vector<int32_t> selected = tessera::SelectByMinimum(pixelCount, minimum);
-    clock.Done("selection");
-
-    if (Check(ws.FinishCrossing(std::move(*counts.value), std::move(selected), true),
-              "FinishCrossing"))
-        return 1;
-    clock.Done("FinishCrossing with result picture");
 
     if (Check(ws.SaveResult((folder / "result").string()), "SaveResult")) return 1;
     clock.Done("SaveResult");
-
     if (Check(ws.SaveSegmented((folder / "segmented").string()), "SaveSegmented")) return 1;
     clock.Done("SaveSegmented");
     clock.Total();
-    std::printf("  %d codes, %d classes (minimum %lld pixels)\n", ws.segmentation->table.CodeCount,
-                ws.crossing->ClassCount, static_cast<long long>(minimum));
     return 0;
 }
 
@@ -269,23 +293,28 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path folder = folderName.data();
 
-    int failures = 0;
-    for (int bandCount : settings.bandCounts) {
+    // Each step in a process of its own: the peak memory printed is the session's alone.
+    const auto inChild = [](const std::function<int()>& step) {
         std::fflush(stdout);
         const pid_t child = fork();
         if (child < 0) {
             std::perror("tessera-bench: fork");
-            failures = 1;
-            break;
+            return false;
         }
         if (child == 0) {
-            const int outcome = RunScene(settings, bandCount, folder);
+            const int outcome = step();
             std::fflush(stdout);
             std::_Exit(outcome);
         }
         int status = 0;
         waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) failures = 1;
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    int failures = 0;
+    for (int bandCount : settings.bandCounts) {
+        if (!inChild([&] { return WriteScene(settings, bandCount, folder); }) ||
+            !inChild([&] { return RunScene(settings, bandCount, folder); }))
+            failures = 1;
     }
     std::filesystem::remove_all(folder, error);
     return failures;
