@@ -28,6 +28,7 @@
 #include "image/rawfiles.h"
 #include "support/paths.h"
 #include "support/safefile.h"
+#include "workspace/streamedjob.h"
 #include "workspace/workspace.h"
 
 namespace {
@@ -244,6 +245,34 @@ int RunScene(const Settings& settings, int bandCount, const std::filesystem::pat
     return 0;
 }
 
+// The batch tool's whole job on the same files, through its StreamedJob: the yardstick of the
+// session's steps.
+int RunStreamedJob(const Settings& settings, int bandCount, const std::filesystem::path& folder) {
+    int64_t minimum = settings.minPixels;
+    if (minimum < 0)
+        minimum = static_cast<int64_t>(15000.0 * settings.lines * settings.columns / 16e6);
+    StageClock clock;
+    tessera::StreamedJob job;
+    job.BeginBandSet(bandCount);
+    for (int band = 1; band <= bandCount; ++band)
+        if (Check(job.LoadBand(band, BandPath(folder, band), tessera::BandFileType::Raw, {}),
+                  "StreamedJob::LoadBand"))
+            return 1;
+    for (int band = 1; band <= bandCount; ++band)
+        job.SetSegmentation(band, tessera::Segmentation, settings.segments, {});
+    if (Check(job.FinishSegmentation(), "StreamedJob::FinishSegmentation") ||
+        Check(job.CountCodes(), "StreamedJob::CountCodes"))
+        return 1;
+    while (tessera::CountRetained(job.PixelCount(), minimum) > tessera::kMaximumClassCount)
+        minimum = minimum * 2 + 1;
+    if (Check(job.FinishCrossing(tessera::SelectByMinimum(job.PixelCount(), minimum)),
+              "StreamedJob::FinishCrossing") ||
+        Check(job.Save((folder / "batch").string(), ""), "StreamedJob::Save"))
+        return 1;
+    clock.Done("the batch tool's whole job (StreamedJob)");
+    return 0;
+}
+
 bool ParseArguments(int argc, char** argv, Settings& settings) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -313,7 +342,8 @@ int main(int argc, char** argv) {
     int failures = 0;
     for (int bandCount : settings.bandCounts) {
         if (!inChild([&] { return WriteScene(settings, bandCount, folder); }) ||
-            !inChild([&] { return RunScene(settings, bandCount, folder); }))
+            !inChild([&] { return RunScene(settings, bandCount, folder); }) ||
+            !inChild([&] { return RunStreamedJob(settings, bandCount, folder); }))
             failures = 1;
     }
     std::filesystem::remove_all(folder, error);
