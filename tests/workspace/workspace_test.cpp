@@ -18,6 +18,7 @@ using testing_support::ReadBytes;
 using testing_support::ReadText;
 using testing_support::ScratchDir;
 using testing_support::WriteText;
+using testing_support::WriteBytes;
 
 std::vector<uint8_t> PaletteEntry(const std::vector<uint8_t>& bitmap, int entry) {
     const size_t at = 54 + 4 * static_cast<size_t>(entry);
@@ -189,6 +190,22 @@ TEST_F(TwoBands, SecondCrossingGivesTheSameClassesInOtherColours) {
     EXPECT_EQ(first.ClassImage, ws.crossing->ClassImage);
     EXPECT_EQ(first.SelectedCodes, ws.crossing->SelectedCodes);
     EXPECT_NE(first.ClassColorTable, ws.crossing->ClassColorTable);
+}
+
+TEST_F(TwoBands, ASaveKeepsTheModeOfEachFileItReplaces) {
+    SegmentAndCross(1);
+    namespace fs = std::filesystem;
+    const std::string stem = dir.File("r");
+    WriteBytes(stem + ".bmp", {1});
+    WriteBytes(stem + ".raw", {1});
+    fs::permissions(stem + ".bmp", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    fs::permissions(stem + ".raw", fs::perms::owner_all | fs::perms::group_read);
+    ASSERT_TRUE(ws.SaveResult(stem));
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read,
+              fs::status(stem + ".bmp").permissions() & fs::perms::all);
+    EXPECT_EQ(fs::perms::owner_all | fs::perms::group_read,
+              fs::status(stem + ".raw").permissions() & fs::perms::all);
+    EXPECT_EQ(1078u + 2 * 4, ReadBytes(stem + ".bmp").size());
 }
 
 TEST_F(TwoBands, SaveSegmentedAppendsTheExtensions) {
