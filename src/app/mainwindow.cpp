@@ -405,10 +405,13 @@ void TMainForm::UpdateCommands() {
     GTNumber->setEnabled(opened);
 
     for (QToolButton* button : {PreviousSegmentedSpeedButton, NextSegmentedSpeedButton,
-                                SaveSegmentedImageSpeedButton, TreatmentSpeedButton}) {
+                                SaveSegmentedImageSpeedButton}) {
         button->setEnabled(segmented);
     }
     EnableMenu(Classification, segmented);
+    // The crossing treats the open band set: never a segmentation of an earlier set (which is
+    // still shown and saved) as this one's.
+    TreatmentSpeedButton->setEnabled(segmented && (!ws.segmentation || ws.SegmentedThisSet()));
 
     SaveResultSpeedButton->setEnabled(crossed);
 }
@@ -424,7 +427,8 @@ int TMainForm::RunModal(QDialog& dialog) {
 }
 
 CommandContext TMainForm::Context() {
-    return CommandContext{ws, seam, [this](int cursor) { SetScreenCursor(cursor); }, *Work};
+    return CommandContext{ws, seam, [this](int cursor) { SetScreenCursor(cursor); }, *Work,
+                          [this](const QString& text) { SetMapPanel(text); }};
 }
 BandSetWindows TMainForm::BandWindows() const {
     return {*NumBandForm,   *ImageSizeForm, BandOpenDialogs,      *ImageForm,
@@ -440,6 +444,8 @@ CrossingWindows TMainForm::CrossWindows() const {
 }
 
 void TMainForm::RunCommand(const std::function<void()>& command) {
+    // A cancel lives for one command; a stop asked by closing the window ends this one too.
+    Work->BeginCommand(closeAfterWork_);
     try {
         command();
     } catch (const std::bad_alloc&) {

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <initializer_list>
 
 #include "bands/gdalsupport.h"
 #include "image/rawfiles.h"
@@ -10,6 +12,62 @@
 #include "support/safefile.h"
 
 namespace tessera {
+
+namespace {
+
+// The kinds of raster file whose first bytes are plain: a bitmap, or a format GDAL reads.
+enum class Signature { None, Bitmap, Raster };
+
+Signature SignatureOf(const std::string& path, std::string* kind = nullptr) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return Signature::None;
+    unsigned char head[16] = {};
+    const size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    const auto starts = [&](std::initializer_list<unsigned char> bytes) {
+        if (got < bytes.size()) return false;
+        size_t i = 0;
+        for (unsigned char byte : bytes)
+            if (head[i++] != byte) return false;
+        return true;
+    };
+    const auto says = [&](Signature signature, const char* text) {
+        if (kind) *kind = text;
+        return signature;
+    };
+    if (starts({'I', 'I', 42, 0}) || starts({'M', 'M', 0, 42}) || starts({'I', 'I', 43, 0}) ||
+        starts({'M', 'M', 0, 43}))
+        return says(Signature::Raster, "a TIFF file");
+    if (starts({0x89, 'P', 'N', 'G'})) return says(Signature::Raster, "a PNG file");
+    if (starts({0xFF, 0xD8, 0xFF})) return says(Signature::Raster, "a JPEG file");
+    if (starts({0, 0, 0, 12, 'j', 'P', ' ', ' '}) || starts({0xFF, 0x4F, 0xFF, 0x51}))
+        return says(Signature::Raster, "a JPEG 2000 file");
+    if (starts({'G', 'I', 'F', '8'})) return says(Signature::Raster, "a GIF file");
+    if (starts({0x89, 'H', 'D', 'F'})) return says(Signature::Raster, "an HDF5 file");
+    if (starts({'C', 'D', 'F', 1}) || starts({'C', 'D', 'F', 2}))
+        return says(Signature::Raster, "a NetCDF file");
+    if (starts({'B', 'M'})) return says(Signature::Bitmap, "a bitmap file");
+    return Signature::None;
+}
+
+}  // namespace
+
+BandFileType ReaderFor(const std::string& path, BandFileType chosen) {
+    const Signature signature = SignatureOf(path);
+    if (signature == Signature::Raster && chosen != BandFileType::Raster)
+        return BandFileType::Raster;
+    if (signature == Signature::Bitmap && chosen == BandFileType::Raw) return BandFileType::Bitmap;
+    if (signature == Signature::None && chosen == BandFileType::Raster &&
+        ReadDescriptor(ReplaceExtension(path, ".txt")).outcome == DescriptorRead::Read)
+        return BandFileType::Raw;
+    return chosen;
+}
+
+std::string FileKindText(const std::string& path) {
+    std::string kind;
+    SignatureOf(path, &kind);
+    return kind;
+}
 
 void BandSet::Begin(int bandCount) {
     count_ = bandCount;

@@ -57,6 +57,14 @@ struct BandLoadOptions {
     std::function<std::optional<RasterQuestion>(const RasterQuestion& proposed)> askRaster;
 };
 
+// The reader a file takes when it was chosen as `chosen`: the file's own first bytes decide
+// where they say plainly what it is, so that a GeoTIFF picked as a raw image is not read as
+// bytes (nor given a descriptor), and a raw image with its descriptor picked as a raster is
+// read as raw. Otherwise `chosen`.
+BandFileType ReaderFor(const std::string& path, BandFileType chosen);
+// What a file's first bytes say it is, for messages ("a TIFF file"); empty when they say nothing.
+std::string FileKindText(const std::string& path);
+
 class BandSet {
   public:
     // The start of an open sequence of `bandCount` bands: bands accepted from now on must

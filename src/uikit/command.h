@@ -18,7 +18,13 @@ struct CommandContext {
     const DialogSeam& seam;
     std::function<void(int cursor)> setCursor;
     TWorkRunner& work;
+    // A line for the status bar: what the command did that the user did not ask in so many
+    // words (a file read by another reader than its type entry said).
+    std::function<void(const QString& text)> notice = nullptr;
 
+    void Notice(const QString& text) const {
+        if (notice) notice(text);
+    }
     void Message(const QString& text, const QString& caption) const {
         seam.showMessage(text, caption);
     }

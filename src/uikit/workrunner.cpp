@@ -48,7 +48,6 @@ TWorkRunner::TWorkRunner(QWidget* window) : QObject(window), window_(window) {}
 
 void TWorkRunner::Run(const QString& title, int64_t pixels,
                       const std::function<void(tessera::Progress&)>& work) {
-    cancelled_ = false;
     SharedProgress progress(cancelled_, stepHook);
     if (pixels < threshold) {
         work(progress);

@@ -25,10 +25,14 @@ class TWorkRunner : public QObject {
     std::function<bool(const char* stage, int64_t done, int64_t total)> stepHook;
 
     bool Running() const { return running_; }
-    // The last run was cancelled.
+    // A run of this command was cancelled.
     bool Cancelled() const { return cancelled_; }
-    // Asks the running work to stop; it ends at its next step, changing nothing.
+    // Asks the running work to stop; it ends at its next step, changing nothing, and every
+    // later run of the same command ends at its first step.
     void Cancel() { cancelled_ = true; }
+    // The start of a command: a cancel of an earlier one is forgotten, unless `stopping`
+    // (the program is to close once its work has stopped).
+    void BeginCommand(bool stopping) { cancelled_ = stopping; }
 
     // Runs work(progress) for a step of `pixels` pixel operations and returns when it has
     // ended. `title` names the step ("Loading band 3 of 10"); the dialog then shows the stage the

@@ -41,6 +41,13 @@ void Workspace::BeginBandSet(int bandCount) {
     BandCount = bandCount;
     CurrentBand = bandCount;
     bandSet.Begin(bandCount);
+    // A new set starts empty: nothing of the earlier set's bands is taken for one of its own
+    // (the last segmentation and crossing keep what they treated).
+    for (int b = 1; b <= kMaximumBands; ++b) {
+        bands[b] = BandData{};
+        records[b] = BandRecord{};
+    }
+    ++BandSetNumber;
 }
 
 Status Workspace::CheckMemoryFor(const std::string& path, ImageSize size,
@@ -49,18 +56,21 @@ Status Workspace::CheckMemoryFor(const std::string& path, ImageSize size,
                                    physicalBytes);
 }
 
-Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
+Status Workspace::LoadBand(int band, const std::string& path, BandFileType chosen,
                            const BandLoadOptions& options) {
     Progress& progress = options.progress ? *options.progress : NoProgress();
+    // The file's own first bytes may say that it is not what the type list said.
+    const BandFileType type = ReaderFor(path, chosen);
     if (type == BandFileType::Bitmap && !progress.Step(kStageLoading, 0, 1))
         return Status::Cancelled();
     const Result<BandReader> file = bandSet.Open(band, path, type, options);
     if (file.cancelled) return Status::Cancelled();
     if (!file) return Status::Failure(file.message);
-    // A raw band tells how its reading goes, piece by piece; a bitmap is read at once.
+    // A raw band or a raster tells how its reading goes, piece by piece; a bitmap is read at
+    // once.
     ByteMatrix nodata;
     Result<ByteMatrix> pixels =
-        file.value->ReadAll(type == BandFileType::Raw ? progress : NoProgress(), &nodata);
+        file.value->ReadAll(type == BandFileType::Bitmap ? NoProgress() : progress, &nodata);
     if (pixels.cancelled) return Status::Cancelled();
     if (!pixels) return Status::Failure(pixels.message);
     if (!nodata.Empty() &&
@@ -76,6 +86,7 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
         records[band].georeference = file.value->Georef();
         records[band].rasterBand = type == BandFileType::Raster ? options.rasterBand : 0;
         bandSet.Accept(band, path, ImageSize{Lines, Columns}, records[band].georeference);
+        LoadedType = type;
     }
     return stored;
 }
@@ -186,6 +197,7 @@ Status Workspace::FinishSegmentation(bool, bool, Progress& progress) {
         // A diagnostic list that nothing reads: a folder that refuses it changes nothing.
         WriteMultiTab(CodeListPath(result), result.table);
 
+        result.bandSetNumber = BandSetNumber;
         segmentation = std::move(result);
         ShownSegmentMatrix = std::move(*shown);
         CurrentSegmentedBand = n;
@@ -229,6 +241,7 @@ Status Workspace::FinishCrossing(CodeCounts counts, std::vector<int32_t> selecte
         CrossingResult result;
         static_cast<Treatment&>(result) = *segmentation;
         result.size = segmentation->size;
+        result.bandSetNumber = segmentation->bandSetNumber;
         TakeCounts(result, CodeTally{std::move(counts.PixelCount), counts.withoutData});
         if (Status finished = tessera::FinishCrossing(result, random, std::move(selectedCodes));
             !finished)

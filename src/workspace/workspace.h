@@ -54,6 +54,7 @@ struct BandData {
 // shares, so that a band opened since does not change what it crosses or shows.
 struct SegmentationResult : Treatment {
     ImageSize size;
+    int bandSetNumber = 0;  // of the band set it segmented (Workspace::BandSetNumber)
     std::vector<BandPlane> planes;  // band b at b - 1
     // The bands as the passes read them.
     MemoryStrips Strips() const { return MemoryStrips(size, planes); }
@@ -64,6 +65,7 @@ struct SegmentationResult : Treatment {
 // ClassCount, ClassColorTable and the selection rule, and the class of every pixel.
 struct CrossingResult : Treatment {
     ImageSize size;
+    int bandSetNumber = 0;  // of the band set it crossed
     ByteMatrix ClassImage;
 };
 
@@ -87,6 +89,14 @@ class Workspace {
     std::array<BandData, kMaximumBands + 1> bands;      // 1..10
     std::array<BandRecord, kMaximumBands + 1> records;  // 1..10
     BandSet bandSet;  // the loading rule, with the bands accepted since BeginBandSet
+    // Counts the band sets begun: results know which set they treated.
+    int BandSetNumber = 0;
+    // The reader the last band loaded went to (ReaderFor: not always the type chosen).
+    BandFileType LoadedType = BandFileType::Raw;
+    // The last segmentation treated the open band set (a new set has not been begun since).
+    bool SegmentedThisSet() const {
+        return segmentation && segmentation->bandSetNumber == BandSetNumber;
+    }
 
     // ----- segmentation and crossing -----
     std::optional<SegmentationResult> segmentation;
@@ -103,7 +113,8 @@ class Workspace {
         if (reached > step) step = reached;
     }
 
-    // Start of an open sequence: bands loaded from now on must share one size.
+    // Start of an open sequence: every band and record is emptied, and bands loaded from now on
+    // must share one size.
     void BeginBandSet(int bandCount);
     // Refuses, with a "CAUTION" text, a band set of BandCount bands of this size whose
     // segmentation and crossing in the interactive program would need more memory than the

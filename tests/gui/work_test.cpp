@@ -128,7 +128,8 @@ TEST_F(Work, ACancelLeavesEveryKindOfStepAsItWas) {
     Trigger("SaveResultSpeedButton");
     EXPECT_EQ(before, ListFolder(dir.path()));
 
-    // Loading: band 2 cancelled keeps the band set as it was, and ends the sequence.
+    // Loading: band 2 cancelled ends the sequence; the new set holds band 1 only, nothing of
+    // the earlier set.
     WriteBytes(dir.File("c.raw"), {9, 9, 9, 9, 9, 9});
     WriteText(dir.File("c.txt"), "2\n3\n");
     CancelAt(tessera::kStageLoading, 2);  // band 1 reports two steps
@@ -137,7 +138,8 @@ TEST_F(Work, ACancelLeavesEveryKindOfStepAsItWas) {
     script.Then(ChooseFile(QString::fromStdString(dir.File("c.raw"))));
     Trigger("OpenSpeedButton");
     EXPECT_EQ(9, form->ws.bands[1].minGray);
-    EXPECT_EQ(0, form->ws.bands[2].minGray);
+    EXPECT_FALSE(form->ws.bands[2].Loaded());
+    EXPECT_EQ("", form->ws.records[2].filePath);
     EXPECT_EQ(std::vector<guitest::Message>{}, script.messages);
     EXPECT_FALSE(form->Busy());
 }

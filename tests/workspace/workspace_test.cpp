@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "matrices.h"
+#include "support/paths.h"
 #include "testfiles.h"
 
 namespace tessera {
@@ -110,12 +111,43 @@ TEST_F(TwoBands, SizesAreComparedOnlyWithinOneOpenSequence) {
     EXPECT_FALSE(ws.CheckBandSize(2, "old-size.raw", ImageSize{2, 3}));
 }
 
-TEST_F(TwoBands, MissingBandIsNamed) {
+TEST_F(TwoBands, MissingBandIsNamedAndANewSetTakesNoBandOfTheEarlierOne) {
     EXPECT_TRUE(ws.CheckAllBandsLoaded());
     ws.BeginBandSet(3);
+    EXPECT_EQ(MissingBandMessage(1), ws.CheckAllBandsLoaded().message);
+    EXPECT_EQ("", ws.records[2].filePath);
+    ASSERT_TRUE(ws.StoreBand(1, dir.File("n1.raw"), Bytes({{1, 2, 3}, {4, 5, 6}}), true));
+    ASSERT_TRUE(ws.StoreBand(2, dir.File("n2.raw"), Bytes({{1, 2, 3}, {4, 5, 6}}), true));
     const Status missing = ws.CheckAllBandsLoaded();
     EXPECT_FALSE(missing);
     EXPECT_EQ(MissingBandMessage(3), missing.message);
+}
+
+TEST_F(TwoBands, AFileIsReadByWhatItsFirstBytesSayItIs) {
+    // A bitmap picked as a raw image is read as a bitmap, and no descriptor is written
+    // beside it; a raw image with its descriptor picked as a raster is read as raw.
+    ByteMatrix rows = *NewByteMatrix(40, 40);
+    for (size_t i = 0; i < rows.Size(); ++i) rows.Data()[i] = static_cast<uint8_t>(i * 7);
+    ASSERT_EQ(0, WriteBitmapFile(dir.File("p.bmp"), rows, 40, 40, GrayKind, GrayRamp()));
+    ws.BeginBandSet(2);
+    std::filesystem::rename(dir.File("p.bmp"), dir.File("p.raw"));
+    EXPECT_EQ(BandFileType::Bitmap, ReaderFor(dir.File("p.raw"), BandFileType::Raw));
+    BandLoadOptions options;
+    options.askSize = [] { return std::optional<ImageSize>(ImageSize{40, 40}); };
+    const Status loaded = ws.LoadBand(1, dir.File("p.raw"), BandFileType::Raw, options);
+    ASSERT_TRUE(loaded) << loaded.message;
+    EXPECT_EQ(BandFileType::Bitmap, ws.LoadedType);
+    EXPECT_EQ(rows, ws.bands[1].pixels);
+    EXPECT_FALSE(FileExists(dir.File("p.txt")));
+    EXPECT_EQ("a bitmap file", FileKindText(dir.File("p.raw")));
+
+    WriteBytes(dir.File("tif.raw"), {'I', 'I', 42, 0, 8, 0, 0, 0});
+    EXPECT_EQ(BandFileType::Raster, ReaderFor(dir.File("tif.raw"), BandFileType::Raw));
+    EXPECT_EQ(BandFileType::Raster, ReaderFor(dir.File("tif.raw"), BandFileType::Bitmap));
+    WriteBytes(Band2Path(), {100, 100, 200, 200, 150, 250});
+    EXPECT_EQ(BandFileType::Raster, ReaderFor(Band2Path(), BandFileType::Raster));
+    WriteText(ReplaceExtension(Band2Path(), ".txt"), "2\n3\n");
+    EXPECT_EQ(BandFileType::Raw, ReaderFor(Band2Path(), BandFileType::Raster));
 }
 
 TEST_F(TwoBands, SegmentationNumbersPaintsAndListsTheCodes) {

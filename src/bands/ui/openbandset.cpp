@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QString>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "bands/rasterband.h"
@@ -80,6 +81,28 @@ std::optional<tessera::BandLoadOptions::RasterQuestion> AskRaster(
     return answer;
 }
 
+// Two nodata answers that mean the same (NaN is NaN).
+bool SameNodata(const std::optional<double>& a, const std::optional<double>& b) {
+    if (!a || !b) return a.has_value() == b.has_value();
+    return *a == *b || (std::isnan(*a) && std::isnan(*b));
+}
+
+// A new band set starts without the titles of the earlier one (the segmented window keeps
+// those of the bands it shows until they are loaded again).
+void ForgetBandTitles(const BandSetWindows& windows) {
+    for (QString& title : windows.bandWindow.BandTitles) title.clear();
+}
+
+// The entry of the dialog's type list that reads files of `type`, as the list names it.
+QString TypeEntry(const QFileDialog& dialog, BandFileType type) {
+    const int index = type == BandFileType::Raw      ? 0
+                      : type == BandFileType::Bitmap ? 1
+                                                     : 2;
+    QString entry = dialog.nameFilters().value(index);
+    entry.truncate(entry.indexOf(" ("));
+    return entry;
+}
+
 }  // namespace
 
 void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
@@ -87,6 +110,7 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
     context.RunModal(windows.numBand);  // closing it in any way goes on with the current count
     const int count = windows.numBand.BandCount;
     ws.BeginBandSet(count);
+    ForgetBandTitles(windows);
     if (const tessera::Status usable = tessera::CheckBandCount(count); !usable) {
         context.Message(Q(usable.message), "ERROR");
     } else {
@@ -128,6 +152,7 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
     }
     const int bandCount = static_cast<int>(chosen.size());
     ws.BeginBandSet(bandCount);
+    ForgetBandTitles(windows);
     ws.Advance(tessera::StepBandSetOpened);
     if (const tessera::Status usable = tessera::CheckBandCount(bandCount); !usable) {
         context.Message(Q(usable.message), "ERROR");
@@ -135,16 +160,15 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
     }
     const int64_t bytesPerBand = QFileInfo(Q(path)).size() / std::max(*count.value, 1);
     std::optional<tessera::BandLoadOptions::RasterQuestion> answer;
+    std::optional<double> firstProposed;  // the first band's own nodata value
     for (int band = 1; band <= bandCount; ++band) {
         const QString title = Q(tessera::RasterBandTitle(
             band, path, chosen[static_cast<size_t>(band - 1)], *count.value));
-        ws.records[band].filePath = path;
-        windows.bandWindow.BandTitles[band] = title;
-        windows.segmentedWindow.BandTitles[band] = title;
         BusyCursor busy(context);
         tessera::BandLoadOptions options;
         options.rasterBand = chosen[static_cast<size_t>(band - 1)];
-        // Asked once, for the first band; the later bands take the same answer.
+        // Asked once, for the first band; the later bands take the same stretch, and their
+        // own nodata value unless another was typed for the first band.
         options.askRaster = [&](const tessera::BandLoadOptions::RasterQuestion& proposed)
             -> std::optional<tessera::BandLoadOptions::RasterQuestion> {
             if (!answer) {
@@ -152,9 +176,10 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
                     QString("The bands of %1 (one answer for all of them)").arg(Q(path));
                 answer = AskRaster(context, windows.rasterChoice, what, proposed);
                 if (!answer) return std::nullopt;
+                firstProposed = proposed.nodata;
             }
             tessera::BandLoadOptions::RasterQuestion taken = proposed;
-            taken.nodata = answer->nodata;
+            if (!SameNodata(answer->nodata, firstProposed)) taken.nodata = answer->nodata;
             taken.stretch = answer->stretch;
             return taken;
         };
@@ -170,6 +195,8 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
             context.Message(Q(loaded.message), "CAUTION");
             return;
         }
+        windows.bandWindow.BandTitles[band] = title;
+        windows.segmentedWindow.BandTitles[band] = title;
         windows.bandWindow.setWindowTitle(title);
         windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
         windows.bandWindow.BringToFront();
@@ -197,11 +224,7 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
                                                                              : BandFileType::Raw;
         ws.ChosenFileName = path;
         ws.OpenPath = path;
-        ws.records[band].filePath = path;
-        QString title = Q(tessera::BandTitle(band, path));
-        windows.bandWindow.BandTitles[band] = title;
-        windows.segmentedWindow.BandTitles[band] = title;
-        if (type == BandFileType::Raw) {
+        if (tessera::ReaderFor(path, type) == BandFileType::Raw) {
             ws.SaveDirectory = tessera::DirectoryOf(path);
             ws.DescriptorFileName = tessera::ReplaceExtension(path, ".txt");
         }
@@ -235,13 +258,25 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
             context.Message(WithTypeHint(loaded.message, type, dialog, Q(path)), "CAUTION");
             continue;
         }
-        if (type == BandFileType::Raster) {
+        // The band's title only once it is loaded: a refused or cancelled load leaves the
+        // window as it was.
+        QString title = Q(tessera::BandTitle(band, path));
+        if (ws.LoadedType == BandFileType::Raster) {
             // Band 1 of a file of several bands says so.
             const tessera::Result<int> count = tessera::CountRasterBands(path);
             title = Q(tessera::RasterBandTitle(band, path, 1, count ? *count.value : 1));
-            windows.bandWindow.BandTitles[band] = title;
-            windows.segmentedWindow.BandTitles[band] = title;
         }
+        windows.bandWindow.BandTitles[band] = title;
+        windows.segmentedWindow.BandTitles[band] = title;
+        if (ws.LoadedType != type)
+            context.Notice(QString("Band %1: %2 is %3, read as %4 (the type list said %5)")
+                               .arg(band)
+                               .arg(QFileInfo(Q(path)).fileName())
+                               .arg(Q(tessera::FileKindText(path).empty()
+                                          ? std::string("a raw image with its descriptor")
+                                          : tessera::FileKindText(path)))
+                               .arg(TypeEntry(dialog, ws.LoadedType))
+                               .arg(TypeEntry(dialog, type)));
         windows.bandWindow.setWindowTitle(title);
         windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
         windows.bandWindow.BringToFront();
