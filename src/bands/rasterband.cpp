@@ -1,9 +1,5 @@
 #include "bands/rasterband.h"
 
-#include <cpl_conv.h>
-#include <gdal.h>
-#include <ogr_srs_api.h>
-
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "bands/bandfiles.h"
+#include "bands/gdalapi.h"
 #include "support/numbers.h"
 
 namespace tessera {
@@ -25,19 +22,24 @@ namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
+// The module's table, once a raster is open (or about to be): loaded then.
+const GdalApi& Api() {
+    return *Gdal();
+}
+
 std::string OpenFailure() {
-    std::string why = CPLGetLastErrorMsg();
+    std::string why = Api().lastErrorMessage();
     while (!why.empty() && (why.back() == '.' || why.back() == '\n')) why.pop_back();
     if (why.empty()) return "GDAL cannot open it";
     return "GDAL cannot open it (" + why + ")";
 }
 
-GDALDatasetH OpenDataset(const std::string& path) {
+// A dataset (GDALDatasetH); the module is loaded.
+void* OpenDataset(const std::string& path) {
     RegisterGdalDrivers();
-    CPLErrorReset();
+    Api().resetError();
     const QuietGdalErrors quiet;
-    return GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
-                      nullptr, nullptr, nullptr);
+    return Api().openRaster(path.c_str());
 }
 
 std::string BandsText(int count) {
@@ -49,25 +51,25 @@ std::string BandsText(int count) {
 // One open dataset, shared by the sources of the bands of its file.
 struct RasterSource::Handles {
     ~Handles() {
-        if (dataset) GDALClose(dataset);
-        for (GDALDatasetH other : workers)
-            if (other) GDALClose(other);
+        if (dataset) Api().closeDataset(dataset);
+        for (void* other : workers)
+            if (other) Api().closeDataset(other);
     }
     // Worker w > 0 of a read shared among threads reads through a dataset of its own, so that
     // the threads decode side by side; none when it cannot be opened (worker 0's is used).
-    GDALDatasetH DatasetOf(int worker) {
+    void* DatasetOf(int worker) {
         if (worker <= 0) return nullptr;
         const std::lock_guard<std::mutex> lock(opening);
         if (workers.size() < static_cast<size_t>(worker)) workers.resize(worker, nullptr);
-        GDALDatasetH& own = workers[worker - 1];
+        void*& own = workers[worker - 1];
         if (own == nullptr) own = OpenDataset(path);
         return own;
     }
     std::string path;
-    GDALDatasetH dataset = nullptr;
+    void* dataset = nullptr;  // GDALDatasetH, as every dataset here
     std::mutex reading;
     std::mutex opening;
-    std::vector<GDALDatasetH> workers;
+    std::vector<void*> workers;
 };
 
 std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why) {
@@ -85,11 +87,14 @@ Status CheckStretch(const std::string& path, int rasterBand, StretchRange range)
 
 Result<int> CountRasterBands(const std::string& path) {
     using R = Result<int>;
-    GDALDatasetH dataset = OpenDataset(path);
-    if (dataset == nullptr)
-        return R::Failure("The raster\n" + path + "\ncannot be loaded: " + OpenFailure() + ".");
-    const int count = GDALGetRasterCount(dataset);
-    GDALClose(dataset);
+    const auto refused = [&path](const std::string& why) {
+        return R::Failure("The raster\n" + path + "\ncannot be loaded: " + why + ".");
+    };
+    if (Gdal() == nullptr) return refused(GdalUnavailable());
+    void* dataset = OpenDataset(path);
+    if (dataset == nullptr) return refused(OpenFailure());
+    const int count = Api().rasterCount(dataset);
+    Api().closeDataset(dataset);
     return R::Of(count);
 }
 
@@ -141,6 +146,8 @@ int64_t RasterSource::BlockRowBytes() const {
 
 Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path, int rasterBand) {
     using R = Result<std::shared_ptr<RasterSource>>;
+    if (Gdal() == nullptr) return R::Failure(RasterRefusal(path, rasterBand, GdalUnavailable()));
+    const GdalApi& gdal = Api();
     std::shared_ptr<RasterSource> source(new RasterSource());
     source->path_ = path;
     source->rasterBand_ = rasterBand;
@@ -151,7 +158,7 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
         const std::lock_guard<std::mutex> lock(openLock);
         source->handles_ = open[path].lock();
         if (!source->handles_) {
-            GDALDatasetH dataset = OpenDataset(path);
+            void* dataset = OpenDataset(path);
             if (dataset == nullptr) {
                 open.erase(path);
                 return R::Failure(RasterRefusal(path, rasterBand, OpenFailure()));
@@ -164,37 +171,37 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
         for (auto at = open.begin(); at != open.end();)
             at = at->second.expired() ? open.erase(at) : std::next(at);
     }
-    GDALDatasetH dataset = source->handles_->dataset;
-    const int count = GDALGetRasterCount(dataset);
+    void* dataset = source->handles_->dataset;
+    const int count = gdal.rasterCount(dataset);
     if (rasterBand < 1 || rasterBand > count) {
         return R::Failure(RasterRefusal(path, rasterBand,
                                         "the file has " + BandsText(count) + ", there is no band " +
                                             std::to_string(rasterBand)));
     }
-    GDALRasterBandH band = GDALGetRasterBand(dataset, rasterBand);
+    void* band = gdal.rasterBand(dataset, rasterBand);
     source->band_ = band;
-    source->size_ = ImageSize{GDALGetRasterBandYSize(band), GDALGetRasterBandXSize(band)};
+    GdalBandFacts facts;
+    gdal.bandFacts(band, &facts);
+    source->size_ = ImageSize{facts.lines, facts.columns};
     if (const Status usable = CheckImageSize(source->size_); !usable)
         return R::Failure(RasterRefusal(path, rasterBand, usable.message));
-    const GDALDataType type = GDALGetRasterDataType(band);
-    const char* name = GDALGetDataTypeName(type);
+    const char* name = facts.typeName;
     source->dataType_ = name ? name : "Unknown";
-    if (GDALDataTypeIsComplex(type))
+    if (facts.isComplex)
         return R::Failure(RasterRefusal(
             path, rasterBand,
             "its values are complex numbers (" + source->dataType_ +
                 "), which have no order to cut into segments"));
-    const char* pixelType = GDALGetMetadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
-    source->isSignedByte_ = type == GDT_Byte && pixelType != nullptr &&
+    const char* pixelType = gdal.metadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
+    source->isSignedByte_ = facts.isByte && pixelType != nullptr &&
                             std::strcmp(pixelType, "SIGNEDBYTE") == 0;
     if (source->isSignedByte_) source->dataType_ = "Int8";
-    source->isByte_ = type == GDT_Byte && !source->isSignedByte_;
-    source->isFloating_ = type == GDT_Float32 || type == GDT_Float64;
-    int blockColumns = 0, blockLines = 0;
-    GDALGetBlockSize(band, &blockColumns, &blockLines);
+    source->isByte_ = facts.isByte && !source->isSignedByte_;
+    source->isFloating_ = facts.isFloating != 0;
+    const int blockColumns = facts.blockColumns, blockLines = facts.blockLines;
     source->blockLines_ = std::max(blockLines, 1);
     source->blockColumns_ = std::max(blockColumns, 1);
-    const char* interleave = GDALGetMetadataItem(dataset, "INTERLEAVE", "IMAGE_STRUCTURE");
+    const char* interleave = gdal.metadataItem(dataset, "INTERLEAVE", "IMAGE_STRUCTURE");
     const bool pixelInterleaved =
         count > 1 && interleave != nullptr && std::strcmp(interleave, "PIXEL") == 0;
     source->sharesBlocks_ = pixelInterleaved;
@@ -203,13 +210,11 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     const int64_t paddedColumns = (int64_t{source->size_.columns} + blockWidth - 1) / blockWidth *
                                   blockWidth;
     source->blockRowBytes_ = int64_t{source->blockLines_} * paddedColumns *
-                             GDALGetDataTypeSizeBytes(type) * (pixelInterleaved ? count : 1);
-    int declared = 0;
-    const double nodata = GDALGetRasterNoDataValue(band, &declared);
-    if (declared) source->SetNodata(nodata);
+                             facts.typeBytes * (pixelInterleaved ? count : 1);
+    if (facts.hasNodata) source->SetNodata(facts.nodata);
     Georeference place;
-    if (GDALGetGeoTransform(dataset, place.transform.data()) == CE_None) {
-        const char* system = GDALGetProjectionRef(dataset);
+    if (gdal.geoTransform(dataset, place.transform.data())) {
+        const char* system = gdal.projection(dataset);
         place.coordinateSystem = system ? system : "";
         source->georeference_ = std::move(place);
     }
@@ -219,16 +224,12 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
 bool RasterSource::ReadNative(int first, int count, double* values) const {
     const std::lock_guard<std::mutex> lock(handles_->reading);
     const QuietGdalErrors quiet;
-    GDALRasterBandH band = static_cast<GDALRasterBandH>(band_);
     if (!isSignedByte_)
-        return GDALRasterIO(band, GF_Read, 0, first, size_.columns, count, values, size_.columns,
-                            count, GDT_Float64, 0, 0) == CE_None;
+        return Api().readBand(band_, 0, first, size_.columns, count, values, kGdalDoubles) != 0;
     // GDAL gives such bytes as unsigned: read them as bytes, then as the signed values they hold.
     const size_t cells = static_cast<size_t>(count) * size_.columns;
     uint8_t* bytes = reinterpret_cast<uint8_t*>(values) + cells * (sizeof(double) - 1);
-    if (GDALRasterIO(band, GF_Read, 0, first, size_.columns, count, bytes, size_.columns, count,
-                     GDT_Byte, 0, 0) != CE_None)
-        return false;
+    if (!Api().readBand(band_, 0, first, size_.columns, count, bytes, kGdalBytes)) return false;
     // From the front: value i is written over bytes that lie before byte i.
     for (size_t i = 0; i < cells; ++i) values[i] = static_cast<int8_t>(bytes[i]);
     return true;
@@ -245,17 +246,16 @@ int RasterSource::WindowColumns() const {
 bool RasterSource::ReadWindow(const std::vector<const RasterSource*>& group, int first, int count,
                               int x0, int width, double* values, int worker) {
     const RasterSource& lead = *group[0];
-    GDALDatasetH own = lead.handles_->DatasetOf(worker);
+    void* own = lead.handles_->DatasetOf(worker);
     // The shared dataset serves one thread at a time; a worker's own serves only that worker.
     std::unique_lock<std::mutex> lock(lead.handles_->reading, std::defer_lock);
     if (own == nullptr) lock.lock();
-    GDALDatasetH dataset = own ? own : lead.handles_->dataset;
+    void* dataset = own ? own : lead.handles_->dataset;
     const QuietGdalErrors quiet;
     std::vector<int> bands;
     for (const RasterSource* source : group) bands.push_back(source->rasterBand_);
-    if (GDALDatasetRasterIO(dataset, GF_Read, x0, first, width, count, values, width, count,
-                            GDT_Float64, static_cast<int>(bands.size()), bands.data(), 0, 0,
-                            0) != CE_None)
+    if (!Api().readBands(dataset, x0, first, width, count, values, static_cast<int>(bands.size()),
+                         bands.data()))
         return false;
     // GDAL gives signed bytes as unsigned.
     const size_t cells = static_cast<size_t>(count) * width;
@@ -335,9 +335,9 @@ Status RasterSource::ReadFailure(int first, int count) const {
     std::string why;
     {
         const QuietGdalErrors quiet;
-        CPLErrorReset();
+        Api().resetError();
         ReadNative(failed, 1, line.data());
-        why = CPLGetLastErrorMsg();
+        why = Api().lastErrorMessage();
     }
     while (!why.empty() && (why.back() == '.' || why.back() == '\n')) why.pop_back();
     // GDAL names the file and the band again: the refusal already does.
@@ -359,12 +359,9 @@ namespace {
 bool SameCoordinateSystem(const std::string& first, const std::string& second) {
     if (first == second) return true;
     if (first.empty() || second.empty()) return false;
-    OGRSpatialReferenceH a = OSRNewSpatialReference(first.c_str());
-    OGRSpatialReferenceH b = OSRNewSpatialReference(second.c_str());
-    const bool same = a != nullptr && b != nullptr && OSRIsSame(a, b) != 0;
-    if (a) OSRDestroySpatialReference(a);
-    if (b) OSRDestroySpatialReference(b);
-    return same;
+    // Without the module neither can be read: they are not known to be the same.
+    const GdalApi* gdal = Gdal();
+    return gdal != nullptr && gdal->sameSystem(first.c_str(), second.c_str()) != 0;
 }
 
 }  // namespace
@@ -620,9 +617,7 @@ Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* no
         {
             const std::lock_guard<std::mutex> lock(handles_->reading);
             const QuietGdalErrors quiet;
-            read = GDALRasterIO(static_cast<GDALRasterBandH>(band_), GF_Read, 0, first,
-                                size_.columns, count, lines, size_.columns, count, GDT_Byte, 0,
-                                0) == CE_None;
+            read = Api().readBand(band_, 0, first, size_.columns, count, lines, kGdalBytes) != 0;
         }
         if (!read) return ReadFailure(first, count);
         if (nodata) MarkGrayNodata(lines, cells, nodata_, nodata);

@@ -1,14 +1,14 @@
 #include "crossing/mapareas.h"
 
-#include <geodesic.h>
-#include <ogr_srs_api.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
 #include <vector>
+
+#include "bands/gdalapi.h"
+#include "bands/gdalsupport.h"
 
 namespace tessera {
 
@@ -41,13 +41,33 @@ int MostDecimals(double cell) {
     return static_cast<int>(std::clamp(decimals, 0.0, double{kMostDecimals}));
 }
 
+// A coordinate system read from its WKT: what OSR says of it; none when there is no system,
+// it cannot be read or the GDAL module cannot be loaded.
+struct SystemFacts {
+    bool read = false;
+    GdalSystemFacts facts;
+    std::string linearUnit;
+};
+
+SystemFacts ReadSystem(const std::string& wkt) {
+    SystemFacts system;
+    if (wkt.empty()) return system;
+    const GdalApi* gdal = Gdal();
+    if (gdal == nullptr) return system;
+    void* handle = gdal->readSystem(wkt.c_str(), 0);
+    if (handle == nullptr) return system;
+    system.read = true;
+    gdal->systemFacts(handle, &system.facts);
+    if (system.facts.linearUnit != nullptr) system.linearUnit = system.facts.linearUnit;
+    system.facts.linearUnit = nullptr;  // it lived with the handle
+    gdal->freeSystem(handle);
+    return system;
+}
+
 // "square_metre", from the coordinate system's linear unit; "square_unit" when it names none.
-std::string SquareUnit(OGRSpatialReferenceH system) {
+std::string SquareUnit(const SystemFacts& system) {
     std::string unit;
-    char* name = nullptr;
-    if (system != nullptr && (OSRIsProjected(system) || OSRIsLocal(system)))
-        OSRGetLinearUnits(system, &name);
-    if (name != nullptr) unit = name;
+    if (system.read && (system.facts.projected || system.facts.local)) unit = system.linearUnit;
     std::string field = "square_";
     for (char c : unit.empty() ? std::string("unit") : unit) {
         const auto byte = static_cast<unsigned char>(c);
@@ -56,9 +76,9 @@ std::string SquareUnit(OGRSpatialReferenceH system) {
     return field;
 }
 
-bool IsGeographic(OGRSpatialReferenceH system) {
-    return system != nullptr && !OSRIsProjected(system) && !OSRIsLocal(system) &&
-           OSRIsGeographic(system);
+bool IsGeographic(const SystemFacts& system) {
+    return system.read && !system.facts.projected && !system.facts.local &&
+           system.facts.geographic;
 }
 
 // `text` (digits, a point, digits) without the zeros that end its decimals, nor a bare point.
@@ -71,18 +91,27 @@ std::string TrimmedDecimals(std::string text) {
 
 }  // namespace
 
+// An ellipsoid of PROJ's geodesics, made by the GDAL module.
 struct CellAreas::Geodesic {
-    geod_geodesic ellipsoid;
+    Geodesic(const GdalApi& module, double semiMajor, double flattening)
+        : gdal(module), ellipsoid(module.newEllipsoid(semiMajor, flattening)) {}
+    ~Geodesic() { gdal.freeEllipsoid(ellipsoid); }
+    Geodesic(const Geodesic&) = delete;
+    Geodesic& operator=(const Geodesic&) = delete;
+    const GdalApi& gdal;
+    void* ellipsoid;
 };
 
 CellAreas::CellAreas(ImageSize size, const Georeference& place) {
     const auto& t = place.transform;
-    OGRSpatialReferenceH system = place.coordinateSystem.empty()
-                                      ? nullptr
-                                      : OSRNewSpatialReference(place.coordinateSystem.c_str());
+    // A system that is given but cannot be read, the GDAL module being missing, gives no area.
+    if (!place.coordinateSystem.empty() && Gdal() == nullptr) {
+        unit_ = SquareUnit(SystemFacts{});
+        return;
+    }
+    const SystemFacts system = ReadSystem(place.coordinateSystem);
     if (!IsGeographic(system)) {
         unit_ = SquareUnit(system);
-        if (system != nullptr) OSRDestroySpatialReference(system);
         kind_ = Kind::Uniform;
         const double cell = std::fabs(t[1] * t[5] - t[2] * t[4]);
         quantum_ = cell;
@@ -101,16 +130,15 @@ CellAreas::CellAreas(ImageSize size, const Georeference& place) {
 
     // Geographic: square metres on the ellipsoid, for a north-up grid only.
     unit_ = "square_metre";
-    OGRErr major = OGRERR_NONE, inverse = OGRERR_NONE;
-    const double semiMajor = OSRGetSemiMajor(system, &major);
-    const double inverseFlattening = OSRGetInvFlattening(system, &inverse);
-    double degrees = OSRGetAngularUnits(system, nullptr) * 180 / std::numbers::pi;
-    OSRDestroySpatialReference(system);
+    const double semiMajor = system.facts.semiMajor;
+    const double inverseFlattening = system.facts.inverseFlattening;
+    double degrees = system.facts.angularUnit * 180 / std::numbers::pi;
     if (std::fabs(degrees - 1) < 1e-12) degrees = 1;  // the degree itself, given in radians
     top_ = t[3] * degrees;
     step_ = t[5] * degrees;
     width_ = std::fabs(t[1]) * degrees;
-    const bool ellipsoid = major == OGRERR_NONE && inverse == OGRERR_NONE && semiMajor > 0 &&
+    const bool ellipsoid = system.facts.semiMajorOk && system.facts.inverseFlatteningOk &&
+                           semiMajor > 0 &&
                            std::isfinite(semiMajor) &&
                            (inverseFlattening == 0 || inverseFlattening > 1) &&
                            std::isfinite(inverseFlattening);
@@ -120,9 +148,8 @@ CellAreas::CellAreas(ImageSize size, const Georeference& place) {
         return;
     kind_ = Kind::ByLine;
     width_ = std::min(width_, 360.0);
-    geodesic_ = std::make_unique<Geodesic>();
-    geod_init(&geodesic_->ellipsoid, semiMajor,
-              inverseFlattening == 0 ? 0 : 1 / inverseFlattening);
+    geodesic_ = std::make_unique<Geodesic>(*Gdal(), semiMajor,
+                                           inverseFlattening == 0 ? 0 : 1 / inverseFlattening);
 
     // The largest cells are those of the line nearest the equator: at either end, or around
     // the line the equator crosses.
@@ -151,8 +178,7 @@ double CellAreas::LineArea(int line) const {
     const double piece = width_ / pieces;
     double lats[4] = {top, top, bottom, bottom};
     double lons[4] = {0, piece, piece, 0};
-    double area = 0;
-    geod_polygonarea(&geodesic_->ellipsoid, lats, lons, 4, &area, nullptr);
+    const double area = geodesic_->gdal.polygonArea(geodesic_->ellipsoid, lats, lons, 4);
     return pieces * std::fabs(area);
 }
 

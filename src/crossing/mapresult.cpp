@@ -1,8 +1,5 @@
 #include "crossing/mapresult.h"
 
-#include <cpl_conv.h>
-#include <gdal.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -10,6 +7,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "bands/gdalapi.h"
 #include "bands/gdalsupport.h"
 #include "bands/stretch.h"
 #include "crossing/crossing.h"
@@ -38,8 +36,9 @@ std::optional<Georeference> SharedGeoreference(const std::vector<BandRecord>& re
 struct ClassGeoTiff::Handles {
     std::string path;     // the cloud-optimised file
     StagedName strips;    // the striped file the lines go to first
-    GDALDatasetH dataset = nullptr;
-    GDALRasterBandH band = nullptr;
+    const GdalApi* gdal = nullptr;  // the module, once Create has loaded it
+    void* dataset = nullptr;        // GDALDatasetH
+    void* band = nullptr;           // GDALRasterBandH
     ImageSize size;
     bool failed = false;
     std::mutex writing;
@@ -62,17 +61,18 @@ std::vector<int> OverviewFactors(ImageSize size) {
 // striped lines it reads and the tiles it writes) and put back as it was after.
 class CopyCache {
   public:
-    explicit CopyCache(ImageSize size) : before_(GDALGetCacheMax64()) {
+    CopyCache(const GdalApi& gdal, ImageSize size) : gdal_(gdal), before_(gdal.cacheMax()) {
         const int64_t rows = int64_t{2} * kClassTileSize * std::max(size.columns, 1);
         BoundRasterCache(std::max<int64_t>(before_, rows));
     }
     ~CopyCache() {
-        if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(before_);
+        if (gdal_.configOption("GDAL_CACHEMAX") == nullptr) gdal_.setCacheMax(before_);
     }
     CopyCache(const CopyCache&) = delete;
     CopyCache& operator=(const CopyCache&) = delete;
 
   private:
+    const GdalApi& gdal_;
     int64_t before_;
 };
 
@@ -91,37 +91,34 @@ bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourT
     handles_->path = path;
     handles_->size = size;
     handles_->failed = true;  // until every step below is done
-    GDALDriverH driver = GDALGetDriverByName("GTiff");
-    if (driver == nullptr || GDALGetDriverByName("COG") == nullptr) return false;
+    // Without the GDAL module the file cannot be made (GdalUnavailable() says why).
+    const GdalApi* gdal = Gdal();
+    if (gdal == nullptr) return false;
+    handles_->gdal = gdal;
+    if (!gdal->haveDriver("GTiff") || !gdal->haveDriver("COG")) return false;
     if (!handles_->strips.Open(path)) return false;
     // Strips of whole lines, as the class raster is written; BigTIFF only where needed.
     const char* options[] = {"INTERLEAVE=BAND", "BIGTIFF=IF_SAFER", nullptr};
-    GDALDatasetH dataset =
-        GDALCreate(driver, handles_->strips.Temporary().c_str(), size.columns, size.lines, 1,
-                   GDT_Byte, const_cast<char**>(options));
+    void* dataset = gdal->createBytes("GTiff", handles_->strips.Temporary().c_str(),
+                                      size.columns, size.lines, options);
     if (dataset == nullptr) return false;
     handles_->dataset = dataset;
-    handles_->band = GDALGetRasterBand(dataset, 1);
-    std::array<double, 6> transform = place.transform;
-    bool made = GDALSetGeoTransform(dataset, transform.data()) == CE_None;
+    handles_->band = gdal->rasterBand(dataset, 1);
+    bool made = gdal->setGeoTransform(dataset, place.transform.data()) != 0;
     if (!place.coordinateSystem.empty())
-        made = made && GDALSetProjection(dataset, place.coordinateSystem.c_str()) == CE_None;
-    made = made && GDALSetRasterNoDataValue(handles_->band, NoClass) == CE_None;
-    GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
+        made = made && gdal->setProjection(dataset, place.coordinateSystem.c_str());
+    made = made && gdal->setNodata(handles_->band, NoClass);
+    std::array<short, 4 * 256> palette{};
     for (int i = 0; i < 256; ++i) {
         // The pixels in no class are transparent (GDAL gives the nodata entry alpha 0 when it
         // reads the file back: a TIFF palette has no alpha of its own).
         const short alpha = i == NoClass ? 0 : 255;
-        const GDALColorEntry entry{colours[i].red, colours[i].green, colours[i].blue, alpha};
-        GDALSetColorEntry(table, i, &entry);
+        const short entry[4] = {colours[i].red, colours[i].green, colours[i].blue, alpha};
+        std::copy(entry, entry + 4, palette.begin() + 4 * i);
     }
-    made = made && GDALSetRasterColorTable(handles_->band, table) == CE_None;
-    GDALDestroyColorTable(table);
-    made = made &&
-           GDALSetRasterColorInterpretation(handles_->band, GCI_PaletteIndex) == CE_None;
+    made = made && gdal->setPalette(handles_->band, palette.data());
     for (const auto& [name, value] : metadata)
-        made = made && GDALSetMetadataItem(dataset, name.c_str(), value.c_str(), nullptr) ==
-                           CE_None;
+        made = made && gdal->setMetadataItem(dataset, name.c_str(), value.c_str());
     handles_->failed = !made;
     return made;
 }
@@ -130,9 +127,8 @@ bool ClassGeoTiff::WriteLines(int first, int count, const uint8_t* lines, size_t
     const std::lock_guard<std::mutex> lock(handles_->writing);
     if (handles_->failed || handles_->band == nullptr) return false;
     const QuietGdalErrors quiet;
-    if (GDALRasterIO(handles_->band, GF_Write, 0, first, handles_->size.columns, count,
-                     const_cast<uint8_t*>(lines), handles_->size.columns, count, GDT_Byte, 0,
-                     static_cast<GSpacing>(stride)) != CE_None)
+    if (!handles_->gdal->writeBand(handles_->band, 0, first, handles_->size.columns, count, lines,
+                                   static_cast<int64_t>(stride)))
         handles_->failed = true;
     return !handles_->failed;
 }
@@ -143,36 +139,35 @@ bool ClassGeoTiff::Close() {
         h.strips.Discard();
         return !h.failed;
     }
+    const GdalApi& gdal = *h.gdal;
     const QuietGdalErrors quiet;
-    CPLErrorReset();
-    GDALFlushCache(h.dataset);
-    if (CPLGetLastErrorType() == CE_Failure) h.failed = true;
+    gdal.resetError();
+    gdal.flushCache(h.dataset);
+    if (gdal.lastErrorFailed()) h.failed = true;
     if (!h.failed) {
-        const CopyCache cache(h.size);
+        const CopyCache cache(gdal, h.size);
         // The overviews go inside the striped file, so that the copy takes them as they are
         // and makes no temporary file of its own.
         std::vector<int> factors = OverviewFactors(h.size);
         if (!factors.empty() &&
-            GDALBuildOverviews(h.dataset, kOverviewResampling, static_cast<int>(factors.size()),
-                               factors.data(), 0, nullptr, nullptr, nullptr) != CE_None)
+            !gdal.buildOverviews(h.dataset, kOverviewResampling, static_cast<int>(factors.size()),
+                                 factors.data()))
             h.failed = true;
         const std::string blockSize = "BLOCKSIZE=" + std::to_string(kClassTileSize);
         const char* options[] = {"COMPRESS=DEFLATE",         blockSize.c_str(),
                                  "OVERVIEWS=FORCE_USE_EXISTING", "BIGTIFF=IF_SAFER",
                                  nullptr};
-        GDALDatasetH copy =
-            h.failed ? nullptr
-                     : GDALCreateCopy(GDALGetDriverByName("COG"), h.path.c_str(), h.dataset,
-                                      FALSE, const_cast<char**>(options), nullptr, nullptr);
+        void* copy = h.failed ? nullptr
+                              : gdal.createCopy("COG", h.path.c_str(), h.dataset, options);
         if (copy == nullptr) {
             h.failed = true;
         } else {
-            CPLErrorReset();
-            GDALClose(copy);
-            if (CPLGetLastErrorType() == CE_Failure) h.failed = true;
+            gdal.resetError();
+            gdal.closeDataset(copy);
+            if (gdal.lastErrorFailed()) h.failed = true;
         }
     }
-    GDALClose(h.dataset);
+    gdal.closeDataset(h.dataset);
     h.dataset = nullptr;
     h.band = nullptr;
     h.strips.Discard();

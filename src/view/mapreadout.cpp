@@ -1,8 +1,9 @@
 #include "view/mapreadout.h"
 
-#include <ogr_srs_api.h>
-
 #include <cstdio>
+
+#include "bands/gdalapi.h"
+#include "bands/gdalsupport.h"
 
 namespace tessera {
 
@@ -13,16 +14,20 @@ MapPoint PixelCentreOnMap(const std::array<double, 6>& t, int line, int column) 
 
 MapReadout::MapReadout(const Georeference& place) : place_(place) {
     if (place.coordinateSystem.empty()) return;
-    OGRSpatialReferenceH system = OSRNewSpatialReference(nullptr);
+    // Without the GDAL module the system cannot be read: plain X and Y.
+    const GdalApi* gdal = Gdal();
+    if (gdal == nullptr) return;
     // GDAL's geotransform gives x then y in the traditional order: longitude first.
-    if (OSRSetFromUserInput(system, place.coordinateSystem.c_str()) == OGRERR_NONE) {
-        if (OSRIsGeographic(system)) {
+    if (void* system = gdal->readSystem(place.coordinateSystem.c_str(), 1)) {
+        GdalSystemFacts facts;
+        gdal->systemFacts(system, &facts);
+        if (facts.geographic) {
             kind_ = Kind::Geographic;
-        } else if (OSRIsProjected(system)) {
+        } else if (facts.projected) {
             kind_ = Kind::Projected;
         }
+        gdal->freeSystem(system);
     }
-    OSRDestroySpatialReference(system);
 }
 
 std::string MapReadout::Text(int line, int column) const {
