@@ -72,27 +72,18 @@ Histogram ComputeHistogram(const ByteMatrix& pixels) {
 void AddToHistogram(const uint8_t* pixels, size_t count, Histogram& histogram) {
     // Neighbouring pixels of a band are often equal: four tables, filled in turn, keep the
     // increments of one level from waiting on each other. 32-bit counters, emptied into the
-    // 64-bit histogram every block (a table counts at most a quarter of a block), are smaller
-    // to keep in cache. Eight pixels are read at a time, as one 64-bit word (in whichever byte
-    // order: each goes to some table, and the tables are added up).
+    // 64-bit histogram every block, are smaller to keep in cache.
     constexpr size_t kBlock = size_t{1} << 30;
-    static_assert(kBlock / 4 < UINT32_MAX);
     uint32_t part[4][256];
     while (count > 0) {
         const size_t block = std::min(count, kBlock);
         std::memset(part, 0, sizeof part);
         size_t i = 0;
-        for (; i + 8 <= block; i += 8) {
-            uint64_t word;
-            std::memcpy(&word, pixels + i, sizeof word);
-            ++part[0][word & 0xFF];
-            ++part[1][(word >> 8) & 0xFF];
-            ++part[2][(word >> 16) & 0xFF];
-            ++part[3][(word >> 24) & 0xFF];
-            ++part[0][(word >> 32) & 0xFF];
-            ++part[1][(word >> 40) & 0xFF];
-            ++part[2][(word >> 48) & 0xFF];
-            ++part[3][word >> 56];
+        for (; i + 4 <= block; i += 4) {
+            ++part[0][pixels[i]];
+            ++part[1][pixels[i + 1]];
+            ++part[2][pixels[i + 2]];
+            ++part[3][pixels[i + 3]];
         }
         for (; i < block; ++i) ++part[0][pixels[i]];
         for (int g = 0; g < 256; ++g)
