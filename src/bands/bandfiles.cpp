@@ -94,18 +94,41 @@ void AddToHistogram(const uint8_t* pixels, size_t count, Histogram& histogram) {
 }
 
 int64_t CountMarks(const uint8_t* marks, size_t count, uint8_t mark) {
+    // Counted in 64 byte-wide lanes, which the compiler compares a register at a time, each
+    // lane emptied before it can overflow (255 blocks of 64).
+    constexpr size_t kLanes = 64;
     int64_t found = 0;
-    for (size_t i = 0; i < count; ++i) found += marks[i] == mark;
+    size_t i = 0;
+    while (count - i >= kLanes) {
+        const size_t end = i + std::min((count - i) / kLanes, size_t{255}) * kLanes;
+        uint8_t lanes[kLanes] = {};
+        for (; i < end; i += kLanes)
+            for (size_t j = 0; j < kLanes; ++j) lanes[j] += marks[i + j] == mark ? 1 : 0;
+        for (size_t j = 0; j < kLanes; ++j) found += lanes[j];
+    }
+    for (; i < count; ++i) found += marks[i] == mark;
     return found;
 }
 
 int64_t RemoveNodata(const uint8_t* pixels, const uint8_t* nodata, size_t count,
                      Histogram& histogram) {
+    // Most pixels have data: eight marks of 0 are passed over as one 64-bit word.
     int64_t removed = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (nodata[i] == 0) continue;
-        --histogram[pixels[i]];
-        ++removed;
+    size_t i = 0;
+    while (i < count) {
+        if (count - i >= 8) {
+            uint64_t word;
+            std::memcpy(&word, nodata + i, sizeof word);
+            if (word == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        for (const size_t end = std::min(i + 8, count); i < end; ++i) {
+            if (nodata[i] == 0) continue;
+            --histogram[pixels[i]];
+            ++removed;
+        }
     }
     return removed;
 }

@@ -41,12 +41,18 @@ std::string DecimalProduct(const std::vector<int32_t>& segmentCounts) {
 }
 
 // A decimal number kept as text and counted up in place: the code numbers of the list follow
-// each other, so none needs converting.
-class DecimalCounter {
+// each other, and so, most of the time, do the decimal readings of their digits. The text is
+// held in 24 bytes, copied whole wherever the number is written.
+class DecimalText {
   public:
-    DecimalCounter() { text_[0] = '1'; }
+    static constexpr size_t kCopied = 24;
+    DecimalText() { text_[0] = '1'; }
     const char* Text() const { return text_; }
     int Length() const { return length_; }
+    void Set(int64_t value) {
+        char* end = std::to_chars(text_, text_ + sizeof text_, value).ptr;
+        length_ = static_cast<int>(end - text_);
+    }
     void Increment() {
         for (int i = length_ - 1; i >= 0; --i) {
             if (text_[i] != '9') {
@@ -59,11 +65,21 @@ class DecimalCounter {
         text_[0] = '1';
         ++length_;
     }
+    // Writes the number at `out`, which has room for kCopied bytes; returns its end.
+    char* WriteTo(char* out) const {
+        std::memcpy(out, text_, kCopied);
+        return out + length_;
+    }
 
   private:
     char text_[24] = {};
     int length_ = 1;
 };
+
+// The code list goes out in pieces of this size: as large as the file's buffer, so that each
+// is written straight from the piece (and the list of the largest tables, near a gigabyte, is
+// never held whole).
+constexpr size_t kMultiTabPiece = size_t{1} << 20;
 
 // "v\t" for every segment number 1..254, padded to four bytes so that it is copied whole.
 struct DigitTexts {
@@ -79,14 +95,20 @@ struct DigitTexts {
 };
 
 // Produces the code list in pieces of about `chunk` bytes; stops when `emit` returns false.
-// The digits are stepped like an odometer (the last band fastest), not divided out per code,
-// and so is each code's decimal reading of its digits.
+// The digits are stepped like an odometer (the last band fastest), not divided out per code.
+// The text of a line's digits is kept from one line to the next and only its end rewritten
+// from the band that stepped on; the decimal reading of the digits is counted up in its text
+// while only the last band steps.
 bool ProduceMultiTab(const CodeTable& table, size_t chunk,
                      const std::function<bool(std::string_view)>& emit) {
     const int n = table.BandCount();
-    // A line holds at most 11 numbers of at most 20 characters and their tabs; four bytes
-    // more for the whole-word copies of the digit texts.
-    const size_t longestLine = static_cast<size_t>(n + 1) * 21 + 1 + 4;
+    // The digits of a line: at most four bytes a band, and room for a whole-word copy.
+    constexpr size_t kDigitCopy = 4;
+    const size_t digitRoom = static_cast<size_t>(n) * 4 + kDigitCopy;
+    // A line holds the code (copied as DecimalText::kCopied bytes), a tab, the digits (copied
+    // in pieces of as many bytes) and the line end; the last line's numbers are copied the
+    // same way.
+    const size_t longestLine = 2 * DecimalText::kCopied + digitRoom + 2;
     std::vector<char> buffer(chunk + longestLine);
     char* out = buffer.data();
     auto flushIfFull = [&]() {
@@ -97,41 +119,62 @@ bool ProduceMultiTab(const CodeTable& table, size_t chunk,
     };
     static const DigitTexts digitTexts;
     std::vector<int> digits(static_cast<size_t>(n) + 1, 1);
+    // The text of the digits, and where band b's digit starts in it (start[n + 1] its end).
+    std::vector<char> digitText(digitRoom + DecimalText::kCopied, 0);
+    std::vector<size_t> start(static_cast<size_t>(n) + 2, 0);
+    auto writeDigitsFrom = [&](int first) {
+        for (int b = first; b <= n; ++b) {
+            const int digit = std::clamp(digits[b], 0, 255);
+            std::memcpy(digitText.data() + start[b], digitTexts.text[digit], kDigitCopy);
+            start[b + 1] = start[b] + digitTexts.length[digit];
+        }
+    };
     // Each code's digits read as a decimal number (64-bit: ten digits up to 254 overflow
     // 32 bits), and what one step of band b's digit adds to it.
     std::vector<int64_t> power(static_cast<size_t>(n) + 1, 1);
     for (int b = n - 1; b >= 1; --b) power[b] = power[b + 1] * 10;
     int64_t number = 0;
+    // The first band whose digit changed (n + 1 when none did: past the last code).
     auto step = [&]() {
         for (int b = n; b >= 1; --b) {
             if (++digits[b] <= table.segmentCounts[b]) {
                 number += power[b];
-                return;
+                return b;
             }
             number -= (digits[b] - 2) * power[b];
             digits[b] = 1;
         }
+        return n + 1;
     };
-    DecimalCounter code;
-    for (int c = 1; c <= table.CodeCount; ++c, code.Increment(), step()) {
-        std::memcpy(out, code.Text(), static_cast<size_t>(code.Length()));
-        out += code.Length();
+    writeDigitsFrom(1);
+    DecimalText code;
+    for (int c = 1; c <= table.CodeCount; ++c, code.Increment()) {
+        out = code.WriteTo(out);
         *out++ = '\t';
-        for (int b = 1; b <= n; ++b) {
-            const int digit = std::clamp(digits[b], 0, 255);
-            std::memcpy(out, digitTexts.text[digit], 4);
-            out += digitTexts.length[digit];
-        }
+        const size_t length = start[n + 1];
+        // The digits are copied in pieces of DecimalText::kCopied bytes (the text has room).
+        for (size_t done = 0; done < length; done += DecimalText::kCopied)
+            std::memcpy(out + done, digitText.data() + done, DecimalText::kCopied);
+        out += length;
         *out++ = '\n';
         if (!flushIfFull()) return false;
+        const int changed = step();
+        if (changed <= n) writeDigitsFrom(changed);
     }
     std::fill(digits.begin(), digits.end(), 1);
     number = 0;
     for (int b = 1; b <= n; ++b) number += power[b];
-    for (int c = 1; c <= table.CodeCount; ++c, step()) {
-        out = std::to_chars(out, out + 24, number).ptr;
+    DecimalText reading;
+    reading.Set(number);
+    for (int c = 1; c <= table.CodeCount; ++c) {
+        out = reading.WriteTo(out);
         *out++ = '\t';
         if (!flushIfFull()) return false;
+        // Where only the last band stepped on, the number gained one.
+        if (step() == n && number > 0)
+            reading.Increment();
+        else
+            reading.Set(number);
     }
     const size_t used = static_cast<size_t>(out - buffer.data());
     return used == 0 || emit(std::string_view(buffer.data(), used));
@@ -194,7 +237,7 @@ int CodeTable::CodeOf(const int* digits) const {
 std::string MultiTabText(const CodeTable& table) {
     std::string text;
     try {
-        ProduceMultiTab(table, 1 << 16, [&](std::string_view piece) {
+        ProduceMultiTab(table, kMultiTabPiece, [&](std::string_view piece) {
             text.append(piece);
             return true;
         });
@@ -207,7 +250,7 @@ std::string MultiTabText(const CodeTable& table) {
 Status WriteMultiTab(const std::string& path, const CodeTable& table) {
     try {
         return WriteFileAtomically(path, [&](std::FILE* file) {
-            return ProduceMultiTab(table, 1 << 16, [&](std::string_view piece) {
+            return ProduceMultiTab(table, kMultiTabPiece, [&](std::string_view piece) {
                 return std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
             });
         });

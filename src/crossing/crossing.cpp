@@ -99,9 +99,7 @@ std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segme
     const int columns = segmentNumbers[0]->Columns();
 
     try {
-        const std::vector<CodeContribution> contribution = SegmentContributions(table);
-        std::vector<const CodeContribution*> tables;
-        for (int b = 1; b <= n; ++b) tables.push_back(&contribution[b]);
+        const CodeKernel kernel = MakeCodeKernel(SegmentContributions(table));
 
         // Every code is written by FormCodes: no zero fill.
         std::optional<IntMatrix> codes = IntMatrix::CreateUnfilled(columns, lines);
@@ -115,7 +113,7 @@ std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segme
             if (y % 256 == 0 && !progress.Step(kStageCounting, y, lines)) return std::nullopt;
             for (int b = 0; b < n; ++b) values[b] = (*segmentNumbers[b])[y];
             int32_t* row = counts.CodeImage[y];
-            FormCodes(tables.data(), values.data(), n, columns, row);
+            FormCodes(kernel, values.data(), columns, row);
             CountLine(row, columns, counts.PixelCount.data());
         }
         return counts;

@@ -35,6 +35,40 @@ CodeContribution GrayContribution(const CodeContribution& bySegment, const Segme
 // b = 0..bandCount - 1).
 void FormCodes(const CodeContribution* const* contributions, const uint8_t* const* values,
                int bandCount, int columns, int32_t* codes);
+
+// The gray contributions of a crossing prepared once for FormCodes below. Where each band's
+// table is digit x weight, or negative for no segment (as GrayContribution makes them), every
+// band's digit is found by comparing its pixels with the table's steps (graysteps.h), or
+// through a byte look-up of the digits when its table has too many steps, and the codes are
+// summed by multiplying the digits by their weights, many pixels at once. Tables of any other
+// form are summed as the first FormCodes sums them. Either way the codes are the same.
+struct CodeKernel {
+    struct Band {
+        std::array<uint8_t, 256> digit{};  // by gray level: table / weight, or kNone
+        GraySteps steps;                   // of `digit`, where usable
+        uint32_t weight = 0;               // within its group (0: every digit is 0)
+    };
+    // Bands whose digits, times their weights within the group, add up to less than 2^16: they
+    // are summed in 16 bits, then multiplied by the group's weight in 32 bits.
+    struct Group {
+        int first = 0;
+        int end = 0;
+        uint32_t weight = 1;
+    };
+    static constexpr uint8_t kNone = 255;  // the digit of a gray level without a segment
+
+    std::vector<CodeContribution> tables;  // 0..n - 1: band b + 1's contributions
+    bool byDigits = false;                 // false: the tables are summed
+    std::vector<Band> bands;               // 0..n - 1, with byDigits
+    std::vector<Group> groups;
+
+    int BandCount() const { return static_cast<int>(tables.size()); }
+};
+// From the gray contributions byGray[1..n] (entry 0 unused).
+CodeKernel MakeCodeKernel(const std::vector<CodeContribution>& byGray);
+// codes[x] of one line from the line of each band (values[b] for b = 0..n - 1): exactly what
+// FormCodes above gives with the same tables. Nothing is read past `columns`.
+void FormCodes(const CodeKernel& kernel, const uint8_t* const* values, int columns, int32_t* codes);
 // ++pixelCount[codes[x]] for every x.
 template <class Count>
 void CountLine(const int32_t* codes, int columns, Count* pixelCount) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <optional>
 
 namespace tessera {
 
@@ -131,14 +132,48 @@ SegmentLookup SegmentLookupTable(const SegmentLimits& limits) {
     return lookup;
 }
 
+SegmentNumbering MakeSegmentNumbering(const SegmentLookup& lookup) {
+    SegmentNumbering numbering;
+    numbering.lookup = lookup;
+    numbering.steps = MakeGraySteps(lookup);
+    return numbering;
+}
+
+void NumberSegmentLine(const uint8_t* gray, size_t count, const SegmentNumbering& numbering,
+                       uint8_t* numbers) {
+    // A line shorter than a block is looked up: the comparisons would work on a whole block.
+    if (kVectorGraySteps && numbering.steps.Usable() && count >= 32) {
+        ApplyGraySteps(numbering.steps, gray, count, numbers);
+        return;
+    }
+    const uint8_t* table = numbering.lookup.data();
+    for (size_t i = 0; i < count; ++i) numbers[i] = table[gray[i]];
+}
+
+void NumberSegmentLine(const uint8_t* gray, size_t count, const SegmentLookup& lookup,
+                       uint8_t* numbers) {
+    thread_local std::optional<SegmentNumbering> last;
+    if (count < 32) {
+        for (size_t i = 0; i < count; ++i) numbers[i] = lookup[gray[i]];
+        return;
+    }
+    if (!last || last->lookup != lookup) last = MakeSegmentNumbering(lookup);
+    NumberSegmentLine(gray, count, *last, numbers);
+}
+
 void NumberSegments(const ByteMatrix& pixels, const SegmentLookup& lookup, ByteMatrix& numbers) {
     const int lines = std::min(pixels.Lines(), numbers.Lines());
     const int columns = std::min(pixels.Columns(), numbers.Columns());
-    for (int y = 0; y < lines; ++y) {
-        const uint8_t* in = pixels[y];
-        uint8_t* out = numbers[y];
-        for (int x = 0; x < columns; ++x) out[x] = lookup[in[x]];
+    if (lines <= 0 || columns <= 0) return;
+    const SegmentNumbering numbering = MakeSegmentNumbering(lookup);
+    // Matrices of one width are numbered as one long line.
+    if (pixels.Columns() == columns && numbers.Columns() == columns) {
+        NumberSegmentLine(pixels.Data(), static_cast<size_t>(lines) * static_cast<size_t>(columns),
+                          numbering, numbers.Data());
+        return;
     }
+    for (int y = 0; y < lines; ++y)
+        NumberSegmentLine(pixels[y], static_cast<size_t>(columns), numbering, numbers[y]);
 }
 
 void ClearNodata(const uint8_t* nodata, size_t count, uint8_t* numbers) {

@@ -8,6 +8,7 @@
 #include "bands/bandfiles.h"
 #include "image/guitools.h"
 #include "image/matrix.h"
+#include "segmentation/graysteps.h"
 #include "support/randombelow.h"
 
 namespace tessera {
@@ -52,8 +53,27 @@ SegmentLimits BandSegmentLimits(int type, int count, const std::vector<int32_t>&
 using SegmentLookup = std::array<uint8_t, 256>;
 SegmentLookup SegmentLookupTable(const SegmentLimits& limits);
 
-// numbers[y][x] = lookup[pixels[y][x]]; `numbers` must have the size of `pixels`.
+// numbers[y][x] = lookup[pixels[y][x]] over the lines and columns both matrices have (in place
+// when they are the same matrix).
 void NumberSegments(const ByteMatrix& pixels, const SegmentLookup& lookup, ByteMatrix& numbers);
+
+// A lookup made ready for whole lines: its steps (graysteps.h) where it is a staircase of a few
+// steps, as the lookups of up to 16 segments are, gaps and overlaps included; the lookup
+// itself serves the others.
+struct SegmentNumbering {
+    SegmentLookup lookup{};
+    GraySteps steps;
+};
+SegmentNumbering MakeSegmentNumbering(const SegmentLookup& lookup);
+
+// numbers[i] = lookup[gray[i]] for i < count (in place when gray == numbers); nothing is read
+// or written past `count`. The first form keeps the steps of the last lookup it was given (one
+// per thread): a caller numbering many lines with a few lookups may as well prepare them once
+// and use the second.
+void NumberSegmentLine(const uint8_t* gray, size_t count, const SegmentLookup& lookup,
+                       uint8_t* numbers);
+void NumberSegmentLine(const uint8_t* gray, size_t count, const SegmentNumbering& numbering,
+                       uint8_t* numbers);
 
 // numbers[i] = NoSegment wherever nodata[i] is not 0: pixels without data have no segment.
 void ClearNodata(const uint8_t* nodata, size_t count, uint8_t* numbers);

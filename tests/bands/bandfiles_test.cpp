@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,8 @@ TEST(BandTitles, LabelsAndTitles) {
 }
 
 TEST(BandTitles, ABandOfAFileOfSeveralNamesItsRasterBand) {
-    EXPECT_EQ(" BAND 1. /data/scene.tif (raster band 3)", RasterBandTitle(1, "/data/scene.tif", 3, 4));
+    EXPECT_EQ(" BAND 1. /data/scene.tif (raster band 3)",
+              RasterBandTitle(1, "/data/scene.tif", 3, 4));
     EXPECT_EQ(" BAND 2. /data/b2.tif", RasterBandTitle(2, "/data/b2.tif", 1, 1));
 }
 
@@ -185,4 +187,55 @@ TEST(BandMessages, Texts) {
               "The image\n/p/b2.raw\nhas 300 lines x 200 columns, but the bands already loaded "
               "have 400 lines x 600 columns.\nAll bands of a set must have the same size.");
     EXPECT_EQ(MissingBandMessage(3), " Band 3 has not been loaded \nOpen the band set again ");
+}
+
+// Histograms, nodata marks and their counts over every length from 0 to 67 (the words and
+// lanes the kernels read and the pixels left after them), at unaligned starts, against counting
+// pixel by pixel.
+TEST(BandStatistics, CountsOfAnyLengthAndStartAreThePixelCounts) {
+    std::mt19937 random(17);
+    for (size_t count = 0; count <= 300; count += count < 67 ? 1 : 77) {
+        for (size_t offset = 0; offset < 3; ++offset) {
+            std::vector<uint8_t> pixels(count + offset), marks(count + offset);
+            for (uint8_t& p : pixels) p = static_cast<uint8_t>(random() % 3 == 0 ? 7 : random());
+            // Mostly 0, some runs of marks, both kinds.
+            for (size_t i = 0; i < marks.size(); ++i)
+                marks[i] = random() % 9 == 0 ? static_cast<uint8_t>(1 + random() % 2) : 0;
+            const uint8_t* p = pixels.data() + offset;
+            const uint8_t* m = marks.data() + offset;
+
+            Histogram expected{};
+            expected[3] = 5;  // added to what is there
+            Histogram histogram = expected;
+            for (size_t i = 0; i < count; ++i) ++expected[p[i]];
+            AddToHistogram(p, count, histogram);
+            ASSERT_EQ(expected, histogram) << count << " at " << offset;
+
+            int64_t removedExpected = 0, nonFinite = 0;
+            for (size_t i = 0; i < count; ++i) {
+                if (m[i] == 0) continue;
+                --expected[p[i]];
+                ++removedExpected;
+                nonFinite += m[i] == kNonFiniteMark;
+            }
+            ASSERT_EQ(removedExpected, RemoveNodata(p, m, count, histogram)) << count;
+            ASSERT_EQ(expected, histogram) << count << " at " << offset;
+            ASSERT_EQ(nonFinite, CountMarks(m, count, kNonFiniteMark)) << count;
+        }
+    }
+}
+
+TEST(BandStatistics, MarksCountedPastTheLaneLimit) {
+    // 255 blocks of 64 fill a lane counter: more marks than that, all alike.
+    std::vector<uint8_t> marks(64 * 600 + 13, kNodataMark);
+    EXPECT_EQ(static_cast<int64_t>(marks.size()),
+              CountMarks(marks.data(), marks.size(), kNodataMark));
+    EXPECT_EQ(0, CountMarks(marks.data(), marks.size(), kNonFiniteMark));
+    std::vector<uint8_t> pixels(marks.size(), 200);
+    Histogram histogram{};
+    AddToHistogram(pixels.data(), pixels.size(), histogram);
+    EXPECT_EQ(static_cast<int64_t>(pixels.size()), histogram[200]);
+    EXPECT_EQ(static_cast<int64_t>(pixels.size()),
+              RemoveNodata(pixels.data(), marks.data(), marks.size(), histogram));
+    EXPECT_EQ(0, histogram[200]);
 }

@@ -121,6 +121,28 @@ TEST(MultiTab, EveryLineAsTheDigitsGiveIt) {
     }
 }
 
+TEST(MultiTab, ListOfManyPiecesAsTheDigitsGiveIt) {
+    // Four megabytes: the file goes out in several pieces, lines and numbers cut between them.
+    ScratchDir dir;
+    const CodeTable table = Build({0, 3, 254, 7, 40});
+    std::string expected;
+    for (int code = 1; code <= table.CodeCount; ++code) {
+        expected += std::to_string(code) + "\t";
+        for (int digit : DigitsOf(table, code)) expected += std::to_string(digit) + "\t";
+        expected += "\n";
+    }
+    for (int code = 1; code <= table.CodeCount; ++code) {
+        int64_t number = 0;
+        for (int digit : DigitsOf(table, code)) number = number * 10 + digit;
+        expected += std::to_string(number) + "\t";
+    }
+    ASSERT_GT(expected.size(), size_t{4} << 20);
+    const std::string path = dir.File("multi_tab.txt");
+    ASSERT_TRUE(WriteMultiTab(path, table));
+    EXPECT_TRUE(expected == ReadText(path));
+    EXPECT_TRUE(expected == MultiTabText(table));
+}
+
 TEST(MultiTab, WrittenFileHoldsTheSameBytes) {
     ScratchDir dir;
     // More codes than one piece of the streamed writer holds.
