@@ -42,12 +42,6 @@ int64_t ClearCodesWithoutData(const Strip& strip, int line, int32_t* codes,
     return count;
 }
 
-std::vector<const CodeContribution*> CodeShares(const Treatment& treatment) {
-    std::vector<const CodeContribution*> shares;
-    for (int b = 1; b <= treatment.BandCount(); ++b) shares.push_back(&treatment.byGray[b]);
-    return shares;
-}
-
 }  // namespace
 
 int MachineThreads() {
@@ -154,11 +148,16 @@ Status FinishSegmentation(Treatment& treatment, RandomBelow& random) {
             lookups[b] = SegmentLookupTable(treatment.records[b].segmentLimits);
             byGray[b] = GrayContribution(bySegment[b], lookups[b]);
         }
+        CodeKernel kernel = MakeCodeKernel(byGray);
+        std::vector<SegmentNumbering> numberings(static_cast<size_t>(n) + 1);
+        for (int b = 1; b <= n; ++b) numberings[b] = MakeSegmentNumbering(lookups[b]);
         const ColourTable colours = BuildSegmentColourTable(random);
         // Nothing below allocates.
         treatment.table = std::move(*table.value);
         treatment.lookups = std::move(lookups);
         treatment.byGray = std::move(byGray);
+        treatment.kernel = std::move(kernel);
+        treatment.numberings = std::move(numberings);
         treatment.SegmentColourTable = colours;
         return Status::Ok();
     } catch (const std::bad_alloc&) {
@@ -182,7 +181,6 @@ Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, in
         const int n = source.BandCount();
         const int columns = source.Size().columns;
         const int workers = source.Workers(threads);
-        const std::vector<const CodeContribution*> shares = CodeShares(treatment);
         // 32 bits per code and thread: a thread counts at most kMaximumPixels pixels.
         static_assert(kMaximumPixels <= int64_t{UINT32_MAX});
         const size_t codes = static_cast<size_t>(treatment.table.CodeCount) + 1;
@@ -206,7 +204,7 @@ Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, in
                 std::vector<const uint8_t*>& line = values[static_cast<size_t>(worker)];
                 for (int i = 0; i < strip.count; ++i) {
                     for (int b = 0; b < n; ++b) line[b] = strip.Gray(b, i);
-                    FormCodes(shares.data(), line.data(), n, columns, part.line.get());
+                    FormCodes(treatment.kernel, line.data(), columns, part.line.get());
                     part.without += ClearCodesWithoutData(strip, i, part.line.get(), part.scratch);
                     CountLine(part.line.get(), columns, part.counts.data());
                 }
@@ -264,7 +262,6 @@ Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threa
     const int columns = source.Size().columns;
     const int workers = source.Workers(threads);
     const size_t stripCells = static_cast<size_t>(source.StripLines()) * std::max(columns, 1);
-    const std::vector<const CodeContribution*> shares = CodeShares(treatment);
     struct Part {
         std::unique_ptr<int32_t[]> line;
         std::unique_ptr<uint8_t[]> classes;
@@ -283,7 +280,7 @@ Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threa
             Part& part = parts[static_cast<size_t>(worker)];
             for (int i = 0; i < strip.count; ++i) {
                 for (int b = 0; b < n; ++b) part.values[b] = strip.Gray(b, i);
-                FormCodes(shares.data(), part.values.data(), n, columns, part.line.get());
+                FormCodes(treatment.kernel, part.values.data(), columns, part.line.get());
                 ClearCodesWithoutData(strip, i, part.line.get(), part.scratch);
                 ClassifyLine(part.line.get(), columns, treatment.classOf,
                              part.classes.get() + static_cast<size_t>(i) * columns);
@@ -295,8 +292,7 @@ Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threa
 
 void NumberLine(const Treatment& treatment, int band, const uint8_t* gray, const uint8_t* marks,
                 int columns, uint8_t* numbers) {
-    const SegmentLookup& lookup = treatment.lookups[band];
-    for (int x = 0; x < columns; ++x) numbers[x] = lookup[gray[x]];
+    NumberSegmentLine(gray, static_cast<size_t>(columns), treatment.numberings[band], numbers);
     if (marks) ClearNodata(marks, static_cast<size_t>(columns), numbers);
 }
 

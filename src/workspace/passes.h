@@ -41,6 +41,8 @@ struct Treatment {
     CodeTable table;
     std::vector<SegmentLookup> lookups;
     std::vector<CodeContribution> byGray;  // each band's share of a code, by gray level
+    CodeKernel kernel;                     // the codes of whole lines from byGray
+    std::vector<SegmentNumbering> numberings;  // the look-ups made ready for whole lines
     ColourTable SegmentColourTable{};
     // After the count: PixelCount[0..N] (entry 0: pixels without a code), and the pixels
     // without data in at least one band (none when no band can lack data).
