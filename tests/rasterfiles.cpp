@@ -31,7 +31,7 @@ bool SameCoordinateSystem(const std::string& first, const std::string& second) {
 bool WriteGeoTiff(const std::string& path, int lines, int columns, RasterType type,
                   const std::vector<std::vector<double>>& bands, const RasterExtras& extras) {
     GDALAllRegister();
-    GDALDriverH driver = GDALGetDriverByName("GTiff");
+    GDALDriverH driver = GDALGetDriverByName(extras.driver.c_str());
     if (driver == nullptr) return false;
     const GDALDataType gdalType = type == RasterType::Byte || type == RasterType::SignedByte
                                       ? GDT_Byte
@@ -59,7 +59,9 @@ bool WriteGeoTiff(const std::string& path, int lines, int columns, RasterType ty
         std::vector<double> values = bands[b];
         values.resize(static_cast<size_t>(lines) * columns);
         GDALRasterBandH band = GDALGetRasterBand(dataset, static_cast<int>(b) + 1);
-        if (extras.nodata)
+        if (b < extras.bandNodata.size())
+            written = written && GDALSetRasterNoDataValue(band, extras.bandNodata[b]) == CE_None;
+        else if (extras.nodata)
             written = written && GDALSetRasterNoDataValue(band, *extras.nodata) == CE_None;
         if (type == RasterType::SignedByte) {
             std::vector<unsigned char> stored;

@@ -20,6 +20,8 @@ struct RasterPlace {
 // What a raster declares beside its pixels; none of it by default.
 struct RasterExtras {
     std::optional<double> nodata;      // declared on every band
+    std::vector<double> bandNodata;    // band b's own (entry b - 1), in place of `nodata`
+    std::string driver = "GTiff";      // a GeoTIFF keeps one nodata value for all its bands
     std::optional<RasterPlace> place;  // geotransform and coordinate system
     std::vector<std::string> options;  // creation options ("TILED=YES", "COMPRESS=DEFLATE")
 };

@@ -240,7 +240,7 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
             });
             return size;
         };
-        if (type == BandFileType::Raster) {
+        if (tessera::ReaderFor(path, type) == BandFileType::Raster) {
             options.askRaster = [&](const tessera::BandLoadOptions::RasterQuestion& proposed) {
                 return AskRaster(context, windows.rasterChoice,
                                  QString("Band 1 of %1").arg(Q(path)), proposed);
