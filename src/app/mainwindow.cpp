@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QFileInfo>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -23,6 +24,7 @@
 #include "app/forms.h"
 #include "app/glyphs.h"
 #include "app/infoforms.h"
+#include "view/ui/resultimage.h"
 #include "bands/ui/bandchoice.h"
 #include "bands/ui/rasterchoice.h"
 #include "uikit/filedialogs.h"
@@ -414,6 +416,18 @@ void TMainForm::UpdateCommands() {
     TreatmentSpeedButton->setEnabled(segmented && (!ws.segmentation || ws.SegmentedThisSet()));
 
     SaveResultSpeedButton->setEnabled(crossed);
+
+    // The result window says when the crossing it shows (the one Save Result saves) treated an
+    // earlier band set than the open one.
+    if (idle && ResultImageForm) {
+        QString note;
+        if (ws.crossing && ws.crossing->bandSetNumber != ws.BandSetNumber &&
+            ws.crossing->BandCount() >= 1)
+            note = QString("  - crossing of the earlier band set of %1")
+                       .arg(QFileInfo(QString::fromStdString(ws.crossing->records[1].filePath))
+                                .fileName());
+        ResultImageForm->SetCaptionNote(note);
+    }
 }
 
 bool TMainForm::ZoomToolOn() const {

@@ -13,6 +13,7 @@
 #include "rasterfiles.h"
 #include "testfiles.h"
 #include "view/ui/imagewindow.h"
+#include "view/ui/resultimage.h"
 
 namespace {
 using guitest::Answer;
@@ -93,11 +94,21 @@ TEST_F(BandSet, TheTreatmentWaitsForTheNewSetsSegmentation) {
     Open({ChooseFile(File("a.raw")), ChooseFile(File("b.raw"))});
     Segment2();
     EXPECT_TRUE(Enabled("TreatmentSpeedButton"));
+    script.Then(guitest::Click({"RadioButton3", "BitBtn1"}));  // keep every code
+    Trigger("TreatmentSpeedButton");
+    const QString caption = ResultImageForm->windowTitle();
     Open({ChooseFile(File("b.raw")), ChooseFile(File("c.raw"))});
     EXPECT_FALSE(Enabled("TreatmentSpeedButton"));
+    // Save Result still saves that crossing, and its window says which set it treated.
+    EXPECT_TRUE(Enabled("SaveResultSpeedButton"));
+    EXPECT_EQ(caption + "  - crossing of the earlier band set of a.raw",
+              ResultImageForm->windowTitle());
     EXPECT_TRUE(Enabled("SaveSegmentedImageSpeedButton"));  // the earlier segmentation's
     Segment2();
     EXPECT_TRUE(Enabled("TreatmentSpeedButton"));
+    script.Then(guitest::Click({"RadioButton3", "BitBtn1"}));
+    Trigger("TreatmentSpeedButton");
+    EXPECT_EQ(caption, ResultImageForm->windowTitle());
 }
 
 TEST_F(BandSet, EachBandOfAMultiBandImageKeepsItsOwnNodataUnlessOneIsTyped) {

@@ -108,6 +108,15 @@ void TPictureForm::ShowPlane(const tessera::ByteMatrix& cells, const tessera::Co
     PaintBox->update();
 }
 
+void TPictureForm::SetCaptionNote(const QString& note) {
+    if (note == captionNote_) return;
+    QString caption = windowTitle();
+    if (!captionNote_.isEmpty() && caption.endsWith(captionNote_))
+        caption.chop(captionNote_.size());
+    captionNote_ = note;
+    setWindowTitle(caption + note);
+}
+
 void TPictureForm::BringToFront() {
     // A minimised window stays minimised: its new picture is seen once the user restores it.
     if (!isVisible()) show();
@@ -198,7 +207,8 @@ void TPictureForm::Zoom(Qt::MouseButton button, QPoint surfacePoint) {
     centredRepaint_ = false;
 
     setWindowTitle(QString::fromStdString(
-        tessera::ZoomCaption(window_, BaseTitle().toStdString(), zoomLevel_)));
+                       tessera::ZoomCaption(window_, BaseTitle().toStdString(), zoomLevel_)) +
+                   captionNote_);
 }
 
 void TPictureForm::PaintBoxMouseMove(QPoint surfacePoint) {

@@ -46,6 +46,9 @@ class TPictureForm : public QMdiSubWindow {
     // block, shared, not a copy. Keeps zoom level, centre point and scroll positions.
     void ShowPlane(const tessera::ByteMatrix& cells, const tessera::ColourTable& colours);
     bool HasPicture() const { return !picture_.isNull(); }
+    // A note after the caption, whatever the zoom (the result window's, when it shows the
+    // crossing of a band set other than the open one); empty: none.
+    void SetCaptionNote(const QString& note);
     const QImage& Picture() const { return picture_; }
     void BringToFront();
 
@@ -127,6 +130,7 @@ class TPictureForm : public QMdiSubWindow {
     Sources sources_;
     std::optional<tessera::MapReadout> readout_;  // of the last place read
     tessera::ViewWindow window_;
+    QString captionNote_;
     QImage picture_;
     int zoomLevel_ = 1;
     QPoint centre_{0, 0};
