@@ -57,10 +57,10 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
     const Result<BandReader> file = bandSet.Open(band, path, type, options);
     if (file.cancelled) return Status::Cancelled();
     if (!file) return Status::Failure(file.message);
-    // A raw band tells how its reading goes, piece by piece; a bitmap is read at once.
+    // A raw or raster band tells how its reading goes, piece by piece; a bitmap is read at once.
     ByteMatrix nodata;
     Result<ByteMatrix> pixels =
-        file.value->ReadAll(type == BandFileType::Raw ? progress : NoProgress(), &nodata);
+        file.value->ReadAll(type != BandFileType::Bitmap ? progress : NoProgress(), &nodata);
     if (pixels.cancelled) return Status::Cancelled();
     if (!pixels) return Status::Failure(pixels.message);
     if (!nodata.Empty() &&
@@ -74,7 +74,7 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType type,
     if (stored) {
         records[band].stretch = file.value->Stretch();
         records[band].georeference = file.value->Georef();
-        records[band].rasterBand = type == BandFileType::Raster ? options.rasterBand : 0;
+        records[band].rasterBand = file.value->Raster() ? file.value->Raster()->Band() : 0;
         bandSet.Accept(band, path, ImageSize{Lines, Columns}, records[band].georeference);
     }
     return stored;
