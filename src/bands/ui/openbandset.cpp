@@ -49,6 +49,12 @@ bool RequireCurrentBand(const CommandContext& context) {
 QString WithTypeHint(const std::string& message, BandFileType type, const QFileDialog& dialog,
                      const QString& path) {
     QString text = Q(message);
+    if (type == BandFileType::Raster) {
+        QString raw = dialog.nameFilters().value(0), chosen = dialog.selectedNameFilter();
+        raw.truncate(raw.indexOf(" ("));
+        chosen.truncate(chosen.indexOf(" ("));
+        return text + Q(tessera::RasterTypeHint(message, S(chosen), S(raw)));
+    }
     if (type != BandFileType::Bitmap || path.endsWith(".bmp", Qt::CaseInsensitive) ||
         message.find("it is not a bitmap file") == std::string::npos)
         return text;
@@ -129,7 +135,8 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
     const int bandCount = static_cast<int>(chosen.size());
     ws.BeginBandSet(bandCount);
     ws.Advance(tessera::StepBandSetOpened);
-    if (const tessera::Status usable = tessera::CheckBandCount(bandCount); !usable) {
+    if (const tessera::Status usable = tessera::CheckRasterBandCount(bandCount, *count.value);
+        !usable) {
         context.Message(Q(usable.message), "ERROR");
         return;
     }
