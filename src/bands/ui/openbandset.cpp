@@ -107,6 +107,7 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
 void OpenMultibandImage(const CommandContext& context, const BandSetWindows& windows) {
     tessera::Workspace& ws = context.ws;
     QFileDialog& dialog = windows.multibandDialog;
+    StartInLastBandFolder(dialog, ws);
     if (context.RunModal(dialog) != QDialog::Accepted) return;
     const std::string path = S(ChosenFile(dialog));
     ws.ChosenFileName = path;
@@ -297,7 +298,7 @@ void ShowHistogram(const CommandContext& context, const BandSetWindows& windows)
     THistoGrisForm& histogram = windows.histogram;
     histogram.Pixels = &ws.bands[band].pixels;
     histogram.Nodata = &ws.bands[band].nodata;
-    histogram.SaveDirectory = Q(ws.SaveDirectory);
+    histogram.SaveDirectory = LastBandFolder(ws);
     context.RunModal(histogram);
     histogram.Pixels = nullptr;
     histogram.Nodata = nullptr;

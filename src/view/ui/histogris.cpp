@@ -120,7 +120,8 @@ void THistoGrisForm::BitBtnOKClick() {
 }
 
 void THistoGrisForm::BitBtnSaveClick() {
-    SaveDialog1->setDirectory(SaveDirectory);
+    // Before any band folder is known the dialog stays where it was, not at the root.
+    if (!SaveDirectory.isEmpty()) SaveDialog1->setDirectory(SaveDirectory);
     if (seam_->runModal(*SaveDialog1) != QDialog::Accepted) return;
     // The suffix is appended whatever the filter or the typed name.
     const QString path = SaveDialog1->selectedFiles().value(0) + ".xls";
