@@ -228,8 +228,13 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         if (type == BandFileType::Raster) {
             options.askRaster = [&](const tessera::BandLoadOptions::RasterQuestion& proposed) {
                 return AskRaster(context, windows.rasterChoice,
-                                 QString("Band 1 of %1").arg(Q(path)), proposed);
+                                 QString("BAND %1 ← band %2 of %3")
+                                     .arg(band)
+                                     .arg(proposed.rasterBand)
+                                     .arg(QFileInfo(Q(path)).fileName()),
+                                 proposed);
             };
+            options.askRasterBand = true;
         }
         tessera::Status loaded;
         context.Work(QString("Loading band %1 of %2").arg(band).arg(ws.BandCount),
@@ -244,9 +249,10 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
             continue;
         }
         if (type == BandFileType::Raster) {
-            // Band 1 of a file of several bands says so.
+            // The band of a file of several bands says which it is.
             const tessera::Result<int> count = tessera::CountRasterBands(path);
-            title = Q(tessera::RasterBandTitle(band, path, 1, count ? *count.value : 1));
+            title = Q(tessera::RasterBandTitle(band, path, ws.records[band].rasterBand,
+                                               count ? *count.value : 1));
             windows.bandWindow.BandTitles[band] = title;
             windows.segmentedWindow.BandTitles[band] = title;
         }
