@@ -71,6 +71,15 @@ Status BandSet::CheckGeoreference(int band, const std::string& path,
     return Status::Ok();
 }
 
+namespace {
+
+bool SameNodata(const std::optional<double>& first, const std::optional<double>& second) {
+    if (first.has_value() != second.has_value()) return false;
+    return !first || *first == *second || (std::isnan(*first) && std::isnan(*second));
+}
+
+}  // namespace
+
 Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType type,
                                  const BandLoadOptions& options) const {
     using R = Result<BandReader>;
@@ -131,19 +140,19 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
                 options.askRaster(proposed);
             if (!answer) return R::Cancelled();
             if (proposed.bandsInFile > 0 && answer->rasterBand != proposed.rasterBand) {
+                // The other band is asked about with the stretch and nodata value typed for it.
                 file = openBand(answer->rasterBand);
                 if (!file) return file;
+                stretch = answer->stretch;
+                if (!SameNodata(answer->nodata, proposed.nodata))
+                    file.value->SetNodata(answer->nodata);
                 continue;
             }
             stretch = answer->stretch;
             const std::optional<double> before = reader.Nodata();
             file.value->SetNodata(answer->nodata);
             // Another nodata value leaves out other pixels than the range read left out.
-            const std::optional<double> after = file.value->Nodata();
-            const bool sameNodata =
-                before.has_value() == after.has_value() &&
-                (!before || *before == *after || (std::isnan(*before) && std::isnan(*after)));
-            if (!sameNodata) ownRange.reset();
+            if (!SameNodata(before, file.value->Nodata())) ownRange.reset();
             break;
         }
         BandReader& reader = *file.value;

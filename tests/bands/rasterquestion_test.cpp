@@ -157,6 +157,28 @@ TEST_F(RasterQuestionTest, AnotherBandChosenIsOpenedAndAskedAbout) {
     EXPECT_EQ(2000, file.value->Stretch()->range.minimum);
 }
 
+TEST_F(RasterQuestionTest, TheEntriesTypedWithAnotherBandAreProposedForIt) {
+    const Result<BandReader> file = Open([](const Question& q) {
+        Question answer = q;
+        if (q.rasterBand == 1) {
+            answer.rasterBand = 2;
+            answer.stretch = StretchRange{2000, 3000};
+            answer.nodata = 2500;
+        }
+        return answer;
+    });
+    ASSERT_TRUE(file) << file.message;
+    ASSERT_EQ(2u, asked.size());
+    ASSERT_TRUE(asked[1].stretch.has_value());
+    EXPECT_EQ(2000, asked[1].stretch->minimum);
+    EXPECT_EQ(std::optional<double>(2500), asked[1].nodata);
+    EXPECT_EQ(std::optional<double>(0), asked[1].fileNodata);
+    // The range shown leaves out the nodata value typed: 0 has data, 2500 has none.
+    EXPECT_EQ(std::optional<double>(0), asked[1].minimum);
+    EXPECT_EQ(std::optional<double>(2300), asked[1].maximum);
+    EXPECT_EQ(3000, file.value->Stretch()->range.maximum);
+}
+
 TEST_F(RasterQuestionTest, TheBandIsNotChosenUnlessTheCallerOffersIt) {
     const Result<BandReader> file = Open(
         [](const Question& q) {

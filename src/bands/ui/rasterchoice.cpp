@@ -86,8 +86,9 @@ void TRasterChoiceForm::ShowProposal(const QString& what,
     Label1->setText(text);
     const bool chooseBand = proposed.bandsInFile > 0;
     fields_->setRowVisible(BandEdit, chooseBand);
+    if (auto* label = qobject_cast<QLabel*>(fields_->labelForField(BandEdit)))
+        label->setText(QString("Band of the file (1 to %1)").arg(proposed.bandsInFile));
     BandEdit->setText(QString::number(proposed.rasterBand));
-    BandEdit->setToolTip(chooseBand ? QString("1 to %1").arg(proposed.bandsInFile) : QString());
     NodataEdit->setText(NumberField(proposed.nodata, proposed.dataType));
     MinEdit->setText(proposed.stretch ? NumberField(proposed.stretch->minimum) : QString());
     MaxEdit->setText(proposed.stretch ? NumberField(proposed.stretch->maximum) : QString());
