@@ -507,7 +507,11 @@ class HistogramTest : public ProgramTest {
 
 TEST_F(HistogramTest, DialogLayout) {
     EXPECT_EQ(" HISTOGRAM", HistoGrisForm->windowTitle().toStdString());
-    EXPECT_EQ(QSize(301, 380), HistoGrisForm->size());
+    // No strip is left below the buttons: they end as far above the bottom as the histogram
+    // starts below the top.
+    EXPECT_EQ(QSize(301, 337), HistoGrisForm->size());
+    EXPECT_EQ(HistoGrisForm->PaintBox->y(),
+              HistoGrisForm->height() - HistoGrisForm->BitBtnSave->geometry().bottom() - 1);
     EXPECT_EQ(QRect(16, 16, 256, 249), HistoGrisForm->PaintBox->geometry());
     EXPECT_EQ(QRect(16, 296, 75, 25), HistoGrisForm->BitBtnOK->geometry());
     EXPECT_EQ("OK", HistoGrisForm->BitBtnOK->text().toStdString());
