@@ -71,9 +71,24 @@ QPlainTextEdit* AddMemo(QDialog* dialog, const QString& text, int width, int hei
     return memo;
 }
 
-// Two explanation lines of a segmentation method.
+// The narrowest width, up to `width`, at which a wrapped label takes as many lines as at
+// `width`: its lines come out about as long as each other, and none ends as one word alone.
+int BalancedWidth(const QLabel* label, int width) {
+    const int height = label->heightForWidth(width);
+    int narrow = width / 2, wide = width;  // `wide` always keeps the height
+    while (narrow < wide) {
+        const int middle = (narrow + wide) / 2;
+        if (label->heightForWidth(middle) <= height) {
+            wide = middle;
+        } else {
+            narrow = middle + 1;
+        }
+    }
+    return wide;
+}
+
 // The two lines of a method's information, in the dialogs' own font: a line longer than the
-// dialog is wide goes on below, and the second line follows it.
+// dialog is wide goes on below, its lines balanced, and the second line follows it.
 void AddTwoLines(QDialog* dialog, QLabel*& first, QLabel*& second, const QString& line1,
                  const QString& line2) {
     const int width = dialog->width() - 2 * kMargin;
@@ -82,7 +97,8 @@ void AddTwoLines(QDialog* dialog, QLabel*& first, QLabel*& second, const QString
         *label = AddLabel(dialog, label == &first ? "Label1" : "Label2",
                           label == &first ? line1 : line2, kMargin, top);
         (*label)->setWordWrap(true);
-        (*label)->setFixedSize(width, (*label)->heightForWidth(width));
+        const int balanced = BalancedWidth(*label, width);
+        (*label)->setFixedSize(balanced, (*label)->heightForWidth(balanced));
         top += (*label)->height() + 2;
     }
 }

@@ -33,6 +33,15 @@ Status CheckBandCount(int bandCount) {
     return Status::Ok();
 }
 
+Status CheckRasterBandCount(int bandCount, int bandsInFile) {
+    Status usable = CheckBandCount(bandCount);
+    if (!usable && bandsInFile == 1)
+        usable.message +=
+            "\nThis file holds a single band: open it as one band of a set, "
+            "with Files > Open.";
+    return usable;
+}
+
 std::string BandLabel(int band) {
     return " BAND " + std::to_string(band) + ". ";
 }

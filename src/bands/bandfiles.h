@@ -30,6 +30,9 @@ std::string BandDialogFolder(int band);
 
 // Refuses a band count outside 2..10 with its "ERROR" text.
 Status CheckBandCount(int bandCount);
+// CheckBandCount for the bands opened from one raster of `bandsInFile` bands: refusing a file
+// of a single band, it says so and where such a band is opened.
+Status CheckRasterBandCount(int bandCount, int bandsInFile);
 
 // " BAND 1. " ... " BAND 10. "
 std::string BandLabel(int band);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <initializer_list>
 
@@ -128,6 +129,15 @@ Status BandSet::CheckGeoreference(int band, const std::string& path,
     return Status::Ok();
 }
 
+namespace {
+
+bool SameNodata(const std::optional<double>& first, const std::optional<double>& second) {
+    if (first.has_value() != second.has_value()) return false;
+    return !first || *first == *second || (std::isnan(*first) && std::isnan(*second));
+}
+
+}  // namespace
+
 Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType type,
                                  const BandLoadOptions& options) const {
     using R = Result<BandReader>;
@@ -148,30 +158,71 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
     }
     if (type == BandFileType::Raster) {
         // The size is checked before a band of more than 8 bits is read through for its range.
-        Result<BandReader> file = OpenRasterBand(path, options.rasterBand);
+        const auto openBand = [&](int rasterBand) -> Result<BandReader> {
+            Result<BandReader> file = OpenRasterBand(path, rasterBand);
+            if (!file) return file;
+            if (const Status fits = accepted(file.value->Size()); !fits)
+                return R::Failure(fits.message);
+            if (const Status placed = CheckGeoreference(band, path, file.value->Georef()); !placed)
+                return R::Failure(placed.message);
+            if (options.nodata) file.value->SetNodata(options.nodata);
+            return file;
+        };
+        Result<BandReader> file = openBand(options.rasterBand);
         if (!file) return file;
-        BandReader& reader = *file.value;
-        if (const Status fits = accepted(reader.Size()); !fits) return R::Failure(fits.message);
-        if (const Status placed = CheckGeoreference(band, path, reader.Georef()); !placed)
-            return R::Failure(placed.message);
-        if (options.nodata) reader.SetNodata(options.nodata);
         std::optional<StretchRange> stretch = options.stretch;
-        if (options.askRaster) {
+        std::optional<ValueRange> ownRange;  // read for the question, kept for the stretch
+        while (options.askRaster) {
+            const BandReader& reader = *file.value;
+            const RasterSource& raster = *reader.Raster();
             BandLoadOptions::RasterQuestion proposed;
-            proposed.dataType = reader.Raster()->DataType();
-            proposed.stretched = !reader.Raster()->IsByte();
+            proposed.dataType = raster.DataType();
+            proposed.stretched = !raster.IsByte();
             proposed.stretch = stretch;
             proposed.nodata = reader.Nodata();
+            proposed.fileNodata = raster.FileNodata();
+            proposed.rasterBand = raster.Band();
+            proposed.bandsInFile = options.askRasterBand ? raster.FileBands() : 0;
+            ownRange.reset();
+            if (proposed.stretched) {
+                Result<ValueRange> range =
+                    raster.FindRange(options.progress ? *options.progress : NoProgress());
+                if (!range) return range.cancelled ? R::Cancelled() : R::Failure(range.message);
+                ownRange = *range.value;
+                if (!ownRange->Empty()) {
+                    proposed.minimum = ownRange->low;
+                    proposed.maximum = ownRange->high;
+                }
+            }
             const std::optional<BandLoadOptions::RasterQuestion> answer =
                 options.askRaster(proposed);
             if (!answer) return R::Cancelled();
+            if (proposed.bandsInFile > 0 && answer->rasterBand != proposed.rasterBand) {
+                // The other band is asked about with the stretch and nodata value typed for it.
+                file = openBand(answer->rasterBand);
+                if (!file) return file;
+                stretch = answer->stretch;
+                if (!SameNodata(answer->nodata, proposed.nodata))
+                    file.value->SetNodata(answer->nodata);
+                continue;
+            }
             stretch = answer->stretch;
-            reader.SetNodata(answer->nodata);
+            const std::optional<double> before = reader.Nodata();
+            file.value->SetNodata(answer->nodata);
+            // Another nodata value leaves out other pixels than the range read left out.
+            if (!SameNodata(before, file.value->Nodata())) ownRange.reset();
+            break;
         }
+        BandReader& reader = *file.value;
         // Bounded to what reading this band a strip at a time needs; a job that reads several
         // bands at once bounds it again for all of them.
         BoundRasterCache(RasterCacheNeed({&reader}));
-        if (stretch || !options.ownStretchLater) {
+        if (!stretch && ownRange) {
+            if (const Status stretched =
+                    reader.MutableRaster()->TakeOwnRange(ownRange->low, ownRange->high);
+                !stretched)
+                return R::Failure(stretched.message);
+        } else if (stretch || !options.ownStretchLater) {
             if (const Status stretched = reader.ChooseStretch(stretch); !stretched)
                 return R::Failure(stretched.message);
         }

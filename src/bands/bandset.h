@@ -48,13 +48,29 @@ struct BandLoadOptions {
     // the stretch and nodata value, shown as the options give them and the file declares them
     // (the band's type tells whether a stretch applies). Nothing means no answer: the band is
     // not loaded, and the load counts as cancelled.
+    // A band that is stretched is read through for its own minimum and maximum first (told to
+    // `progress`), which the question shows and which become its stretch when the answer gives
+    // none and keeps the nodata value. When the question offers the choice of the band of the
+    // file and the answer names another, that band is opened, checked and asked about instead.
     struct RasterQuestion {
         std::string dataType;
         bool stretched = false;
         std::optional<StretchRange> stretch;
         std::optional<double> nodata;
+        // The nodata value the file declares for the band.
+        std::optional<double> fileNodata;
+        // The band's least and greatest value with data; none for a band that is not
+        // stretched, or whose every pixel is without data.
+        std::optional<double> minimum, maximum;
+        // The band of the file asked about (1 = the first), or the one the answer chooses.
+        int rasterBand = 1;
+        // The bands of the file the answer may choose among (1..bandsInFile); 0: the band is
+        // not the answer's to choose, and its rasterBand is not looked at.
+        int bandsInFile = 0;
     };
     std::function<std::optional<RasterQuestion>(const RasterQuestion& proposed)> askRaster;
+    // The raster question offers the choice of the band of the file.
+    bool askRasterBand = false;
 };
 
 // The reader a file takes when it was chosen as `chosen`: the file's own first bytes decide

@@ -85,6 +85,15 @@ Status CheckStretch(const std::string& path, int rasterBand, StretchRange range)
                                              " needs a MIN lower than its MAX"));
 }
 
+std::string RasterTypeHint(const std::string& refusal, const std::string& chosenEntry,
+                           const std::string& rawEntry) {
+    // GDAL's words for a file no driver takes ("not recognized as a supported file format",
+    // "as being in a supported file format" in later versions).
+    if (refusal.find("not recognized as") == std::string::npos) return {};
+    return "\nThe file type list of the dialog decides how a file is read: it says " + chosenEntry +
+           ". Choose " + rawEntry + " there to read a raw image.";
+}
+
 Result<int> CountRasterBands(const std::string& path) {
     using R = Result<int>;
     const auto refused = [&path](const std::string& why) {
@@ -212,6 +221,7 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     source->blockRowBytes_ = int64_t{source->blockLines_} * paddedColumns *
                              facts.typeBytes * (pixelInterleaved ? count : 1);
     if (facts.hasNodata) source->SetNodata(facts.nodata);
+    source->fileNodata_ = source->nodata_;
     Georeference place;
     if (gdal.geoTransform(dataset, place.transform.data())) {
         const char* system = gdal.projection(dataset);
@@ -397,22 +407,33 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
         stretch_ = given;
         return Status::Ok();
     }
-    // The band's own range over its pixels with data (NaN and infinite values have none), read
-    // through once a strip at a time before its histogram is.
+    const Result<ValueRange> range = FindRange();
+    if (!range) return Status::Failure(range.message);
+    return TakeOwnRange(range.value->low, range.value->high);
+}
+
+Result<ValueRange> RasterSource::FindRange(Progress& progress) const {
+    using R = Result<ValueRange>;
+    // Over the pixels with data (NaN and infinite values have none), read through once a strip
+    // at a time before the band's histogram is.
     const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
+    const int64_t total = int64_t{size_.lines} * size_.columns;
     std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
-    double low = std::numeric_limits<double>::infinity();
-    double high = -low;
+    ValueRange range;
     for (int first = 0; first < size_.lines; first += stripLines) {
+        if (!progress.Step(kStageRange, int64_t{first} * size_.columns, total))
+            return R::Cancelled();
         const int count = std::min(stripLines, size_.lines - first);
-        if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
+        if (!ReadNative(first, count, values.data()))
+            return R::Failure(ReadFailure(first, count).message);
         for (size_t i = 0, n = static_cast<size_t>(count) * size_.columns; i < n; ++i) {
             if (!std::isfinite(values[i]) || IsNodata(values[i])) continue;
-            low = std::min(low, values[i]);
-            high = std::max(high, values[i]);
+            range.low = std::min(range.low, values[i]);
+            range.high = std::max(range.high, values[i]);
         }
     }
-    return TakeOwnRange(low, high);
+    if (!progress.Step(kStageRange, total, total)) return R::Cancelled();
+    return R::Of(range);
 }
 
 std::vector<std::vector<size_t>> RasterSource::ReadGroups(

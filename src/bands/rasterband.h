@@ -3,24 +3,38 @@
 // read a strip at a time, native values of other types than 8 bits stretched to gray levels.
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "image/rawfiles.h"
 #include "bands/bandfacts.h"
 #include "bands/gdalsupport.h"
 #include "bands/stretch.h"
+#include "image/rawfiles.h"
+#include "support/progress.h"
 #include "support/status.h"
 
 namespace tessera {
 
+// The least and greatest value of a band's pixels with data; low > high when it has none.
+struct ValueRange {
+    double low = std::numeric_limits<double>::infinity();
+    double high = -std::numeric_limits<double>::infinity();
+    bool Empty() const { return !(low <= high); }
+};
 
 // "The raster\nPATH\nband K cannot be loaded: WHY."
 std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why);
 // Refuses a stretch whose minimum is not below its maximum.
 Status CheckStretch(const std::string& path, int rasterBand, StretchRange range);
+
+// What a refusal of a file that GDAL recognises as no raster format adds, for a file read as a
+// raster because the open dialog's file type list said `chosenEntry` ("GeoTIFF"): how to read
+// it as a raw image instead (`rawEntry`). Empty for any other refusal.
+std::string RasterTypeHint(const std::string& refusal, const std::string& chosenEntry,
+                           const std::string& rawEntry);
 
 // The number of bands of a raster; refused with a text naming the file when GDAL cannot open it.
 Result<int> CountRasterBands(const std::string& path);
@@ -53,6 +67,10 @@ class RasterSource {
     // for a file that declares none), cast as NodataOfType casts it. Set it before ChooseStretch.
     const std::optional<double>& Nodata() const { return nodata_; }
     void SetNodata(std::optional<double> value);
+    // The nodata value the file declares for the band, whatever SetNodata set since.
+    const std::optional<double>& FileNodata() const { return fileNodata_; }
+    // The number of bands of the file.
+    int FileBands() const { return fileBands_; }
     // The bytes of one row of the file's blocks for this band (the cache a strip read needs);
     // for a pixel-interleaved file, of every band of the file, which one decode fills.
     int64_t BlockRowBytes() const;
@@ -67,6 +85,11 @@ class RasterSource {
     // found by reading it through strip by strip (refused when every such pixel holds one
     // value, or there is none). 8-bit bands are not stretched.
     Status ChooseStretch(const std::optional<StretchRange>& given);
+    // The band's least and greatest value with data (neither the nodata value nor NaN or
+    // infinite), read through a strip at a time with `progress` told after each strip
+    // (kStageRange); TakeOwnRange makes it the stretch without reading the band again. Refused
+    // as ReadLines refuses a strip that cannot be read; cancelled when the progress says so.
+    Result<ValueRange> FindRange(Progress& progress = NoProgress()) const;
     const std::optional<StretchRange>& Stretch() const { return stretch_; }
 
     // Lines first..first + count - 1 as gray levels, count x columns bytes. With `nodata`, also
@@ -157,6 +180,7 @@ class RasterSource {
     std::string dataType_;
     std::optional<StretchRange> stretch_;
     std::optional<double> nodata_;
+    std::optional<double> fileNodata_;
     std::optional<Georeference> georeference_;
 };
 

@@ -18,6 +18,7 @@ Progress& NoProgress();
 
 // The stages the operations report.
 inline constexpr const char* kStageLoading = "Loading band";
+inline constexpr const char* kStageRange = "Finding the band's minimum and maximum";
 inline constexpr const char* kStageNumbering = "Numbering segments";
 inline constexpr const char* kStageCounting = "Counting codes";
 inline constexpr const char* kStagePainting = "Painting classes";

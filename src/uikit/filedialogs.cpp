@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QTreeView>
 
+#include "support/paths.h"
 #include "uikit/command.h"
 #include "uikit/qtstrings.h"
 
@@ -48,11 +49,20 @@ int ChosenFilterIndex(const QFileDialog& dialog) {
     return static_cast<int>(dialog.nameFilters().indexOf(dialog.selectedNameFilter())) + 1;
 }
 
+QString LastBandFolder(const tessera::Workspace& ws) {
+    const std::string band = tessera::DirectoryOf(ws.OpenPath);
+    return Q(band.empty() ? ws.SaveDirectory : band);
+}
+
+void StartInLastBandFolder(QFileDialog& dialog, const tessera::Workspace& ws) {
+    if (const QString folder = LastBandFolder(ws); !folder.isEmpty()) dialog.setDirectory(folder);
+}
+
 void SaveThroughDialog(
     const CommandContext& context, QFileDialog& dialog, int64_t pixels,
     const std::function<tessera::Status(const std::string& stem, tessera::Progress&)>& save) {
     BusyCursor busy(context);
-    dialog.setDirectory(Q(context.ws.SaveDirectory));
+    StartInLastBandFolder(dialog, context.ws);
     if (context.RunModal(dialog) != QDialog::Accepted) return;
     const std::string stem = S(ChosenFile(dialog));
     context.ws.ChosenFileName = stem;

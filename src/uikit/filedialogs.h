@@ -18,8 +18,17 @@ QString ChosenFile(const QFileDialog& dialog);
 // 1-based index of the filter entry chosen.
 int ChosenFilterIndex(const QFileDialog& dialog);
 
+namespace tessera {
+class Workspace;
+}
+// The folder the file dialogs start in: that of the band last opened (a band's file or a
+// multi-band image), else the save folder; empty before any.
+QString LastBandFolder(const tessera::Workspace& ws);
+// The dialog starts in LastBandFolder, when there is one.
+void StartInLastBandFolder(QFileDialog& dialog, const tessera::Workspace& ws);
+
 struct CommandContext;
-// A save command: the save dialog opens in the save folder; the name chosen becomes
+// A save command: the save dialog opens in LastBandFolder; the name chosen becomes
 // ChosenFileName and `save(stem, progress)` runs as the command's long step (`pixels` of work);
 // a failure is shown as a "CAUTION", a cancel shows nothing.
 void SaveThroughDialog(

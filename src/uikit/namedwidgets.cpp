@@ -8,17 +8,19 @@
 namespace {
 class FocusOnShowFilter : public QObject {
   public:
-    FocusOnShowFilter(QDialog* dialog, QWidget* field) : QObject(dialog), field_(field) {}
+    FocusOnShowFilter(QDialog* dialog, std::function<QWidget*()> field)
+        : QObject(dialog), field_(std::move(field)) {}
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Show) {
-            field_->setFocus(Qt::OtherFocusReason);
-            if (auto* edit = qobject_cast<QLineEdit*>(field_)) edit->selectAll();
+            QWidget* field = field_();
+            field->setFocus(Qt::OtherFocusReason);
+            if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
         }
         return false;
     }
 
   private:
-    QWidget* field_;
+    std::function<QWidget*()> field_;
 };
 }  // namespace
 
@@ -38,7 +40,11 @@ QHBoxLayout* CentredButtons(QPushButton* ok, QPushButton* cancel) {
 }
 
 void FocusOnShow(QDialog* dialog, QWidget* field) {
-    dialog->installEventFilter(new FocusOnShowFilter(dialog, field));
+    FocusOnShow(dialog, [field] { return field; });
+}
+
+void FocusOnShow(QDialog* dialog, std::function<QWidget*()> field) {
+    dialog->installEventFilter(new FocusOnShowFilter(dialog, std::move(field)));
 }
 
 QPushButton* OkButton(QDialog* dialog) {

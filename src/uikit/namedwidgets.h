@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <functional>
 
 inline QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -25,6 +26,8 @@ QLineEdit* DisplayOnly(QLineEdit* edit);
 // Each showing of the dialog starts with the focus in `field` (its text selected, so that
 // typing replaces it).
 void FocusOnShow(QDialog* dialog, QWidget* field);
+// The same for the field `field()` gives at each showing (the one a refused answer blamed).
+void FocusOnShow(QDialog* dialog, std::function<QWidget*()> field);
 
 // The dialog's OK button `BitBtn1`, pressed by Enter.
 QPushButton* OkButton(QDialog* dialog);

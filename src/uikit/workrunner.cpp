@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -83,7 +84,9 @@ void TWorkRunner::Run(const QString& title, int64_t pixels,
         dialog.setLabelText(stage && std::strcmp(stage, tessera::kStageLoading) != 0
                                 ? QString::fromUtf8(stage)
                                 : title);
-        dialog.setValue(progress.Permille());
+        // A stage done is not the work done: the dialog reads 100 % only once it has ended (and
+        // then closes), never while a later stage or the end of this one still runs.
+        dialog.setValue(finished ? 1000 : std::min(progress.Permille(), 999));
         if (finished) loop.quit();
     });
     dialog.show();

@@ -84,7 +84,7 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType chose
     if (stored) {
         records[band].stretch = file.value->Stretch();
         records[band].georeference = file.value->Georef();
-        records[band].rasterBand = type == BandFileType::Raster ? options.rasterBand : 0;
+        records[band].rasterBand = file.value->Raster() ? file.value->Raster()->Band() : 0;
         bandSet.Accept(band, path, ImageSize{Lines, Columns}, records[band].georeference);
         LoadedType = type;
     }

@@ -67,6 +67,19 @@ TEST_F(BandSet, AGeoTiffPickedAsARawImageIsReadAsARasterAndNothingIsWrittenBesid
     EXPECT_NE(-1, form->MapPanel->text().indexOf("a TIFF file")) << form->MapPanel->text().toStdString();
 }
 
+TEST_F(BandSet, ARawImageWithItsDescriptorPickedAsARasterIsReadAsRaw) {
+    script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
+    script.Then(ChooseFile(File("b.raw")));
+    script.Then(ChooseFile(File("a.raw"), 3));  // "GeoTIFF"
+    Trigger("OpenSpeedButton");
+    EXPECT_TRUE(script.messages.empty());
+    ASSERT_TRUE(form->ws.bands[2].Loaded());
+    EXPECT_EQ(50, form->ws.bands[2].maxGray);
+    EXPECT_EQ(tessera::BandFileType::Raw, form->ws.LoadedType);
+    EXPECT_NE(-1, form->MapPanel->text().indexOf("Band 2: a.raw is a raw image with its descriptor"))
+        << form->MapPanel->text().toStdString();
+}
+
 TEST_F(BandSet, ARefusedLoadThenASkippedBandLeaveTheWindowAndReuseNothing) {
     Open({ChooseFile(File("a.raw")), ChooseFile(File("b.raw"))});
     const QString caption = ImageForm->windowTitle();

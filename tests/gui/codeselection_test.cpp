@@ -574,4 +574,23 @@ TEST_F(ProgramTest, SmallCodeDialogCloseBoxKeepsTheOptions) {
     EXPECT_TRUE(script.messages.empty());
 }
 
+// The entry of the minimum that "Defining a minimum..." shows takes the focus, ready for typing.
+TEST_F(ProgramTest, DefiningAMinimumPutsTheFocusInItsEntry) {
+    for (TCodeSelectionForm* dialog : {static_cast<TCodeSelectionForm*>(CheckNumCodeForm1),
+                                       static_cast<TCodeSelectionForm*>(CheckNumCodeForm2)}) {
+        std::string focused = "none";
+        bool selected = false;
+        RunRealExec(
+            *dialog, [&] { dialog->exec(); },
+            [&](QDialog& d) {
+                d.findChild<QAbstractButton*>("RadioButton2")->click();
+                if (QWidget* widget = d.focusWidget()) focused = widget->objectName().toStdString();
+                selected = d.findChild<QLineEdit*>("MinPixelEdit")->hasSelectedText();
+                d.reject();
+            });
+        EXPECT_EQ("MinPixelEdit", focused) << dialog->objectName().toStdString();
+        EXPECT_TRUE(selected) << dialog->objectName().toStdString();
+    }
+}
+
 }  // namespace

@@ -7,8 +7,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextLayout>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -114,6 +117,44 @@ TEST_F(ProgramTest, SegmentationInfoDialogsShowTheirTwoLines) {
         EXPECT_EQ(QApplication::font(row.first).pointSizeF(), row.first->font().pointSizeF());
         ExpectWhollyVisible(row.first);
         ExpectWhollyVisible(row.second);
+    }
+}
+
+// The lines of a wrapped label as it lays them out at its width.
+QStringList WrappedLines(const QLabel* label) {
+    QTextLayout layout(label->text(), label->font());
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
+        line.setLineWidth(label->contentsRect().width());
+    layout.endLayout();
+    QStringList lines;
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        const QTextLine line = layout.lineAt(i);
+        lines << label->text().mid(line.textStart(), line.textLength()).trimmed();
+    }
+    return lines;
+}
+
+// A method's line that wraps leaves no word alone on its last line.
+TEST_F(ProgramTest, SegmentationInfoLinesLeaveNoWordAlone) {
+    for (QDialog* dialog :
+         std::initializer_list<QDialog*>{InfoSegmSSForm, EquipopInfoForm, DefinitionInfoForm}) {
+        for (const char* name : {"Label1", "Label2"}) {
+            const auto* label = dialog->findChild<QLabel*>(name);
+            ASSERT_NE(nullptr, label);
+            const QStringList lines = WrappedLines(label);
+            ASSERT_FALSE(lines.isEmpty());
+            EXPECT_EQ(label->heightForWidth(label->width()), label->height()) << Text(label);
+            if (lines.size() < 2) continue;
+            // Nor a short tail: the last line is at least half as wide as the widest.
+            const QFontMetrics metrics(label->font());
+            int widest = 0;
+            for (const QString& line : lines)
+                widest = std::max(widest, metrics.horizontalAdvance(line));
+            const std::string shown = lines.join(" | ").toStdString();
+            EXPECT_TRUE(lines.last().contains(' ')) << shown;
+            EXPECT_GE(2 * metrics.horizontalAdvance(lines.last()), widest) << shown;
+        }
     }
 }
 

@@ -84,7 +84,7 @@ TEST_F(Navigation, SteppingReleasesTheZoomToolAndKeepsTheZoomLevel) {
     Trigger("PreviousSpeedButton");
     EXPECT_FALSE(form->ZoomToolOn());
     EXPECT_EQ(2, ImageForm->ZoomLevel());
-    EXPECT_EQ(Title(2), ImageForm->windowTitle().toStdString());
+    EXPECT_EQ(Title(2) + " (2:1) ", ImageForm->windowTitle().toStdString());
     // The zoom tool again: the caption is band 2's title with the ratio.
     Trigger("ZoomSpeedButton");
     ImageForm->ZoomClick(Qt::LeftButton, QPoint(2, 2));
@@ -129,6 +129,24 @@ TEST_F(Navigation, BandsNeverLoadedAreShownEmptyAndNeverRead) {
     EXPECT_EQ(script.messages[0], script.messages[1]);
     Trigger("PreviousSpeedButton");
     EXPECT_TRUE(ImageForm->HasPicture());
+}
+
+// The zoom ratio stays in the caption through Previous and Next, and in a new band set, which
+// keeps the zoom.
+TEST_F(Navigation, TheCaptionKeepsTheZoomRatioThroughSteppingAndANewSet) {
+    Open(3, {true, true, true});
+    Trigger("ZoomSpeedButton");
+    for (int click = 0; click < 3; ++click) ImageForm->ZoomClick(Qt::LeftButton, QPoint(2, 2));
+    ASSERT_EQ(4, ImageForm->ZoomLevel());
+    ASSERT_EQ(Title(3) + " (4:1) ", ImageForm->windowTitle().toStdString());
+    Trigger("PreviousSpeedButton");
+    EXPECT_EQ(Title(2) + " (4:1) ", ImageForm->windowTitle().toStdString());
+    Trigger("NextSpeedButton");
+    EXPECT_EQ(Title(3) + " (4:1) ", ImageForm->windowTitle().toStdString());
+    Open(2, {true, true});
+    EXPECT_EQ(4, ImageForm->ZoomLevel());
+    EXPECT_EQ(Title(2) + " (4:1) ", ImageForm->windowTitle().toStdString());
+    EXPECT_EQ(Title(1), ImageForm->BandTitles[1].toStdString());  // the titles keep no ratio
 }
 
 }  // namespace

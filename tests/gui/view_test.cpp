@@ -330,6 +330,25 @@ TEST_F(ViewTest, ZoomCaptionsPerWindow) {
     EXPECT_EQ(" BAND 2. /data/b2.raw (1:2) ", Title(ImageForm));
 }
 
+// A new picture takes the read-out of the old one away at once, its size included, rather than
+// when the pointer next moves.
+TEST_F(ViewTest, ANewPictureEmptiesTheReadOutOfTheOldOne) {
+    SetBandSetSize(4, 3);
+    ImageForm->ShowImage(SmallColourImage());
+    ImageForm->PointerMoved(QPoint(2, 1));
+    ASSERT_EQ("Image Size: 3 lines x 4 columns  ", form->PanelText(3));
+    SetBandSetSize(41, 41);
+    ImageForm->ShowImage(GrayRampImage(41, 41));
+    EXPECT_EQ((QStringList{"", "", "", ""}), Panels());
+
+    ImageForm->PointerMoved(QPoint(2, 1));
+    ASSERT_EQ("Image Size: 41 lines x 41 columns  ", form->PanelText(3));
+    const std::optional<tessera::ByteMatrix> plane = tessera::NewByteMatrix(4, 3);
+    ASSERT_TRUE(plane.has_value());
+    ResultImageForm->ShowPlane(*plane, tessera::GrayRamp());
+    EXPECT_EQ((QStringList{"", "", "", ""}), Panels());
+}
+
 TEST_F(ViewTest, SegmentedWindowBeforeAnyBandHasAnEmptyTitle) {
     ZoomToolOn(true);
     TempImageForm->ZoomClick(Qt::LeftButton, QPoint(0, 0));
@@ -351,7 +370,9 @@ TEST_F(ViewTest, TwentyFiveLeftClicksStopAtTwentyToOne) {
         EXPECT_EQ(20, ImageForm->ZoomLevel()) << "click " << click;
     }
     EXPECT_EQ(centre, ImageForm->CentrePoint());
-    EXPECT_EQ("unchanged", Title(ImageForm));
+    // The marker caption took the ratio when it was set (a zoomed window keeps it); the clicks
+    // past the limit did not rewrite it from the band title.
+    EXPECT_EQ("unchanged (20:1) ", Title(ImageForm));
     ImageForm->ZoomClick(Qt::RightButton, QPoint(0, 0));
     EXPECT_EQ(19, ImageForm->ZoomLevel());
     EXPECT_EQ(" BAND 1. b1 (19:1) ", Title(ImageForm));
@@ -486,7 +507,11 @@ class HistogramTest : public ProgramTest {
 
 TEST_F(HistogramTest, DialogLayout) {
     EXPECT_EQ(" HISTOGRAM", HistoGrisForm->windowTitle().toStdString());
-    EXPECT_EQ(QSize(301, 380), HistoGrisForm->size());
+    // No strip is left below the buttons: they end as far above the bottom as the histogram
+    // starts below the top.
+    EXPECT_EQ(QSize(301, 337), HistoGrisForm->size());
+    EXPECT_EQ(HistoGrisForm->PaintBox->y(),
+              HistoGrisForm->height() - HistoGrisForm->BitBtnSave->geometry().bottom() - 1);
     EXPECT_EQ(QRect(16, 16, 256, 249), HistoGrisForm->PaintBox->geometry());
     EXPECT_EQ(QRect(16, 296, 75, 25), HistoGrisForm->BitBtnOK->geometry());
     EXPECT_EQ("OK", HistoGrisForm->BitBtnOK->text().toStdString());

@@ -4,8 +4,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QRadioButton>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -169,6 +171,31 @@ TEST_F(Work, ClosingTheWindowDuringWorkAsksThenStopsItAndCloses) {
     ASSERT_EQ(1u, script.questions.size());
     EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);  // the earlier result, whole
     EXPECT_FALSE(form->isVisible());
+}
+
+// The progress dialog reads 100 % only when the work has ended: a stage done while the work
+// goes on reads less.
+TEST_F(Work, AStageDoneIsNotShownAsTheWholeWorkDone) {
+    std::atomic<bool> looked{false};
+    int shown = -1;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, &watch, [&] {
+        auto* dialog = form->findChild<QProgressDialog*>("WorkProgress");
+        if (!looked && dialog && dialog->isVisible() && dialog->value() > 0) {
+            shown = dialog->value();
+            looked = true;
+        }
+    });
+    watch.start();
+    form->Work->Run("Counting", 1, [&](tessera::Progress& progress) {
+        progress.Step(tessera::kStageCounting, 10, 10);
+        // The stage is done; the work waits here until the dialog has shown it.
+        for (int wait = 0; wait < 500 && !looked; ++wait) QThread::msleep(10);
+    });
+    watch.stop();
+    ASSERT_TRUE(looked);
+    EXPECT_EQ(999, shown);
 }
 
 }  // namespace

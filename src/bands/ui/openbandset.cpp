@@ -50,6 +50,12 @@ bool RequireCurrentBand(const CommandContext& context) {
 QString WithTypeHint(const std::string& message, BandFileType type, const QFileDialog& dialog,
                      const QString& path) {
     QString text = Q(message);
+    if (type == BandFileType::Raster) {
+        QString raw = dialog.nameFilters().value(0), chosen = dialog.selectedNameFilter();
+        raw.truncate(raw.indexOf(" ("));
+        chosen.truncate(chosen.indexOf(" ("));
+        return text + Q(tessera::RasterTypeHint(message, S(chosen), S(raw)));
+    }
     if (type != BandFileType::Bitmap || path.endsWith(".bmp", Qt::CaseInsensitive) ||
         message.find("it is not a bitmap file") == std::string::npos)
         return text;
@@ -125,6 +131,7 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
 void OpenMultibandImage(const CommandContext& context, const BandSetWindows& windows) {
     tessera::Workspace& ws = context.ws;
     QFileDialog& dialog = windows.multibandDialog;
+    StartInLastBandFolder(dialog, ws);
     if (context.RunModal(dialog) != QDialog::Accepted) return;
     const std::string path = S(ChosenFile(dialog));
     ws.ChosenFileName = path;
@@ -154,7 +161,8 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
     ws.BeginBandSet(bandCount);
     ForgetBandTitles(windows);
     ws.Advance(tessera::StepBandSetOpened);
-    if (const tessera::Status usable = tessera::CheckBandCount(bandCount); !usable) {
+    if (const tessera::Status usable = tessera::CheckRasterBandCount(bandCount, *count.value);
+        !usable) {
         context.Message(Q(usable.message), "ERROR");
         return;
     }
@@ -243,8 +251,13 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         if (tessera::ReaderFor(path, type) == BandFileType::Raster) {
             options.askRaster = [&](const tessera::BandLoadOptions::RasterQuestion& proposed) {
                 return AskRaster(context, windows.rasterChoice,
-                                 QString("Band 1 of %1").arg(Q(path)), proposed);
+                                 QString("BAND %1 ← band %2 of %3")
+                                     .arg(band)
+                                     .arg(proposed.rasterBand)
+                                     .arg(QFileInfo(Q(path)).fileName()),
+                                 proposed);
             };
+            options.askRasterBand = true;
         }
         tessera::Status loaded;
         context.Work(QString("Loading band %1 of %2").arg(band).arg(ws.BandCount),
@@ -262,12 +275,18 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         // window as it was.
         QString title = Q(tessera::BandTitle(band, path));
         if (ws.LoadedType == BandFileType::Raster) {
-            // Band 1 of a file of several bands says so.
+            // The band of a file of several bands says which it is.
             const tessera::Result<int> count = tessera::CountRasterBands(path);
-            title = Q(tessera::RasterBandTitle(band, path, 1, count ? *count.value : 1));
+            title = Q(tessera::RasterBandTitle(band, path, ws.records[band].rasterBand,
+                                               count ? *count.value : 1));
         }
         windows.bandWindow.BandTitles[band] = title;
         windows.segmentedWindow.BandTitles[band] = title;
+
+        windows.bandWindow.setWindowTitle(title);
+        windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
+        windows.bandWindow.BringToFront();
+        // After the picture, whose read-out empties the status bar.
         if (ws.LoadedType != type)
             context.Notice(QString("Band %1: %2 is %3, read as %4 (the type list said %5)")
                                .arg(band)
@@ -277,9 +296,6 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
                                           : tessera::FileKindText(path)))
                                .arg(TypeEntry(dialog, ws.LoadedType))
                                .arg(TypeEntry(dialog, type)));
-        windows.bandWindow.setWindowTitle(title);
-        windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
-        windows.bandWindow.BringToFront();
         return true;
     }
 }
@@ -325,7 +341,7 @@ void ShowHistogram(const CommandContext& context, const BandSetWindows& windows)
     THistoGrisForm& histogram = windows.histogram;
     histogram.Pixels = &ws.bands[band].pixels;
     histogram.Nodata = &ws.bands[band].nodata;
-    histogram.SaveDirectory = Q(ws.SaveDirectory);
+    histogram.SaveDirectory = LastBandFolder(ws);
     context.RunModal(histogram);
     histogram.Pixels = nullptr;
     histogram.Nodata = nullptr;

@@ -59,7 +59,7 @@ void TCheckNumCodeForm1::RadioButton2Click() {
     RadioButton2->setChecked(true);
     RadioButton1->setChecked(false);
     RadioButton3->setChecked(false);
-    GroupBox3->show();
+    ShowMinimumEntry();
     SelectByMinimum = true;
 }
 
@@ -82,7 +82,7 @@ void TCheckNumCodeForm1::GroupBox2Click() {
         GroupBox3->hide();
         MinPixel = 0;
     } else if (RadioButton2->isChecked()) {
-        GroupBox3->show();
+        ShowMinimumEntry();
     }
 }
 

@@ -46,7 +46,7 @@ void TCheckNumCodeForm2::RadioButton1Click() {
 void TCheckNumCodeForm2::RadioButton2Click() {
     RadioButton2->setChecked(true);
     RadioButton1->setChecked(false);
-    GroupBox3->show();
+    ShowMinimumEntry();
 }
 
 void TCheckNumCodeForm2::RadioButton3Click() {
@@ -66,7 +66,7 @@ void TCheckNumCodeForm2::GroupBox2Click() {
         GroupBox3->hide();
         MinPixel = 0;
     } else if (RadioButton2->isChecked()) {
-        GroupBox3->show();
+        ShowMinimumEntry();
     }
 }
 

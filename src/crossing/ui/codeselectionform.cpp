@@ -156,6 +156,12 @@ void TCodeSelectionForm::EraseTable() {
     memoEmptyLine_ = false;
 }
 
+void TCodeSelectionForm::ShowMinimumEntry() {
+    GroupBox3->show();
+    MinPixelEdit->setFocus(Qt::OtherFocusReason);
+    MinPixelEdit->selectAll();
+}
+
 void TCodeSelectionForm::GroupBox3Click() {
     MinPixel = tessera::LeadingInteger64(MinPixelEdit->text().toStdString());
 }

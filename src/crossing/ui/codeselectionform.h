@@ -63,6 +63,8 @@ class TCodeSelectionForm : public QDialog {
     void LayOut(QRadioButton* display, QRadioButton* erase);
     void DisplayTable();
     void EraseTable();
+    // Shows the entry of the minimum with the focus in it, its text selected for typing over.
+    void ShowMinimumEntry();
 
     // OK: which treatment is chosen, whether it means a minimum of 0, and clearing it.
     virtual bool AnyTreatmentChecked() const = 0;

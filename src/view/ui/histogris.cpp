@@ -1,6 +1,5 @@
 #include "view/ui/histogris.h"
 
-#include <QEvent>
 #include <QFileDialog>
 #include <QFont>
 #include <QLabel>
@@ -35,15 +34,20 @@ class HistogramSurface : public QWidget {
     THistoGrisForm* form_;
 };
 
-constexpr int kOuterWidth = 301;
-constexpr int kOuterHeight = 380;
+// The buttons' row ends as far above the bottom as the histogram starts below the top, whatever
+// the desktop's frame.
+constexpr int kMargin = 16;
+constexpr int kButtonsTop = 296;
+constexpr int kButtonHeight = 25;
+constexpr int kWidth = 301;
+constexpr int kHeight = kButtonsTop + kButtonHeight + kMargin;
 
 }  // namespace
 
 THistoGrisForm::THistoGrisForm(const DialogSeam* seam, QWidget* parent)
     : QDialog(parent), seam_(seam) {
     setWindowTitle(" HISTOGRAM");
-    setFixedSize(kOuterWidth, kOuterHeight);
+    setFixedSize(kWidth, kHeight);
 
     PaintBox = new HistogramSurface(this);
     PaintBox->setGeometry(16, 16, 256, 249);
@@ -73,13 +77,13 @@ THistoGrisForm::THistoGrisForm(const DialogSeam* seam, QWidget* parent)
 
     BitBtnOK = new QPushButton("OK", this);
     BitBtnOK->setObjectName("BitBtnOK");
-    BitBtnOK->setGeometry(16, 296, 75, 25);
+    BitBtnOK->setGeometry(kMargin, kButtonsTop, 75, kButtonHeight);
     BitBtnOK->setDefault(true);
     connect(BitBtnOK, &QPushButton::clicked, this, &THistoGrisForm::BitBtnOKClick);
 
     BitBtnSave = new QPushButton("Save", this);
     BitBtnSave->setObjectName("BitBtnSave");
-    BitBtnSave->setGeometry(200, 296, 75, 25);
+    BitBtnSave->setGeometry(200, kButtonsTop, 75, kButtonHeight);
     BitBtnSave->setAutoDefault(false);
     connect(BitBtnSave, &QPushButton::clicked, this, &THistoGrisForm::BitBtnSaveClick);
 
@@ -105,22 +109,13 @@ void THistoGrisForm::PaintBoxPaint(QPainter& painter, const QRect& exposed) {
     for (int x = 0; x <= 240; x += 20) painter.drawLine(x, base + 4, x, base + 1);
 }
 
-bool THistoGrisForm::event(QEvent* event) {
-    const bool handled = QDialog::event(event);
-    const QEvent::Type type = event->type();
-    if (type == QEvent::Show || type == QEvent::Move || type == QEvent::WindowActivate) {
-        const int frame = std::max(frameGeometry().height() - geometry().height(), 0);
-        if (height() != kOuterHeight - frame) setFixedSize(kOuterWidth, kOuterHeight - frame);
-    }
-    return handled;
-}
-
 void THistoGrisForm::BitBtnOKClick() {
     accept();
 }
 
 void THistoGrisForm::BitBtnSaveClick() {
-    SaveDialog1->setDirectory(SaveDirectory);
+    // Before any band folder is known the dialog stays where it was, not at the root.
+    if (!SaveDirectory.isEmpty()) SaveDialog1->setDirectory(SaveDirectory);
     if (seam_->runModal(*SaveDialog1) != QDialog::Accepted) return;
     // The suffix is appended whatever the filter or the typed name.
     const QString path = SaveDialog1->selectedFiles().value(0) + ".xls";

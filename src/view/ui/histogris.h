@@ -42,11 +42,6 @@ class THistoGrisForm : public QDialog {
     void BitBtnOKClick();
     void BitBtnSaveClick();
 
-  protected:
-    // The dialog's outer size, frame included, is 301 x 380: once the desktop's frame is known,
-    // the inside gives up the frame's height.
-    bool event(QEvent* event) override;
-
   signals:
     // The save has ended: the arrow cursor again.
     void SaveEnded();

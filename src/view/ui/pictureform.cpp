@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QEvent>
 #include <QMdiArea>
 #include <QMouseEvent>
@@ -76,6 +77,7 @@ void TPictureForm::ShowImage(const tessera::GrayImage& image) {
     }
     FitSurface();
     PaintBox->update();
+    RefreshReadOut();
 }
 
 namespace {
@@ -106,6 +108,7 @@ void TPictureForm::ShowPlane(const tessera::ByteMatrix& cells, const tessera::Co
     }
     FitSurface();
     PaintBox->update();
+    RefreshReadOut();
 }
 
 void TPictureForm::SetCaptionNote(const QString& note) {
@@ -114,7 +117,9 @@ void TPictureForm::SetCaptionNote(const QString& note) {
     if (!captionNote_.isEmpty() && caption.endsWith(captionNote_))
         caption.chop(captionNote_.size());
     captionNote_ = note;
+    captioning_ = true;  // the caption keeps its zoom ratio as it stands
     setWindowTitle(caption + note);
+    captioning_ = false;
 }
 
 void TPictureForm::BringToFront() {
@@ -206,9 +211,30 @@ void TPictureForm::Zoom(Qt::MouseButton button, QPoint surfacePoint) {
     if (HasPicture()) PaintBox->repaint(QRect(ScrollPosition(), ScrollBox->viewport()->size()));
     centredRepaint_ = false;
 
+    zoomed_ = true;
+    captioning_ = true;
     setWindowTitle(QString::fromStdString(
                        tessera::ZoomCaption(window_, BaseTitle().toStdString(), zoomLevel_)) +
                    captionNote_);
+    captioning_ = false;
+}
+
+void TPictureForm::changeEvent(QEvent* event) {
+    QMdiSubWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowTitleChange || !zoomed_ || captioning_) return;
+    captioning_ = true;
+    setWindowTitle(QString::fromStdString(
+        tessera::ZoomCaption(window_, windowTitle().toStdString(), zoomLevel_)));
+    captioning_ = false;
+}
+
+void TPictureForm::RefreshReadOut() {
+    // The size of the earlier picture goes too: a move off the picture keeps that panel.
+    for (int panel = 0; panel < 4; ++panel) emit ReadOut(panel, QString());
+    emit MapReadOut(QString());
+    const QPoint pointer = PaintBox->mapFromGlobal(QCursor::pos());
+    if (isVisible() && PaintBox->underMouse() && PaintBox->rect().contains(pointer))
+        PaintBoxMouseMove(pointer);
 }
 
 void TPictureForm::PaintBoxMouseMove(QPoint surfacePoint) {

@@ -40,6 +40,8 @@ class TPictureForm : public QMdiSubWindow {
 
     // Builds the display picture from the image (which the caller keeps owning) and paints it;
     // keeps zoom level, centre point and scroll positions; changes neither caption nor order.
+    // The status panels are refreshed for the new picture (emptied when the pointer is not
+    // over it), for this and ShowPlane.
     void ShowImage(const tessera::GrayImage& image);
     // Shows a matrix of one byte a pixel through a colour table (gray levels through the gray
     // ramp, segment or class numbers through their colours): the picture is the matrix's own
@@ -115,6 +117,9 @@ class TPictureForm : public QMdiSubWindow {
                                                  int blue) const = 0;
 
     void closeEvent(QCloseEvent* event) override;
+    // A caption set from outside (a band title) keeps the zoom ratio once the window has been
+    // zoomed: ZoomCaption of the new title.
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -126,6 +131,9 @@ class TPictureForm : public QMdiSubWindow {
     // zoomed picture and the visible area.
     void FitSurface();
     void DrawSource(QPainter& painter, const tessera::PixelRect& source);
+    // The read-out of the pixel under the pointer, or empty panels when it is not over the
+    // picture.
+    void RefreshReadOut();
 
     Sources sources_;
     std::optional<tessera::MapReadout> readout_;  // of the last place read
@@ -133,6 +141,8 @@ class TPictureForm : public QMdiSubWindow {
     QString captionNote_;
     QImage picture_;
     int zoomLevel_ = 1;
+    bool zoomed_ = false;      // a zoom click has changed the level: the caption shows it
+    bool captioning_ = false;  // the caption is being set with its zoom ratio
     QPoint centre_{0, 0};
     bool centredRepaint_ = false;
     bool hatched_ = false;  // a zoom click has hatched the window; cleared by a close
