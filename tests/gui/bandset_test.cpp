@@ -103,6 +103,16 @@ TEST_F(BandSet, ARefusedLoadThenASkippedBandLeaveTheWindowAndReuseNothing) {
     EXPECT_FALSE(form->ws.segmentation.has_value());
 }
 
+TEST_F(BandSet, PreviousStepsFromTheBandShownWhenTheLastBandWasSkipped) {
+    Open({ChooseFile(File("a.raw")), ChooseFile(File("b.raw")), guitest::Cancel()});
+    EXPECT_EQ(2, form->ws.CurrentBand);
+    EXPECT_EQ(ImageForm->BandTitles[2], ImageForm->windowTitle());
+    Trigger("PreviousSpeedButton");
+    EXPECT_EQ(1, form->ws.CurrentBand);
+    EXPECT_EQ(ImageForm->BandTitles[1], ImageForm->windowTitle());
+    EXPECT_TRUE(ImageForm->HasPicture());
+}
+
 TEST_F(BandSet, TheTreatmentWaitsForTheNewSetsSegmentation) {
     Open({ChooseFile(File("a.raw")), ChooseFile(File("b.raw"))});
     Segment2();

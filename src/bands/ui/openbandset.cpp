@@ -283,6 +283,9 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         windows.bandWindow.BandTitles[band] = title;
         windows.segmentedWindow.BandTitles[band] = title;
 
+        // The window shows this band: Previous and Next step from it, also when a later
+        // band's load is cancelled or skipped.
+        ws.CurrentBand = band;
         windows.bandWindow.setWindowTitle(title);
         windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
         windows.bandWindow.BringToFront();
