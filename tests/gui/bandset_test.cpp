@@ -113,6 +113,23 @@ TEST_F(BandSet, PreviousStepsFromTheBandShownWhenTheLastBandWasSkipped) {
     EXPECT_TRUE(ImageForm->HasPicture());
 }
 
+TEST_F(BandSet, ACancelOfAnEarlierCommandDoesNotEndALaterOpenSequence) {
+    Open({ChooseFile(File("a.raw")), ChooseFile(File("b.raw"))});
+    form->Work->threshold = 0;
+    form->Work->stepHook = [](const char* stage, int64_t, int64_t) {
+        return std::strcmp(stage, tessera::kStageNumbering) != 0;
+    };
+    script.Then(Segment("RadioButton1", "2"));
+    script.Then(Segment("RadioButton1", "2"));
+    Trigger("SegmentationSpeedButton");  // cancelled while numbering
+    EXPECT_FALSE(form->ws.segmentation.has_value());
+    form->Work->stepHook = nullptr;
+    // Band 1's dialog cancelled skips band 1 only: band 2's dialog still comes.
+    Open({guitest::Cancel(), ChooseFile(File("c.raw"))});
+    EXPECT_FALSE(form->ws.bands[1].Loaded());
+    EXPECT_TRUE(form->ws.bands[2].Loaded());
+}
+
 TEST_F(BandSet, TheTreatmentWaitsForTheNewSetsSegmentation) {
     Open({ChooseFile(File("a.raw")), ChooseFile(File("b.raw"))});
     Segment2();
