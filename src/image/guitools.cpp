@@ -26,6 +26,7 @@ constexpr int kInfoHeaderSize = 40;
 constexpr int kHeadersSize = kFileHeaderSize + kInfoHeaderSize;  // 54
 constexpr int kPaletteSize = 256 * 4;
 constexpr int kPalettedOffset = kHeadersSize + kPaletteSize;  // 1078
+static_assert(kPalettedOffset == kBitmapPixelOffset);
 constexpr int kPixelsPerMetre = 10000;
 
 struct FileCloser {

@@ -104,6 +104,13 @@ bool ReadStoredLines(int fd, int64_t offset, int64_t stride, int64_t lineBytes, 
 int WriteBitmapFile(const std::string& path, const ByteMatrix& rows, int width, int height,
                     ImageKind kind, const ColourTable& palette);
 
+// Where the lines of an 8-bit bitmap start (after the headers and the palette), and the bytes
+// from one stored line to the next (lines padded to whole words).
+inline constexpr int64_t kBitmapPixelOffset = 1078;
+inline int64_t BitmapStride(int columns) {
+    return (int64_t{columns} + 3) / 4 * 4;
+}
+
 // The bytes WriteBitmapFile writes (for tests and for writers that stream).
 std::vector<uint8_t> BitmapFileHeader(int width, int height, ImageKind kind,
                                       const ColourTable& palette);

@@ -16,13 +16,6 @@ namespace tessera {
 
 namespace {
 
-// Stored lines of an 8-bit bitmap start here, after the headers and the palette.
-constexpr int64_t kBitmapPixelOffset = 1078;
-
-int64_t BitmapStride(int columns) {
-    return (int64_t{columns} + 3) / 4 * 4;
-}
-
 // The file-size field of a bitmap is 32 bits wide: larger ones cannot be written.
 bool BitmapFits(ImageSize size) {
     return kBitmapPixelOffset + BitmapStride(size.columns) * size.lines <= int64_t{0xffffffff};

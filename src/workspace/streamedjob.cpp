@@ -16,10 +16,6 @@ namespace {
 constexpr int64_t kStripBytes = int64_t{64} << 10;
 constexpr int kMaximumThreads = 64;
 
-int64_t BitmapStride(int columns) {
-    return (int64_t{columns} + 3) / 4 * 4;
-}
-
 }  // namespace
 
 int ThreadsOf(const StreamSettings& settings) {

@@ -3,33 +3,14 @@
 #include <random>
 #include <vector>
 
+#include "kernels.h"
+
 #include "crossing/crossing.h"
 
 namespace tessera {
 namespace {
-
-template <class Check>
-void ForEachIsa(Check check) {
-    const KernelIsa before = CurrentKernelIsa();
-    for (KernelIsa isa : {KernelIsa::Baseline, KernelIsa::Avx2}) {
-        if (isa > BestKernelIsa()) continue;
-        UseKernelIsa(isa);
-        check(isa);
-    }
-    UseKernelIsa(before);
-}
-
-// Overlapping, gapped or out-of-scale typed segments (the highest covering segment wins).
-SegmentLookup RandomLookup(std::mt19937& random, int segments) {
-    SegmentLimits limits;
-    limits.lower.assign(static_cast<size_t>(segments) + 1, 0);
-    limits.upper.assign(limits.lower.size(), 0);
-    for (int k = 1; k <= segments; ++k) {
-        limits.lower[k] = std::uniform_int_distribution<int>(-20, 270)(random);
-        limits.upper[k] = limits.lower[k] + std::uniform_int_distribution<int>(-5, 80)(random);
-    }
-    return SegmentLookupTable(limits);
-}
+using testing_support::ForEachIsa;
+using testing_support::RandomLookup;
 
 // Lines of `columns` random gray levels per band, each starting `offset` bytes into a buffer of
 // exactly its size (a read past the line's end is a read past the buffer).
@@ -90,7 +71,7 @@ TEST(CodeKernel, CodesOfTypedSegmentationsAreTheTablesCodes) {
         for (int b = 1; b <= n; ++b) {
             lookups[b] = random() % 3 == 0 ? SegmentLookupTable(StrictoSensuLimits(
                                                  static_cast<int>(random() % 60), 200, counts[b]))
-                                           : RandomLookup(random, counts[b]);
+                                           : RandomLookup(random, counts[b], 80);
             byGray[b] = GrayContribution(bySegment[b], lookups[b]);
         }
         const CodeKernel kernel = MakeCodeKernel(byGray);

@@ -5,36 +5,14 @@
 #include <random>
 #include <vector>
 
+#include "kernels.h"
+
 #include "segmentation/thresholding.h"
 
 namespace tessera {
 namespace {
-
-// Runs `check` once with every instruction set the processor has.
-template <class Check>
-void ForEachIsa(Check check) {
-    const KernelIsa before = CurrentKernelIsa();
-    for (KernelIsa isa : {KernelIsa::Baseline, KernelIsa::Avx2}) {
-        if (isa > BestKernelIsa()) continue;
-        UseKernelIsa(isa);
-        check(isa);
-    }
-    UseKernelIsa(before);
-}
-
-// Segments as a user may type them: random limits that overlap, leave gaps or lie outside the
-// gray scale, so that the highest covering segment wins and NoSegment is left between.
-SegmentLookup RandomLookup(std::mt19937& random, int segments) {
-    SegmentLimits limits;
-    limits.lower.assign(static_cast<size_t>(segments) + 1, 0);
-    limits.upper.assign(limits.lower.size(), 0);
-    std::uniform_int_distribution<int> gray(-20, 275);
-    for (int k = 1; k <= segments; ++k) {
-        limits.lower[k] = gray(random);
-        limits.upper[k] = limits.lower[k] + std::uniform_int_distribution<int>(-5, 60)(random);
-    }
-    return SegmentLookupTable(limits);
-}
+using testing_support::ForEachIsa;
+using testing_support::RandomLookup;
 
 // A table whose value changes at `changes` random levels to random values.
 std::array<uint8_t, 256> RandomChanges(std::mt19937& random, int changes) {
