@@ -1,7 +1,10 @@
 #pragma once
 // What a band's file tells of its values and its place, whatever reads it.
 #include <array>
+#include <optional>
 #include <string>
+
+#include "bands/percentiles.h"
 
 namespace tessera {
 
@@ -16,6 +19,7 @@ struct StretchRange {
 struct GrayStretch {
     std::string dataType;
     StretchRange range;
+    std::optional<PercentileRange> percentiles = std::nullopt;  // MIN and MAX found at these
 };
 
 // Where a band lies on the map: GDAL's affine transform from pixel to map coordinates

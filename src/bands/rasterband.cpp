@@ -46,6 +46,15 @@ std::string BandsText(int count) {
     return std::to_string(count) + (count == 1 ? " band" : " bands");
 }
 
+// The pixels of a window that `exclusion` masks, in `flags` (none without an exclusion).
+Status ExcludedIn(const PixelExclusion* exclusion, int first, int count, int x0, int width,
+                  std::vector<uint8_t>& flags) {
+    flags.clear();
+    if (exclusion == nullptr) return Status::Ok();
+    flags.resize(static_cast<size_t>(count) * static_cast<size_t>(width));
+    return exclusion->Mark(first, count, x0, width, flags.data());
+}
+
 }  // namespace
 
 // One open dataset, shared by the sources of the bands of its file.
@@ -71,6 +80,15 @@ struct RasterSource::Handles {
     std::mutex opening;
     std::vector<void*> workers;
 };
+
+Status MarkExcluded(const PixelExclusion& exclusion, int first, int count, int x0, int width,
+                    uint8_t* marks) {
+    std::vector<uint8_t> masked;
+    if (Status read = ExcludedIn(&exclusion, first, count, x0, width, masked); !read) return read;
+    for (size_t i = 0; i < masked.size(); ++i)
+        if (masked[i] != 0 && marks[i] == 0) marks[i] = kMaskedMark;
+    return Status::Ok();
+}
 
 std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why) {
     return "The raster\n" + path + "\nband " + std::to_string(rasterBand) +
@@ -245,6 +263,11 @@ bool RasterSource::ReadNative(int first, int count, double* values) const {
     return true;
 }
 
+Status RasterSource::ReadValues(int first, int count, int x0, int width, double* values) const {
+    if (ReadWindow({this}, first, count, x0, width, values, 0)) return Status::Ok();
+    return ReadFailure(first, count);
+}
+
 int RasterSource::WindowColumns() const {
     // About 1024 columns of whole blocks; a file stored in lines is read whole lines wide.
     if (blockLines_ <= 1 || blockColumns_ >= size_.columns) return size_.columns;
@@ -298,6 +321,12 @@ Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& grou
             group[g]->ToGray(values.data() + g * cells + static_cast<size_t>(y) * width,
                              static_cast<size_t>(width), gray[g] + y * grayStride + x0,
                              marks[g] ? marks[g] + static_cast<size_t>(y) * width : nullptr);
+    for (size_t g = 0; g < group.size(); ++g) {
+        if (marks[g] == nullptr || !group[g]->exclusion_) continue;
+        if (Status masked = MarkExcluded(*group[g]->exclusion_, first, count, x0, width, marks[g]);
+            !masked)
+            return masked;
+    }
     return Status::Ok();
 }
 
@@ -318,12 +347,18 @@ Status RasterSource::RangeOfRows(const std::vector<const RasterSource*>& group, 
             }
             return lead.ReadFailure(first, count);
         }
+        std::vector<uint8_t> masked;
         for (size_t g = 0; g < group.size(); ++g) {
             const RasterSource& source = *group[g];
+            if (Status read =
+                    ExcludedIn(source.exclusion_.get(), first, count, x0, width, masked);
+                !read)
+                return read;
             const double* band = values.data() + g * cells;
             for (size_t i = 0; i < cells; ++i) {
                 const double value = band[i];
                 if (!std::isfinite(value) || source.IsNodata(value)) continue;
+                if (!masked.empty() && masked[i] != 0) continue;
                 low[g] = std::min(low[g], value);
                 high[g] = std::max(high[g], value);
             }
@@ -407,9 +442,72 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
         stretch_ = given;
         return Status::Ok();
     }
+    if (percentiles_) return TakePercentileStretch();
     const Result<ValueRange> range = FindRange();
     if (!range) return Status::Failure(range.message);
     return TakeOwnRange(range.value->low, range.value->high);
+}
+
+Status RasterSource::ChoosePercentileStretches(const std::vector<RasterSource*>& sources) {
+    for (RasterSource* source : sources) {
+        if (source->isByte_ || source->stretch_ || !source->percentiles_) continue;
+        if (Status chosen = source->TakePercentileStretch(); !chosen) return chosen;
+    }
+    return Status::Ok();
+}
+
+Status RasterSource::TakePercentileStretch() {
+    // Whole numbers of up to 16 bits are found in one pass after the count, of 32 bits in
+    // two; other values in four.
+    int keyBits = 64;
+    int64_t lowest = 0;
+    if (dataType_ == "Int8" || dataType_ == "Int16") keyBits = 16, lowest = -32768;
+    if (dataType_ == "UInt16") keyBits = 16;
+    if (dataType_ == "Int32") keyBits = 32, lowest = INT32_MIN;
+    if (dataType_ == "UInt32") keyBits = 32;
+    RankFinder finder(keyBits, lowest);
+    const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
+    std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
+    std::vector<uint8_t> skip;
+    const auto pass = [&]() -> Status {
+        for (int first = 0; first < size_.lines; first += stripLines) {
+            const int count = std::min(stripLines, size_.lines - first);
+            const size_t cells = static_cast<size_t>(count) * size_.columns;
+            if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
+            if (Status read = ExcludedIn(exclusion_.get(), first, count, 0, size_.columns, skip);
+                !read)
+                return read;
+            skip.resize(cells, 0);
+            for (size_t i = 0; i < cells; ++i)
+                if (IsNodata(values[i])) skip[i] = 1;
+            finder.Add(values.data(), skip.data(), cells);
+        }
+        return Status::Ok();
+    };
+    if (Status counted = pass(); !counted) return counted;
+    const int64_t count = finder.Counted();
+    if (count == 0)
+        return Status::Failure(
+            RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
+    const PercentilePlace low = PlaceOfPercentile(percentiles_->low, count);
+    const PercentilePlace high = PlaceOfPercentile(percentiles_->high, count);
+    finder.EndFirstPass({low.lower, low.upper, high.lower, high.upper});
+    while (!finder.Done()) {
+        if (Status read = pass(); !read) return read;
+        finder.EndPass();
+    }
+    const double minimum = MixPercentile(finder.Value(0), finder.Value(1), low.fraction);
+    const double maximum = MixPercentile(finder.Value(2), finder.Value(3), high.fraction);
+    if (!(minimum < maximum)) {
+        return Status::Failure(RasterRefusal(
+            path_, rasterBand_,
+            "its percentiles " + PercentText(percentiles_->low) + " and " +
+                PercentText(percentiles_->high) + " are both " + NativeText(minimum, dataType_) +
+                ", which leaves no range to stretch to gray levels; give others or --stretch "
+                "MIN,MAX"));
+    }
+    stretch_ = StretchRange{minimum, maximum};
+    return Status::Ok();
 }
 
 Result<ValueRange> RasterSource::FindRange(Progress& progress) const {
@@ -419,6 +517,7 @@ Result<ValueRange> RasterSource::FindRange(Progress& progress) const {
     const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
     const int64_t total = int64_t{size_.lines} * size_.columns;
     std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
+    std::vector<uint8_t> masked;
     ValueRange range;
     for (int first = 0; first < size_.lines; first += stripLines) {
         if (!progress.Step(kStageRange, int64_t{first} * size_.columns, total))
@@ -426,8 +525,12 @@ Result<ValueRange> RasterSource::FindRange(Progress& progress) const {
         const int count = std::min(stripLines, size_.lines - first);
         if (!ReadNative(first, count, values.data()))
             return R::Failure(ReadFailure(first, count).message);
+        if (Status read = ExcludedIn(exclusion_.get(), first, count, 0, size_.columns, masked);
+            !read)
+            return R::Failure(read.message);
         for (size_t i = 0, n = static_cast<size_t>(count) * size_.columns; i < n; ++i) {
             if (!std::isfinite(values[i]) || IsNodata(values[i])) continue;
+            if (!masked.empty() && masked[i] != 0) continue;
             range.low = std::min(range.low, values[i]);
             range.high = std::max(range.high, values[i]);
         }
@@ -519,15 +622,22 @@ Status RasterSource::ReadLinesTogether(const std::vector<const RasterSource*>& s
                     return read;
             continue;
         }
-        for (size_t g = 0; g < group.size(); ++g)
-            sources[group[g]]->ToGray(values.data() + g * cells, cells, lines[group[g]],
-                                      nodata[group[g]]);
+        for (size_t g = 0; g < group.size(); ++g) {
+            const RasterSource& source = *sources[group[g]];
+            source.ToGray(values.data() + g * cells, cells, lines[group[g]], nodata[group[g]]);
+            if (nodata[group[g]] == nullptr || !source.exclusion_) continue;
+            if (Status masked = MarkExcluded(*source.exclusion_, first, count, 0,
+                                             source.size_.columns, nodata[group[g]]);
+                !masked)
+                return masked;
+        }
     }
     return Status::Ok();
 }
 
 Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& sources,
                                              int threads) {
+    if (Status chosen = ChoosePercentileStretches(sources); !chosen) return chosen;
     std::vector<RasterSource*> wanted;
     for (RasterSource* source : sources)
         if (source->NeedsStretch()) wanted.push_back(source);
@@ -548,6 +658,7 @@ Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& s
     Status refusal = Status::Ok();
     auto work = [&](int worker) {
         std::vector<double> values;
+        std::vector<uint8_t> masked;
         for (int strip = next++; strip < stripCount; strip = next++) {
             const int first = strip * stripLines;
             const int count = std::min(stripLines, size.lines - first);
@@ -579,9 +690,20 @@ Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& s
                     const double* band = values.data() + g * cells;
                     double& least = low[worker][group[g]];
                     double& most = high[worker][group[g]];
+                    if (Status excluded = ExcludedIn(source.exclusion_.get(), first, count, 0,
+                                                     size.columns, masked);
+                        !excluded) {
+                        const std::lock_guard<std::mutex> lock(refusing);
+                        if (strip < refusedStrip) {
+                            refusedStrip = strip;
+                            refusal = std::move(excluded);
+                        }
+                        return;
+                    }
                     for (size_t i = 0; i < cells; ++i) {
                         const double value = band[i];
                         if (!std::isfinite(value) || source.IsNodata(value)) continue;
+                        if (!masked.empty() && masked[i] != 0) continue;
                         least = std::min(least, value);
                         most = std::max(most, value);
                     }
@@ -642,11 +764,13 @@ Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* no
         }
         if (!read) return ReadFailure(first, count);
         if (nodata) MarkGrayNodata(lines, cells, nodata_, nodata);
-        return Status::Ok();
+    } else {
+        std::vector<double> values(cells);
+        if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
+        ToGray(values.data(), cells, lines, nodata);
     }
-    std::vector<double> values(cells);
-    if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
-    ToGray(values.data(), cells, lines, nodata);
+    if (nodata && exclusion_)
+        return MarkExcluded(*exclusion_, first, count, 0, size_.columns, nodata);
     return Status::Ok();
 }
 

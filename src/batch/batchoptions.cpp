@@ -18,6 +18,7 @@ const char* UsageText() {
            "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
            "                     --band FILE ... | --bands FILE [--stretch MIN,MAX]\n"
            "                     [--nodata V] [--format LIST]\n"
+           "                     [--mask FILE[:K] [--mask-bits B1,... | --mask-values V1,...]]\n"
            "       tessera-batch --describe | --help\n"
            "\n"
            "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
@@ -38,6 +39,8 @@ const char* UsageText() {
            "                         raster band of more than 8 bits (default: the band's own\n"
            "                         minimum and maximum); before the first --band: every band\n"
            "                         of that kind; after a band: that band\n"
+           "  --stretch P1%,P2%      MIN and MAX at percentiles P1 and P2 of the band's pixels\n"
+           "                         with data (as numpy's percentile), placed likewise\n"
            "  --nodata V             the value of the pixels without data (default: the\n"
            "                         file's own, if it declares one; for a raw file or a\n"
            "                         bitmap, a gray level): left out of the gray range and\n"
@@ -46,6 +49,13 @@ const char* UsageText() {
            "                         (default: every one that applies; tif brings\n"
            "                         STEM.tif.aux.xml, and a tif without qml removes an\n"
            "                         earlier STEM.qml)\n"
+           "  --mask FILE[:K]        a mask band (band K of FILE, default 1) for the whole band\n"
+           "                         set: its masked pixels are without data in every band;\n"
+           "                         several masks add up; by default masked where it is not 0\n"
+           "  --mask-bits LIST       the mask before it masks where any of these bits (0 to 63)\n"
+           "                         is set, as in a quality band of bit flags\n"
+           "  --mask-values LIST     the mask before it masks where it holds one of these\n"
+           "                         values, as in a scene classification band\n"
            "  --method TYPE          segmentation, equipopulation or definition; before the\n"
            "                         first --band: the default of every band\n"
            "  --segments N           number of segments, 1 to 254 (default likewise)\n"
@@ -81,7 +91,8 @@ const std::vector<BatchOption>& OptionTable() {
          "every band of a raster GDAL reads, in order, each a band"},
         {"--stretch", "MIN,MAX", "range", "band", {}, {}, nullptr, {},
          "native values MIN to MAX become gray levels 0 to 255 in a raster band of more than 8 "
-         "bits (default: the band's own minimum and maximum)"},
+         "bits (default: the band's own minimum and maximum); P1%,P2% takes MIN and MAX at "
+         "those percentiles of the band's pixels with data"},
         {"--nodata", "V", "nodata", "band", {}, {}, nullptr, {},
          "the value of the pixels without data: a number, nan, inf or -inf (default: the "
          "file's own, if it declares one)"},
@@ -94,6 +105,13 @@ const std::vector<BatchOption>& OptionTable() {
           {"qml", "QGIS style of the class GeoTIFF (STEM.qml)"}},
          "the result files to write, separated by commas (default: every one that applies; "
          "tif, csv and qml only for bands that carry a georeference)"},
+        {"--mask", "FILE", "file", "job", {}, {}, nullptr, {},
+         "a mask band (FILE or FILE:K for band K) for the whole band set: its masked pixels are "
+         "without data in every band; by default masked where it is not 0"},
+        {"--mask-bits", "B1,...", "integers", "job", {}, {}, nullptr, {},
+         "the mask before it masks where any of these bits (0 to 63) is set (after its --mask)"},
+        {"--mask-values", "V1,...", "list", "job", {}, {}, nullptr, {},
+         "the mask before it masks where it holds one of these values (after its --mask)"},
         {"--method", "TYPE", "choice", "band", {}, {}, nullptr,
          {{"segmentation", "equal width"},
           {"equipopulation", "equal population"},
@@ -276,6 +294,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     bool outGiven = false;
     bool allBandsGiven = false;
     std::optional<StretchRange> defaultStretch;
+    std::optional<std::string> defaultPercentiles;
     std::optional<double> defaultNodata;
 
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -333,7 +352,11 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             options.bands.emplace_back().path = value;
             options.bands.back().allBands = true;
             allBandsGiven = true;
+        } else if (option == "--stretch" && value.find('%') != std::string::npos) {
+            (band ? band->percentiles : defaultPercentiles) = value;
+            (band ? band->stretch : defaultStretch).reset();
         } else if (option == "--stretch") {
+            (band ? band->percentiles : defaultPercentiles).reset();
             const std::optional<StretchRange> stretch = StretchOf(value);
             if (!stretch)
                 return R::Failure("--stretch needs two numbers MIN,MAX, not '" + value + "'");
@@ -344,6 +367,20 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             if (!nodata)
                 return R::Failure("--nodata needs a number, nan, inf or -inf, not '" + value + "'");
             (band ? band->nodata : defaultNodata) = nodata;
+        } else if (option == "--mask") {
+            if (value.empty()) return R::Failure("--mask needs a file");
+            options.masks.emplace_back().path = value;
+        } else if (option == "--mask-bits" || option == "--mask-values") {
+            if (options.masks.empty())
+                return R::Failure(option + " belongs to a mask: give it after --mask FILE");
+            MaskOptions& mask = options.masks.back();
+            if (mask.rule != MaskOptions::Rule::NonZero)
+                return R::Failure("the mask " + mask.path +
+                                  " has a rule already: give one of --mask-bits and "
+                                  "--mask-values after each --mask");
+            mask.rule = option == "--mask-bits" ? MaskOptions::Rule::Bits
+                                                : MaskOptions::Rule::Values;
+            mask.list = value;
         } else if (option == "--format") {
             const std::optional<Formats> formats = FormatsOf(value);
             if (!formats)
@@ -388,7 +425,10 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         const std::string which = "band " + std::to_string(index + 1) + " (" + band.path + ")";
         if (band.type < 0) band.type = defaultType;
         if (band.segments < 0) band.segments = defaultSegments;
-        if (!band.stretch) band.stretch = defaultStretch;
+        if (!band.stretch && !band.percentiles) {
+            band.stretch = defaultStretch;
+            band.percentiles = defaultPercentiles;
+        }
         if (!band.nodata) band.nodata = defaultNodata;
         if (band.type < 0) return R::Failure(which + " has no --method");
         if (band.segments < 0) return R::Failure(which + " has no --segments");

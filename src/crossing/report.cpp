@@ -66,7 +66,9 @@ namespace {
 std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                         const CodeTable& table, const std::vector<int64_t>& pixelCount,
                         const std::vector<int32_t>& selectedCodes,
-                        std::optional<int64_t> nodataPixels) {
+                        std::optional<int64_t> nodataPixels,
+                        const std::vector<std::string>& masks,
+                        std::optional<int64_t> maskedPixels) {
     const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
     std::string text = LongDescriptorText(size);
 
@@ -92,6 +94,10 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                     ", stretched linearly to gray levels 0 to 255 from MIN = " +
                     NumberText(range.minimum) + " (gray 0) to MAX = " + NumberText(range.maximum) +
                     " (gray 255) \n";
+            if (const auto& percentiles = record.stretch->percentiles)
+                text += "MIN and MAX : the percentiles " + PercentText(percentiles->low) +
+                        " and " + PercentText(percentiles->high) +
+                        " of the band's pixels with data \n";
         }
         const std::string dataType = record.stretch ? record.stretch->dataType : "Byte";
         if (record.nodata) {
@@ -129,9 +135,15 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
         }
     }
 
+    for (const std::string& mask : masks) text += "\n\nMask : " + mask + " ";
     if (nodataPixels) {
         text += "\n\nPixels without data in at least one band : ";
         AppendNumber(text, *nodataPixels);
+        text += " (code 0, in no class) ";
+    }
+    if (maskedPixels) {
+        text += "\n\nPixels masked (with data in every band) : ";
+        AppendNumber(text, *maskedPixels);
         text += " (code 0, in no class) ";
     }
 
@@ -160,9 +172,12 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
 std::string ResultReport(ImageSize size, const std::vector<BandRecord>& records,
                          const CodeTable& table, const std::vector<int64_t>& pixelCount,
                          const std::vector<int32_t>& selectedCodes,
-                         std::optional<int64_t> nodataPixels) {
+                         std::optional<int64_t> nodataPixels,
+                         const std::vector<std::string>& masks,
+                         std::optional<int64_t> maskedPixels) {
     try {
-        return BuildReport(size, records, table, pixelCount, selectedCodes, nodataPixels);
+        return BuildReport(size, records, table, pixelCount, selectedCodes, nodataPixels, masks,
+                           maskedPixels);
     } catch (const std::bad_alloc&) {
         return {};
     }

@@ -13,6 +13,7 @@
 
 #include "bands/bandreader.h"
 #include "bands/bandset.h"
+#include "bands/pixelmask.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "support/randombelow.h"
@@ -50,6 +51,9 @@ class StreamedJob {
     // open for the passes. A check of memory, when asked for, estimates what this treatment
     // needs, not the interactive one.
     Status LoadBand(int band, const std::string& path, BandFileType type, BandLoadOptions options);
+    // The masks of the band set (see PixelMask), once every band is loaded and before the
+    // bands are read: their pixels are without data in every band.
+    void SetMask(std::shared_ptr<const PixelMask> mask, std::vector<std::string> texts);
     // Pass 1, once every band is loaded: the stretches the bands take from their own range,
     // then every band's gray range and histogram, all bands read together strip by strip.
     // Refused as the interactive program refuses a band without data or a file that cannot
