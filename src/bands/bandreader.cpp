@@ -63,7 +63,8 @@ void BandReader::Close() {
 
 std::optional<GrayStretch> BandReader::Stretch() const {
     if (!raster_ || !raster_->Stretch()) return std::nullopt;
-    return GrayStretch{raster_->DataType(), *raster_->Stretch(), raster_->Percentiles()};
+    return GrayStretch{raster_->DataType(), *raster_->Stretch(), raster_->Percentiles(),
+                       raster_->Scaled()};
 }
 
 Status BandReader::ChooseStretch(const std::optional<StretchRange>& given) {

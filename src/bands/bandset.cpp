@@ -168,6 +168,7 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
                 return R::Failure(placed.message);
             if (options.nodata) file.value->SetNodata(options.nodata);
             file.value->MutableRaster()->SetPercentiles(options.percentiles);
+            if (options.scaling) file.value->MutableRaster()->SetScaling(options.scaling);
             if (options.exclusion) file.value->SetExclusion(options.exclusion);
             return file;
         };

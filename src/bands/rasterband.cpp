@@ -239,6 +239,7 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     source->blockRowBytes_ = int64_t{source->blockLines_} * paddedColumns *
                              facts.typeBytes * (pixelInterleaved ? count : 1);
     if (facts.hasNodata) source->SetNodata(facts.nodata);
+    if (facts.hasScaling) source->SetScaling(Scaling{facts.scale, facts.offset});
     source->fileNodata_ = source->nodata_;
     Georeference place;
     if (gdal.geoTransform(dataset, place.transform.data())) {
@@ -249,17 +250,28 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     return R::Of(std::move(source));
 }
 
+void RasterSource::Scale(double* values, size_t count) const {
+    if (!scaling_) return;
+    const double scale = scaling_->scale, offset = scaling_->offset;
+    for (size_t i = 0; i < count; ++i) values[i] = values[i] * scale + offset;
+}
+
 bool RasterSource::ReadNative(int first, int count, double* values) const {
     const std::lock_guard<std::mutex> lock(handles_->reading);
     const QuietGdalErrors quiet;
-    if (!isSignedByte_)
-        return Api().readBand(band_, 0, first, size_.columns, count, values, kGdalDoubles) != 0;
+    if (!isSignedByte_) {
+        if (!Api().readBand(band_, 0, first, size_.columns, count, values, kGdalDoubles))
+            return false;
+        Scale(values, static_cast<size_t>(count) * size_.columns);
+        return true;
+    }
     // GDAL gives such bytes as unsigned: read them as bytes, then as the signed values they hold.
     const size_t cells = static_cast<size_t>(count) * size_.columns;
     uint8_t* bytes = reinterpret_cast<uint8_t*>(values) + cells * (sizeof(double) - 1);
     if (!Api().readBand(band_, 0, first, size_.columns, count, bytes, kGdalBytes)) return false;
     // From the front: value i is written over bytes that lie before byte i.
     for (size_t i = 0; i < cells; ++i) values[i] = static_cast<int8_t>(bytes[i]);
+    Scale(values, cells);
     return true;
 }
 
@@ -293,10 +305,11 @@ bool RasterSource::ReadWindow(const std::vector<const RasterSource*>& group, int
     // GDAL gives signed bytes as unsigned.
     const size_t cells = static_cast<size_t>(count) * width;
     for (size_t g = 0; g < group.size(); ++g) {
-        if (!group[g]->isSignedByte_) continue;
         double* band = values + g * cells;
-        for (size_t i = 0; i < cells; ++i)
-            band[i] = static_cast<int8_t>(static_cast<uint8_t>(band[i]));
+        if (group[g]->isSignedByte_)
+            for (size_t i = 0; i < cells; ++i)
+                band[i] = static_cast<int8_t>(static_cast<uint8_t>(band[i]));
+        group[g]->Scale(band, cells);
     }
     return true;
 }
@@ -396,7 +409,9 @@ Status RasterSource::ReadFailure(int first, int count) const {
 
 bool RasterSource::IsNodata(double value) const {
     if (!nodata_) return false;
-    return std::isnan(*nodata_) ? std::isnan(value) : value == *nodata_;
+    if (std::isnan(*nodata_)) return std::isnan(value);
+    // Values read are physical: so is the stored nodata value, by the same arithmetic.
+    return value == (scaling_ ? *nodata_ * scaling_->scale + scaling_->offset : *nodata_);
 }
 
 namespace {
@@ -465,6 +480,7 @@ Status RasterSource::TakePercentileStretch() {
     if (dataType_ == "UInt16") keyBits = 16;
     if (dataType_ == "Int32") keyBits = 32, lowest = INT32_MIN;
     if (dataType_ == "UInt32") keyBits = 32;
+    if (scaling_) keyBits = 64, lowest = 0;
     RankFinder finder(keyBits, lowest);
     const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
     std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
@@ -502,7 +518,7 @@ Status RasterSource::TakePercentileStretch() {
         return Status::Failure(RasterRefusal(
             path_, rasterBand_,
             "its percentiles " + PercentText(percentiles_->low) + " and " +
-                PercentText(percentiles_->high) + " are both " + NativeText(minimum, dataType_) +
+                PercentText(percentiles_->high) + " are both " + NativeText(minimum, ValueType()) +
                 ", which leaves no range to stretch to gray levels; give others or --stretch "
                 "MIN,MAX"));
     }
@@ -744,7 +760,7 @@ Status RasterSource::TakeOwnRange(double low, double high) {
     if (!(low < high)) {
         return Status::Failure(RasterRefusal(
             path_, rasterBand_,
-            "every pixel holds the value " + NativeText(low, dataType_) +
+            "every pixel holds the value " + NativeText(low, ValueType()) +
                 ", which leaves no range to stretch to gray levels; give one with --stretch "
                 "MIN,MAX"));
     }

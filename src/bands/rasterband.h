@@ -128,6 +128,12 @@ class RasterSource {
     // greatest; set before ChooseStretch, which then finds them (a few passes through the
     // band) unless a stretch is given.
     void SetPercentiles(std::optional<PercentileRange> percentiles) { percentiles_ = percentiles; }
+    // The band's physical values (stored value x scale + offset) in place of its stored ones:
+    // the file's own scale and offset until others are set (none: the stored values). Every
+    // value read, the stretch and the range are then physical; the nodata value stays a stored
+    // value. 8-bit bands, read as gray levels, have none. Set before ChooseStretch.
+    void SetScaling(std::optional<Scaling> scaling) { scaling_ = isByte_ ? std::nullopt : scaling; }
+    const std::optional<Scaling>& Scaled() const { return scaling_; }
     const std::optional<PercentileRange>& Percentiles() const { return percentiles_; }
     // ChooseStretch for those of `sources` that take their stretch from percentiles and have
     // none yet.
@@ -216,7 +222,10 @@ class RasterSource {
     std::optional<Georeference> georeference_;
     std::shared_ptr<const PixelExclusion> exclusion_;
     std::optional<PercentileRange> percentiles_;
+    std::optional<Scaling> scaling_;
     Status TakePercentileStretch();
+    void Scale(double* values, size_t count) const;
+    std::string ValueType() const { return scaling_ ? "Float64" : dataType_; }
 };
 
 // How two georeferences differ ("their pixel grids differ", "their coordinate systems

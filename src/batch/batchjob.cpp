@@ -226,6 +226,15 @@ int RunJob(const Options& options) {
         loading.stretch = file.choice->stretch;
         loading.nodata = file.choice->nodata;
         loading.percentiles.reset();
+        loading.scaling.reset();
+        if (file.choice->scale || file.choice->offset) {
+            if (file.choice->scale && *file.choice->scale == 0)
+                return Fail(kRefused, tessera::RasterRefusal(
+                                          path, file.rasterBand,
+                                          "--scale 0 would make every physical value one value"));
+            loading.scaling = tessera::Scaling{file.choice->scale.value_or(1),
+                                               file.choice->offset.value_or(0)};
+        }
         if (file.choice->percentiles) {
             const auto percentiles = tessera::ParsePercentiles(*file.choice->percentiles);
             if (!*percentiles)
@@ -268,8 +277,21 @@ int RunJob(const Options& options) {
 
     for (int band = 1; band <= bandCount; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
-        job.SetSegmentation(band, choice.type, choice.segments,
-                            choice.limits ? *choice.limits : std::vector<int32_t>{});
+        std::vector<int32_t> limits = choice.limits ? *choice.limits : std::vector<int32_t>{};
+        if (choice.nativeLimits) {
+            const auto& stretch = job.State().records[band].stretch;
+            const tessera::Result<std::vector<int32_t>> grays = tessera::GrayLimitsOfNative(
+                *choice.nativeLimits,
+                stretch ? std::optional<tessera::StretchRange>(stretch->range) : std::nullopt,
+                stretch ? stretch->ValueType() : "Byte");
+            if (!grays)
+                return Fail(kRefused, "band " + std::to_string(band) + " (" +
+                                          bands[band - 1].path + "): --native-limits: " +
+                                          grays.message);
+            limits = *grays.value;
+            job.NoteNativeLimits(band, *choice.nativeLimits);
+        }
+        job.SetSegmentation(band, choice.type, choice.segments, limits);
     }
     progress.Say("segmenting");
     if (const tessera::Status segmented = job.FinishSegmentation(); !segmented) {

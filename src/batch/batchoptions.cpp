@@ -45,6 +45,10 @@ const char* UsageText() {
            "                         file's own, if it declares one; for a raw file or a\n"
            "                         bitmap, a gray level): left out of the gray range and\n"
            "                         the segments, in no class; placed as --stretch is\n"
+           "  --scale A --offset B   the band's physical values are stored value x A + B\n"
+           "                         (default: the file's own scale and offset, if any): the\n"
+           "                         stretch, native ranges and native limits are in them;\n"
+           "                         placed as --stretch is\n"
            "  --format LIST          the result files to write, of bmp,txt,raw,tif,csv,qml\n"
            "                         (default: every one that applies; tif brings\n"
            "                         STEM.tif.aux.xml, and a tif without qml removes an\n"
@@ -60,6 +64,8 @@ const char* UsageText() {
            "                         first --band: the default of every band\n"
            "  --segments N           number of segments, 1 to 254 (default likewise)\n"
            "  --limits L1,...,LN     upper limits of the N segments of a definition band\n"
+           "  --native-limits V1,... the same in native (or physical) values: each becomes the\n"
+           "                         gray level whose native range holds it\n"
            "  --min-pixels M         retain the codes with more than M pixels (default 0:\n"
            "                         codes without pixels are eliminated)\n"
            "  --keep-all             retain every code (only when there are at most 250 codes)\n"
@@ -96,6 +102,11 @@ const std::vector<BatchOption>& OptionTable() {
         {"--nodata", "V", "nodata", "band", {}, {}, nullptr, {},
          "the value of the pixels without data: a number, nan, inf or -inf (default: the "
          "file's own, if it declares one)"},
+        {"--scale", "A", "number", "band", {}, {}, nullptr, {},
+         "physical values are stored value x A + --offset (default: the file's own scale and "
+         "offset, if any); not 0"},
+        {"--offset", "B", "number", "band", {}, {}, nullptr, {},
+         "physical values are stored value x --scale + B (default: the file's own)"},
         {"--format", "LIST", "list", "job", {}, {}, "\"bmp,txt,raw,tif,csv,qml\"",
          {{"bmp", "class colours (STEM.bmp)"},
           {"txt", "descriptor and treatment report (STEM.txt)"},
@@ -121,6 +132,9 @@ const std::vector<BatchOption>& OptionTable() {
          "number of segments", true},
         {"--limits", "L1,...,LN", "integers", "band", {}, {}, nullptr, {},
          "upper limits of the N segments of a definition band (after its --band)"},
+        {"--native-limits", "V1,...,VN", "numbers", "band", {}, {}, nullptr, {},
+         "upper limits of the N segments of a definition band in native (or physical) values, "
+         "each the gray level whose native range holds it (after its --band)"},
         {"--min-pixels", "M", "integer", "job", {}, {}, "0", {},
          "retain the codes with more than M pixels (0: codes without pixels are eliminated)"},
         {"--keep-all", nullptr, "flag", "job", {}, {}, "false", {},
@@ -295,6 +309,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     bool allBandsGiven = false;
     std::optional<StretchRange> defaultStretch;
     std::optional<std::string> defaultPercentiles;
+    std::optional<double> defaultScale, defaultOffset;
     std::optional<double> defaultNodata;
 
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -367,6 +382,30 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             if (!nodata)
                 return R::Failure("--nodata needs a number, nan, inf or -inf, not '" + value + "'");
             (band ? band->nodata : defaultNodata) = nodata;
+        } else if (option == "--scale" || option == "--offset") {
+            const std::optional<double> number = Number(value);
+            if (!number) return R::Failure(option + " needs a number, not '" + value + "'");
+            if (option == "--scale")
+                (band ? band->scale : defaultScale) = number;
+            else
+                (band ? band->offset : defaultOffset) = number;
+        } else if (option == "--native-limits") {
+            if (!band)
+                return R::Failure("--native-limits belongs to a band: give it after --band FILE");
+            std::vector<double> limits;
+            size_t start = 0;
+            while (true) {
+                const size_t comma = value.find(',', start);
+                const std::optional<double> limit = Number(
+                    value.substr(start, comma == std::string::npos ? comma : comma - start));
+                if (!limit)
+                    return R::Failure("--native-limits needs numbers separated by commas, not '" +
+                                      value + "'");
+                limits.push_back(*limit);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+            band->nativeLimits = std::move(limits);
         } else if (option == "--mask") {
             if (value.empty()) return R::Failure("--mask needs a file");
             options.masks.emplace_back().path = value;
@@ -430,15 +469,24 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             band.percentiles = defaultPercentiles;
         }
         if (!band.nodata) band.nodata = defaultNodata;
+        if (!band.scale && !band.offset) {
+            band.scale = defaultScale;
+            band.offset = defaultOffset;
+        }
         if (band.type < 0) return R::Failure(which + " has no --method");
         if (band.segments < 0) return R::Failure(which + " has no --segments");
+        if (band.limits && band.nativeLimits)
+            return R::Failure(which + " has both --limits and --native-limits");
         if (band.type == Definition) {
-            if (!band.limits) return R::Failure(which + " is a definition band and needs --limits");
-            if (static_cast<int>(band.limits->size()) != band.segments) {
+            if (!band.limits && !band.nativeLimits)
+                return R::Failure(which + " is a definition band and needs --limits");
+            const size_t given = band.limits ? band.limits->size() : band.nativeLimits->size();
+            if (static_cast<int>(given) != band.segments) {
                 return R::Failure(which + " has " + std::to_string(band.segments) +
-                                  " segments but " + std::to_string(band.limits->size()) +
-                                  " limits");
+                                  " segments but " + std::to_string(given) + " limits");
             }
+        } else if (band.nativeLimits) {
+            return R::Failure(which + " has --native-limits, which only a definition band takes");
         } else if (band.limits) {
             return R::Failure(which + " has --limits, which only a definition band takes");
         }

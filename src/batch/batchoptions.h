@@ -20,6 +20,10 @@ struct BandOptions {
     // --stretch P1%,P2%: the percentiles as typed, checked when the band is opened
     std::optional<std::string> percentiles = std::nullopt;
     std::optional<double> nodata = std::nullopt;  // --nodata; none: the file's own, if any
+    // --scale and --offset: physical values in place of the file's own scale and offset
+    std::optional<double> scale = std::nullopt, offset = std::nullopt;
+    // --native-limits: a definition band's upper limits in native (or physical) values
+    std::optional<std::vector<double>> nativeLimits = std::nullopt;
 };
 
 // A mask band (--mask FILE or FILE:K) and its rule: masked where any of the bits of

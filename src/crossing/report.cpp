@@ -99,7 +99,15 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                         " and " + PercentText(percentiles->high) +
                         " of the band's pixels with data \n";
         }
+        if (record.stretch && record.stretch->scaling) {
+            const Scaling scaling = *record.stretch->scaling;
+            text += "Physical values : stored value x " + NumberText(scaling.scale) +
+                    (scaling.offset < 0 ? " - " + NumberText(-scaling.offset)
+                                        : " + " + NumberText(scaling.offset)) +
+                    ", in which MIN, MAX and the native values are given \n";
+        }
         const std::string dataType = record.stretch ? record.stretch->dataType : "Byte";
+        const std::string valueType = record.stretch ? record.stretch->ValueType() : "Byte";
         if (record.nodata) {
             text += "Nodata value : " + NativeText(*record.nodata, dataType) + ", held by ";
             AppendNumber(text, record.nodataPixels);
@@ -109,6 +117,15 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
             text += "NaN or infinite values : held by ";
             AppendNumber(text, record.nonFinitePixels);
             text += " pixels, left out of the gray range and the segments \n";
+        }
+        if (!record.nativeLimits.empty()) {
+            text += "Upper limits typed as native values :";
+            const auto& upper = record.segmentLimits.upper;
+            for (size_t k = 0; k < record.nativeLimits.size(); ++k) {
+                text += (k == 0 ? " " : ", ") + NativeText(record.nativeLimits[k], valueType);
+                if (k + 1 < upper.size()) text += " (gray " + std::to_string(upper[k + 1]) + ")";
+            }
+            text += " \n";
         }
         text += "\nSegment limits\n";
         text += "\nNumber of segments : ";
@@ -128,8 +145,8 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                 // The values the segment holds, both ends included.
                 text += "(native values " +
                         NativeRangeText(NativeRangeOfGrays(limits.lower[j], limits.upper[j],
-                                                           record.stretch->range, dataType),
-                                        dataType) +
+                                                           record.stretch->range, valueType),
+                                        valueType) +
                         ") ";
             }
         }

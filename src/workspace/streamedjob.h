@@ -63,6 +63,10 @@ class StreamedJob {
     ImageSize Size() const { return size_; }
     GrayRange Range(int band) const { return treatment_.ranges[band]; }
 
+    // Band b's upper limits as typed in native values, for the report.
+    void NoteNativeLimits(int band, std::vector<double> limits) {
+        if (band >= 1 && band <= bandCount_) treatment_.records[band].nativeLimits = std::move(limits);
+    }
     // Band b's method, count and limits (SetBandSegmentation).
     void SetSegmentation(int band, int type, int count, const std::vector<int32_t>& typedUpper);
     // The code table, look-ups and segment colours (FinishSegmentation), and the code list
