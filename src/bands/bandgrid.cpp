@@ -85,16 +85,16 @@ Result<GridPlan> PlanGrid(const std::vector<BandFacts>& bands, const GridChoice&
                 PixelArea(*bands[b].place) < PixelArea(*bands[grid - 1].place))
                 grid = static_cast<int>(b) + 1;
     }
-    if (windowed)
+    if (choice.window)
         for (const BandFacts& band : bands)
             if (band.rasterBand == 0)
-                return R::Failure("A window applies to rasters GDAL reads: " + band.path +
-                                  " is not one");
+                return R::Failure("--window is in map coordinates, and " + band.path +
+                                  " lies on no map: give --window-pixels instead");
     const BandFacts& gridFacts = bands[grid - 1];
     if (choice.gridBand != 0 && !gridFacts.place)
         return R::Failure(RasterRefusal(gridFacts.path, gridFacts.rasterBand,
                                         "it lies on no map, so no band can be brought onto its grid"));
-    if (gridFacts.rasterBand == 0 && (windowed || choice.gridBand != 0))
+    if (gridFacts.rasterBand == 0 && choice.gridBand != 0)
         return R::Failure("The window and the grid apply to rasters GDAL reads: " + gridFacts.path +
                           " is not one");
     plan.active = true;
@@ -124,7 +124,7 @@ Result<GridPlan> PlanGrid(const std::vector<BandFacts>& bands, const GridChoice&
                           std::to_string(columns), std::to_string(lines)};
         plan.gridView = view;
     }
-    if (plan.gridView) {
+    if (plan.gridView && gridFacts.rasterBand > 0) {
         // The window as gdal_translate cuts it, which must lie inside the scene.
         Result<std::shared_ptr<RasterSource>> cut =
             RasterSource::Open(gridFacts.path, gridFacts.rasterBand, &*plan.gridView);

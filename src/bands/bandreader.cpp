@@ -50,6 +50,9 @@ BandReader& BandReader::operator=(BandReader&& other) noexcept {
         raster_ = std::move(other.raster_);
         nodata_ = other.nodata_;
         exclusion_ = std::move(other.exclusion_);
+        fileSize_ = other.fileSize_;
+        windowLine_ = other.windowLine_;
+        windowColumn_ = other.windowColumn_;
         other.fd_ = -1;
     }
     return *this;
@@ -97,6 +100,19 @@ bool BandReader::MayLackData() const {
            exclusion_ != nullptr;
 }
 
+Status BandReader::Cut(int line, int column, int lines, int columns) {
+    if (raster_ || lines < 1 || columns < 1 || line < 0 || column < 0 ||
+        int64_t{line} + lines > size_.lines || int64_t{column} + columns > size_.columns)
+        return Status::Failure(Refusal(
+            "the window lies outside its scene of " + std::to_string(size_.lines) + " lines x " +
+            std::to_string(size_.columns) + " columns"));
+    fileSize_ = size_;
+    windowLine_ = line;
+    windowColumn_ = column;
+    size_ = ImageSize{lines, columns};
+    return Status::Ok();
+}
+
 void BandReader::SetExclusion(std::shared_ptr<const PixelExclusion> exclusion) {
     if (raster_) raster_->SetExclusion(exclusion);
     exclusion_ = std::move(exclusion);
@@ -106,16 +122,31 @@ Status BandReader::ReadLines(int first, int count, uint8_t* lines, uint8_t* noda
     if (count <= 0) return Status::Ok();
     const int columns = size_.columns;
     if (raster_) return raster_->ReadLines(first, count, lines, nodata);
+    // A window of the file: its whole lines are read, then the window's columns kept.
+    thread_local std::vector<uint8_t> whole;
+    const bool windowed = fileSize_.columns > 0;
+    const ImageSize file = windowed ? fileSize_ : size_;
+    uint8_t* into = lines;
+    if (windowed) {
+        whole.resize(static_cast<size_t>(count) * file.columns);
+        into = whole.data();
+    }
+    const int from = first + windowLine_;
     bool read = false;
     if (type_ == BandFileType::Raw) {
-        read = ReadRawLines(fd_, columns, first, count, lines);
+        read = ReadRawLines(fd_, file.columns, from, count, into);
     } else {
         // At most a strip's worth of line addresses; a whole band's when it is read at once.
         std::vector<uint8_t*> starts(static_cast<size_t>(count));
-        for (int i = 0; i < count; ++i) starts[i] = lines + static_cast<size_t>(i) * columns;
-        read = ReadStoredLines(fd_, pixelOffset_, stride_, columns, first, count, size_.lines,
+        for (int i = 0; i < count; ++i) starts[i] = into + static_cast<size_t>(i) * file.columns;
+        read = ReadStoredLines(fd_, pixelOffset_, stride_, file.columns, from, count, file.lines,
                                starts.data(), true);
     }
+    if (read && windowed)
+        for (int i = 0; i < count; ++i)
+            std::memcpy(lines + static_cast<size_t>(i) * columns,
+                        into + static_cast<size_t>(i) * file.columns + windowColumn_,
+                        static_cast<size_t>(columns));
     if (!read)
         return Status::Failure(Refusal("its lines from line " + std::to_string(first + 1) +
                                        " on cannot be read (" + std::strerror(errno) + ")"));

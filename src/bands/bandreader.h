@@ -51,6 +51,9 @@ class BandReader {
     // The mask of the band set: its pixels are marked kMaskedMark and left out of the band's
     // own range. Set before ChooseStretch.
     void SetExclusion(std::shared_ptr<const PixelExclusion> exclusion);
+    // Reads only lines line..line + lines - 1 and columns column..column + columns - 1 of a raw
+    // file or bitmap (rasters are cut by a RasterView); refused when they leave the file.
+    Status Cut(int line, int column, int lines, int columns);
     // Lines first..first + count - 1 (0 = top), one after another into `lines` (count x
     // columns bytes). Bytes a short raw file does not hold are 0, as in a band loaded whole
     // from it. With `nodata`, also a mark there for each pixel (0: with data; kNodataMark,
@@ -81,6 +84,8 @@ class BandReader {
     std::shared_ptr<RasterSource> raster_;  // rasters GDAL reads
     std::optional<double> nodata_;          // raw files and bitmaps
     std::shared_ptr<const PixelExclusion> exclusion_;
+    ImageSize fileSize_{0, 0};  // a cut file's whole size (columns 0: not cut)
+    int windowLine_ = 0, windowColumn_ = 0;
 };
 
 // BandReader::ReadLines for every reader at once (lines[i], nodata[i] for readers[i]; nodata[i]

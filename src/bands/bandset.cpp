@@ -148,9 +148,19 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
         if (!need) return Status::Ok();
         return CheckMemoryNeed(path, size, need(size, count_));
     };
+    const auto cut = [&](BandReader& reader) -> Status {
+        if (!options.window) return Status::Ok();
+        const auto [line, column, lines, columns] = *options.window;
+        const auto fits = [](int64_t v) { return v >= 0 && v <= kMaximumPixels; };
+        if (!fits(line) || !fits(column) || !fits(lines) || !fits(columns))
+            return reader.Cut(-1, -1, 0, 0);
+        return reader.Cut(static_cast<int>(line), static_cast<int>(column),
+                          static_cast<int>(lines), static_cast<int>(columns));
+    };
     if (type == BandFileType::Bitmap) {
         Result<BandReader> file = OpenBitmapBand(path);
         if (!file) return file;
+        if (Status windowed = cut(*file.value); !windowed) return R::Failure(windowed.message);
         if (const Status fits = accepted(file.value->Size()); !fits)
             return R::Failure(fits.message);
         if (options.nodata) file.value->SetNodata(options.nodata);
@@ -248,7 +258,8 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
     if (const Status valid = CheckImageSize(size); !valid)
         return R::Failure("The raw image\n" + path + "\ncannot be loaded: " + valid.message + ".");
     if (const Status opens = CheckRawFileSize(path, size); !opens) return R::Failure(opens.message);
-    if (const Status fits = accepted(size); !fits) return R::Failure(fits.message);
+    if (!options.window)
+        if (const Status fits = accepted(size); !fits) return R::Failure(fits.message);
     // The size asked for is kept only for a band that is accepted, before its pixels are
     // read: a refused size must not come back as the file's descriptor next time.
     if (descriptor.outcome == DescriptorRead::Missing) {
@@ -257,6 +268,11 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
             return R::Failure(DescriptorNotWrittenMessage(descriptorPath, written.message));
     }
     Result<BandReader> file = OpenRawBand(path, size);
+    if (file && options.window) {
+        if (Status windowed = cut(*file.value); !windowed) return R::Failure(windowed.message);
+        if (const Status fits = accepted(file.value->Size()); !fits)
+            return R::Failure(fits.message);
+    }
     if (file && options.nodata) file.value->SetNodata(options.nodata);
     if (file && options.exclusion) file.value->SetExclusion(options.exclusion);
     return file;

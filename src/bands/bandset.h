@@ -41,6 +41,8 @@ struct BandLoadOptions {
     std::optional<PercentileRange> percentiles;
     // A raster read as GDAL's utility cuts or resamples it (a window, another grid).
     std::optional<RasterView> rasterView;
+    // A raw file or bitmap read only in this window: LINE,COLUMN,LINES,COLUMNS.
+    std::optional<std::array<int64_t, 4>> window;
     // The band's physical values in place of the file's own scale and offset.
     std::optional<Scaling> scaling;
     // The band set's masks: their pixels are without data in this band too.

@@ -272,6 +272,9 @@ int RunJob(const Options& options) {
         const std::string& path = file.path;
         loading.rasterBand = file.rasterBand;
         loading.rasterView = plan.active ? plan.views[band - 1] : std::nullopt;
+        // Raw files and bitmaps are cut by their reader.
+        loading.window.reset();
+        if (file.type != tessera::BandFileType::Raster) loading.window = options.windowPixels;
         loading.stretch = file.choice->stretch;
         loading.nodata = file.choice->nodata;
         loading.percentiles.reset();

@@ -246,6 +246,24 @@ class Products(unittest.TestCase):
                                                          self.path("cut-green.tif")]))
         self.assertEqual(classes(self.path("pixelsref")), classes(self.path("pixels")))
 
+    def test_raw_bands_are_cut_by_their_reader(self):
+        generator = numpy.random.default_rng(5)
+        bands, cut = [], []
+        for k in range(2):
+            whole = generator.integers(0, 256, (30, 40)).astype(numpy.uint8)
+            for name, values in (("whole%d" % k, whole), ("cut%d" % k, whole[5:25, 7:37])):
+                values.tofile(self.path(name + ".raw"))
+                with open(self.path(name + ".txt"), "w") as descriptor:
+                    descriptor.write("%d\n%d\n" % values.shape)
+            bands.append(self.path("whole%d.raw" % k))
+            cut.append(self.path("cut%d.raw" % k))
+        self.assertEqual((0, ""), self.job("windowed", bands, "--window-pixels", "5,7,20,30"))
+        self.assertEqual((0, ""), self.job("cutref", cut))
+        self.assertEqual(classes(self.path("cutref")), classes(self.path("windowed")))
+        status, errors = self.job("outside", bands, "--window-pixels", "5,7,26,30")
+        self.assertEqual(REFUSED, status)
+        self.assertIn("the window lies outside its scene of 30 lines x 40 columns", errors)
+
     def test_a_subdataset_name_is_a_band(self):
         place = (500000.0, 30.0, 0.0, 4000000.0, 0.0, -30.0)
         generator = numpy.random.default_rng(3)
