@@ -4,7 +4,6 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
-
 #include <sys/stat.h>
 
 #include <array>
@@ -100,8 +99,9 @@ ArrayBand BandOf(const BandDescription& description) {
 
 // A 2-D block held line after line; its size.
 ImageSize BlockSize(const py::array& block) {
-    if (block.ndim() != 2) RaiseValue("a block must have two dimensions (lines, columns), not " +
-                                      std::to_string(block.ndim()));
+    if (block.ndim() != 2)
+        RaiseValue("a block must have two dimensions (lines, columns), not " +
+                   std::to_string(block.ndim()));
     if (!(block.flags() & py::array::c_style))
         RaiseValue("a block must be held line after line (C order)");
     return ImageSize{static_cast<int>(block.shape(0)), static_cast<int>(block.shape(1))};
@@ -117,8 +117,7 @@ std::vector<ValueBlock> BlocksOf(const std::vector<ArrayBand>& bands,
     for (size_t b = 0; b < blocks.size(); ++b) {
         const ImageSize own = BlockSize(blocks[b]);
         if (b == 0) size = own;
-        if (!(own == size))
-            RaiseValue(ArraySizeMismatchText(static_cast<int>(b) + 1, own, size));
+        if (!(own == size)) RaiseValue(ArraySizeMismatchText(static_cast<int>(b) + 1, own, size));
         if (TypeOf(blocks[b].dtype()) != bands[b].type)
             RaiseValue("band " + std::to_string(b + 1) + " was described as " +
                        ValueTypeName(bands[b].type) + " but its block holds " +
@@ -150,7 +149,8 @@ py::array_t<uint8_t> ColourArray(const ColourTable& table) {
 template <class T>
 py::array_t<T> ArrayOf(const std::vector<T>& values) {
     py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
-    if (!values.empty()) std::memcpy(array.mutable_data(), values.data(), values.size() * sizeof(T));
+    if (!values.empty())
+        std::memcpy(array.mutable_data(), values.data(), values.size() * sizeof(T));
     return array;
 }
 
@@ -180,8 +180,8 @@ py::array_t<int64_t> StatisticsArray(const BandStatistics& statistics, int n) {
     return out;
 }
 
-BandStatistics StatisticsOf(const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& a,
-                            int n) {
+BandStatistics StatisticsOf(
+    const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& a, int n) {
     if (a.ndim() != 2 || a.shape(0) != n || a.shape(1) != 258)
         RaiseValue("the statistics of " + std::to_string(n) + " bands are " + std::to_string(n) +
                    " x 258 numbers");
@@ -211,8 +211,10 @@ std::vector<BandRecord> RecordsOf(const std::vector<Segmenting>& segmentations) 
         record.segmentCount = count;
         record.segmentLimits.lower.assign(1, 0);
         record.segmentLimits.upper.assign(1, 0);
-        record.segmentLimits.lower.insert(record.segmentLimits.lower.end(), lower.begin(), lower.end());
-        record.segmentLimits.upper.insert(record.segmentLimits.upper.end(), upper.begin(), upper.end());
+        record.segmentLimits.lower.insert(record.segmentLimits.lower.end(), lower.begin(),
+                                          lower.end());
+        record.segmentLimits.upper.insert(record.segmentLimits.upper.end(), upper.begin(),
+                                          upper.end());
     }
     return records;
 }
@@ -247,8 +249,8 @@ std::vector<int32_t> SelectedOf(const std::vector<int64_t>& pixelCount, bool kee
         batch::Options options;
         options.keepAll = keepAll;
         options.minPixels = minimum;
-        RaiseValue(batch::TooManyClassesText(options, kept,
-                                             static_cast<int>(pixelCount.size()) - 1));
+        RaiseValue(
+            batch::TooManyClassesText(options, kept, static_cast<int>(pixelCount.size()) - 1));
     }
     std::vector<int32_t> selected = SelectCodes(pixelCount, choice);
     if (!selected.empty()) selected.erase(selected.begin());
@@ -269,8 +271,7 @@ class PyPlan {
             plan_.bands = std::move(values);
             return;
         }
-        if (segmentations_.size() != values.size())
-            RaiseValue("give one segmentation per band");
+        if (segmentations_.size() != values.size()) RaiseValue("give one segmentation per band");
         std::vector<int32_t> codes;
         if (!selected_.empty()) {
             codes.push_back(0);
@@ -410,7 +411,8 @@ class PyTreatment {
 
     void SetPlace(const std::optional<std::vector<double>>& transform, const std::string& system) {
         const std::optional<Georeference> place = PlaceOf(transform, system);
-        for (int b = 1; b <= treatment_.BandCount(); ++b) treatment_.records[b].georeference = place;
+        for (int b = 1; b <= treatment_.BandCount(); ++b)
+            treatment_.records[b].georeference = place;
     }
 
     void SetSegmentation(int band, int method, int count, const std::vector<int32_t>& typed) {
@@ -595,9 +597,10 @@ py::dict ParseOptions(const std::vector<std::string>& arguments) {
 PYBIND11_MODULE(_core, m) {
     m.doc() = "The rules of Tessera_V2 over numpy arrays (see the tessera package).";
 
-    m.def("value_type", [](const py::dtype& dtype) { return ValueTypeName(TypeOf(dtype)); },
-          "GDAL's name of the type of a band held in this dtype; ValueError for a dtype no band "
-          "takes.");
+    m.def(
+        "value_type", [](const py::dtype& dtype) { return ValueTypeName(TypeOf(dtype)); },
+        "GDAL's name of the type of a band held in this dtype; ValueError for a dtype no band "
+        "takes.");
     m.def(
         "gray_levels",
         [](const py::array& block, std::optional<double> nodata, Stretch stretch) {
@@ -628,11 +631,10 @@ PYBIND11_MODULE(_core, m) {
         },
         "The stretch of a band from its own range over its pixels with data; ValueError, with "
         "the batch tool's text, for a band without data or of one value.");
-    m.def(
-        "check_stretch",
-        [](const std::string& name, int rasterBand, double minimum, double maximum) {
-            Check(CheckStretch(name, std::max(rasterBand, 1), StretchRange{minimum, maximum}));
-        });
+    m.def("check_stretch",
+          [](const std::string& name, int rasterBand, double minimum, double maximum) {
+              Check(CheckStretch(name, std::max(rasterBand, 1), StretchRange{minimum, maximum}));
+          });
     m.def(
         "limits",
         [](const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& histogram,
@@ -648,13 +650,13 @@ PYBIND11_MODULE(_core, m) {
         },
         py::arg("histogram"), py::arg("method"), py::arg("segments"),
         py::arg("typed") = std::vector<int32_t>{});
-    m.def(
-        "select_codes",
-        [](const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& counts,
-           bool keepAll, int64_t minimum) {
-            return ArrayOf(SelectedOf(std::vector<int64_t>(counts.data(), counts.data() + counts.size()),
-                                      keepAll, minimum));
-        });
+    m.def("select_codes",
+          [](const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& counts,
+             bool keepAll, int64_t minimum) {
+              return ArrayOf(
+                  SelectedOf(std::vector<int64_t>(counts.data(), counts.data() + counts.size()),
+                             keepAll, minimum));
+          });
     m.def("size_mismatch_text", [](int band, std::pair<int, int> size, std::pair<int, int> first) {
         return ArraySizeMismatchText(band, ImageSize{size.first, size.second},
                                      ImageSize{first.first, first.second});
@@ -709,10 +711,8 @@ PYBIND11_MODULE(_core, m) {
               if (a.size() != 512 || b.size() != 512) RaiseValue("area sums are 512 numbers");
               std::vector<uint64_t> sum(512);
               for (size_t k = 0; k < 256; ++k) {
-                  const Wide x =
-                      (static_cast<Wide>(a.data()[2 * k]) << 64) | a.data()[2 * k + 1];
-                  const Wide y =
-                      (static_cast<Wide>(b.data()[2 * k]) << 64) | b.data()[2 * k + 1];
+                  const Wide x = (static_cast<Wide>(a.data()[2 * k]) << 64) | a.data()[2 * k + 1];
+                  const Wide y = (static_cast<Wide>(b.data()[2 * k]) << 64) | b.data()[2 * k + 1];
                   const Wide s = x + y;
                   sum[2 * k] = static_cast<uint64_t>(s >> 64);
                   sum[2 * k + 1] = static_cast<uint64_t>(s);
@@ -732,10 +732,10 @@ PYBIND11_MODULE(_core, m) {
     m.attr("NO_SEGMENT") = NoSegment;
 
     py::class_<PyPlan>(m, "Plan")
-        .def(py::init<std::vector<BandDescription>, std::vector<Segmenting>,
-                      std::vector<int32_t>>(),
-             py::arg("bands"), py::arg("segmentations") = std::vector<Segmenting>{},
-             py::arg("selected") = std::vector<int32_t>{})
+        .def(
+            py::init<std::vector<BandDescription>, std::vector<Segmenting>, std::vector<int32_t>>(),
+            py::arg("bands"), py::arg("segmentations") = std::vector<Segmenting>{},
+            py::arg("selected") = std::vector<int32_t>{})
         .def_property_readonly("band_count", &PyPlan::BandCount)
         .def_property_readonly("code_count", &PyPlan::CodeCount)
         .def("statistics", &PyPlan::Statistics)

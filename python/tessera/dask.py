@@ -8,7 +8,8 @@
 Each pass maps every chunk (the same chunk of every band) through the core and sums the
 chunks' results by a tree reduction; what lies between the passes (the stretches, the
 segment limits, the code selection, the colours) is decided on the client from those sums.
-The scheduler carries only 258 numbers per band and chunk, then the code counts. Nothing here
+The scheduler carries only 258 numbers per band and chunk, then the counts of the codes that
+occur in the chunk. Nothing here
 schedules anything: the graphs run on whatever dask runs them on (threads, a
 distributed.LocalCluster, a cluster whose scheduler a Client names).
 
@@ -202,9 +203,14 @@ def treat(bands, method="segmentation", segments=4, limits=None, min_pixels=None
     # Pass 2: the code counts, summed; then the selection.
     segmentations = treatment.segmentations()
     plan = _core.Plan(descriptions, segmentations)
-    width = plan.code_count + 2
-    total = _mapped(arrays, plan, "counts", width, np.int64).sum(axis=(0, 1))
-    treatment.take_counts(np.asarray(dask.compute(total)[0]))
+    shared = dask.delayed(plan, name=f"tessera-plan-{uuid.uuid4().hex}")
+    grids = [a.to_delayed() for a in arrays]
+    parts = [dask.delayed(_sparse_counts)(shared, *[g[i, j] for g in grids])
+             for i in range(grids[0].shape[0]) for j in range(grids[0].shape[1])]
+    codes, pixels = dask.compute(_tree(parts, _add_sparse))[0]
+    total = np.zeros(plan.code_count + 2, dtype=np.int64)
+    total[codes] = pixels
+    treatment.take_counts(total)
     chosen = treatment.select(options["keep_all"], options["min_pixels"])
     treatment.finish_crossing(chosen, options["keep_all"], options["min_pixels"])
 
@@ -213,6 +219,25 @@ def treat(bands, method="segmentation", segments=4, limits=None, min_pixels=None
     classes = da.map_blocks(_classes_of, plan, *arrays, dtype=np.uint8,
                             name=f"tessera-classes-{uuid.uuid4().hex}")
     return DaskResult(treatment, classes, transform, crs)
+
+
+def _sparse_counts(plan, *blocks):
+    """A chunk's code counts as the codes that occur and their pixels (entry N + 1: the pixels
+    without data): what travels is a few hundred numbers, where the code table may hold
+    millions of codes."""
+    counts = plan.counts([np.ascontiguousarray(b) for b in blocks])
+    codes = np.flatnonzero(counts)
+    return codes, counts[codes]
+
+
+def _add_sparse(*parts):
+    """The sum of chunks' sparse counts, still sparse."""
+    codes = np.concatenate([p[0] for p in parts])
+    pixels = np.concatenate([p[1] for p in parts])
+    unique, where = np.unique(codes, return_inverse=True)
+    total = np.zeros(len(unique), dtype=np.int64)
+    np.add.at(total, where, pixels)
+    return unique, total
 
 
 def _classes_of(plan, *blocks):

@@ -41,16 +41,15 @@ void ValuesToGray(const T* values, size_t cells, const GrayConversion& conversio
         } else {
             for (size_t i = 0; i < cells; ++i) {
                 const double value = static_cast<double>(values[i]);
-                gray[i] = !(value > 0)    ? 0
-                          : value >= 255 ? 255
-                                         : static_cast<uint8_t>(value + 0.5);
+                gray[i] = !(value > 0) ? 0 : value >= 255 ? 255 : static_cast<uint8_t>(value + 0.5);
             }
         }
         if (marks) MarkGrayNodata(gray, cells, conversion.nodata, marks);
         return;
     }
     const StretchRange range = *conversion.stretch;
-    for (size_t i = 0; i < cells; ++i) gray[i] = StretchToGray(static_cast<double>(values[i]), range);
+    for (size_t i = 0; i < cells; ++i)
+        gray[i] = StretchToGray(static_cast<double>(values[i]), range);
     if (marks) {
         for (size_t i = 0; i < cells; ++i) {
             const double value = static_cast<double>(values[i]);
@@ -64,8 +63,8 @@ void ValuesToGray(const T* values, size_t cells, const GrayConversion& conversio
 // The least and greatest of values[0..cells - 1] with data (neither the nodata value nor NaN
 // or infinite), folded into low and high.
 template <class T>
-void FoldValueRange(const T* values, size_t cells, const std::optional<double>& nodata,
-                    double& low, double& high) {
+void FoldValueRange(const T* values, size_t cells, const std::optional<double>& nodata, double& low,
+                    double& high) {
     for (size_t i = 0; i < cells; ++i) {
         const double value = static_cast<double>(values[i]);
         if (!std::isfinite(value) || IsNodataValue(value, nodata)) continue;

@@ -154,14 +154,10 @@ constexpr int64_t kLargeScenePixels = int64_t{4} << 20;
 }  // namespace
 
 BandNamed BandOfName(const std::string& name) {
-    BandOptions choice;
-    JobBand band;
-    if (IsBitmapName(name) || IsRawName(name))
-        band = JobBand{name, IsRawName(name) ? tessera::BandFileType::Raw
-                                             : tessera::BandFileType::Bitmap, 1, &choice};
-    else
-        band = RasterBandNamed(name, choice);
-    return BandNamed{band.path, band.type == tessera::BandFileType::Raster ? band.rasterBand : 0};
+    if (IsBitmapName(name) || IsRawName(name)) return BandNamed{name, 0};
+    const BandOptions choice;
+    const JobBand band = RasterBandNamed(name, choice);
+    return BandNamed{band.path, band.rasterBand};
 }
 
 void SetQuiet(bool quiet) {

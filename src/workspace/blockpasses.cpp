@@ -11,25 +11,34 @@ namespace tessera {
 
 namespace {
 
-constexpr ValueType kValueTypes[] = {ValueType::Byte,   ValueType::Int8,    ValueType::UInt16,
-                                     ValueType::Int16,  ValueType::UInt32,  ValueType::Int32,
-                                     ValueType::UInt64, ValueType::Int64,   ValueType::Float32,
-                                     ValueType::Float64};
+constexpr ValueType kValueTypes[] = {
+    ValueType::Byte,  ValueType::Int8,   ValueType::UInt16, ValueType::Int16,   ValueType::UInt32,
+    ValueType::Int32, ValueType::UInt64, ValueType::Int64,  ValueType::Float32, ValueType::Float64};
 
 // f(values) with the block's values as their own type.
 template <class F>
 void WithValues(ValueType type, const void* values, F&& f) {
     switch (type) {
-        case ValueType::Byte: return f(static_cast<const uint8_t*>(values));
-        case ValueType::Int8: return f(static_cast<const int8_t*>(values));
-        case ValueType::UInt16: return f(static_cast<const uint16_t*>(values));
-        case ValueType::Int16: return f(static_cast<const int16_t*>(values));
-        case ValueType::UInt32: return f(static_cast<const uint32_t*>(values));
-        case ValueType::Int32: return f(static_cast<const int32_t*>(values));
-        case ValueType::UInt64: return f(static_cast<const uint64_t*>(values));
-        case ValueType::Int64: return f(static_cast<const int64_t*>(values));
-        case ValueType::Float32: return f(static_cast<const float*>(values));
-        case ValueType::Float64: return f(static_cast<const double*>(values));
+        case ValueType::Byte:
+            return f(static_cast<const uint8_t*>(values));
+        case ValueType::Int8:
+            return f(static_cast<const int8_t*>(values));
+        case ValueType::UInt16:
+            return f(static_cast<const uint16_t*>(values));
+        case ValueType::Int16:
+            return f(static_cast<const int16_t*>(values));
+        case ValueType::UInt32:
+            return f(static_cast<const uint32_t*>(values));
+        case ValueType::Int32:
+            return f(static_cast<const int32_t*>(values));
+        case ValueType::UInt64:
+            return f(static_cast<const uint64_t*>(values));
+        case ValueType::Int64:
+            return f(static_cast<const int64_t*>(values));
+        case ValueType::Float32:
+            return f(static_cast<const float*>(values));
+        case ValueType::Float64:
+            return f(static_cast<const double*>(values));
     }
 }
 
@@ -63,16 +72,26 @@ std::string SizeText(ImageSize size) {
 
 const char* ValueTypeName(ValueType type) {
     switch (type) {
-        case ValueType::Byte: return "Byte";
-        case ValueType::Int8: return "Int8";
-        case ValueType::UInt16: return "UInt16";
-        case ValueType::Int16: return "Int16";
-        case ValueType::UInt32: return "UInt32";
-        case ValueType::Int32: return "Int32";
-        case ValueType::UInt64: return "UInt64";
-        case ValueType::Int64: return "Int64";
-        case ValueType::Float32: return "Float32";
-        case ValueType::Float64: return "Float64";
+        case ValueType::Byte:
+            return "Byte";
+        case ValueType::Int8:
+            return "Int8";
+        case ValueType::UInt16:
+            return "UInt16";
+        case ValueType::Int16:
+            return "Int16";
+        case ValueType::UInt32:
+            return "UInt32";
+        case ValueType::Int32:
+            return "Int32";
+        case ValueType::UInt64:
+            return "UInt64";
+        case ValueType::Int64:
+            return "Int64";
+        case ValueType::Float32:
+            return "Float32";
+        case ValueType::Float64:
+            return "Float64";
     }
     return "Unknown";
 }
@@ -83,9 +102,8 @@ Result<ValueType> ValueTypeNamed(const std::string& name) {
         if (name == ValueTypeName(type)) return Result<ValueType>::Of(type);
         taken += std::string(taken.empty() ? "" : ", ") + ValueTypeName(type);
     }
-    return Result<ValueType>::Failure("a band of " + name +
-                                      " values cannot be segmented; its values must be one of " +
-                                      taken);
+    return Result<ValueType>::Failure(
+        "a band of " + name + " values cannot be segmented; its values must be one of " + taken);
 }
 
 GrayConversion ArrayBand::Conversion() const {
@@ -217,8 +235,8 @@ Status BlockClasses(const BlockPlan& plan, const std::vector<ValueBlock>& blocks
     }
 }
 
-Status BlockSegmentNumbers(const BlockPlan& plan, int band, const ValueBlock& block,
-                           ImageSize size, uint8_t* numbers) {
+Status BlockSegmentNumbers(const BlockPlan& plan, int band, const ValueBlock& block, ImageSize size,
+                           uint8_t* numbers) {
     if (band < 1 || band > static_cast<int>(plan.bands.size()))
         return Status::Failure(" There is no band " + std::to_string(band) + " ");
     try {
@@ -260,8 +278,8 @@ Status TakeBlockStatistics(Treatment& treatment, const std::vector<ArrayBand>& b
         const std::string& name = names[static_cast<size_t>(b) - 1];
         const int rasterBand = rasterBands[static_cast<size_t>(b) - 1];
         if (band.MayLackData() && statistics.withoutData[b] == int64_t{size.lines} * size.columns)
-            return Status::Failure(RasterRefusal(
-                name, std::max(rasterBand, 1), AllNodataReason(band.nodata, band.Floating())));
+            return Status::Failure(RasterRefusal(name, std::max(rasterBand, 1),
+                                                 AllNodataReason(band.nodata, band.Floating())));
         BandRecord& record = treatment.records[b];
         record.filePath = name;
         record.rasterBand = rasterBand;

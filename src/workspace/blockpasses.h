@@ -87,8 +87,8 @@ Status BlockCodes(const BlockPlan& plan, const std::vector<ValueBlock>& blocks, 
 Status BlockClasses(const BlockPlan& plan, const std::vector<ValueBlock>& blocks, ImageSize size,
                     uint8_t* classes);
 // Band b's segment numbers in a block of it (NoSegment where it has no data).
-Status BlockSegmentNumbers(const BlockPlan& plan, int band, const ValueBlock& block,
-                           ImageSize size, uint8_t* numbers);
+Status BlockSegmentNumbers(const BlockPlan& plan, int band, const ValueBlock& block, ImageSize size,
+                           uint8_t* numbers);
 
 // Adds `more` to `total`, band by band.
 void AddStatistics(BandStatistics& total, const BandStatistics& more);
