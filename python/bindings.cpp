@@ -190,6 +190,7 @@ BandStatistics StatisticsOf(
     statistics.histograms.assign(static_cast<size_t>(n) + 1, Histogram{});
     statistics.withoutData.assign(static_cast<size_t>(n) + 1, 0);
     statistics.nonFinite.assign(static_cast<size_t>(n) + 1, 0);
+    statistics.masked.assign(static_cast<size_t>(n) + 1, 0);  // blocks carry no mask
     for (int b = 1; b <= n; ++b) {
         for (int g = 0; g < 256; ++g) statistics.histograms[b][g] = rows(b - 1, g);
         statistics.withoutData[b] = rows(b - 1, 256);
@@ -500,7 +501,8 @@ class PyTreatment {
     std::string Report() const {
         Crossed();
         return ResultReport(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
-                            treatment_.SelectedCodes, treatment_.nodataPixels);
+                            treatment_.SelectedCodes, treatment_.nodataPixels, treatment_.masks,
+                            treatment_.maskedPixels);
     }
     std::string CodeList() const {
         if (treatment_.byGray.empty()) RaiseValue(" The bands are not segmented ");
@@ -521,7 +523,7 @@ class PyTreatment {
         areas.AddParts(words);
         const ClassTable table =
             MakeClassTable(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
-                           treatment_.SelectedCodes, treatment_.nodataPixels, areas);
+                           treatment_.SelectedCodes, treatment_.PixelsWithoutData(), areas);
         return {ClassTableCsv(table), ClassRasterLegend(table, treatment_.ClassColorTable),
                 ClassRasterStyle(table, treatment_.ClassColorTable)};
     }
@@ -582,6 +584,10 @@ py::dict ParseOptions(const std::vector<std::string>& arguments) {
         if (band.stretch) stretch = std::pair{band.stretch->minimum, band.stretch->maximum};
         one["stretch"] = stretch;
         one["nodata"] = band.nodata;
+        one["percentiles"] = band.percentiles;
+        one["scale"] = band.scale;
+        one["offset"] = band.offset;
+        one["native_limits"] = band.nativeLimits.has_value();
         bands.append(one);
     }
     py::dict result;
@@ -589,6 +595,7 @@ py::dict ParseOptions(const std::vector<std::string>& arguments) {
     result["keep_all"] = options.keepAll;
     result["min_pixels"] = options.minPixels;
     result["bands"] = bands;
+    result["masks"] = options.masks.size();
     return result;
 }
 

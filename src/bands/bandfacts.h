@@ -1,7 +1,10 @@
 #pragma once
 // What a band's file tells of its values and its place, whatever reads it.
 #include <array>
+#include <optional>
 #include <string>
+
+#include "bands/percentiles.h"
 
 namespace tessera {
 
@@ -12,10 +15,21 @@ struct StretchRange {
     double maximum = 0;
 };
 
+// A band's physical values: value = stored value x scale + offset.
+struct Scaling {
+    double scale = 1;
+    double offset = 0;
+};
+
 // How such a band was read, for the report: its data type (GDAL's name) and its stretch.
 struct GrayStretch {
     std::string dataType;
     StretchRange range;
+    std::optional<PercentileRange> percentiles = std::nullopt;  // MIN and MAX found at these
+    // The band's values are physical values (its stretch and ranges are in them).
+    std::optional<Scaling> scaling = std::nullopt;
+    // The type native ranges are told in: the data type, or any number once scaled.
+    std::string ValueType() const { return scaling ? "Float64" : dataType; }
 };
 
 // Where a band lies on the map: GDAL's affine transform from pixel to map coordinates

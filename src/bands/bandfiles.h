@@ -56,6 +56,8 @@ void AddToHistogram(const uint8_t* pixels, size_t count, Histogram& histogram);
 // infinite value of a floating-point band (0: a pixel with data).
 constexpr uint8_t kNodataMark = 1;
 constexpr uint8_t kNonFiniteMark = 2;
+// A pixel that a mask of the band set leaves without data (and that holds data of its own).
+constexpr uint8_t kMaskedMark = 4;
 // The pixels that carry `mark`.
 int64_t CountMarks(const uint8_t* marks, size_t count, uint8_t mark);
 // Takes the pixels marked (not 0) in `nodata` back out of `histogram`: what is left counts the pixels

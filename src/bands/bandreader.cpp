@@ -49,6 +49,7 @@ BandReader& BandReader::operator=(BandReader&& other) noexcept {
         stride_ = other.stride_;
         raster_ = std::move(other.raster_);
         nodata_ = other.nodata_;
+        exclusion_ = std::move(other.exclusion_);
         other.fd_ = -1;
     }
     return *this;
@@ -62,7 +63,8 @@ void BandReader::Close() {
 
 std::optional<GrayStretch> BandReader::Stretch() const {
     if (!raster_ || !raster_->Stretch()) return std::nullopt;
-    return GrayStretch{raster_->DataType(), *raster_->Stretch()};
+    return GrayStretch{raster_->DataType(), *raster_->Stretch(), raster_->Percentiles(),
+                       raster_->Scaled()};
 }
 
 Status BandReader::ChooseStretch(const std::optional<StretchRange>& given) {
@@ -91,7 +93,12 @@ std::string BandReader::Refusal(const std::string& why) const {
 }
 
 bool BandReader::MayLackData() const {
-    return Nodata().has_value() || (raster_ && raster_->IsFloating());
+    return Nodata().has_value() || (raster_ && raster_->IsFloating()) || exclusion_ != nullptr;
+}
+
+void BandReader::SetExclusion(std::shared_ptr<const PixelExclusion> exclusion) {
+    if (raster_) raster_->SetExclusion(exclusion);
+    exclusion_ = std::move(exclusion);
 }
 
 Status BandReader::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
@@ -112,6 +119,7 @@ Status BandReader::ReadLines(int first, int count, uint8_t* lines, uint8_t* noda
         return Status::Failure(Refusal("its lines from line " + std::to_string(first + 1) +
                                        " on cannot be read (" + std::strerror(errno) + ")"));
     if (nodata) MarkGrayNodata(lines, static_cast<size_t>(count) * columns, nodata_, nodata);
+    if (nodata && exclusion_) return MarkExcluded(*exclusion_, first, count, 0, columns, nodata);
     return Status::Ok();
 }
 

@@ -45,9 +45,12 @@ class BandReader {
     // "The raw image\nPATH\ncannot be loaded: WHY." and the like for the other types.
     std::string Refusal(const std::string& why) const;
 
-    // True when some pixel may be without data: a nodata value is set, or the band holds
-    // floating-point values (NaN and infinite values are without data).
+    // True when some pixel may be without data: a nodata value is set, the band holds
+    // floating-point values (NaN and infinite values are without data), or a mask is set.
     bool MayLackData() const;
+    // The mask of the band set: its pixels are marked kMaskedMark and left out of the band's
+    // own range. Set before ChooseStretch.
+    void SetExclusion(std::shared_ptr<const PixelExclusion> exclusion);
     // Lines first..first + count - 1 (0 = top), one after another into `lines` (count x
     // columns bytes). Bytes a short raw file does not hold are 0, as in a band loaded whole
     // from it. With `nodata`, also a mark there for each pixel (0: with data; kNodataMark,
@@ -76,6 +79,7 @@ class BandReader {
     int64_t stride_ = 0;       // bitmaps: bytes from one stored line to the next
     std::shared_ptr<RasterSource> raster_;  // rasters GDAL reads
     std::optional<double> nodata_;          // raw files and bitmaps
+    std::shared_ptr<const PixelExclusion> exclusion_;
 };
 
 // BandReader::ReadLines for every reader at once (lines[i], nodata[i] for readers[i]; nodata[i]

@@ -154,6 +154,7 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
         if (const Status fits = accepted(file.value->Size()); !fits)
             return R::Failure(fits.message);
         if (options.nodata) file.value->SetNodata(options.nodata);
+        if (options.exclusion) file.value->SetExclusion(options.exclusion);
         return file;
     }
     if (type == BandFileType::Raster) {
@@ -166,6 +167,9 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
             if (const Status placed = CheckGeoreference(band, path, file.value->Georef()); !placed)
                 return R::Failure(placed.message);
             if (options.nodata) file.value->SetNodata(options.nodata);
+            file.value->MutableRaster()->SetPercentiles(options.percentiles);
+            if (options.scaling) file.value->MutableRaster()->SetScaling(options.scaling);
+            if (options.exclusion) file.value->SetExclusion(options.exclusion);
             return file;
         };
         Result<BandReader> file = openBand(options.rasterBand);
@@ -253,6 +257,7 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
     }
     Result<BandReader> file = OpenRawBand(path, size);
     if (file && options.nodata) file.value->SetNodata(options.nodata);
+    if (file && options.exclusion) file.value->SetExclusion(options.exclusion);
     return file;
 }
 

@@ -37,6 +37,12 @@ struct BandLoadOptions {
     // than 8 bits its stretch to gray levels (none: the band's own minimum and maximum).
     int rasterBand = 1;
     std::optional<StretchRange> stretch;
+    // Without a stretch: MIN and MAX at these percentiles of the band's values with data.
+    std::optional<PercentileRange> percentiles;
+    // The band's physical values in place of the file's own scale and offset.
+    std::optional<Scaling> scaling;
+    // The band set's masks: their pixels are without data in this band too.
+    std::shared_ptr<const PixelExclusion> exclusion;
     // A band of more than 8 bits without a stretch given is left without one, for the caller
     // to find with the other bands (ChooseStretchesTogether), instead of being read through
     // for its range when it is opened.

@@ -14,7 +14,7 @@
 namespace tessera {
 
 // Raised whenever the table changes: a module of another build is refused, not called.
-inline constexpr int kGdalApiVersion = 1;
+inline constexpr int kGdalApiVersion = 2;
 // The module's one exported symbol: extern "C" const GdalApi* tessera_gdal_module(void).
 inline constexpr const char* kGdalModuleEntry = "tessera_gdal_module";
 
@@ -31,6 +31,11 @@ struct GdalBandFacts {
     int blockLines = 0;
     int hasNodata = 0;
     double nodata = 0;
+    // GDALGetRasterScale and GDALGetRasterOffset: value = stored x scale + offset; hasScaling
+    // when either is given and differs from 1 and 0.
+    int hasScaling = 0;
+    double scale = 1;
+    double offset = 0;
 };
 
 // What a coordinate system says of itself (OSRIsProjected, ... of one spatial reference).
@@ -115,6 +120,13 @@ struct GdalApi {
     void (*freeSystem)(void* system);
     void (*systemFacts)(void* system, GdalSystemFacts* facts);
     int (*sameSystem)(const char* firstWkt, const char* secondWkt);  // both read, OSRIsSame
+
+    // Views of rasters, as VRT files GDAL writes at `output` (a /vsimem/ name): GDALTranslate
+    // or GDALWarp of `source` with gdal_translate's or gdalwarp's arguments `arguments` (ending
+    // with a null); 1 when written. unlinkFile removes such a file (VSIUnlink).
+    int (*translateView)(const char* source, const char* const* arguments, const char* output);
+    int (*warpView)(const char* source, const char* const* arguments, const char* output);
+    void (*unlinkFile)(const char* path);
 
     // PROJ's geodesics.
     void* (*newEllipsoid)(double semiMajor, double flattening);  // geod_init

@@ -47,6 +47,15 @@ std::string BandsText(int count) {
     return std::to_string(count) + (count == 1 ? " band" : " bands");
 }
 
+// The pixels of a window that `exclusion` masks, in `flags` (none without an exclusion).
+Status ExcludedIn(const PixelExclusion* exclusion, int first, int count, int x0, int width,
+                  std::vector<uint8_t>& flags) {
+    flags.clear();
+    if (exclusion == nullptr) return Status::Ok();
+    flags.resize(static_cast<size_t>(count) * static_cast<size_t>(width));
+    return exclusion->Mark(first, count, x0, width, flags.data());
+}
+
 }  // namespace
 
 // One open dataset, shared by the sources of the bands of its file.
@@ -72,6 +81,15 @@ struct RasterSource::Handles {
     std::mutex opening;
     std::vector<void*> workers;
 };
+
+Status MarkExcluded(const PixelExclusion& exclusion, int first, int count, int x0, int width,
+                    uint8_t* marks) {
+    std::vector<uint8_t> masked;
+    if (Status read = ExcludedIn(&exclusion, first, count, x0, width, masked); !read) return read;
+    for (size_t i = 0; i < masked.size(); ++i)
+        if (masked[i] != 0 && marks[i] == 0) marks[i] = kMaskedMark;
+    return Status::Ok();
+}
 
 std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why) {
     return "The raster\n" + path + "\nband " + std::to_string(rasterBand) +
@@ -222,6 +240,7 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     source->blockRowBytes_ = int64_t{source->blockLines_} * paddedColumns *
                              facts.typeBytes * (pixelInterleaved ? count : 1);
     if (facts.hasNodata) source->SetNodata(facts.nodata);
+    if (facts.hasScaling) source->SetScaling(Scaling{facts.scale, facts.offset});
     source->fileNodata_ = source->nodata_;
     Georeference place;
     if (gdal.geoTransform(dataset, place.transform.data())) {
@@ -232,18 +251,34 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     return R::Of(std::move(source));
 }
 
+void RasterSource::Scale(double* values, size_t count) const {
+    if (!scaling_) return;
+    const double scale = scaling_->scale, offset = scaling_->offset;
+    for (size_t i = 0; i < count; ++i) values[i] = values[i] * scale + offset;
+}
+
 bool RasterSource::ReadNative(int first, int count, double* values) const {
     const std::lock_guard<std::mutex> lock(handles_->reading);
     const QuietGdalErrors quiet;
-    if (!isSignedByte_)
-        return Api().readBand(band_, 0, first, size_.columns, count, values, kGdalDoubles) != 0;
+    if (!isSignedByte_) {
+        if (!Api().readBand(band_, 0, first, size_.columns, count, values, kGdalDoubles))
+            return false;
+        Scale(values, static_cast<size_t>(count) * size_.columns);
+        return true;
+    }
     // GDAL gives such bytes as unsigned: read them as bytes, then as the signed values they hold.
     const size_t cells = static_cast<size_t>(count) * size_.columns;
     uint8_t* bytes = reinterpret_cast<uint8_t*>(values) + cells * (sizeof(double) - 1);
     if (!Api().readBand(band_, 0, first, size_.columns, count, bytes, kGdalBytes)) return false;
     // From the front: value i is written over bytes that lie before byte i.
     for (size_t i = 0; i < cells; ++i) values[i] = static_cast<int8_t>(bytes[i]);
+    Scale(values, cells);
     return true;
+}
+
+Status RasterSource::ReadValues(int first, int count, int x0, int width, double* values) const {
+    if (ReadWindow({this}, first, count, x0, width, values, 0)) return Status::Ok();
+    return ReadFailure(first, count);
 }
 
 int RasterSource::WindowColumns() const {
@@ -271,10 +306,11 @@ bool RasterSource::ReadWindow(const std::vector<const RasterSource*>& group, int
     // GDAL gives signed bytes as unsigned.
     const size_t cells = static_cast<size_t>(count) * width;
     for (size_t g = 0; g < group.size(); ++g) {
-        if (!group[g]->isSignedByte_) continue;
         double* band = values + g * cells;
-        for (size_t i = 0; i < cells; ++i)
-            band[i] = static_cast<int8_t>(static_cast<uint8_t>(band[i]));
+        if (group[g]->isSignedByte_)
+            for (size_t i = 0; i < cells; ++i)
+                band[i] = static_cast<int8_t>(static_cast<uint8_t>(band[i]));
+        group[g]->Scale(band, cells);
     }
     return true;
 }
@@ -299,6 +335,12 @@ Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& grou
             group[g]->ToGray(values.data() + g * cells + static_cast<size_t>(y) * width,
                              static_cast<size_t>(width), gray[g] + y * grayStride + x0,
                              marks[g] ? marks[g] + static_cast<size_t>(y) * width : nullptr);
+    for (size_t g = 0; g < group.size(); ++g) {
+        if (marks[g] == nullptr || !group[g]->exclusion_) continue;
+        if (Status masked = MarkExcluded(*group[g]->exclusion_, first, count, x0, width, marks[g]);
+            !masked)
+            return masked;
+    }
     return Status::Ok();
 }
 
@@ -319,12 +361,18 @@ Status RasterSource::RangeOfRows(const std::vector<const RasterSource*>& group, 
             }
             return lead.ReadFailure(first, count);
         }
+        std::vector<uint8_t> masked;
         for (size_t g = 0; g < group.size(); ++g) {
             const RasterSource& source = *group[g];
+            if (Status read =
+                    ExcludedIn(source.exclusion_.get(), first, count, x0, width, masked);
+                !read)
+                return read;
             const double* band = values.data() + g * cells;
             for (size_t i = 0; i < cells; ++i) {
                 const double value = band[i];
                 if (!std::isfinite(value) || source.IsNodata(value)) continue;
+                if (!masked.empty() && masked[i] != 0) continue;
                 low[g] = std::min(low[g], value);
                 high[g] = std::max(high[g], value);
             }
@@ -360,8 +408,14 @@ Status RasterSource::ReadFailure(int first, int count) const {
             (why.empty() ? std::string() : " (" + why + ")")));
 }
 
+std::optional<double> RasterSource::NodataAsRead() const {
+    // Values read are physical: so is the stored nodata value, by the same arithmetic.
+    if (!nodata_ || !scaling_) return nodata_;
+    return *nodata_ * scaling_->scale + scaling_->offset;
+}
+
 bool RasterSource::IsNodata(double value) const {
-    return IsNodataValue(value, nodata_);
+    return IsNodataValue(value, NodataAsRead());
 }
 
 namespace {
@@ -407,9 +461,73 @@ Status RasterSource::ChooseStretch(const std::optional<StretchRange>& given) {
         stretch_ = given;
         return Status::Ok();
     }
+    if (percentiles_) return TakePercentileStretch();
     const Result<ValueRange> range = FindRange();
     if (!range) return Status::Failure(range.message);
     return TakeOwnRange(range.value->low, range.value->high);
+}
+
+Status RasterSource::ChoosePercentileStretches(const std::vector<RasterSource*>& sources) {
+    for (RasterSource* source : sources) {
+        if (source->isByte_ || source->stretch_ || !source->percentiles_) continue;
+        if (Status chosen = source->TakePercentileStretch(); !chosen) return chosen;
+    }
+    return Status::Ok();
+}
+
+Status RasterSource::TakePercentileStretch() {
+    // Whole numbers of up to 16 bits are found in one pass after the count, of 32 bits in
+    // two; other values in four.
+    int keyBits = 64;
+    int64_t lowest = 0;
+    if (dataType_ == "Int8" || dataType_ == "Int16") keyBits = 16, lowest = -32768;
+    if (dataType_ == "UInt16") keyBits = 16;
+    if (dataType_ == "Int32") keyBits = 32, lowest = INT32_MIN;
+    if (dataType_ == "UInt32") keyBits = 32;
+    if (scaling_) keyBits = 64, lowest = 0;
+    RankFinder finder(keyBits, lowest);
+    const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
+    std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
+    std::vector<uint8_t> skip;
+    const auto pass = [&]() -> Status {
+        for (int first = 0; first < size_.lines; first += stripLines) {
+            const int count = std::min(stripLines, size_.lines - first);
+            const size_t cells = static_cast<size_t>(count) * size_.columns;
+            if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
+            if (Status read = ExcludedIn(exclusion_.get(), first, count, 0, size_.columns, skip);
+                !read)
+                return read;
+            skip.resize(cells, 0);
+            for (size_t i = 0; i < cells; ++i)
+                if (IsNodata(values[i])) skip[i] = 1;
+            finder.Add(values.data(), skip.data(), cells);
+        }
+        return Status::Ok();
+    };
+    if (Status counted = pass(); !counted) return counted;
+    const int64_t count = finder.Counted();
+    if (count == 0)
+        return Status::Failure(
+            RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
+    const PercentilePlace low = PlaceOfPercentile(percentiles_->low, count);
+    const PercentilePlace high = PlaceOfPercentile(percentiles_->high, count);
+    finder.EndFirstPass({low.lower, low.upper, high.lower, high.upper});
+    while (!finder.Done()) {
+        if (Status read = pass(); !read) return read;
+        finder.EndPass();
+    }
+    const double minimum = MixPercentile(finder.Value(0), finder.Value(1), low.fraction);
+    const double maximum = MixPercentile(finder.Value(2), finder.Value(3), high.fraction);
+    if (!(minimum < maximum)) {
+        return Status::Failure(RasterRefusal(
+            path_, rasterBand_,
+            "its percentiles " + PercentText(percentiles_->low) + " and " +
+                PercentText(percentiles_->high) + " are both " + NativeText(minimum, ValueType()) +
+                ", which leaves no range to stretch to gray levels; give others or --stretch "
+                "MIN,MAX"));
+    }
+    stretch_ = StretchRange{minimum, maximum};
+    return Status::Ok();
 }
 
 Result<ValueRange> RasterSource::FindRange(Progress& progress) const {
@@ -419,6 +537,7 @@ Result<ValueRange> RasterSource::FindRange(Progress& progress) const {
     const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
     const int64_t total = int64_t{size_.lines} * size_.columns;
     std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
+    std::vector<uint8_t> masked;
     ValueRange range;
     for (int first = 0; first < size_.lines; first += stripLines) {
         if (!progress.Step(kStageRange, int64_t{first} * size_.columns, total))
@@ -426,8 +545,12 @@ Result<ValueRange> RasterSource::FindRange(Progress& progress) const {
         const int count = std::min(stripLines, size_.lines - first);
         if (!ReadNative(first, count, values.data()))
             return R::Failure(ReadFailure(first, count).message);
+        if (Status read = ExcludedIn(exclusion_.get(), first, count, 0, size_.columns, masked);
+            !read)
+            return R::Failure(read.message);
         for (size_t i = 0, n = static_cast<size_t>(count) * size_.columns; i < n; ++i) {
             if (!std::isfinite(values[i]) || IsNodata(values[i])) continue;
+            if (!masked.empty() && masked[i] != 0) continue;
             range.low = std::min(range.low, values[i]);
             range.high = std::max(range.high, values[i]);
         }
@@ -459,8 +582,10 @@ bool RasterSource::ReadNativeTogether(const std::vector<const RasterSource*>& gr
 void RasterSource::ToGray(const double* values, size_t cells, uint8_t* lines,
                           uint8_t* nodata) const {
     // An 8-bit band holds nothing beyond 0..255; a band without its stretch yet is clamped as
-    // GDAL reads a band as bytes.
-    const GrayConversion conversion{isByte_ ? std::nullopt : stretch_, nodata_};
+    // GDAL reads a band as bytes, its nodata value a gray level.
+    const bool stretched = !isByte_ && stretch_;
+    const GrayConversion conversion{stretched ? stretch_ : std::nullopt,
+                                    stretched ? NodataAsRead() : nodata_};
     ValuesToGray(values, cells, conversion, lines, nodata);
 }
 
@@ -504,15 +629,22 @@ Status RasterSource::ReadLinesTogether(const std::vector<const RasterSource*>& s
                     return read;
             continue;
         }
-        for (size_t g = 0; g < group.size(); ++g)
-            sources[group[g]]->ToGray(values.data() + g * cells, cells, lines[group[g]],
-                                      nodata[group[g]]);
+        for (size_t g = 0; g < group.size(); ++g) {
+            const RasterSource& source = *sources[group[g]];
+            source.ToGray(values.data() + g * cells, cells, lines[group[g]], nodata[group[g]]);
+            if (nodata[group[g]] == nullptr || !source.exclusion_) continue;
+            if (Status masked = MarkExcluded(*source.exclusion_, first, count, 0,
+                                             source.size_.columns, nodata[group[g]]);
+                !masked)
+                return masked;
+        }
     }
     return Status::Ok();
 }
 
 Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& sources,
                                              int threads) {
+    if (Status chosen = ChoosePercentileStretches(sources); !chosen) return chosen;
     std::vector<RasterSource*> wanted;
     for (RasterSource* source : sources)
         if (source->NeedsStretch()) wanted.push_back(source);
@@ -533,6 +665,7 @@ Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& s
     Status refusal = Status::Ok();
     auto work = [&](int worker) {
         std::vector<double> values;
+        std::vector<uint8_t> masked;
         for (int strip = next++; strip < stripCount; strip = next++) {
             const int first = strip * stripLines;
             const int count = std::min(stripLines, size.lines - first);
@@ -564,9 +697,20 @@ Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& s
                     const double* band = values.data() + g * cells;
                     double& least = low[worker][group[g]];
                     double& most = high[worker][group[g]];
+                    if (Status excluded = ExcludedIn(source.exclusion_.get(), first, count, 0,
+                                                     size.columns, masked);
+                        !excluded) {
+                        const std::lock_guard<std::mutex> lock(refusing);
+                        if (strip < refusedStrip) {
+                            refusedStrip = strip;
+                            refusal = std::move(excluded);
+                        }
+                        return;
+                    }
                     for (size_t i = 0; i < cells; ++i) {
                         const double value = band[i];
                         if (!std::isfinite(value) || source.IsNodata(value)) continue;
+                        if (!masked.empty() && masked[i] != 0) continue;
                         least = std::min(least, value);
                         most = std::max(most, value);
                     }
@@ -618,7 +762,7 @@ Result<StretchRange> OwnStretch(const std::string& path, int rasterBand, double 
 
 Status RasterSource::TakeOwnRange(double low, double high) {
     Result<StretchRange> own =
-        OwnStretch(path_, rasterBand_, low, high, nodata_, isFloating_, dataType_);
+        OwnStretch(path_, rasterBand_, low, high, nodata_, isFloating_, ValueType());
     if (!own) return Status::Failure(own.message);
     stretch_ = own.value;
     return Status::Ok();
@@ -636,11 +780,13 @@ Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* no
         }
         if (!read) return ReadFailure(first, count);
         if (nodata) MarkGrayNodata(lines, cells, nodata_, nodata);
-        return Status::Ok();
+    } else {
+        std::vector<double> values(cells);
+        if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
+        ToGray(values.data(), cells, lines, nodata);
     }
-    std::vector<double> values(cells);
-    if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
-    ToGray(values.data(), cells, lines, nodata);
+    if (nodata && exclusion_)
+        return MarkExcluded(*exclusion_, first, count, 0, size_.columns, nodata);
     return Status::Ok();
 }
 

@@ -11,6 +11,7 @@
 
 #include "bands/bandfacts.h"
 #include "bands/gdalsupport.h"
+#include "bands/percentiles.h"
 #include "bands/stretch.h"
 #include "image/rawfiles.h"
 #include "support/progress.h"
@@ -42,6 +43,19 @@ Result<int> CountRasterBands(const std::string& path);
 // The bands chosen of a raster of `bandCount` bands, typed as numbers and ranges ("1,3,5-8"):
 // 2 to 10 bands, each from 1 to bandCount, in the order typed; refused with a "CAUTION" text.
 Result<std::vector<int>> ParseBandList(const std::string& text, int bandCount);
+
+// The pixels of the band set's grid that are without data whatever the bands hold there (a
+// cloud mask): masked[i] = 1 for such a pixel of lines first..first + count - 1, columns
+// x0..x0 + width - 1 (width bytes a line), else 0. Safe to call from several threads at once.
+class PixelExclusion {
+  public:
+    virtual ~PixelExclusion() = default;
+    virtual Status Mark(int first, int count, int x0, int width, uint8_t* masked) const = 0;
+};
+// kMaskedMark on every pixel of such a window that `exclusion` masks and that carries no other
+// mark; `marks` holds count lines of width marks.
+Status MarkExcluded(const PixelExclusion& exclusion, int first, int count, int x0, int width,
+                    uint8_t* marks);
 
 // One band of a raster, open. The bands of one file share its dataset, so that a tile of a
 // pixel-interleaved file is decoded once for all of them. Reads are serialised per file: a GDAL
@@ -79,6 +93,15 @@ class RasterSource {
     bool SameFile(const RasterSource& other) const { return handles_ == other.handles_; }
     // Where the band lies on the map; none for a file without a geotransform.
     const std::optional<Georeference>& Georef() const { return georeference_; }
+    // Pixels left without data whatever the band holds: marked kMaskedMark, and out of the
+    // band's own range. Set before ChooseStretch.
+    void SetExclusion(std::shared_ptr<const PixelExclusion> exclusion) {
+        exclusion_ = std::move(exclusion);
+    }
+    bool HasExclusion() const { return exclusion_ != nullptr; }
+    // Native values of columns x0..x0 + width - 1 of lines first..first + count - 1, a line
+    // after another; refused as ReadLines refuses lines that cannot be read.
+    Status ReadValues(int first, int count, int x0, int width, double* values) const;
 
     // For a band of another type than 8 bits: `given`, when there is one (refused unless
     // minimum < maximum), else the band's own minimum and maximum over its pixels with data,
@@ -98,8 +121,23 @@ class RasterSource {
     // that cannot be read, when GDAL fails to read them.
     Status ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
 
-    // A band of more than 8 bits whose stretch is still to be found (ChooseStretch not called).
-    bool NeedsStretch() const { return !isByte_ && !stretch_; }
+    // A band of more than 8 bits whose stretch is still to be found (ChooseStretch not called)
+    // from its own least and greatest values.
+    bool NeedsStretch() const { return !isByte_ && !stretch_ && !percentiles_; }
+    // A stretch from two percentiles of the band's values with data instead of its least and
+    // greatest; set before ChooseStretch, which then finds them (a few passes through the
+    // band) unless a stretch is given.
+    void SetPercentiles(std::optional<PercentileRange> percentiles) { percentiles_ = percentiles; }
+    // The band's physical values (stored value x scale + offset) in place of its stored ones:
+    // the file's own scale and offset until others are set (none: the stored values). Every
+    // value read, the stretch and the range are then physical; the nodata value stays a stored
+    // value. 8-bit bands, read as gray levels, have none. Set before ChooseStretch.
+    void SetScaling(std::optional<Scaling> scaling) { scaling_ = isByte_ ? std::nullopt : scaling; }
+    const std::optional<Scaling>& Scaled() const { return scaling_; }
+    const std::optional<PercentileRange>& Percentiles() const { return percentiles_; }
+    // ChooseStretch for those of `sources` that take their stretch from percentiles and have
+    // none yet.
+    static Status ChoosePercentileStretches(const std::vector<RasterSource*>& sources);
     // The own stretch of every source of `sources` that NeedsStretch(), found as ChooseStretch
     // finds it, all read through together strip by strip (the bands of one pixel-interleaved
     // file in one read of it), on `threads` threads; the refusal of the first band, in their
@@ -162,6 +200,8 @@ class RasterSource {
     bool ReadNative(int first, int count, double* values) const;
     Status ReadFailure(int first, int count) const;
     bool IsNodata(double value) const;
+    // The nodata value as values are read: physical for a scaled band.
+    std::optional<double> NodataAsRead() const;
 
     struct Handles;
     std::shared_ptr<Handles> handles_;  // the file's dataset, shared with its other bands
@@ -182,6 +222,12 @@ class RasterSource {
     std::optional<double> nodata_;
     std::optional<double> fileNodata_;
     std::optional<Georeference> georeference_;
+    std::shared_ptr<const PixelExclusion> exclusion_;
+    std::optional<PercentileRange> percentiles_;
+    std::optional<Scaling> scaling_;
+    Status TakePercentileStretch();
+    void Scale(double* values, size_t count) const;
+    std::string ValueType() const { return scaling_ ? "Float64" : dataType_; }
 };
 
 // How two georeferences differ ("their pixel grids differ", "their coordinate systems

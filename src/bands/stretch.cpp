@@ -112,4 +112,26 @@ double NodataOfType(double value, const std::string& dataType) {
     return IsFloat32(dataType) ? OfType(value, dataType) : value;
 }
 
+Result<std::vector<int32_t>> GrayLimitsOfNative(const std::vector<double>& native,
+                                                const std::optional<StretchRange>& stretch,
+                                                const std::string& valueType) {
+    using R = Result<std::vector<int32_t>>;
+    std::vector<int32_t> grays;
+    for (size_t k = 0; k < native.size(); ++k) {
+        if (k > 0 && !(native[k - 1] < native[k]))
+            return R::Failure("the native limits " + NativeText(native[k - 1], valueType) +
+                              " and " + NativeText(native[k], valueType) + " do not increase");
+        const double value = native[k];
+        const int32_t gray =
+            stretch ? StretchToGray(value, *stretch)
+                    : static_cast<int32_t>(std::clamp(std::floor(value + 0.5), 0.0, 255.0));
+        if (!grays.empty() && grays.back() == gray)
+            return R::Failure("the native limits " + NativeText(native[k - 1], valueType) +
+                              " and " + NativeText(value, valueType) + " both fall in gray level " +
+                              std::to_string(gray));
+        grays.push_back(gray);
+    }
+    return R::Of(std::move(grays));
+}
+
 }  // namespace tessera

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "support/status.h"
 
 #include "bands/bandfacts.h"
 
@@ -42,6 +45,14 @@ std::string NativeRangeText(const NativeRange& range, const std::string& dataTyp
 std::string NativeText(double value, const std::string& dataType);
 // A nodata value typed by the user: a number, "nan", "inf" or "-inf" (any case, "+inf" too).
 std::optional<double> ParseNodataValue(const std::string& text);
+// The gray levels of a definition band's upper limits typed as native values: each the level
+// whose native range holds it (StretchToGray), or for a band read as gray levels (no stretch)
+// the nearest level. Refused, saying why, when the values do not increase or two fall in one
+// gray level.
+Result<std::vector<int32_t>> GrayLimitsOfNative(const std::vector<double>& native,
+                                                const std::optional<StretchRange>& stretch,
+                                                const std::string& valueType);
+
 // A typed nodata value as the band holds it: cast to the nearest value of a Float32 band, as
 // GDAL casts the value a file declares; other types keep it (a value the type cannot hold then
 // marks no pixel).

@@ -118,6 +118,40 @@ tessera::Result<std::vector<JobBand>> BandsOf(const Options& options) {
     return R::Of(std::move(bands));
 }
 
+// The mask bands and their rules, each checked against the bands' size and place.
+tessera::Result<std::shared_ptr<tessera::PixelMask>> OpenMasks(
+    const std::vector<MaskOptions>& masks, tessera::ImageSize size,
+    const std::optional<tessera::Georeference>& place) {
+    using R = tessera::Result<std::shared_ptr<tessera::PixelMask>>;
+    auto all = std::make_shared<tessera::PixelMask>();
+    for (const MaskOptions& mask : masks) {
+        const BandOptions unused;
+        JobBand file = IsBitmapName(mask.path) ? JobBand{mask.path, tessera::BandFileType::Bitmap}
+                       : IsRawName(mask.path)  ? JobBand{mask.path, tessera::BandFileType::Raw}
+                                               : RasterBandNamed(mask.path, unused);
+        tessera::BandSet set;
+        set.Begin(1);
+        tessera::BandLoadOptions loading;
+        loading.makeImage = false;
+        loading.checkMemory = false;
+        loading.ownStretchLater = true;  // a mask's values are read as they are
+        loading.rasterBand = file.rasterBand;
+        tessera::Result<tessera::BandReader> band = set.Open(1, file.path, file.type, loading);
+        if (!band) return R::Failure(band.message);
+        tessera::Result<tessera::MaskRule> rule = tessera::Result<tessera::MaskRule>::Of({});
+        if (mask.rule == MaskOptions::Rule::Bits) rule = tessera::BitsRule(mask.list);
+        if (mask.rule == MaskOptions::Rule::Values) rule = tessera::ValuesRule(mask.list);
+        if (!rule) return R::Failure(band.value->Refusal("as a mask, " + rule.message));
+        if (tessera::Status placed = tessera::CheckMaskPlace(*band.value, size, place); !placed)
+            return R::Failure(placed.message);
+        std::string name = file.path;
+        if (file.type == tessera::BandFileType::Raster)
+            name += " (raster band " + std::to_string(file.rasterBand) + ")";
+        all->Add(std::move(*band.value), *rule.value, std::move(name));
+    }
+    return R::Of(std::move(all));
+}
+
 // The stages of the job on standard error: on a terminal one line, rewritten at every stage
 // and ended by the last; elsewhere (a log, a pipe) one plain line a stage.
 class Progress {
@@ -216,6 +250,23 @@ JobOutcome RunJobFor(const Options& options) {
         loading.rasterBand = file.rasterBand;
         loading.stretch = file.choice->stretch;
         loading.nodata = file.choice->nodata;
+        loading.percentiles.reset();
+        loading.scaling.reset();
+        if (file.choice->scale || file.choice->offset) {
+            if (file.choice->scale && *file.choice->scale == 0)
+                return Fail(kRefused, tessera::RasterRefusal(
+                                          path, file.rasterBand,
+                                          "--scale 0 would make every physical value one value"));
+            loading.scaling = tessera::Scaling{file.choice->scale.value_or(1),
+                                               file.choice->offset.value_or(0)};
+        }
+        if (file.choice->percentiles) {
+            const auto percentiles = tessera::ParsePercentiles(*file.choice->percentiles);
+            if (!*percentiles)
+                return Fail(kRefused, tessera::RasterRefusal(path, file.rasterBand,
+                                                             "--stretch: " + percentiles->message));
+            loading.percentiles = *percentiles->value;
+        }
         // A stretch that cannot be is refused whatever the band's type.
         if (file.choice->stretch) {
             if (const tessera::Status usable =
@@ -231,6 +282,14 @@ JobOutcome RunJobFor(const Options& options) {
         progress.Say("loaded band " + std::to_string(band) + " of " + std::to_string(bandCount));
     }
 
+    if (!options.masks.empty()) {
+        const tessera::Result<std::shared_ptr<tessera::PixelMask>> mask =
+            OpenMasks(options.masks, job.Size(), job.Place());
+        if (!mask) return Fail(kRefused, mask.message);
+        job.SetMask(*mask.value, (*mask.value)->Texts());
+        progress.Say("opened the masks");
+    }
+
     if (const tessera::Status read = job.ReadBands(); !read) return Fail(kRefused, read.message);
     progress.Say("read the bands");
 
@@ -243,8 +302,21 @@ JobOutcome RunJobFor(const Options& options) {
 
     for (int band = 1; band <= bandCount; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
-        job.SetSegmentation(band, choice.type, choice.segments,
-                            choice.limits ? *choice.limits : std::vector<int32_t>{});
+        std::vector<int32_t> limits = choice.limits ? *choice.limits : std::vector<int32_t>{};
+        if (choice.nativeLimits) {
+            const auto& stretch = job.State().records[band].stretch;
+            const tessera::Result<std::vector<int32_t>> grays = tessera::GrayLimitsOfNative(
+                *choice.nativeLimits,
+                stretch ? std::optional<tessera::StretchRange>(stretch->range) : std::nullopt,
+                stretch ? stretch->ValueType() : "Byte");
+            if (!grays)
+                return Fail(kRefused, "band " + std::to_string(band) + " (" +
+                                          bands[band - 1].path + "): --native-limits: " +
+                                          grays.message);
+            limits = *grays.value;
+            job.NoteNativeLimits(band, *choice.nativeLimits);
+        }
+        job.SetSegmentation(band, choice.type, choice.segments, limits);
     }
     progress.Say("segmenting");
     if (const tessera::Status segmented = job.FinishSegmentation(); !segmented) {

@@ -18,6 +18,7 @@ const char* UsageText() {
            "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
            "                     --band FILE ... | --bands FILE [--stretch MIN,MAX]\n"
            "                     [--nodata V] [--format LIST]\n"
+           "                     [--mask FILE[:K] [--mask-bits B1,... | --mask-values V1,...]]\n"
            "       tessera-batch --describe | --help\n"
            "\n"
            "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
@@ -38,18 +39,33 @@ const char* UsageText() {
            "                         raster band of more than 8 bits (default: the band's own\n"
            "                         minimum and maximum); before the first --band: every band\n"
            "                         of that kind; after a band: that band\n"
+           "  --stretch P1%,P2%      MIN and MAX at percentiles P1 and P2 of the band's pixels\n"
+           "                         with data (as numpy's percentile), placed likewise\n"
            "  --nodata V             the value of the pixels without data (default: the\n"
            "                         file's own, if it declares one; for a raw file or a\n"
            "                         bitmap, a gray level): left out of the gray range and\n"
            "                         the segments, in no class; placed as --stretch is\n"
+           "  --scale A --offset B   the band's physical values are stored value x A + B\n"
+           "                         (default: the file's own scale and offset, if any): the\n"
+           "                         stretch, native ranges and native limits are in them;\n"
+           "                         placed as --stretch is\n"
            "  --format LIST          the result files to write, of bmp,txt,raw,tif,csv,qml\n"
            "                         (default: every one that applies; tif brings\n"
            "                         STEM.tif.aux.xml, and a tif without qml removes an\n"
            "                         earlier STEM.qml)\n"
+           "  --mask FILE[:K]        a mask band (band K of FILE, default 1) for the whole band\n"
+           "                         set: its masked pixels are without data in every band;\n"
+           "                         several masks add up; by default masked where it is not 0\n"
+           "  --mask-bits LIST       the mask before it masks where any of these bits (0 to 63)\n"
+           "                         is set, as in a quality band of bit flags\n"
+           "  --mask-values LIST     the mask before it masks where it holds one of these\n"
+           "                         values, as in a scene classification band\n"
            "  --method TYPE          segmentation, equipopulation or definition; before the\n"
            "                         first --band: the default of every band\n"
            "  --segments N           number of segments, 1 to 254 (default likewise)\n"
            "  --limits L1,...,LN     upper limits of the N segments of a definition band\n"
+           "  --native-limits V1,... the same in native (or physical) values: each becomes the\n"
+           "                         gray level whose native range holds it\n"
            "  --min-pixels M         retain the codes with more than M pixels (default 0:\n"
            "                         codes without pixels are eliminated)\n"
            "  --keep-all             retain every code (only when there are at most 250 codes)\n"
@@ -81,10 +97,16 @@ const std::vector<BatchOption>& OptionTable() {
          "every band of a raster GDAL reads, in order, each a band"},
         {"--stretch", "MIN,MAX", "range", "band", {}, {}, nullptr, {},
          "native values MIN to MAX become gray levels 0 to 255 in a raster band of more than 8 "
-         "bits (default: the band's own minimum and maximum)"},
+         "bits (default: the band's own minimum and maximum); P1%,P2% takes MIN and MAX at "
+         "those percentiles of the band's pixels with data"},
         {"--nodata", "V", "nodata", "band", {}, {}, nullptr, {},
          "the value of the pixels without data: a number, nan, inf or -inf (default: the "
          "file's own, if it declares one)"},
+        {"--scale", "A", "number", "band", {}, {}, nullptr, {},
+         "physical values are stored value x A + --offset (default: the file's own scale and "
+         "offset, if any); not 0"},
+        {"--offset", "B", "number", "band", {}, {}, nullptr, {},
+         "physical values are stored value x --scale + B (default: the file's own)"},
         {"--format", "LIST", "list", "job", {}, {}, "\"bmp,txt,raw,tif,csv,qml\"",
          {{"bmp", "class colours (STEM.bmp)"},
           {"txt", "descriptor and treatment report (STEM.txt)"},
@@ -94,6 +116,13 @@ const std::vector<BatchOption>& OptionTable() {
           {"qml", "QGIS style of the class GeoTIFF (STEM.qml)"}},
          "the result files to write, separated by commas (default: every one that applies; "
          "tif, csv and qml only for bands that carry a georeference)"},
+        {"--mask", "FILE", "file", "job", {}, {}, nullptr, {},
+         "a mask band (FILE or FILE:K for band K) for the whole band set: its masked pixels are "
+         "without data in every band; by default masked where it is not 0"},
+        {"--mask-bits", "B1,...", "integers", "job", {}, {}, nullptr, {},
+         "the mask before it masks where any of these bits (0 to 63) is set (after its --mask)"},
+        {"--mask-values", "V1,...", "list", "job", {}, {}, nullptr, {},
+         "the mask before it masks where it holds one of these values (after its --mask)"},
         {"--method", "TYPE", "choice", "band", {}, {}, nullptr,
          {{"segmentation", "equal width"},
           {"equipopulation", "equal population"},
@@ -103,6 +132,9 @@ const std::vector<BatchOption>& OptionTable() {
          "number of segments", true},
         {"--limits", "L1,...,LN", "integers", "band", {}, {}, nullptr, {},
          "upper limits of the N segments of a definition band (after its --band)"},
+        {"--native-limits", "V1,...,VN", "numbers", "band", {}, {}, nullptr, {},
+         "upper limits of the N segments of a definition band in native (or physical) values, "
+         "each the gray level whose native range holds it (after its --band)"},
         {"--min-pixels", "M", "integer", "job", {}, {}, "0", {},
          "retain the codes with more than M pixels (0: codes without pixels are eliminated)"},
         {"--keep-all", nullptr, "flag", "job", {}, {}, "false", {},
@@ -276,6 +308,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     bool outGiven = false;
     bool allBandsGiven = false;
     std::optional<StretchRange> defaultStretch;
+    std::optional<std::string> defaultPercentiles;
+    std::optional<double> defaultScale, defaultOffset;
     std::optional<double> defaultNodata;
 
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -333,7 +367,11 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             options.bands.emplace_back().path = value;
             options.bands.back().allBands = true;
             allBandsGiven = true;
+        } else if (option == "--stretch" && value.find('%') != std::string::npos) {
+            (band ? band->percentiles : defaultPercentiles) = value;
+            (band ? band->stretch : defaultStretch).reset();
         } else if (option == "--stretch") {
+            (band ? band->percentiles : defaultPercentiles).reset();
             const std::optional<StretchRange> stretch = StretchOf(value);
             if (!stretch)
                 return R::Failure("--stretch needs two numbers MIN,MAX, not '" + value + "'");
@@ -344,6 +382,44 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             if (!nodata)
                 return R::Failure("--nodata needs a number, nan, inf or -inf, not '" + value + "'");
             (band ? band->nodata : defaultNodata) = nodata;
+        } else if (option == "--scale" || option == "--offset") {
+            const std::optional<double> number = Number(value);
+            if (!number) return R::Failure(option + " needs a number, not '" + value + "'");
+            if (option == "--scale")
+                (band ? band->scale : defaultScale) = number;
+            else
+                (band ? band->offset : defaultOffset) = number;
+        } else if (option == "--native-limits") {
+            if (!band)
+                return R::Failure("--native-limits belongs to a band: give it after --band FILE");
+            std::vector<double> limits;
+            size_t start = 0;
+            while (true) {
+                const size_t comma = value.find(',', start);
+                const std::optional<double> limit = Number(
+                    value.substr(start, comma == std::string::npos ? comma : comma - start));
+                if (!limit)
+                    return R::Failure("--native-limits needs numbers separated by commas, not '" +
+                                      value + "'");
+                limits.push_back(*limit);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+            band->nativeLimits = std::move(limits);
+        } else if (option == "--mask") {
+            if (value.empty()) return R::Failure("--mask needs a file");
+            options.masks.emplace_back().path = value;
+        } else if (option == "--mask-bits" || option == "--mask-values") {
+            if (options.masks.empty())
+                return R::Failure(option + " belongs to a mask: give it after --mask FILE");
+            MaskOptions& mask = options.masks.back();
+            if (mask.rule != MaskOptions::Rule::NonZero)
+                return R::Failure("the mask " + mask.path +
+                                  " has a rule already: give one of --mask-bits and "
+                                  "--mask-values after each --mask");
+            mask.rule = option == "--mask-bits" ? MaskOptions::Rule::Bits
+                                                : MaskOptions::Rule::Values;
+            mask.list = value;
         } else if (option == "--format") {
             const std::optional<Formats> formats = FormatsOf(value);
             if (!formats)
@@ -388,17 +464,29 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         const std::string which = "band " + std::to_string(index + 1) + " (" + band.path + ")";
         if (band.type < 0) band.type = defaultType;
         if (band.segments < 0) band.segments = defaultSegments;
-        if (!band.stretch) band.stretch = defaultStretch;
+        if (!band.stretch && !band.percentiles) {
+            band.stretch = defaultStretch;
+            band.percentiles = defaultPercentiles;
+        }
         if (!band.nodata) band.nodata = defaultNodata;
+        if (!band.scale && !band.offset) {
+            band.scale = defaultScale;
+            band.offset = defaultOffset;
+        }
         if (band.type < 0) return R::Failure(which + " has no --method");
         if (band.segments < 0) return R::Failure(which + " has no --segments");
+        if (band.limits && band.nativeLimits)
+            return R::Failure(which + " has both --limits and --native-limits");
         if (band.type == Definition) {
-            if (!band.limits) return R::Failure(which + " is a definition band and needs --limits");
-            if (static_cast<int>(band.limits->size()) != band.segments) {
+            if (!band.limits && !band.nativeLimits)
+                return R::Failure(which + " is a definition band and needs --limits");
+            const size_t given = band.limits ? band.limits->size() : band.nativeLimits->size();
+            if (static_cast<int>(given) != band.segments) {
                 return R::Failure(which + " has " + std::to_string(band.segments) +
-                                  " segments but " + std::to_string(band.limits->size()) +
-                                  " limits");
+                                  " segments but " + std::to_string(given) + " limits");
             }
+        } else if (band.nativeLimits) {
+            return R::Failure(which + " has --native-limits, which only a definition band takes");
         } else if (band.limits) {
             return R::Failure(which + " has --limits, which only a definition band takes");
         }

@@ -17,7 +17,22 @@ struct BandOptions {
     std::optional<std::vector<int32_t>> limits;
     bool allBands = false;                // --bands: every band of the file
     std::optional<StretchRange> stretch = std::nullopt;  // --stretch; none: the band's own range
+    // --stretch P1%,P2%: the percentiles as typed, checked when the band is opened
+    std::optional<std::string> percentiles = std::nullopt;
     std::optional<double> nodata = std::nullopt;  // --nodata; none: the file's own, if any
+    // --scale and --offset: physical values in place of the file's own scale and offset
+    std::optional<double> scale = std::nullopt, offset = std::nullopt;
+    // --native-limits: a definition band's upper limits in native (or physical) values
+    std::optional<std::vector<double>> nativeLimits = std::nullopt;
+};
+
+// A mask band (--mask FILE or FILE:K) and its rule: masked where any of the bits of
+// --mask-bits is set, where it holds one of the values of --mask-values, or else where it is
+// not 0. The rule's list is checked when the mask is opened.
+struct MaskOptions {
+    std::string path;
+    enum class Rule { NonZero, Bits, Values } rule = Rule::NonZero;
+    std::string list;
 };
 
 // The result files --format names; by default every one that applies.
@@ -71,6 +86,7 @@ struct Options {
     bool quiet = false;
     Formats formats;
     std::vector<BandOptions> bands;  // with every band's method and count resolved
+    std::vector<MaskOptions> masks;
 };
 
 // The usage text printed by --help.

@@ -215,7 +215,7 @@ ClassTable MakeClassTable(ImageSize size, const std::vector<BandRecord>& records
                 // The values the segment holds, both ends included, as the report gives them:
                 // an end open beyond the stretch is -inf or inf, a segment that holds no value
                 // has both cells empty.
-                const std::string& dataType = record.stretch->dataType;
+                const std::string dataType = record.stretch->ValueType();
                 const NativeRange range = NativeRangeOfGrays(band.grayMin, band.grayMax,
                                                              record.stretch->range, dataType);
                 if (known && !range.empty) {

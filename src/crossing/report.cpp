@@ -66,7 +66,9 @@ namespace {
 std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                         const CodeTable& table, const std::vector<int64_t>& pixelCount,
                         const std::vector<int32_t>& selectedCodes,
-                        std::optional<int64_t> nodataPixels) {
+                        std::optional<int64_t> nodataPixels,
+                        const std::vector<std::string>& masks,
+                        std::optional<int64_t> maskedPixels) {
     const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
     std::string text = LongDescriptorText(size);
 
@@ -92,8 +94,20 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                     ", stretched linearly to gray levels 0 to 255 from MIN = " +
                     NumberText(range.minimum) + " (gray 0) to MAX = " + NumberText(range.maximum) +
                     " (gray 255) \n";
+            if (const auto& percentiles = record.stretch->percentiles)
+                text += "MIN and MAX : the percentiles " + PercentText(percentiles->low) +
+                        " and " + PercentText(percentiles->high) +
+                        " of the band's pixels with data \n";
+        }
+        if (record.stretch && record.stretch->scaling) {
+            const Scaling scaling = *record.stretch->scaling;
+            text += "Physical values : stored value x " + NumberText(scaling.scale) +
+                    (scaling.offset < 0 ? " - " + NumberText(-scaling.offset)
+                                        : " + " + NumberText(scaling.offset)) +
+                    ", in which MIN, MAX and the native values are given \n";
         }
         const std::string dataType = record.stretch ? record.stretch->dataType : "Byte";
+        const std::string valueType = record.stretch ? record.stretch->ValueType() : "Byte";
         if (record.nodata) {
             text += "Nodata value : " + NativeText(*record.nodata, dataType) + ", held by ";
             AppendNumber(text, record.nodataPixels);
@@ -103,6 +117,15 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
             text += "NaN or infinite values : held by ";
             AppendNumber(text, record.nonFinitePixels);
             text += " pixels, left out of the gray range and the segments \n";
+        }
+        if (!record.nativeLimits.empty()) {
+            text += "Upper limits typed as native values :";
+            const auto& upper = record.segmentLimits.upper;
+            for (size_t k = 0; k < record.nativeLimits.size(); ++k) {
+                text += (k == 0 ? " " : ", ") + NativeText(record.nativeLimits[k], valueType);
+                if (k + 1 < upper.size()) text += " (gray " + std::to_string(upper[k + 1]) + ")";
+            }
+            text += " \n";
         }
         text += "\nSegment limits\n";
         text += "\nNumber of segments : ";
@@ -122,16 +145,22 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                 // The values the segment holds, both ends included.
                 text += "(native values " +
                         NativeRangeText(NativeRangeOfGrays(limits.lower[j], limits.upper[j],
-                                                           record.stretch->range, dataType),
-                                        dataType) +
+                                                           record.stretch->range, valueType),
+                                        valueType) +
                         ") ";
             }
         }
     }
 
+    for (const std::string& mask : masks) text += "\n\nMask : " + mask + " ";
     if (nodataPixels) {
         text += "\n\nPixels without data in at least one band : ";
         AppendNumber(text, *nodataPixels);
+        text += " (code 0, in no class) ";
+    }
+    if (maskedPixels) {
+        text += "\n\nPixels masked (with data in every band) : ";
+        AppendNumber(text, *maskedPixels);
         text += " (code 0, in no class) ";
     }
 
@@ -160,9 +189,12 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
 std::string ResultReport(ImageSize size, const std::vector<BandRecord>& records,
                          const CodeTable& table, const std::vector<int64_t>& pixelCount,
                          const std::vector<int32_t>& selectedCodes,
-                         std::optional<int64_t> nodataPixels) {
+                         std::optional<int64_t> nodataPixels,
+                         const std::vector<std::string>& masks,
+                         std::optional<int64_t> maskedPixels) {
     try {
-        return BuildReport(size, records, table, pixelCount, selectedCodes, nodataPixels);
+        return BuildReport(size, records, table, pixelCount, selectedCodes, nodataPixels, masks,
+                           maskedPixels);
     } catch (const std::bad_alloc&) {
         return {};
     }

@@ -24,10 +24,13 @@ std::string CodeTableLine(const CodeTable& table, const std::vector<int64_t>& pi
 
 // The whole ".txt" file of a saved result: the long descriptor, then the report. records[b]
 // for b = 1..n (entry 0 unused); selectedCodes[1..K]. `nodataPixels`, the pixels without data
-// in at least one band, is reported when a band has a nodata value.
+// in at least one band, is reported when a band has a nodata value. `masks` (a line each) and
+// `maskedPixels` (the pixels only they leave without data) when the band set has masks.
 std::string ResultReport(ImageSize size, const std::vector<BandRecord>& records,
                          const CodeTable& table, const std::vector<int64_t>& pixelCount,
                          const std::vector<int32_t>& selectedCodes,
-                         std::optional<int64_t> nodataPixels = std::nullopt);
+                         std::optional<int64_t> nodataPixels = std::nullopt,
+                         const std::vector<std::string>& masks = {},
+                         std::optional<int64_t> maskedPixels = std::nullopt);
 
 }  // namespace tessera

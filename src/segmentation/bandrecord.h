@@ -24,6 +24,9 @@ struct BandRecord {
     // Pixels of a floating-point band holding NaN or an infinite value (without data too).
     int64_t nonFinitePixels = 0;
     std::optional<Georeference> georeference;  // rasters that carry one
+    // A definition band's upper limits as typed in native values, each then the gray level
+    // whose native range holds it; empty when typed as gray levels.
+    std::vector<double> nativeLimits;
 };
 
 }  // namespace tessera

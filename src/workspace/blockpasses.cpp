@@ -264,6 +264,7 @@ void AddStatistics(BandStatistics& total, const BandStatistics& more) {
         for (int g = 0; g < 256; ++g) total.histograms[b][g] += more.histograms[b][g];
         total.withoutData[b] += more.withoutData[b];
         total.nonFinite[b] += more.nonFinite[b];
+        if (b < total.masked.size() && b < more.masked.size()) total.masked[b] += more.masked[b];
     }
 }
 

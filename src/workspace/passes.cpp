@@ -12,9 +12,10 @@ namespace tessera {
 namespace {
 
 // Code 0 for every pixel of line `line` of the strip without data in some band; the number of
-// such pixels. `scratch` holds a line of marks.
+// such pixels, and in `masked` those of them that only a mask leaves without data. `scratch`
+// holds a line of marks.
 int64_t ClearCodesWithoutData(const Strip& strip, int line, int32_t* codes,
-                              std::vector<uint8_t>& scratch) {
+                              std::vector<uint8_t>& scratch, int64_t& masked) {
     const size_t columns = static_cast<size_t>(strip.columns);
     const uint8_t* only = nullptr;
     bool several = false;
@@ -33,12 +34,14 @@ int64_t ClearCodesWithoutData(const Strip& strip, int line, int32_t* codes,
     }
     if (only == nullptr) return 0;
     const uint8_t* marks = several ? scratch.data() : only;
-    int64_t count = 0;
+    int64_t count = 0, maskedOnly = 0;
     for (size_t x = 0; x < columns; ++x) {
         const bool without = marks[x] != 0;
         codes[x] = without ? 0 : codes[x];
         count += without;
+        maskedOnly += marks[x] == kMaskedMark;
     }
+    masked += maskedOnly;
     return count;
 }
 
@@ -58,6 +61,8 @@ void Treatment::Begin(int bandCount) {
     byGray.clear();
     PixelCount.clear();
     nodataPixels.reset();
+    masks.clear();
+    maskedPixels.reset();
     SelectedCodes.clear();
     classOf.clear();
     ClassCount = 0;
@@ -73,6 +78,7 @@ Result<BandStatistics> GatherStatistics(StripSource& source, int threads) {
         part.histograms.assign(bands, Histogram{});
         part.withoutData.assign(bands, 0);
         part.nonFinite.assign(bands, 0);
+        part.masked.assign(bands, 0);
     }
     const Status gathered = source.ForEachStrip(workers, [&](int worker, int, const Strip& strip) {
         BandStatistics& part = partial[static_cast<size_t>(worker)];
@@ -88,7 +94,10 @@ Result<BandStatistics> GatherStatistics(StripSource& source, int threads) {
                 if (marks == nullptr) continue;
                 const int64_t removed = RemoveNodata(gray, marks, cells, histogram);
                 part.withoutData[b + 1] += removed;
-                if (removed > 0) part.nonFinite[b + 1] += CountMarks(marks, cells, kNonFiniteMark);
+                if (removed > 0) {
+                    part.nonFinite[b + 1] += CountMarks(marks, cells, kNonFiniteMark);
+                    part.masked[b + 1] += CountMarks(marks, cells, kMaskedMark);
+                }
             }
         }
         return Status::Ok();
@@ -100,6 +109,7 @@ Result<BandStatistics> GatherStatistics(StripSource& source, int threads) {
             for (int g = 0; g < 256; ++g) total.histograms[b][g] += partial[w].histograms[b][g];
             total.withoutData[b] += partial[w].withoutData[b];
             total.nonFinite[b] += partial[w].nonFinite[b];
+            total.masked[b] += partial[w].masked[b];
         }
     }
     return Result<BandStatistics>::Of(std::move(total));
@@ -109,7 +119,8 @@ void TakeStatistics(Treatment& treatment, const BandStatistics& statistics) {
     for (int b = 1; b <= treatment.BandCount(); ++b) {
         treatment.histograms[b] = statistics.histograms[b];
         treatment.ranges[b] = RangeOfHistogram(statistics.histograms[b]);
-        treatment.records[b].nodataPixels = statistics.withoutData[b] - statistics.nonFinite[b];
+        treatment.records[b].nodataPixels =
+            statistics.withoutData[b] - statistics.nonFinite[b] - statistics.masked[b];
         treatment.records[b].nonFinitePixels = statistics.nonFinite[b];
     }
 }
@@ -189,6 +200,7 @@ Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, in
             std::unique_ptr<int32_t[]> line;
             std::vector<uint8_t> scratch;
             int64_t without = 0;
+            int64_t masked = 0;
         };
         std::vector<Part> parts(static_cast<size_t>(workers));
         for (Part& part : parts) {
@@ -205,7 +217,8 @@ Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, in
                 for (int i = 0; i < strip.count; ++i) {
                     for (int b = 0; b < n; ++b) line[b] = strip.Gray(b, i);
                     FormCodes(treatment.kernel, line.data(), columns, part.line.get());
-                    part.without += ClearCodesWithoutData(strip, i, part.line.get(), part.scratch);
+                    part.without += ClearCodesWithoutData(strip, i, part.line.get(), part.scratch,
+                                                          part.masked);
                     CountLine(part.line.get(), columns, part.counts.data());
                 }
                 return Status::Ok();
@@ -215,7 +228,10 @@ Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, in
         if (!counted) return R::Failure(counted.message);
         CodeTally tally;
         tally.pixelCount.assign(parts[0].counts.begin(), parts[0].counts.end());
-        for (const Part& part : parts) tally.withoutData += part.without;
+        for (const Part& part : parts) {
+            tally.withoutData += part.without;
+            tally.masked += part.masked;
+        }
         for (size_t w = 1; w < parts.size(); ++w)
             for (size_t code = 0; code < codes; ++code)
                 tally.pixelCount[code] += parts[w].counts[code];
@@ -231,8 +247,11 @@ void TakeCounts(Treatment& treatment, CodeTally tally) {
         declared = declared || treatment.records[b].nodata.has_value() ||
                    treatment.records[b].nonFinitePixels > 0;
     treatment.PixelCount = std::move(tally.pixelCount);
+    // A pixel both masked and without data of its own counts once, as without data.
     treatment.nodataPixels =
-        declared ? std::optional<int64_t>(tally.withoutData) : std::nullopt;
+        declared ? std::optional<int64_t>(tally.withoutData - tally.masked) : std::nullopt;
+    treatment.maskedPixels =
+        treatment.masks.empty() ? std::nullopt : std::optional<int64_t>(tally.masked);
 }
 
 Status FinishCrossing(Treatment& treatment, RandomBelow& random,
@@ -281,7 +300,8 @@ Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threa
             for (int i = 0; i < strip.count; ++i) {
                 for (int b = 0; b < n; ++b) part.values[b] = strip.Gray(b, i);
                 FormCodes(treatment.kernel, part.values.data(), columns, part.line.get());
-                ClearCodesWithoutData(strip, i, part.line.get(), part.scratch);
+                int64_t masked = 0;
+                ClearCodesWithoutData(strip, i, part.line.get(), part.scratch, masked);
                 ClassifyLine(part.line.get(), columns, treatment.classOf,
                              part.classes.get() + static_cast<size_t>(i) * columns);
             }

@@ -48,6 +48,14 @@ struct Treatment {
     // without data in at least one band (none when no band can lack data).
     std::vector<int64_t> PixelCount;
     std::optional<int64_t> nodataPixels;
+    // The masks of the band set, a line each for the report, and after the count the pixels
+    // that only they leave without data (none without masks).
+    std::vector<std::string> masks;
+    std::optional<int64_t> maskedPixels;
+    // Every pixel without a code: without data of its own or masked.
+    int64_t PixelsWithoutData() const {
+        return nodataPixels.value_or(0) + maskedPixels.value_or(0);
+    }
     // After FinishCrossing.
     std::vector<int32_t> SelectedCodes;  // 1..K
     std::vector<uint8_t> classOf;        // class of every code 0..N
@@ -63,11 +71,12 @@ struct Treatment {
 // ----- pass 1 -----
 
 // Per band 1..n: the histogram of its gray levels with data, its pixels marked without data
-// and, of these, those holding NaN or an infinite value.
+// and, of these, those holding NaN or an infinite value and those only a mask leaves without.
 struct BandStatistics {
     std::vector<Histogram> histograms;
     std::vector<int64_t> withoutData;
     std::vector<int64_t> nonFinite;
+    std::vector<int64_t> masked;
 };
 // Refused as the source refuses a strip; throws std::bad_alloc when memory runs out.
 Result<BandStatistics> GatherStatistics(StripSource& source, int threads);
@@ -97,6 +106,7 @@ std::string CodeListPath(const Treatment& treatment);
 struct CodeTally {
     std::vector<int64_t> pixelCount;  // 0..N
     int64_t withoutData = 0;
+    int64_t masked = 0;  // of those, the pixels only a mask leaves without data
 };
 Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, int threads,
                              Progress* progress = nullptr);

@@ -212,7 +212,8 @@ Status ResultWriter::Finish(std::vector<RasterPair*> others) {
         StagedText report(stem_ + ".txt",
                           ResultReport(size_, treatment_.records, treatment_.table,
                                        treatment_.PixelCount, treatment_.SelectedCodes,
-                                       treatment_.nodataPixels));
+                                       treatment_.nodataPixels, treatment_.masks,
+                                       treatment_.maskedPixels));
         report.Commit(failed);
     }
     rasters_.CommitRaw(failed);
@@ -223,7 +224,7 @@ Status ResultWriter::Finish(std::vector<RasterPair*> others) {
         sideFiles.emplace(stem_,
                           MakeClassTable(size_, treatment_.records, treatment_.table,
                                          treatment_.PixelCount, treatment_.SelectedCodes,
-                                         treatment_.nodataPixels, map_->areas[0]),
+                                         treatment_.PixelsWithoutData(), map_->areas[0]),
                           treatment_.ClassColorTable,
                           MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
     }

@@ -103,6 +103,13 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
     }
 }
 
+void StreamedJob::SetMask(std::shared_ptr<const PixelMask> mask, std::vector<std::string> texts) {
+    for (int b = 1; b <= bandCount_; ++b) readers_[b].SetExclusion(mask);
+    treatment_.masks = std::move(texts);
+    strips_.reset();
+    read_.reset();
+}
+
 Status StreamedJob::ReadBands() {
     if (read_) return *read_;
     const int n = bandCount_;

@@ -13,6 +13,7 @@
 
 #include "bands/bandreader.h"
 #include "bands/bandset.h"
+#include "bands/pixelmask.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "support/randombelow.h"
@@ -50,6 +51,9 @@ class StreamedJob {
     // open for the passes. A check of memory, when asked for, estimates what this treatment
     // needs, not the interactive one.
     Status LoadBand(int band, const std::string& path, BandFileType type, BandLoadOptions options);
+    // The masks of the band set (see PixelMask), once every band is loaded and before the
+    // bands are read: their pixels are without data in every band.
+    void SetMask(std::shared_ptr<const PixelMask> mask, std::vector<std::string> texts);
     // Pass 1, once every band is loaded: the stretches the bands take from their own range,
     // then every band's gray range and histogram, all bands read together strip by strip.
     // Refused as the interactive program refuses a band without data or a file that cannot
@@ -59,6 +63,10 @@ class StreamedJob {
     ImageSize Size() const { return size_; }
     GrayRange Range(int band) const { return treatment_.ranges[band]; }
 
+    // Band b's upper limits as typed in native values, for the report.
+    void NoteNativeLimits(int band, std::vector<double> limits) {
+        if (band >= 1 && band <= bandCount_) treatment_.records[band].nativeLimits = std::move(limits);
+    }
     // Band b's method, count and limits (SetBandSegmentation).
     void SetSegmentation(int band, int type, int count, const std::vector<int32_t>& typedUpper);
     // The code table, look-ups and segment colours (FinishSegmentation), and the code list

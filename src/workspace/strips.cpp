@@ -180,13 +180,13 @@ Status MemoryStrips::ForEachStrip(int threads, const StripWork& work, Progress* 
 // The lines of every band read at once when a band's file is stored in rows of blocks taller
 // than a strip (a tiled GeoTIFF): a whole row of blocks, each block decoded once, the bands
 // shared out among the threads; then the threads take their strips from here. The marks of
-// the pixels without data are kept in two bits a pixel.
+// the pixels without data are kept in four bits a pixel.
 class LineGroup {
   public:
     LineGroup(int bandCount, int lines, int columns)
         : lines_(lines),
           columns_(static_cast<size_t>(columns)),
-          markStride_((columns_ + 3) / 4),
+          markStride_((columns_ + 1) / 2),
           bandBytes_(static_cast<size_t>(lines) * columns_),
           gray_(Bytes(bandBytes_ * bandCount)),
           marks_(Bytes(markStride_ * lines * bandCount)),
@@ -194,7 +194,7 @@ class LineGroup {
 
     // The bytes a group of these dimensions holds, for the memory check.
     static int64_t Need(int bandCount, int lines, int columns) {
-        return int64_t{lines} * (columns + (columns + 3) / 4) * bandCount;
+        return int64_t{lines} * (columns + (columns + 1) / 2) * bandCount;
     }
     int Lines() const { return lines_; }
 
@@ -240,7 +240,7 @@ class LineGroup {
         const uint8_t* packed = marks_.get() + markStride_ * (lines_ * static_cast<size_t>(band) + line);
         for (int y = 0; y < count; ++y, packed += markStride_, marks += columns_)
             for (size_t x = 0; x < columns_; ++x)
-                marks[x] = static_cast<uint8_t>((packed[x >> 2] >> ((x & 3) * 2)) & 3);
+                marks[x] = static_cast<uint8_t>((packed[x >> 1] >> ((x & 1) * 4)) & 15);
     }
 
   private:
@@ -272,7 +272,7 @@ class LineGroup {
                    !read) {
             return read;
         }
-        // Marks two bits a pixel, each line from a whole byte on: windows start at whole blocks
+        // Marks four bits a pixel, each line from a whole byte on: windows start at whole blocks
         // (multiples of 16 columns), so no two tasks share a byte.
         for (size_t i = 0; i < task.bands.size(); ++i) {
             if (marks[i] == nullptr) continue;
@@ -282,9 +282,9 @@ class LineGroup {
                 const uint8_t* line = marks[i] + width * static_cast<size_t>(y);
                 for (size_t x = 0; x < width; ++x) {
                     const size_t at = static_cast<size_t>(task.x0) + x;
-                    const int shift = static_cast<int>(at & 3) * 2;
-                    packed[at >> 2] = static_cast<uint8_t>(
-                        (packed[at >> 2] & ~(3 << shift)) | ((line[x] & 3) << shift));
+                    const int shift = static_cast<int>(at & 1) * 4;
+                    packed[at >> 1] = static_cast<uint8_t>(
+                        (packed[at >> 1] & ~(15 << shift)) | ((line[x] & 15) << shift));
                 }
             }
         }
@@ -441,10 +441,12 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
         for (int b = 1; b <= BandCount(); ++b) stretched.push_back(&readers[b]);
         return ChooseStretchesTogether(stretched, threads);
     }
-    std::vector<RasterSource*> wanted;
+    std::vector<RasterSource*> wanted, rasters;
     for (int b = 1; b <= BandCount(); ++b)
-        if (readers[b].Raster() && readers[b].Raster()->NeedsStretch())
-            wanted.push_back(readers[b].MutableRaster());
+        if (readers[b].Raster()) rasters.push_back(readers[b].MutableRaster());
+    if (Status chosen = RasterSource::ChoosePercentileStretches(rasters); !chosen) return chosen;
+    for (RasterSource* raster : rasters)
+        if (raster->NeedsStretch()) wanted.push_back(raster);
     if (wanted.empty()) return Status::Ok();
     const std::vector<const RasterSource*> reading(wanted.begin(), wanted.end());
     const std::vector<std::vector<size_t>> groups = RasterSource::ReadGroups(reading);

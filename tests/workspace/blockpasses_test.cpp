@@ -220,6 +220,7 @@ TEST(BlockPasses, RefusalsNameTheBandAndWhatIsWrong) {
     none.histograms.assign(4, Histogram{});
     none.withoutData = {0, int64_t{kScene.lines} * kScene.columns, 0, 0};
     none.nonFinite = {0, 0, 0, 0};
+    none.masked = {0, 0, 0, 0};
     const Status refused =
         TakeBlockStatistics(treatment, scene.bands, {"a.tif", "b", "c"}, {3, 1, 0}, none, kScene);
     ASSERT_FALSE(refused);

@@ -4,7 +4,9 @@
 // but the table.
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_vsi.h>
 #include <gdal.h>
+#include <gdal_utils.h>
 #include <geodesic.h>
 #include <ogr_srs_api.h>
 
@@ -95,6 +97,44 @@ void BandFacts(void* handle, GdalBandFacts* facts) {
     GDALGetBlockSize(band, &facts->blockColumns, &facts->blockLines);
     facts->hasNodata = 0;
     facts->nodata = GDALGetRasterNoDataValue(band, &facts->hasNodata);
+    int hasScale = 0, hasOffset = 0;
+    facts->scale = GDALGetRasterScale(band, &hasScale);
+    facts->offset = GDALGetRasterOffset(band, &hasOffset);
+    if (!hasScale) facts->scale = 1;
+    if (!hasOffset) facts->offset = 0;
+    facts->hasScaling = facts->scale != 1 || facts->offset != 0;
+}
+
+int TranslateView(const char* source, const char* const* arguments, const char* output) {
+    GDALDatasetH input = GDALOpenEx(source, GDAL_OF_RASTER | GDAL_OF_VERBOSE_ERROR, nullptr,
+                                    nullptr, nullptr);
+    if (input == nullptr) return 0;
+    GDALTranslateOptions* options =
+        GDALTranslateOptionsNew(const_cast<char**>(arguments), nullptr);
+    int failed = 0;
+    GDALDatasetH view = options ? GDALTranslate(output, input, options, &failed) : nullptr;
+    if (options) GDALTranslateOptionsFree(options);
+    if (view) GDALClose(view);
+    GDALClose(input);
+    return view != nullptr && !failed;
+}
+
+int WarpView(const char* source, const char* const* arguments, const char* output) {
+    GDALDatasetH input = GDALOpenEx(source, GDAL_OF_RASTER | GDAL_OF_VERBOSE_ERROR, nullptr,
+                                    nullptr, nullptr);
+    if (input == nullptr) return 0;
+    GDALWarpAppOptions* options = GDALWarpAppOptionsNew(const_cast<char**>(arguments), nullptr);
+    int failed = 0;
+    GDALDatasetH view =
+        options ? GDALWarp(output, nullptr, 1, &input, options, &failed) : nullptr;
+    if (options) GDALWarpAppOptionsFree(options);
+    if (view) GDALClose(view);
+    GDALClose(input);
+    return view != nullptr && !failed;
+}
+
+void UnlinkFile(const char* path) {
+    VSIUnlink(path);
 }
 
 const char* MetadataItem(void* object, const char* name, const char* domain) {
@@ -287,6 +327,9 @@ const GdalApi kApi{
     FreeSystem,
     SystemFacts,
     SameSystem,
+    TranslateView,
+    WarpView,
+    UnlinkFile,
     NewEllipsoid,
     FreeEllipsoid,
     PolygonArea,
