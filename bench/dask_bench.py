@@ -66,6 +66,9 @@ def dask_run(arguments):
     import tessera.dask
     chunk = arguments.chunk
     files = sorted(Path(arguments.folder).glob("band*.tif"))
+    # GDAL's block cache defaults to 5 % of the machine's memory in every worker process, which
+    # a chunk read whole never reuses: bounded, as tessera-batch bounds its own.
+    os.environ.setdefault("GDAL_CACHEMAX", "64")
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                       dashboard_address=None) as cluster, Client(cluster) as client:
         started = time.perf_counter()

@@ -76,6 +76,7 @@ def _input_arrays(bands):
 
 def _take_facts(array, facts, count):
     """The file, nodata value and place rioxarray records on a DataArray."""
+    _refuse_scaled(array)
     source = array.encoding.get("source") if hasattr(array, "encoding") else None
     if source:
         if count == 1:
@@ -123,6 +124,31 @@ def _checked(arrays):
     return checked
 
 
+def _check_taken(options):
+    """Refuses the batch tool's choices that the passes over chunks do not make yet, rather
+    than giving other classes than the tool's."""
+    if options["masks"]:
+        raise ValueError("tessera.dask does not take masks yet: mark the masked pixels with a "
+                         "nodata value")
+    for b, band in enumerate(options["bands"], start=1):
+        for key, what in (("percentiles", "a stretch at percentiles"),
+                          ("scale", "a scale"), ("offset", "an offset"),
+                          ("native_limits", "limits in native values")):
+            if band.get(key):
+                raise ValueError(f"tessera.dask does not take {what} yet (band {b})")
+
+
+def _refuse_scaled(array):
+    """A band whose file gives a scale or an offset: tessera-batch reads its physical values,
+    which the chunks do not hold."""
+    attributes = getattr(array, "attrs", {})
+    scale = attributes.get("scale_factor", 1)
+    offset = attributes.get("add_offset", 0)
+    if np.any(np.asarray(scale) != 1) or np.any(np.asarray(offset) != 0):
+        raise ValueError("tessera.dask does not take bands with a scale or an offset yet "
+                         f"(scale {scale}, offset {offset})")
+
+
 def _chunk_text(chunks):
     return " x ".join("(" + ", ".join(str(c) for c in axis) + ")" for axis in chunks)
 
@@ -159,6 +185,7 @@ def treat(bands, method="segmentation", segments=4, limits=None, min_pixels=None
     options = _core.parse_options(_job_arguments(
         [f"band{b}" for b in range(1, count + 1)], method, segments, limits, min_pixels,
         keep_all, nodata, stretch, "result"))
+    _check_taken(options)
     places = [_core.band_of_name(n) for n in names]
     file_nodata = facts["nodata"] or [None] * count
     types = [_core.value_type(a.dtype) for a in arrays]
