@@ -187,6 +187,13 @@ class Refusals(ScratchCase):
                                                 "pixel holds its nodata value 7, which leaves"):
             tessera.dask.treat(bands, nodata=[None, 7, None], names=["a", "b", "c"])
 
+    def test_bands_whose_file_gives_a_scale_or_an_offset(self):
+        import xarray
+        bands = [xarray.DataArray(b, dims=("y", "x"), attrs={"scale_factor": 0.01})
+                 for b in self.bands()]
+        with self.assertRaisesRegex(ValueError, "does not take bands with a scale or an offset"):
+            tessera.dask.treat(bands)
+
     def test_writing_classes_that_lie_on_no_map(self):
         result = tessera.dask.treat(self.bands(), segments=3)
         with self.assertRaisesRegex(ValueError, "lie on no map"):
