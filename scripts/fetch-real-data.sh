@@ -3,7 +3,8 @@
 # folder, by default build/real-data in the repository (where every build folder's tests look,
 # unless CMake was given -DTESSERA_REAL_DATA=FOLDER):
 #   L7_ETMs.tif       six 8-bit bands of a Landsat 7 scene, 349 x 352, UTM (package r-cran-stars)
-#   LC08_*_B*.TIF     one 16-bit band per file of a Landsat 8 scene (package r-cran-satellite)
+#   LC08_*_B*.TIF     one 16-bit band per file of a Landsat 8 scene (package r-cran-satellite),
+#                     its quality band BQA among them, and LC08_*_MTL.txt, the scene's metadata
 # The two packages are downloaded with apt-get download (nothing is installed, root is not
 # needed) and unpacked with dpkg-deb in a temporary folder.
 #
@@ -51,7 +52,8 @@ for package in "$WORK"/*.deb; do
 done
 
 scene="$(find "$WORK/unpacked" -path '*/stars/tif/L7_ETMs.tif' | head -n 1)"
-mapfile -t bands < <(find "$WORK/unpacked" -path '*/satellite/extdata/LC08_*_B*.TIF' | sort)
+mapfile -t bands < <(find "$WORK/unpacked" \( -path '*/satellite/extdata/LC08_*_B*.TIF' -o \
+    -path '*/satellite/extdata/LC08_*_MTL.txt' \) | sort)
 [[ -n $scene ]] || skip "r-cran-stars holds no stars/tif/L7_ETMs.tif"
 [[ ${#bands[@]} -gt 0 ]] || skip "r-cran-satellite holds no satellite/extdata/LC08_*_B*.TIF"
 

@@ -93,7 +93,8 @@ std::string BandReader::Refusal(const std::string& why) const {
 }
 
 bool BandReader::MayLackData() const {
-    return Nodata().has_value() || (raster_ && raster_->IsFloating()) || exclusion_ != nullptr;
+    return Nodata().has_value() || (raster_ && (raster_->IsFloating() || raster_->Excludes())) ||
+           exclusion_ != nullptr;
 }
 
 void BandReader::SetExclusion(std::shared_ptr<const PixelExclusion> exclusion) {
@@ -244,9 +245,9 @@ Result<BandReader> OpenBitmapBand(const std::string& path) {
     return R::Of(std::move(reader));
 }
 
-Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand) {
+Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand, const RasterView* view) {
     using R = Result<BandReader>;
-    Result<std::shared_ptr<RasterSource>> source = RasterSource::Open(path, rasterBand);
+    Result<std::shared_ptr<RasterSource>> source = RasterSource::Open(path, rasterBand, view);
     if (!source) return R::Failure(source.message);
     BandReader reader;
     reader.path_ = path;

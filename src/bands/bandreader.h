@@ -65,7 +65,8 @@ class BandReader {
 
     friend Result<BandReader> OpenRawBand(const std::string& path, ImageSize size);
     friend Result<BandReader> OpenBitmapBand(const std::string& path);
-    friend Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand);
+    friend Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand,
+                                             const RasterView* view);
 
   private:
     friend Status ChooseStretchesTogether(const std::vector<BandReader*>& readers, int threads);
@@ -105,6 +106,8 @@ Result<BandReader> OpenBitmapBand(const std::string& path);
 // Band `rasterBand` of a raster GDAL reads, opened without reading a pixel: RasterSource::Open
 // refuses what it refuses. ChooseStretch comes before the first read of a band of another type
 // than 8 bits.
-Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand);
+// With `view`, the band as GDAL's utility cuts or resamples it (RasterView).
+Result<BandReader> OpenRasterBand(const std::string& path, int rasterBand,
+                                  const RasterView* view = nullptr);
 
 }  // namespace tessera

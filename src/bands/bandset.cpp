@@ -160,7 +160,8 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
     if (type == BandFileType::Raster) {
         // The size is checked before a band of more than 8 bits is read through for its range.
         const auto openBand = [&](int rasterBand) -> Result<BandReader> {
-            Result<BandReader> file = OpenRasterBand(path, rasterBand);
+            Result<BandReader> file = OpenRasterBand(
+                path, rasterBand, options.rasterView ? &*options.rasterView : nullptr);
             if (!file) return file;
             if (const Status fits = accepted(file.value->Size()); !fits)
                 return R::Failure(fits.message);

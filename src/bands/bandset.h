@@ -39,6 +39,8 @@ struct BandLoadOptions {
     std::optional<StretchRange> stretch;
     // Without a stretch: MIN and MAX at these percentiles of the band's values with data.
     std::optional<PercentileRange> percentiles;
+    // A raster read as GDAL's utility cuts or resamples it (a window, another grid).
+    std::optional<RasterView> rasterView;
     // The band's physical values in place of the file's own scale and offset.
     std::optional<Scaling> scaling;
     // The band set's masks: their pixels are without data in this band too.

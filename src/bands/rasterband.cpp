@@ -58,12 +58,31 @@ Status ExcludedIn(const PixelExclusion* exclusion, int first, int count, int x0,
 
 }  // namespace
 
+// The pixels of a warped view that its file does not cover: alpha 0.
+class Coverage : public PixelExclusion {
+  public:
+    explicit Coverage(std::shared_ptr<RasterSource> alpha) : alpha_(std::move(alpha)) {}
+    Status Mark(int first, int count, int x0, int width, uint8_t* masked) const override {
+        const size_t cells = static_cast<size_t>(count) * static_cast<size_t>(width);
+        thread_local std::vector<double> values;
+        values.resize(cells);
+        if (Status read = alpha_->ReadValues(first, count, x0, width, values.data()); !read)
+            return read;
+        for (size_t i = 0; i < cells; ++i) masked[i] = values[i] == 0 ? 1 : 0;
+        return Status::Ok();
+    }
+
+  private:
+    std::shared_ptr<RasterSource> alpha_;
+};
+
 // One open dataset, shared by the sources of the bands of its file.
 struct RasterSource::Handles {
     ~Handles() {
         if (dataset) Api().closeDataset(dataset);
         for (void* other : workers)
             if (other) Api().closeDataset(other);
+        if (view) Api().unlinkFile(path.c_str());
     }
     // Worker w > 0 of a read shared among threads reads through a dataset of its own, so that
     // the threads decode side by side; none when it cannot be opened (worker 0's is used).
@@ -75,12 +94,41 @@ struct RasterSource::Handles {
         if (own == nullptr) own = OpenDataset(path);
         return own;
     }
-    std::string path;
+    std::string path;  // what GDAL opens: the file, or the VRT of a view
+    bool view = false;
     void* dataset = nullptr;  // GDALDatasetH, as every dataset here
     std::mutex reading;
     std::mutex opening;
     std::vector<void*> workers;
 };
+
+Status RasterSource::Excluded(int first, int count, int x0, int width,
+                              std::vector<uint8_t>& flags) const {
+    flags.clear();
+    if (!Excludes()) return Status::Ok();
+    const size_t cells = static_cast<size_t>(count) * static_cast<size_t>(width);
+    flags.assign(cells, 0);
+    std::vector<uint8_t> marked;
+    // Pixels the band does not cover have no data of their own; the masks' pixels are masked.
+    for (const auto& [exclusion, mark] : {std::pair{coverage_.get(), kNodataMark},
+                                          std::pair{exclusion_.get(), kMaskedMark}}) {
+        if (exclusion == nullptr) continue;
+        if (Status read = ExcludedIn(exclusion, first, count, x0, width, marked); !read)
+            return read;
+        for (size_t i = 0; i < cells; ++i)
+            if (marked[i] != 0 && flags[i] == 0) flags[i] = mark;
+    }
+    return Status::Ok();
+}
+
+Status RasterSource::MarkExclusions(int first, int count, int x0, int width,
+                                    uint8_t* marks) const {
+    std::vector<uint8_t> flags;
+    if (Status read = Excluded(first, count, x0, width, flags); !read) return read;
+    for (size_t i = 0; i < flags.size(); ++i)
+        if (marks[i] == 0) marks[i] = flags[i];
+    return Status::Ok();
+}
 
 Status MarkExcluded(const PixelExclusion& exclusion, int first, int count, int x0, int width,
                     uint8_t* marks) {
@@ -172,35 +220,62 @@ int64_t RasterSource::BlockRowBytes() const {
     return blockRowBytes_;
 }
 
-Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path, int rasterBand) {
+Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path, int rasterBand,
+                                                         const RasterView* view) {
     using R = Result<std::shared_ptr<RasterSource>>;
     if (Gdal() == nullptr) return R::Failure(RasterRefusal(path, rasterBand, GdalUnavailable()));
     const GdalApi& gdal = Api();
     std::shared_ptr<RasterSource> source(new RasterSource());
     source->path_ = path;
     source->rasterBand_ = rasterBand;
+    std::string opened = path;
+    if (view) {
+        // Each view is a VRT of its own in GDAL's memory files, removed with its dataset.
+        static std::atomic<int64_t> views{0};
+        opened = "/vsimem/tessera-view-" + std::to_string(++views) + ".vrt";
+        std::vector<std::string> arguments = view->arguments;
+        arguments.insert(arguments.end(), {"-of", "VRT"});
+        if (view->tool == RasterView::Tool::Warp) arguments.push_back("-dstalpha");
+        std::vector<const char*> list;
+        for (const std::string& argument : arguments) list.push_back(argument.c_str());
+        list.push_back(nullptr);
+        RegisterGdalDrivers();
+        gdal.resetError();
+        const QuietGdalErrors quiet;
+        const int made = view->tool == RasterView::Tool::Warp
+                             ? gdal.warpView(path.c_str(), list.data(), opened.c_str())
+                             : gdal.translateView(path.c_str(), list.data(), opened.c_str());
+        if (!made) {
+            gdal.unlinkFile(opened.c_str());
+            return R::Failure(RasterRefusal(path, rasterBand, OpenFailure()));
+        }
+    }
     {
         // The datasets open now, by path: a second band of a file opens no second dataset.
         static std::mutex openLock;
         static std::map<std::string, std::weak_ptr<Handles>> open;
         const std::lock_guard<std::mutex> lock(openLock);
-        source->handles_ = open[path].lock();
+        source->handles_ = open[opened].lock();
         if (!source->handles_) {
-            void* dataset = OpenDataset(path);
+            void* dataset = OpenDataset(opened);
             if (dataset == nullptr) {
-                open.erase(path);
+                open.erase(opened);
+                if (view) gdal.unlinkFile(opened.c_str());
                 return R::Failure(RasterRefusal(path, rasterBand, OpenFailure()));
             }
             source->handles_ = std::make_shared<Handles>();
             source->handles_->dataset = dataset;
-            source->handles_->path = path;
-            open[path] = source->handles_;
+            source->handles_->path = opened;
+            source->handles_->view = view != nullptr;
+            open[opened] = source->handles_;
         }
         for (auto at = open.begin(); at != open.end();)
             at = at->second.expired() ? open.erase(at) : std::next(at);
     }
     void* dataset = source->handles_->dataset;
-    const int count = gdal.rasterCount(dataset);
+    // A warped view ends with the alpha band that tells which pixels the file covers.
+    const bool warped = view && view->tool == RasterView::Tool::Warp;
+    const int count = gdal.rasterCount(dataset) - (warped ? 1 : 0);
     if (rasterBand < 1 || rasterBand > count) {
         return R::Failure(RasterRefusal(path, rasterBand,
                                         "the file has " + BandsText(count) + ", there is no band " +
@@ -241,6 +316,18 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
                              facts.typeBytes * (pixelInterleaved ? count : 1);
     if (facts.hasNodata) source->SetNodata(facts.nodata);
     if (facts.hasScaling) source->SetScaling(Scaling{facts.scale, facts.offset});
+    if (warped) {
+        // The view marks the file's nodata pixels as not covered; its value is the file's.
+        Result<std::shared_ptr<RasterSource>> own = Open(path, rasterBand);
+        if (!own) return own;
+        if (!facts.hasNodata && (*own.value)->fileNodata_) {
+            source->SetNodata((*own.value)->fileNodata_);
+            source->fileNodata_ = source->nodata_;
+        }
+        Result<std::shared_ptr<RasterSource>> alpha = Open(opened, count + 1);
+        if (!alpha) return R::Failure(RasterRefusal(path, rasterBand, alpha.message));
+        source->coverage_ = std::make_shared<Coverage>(std::move(*alpha.value));
+    }
     source->fileNodata_ = source->nodata_;
     Georeference place;
     if (gdal.geoTransform(dataset, place.transform.data())) {
@@ -336,8 +423,8 @@ Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& grou
                              static_cast<size_t>(width), gray[g] + y * grayStride + x0,
                              marks[g] ? marks[g] + static_cast<size_t>(y) * width : nullptr);
     for (size_t g = 0; g < group.size(); ++g) {
-        if (marks[g] == nullptr || !group[g]->exclusion_) continue;
-        if (Status masked = MarkExcluded(*group[g]->exclusion_, first, count, x0, width, marks[g]);
+        if (marks[g] == nullptr || !group[g]->Excludes()) continue;
+        if (Status masked = group[g]->MarkExclusions(first, count, x0, width, marks[g]);
             !masked)
             return masked;
     }
@@ -365,7 +452,7 @@ Status RasterSource::RangeOfRows(const std::vector<const RasterSource*>& group, 
         for (size_t g = 0; g < group.size(); ++g) {
             const RasterSource& source = *group[g];
             if (Status read =
-                    ExcludedIn(source.exclusion_.get(), first, count, x0, width, masked);
+                    source.Excluded(first, count, x0, width, masked);
                 !read)
                 return read;
             const double* band = values.data() + g * cells;
@@ -494,7 +581,7 @@ Status RasterSource::TakePercentileStretch() {
             const int count = std::min(stripLines, size_.lines - first);
             const size_t cells = static_cast<size_t>(count) * size_.columns;
             if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
-            if (Status read = ExcludedIn(exclusion_.get(), first, count, 0, size_.columns, skip);
+            if (Status read = Excluded(first, count, 0, size_.columns, skip);
                 !read)
                 return read;
             skip.resize(cells, 0);
@@ -545,7 +632,7 @@ Result<ValueRange> RasterSource::FindRange(Progress& progress) const {
         const int count = std::min(stripLines, size_.lines - first);
         if (!ReadNative(first, count, values.data()))
             return R::Failure(ReadFailure(first, count).message);
-        if (Status read = ExcludedIn(exclusion_.get(), first, count, 0, size_.columns, masked);
+        if (Status read = Excluded(first, count, 0, size_.columns, masked);
             !read)
             return R::Failure(read.message);
         for (size_t i = 0, n = static_cast<size_t>(count) * size_.columns; i < n; ++i) {
@@ -632,8 +719,8 @@ Status RasterSource::ReadLinesTogether(const std::vector<const RasterSource*>& s
         for (size_t g = 0; g < group.size(); ++g) {
             const RasterSource& source = *sources[group[g]];
             source.ToGray(values.data() + g * cells, cells, lines[group[g]], nodata[group[g]]);
-            if (nodata[group[g]] == nullptr || !source.exclusion_) continue;
-            if (Status masked = MarkExcluded(*source.exclusion_, first, count, 0,
+            if (nodata[group[g]] == nullptr || !source.Excludes()) continue;
+            if (Status masked = source.MarkExclusions(first, count, 0,
                                              source.size_.columns, nodata[group[g]]);
                 !masked)
                 return masked;
@@ -697,7 +784,7 @@ Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& s
                     const double* band = values.data() + g * cells;
                     double& least = low[worker][group[g]];
                     double& most = high[worker][group[g]];
-                    if (Status excluded = ExcludedIn(source.exclusion_.get(), first, count, 0,
+                    if (Status excluded = source.Excluded(first, count, 0,
                                                      size.columns, masked);
                         !excluded) {
                         const std::lock_guard<std::mutex> lock(refusing);
@@ -785,8 +872,7 @@ Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* no
         if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
         ToGray(values.data(), cells, lines, nodata);
     }
-    if (nodata && exclusion_)
-        return MarkExcluded(*exclusion_, first, count, 0, size_.columns, nodata);
+    if (nodata && Excludes()) return MarkExclusions(first, count, 0, size_.columns, nodata);
     return Status::Ok();
 }
 

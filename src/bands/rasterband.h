@@ -57,6 +57,16 @@ class PixelExclusion {
 Status MarkExcluded(const PixelExclusion& exclusion, int first, int count, int x0, int width,
                     uint8_t* marks);
 
+// A raster as one of GDAL's utilities makes it of the file, read through a VRT that GDAL
+// writes in memory: gdal_translate's arguments (a window: -srcwin or -projwin) or gdalwarp's
+// (-te, -tr and -r near: another grid). A warped band marks the pixels of the grid that it
+// does not cover as without data.
+struct RasterView {
+    enum class Tool { Translate, Warp };
+    Tool tool = Tool::Translate;
+    std::vector<std::string> arguments;
+};
+
 // One band of a raster, open. The bands of one file share its dataset, so that a tile of a
 // pixel-interleaved file is decoded once for all of them. Reads are serialised per file: a GDAL
 // dataset serves one thread at a time.
@@ -68,7 +78,8 @@ class RasterSource {
 
     // Band `rasterBand` (1 = the first) of the file; refused when GDAL cannot open the file or
     // the file has no such band.
-    static Result<std::shared_ptr<RasterSource>> Open(const std::string& path, int rasterBand);
+    static Result<std::shared_ptr<RasterSource>> Open(const std::string& path, int rasterBand,
+                                                      const RasterView* view = nullptr);
 
     ImageSize Size() const { return size_; }
     int Band() const { return rasterBand_; }
@@ -99,6 +110,9 @@ class RasterSource {
         exclusion_ = std::move(exclusion);
     }
     bool HasExclusion() const { return exclusion_ != nullptr; }
+    // Pixels without data of their own (marked kNodataMark): the grid's pixels a band brought
+    // onto another grid does not cover.
+    bool Excludes() const { return exclusion_ != nullptr || coverage_ != nullptr; }
     // Native values of columns x0..x0 + width - 1 of lines first..first + count - 1, a line
     // after another; refused as ReadLines refuses lines that cannot be read.
     Status ReadValues(int first, int count, int x0, int width, double* values) const;
@@ -227,6 +241,11 @@ class RasterSource {
     std::optional<Scaling> scaling_;
     Status TakePercentileStretch();
     void Scale(double* values, size_t count) const;
+    // The marks the coverage and the masks give a window's pixels (kNodataMark, kMaskedMark),
+    // in `flags` (none when neither is set); MarkExclusions puts them where marks holds 0.
+    Status Excluded(int first, int count, int x0, int width, std::vector<uint8_t>& flags) const;
+    Status MarkExclusions(int first, int count, int x0, int width, uint8_t* marks) const;
+    std::shared_ptr<const PixelExclusion> coverage_;
     std::string ValueType() const { return scaling_ ? "Float64" : dataType_; }
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bands/bandfiles.h"
+#include "bands/bandgrid.h"
 #include "bands/rasterband.h"
 #include "crossing/crossing.h"
 #include "image/rawfiles.h"
@@ -121,7 +122,7 @@ tessera::Result<std::vector<JobBand>> BandsOf(const Options& options) {
 // The mask bands and their rules, each checked against the bands' size and place.
 tessera::Result<std::shared_ptr<tessera::PixelMask>> OpenMasks(
     const std::vector<MaskOptions>& masks, tessera::ImageSize size,
-    const std::optional<tessera::Georeference>& place) {
+    const std::optional<tessera::Georeference>& place, const tessera::GridPlan& plan) {
     using R = tessera::Result<std::shared_ptr<tessera::PixelMask>>;
     auto all = std::make_shared<tessera::PixelMask>();
     for (const MaskOptions& mask : masks) {
@@ -136,8 +137,27 @@ tessera::Result<std::shared_ptr<tessera::PixelMask>> OpenMasks(
         loading.checkMemory = false;
         loading.ownStretchLater = true;  // a mask's values are read as they are
         loading.rasterBand = file.rasterBand;
+        if (plan.active && file.type == tessera::BandFileType::Raster) {
+            // A mask of another grid is brought onto the bands' by nearest neighbour too.
+            tessera::Result<tessera::BandFacts> facts =
+                tessera::FactsOf(file.path, file.rasterBand);
+            if (!facts) return R::Failure(facts.message);
+            loading.rasterView = plan.ViewOf(*facts.value);
+        } else if (file.type == tessera::BandFileType::Raster && place) {
+            tessera::Result<tessera::BandFacts> facts =
+                tessera::FactsOf(file.path, file.rasterBand);
+            if (!facts) return R::Failure(facts.message);
+            tessera::GridPlan onBands;
+            onBands.active = true;
+            onBands.size = size;
+            onBands.place = place;
+            onBands.gridOwnPlace = place;
+            loading.rasterView = onBands.ViewOf(*facts.value);
+        }
         tessera::Result<tessera::BandReader> band = set.Open(1, file.path, file.type, loading);
         if (!band) return R::Failure(band.message);
+        // A mask's rule reads its stored values, whatever scale its file declares.
+        if (tessera::RasterSource* raster = band.value->MutableRaster()) raster->SetScaling({});
         tessera::Result<tessera::MaskRule> rule = tessera::Result<tessera::MaskRule>::Of({});
         if (mask.rule == MaskOptions::Rule::Bits) rule = tessera::BitsRule(mask.list);
         if (mask.rule == MaskOptions::Rule::Values) rule = tessera::ValuesRule(mask.list);
@@ -240,6 +260,34 @@ JobOutcome RunJobFor(const Options& options) {
     const int bandCount = static_cast<int>(bands.size());
     job.BeginBandSet(bandCount);
 
+    // One grid for bands whose grids differ, and the region: each raster band read through
+    // the view that brings it there.
+    tessera::GridPlan plan;
+    const int rasters = static_cast<int>(
+        std::count_if(bands.begin(), bands.end(), [](const JobBand& band) {
+            return band.type == tessera::BandFileType::Raster;
+        }));
+    if (options.window || options.windowPixels || options.grid != 0 || rasters >= 2) {
+        std::vector<tessera::BandFacts> facts;
+        for (const JobBand& band : bands) {
+            if (band.type != tessera::BandFileType::Raster) {
+                facts.push_back({band.path, 0, {}, std::nullopt});
+                continue;
+            }
+            tessera::Result<tessera::BandFacts> known =
+                tessera::FactsOf(band.path, band.rasterBand);
+            if (!known) return Fail(kRefused, known.message);
+            facts.push_back(std::move(*known.value));
+        }
+        tessera::GridChoice choice;
+        choice.window = options.window;
+        choice.windowPixels = options.windowPixels;
+        choice.gridBand = options.grid;
+        tessera::Result<tessera::GridPlan> planned = tessera::PlanGrid(facts, choice);
+        if (!planned) return Fail(kRefused, planned.message);
+        plan = std::move(*planned.value);
+    }
+
     // No dialog asks for a missing size; the memory check estimates what the streamed job
     // needs, not the interactive program's whole matrices.
     tessera::BandLoadOptions loading;
@@ -248,6 +296,7 @@ JobOutcome RunJobFor(const Options& options) {
         const JobBand& file = bands[band - 1];
         const std::string& path = file.path;
         loading.rasterBand = file.rasterBand;
+        loading.rasterView = plan.active ? plan.views[band - 1] : std::nullopt;
         loading.stretch = file.choice->stretch;
         loading.nodata = file.choice->nodata;
         loading.percentiles.reset();
@@ -284,7 +333,7 @@ JobOutcome RunJobFor(const Options& options) {
 
     if (!options.masks.empty()) {
         const tessera::Result<std::shared_ptr<tessera::PixelMask>> mask =
-            OpenMasks(options.masks, job.Size(), job.Place());
+            OpenMasks(options.masks, job.Size(), job.Place(), plan);
         if (!mask) return Fail(kRefused, mask.message);
         job.SetMask(*mask.value, (*mask.value)->Texts());
         progress.Say("opened the masks");

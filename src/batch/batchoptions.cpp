@@ -19,6 +19,8 @@ const char* UsageText() {
            "                     --band FILE ... | --bands FILE [--stretch MIN,MAX]\n"
            "                     [--nodata V] [--format LIST]\n"
            "                     [--mask FILE[:K] [--mask-bits B1,... | --mask-values V1,...]]\n"
+           "                     [--window XMIN,YMIN,XMAX,YMAX | --window-pixels L,C,LINES,COLUMNS]\n"
+           "                     [--grid K]\n"
            "       tessera-batch --describe | --help\n"
            "\n"
            "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
@@ -60,6 +62,15 @@ const char* UsageText() {
            "                         is set, as in a quality band of bit flags\n"
            "  --mask-values LIST     the mask before it masks where it holds one of these\n"
            "                         values, as in a scene classification band\n"
+           "  --window XMIN,YMIN,XMAX,YMAX\n"
+           "                         treat only this region, in the bands' map coordinates, as\n"
+           "                         if the bands had been cut to it (gdal_translate -projwin)\n"
+           "  --window-pixels LINE,COLUMN,LINES,COLUMNS\n"
+           "                         the same in pixels, counted from 0 (gdal_translate -srcwin)\n"
+           "  --grid K               bring the bands onto band K's grid (default: the finest\n"
+           "                         band's) where their grids differ: nearest neighbour, as\n"
+           "                         gdalwarp -te -tr -r near; pixels a band does not cover are\n"
+           "                         without data\n"
            "  --method TYPE          segmentation, equipopulation or definition; before the\n"
            "                         first --band: the default of every band\n"
            "  --segments N           number of segments, 1 to 254 (default likewise)\n"
@@ -123,6 +134,13 @@ const std::vector<BatchOption>& OptionTable() {
          "the mask before it masks where any of these bits (0 to 63) is set (after its --mask)"},
         {"--mask-values", "V1,...", "list", "job", {}, {}, nullptr, {},
          "the mask before it masks where it holds one of these values (after its --mask)"},
+        {"--window", "XMIN,YMIN,XMAX,YMAX", "numbers", "job", {}, {}, nullptr, {},
+         "treat only this region, in the bands' map coordinates (as gdal_translate -projwin)"},
+        {"--window-pixels", "LINE,COLUMN,LINES,COLUMNS", "integers", "job", {}, {}, nullptr, {},
+         "treat only this region, in pixels counted from 0 (as gdal_translate -srcwin)"},
+        {"--grid", "K", "integer", "job", 1, kMaximumBands, nullptr, {},
+         "bring bands whose grids differ onto band K's (default: the finest band's), by nearest "
+         "neighbour"},
         {"--method", "TYPE", "choice", "band", {}, {}, nullptr,
          {{"segmentation", "equal width"},
           {"equipopulation", "equal population"},
@@ -406,6 +424,43 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
                 start = comma + 1;
             }
             band->nativeLimits = std::move(limits);
+        } else if (option == "--window" || option == "--window-pixels") {
+            std::array<double, 4> numbers{};
+            size_t start = 0, k = 0;
+            bool read = true;
+            for (; k < 4 && read; ++k) {
+                const size_t comma = value.find(',', start);
+                const std::optional<double> number = Number(
+                    value.substr(start, comma == std::string::npos ? comma : comma - start));
+                read = number.has_value() && (comma != std::string::npos || k == 3) &&
+                       (comma == std::string::npos || k < 3);
+                if (number) numbers[k] = *number;
+                start = comma == std::string::npos ? value.size() + 1 : comma + 1;
+            }
+            const bool pixels = option == "--window-pixels";
+            if (!read || k != 4)
+                return R::Failure(option + " needs four " + (pixels ? "whole numbers" : "numbers") +
+                                  " separated by commas, not '" + value + "'");
+            if (pixels) {
+                std::array<int64_t, 4> whole{};
+                for (size_t i = 0; i < 4; ++i) {
+                    if (numbers[i] != std::floor(numbers[i]) || std::fabs(numbers[i]) > 1e9)
+                        return R::Failure("--window-pixels needs four whole numbers separated by "
+                                          "commas, not '" + value + "'");
+                    whole[i] = static_cast<int64_t>(numbers[i]);
+                }
+                options.windowPixels = whole;
+            } else {
+                options.window = numbers;
+            }
+            if (options.window && options.windowPixels)
+                return R::Failure("--window and --window-pixels exclude each other");
+        } else if (option == "--grid") {
+            const std::optional<int64_t> grid = WholeNumber(value);
+            if (!grid || *grid < *known->minimum || *grid > *known->maximum)
+                return R::Failure("--grid needs a band number from 1 to " +
+                                  std::to_string(*known->maximum) + ", not '" + value + "'");
+            options.grid = static_cast<int>(*grid);
         } else if (option == "--mask") {
             if (value.empty()) return R::Failure("--mask needs a file");
             options.masks.emplace_back().path = value;

@@ -1,5 +1,6 @@
 #pragma once
 // Command-line options of tessera-batch.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -87,6 +88,10 @@ struct Options {
     Formats formats;
     std::vector<BandOptions> bands;  // with every band's method and count resolved
     std::vector<MaskOptions> masks;
+    // --window, --window-pixels and --grid
+    std::optional<std::array<double, 4>> window;
+    std::optional<std::array<int64_t, 4>> windowPixels;
+    int grid = 0;
 };
 
 // The usage text printed by --help.

@@ -113,6 +113,12 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
             AppendNumber(text, record.nodataPixels);
             text += " pixels, left out of the gray range and the segments \n";
         }
+        if (!record.nodata && record.nodataPixels > 0) {
+            // A band brought onto another grid covers only part of it.
+            text += "Pixels the band does not cover : ";
+            AppendNumber(text, record.nodataPixels);
+            text += ", left out of the gray range and the segments \n";
+        }
         if (record.nonFinitePixels > 0) {
             text += "NaN or infinite values : held by ";
             AppendNumber(text, record.nonFinitePixels);

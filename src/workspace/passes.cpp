@@ -245,7 +245,8 @@ void TakeCounts(Treatment& treatment, CodeTally tally) {
     bool declared = false;
     for (int b = 1; b <= treatment.BandCount(); ++b)
         declared = declared || treatment.records[b].nodata.has_value() ||
-                   treatment.records[b].nonFinitePixels > 0;
+                   treatment.records[b].nonFinitePixels > 0 ||
+                   treatment.records[b].nodataPixels > 0;
     treatment.PixelCount = std::move(tally.pixelCount);
     // A pixel both masked and without data of its own counts once, as without data.
     treatment.nodataPixels =
