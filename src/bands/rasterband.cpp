@@ -14,6 +14,7 @@
 
 #include "bands/bandfiles.h"
 #include "bands/gdalapi.h"
+#include "bands/graylevels.h"
 #include "support/numbers.h"
 
 namespace tessera {
@@ -494,11 +495,14 @@ Status RasterSource::ReadFailure(int first, int count) const {
             (why.empty() ? std::string() : " (" + why + ")")));
 }
 
-bool RasterSource::IsNodata(double value) const {
-    if (!nodata_) return false;
-    if (std::isnan(*nodata_)) return std::isnan(value);
+std::optional<double> RasterSource::NodataAsRead() const {
     // Values read are physical: so is the stored nodata value, by the same arithmetic.
-    return value == (scaling_ ? *nodata_ * scaling_->scale + scaling_->offset : *nodata_);
+    if (!nodata_ || !scaling_) return nodata_;
+    return *nodata_ * scaling_->scale + scaling_->offset;
+}
+
+bool RasterSource::IsNodata(double value) const {
+    return IsNodataValue(value, NodataAsRead());
 }
 
 namespace {
@@ -664,25 +668,12 @@ bool RasterSource::ReadNativeTogether(const std::vector<const RasterSource*>& gr
 
 void RasterSource::ToGray(const double* values, size_t cells, uint8_t* lines,
                           uint8_t* nodata) const {
-    if (isByte_ || !stretch_) {
-        // As GDAL reads a band as bytes: clamped to 0..255 (an 8-bit band holds nothing else).
-        for (size_t i = 0; i < cells; ++i) {
-            const double value = values[i];
-            lines[i] = !(value > 0) ? 0 : value >= 255 ? 255 : static_cast<uint8_t>(value + 0.5);
-        }
-        if (nodata) MarkGrayNodata(lines, cells, nodata_, nodata);
-        return;
-    }
-    const StretchRange range = *stretch_;
-    for (size_t i = 0; i < cells; ++i) lines[i] = StretchToGray(values[i], range);
-    if (nodata) {
-        for (size_t i = 0; i < cells; ++i) {
-            const double value = values[i];
-            nodata[i] = IsNodata(value)          ? kNodataMark
-                        : !std::isfinite(value) ? kNonFiniteMark
-                                                : 0;
-        }
-    }
+    // An 8-bit band holds nothing beyond 0..255; a band without its stretch yet is clamped as
+    // GDAL reads a band as bytes, its nodata value a gray level.
+    const bool stretched = !isByte_ && stretch_;
+    const GrayConversion conversion{stretched ? stretch_ : std::nullopt,
+                                    stretched ? NodataAsRead() : nodata_};
+    ValuesToGray(values, cells, conversion, lines, nodata);
 }
 
 namespace {
@@ -840,18 +831,27 @@ Status RasterSource::TakeOwnRanges(const std::vector<RasterSource*>& sources,
     return Status::Ok();
 }
 
-Status RasterSource::TakeOwnRange(double low, double high) {
+Result<StretchRange> OwnStretch(const std::string& path, int rasterBand, double low, double high,
+                                const std::optional<double>& nodata, bool floating,
+                                const std::string& dataType) {
+    using R = Result<StretchRange>;
     if (!(low <= high))
-        return Status::Failure(
-            RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
+        return R::Failure(RasterRefusal(path, rasterBand, AllNodataReason(nodata, floating)));
     if (!(low < high)) {
-        return Status::Failure(RasterRefusal(
-            path_, rasterBand_,
-            "every pixel holds the value " + NativeText(low, ValueType()) +
+        return R::Failure(RasterRefusal(
+            path, rasterBand,
+            "every pixel holds the value " + NativeText(low, dataType) +
                 ", which leaves no range to stretch to gray levels; give one with --stretch "
                 "MIN,MAX"));
     }
-    stretch_ = StretchRange{low, high};
+    return R::Of(StretchRange{low, high});
+}
+
+Status RasterSource::TakeOwnRange(double low, double high) {
+    Result<StretchRange> own =
+        OwnStretch(path_, rasterBand_, low, high, nodata_, isFloating_, ValueType());
+    if (!own) return Status::Failure(own.message);
+    stretch_ = own.value;
     return Status::Ok();
 }
 

@@ -214,6 +214,8 @@ class RasterSource {
     bool ReadNative(int first, int count, double* values) const;
     Status ReadFailure(int first, int count) const;
     bool IsNodata(double value) const;
+    // The nodata value as values are read: physical for a scaled band.
+    std::optional<double> NodataAsRead() const;
 
     struct Handles;
     std::shared_ptr<Handles> handles_;  // the file's dataset, shared with its other bands
@@ -254,6 +256,13 @@ std::string GeoreferenceDifference(const Georeference& first, const Georeference
 // Why a band whose every pixel is without data is refused: it holds its nodata value (if any)
 // and, for a floating-point band, NaN or infinite values.
 std::string AllNodataReason(const std::optional<double>& nodata, bool floating = false);
+
+// The stretch of band `rasterBand` of `path` from its own range low..high over its pixels with
+// data (of data type `dataType`, a floating-point one or not); refused when it has no pixel
+// with data (low > high) or a single value.
+Result<StretchRange> OwnStretch(const std::string& path, int rasterBand, double low, double high,
+                                const std::optional<double>& nodata, bool floating,
+                                const std::string& dataType);
 
 // nodata[i] = 1 where gray[i] is `value`, else 0; a value that is no gray level 0..255 (or
 // none) marks nothing.

@@ -207,6 +207,13 @@ constexpr int64_t kLargeScenePixels = int64_t{4} << 20;
 
 }  // namespace
 
+BandNamed BandOfName(const std::string& name) {
+    if (IsBitmapName(name) || IsRawName(name)) return BandNamed{name, 0};
+    const BandOptions choice;
+    const JobBand band = RasterBandNamed(name, choice);
+    return BandNamed{band.path, band.rasterBand};
+}
+
 void SetQuiet(bool quiet) {
     quietRun = quiet;
 }
@@ -217,7 +224,22 @@ int Fail(int status, const std::string& text) {
     return status;
 }
 
+std::string TooManyClassesText(const Options& options, int64_t kept, int codeCount) {
+    if (options.keepAll) {
+        return "--keep-all would make " + std::to_string(codeCount) +
+               " classes, more than 250; use --min-pixels to eliminate rare codes";
+    }
+    return std::to_string(kept) + " codes have more than " + std::to_string(options.minPixels) +
+           " pixels, more than the 250 classes allowed; give a larger --min-pixels";
+}
+
 int RunJob(const Options& options) {
+    const JobOutcome outcome = RunJobFor(options);
+    if (outcome.status != kDone) return batch::Fail(outcome.status, outcome.message);
+    return kDone;
+}
+
+JobOutcome RunJobFor(const Options& options) {
     // The bands are streamed through memory strip by strip: the memory the job needs depends on
     // the strips and the code count, not on the number of pixels.
     tessera::StreamSettings settings;
@@ -227,7 +249,10 @@ int RunJob(const Options& options) {
     // An error goes on a line of its own, after the progress line.
     const auto Fail = [&progress](int status, const std::string& text) {
         progress.EndLine();
-        return batch::Fail(status, text);
+        JobOutcome refused;
+        refused.status = status;
+        refused.message = text;
+        return refused;
     };
     const tessera::Result<std::vector<JobBand>> listed = BandsOf(options);
     if (!listed) return Fail(kRefused, listed.message);
@@ -360,15 +385,7 @@ int RunJob(const Options& options) {
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
     if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
         kept > tessera::kMaximumClassCount) {
-        if (options.keepAll) {
-            return Fail(kTooManyClasses,
-                        "--keep-all would make " + std::to_string(codeCount) +
-                            " classes, more than 250; use --min-pixels to eliminate rare codes");
-        }
-        return Fail(kTooManyClasses,
-                    std::to_string(kept) + " codes have more than " +
-                        std::to_string(options.minPixels) +
-                        " pixels, more than the 250 classes allowed; give a larger --min-pixels");
+        return Fail(kTooManyClasses, TooManyClassesText(options, kept, codeCount));
     }
     std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
     job.SetSelectionRule(choice);
@@ -402,7 +419,10 @@ int RunJob(const Options& options) {
         return Fail(kNotWritten, saved.message);
     }
     progress.Say("done: " + std::to_string(job.ClassCount()) + " classes");
-    return kDone;
+    JobOutcome done;
+    done.treatment = job.State();
+    done.size = job.Size();
+    return done;
 }
 
 }  // namespace tessera::batch

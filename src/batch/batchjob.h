@@ -1,7 +1,10 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "batch/batchoptions.h"
+#include "image/rawfiles.h"
+#include "workspace/passes.h"
 
 namespace tessera::batch {
 
@@ -15,5 +18,27 @@ void SetQuiet(bool quiet);
 
 // Runs the job the options describe; answers the exit status.
 int RunJob(const Options& options);
+
+// What a job ends with: its exit status, the refusal when it is not kDone, and once done the
+// treatment it ran (codes, counts, classes and their colours) and the scene's size.
+struct JobOutcome {
+    int status = kDone;
+    std::string message;
+    Treatment treatment;
+    ImageSize size;
+};
+// RunJob without a word on standard error about a refusal: the caller tells it.
+JobOutcome RunJobFor(const Options& options);
+
+// The file and band a band's name gives, as --band takes it: FILE:K is band K of the raster
+// FILE when FILE exists; rasterBand 0 for a raw file or a bitmap (named by their extensions).
+struct BandNamed {
+    std::string path;
+    int rasterBand = 0;
+};
+BandNamed BandOfName(const std::string& name);
+
+// The refusal of a selection that keeps `kept` codes of `codeCount`, more than 250 classes.
+std::string TooManyClassesText(const Options& options, int64_t kept, int codeCount);
 
 }  // namespace tessera::batch

@@ -209,6 +209,20 @@ void ClassAreas::Add(const ClassAreas& other) {
     for (size_t k = 0; k < sums_.size(); ++k) sums_[k] += other.sums_[k];
 }
 
+std::array<uint64_t, 512> ClassAreas::Parts() const {
+    std::array<uint64_t, 512> parts{};
+    for (size_t k = 0; k < sums_.size(); ++k) {
+        parts[2 * k] = static_cast<uint64_t>(sums_[k] >> 64);
+        parts[2 * k + 1] = static_cast<uint64_t>(sums_[k]);
+    }
+    return parts;
+}
+
+void ClassAreas::AddParts(const std::array<uint64_t, 512>& parts) {
+    for (size_t k = 0; k < sums_.size(); ++k)
+        sums_[k] += (static_cast<Sum>(parts[2 * k]) << 64) | parts[2 * k + 1];
+}
+
 std::string ClassAreas::Text(int k) const {
     if (!cells_->Known() || k < 0 || k >= static_cast<int>(sums_.size())) return {};
     const int decimals = cells_->decimals_;

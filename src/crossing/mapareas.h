@@ -68,6 +68,11 @@ class ClassAreas {
     // Adds what `other` gathered (on other lines of the same cells).
     void Add(const ClassAreas& other);
     const CellAreas& Cells() const { return *cells_; }
+    // The sums as 512 words, class value k's high 64 bits at 2k and low ones at 2k + 1, so that
+    // sums gathered elsewhere (another process) travel as plain numbers; AddParts adds such
+    // words back, exactly.
+    std::array<uint64_t, 512> Parts() const;
+    void AddParts(const std::array<uint64_t, 512>& parts);
     // The area of class value `k` as the class table writes it: rounded to the cells'
     // decimals, without trailing zeros; empty when no area is known.
     std::string Text(int k) const;

@@ -1,0 +1,387 @@
+"""The treatment on dask arrays: the three passes of tessera-batch as dask graphs.
+
+    import rioxarray, tessera.dask
+    scene = rioxarray.open_rasterio("samples/scene.tif", chunks=(4, 100, 100))
+    result = tessera.dask.treat(scene, method="equipopulation", segments=3, min_pixels=50)
+    tessera.dask.write(result, "classes")      # classes.tif and its legend, .csv, .txt
+
+Each pass maps every chunk (the same chunk of every band) through the core and sums the
+chunks' results by a tree reduction; what lies between the passes (the stretches, the
+segment limits, the code selection, the colours) is decided on the client from those sums.
+The scheduler carries only 258 numbers per band and chunk, then the counts of the codes that
+occur in the chunk. Nothing here
+schedules anything: the graphs run on whatever dask runs them on (threads, a
+distributed.LocalCluster, a cluster whose scheduler a Client names).
+
+On the same pixels and choices, the classes, counts, colours, report and class table are those
+of tessera-batch, byte for byte, whatever the chunks and the workers.
+"""
+import os
+import threading
+import uuid
+
+import dask
+import dask.array as da
+import numpy as np
+
+from . import _core, Result, _job_arguments
+
+__all__ = ["treat", "write"]
+
+
+def _chunk_of(plan, method, count, *blocks):
+    """One chunk's answer as an array of (1, 1, count) numbers, for a tree sum over the grid
+    of chunks."""
+    answer = getattr(plan, method)([np.ascontiguousarray(b) for b in blocks])
+    return np.asarray(answer).reshape(1, 1, count)
+
+
+def _mapped(arrays, plan, method, count, dtype):
+    """(lines of chunks, columns of chunks, count) numbers: the plan's answer for each chunk."""
+    return da.map_blocks(_chunk_of, plan, method, count, *arrays, dtype=dtype,
+                         chunks=(1, 1, count), new_axis=2,
+                         name=f"tessera-{method}-{uuid.uuid4().hex}")
+
+
+def _input_arrays(bands):
+    """The bands as 2-D dask arrays, and what xarray inputs tell of them (names, nodata, place)."""
+    facts = {"names": None, "nodata": None, "transform": None, "crs": None}
+    if hasattr(bands, "dims") and hasattr(bands, "data") and getattr(bands, "ndim", 0) == 3:
+        # One DataArray (band, y, x), as rioxarray.open_rasterio reads a multi-band file.
+        _take_facts(bands, facts, bands.shape[0])
+        data = bands.data
+        return [data[b] for b in range(bands.shape[0])], facts
+    if hasattr(bands, "ndim") and bands.ndim == 3 and not isinstance(bands, (list, tuple)):
+        return [bands[b] for b in range(bands.shape[0])], facts
+    arrays = []
+    per_band = []
+    for band in bands:
+        if hasattr(band, "dims") and hasattr(band, "data"):
+            single = {"names": None, "nodata": None, "transform": None, "crs": None}
+            _take_facts(band, single, 1)
+            per_band.append(single)
+            band = band.data
+            if band.ndim == 3 and band.shape[0] == 1:
+                band = band[0]
+        else:
+            per_band.append(None)
+        arrays.append(band)
+    if per_band and all(p is not None for p in per_band):
+        facts["names"] = [p["names"][0] if p["names"] else None for p in per_band]
+        facts["nodata"] = [p["nodata"][0] if p["nodata"] else None for p in per_band]
+        facts["transform"] = per_band[0]["transform"]
+        facts["crs"] = per_band[0]["crs"]
+    return arrays, facts
+
+
+def _take_facts(array, facts, count):
+    """The file, nodata value and place rioxarray records on a DataArray."""
+    _refuse_scaled(array)
+    source = array.encoding.get("source") if hasattr(array, "encoding") else None
+    if source:
+        if count == 1:
+            band = 1
+            if "band" in array.coords and array.coords["band"].size == 1:
+                band = int(array.coords["band"].values.reshape(-1)[0])
+            facts["names"] = [f"{source}:{band}" if band != 1 else source]
+        else:
+            facts["names"] = [f"{source}:{b + 1}" for b in range(count)]
+    try:
+        rio = array.rio
+        if rio.nodata is not None:
+            facts["nodata"] = [float(rio.nodata)] * count
+        if rio.crs is not None:
+            facts["crs"] = rio.crs
+            facts["transform"] = rio.transform()
+    except (AttributeError, ImportError):
+        pass
+
+
+def _checked(arrays):
+    """Dask arrays of one size and one chunking, of types a band takes; ValueError otherwise."""
+    if len(arrays) < 2 or len(arrays) > 10:
+        _core.parse_options(["--out", "x"] + sum((["--band", f"b{i}"] for i in
+                                                  range(len(arrays))), []))
+    checked = []
+    for b, array in enumerate(arrays, start=1):
+        if not isinstance(array, da.Array):
+            array = da.from_array(np.asarray(array), chunks=checked[0].chunks if checked
+                                  else "auto")
+        if array.ndim != 2:
+            raise ValueError(f"band {b} has {array.ndim} dimensions: a band is an array of "
+                             "(lines, columns)")
+        _core.value_type(array.dtype)
+        if array.dtype.kind in "uif" and not array.dtype.isnative:
+            array = array.astype(array.dtype.newbyteorder("="))
+        if checked and array.shape != checked[0].shape:
+            raise ValueError(_core.size_mismatch_text(b, array.shape, checked[0].shape))
+        if checked and array.chunks != checked[0].chunks:
+            where = "lines" if array.chunks[0] != checked[0].chunks[0] else "columns"
+            raise ValueError(_core.block_mismatch_text(
+                b, f"in {where}: {_chunk_text(array.chunks)} against "
+                   f"{_chunk_text(checked[0].chunks)}"))
+        checked.append(array)
+    return checked
+
+
+def _check_taken(options):
+    """Refuses the batch tool's choices that the passes over chunks do not make yet, rather
+    than giving other classes than the tool's."""
+    if options["masks"]:
+        raise ValueError("tessera.dask does not take masks yet: mark the masked pixels with a "
+                         "nodata value")
+    for b, band in enumerate(options["bands"], start=1):
+        for key, what in (("percentiles", "a stretch at percentiles"),
+                          ("scale", "a scale"), ("offset", "an offset"),
+                          ("native_limits", "limits in native values")):
+            if band.get(key):
+                raise ValueError(f"tessera.dask does not take {what} yet (band {b})")
+
+
+def _refuse_scaled(array):
+    """A band whose file gives a scale or an offset: tessera-batch reads its physical values,
+    which the chunks do not hold."""
+    attributes = getattr(array, "attrs", {})
+    scale = attributes.get("scale_factor", 1)
+    offset = attributes.get("add_offset", 0)
+    if np.any(np.asarray(scale) != 1) or np.any(np.asarray(offset) != 0):
+        raise ValueError("tessera.dask does not take bands with a scale or an offset yet "
+                         f"(scale {scale}, offset {offset})")
+
+
+def _chunk_text(chunks):
+    return " x ".join("(" + ", ".join(str(c) for c in axis) + ")" for axis in chunks)
+
+
+class DaskResult(Result):
+    """tessera.Result whose `classes` is a lazy dask array (uint8, 255: no class), with the
+    place the classes lie on (`transform`, `crs`) when the inputs told it."""
+
+    def __init__(self, treatment, classes, transform, crs):
+        super().__init__(treatment, classes)
+        self.transform = transform
+        self.crs = crs
+
+
+def treat(bands, method="segmentation", segments=4, limits=None, min_pixels=None,
+          keep_all=False, nodata=None, stretch=None, names=None):
+    """The treatment of tessera.run on bands held as dask arrays.
+
+    bands: 2 to 10 arrays of (lines, columns), all of one size and cut into the same chunks
+    (dask arrays, numpy arrays, or xarray DataArrays as rioxarray.open_rasterio reads them),
+    or one array of (band, lines, columns). The other keywords are tessera.run's; names: what
+    the report calls each band's file (default: the file rioxarray read, else "band B").
+    The passes run on the scheduler dask uses (a distributed Client's, when one is current).
+    """
+    arrays, facts = _input_arrays(bands)
+    arrays = _checked(arrays)
+    count = len(arrays)
+    if names is None:
+        names = facts["names"] or [None] * count
+        names = [n if n else f"band {b}" for b, n in enumerate(names, start=1)]
+    elif len(names) != count:
+        raise ValueError(f"names holds {len(names)} entries for {count} bands")
+    # The choices read as tessera-batch reads them, with its refusals.
+    options = _core.parse_options(_job_arguments(
+        [f"band{b}" for b in range(1, count + 1)], method, segments, limits, min_pixels,
+        keep_all, nodata, stretch, "result"))
+    _check_taken(options)
+    places = [_core.band_of_name(n) for n in names]
+    file_nodata = facts["nodata"] or [None] * count
+    types = [_core.value_type(a.dtype) for a in arrays]
+    descriptions = []
+    for b, (band, array) in enumerate(zip(options["bands"], arrays)):
+        path, raster_band = places[b]
+        if band["stretch"] is not None:
+            _core.check_stretch(path, raster_band, *band["stretch"])
+        value = band["nodata"] if band["nodata"] is not None else file_nodata[b]
+        descriptions.append([types[b], value, band["stretch"] if types[b] != "Byte" else None])
+
+    # Pass 1a: the range of the bands that are stretched between their own least and greatest
+    # values.
+    own = [b for b, d in enumerate(descriptions) if d[0] != "Byte" and d[2] is None]
+    if own:
+        plan = _core.Plan([tuple(d) for d in descriptions])
+        ends = _mapped(arrays, plan, "ranges", 2 * count, np.float64)
+        low, high = dask.compute(ends[:, :, 0::2].min(axis=(0, 1)),
+                                 ends[:, :, 1::2].max(axis=(0, 1)))
+        for b in own:
+            path, raster_band = places[b]
+            descriptions[b][2] = _core.own_stretch(path, raster_band, float(low[b]),
+                                                   float(high[b]), descriptions[b][1],
+                                                   descriptions[b][0])
+    descriptions = [tuple(d) for d in descriptions]
+
+    # Pass 1b: the histograms, summed; then the limits.
+    plan = _core.Plan(descriptions)
+    rows = _mapped(arrays, plan, "statistics", 258 * count, np.int64).sum(axis=(0, 1))
+    statistics = np.asarray(dask.compute(rows)[0]).reshape(count, 258)
+    treatment = _core.Treatment()
+    lines, columns = arrays[0].shape
+    treatment.take_statistics(descriptions, [p[0] for p in places], [p[1] for p in places],
+                              statistics, lines, columns)
+    transform, crs = facts["transform"], facts["crs"]
+    if transform is not None:
+        treatment.set_place(list(transform.to_gdal()), crs.to_wkt() if crs else "")
+    for b, band in enumerate(options["bands"], start=1):
+        treatment.set_segmentation(b, band["method"], band["segments"], band["limits"] or [])
+    treatment.finish_segmentation()
+
+    # Pass 2: the code counts, summed; then the selection.
+    segmentations = treatment.segmentations()
+    plan = _core.Plan(descriptions, segmentations)
+    shared = dask.delayed(plan, name=f"tessera-plan-{uuid.uuid4().hex}")
+    grids = [a.to_delayed() for a in arrays]
+    parts = [dask.delayed(_sparse_counts)(shared, *[g[i, j] for g in grids])
+             for i in range(grids[0].shape[0]) for j in range(grids[0].shape[1])]
+    codes, pixels = dask.compute(_tree(parts, _add_sparse))[0]
+    total = np.zeros(plan.code_count + 2, dtype=np.int64)
+    total[codes] = pixels
+    treatment.take_counts(total)
+    chosen = treatment.select(options["keep_all"], options["min_pixels"])
+    treatment.finish_crossing(chosen, options["keep_all"], options["min_pixels"])
+
+    # Pass 3, lazily: the classes, chunk by chunk.
+    plan = _core.Plan(descriptions, segmentations, list(chosen))
+    classes = da.map_blocks(_classes_of, plan, *arrays, dtype=np.uint8,
+                            name=f"tessera-classes-{uuid.uuid4().hex}")
+    return DaskResult(treatment, classes, transform, crs)
+
+
+def _sparse_counts(plan, *blocks):
+    """A chunk's code counts as the codes that occur and their pixels (entry N + 1: the pixels
+    without data): what travels is a few hundred numbers, where the code table may hold
+    millions of codes."""
+    counts = plan.counts([np.ascontiguousarray(b) for b in blocks])
+    codes = np.flatnonzero(counts)
+    return codes, counts[codes]
+
+
+def _add_sparse(*parts):
+    """The sum of chunks' sparse counts, still sparse."""
+    codes = np.concatenate([p[0] for p in parts])
+    pixels = np.concatenate([p[1] for p in parts])
+    unique, where = np.unique(codes, return_inverse=True)
+    total = np.zeros(len(unique), dtype=np.int64)
+    np.add.at(total, where, pixels)
+    return unique, total
+
+
+def _classes_of(plan, *blocks):
+    return plan.classes([np.ascontiguousarray(b) for b in blocks])
+
+
+# ----- writing -----
+
+def _write_window(block, path, first_line, first_column, lock, lines, columns, transform, crs):
+    """Writes one chunk of classes into the GeoTIFF (under the lock: one writer at a time) and
+    answers its area sums."""
+    import rasterio
+    from rasterio.windows import Window
+    block = np.ascontiguousarray(block, dtype=np.uint8)
+    with lock:
+        with rasterio.open(path, "r+") as target:
+            target.write(block, 1, window=Window(first_column, first_line, block.shape[1],
+                                                 block.shape[0]))
+    return _core.area_parts(block, first_line, lines, columns, transform, crs)
+
+
+def _add_parts(*parts):
+    total = parts[0]
+    for more in parts[1:]:
+        total = _core.add_area_parts(total, more)
+    return total
+
+
+def _tree(items, combine, fan_in=8):
+    """A tree of delayed combinations over `items`, fan_in at a time."""
+    while len(items) > 1:
+        items = [dask.delayed(combine)(*items[i:i + fan_in])
+                 for i in range(0, len(items), fan_in)]
+    return items[0]
+
+
+def _lock():
+    """A lock every worker sees: the cluster's, when a distributed Client is current."""
+    try:
+        from distributed import Lock, get_client
+        get_client()
+        return Lock(f"tessera-write-{uuid.uuid4().hex}")
+    except (ImportError, ValueError):
+        return threading.Lock()
+
+
+def _put(path, text):
+    staged = f"{path}.{uuid.uuid4().hex}.part"
+    with open(staged, "w", encoding="utf-8", newline="") as file:
+        file.write(text)
+    return staged
+
+
+def write(result, stem, crs=None, transform=None):
+    """Writes a DaskResult as STEM.tif (the classes, tiled 512 x 512 and DEFLATE-compressed,
+    the class colours as its colour table, 255 as nodata, the treatment in its metadata, with
+    overviews), its legend STEM.tif.aux.xml, the QGIS style STEM.qml, the class table STEM.csv
+    and the report STEM.txt. The windows are written by the workers that compute them (so on a
+    cluster STEM must lie on a file system they share), one at a time; every file is staged
+    under a temporary name and put in place at the end, so a failed write leaves none.
+    crs and transform (rasterio's, or GDAL's six numbers) default to the inputs' place."""
+    import rasterio
+    from rasterio.enums import Resampling
+    from rasterio.transform import Affine
+
+    stem = os.fspath(stem)
+    crs = crs if crs is not None else result.crs
+    transform = transform if transform is not None else result.transform
+    if crs is None or transform is None:
+        raise ValueError("the classes lie on no map: give write() their crs and transform")
+    if not isinstance(transform, Affine):
+        transform = Affine.from_gdal(*transform)
+    crs = rasterio.crs.CRS.from_user_input(crs)
+    wkt = crs.to_wkt()
+    gdal_transform = list(transform.to_gdal())
+    result.treatment.set_place(gdal_transform, wkt)
+    lines, columns = result.treatment.size
+    classes = result.classes
+    staged_tif = f"{stem}.{uuid.uuid4().hex}.part.tif"
+    staged = []
+    try:
+        profile = dict(driver="GTiff", width=columns, height=lines, count=1, dtype="uint8",
+                       crs=crs, transform=transform, nodata=_core.NO_CLASS, tiled=True,
+                       blockxsize=512, blockysize=512, compress="deflate")
+        colours = result.colours
+        with rasterio.open(staged_tif, "w", **profile) as target:
+            target.write_colormap(1, {k: (int(colours[k][0]), int(colours[k][1]),
+                                          int(colours[k][2]), 0 if k == 255 else 255)
+                                      for k in range(256)})
+            target.update_tags(**dict(result.treatment.metadata("tessera.dask")))
+        lock = _lock()
+        blocks = classes.to_delayed()
+        starts = [np.cumsum((0,) + axis[:-1]) for axis in classes.chunks]
+        parts = [dask.delayed(_write_window)(blocks[i, j], staged_tif, int(starts[0][i]),
+                                             int(starts[1][j]), lock, lines, columns,
+                                             gdal_transform, wkt)
+                 for i in range(blocks.shape[0]) for j in range(blocks.shape[1])]
+        areas = dask.compute(_tree(parts, _add_parts))[0]
+        factors = []
+        side = max(lines, columns)
+        while side > 512:
+            factors.append(2 ** (len(factors) + 1))
+            side = (side + 1) // 2
+        if factors:
+            with rasterio.open(staged_tif, "r+") as target:
+                target.build_overviews(factors, Resampling.mode)
+        csv, legend, style = result.treatment.map_texts(np.asarray(areas, dtype=np.uint64))
+        staged = [(_put(stem + ".txt", result.report), stem + ".txt"),
+                  (_put(stem + ".csv", csv), stem + ".csv"),
+                  (_put(stem + ".tif.aux.xml", legend), stem + ".tif.aux.xml"),
+                  (_put(stem + ".qml", style), stem + ".qml")]
+        os.replace(staged_tif, stem + ".tif")
+        for temporary, target in staged:
+            os.replace(temporary, target)
+        staged = []
+    finally:
+        for leftover in [staged_tif, staged_tif + ".aux.xml", staged_tif + ".ovr"] + \
+                [t for t, _ in staged]:
+            if os.path.exists(leftover):
+                os.remove(leftover)

@@ -1,0 +1,204 @@
+"""tessera.dask on a LocalCluster of 2 workers (processes, on loopback): the classes, counts,
+colours, report and map files are tessera-batch's, byte for byte, whatever the chunks; a
+Landsat scene with nodata values and stretches; and the refusals, which write nothing."""
+import shutil
+import tempfile
+import unittest
+from pathlib import Path
+
+import dask.array as da
+import numpy as np
+import rasterio
+import rioxarray
+from distributed import Client, LocalCluster
+
+import tessera
+import tessera.dask
+from support import REAL_DATA, ScratchCase, run_batch, write_scene
+
+cluster = client = scene_dir = None
+
+
+def setUpModule():
+    global cluster, client, scene_dir
+    scene_dir = Path(tempfile.mkdtemp(prefix="tessera-dask-"))
+    write_scene(scene_dir / "scene.tif")
+    run_batch(["--out", scene_dir / "tool", "--method", "equipopulation", "--segments", 4,
+               "--min-pixels", 2000, "--band", f"{scene_dir}/scene.tif:1", "--band",
+               f"{scene_dir}/scene.tif:2", "--method", "segmentation", "--segments", 5,
+               "--band", f"{scene_dir}/scene.tif:3", "--stretch", "1500,9000", "--band",
+               f"{scene_dir}/scene.tif:4"])
+    cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                           dashboard_address=None)
+    client = Client(cluster)
+
+
+def tearDownModule():
+    client.close()
+    cluster.close()
+    shutil.rmtree(scene_dir, True)
+
+
+SCENE_CHOICES = dict(method=["equipopulation", "segmentation", "equipopulation",
+                             "equipopulation"],
+                     segments=[4, 5, 4, 4], stretch=[None, None, (1500, 9000), None],
+                     min_pixels=2000)
+
+
+class SameAsTheBatchTool(ScratchCase):
+    def treat_and_compare(self, chunks):
+        scene = rioxarray.open_rasterio(scene_dir / "scene.tif", chunks=chunks)
+        result = tessera.dask.treat(scene, **SCENE_CHOICES)
+        self.assertIsInstance(result.classes, da.Array)
+        self.assertEqual(result.classes.numblocks, scene.data.numblocks[1:])
+        tool = np.fromfile(scene_dir / "tool.raw", dtype=np.uint8).reshape(2000, 2000)
+        self.assertEqual(result.classes.compute().tobytes(), tool.tobytes())
+        self.assertEqual(result.report, (scene_dir / "tool.txt").read_text())
+        tessera.dask.write(result, self.dir / "dask")
+        self.assertSameFiles(self.dir / "dask", scene_dir / "tool",
+                             [".txt", ".csv", ".tif.aux.xml", ".qml"])
+        with rasterio.open(self.dir / "dask.tif") as mine, \
+                rasterio.open(scene_dir / "tool.tif") as theirs:
+            self.assertEqual(mine.read(1).tobytes(), theirs.read(1).tobytes())
+            self.assertEqual(mine.colormap(1), theirs.colormap(1))
+            self.assertEqual((mine.crs, mine.transform, mine.nodata),
+                             (theirs.crs, theirs.transform, theirs.nodata))
+            self.assertEqual(mine.overviews(1), theirs.overviews(1))
+        return result
+
+    def test_16_chunks(self):
+        result = self.treat_and_compare((4, 500, 500))
+        self.assertEqual(result.classes.numblocks, (4, 4))
+        # The counts and colours of the job itself, as tessera.run answers them.
+        job = tessera.run(bands=[f"{scene_dir}/scene.tif:{b}" for b in range(1, 5)],
+                          out=self.dir / "run", **SCENE_CHOICES)
+        self.assertEqual(result.counts.tolist(), job.counts.tolist())
+        self.assertEqual(result.selected_codes.tolist(), job.selected_codes.tolist())
+        self.assertEqual(result.colours.tolist(), job.colours.tolist())
+        self.assertGreater(result.class_count, 20)
+
+    def test_3_uneven_chunks(self):
+        result = self.treat_and_compare({"band": 4, "y": (900, 700, 400), "x": 2000})
+        self.assertEqual(result.classes.numblocks, (3, 1))
+
+    def test_bands_as_separate_arrays_with_their_names(self):
+        data = rioxarray.open_rasterio(scene_dir / "scene.tif", chunks=(4, 1000, 700)).data
+        names = [f"{scene_dir}/scene.tif:{b}" for b in range(1, 5)]
+        result = tessera.dask.treat([data[b] for b in range(4)], names=names, **SCENE_CHOICES)
+        self.assertEqual(result.report, (scene_dir / "tool.txt").read_text())
+        self.assertIsNone(result.crs)
+
+
+@unittest.skipUnless((REAL_DATA / "files.txt").exists(),
+                     "the real scenes are not fetched (scripts/fetch-real-data.sh)")
+class LandsatScene(ScratchCase):
+    def test_nodata_values_and_stretches_of_a_landsat_8_scene(self):
+        files = [next(REAL_DATA.glob(f"LC08_*_B{b}.TIF")) for b in (2, 3, 4, 5)]
+        for file in files:
+            shutil.copy(file, self.dir)
+        files = [self.dir / f.name for f in files]
+        # Band 2 without its darkest value, band 3 stretched as given, the rest on their own
+        # ranges; the files declare -32768 as nodata.
+        darkest = int(rasterio.open(files[0]).read(1).min())
+        run_batch(["--out", self.dir / "tool", "--method", "equipopulation", "--segments", 3,
+                   "--min-pixels", 5, "--band", files[0], "--nodata", darkest, "--band",
+                   files[1], "--stretch", "7000,16000", "--band", files[2], "--band", files[3]])
+        bands = [rioxarray.open_rasterio(f, chunks=(1, 15, 15)) for f in files]
+        result = tessera.dask.treat(bands, method="equipopulation", segments=3, min_pixels=5,
+                                    nodata=[darkest, None, None, None],
+                                    stretch=[None, (7000, 16000), None, None])
+        self.assertEqual(result.classes.numblocks, (3, 3))
+        self.assertIn("Nodata value : %d" % darkest, result.report)
+        self.assertEqual(result.report, (self.dir / "tool.txt").read_text())
+        tessera.dask.write(result, self.dir / "dask")
+        self.assertSameFiles(self.dir / "dask", self.dir / "tool", [".txt", ".csv",
+                                                                    ".tif.aux.xml"])
+        with rasterio.open(self.dir / "dask.tif") as mine:
+            self.assertEqual(mine.read(1).tobytes(), (self.dir / "tool.raw").read_bytes())
+
+    def test_a_byte_scene_with_a_nodata_gray_level(self):
+        scene = REAL_DATA / "L7_ETMs.tif"
+        run_batch(["--out", self.dir / "tool", "--method", "segmentation", "--segments", 3,
+                   "--min-pixels", 30, "--nodata", 255, "--bands", scene])
+        result = tessera.dask.treat(rioxarray.open_rasterio(scene, chunks=(6, 120, 349)),
+                                    segments=3, min_pixels=30, nodata=255)
+        self.assertGreater(result.nodata_pixels, 0)
+        self.assertEqual(result.report, (self.dir / "tool.txt").read_text())
+        self.assertEqual(result.classes.compute().tobytes(),
+                         (self.dir / "tool.raw").read_bytes())
+
+
+class Refusals(ScratchCase):
+    """Each refused before a pass runs, or by the pass that finds it; nothing is written."""
+
+    def bands(self, shape=(60, 80), chunks=(30, 40), dtype=np.uint16, count=3):
+        rng = np.random.default_rng(3)
+        return [da.from_array(rng.integers(100, 4000, size=shape).astype(dtype), chunks=chunks)
+                for _ in range(count)]
+
+    def tearDown(self):
+        self.assertEqual(list(self.dir.iterdir()), [])
+
+    def test_arrays_of_different_shapes(self):
+        bands = self.bands()
+        bands[2] = bands[2][:, :70]
+        with self.assertRaisesRegex(ValueError, r"^band 3 holds 60 x 70 pixels .*band 1 60 x 80"):
+            tessera.dask.treat(bands)
+
+    def test_chunks_that_disagree(self):
+        bands = self.bands()
+        bands[1] = bands[1].rechunk((20, 40))
+        with self.assertRaisesRegex(ValueError, "^the blocks of band 2 are not those of band 1 "
+                                                r"\(in lines"):
+            tessera.dask.treat(bands)
+
+    def test_an_unsupported_dtype(self):
+        bands = self.bands()
+        bands[0] = bands[0].astype(np.complex64)
+        with self.assertRaisesRegex(ValueError, "^a band of complex64 values cannot be "
+                                                "segmented"):
+            tessera.dask.treat(bands)
+
+    def test_a_method_name_or_segment_count_out_of_range(self):
+        with self.assertRaisesRegex(ValueError, "^unknown method 'kmeans'"):
+            tessera.dask.treat(self.bands(), method="kmeans")
+        _, message = run_batch(["--out", "x", "--method", "segmentation", "--segments", 0,
+                                "--band", "a", "--band", "b"], check=False)
+        with self.assertRaises(ValueError) as raised:
+            tessera.dask.treat(self.bands(), segments=0)
+        self.assertEqual(str(raised.exception), message)
+
+    def test_a_band_count_out_of_range(self):
+        with self.assertRaisesRegex(ValueError, "give 2 to 10 bands"):
+            tessera.dask.treat(self.bands(count=1))
+
+    def test_more_than_250_classes(self):
+        with self.assertRaisesRegex(ValueError, "^--keep-all would make 1000 classes, more than "
+                                                "250"):
+            tessera.dask.treat(self.bands(), segments=10, keep_all=True)
+        with self.assertRaisesRegex(ValueError, "codes have more than 0 pixels, more than the "
+                                                "250 classes allowed"):
+            tessera.dask.treat(self.bands(), segments=10)
+
+    def test_a_band_whose_every_pixel_is_without_data(self):
+        bands = self.bands()
+        bands[1] = da.full((60, 80), 7, dtype=np.uint16, chunks=(30, 40))
+        with self.assertRaisesRegex(ValueError, "^The raster\nb\nband 1 cannot be loaded: every "
+                                                "pixel holds its nodata value 7, which leaves"):
+            tessera.dask.treat(bands, nodata=[None, 7, None], names=["a", "b", "c"])
+
+    def test_bands_whose_file_gives_a_scale_or_an_offset(self):
+        import xarray
+        bands = [xarray.DataArray(b, dims=("y", "x"), attrs={"scale_factor": 0.01})
+                 for b in self.bands()]
+        with self.assertRaisesRegex(ValueError, "does not take bands with a scale or an offset"):
+            tessera.dask.treat(bands)
+
+    def test_writing_classes_that_lie_on_no_map(self):
+        result = tessera.dask.treat(self.bands(), segments=3)
+        with self.assertRaisesRegex(ValueError, "lie on no map"):
+            tessera.dask.write(result, self.dir / "out")
+
+
+if __name__ == "__main__":
+    unittest.main()

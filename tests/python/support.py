@@ -1,0 +1,113 @@
+"""What the Python tests share: where the build and the data are, the batch tool run as a
+program, the golden job, a synthetic scene, and file comparisons."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+import numpy as np
+
+SOURCE = Path(os.environ.get("TESSERA_SOURCE", Path(__file__).resolve().parents[2]))
+BATCH = os.environ.get("TESSERA_BATCH", str(SOURCE / "build/src/tessera-batch"))
+REAL_DATA = Path(os.environ.get("TESSERA_REAL_DATA", SOURCE / "build/real-data"))
+GOLDEN = SOURCE / "tests/data/golden-samples"
+
+
+def one_line(text):
+    """A message as the batch tool prints it on its one line."""
+    return " ".join(text.split())
+
+
+def run_batch(arguments, check=True):
+    """tessera-batch on these arguments: its exit status and its message (without its
+    "tessera-batch: " prefix)."""
+    done = subprocess.run([BATCH, "--quiet"] + [str(a) for a in arguments], capture_output=True,
+                          text=True)
+    if check and done.returncode != 0:
+        raise AssertionError(f"tessera-batch failed ({done.returncode}): {done.stderr}")
+    return done.returncode, done.stderr.strip().removeprefix("tessera-batch: ")
+
+
+class ScratchCase(unittest.TestCase):
+    """A test with a scratch folder of its own, removed after it."""
+
+    def setUp(self):
+        self.dir = Path(tempfile.mkdtemp(prefix="tessera-python-"))
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def copy_samples(self):
+        for file in (SOURCE / "samples").iterdir():
+            shutil.copy(file, self.dir)
+
+    def assertSameFiles(self, produced, expected, extensions):
+        for extension in extensions:
+            with self.subTest(file=extension):
+                self.assertEqual(Path(str(produced) + extension).read_bytes(),
+                                 Path(str(expected) + extension).read_bytes())
+
+    def assertRaisesTheToolsMessage(self, exception, arguments, call):
+        """`call` raises `exception` with the message tessera-batch prints for `arguments`."""
+        status, message = run_batch(arguments, check=False)
+        self.assertNotEqual(status, 0, message)
+        with self.assertRaises(exception) as raised:
+            call()
+        self.assertEqual(one_line(str(raised.exception)), message)
+        return raised.exception
+
+
+def golden_choices(folder):
+    """The golden job's choices, as tessera.run takes them, on the samples copied to `folder`."""
+    return dict(
+        bands=[f"{folder}/band1.raw", f"{folder}/band2.raw", f"{folder}/band3.raw",
+               f"{folder}/band4.raw", f"{folder}/band1.bmp"],
+        method=["segmentation", "equipopulation", "definition", "segmentation",
+                "equipopulation"],
+        segments=[4, 3, 3, 2, 2], limits=[None, None, [60, 120, 255], None, None],
+        min_pixels=100)
+
+
+def read_raw_band(path):
+    """A raw sample band with its descriptor, as an array of (lines, columns)."""
+    path = Path(path)
+    lines, columns = (int(v) for v in path.with_suffix(".txt").read_text().split()[:2])
+    return np.fromfile(path, dtype=np.uint8).reshape(lines, columns)
+
+
+def read_bitmap_band(path):
+    """An 8-bit bitmap band (stored bottom line first, lines padded to whole words)."""
+    data = Path(path).read_bytes()
+    offset = int.from_bytes(data[10:14], "little")
+    columns = int.from_bytes(data[18:22], "little", signed=True)
+    lines = int.from_bytes(data[22:26], "little", signed=True)
+    stride = (columns + 3) // 4 * 4
+    rows = np.frombuffer(data, dtype=np.uint8, count=stride * lines, offset=offset)
+    return rows.reshape(lines, stride)[::-1, :columns].copy()
+
+
+def bitmap_palette(path):
+    """The colour table of an 8-bit bitmap as 256 x 3 red, green, blue."""
+    data = Path(path).read_bytes()
+    entries = np.frombuffer(data, dtype=np.uint8, count=1024, offset=54).reshape(256, 4)
+    return entries[:, [2, 1, 0]]
+
+
+def write_scene(path, lines=2000, columns=2000, bands=4, seed=7):
+    """A 4-band UInt16 GeoTIFF of smooth correlated fields with noise (UTM 31N, 30 m), stored in
+    strips of 100 lines, pixel-interleaved: every chunk of whole strips is aligned to its blocks.
+    """
+    import rasterio
+    from rasterio.transform import from_origin
+    rng = np.random.default_rng(seed)
+    y, x = np.mgrid[0:lines, 0:columns].astype(np.float32)
+    fields = [np.sin(x / (97 + 31 * k) + k) * np.cos(y / (131 + 17 * k) - k) for k in range(3)]
+    with rasterio.open(path, "w", driver="GTiff", width=columns, height=lines, count=bands,
+                       dtype="uint16", crs="EPSG:32631",
+                       transform=from_origin(440000, 5000000, 30, 30), blockysize=100,
+                       interleave="pixel") as target:
+        for b in range(bands):
+            mix = sum(((b + k) % 3 + 1) * f for k, f in enumerate(fields))
+            noise = rng.normal(0, 0.15, size=(lines, columns)).astype(np.float32)
+            values = (mix + noise - mix.min()) * (9000 / (mix.max() - mix.min() + 1)) + 1000
+            target.write(values.astype(np.uint16), b + 1)
