@@ -20,12 +20,7 @@ std::optional<double> PercentOf(std::string text) {
     while (!text.empty() && text.back() == ' ') text.pop_back();
     if (text.size() < 2 || text.back() != '%') return std::nullopt;
     text.pop_back();
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return FiniteNumber(text);
 }
 
 }  // namespace

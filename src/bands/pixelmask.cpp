@@ -27,15 +27,6 @@ std::optional<std::vector<std::string>> Items(const std::string& list) {
     }
 }
 
-std::optional<double> NumberOf(const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 // "a, b and c".
 std::string ListText(const std::vector<std::string>& items, const char* last) {
     std::string text;
@@ -91,7 +82,7 @@ Result<MaskRule> BitsRule(const std::string& list) {
     MaskRule rule;
     rule.kind = MaskRule::Kind::Bits;
     for (const std::string& item : *items) {
-        const std::optional<double> bit = NumberOf(item);
+        const std::optional<double> bit = FiniteNumber(item);
         if (!bit || *bit != std::floor(*bit) || *bit < 0 || *bit > 63)
             return R::Failure("the bit number " + item + " lies outside 0..63");
         rule.bits |= uint64_t{1} << static_cast<int>(*bit);
@@ -106,7 +97,7 @@ Result<MaskRule> ValuesRule(const std::string& list) {
     MaskRule rule;
     rule.kind = MaskRule::Kind::Values;
     for (const std::string& item : *items) {
-        const std::optional<double> value = NumberOf(item);
+        const std::optional<double> value = FiniteNumber(item);
         if (!value) return R::Failure("the mask value " + item + " is not a number");
         rule.values.push_back(*value);
     }

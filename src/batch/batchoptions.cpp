@@ -7,6 +7,7 @@
 #include "bands/bandfiles.h"
 #include "bands/rasterband.h"
 #include "segmentation/thresholding.h"
+#include "support/numbers.h"
 
 namespace tessera::batch {
 
@@ -242,13 +243,7 @@ std::optional<int64_t> WholeNumber(const std::string& text) {
 }
 
 std::optional<double> Number(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return FiniteNumber(text);
 }
 
 std::optional<Formats> FormatsOf(const std::string& text) {

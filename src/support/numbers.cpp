@@ -1,7 +1,10 @@
 #include "support/numbers.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include <limits>
 
@@ -64,6 +67,16 @@ void AppendSixDigits(std::string& out, double value) {
     char digits[32];
     std::snprintf(digits, sizeof digits, "%.6g", value);
     out += digits;
+}
+
+std::optional<double> FiniteNumber(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(value))
+        return std::nullopt;
+    return value;
 }
 
 }  // namespace tessera

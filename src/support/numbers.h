@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,8 @@ int64_t LeadingInteger64(std::string_view text);
 
 // A value as short as it can be written and read back the same ("100", "0.25").
 std::string NumberText(double value);
+// The whole of `text` read as a finite number ("2.5", "-1e3"); none for anything else.
+std::optional<double> FiniteNumber(const std::string& text);
 
 // Appends `value` in decimal.
 void AppendNumber(std::string& out, int64_t value);
