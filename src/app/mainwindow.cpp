@@ -26,6 +26,7 @@
 #include "app/infoforms.h"
 #include "view/ui/resultimage.h"
 #include "bands/ui/bandchoice.h"
+#include "bands/ui/maskchoice.h"
 #include "bands/ui/rasterchoice.h"
 #include "uikit/filedialogs.h"
 
@@ -122,6 +123,7 @@ void TMainForm::BuildMenu() {
     Files = AddMenu(this, nullptr, bar, "Files", "Files");
     Open = AddItem(Files, "Open", "Open the Different Gray Tone  Images");
     OpenMultiband = AddItem(Files, "OpenMultiband", "Open Multi-band Image…");
+    OpenMask = AddItem(Files, "OpenMask", "Open Mask…");
     N1 = Files->addSeparator();
     N1->setObjectName("N1");
     Exit = AddItem(Files, "Exit", "Exit");
@@ -158,6 +160,7 @@ void TMainForm::BuildMenu() {
 
     connect(Open, &QAction::triggered, this, Command(&TMainForm::OpenClick));
     connect(OpenMultiband, &QAction::triggered, this, Command(&TMainForm::OpenMultibandClick));
+    connect(OpenMask, &QAction::triggered, this, Command(&TMainForm::OpenMaskClick));
     connect(Exit, &QAction::triggered, this, Command(&TMainForm::ExitClick));
     connect(Histo, &QAction::triggered, this, Command(&TMainForm::HistoClick));
     connect(GTNumber, &QAction::triggered, this, Command(&TMainForm::GTNumberClick));
@@ -348,6 +351,11 @@ void TMainForm::BuildFileDialogs() {
     BandChoice->setObjectName("BandChoiceForm");
     RasterChoice = new TRasterChoiceForm(this);
     RasterChoice->setObjectName("RasterChoiceForm");
+    MaskOpenDialog = NewFileDialog(this, "MaskOpenDialog", "OPEN MASK", rawFilters,
+                                   QFileDialog::AcceptOpen);
+    MaskOpenDialog->setDirectory(BandDirectory(QString()));
+    MaskChoice = new TMaskChoiceForm(this);
+    MaskChoice->setObjectName("MaskChoiceForm");
     SavePictureDialog = NewFileDialog(
         this, "SavePictureDialog", "Saving Final Resulting Colored BMP File and Related Raw Image",
         {"Bitmap (*.bmp) and raw image (*.bmp)"}, QFileDialog::AcceptSave);
@@ -391,6 +399,8 @@ void TMainForm::UpdateCommands() {
     // Always available (Open once the running step has ended).
     Open->setEnabled(idle);
     OpenMultiband->setEnabled(idle);
+    // A mask needs the band set's size: once its first band is loaded.
+    OpenMask->setEnabled(idle && ws.BandSetSize().has_value());
     Exit->setEnabled(true);
     for (QMenu* menu : {Files, Window, About, Infos, Segmentation, SegmInfo})
         EnableMenu(menu, true);
@@ -447,7 +457,7 @@ CommandContext TMainForm::Context() {
 BandSetWindows TMainForm::BandWindows() const {
     return {*NumBandForm,   *ImageSizeForm, BandOpenDialogs,      *ImageForm,
             *TempImageForm, *HistoGrisForm, *MultibandOpenDialog, *BandChoice,
-            *RasterChoice};
+            *RasterChoice,  *MaskOpenDialog, *MaskChoice};
 }
 SegmentationWindows TMainForm::SegmentWindows() const {
     return {*SegmentationForm, *SegmentDefinitionForm, *TempImageForm, *SavePictureDialog2};
@@ -495,6 +505,9 @@ void TMainForm::OpenBandSet() {
 void TMainForm::OpenMultibandImage() {
     bandsui::OpenMultibandImage(Context(), BandWindows());
 }
+void TMainForm::OpenBandSetMask() {
+    bandsui::OpenMask(Context(), BandWindows());
+}
 bool TMainForm::LoadBand(int band) {
     return bandsui::LoadBand(Context(), BandWindows(), band);
 }
@@ -532,6 +545,9 @@ void TMainForm::OpenClick() {
 }
 void TMainForm::OpenMultibandClick() {
     OpenMultibandImage();
+}
+void TMainForm::OpenMaskClick() {
+    OpenBandSetMask();
 }
 void TMainForm::ExitClick() {
     close();

@@ -27,6 +27,7 @@ class QToolBar;
 class QToolButton;
 class TBandChoiceForm;
 class TRasterChoiceForm;
+class TMaskChoiceForm;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -45,6 +46,7 @@ class TMainForm : public QMainWindow {
     QMenu* Files = nullptr;
     QAction* Open = nullptr;
     QAction* OpenMultiband = nullptr;
+    QAction* OpenMask = nullptr;
     QAction* N1 = nullptr;
     QAction* Exit = nullptr;
     QMenu* Tools = nullptr;
@@ -104,6 +106,8 @@ class TMainForm : public QMainWindow {
     QFileDialog* MultibandOpenDialog = nullptr;  // Open Multi-band Image
     TBandChoiceForm* BandChoice = nullptr;       // which bands of a file of more than 10
     TRasterChoiceForm* RasterChoice = nullptr;   // nodata and stretch of a raster band
+    QFileDialog* MaskOpenDialog = nullptr;       // Open Mask
+    TMaskChoiceForm* MaskChoice = nullptr;       // the band and rule of a mask
 
     // Registered cursors (30: the magnifier).
     std::map<int, QCursor> Cursors;
@@ -130,6 +134,7 @@ class TMainForm : public QMainWindow {
     //       crossing/ui) -----
     void OpenBandSet();
     void OpenMultibandImage();
+    void OpenBandSetMask();
     bool LoadBand(int band);
     void SegmentationTreatment();
     void CrossBands();
@@ -146,6 +151,7 @@ class TMainForm : public QMainWindow {
   public slots:
     void OpenClick();
     void OpenMultibandClick();
+    void OpenMaskClick();
     void ExitClick();
     void HistoClick();
     void GTNumberClick();

@@ -186,6 +186,7 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
         Result<BandReader> file = openBand(options.rasterBand);
         if (!file) return file;
         std::optional<StretchRange> stretch = options.stretch;
+        std::optional<PercentileRange> percentiles = options.percentiles;
         std::optional<ValueRange> ownRange;  // read for the question, kept for the stretch
         while (options.askRaster) {
             const BandReader& reader = *file.value;
@@ -194,6 +195,7 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
             proposed.dataType = raster.DataType();
             proposed.stretched = !raster.IsByte();
             proposed.stretch = stretch;
+            proposed.percentiles = percentiles;
             proposed.nodata = reader.Nodata();
             proposed.fileNodata = raster.FileNodata();
             proposed.rasterBand = raster.Band();
@@ -217,11 +219,15 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
                 file = openBand(answer->rasterBand);
                 if (!file) return file;
                 stretch = answer->stretch;
+                percentiles = answer->percentiles;
+                file.value->MutableRaster()->SetPercentiles(percentiles);
                 if (!SameNodata(answer->nodata, proposed.nodata))
                     file.value->SetNodata(answer->nodata);
                 continue;
             }
             stretch = answer->stretch;
+            percentiles = answer->percentiles;
+            file.value->MutableRaster()->SetPercentiles(percentiles);
             const std::optional<double> before = reader.Nodata();
             file.value->SetNodata(answer->nodata);
             // Another nodata value leaves out other pixels than the range read left out.
@@ -232,7 +238,8 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
         // Bounded to what reading this band a strip at a time needs; a job that reads several
         // bands at once bounds it again for all of them.
         BoundRasterCache(RasterCacheNeed({&reader}));
-        if (!stretch && ownRange) {
+        // A stretch at percentiles reads the band again for them (ChooseStretch).
+        if (!stretch && !percentiles && ownRange) {
             if (const Status stretched =
                     reader.MutableRaster()->TakeOwnRange(ownRange->low, ownRange->high);
                 !stretched)

@@ -66,6 +66,8 @@ struct BandLoadOptions {
         std::string dataType;
         bool stretched = false;
         std::optional<StretchRange> stretch;
+        // Without a stretch: MIN and MAX at these percentiles of the band's values with data.
+        std::optional<PercentileRange> percentiles;
         std::optional<double> nodata;
         // The nodata value the file declares for the band.
         std::optional<double> fileNodata;

@@ -143,6 +143,11 @@ Status PixelMask::Mark(int first, int count, int x0, int width, uint8_t* masked)
     return Status::Ok();
 }
 
+std::string MaskName(const std::string& path, BandFileType type, int rasterBand) {
+    if (type != BandFileType::Raster) return path;
+    return path + " (raster band " + std::to_string(rasterBand) + ")";
+}
+
 Status CheckMaskPlace(const BandReader& mask, ImageSize size,
                       const std::optional<Georeference>& place) {
     const std::optional<Georeference> own = mask.Georef();

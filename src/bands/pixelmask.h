@@ -49,6 +49,9 @@ class PixelMask : public PixelExclusion {
     std::vector<Mask> masks_;
 };
 
+// How the report names a mask band: its file, and for a raster "(raster band K)" after it.
+std::string MaskName(const std::string& path, BandFileType type, int rasterBand);
+
 // Checks that a mask band opened as `mask` can mask bands of `size` lying at `place` (none:
 // not on the map): the same coordinate system and grid; refused, naming the file and band.
 Status CheckMaskPlace(const BandReader& mask, ImageSize size,

@@ -164,10 +164,8 @@ tessera::Result<std::shared_ptr<tessera::PixelMask>> OpenMasks(
         if (!rule) return R::Failure(band.value->Refusal("as a mask, " + rule.message));
         if (tessera::Status placed = tessera::CheckMaskPlace(*band.value, size, place); !placed)
             return R::Failure(placed.message);
-        std::string name = file.path;
-        if (file.type == tessera::BandFileType::Raster)
-            name += " (raster band " + std::to_string(file.rasterBand) + ")";
-        all->Add(std::move(*band.value), *rule.value, std::move(name));
+        all->Add(std::move(*band.value), *rule.value,
+                 tessera::MaskName(file.path, file.type, file.rasterBand));
     }
     return R::Of(std::move(all));
 }

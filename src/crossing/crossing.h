@@ -21,6 +21,7 @@ struct CodeCounts {
     IntMatrix CodeImage;              // code of every pixel, 0 for none (when asked for)
     std::vector<int64_t> PixelCount;  // 1..N, entry 0 = pixels without a code
     int64_t withoutData = 0;          // pixels without data in at least one band
+    int64_t masked = 0;               // of those, the pixels only a mask leaves without data
 };
 
 // What a value of one band adds to (code - 1): a pixel's code is the sum over the bands plus

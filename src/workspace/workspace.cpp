@@ -5,6 +5,7 @@
 #include <new>
 
 #include "crossing/codetable.h"
+#include "crossing/mapresult.h"
 
 namespace tessera {
 
@@ -46,7 +47,12 @@ void Workspace::BeginBandSet(int bandCount) {
     for (int b = 1; b <= kMaximumBands; ++b) {
         bands[b] = BandData{};
         records[b] = BandRecord{};
+        loads_[b] = BandLoad{};
     }
+    // The masks belonged to the earlier set.
+    maskSources_.clear();
+    mask_.reset();
+    maskTexts_.clear();
     ++BandSetNumber;
 }
 
@@ -63,7 +69,17 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType chose
     const BandFileType type = ReaderFor(path, chosen);
     if (type == BandFileType::Bitmap && !progress.Step(kStageLoading, 0, 1))
         return Status::Cancelled();
-    const Result<BandReader> file = bandSet.Open(band, path, type, options);
+    // The band set's masks leave their pixels without data in this band too; the raster
+    // question's answer is kept, to load the band again the same way with a later mask.
+    BandLoadOptions opening = options;
+    if (mask_) opening.exclusion = mask_;
+    std::optional<BandLoadOptions::RasterQuestion> answer;
+    if (options.askRaster)
+        opening.askRaster = [&](const BandLoadOptions::RasterQuestion& proposed) {
+            answer = options.askRaster(proposed);
+            return answer;
+        };
+    const Result<BandReader> file = bandSet.Open(band, path, type, opening);
     if (file.cancelled) return Status::Cancelled();
     if (!file) return Status::Failure(file.message);
     // A raw band or a raster tells how its reading goes, piece by piece; a bitmap is read at
@@ -87,6 +103,15 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType chose
         records[band].rasterBand = file.value->Raster() ? file.value->Raster()->Band() : 0;
         bandSet.Accept(band, path, ImageSize{Lines, Columns}, records[band].georeference);
         LoadedType = type;
+        BandLoad& load = loads_[band];
+        load.path = path;
+        load.type = chosen;
+        load.options = options;
+        load.options.askSize = nullptr;  // a size answered is in the descriptor written since
+        load.options.askRaster = nullptr;
+        load.options.progress = nullptr;
+        load.options.exclusion = nullptr;
+        load.answer = answer;
     }
     return stored;
 }
@@ -94,6 +119,7 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType chose
 Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels, bool,
                             ByteMatrix nodata, std::optional<double> nodataValue) {
     if (!ValidBand(band)) return Status::Failure(" There is no band " + std::to_string(band) + " ");
+    loads_[band] = BandLoad{};
     try {
         const ImageSize size{pixels.Lines(), pixels.Columns()};
         const bool marked = !nodata.Empty() && nodata.Size() == pixels.Size();
@@ -105,6 +131,7 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         const Histogram& histogram = statistics.value->histograms[1];
         const int64_t without = statistics.value->withoutData[1];
         const int64_t nonFinite = statistics.value->nonFinite[1];
+        const int64_t masked = statistics.value->masked[1];
         const GrayRange range = RangeOfHistogram(histogram);
         std::string filePath = path;
 
@@ -120,7 +147,7 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         records[band].filePath.swap(filePath);
         records[band].stretch.reset();
         records[band].nodata = nodataValue;
-        records[band].nodataPixels = without - nonFinite;
+        records[band].nodataPixels = without - nonFinite - masked;
         records[band].nonFinitePixels = nonFinite;
         records[band].georeference.reset();
         records[band].rasterBand = 0;
@@ -130,6 +157,102 @@ Status Workspace::StoreBand(int band, const std::string& path, ByteMatrix pixels
         return Status::Failure(" Not enough memory to keep the band " + path +
                                " \nThe band was not loaded ");
     }
+}
+
+std::optional<ImageSize> Workspace::BandSetSize() const {
+    for (int b = 1; b <= kMaximumBands; ++b) {
+        const ImageSize size = bandSet.SizeOf(b);
+        if (size.lines > 0 || size.columns > 0) return size;
+    }
+    return std::nullopt;
+}
+
+Status Workspace::AddMask(const MaskSource& source, Progress& progress) {
+    const std::optional<ImageSize> size = BandSetSize();
+    if (!size) return Status::Failure(" Open a band of the band set before its mask ");
+    const BandFileType type = ReaderFor(source.path, source.type);
+    BandSet single;
+    single.Begin(1);
+    BandLoadOptions loading;
+    loading.checkMemory = false;
+    loading.ownStretchLater = true;  // a mask's values are read as they are
+    loading.rasterBand = source.rasterBand;
+    Result<BandReader> band = single.Open(1, source.path, type, loading);
+    if (band.cancelled) return Status::Cancelled();
+    if (!band) return Status::Failure(band.message);
+    // The place of the bands loaded, when every one of them lies on the map.
+    std::vector<BandRecord> loaded(1);
+    for (int b = 1; b <= kMaximumBands; ++b)
+        if (bands[b].Loaded()) loaded.push_back(records[b]);
+    if (Status placed = CheckMaskPlace(*band.value, *size, SharedGeoreference(loaded)); !placed)
+        return placed;
+    for (int b = 1; b <= kMaximumBands; ++b)
+        if (bands[b].Loaded() && !loads_[b].Known())
+            return Status::Failure(" Band " + std::to_string(b) +
+                                   " was not loaded from a file: open the mask before the bands ");
+
+    // The earlier masks are opened again with the new one, for a mask of its own that the
+    // bands loaded already do not share.
+    auto all = std::make_shared<PixelMask>();
+    for (const MaskSource& earlier : maskSources_) {
+        BandSet set;
+        set.Begin(1);
+        BandLoadOptions again = loading;
+        again.rasterBand = earlier.rasterBand;
+        const BandFileType earlierType = ReaderFor(earlier.path, earlier.type);
+        Result<BandReader> reopened = set.Open(1, earlier.path, earlierType, again);
+        if (!reopened) return Status::Failure(reopened.message);
+        all->Add(std::move(*reopened.value), earlier.rule,
+                 MaskName(earlier.path, earlierType, earlier.rasterBand));
+    }
+    all->Add(std::move(*band.value), source.rule,
+             MaskName(source.path, type, source.rasterBand));
+    if (Status again = LoadAgain(all, progress); !again) return again;
+    maskSources_.push_back(source);
+    maskTexts_ = all->Texts();
+    mask_ = std::move(all);
+    return Status::Ok();
+}
+
+Status Workspace::LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progress& progress) {
+    // The bands as they are, put back whole when one cannot be loaded again.
+    std::array<BandData, kMaximumBands + 1> keptBands;
+    std::array<BandRecord, kMaximumBands + 1> keptRecords = records;
+    std::array<BandLoad, kMaximumBands + 1> keptLoads = loads_;
+    const BandFileType keptType = LoadedType;
+    const auto restore = [&](Status status) {
+        for (int b = 1; b <= kMaximumBands; ++b)
+            if (keptBands[b].Loaded()) bands[b] = std::move(keptBands[b]);
+        records = keptRecords;
+        loads_ = keptLoads;
+        LoadedType = keptType;
+        return status;
+    };
+    const std::shared_ptr<const PixelMask> before = mask_;
+    mask_ = mask;
+    for (int b = 1; b <= kMaximumBands; ++b) {
+        if (!bands[b].Loaded()) continue;
+        const BandLoad load = keptLoads[b];
+        BandLoadOptions options = load.options;
+        options.progress = &progress;
+        if (load.answer) {
+            // The band answered for, with the same answer.
+            options.rasterBand = records[b].rasterBand;
+            options.askRasterBand = false;
+            const BandLoadOptions::RasterQuestion answer = *load.answer;
+            options.askRaster = [answer](const BandLoadOptions::RasterQuestion&) {
+                return std::optional<BandLoadOptions::RasterQuestion>(answer);
+            };
+        }
+        keptBands[b] = std::move(bands[b]);
+        const Status loaded = LoadBand(b, load.path, load.type, options);
+        if (!loaded) {
+            mask_ = before;
+            return restore(loaded);
+        }
+    }
+    LoadedType = keptType;
+    return Status::Ok();
 }
 
 Status Workspace::CheckAllBandsLoaded() const {
@@ -170,6 +293,7 @@ Status Workspace::FinishSegmentation(bool, bool, Progress& progress) {
     try {
         SegmentationResult result;
         result.Begin(n);
+        result.masks = maskTexts_;
         result.size = size;
         for (int b = 1; b <= n; ++b) {
             result.records[b] = records[b];
@@ -222,6 +346,7 @@ Result<CodeCounts> Workspace::CountCodes(Progress& progress) const {
         CodeCounts counts;
         counts.PixelCount = std::move(tally.value->pixelCount);
         counts.withoutData = tally.value->withoutData;
+        counts.masked = tally.value->masked;
         return R::Of(std::move(counts));
     } catch (const std::bad_alloc&) {
         return R::Failure(std::string(kMemoryRefusal) + "to cross the bands ");
@@ -242,7 +367,8 @@ Status Workspace::FinishCrossing(CodeCounts counts, std::vector<int32_t> selecte
         static_cast<Treatment&>(result) = *segmentation;
         result.size = segmentation->size;
         result.bandSetNumber = segmentation->bandSetNumber;
-        TakeCounts(result, CodeTally{std::move(counts.PixelCount), counts.withoutData});
+        TakeCounts(result,
+                   CodeTally{std::move(counts.PixelCount), counts.withoutData, counts.masked});
         if (Status finished = tessera::FinishCrossing(result, random, std::move(selectedCodes));
             !finished)
             return finished;

@@ -4,6 +4,7 @@
 // the colour sequence. The operations here hold every rule; the front ends only gather answers.
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "bands/bandfiles.h"
 #include "bands/bandreader.h"
 #include "bands/bandset.h"
+#include "bands/pixelmask.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "image/guitools.h"
@@ -67,6 +69,14 @@ struct CrossingResult : Treatment {
     ImageSize size;
     int bandSetNumber = 0;  // of the band set it crossed
     ByteMatrix ClassImage;
+};
+
+// A mask of the band set as it was given: a band of a file and the rule of its values.
+struct MaskSource {
+    std::string path;
+    BandFileType type = BandFileType::Raster;  // the type chosen (ReaderFor decides the reader)
+    int rasterBand = 1;                        // of a raster
+    MaskRule rule;
 };
 
 // What the interactive program holds for a band set: per band the pixels and their marks; per
@@ -134,6 +144,19 @@ class Workspace {
     Status StoreBand(int band, const std::string& path, ByteMatrix pixels, bool makeImage,
                      ByteMatrix nodata = {}, std::optional<double> nodataValue = std::nullopt);
 
+    // ----- masks of the band set (BeginBandSet empties them) -----
+    // The size of the band set being opened: that of the bands accepted since BeginBandSet;
+    // none before the first.
+    std::optional<ImageSize> BandSetSize() const;
+    // A mask of the band set: the pixels of `mask` that its rule masks are without data in
+    // every band, those loaded from now on and those loaded already, which are loaded again
+    // with it (their marks and their own stretch leave the masked pixels out). Masks add up.
+    // Refused with the "CAUTION" text that names the file (no band yet, a band of the file
+    // that is not there, another size or coordinate system); nothing changes then.
+    Status AddMask(const MaskSource& mask, Progress& progress = NoProgress());
+    // A line a mask, for the report.
+    const std::vector<std::string>& MaskTexts() const { return maskTexts_; }
+
     // "ERROR" text naming the first band 1..BandCount without pixels; Ok when all are there.
     Status CheckAllBandsLoaded() const;
     // What a command that needs the whole band set checks: the count, then every band.
@@ -176,6 +199,22 @@ class Workspace {
 
   private:
     int Threads() const { return threads > 0 ? threads : MachineThreads(); }
+    // How a band was loaded, to load it again with a mask given after it: its file, type and
+    // options (without their questions), and the answer of its raster question.
+    struct BandLoad {
+        std::string path;
+        BandFileType type = BandFileType::Raw;
+        BandLoadOptions options;
+        std::optional<BandLoadOptions::RasterQuestion> answer;
+        bool Known() const { return !path.empty(); }
+    };
+    // The bands loaded again with `mask`, as they were first loaded.
+    Status LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progress& progress);
+
+    std::array<BandLoad, kMaximumBands + 1> loads_;
+    std::vector<MaskSource> maskSources_;
+    std::shared_ptr<const PixelMask> mask_;  // none without masks
+    std::vector<std::string> maskTexts_;
 };
 
 }  // namespace tessera

@@ -14,6 +14,7 @@ class TTempImageForm;
 class THistoGrisForm;
 class TBandChoiceForm;
 class TRasterChoiceForm;
+class TMaskChoiceForm;
 
 // The windows and dialogs these commands use.
 struct BandSetWindows {
@@ -26,6 +27,8 @@ struct BandSetWindows {
     QFileDialog& multibandDialog;  // Open Multi-band Image
     TBandChoiceForm& bandChoice;
     TRasterChoiceForm& rasterChoice;  // nodata and stretch of a raster band
+    QFileDialog& maskDialog;          // Open Mask
+    TMaskChoiceForm& maskChoice;      // the band and rule of a mask
 };
 
 namespace bandsui {
@@ -34,6 +37,9 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows);
 // One file of several bands opened as the band set (asking which bands when it holds more
 // than 10), with the band titles, windows and command steps of the open sequence.
 void OpenMultibandImage(const CommandContext& context, const BandSetWindows& windows);
+// A mask of the band set being opened or open: its file, then its band and rule; the bands
+// loaded already are loaded again with it.
+void OpenMask(const CommandContext& context, const BandSetWindows& windows);
 // Band `band`'s open dialog until a file is loaded (true) or the dialog is cancelled (false).
 bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int band);
 // Previous (-1) / Next (+1) band in the band window.

@@ -12,6 +12,7 @@
 #include "bands/ui/bandchoice.h"
 #include "bands/ui/bandsetcommands.h"
 #include "bands/ui/imagesize.h"
+#include "bands/ui/maskchoice.h"
 #include "bands/ui/numband.h"
 #include "bands/ui/rasterchoice.h"
 #include "support/paths.h"
@@ -189,6 +190,7 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
             tessera::BandLoadOptions::RasterQuestion taken = proposed;
             if (!SameNodata(answer->nodata, firstProposed)) taken.nodata = answer->nodata;
             taken.stretch = answer->stretch;
+            taken.percentiles = answer->percentiles;
             return taken;
         };
         tessera::Status loaded;
@@ -209,6 +211,50 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
         windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
         windows.bandWindow.BringToFront();
     }
+}
+
+void OpenMask(const CommandContext& context, const BandSetWindows& windows) {
+    tessera::Workspace& ws = context.ws;
+    QFileDialog& dialog = windows.maskDialog;
+    StartInLastBandFolder(dialog, ws);
+    if (context.RunModal(dialog) != QDialog::Accepted) return;
+    const std::string path = S(ChosenFile(dialog));
+    const int filter = ChosenFilterIndex(dialog);
+    const auto type = filter == static_cast<int>(BandFileType::Bitmap)   ? BandFileType::Bitmap
+                      : filter >= static_cast<int>(BandFileType::Raster) ? BandFileType::Raster
+                                                                         : BandFileType::Raw;
+    const bool raster = tessera::ReaderFor(path, type) == BandFileType::Raster;
+    const tessera::Result<int> bandsInFile =
+        raster ? tessera::CountRasterBands(path) : tessera::Result<int>::Of(1);
+    TMaskChoiceForm& form = windows.maskChoice;
+    form.ShowFile(QFileInfo(Q(path)).fileName(), raster, bandsInFile ? *bandsInFile.value : 0);
+    std::optional<TMaskChoiceForm::Choice> choice;
+    while (!choice) {
+        if (context.RunModal(form) != QDialog::Accepted) return;
+        const tessera::Result<TMaskChoiceForm::Choice> read = form.Answer();
+        if (read) {
+            choice = *read.value;
+        } else {
+            context.Message(Q(read.message), "CAUTION");
+        }
+    }
+    const tessera::MaskSource mask{path, type, choice->rasterBand, choice->rule};
+    BusyCursor busy(context);
+    tessera::Status added;
+    const tessera::ImageSize size = ws.BandSetSize().value_or(tessera::ImageSize{});
+    context.Work("Opening the mask", int64_t{size.lines} * size.columns * ws.BandCount,
+                 [&](tessera::Progress& progress) { added = ws.AddMask(mask, progress); });
+    if (added.cancelled) return;
+    if (!added) {
+        busy.Release();
+        context.Message(Q(added.message), "CAUTION");
+        return;
+    }
+    // The bands loaded again: the window shows the current one's new block.
+    const int band = ws.CurrentBand;
+    if (IsBandNumber(band) && ws.bands[band].Loaded())
+        windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
+    context.Notice(Q("Mask : " + ws.MaskTexts().back()));
 }
 
 bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int band) {

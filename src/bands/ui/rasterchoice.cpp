@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "bands/percentiles.h"
 #include "bands/rasterband.h"
 #include "uikit/namedwidgets.h"
 #include "uikit/qtstrings.h"
@@ -47,8 +48,8 @@ TRasterChoiceForm::TRasterChoiceForm(QWidget* parent) : QDialog(parent) {
     MinEdit = NamedEdit("MinEdit", this);
     MaxEdit = NamedEdit("MaxEdit", this);
     NodataEdit->setPlaceholderText("none");
-    MinEdit->setPlaceholderText("the band's minimum");
-    MaxEdit->setPlaceholderText("the band's maximum");
+    MinEdit->setPlaceholderText("the band's minimum, or a percentile: 2%");
+    MaxEdit->setPlaceholderText("the band's maximum, or a percentile: 98%");
     BitBtn1 = OkButton(this);
     BitBtn2 = CancelButton(this);
     fields_ = new QFormLayout();
@@ -92,6 +93,10 @@ void TRasterChoiceForm::ShowProposal(const QString& what,
     NodataEdit->setText(NumberField(proposed.nodata, proposed.dataType));
     MinEdit->setText(proposed.stretch ? NumberField(proposed.stretch->minimum) : QString());
     MaxEdit->setText(proposed.stretch ? NumberField(proposed.stretch->maximum) : QString());
+    if (!proposed.stretch && proposed.percentiles) {
+        MinEdit->setText(Q(tessera::PercentText(proposed.percentiles->low)).remove(' '));
+        MaxEdit->setText(Q(tessera::PercentText(proposed.percentiles->high)).remove(' '));
+    }
     MinEdit->setEnabled(proposed.stretched);
     MaxEdit->setEnabled(proposed.stretched);
     // The wrapped text decides the height: the dialog grows to show it whole.
@@ -120,7 +125,16 @@ tessera::Result<tessera::BandLoadOptions::RasterQuestion> TRasterChoiceForm::Ans
         return refuse(NodataEdit,
                       " The nodata value must be a number, nan, inf or -inf, or empty for none ");
     answer.stretch.reset();
+    answer.percentiles.reset();
     if (proposed_.stretched) {
+        // "2%,98%" in MIN (MAX then empty), or "2%" and "98%": MIN and MAX at percentiles.
+        const QString low = MinEdit->text().trimmed(), high = MaxEdit->text().trimmed();
+        const QString pair = high.isEmpty() ? low : low + "," + high;
+        if (const auto percentiles = tessera::ParsePercentiles(S(pair))) {
+            if (!*percentiles) return refuse(MinEdit, " MIN and MAX: " + percentiles->message + " ");
+            answer.percentiles = *percentiles->value;
+            return R::Of(answer);
+        }
         std::optional<double> minimum, maximum;
         const bool minimumRead =
             ReadNumber(MinEdit->text(), minimum) && !(minimum && std::isnan(*minimum));

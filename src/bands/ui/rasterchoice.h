@@ -10,8 +10,9 @@ class QPushButton;
 
 // " RASTER BAND": how a band of a raster is brought in: the band of the file (when the caller
 // lets the user choose it), the value of its pixels without data, and for a band of more than
-// 8 bits the native values that become gray levels 0 and 255. A field left empty: no nodata
-// value; the band's own minimum or maximum.
+// 8 bits the native values that become gray levels 0 and 255, or the percentiles of its values
+// with data that do ("2%,98%" in MIN, or "2%" in MIN and "98%" in MAX). A field left empty: no
+// nodata value; the band's own minimum or maximum.
 class TRasterChoiceForm : public QDialog {
     Q_OBJECT
   public:
@@ -23,7 +24,7 @@ class TRasterChoiceForm : public QDialog {
     void ShowProposal(const QString& what,
                       const tessera::BandLoadOptions::RasterQuestion& proposed);
     // The answer in the fields; a "CAUTION" text when a field holds no number, the band is not
-    // one of the file's or the stretch has MIN not below MAX. The field at fault takes the focus
+    // one of the file's, the stretch has MIN not below MAX or its percentiles are refused. The field at fault takes the focus
     // when the dialog shows again.
     tessera::Result<tessera::BandLoadOptions::RasterQuestion> Answer() const;
 
