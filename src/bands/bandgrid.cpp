@@ -26,7 +26,27 @@ bool SameSystem(const Georeference& first, const Georeference& second) {
     return GeoreferenceDifference(first, second) != "their coordinate systems differ";
 }
 
+bool NorthUp(const Georeference& place) {
+    return place.transform[2] == 0 && place.transform[4] == 0;
+}
+
 }  // namespace
+
+GridPlan PlanOntoGrid(ImageSize size, const std::optional<Georeference>& place) {
+    GridPlan plan;
+    if (!place) return plan;
+    plan.active = true;
+    plan.size = size;
+    plan.place = place;
+    plan.gridOwnPlace = place;
+    return plan;
+}
+
+bool CanBringOntoGrid(const std::optional<Georeference>& band,
+                      const std::optional<Georeference>& grid) {
+    return band && grid && SameSystem(*band, *grid) &&
+           !GeoreferenceDifference(*band, *grid).empty() && NorthUp(*band) && NorthUp(*grid);
+}
 
 Result<BandFacts> FactsOf(const std::string& path, int rasterBand) {
     using R = Result<BandFacts>;

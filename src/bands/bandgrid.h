@@ -45,6 +45,14 @@ struct GridPlan {
     std::optional<Georeference> gridOwnPlace;  // the grid band's place before the window
 };
 
+// The plan that brings bands onto the grid of a band of this size and place (a band already
+// accepted): none for a band that lies on no map.
+GridPlan PlanOntoGrid(ImageSize size, const std::optional<Georeference>& place);
+// A band of this place can be brought onto that grid: both lie on the map in one coordinate
+// system, on grids that differ, and neither grid is rotated.
+bool CanBringOntoGrid(const std::optional<Georeference>& band,
+                      const std::optional<Georeference>& grid);
+
 // The facts of a band's file: its size and place, read without a pixel.
 Result<BandFacts> FactsOf(const std::string& path, int rasterBand);
 

@@ -8,7 +8,9 @@
 #include <initializer_list>
 
 #include "bands/gdalsupport.h"
+#include "bands/pixelmask.h"
 #include "image/rawfiles.h"
+#include "support/numbers.h"
 #include "support/paths.h"
 #include "support/safefile.h"
 
@@ -129,6 +131,33 @@ Status BandSet::CheckGeoreference(int band, const std::string& path,
     return Status::Ok();
 }
 
+int BandSet::GridToBringOnto(int band, const std::optional<Georeference>& place) const {
+    for (int b = 1; b <= kMaximumBands; ++b) {
+        const Accepted& other = bands_[b];
+        if (b == band || !other.place) continue;
+        if (other.size.lines == 0 && other.size.columns == 0) continue;
+        return CanBringOntoGrid(place, other.place) ? b : 0;
+    }
+    return 0;
+}
+
+std::string RegridQuestion(int band, const std::string& path, ImageSize size,
+                           const Georeference& place, int gridBand, ImageSize gridSize,
+                           const Georeference& gridPlace) {
+    const auto pixel = [](const Georeference& at) {
+        return NumberText(std::fabs(at.transform[1])) + " x " +
+               NumberText(std::fabs(at.transform[5]));
+    };
+    const std::string b = std::to_string(band), g = std::to_string(gridBand);
+    return " Band " + b + "\n" + path + "\nlies on another grid than band " + g +
+           ": pixels of " + pixel(place) + " map units, " + std::to_string(size.lines) +
+           " lines x " + std::to_string(size.columns) + " columns, beside band " + g + "'s " +
+           pixel(gridPlace) + ", " + std::to_string(gridSize.lines) + " x " +
+           std::to_string(gridSize.columns) + ".\nBring band " + b + " onto the grid of band " +
+           g + "? Its pixels are then taken by nearest neighbour, and those of the grid it does "
+           "not cover are without data. ";
+}
+
 namespace {
 
 bool SameNodata(const std::optional<double>& first, const std::optional<double>& second) {
@@ -169,10 +198,29 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
     }
     if (type == BandFileType::Raster) {
         // The size is checked before a band of more than 8 bits is read through for its range.
+        std::optional<bool> regrid;  // the answer to the grid question, asked once
         const auto openBand = [&](int rasterBand) -> Result<BandReader> {
             Result<BandReader> file = OpenRasterBand(
                 path, rasterBand, options.rasterView ? &*options.rasterView : nullptr);
             if (!file) return file;
+            const int grid = options.rasterView || !options.askRegrid
+                                 ? 0
+                                 : GridToBringOnto(band, file.value->Georef());
+            if (grid > 0) {
+                const Accepted& onto = bands_[grid];
+                if (!regrid)
+                    regrid = options.askRegrid(RegridQuestion(band, path, file.value->Size(),
+                                                              *file.value->Georef(), grid,
+                                                              onto.size, *onto.place));
+                if (*regrid) {
+                    const BandFacts facts{path, rasterBand, file.value->Size(),
+                                          file.value->Georef()};
+                    const std::optional<RasterView> view =
+                        PlanOntoGrid(onto.size, onto.place).ViewOf(facts);
+                    file = OpenRasterBand(path, rasterBand, view ? &*view : nullptr);
+                    if (!file) return file;
+                }
+            }
             if (const Status fits = accepted(file.value->Size()); !fits)
                 return R::Failure(fits.message);
             if (const Status placed = CheckGeoreference(band, path, file.value->Georef()); !placed)
@@ -283,6 +331,31 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
     if (file && options.nodata) file.value->SetNodata(options.nodata);
     if (file && options.exclusion) file.value->SetExclusion(options.exclusion);
     return file;
+}
+
+Result<BandReader> OpenMaskBand(const std::string& path, BandFileType type, int rasterBand,
+                                ImageSize size, const std::optional<Georeference>& place,
+                                const GridPlan& plan) {
+    using R = Result<BandReader>;
+    BandSet set;
+    set.Begin(1);
+    BandLoadOptions loading;
+    loading.makeImage = false;
+    loading.checkMemory = false;
+    loading.ownStretchLater = true;  // a mask's values are read as they are
+    loading.rasterBand = rasterBand;
+    if (plan.active && type == BandFileType::Raster) {
+        Result<BandFacts> facts = FactsOf(path, rasterBand);
+        if (!facts) return R::Failure(facts.message);
+        loading.rasterView = plan.ViewOf(*facts.value);
+    }
+    Result<BandReader> band = set.Open(1, path, type, loading);
+    if (!band) return band;
+    // A mask's rule reads its stored values, whatever scale its file declares.
+    if (RasterSource* raster = band.value->MutableRaster()) raster->SetScaling({});
+    if (Status placed = CheckMaskPlace(*band.value, size, place); !placed)
+        return R::Failure(placed.message);
+    return band;
 }
 
 }  // namespace tessera

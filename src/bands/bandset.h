@@ -12,6 +12,7 @@
 
 #include "bands/bandfacts.h"
 #include "bands/bandfiles.h"
+#include "bands/bandgrid.h"
 #include "bands/bandreader.h"
 #include "support/progress.h"
 #include "support/status.h"
@@ -41,6 +42,12 @@ struct BandLoadOptions {
     std::optional<PercentileRange> percentiles;
     // A raster read as GDAL's utility cuts or resamples it (a window, another grid).
     std::optional<RasterView> rasterView;
+    // Asked, once, when a raster band lies on the map in the coordinate system of a band
+    // accepted before it but on another grid (another resolution or origin), with the question
+    // to show (RegridQuestion): true brings it onto that band's grid by nearest neighbour, as
+    // gdalwarp does, its pixels outside that band's being without data; false, or left empty,
+    // refuses it as a band of another size or place. Not asked with a rasterView given.
+    std::function<bool(const std::string& question)> askRegrid;
     // A raw file or bitmap read only in this window: LINE,COLUMN,LINES,COLUMNS.
     std::optional<std::array<int64_t, 4>> window;
     // The band's physical values in place of the file's own scale and offset.
@@ -93,6 +100,12 @@ BandFileType ReaderFor(const std::string& path, BandFileType chosen);
 // What a file's first bytes say it is, for messages ("a TIFF file"); empty when they say nothing.
 std::string FileKindText(const std::string& path);
 
+// The question that asks whether band `band` of `path`, of this size and place, is brought onto
+// the grid of band `gridBand`, of that size and place.
+std::string RegridQuestion(int band, const std::string& path, ImageSize size,
+                           const Georeference& place, int gridBand, ImageSize gridSize,
+                           const Georeference& gridPlace);
+
 class BandSet {
   public:
     // The start of an open sequence of `bandCount` bands: bands accepted from now on must
@@ -127,6 +140,10 @@ class BandSet {
     Status CheckMemoryNeed(const std::string& path, ImageSize size, int64_t neededBytes,
                            int64_t physicalBytes = 0) const;
 
+    // The band accepted before whose grid band `band`, lying at `place`, can be brought onto
+    // (CanBringOntoGrid); 0: none.
+    int GridToBringOnto(int band, const std::optional<Georeference>& place) const;
+
   private:
     static bool Valid(int band) { return band >= 1 && band <= kMaximumBands; }
     struct Accepted {
@@ -138,5 +155,13 @@ class BandSet {
     std::array<Accepted, kMaximumBands + 1> bands_{};
     std::function<int64_t(ImageSize, int)> memoryNeed_;
 };
+
+// A mask band opened for a band set of this grid (PlanOntoGrid for the bands' size and place, or
+// the plan of a window or grid): a raster of another grid or a window of its own is read onto
+// the bands' grid by nearest neighbour, and its values are read as stored, whatever scale its
+// file declares. Refused when it does not then lie on the bands' grid.
+Result<BandReader> OpenMaskBand(const std::string& path, BandFileType type, int rasterBand,
+                                ImageSize size, const std::optional<Georeference>& place,
+                                const GridPlan& plan);
 
 }  // namespace tessera

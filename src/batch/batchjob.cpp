@@ -130,40 +130,14 @@ tessera::Result<std::shared_ptr<tessera::PixelMask>> OpenMasks(
         JobBand file = IsBitmapName(mask.path) ? JobBand{mask.path, tessera::BandFileType::Bitmap}
                        : IsRawName(mask.path)  ? JobBand{mask.path, tessera::BandFileType::Raw}
                                                : RasterBandNamed(mask.path, unused);
-        tessera::BandSet set;
-        set.Begin(1);
-        tessera::BandLoadOptions loading;
-        loading.makeImage = false;
-        loading.checkMemory = false;
-        loading.ownStretchLater = true;  // a mask's values are read as they are
-        loading.rasterBand = file.rasterBand;
-        if (plan.active && file.type == tessera::BandFileType::Raster) {
-            // A mask of another grid is brought onto the bands' by nearest neighbour too.
-            tessera::Result<tessera::BandFacts> facts =
-                tessera::FactsOf(file.path, file.rasterBand);
-            if (!facts) return R::Failure(facts.message);
-            loading.rasterView = plan.ViewOf(*facts.value);
-        } else if (file.type == tessera::BandFileType::Raster && place) {
-            tessera::Result<tessera::BandFacts> facts =
-                tessera::FactsOf(file.path, file.rasterBand);
-            if (!facts) return R::Failure(facts.message);
-            tessera::GridPlan onBands;
-            onBands.active = true;
-            onBands.size = size;
-            onBands.place = place;
-            onBands.gridOwnPlace = place;
-            loading.rasterView = onBands.ViewOf(*facts.value);
-        }
-        tessera::Result<tessera::BandReader> band = set.Open(1, file.path, file.type, loading);
+        tessera::Result<tessera::BandReader> band = tessera::OpenMaskBand(
+            file.path, file.type, file.rasterBand, size, place,
+            plan.active ? plan : tessera::PlanOntoGrid(size, place));
         if (!band) return R::Failure(band.message);
-        // A mask's rule reads its stored values, whatever scale its file declares.
-        if (tessera::RasterSource* raster = band.value->MutableRaster()) raster->SetScaling({});
         tessera::Result<tessera::MaskRule> rule = tessera::Result<tessera::MaskRule>::Of({});
         if (mask.rule == MaskOptions::Rule::Bits) rule = tessera::BitsRule(mask.list);
         if (mask.rule == MaskOptions::Rule::Values) rule = tessera::ValuesRule(mask.list);
         if (!rule) return R::Failure(band.value->Refusal("as a mask, " + rule.message));
-        if (tessera::Status placed = tessera::CheckMaskPlace(*band.value, size, place); !placed)
-            return R::Failure(placed.message);
         all->Add(std::move(*band.value), *rule.value,
                  tessera::MaskName(file.path, file.type, file.rasterBand));
     }

@@ -79,6 +79,13 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType chose
             answer = options.askRaster(proposed);
             return answer;
         };
+    // Likewise the answer to the grid question.
+    std::optional<bool> regrid;
+    if (options.askRegrid)
+        opening.askRegrid = [&](const std::string& question) {
+            regrid = options.askRegrid(question);
+            return *regrid;
+        };
     const Result<BandReader> file = bandSet.Open(band, path, type, opening);
     if (file.cancelled) return Status::Cancelled();
     if (!file) return Status::Failure(file.message);
@@ -109,6 +116,11 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType chose
         load.options = options;
         load.options.askSize = nullptr;  // a size answered is in the descriptor written since
         load.options.askRaster = nullptr;
+        load.options.askRegrid = nullptr;
+        if (regrid) {
+            const bool onto = *regrid;
+            load.options.askRegrid = [onto](const std::string&) { return onto; };
+        }
         load.options.progress = nullptr;
         load.options.exclusion = nullptr;
         load.answer = answer;
@@ -171,21 +183,17 @@ Status Workspace::AddMask(const MaskSource& source, Progress& progress) {
     const std::optional<ImageSize> size = BandSetSize();
     if (!size) return Status::Failure(" Open a band of the band set before its mask ");
     const BandFileType type = ReaderFor(source.path, source.type);
-    BandSet single;
-    single.Begin(1);
-    BandLoadOptions loading;
-    loading.checkMemory = false;
-    loading.ownStretchLater = true;  // a mask's values are read as they are
-    loading.rasterBand = source.rasterBand;
-    Result<BandReader> band = single.Open(1, source.path, type, loading);
-    if (band.cancelled) return Status::Cancelled();
-    if (!band) return Status::Failure(band.message);
-    // The place of the bands loaded, when every one of them lies on the map.
+    // The place of the bands loaded, when every one of them lies on the map: a mask of another
+    // grid is read onto theirs.
     std::vector<BandRecord> loaded(1);
     for (int b = 1; b <= kMaximumBands; ++b)
         if (bands[b].Loaded()) loaded.push_back(records[b]);
-    if (Status placed = CheckMaskPlace(*band.value, *size, SharedGeoreference(loaded)); !placed)
-        return placed;
+    const std::optional<Georeference> place = SharedGeoreference(loaded);
+    const GridPlan grid = PlanOntoGrid(*size, place);
+    Result<BandReader> band =
+        OpenMaskBand(source.path, type, source.rasterBand, *size, place, grid);
+    if (band.cancelled) return Status::Cancelled();
+    if (!band) return Status::Failure(band.message);
     for (int b = 1; b <= kMaximumBands; ++b)
         if (bands[b].Loaded() && !loads_[b].Known())
             return Status::Failure(" Band " + std::to_string(b) +
@@ -195,12 +203,9 @@ Status Workspace::AddMask(const MaskSource& source, Progress& progress) {
     // bands loaded already do not share.
     auto all = std::make_shared<PixelMask>();
     for (const MaskSource& earlier : maskSources_) {
-        BandSet set;
-        set.Begin(1);
-        BandLoadOptions again = loading;
-        again.rasterBand = earlier.rasterBand;
         const BandFileType earlierType = ReaderFor(earlier.path, earlier.type);
-        Result<BandReader> reopened = set.Open(1, earlier.path, earlierType, again);
+        Result<BandReader> reopened =
+            OpenMaskBand(earlier.path, earlierType, earlier.rasterBand, *size, place, grid);
         if (!reopened) return Status::Failure(reopened.message);
         all->Add(std::move(*reopened.value), earlier.rule,
                  MaskName(earlier.path, earlierType, earlier.rasterBand));

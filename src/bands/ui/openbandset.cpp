@@ -304,6 +304,14 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
                                  proposed);
             };
             options.askRasterBand = true;
+            // A band of another grid than the bands before it is brought onto theirs only
+            // when the user says so.
+            options.askRegrid = [&](const std::string& question) {
+                bool yes = false;
+                OnGuiThread(&windows.rasterChoice,
+                            [&] { yes = context.seam.ask(Q(question), "CAUTION"); });
+                return yes;
+            };
         }
         tessera::Status loaded;
         context.Work(QString("Loading band %1 of %2").arg(band).arg(ws.BandCount),
