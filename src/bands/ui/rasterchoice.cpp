@@ -48,8 +48,8 @@ TRasterChoiceForm::TRasterChoiceForm(QWidget* parent) : QDialog(parent) {
     MinEdit = NamedEdit("MinEdit", this);
     MaxEdit = NamedEdit("MaxEdit", this);
     NodataEdit->setPlaceholderText("none");
-    MinEdit->setPlaceholderText("the band's minimum, or a percentile: 2%");
-    MaxEdit->setPlaceholderText("the band's maximum, or a percentile: 98%");
+    MinEdit->setPlaceholderText("minimum, or a percentile: 2%");
+    MaxEdit->setPlaceholderText("maximum, or a percentile: 98%");
     BitBtn1 = OkButton(this);
     BitBtn2 = CancelButton(this);
     fields_ = new QFormLayout();
