@@ -31,7 +31,7 @@ struct StreamSettings {
     // so that no tile is decoded twice; -1: a quarter of the machine's memory. Bands beyond
     // them are kept in temporary files in spillFolder, or, without one, decoded in every pass.
     int64_t keptBytes = -1;
-    std::string spillFolder;
+    std::string spillFolder = {};
 };
 
 // The thread count and strip height the settings give for bands of `columns` columns.
