@@ -1,6 +1,7 @@
 #include "bands/keptvalues.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -134,7 +135,16 @@ Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLi
     const int64_t bytes = BytesFor(size, blockLines, blockColumns, kind);
     if (spillFolder.empty()) {
         // Not touched until a block is kept: pages the band never fills cost nothing.
-        kept->memory_.reset(new uint8_t[static_cast<size_t>(bytes)]);
+        const size_t huge = size_t{2} << 20;
+        const size_t length = (static_cast<size_t>(bytes) + huge - 1) / huge * huge;
+        void* mapped = ::mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapped == MAP_FAILED) return R::Failure("no memory for the values kept");
+#ifdef MADV_HUGEPAGE
+        ::madvise(mapped, length, MADV_HUGEPAGE);
+#endif
+        kept->memory_ = static_cast<uint8_t*>(mapped);
+        kept->mapped_ = length;
         return R::Of(std::move(kept));
     }
     std::string name;
@@ -153,6 +163,7 @@ Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLi
 
 KeptValues::~KeptValues() {
     if (file_ >= 0) ::close(file_);
+    if (memory_) ::munmap(memory_, mapped_);
 }
 
 bool KeptValues::Holds(int first, int count, int x0, int width) const {
@@ -180,7 +191,7 @@ bool KeptValues::Read(int first, int count, int x0, int width, double* values) c
             const int64_t start = BlockOffset(BlockIndex(by, bx)) + (y0 - top) * rowBytes;
             const uint8_t* block = nullptr;
             if (memory_) {
-                block = memory_.get() + start;
+                block = memory_ + start;
             } else {
                 rows.resize(static_cast<size_t>((y1 - y0) * rowBytes));
                 if (!ReadAll(file_, rows.data(), rows.size(), start)) {
@@ -230,7 +241,7 @@ bool KeptValues::ReadThrough(int first, int count, int x0, int width, const uint
             const int64_t start = BlockOffset(BlockIndex(by, bx)) + (y0 - top) * rowBytes;
             const uint8_t* block = nullptr;
             if (memory_) {
-                block = memory_.get() + start;
+                block = memory_ + start;
             } else {
                 rows.resize(static_cast<size_t>((y1 - y0) * rowBytes));
                 if (!ReadAll(file_, rows.data(), rows.size(), start)) {
@@ -274,7 +285,7 @@ bool KeptValues::Keep(int first, int count, int x0, int width, const double* val
                 continue;  // kept, or being kept by another thread
             uint8_t* block = nullptr;
             if (memory_) {
-                block = memory_.get() + BlockOffset(BlockIndex(by, bx));
+                block = memory_ + BlockOffset(BlockIndex(by, bx));
             } else {
                 buffer.assign(static_cast<size_t>(blockBytes_), 0);
                 block = buffer.data();

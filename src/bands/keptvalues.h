@@ -66,7 +66,10 @@ class KeptValues {
     int across_ = 1, down_ = 1;
     Kind kind_ = Kind::F64;
     int64_t blockBytes_ = 0;
-    std::unique_ptr<uint8_t[]> memory_;  // the blocks one after the other, when not spilled
+    // The blocks one after the other, when not spilled: a mapping of its own, in huge pages
+    // where the system gives them (a fresh page costs a fault, and 4 KiB pages many of them).
+    uint8_t* memory_ = nullptr;
+    size_t mapped_ = 0;
     int file_ = -1;
     mutable std::atomic<bool> broken_{false};  // a block could not be kept: nothing is read from here
     // Per block: 0 not kept, 1 being kept by one thread, 2 kept.

@@ -205,6 +205,7 @@ class RasterSource {
     // of it take their values from there: a compressed tile is decoded once for all the passes.
     // The blocks of the pixels a warped view covers are kept likewise.
     void KeepDecoded(std::shared_ptr<KeptValues> kept, std::shared_ptr<KeptValues> coverage);
+    bool KeepsValues() const { return kept_ != nullptr; }
     // What keeping the band whole takes: its own blocks, and those of its coverage.
     int64_t KeptBytes() const;
     int64_t CoverageKeptBytes() const;
