@@ -14,7 +14,10 @@
 # another's). Then the medians of wall time, CPU time, peak memory and page faults, and the
 # ratios (bench/measure.py). The load average is printed beside them.
 #
-#   scripts/bench-compressed.sh [--size S] [--bands B] [--runs R] [--keep] [--folder F]
+#   scripts/bench-compressed.sh [--size S] [--bands B] [--runs R] [--folder F] [--grass]
+#
+# --grass adds GRASS (bench/grass_job.sh, Debian's grass-core) on A, its bands linked
+# (r.external) and imported (r.in.gdal).
 #
 # The scene takes some 1.3 GiB of disk at 8000 x 8000 and a minute to make; --folder F keeps it
 # there (made once, then reused).
@@ -26,6 +29,7 @@ SIZE=8000
 BANDS=7
 RUNS=3
 FOLDER=""
+GRASS=0
 JOB=(--method segmentation --segments 4 --min-pixels 1000 --progress)
 
 while [[ $# -gt 0 ]]; do
@@ -34,7 +38,8 @@ while [[ $# -gt 0 ]]; do
         --bands) BANDS="$2"; shift 2 ;;
         --runs) RUNS="$2"; shift 2 ;;
         --folder) FOLDER="$2"; shift 2 ;;
-        -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+        --grass) GRASS=1; shift ;;
+        -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
         *) echo "bench-compressed.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -88,6 +93,12 @@ DECODE_A=""
 for f in "$SCENE"/A/band*.tif; do DECODE_A+="gdal_translate -q -of MEM $f x; "; done
 COMMANDS[decode-A]="sh -c '$DECODE_A'"
 LABELS=(batch-A rasterio-A decode-A batch-A-spilled batch-B rasterio-B batch-C rasterio-C batch-R)
+if [[ $GRASS -eq 1 ]]; then
+    # GRASS on A only, linking the files and importing them: it takes minutes a run.
+    COMMANDS[grass-external-A]="$ROOT/bench/grass_job.sh external $FOLDER/out/grass-external-A.tif 1000 $SCENE/A/band*.tif"
+    COMMANDS[grass-import-A]="$ROOT/bench/grass_job.sh import $FOLDER/out/grass-import-A.tif 1000 $SCENE/A/band*.tif"
+    LABELS+=(grass-external-A grass-import-A)
+fi
 
 for round in $(seq 1 "$RUNS"); do
     # Each round starts at another label, so that none is always first after a warm-up.
