@@ -451,6 +451,11 @@ void RasterSource::KeepDecoded(std::shared_ptr<KeptValues> kept,
     if (coverageSource_) coverageSource_->kept_ = std::move(coverage);
 }
 
+bool RasterSource::ReadsFromKept() const {
+    return kept_ && KeptValues::BytesOf(kept_->KindKept()) <= 2 &&
+           kept_->Holds(0, size_.lines, 0, size_.columns);
+}
+
 int64_t RasterSource::KeptBytes() const {
     return KeptValues::BytesFor(size_, blockLines_, blockColumns_,
                                 KeptValues::KindOf(dataType_));
@@ -854,6 +859,14 @@ Status RasterSource::ReadLinesTogether(const std::vector<const RasterSource*>& s
         }
         std::vector<const RasterSource*> members;
         for (size_t i : group) members.push_back(sources[i]);
+        if (std::all_of(members.begin(), members.end(),
+                        [](const RasterSource* member) { return member->ReadsFromKept(); })) {
+            // Nothing to decode: each band from its own kept values.
+            for (size_t i : group)
+                if (Status read = sources[i]->ReadLines(first, count, lines[i], nodata[i]); !read)
+                    return read;
+            continue;
+        }
         const size_t cells = static_cast<size_t>(count) * members[0]->size_.columns;
         values.resize(cells * members.size());
         if (!ReadNativeTogether(members, first, count, values.data())) {
@@ -1005,6 +1018,15 @@ Status RasterSource::TakeOwnRange(double low, double high) {
 Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
     if (count <= 0) return Status::Ok();
     const size_t cells = static_cast<size_t>(count) * size_.columns;
+    if (ReadsFromKept()) {
+        const std::shared_ptr<const GrayTable> table = TableOfGray();
+        if (kept_->ReadThrough(first, count, 0, size_.columns, table->gray.data(),
+                               table->marks.data(), table->lowest, lines,
+                               static_cast<size_t>(size_.columns), nodata)) {
+            if (nodata && Excludes()) return MarkExclusions(first, count, 0, size_.columns, nodata);
+            return Status::Ok();
+        }
+    }
     // A band whose values are kept is read from them, as gray levels by the same rule.
     if ((isByte_ && !kept_) || (!isByte_ && !stretch_)) {
         bool read = false;

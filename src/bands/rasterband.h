@@ -206,6 +206,9 @@ class RasterSource {
     // The blocks of the pixels a warped view covers are kept likewise.
     void KeepDecoded(std::shared_ptr<KeptValues> kept, std::shared_ptr<KeptValues> coverage);
     bool KeepsValues() const { return kept_ != nullptr; }
+    // Every value of the band is kept, in a kind that strips are made of through a table: they
+    // are read from what is kept a strip at a time, as from a raw file.
+    bool ReadsFromKept() const;
     // What keeping the band whole takes: its own blocks, and those of its coverage.
     int64_t KeptBytes() const;
     int64_t CoverageKeptBytes() const;

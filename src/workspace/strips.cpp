@@ -389,6 +389,12 @@ Status FileStrips::ForEachStrip(int threads, const StripWork& work, Progress* pr
     const int stripCount = StripCount();
     const int workers = Workers(threads);
     const int n = BandCount();
+    // Once every raster's values are kept, its strips are read from them directly: no row of
+    // blocks is held, and nothing is decoded again.
+    if (group_ && std::all_of(readers_.begin() + 1, readers_.end(), [](const BandReader& reader) {
+            return reader.Raster() == nullptr || reader.Raster()->ReadsFromKept();
+        }))
+        group_.reset();
     std::vector<std::unique_ptr<BandStrips>> strips;
     for (int w = 0; w < workers; ++w)
         strips.push_back(std::make_unique<BandStrips>(n, stripLines_, size_.columns));
