@@ -18,6 +18,7 @@
 #include "image/rawfiles.h"
 #include "support/paths.h"
 #include "workspace/streamedjob.h"
+#include "workspace/treatmentfile.h"
 
 namespace tessera::batch {
 
@@ -226,10 +227,25 @@ JobOutcome RunJobFor(const Options& options) {
         refused.message = text;
         return refused;
     };
+    if (!options.applyConflict.empty()) return Fail(kRefused, options.applyConflict);
+    // A treatment to apply is read first: a file that is none refuses the job before a band
+    // is opened.
+    std::optional<tessera::SavedTreatment> saved;
+    if (!options.applyTreatment.empty()) {
+        tessera::Result<tessera::SavedTreatment> read = tessera::ReadTreatment(options.applyTreatment);
+        if (!read) return Fail(kRefused, read.message);
+        saved = std::move(*read.value);
+    }
     const tessera::Result<std::vector<JobBand>> listed = BandsOf(options);
     if (!listed) return Fail(kRefused, listed.message);
     const std::vector<JobBand>& bands = *listed.value;
     const int bandCount = static_cast<int>(bands.size());
+    if (saved) {
+        if (const tessera::Status fits =
+                tessera::CheckTreatmentBandCount(*saved, options.applyTreatment, bandCount);
+            !fits)
+            return Fail(kRefused, fits.message);
+    }
     job.BeginBandSet(bandCount);
 
     // One grid for bands whose grids differ, and the region: each raster band read through
@@ -298,8 +314,21 @@ JobOutcome RunJobFor(const Options& options) {
                 !usable)
                 return Fail(kRefused, usable.message);
         }
+        if (saved) {
+            // The saved stretch, scale and nodata value, whatever the band's own.
+            const tessera::SavedBand& kept = saved->bands[static_cast<size_t>(band - 1)];
+            loading.stretch = kept.stretch;
+            loading.scaling = kept.scaling;
+            loading.nodata = kept.nodata;
+        }
         if (const tessera::Status loaded = job.LoadBand(band, path, file.type, loading); !loaded)
             return Fail(kRefused, loaded.message);
+        if (saved) {
+            if (const tessera::Status fits = tessera::CheckTreatmentBand(
+                    *saved, options.applyTreatment, band, path, job.DataType(band));
+                !fits)
+                return Fail(kRefused, fits.message);
+        }
         const tessera::ImageSize size = job.Size();
         if (band == 1 && int64_t{size.lines} * size.columns * bandCount >= kLargeScenePixels)
             progress.Enable();
@@ -324,7 +353,11 @@ JobOutcome RunJobFor(const Options& options) {
         return Fail(kRefused, "--format asks for " + options.out +
                                   ".qml, but not every band carries a georeference");
 
-    for (int band = 1; band <= bandCount; ++band) {
+    if (saved) {
+        if (const tessera::Status taken = job.TakeSavedSegmentation(*saved); !taken)
+            return Fail(kRefused, taken.message);
+    }
+    for (int band = 1; band <= bandCount && !saved; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
         std::vector<int32_t> limits = choice.limits ? *choice.limits : std::vector<int32_t>{};
         if (choice.nativeLimits) {
@@ -353,16 +386,23 @@ JobOutcome RunJobFor(const Options& options) {
     const std::vector<int64_t>& pixelCount = job.PixelCount();
     const int codeCount = job.Table().CodeCount;
 
-    // The same choices as the code selection dialogs of the interactive program.
-    const tessera::CodeSelection choice{options.keepAll, options.minPixels};
-    if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
-        kept > tessera::kMaximumClassCount) {
-        return Fail(kTooManyClasses, TooManyClassesText(options, kept, codeCount));
-    }
-    std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
-    job.SetSelectionRule(choice);
-    if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed) {
-        return Fail(kRefused, crossed.message);
+    if (saved) {
+        // A code keeps the class number and colour the treatment gives it.
+        if (const tessera::Status crossed = job.TakeSavedClasses(*saved, options.applyTreatment);
+            !crossed)
+            return Fail(kRefused, crossed.message);
+    } else {
+        // The same choices as the code selection dialogs of the interactive program.
+        const tessera::CodeSelection choice{options.keepAll, options.minPixels};
+        if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
+            kept > tessera::kMaximumClassCount) {
+            return Fail(kTooManyClasses, TooManyClassesText(options, kept, codeCount));
+        }
+        std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
+        job.SetSelectionRule(choice);
+        if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed) {
+            return Fail(kRefused, crossed.message);
+        }
     }
 
     const Formats& formats = options.formats;
@@ -387,8 +427,15 @@ JobOutcome RunJobFor(const Options& options) {
         progress.Say("saving the segmented band " + std::to_string(bandCount));
     // The segmented band is kept only once every result file is written, so that a run refused
     // earlier leaves no result file behind.
-    if (const tessera::Status saved = job.Save(options.out, options.saveSegmented, files); !saved) {
-        return Fail(kNotWritten, saved.message);
+    if (const tessera::Status written = job.Save(options.out, options.saveSegmented, files);
+        !written) {
+        return Fail(kNotWritten, written.message);
+    }
+    if (!options.saveTreatment.empty()) {
+        progress.Say("saving the treatment " + options.saveTreatment);
+        if (const tessera::Status kept = tessera::SaveTreatment(options.saveTreatment, job.State());
+            !kept)
+            return Fail(kNotWritten, kept.message);
     }
     progress.Say("done: " + std::to_string(job.ClassCount()) + " classes");
     JobOutcome done;

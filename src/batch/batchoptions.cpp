@@ -22,6 +22,9 @@ const char* UsageText() {
            "                     [--mask FILE[:K] [--mask-bits B1,... | --mask-values V1,...]]\n"
            "                     [--window XMIN,YMIN,XMAX,YMAX | --window-pixels L,C,LINES,COLUMNS]\n"
            "                     [--grid K]\n"
+           "                     [--save-treatment FILE.json]\n"
+           "       tessera-batch --out STEM --apply-treatment FILE.json\n"
+           "                     --band FILE ... | --bands FILE [--mask ...] [--format LIST]\n"
            "       tessera-batch --describe | --help\n"
            "\n"
            "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
@@ -89,6 +92,16 @@ const char* UsageText() {
            "                         scene's size (by default only large scenes report);\n"
            "                         on a terminal the report is one line, rewritten\n"
            "  --quiet                report no stage; errors are still reported\n"
+           "  --save-treatment FILE.json\n"
+           "                         also write the whole treatment (every band's stretch,\n"
+           "                         method and limits, the classes and their colours) as\n"
+           "                         JSON, to apply to other scenes (docs/treatment.md)\n"
+           "  --apply-treatment FILE.json\n"
+           "                         treat the bands with a saved treatment: its stretches,\n"
+           "                         gray limits, classes and colours, nothing drawn or\n"
+           "                         computed anew; takes no --method, --segments, --limits,\n"
+           "                         --native-limits, --stretch, --scale, --offset, --nodata,\n"
+           "                         --min-pixels or --keep-all\n"
            "  --describe             print the options, their types, ranges and defaults\n"
            "                         as JSON (for programs that drive this one)\n"
            "  --help                 print this text\n"
@@ -166,6 +179,11 @@ const std::vector<BatchOption>& OptionTable() {
          "report every stage on standard error, one line a stage ('tessera-batch: STAGE')"},
         {"--quiet", nullptr, "flag", "job", {}, {}, "false", {},
          "report no stage; errors are still reported"},
+        {"--save-treatment", "FILE.json", "file", "job", {}, {}, nullptr, {},
+         "also write the whole treatment as JSON, to apply to other scenes"},
+        {"--apply-treatment", "FILE.json", "file", "job", {}, {}, nullptr, {},
+         "treat the bands with a saved treatment (its stretches, limits, classes and colours) "
+         "in place of the method, stretch and selection options"},
         {"--describe", nullptr, "flag", "job", {}, {}, "false", {},
          "print this description of the options as JSON"},
         {"--help", nullptr, "flag", "job", {}, {}, "false", {}, "print the usage text"},
@@ -337,6 +355,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         }
         if (option == "--keep-all") {
             options.keepAll = true;
+            if (options.applyConflict.empty()) options.applyConflict = option;
             continue;
         }
         if (option == "--progress" || option == "--quiet") {
@@ -351,11 +370,18 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         if (i + 1 >= arguments.size()) return R::Failure(option + " needs a value");
         const std::string& value = arguments[++i];
         BandOptions* band = options.bands.empty() ? nullptr : &options.bands.back();
+        // The options a saved treatment gives; noted for a refusal when one is applied.
+        for (const char* given : {"--method", "--segments", "--limits", "--native-limits",
+                                  "--stretch", "--scale", "--offset", "--nodata", "--min-pixels"})
+            if (option == given && options.applyConflict.empty()) options.applyConflict = option;
 
         if (option == "--out") {
             if (value.empty()) return R::Failure("--out needs a file stem");
             options.out = value;
             outGiven = true;
+        } else if (option == "--save-treatment" || option == "--apply-treatment") {
+            if (value.empty()) return R::Failure(option + " needs a file");
+            (option == "--save-treatment" ? options.saveTreatment : options.applyTreatment) = value;
         } else if (option == "--save-segmented") {
             if (value.empty()) return R::Failure("--save-segmented needs a file stem");
             options.saveSegmented = value;
@@ -506,6 +532,19 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     if (options.keepAll && minGiven)
         return R::Failure("--keep-all and --min-pixels exclude each other");
     const int bandCount = static_cast<int>(options.bands.size());
+    if (!options.applyTreatment.empty()) {
+        if (options.applyConflict.empty()) {
+            if (bandCount < 1 || (bandCount < 2 && !allBandsGiven) || bandCount > kMaximumBands)
+                return R::Failure("give 2 to 10 bands with --band, not " +
+                                  std::to_string(bandCount));
+            return R::Of(std::move(options));
+        }
+        options.applyConflict = "--apply-treatment gives every band's method, segments, limits, "
+                                "stretch, nodata and the selection: leave out " +
+                                options.applyConflict;
+        return R::Of(std::move(options));
+    }
+    options.applyConflict.clear();
     if ((bandCount < 2 && !allBandsGiven) || bandCount > kMaximumBands) {
         return R::Failure("give 2 to 10 bands with --band, not " + std::to_string(bandCount));
     }

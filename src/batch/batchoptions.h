@@ -92,6 +92,12 @@ struct Options {
     std::optional<std::array<double, 4>> window;
     std::optional<std::array<int64_t, 4>> windowPixels;
     int grid = 0;
+    // --save-treatment: the treatment as a JSON document; --apply-treatment: one read back in
+    // place of the methods, limits, stretches and selection.
+    std::string saveTreatment;
+    std::string applyTreatment;
+    // The first option that --apply-treatment leaves no room for: the job refuses it.
+    std::string applyConflict;
 };
 
 // The usage text printed by --help.
