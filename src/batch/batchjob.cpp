@@ -17,6 +17,7 @@
 #include "crossing/crossing.h"
 #include "image/rawfiles.h"
 #include "support/paths.h"
+#include "workspace/changejob.h"
 #include "workspace/streamedjob.h"
 #include "workspace/treatmentfile.h"
 
@@ -207,6 +208,17 @@ std::string TooManyClassesText(const Options& options, int64_t kept, int codeCou
 }
 
 int RunJob(const Options& options) {
+    if (!options.change.empty()) {
+        tessera::ChangeJob change;
+        if (const tessera::Status opened = change.Open(options.change[0], options.change[1]);
+            !opened)
+            return batch::Fail(kRefused, opened.message);
+        if (const tessera::Status counted = change.Count(); !counted)
+            return batch::Fail(kRefused, counted.message);
+        if (const tessera::Status saved = change.Save(options.out); !saved)
+            return batch::Fail(kNotWritten, saved.message);
+        return kDone;
+    }
     const JobOutcome outcome = RunJobFor(options);
     if (outcome.status != kDone) return batch::Fail(outcome.status, outcome.message);
     return kDone;

@@ -25,6 +25,7 @@ const char* UsageText() {
            "                     [--save-treatment FILE.json]\n"
            "       tessera-batch --out STEM --apply-treatment FILE.json\n"
            "                     --band FILE ... | --bands FILE [--mask ...] [--format LIST]\n"
+           "       tessera-batch --change A.tif B.tif --out STEM\n"
            "       tessera-batch --describe | --help\n"
            "\n"
            "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
@@ -102,6 +103,11 @@ const char* UsageText() {
            "                         computed anew; takes no --method, --segments, --limits,\n"
            "                         --native-limits, --stretch, --scale, --offset, --nodata,\n"
            "                         --min-pixels or --keep-all\n"
+           "  --change A.tif B.tif   the change from class map A to class map B of the same\n"
+           "                         grid (two dates treated alike): STEM.csv (pixels and area\n"
+           "                         of every pair of classes that occurs), STEM.tif (one\n"
+           "                         value per pair, with STEM.tif.aux.xml and STEM.qml) and\n"
+           "                         STEM.txt; pixels without a class in either map apart\n"
            "  --describe             print the options, their types, ranges and defaults\n"
            "                         as JSON (for programs that drive this one)\n"
            "  --help                 print this text\n"
@@ -184,6 +190,9 @@ const std::vector<BatchOption>& OptionTable() {
         {"--apply-treatment", "FILE.json", "file", "job", {}, {}, nullptr, {},
          "treat the bands with a saved treatment (its stretches, limits, classes and colours) "
          "in place of the method, stretch and selection options"},
+        {"--change", "A.tif B.tif", "files", "job", {}, {}, nullptr, {},
+         "the change from class map A to class map B of the same grid, in place of a "
+         "treatment: STEM.csv, STEM.tif (with its legend), STEM.qml and STEM.txt"},
         {"--describe", nullptr, "flag", "job", {}, {}, "false", {},
          "print this description of the options as JSON"},
         {"--help", nullptr, "flag", "job", {}, {}, "false", {}, "print the usage text"},
@@ -364,6 +373,12 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
                 return R::Failure("--progress and --quiet cannot be given together");
             continue;
         }
+        if (option == "--change") {
+            if (i + 2 >= arguments.size()) return R::Failure("--change needs a value: two class maps");
+            options.change = {arguments[i + 1], arguments[i + 2]};
+            i += 2;
+            continue;
+        }
         const BatchOption* known = FindOption(option);
         const bool takesValue = known != nullptr && known->value != nullptr;
         if (!takesValue) return R::Failure("unknown option '" + option + "' (see --help)");
@@ -532,6 +547,12 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     if (options.keepAll && minGiven)
         return R::Failure("--keep-all and --min-pixels exclude each other");
     const int bandCount = static_cast<int>(options.bands.size());
+    if (!options.change.empty()) {
+        if (bandCount > 0 || !options.applyTreatment.empty())
+            return R::Failure("--change compares two class maps: give it no --band, --bands or "
+                              "--apply-treatment");
+        return R::Of(std::move(options));
+    }
     if (!options.applyTreatment.empty()) {
         if (options.applyConflict.empty()) {
             if (bandCount < 1 || (bandCount < 2 && !allBandsGiven) || bandCount > kMaximumBands)

@@ -98,6 +98,8 @@ struct Options {
     std::string applyTreatment;
     // The first option that --apply-treatment leaves no room for: the job refuses it.
     std::string applyConflict;
+    // --change A B: the change from class map A to class map B, in place of a treatment.
+    std::vector<std::string> change;
 };
 
 // The usage text printed by --help.

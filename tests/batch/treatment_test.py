@@ -230,6 +230,21 @@ class Treatments(unittest.TestCase):
             self.assertEqual(1, errors.count("\n"), errors)
             self.assertEqual([], os.listdir(out), message)
 
+        # Class maps of different grids.
+        maps = []
+        for name, columns in (("a.tif", 4), ("b.tif", 5)):
+            made = gdal.GetDriverByName("GTiff").Create(self.path(name), columns, 4, 1, gdal.GDT_Byte)
+            made.SetGeoTransform((500000, 10, 0, 4000000, 0, -10))
+            made.SetProjection(gdal.Open(qgistest.SCENE).GetProjection())
+            made.GetRasterBand(1).WriteArray(numpy.ones((4, columns), dtype=numpy.uint8))
+            made = None
+            maps.append(self.path(name))
+        status, errors = run("--change", maps[0], maps[1], "--out", os.path.join(out, "c"))
+        self.assertEqual(REFUSED, status, errors)
+        self.assertIn("lie on different grids: 4 x 4 and 4 x 5 pixels", errors)
+        self.assertEqual(1, errors.count("\n"), errors)
+        self.assertEqual([], os.listdir(out))
+
 
 if __name__ == "__main__":
     unittest.main()
