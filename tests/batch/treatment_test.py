@@ -182,6 +182,21 @@ class Treatments(unittest.TestCase):
         self.assertEqual(limits.findall(one["r.txt"].decode()),
                          limits.findall(two["r.txt"].decode()))
 
+    def test_the_documented_example_is_a_treatment_of_the_samples(self):
+        example = os.path.join(qgistest.SOURCE, "docs", "treatment-example.json")
+        saved = self.load(example)
+        status, errors = run("--out", self.path("r"), "--apply-treatment", example, "--band",
+                             os.path.join(SAMPLES, "band1.raw"), "--band",
+                             os.path.join(SAMPLES, "band2.raw"))
+        self.assertEqual(0, status, errors)
+        with open(self.path("r.bmp"), "rb") as bitmap:
+            palette = bitmap.read()[54:1078]
+        for entry in saved["classes"]:
+            k = entry["class"]
+            self.assertEqual(entry["colour"], "#%02x%02x%02x" % (palette[4 * k + 2],
+                                                                 palette[4 * k + 1],
+                                                                 palette[4 * k]))
+
     def test_what_does_not_fit_is_refused_with_one_line_and_nothing_written(self):
         out = self.path("out")
         os.makedirs(out)
