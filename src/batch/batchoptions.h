@@ -98,6 +98,10 @@ struct Options {
     std::string applyTreatment;
     // The first option that --apply-treatment leaves no room for: the job refuses it.
     std::string applyConflict;
+    // --fit-treatment FILE: the treatment fitted on every band set given after a --scene
+    // (sceneStarts: where each begins in `bands`).
+    std::string fitTreatment;
+    std::vector<size_t> sceneStarts;
     // --change A B: the change from class map A to class map B, in place of a treatment.
     std::vector<std::string> change;
 };

@@ -197,6 +197,56 @@ class Treatments(unittest.TestCase):
                                                                  palette[4 * k + 1],
                                                                  palette[4 * k]))
 
+    def test_fitted_on_two_scenes_is_the_treatment_of_both_taken_as_one(self):
+        # Two scenes of two bands (8 and 16 bits) and, to compare with, one scene holding the
+        # lines of both: its histograms are their sums and its range theirs.
+        first_gray = numpy.array([[0, 20, 40, 60], [80, 100, 100, 100]], dtype=numpy.uint8)
+        second_gray = numpy.array([[50, 90, 130, 170], [200, 200, 60, 60]], dtype=numpy.uint8)
+        first_wide = numpy.array([[1000, 1200, 1400, 1500], [1500, 1500, 1600, 1700]],
+                                 dtype=numpy.uint16)
+        second_wide = numpy.array([[1800, 2000, 2500, 3000], [3000, 3000, 3000, 1100]],
+                                  dtype=numpy.uint16)
+        bands = {}
+        for name, gray, wide in (("one", first_gray, first_wide), ("two", second_gray, second_wide),
+                                 ("both", numpy.vstack([first_gray, second_gray]),
+                                  numpy.vstack([first_wide, second_wide]))):
+            bands[name] = []
+            for k, values, kind in ((1, gray, gdal.GDT_Byte), (2, wide, gdal.GDT_UInt16)):
+                path = self.path("%s%d.tif" % (name, k))
+                made = gdal.GetDriverByName("GTiff").Create(path, 4, values.shape[0], 1, kind)
+                made.GetRasterBand(1).WriteArray(values)
+                made = None
+                bands[name] += ["--band", path]
+        method = ["--min-pixels", "1", "--method", "segmentation", "--segments", "2"]
+        status, errors = run("--fit-treatment", self.path("fitted.json"), *method,
+                             "--scene", *bands["one"], "--scene", *bands["two"])
+        self.assertEqual(0, status, errors)
+        fitted = self.load(self.path("fitted.json"))
+        status, errors = run("--out", self.path("both"), *method, *bands["both"],
+                             "--save-treatment", self.path("both.json"))
+        self.assertEqual(0, status, errors)
+        both = self.load(self.path("both.json"))
+        # Worked by hand: the R = 201 gray levels 0 to 200 in two equal-width segments, the
+        # first of s + 1 levels, s = (2 x 201 + 2) div 4 = 101: 0..101 and 102..200 (scene one
+        # alone would give 0..51 and 52..100); the 16-bit band stretched from 1000 to 3000.
+        self.assertEqual([[0, 101], [102, 200]],
+                         [[s["gray_min"], s["gray_max"]] for s in fitted["bands"][0]["segments"]])
+        self.assertEqual({"minimum": 1000, "maximum": 3000, "percentiles": None},
+                         fitted["bands"][1]["stretch"])
+        for band in fitted["bands"] + both["bands"]:
+            band["file"] = ""
+        self.assertEqual(both, fitted)
+        # Applied to each scene, the classes of the scene taken as one, line for line.
+        raws = b""
+        for name in ("one", "two"):
+            status, errors = run("--out", self.path(name), "--apply-treatment",
+                                 self.path("fitted.json"), *bands[name])
+            self.assertEqual(0, status, errors)
+            with open(self.path(name + ".raw"), "rb") as raw:
+                raws += raw.read()
+        with open(self.path("both.raw"), "rb") as raw:
+            self.assertEqual(raw.read(), raws)
+
     def test_what_does_not_fit_is_refused_with_one_line_and_nothing_written(self):
         out = self.path("out")
         os.makedirs(out)
@@ -244,6 +294,14 @@ class Treatments(unittest.TestCase):
             self.assertIn(message, errors)
             self.assertEqual(1, errors.count("\n"), errors)
             self.assertEqual([], os.listdir(out), message)
+
+        # Scenes of other band counts.
+        status, errors = run("--fit-treatment", os.path.join(out, "f.json"), "--method",
+                             "segmentation", "--segments", "2", "--scene", *bands, "--scene",
+                             *four)
+        self.assertEqual(REFUSED, status, errors)
+        self.assertIn("scene 2 has 3 bands, and scene 1 has 4", errors)
+        self.assertEqual([], os.listdir(out))
 
         # Class maps of different grids.
         maps = []
