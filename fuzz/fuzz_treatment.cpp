@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const std::string written = tessera::TreatmentJson(*read.value);
-    const tessera::Result<tessera::SavedTreatment> again = tessera::ParseTreatment(written, "t.json");
+    const tessera::Result<tessera::SavedTreatment> again =
+        tessera::ParseTreatment(written, "t.json");
     if (!again || tessera::TreatmentJson(*again.value) != written) std::abort();
     return 0;
 }

@@ -365,9 +365,9 @@ void TMainForm::BuildFileDialogs() {
         {"Bitmap (*.bmp) and raw image (*.bmp)"}, QFileDialog::AcceptSave);
     SaveTreatmentDialog = NewFileDialog(this, "SaveTreatmentDialog", "SAVE TREATMENT",
                                         {"Treatment (*.json)"}, QFileDialog::AcceptSave);
-    ApplyTreatmentDialog = NewFileDialog(this, "ApplyTreatmentDialog", "APPLY TREATMENT",
-                                         {"Treatment (*.json)", "All files (*)"},
-                                         QFileDialog::AcceptOpen);
+    ApplyTreatmentDialog =
+        NewFileDialog(this, "ApplyTreatmentDialog", "APPLY TREATMENT",
+                      {"Treatment (*.json)", "All files (*)"}, QFileDialog::AcceptOpen);
 }
 
 void TMainForm::SetScreenCursor(int cursor) {

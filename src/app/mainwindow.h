@@ -109,7 +109,7 @@ class TMainForm : public QMainWindow {
     TBandChoiceForm* BandChoice = nullptr;       // which bands of a file of more than 10
     TRasterChoiceForm* RasterChoice = nullptr;   // nodata and stretch of a raster band
     QFileDialog* MaskOpenDialog = nullptr;       // Open Mask
-    QFileDialog* SaveTreatmentDialog = nullptr;   // Save Treatment
+    QFileDialog* SaveTreatmentDialog = nullptr;  // Save Treatment
     QFileDialog* ApplyTreatmentDialog = nullptr;  // Apply Treatment
     TMaskChoiceForm* MaskChoice = nullptr;       // the band and rule of a mask
 

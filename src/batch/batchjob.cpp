@@ -18,6 +18,7 @@
 #include "image/rawfiles.h"
 #include "support/paths.h"
 #include "workspace/changejob.h"
+#include "workspace/scenefit.h"
 #include "workspace/streamedjob.h"
 #include "workspace/treatmentfile.h"
 
@@ -191,11 +192,10 @@ JobOutcome Fail(Progress& progress, int status, const std::string& text) {
 // The bands of one band set loaded into `job`: the grid they are brought onto, then each band
 // with its stretch, scale and nodata value (those of `saved`, or the stretch of `stretches[b - 1]`
 // where given, else the options'), then the masks. The refusal to give, or none.
-std::optional<JobOutcome> LoadBandSet(tessera::StreamedJob& job, const Options& options,
-                                      const std::vector<JobBand>& bands,
-                                      const tessera::SavedTreatment* saved,
-                                      const std::vector<std::optional<tessera::StretchRange>>& stretches,
-                                      Progress& progress) {
+std::optional<JobOutcome> LoadBandSet(
+    tessera::StreamedJob& job, const Options& options, const std::vector<JobBand>& bands,
+    const tessera::SavedTreatment* saved,
+    const std::vector<std::optional<tessera::StretchRange>>& stretches, Progress& progress) {
     const int bandCount = static_cast<int>(bands.size());
     job.BeginBandSet(bandCount);
 
@@ -247,17 +247,19 @@ std::optional<JobOutcome> LoadBandSet(tessera::StreamedJob& job, const Options& 
         loading.scaling.reset();
         if (file.choice->scale || file.choice->offset) {
             if (file.choice->scale && *file.choice->scale == 0)
-                return Fail(progress, kRefused, tessera::RasterRefusal(
-                                          path, file.rasterBand,
-                                          "--scale 0 would make every physical value one value"));
+                return Fail(
+                    progress, kRefused,
+                    tessera::RasterRefusal(path, file.rasterBand,
+                                           "--scale 0 would make every physical value one value"));
             loading.scaling = tessera::Scaling{file.choice->scale.value_or(1),
                                                file.choice->offset.value_or(0)};
         }
         if (file.choice->percentiles) {
             const auto percentiles = tessera::ParsePercentiles(*file.choice->percentiles);
             if (!*percentiles)
-                return Fail(progress, kRefused, tessera::RasterRefusal(path, file.rasterBand,
-                                                             "--stretch: " + percentiles->message));
+                return Fail(progress, kRefused,
+                            tessera::RasterRefusal(path, file.rasterBand,
+                                                   "--stretch: " + percentiles->message));
             loading.percentiles = *percentiles->value;
         }
         // A stretch that cannot be is refused whatever the band's type.
@@ -299,7 +301,6 @@ std::optional<JobOutcome> LoadBandSet(tessera::StreamedJob& job, const Options& 
     return std::nullopt;
 }
 
-
 }  // namespace
 
 BandNamed BandOfName(const std::string& name) {
@@ -328,21 +329,6 @@ std::string TooManyClassesText(const Options& options, int64_t kept, int codeCou
            " pixels, more than the 250 classes allowed; give a larger --min-pixels";
 }
 
-namespace {
-
-// The own stretch of band b (of more than 8 bits, without a stretch given) taken over every
-// scene: from the least MIN to the greatest MAX.
-void Widen(std::optional<tessera::StretchRange>& range, tessera::StretchRange own) {
-    if (!range) {
-        range = own;
-        return;
-    }
-    range->minimum = std::min(range->minimum, own.minimum);
-    range->maximum = std::max(range->maximum, own.maximum);
-}
-
-}  // namespace
-
 JobOutcome FitTreatmentFor(const Options& options) {
     tessera::StreamSettings settings;
     settings.threads = options.threads;
@@ -360,10 +346,11 @@ JobOutcome FitTreatmentFor(const Options& options) {
     std::vector<Options> scenes;
     for (size_t k = 0; k < options.sceneStarts.size(); ++k) {
         Options scene = options;
-        const size_t end = k + 1 < options.sceneStarts.size() ? options.sceneStarts[k + 1]
-                                                              : options.bands.size();
-        scene.bands.assign(options.bands.begin() + static_cast<std::ptrdiff_t>(options.sceneStarts[k]),
-                           options.bands.begin() + static_cast<std::ptrdiff_t>(end));
+        const size_t end =
+            k + 1 < options.sceneStarts.size() ? options.sceneStarts[k + 1] : options.bands.size();
+        scene.bands.assign(
+            options.bands.begin() + static_cast<std::ptrdiff_t>(options.sceneStarts[k]),
+            options.bands.begin() + static_cast<std::ptrdiff_t>(end));
         scene.sceneStarts.clear();
         scene.fitTreatment.clear();
         scenes.push_back(std::move(scene));
@@ -371,7 +358,9 @@ JobOutcome FitTreatmentFor(const Options& options) {
     std::vector<std::vector<JobBand>> listed;
     for (size_t k = 0; k < scenes.size(); ++k) {
         tessera::Result<std::vector<JobBand>> bands = BandsOf(scenes[k]);
-        if (!bands) return Fail(progress, kRefused, "scene " + std::to_string(k + 1) + ": " + bands.message);
+        if (!bands)
+            return Fail(progress, kRefused,
+                        "scene " + std::to_string(k + 1) + ": " + bands.message);
         if (k > 0 && bands.value->size() != listed[0].size())
             return Fail(progress, kRefused,
                         "scene " + std::to_string(k + 1) + " has " +
@@ -383,52 +372,42 @@ JobOutcome FitTreatmentFor(const Options& options) {
 
     // Pass 1: every scene read with its own stretches; the histograms too, which are final
     // when no band takes its stretch from its values.
-    std::vector<std::optional<tessera::StretchRange>> stretches(static_cast<size_t>(n));
-    std::vector<std::string> types(static_cast<size_t>(n));
-    std::vector<tessera::Histogram> sums(static_cast<size_t>(n) + 1, tessera::Histogram{});
-    std::optional<tessera::Treatment> combined;
-    bool ownStretch = false;
+    tessera::SceneFit fit(n);
     const auto readScene = [&](size_t k, bool first) -> std::optional<JobOutcome> {
         tessera::StreamedJob job(settings);
-        if (std::optional<JobOutcome> refused =
-                LoadBandSet(job, scenes[k], listed[k], nullptr, first ? decltype(stretches){} : stretches,
-                            progress))
+        if (std::optional<JobOutcome> refused = LoadBandSet(
+                job, scenes[k], listed[k], nullptr,
+                first ? std::vector<std::optional<tessera::StretchRange>>{} : fit.Stretches(),
+                progress))
             return refused;
         if (const tessera::Status read = job.ReadBands(); !read)
             return Fail(progress, kRefused, read.message);
+        std::vector<std::string> types;
+        std::vector<bool> own;
         for (int b = 1; b <= n; ++b) {
-            const std::string type = job.DataType(b);
-            if (k == 0) types[b - 1] = type;
-            if (type != types[b - 1])
-                return Fail(progress, kRefused,
-                            "band " + std::to_string(b) + " of scene " + std::to_string(k + 1) +
-                                " holds " + type + " values, and of scene 1 " + types[b - 1] +
-                                " values");
-            const auto& stretch = job.State().records[b].stretch;
-            if (first && stretch && !listed[k][b - 1].choice->stretch) {
-                Widen(stretches[b - 1], stretch->range);
-                ownStretch = true;
-            }
-            for (int g = 0; g < 256; ++g) sums[b][g] += job.State().histograms[b][g];
+            types.push_back(job.DataType(b));
+            own.push_back(first && !listed[k][b - 1].choice->stretch);
         }
-        if (k == 0) combined = job.State();
-        progress.Say("read scene " + std::to_string(k + 1) + " of " + std::to_string(scenes.size()));
+        if (const tessera::Status added =
+                fit.AddScene(static_cast<int>(k) + 1, job.State(), types, own);
+            !added)
+            return Fail(progress, kRefused, added.message);
+        progress.Say("read scene " + std::to_string(k + 1) + " of " +
+                     std::to_string(scenes.size()));
         return std::nullopt;
     };
     for (size_t k = 0; k < scenes.size(); ++k)
         if (std::optional<JobOutcome> refused = readScene(k, true)) return *refused;
     // Pass 2, where a band's stretch comes from the scenes' values: every scene again with the
     // stretch of them all, for histograms on one gray scale.
-    if (ownStretch) {
-        sums.assign(static_cast<size_t>(n) + 1, tessera::Histogram{});
+    if (fit.AnyOwnStretch()) {
+        fit.RestartHistograms();
         for (size_t k = 0; k < scenes.size(); ++k)
             if (std::optional<JobOutcome> refused = readScene(k, false)) return *refused;
     }
 
-    tessera::Treatment& treatment = *combined;
+    tessera::Treatment& treatment = fit.Combined();
     for (int b = 1; b <= n; ++b) {
-        treatment.histograms[b] = sums[b];
-        treatment.ranges[b] = tessera::RangeOfHistogram(sums[b]);
         const BandOptions& choice = *listed[0][b - 1].choice;
         std::vector<int32_t> limits = choice.limits ? *choice.limits : std::vector<int32_t>{};
         if (choice.nativeLimits) {
@@ -446,16 +425,16 @@ JobOutcome FitTreatmentFor(const Options& options) {
         tessera::SetBandSegmentation(treatment, b, choice.type, choice.segments, limits);
     }
     tessera::RandomBelow random;
-    if (const tessera::Status segmented = tessera::FinishSegmentation(treatment, random); !segmented)
+    if (const tessera::Status segmented = tessera::FinishSegmentation(treatment, random);
+        !segmented)
         return Fail(progress, kUsage, segmented.message);
 
     // Pass 3: the codes of every scene, counted with the fitted limits.
     const tessera::SavedTreatment fitted = tessera::SavedOf(treatment);
-    std::vector<int64_t> pixelCount(static_cast<size_t>(treatment.table.CodeCount) + 1, 0);
     for (size_t k = 0; k < scenes.size(); ++k) {
         tessera::StreamedJob job(settings);
         if (std::optional<JobOutcome> refused =
-                LoadBandSet(job, scenes[k], listed[k], nullptr, stretches, progress))
+                LoadBandSet(job, scenes[k], listed[k], nullptr, fit.Stretches(), progress))
             return *refused;
         if (const tessera::Status taken = job.TakeSavedSegmentation(fitted); !taken)
             return Fail(progress, kRefused, taken.message);
@@ -463,23 +442,24 @@ JobOutcome FitTreatmentFor(const Options& options) {
             return Fail(progress, kUsage, segmented.message);
         if (const tessera::Status counted = job.CountCodes(); !counted)
             return Fail(progress, kRefused, counted.message);
-        for (size_t code = 0; code < pixelCount.size(); ++code)
-            pixelCount[code] += job.PixelCount()[code];
+        fit.AddCounts(job.PixelCount());
         progress.Say("counted the codes of scene " + std::to_string(k + 1));
     }
+    const std::vector<int64_t>& pixelCount = fit.PixelCount();
     treatment.PixelCount = pixelCount;
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
     if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
         kept > tessera::kMaximumClassCount)
         return Fail(progress, kTooManyClasses,
                     TooManyClassesText(options, kept, treatment.table.CodeCount));
-    if (const tessera::Status crossed = tessera::FinishCrossing(
-            treatment, random, tessera::SelectCodes(pixelCount, choice));
+    if (const tessera::Status crossed =
+            tessera::FinishCrossing(treatment, random, tessera::SelectCodes(pixelCount, choice));
         !crossed)
         return Fail(progress, kRefused, crossed.message);
     treatment.selection = choice;
     progress.Say("saving the treatment " + options.fitTreatment);
-    if (const tessera::Status saved = tessera::SaveTreatment(options.fitTreatment, treatment); !saved)
+    if (const tessera::Status saved = tessera::SaveTreatment(options.fitTreatment, treatment);
+        !saved)
         return Fail(progress, kNotWritten, saved.message);
     JobOutcome done;
     done.treatment = std::move(treatment);
@@ -528,7 +508,8 @@ JobOutcome RunJobFor(const Options& options) {
     // is opened.
     std::optional<tessera::SavedTreatment> saved;
     if (!options.applyTreatment.empty()) {
-        tessera::Result<tessera::SavedTreatment> read = tessera::ReadTreatment(options.applyTreatment);
+        tessera::Result<tessera::SavedTreatment> read =
+            tessera::ReadTreatment(options.applyTreatment);
         if (!read) return Fail(kRefused, read.message);
         saved = std::move(*read.value);
     }

@@ -395,7 +395,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
             continue;
         }
         if (option == "--change") {
-            if (i + 2 >= arguments.size()) return R::Failure("--change needs a value: two class maps");
+            if (i + 2 >= arguments.size())
+                return R::Failure("--change needs a value: two class maps");
             options.change = {arguments[i + 1], arguments[i + 2]};
             i += 2;
             continue;

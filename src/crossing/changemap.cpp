@@ -53,7 +53,8 @@ Result<ChangeTable> MakeChangeTable(const ChangeCounts& counts) {
     // Where only the first map lacks a class, then only the second, then both.
     for (const bool fromOnly : {false, true})
         for (const ChangeRow& row : without)
-            if ((row.to == kNoClassValue) != fromOnly && !(row.from == row.to)) table.rows.push_back(row);
+            if ((row.to == kNoClassValue) != fromOnly && !(row.from == row.to))
+                table.rows.push_back(row);
     for (const ChangeRow& row : without)
         if (row.from == row.to) table.rows.push_back(row);
     return Result<ChangeTable>::Of(std::move(table));
@@ -81,10 +82,14 @@ void ChangeAreas::AddLine(int line, const uint8_t* from, const uint8_t* to, cons
 void ChangeAreas::Fill(ChangeTable& table) const {
     table.areaUnit = pairs_.Cells().Unit();
     for (ChangeRow& row : table.rows) {
-        if (row.value != kNoClassValue) row.area = pairs_.Text(row.value);
-        else if (row.from != kNoClassValue) row.area = fromOnly_.Text(row.from);
-        else if (row.to != kNoClassValue) row.area = toOnly_.Text(row.to);
-        else row.area = neither_.Text(0);
+        if (row.value != kNoClassValue)
+            row.area = pairs_.Text(row.value);
+        else if (row.from != kNoClassValue)
+            row.area = fromOnly_.Text(row.from);
+        else if (row.to != kNoClassValue)
+            row.area = toOnly_.Text(row.to);
+        else
+            row.area = neither_.Text(0);
     }
 }
 
@@ -97,11 +102,16 @@ std::string ClassText(int value) {
 std::string XmlText(const std::string& text) {
     std::string escaped;
     for (const char c : text) {
-        if (c == '&') escaped += "&amp;";
-        else if (c == '<') escaped += "&lt;";
-        else if (c == '>') escaped += "&gt;";
-        else if (c == '"') escaped += "&quot;";
-        else escaped += c;
+        if (c == '&')
+            escaped += "&amp;";
+        else if (c == '<')
+            escaped += "&lt;";
+        else if (c == '>')
+            escaped += "&gt;";
+        else if (c == '"')
+            escaped += "&quot;";
+        else
+            escaped += c;
     }
     return escaped;
 }
@@ -148,8 +158,8 @@ std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours) {
     const struct {
         const char* name;
         int type, usage;
-    } fields[] = {{"Value", 0, 5},     {"Count", 0, 1},      {"Red", 0, 6},
-                  {"Green", 0, 7},     {"Blue", 0, 8},       {"Label", 2, 2},
+    } fields[] = {{"Value", 0, 5},      {"Count", 0, 1},    {"Red", 0, 6},
+                  {"Green", 0, 7},      {"Blue", 0, 8},     {"Label", 2, 2},
                   {"from_class", 0, 0}, {"to_class", 0, 0}, {nullptr, 1, 0}};
     int index = 0;
     for (const auto& field : fields) {
@@ -163,11 +173,12 @@ std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours) {
     for (const ChangeRow& row : table.rows) {
         if (row.value == kNoClassValue) continue;
         const ColourEntry& colour = colours[static_cast<size_t>(row.value)];
-        const std::string cells[] = {std::to_string(row.value), std::to_string(row.pixels),
-                                     std::to_string(colour.red), std::to_string(colour.green),
-                                     std::to_string(colour.blue), ChangeLabel(row),
-                                     std::to_string(row.from), std::to_string(row.to),
-                                     row.area.empty() ? "nan" : row.area};
+        const std::string cells[] = {
+            std::to_string(row.value),          std::to_string(row.pixels),
+            std::to_string(colour.red),         std::to_string(colour.green),
+            std::to_string(colour.blue),        ChangeLabel(row),
+            std::to_string(row.from),           std::to_string(row.to),
+            row.area.empty() ? "nan" : row.area};
         text += "      <Row index=\"" + std::to_string(r++) + "\">\n";
         for (const std::string& cell : cells) text += "        <F>" + XmlText(cell) + "</F>\n";
         text += "      </Row>\n";
@@ -205,8 +216,8 @@ std::string ChangeStyle(const ChangeTable& table, const ColourTable& colours) {
 
 std::string ChangeReport(const std::string& from, const std::string& to, ImageSize size,
                          const ChangeTable& table) {
-    std::string text = "Change between two class maps\n\nFrom : " + from + "\nTo : " + to +
-                       "\nLines : ";
+    std::string text =
+        "Change between two class maps\n\nFrom : " + from + "\nTo : " + to + "\nLines : ";
     AppendNumber(text, size.lines);
     text += "\nColumns : ";
     AppendNumber(text, size.columns);

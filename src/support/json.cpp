@@ -51,8 +51,7 @@ class Parser {
 
     bool Literal(const char* word) {
         const std::string expected(word);
-        if (text_.compare(at_, expected.size(), expected) != 0)
-            return Fail("expected a value");
+        if (text_.compare(at_, expected.size(), expected) != 0) return Fail("expected a value");
         at_ += expected.size();
         return true;
     }
@@ -138,10 +137,14 @@ class Parser {
             if (at_ >= text_.size()) return Fail("unexpected end of the text");
             const char h = text_[at_];
             code <<= 4;
-            if (h >= '0' && h <= '9') code |= static_cast<uint32_t>(h - '0');
-            else if (h >= 'a' && h <= 'f') code |= static_cast<uint32_t>(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F') code |= static_cast<uint32_t>(h - 'A' + 10);
-            else return Fail("\\u needs four hexadecimal digits");
+            if (h >= '0' && h <= '9')
+                code |= static_cast<uint32_t>(h - '0');
+            else if (h >= 'a' && h <= 'f')
+                code |= static_cast<uint32_t>(h - 'a' + 10);
+            else if (h >= 'A' && h <= 'F')
+                code |= static_cast<uint32_t>(h - 'A' + 10);
+            else
+                return Fail("\\u needs four hexadecimal digits");
         }
         return true;
     }
@@ -166,14 +169,30 @@ class Parser {
             if (at_ >= text_.size()) return Fail("a string without its closing quote");
             const char e = text_[at_++];
             switch (e) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
                 case 'u': {
                     uint32_t code = 0;
                     if (!Hex4(code)) return false;
@@ -313,12 +332,18 @@ std::string JsonQuoted(const std::string& text) {
 
 const char* JsonKindName(JsonValue::Kind kind) {
     switch (kind) {
-        case JsonValue::Kind::Null: return "null";
-        case JsonValue::Kind::Boolean: return "true or false";
-        case JsonValue::Kind::Number: return "a number";
-        case JsonValue::Kind::String: return "a string";
-        case JsonValue::Kind::Array: return "an array";
-        case JsonValue::Kind::Object: return "an object";
+        case JsonValue::Kind::Null:
+            return "null";
+        case JsonValue::Kind::Boolean:
+            return "true or false";
+        case JsonValue::Kind::Number:
+            return "a number";
+        case JsonValue::Kind::String:
+            return "a string";
+        case JsonValue::Kind::Array:
+            return "an array";
+        case JsonValue::Kind::Object:
+            return "an object";
     }
     return "a value";
 }

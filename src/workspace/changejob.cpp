@@ -72,7 +72,8 @@ Status ChangeJob::ForEachStrip(const Visit& visit) const {
         const int count = std::min(lines, size_.lines - first);
         if (Status read = from_.ReadLines(first, count, from.data(), fromMarks.data()); !read)
             return read;
-        if (Status read = to_.ReadLines(first, count, to.data(), toMarks.data()); !read) return read;
+        if (Status read = to_.ReadLines(first, count, to.data(), toMarks.data()); !read)
+            return read;
         const size_t n = static_cast<size_t>(count) * columns;
         for (size_t k = 0; k < n; ++k) {
             if (fromMarks[k] != 0) from[k] = kNoClassValue;

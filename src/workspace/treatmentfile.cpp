@@ -1,10 +1,10 @@
 #include "workspace/treatmentfile.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <new>
-
-#include <unistd.h>
 
 #include "bands/stretch.h"
 #include "support/numbers.h"
@@ -17,9 +17,12 @@ namespace {
 
 const char* MethodName(int type) {
     switch (type) {
-        case Equipopulation: return "equipopulation";
-        case Definition: return "definition";
-        default: return "segmentation";
+        case Equipopulation:
+            return "equipopulation";
+        case Definition:
+            return "definition";
+        default:
+            return "segmentation";
     }
 }
 
@@ -44,8 +47,9 @@ void AppendSegments(std::string& json, const SavedBand& band) {
     const std::string valueType = band.scaling ? "Float64" : band.dataType;
     for (int j = 1; j <= band.count; ++j) {
         const int64_t low = band.limits.lower[j], high = band.limits.upper[j];
-        json += "        {\"segment\": " + std::to_string(j) + ", \"gray_min\": " +
-                std::to_string(low) + ", \"gray_max\": " + std::to_string(high);
+        json += "        {\"segment\": " + std::to_string(j) +
+                ", \"gray_min\": " + std::to_string(low) +
+                ", \"gray_max\": " + std::to_string(high);
         if (band.stretch) {
             const NativeRange native = NativeRangeOfGrays(low, high, *band.stretch, valueType);
             json += ", \"native_min\": " +
@@ -55,8 +59,8 @@ void AppendSegments(std::string& json, const SavedBand& band) {
             json += native.empty ? ", \"holds_values\": false" : ", \"holds_values\": true";
         } else {
             json += ", \"native_min\": " + std::to_string(low) +
-                    ", \"native_max\": " + std::to_string(high) + ", \"holds_values\": " +
-                    (low <= high ? "true" : "false");
+                    ", \"native_max\": " + std::to_string(high) +
+                    ", \"holds_values\": " + (low <= high ? "true" : "false");
         }
         json += j < band.count ? "},\n" : "}\n";
     }
@@ -138,10 +142,10 @@ std::string TreatmentJson(const SavedTreatment& saved) {
         json += (b == 1 ? "" : ", ") + std::to_string(saved.bands[b - 1].count);
     json += "], \"code_count\": " + std::to_string(codeCount) + "},\n";
     json += "  \"selection\": ";
-    json += saved.selection ? std::string("{\"keep_all\": ") +
-                                  (saved.selection->keepAll ? "true" : "false") +
-                                  ", \"minimum\": " + std::to_string(saved.selection->minimum) + "}"
-                            : "null";
+    json += saved.selection
+                ? std::string("{\"keep_all\": ") + (saved.selection->keepAll ? "true" : "false") +
+                      ", \"minimum\": " + std::to_string(saved.selection->minimum) + "}"
+                : "null";
     json += ",\n  \"classes\": [";
     std::vector<int32_t> counts(static_cast<size_t>(saved.BandCount()) + 1, 0);
     for (int b = 1; b <= saved.BandCount(); ++b) counts[b] = saved.bands[b - 1].count;
@@ -251,10 +255,14 @@ std::optional<ColourEntry> ColourOf(const std::string& text) {
         for (int d = 0; d < 2; ++d) {
             const char c = text[static_cast<size_t>(1 + 2 * k + d)];
             value <<= 4;
-            if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
-            else return std::nullopt;
+            if (c >= '0' && c <= '9')
+                value |= static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                value |= static_cast<unsigned>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                value |= static_cast<unsigned>(c - 'A' + 10);
+            else
+                return std::nullopt;
         }
         channel[k] = value;
     }
@@ -311,7 +319,8 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
             const auto& p = percentiles->items;
             if (p.size() != 2 || p[0].kind != Kind::Number || p[1].kind != Kind::Number ||
                 !(p[0].number >= 0 && p[0].number < p[1].number && p[1].number <= 100))
-                return reader.Fail(at + ".percentiles", "needs two increasing numbers from 0 to 100");
+                return reader.Fail(at + ".percentiles",
+                                   "needs two increasing numbers from 0 to 100");
             band.percentiles = PercentileRange{p[0].number, p[1].number};
         }
     }
@@ -321,14 +330,18 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
         const std::optional<double> scale = reader.Number(*scaling, field + ".scaling", "scale");
         const std::optional<double> offset = reader.Number(*scaling, field + ".scaling", "offset");
         if (!scale || !offset) return false;
-        if (*scale == 0) return reader.Fail(field + ".scaling.scale", "needs a number other than 0");
+        if (*scale == 0)
+            return reader.Fail(field + ".scaling.scale", "needs a number other than 0");
         band.scaling = Scaling{*scale, *offset};
     }
     const JsonValue* method = reader.Member(item, field, "method", Kind::String);
     if (method == nullptr) return false;
-    if (method->string == "segmentation") band.type = Segmentation;
-    else if (method->string == "equipopulation") band.type = Equipopulation;
-    else if (method->string == "definition") band.type = Definition;
+    if (method->string == "segmentation")
+        band.type = Segmentation;
+    else if (method->string == "equipopulation")
+        band.type = Equipopulation;
+    else if (method->string == "definition")
+        band.type = Definition;
     else
         return reader.Fail(field + ".method",
                            "needs \"segmentation\", \"equipopulation\" or \"definition\", not \"" +
@@ -356,7 +369,8 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
         const JsonValue& segment = segments->items[static_cast<size_t>(j - 1)];
         const std::string at = field + ".segments[" + std::to_string(j - 1) + "]";
         if (segment.kind != Kind::Object) return reader.Fail(at, "needs an object");
-        const std::optional<int64_t> s = reader.Whole(segment, at, "segment", 1, kMaximumSegmentCount);
+        const std::optional<int64_t> s =
+            reader.Whole(segment, at, "segment", 1, kMaximumSegmentCount);
         if (!s) return false;
         if (*s != j) return reader.Fail(at + ".segment", "needs " + std::to_string(j));
         const int64_t limit = int64_t{1} << 40;
@@ -375,7 +389,8 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
     using R = Result<SavedTreatment>;
     try {
         const Result<JsonValue> document = ParseJson(text);
-        if (!document) return R::Failure("the treatment " + path + " is not JSON: " + document.message);
+        if (!document)
+            return R::Failure("the treatment " + path + " is not JSON: " + document.message);
         const JsonValue& root = *document.value;
         const JsonValue* format = root.Find("format");
         if (root.kind != Kind::Object || format == nullptr || format->kind != Kind::String ||
@@ -384,8 +399,7 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
                               std::string(kTreatmentFormat) + "\")");
         const JsonValue* version = root.Find("version");
         const std::optional<int64_t> number = version ? version->Whole() : std::nullopt;
-        if (!number)
-            return R::Failure("the treatment " + path + ": version needs a whole number");
+        if (!number) return R::Failure("the treatment " + path + ": version needs a whole number");
         if (*number != kTreatmentVersion)
             return R::Failure("the treatment " + path + " has version " + version->numberText +
                               ", and this program reads version " +
@@ -429,7 +443,8 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
             return R::Failure("the treatment " + path +
                               ": code_table.radices needs the bands' segment counts, in order");
         const Result<CodeTable> codes = BuildCodeTable(counts);
-        if (!codes) return R::Failure("the treatment " + path + ": code_table makes too many codes");
+        if (!codes)
+            return R::Failure("the treatment " + path + ": code_table makes too many codes");
         const std::optional<int64_t> codeCount =
             reader.Whole(*table, "code_table", "code_count", 1, kMaximumCodeCount);
         if (!codeCount) return R::Failure(reader.Error());
@@ -441,7 +456,8 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
         const JsonValue* selection = reader.Member(root, "", "selection", Kind::Object, true);
         if (selection == nullptr) return R::Failure(reader.Error());
         if (selection->kind == Kind::Object) {
-            const JsonValue* keepAll = reader.Member(*selection, "selection", "keep_all", Kind::Boolean);
+            const JsonValue* keepAll =
+                reader.Member(*selection, "selection", "keep_all", Kind::Boolean);
             if (keepAll == nullptr) return R::Failure(reader.Error());
             const std::optional<int64_t> minimum =
                 reader.Whole(*selection, "selection", "minimum", INT64_MIN / 2, INT64_MAX / 2);
@@ -453,8 +469,8 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
         if (classes == nullptr) return R::Failure(reader.Error());
         const int k = static_cast<int>(classes->items.size());
         if (k > kMaximumClassCount)
-            return R::Failure("the treatment " + path + ": classes needs at most 250 classes, not " +
-                              std::to_string(k));
+            return R::Failure("the treatment " + path +
+                              ": classes needs at most 250 classes, not " + std::to_string(k));
         saved.selectedCodes.assign(static_cast<size_t>(k) + 1, 0);
         saved.colours[0] = ColourEntry{255, 255, 255, 0, 0};
         saved.colours[255] = ColourEntry{255, 255, 255, 255, 0};
@@ -466,7 +482,8 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
                 reader.Fail(at, "needs an object");
                 return R::Failure(reader.Error());
             }
-            const std::optional<int64_t> number = reader.Whole(item, at, "class", 1, kMaximumClassCount);
+            const std::optional<int64_t> number =
+                reader.Whole(item, at, "class", 1, kMaximumClassCount);
             if (!number) return R::Failure(reader.Error());
             if (*number != c)
                 return R::Failure("the treatment " + path + ": " + at + ".class needs " +
@@ -482,7 +499,8 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
             if (digits == nullptr) return R::Failure(reader.Error());
             bool same = static_cast<int>(digits->items.size()) == n;
             for (int b = 1; b <= n && same; ++b) {
-                const std::optional<int64_t> digit = digits->items[static_cast<size_t>(b - 1)].Whole();
+                const std::optional<int64_t> digit =
+                    digits->items[static_cast<size_t>(b - 1)].Whole();
                 same = digit && *digit == codes.value->Digits(static_cast<int>(*code), b);
             }
             if (!same)
@@ -556,13 +574,12 @@ Status CheckTreatmentBand(const SavedTreatment& saved, const std::string& path, 
     const SavedBand& kept = saved.bands[band - 1];
     const bool byte = dataType == "Byte";
     if (kept.stretch.has_value() != byte) return Status::Ok();
-    const std::string which = "band " + std::to_string(band) + " (" + file + ") holds " +
-                              dataType + " values";
+    const std::string which =
+        "band " + std::to_string(band) + " (" + file + ") holds " + dataType + " values";
     if (byte)
         return Status::Failure(which + ", where the treatment " + path + " stretches " +
-                               kept.dataType + " values from " +
-                               NumberText(kept.stretch->minimum) + " to " +
-                               NumberText(kept.stretch->maximum));
+                               kept.dataType + " values from " + NumberText(kept.stretch->minimum) +
+                               " to " + NumberText(kept.stretch->maximum));
     return Status::Failure(which + ", where the treatment " + path +
                            " reads gray levels of 8 bits without a stretch");
 }
@@ -580,7 +597,8 @@ void TakeSavedSegmentation(Treatment& treatment, const SavedTreatment& saved) {
     }
 }
 
-Status TakeSavedClasses(Treatment& treatment, const SavedTreatment& saved, const std::string& path) {
+Status TakeSavedClasses(Treatment& treatment, const SavedTreatment& saved,
+                        const std::string& path) {
     if (treatment.PixelCount.empty()) return Status::Failure(" The bands are not segmented ");
     for (int b = 1; b <= treatment.BandCount(); ++b)
         if (b > saved.BandCount() || treatment.table.segmentCounts[b] != saved.bands[b - 1].count)

@@ -34,7 +34,7 @@ struct SavedBand {
     std::optional<Scaling> scaling;
     int type = Segmentation;
     int count = 0;
-    SegmentLimits limits;             // gray levels, 1..count
+    SegmentLimits limits;              // gray levels, 1..count
     std::vector<double> nativeLimits;  // a definition band's limits typed as native values
 };
 
@@ -67,8 +67,7 @@ Result<SavedTreatment> ReadTreatment(const std::string& path);
 // ----- applying it -----
 
 // Refuses a band set of another band count than the treatment's.
-Status CheckTreatmentBandCount(const SavedTreatment& saved, const std::string& path,
-                               int bandCount);
+Status CheckTreatmentBandCount(const SavedTreatment& saved, const std::string& path, int bandCount);
 // Refuses band b (of `file`, data type `dataType`) where the saved stretch would not apply:
 // a band of 8 bits where the treatment stretches one of more, or the other way round.
 Status CheckTreatmentBand(const SavedTreatment& saved, const std::string& path, int band,

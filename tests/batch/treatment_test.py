@@ -306,7 +306,8 @@ class Treatments(unittest.TestCase):
         # Class maps of different grids.
         maps = []
         for name, columns in (("a.tif", 4), ("b.tif", 5)):
-            made = gdal.GetDriverByName("GTiff").Create(self.path(name), columns, 4, 1, gdal.GDT_Byte)
+            made = gdal.GetDriverByName("GTiff").Create(self.path(name), columns, 4, 1,
+                                                        gdal.GDT_Byte)
             made.SetGeoTransform((500000, 10, 0, 4000000, 0, -10))
             made.SetProjection(gdal.Open(qgistest.SCENE).GetProjection())
             made.GetRasterBand(1).WriteArray(numpy.ones((4, columns), dtype=numpy.uint8))

@@ -72,7 +72,8 @@ TEST_F(TreatmentCommands, SavedThenAppliedGivesTheSameClassesAndColours) {
     Trigger("SaveTreatment");
     EXPECT_EQ(std::vector<Message>{}, script.messages);
 
-    const tessera::Result<tessera::SavedTreatment> saved = tessera::ReadTreatment(dir.File("t.json"));
+    const tessera::Result<tessera::SavedTreatment> saved =
+        tessera::ReadTreatment(dir.File("t.json"));
     ASSERT_TRUE(saved) << saved.message;
     ASSERT_EQ(2, saved.value->BandCount());
     EXPECT_EQ(dir.File("band1.raw"), saved.value->bands[0].file);

@@ -1,5 +1,7 @@
 // The change between two hand-made 4 x 4 class maps of 10 m cells, worked out by hand: the
 // from-to table with its areas, the change map, the report; maps of other grids refused.
+#include "workspace/changejob.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,6 @@
 
 #include "rasterfiles.h"
 #include "testfiles.h"
-#include "workspace/changejob.h"
 
 namespace {
 using testing_support::RasterExtras;
@@ -26,13 +27,13 @@ class ChangeMaps : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(testing_support::WriteGeoTiff(from, 4, 4, RasterType::Byte,
-                                                  {{1, 1, 2, 2,  //
-                                                    1, 1, 2, 2,  //
+                                                  {{1, 1, 2, 2,      //
+                                                    1, 1, 2, 2,      //
                                                     3, 3, 255, 255,  //
                                                     3, 3, 3, 255}},
                                                   OnTheMap()));
         ASSERT_TRUE(testing_support::WriteGeoTiff(to, 4, 4, RasterType::Byte,
-                                                  {{1, 2, 2, 2,  //
+                                                  {{1, 2, 2, 2,    //
                                                     1, 1, 2, 255,  //
                                                     3, 1, 255, 3,  //
                                                     3, 3, 3, 3}},
@@ -49,20 +50,21 @@ TEST_F(ChangeMaps, TableMapAndReportAreThoseWorkedOutByHand) {
     ASSERT_TRUE(job.Save(dir.File("change")));
     // Pairs of classes by (from, to) take values 1..5; then class 2 where the second map has
     // none, none to class 3 (twice), and the pixel without a class in both.
-    EXPECT_EQ("from_class,to_class,pixels,area_square_metre\n"
-              "1,1,3,300\n"
-              "1,2,1,100\n"
-              "2,2,3,300\n"
-              "3,1,1,100\n"
-              "3,3,4,400\n"
-              "2,none,1,100\n"
-              "none,3,2,200\n"
-              "none,none,1,100\n",
-              ReadText(dir.File("change.csv")));
+    EXPECT_EQ(
+        "from_class,to_class,pixels,area_square_metre\n"
+        "1,1,3,300\n"
+        "1,2,1,100\n"
+        "2,2,3,300\n"
+        "3,1,1,100\n"
+        "3,3,4,400\n"
+        "2,none,1,100\n"
+        "none,3,2,200\n"
+        "none,none,1,100\n",
+        ReadText(dir.File("change.csv")));
     const auto map = testing_support::ReadRaster(dir.File("change.tif"));
     ASSERT_TRUE(map.has_value());
-    EXPECT_EQ((std::vector<double>{1, 2, 3, 3,  //
-                                   1, 1, 3, 255,  //
+    EXPECT_EQ((std::vector<double>{1, 2, 3, 3,      //
+                                   1, 1, 3, 255,    //
                                    5, 4, 255, 255,  //
                                    5, 5, 5, 255}),
               map->pixels);
@@ -90,8 +92,8 @@ TEST_F(ChangeMaps, MapsOfOtherGridsAreRefused) {
                   " lie on different grids: 4 x 4 and 4 x 3 pixels",
               job.Open(from, narrow).message);
     const std::string refusal = job.Open(from, moved).message;
-    EXPECT_EQ(0u, refusal.find("the class maps " + from + " and " + moved +
-                               " lie on different grids: "))
+    EXPECT_EQ(
+        0u, refusal.find("the class maps " + from + " and " + moved + " lie on different grids: "))
         << refusal;
 }
 

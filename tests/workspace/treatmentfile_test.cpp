@@ -1,6 +1,8 @@
 // The treatment document: the JSON reader's faults with their line and column, a small
 // treatment written byte for byte as worked out by hand and read back, the fields a broken
 // document is refused by, and the classes it gives a counted band set.
+#include "workspace/treatmentfile.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 #include <string>
 
 #include "support/json.h"
-#include "workspace/treatmentfile.h"
 
 namespace {
 using tessera::ParseJson;
@@ -167,9 +168,10 @@ TEST(TreatmentDocument, ABrokenDocumentIsRefusedNamingItsField) {
               refusal("\"version\": 1", "\"version\": 3"));
     EXPECT_EQ("the treatment t.json: bands[1].stretch.maximum is missing",
               refusal("\"maximum\": 1000", "\"max\": 1000"));
-    EXPECT_EQ("the treatment t.json: bands[1].method needs \"segmentation\", \"equipopulation\" "
-              "or \"definition\", not \"otsu\"",
-              refusal("\"equipopulation\"", "\"otsu\""));
+    EXPECT_EQ(
+        "the treatment t.json: bands[1].method needs \"segmentation\", \"equipopulation\" "
+        "or \"definition\", not \"otsu\"",
+        refusal("\"equipopulation\"", "\"otsu\""));
     EXPECT_EQ("the treatment t.json: bands[0].segments needs 3 segments (its segment_count), not 2",
               refusal("\"segment_count\": 2", "\"segment_count\": 3"));
     EXPECT_EQ("the treatment t.json: code_table.radices needs the bands' segment counts, in order",
@@ -180,9 +182,10 @@ TEST(TreatmentDocument, ABrokenDocumentIsRefusedNamingItsField) {
               refusal("\"code\": 4", "\"code\": 1"));
     EXPECT_EQ("the treatment t.json: classes[0].colour needs \"#rrggbb\", not \"red\"",
               refusal("\"#102030\"", "\"red\""));
-    EXPECT_EQ("the treatment t.json: spare_colours needs 252 colours (of class values 3 to 254), "
-              "not 251",
-              refusal("\"#808080\", ", ""));
+    EXPECT_EQ(
+        "the treatment t.json: spare_colours needs 252 colours (of class values 3 to 254), "
+        "not 251",
+        refusal("\"#808080\", ", ""));
 }
 
 TEST(TreatmentApplied, RefusesBandSetsItDoesNotFitAndCountsTheCodesItDidNotKeep) {
@@ -190,12 +193,14 @@ TEST(TreatmentApplied, RefusesBandSetsItDoesNotFitAndCountsTheCodesItDidNotKeep)
     EXPECT_EQ("the treatment t.json treats 2 bands, and 3 are given",
               tessera::CheckTreatmentBandCount(saved, "t.json", 3).message);
     EXPECT_TRUE(tessera::CheckTreatmentBandCount(saved, "t.json", 2));
-    EXPECT_EQ("band 2 (/x/b.tif) holds Byte values, where the treatment t.json stretches UInt16 "
-              "values from 0 to 1000",
-              tessera::CheckTreatmentBand(saved, "t.json", 2, "/x/b.tif", "Byte").message);
-    EXPECT_EQ("band 1 (/x/a.tif) holds Int16 values, where the treatment t.json reads gray "
-              "levels of 8 bits without a stretch",
-              tessera::CheckTreatmentBand(saved, "t.json", 1, "/x/a.tif", "Int16").message);
+    EXPECT_EQ(
+        "band 2 (/x/b.tif) holds Byte values, where the treatment t.json stretches UInt16 "
+        "values from 0 to 1000",
+        tessera::CheckTreatmentBand(saved, "t.json", 2, "/x/b.tif", "Byte").message);
+    EXPECT_EQ(
+        "band 1 (/x/a.tif) holds Int16 values, where the treatment t.json reads gray "
+        "levels of 8 bits without a stretch",
+        tessera::CheckTreatmentBand(saved, "t.json", 1, "/x/a.tif", "Int16").message);
     EXPECT_TRUE(tessera::CheckTreatmentBand(saved, "t.json", 2, "/x/b.tif", "Int16"));
 
     // Counted codes 1..4: 3, 7, 2 and 5 pixels; codes 2 and 3 are in no class.
