@@ -54,10 +54,11 @@ struct OptionChoice {
 struct BatchOption {
     const char* name;   // "--segments"
     const char* value;  // what it takes ("N"); nullptr: a flag
-    // flag, stem, file, choice, integer, integers, range, nodata, list
+    // flag, stem, file, files (two, --change), choice, integer, integers, range, nodata, list
     const char* type;
     // job: the whole job; band: before the first --band the default of every band, after a
-    // band that band; starts-band: names a band
+    // band that band; starts-band: names a band; starts-scene: starts a band set of
+    // --fit-treatment
     const char* scope;
     std::optional<int64_t> minimum = std::nullopt, maximum = std::nullopt;
     const char* defaultValue = nullptr;  // a JSON value; nullptr: none

@@ -122,6 +122,25 @@ TEST_F(TreatmentCommands, AFileThatIsNoTreatmentIsRefusedAndChangesNothing) {
     text += " is not a treatment (its \"format\" is not \"tessera-treatment\") ";
     const QString refusal = QString::fromStdString(text);
     EXPECT_EQ((std::vector<Message>{{refusal, "CAUTION"}}), script.messages);
+
+    // A treatment of three bands for a set of two.
+    tessera::SavedTreatment three;
+    for (int b = 1; b <= 3; ++b) {
+        tessera::SavedBand band;
+        band.file = "b";
+        band.file += std::to_string(b);
+        band.count = 1;
+        band.limits = {{0, 0}, {0, 255}};
+        three.bands.push_back(band);
+    }
+    three.selectedCodes = {0, 1};
+    WriteText(dir.File("three.json"), tessera::TreatmentJson(three));
+    Apply("three.json");
+    std::string count = " the treatment ";
+    count += dir.File("three.json");
+    count += " treats 3 bands, and 2 are given ";
+    ASSERT_EQ(2u, script.messages.size());
+    EXPECT_EQ((Message{QString::fromStdString(count), "CAUTION"}), script.messages[1]);
     EXPECT_FALSE(form->ws.segmentation.has_value());
     EXPECT_FALSE(form->ws.crossing.has_value());
     EXPECT_FALSE(Enabled("SaveTreatment"));
