@@ -50,10 +50,10 @@ Result<ChangeTable> MakeChangeTable(const ChangeCounts& counts) {
             table.rows.push_back(row);
         }
     }
-    // Where only the first map lacks a class, then only the second, then both.
-    for (const bool fromOnly : {false, true})
+    // Where only the second map lacks a class, then only the first, then both.
+    for (const bool secondLacks : {true, false})
         for (const ChangeRow& row : without)
-            if ((row.to == kNoClassValue) != fromOnly && !(row.from == row.to))
+            if (row.from != row.to && (row.to == kNoClassValue) == secondLacks)
                 table.rows.push_back(row);
     for (const ChangeRow& row : without)
         if (row.from == row.to) table.rows.push_back(row);
