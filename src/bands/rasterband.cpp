@@ -1,6 +1,7 @@
 #include "bands/rasterband.h"
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -326,6 +327,7 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
         }
         Result<std::shared_ptr<RasterSource>> alpha = Open(opened, count + 1);
         if (!alpha) return R::Failure(RasterRefusal(path, rasterBand, alpha.message));
+        source->coverageSource_ = *alpha.value;
         source->coverage_ = std::make_shared<Coverage>(std::move(*alpha.value));
     }
     source->fileNodata_ = source->nodata_;
@@ -345,22 +347,7 @@ void RasterSource::Scale(double* values, size_t count) const {
 }
 
 bool RasterSource::ReadNative(int first, int count, double* values) const {
-    const std::lock_guard<std::mutex> lock(handles_->reading);
-    const QuietGdalErrors quiet;
-    if (!isSignedByte_) {
-        if (!Api().readBand(band_, 0, first, size_.columns, count, values, kGdalDoubles))
-            return false;
-        Scale(values, static_cast<size_t>(count) * size_.columns);
-        return true;
-    }
-    // GDAL gives such bytes as unsigned: read them as bytes, then as the signed values they hold.
-    const size_t cells = static_cast<size_t>(count) * size_.columns;
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(values) + cells * (sizeof(double) - 1);
-    if (!Api().readBand(band_, 0, first, size_.columns, count, bytes, kGdalBytes)) return false;
-    // From the front: value i is written over bytes that lie before byte i.
-    for (size_t i = 0; i < cells; ++i) values[i] = static_cast<int8_t>(bytes[i]);
-    Scale(values, cells);
-    return true;
+    return ReadWindow({this}, first, count, 0, size_.columns, values, 0);
 }
 
 Status RasterSource::ReadValues(int first, int count, int x0, int width, double* values) const {
@@ -376,8 +363,8 @@ int RasterSource::WindowColumns() const {
     return std::min(size_.columns, std::max(1, wide / blockColumns_) * blockColumns_);
 }
 
-bool RasterSource::ReadWindow(const std::vector<const RasterSource*>& group, int first, int count,
-                              int x0, int width, double* values, int worker) {
+bool RasterSource::DecodeWindow(const std::vector<const RasterSource*>& group, int first,
+                                int count, int x0, int width, double* values, int worker) {
     const RasterSource& lead = *group[0];
     void* own = lead.handles_->DatasetOf(worker);
     // The shared dataset serves one thread at a time; a worker's own serves only that worker.
@@ -397,9 +384,131 @@ bool RasterSource::ReadWindow(const std::vector<const RasterSource*>& group, int
         if (group[g]->isSignedByte_)
             for (size_t i = 0; i < cells; ++i)
                 band[i] = static_cast<int8_t>(static_cast<uint8_t>(band[i]));
-        group[g]->Scale(band, cells);
     }
     return true;
+}
+
+bool RasterSource::DecodeAndKeep(const std::vector<const RasterSource*>& group, int first,
+                                 int count, int x0, int width, double* values, int worker) {
+    const RasterSource& lead = *group[0];
+    const int lines = lead.size_.lines, columns = lead.size_.columns;
+    const int blockLines = lead.blockLines_, blockColumns = lead.blockColumns_;
+    const size_t cells = static_cast<size_t>(count) * width;
+    // Pieces of whole blocks: a row of blocks high, a read window wide.
+    const int pieceColumns =
+        std::max(blockColumns, lead.WindowColumns() / blockColumns * blockColumns);
+    thread_local std::vector<double> piece;
+    for (int top = first / blockLines * blockLines; top < first + count; top += blockLines) {
+        const int pieceLines = std::min(blockLines, lines - top);
+        for (int left = x0 / blockColumns * blockColumns; left < x0 + width;
+             left += pieceColumns) {
+            const int pieceWidth = std::min(pieceColumns, columns - left);
+            const size_t pieceCells = static_cast<size_t>(pieceLines) * pieceWidth;
+            piece.resize(pieceCells * group.size());
+            if (!DecodeWindow(group, top, pieceLines, left, pieceWidth, piece.data(), worker))
+                return false;
+            const int y0 = std::max(first, top), y1 = std::min(first + count, top + pieceLines);
+            const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + pieceWidth);
+            for (size_t g = 0; g < group.size(); ++g) {
+                const double* decoded = piece.data() + g * pieceCells;
+                if (group[g]->kept_)
+                    group[g]->kept_->Keep(top, pieceLines, left, pieceWidth, decoded);
+                for (int y = y0; y < y1; ++y)
+                    std::copy(decoded + static_cast<size_t>(y - top) * pieceWidth + (c0 - left),
+                              decoded + static_cast<size_t>(y - top) * pieceWidth + (c1 - left),
+                              values + g * cells + static_cast<size_t>(y - first) * width +
+                                  (c0 - x0));
+            }
+        }
+    }
+    return true;
+}
+
+bool RasterSource::ReadWindow(const std::vector<const RasterSource*>& group, int first, int count,
+                              int x0, int width, double* values, int worker) {
+    const size_t cells = static_cast<size_t>(count) * width;
+    const bool keeping = std::any_of(group.begin(), group.end(),
+                                     [](const RasterSource* source) { return source->kept_; });
+    bool read = false;
+    if (keeping) {
+        // Every band of the group from what was kept, or the group decoded once more.
+        read = true;
+        for (size_t g = 0; g < group.size() && read; ++g)
+            read = group[g]->kept_ &&
+                   group[g]->kept_->Read(first, count, x0, width, values + g * cells);
+        if (!read) read = DecodeAndKeep(group, first, count, x0, width, values, worker);
+    } else {
+        read = DecodeWindow(group, first, count, x0, width, values, worker);
+    }
+    if (!read) return false;
+    for (size_t g = 0; g < group.size(); ++g) group[g]->Scale(values + g * cells, cells);
+    return true;
+}
+
+void RasterSource::KeepDecoded(std::shared_ptr<KeptValues> kept,
+                               std::shared_ptr<KeptValues> coverage) {
+    kept_ = std::move(kept);
+    if (coverageSource_) coverageSource_->kept_ = std::move(coverage);
+}
+
+int64_t RasterSource::KeptBytes() const {
+    return KeptValues::BytesFor(size_, blockLines_, blockColumns_,
+                                KeptValues::KindOf(dataType_));
+}
+
+int64_t RasterSource::CoverageKeptBytes() const {
+    return coverageSource_ ? coverageSource_->KeptBytes() : 0;
+}
+
+void RasterSource::KeepDecodedValues(const std::vector<RasterSource*>& sources,
+                                     int64_t memoryBytes, const std::string& spillFolder) {
+    int64_t used = 0;
+    const auto make = [&](const RasterSource& source) -> std::shared_ptr<KeptValues> {
+        const int64_t need = source.KeptBytes();
+        const bool inMemory = used + need <= memoryBytes;
+        if (!inMemory && spillFolder.empty()) return nullptr;
+        Result<std::unique_ptr<KeptValues>> made =
+            KeptValues::Make(source.size_, source.blockLines_, source.blockColumns_,
+                             KeptValues::KindOf(source.dataType_), inMemory ? "" : spillFolder);
+        if (!made) return nullptr;
+        if (inMemory) used += need;
+        return std::shared_ptr<KeptValues>(std::move(*made.value));
+    };
+    for (RasterSource* source : sources) {
+        if (source == nullptr || source->kept_) continue;
+        std::shared_ptr<KeptValues> values = make(*source);
+        std::shared_ptr<KeptValues> coverage =
+            source->coverageSource_ ? make(*source->coverageSource_) : nullptr;
+        source->KeepDecoded(std::move(values), std::move(coverage));
+    }
+}
+
+std::shared_ptr<const RasterSource::GrayTable> RasterSource::TableOfGray() const {
+    const auto bits = [](double value) { return std::bit_cast<uint64_t>(value); };
+    const bool stretched = !isByte_ && stretch_;
+    const std::optional<double> nodata = stretched ? NodataAsRead() : nodata_;
+    std::vector<uint64_t> key = {stretched, stretched ? bits(stretch_->minimum) : 0,
+                                 stretched ? bits(stretch_->maximum) : 0, nodata.has_value(),
+                                 nodata ? bits(*nodata) : 0, scaling_.has_value(),
+                                 scaling_ ? bits(scaling_->scale) : 0,
+                                 scaling_ ? bits(scaling_->offset) : 0};
+    const std::lock_guard<std::mutex> lock(tableLock_);
+    if (table_ && table_->madeFor == key) return table_;
+    auto table = std::make_shared<GrayTable>();
+    table->madeFor = std::move(key);
+    const KeptValues::Kind kind = KeptValues::KindOf(dataType_);
+    const bool wide = kind == KeptValues::Kind::U16 || kind == KeptValues::Kind::I16;
+    const bool isSigned = kind == KeptValues::Kind::I8 || kind == KeptValues::Kind::I16;
+    const int entries = wide ? 65536 : 256;
+    table->lowest = isSigned ? -entries / 2 : 0;
+    std::vector<double> values(static_cast<size_t>(entries));
+    for (int i = 0; i < entries; ++i) values[static_cast<size_t>(i)] = table->lowest + i;
+    Scale(values.data(), values.size());
+    table->gray.resize(values.size());
+    table->marks.resize(values.size());
+    ToGray(values.data(), values.size(), table->gray.data(), table->marks.data());
+    table_ = table;
+    return table_;
 }
 
 Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& group, int first,
@@ -407,6 +516,29 @@ Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& grou
                                     size_t grayStride, uint8_t* const* marks, int worker,
                                     std::vector<double>& values) {
     const RasterSource& lead = *group[0];
+    // Values kept of at most 16 bits become gray levels through a table of every value.
+    bool through = true;
+    for (size_t g = 0; g < group.size() && through; ++g) {
+        const RasterSource& source = *group[g];
+        through = source.kept_ && KeptValues::BytesOf(source.kept_->KindKept()) <= 2 &&
+                  source.kept_->Holds(first, count, x0, width);
+    }
+    for (size_t g = 0; g < group.size() && through; ++g) {
+        const RasterSource& source = *group[g];
+        const std::shared_ptr<const GrayTable> table = source.TableOfGray();
+        through = source.kept_->ReadThrough(first, count, x0, width, table->gray.data(),
+                                            table->marks.data(), table->lowest, gray[g] + x0,
+                                            grayStride, marks[g]);
+    }
+    if (through) {
+        for (size_t g = 0; g < group.size(); ++g) {
+            if (marks[g] == nullptr || !group[g]->Excludes()) continue;
+            if (Status masked = group[g]->MarkExclusions(first, count, x0, width, marks[g]);
+                !masked)
+                return masked;
+        }
+        return Status::Ok();
+    }
     const size_t cells = static_cast<size_t>(count) * width;
     if (values.size() < cells * group.size()) values.resize(cells * group.size());
     if (!ReadWindow(group, first, count, x0, width, values.data(), worker)) {
@@ -456,13 +588,28 @@ Status RasterSource::RangeOfRows(const std::vector<const RasterSource*>& group, 
                 !read)
                 return read;
             const double* band = values.data() + g * cells;
-            for (size_t i = 0; i < cells; ++i) {
-                const double value = band[i];
-                if (!std::isfinite(value) || source.IsNodata(value)) continue;
-                if (!masked.empty() && masked[i] != 0) continue;
-                low[g] = std::min(low[g], value);
-                high[g] = std::max(high[g], value);
+            const std::optional<double> nodata = source.NodataAsRead();
+            double least = low[g], most = high[g];
+            if (masked.empty() && (!nodata || !std::isnan(*nodata))) {
+                // The plain case, without a test that calls out of the loop.
+                const double skipped = nodata ? *nodata : std::numeric_limits<double>::quiet_NaN();
+                for (size_t i = 0; i < cells; ++i) {
+                    const double value = band[i];
+                    if (!std::isfinite(value) || value == skipped) continue;
+                    least = value < least ? value : least;
+                    most = value > most ? value : most;
+                }
+            } else {
+                for (size_t i = 0; i < cells; ++i) {
+                    const double value = band[i];
+                    if (!std::isfinite(value) || IsNodataValue(value, nodata)) continue;
+                    if (!masked.empty() && masked[i] != 0) continue;
+                    least = value < least ? value : least;
+                    most = value > most ? value : most;
+                }
             }
+            low[g] = least;
+            high[g] = most;
         }
     }
     return Status::Ok();
@@ -858,7 +1005,8 @@ Status RasterSource::TakeOwnRange(double low, double high) {
 Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
     if (count <= 0) return Status::Ok();
     const size_t cells = static_cast<size_t>(count) * size_.columns;
-    if (isByte_ || !stretch_) {
+    // A band whose values are kept is read from them, as gray levels by the same rule.
+    if ((isByte_ && !kept_) || (!isByte_ && !stretch_)) {
         bool read = false;
         {
             const std::lock_guard<std::mutex> lock(handles_->reading);

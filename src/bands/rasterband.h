@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "bands/bandfacts.h"
 #include "bands/gdalsupport.h"
+#include "bands/keptvalues.h"
 #include "bands/percentiles.h"
 #include "bands/stretch.h"
 #include "image/rawfiles.h"
@@ -199,8 +201,30 @@ class RasterSource {
     static std::vector<std::vector<size_t>> ReadGroups(
         const std::vector<const RasterSource*>& sources);
 
+    // From now on every block of the band decoded is kept (KeptValues), and the later reads
+    // of it take their values from there: a compressed tile is decoded once for all the passes.
+    // The blocks of the pixels a warped view covers are kept likewise.
+    void KeepDecoded(std::shared_ptr<KeptValues> kept, std::shared_ptr<KeptValues> coverage);
+    bool KeepsValues() const { return kept_ != nullptr; }
+    // What keeping the band whole takes: its own blocks, and those of its coverage.
+    int64_t KeptBytes() const;
+    int64_t CoverageKeptBytes() const;
+    // KeepDecoded for each source: in memory while their blocks fit in `memoryBytes` in all,
+    // the rest in temporary files in `spillFolder` (none there: not kept). A band whose file
+    // cannot be made is read as before.
+    static void KeepDecodedValues(const std::vector<RasterSource*>& sources, int64_t memoryBytes,
+                                  const std::string& spillFolder);
+
   private:
     RasterSource() = default;
+    // The window's stored values (8-bit signed values as such), decoded by GDAL for every
+    // source of `group`, one band after another; false when GDAL fails.
+    static bool DecodeWindow(const std::vector<const RasterSource*>& group, int first, int count,
+                             int x0, int width, double* values, int worker);
+    // DecodeWindow of the whole blocks around the window, piece by piece, each piece kept for
+    // the sources that keep their values, and the window's part of it given in `values`.
+    static bool DecodeAndKeep(const std::vector<const RasterSource*>& group, int first,
+                              int count, int x0, int width, double* values, int worker);
     // Columns x0..x0 + width - 1 of lines first..first + count - 1 of every source of `group`,
     // one band after another; false when GDAL fails.
     static bool ReadWindow(const std::vector<const RasterSource*>& group, int first, int count,
@@ -246,6 +270,18 @@ class RasterSource {
     Status Excluded(int first, int count, int x0, int width, std::vector<uint8_t>& flags) const;
     Status MarkExclusions(int first, int count, int x0, int width, uint8_t* marks) const;
     std::shared_ptr<const PixelExclusion> coverage_;
+    std::shared_ptr<RasterSource> coverageSource_;  // the alpha band behind coverage_
+    std::shared_ptr<KeptValues> kept_;
+    // The gray level and mark of every value a band of at most 16 bits can store, by ToGray,
+    // made again when the stretch, nodata value or scaling it was made for changes.
+    struct GrayTable {
+        std::vector<uint64_t> madeFor;
+        int lowest = 0;
+        std::vector<uint8_t> gray, marks;
+    };
+    std::shared_ptr<const GrayTable> TableOfGray() const;
+    mutable std::mutex tableLock_;
+    mutable std::shared_ptr<const GrayTable> table_;
     std::string ValueType() const { return scaling_ ? "Float64" : dataType_; }
 };
 

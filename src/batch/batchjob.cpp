@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -493,6 +494,12 @@ JobOutcome RunJobFor(const Options& options) {
     // the strips and the code count, not on the number of pixels.
     tessera::StreamSettings settings;
     settings.threads = options.threads;
+    if (options.keepMemory >= 0) settings.keptBytes = options.keepMemory << 20;
+    // Decoded values beyond that memory go to TMPDIR, else beside the outputs.
+    const char* temporaries = std::getenv("TMPDIR");
+    settings.spillFolder = temporaries && *temporaries ? std::string(temporaries)
+                                                       : tessera::DirectoryOf(options.out);
+    if (settings.spillFolder.empty()) settings.spillFolder = ".";
     tessera::StreamedJob job(settings);
     Progress progress(options.progress, options.quiet);
     // An error goes on a line of its own, after the progress line.

@@ -14,7 +14,7 @@ namespace tessera::batch {
 const char* UsageText() {
     return "Usage: tessera-batch --out STEM [--keep-all | --min-pixels M] [--save-segmented "
            "STEM2]\n"
-           "                     [--threads N] [--progress | --quiet]\n"
+           "                     [--threads N] [--keep-memory MIB] [--progress | --quiet]\n"
            "                     [--method TYPE --segments N]\n"
            "                     --band FILE [--method TYPE] [--segments N] [--limits L1,...,LN]\n"
            "                     --band FILE ... | --bands FILE [--stretch MIN,MAX]\n"
@@ -92,6 +92,10 @@ const char* UsageText() {
            "                         STEM2.txt and STEM2.raw\n"
            "  --threads N            threads sharing the work (default: one per core); the\n"
            "                         results do not depend on it\n"
+           "  --keep-memory MIB      memory for the decoded values of rasters, kept so that no\n"
+           "                         tile is decoded twice (default: a quarter of the\n"
+           "                         machine's); bands beyond it are kept in a temporary file\n"
+           "                         in TMPDIR, else beside --out, removed when the job ends\n"
            "  --progress             report every stage on standard error, whatever the\n"
            "                         scene's size (by default only large scenes report);\n"
            "                         on a terminal the report is one line, rewritten\n"
@@ -191,6 +195,10 @@ const std::vector<BatchOption>& OptionTable() {
          "also write the last band's segmented image as STEM2.bmp, STEM2.txt and STEM2.raw"},
         {"--threads", "N", "integer", "job", 1, 64, nullptr, {},
          "threads sharing the work (default: one per core); the results do not depend on it"},
+        {"--keep-memory", "MIB", "integer", "job", 0, 1 << 30, nullptr, {},
+         "memory for the decoded values of rasters, kept so that no tile is decoded twice "
+         "(default: a quarter of the machine's); bands beyond it are kept in a temporary file "
+         "in TMPDIR, else beside --out; the results do not depend on it"},
         {"--progress", nullptr, "flag", "job", {}, {}, "false", {},
          "report every stage on standard error, one line a stage ('tessera-batch: STAGE')"},
         {"--quiet", nullptr, "flag", "job", {}, {}, "false", {},
@@ -439,6 +447,13 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
                                   std::to_string(*known->minimum) + " to " +
                                   std::to_string(*known->maximum) + ", not '" + value + "'");
             options.threads = static_cast<int>(*threads);
+        } else if (option == "--keep-memory") {
+            const std::optional<int64_t> mib = WholeNumber(value);
+            if (!mib || *mib < *known->minimum || *mib > *known->maximum)
+                return R::Failure("--keep-memory needs a number of MiB from " +
+                                  std::to_string(*known->minimum) + " to " +
+                                  std::to_string(*known->maximum) + ", not '" + value + "'");
+            options.keepMemory = *mib;
         } else if (option == "--band") {
             if (value.empty()) return R::Failure("--band needs a file");
             options.bands.emplace_back().path = value;

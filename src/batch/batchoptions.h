@@ -82,6 +82,8 @@ struct Options {
     int64_t minPixels = 0;
     std::string saveSegmented;
     int threads = 0;  // 0: one per core
+    // MiB of decoded raster values kept in memory for the later passes; -1: the default.
+    int64_t keepMemory = -1;
     // Stage reports on standard error: forced on (--progress), off (--quiet), or, by default,
     // on for large scenes only.
     bool progress = false;

@@ -1,5 +1,7 @@
 #include "workspace/streamedjob.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <new>
 #include <system_error>
@@ -26,6 +28,14 @@ int ThreadsOf(const StreamSettings& settings) {
 int StripLinesOf(const StreamSettings& settings, int columns) {
     if (settings.stripLines > 0) return settings.stripLines;
     return static_cast<int>(std::clamp<int64_t>(kStripBytes / std::max(columns, 1), 1, 1024));
+}
+
+int64_t KeptBytesOf(const StreamSettings& settings) {
+    if (settings.keptBytes >= 0) return settings.keptBytes;
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return int64_t{1} << 30;
+    return static_cast<int64_t>(pages) * pageSize / 4;
 }
 
 int64_t StreamedMemoryNeed(ImageSize size, int bandCount, const StreamSettings& settings) {
@@ -121,6 +131,11 @@ Status StreamedJob::ReadBands() {
         return status;
     };
     try {
+        // Each tile of a raster is decoded once: its values are kept for the later passes.
+        std::vector<RasterSource*> rasters;
+        for (int b = 1; b <= n; ++b)
+            if (RasterSource* raster = readers_[b].MutableRaster()) rasters.push_back(raster);
+        RasterSource::KeepDecodedValues(rasters, KeptBytesOf(settings_), settings_.spillFolder);
         strips_ = std::make_unique<FileStrips>(readers_, size_, StripLinesOf(settings_, size_.columns));
         strips_->Plan(threads_);
         // The stretches of the bands that take their own range, then the histograms: every

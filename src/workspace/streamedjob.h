@@ -28,11 +28,18 @@ namespace tessera {
 struct StreamSettings {
     int threads = 0;     // 0: one per core of the machine
     int stripLines = 0;  // lines read at a time; 0: chosen from the band width
+    // The bytes the raster bands' decoded values may take in memory, kept for the later passes
+    // so that no tile is decoded twice; -1: a quarter of the machine's memory. Bands beyond
+    // them are kept in temporary files in spillFolder, or, without one, decoded in every pass.
+    int64_t keptBytes = -1;
+    std::string spillFolder = {};
 };
 
 // The thread count and strip height the settings give for bands of `columns` columns.
 int ThreadsOf(const StreamSettings& settings);
 int StripLinesOf(const StreamSettings& settings, int columns);
+// The bytes of decoded values the settings let the job keep in memory.
+int64_t KeptBytesOf(const StreamSettings& settings);
 
 // Bytes the streamed treatment needs besides its code tables, whatever the number of lines:
 // the strips of every thread.

@@ -238,9 +238,15 @@ class LineGroup {
                     static_cast<size_t>(count) * columns_);
         if (marks == nullptr) return;
         const uint8_t* packed = marks_.get() + markStride_ * (lines_ * static_cast<size_t>(band) + line);
-        for (int y = 0; y < count; ++y, packed += markStride_, marks += columns_)
-            for (size_t x = 0; x < columns_; ++x)
-                marks[x] = static_cast<uint8_t>((packed[x >> 1] >> ((x & 1) * 4)) & 15);
+        for (int y = 0; y < count; ++y, packed += markStride_, marks += columns_) {
+            size_t x = 0;
+            for (; x + 1 < columns_; x += 2) {
+                const uint8_t pair = packed[x >> 1];
+                marks[x] = pair & 15;
+                marks[x + 1] = pair >> 4;
+            }
+            if (x < columns_) marks[x] = packed[x >> 1] & 15;
+        }
     }
 
   private:
@@ -280,7 +286,15 @@ class LineGroup {
             for (int y = 0; y < count_; ++y) {
                 uint8_t* packed = band + markStride_ * static_cast<size_t>(y);
                 const uint8_t* line = marks[i] + width * static_cast<size_t>(y);
-                for (size_t x = 0; x < width; ++x) {
+                size_t x = 0;
+                if ((task.x0 & 1) == 0) {
+                    // Two marks a byte, from a whole byte on.
+                    uint8_t* pairs = packed + (static_cast<size_t>(task.x0) >> 1);
+                    for (; x + 1 < width; x += 2)
+                        pairs[x >> 1] =
+                            static_cast<uint8_t>((line[x] & 15) | ((line[x + 1] & 15) << 4));
+                }
+                for (; x < width; ++x) {
                     const size_t at = static_cast<size_t>(task.x0) + x;
                     const int shift = static_cast<int>(at & 1) * 4;
                     packed[at >> 1] = static_cast<uint8_t>(
@@ -444,10 +458,16 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
     std::vector<RasterSource*> wanted, rasters;
     for (int b = 1; b <= BandCount(); ++b)
         if (readers[b].Raster()) rasters.push_back(readers[b].MutableRaster());
-    if (Status chosen = RasterSource::ChoosePercentileStretches(rasters); !chosen) return chosen;
+    // The bands that take their stretch from percentiles are read through with the others when
+    // their values are kept: the passes that find the percentiles then read what was kept,
+    // and every tile is decoded once, on every thread.
+    const auto percentilesToFind = [](const RasterSource* raster) {
+        return raster->Percentiles() && !raster->Stretch() && !raster->IsByte();
+    };
     for (RasterSource* raster : rasters)
-        if (raster->NeedsStretch()) wanted.push_back(raster);
-    if (wanted.empty()) return Status::Ok();
+        if (raster->NeedsStretch() || (percentilesToFind(raster) && raster->KeepsValues()))
+            wanted.push_back(raster);
+    if (wanted.empty()) return RasterSource::ChoosePercentileStretches(rasters);
     const std::vector<const RasterSource*> reading(wanted.begin(), wanted.end());
     const std::vector<std::vector<size_t>> groups = RasterSource::ReadGroups(reading);
     // Per worker its least and greatest values, and its buffer of native values.
@@ -487,7 +507,19 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
         });
         if (!read) return read;
     }
-    return RasterSource::TakeOwnRanges(wanted, low, high);
+    if (Status chosen = RasterSource::ChoosePercentileStretches(rasters); !chosen) return chosen;
+    // The ranges of the bands that take their own.
+    std::vector<RasterSource*> own;
+    std::vector<std::vector<double>> ownLow(workers), ownHigh(workers);
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        if (!wanted[i]->NeedsStretch()) continue;
+        own.push_back(wanted[i]);
+        for (size_t w = 0; w < workers; ++w) {
+            ownLow[w].push_back(low[w][i]);
+            ownHigh[w].push_back(high[w][i]);
+        }
+    }
+    return RasterSource::TakeOwnRanges(own, ownLow, ownHigh);
 }
 
 }  // namespace tessera

@@ -1,0 +1,309 @@
+#include "bands/keptvalues.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "support/temporaries.h"
+
+namespace tessera {
+
+namespace {
+
+template <typename T>
+void ToDoubles(const uint8_t* from, size_t count, double* to) {
+    T value;
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(&value, from + i * sizeof(T), sizeof(T));
+        to[i] = static_cast<double>(value);
+    }
+}
+
+template <typename T>
+void FromDoubles(const double* from, size_t count, uint8_t* to) {
+    for (size_t i = 0; i < count; ++i) {
+        const T value = static_cast<T>(from[i]);
+        std::memcpy(to + i * sizeof(T), &value, sizeof(T));
+    }
+}
+
+void Convert(KeptValues::Kind kind, const uint8_t* from, size_t count, double* to) {
+    switch (kind) {
+        case KeptValues::Kind::U8: return ToDoubles<uint8_t>(from, count, to);
+        case KeptValues::Kind::I8: return ToDoubles<int8_t>(from, count, to);
+        case KeptValues::Kind::U16: return ToDoubles<uint16_t>(from, count, to);
+        case KeptValues::Kind::I16: return ToDoubles<int16_t>(from, count, to);
+        case KeptValues::Kind::U32: return ToDoubles<uint32_t>(from, count, to);
+        case KeptValues::Kind::I32: return ToDoubles<int32_t>(from, count, to);
+        case KeptValues::Kind::F32: return ToDoubles<float>(from, count, to);
+        case KeptValues::Kind::F64: return ToDoubles<double>(from, count, to);
+    }
+}
+
+void Convert(KeptValues::Kind kind, const double* from, size_t count, uint8_t* to) {
+    switch (kind) {
+        case KeptValues::Kind::U8: return FromDoubles<uint8_t>(from, count, to);
+        case KeptValues::Kind::I8: return FromDoubles<int8_t>(from, count, to);
+        case KeptValues::Kind::U16: return FromDoubles<uint16_t>(from, count, to);
+        case KeptValues::Kind::I16: return FromDoubles<int16_t>(from, count, to);
+        case KeptValues::Kind::U32: return FromDoubles<uint32_t>(from, count, to);
+        case KeptValues::Kind::I32: return FromDoubles<int32_t>(from, count, to);
+        case KeptValues::Kind::F32: return FromDoubles<float>(from, count, to);
+        case KeptValues::Kind::F64: return FromDoubles<double>(from, count, to);
+    }
+}
+
+bool WriteAll(int file, const uint8_t* bytes, size_t length, int64_t offset) {
+    while (length > 0) {
+        const ssize_t wrote = ::pwrite(file, bytes, length, static_cast<off_t>(offset));
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        bytes += wrote;
+        length -= static_cast<size_t>(wrote);
+        offset += wrote;
+    }
+    return true;
+}
+
+bool ReadAll(int file, uint8_t* bytes, size_t length, int64_t offset) {
+    while (length > 0) {
+        const ssize_t got = ::pread(file, bytes, length, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        bytes += got;
+        length -= static_cast<size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+constexpr uint8_t kFree = 0, kKeeping = 1, kKept = 2;
+
+}  // namespace
+
+KeptValues::Kind KeptValues::KindOf(const std::string& dataType) {
+    if (dataType == "Byte") return Kind::U8;
+    if (dataType == "Int8") return Kind::I8;
+    if (dataType == "UInt16") return Kind::U16;
+    if (dataType == "Int16") return Kind::I16;
+    if (dataType == "UInt32") return Kind::U32;
+    if (dataType == "Int32") return Kind::I32;
+    if (dataType == "Float32") return Kind::F32;
+    return Kind::F64;
+}
+
+int KeptValues::BytesOf(Kind kind) {
+    switch (kind) {
+        case Kind::U8:
+        case Kind::I8: return 1;
+        case Kind::U16:
+        case Kind::I16: return 2;
+        case Kind::U32:
+        case Kind::I32:
+        case Kind::F32: return 4;
+        case Kind::F64: return 8;
+    }
+    return 8;
+}
+
+int64_t KeptValues::BytesFor(ImageSize size, int blockLines, int blockColumns, Kind kind) {
+    const int64_t lines = std::max(blockLines, 1), columns = std::max(blockColumns, 1);
+    const int64_t down = (size.lines + lines - 1) / lines;
+    const int64_t across = (size.columns + columns - 1) / columns;
+    return down * across * lines * columns * BytesOf(kind);
+}
+
+Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLines,
+                                                     int blockColumns, Kind kind,
+                                                     const std::string& spillFolder) {
+    using R = Result<std::unique_ptr<KeptValues>>;
+    std::unique_ptr<KeptValues> kept(new KeptValues());
+    kept->size_ = size;
+    kept->blockLines_ = std::max(blockLines, 1);
+    kept->blockColumns_ = std::max(blockColumns, 1);
+    kept->down_ = (size.lines + kept->blockLines_ - 1) / kept->blockLines_;
+    kept->across_ = (size.columns + kept->blockColumns_ - 1) / kept->blockColumns_;
+    kept->kind_ = kind;
+    kept->blockBytes_ = int64_t{kept->blockLines_} * kept->blockColumns_ * BytesOf(kind);
+    const size_t blocks = static_cast<size_t>(kept->down_) * kept->across_;
+    kept->state_.reset(new std::atomic<uint8_t>[blocks]);
+    for (size_t i = 0; i < blocks; ++i) kept->state_[i].store(kFree, std::memory_order_relaxed);
+    const int64_t bytes = BytesFor(size, blockLines, blockColumns, kind);
+    if (spillFolder.empty()) {
+        // Not touched until a block is kept: pages the band never fills cost nothing.
+        const size_t huge = size_t{2} << 20;
+        const size_t length = (static_cast<size_t>(bytes) + huge - 1) / huge * huge;
+        void* mapped = ::mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapped == MAP_FAILED) return R::Failure("no memory for the values kept");
+#ifdef MADV_HUGEPAGE
+        ::madvise(mapped, length, MADV_HUGEPAGE);
+#endif
+        kept->memory_ = static_cast<uint8_t*>(mapped);
+        kept->mapped_ = length;
+        return R::Of(std::move(kept));
+    }
+    std::string name;
+    int record = -1;
+    const int file =
+        CreateRecordedTemporary(spillFolder + "/.tessera-kept-XXXXXX", name, record);
+    if (file < 0)
+        return R::Failure("cannot make a temporary file in " + spillFolder + ": " +
+                          std::strerror(errno));
+    // Unlinked at once: the file goes when it is closed, whatever ends the program.
+    ::unlink(name.c_str());
+    ForgetTemporary(record);
+    kept->file_ = file;
+    return R::Of(std::move(kept));
+}
+
+KeptValues::~KeptValues() {
+    if (file_ >= 0) ::close(file_);
+    if (memory_) ::munmap(memory_, mapped_);
+}
+
+bool KeptValues::Holds(int first, int count, int x0, int width) const {
+    if (broken_.load(std::memory_order_acquire)) return false;
+    if (count <= 0 || width <= 0) return true;
+    const int by0 = first / blockLines_, by1 = (first + count - 1) / blockLines_;
+    const int bx0 = x0 / blockColumns_, bx1 = (x0 + width - 1) / blockColumns_;
+    for (int by = by0; by <= by1; ++by)
+        for (int bx = bx0; bx <= bx1; ++bx)
+            if (state_[BlockIndex(by, bx)].load(std::memory_order_acquire) != kKept) return false;
+    return true;
+}
+
+bool KeptValues::Read(int first, int count, int x0, int width, double* values) const {
+    if (!Holds(first, count, x0, width)) return false;
+    const int bytes = BytesOf(kind_);
+    std::vector<uint8_t> rows;
+    for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
+        const int top = by * blockLines_;
+        const int y0 = std::max(first, top), y1 = std::min(first + count, top + blockLines_);
+        for (int bx = x0 / blockColumns_; bx * blockColumns_ < x0 + width; ++bx) {
+            const int left = bx * blockColumns_;
+            const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + blockColumns_);
+            const int64_t rowBytes = int64_t{blockColumns_} * bytes;
+            const int64_t start = BlockOffset(BlockIndex(by, bx)) + (y0 - top) * rowBytes;
+            const uint8_t* block = nullptr;
+            if (memory_) {
+                block = memory_ + start;
+            } else {
+                rows.resize(static_cast<size_t>((y1 - y0) * rowBytes));
+                if (!ReadAll(file_, rows.data(), rows.size(), start)) {
+                    broken_.store(true, std::memory_order_release);
+                    return false;
+                }
+                block = rows.data();
+            }
+            for (int y = y0; y < y1; ++y)
+                Convert(kind_, block + (y - y0) * rowBytes + int64_t{c0 - left} * bytes,
+                        static_cast<size_t>(c1 - c0),
+                        values + static_cast<size_t>(y - first) * width + (c0 - x0));
+        }
+    }
+    return true;
+}
+
+namespace {
+
+template <typename T>
+void Through(const uint8_t* from, size_t count, const uint8_t* grayOf, const uint8_t* markOf,
+             int lowest, uint8_t* gray, uint8_t* marks) {
+    T value;
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(&value, from + i * sizeof(T), sizeof(T));
+        const int at = static_cast<int>(value) - lowest;
+        gray[i] = grayOf[at];
+        if (marks) marks[i] = markOf[at];
+    }
+}
+
+}  // namespace
+
+bool KeptValues::ReadThrough(int first, int count, int x0, int width, const uint8_t* grayOf,
+                             const uint8_t* markOf, int lowest, uint8_t* gray,
+                             size_t grayStride, uint8_t* marks) const {
+    if (BytesOf(kind_) > 2 || !Holds(first, count, x0, width)) return false;
+    const int bytes = BytesOf(kind_);
+    std::vector<uint8_t> rows;
+    for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
+        const int top = by * blockLines_;
+        const int y0 = std::max(first, top), y1 = std::min(first + count, top + blockLines_);
+        for (int bx = x0 / blockColumns_; bx * blockColumns_ < x0 + width; ++bx) {
+            const int left = bx * blockColumns_;
+            const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + blockColumns_);
+            const int64_t rowBytes = int64_t{blockColumns_} * bytes;
+            const int64_t start = BlockOffset(BlockIndex(by, bx)) + (y0 - top) * rowBytes;
+            const uint8_t* block = nullptr;
+            if (memory_) {
+                block = memory_ + start;
+            } else {
+                rows.resize(static_cast<size_t>((y1 - y0) * rowBytes));
+                if (!ReadAll(file_, rows.data(), rows.size(), start)) {
+                    broken_.store(true, std::memory_order_release);
+                    return false;
+                }
+                block = rows.data();
+            }
+            for (int y = y0; y < y1; ++y) {
+                const uint8_t* from = block + (y - y0) * rowBytes + int64_t{c0 - left} * bytes;
+                const size_t n = static_cast<size_t>(c1 - c0);
+                uint8_t* to = gray + static_cast<size_t>(y - first) * grayStride + (c0 - x0);
+                uint8_t* mark =
+                    marks ? marks + static_cast<size_t>(y - first) * width + (c0 - x0) : nullptr;
+                switch (kind_) {
+                    case Kind::U8: Through<uint8_t>(from, n, grayOf, markOf, lowest, to, mark); break;
+                    case Kind::I8: Through<int8_t>(from, n, grayOf, markOf, lowest, to, mark); break;
+                    case Kind::U16: Through<uint16_t>(from, n, grayOf, markOf, lowest, to, mark); break;
+                    case Kind::I16: Through<int16_t>(from, n, grayOf, markOf, lowest, to, mark); break;
+                    default: return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+bool KeptValues::Keep(int first, int count, int x0, int width, const double* values) {
+    if (broken_.load(std::memory_order_acquire)) return false;
+    const int bytes = BytesOf(kind_);
+    std::vector<uint8_t> buffer;
+    for (int by = (first + blockLines_ - 1) / blockLines_; by < down_; ++by) {
+        const int top = by * blockLines_, bottom = std::min(size_.lines, top + blockLines_);
+        if (bottom > first + count) break;
+        for (int bx = (x0 + blockColumns_ - 1) / blockColumns_; bx < across_; ++bx) {
+            const int left = bx * blockColumns_, right = std::min(size_.columns, left + blockColumns_);
+            if (right > x0 + width) break;
+            std::atomic<uint8_t>& state = state_[BlockIndex(by, bx)];
+            uint8_t expected = kFree;
+            if (!state.compare_exchange_strong(expected, kKeeping, std::memory_order_acq_rel))
+                continue;  // kept, or being kept by another thread
+            uint8_t* block = nullptr;
+            if (memory_) {
+                block = memory_ + BlockOffset(BlockIndex(by, bx));
+            } else {
+                buffer.assign(static_cast<size_t>(blockBytes_), 0);
+                block = buffer.data();
+            }
+            const int64_t rowBytes = int64_t{blockColumns_} * bytes;
+            for (int y = top; y < bottom; ++y)
+                Convert(kind_, values + static_cast<size_t>(y - first) * width + (left - x0),
+                        static_cast<size_t>(right - left), block + (y - top) * rowBytes);
+            if (!memory_ && !WriteAll(file_, buffer.data(), buffer.size(),
+                                      BlockOffset(BlockIndex(by, bx)))) {
+                broken_.store(true, std::memory_order_release);
+                state.store(kFree, std::memory_order_release);
+                return false;
+            }
+            state.store(kKept, std::memory_order_release);
+        }
+    }
+    return true;
+}
+
+}  // namespace tessera

@@ -1,0 +1,79 @@
+#pragma once
+// The stored values of a raster band, decoded once and kept for the later reads of a job: a
+// compressed tile is then decoded once, however many passes read it. Kept block by block (the
+// band's own blocks), in the type they are stored in, in memory or in a temporary file that no
+// folder lists (it is unlinked as soon as it is open, so that nothing is left behind, whatever
+// ends the program).
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/rawfiles.h"
+#include "support/status.h"
+
+namespace tessera {
+
+class KeptValues {
+  public:
+    // How a value is kept: the narrowest type that holds every value of the band's data type
+    // exactly.
+    enum class Kind { U8, I8, U16, I16, U32, I32, F32, F64 };
+    static Kind KindOf(const std::string& dataType);
+    static int BytesOf(Kind kind);
+
+    // A band of `size` in blocks of blockLines x blockColumns; in memory when `spillFolder` is
+    // empty, else in a temporary file there. Refused when the file cannot be made.
+    static Result<std::unique_ptr<KeptValues>> Make(ImageSize size, int blockLines,
+                                                    int blockColumns, Kind kind,
+                                                    const std::string& spillFolder);
+    ~KeptValues();
+    KeptValues(const KeptValues&) = delete;
+    KeptValues& operator=(const KeptValues&) = delete;
+
+    // The bytes the band takes, kept whole.
+    static int64_t BytesFor(ImageSize size, int blockLines, int blockColumns, Kind kind);
+    bool Spilled() const { return file_ >= 0; }
+    int BlockLines() const { return blockLines_; }
+    int BlockColumns() const { return blockColumns_; }
+
+    // Every block that the window of lines first..first + count - 1, columns x0..x0 + width
+    // - 1 touches is kept.
+    bool Holds(int first, int count, int x0, int width) const;
+    // The window's values, count lines of width, from the blocks kept; false when a block is
+    // not kept or cannot be read back (the caller then decodes it).
+    bool Read(int first, int count, int x0, int width, double* values) const;
+    // The window's gray levels and marks through tables of every value of a kind of at most 16
+    // bits (entry value - `lowest`): gray[y * grayStride + x], marks[y * width + x] (marks may
+    // be null). False for another kind, or as Read.
+    bool ReadThrough(int first, int count, int x0, int width, const uint8_t* grayOf,
+                     const uint8_t* markOf, int lowest, uint8_t* gray, size_t grayStride,
+                     uint8_t* marks) const;
+    Kind KindKept() const { return kind_; }
+    // Keeps the blocks that lie wholly in the window (`values`, count lines of width, or at the
+    // band's edge as far as it goes) and are not kept yet. False when the file cannot take them:
+    // the caller stops keeping, and reads the band from its file again.
+    bool Keep(int first, int count, int x0, int width, const double* values);
+
+  private:
+    KeptValues() = default;
+    size_t BlockIndex(int by, int bx) const { return static_cast<size_t>(by) * across_ + bx; }
+    int64_t BlockOffset(size_t block) const { return static_cast<int64_t>(block) * blockBytes_; }
+
+    ImageSize size_;
+    int blockLines_ = 1, blockColumns_ = 1;
+    int across_ = 1, down_ = 1;
+    Kind kind_ = Kind::F64;
+    int64_t blockBytes_ = 0;
+    // The blocks one after the other, when not spilled: a mapping of its own, in huge pages
+    // where the system gives them (a fresh page costs a fault, and 4 KiB pages many of them).
+    uint8_t* memory_ = nullptr;
+    size_t mapped_ = 0;
+    int file_ = -1;
+    mutable std::atomic<bool> broken_{false};  // a block could not be kept: nothing is read from here
+    // Per block: 0 not kept, 1 being kept by one thread, 2 kept.
+    std::unique_ptr<std::atomic<uint8_t>[]> state_;
+};
+
+}  // namespace tessera
