@@ -181,6 +181,19 @@ class Progress {
 // Progress is worth printing only where a step takes a noticeable time.
 constexpr int64_t kLargeScenePixels = int64_t{4} << 20;
 
+// The streamed job's threads and the memory it keeps decoded values in; values beyond that
+// memory go to TMPDIR, else beside `output`.
+tessera::StreamSettings SettingsOf(const Options& options, const std::string& output) {
+    tessera::StreamSettings settings;
+    settings.threads = options.threads;
+    if (options.keepMemory >= 0) settings.keptBytes = options.keepMemory << 20;
+    const char* temporaries = std::getenv("TMPDIR");
+    settings.spillFolder = temporaries && *temporaries ? std::string(temporaries)
+                                                       : tessera::DirectoryOf(output);
+    if (settings.spillFolder.empty()) settings.spillFolder = ".";
+    return settings;
+}
+
 // A refusal, on a line of its own after the progress line.
 JobOutcome Fail(Progress& progress, int status, const std::string& text) {
     progress.EndLine();
@@ -331,8 +344,7 @@ std::string TooManyClassesText(const Options& options, int64_t kept, int codeCou
 }
 
 JobOutcome FitTreatmentFor(const Options& options) {
-    tessera::StreamSettings settings;
-    settings.threads = options.threads;
+    const tessera::StreamSettings settings = SettingsOf(options, options.fitTreatment);
     Progress progress(options.progress, options.quiet);
     if (!options.masks.empty())
         return Fail(progress, kRefused,
@@ -492,15 +504,7 @@ int RunJob(const Options& options) {
 JobOutcome RunJobFor(const Options& options) {
     // The bands are streamed through memory strip by strip: the memory the job needs depends on
     // the strips and the code count, not on the number of pixels.
-    tessera::StreamSettings settings;
-    settings.threads = options.threads;
-    if (options.keepMemory >= 0) settings.keptBytes = options.keepMemory << 20;
-    // Decoded values beyond that memory go to TMPDIR, else beside the outputs.
-    const char* temporaries = std::getenv("TMPDIR");
-    settings.spillFolder = temporaries && *temporaries ? std::string(temporaries)
-                                                       : tessera::DirectoryOf(options.out);
-    if (settings.spillFolder.empty()) settings.spillFolder = ".";
-    tessera::StreamedJob job(settings);
+    tessera::StreamedJob job(SettingsOf(options, options.out));
     Progress progress(options.progress, options.quiet);
     // An error goes on a line of its own, after the progress line.
     const auto Fail = [&progress](int status, const std::string& text) {
