@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_bitmap fuzz_descriptor fuzz_bandset)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_bitmap fuzz_descriptor fuzz_bandset fuzz_treatment)
 
 scripts/install-deps.sh clang libclang-rt-14-dev
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTESSERA_FUZZ=ON -DTESSERA_BUILD_GUI=OFF \
@@ -22,6 +22,7 @@ for target in "${targets[@]}"; do
         fuzz_bitmap) seeds=$(ls tests/data/corrupt/*.bmp samples/*.bmp 2>/dev/null || true) ;;
         fuzz_descriptor) seeds=$(ls tests/data/corrupt/*.txt samples/*.txt 2>/dev/null || true) ;;
         fuzz_bandset) seeds=$(ls tests/data/corrupt/*.bmp samples/*.bmp 2>/dev/null || true) ;;
+        fuzz_treatment) seeds=$(ls docs/treatment-example.json 2>/dev/null || true) ;;
     esac
     for seed in $seeds; do cp -n "$seed" "$corpus/" 2>/dev/null || true; done
     echo "== $target for ${seconds}s"

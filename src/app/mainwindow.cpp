@@ -124,6 +124,8 @@ void TMainForm::BuildMenu() {
     Open = AddItem(Files, "Open", "Open the Different Gray Tone  Images");
     OpenMultiband = AddItem(Files, "OpenMultiband", "Open Multi-band Image…");
     OpenMask = AddItem(Files, "OpenMask", "Open Mask…");
+    SaveTreatment = AddItem(Files, "SaveTreatment", "Save Treatment…");
+    ApplyTreatment = AddItem(Files, "ApplyTreatment", "Apply Treatment…");
     N1 = Files->addSeparator();
     N1->setObjectName("N1");
     Exit = AddItem(Files, "Exit", "Exit");
@@ -161,6 +163,8 @@ void TMainForm::BuildMenu() {
     connect(Open, &QAction::triggered, this, Command(&TMainForm::OpenClick));
     connect(OpenMultiband, &QAction::triggered, this, Command(&TMainForm::OpenMultibandClick));
     connect(OpenMask, &QAction::triggered, this, Command(&TMainForm::OpenMaskClick));
+    connect(SaveTreatment, &QAction::triggered, this, Command(&TMainForm::SaveTreatmentClick));
+    connect(ApplyTreatment, &QAction::triggered, this, Command(&TMainForm::ApplyTreatmentClick));
     connect(Exit, &QAction::triggered, this, Command(&TMainForm::ExitClick));
     connect(Histo, &QAction::triggered, this, Command(&TMainForm::HistoClick));
     connect(GTNumber, &QAction::triggered, this, Command(&TMainForm::GTNumberClick));
@@ -359,6 +363,11 @@ void TMainForm::BuildFileDialogs() {
     SavePictureDialog = NewFileDialog(
         this, "SavePictureDialog", "Saving Final Resulting Colored BMP File and Related Raw Image",
         {"Bitmap (*.bmp) and raw image (*.bmp)"}, QFileDialog::AcceptSave);
+    SaveTreatmentDialog = NewFileDialog(this, "SaveTreatmentDialog", "SAVE TREATMENT",
+                                        {"Treatment (*.json)"}, QFileDialog::AcceptSave);
+    ApplyTreatmentDialog =
+        NewFileDialog(this, "ApplyTreatmentDialog", "APPLY TREATMENT",
+                      {"Treatment (*.json)", "All files (*)"}, QFileDialog::AcceptOpen);
 }
 
 void TMainForm::SetScreenCursor(int cursor) {
@@ -426,6 +435,9 @@ void TMainForm::UpdateCommands() {
     TreatmentSpeedButton->setEnabled(segmented && (!ws.segmentation || ws.SegmentedThisSet()));
 
     SaveResultSpeedButton->setEnabled(crossed);
+    // A treatment is saved from the last crossing, and applied to a band set once it is open.
+    SaveTreatment->setEnabled(idle && ws.crossing.has_value());
+    ApplyTreatment->setEnabled(opened);
 
     // The result window says when the crossing it shows (the one Save Result saves) treated an
     // earlier band set than the open one.
@@ -465,6 +477,10 @@ SegmentationWindows TMainForm::SegmentWindows() const {
 CrossingWindows TMainForm::CrossWindows() const {
     return {*CheckNumCodeForm1, *CheckNumCodeForm2, *CheckNumCodeForm3, *ResultImageForm,
             *SavePictureDialog};
+}
+
+TreatmentWindows TMainForm::TreatmentFileWindows() const {
+    return {*SaveTreatmentDialog, *ApplyTreatmentDialog, *TempImageForm, *ResultImageForm};
 }
 
 void TMainForm::RunCommand(const std::function<void()>& command) {
@@ -548,6 +564,12 @@ void TMainForm::OpenMultibandClick() {
 }
 void TMainForm::OpenMaskClick() {
     OpenBandSetMask();
+}
+void TMainForm::SaveTreatmentClick() {
+    crossingui::SaveTreatment(Context(), TreatmentFileWindows());
+}
+void TMainForm::ApplyTreatmentClick() {
+    crossingui::ApplyTreatment(Context(), TreatmentFileWindows());
 }
 void TMainForm::ExitClick() {
     close();

@@ -47,6 +47,8 @@ class TMainForm : public QMainWindow {
     QAction* Open = nullptr;
     QAction* OpenMultiband = nullptr;
     QAction* OpenMask = nullptr;
+    QAction* SaveTreatment = nullptr;
+    QAction* ApplyTreatment = nullptr;
     QAction* N1 = nullptr;
     QAction* Exit = nullptr;
     QMenu* Tools = nullptr;
@@ -107,6 +109,8 @@ class TMainForm : public QMainWindow {
     TBandChoiceForm* BandChoice = nullptr;       // which bands of a file of more than 10
     TRasterChoiceForm* RasterChoice = nullptr;   // nodata and stretch of a raster band
     QFileDialog* MaskOpenDialog = nullptr;       // Open Mask
+    QFileDialog* SaveTreatmentDialog = nullptr;  // Save Treatment
+    QFileDialog* ApplyTreatmentDialog = nullptr;  // Apply Treatment
     TMaskChoiceForm* MaskChoice = nullptr;       // the band and rule of a mask
 
     // Registered cursors (30: the magnifier).
@@ -152,6 +156,8 @@ class TMainForm : public QMainWindow {
     void OpenClick();
     void OpenMultibandClick();
     void OpenMaskClick();
+    void SaveTreatmentClick();
+    void ApplyTreatmentClick();
     void ExitClick();
     void HistoClick();
     void GTNumberClick();
@@ -193,6 +199,7 @@ class TMainForm : public QMainWindow {
     BandSetWindows BandWindows() const;
     SegmentationWindows SegmentWindows() const;
     CrossingWindows CrossWindows() const;
+    TreatmentWindows TreatmentFileWindows() const;
 
     // A handler run as one command (RunCommand), for connecting to a menu item or button.
     std::function<void()> Command(void (TMainForm::*handler)());

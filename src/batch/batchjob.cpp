@@ -18,7 +18,10 @@
 #include "crossing/crossing.h"
 #include "image/rawfiles.h"
 #include "support/paths.h"
+#include "workspace/changejob.h"
+#include "workspace/scenefit.h"
 #include "workspace/streamedjob.h"
+#include "workspace/treatmentfile.h"
 
 namespace tessera::batch {
 
@@ -178,6 +181,140 @@ class Progress {
 // Progress is worth printing only where a step takes a noticeable time.
 constexpr int64_t kLargeScenePixels = int64_t{4} << 20;
 
+// The streamed job's threads and the memory it keeps decoded values in; values beyond that
+// memory go to TMPDIR, else beside `output`.
+tessera::StreamSettings SettingsOf(const Options& options, const std::string& output) {
+    tessera::StreamSettings settings;
+    settings.threads = options.threads;
+    if (options.keepMemory >= 0) settings.keptBytes = options.keepMemory << 20;
+    const char* temporaries = std::getenv("TMPDIR");
+    settings.spillFolder = temporaries && *temporaries ? std::string(temporaries)
+                                                       : tessera::DirectoryOf(output);
+    if (settings.spillFolder.empty()) settings.spillFolder = ".";
+    return settings;
+}
+
+// A refusal, on a line of its own after the progress line.
+JobOutcome Fail(Progress& progress, int status, const std::string& text) {
+    progress.EndLine();
+    JobOutcome refused;
+    refused.status = status;
+    refused.message = text;
+    return refused;
+}
+
+// The bands of one band set loaded into `job`: the grid they are brought onto, then each band
+// with its stretch, scale and nodata value (those of `saved`, or the stretch of `stretches[b - 1]`
+// where given, else the options'), then the masks. The refusal to give, or none.
+std::optional<JobOutcome> LoadBandSet(
+    tessera::StreamedJob& job, const Options& options, const std::vector<JobBand>& bands,
+    const tessera::SavedTreatment* saved,
+    const std::vector<std::optional<tessera::StretchRange>>& stretches, Progress& progress) {
+    const int bandCount = static_cast<int>(bands.size());
+    job.BeginBandSet(bandCount);
+
+    // One grid for bands whose grids differ, and the region: each raster band read through
+    // the view that brings it there.
+    tessera::GridPlan plan;
+    const int rasters = static_cast<int>(
+        std::count_if(bands.begin(), bands.end(), [](const JobBand& band) {
+            return band.type == tessera::BandFileType::Raster;
+        }));
+    if (options.window || options.windowPixels || options.grid != 0 || rasters >= 2) {
+        std::vector<tessera::BandFacts> facts;
+        for (const JobBand& band : bands) {
+            if (band.type != tessera::BandFileType::Raster) {
+                facts.push_back({band.path, 0, {}, std::nullopt});
+                continue;
+            }
+            tessera::Result<tessera::BandFacts> known =
+                tessera::FactsOf(band.path, band.rasterBand);
+            if (!known) return Fail(progress, kRefused, known.message);
+            facts.push_back(std::move(*known.value));
+        }
+        tessera::GridChoice choice;
+        choice.window = options.window;
+        choice.windowPixels = options.windowPixels;
+        choice.gridBand = options.grid;
+        tessera::Result<tessera::GridPlan> planned = tessera::PlanGrid(facts, choice);
+        if (!planned) return Fail(progress, kRefused, planned.message);
+        plan = std::move(*planned.value);
+    }
+
+    // No dialog asks for a missing size; the memory check estimates what the streamed job
+    // needs, not the interactive program's whole matrices.
+    tessera::BandLoadOptions loading;
+    loading.makeImage = false;
+    for (int band = 1; band <= bandCount; ++band) {
+        const JobBand& file = bands[band - 1];
+        const std::string& path = file.path;
+        loading.rasterBand = file.rasterBand;
+        loading.rasterView = plan.active ? plan.views[band - 1] : std::nullopt;
+        // Raw files and bitmaps are cut by their reader.
+        loading.window.reset();
+        if (file.type != tessera::BandFileType::Raster) loading.window = options.windowPixels;
+        loading.stretch = file.choice->stretch;
+        if (static_cast<size_t>(band) <= stretches.size() && stretches[band - 1])
+            loading.stretch = stretches[band - 1];
+        loading.nodata = file.choice->nodata;
+        loading.percentiles.reset();
+        loading.scaling.reset();
+        if (file.choice->scale || file.choice->offset) {
+            if (file.choice->scale && *file.choice->scale == 0)
+                return Fail(
+                    progress, kRefused,
+                    tessera::RasterRefusal(path, file.rasterBand,
+                                           "--scale 0 would make every physical value one value"));
+            loading.scaling = tessera::Scaling{file.choice->scale.value_or(1),
+                                               file.choice->offset.value_or(0)};
+        }
+        if (file.choice->percentiles) {
+            const auto percentiles = tessera::ParsePercentiles(*file.choice->percentiles);
+            if (!*percentiles)
+                return Fail(progress, kRefused,
+                            tessera::RasterRefusal(path, file.rasterBand,
+                                                   "--stretch: " + percentiles->message));
+            loading.percentiles = *percentiles->value;
+        }
+        // A stretch that cannot be is refused whatever the band's type.
+        if (file.choice->stretch) {
+            if (const tessera::Status usable =
+                    tessera::CheckStretch(path, file.rasterBand, *file.choice->stretch);
+                !usable)
+                return Fail(progress, kRefused, usable.message);
+        }
+        if (saved) {
+            // The saved stretch, scale and nodata value, whatever the band's own.
+            const tessera::SavedBand& kept = saved->bands[static_cast<size_t>(band - 1)];
+            loading.stretch = kept.stretch;
+            loading.scaling = kept.scaling;
+            loading.nodata = kept.nodata;
+        }
+        if (const tessera::Status loaded = job.LoadBand(band, path, file.type, loading); !loaded)
+            return Fail(progress, kRefused, loaded.message);
+        if (saved) {
+            if (const tessera::Status fits = tessera::CheckTreatmentBand(
+                    *saved, options.applyTreatment, band, path, job.DataType(band));
+                !fits)
+                return Fail(progress, kRefused, fits.message);
+        }
+        const tessera::ImageSize size = job.Size();
+        if (band == 1 && int64_t{size.lines} * size.columns * bandCount >= kLargeScenePixels)
+            progress.Enable();
+        progress.Say("loaded band " + std::to_string(band) + " of " + std::to_string(bandCount));
+    }
+
+    if (!options.masks.empty()) {
+        const tessera::Result<std::shared_ptr<tessera::PixelMask>> mask =
+            OpenMasks(options.masks, job.Size(), job.Place(), plan);
+        if (!mask) return Fail(progress, kRefused, mask.message);
+        job.SetMask(*mask.value, (*mask.value)->Texts());
+        progress.Say("opened the masks");
+    }
+
+    return std::nullopt;
+}
+
 }  // namespace
 
 BandNamed BandOfName(const std::string& name) {
@@ -206,7 +343,159 @@ std::string TooManyClassesText(const Options& options, int64_t kept, int codeCou
            " pixels, more than the 250 classes allowed; give a larger --min-pixels";
 }
 
+JobOutcome FitTreatmentFor(const Options& options) {
+    const tessera::StreamSettings settings = SettingsOf(options, options.fitTreatment);
+    Progress progress(options.progress, options.quiet);
+    if (!options.masks.empty())
+        return Fail(progress, kRefused,
+                    "--mask belongs to one band set: --fit-treatment takes none");
+    for (const BandOptions& band : options.bands)
+        if (band.percentiles)
+            return Fail(progress, kRefused,
+                        "--stretch " + *band.percentiles +
+                            " cannot be fitted on several scenes: give --stretch MIN,MAX, or "
+                            "no --stretch for the scenes' least and greatest values");
+    // Each scene as the options of a job of its own.
+    std::vector<Options> scenes;
+    for (size_t k = 0; k < options.sceneStarts.size(); ++k) {
+        Options scene = options;
+        const size_t end =
+            k + 1 < options.sceneStarts.size() ? options.sceneStarts[k + 1] : options.bands.size();
+        scene.bands.assign(
+            options.bands.begin() + static_cast<std::ptrdiff_t>(options.sceneStarts[k]),
+            options.bands.begin() + static_cast<std::ptrdiff_t>(end));
+        scene.sceneStarts.clear();
+        scene.fitTreatment.clear();
+        scenes.push_back(std::move(scene));
+    }
+    std::vector<std::vector<JobBand>> listed;
+    for (size_t k = 0; k < scenes.size(); ++k) {
+        tessera::Result<std::vector<JobBand>> bands = BandsOf(scenes[k]);
+        if (!bands)
+            return Fail(progress, kRefused,
+                        "scene " + std::to_string(k + 1) + ": " + bands.message);
+        if (k > 0 && bands.value->size() != listed[0].size())
+            return Fail(progress, kRefused,
+                        "scene " + std::to_string(k + 1) + " has " +
+                            std::to_string(bands.value->size()) + " bands, and scene 1 has " +
+                            std::to_string(listed[0].size()));
+        listed.push_back(std::move(*bands.value));
+    }
+    const int n = static_cast<int>(listed[0].size());
+
+    // Pass 1: every scene read with its own stretches; the histograms too, which are final
+    // when no band takes its stretch from its values.
+    tessera::SceneFit fit(n);
+    const auto readScene = [&](size_t k, bool first) -> std::optional<JobOutcome> {
+        tessera::StreamedJob job(settings);
+        if (std::optional<JobOutcome> refused = LoadBandSet(
+                job, scenes[k], listed[k], nullptr,
+                first ? std::vector<std::optional<tessera::StretchRange>>{} : fit.Stretches(),
+                progress))
+            return refused;
+        if (const tessera::Status read = job.ReadBands(); !read)
+            return Fail(progress, kRefused, read.message);
+        std::vector<std::string> types;
+        std::vector<bool> own;
+        for (int b = 1; b <= n; ++b) {
+            types.push_back(job.DataType(b));
+            own.push_back(first && !listed[k][b - 1].choice->stretch);
+        }
+        if (const tessera::Status added =
+                fit.AddScene(static_cast<int>(k) + 1, job.State(), types, own);
+            !added)
+            return Fail(progress, kRefused, added.message);
+        progress.Say("read scene " + std::to_string(k + 1) + " of " +
+                     std::to_string(scenes.size()));
+        return std::nullopt;
+    };
+    for (size_t k = 0; k < scenes.size(); ++k)
+        if (std::optional<JobOutcome> refused = readScene(k, true)) return *refused;
+    // Pass 2, where a band's stretch comes from the scenes' values: every scene again with the
+    // stretch of them all, for histograms on one gray scale.
+    if (fit.AnyOwnStretch()) {
+        fit.RestartHistograms();
+        for (size_t k = 0; k < scenes.size(); ++k)
+            if (std::optional<JobOutcome> refused = readScene(k, false)) return *refused;
+    }
+
+    tessera::Treatment& treatment = fit.Combined();
+    for (int b = 1; b <= n; ++b) {
+        const BandOptions& choice = *listed[0][b - 1].choice;
+        std::vector<int32_t> limits = choice.limits ? *choice.limits : std::vector<int32_t>{};
+        if (choice.nativeLimits) {
+            const auto& stretch = treatment.records[b].stretch;
+            const tessera::Result<std::vector<int32_t>> grays = tessera::GrayLimitsOfNative(
+                *choice.nativeLimits,
+                stretch ? std::optional<tessera::StretchRange>(stretch->range) : std::nullopt,
+                stretch ? stretch->ValueType() : "Byte");
+            if (!grays)
+                return Fail(progress, kRefused,
+                            "band " + std::to_string(b) + ": --native-limits: " + grays.message);
+            limits = *grays.value;
+            treatment.records[b].nativeLimits = *choice.nativeLimits;
+        }
+        tessera::SetBandSegmentation(treatment, b, choice.type, choice.segments, limits);
+    }
+    tessera::RandomBelow random;
+    if (const tessera::Status segmented = tessera::FinishSegmentation(treatment, random);
+        !segmented)
+        return Fail(progress, kUsage, segmented.message);
+
+    // Pass 3: the codes of every scene, counted with the fitted limits.
+    const tessera::SavedTreatment fitted = tessera::SavedOf(treatment);
+    for (size_t k = 0; k < scenes.size(); ++k) {
+        tessera::StreamedJob job(settings);
+        if (std::optional<JobOutcome> refused =
+                LoadBandSet(job, scenes[k], listed[k], nullptr, fit.Stretches(), progress))
+            return *refused;
+        if (const tessera::Status taken = job.TakeSavedSegmentation(fitted); !taken)
+            return Fail(progress, kRefused, taken.message);
+        if (const tessera::Status segmented = job.FinishSegmentation(); !segmented)
+            return Fail(progress, kUsage, segmented.message);
+        if (const tessera::Status counted = job.CountCodes(); !counted)
+            return Fail(progress, kRefused, counted.message);
+        fit.AddCounts(job.PixelCount());
+        progress.Say("counted the codes of scene " + std::to_string(k + 1));
+    }
+    const std::vector<int64_t>& pixelCount = fit.PixelCount();
+    treatment.PixelCount = pixelCount;
+    const tessera::CodeSelection choice{options.keepAll, options.minPixels};
+    if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
+        kept > tessera::kMaximumClassCount)
+        return Fail(progress, kTooManyClasses,
+                    TooManyClassesText(options, kept, treatment.table.CodeCount));
+    if (const tessera::Status crossed =
+            tessera::FinishCrossing(treatment, random, tessera::SelectCodes(pixelCount, choice));
+        !crossed)
+        return Fail(progress, kRefused, crossed.message);
+    treatment.selection = choice;
+    progress.Say("saving the treatment " + options.fitTreatment);
+    if (const tessera::Status saved = tessera::SaveTreatment(options.fitTreatment, treatment);
+        !saved)
+        return Fail(progress, kNotWritten, saved.message);
+    JobOutcome done;
+    done.treatment = std::move(treatment);
+    return done;
+}
+
 int RunJob(const Options& options) {
+    if (!options.fitTreatment.empty()) {
+        const JobOutcome fitted = FitTreatmentFor(options);
+        if (fitted.status != kDone) return batch::Fail(fitted.status, fitted.message);
+        return kDone;
+    }
+    if (!options.change.empty()) {
+        tessera::ChangeJob change;
+        if (const tessera::Status opened = change.Open(options.change[0], options.change[1]);
+            !opened)
+            return batch::Fail(kRefused, opened.message);
+        if (const tessera::Status counted = change.Count(); !counted)
+            return batch::Fail(kRefused, counted.message);
+        if (const tessera::Status saved = change.Save(options.out); !saved)
+            return batch::Fail(kNotWritten, saved.message);
+        return kDone;
+    }
     const JobOutcome outcome = RunJobFor(options);
     if (outcome.status != kDone) return batch::Fail(outcome.status, outcome.message);
     return kDone;
@@ -215,15 +504,7 @@ int RunJob(const Options& options) {
 JobOutcome RunJobFor(const Options& options) {
     // The bands are streamed through memory strip by strip: the memory the job needs depends on
     // the strips and the code count, not on the number of pixels.
-    tessera::StreamSettings settings;
-    settings.threads = options.threads;
-    if (options.keepMemory >= 0) settings.keptBytes = options.keepMemory << 20;
-    // Decoded values beyond that memory go to TMPDIR, else beside the outputs.
-    const char* temporaries = std::getenv("TMPDIR");
-    settings.spillFolder = temporaries && *temporaries ? std::string(temporaries)
-                                                       : tessera::DirectoryOf(options.out);
-    if (settings.spillFolder.empty()) settings.spillFolder = ".";
-    tessera::StreamedJob job(settings);
+    tessera::StreamedJob job(SettingsOf(options, options.out));
     Progress progress(options.progress, options.quiet);
     // An error goes on a line of its own, after the progress line.
     const auto Fail = [&progress](int status, const std::string& text) {
@@ -233,93 +514,29 @@ JobOutcome RunJobFor(const Options& options) {
         refused.message = text;
         return refused;
     };
+    if (!options.applyConflict.empty()) return Fail(kRefused, options.applyConflict);
+    // A treatment to apply is read first: a file that is none refuses the job before a band
+    // is opened.
+    std::optional<tessera::SavedTreatment> saved;
+    if (!options.applyTreatment.empty()) {
+        tessera::Result<tessera::SavedTreatment> read =
+            tessera::ReadTreatment(options.applyTreatment);
+        if (!read) return Fail(kRefused, read.message);
+        saved = std::move(*read.value);
+    }
     const tessera::Result<std::vector<JobBand>> listed = BandsOf(options);
     if (!listed) return Fail(kRefused, listed.message);
     const std::vector<JobBand>& bands = *listed.value;
     const int bandCount = static_cast<int>(bands.size());
-    job.BeginBandSet(bandCount);
-
-    // One grid for bands whose grids differ, and the region: each raster band read through
-    // the view that brings it there.
-    tessera::GridPlan plan;
-    const int rasters = static_cast<int>(
-        std::count_if(bands.begin(), bands.end(), [](const JobBand& band) {
-            return band.type == tessera::BandFileType::Raster;
-        }));
-    if (options.window || options.windowPixels || options.grid != 0 || rasters >= 2) {
-        std::vector<tessera::BandFacts> facts;
-        for (const JobBand& band : bands) {
-            if (band.type != tessera::BandFileType::Raster) {
-                facts.push_back({band.path, 0, {}, std::nullopt});
-                continue;
-            }
-            tessera::Result<tessera::BandFacts> known =
-                tessera::FactsOf(band.path, band.rasterBand);
-            if (!known) return Fail(kRefused, known.message);
-            facts.push_back(std::move(*known.value));
-        }
-        tessera::GridChoice choice;
-        choice.window = options.window;
-        choice.windowPixels = options.windowPixels;
-        choice.gridBand = options.grid;
-        tessera::Result<tessera::GridPlan> planned = tessera::PlanGrid(facts, choice);
-        if (!planned) return Fail(kRefused, planned.message);
-        plan = std::move(*planned.value);
+    if (saved) {
+        if (const tessera::Status fits =
+                tessera::CheckTreatmentBandCount(*saved, options.applyTreatment, bandCount);
+            !fits)
+            return Fail(kRefused, fits.message);
     }
-
-    // No dialog asks for a missing size; the memory check estimates what the streamed job
-    // needs, not the interactive program's whole matrices.
-    tessera::BandLoadOptions loading;
-    loading.makeImage = false;
-    for (int band = 1; band <= bandCount; ++band) {
-        const JobBand& file = bands[band - 1];
-        const std::string& path = file.path;
-        loading.rasterBand = file.rasterBand;
-        loading.rasterView = plan.active ? plan.views[band - 1] : std::nullopt;
-        // Raw files and bitmaps are cut by their reader.
-        loading.window.reset();
-        if (file.type != tessera::BandFileType::Raster) loading.window = options.windowPixels;
-        loading.stretch = file.choice->stretch;
-        loading.nodata = file.choice->nodata;
-        loading.percentiles.reset();
-        loading.scaling.reset();
-        if (file.choice->scale || file.choice->offset) {
-            if (file.choice->scale && *file.choice->scale == 0)
-                return Fail(kRefused, tessera::RasterRefusal(
-                                          path, file.rasterBand,
-                                          "--scale 0 would make every physical value one value"));
-            loading.scaling = tessera::Scaling{file.choice->scale.value_or(1),
-                                               file.choice->offset.value_or(0)};
-        }
-        if (file.choice->percentiles) {
-            const auto percentiles = tessera::ParsePercentiles(*file.choice->percentiles);
-            if (!*percentiles)
-                return Fail(kRefused, tessera::RasterRefusal(path, file.rasterBand,
-                                                             "--stretch: " + percentiles->message));
-            loading.percentiles = *percentiles->value;
-        }
-        // A stretch that cannot be is refused whatever the band's type.
-        if (file.choice->stretch) {
-            if (const tessera::Status usable =
-                    tessera::CheckStretch(path, file.rasterBand, *file.choice->stretch);
-                !usable)
-                return Fail(kRefused, usable.message);
-        }
-        if (const tessera::Status loaded = job.LoadBand(band, path, file.type, loading); !loaded)
-            return Fail(kRefused, loaded.message);
-        const tessera::ImageSize size = job.Size();
-        if (band == 1 && int64_t{size.lines} * size.columns * bandCount >= kLargeScenePixels)
-            progress.Enable();
-        progress.Say("loaded band " + std::to_string(band) + " of " + std::to_string(bandCount));
-    }
-
-    if (!options.masks.empty()) {
-        const tessera::Result<std::shared_ptr<tessera::PixelMask>> mask =
-            OpenMasks(options.masks, job.Size(), job.Place(), plan);
-        if (!mask) return Fail(kRefused, mask.message);
-        job.SetMask(*mask.value, (*mask.value)->Texts());
-        progress.Say("opened the masks");
-    }
+    if (std::optional<JobOutcome> refused =
+            LoadBandSet(job, options, bands, saved ? &*saved : nullptr, {}, progress))
+        return *refused;
 
     if (const tessera::Status read = job.ReadBands(); !read) return Fail(kRefused, read.message);
     progress.Say("read the bands");
@@ -331,7 +548,11 @@ JobOutcome RunJobFor(const Options& options) {
         return Fail(kRefused, "--format asks for " + options.out +
                                   ".qml, but not every band carries a georeference");
 
-    for (int band = 1; band <= bandCount; ++band) {
+    if (saved) {
+        if (const tessera::Status taken = job.TakeSavedSegmentation(*saved); !taken)
+            return Fail(kRefused, taken.message);
+    }
+    for (int band = 1; band <= bandCount && !saved; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
         std::vector<int32_t> limits = choice.limits ? *choice.limits : std::vector<int32_t>{};
         if (choice.nativeLimits) {
@@ -360,16 +581,23 @@ JobOutcome RunJobFor(const Options& options) {
     const std::vector<int64_t>& pixelCount = job.PixelCount();
     const int codeCount = job.Table().CodeCount;
 
-    // The same choices as the code selection dialogs of the interactive program.
-    const tessera::CodeSelection choice{options.keepAll, options.minPixels};
-    if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
-        kept > tessera::kMaximumClassCount) {
-        return Fail(kTooManyClasses, TooManyClassesText(options, kept, codeCount));
-    }
-    std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
-    job.SetSelectionRule(choice);
-    if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed) {
-        return Fail(kRefused, crossed.message);
+    if (saved) {
+        // A code keeps the class number and colour the treatment gives it.
+        if (const tessera::Status crossed = job.TakeSavedClasses(*saved, options.applyTreatment);
+            !crossed)
+            return Fail(kRefused, crossed.message);
+    } else {
+        // The same choices as the code selection dialogs of the interactive program.
+        const tessera::CodeSelection choice{options.keepAll, options.minPixels};
+        if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
+            kept > tessera::kMaximumClassCount) {
+            return Fail(kTooManyClasses, TooManyClassesText(options, kept, codeCount));
+        }
+        std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
+        job.SetSelectionRule(choice);
+        if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed) {
+            return Fail(kRefused, crossed.message);
+        }
     }
 
     const Formats& formats = options.formats;
@@ -394,8 +622,15 @@ JobOutcome RunJobFor(const Options& options) {
         progress.Say("saving the segmented band " + std::to_string(bandCount));
     // The segmented band is kept only once every result file is written, so that a run refused
     // earlier leaves no result file behind.
-    if (const tessera::Status saved = job.Save(options.out, options.saveSegmented, files); !saved) {
-        return Fail(kNotWritten, saved.message);
+    if (const tessera::Status written = job.Save(options.out, options.saveSegmented, files);
+        !written) {
+        return Fail(kNotWritten, written.message);
+    }
+    if (!options.saveTreatment.empty()) {
+        progress.Say("saving the treatment " + options.saveTreatment);
+        if (const tessera::Status kept = tessera::SaveTreatment(options.saveTreatment, job.State());
+            !kept)
+            return Fail(kNotWritten, kept.message);
     }
     progress.Say("done: " + std::to_string(job.ClassCount()) + " classes");
     JobOutcome done;

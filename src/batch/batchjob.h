@@ -30,6 +30,10 @@ struct JobOutcome {
 // RunJob without a word on standard error about a refusal: the caller tells it.
 JobOutcome RunJobFor(const Options& options);
 
+// --fit-treatment: the treatment fitted on every scene, written to its file; once done, the
+// fitted treatment (with the summed code counts).
+JobOutcome FitTreatmentFor(const Options& options);
+
 // The file and band a band's name gives, as --band takes it: FILE:K is band K of the raster
 // FILE when FILE exists; rasterBand 0 for a raw file or a bitmap (named by their extensions).
 struct BandNamed {

@@ -22,6 +22,13 @@ const char* UsageText() {
            "                     [--mask FILE[:K] [--mask-bits B1,... | --mask-values V1,...]]\n"
            "                     [--window XMIN,YMIN,XMAX,YMAX | --window-pixels L,C,LINES,COLUMNS]\n"
            "                     [--grid K]\n"
+           "                     [--save-treatment FILE.json]\n"
+           "       tessera-batch --out STEM --apply-treatment FILE.json\n"
+           "                     --band FILE ... | --bands FILE [--mask ...] [--format LIST]\n"
+           "       tessera-batch --fit-treatment FILE.json [--method TYPE --segments N]\n"
+           "                     [--keep-all | --min-pixels M] --scene --band FILE ...\n"
+           "                     --scene --bands FILE ...\n"
+           "       tessera-batch --change A.tif B.tif --out STEM\n"
            "       tessera-batch --describe | --help\n"
            "\n"
            "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
@@ -93,6 +100,28 @@ const char* UsageText() {
            "                         scene's size (by default only large scenes report);\n"
            "                         on a terminal the report is one line, rewritten\n"
            "  --quiet                report no stage; errors are still reported\n"
+           "  --save-treatment FILE.json\n"
+           "                         also write the whole treatment (every band's stretch,\n"
+           "                         method and limits, the classes and their colours) as\n"
+           "                         JSON, to apply to other scenes (docs/treatment.md)\n"
+           "  --apply-treatment FILE.json\n"
+           "                         treat the bands with a saved treatment: its stretches,\n"
+           "                         gray limits, classes and colours, nothing drawn or\n"
+           "                         computed anew; takes no --method, --segments, --limits,\n"
+           "                         --native-limits, --stretch, --scale, --offset, --nodata,\n"
+           "                         --min-pixels or --keep-all\n"
+           "  --fit-treatment FILE.json\n"
+           "                         fit one treatment on several scenes, each a band set\n"
+           "                         after a --scene: every band's stretch, limits and the\n"
+           "                         selection come from the scenes taken together (their\n"
+           "                         summed histograms and code counts); writes FILE.json and\n"
+           "                         no class map (apply it to each scene); no --out\n"
+           "  --scene                starts the bands of one scene of --fit-treatment\n"
+           "  --change A.tif B.tif   the change from class map A to class map B of the same\n"
+           "                         grid (two dates treated alike): STEM.csv (pixels and area\n"
+           "                         of every pair of classes that occurs), STEM.tif (one\n"
+           "                         value per pair, with STEM.tif.aux.xml and STEM.qml) and\n"
+           "                         STEM.txt; pixels without a class in either map apart\n"
            "  --describe             print the options, their types, ranges and defaults\n"
            "                         as JSON (for programs that drive this one)\n"
            "  --help                 print this text\n"
@@ -174,6 +203,19 @@ const std::vector<BatchOption>& OptionTable() {
          "report every stage on standard error, one line a stage ('tessera-batch: STAGE')"},
         {"--quiet", nullptr, "flag", "job", {}, {}, "false", {},
          "report no stage; errors are still reported"},
+        {"--save-treatment", "FILE.json", "file", "job", {}, {}, nullptr, {},
+         "also write the whole treatment as JSON, to apply to other scenes"},
+        {"--apply-treatment", "FILE.json", "file", "job", {}, {}, nullptr, {},
+         "treat the bands with a saved treatment (its stretches, limits, classes and colours) "
+         "in place of the method, stretch and selection options"},
+        {"--fit-treatment", "FILE.json", "file", "job", {}, {}, nullptr, {},
+         "fit one treatment on the scenes given after --scene, from their summed histograms and "
+         "code counts, and write it (no class map)"},
+        {"--scene", nullptr, "flag", "starts-scene", {}, {}, nullptr, {},
+         "starts the bands of one scene of --fit-treatment"},
+        {"--change", "A.tif B.tif", "files", "job", {}, {}, nullptr, {},
+         "the change from class map A to class map B of the same grid, in place of a "
+         "treatment: STEM.csv, STEM.tif (with its legend), STEM.qml and STEM.txt"},
         {"--describe", nullptr, "flag", "job", {}, {}, "false", {},
          "print this description of the options as JSON"},
         {"--help", nullptr, "flag", "job", {}, {}, "false", {}, "print the usage text"},
@@ -327,6 +369,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
     int defaultSegments = -1;
     bool minGiven = false;
     bool outGiven = false;
+    bool sceneOpen = false;  // a --scene without its first --band yet
     bool allBandsGiven = false;
     std::optional<StretchRange> defaultStretch;
     std::optional<std::string> defaultPercentiles;
@@ -345,6 +388,7 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         }
         if (option == "--keep-all") {
             options.keepAll = true;
+            if (options.applyConflict.empty()) options.applyConflict = option;
             continue;
         }
         if (option == "--progress" || option == "--quiet") {
@@ -353,17 +397,40 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
                 return R::Failure("--progress and --quiet cannot be given together");
             continue;
         }
+        if (option == "--scene") {
+            options.sceneStarts.push_back(options.bands.size());
+            sceneOpen = true;
+            continue;
+        }
+        if (option == "--change") {
+            if (i + 2 >= arguments.size())
+                return R::Failure("--change needs a value: two class maps");
+            options.change = {arguments[i + 1], arguments[i + 2]};
+            i += 2;
+            continue;
+        }
         const BatchOption* known = FindOption(option);
         const bool takesValue = known != nullptr && known->value != nullptr;
         if (!takesValue) return R::Failure("unknown option '" + option + "' (see --help)");
         if (i + 1 >= arguments.size()) return R::Failure(option + " needs a value");
         const std::string& value = arguments[++i];
-        BandOptions* band = options.bands.empty() ? nullptr : &options.bands.back();
+        BandOptions* band = options.bands.empty() || sceneOpen ? nullptr : &options.bands.back();
+        if (option == "--band" || option == "--bands") sceneOpen = false;
+        // The options a saved treatment gives; noted for a refusal when one is applied.
+        for (const char* given : {"--method", "--segments", "--limits", "--native-limits",
+                                  "--stretch", "--scale", "--offset", "--nodata", "--min-pixels"})
+            if (option == given && options.applyConflict.empty()) options.applyConflict = option;
 
         if (option == "--out") {
             if (value.empty()) return R::Failure("--out needs a file stem");
             options.out = value;
             outGiven = true;
+        } else if (option == "--save-treatment" || option == "--apply-treatment" ||
+                   option == "--fit-treatment") {
+            if (value.empty()) return R::Failure(option + " needs a file");
+            (option == "--save-treatment"    ? options.saveTreatment
+             : option == "--apply-treatment" ? options.applyTreatment
+                                             : options.fitTreatment) = value;
         } else if (option == "--save-segmented") {
             if (value.empty()) return R::Failure("--save-segmented needs a file stem");
             options.saveSegmented = value;
@@ -517,11 +584,48 @@ Result<Options> ParseOptions(const std::vector<std::string>& arguments) {
         }
     }
 
-    if (!outGiven) return R::Failure("--out STEM is required (see --help)");
+    const bool fitting = !options.fitTreatment.empty();
+    if (!fitting && !options.sceneStarts.empty())
+        return R::Failure("--scene starts a scene of --fit-treatment, which is not given");
+    if (fitting) {
+        if (!options.applyTreatment.empty() || !options.change.empty() ||
+            !options.saveTreatment.empty())
+            return R::Failure("--fit-treatment writes a treatment: give it no --apply-treatment, "
+                              "--save-treatment or --change");
+        if (options.sceneStarts.empty() || options.sceneStarts[0] != 0)
+            return R::Failure("--fit-treatment needs every band set after a --scene");
+        for (size_t k = 0; k < options.sceneStarts.size(); ++k) {
+            const size_t end = k + 1 < options.sceneStarts.size() ? options.sceneStarts[k + 1]
+                                                                  : options.bands.size();
+            if (end == options.sceneStarts[k])
+                return R::Failure("scene " + std::to_string(k + 1) + " has no --band or --bands");
+        }
+    } else if (!outGiven) {
+        return R::Failure("--out STEM is required (see --help)");
+    }
     if (options.keepAll && minGiven)
         return R::Failure("--keep-all and --min-pixels exclude each other");
     const int bandCount = static_cast<int>(options.bands.size());
-    if ((bandCount < 2 && !allBandsGiven) || bandCount > kMaximumBands) {
+    if (!options.change.empty()) {
+        if (bandCount > 0 || !options.applyTreatment.empty())
+            return R::Failure("--change compares two class maps: give it no --band, --bands or "
+                              "--apply-treatment");
+        return R::Of(std::move(options));
+    }
+    if (!options.applyTreatment.empty()) {
+        if (options.applyConflict.empty()) {
+            if (bandCount < 1 || (bandCount < 2 && !allBandsGiven) || bandCount > kMaximumBands)
+                return R::Failure("give 2 to 10 bands with --band, not " +
+                                  std::to_string(bandCount));
+            return R::Of(std::move(options));
+        }
+        options.applyConflict = "--apply-treatment gives every band's method, segments, limits, "
+                                "stretch, nodata and the selection: leave out " +
+                                options.applyConflict;
+        return R::Of(std::move(options));
+    }
+    options.applyConflict.clear();
+    if (!fitting && ((bandCount < 2 && !allBandsGiven) || bandCount > kMaximumBands)) {
         return R::Failure("give 2 to 10 bands with --band, not " + std::to_string(bandCount));
     }
     for (int index = 0; index < bandCount; ++index) {

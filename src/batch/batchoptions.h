@@ -54,10 +54,11 @@ struct OptionChoice {
 struct BatchOption {
     const char* name;   // "--segments"
     const char* value;  // what it takes ("N"); nullptr: a flag
-    // flag, stem, file, choice, integer, integers, range, nodata, list
+    // flag, stem, file, files (two, --change), choice, integer, integers, range, nodata, list
     const char* type;
     // job: the whole job; band: before the first --band the default of every band, after a
-    // band that band; starts-band: names a band
+    // band that band; starts-band: names a band; starts-scene: starts a band set of
+    // --fit-treatment
     const char* scope;
     std::optional<int64_t> minimum = std::nullopt, maximum = std::nullopt;
     const char* defaultValue = nullptr;  // a JSON value; nullptr: none
@@ -94,6 +95,18 @@ struct Options {
     std::optional<std::array<double, 4>> window;
     std::optional<std::array<int64_t, 4>> windowPixels;
     int grid = 0;
+    // --save-treatment: the treatment as a JSON document; --apply-treatment: one read back in
+    // place of the methods, limits, stretches and selection.
+    std::string saveTreatment;
+    std::string applyTreatment;
+    // The first option that --apply-treatment leaves no room for: the job refuses it.
+    std::string applyConflict;
+    // --fit-treatment FILE: the treatment fitted on every band set given after a --scene
+    // (sceneStarts: where each begins in `bands`).
+    std::string fitTreatment;
+    std::vector<size_t> sceneStarts;
+    // --change A B: the change from class map A to class map B, in place of a treatment.
+    std::vector<std::string> change;
 };
 
 // The usage text printed by --help.

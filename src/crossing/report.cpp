@@ -68,7 +68,8 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                         const std::vector<int32_t>& selectedCodes,
                         std::optional<int64_t> nodataPixels,
                         const std::vector<std::string>& masks,
-                        std::optional<int64_t> maskedPixels) {
+                        std::optional<int64_t> maskedPixels,
+                        const std::optional<AppliedTreatment>& applied) {
     const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
     std::string text = LongDescriptorText(size);
 
@@ -170,6 +171,13 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
         text += " (code 0, in no class) ";
     }
 
+    if (applied) {
+        text += "\n\nTreatment applied : " + applied->file + " ";
+        text += "\n\nPixels of codes the treatment did not keep : ";
+        AppendNumber(text, applied->pixelsInNoClass);
+        text += " (in no class) ";
+    }
+
     text += "\n\n\tCodes";
     text.append(static_cast<size_t>(2 * n - 3 > 0 ? 2 * n - 3 : 0), '\t');
     text += "Number of pixels\n\n";
@@ -197,10 +205,11 @@ std::string ResultReport(ImageSize size, const std::vector<BandRecord>& records,
                          const std::vector<int32_t>& selectedCodes,
                          std::optional<int64_t> nodataPixels,
                          const std::vector<std::string>& masks,
-                         std::optional<int64_t> maskedPixels) {
+                         std::optional<int64_t> maskedPixels,
+                         const std::optional<AppliedTreatment>& applied) {
     try {
         return BuildReport(size, records, table, pixelCount, selectedCodes, nodataPixels, masks,
-                           maskedPixels);
+                           maskedPixels, applied);
     } catch (const std::bad_alloc&) {
         return {};
     }

@@ -22,6 +22,13 @@ std::vector<std::string> CodeTableLines(const CodeTable& table,
 std::string CodeTableLine(const CodeTable& table, const std::vector<int64_t>& pixelCount,
                           int64_t index);
 
+// A treatment read from a file and applied to the band set: its file and the pixels of the
+// codes it did not keep, which the report names after the masks.
+struct AppliedTreatment {
+    std::string file;
+    int64_t pixelsInNoClass = 0;
+};
+
 // The whole ".txt" file of a saved result: the long descriptor, then the report. records[b]
 // for b = 1..n (entry 0 unused); selectedCodes[1..K]. `nodataPixels`, the pixels without data
 // in at least one band, is reported when a band has a nodata value. `masks` (a line each) and
@@ -31,6 +38,7 @@ std::string ResultReport(ImageSize size, const std::vector<BandRecord>& records,
                          const std::vector<int32_t>& selectedCodes,
                          std::optional<int64_t> nodataPixels = std::nullopt,
                          const std::vector<std::string>& masks = {},
-                         std::optional<int64_t> maskedPixels = std::nullopt);
+                         std::optional<int64_t> maskedPixels = std::nullopt,
+                         const std::optional<AppliedTreatment>& applied = std::nullopt);
 
 }  // namespace tessera

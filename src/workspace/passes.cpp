@@ -67,6 +67,7 @@ void Treatment::Begin(int bandCount) {
     classOf.clear();
     ClassCount = 0;
     selection.reset();
+    applied.reset();
 }
 
 Result<BandStatistics> GatherStatistics(StripSource& source, int threads) {
@@ -266,6 +267,7 @@ Status FinishCrossing(Treatment& treatment, RandomBelow& random,
         treatment.ClassCount =
             selectedCodes.empty() ? 0 : static_cast<int>(selectedCodes.size()) - 1;
         treatment.SelectedCodes = std::move(selectedCodes);
+        treatment.applied.reset();
         return Status::Ok();
     } catch (const std::bad_alloc&) {
         random = randomBefore;

@@ -17,6 +17,7 @@
 #include "bands/bandfiles.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
+#include "crossing/report.h"
 #include "image/guitools.h"
 #include "segmentation/bandrecord.h"
 #include "segmentation/thresholding.h"
@@ -62,6 +63,8 @@ struct Treatment {
     int ClassCount = 0;
     ColourTable ClassColorTable{};
     std::optional<CodeSelection> selection;  // the rule that chose the codes, when known
+    // The classes and colours came from a saved treatment (treatmentfile.h), not a selection.
+    std::optional<AppliedTreatment> applied;
 
     int BandCount() const { return records.empty() ? 0 : static_cast<int>(records.size()) - 1; }
     // For a band set of n bands: records, histograms and ranges of n + 1 entries.

@@ -213,7 +213,7 @@ Status ResultWriter::Finish(std::vector<RasterPair*> others) {
                           ResultReport(size_, treatment_.records, treatment_.table,
                                        treatment_.PixelCount, treatment_.SelectedCodes,
                                        treatment_.nodataPixels, treatment_.masks,
-                                       treatment_.maskedPixels));
+                                       treatment_.maskedPixels, treatment_.applied));
         report.Commit(failed);
     }
     rasters_.CommitRaw(failed);

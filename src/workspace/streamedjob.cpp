@@ -160,6 +160,21 @@ Status StreamedJob::ReadBands() {
     }
 }
 
+std::string StreamedJob::DataType(int band) const {
+    if (band < 1 || band > bandCount_ || readers_[band].Raster() == nullptr) return "Byte";
+    return readers_[band].Raster()->DataType();
+}
+
+Status StreamedJob::TakeSavedSegmentation(const SavedTreatment& saved) {
+    if (Status read = ReadBands(); !read) return read;
+    tessera::TakeSavedSegmentation(treatment_, saved);
+    return Status::Ok();
+}
+
+Status StreamedJob::TakeSavedClasses(const SavedTreatment& saved, const std::string& path) {
+    return tessera::TakeSavedClasses(treatment_, saved, path);
+}
+
 void StreamedJob::SetSegmentation(int band, int type, int count,
                                   const std::vector<int32_t>& typedUpper) {
     if (band < 1 || band > bandCount_) return;

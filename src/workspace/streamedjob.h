@@ -21,6 +21,7 @@
 #include "workspace/passes.h"
 #include "workspace/resultfiles.h"
 #include "workspace/strips.h"
+#include "workspace/treatmentfile.h"
 
 namespace tessera {
 
@@ -69,6 +70,13 @@ class StreamedJob {
     Status ReadBands();
     ImageSize Size() const { return size_; }
     GrayRange Range(int band) const { return treatment_.ranges[band]; }
+
+    // Band b's data type as GDAL names it ("Byte" for raw files and bitmaps), once loaded.
+    std::string DataType(int band) const;
+    // A saved treatment's methods, counts and gray limits, in place of SetSegmentation, once
+    // the bands are read; its classes and colours, in place of FinishCrossing, once counted.
+    Status TakeSavedSegmentation(const SavedTreatment& saved);
+    Status TakeSavedClasses(const SavedTreatment& saved, const std::string& path);
 
     // Band b's upper limits as typed in native values, for the report.
     void NoteNativeLimits(int band, std::vector<double> limits) {

@@ -219,7 +219,8 @@ Status Workspace::AddMask(const MaskSource& source, Progress& progress) {
     return Status::Ok();
 }
 
-Status Workspace::LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progress& progress) {
+Status Workspace::LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progress& progress,
+                            const SavedTreatment* saved) {
     // The bands as they are, put back whole when one cannot be loaded again.
     std::array<BandData, kMaximumBands + 1> keptBands;
     std::array<BandRecord, kMaximumBands + 1> keptRecords = records;
@@ -248,6 +249,22 @@ Status Workspace::LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progre
             options.askRaster = [answer](const BandLoadOptions::RasterQuestion&) {
                 return std::optional<BandLoadOptions::RasterQuestion>(answer);
             };
+        }
+        if (saved && b <= saved->BandCount()) {
+            const SavedBand& kept = saved->bands[static_cast<size_t>(b - 1)];
+            options.stretch = kept.stretch;
+            options.percentiles.reset();
+            options.scaling = kept.scaling;
+            options.nodata = kept.nodata;
+            if (load.answer) {
+                BandLoadOptions::RasterQuestion answer = *load.answer;
+                answer.stretch = kept.stretch;
+                answer.percentiles.reset();
+                answer.nodata = kept.nodata;
+                options.askRaster = [answer](const BandLoadOptions::RasterQuestion&) {
+                    return std::optional<BandLoadOptions::RasterQuestion>(answer);
+                };
+            }
         }
         keptBands[b] = std::move(bands[b]);
         const Status loaded = LoadBand(b, load.path, load.type, options);
@@ -360,6 +377,43 @@ Result<CodeCounts> Workspace::CountCodes(Progress& progress) const {
 
 Status Workspace::FinishCrossing(CodeCounts counts, std::vector<int32_t> selectedCodes, bool,
                                  Progress& progress) {
+    return Cross(
+        std::move(counts),
+        [&](Treatment& result) {
+            return tessera::FinishCrossing(result, random, std::move(selectedCodes));
+        },
+        progress);
+}
+
+Status Workspace::ApplyTreatment(const SavedTreatment& saved, const std::string& path,
+                                 Progress& progress) {
+    if (Status complete = CheckBandSetComplete(); !complete) return complete;
+    if (Status fits = CheckTreatmentBandCount(saved, path, BandCount); !fits) return fits;
+    for (int b = 1; b <= BandCount; ++b) {
+        const std::string dataType = records[b].stretch ? records[b].stretch->dataType : "Byte";
+        if (Status fits = CheckTreatmentBand(saved, path, b, records[b].filePath, dataType); !fits)
+            return fits;
+    }
+    if (Status loaded = LoadAgain(mask_, progress, &saved); !loaded) return loaded;
+    for (int b = 1; b <= BandCount; ++b) {
+        const SavedBand& kept = saved.bands[static_cast<size_t>(b - 1)];
+        records[b].thresholdingType = kept.type;
+        records[b].segmentCount = kept.count;
+        records[b].segmentLimits = kept.limits;
+        records[b].nativeLimits = kept.nativeLimits;
+        if (records[b].stretch) records[b].stretch->percentiles = kept.percentiles;
+    }
+    if (Status segmented = FinishSegmentation(true, false, progress); !segmented) return segmented;
+    Result<CodeCounts> counts = CountCodes(progress);
+    if (counts.cancelled) return Status::Cancelled();
+    if (!counts) return Status::Failure(counts.message);
+    return Cross(
+        std::move(*counts.value),
+        [&](Treatment& result) { return TakeSavedClasses(result, saved, path); }, progress);
+}
+
+Status Workspace::Cross(CodeCounts counts, const std::function<Status(Treatment&)>& classes,
+                        Progress& progress) {
     if (!segmentation) return Status::Failure(" The bands are not segmented ");
     const RandomBelow randomBefore = random;
     auto cancelled = [&](int done) {
@@ -374,9 +428,7 @@ Status Workspace::FinishCrossing(CodeCounts counts, std::vector<int32_t> selecte
         result.bandSetNumber = segmentation->bandSetNumber;
         TakeCounts(result,
                    CodeTally{std::move(counts.PixelCount), counts.withoutData, counts.masked});
-        if (Status finished = tessera::FinishCrossing(result, random, std::move(selectedCodes));
-            !finished)
-            return finished;
+        if (Status finished = classes(result); !finished) return finished;
         if (cancelled(0)) return Status::Cancelled();
         const ImageSize size = result.size;
         std::optional<ByteMatrix> classes = ByteMatrix::CreateUnfilled(size.columns, size.lines);

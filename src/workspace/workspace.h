@@ -25,6 +25,7 @@
 #include "workspace/passes.h"
 #include "workspace/resultfiles.h"
 #include "workspace/strips.h"
+#include "workspace/treatmentfile.h"
 
 namespace tessera {
 
@@ -183,6 +184,13 @@ class Workspace {
     Status FinishCrossing(CodeCounts counts, std::vector<int32_t> selectedCodes, bool makeImage,
                           Progress& progress = NoProgress());
 
+    // A saved treatment (read from `path`) applied to the open band set, as the batch tool
+    // applies it: the bands loaded again with its stretches, scales and nodata values, its
+    // methods and gray limits, then the crossing with its classes and colours, no colour drawn
+    // for them. Refused, saying why and changing nothing, when the band set does not fit it.
+    Status ApplyTreatment(const SavedTreatment& saved, const std::string& path,
+                          Progress& progress = NoProgress());
+
     // The segment numbers of band b of the last segmentation (NoSegment where it has no data);
     // empty when there is none or memory runs out.
     ByteMatrix SegmentNumbers(int band) const;
@@ -209,7 +217,13 @@ class Workspace {
         bool Known() const { return !path.empty(); }
     };
     // The bands loaded again with `mask`, as they were first loaded.
-    Status LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progress& progress);
+    // With `saved`, each band's stretch, scale and nodata value are the treatment's.
+    Status LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progress& progress,
+                     const SavedTreatment* saved = nullptr);
+    // FinishCrossing with the classes chosen by `classes` (the selection and a draw of colours
+    // by default).
+    Status Cross(CodeCounts counts, const std::function<Status(Treatment&)>& classes,
+                 Progress& progress);
 
     std::array<BandLoad, kMaximumBands + 1> loads_;
     std::vector<MaskSource> maskSources_;

@@ -7,6 +7,7 @@ class TCheckNumCodeForm1;
 class TCheckNumCodeForm2;
 class TCheckNumCodeForm3;
 class TResultImageForm;
+class TTempImageForm;
 
 struct CrossingWindows {
     TCheckNumCodeForm1& fewCodes;
@@ -16,9 +17,22 @@ struct CrossingWindows {
     QFileDialog& saveDialog;  // Save Result
 };
 
+// Save Treatment and Apply Treatment.
+struct TreatmentWindows {
+    QFileDialog& saveDialog;
+    QFileDialog& openDialog;
+    TTempImageForm& segmentedWindow;
+    TResultImageForm& resultWindow;
+};
+
 namespace crossingui {
 
 void CrossBands(const CommandContext& context, const CrossingWindows& windows);
 void SaveResult(const CommandContext& context, const CrossingWindows& windows);
+// The last crossing's treatment as JSON, under the name chosen (no extension appended).
+void SaveTreatment(const CommandContext& context, const TreatmentWindows& windows);
+// A treatment chosen and applied to the open band set (Workspace::ApplyTreatment); a file that
+// is none, or a band set it does not fit, is told as a "CAUTION" and changes nothing.
+void ApplyTreatment(const CommandContext& context, const TreatmentWindows& windows);
 
 }  // namespace crossingui

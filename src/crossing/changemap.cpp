@@ -1,0 +1,236 @@
+#include "crossing/changemap.h"
+
+#include <cstdio>
+
+#include "crossing/crossing.h"
+#include "support/numbers.h"
+
+namespace tessera {
+
+void ChangeCounts::AddLine(const uint8_t* from, const uint8_t* to, int columns) {
+    for (int x = 0; x < columns; ++x) ++pairs[static_cast<size_t>(from[x]) * 256 + to[x]];
+}
+
+void ChangeCounts::Add(const ChangeCounts& other) {
+    for (size_t k = 0; k < pairs.size(); ++k) pairs[k] += other.pairs[k];
+}
+
+int64_t ChangeTable::Pixels(bool changed) const {
+    int64_t pixels = 0;
+    for (const ChangeRow& row : rows)
+        if (row.value != kNoClassValue && (row.from != row.to) == changed) pixels += row.pixels;
+    return pixels;
+}
+
+int64_t ChangeTable::PixelsWithoutClass() const {
+    int64_t pixels = 0;
+    for (const ChangeRow& row : rows)
+        if (row.value == kNoClassValue) pixels += row.pixels;
+    return pixels;
+}
+
+Result<ChangeTable> MakeChangeTable(const ChangeCounts& counts) {
+    ChangeTable table;
+    table.valueOf.fill(kNoClassValue);
+    std::vector<ChangeRow> without;
+    for (int from = 0; from < 256; ++from) {
+        for (int to = 0; to < 256; ++to) {
+            const int64_t pixels = counts.pairs[static_cast<size_t>(from) * 256 + to];
+            if (pixels == 0) continue;
+            ChangeRow row{from, to, kNoClassValue, pixels, {}};
+            if (from == kNoClassValue || to == kNoClassValue) {
+                without.push_back(row);
+                continue;
+            }
+            if (table.pairCount == kMaximumChangePairs)
+                return Result<ChangeTable>::Failure(
+                    "more than 254 pairs of classes occur: the change map cannot hold them");
+            row.value = ++table.pairCount;
+            table.valueOf[static_cast<size_t>(from) * 256 + to] = static_cast<uint8_t>(row.value);
+            table.rows.push_back(row);
+        }
+    }
+    // Where only the second map lacks a class, then only the first, then both.
+    for (const bool secondLacks : {true, false})
+        for (const ChangeRow& row : without)
+            if (row.from != row.to && (row.to == kNoClassValue) == secondLacks)
+                table.rows.push_back(row);
+    for (const ChangeRow& row : without)
+        if (row.from == row.to) table.rows.push_back(row);
+    return Result<ChangeTable>::Of(std::move(table));
+}
+
+ChangeAreas::ChangeAreas(const CellAreas& cells, const ChangeTable& table)
+    : table_(table), pairs_(cells), fromOnly_(cells), toOnly_(cells), neither_(cells) {}
+
+void ChangeAreas::AddLine(int line, const uint8_t* from, const uint8_t* to, const uint8_t* values,
+                          int columns) {
+    pairs_.AddLine(line, values, columns);
+    scratch_.resize(static_cast<size_t>(columns));
+    const auto only = [&](const uint8_t* kept, const uint8_t* other, ClassAreas& areas) {
+        for (int x = 0; x < columns; ++x)
+            scratch_[x] = other[x] == kNoClassValue ? kept[x] : kNoClassValue;
+        areas.AddLine(line, scratch_.data(), columns);
+    };
+    only(from, to, fromOnly_);
+    only(to, from, toOnly_);
+    for (int x = 0; x < columns; ++x)
+        scratch_[x] = from[x] == kNoClassValue && to[x] == kNoClassValue ? 0 : kNoClassValue;
+    neither_.AddLine(line, scratch_.data(), columns);
+}
+
+void ChangeAreas::Fill(ChangeTable& table) const {
+    table.areaUnit = pairs_.Cells().Unit();
+    for (ChangeRow& row : table.rows) {
+        if (row.value != kNoClassValue)
+            row.area = pairs_.Text(row.value);
+        else if (row.from != kNoClassValue)
+            row.area = fromOnly_.Text(row.from);
+        else if (row.to != kNoClassValue)
+            row.area = toOnly_.Text(row.to);
+        else
+            row.area = neither_.Text(0);
+    }
+}
+
+namespace {
+
+std::string ClassText(int value) {
+    return value == kNoClassValue ? "none" : std::to_string(value);
+}
+
+std::string XmlText(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        if (c == '&')
+            escaped += "&amp;";
+        else if (c == '<')
+            escaped += "&lt;";
+        else if (c == '>')
+            escaped += "&gt;";
+        else if (c == '"')
+            escaped += "&quot;";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::string Hex(const ColourEntry& colour) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", colour.red, colour.green, colour.blue);
+    return text;
+}
+
+}  // namespace
+
+std::string ChangeCsv(const ChangeTable& table) {
+    std::string text = "from_class,to_class,pixels,area_" +
+                       (table.areaUnit.empty() ? std::string("unit") : table.areaUnit) + "\n";
+    for (const ChangeRow& row : table.rows) {
+        text += ClassText(row.from) + "," + ClassText(row.to) + ",";
+        AppendNumber(text, row.pixels);
+        text += "," + row.area + "\n";
+    }
+    return text;
+}
+
+ColourTable ChangeColours() {
+    RandomBelow random;
+    return BuildClassColourTable(random);
+}
+
+std::string ChangeLabel(const ChangeRow& row) {
+    return ClassText(row.from) + (row.from == row.to ? " = " : " > ") + ClassText(row.to);
+}
+
+std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours) {
+    std::string text = "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <CategoryNames>\n";
+    std::vector<std::string> names(static_cast<size_t>(table.pairCount) + 1);
+    for (const ChangeRow& row : table.rows)
+        if (row.value != kNoClassValue) names[static_cast<size_t>(row.value)] = ChangeLabel(row);
+    for (const std::string& name : names)
+        text += name.empty() ? "      <Category></Category>\n"
+                             : "      <Category>" + XmlText(name) + "</Category>\n";
+    text += "    </CategoryNames>\n    <GDALRasterAttributeTable tableType=\"thematic\">\n";
+    // GDAL's field types (0 integer, 1 real, 2 string) and usages (5 min-max, 1 pixel count,
+    // 6..8 red, green, blue, 2 name, 0 generic).
+    const struct {
+        const char* name;
+        int type, usage;
+    } fields[] = {{"Value", 0, 5},      {"Count", 0, 1},    {"Red", 0, 6},
+                  {"Green", 0, 7},      {"Blue", 0, 8},     {"Label", 2, 2},
+                  {"from_class", 0, 0}, {"to_class", 0, 0}, {nullptr, 1, 0}};
+    int index = 0;
+    for (const auto& field : fields) {
+        const std::string name = field.name ? field.name : "area_" + table.areaUnit;
+        text += "      <FieldDefn index=\"" + std::to_string(index++) + "\">\n        <Name>" +
+                XmlText(name) + "</Name>\n        <Type>" + std::to_string(field.type) +
+                "</Type>\n        <Usage>" + std::to_string(field.usage) +
+                "</Usage>\n      </FieldDefn>\n";
+    }
+    int r = 0;
+    for (const ChangeRow& row : table.rows) {
+        if (row.value == kNoClassValue) continue;
+        const ColourEntry& colour = colours[static_cast<size_t>(row.value)];
+        const std::string cells[] = {
+            std::to_string(row.value),          std::to_string(row.pixels),
+            std::to_string(colour.red),         std::to_string(colour.green),
+            std::to_string(colour.blue),        ChangeLabel(row),
+            std::to_string(row.from),           std::to_string(row.to),
+            row.area.empty() ? "nan" : row.area};
+        text += "      <Row index=\"" + std::to_string(r++) + "\">\n";
+        for (const std::string& cell : cells) text += "        <F>" + XmlText(cell) + "</F>\n";
+        text += "      </Row>\n";
+    }
+    text += "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
+    return text;
+}
+
+std::string ChangeStyle(const ChangeTable& table, const ColourTable& colours) {
+    std::string text =
+        "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n"
+        "<qgis version=\"3.22.0\" styleCategories=\"Symbology\">\n"
+        "  <pipe>\n"
+        "    <rasterrenderer type=\"paletted\" band=\"1\" opacity=\"1\" alphaBand=\"-1\" "
+        "nodataColor=\"\">\n"
+        "      <rasterTransparency>\n"
+        "        <singleValuePixelList>\n"
+        "          <pixelListEntry min=\"255\" max=\"255\" percentTransparent=\"100\"/>\n"
+        "        </singleValuePixelList>\n"
+        "      </rasterTransparency>\n"
+        "      <colorPalette>\n";
+    for (const ChangeRow& row : table.rows) {
+        if (row.value == kNoClassValue) continue;
+        text += "        <paletteEntry value=\"" + std::to_string(row.value) + "\" color=\"" +
+                Hex(colours[static_cast<size_t>(row.value)]) + "\" alpha=\"255\" label=\"" +
+                XmlText(ChangeLabel(row)) + "\"/>\n";
+    }
+    text +=
+        "      </colorPalette>\n"
+        "    </rasterrenderer>\n"
+        "  </pipe>\n"
+        "</qgis>\n";
+    return text;
+}
+
+std::string ChangeReport(const std::string& from, const std::string& to, ImageSize size,
+                         const ChangeTable& table) {
+    std::string text =
+        "Change between two class maps\n\nFrom : " + from + "\nTo : " + to + "\nLines : ";
+    AppendNumber(text, size.lines);
+    text += "\nColumns : ";
+    AppendNumber(text, size.columns);
+    text += "\n\nPairs of classes that occur : ";
+    AppendNumber(text, table.pairCount);
+    text += "\nPixels that keep their class : ";
+    AppendNumber(text, table.Pixels(false));
+    text += "\nPixels that change their class : ";
+    AppendNumber(text, table.Pixels(true));
+    text += "\nPixels without a class in either map : ";
+    AppendNumber(text, table.PixelsWithoutClass());
+    text += "\n";
+    return text;
+}
+
+}  // namespace tessera

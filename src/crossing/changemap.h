@@ -1,0 +1,88 @@
+#pragma once
+// The change between two class maps of one grid (two dates treated alike): how many pixels go
+// from each class of the first map to each class of the second, as a from-to table, a change
+// map of one value per pair of classes that occurs, its legend and a short report. Value 255
+// of a class map is a pixel without a class (without data, or of a code in no class); such
+// pixels are counted on rows of their own and are 255 in the change map.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "crossing/mapareas.h"
+#include "image/guitools.h"
+#include "image/rawfiles.h"
+#include "support/status.h"
+
+namespace tessera {
+
+inline constexpr int kNoClassValue = 255;
+// The change map holds values 1..254; 255: a pixel without a class in either map.
+inline constexpr int kMaximumChangePairs = 254;
+
+// Pixels of every pair (from, to) of class values 0..255, at from x 256 + to.
+struct ChangeCounts {
+    std::vector<int64_t> pairs = std::vector<int64_t>(65536, 0);
+    // Adds a line of each map.
+    void AddLine(const uint8_t* from, const uint8_t* to, int columns);
+    void Add(const ChangeCounts& other);
+};
+
+// One row of the from-to table. A class of kNoClassValue: without a class in that map.
+struct ChangeRow {
+    int from = 0, to = 0;
+    int value = kNoClassValue;  // in the change map: 1..P for pairs of classes, else 255
+    int64_t pixels = 0;
+    std::string area;  // empty where no area is known
+};
+
+struct ChangeTable {
+    std::vector<ChangeRow> rows;  // pairs of classes by (from, to); then those without a class
+    std::array<uint8_t, 65536> valueOf{};  // change-map value of every pair
+    int pairCount = 0;                     // P
+    std::string areaUnit;
+    int64_t Pixels(bool changed) const;  // of the pairs of classes, changed or not
+    int64_t PixelsWithoutClass() const;
+};
+
+// The rows of the pairs that occur; refused, saying so, when more than 254 pairs of classes
+// occur (the change map holds one byte a pixel).
+Result<ChangeTable> MakeChangeTable(const ChangeCounts& counts);
+
+// The areas of the rows, gathered over the lines of both maps (see ChangeAreas).
+class ChangeAreas {
+  public:
+    ChangeAreas(const CellAreas& cells, const ChangeTable& table);
+    // Line `line` of both maps and of the change map.
+    void AddLine(int line, const uint8_t* from, const uint8_t* to, const uint8_t* values,
+                 int columns);
+    // The areas into the table's rows.
+    void Fill(ChangeTable& table) const;
+
+  private:
+    const ChangeTable& table_;
+    // Pairs of classes by change value; a class of the first map where the second has none;
+    // the reverse; value 0 where neither has a class.
+    ClassAreas pairs_, fromOnly_, toOnly_, neither_;
+    std::vector<uint8_t> scratch_;
+};
+
+// STEM.csv: "from_class,to_class,pixels,area_UNIT", then a line per row, "none" for a class
+// without one, the area empty where it is unknown.
+std::string ChangeCsv(const ChangeTable& table);
+// The change map's colours: drawn as the class colours are, from a sequence started afresh, so
+// that the same maps give the same colours; 0 and 255 white.
+ColourTable ChangeColours();
+// "3 > 5" and "3 = 3": a pair's label.
+std::string ChangeLabel(const ChangeRow& row);
+// STEM.tif.aux.xml: a category name per value and an attribute table of the pairs (Value,
+// Count, Red, Green, Blue, Label, from_class, to_class, area).
+std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours);
+// STEM.qml: a paletted style with the same labels and colours, 255 transparent.
+std::string ChangeStyle(const ChangeTable& table, const ColourTable& colours);
+// STEM.txt: the two maps, their size, the pixels that kept or changed their class and those
+// without a class.
+std::string ChangeReport(const std::string& from, const std::string& to, ImageSize size,
+                         const ChangeTable& table);
+
+}  // namespace tessera

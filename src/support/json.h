@@ -1,0 +1,42 @@
+#pragma once
+// A small JSON reader and the quoting of JSON strings: enough for the program's own documents
+// (the saved treatment), with the line and column of the first fault of a malformed text.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/status.h"
+
+namespace tessera {
+
+struct JsonValue {
+    enum class Kind { Null, Boolean, Number, String, Array, Object };
+    Kind kind = Kind::Null;
+    bool boolean = false;
+    double number = 0;
+    std::string numberText;  // the number as written: whole numbers are read from it exactly
+    std::string string;
+    std::vector<JsonValue> items;  // an array's
+    // An object's members, in the order written (a name given twice is refused).
+    std::vector<std::pair<std::string, JsonValue>> members;
+
+    // The member of that name; nullptr when there is none (or this is no object).
+    const JsonValue* Find(const std::string& name) const;
+    // A whole number written without fraction or exponent, within int64.
+    std::optional<int64_t> Whole() const;
+};
+
+// The whole text as one JSON value; refused with "line L, column C: WHY" (lines and columns
+// from 1, columns in bytes) at the first fault.
+Result<JsonValue> ParseJson(const std::string& text);
+
+// "text" with the characters JSON must escape escaped (control characters as \u00XX).
+std::string JsonQuoted(const std::string& text);
+
+// "array", "object", "a string", ... for refusals.
+const char* JsonKindName(JsonValue::Kind kind);
+
+}  // namespace tessera

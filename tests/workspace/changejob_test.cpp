@@ -1,0 +1,100 @@
+// The change between two hand-made 4 x 4 class maps of 10 m cells, worked out by hand: the
+// from-to table with its areas, the change map, the report; maps of other grids refused.
+#include "workspace/changejob.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "rasterfiles.h"
+#include "testfiles.h"
+
+namespace {
+using testing_support::RasterExtras;
+using testing_support::RasterType;
+using testing_support::ReadText;
+using testing_support::ScratchDir;
+
+RasterExtras OnTheMap(double x = 500000) {
+    RasterExtras extras;
+    extras.nodata = 255;
+    extras.place = testing_support::RasterPlace{{x, 10, 0, 4000000, 0, -10}, 32632};
+    return extras;
+}
+
+class ChangeMaps : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(testing_support::WriteGeoTiff(from, 4, 4, RasterType::Byte,
+                                                  {{1, 1, 2, 2,      //
+                                                    1, 1, 2, 2,      //
+                                                    3, 3, 255, 255,  //
+                                                    3, 3, 3, 255}},
+                                                  OnTheMap()));
+        ASSERT_TRUE(testing_support::WriteGeoTiff(to, 4, 4, RasterType::Byte,
+                                                  {{1, 2, 2, 2,    //
+                                                    1, 1, 2, 255,  //
+                                                    3, 1, 255, 3,  //
+                                                    3, 3, 3, 3}},
+                                                  OnTheMap()));
+    }
+    ScratchDir dir;
+    std::string from = dir.File("2019.tif"), to = dir.File("2024.tif");
+};
+
+TEST_F(ChangeMaps, TableMapAndReportAreThoseWorkedOutByHand) {
+    tessera::ChangeJob job;
+    ASSERT_TRUE(job.Open(from, to));
+    ASSERT_TRUE(job.Count());
+    ASSERT_TRUE(job.Save(dir.File("change")));
+    // Pairs of classes by (from, to) take values 1..5; then class 2 where the second map has
+    // none, none to class 3 (twice), and the pixel without a class in both.
+    EXPECT_EQ(
+        "from_class,to_class,pixels,area_square_metre\n"
+        "1,1,3,300\n"
+        "1,2,1,100\n"
+        "2,2,3,300\n"
+        "3,1,1,100\n"
+        "3,3,4,400\n"
+        "2,none,1,100\n"
+        "none,3,2,200\n"
+        "none,none,1,100\n",
+        ReadText(dir.File("change.csv")));
+    const auto map = testing_support::ReadRaster(dir.File("change.tif"));
+    ASSERT_TRUE(map.has_value());
+    EXPECT_EQ((std::vector<double>{1, 2, 3, 3,      //
+                                   1, 1, 3, 255,    //
+                                   5, 4, 255, 255,  //
+                                   5, 5, 5, 255}),
+              map->pixels);
+    EXPECT_EQ(std::optional<double>(255), map->nodata);
+    EXPECT_EQ("Change between two class maps\n\nFrom : " + from + "\nTo : " + to +
+                  "\nLines : 4\nColumns : 4\n\n"
+                  "Pairs of classes that occur : 5\n"
+                  "Pixels that keep their class : 10\n"
+                  "Pixels that change their class : 2\n"
+                  "Pixels without a class in either map : 4\n",
+              ReadText(dir.File("change.txt")));
+    const std::string legend = ReadText(dir.File("change.tif.aux.xml"));
+    EXPECT_NE(std::string::npos, legend.find("<Category>3 &gt; 1</Category>")) << legend;
+    EXPECT_NE(std::string::npos, ReadText(dir.File("change.qml")).find("label=\"3 = 3\""));
+}
+
+TEST_F(ChangeMaps, MapsOfOtherGridsAreRefused) {
+    const std::string narrow = dir.File("narrow.tif"), moved = dir.File("moved.tif");
+    ASSERT_TRUE(testing_support::WriteGeoTiff(narrow, 4, 3, RasterType::Byte,
+                                              {std::vector<double>(12, 1)}, OnTheMap()));
+    ASSERT_TRUE(testing_support::WriteGeoTiff(moved, 4, 4, RasterType::Byte,
+                                              {std::vector<double>(16, 1)}, OnTheMap(500005)));
+    tessera::ChangeJob job;
+    EXPECT_EQ("the class maps " + from + " and " + narrow +
+                  " lie on different grids: 4 x 4 and 4 x 3 pixels",
+              job.Open(from, narrow).message);
+    const std::string refusal = job.Open(from, moved).message;
+    EXPECT_EQ(
+        0u, refusal.find("the class maps " + from + " and " + moved + " lie on different grids: "))
+        << refusal;
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// The treatment document: the JSON reader's faults with their line and column, a small
+// treatment written byte for byte as worked out by hand and read back, the fields a broken
+// document is refused by, and the classes it gives a counted band set.
+#include "workspace/treatmentfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "support/json.h"
+
+namespace {
+using tessera::ParseJson;
+using tessera::ParseTreatment;
+using tessera::SavedBand;
+using tessera::SavedTreatment;
+
+TEST(JsonReader, FaultsGiveTheirLineAndColumn) {
+    EXPECT_EQ("line 3, column 5: expected ',' or ']'",
+              ParseJson("{\n  \"a\": [1,\n  2 3]\n}").message);
+    EXPECT_EQ("line 1, column 10: the member \"a\" is given twice",
+              ParseJson("{\"a\": 1, \"a\": 2}").message);
+    EXPECT_EQ("line 2, column 1: unexpected end of the text", ParseJson("[\n").message);
+    EXPECT_EQ("line 1, column 3: a control character inside a string",
+              ParseJson("[\"\t\"]").message);
+    EXPECT_EQ("line 1, column 4: unexpected text after the document", ParseJson("{} x").message);
+    const auto value = ParseJson("[12, -3, 1.0, 1e3, \"\\u00e9\\n\"]");
+    ASSERT_TRUE(value) << value.message;
+    EXPECT_EQ(std::optional<int64_t>(12), value.value->items[0].Whole());
+    EXPECT_EQ(std::optional<int64_t>(-3), value.value->items[1].Whole());
+    EXPECT_EQ(std::nullopt, value.value->items[2].Whole());
+    EXPECT_EQ(std::nullopt, value.value->items[3].Whole());
+    EXPECT_EQ(1000, value.value->items[3].number);
+    EXPECT_EQ("\xc3\xa9\n", value.value->items[4].string);
+    EXPECT_EQ("\"a\\\"b\\\\c\\n\\u0001\"", tessera::JsonQuoted("a\"b\\c\n\x01"));
+}
+
+// Band 1: a raw band cut 0..99 and 100..255; band 2: UInt16 values stretched from 0 to 1000
+// (at the percentiles 2 and 98), gray 0..127 and 128..255, nodata NaN. Codes (1,1) and (2,2)
+// are classes 1 and 2; the spare colours are all gray 0x808080.
+SavedTreatment SmallTreatment() {
+    SavedTreatment saved;
+    SavedBand raw;
+    raw.file = "/data/b1.raw";
+    raw.count = 2;
+    raw.limits = {{0, 0, 100}, {0, 99, 255}};
+    SavedBand wide;
+    wide.file = "/data/scene.tif";
+    wide.rasterBand = 2;
+    wide.dataType = "UInt16";
+    wide.nodata = std::numeric_limits<double>::quiet_NaN();
+    wide.stretch = tessera::StretchRange{0, 1000};
+    wide.percentiles = tessera::PercentileRange{2, 98};
+    wide.type = tessera::Equipopulation;
+    wide.count = 2;
+    wide.limits = {{0, 0, 128}, {0, 127, 255}};
+    saved.bands = {raw, wide};
+    saved.selection = tessera::CodeSelection{false, 5};
+    saved.selectedCodes = {0, 1, 4};
+    saved.colours[1] = tessera::ColourEntry{0x30, 0x20, 0x10, 1, 0};  // blue, green, red
+    saved.colours[2] = tessera::ColourEntry{0xff, 0x00, 0xab, 2, 0};
+    for (int value = 3; value <= 254; ++value)
+        saved.colours[value] = tessera::ColourEntry{0x80, 0x80, 0x80, value, 0};
+    saved.colours[0] = tessera::ColourEntry{255, 255, 255, 0, 0};
+    saved.colours[255] = tessera::ColourEntry{255, 255, 255, 255, 0};
+    return saved;
+}
+
+std::string SmallTreatmentJson() {
+    std::string spare;
+    for (int k = 0; k < 252; ++k) {
+        if (k > 0) spare += ",";
+        spare += k % 8 == 0 ? "\n    " : " ";
+        spare += "\"#808080\"";
+    }
+    return "{\n"
+           "  \"format\": \"tessera-treatment\",\n"
+           "  \"version\": 1,\n"
+           "  \"bands\": [\n"
+           "    {\n"
+           "      \"band\": 1,\n"
+           "      \"file\": \"/data/b1.raw\",\n"
+           "      \"raster_band\": null,\n"
+           "      \"data_type\": \"Byte\",\n"
+           "      \"nodata\": null,\n"
+           "      \"stretch\": null,\n"
+           "      \"scaling\": null,\n"
+           "      \"method\": \"segmentation\",\n"
+           "      \"segment_count\": 2,\n"
+           "      \"typed_native_limits\": [],\n"
+           "      \"segments\": [\n"
+           "        {\"segment\": 1, \"gray_min\": 0, \"gray_max\": 99, \"native_min\": 0, "
+           "\"native_max\": 99, \"holds_values\": true},\n"
+           "        {\"segment\": 2, \"gray_min\": 100, \"gray_max\": 255, \"native_min\": 100, "
+           "\"native_max\": 255, \"holds_values\": true}\n"
+           "      ]\n"
+           "    },\n"
+           "    {\n"
+           "      \"band\": 2,\n"
+           "      \"file\": \"/data/scene.tif\",\n"
+           "      \"raster_band\": 2,\n"
+           "      \"data_type\": \"UInt16\",\n"
+           "      \"nodata\": \"nan\",\n"
+           "      \"stretch\": {\"minimum\": 0, \"maximum\": 1000, \"percentiles\": [2, 98]},\n"
+           "      \"scaling\": null,\n"
+           "      \"method\": \"equipopulation\",\n"
+           "      \"segment_count\": 2,\n"
+           "      \"typed_native_limits\": [],\n"
+           "      \"segments\": [\n"
+           // 499 x 255 / 1000 = 127.2 rounds to gray 127; 500 gives 127.5, gray 128. Gray 0
+           // and 255 take in every value beyond the stretch.
+           "        {\"segment\": 1, \"gray_min\": 0, \"gray_max\": 127, \"native_min\": null, "
+           "\"native_max\": 499, \"holds_values\": true},\n"
+           "        {\"segment\": 2, \"gray_min\": 128, \"gray_max\": 255, \"native_min\": 500, "
+           "\"native_max\": null, \"holds_values\": true}\n"
+           "      ]\n"
+           "    }\n"
+           "  ],\n"
+           "  \"masks\": [],\n"
+           "  \"code_table\": {\"radices\": [2, 2], \"code_count\": 4},\n"
+           "  \"selection\": {\"keep_all\": false, \"minimum\": 5},\n"
+           "  \"classes\": [\n"
+           "    {\"class\": 1, \"code\": 1, \"digits\": [1, 1], \"colour\": \"#102030\"},\n"
+           "    {\"class\": 2, \"code\": 4, \"digits\": [2, 2], \"colour\": \"#ab00ff\"}\n"
+           "  ],\n"
+           "  \"spare_colours\": [" +
+           spare + "\n  ]\n}\n";
+}
+
+TEST(TreatmentDocument, IsWrittenAsWorkedOutAndReadBack) {
+    const std::string json = tessera::TreatmentJson(SmallTreatment());
+    EXPECT_EQ(SmallTreatmentJson(), json);
+    const auto read = ParseTreatment(json, "t.json");
+    ASSERT_TRUE(read) << read.message;
+    const SavedTreatment& back = *read.value;
+    ASSERT_EQ(2, back.BandCount());
+    EXPECT_EQ("/data/scene.tif", back.bands[1].file);
+    EXPECT_EQ(2, back.bands[1].rasterBand);
+    EXPECT_EQ(0, back.bands[0].rasterBand);
+    EXPECT_TRUE(std::isnan(*back.bands[1].nodata));
+    EXPECT_EQ(1000, back.bands[1].stretch->maximum);
+    EXPECT_EQ(98, back.bands[1].percentiles->high);
+    EXPECT_EQ(tessera::Equipopulation, back.bands[1].type);
+    EXPECT_EQ(SmallTreatment().bands[1].limits, back.bands[1].limits);
+    EXPECT_EQ(SmallTreatment().selectedCodes, back.selectedCodes);
+    EXPECT_EQ(SmallTreatment().colours, back.colours);
+    EXPECT_EQ(5, back.selection->minimum);
+    // Written again, the same bytes.
+    EXPECT_EQ(json, tessera::TreatmentJson(back));
+}
+
+TEST(TreatmentDocument, ABrokenDocumentIsRefusedNamingItsField) {
+    const std::string good = SmallTreatmentJson();
+    const auto refusal = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const size_t at = text.find(from);
+        EXPECT_NE(std::string::npos, at) << from;
+        if (at != std::string::npos) text.replace(at, from.size(), to);
+        return ParseTreatment(text, "t.json").message;
+    };
+    EXPECT_EQ("the treatment t.json is not JSON: line 3, column 3: expected ',' or '}'",
+              refusal("\"tessera-treatment\",", "\"tessera-treatment\""));
+    EXPECT_EQ("t.json is not a treatment (its \"format\" is not \"tessera-treatment\")",
+              refusal("tessera-treatment", "tessera"));
+    EXPECT_EQ("the treatment t.json has version 3, and this program reads version 1 only",
+              refusal("\"version\": 1", "\"version\": 3"));
+    EXPECT_EQ("the treatment t.json: bands[1].stretch.maximum is missing",
+              refusal("\"maximum\": 1000", "\"max\": 1000"));
+    EXPECT_EQ(
+        "the treatment t.json: bands[1].method needs \"segmentation\", \"equipopulation\" "
+        "or \"definition\", not \"otsu\"",
+        refusal("\"equipopulation\"", "\"otsu\""));
+    EXPECT_EQ("the treatment t.json: bands[0].segments needs 3 segments (its segment_count), not 2",
+              refusal("\"segment_count\": 2", "\"segment_count\": 3"));
+    EXPECT_EQ("the treatment t.json: code_table.radices needs the bands' segment counts, in order",
+              refusal("[2, 2], \"code_count\"", "[2, 3], \"code_count\""));
+    EXPECT_EQ("the treatment t.json: classes[1].digits needs the segment numbers of code 4",
+              refusal("[2, 2], \"colour\"", "[2, 1], \"colour\""));
+    EXPECT_EQ("the treatment t.json: classes[1].code 1 belongs to an earlier class",
+              refusal("\"code\": 4", "\"code\": 1"));
+    EXPECT_EQ("the treatment t.json: classes[0].colour needs \"#rrggbb\", not \"red\"",
+              refusal("\"#102030\"", "\"red\""));
+    EXPECT_EQ(
+        "the treatment t.json: spare_colours needs 252 colours (of class values 3 to 254), "
+        "not 251",
+        refusal("\"#808080\", ", ""));
+}
+
+TEST(TreatmentApplied, RefusesBandSetsItDoesNotFitAndCountsTheCodesItDidNotKeep) {
+    const SavedTreatment saved = SmallTreatment();
+    EXPECT_EQ("the treatment t.json treats 2 bands, and 3 are given",
+              tessera::CheckTreatmentBandCount(saved, "t.json", 3).message);
+    EXPECT_TRUE(tessera::CheckTreatmentBandCount(saved, "t.json", 2));
+    EXPECT_EQ(
+        "band 2 (/x/b.tif) holds Byte values, where the treatment t.json stretches UInt16 "
+        "values from 0 to 1000",
+        tessera::CheckTreatmentBand(saved, "t.json", 2, "/x/b.tif", "Byte").message);
+    EXPECT_EQ(
+        "band 1 (/x/a.tif) holds Int16 values, where the treatment t.json reads gray "
+        "levels of 8 bits without a stretch",
+        tessera::CheckTreatmentBand(saved, "t.json", 1, "/x/a.tif", "Int16").message);
+    EXPECT_TRUE(tessera::CheckTreatmentBand(saved, "t.json", 2, "/x/b.tif", "Int16"));
+
+    // Counted codes 1..4: 3, 7, 2 and 5 pixels; codes 2 and 3 are in no class.
+    tessera::Treatment treatment;
+    treatment.Begin(2);
+    tessera::TakeSavedSegmentation(treatment, saved);
+    EXPECT_EQ(saved.bands[1].limits, treatment.records[2].segmentLimits);
+    treatment.table = *tessera::BuildCodeTable({0, 2, 2}).value;
+    treatment.PixelCount = {4, 3, 7, 2, 5};
+    ASSERT_TRUE(tessera::TakeSavedClasses(treatment, saved, "t.json"));
+    EXPECT_EQ(2, treatment.ClassCount);
+    EXPECT_EQ((std::vector<uint8_t>{255, 1, 255, 255, 2}), treatment.classOf);
+    EXPECT_EQ(saved.colours, treatment.ClassColorTable);
+    ASSERT_TRUE(treatment.applied.has_value());
+    EXPECT_EQ(9, treatment.applied->pixelsInNoClass);
+    EXPECT_EQ("t.json", treatment.applied->file);
+}
+
+}  // namespace
