@@ -1,6 +1,10 @@
 #include "crossing/changemap.h"
 
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <utility>
 
 #include "crossing/crossing.h"
 #include "support/numbers.h"
@@ -144,11 +148,54 @@ std::string ChangeLabel(const ChangeRow& row) {
     return ClassText(row.from) + (row.from == row.to ? " = " : " > ") + ClassText(row.to);
 }
 
+std::string ChangeLabel(const ChangeTable& table, const ChangeRow& row) {
+    const auto name = [](const std::vector<std::string>& names, int value) -> std::string {
+        return value >= 0 && static_cast<size_t>(value) < names.size() ? names[value] : "";
+    };
+    const std::string from = name(table.fromNames, row.from), to = name(table.toNames, row.to);
+    if (from.empty() || to.empty()) return ChangeLabel(row);
+    return ChangeLabel(row) + ": " + from + " > " + to;
+}
+
+std::vector<std::string> LegendClassNames(const std::string& legendPath) {
+    std::vector<std::string> names;
+    std::ifstream file(legendPath, std::ios::binary);
+    if (!file) return names;
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t begin = text.find("<CategoryNames>");
+    const size_t end = text.find("</CategoryNames>", begin);
+    if (begin == std::string::npos || end == std::string::npos) return names;
+    const auto unescaped = [](std::string value) {
+        const std::pair<const char*, const char*> entities[] = {
+            {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}};
+        for (const auto& [entity, character] : entities)
+            for (size_t at = value.find(entity); at != std::string::npos;
+                 at = value.find(entity, at + 1))
+                value.replace(at, std::strlen(entity), character);
+        return value;
+    };
+    for (size_t at = text.find("<Category", begin); at != std::string::npos && at < end;
+         at = text.find("<Category", at + 1)) {
+        if (text.compare(at, 15, "<CategoryNames>") == 0) continue;
+        const size_t open = text.find('>', at);
+        if (open == std::string::npos || open > end) break;
+        if (text[open - 1] == '/') {  // <Category/>
+            names.emplace_back();
+            continue;
+        }
+        const size_t close = text.find("</Category>", open);
+        if (close == std::string::npos || close > end) break;
+        names.push_back(unescaped(text.substr(open + 1, close - open - 1)));
+    }
+    return names;
+}
+
 std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours) {
     std::string text = "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <CategoryNames>\n";
     std::vector<std::string> names(static_cast<size_t>(table.pairCount) + 1);
     for (const ChangeRow& row : table.rows)
-        if (row.value != kNoClassValue) names[static_cast<size_t>(row.value)] = ChangeLabel(row);
+        if (row.value != kNoClassValue)
+            names[static_cast<size_t>(row.value)] = ChangeLabel(table, row);
     for (const std::string& name : names)
         text += name.empty() ? "      <Category></Category>\n"
                              : "      <Category>" + XmlText(name) + "</Category>\n";
@@ -176,7 +223,7 @@ std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours) {
         const std::string cells[] = {
             std::to_string(row.value),          std::to_string(row.pixels),
             std::to_string(colour.red),         std::to_string(colour.green),
-            std::to_string(colour.blue),        ChangeLabel(row),
+            std::to_string(colour.blue),        ChangeLabel(table, row),
             std::to_string(row.from),           std::to_string(row.to),
             row.area.empty() ? "nan" : row.area};
         text += "      <Row index=\"" + std::to_string(r++) + "\">\n";
@@ -204,7 +251,7 @@ std::string ChangeStyle(const ChangeTable& table, const ColourTable& colours) {
         if (row.value == kNoClassValue) continue;
         text += "        <paletteEntry value=\"" + std::to_string(row.value) + "\" color=\"" +
                 Hex(colours[static_cast<size_t>(row.value)]) + "\" alpha=\"255\" label=\"" +
-                XmlText(ChangeLabel(row)) + "\"/>\n";
+                XmlText(ChangeLabel(table, row)) + "\"/>\n";
     }
     text +=
         "      </colorPalette>\n"

@@ -40,6 +40,9 @@ struct ChangeTable {
     std::vector<ChangeRow> rows;  // pairs of classes by (from, to); then those without a class
     std::array<uint8_t, 65536> valueOf{};  // change-map value of every pair
     int pairCount = 0;                     // P
+    // The names of the classes of each map (entry = class value), as the legend beside it
+    // gives them; empty where there is none.
+    std::vector<std::string> fromNames, toNames;
     std::string areaUnit;
     int64_t Pixels(bool changed) const;  // of the pairs of classes, changed or not
     int64_t PixelsWithoutClass() const;
@@ -75,6 +78,12 @@ std::string ChangeCsv(const ChangeTable& table);
 ColourTable ChangeColours();
 // "3 > 5" and "3 = 3": a pair's label.
 std::string ChangeLabel(const ChangeRow& row);
+// The same, followed by what the two classes are where the maps' legends name them:
+// "3 > 5: NAME OF 3 > NAME OF 5".
+std::string ChangeLabel(const ChangeTable& table, const ChangeRow& row);
+// The class names of a class map's legend (NAME.tif.aux.xml, as the job writes it): entry k of
+// its CategoryNames for class k; empty when the file is not there or names no class.
+std::vector<std::string> LegendClassNames(const std::string& legendPath);
 // STEM.tif.aux.xml: a category name per value and an attribute table of the pairs (Value,
 // Count, Red, Green, Blue, Label, from_class, to_class, area).
 std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours);

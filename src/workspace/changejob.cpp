@@ -96,6 +96,9 @@ Status ChangeJob::Count() {
         Result<ChangeTable> table = MakeChangeTable(counts);
         if (!table) return Status::Failure(table.message);
         table_ = std::move(*table.value);
+        // What the classes are, where each map's legend is beside it.
+        table_.fromNames = LegendClassNames(fromPath_ + ".aux.xml");
+        table_.toNames = LegendClassNames(toPath_ + ".aux.xml");
         return Status::Ok();
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to compare the class maps ");

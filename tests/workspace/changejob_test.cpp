@@ -1,5 +1,6 @@
 // The change between two hand-made 4 x 4 class maps of 10 m cells, worked out by hand: the
-// from-to table with its areas, the change map, the report; maps of other grids refused.
+// from-to table with its areas, the change map, the report, the legend that names the classes of
+// each pair from the maps' own legends; maps of other grids refused.
 #include "workspace/changejob.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,36 @@ TEST_F(ChangeMaps, TableMapAndReportAreThoseWorkedOutByHand) {
     const std::string legend = ReadText(dir.File("change.tif.aux.xml"));
     EXPECT_NE(std::string::npos, legend.find("<Category>3 &gt; 1</Category>")) << legend;
     EXPECT_NE(std::string::npos, ReadText(dir.File("change.qml")).find("label=\"3 = 3\""));
+}
+
+TEST_F(ChangeMaps, TheLegendsBesideTheMapsNameTheClassesOfEveryPair) {
+    // As a job writes them: entry k names class k; class 2 of the first map has no name.
+    const auto legend = [](std::vector<std::string> names) {
+        std::string text = "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <CategoryNames>\n";
+        for (const std::string& name : names)
+            text += name.empty() ? "      <Category></Category>\n"
+                                 : "      <Category>" + name + "</Category>\n";
+        return text + "    </CategoryNames>\n  </PAMRasterBand>\n</PAMDataset>\n";
+    };
+    testing_support::WriteText(from + ".aux.xml",
+                               legend({"", "1: b1 s1 [0, 10)", "", "3: b1 s3 &lt;dense&gt;"}));
+    testing_support::WriteText(to + ".aux.xml",
+                               legend({"", "1: b1 s1 [0, 12)", "2: b1 s2", "3: b1 s3 &amp; more"}));
+    tessera::ChangeJob job;
+    ASSERT_TRUE(job.Open(from, to));
+    ASSERT_TRUE(job.Count());
+    ASSERT_TRUE(job.Save(dir.File("change")));
+    const std::string map = ReadText(dir.File("change.tif.aux.xml"));
+    EXPECT_NE(std::string::npos,
+              map.find("<Category>3 &gt; 1: 3: b1 s3 &lt;dense&gt; &gt; 1: b1 s1 [0, 12)</Category>"))
+        << map;
+    EXPECT_NE(std::string::npos, map.find("<Category>1 = 1: 1: b1 s1 [0, 10) &gt; 1: b1 s1 [0, 12)"))
+        << map;
+    // Class 2 of the first map has no name: its pairs keep their numbers alone.
+    EXPECT_NE(std::string::npos, map.find("<Category>2 = 2</Category>")) << map;
+    EXPECT_NE(std::string::npos, ReadText(dir.File("change.qml"))
+                                     .find("label=\"3 = 3: 3: b1 s3 &lt;dense&gt; &gt; 3: b1 s3 "
+                                           "&amp; more\""));
 }
 
 TEST_F(ChangeMaps, MapsOfOtherGridsAreRefused) {
