@@ -177,10 +177,11 @@ bool KeptValues::Holds(int first, int count, int x0, int width) const {
     return true;
 }
 
-bool KeptValues::Read(int first, int count, int x0, int width, double* values) const {
+template <class Row>
+bool KeptValues::ForEachRow(int first, int count, int x0, int width, const Row& row) const {
     if (!Holds(first, count, x0, width)) return false;
     const int bytes = BytesOf(kind_);
-    std::vector<uint8_t> rows;
+    thread_local std::vector<uint8_t> rows;
     for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
         const int top = by * blockLines_;
         const int y0 = std::max(first, top), y1 = std::min(first + count, top + blockLines_);
@@ -193,6 +194,7 @@ bool KeptValues::Read(int first, int count, int x0, int width, double* values) c
             if (memory_) {
                 block = memory_ + start;
             } else {
+                // The block's lines of the window, read back from the file.
                 rows.resize(static_cast<size_t>((y1 - y0) * rowBytes));
                 if (!ReadAll(file_, rows.data(), rows.size(), start)) {
                     broken_.store(true, std::memory_order_release);
@@ -201,12 +203,19 @@ bool KeptValues::Read(int first, int count, int x0, int width, double* values) c
                 block = rows.data();
             }
             for (int y = y0; y < y1; ++y)
-                Convert(kind_, block + (y - y0) * rowBytes + int64_t{c0 - left} * bytes,
-                        static_cast<size_t>(c1 - c0),
-                        values + static_cast<size_t>(y - first) * width + (c0 - x0));
+                row(block + (y - y0) * rowBytes + int64_t{c0 - left} * bytes,
+                    static_cast<size_t>(c1 - c0), static_cast<size_t>(y - first),
+                    static_cast<size_t>(c0 - x0));
         }
     }
     return true;
+}
+
+bool KeptValues::Read(int first, int count, int x0, int width, double* values) const {
+    return ForEachRow(first, count, x0, width,
+                      [&](const uint8_t* from, size_t n, size_t line, size_t column) {
+                          Convert(kind_, from, n, values + line * width + column);
+                      });
 }
 
 namespace {
@@ -228,45 +237,19 @@ void Through(const uint8_t* from, size_t count, const uint8_t* grayOf, const uin
 bool KeptValues::ReadThrough(int first, int count, int x0, int width, const uint8_t* grayOf,
                              const uint8_t* markOf, int lowest, uint8_t* gray,
                              size_t grayStride, uint8_t* marks) const {
-    if (BytesOf(kind_) > 2 || !Holds(first, count, x0, width)) return false;
-    const int bytes = BytesOf(kind_);
-    std::vector<uint8_t> rows;
-    for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
-        const int top = by * blockLines_;
-        const int y0 = std::max(first, top), y1 = std::min(first + count, top + blockLines_);
-        for (int bx = x0 / blockColumns_; bx * blockColumns_ < x0 + width; ++bx) {
-            const int left = bx * blockColumns_;
-            const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + blockColumns_);
-            const int64_t rowBytes = int64_t{blockColumns_} * bytes;
-            const int64_t start = BlockOffset(BlockIndex(by, bx)) + (y0 - top) * rowBytes;
-            const uint8_t* block = nullptr;
-            if (memory_) {
-                block = memory_ + start;
-            } else {
-                rows.resize(static_cast<size_t>((y1 - y0) * rowBytes));
-                if (!ReadAll(file_, rows.data(), rows.size(), start)) {
-                    broken_.store(true, std::memory_order_release);
-                    return false;
-                }
-                block = rows.data();
+    if (BytesOf(kind_) > 2) return false;
+    return ForEachRow(
+        first, count, x0, width, [&](const uint8_t* from, size_t n, size_t line, size_t column) {
+            uint8_t* to = gray + line * grayStride + column;
+            uint8_t* mark = marks ? marks + line * width + column : nullptr;
+            switch (kind_) {
+                case Kind::U8: Through<uint8_t>(from, n, grayOf, markOf, lowest, to, mark); break;
+                case Kind::I8: Through<int8_t>(from, n, grayOf, markOf, lowest, to, mark); break;
+                case Kind::U16: Through<uint16_t>(from, n, grayOf, markOf, lowest, to, mark); break;
+                case Kind::I16: Through<int16_t>(from, n, grayOf, markOf, lowest, to, mark); break;
+                default: break;
             }
-            for (int y = y0; y < y1; ++y) {
-                const uint8_t* from = block + (y - y0) * rowBytes + int64_t{c0 - left} * bytes;
-                const size_t n = static_cast<size_t>(c1 - c0);
-                uint8_t* to = gray + static_cast<size_t>(y - first) * grayStride + (c0 - x0);
-                uint8_t* mark =
-                    marks ? marks + static_cast<size_t>(y - first) * width + (c0 - x0) : nullptr;
-                switch (kind_) {
-                    case Kind::U8: Through<uint8_t>(from, n, grayOf, markOf, lowest, to, mark); break;
-                    case Kind::I8: Through<int8_t>(from, n, grayOf, markOf, lowest, to, mark); break;
-                    case Kind::U16: Through<uint16_t>(from, n, grayOf, markOf, lowest, to, mark); break;
-                    case Kind::I16: Through<int16_t>(from, n, grayOf, markOf, lowest, to, mark); break;
-                    default: return false;
-                }
-            }
-        }
-    }
-    return true;
+        });
 }
 
 bool KeptValues::Keep(int first, int count, int x0, int width, const double* values) {

@@ -58,6 +58,11 @@ class KeptValues {
 
   private:
     KeptValues() = default;
+    // row(values of one line of one block, their count, the line and column in the window) for
+    // every row of every block the window touches, in the kind kept; false when a block is not
+    // kept or cannot be read back.
+    template <class Row>
+    bool ForEachRow(int first, int count, int x0, int width, const Row& row) const;
     size_t BlockIndex(int by, int bx) const { return static_cast<size_t>(by) * across_ + bx; }
     int64_t BlockOffset(size_t block) const { return static_cast<int64_t>(block) * blockBytes_; }
 
