@@ -451,6 +451,37 @@ void RasterSource::KeepDecoded(std::shared_ptr<KeptValues> kept,
     if (coverageSource_) coverageSource_->kept_ = std::move(coverage);
 }
 
+Status RasterSource::CountValues(std::vector<int64_t>& counts, int64_t& lowest) const {
+    const KeptValues::Kind kind = KeptValues::KindOf(dataType_);
+    const bool whole = kind == KeptValues::Kind::U8 || kind == KeptValues::Kind::I8 ||
+                       kind == KeptValues::Kind::U16 || kind == KeptValues::Kind::I16;
+    if (!whole || scaling_)
+        return Status::Failure(RasterRefusal(
+            path_, rasterBand_,
+            "percentiles over several scenes are taken of whole numbers of at most 16 bits "
+            "without a scale, and it holds " +
+                (scaling_ ? "physical values" : dataType_ + " values")));
+    const bool wide = kind == KeptValues::Kind::U16 || kind == KeptValues::Kind::I16;
+    const bool isSigned = kind == KeptValues::Kind::I8 || kind == KeptValues::Kind::I16;
+    const int64_t entries = wide ? 65536 : 256;
+    lowest = isSigned ? -entries / 2 : 0;
+    counts.assign(static_cast<size_t>(entries), 0);
+    const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
+    std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
+    std::vector<uint8_t> skip;
+    for (int first = 0; first < size_.lines; first += stripLines) {
+        const int count = std::min(stripLines, size_.lines - first);
+        const size_t cells = static_cast<size_t>(count) * size_.columns;
+        if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
+        if (Status read = Excluded(first, count, 0, size_.columns, skip); !read) return read;
+        for (size_t i = 0; i < cells; ++i) {
+            if (IsNodata(values[i]) || (!skip.empty() && skip[i] != 0)) continue;
+            ++counts[static_cast<size_t>(static_cast<int64_t>(values[i]) - lowest)];
+        }
+    }
+    return Status::Ok();
+}
+
 bool RasterSource::ReadsFromKept() const {
     return kept_ && KeptValues::BytesOf(kept_->KindKept()) <= 2 &&
            kept_->Holds(0, size_.lines, 0, size_.columns);

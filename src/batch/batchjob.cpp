@@ -349,12 +349,6 @@ JobOutcome FitTreatmentFor(const Options& options) {
     if (!options.masks.empty())
         return Fail(progress, kRefused,
                     "--mask belongs to one band set: --fit-treatment takes none");
-    for (const BandOptions& band : options.bands)
-        if (band.percentiles)
-            return Fail(progress, kRefused,
-                        "--stretch " + *band.percentiles +
-                            " cannot be fitted on several scenes: give --stretch MIN,MAX, or "
-                            "no --stretch for the scenes' least and greatest values");
     // Each scene as the options of a job of its own.
     std::vector<Options> scenes;
     for (size_t k = 0; k < options.sceneStarts.size(); ++k) {
@@ -386,6 +380,7 @@ JobOutcome FitTreatmentFor(const Options& options) {
     // Pass 1: every scene read with its own stretches; the histograms too, which are final
     // when no band takes its stretch from its values.
     tessera::SceneFit fit(n);
+    std::vector<bool> counted(static_cast<size_t>(n), false);  // bands stretched at percentiles
     const auto readScene = [&](size_t k, bool first) -> std::optional<JobOutcome> {
         tessera::StreamedJob job(settings);
         if (std::optional<JobOutcome> refused = LoadBandSet(
@@ -399,7 +394,17 @@ JobOutcome FitTreatmentFor(const Options& options) {
         std::vector<bool> own;
         for (int b = 1; b <= n; ++b) {
             types.push_back(job.DataType(b));
-            own.push_back(first && !listed[k][b - 1].choice->stretch);
+            const BandOptions& choice = *listed[k][b - 1].choice;
+            own.push_back(first && !choice.stretch && !choice.percentiles);
+            // A stretch at percentiles: of the values of every scene together.
+            if (first && choice.percentiles && !choice.stretch && types.back() != "Byte") {
+                std::vector<int64_t> counts;
+                int64_t lowest = 0;
+                if (const tessera::Status counted = job.CountValues(b, counts, lowest); !counted)
+                    return Fail(progress, kRefused, counted.message);
+                fit.AddValueCounts(b, counts, lowest);
+                counted[static_cast<size_t>(b - 1)] = true;
+            }
         }
         if (const tessera::Status added =
                 fit.AddScene(static_cast<int>(k) + 1, job.State(), types, own);
@@ -411,6 +416,13 @@ JobOutcome FitTreatmentFor(const Options& options) {
     };
     for (size_t k = 0; k < scenes.size(); ++k)
         if (std::optional<JobOutcome> refused = readScene(k, true)) return *refused;
+    for (int b = 1; b <= n; ++b) {
+        if (!counted[static_cast<size_t>(b - 1)]) continue;
+        const auto percentiles = tessera::ParsePercentiles(*listed[0][b - 1].choice->percentiles);
+        if (!percentiles || !*percentiles) continue;  // refused when the scenes were loaded
+        if (const tessera::Status taken = fit.TakePercentiles(b, *percentiles->value); !taken)
+            return Fail(progress, kRefused, taken.message);
+    }
     // Pass 2, where a band's stretch comes from the scenes' values: every scene again with the
     // stretch of them all, for histograms on one gray scale.
     if (fit.AnyOwnStretch()) {

@@ -2,13 +2,57 @@
 
 #include <algorithm>
 
+#include "support/numbers.h"
+
 namespace tessera {
 
 SceneFit::SceneFit(int bandCount)
     : bandCount_(bandCount),
       stretches_(static_cast<size_t>(std::max(bandCount, 0))),
       dataTypes_(static_cast<size_t>(std::max(bandCount, 0))),
-      sums_(static_cast<size_t>(std::max(bandCount, 0)) + 1, Histogram{}) {}
+      sums_(static_cast<size_t>(std::max(bandCount, 0)) + 1, Histogram{}),
+      valueCounts_(static_cast<size_t>(std::max(bandCount, 0))),
+      lowest_(static_cast<size_t>(std::max(bandCount, 0)), 0) {}
+
+void SceneFit::AddValueCounts(int band, const std::vector<int64_t>& counts, int64_t lowest) {
+    if (band < 1 || band > bandCount_) return;
+    std::vector<int64_t>& sum = valueCounts_[static_cast<size_t>(band - 1)];
+    if (sum.size() < counts.size()) sum.resize(counts.size(), 0);
+    for (size_t v = 0; v < counts.size(); ++v) sum[v] += counts[v];
+    lowest_[static_cast<size_t>(band - 1)] = lowest;
+}
+
+Status SceneFit::TakePercentiles(int band, PercentileRange percentiles) {
+    const std::vector<int64_t>& counts = valueCounts_[static_cast<size_t>(band - 1)];
+    const int64_t lowest = lowest_[static_cast<size_t>(band - 1)];
+    int64_t total = 0;
+    for (int64_t count : counts) total += count;
+    const std::string named = "band " + std::to_string(band) + " of the scenes";
+    if (total == 0) return Status::Failure(named + " holds no pixel with data");
+    // The value of rank r (0-based) of all the values, sorted.
+    const auto valueAt = [&](int64_t rank) {
+        int64_t seen = 0;
+        for (size_t v = 0; v < counts.size(); ++v) {
+            seen += counts[v];
+            if (seen > rank) return static_cast<double>(static_cast<int64_t>(v) + lowest);
+        }
+        return static_cast<double>(static_cast<int64_t>(counts.size()) - 1 + lowest);
+    };
+    const auto at = [&](double percent) {
+        const PercentilePlace place = PlaceOfPercentile(percent, total);
+        return MixPercentile(valueAt(place.lower), valueAt(place.upper), place.fraction);
+    };
+    const double minimum = at(percentiles.low), maximum = at(percentiles.high);
+    if (!(minimum < maximum))
+        return Status::Failure(named + ": its percentiles " + PercentText(percentiles.low) +
+                               " and " + PercentText(percentiles.high) + " are both " +
+                               NumberText(minimum) +
+                               " over the scenes, which leaves no range to stretch to gray "
+                               "levels; give others or --stretch MIN,MAX");
+    stretches_[static_cast<size_t>(band - 1)] = StretchRange{minimum, maximum};
+    anyOwn_ = true;
+    return Status::Ok();
+}
 
 Status SceneFit::AddScene(int scene, const Treatment& read,
                           const std::vector<std::string>& dataTypes,

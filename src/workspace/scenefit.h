@@ -1,8 +1,8 @@
 #pragma once
 // One treatment fitted on several scenes of as many bands, as if they were one scene: each
 // band's stretch (of more than 8 bits, taken from the values) from the least MIN to the
-// greatest MAX of the scenes, its histogram the sum of theirs, and the pixel count of every
-// code the sum of the scenes' counts. The scenes are read one after another, so that the fit
+// greatest MAX of the scenes (or at percentiles of all the scenes' values together), its
+// histogram the sum of theirs, and the pixel count of every code the sum of the scenes' counts. The scenes are read one after another, so that the fit
 // needs the memory of one streamed job.
 #include <cstdint>
 #include <optional>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bands/bandfacts.h"
+#include "bands/percentiles.h"
 #include "support/status.h"
 #include "workspace/passes.h"
 
@@ -28,6 +29,13 @@ class SceneFit {
     // The stretches of every band that took its own, over the scenes added: band b at b - 1.
     const std::vector<std::optional<StretchRange>>& Stretches() const { return stretches_; }
     bool AnyOwnStretch() const { return anyOwn_; }
+    // The pixels of each value of band `band` of a scene (RasterSource::CountValues), summed
+    // over the scenes.
+    void AddValueCounts(int band, const std::vector<int64_t>& counts, int64_t lowest);
+    // Band `band` takes its stretch at these percentiles of the summed values, as numpy's
+    // percentile gives them over all the scenes' values with data; refused, saying why, when
+    // there is none or both percentiles are one value.
+    Status TakePercentiles(int band, PercentileRange percentiles);
     // The scenes are read again with Stretches(): their histograms start anew.
     void RestartHistograms();
     // The fitted treatment: the first scene's records with the summed histograms and their
@@ -44,6 +52,8 @@ class SceneFit {
     std::vector<Histogram> sums_;  // 1..n
     std::optional<Treatment> first_;
     std::vector<int64_t> pixelCount_;
+    std::vector<std::vector<int64_t>> valueCounts_;  // band b at b - 1
+    std::vector<int64_t> lowest_;
     bool anyOwn_ = false;
 };
 

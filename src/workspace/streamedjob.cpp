@@ -202,6 +202,12 @@ Status StreamedJob::FinishSegmentation() {
     return Status::Ok();
 }
 
+Status StreamedJob::CountValues(int band, std::vector<int64_t>& counts, int64_t& lowest) const {
+    if (band < 1 || band > bandCount_ || !readers_[band].Raster())
+        return Status::Failure(" Band " + std::to_string(band) + " is no raster ");
+    return readers_[band].Raster()->CountValues(counts, lowest);
+}
+
 Status StreamedJob::CountCodes() {
     if (treatment_.byGray.empty() || !strips_) return Status::Failure(" The bands are not segmented ");
     Result<CodeTally> tally = tessera::CountCodes(*strips_, treatment_, threads_);

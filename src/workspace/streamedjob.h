@@ -73,6 +73,9 @@ class StreamedJob {
 
     // Band b's data type as GDAL names it ("Byte" for raw files and bitmaps), once loaded.
     std::string DataType(int band) const;
+    // RasterSource::CountValues of band `band`, once the bands are read; refused for a band
+    // that is no raster.
+    Status CountValues(int band, std::vector<int64_t>& counts, int64_t& lowest) const;
     // A saved treatment's methods, counts and gray limits, in place of SetSegmentation, once
     // the bands are read; its classes and colours, in place of FinishCrossing, once counted.
     Status TakeSavedSegmentation(const SavedTreatment& saved);

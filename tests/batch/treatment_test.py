@@ -247,6 +247,41 @@ class Treatments(unittest.TestCase):
         with open(self.path("both.raw"), "rb") as raw:
             self.assertEqual(raw.read(), raws)
 
+    def test_a_percentile_stretch_is_fitted_on_the_values_of_every_scene(self):
+        # Two UInt16 scenes with nodata 0: the stretch at 10 % and 90 % of the values with data
+        # of both together, as numpy's percentile gives it, not of either scene alone.
+        random = numpy.random.default_rng(5)
+        scenes = [random.integers(100, 5000, size=(6, 7)).astype(numpy.uint16),
+                  random.integers(3000, 9000, size=(5, 7)).astype(numpy.uint16)]
+        scenes[0][0, :3] = 0
+        scenes[1][4, 4:] = 0
+
+        def half(values):  # band 2: without data where band 1 is
+            return numpy.where(values == 0, 0, values // 2 + 7).astype(numpy.uint16)
+
+        arguments = []
+        for k, values in enumerate(scenes):
+            arguments.append("--scene")
+            for b in (1, 2):
+                path = self.path("p%d-%d.tif" % (k, b))
+                made = gdal.GetDriverByName("GTiff").Create(path, 7, values.shape[0], 1,
+                                                            gdal.GDT_UInt16)
+                made.GetRasterBand(1).WriteArray(values if b == 1 else half(values))
+                made.GetRasterBand(1).SetNoDataValue(0)
+                made = None
+                arguments += ["--band", path]
+        status, errors = run("--fit-treatment", self.path("percentiles.json"), "--min-pixels",
+                             "0", "--method", "segmentation", "--segments", "2", "--stretch",
+                             "10%,90%", *arguments)
+        self.assertEqual(0, status, errors)
+        fitted = self.load(self.path("percentiles.json"))
+        for b, band in enumerate(fitted["bands"]):
+            values = numpy.concatenate([(v if b == 0 else half(v))[v != 0].astype(float)
+                                        for v in scenes])
+            low, high = numpy.percentile(values, [10, 90])
+            self.assertEqual({"minimum": low, "maximum": high,
+                              "percentiles": [10, 90]}, band["stretch"])
+
     def test_what_does_not_fit_is_refused_with_one_line_and_nothing_written(self):
         out = self.path("out")
         os.makedirs(out)
