@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "crossing/crossing.h"
+#include "crossing/maplegend.h"
 #include "support/numbers.h"
 
 namespace tessera {
@@ -103,23 +104,6 @@ std::string ClassText(int value) {
     return value == kNoClassValue ? "none" : std::to_string(value);
 }
 
-std::string XmlText(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        if (c == '&')
-            escaped += "&amp;";
-        else if (c == '<')
-            escaped += "&lt;";
-        else if (c == '>')
-            escaped += "&gt;";
-        else if (c == '"')
-            escaped += "&quot;";
-        else
-            escaped += c;
-    }
-    return escaped;
-}
-
 std::string Hex(const ColourEntry& colour) {
     char text[8];
     std::snprintf(text, sizeof text, "#%02x%02x%02x", colour.red, colour.green, colour.blue);
@@ -198,7 +182,7 @@ std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours) {
             names[static_cast<size_t>(row.value)] = ChangeLabel(table, row);
     for (const std::string& name : names)
         text += name.empty() ? "      <Category></Category>\n"
-                             : "      <Category>" + XmlText(name) + "</Category>\n";
+                             : "      <Category>" + XmlEscaped(name) + "</Category>\n";
     text += "    </CategoryNames>\n    <GDALRasterAttributeTable tableType=\"thematic\">\n";
     // GDAL's field types (0 integer, 1 real, 2 string) and usages (5 min-max, 1 pixel count,
     // 6..8 red, green, blue, 2 name, 0 generic).
@@ -212,7 +196,7 @@ std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours) {
     for (const auto& field : fields) {
         const std::string name = field.name ? field.name : "area_" + table.areaUnit;
         text += "      <FieldDefn index=\"" + std::to_string(index++) + "\">\n        <Name>" +
-                XmlText(name) + "</Name>\n        <Type>" + std::to_string(field.type) +
+                XmlEscaped(name) + "</Name>\n        <Type>" + std::to_string(field.type) +
                 "</Type>\n        <Usage>" + std::to_string(field.usage) +
                 "</Usage>\n      </FieldDefn>\n";
     }
@@ -227,7 +211,7 @@ std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours) {
             std::to_string(row.from),           std::to_string(row.to),
             row.area.empty() ? "nan" : row.area};
         text += "      <Row index=\"" + std::to_string(r++) + "\">\n";
-        for (const std::string& cell : cells) text += "        <F>" + XmlText(cell) + "</F>\n";
+        for (const std::string& cell : cells) text += "        <F>" + XmlEscaped(cell) + "</F>\n";
         text += "      </Row>\n";
     }
     text += "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
@@ -251,7 +235,7 @@ std::string ChangeStyle(const ChangeTable& table, const ColourTable& colours) {
         if (row.value == kNoClassValue) continue;
         text += "        <paletteEntry value=\"" + std::to_string(row.value) + "\" color=\"" +
                 Hex(colours[static_cast<size_t>(row.value)]) + "\" alpha=\"255\" label=\"" +
-                XmlText(ChangeLabel(table, row)) + "\"/>\n";
+                XmlEscaped(ChangeLabel(table, row)) + "\"/>\n";
     }
     text +=
         "      </colorPalette>\n"

@@ -15,8 +15,6 @@
 
 namespace tessera {
 
-namespace {
-
 std::string XmlEscaped(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size());
@@ -40,6 +38,8 @@ std::string XmlEscaped(const std::string& text) {
     }
     return escaped;
 }
+
+namespace {
 
 // A native value of the class table as a legend shows it: six significant digits at most.
 std::string LegendNumber(const std::string& text) {

@@ -19,6 +19,9 @@ namespace tessera {
 inline constexpr const char* kLegendSuffix = ".tif.aux.xml";
 inline constexpr const char* kStyleSuffix = ".qml";
 
+// Text for an XML element or attribute: & < > and " as entities.
+std::string XmlEscaped(const std::string& text);
+
 // A class's label: its number, then per band its segment and the native values the segment
 // holds, both ends included: "3: b1 s2 [1495, 2794] · b2 s1 (-inf, 1494]". Natives are written
 // with six significant digits at most; "(no value)" for a segment that holds none.
