@@ -262,7 +262,7 @@ class Parser {
             SkipBlanks();
             JsonValue member;
             if (!Value(member, depth + 1)) return false;
-            value.members.emplace_back(std::move(name), std::move(member));
+            value.members.push_back(JsonMember{std::move(name), std::move(member)});
             SkipBlanks();
             if (at_ < text_.size() && text_[at_] == ',') {
                 ++at_;

@@ -12,6 +12,8 @@
 
 namespace tessera {
 
+struct JsonMember;
+
 struct JsonValue {
     enum class Kind { Null, Boolean, Number, String, Array, Object };
     Kind kind = Kind::Null;
@@ -21,12 +23,17 @@ struct JsonValue {
     std::string string;
     std::vector<JsonValue> items;  // an array's
     // An object's members, in the order written (a name given twice is refused).
-    std::vector<std::pair<std::string, JsonValue>> members;
+    std::vector<JsonMember> members;
 
     // The member of that name; nullptr when there is none (or this is no object).
     const JsonValue* Find(const std::string& name) const;
     // A whole number written without fraction or exponent, within int64.
     std::optional<int64_t> Whole() const;
+};
+
+struct JsonMember {
+    std::string name;
+    JsonValue value;
 };
 
 // The whole text as one JSON value; refused with "line L, column C: WHY" (lines and columns
