@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
+#include <limits>
 
 #include "bands/gdalsupport.h"
 #include "bands/pixelmask.h"
@@ -250,6 +251,9 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
             proposed.bandsInFile = options.askRasterBand ? raster.FileBands() : 0;
             ownRange.reset();
             if (proposed.stretched) {
+                if (options.keepDecoded && !raster.KeepsValues())
+                    RasterSource::KeepDecodedValues({file.value->MutableRaster()},
+                                                    std::numeric_limits<int64_t>::max(), "");
                 Result<ValueRange> range =
                     raster.FindRange(options.progress ? *options.progress : NoProgress());
                 if (!range) return range.cancelled ? R::Cancelled() : R::Failure(range.message);

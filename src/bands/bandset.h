@@ -90,6 +90,10 @@ struct BandLoadOptions {
     std::function<std::optional<RasterQuestion>(const RasterQuestion& proposed)> askRaster;
     // The raster question offers the choice of the band of the file.
     bool askRasterBand = false;
+    // A stretched raster band read through for the question keeps the values it decodes, for
+    // a caller that reads the whole band right after (ReadAll): each tile is decoded once. They
+    // go with the band's reader.
+    bool keepDecoded = false;
 };
 
 // The reader a file takes when it was chosen as `chosen`: the file's own first bytes decide

@@ -73,6 +73,8 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType chose
     // question's answer is kept, to load the band again the same way with a later mask.
     BandLoadOptions opening = options;
     if (mask_) opening.exclusion = mask_;
+    // A band read through for the raster question is not decoded again by ReadAll below.
+    opening.keepDecoded = true;
     std::optional<BandLoadOptions::RasterQuestion> answer;
     if (options.askRaster)
         opening.askRaster = [&](const BandLoadOptions::RasterQuestion& proposed) {
