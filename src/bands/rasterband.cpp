@@ -626,23 +626,12 @@ Status RasterSource::RangeOfRows(const std::vector<const RasterSource*>& group, 
             const double* band = values.data() + g * cells;
             const std::optional<double> nodata = source.NodataAsRead();
             double least = low[g], most = high[g];
-            if (masked.empty() && (!nodata || !std::isnan(*nodata))) {
-                // The plain case, without a test that calls out of the loop.
-                const double skipped = nodata ? *nodata : std::numeric_limits<double>::quiet_NaN();
-                for (size_t i = 0; i < cells; ++i) {
-                    const double value = band[i];
-                    if (!std::isfinite(value) || value == skipped) continue;
-                    least = value < least ? value : least;
-                    most = value > most ? value : most;
-                }
-            } else {
-                for (size_t i = 0; i < cells; ++i) {
-                    const double value = band[i];
-                    if (!std::isfinite(value) || IsNodataValue(value, nodata)) continue;
-                    if (!masked.empty() && masked[i] != 0) continue;
-                    least = value < least ? value : least;
-                    most = value > most ? value : most;
-                }
+            for (size_t i = 0; i < cells; ++i) {
+                const double value = band[i];
+                if (!std::isfinite(value) || IsNodataValue(value, nodata)) continue;
+                if (!masked.empty() && masked[i] != 0) continue;
+                least = value < least ? value : least;
+                most = value > most ? value : most;
             }
             low[g] = least;
             high[g] = most;

@@ -175,47 +175,27 @@ std::vector<std::string> LegendClassNames(const std::string& legendPath) {
 }
 
 std::string ChangeLegend(const ChangeTable& table, const ColourTable& colours) {
-    std::string text = "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <CategoryNames>\n";
     std::vector<std::string> names(static_cast<size_t>(table.pairCount) + 1);
     for (const ChangeRow& row : table.rows)
         if (row.value != kNoClassValue)
             names[static_cast<size_t>(row.value)] = ChangeLabel(table, row);
-    for (const std::string& name : names)
-        text += name.empty() ? "      <Category></Category>\n"
-                             : "      <Category>" + XmlEscaped(name) + "</Category>\n";
-    text += "    </CategoryNames>\n    <GDALRasterAttributeTable tableType=\"thematic\">\n";
     // GDAL's field types (0 integer, 1 real, 2 string) and usages (5 min-max, 1 pixel count,
     // 6..8 red, green, blue, 2 name, 0 generic).
-    const struct {
-        const char* name;
-        int type, usage;
-    } fields[] = {{"Value", 0, 5},      {"Count", 0, 1},    {"Red", 0, 6},
-                  {"Green", 0, 7},      {"Blue", 0, 8},     {"Label", 2, 2},
-                  {"from_class", 0, 0}, {"to_class", 0, 0}, {nullptr, 1, 0}};
-    int index = 0;
-    for (const auto& field : fields) {
-        const std::string name = field.name ? field.name : "area_" + table.areaUnit;
-        text += "      <FieldDefn index=\"" + std::to_string(index++) + "\">\n        <Name>" +
-                XmlEscaped(name) + "</Name>\n        <Type>" + std::to_string(field.type) +
-                "</Type>\n        <Usage>" + std::to_string(field.usage) +
-                "</Usage>\n      </FieldDefn>\n";
-    }
-    int r = 0;
+    const std::vector<LegendField> fields = {
+        {"Value", 0, 5},      {"Count", 0, 1},    {"Red", 0, 6},
+        {"Green", 0, 7},      {"Blue", 0, 8},     {"Label", 2, 2},
+        {"from_class", 0, 0}, {"to_class", 0, 0}, {"area_" + table.areaUnit, 1, 0}};
+    std::vector<std::vector<std::string>> rows;
     for (const ChangeRow& row : table.rows) {
         if (row.value == kNoClassValue) continue;
         const ColourEntry& colour = colours[static_cast<size_t>(row.value)];
-        const std::string cells[] = {
-            std::to_string(row.value),          std::to_string(row.pixels),
-            std::to_string(colour.red),         std::to_string(colour.green),
-            std::to_string(colour.blue),        ChangeLabel(table, row),
-            std::to_string(row.from),           std::to_string(row.to),
-            row.area.empty() ? "nan" : row.area};
-        text += "      <Row index=\"" + std::to_string(r++) + "\">\n";
-        for (const std::string& cell : cells) text += "        <F>" + XmlEscaped(cell) + "</F>\n";
-        text += "      </Row>\n";
+        rows.push_back({std::to_string(row.value), std::to_string(row.pixels),
+                        std::to_string(colour.red), std::to_string(colour.green),
+                        std::to_string(colour.blue), ChangeLabel(table, row),
+                        std::to_string(row.from), std::to_string(row.to),
+                        row.area.empty() ? "nan" : row.area});
     }
-    text += "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
-    return text;
+    return PamLegendText(names, fields, rows);
 }
 
 std::string ChangeStyle(const ChangeTable& table, const ColourTable& colours) {

@@ -86,12 +86,6 @@ enum FieldUsage {
     kBlue = 8
 };
 
-struct Field {
-    std::string name;
-    FieldType type;
-    FieldUsage usage;
-};
-
 }  // namespace
 
 std::string ClassLabel(const ClassRow& row) {
@@ -113,29 +107,10 @@ std::string ClassLabel(const ClassRow& row) {
     return label;
 }
 
-std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colours) {
-    std::vector<Field> fields{{"Value", kInteger, kMinMax}, {"Count", kInteger, kPixelCount},
-                              {"Red", kInteger, kRed},      {"Green", kInteger, kGreen},
-                              {"Blue", kInteger, kBlue},    {"Label", kString, kName},
-                              {"Code", kInteger, kGeneric}};
-    for (int b = 1; b <= classes.bandCount; ++b) {
-        std::string band(1, 'b');
-        band += std::to_string(b);
-        fields.push_back({band + "_segment", kInteger, kGeneric});
-        fields.push_back({band + "_native_min", kReal, kGeneric});
-        fields.push_back({band + "_native_max", kReal, kGeneric});
-    }
-    fields.push_back({"area_" + classes.areaUnit, kReal, kGeneric});
-    fields.push_back({"percent_of_data_pixels", kReal, kGeneric});
-
+std::string PamLegendText(const std::vector<std::string>& names,
+                          const std::vector<LegendField>& fields,
+                          const std::vector<std::vector<std::string>>& rows) {
     std::string text = "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <CategoryNames>\n";
-    // Names by class value from 0: value 0 is never a class.
-    std::vector<std::string> names(1);
-    for (const ClassRow& row : classes.rows) {
-        if (row.classValue < 1 || row.classValue > 254) continue;
-        if (names.size() <= static_cast<size_t>(row.classValue)) names.resize(row.classValue + 1);
-        names[row.classValue] = ClassLabel(row);
-    }
     for (const std::string& name : names)
         text += name.empty() ? "      <Category></Category>\n"
                              : "      <Category>" + XmlEscaped(name) + "</Category>\n";
@@ -146,13 +121,45 @@ std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colo
                 std::to_string(fields[f].type) + "</Type>\n        <Usage>" +
                 std::to_string(fields[f].usage) + "</Usage>\n      </FieldDefn>\n";
     }
-    for (size_t r = 0; r < classes.rows.size(); ++r) {
-        const ClassRow& row = classes.rows[r];
+    for (size_t r = 0; r < rows.size(); ++r) {
+        text += "      <Row index=\"" + std::to_string(r) + "\">\n";
+        for (const std::string& cell : rows[r])
+            text += "        <F>" + XmlEscaped(cell) + "</F>\n";
+        text += "      </Row>\n";
+    }
+    text += "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
+    return text;
+}
+
+std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colours) {
+    std::vector<LegendField> fields{{"Value", kInteger, kMinMax}, {"Count", kInteger, kPixelCount},
+                                    {"Red", kInteger, kRed},      {"Green", kInteger, kGreen},
+                                    {"Blue", kInteger, kBlue},    {"Label", kString, kName},
+                                    {"Code", kInteger, kGeneric}};
+    for (int b = 1; b <= classes.bandCount; ++b) {
+        std::string band(1, 'b');
+        band += std::to_string(b);
+        fields.push_back({band + "_segment", kInteger, kGeneric});
+        fields.push_back({band + "_native_min", kReal, kGeneric});
+        fields.push_back({band + "_native_max", kReal, kGeneric});
+    }
+    fields.push_back({"area_" + classes.areaUnit, kReal, kGeneric});
+    fields.push_back({"percent_of_data_pixels", kReal, kGeneric});
+
+    // Names by class value from 0: value 0 is never a class.
+    std::vector<std::string> names(1);
+    for (const ClassRow& row : classes.rows) {
+        if (row.classValue < 1 || row.classValue > 254) continue;
+        if (names.size() <= static_cast<size_t>(row.classValue)) names.resize(row.classValue + 1);
+        names[row.classValue] = ClassLabel(row);
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const ClassRow& row : classes.rows) {
         const ColourEntry& colour = colours[static_cast<uint8_t>(row.classValue)];
-        std::vector<std::string> cells{std::to_string(row.classValue), std::to_string(row.pixels),
-                                       std::to_string(colour.red),     std::to_string(colour.green),
-                                       std::to_string(colour.blue),    ClassLabel(row),
-                                       std::to_string(row.code)};
+        std::vector<std::string>& cells = rows.emplace_back(std::vector<std::string>{
+            std::to_string(row.classValue), std::to_string(row.pixels),
+            std::to_string(colour.red), std::to_string(colour.green), std::to_string(colour.blue),
+            ClassLabel(row), std::to_string(row.code)});
         for (const ClassRow::Band& band : row.bands) {
             cells.push_back(std::to_string(band.segment));
             cells.push_back(RealCell(band.nativeMin));
@@ -160,12 +167,8 @@ std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colo
         }
         cells.push_back(RealCell(row.area));
         cells.push_back(RealCell(row.percent));
-        text += "      <Row index=\"" + std::to_string(r) + "\">\n";
-        for (const std::string& cell : cells) text += "        <F>" + XmlEscaped(cell) + "</F>\n";
-        text += "      </Row>\n";
     }
-    text += "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
-    return text;
+    return PamLegendText(names, fields, rows);
 }
 
 std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colours) {

@@ -22,6 +22,20 @@ inline constexpr const char* kStyleSuffix = ".qml";
 // Text for an XML element or attribute: & < > and " as entities.
 std::string XmlEscaped(const std::string& text);
 
+// A field of a raster attribute table, with GDAL's type and usage numbers (gdal.h:
+// GDALRATFieldType: 0 integer, 1 real, 2 string; GDALRATFieldUsage: 0 generic, 1 pixel count,
+// 2 name, 5 min-max, 6..8 red, green, blue).
+struct LegendField {
+    std::string name;
+    int type = 0;
+    int usage = 0;
+};
+// GDAL's side file of a paletted raster: a name for every value from 0 on (`names`, empty for
+// none), then a thematic raster attribute table of these fields and rows of cells.
+std::string PamLegendText(const std::vector<std::string>& names,
+                          const std::vector<LegendField>& fields,
+                          const std::vector<std::vector<std::string>>& rows);
+
 // A class's label: its number, then per band its segment and the native values the segment
 // holds, both ends included: "3: b1 s2 [1495, 2794] · b2 s1 (-inf, 1494]". Natives are written
 // with six significant digits at most; "(no value)" for a segment that holds none.
