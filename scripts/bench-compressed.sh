@@ -58,6 +58,7 @@ if [[ -z "$FOLDER" ]]; then
 fi
 SCENE="$FOLDER/scene-$SIZE-$BANDS"
 mkdir -p "$SCENE/A" "$SCENE/B" "$SCENE/C" "$SCENE/R" "$FOLDER/out" "$FOLDER/spill"
+rm -f "$FOLDER"/out/*.json  # the summary is of this run's measurements only
 if [[ ! -e "$SCENE/made" ]]; then
     "$MAKE_GEOTIFF" "$SCENE/A" --layout separate --bands "$BANDS" --size "$SIZE" --tile 512
     "$MAKE_GEOTIFF" "$SCENE/B" --layout pixel --bands "$BANDS" --size "$SIZE" --tile 512

@@ -566,30 +566,24 @@ Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& grou
                                             table->marks.data(), table->lowest, gray[g] + x0,
                                             grayStride, marks[g]);
     }
-    if (through) {
-        for (size_t g = 0; g < group.size(); ++g) {
-            if (marks[g] == nullptr || !group[g]->Excludes()) continue;
-            if (Status masked = group[g]->MarkExclusions(first, count, x0, width, marks[g]);
-                !masked)
-                return masked;
+    if (!through) {
+        const size_t cells = static_cast<size_t>(count) * width;
+        if (values.size() < cells * group.size()) values.resize(cells * group.size());
+        if (!ReadWindow(group, first, count, x0, width, values.data(), worker)) {
+            // The refusal of the first band and line that fail.
+            for (const RasterSource* source : group) {
+                std::vector<uint8_t> lines(static_cast<size_t>(lead.size_.columns) * count);
+                if (Status read = source->ReadLines(first, count, lines.data()); !read)
+                    return read;
+            }
+            return lead.ReadFailure(first, count);
         }
-        return Status::Ok();
+        for (size_t g = 0; g < group.size(); ++g)
+            for (int y = 0; y < count; ++y)
+                group[g]->ToGray(values.data() + g * cells + static_cast<size_t>(y) * width,
+                                 static_cast<size_t>(width), gray[g] + y * grayStride + x0,
+                                 marks[g] ? marks[g] + static_cast<size_t>(y) * width : nullptr);
     }
-    const size_t cells = static_cast<size_t>(count) * width;
-    if (values.size() < cells * group.size()) values.resize(cells * group.size());
-    if (!ReadWindow(group, first, count, x0, width, values.data(), worker)) {
-        // The refusal of the first band and line that fail.
-        for (const RasterSource* source : group) {
-            std::vector<uint8_t> lines(static_cast<size_t>(lead.size_.columns) * count);
-            if (Status read = source->ReadLines(first, count, lines.data()); !read) return read;
-        }
-        return lead.ReadFailure(first, count);
-    }
-    for (size_t g = 0; g < group.size(); ++g)
-        for (int y = 0; y < count; ++y)
-            group[g]->ToGray(values.data() + g * cells + static_cast<size_t>(y) * width,
-                             static_cast<size_t>(width), gray[g] + y * grayStride + x0,
-                             marks[g] ? marks[g] + static_cast<size_t>(y) * width : nullptr);
     for (size_t g = 0; g < group.size(); ++g) {
         if (marks[g] == nullptr || !group[g]->Excludes()) continue;
         if (Status masked = group[g]->MarkExclusions(first, count, x0, width, marks[g]);
