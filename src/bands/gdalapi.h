@@ -14,7 +14,7 @@
 namespace tessera {
 
 // Raised whenever the table changes: a module of another build is refused, not called.
-inline constexpr int kGdalApiVersion = 2;
+inline constexpr int kGdalApiVersion = 3;
 // The module's one exported symbol: extern "C" const GdalApi* tessera_gdal_module(void).
 inline constexpr const char* kGdalModuleEntry = "tessera_gdal_module";
 
@@ -109,6 +109,8 @@ struct GdalApi {
                      int64_t lineBytes);
     void (*flushCache)(void* dataset);
     int (*buildOverviews)(void* dataset, const char* resampling, int count, const int* factors);
+    int (*overviewCount)(void* band);
+    void* (*overview)(void* band, int index);  // 0 = the largest; null beyond the last
     // GDALCreateCopy by `driver`; null when it fails.
     void* (*createCopy)(const char* driver, const char* path, void* source,
                         const char* const* options);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "bands/gdalapi.h"
 #include "bands/gdalsupport.h"
@@ -40,6 +41,7 @@ struct ClassGeoTiff::Handles {
     void* dataset = nullptr;        // GDALDatasetH
     void* band = nullptr;           // GDALRasterBandH
     ImageSize size;
+    int threads = 1;
     bool failed = false;
     std::mutex writing;
 };
@@ -55,6 +57,131 @@ std::vector<int> OverviewFactors(ImageSize size) {
         side = (side + 1) / 2;
     }
     return factors;
+}
+
+// The source pixels of each overview pixel along one axis: [begin[i], end[i]) of `source`
+// for pixel i of `overview`, as GDAL's resampling spans them (a pixel at least, windows that
+// may share a pixel where the sizes are not in a ratio of whole numbers).
+struct Spans {
+    std::vector<int> begin, end;
+};
+
+Spans SpansOf(int source, int overview) {
+    Spans spans;
+    const double ratio = static_cast<double>(source) / overview;
+    spans.begin.resize(static_cast<size_t>(overview));
+    spans.end.resize(static_cast<size_t>(overview));
+    for (int i = 0; i < overview; ++i) {
+        const int begin = std::max(static_cast<int>(i * ratio + 1e-8), 0);
+        int end = static_cast<int>(std::ceil((i + 1) * ratio - 1e-8));
+        if (end == begin) ++end;
+        spans.begin[static_cast<size_t>(i)] = begin;
+        spans.end[static_cast<size_t>(i)] = std::min(end, source);
+    }
+    return spans;
+}
+
+// Overview lines first..last - 1 from the source lines held in `source` (from line
+// `sourceFirst` on, `columns` wide): each pixel the class most frequent among the pixels it
+// covers, the nodata value left out; of classes as frequent, the one that got there first,
+// line by line and left to right; the nodata value where every pixel is nodata. These are
+// GDAL's rules for a band of bytes resampled by "MODE", so that the file holds the same
+// bytes as when GDAL computes its overviews.
+void ModeLines(const uint8_t* source, int sourceFirst, int columns, const Spans& xs,
+               const Spans& ys, int first, int last, std::optional<uint8_t> nodata,
+               uint8_t* lines) {
+    std::array<int, 256> counts{};
+    const size_t width = xs.begin.size();
+    for (int y = first; y < last; ++y) {
+        const size_t yi = static_cast<size_t>(y);
+        const uint8_t* top =
+            source + static_cast<size_t>(ys.begin[yi] - sourceFirst) * static_cast<size_t>(columns);
+        const int rows = ys.end[yi] - ys.begin[yi];
+        uint8_t* out = lines + static_cast<size_t>(y - first) * width;
+        for (size_t x = 0; x < width; ++x) {
+            const int x0 = xs.begin[x], x1 = xs.end[x];
+            int most = 0, value = -1;
+            for (int r = 0; r < rows; ++r) {
+                const uint8_t* row = top + static_cast<size_t>(r) * static_cast<size_t>(columns);
+                for (int c = x0; c < x1; ++c) {
+                    const uint8_t v = row[c];
+                    if (nodata && v == *nodata) continue;
+                    if (++counts[v] > most) {
+                        most = counts[v];
+                        value = v;
+                    }
+                }
+            }
+            for (int r = 0; r < rows; ++r) {
+                const uint8_t* row = top + static_cast<size_t>(r) * static_cast<size_t>(columns);
+                for (int c = x0; c < x1; ++c) counts[row[c]] = 0;
+            }
+            out[x] = value < 0 ? (nodata ? *nodata : uint8_t{0}) : static_cast<uint8_t>(value);
+        }
+    }
+}
+
+// Fills `overview` from `source` (GDAL bands of bytes) a block of lines at a time: the block's
+// source lines read, its overview lines shared among `threads` threads, then written.
+bool FillModeOverview(const GdalApi& gdal, void* source, void* overview, int threads) {
+    GdalBandFacts from, to;
+    gdal.bandFacts(source, &from);
+    gdal.bandFacts(overview, &to);
+    if (from.columns <= 0 || from.lines <= 0 || to.columns <= 0 || to.lines <= 0) return false;
+    const std::optional<uint8_t> nodata =
+        from.hasNodata && from.nodata >= 0 && from.nodata <= 255 && from.nodata == std::floor(from.nodata)
+            ? std::optional<uint8_t>(static_cast<uint8_t>(from.nodata))
+            : std::nullopt;
+    const Spans xs = SpansOf(from.columns, to.columns);
+    const Spans ys = SpansOf(from.lines, to.lines);
+    // Some 256 source lines a block.
+    const int perBlock =
+        std::max(1, static_cast<int>(256.0 * to.lines / static_cast<double>(from.lines)));
+    std::vector<uint8_t> lines, result;
+    for (int first = 0; first < to.lines; first += perBlock) {
+        const int last = std::min(to.lines, first + perBlock);
+        const int sourceFirst = ys.begin[static_cast<size_t>(first)];
+        const int sourceCount = ys.end[static_cast<size_t>(last - 1)] - sourceFirst;
+        lines.resize(static_cast<size_t>(sourceCount) * static_cast<size_t>(from.columns));
+        result.resize(static_cast<size_t>(last - first) * static_cast<size_t>(to.columns));
+        if (!gdal.readBand(source, 0, sourceFirst, from.columns, sourceCount, lines.data(),
+                           kGdalBytes))
+            return false;
+        const int parts = std::clamp(threads, 1, last - first);
+        auto part = [&](int k) {
+            const int begin = first + (last - first) * k / parts;
+            const int end = first + (last - first) * (k + 1) / parts;
+            ModeLines(lines.data(), sourceFirst, from.columns, xs, ys, begin, end, nodata,
+                      result.data() + static_cast<size_t>(begin - first) * to.columns);
+        };
+        std::vector<std::thread> helpers;
+        for (int k = 1; k < parts; ++k) {
+            try {
+                helpers.emplace_back(part, k);
+            } catch (const std::system_error&) {
+                part(k);
+            }
+        }
+        part(0);
+        for (std::thread& helper : helpers) helper.join();
+        if (!gdal.writeBand(overview, 0, first, to.columns, last - first, result.data(),
+                            to.columns))
+            return false;
+    }
+    return true;
+}
+
+// The overviews of `band`, made by GDAL and left empty, each filled from the next larger one
+// (the band for the first), as GDAL does for "MODE".
+bool FillModeOverviews(const GdalApi& gdal, void* band, int threads) {
+    void* source = band;
+    for (int k = 0; k < gdal.overviewCount(band); ++k) {
+        void* overview = gdal.overview(band, k);
+        if (overview == nullptr || !FillModeOverview(gdal, source, overview, threads))
+            return false;
+        source = overview;
+    }
+    return true;
 }
 
 // GDAL's block cache, raised for the copy to two rows of tiles of the class raster (the
@@ -133,6 +260,10 @@ bool ClassGeoTiff::WriteLines(int first, int count, const uint8_t* lines, size_t
     return !handles_->failed;
 }
 
+void ClassGeoTiff::SetThreads(int threads) {
+    handles_->threads = std::max(threads, 1);
+}
+
 bool ClassGeoTiff::Close() {
     Handles& h = *handles_;
     if (h.dataset == nullptr) {
@@ -149,13 +280,20 @@ bool ClassGeoTiff::Close() {
         // The overviews go inside the striped file, so that the copy takes them as they are
         // and makes no temporary file of its own.
         std::vector<int> factors = OverviewFactors(h.size);
+        // GDAL lays the overviews out; their pixels are computed here, on the threads.
         if (!factors.empty() &&
-            !gdal.buildOverviews(h.dataset, kOverviewResampling, static_cast<int>(factors.size()),
-                                 factors.data()))
+            (!gdal.buildOverviews(h.dataset, "NONE", static_cast<int>(factors.size()),
+                                  factors.data()) ||
+             !FillModeOverviews(gdal, h.band, h.threads)))
             h.failed = true;
         const std::string blockSize = "BLOCKSIZE=" + std::to_string(kClassTileSize);
-        const char* options[] = {"COMPRESS=DEFLATE",         blockSize.c_str(),
-                                 "OVERVIEWS=FORCE_USE_EXISTING", "BIGTIFF=IF_SAFER",
+        // GDAL compresses the tiles on its threads and writes them in their order.
+        const std::string threads = "NUM_THREADS=" + std::to_string(h.threads);
+        const char* options[] = {"COMPRESS=DEFLATE",
+                                 blockSize.c_str(),
+                                 "OVERVIEWS=FORCE_USE_EXISTING",
+                                 "BIGTIFF=IF_SAFER",
+                                 h.threads > 1 ? threads.c_str() : nullptr,
                                  nullptr};
         void* copy = h.failed ? nullptr
                               : gdal.createCopy("COG", h.path.c_str(), h.dataset, options);

@@ -30,7 +30,6 @@ using RasterMetadata = std::vector<std::pair<std::string, std::string>>;
 // side until it is at most one tile, their pixels the most frequent class of the pixels they
 // cover (never an average of class numbers).
 inline constexpr int kClassTileSize = 512;
-inline constexpr const char* kOverviewResampling = "MODE";
 
 // A class raster written as a cloud-optimised GeoTIFF, whole or a few lines at a time in any
 // order. The lines go to an uncompressed striped GeoTIFF beside `path` (a temporary, recorded
@@ -50,6 +49,9 @@ class ClassGeoTiff {
     // Lines first..first + count - 1 of class values, `stride` bytes apart; thread-safe. False
     // when this or an earlier write failed.
     bool WriteLines(int first, int count, const uint8_t* lines, size_t stride);
+    // The threads that compress the tiles when the file is closed (1 at first): the bytes are
+    // the same for any number of them.
+    void SetThreads(int threads);
     // Ends the file; false when any step of it failed (the file is then not to be kept).
     bool Close();
 

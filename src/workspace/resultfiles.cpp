@@ -170,6 +170,7 @@ ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatm
     map_->place = *place;
     map_->onMap = files.geotiff;
     map_->tabled = files.table || files.geotiff || files.style;
+    map_->geotiff.SetThreads(workers);
     if (map_->onMap && map_->geotiffName.Open(stem + ".tif"))
         map_->geotiffMade = map_->geotiff.Create(
             map_->geotiffName.Temporary(), size, treatment.ClassColorTable, *place,

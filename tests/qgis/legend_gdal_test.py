@@ -168,5 +168,53 @@ class LargeScene(unittest.TestCase):
         self.assertGreater(len(numpy.unique(full)), 2)
 
 
+
+class OverviewsAsGdalMakesThem(unittest.TestCase):
+    """Overviews of odd sizes, of noisy classes with many ties and pixels without data: the
+    same pixels as GDAL's own "MODE" overviews of the full-size classes, for any threads."""
+
+    def test_every_overview_is_gdals_mode_of_the_classes(self):
+        with tempfile.TemporaryDirectory() as folder:
+            lines, columns = 779, 1037  # overviews of 390 x 519, then 195 x 260
+            random = numpy.random.default_rng(7)
+            bands = [random.integers(1, 3000, size=(lines, columns)).astype(numpy.uint16)
+                     for _ in range(2)]
+            bands[0][random.random((lines, columns)) < 0.1] = 0  # nodata
+            bands[0][:5, :] = 0  # overview pixels without any pixel with data
+            scene = os.path.join(folder, "noisy.tif")
+            qgistest.write_geotiff(scene, bands, gdal.GDT_UInt16)
+            update = gdal.Open(scene, gdal.GA_Update)
+            update.GetRasterBand(1).SetNoDataValue(0)
+            update = None
+            written = {}
+            for threads in ("1", "2"):
+                stem = os.path.join(folder, "t" + threads)
+                status, errors = qgistest.run_tool(
+                    "--out", stem, "--threads", threads, "--method", "segmentation",
+                    "--segments", "3", "--keep-all", "--format", "tif", "--bands", scene)
+                self.assertEqual(0, status, errors)
+                with open(stem + ".tif", "rb") as tif:
+                    written[threads] = tif.read()
+            self.assertEqual(written["1"], written["2"])
+            dataset = gdal.Open(os.path.join(folder, "t2.tif"))  # kept while its band is used
+            ours = dataset.GetRasterBand(1)
+            self.assertEqual([(519, 390), (260, 195)],
+                             [(ours.GetOverview(k).XSize, ours.GetOverview(k).YSize)
+                              for k in range(ours.GetOverviewCount())])
+            # GDAL's overviews of the same classes, palette and nodata.
+            reference = os.path.join(folder, "reference.tif")
+            copy = gdal.Translate(reference, dataset, format="GTiff",
+                                  creationOptions=["INTERLEAVE=BAND"])
+            copy.BuildOverviews("MODE", [2, 4])
+            theirs = copy.GetRasterBand(1)
+            full = ours.ReadAsArray()
+            self.assertTrue((full == 255).any())
+            self.assertGreater(len(numpy.unique(full)), 5)
+            for k in range(2):
+                mine, gdals = ours.GetOverview(k).ReadAsArray(), theirs.GetOverview(k).ReadAsArray()
+                self.assertTrue((mine == 255).any())
+                self.assertTrue((mine == gdals).all(), "overview %d" % k)
+            copy = None
+
 if __name__ == "__main__":
     unittest.main()

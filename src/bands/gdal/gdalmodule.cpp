@@ -224,6 +224,15 @@ int BuildOverviews(void* dataset, const char* resampling, int count, const int* 
                                         levels.data(), 0, nullptr, nullptr, nullptr));
 }
 
+int OverviewCount(void* band) {
+    return GDALGetOverviewCount(static_cast<GDALRasterBandH>(band));
+}
+
+void* Overview(void* band, int index) {
+    if (index < 0 || index >= OverviewCount(band)) return nullptr;
+    return GDALGetOverview(static_cast<GDALRasterBandH>(band), index);
+}
+
 void* CreateCopy(const char* driver, const char* path, void* source,
                  const char* const* options) {
     return GDALCreateCopy(GDALGetDriverByName(driver), path, static_cast<GDALDatasetH>(source),
@@ -322,6 +331,8 @@ const GdalApi kApi{
     WriteBand,
     FlushCache,
     BuildOverviews,
+    OverviewCount,
+    Overview,
     CreateCopy,
     ReadSystem,
     FreeSystem,
