@@ -90,6 +90,8 @@ struct GdalApi {
     // The same window of bands bands[0..count - 1] of a dataset as doubles, band after band.
     int (*readBands)(void* dataset, int x0, int y0, int width, int height, double* values,
                      int count, const int* bands);
+    // Block (bx, by) of a band in its own data type, the whole block (GDALReadBlock).
+    int (*readBlock)(void* band, int bx, int by, void* buffer);
 
     // Writing rasters.
     int (*haveDriver)(const char* name);

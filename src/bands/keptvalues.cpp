@@ -289,4 +289,41 @@ bool KeptValues::Keep(int first, int count, int x0, int width, const double* val
     return true;
 }
 
+namespace {
+
+// The block a thread decodes before it goes to the file.
+std::vector<uint8_t>& SpillBuffer() {
+    thread_local std::vector<uint8_t> buffer;
+    return buffer;
+}
+
+}  // namespace
+
+uint8_t* KeptValues::Claim(size_t block) {
+    if (broken_.load(std::memory_order_acquire)) return nullptr;
+    uint8_t expected = kFree;
+    if (!state_[block].compare_exchange_strong(expected, kKeeping, std::memory_order_acq_rel))
+        return nullptr;
+    if (memory_) return memory_ + BlockOffset(block);
+    std::vector<uint8_t>& buffer = SpillBuffer();
+    buffer.assign(static_cast<size_t>(blockBytes_), 0);
+    return buffer.data();
+}
+
+bool KeptValues::Settle(size_t block, bool decoded) {
+    std::atomic<uint8_t>& state = state_[block];
+    if (!decoded) {
+        state.store(kFree, std::memory_order_release);
+        return true;
+    }
+    if (!memory_ && !WriteAll(file_, SpillBuffer().data(), static_cast<size_t>(blockBytes_),
+                              BlockOffset(block))) {
+        broken_.store(true, std::memory_order_release);
+        state.store(kFree, std::memory_order_release);
+        return false;
+    }
+    state.store(kKept, std::memory_order_release);
+    return true;
+}
+
 }  // namespace tessera

@@ -55,9 +55,22 @@ class KeptValues {
     // band's edge as far as it goes) and are not kept yet. False when the file cannot take them:
     // the caller stops keeping, and reads the band from its file again.
     bool Keep(int first, int count, int x0, int width, const double* values);
+    // Keeps block (by, bx) from what decode(block) writes: the whole block in the kind kept,
+    // blockLines rows of blockColumns values, straight into the memory kept when it is in
+    // memory. Nothing is done for a block kept or being kept already.
+    enum class Filled { Kept, NotDecoded, NotKept };
+    template <class Decode>
+    Filled KeepBlock(int by, int bx, const Decode& decode);
 
   private:
     KeptValues() = default;
+    // Where block (by, bx) is filled: its place in memory, or a buffer of the caller's thread
+    // to be written to the file; null when it is kept or being kept (claimed for the caller
+    // otherwise), or nothing can be kept any more.
+    uint8_t* Claim(size_t block);
+    // The end of a claim: the block kept when `decoded`, else free again; false when the file
+    // cannot take it.
+    bool Settle(size_t block, bool decoded);
     // row(values of one line of one block, their count, the line and column in the window) for
     // every row of every block the window touches, in the kind kept; false when a block is not
     // kept or cannot be read back.
@@ -80,5 +93,16 @@ class KeptValues {
     // Per block: 0 not kept, 1 being kept by one thread, 2 kept.
     std::unique_ptr<std::atomic<uint8_t>[]> state_;
 };
+
+template <class Decode>
+KeptValues::Filled KeptValues::KeepBlock(int by, int bx, const Decode& decode) {
+    const size_t block = BlockIndex(by, bx);
+    uint8_t* place = Claim(block);
+    if (place == nullptr)
+        return broken_.load(std::memory_order_acquire) ? Filled::NotKept : Filled::Kept;
+    const bool decoded = decode(place);
+    if (!Settle(block, decoded)) return Filled::NotKept;
+    return decoded ? Filled::Kept : Filled::NotDecoded;
+}
 
 }  // namespace tessera

@@ -388,9 +388,45 @@ bool RasterSource::DecodeWindow(const std::vector<const RasterSource*>& group, i
     return true;
 }
 
+bool RasterSource::KeepsBlocksAsDecoded() const {
+    if (!kept_ || sharesBlocks_) return false;
+    static const char* const kKeptAsStored[] = {"Byte",  "Int8",  "UInt16",  "Int16",
+                                                "UInt32", "Int32", "Float32", "Float64"};
+    return std::any_of(std::begin(kKeptAsStored), std::end(kKeptAsStored),
+                       [&](const char* name) { return dataType_ == name; }) &&
+           kept_->BlockLines() == blockLines_ && kept_->BlockColumns() == blockColumns_;
+}
+
+std::optional<bool> RasterSource::DecodeBlocksAndKeep(int first, int count, int x0, int width,
+                                                      double* values, int worker) const {
+    void* own = handles_->DatasetOf(worker);
+    std::unique_lock<std::mutex> lock(handles_->reading, std::defer_lock);
+    if (own == nullptr) lock.lock();
+    const QuietGdalErrors quiet;
+    void* band = Api().rasterBand(own ? own : handles_->dataset, rasterBand_);
+    if (band == nullptr) return false;
+    for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
+        for (int bx = x0 / blockColumns_; bx * blockColumns_ < x0 + width; ++bx) {
+            const KeptValues::Filled filled = kept_->KeepBlock(by, bx, [&](uint8_t* block) {
+                return Api().readBlock(band, bx, by, block) != 0;
+            });
+            if (filled == KeptValues::Filled::NotDecoded) return false;
+            if (filled == KeptValues::Filled::NotKept) return std::nullopt;
+        }
+    }
+    if (lock.owns_lock()) lock.unlock();
+    // A block another thread is still keeping: decoded here as well.
+    if (!kept_->Read(first, count, x0, width, values)) return std::nullopt;
+    return true;
+}
+
 bool RasterSource::DecodeAndKeep(const std::vector<const RasterSource*>& group, int first,
                                  int count, int x0, int width, double* values, int worker) {
     const RasterSource& lead = *group[0];
+    if (group.size() == 1 && lead.KeepsBlocksAsDecoded())
+        if (const std::optional<bool> read =
+                lead.DecodeBlocksAndKeep(first, count, x0, width, values, worker))
+            return *read;
     const int lines = lead.size_.lines, columns = lead.size_.columns;
     const int blockLines = lead.blockLines_, blockColumns = lead.blockColumns_;
     const size_t cells = static_cast<size_t>(count) * width;
@@ -598,23 +634,27 @@ Status RasterSource::RangeOfRows(const std::vector<const RasterSource*>& group, 
                                  int worker, std::vector<double>& values) {
     const RasterSource& lead = *group[0];
     const int columns = lead.size_.columns;
-    const size_t wanted = static_cast<size_t>(count) * width * group.size();
+    // A few lines at a time: some 64 Ki values of every band of the group.
+    const int step = static_cast<int>(std::clamp<int64_t>(
+        (int64_t{1} << 16) / (int64_t{width} * static_cast<int64_t>(group.size())), 1, count));
+    const size_t wanted = static_cast<size_t>(step) * width * group.size();
     if (values.size() < wanted) values.resize(wanted);
-    {
-        const size_t cells = static_cast<size_t>(count) * width;
-        if (!ReadWindow(group, first, count, x0, width, values.data(), worker)) {
+    for (int top = first; top < first + count; top += step) {
+        const int lines = std::min(step, first + count - top);
+        const size_t cells = static_cast<size_t>(lines) * width;
+        if (!ReadWindow(group, top, lines, x0, width, values.data(), worker)) {
             for (const RasterSource* source : group) {
                 std::vector<double> line(static_cast<size_t>(columns));
-                for (int y = first; y < first + count; ++y)
+                for (int y = top; y < top + lines; ++y)
                     if (!source->ReadNative(y, 1, line.data())) return source->ReadFailure(y, 1);
             }
-            return lead.ReadFailure(first, count);
+            return lead.ReadFailure(top, lines);
         }
         std::vector<uint8_t> masked;
         for (size_t g = 0; g < group.size(); ++g) {
             const RasterSource& source = *group[g];
             if (Status read =
-                    source.Excluded(first, count, x0, width, masked);
+                    source.Excluded(top, lines, x0, width, masked);
                 !read)
                 return read;
             const double* band = values.data() + g * cells;
@@ -635,11 +675,14 @@ Status RasterSource::RangeOfRows(const std::vector<const RasterSource*>& group, 
 }
 
 Status RasterSource::ReadFailure(int first, int count) const {
-    // The first line that fails: the strip is read again line by line.
+    // The first line that fails: the strip decoded again line by line, as GDAL reads lines.
     int failed = first;
     std::vector<double> line(static_cast<size_t>(size_.columns));
+    const auto decode = [&](int y) {
+        return DecodeWindow({this}, y, 1, 0, size_.columns, line.data(), 0);
+    };
     for (int y = first; y < first + count; ++y) {
-        if (!ReadNative(y, 1, line.data())) {
+        if (!decode(y)) {
             failed = y;
             break;
         }
@@ -648,7 +691,7 @@ Status RasterSource::ReadFailure(int first, int count) const {
     {
         const QuietGdalErrors quiet;
         Api().resetError();
-        ReadNative(failed, 1, line.data());
+        decode(failed);
         why = Api().lastErrorMessage();
     }
     while (!why.empty() && (why.back() == '.' || why.back() == '\n')) why.pop_back();

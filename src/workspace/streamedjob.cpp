@@ -256,9 +256,12 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
             },
             nullptr, [&] { result.Abandon(); });
         if (!written) return written;  // every staged file is removed as it goes
-        // The last pass is over: its buffers make room for what finishing the files needs.
+        // The last pass is over: its buffers and the values kept for it make room for what
+        // finishing the files needs (a band read again is decoded again).
         strips_->Release();
         numbers.clear();
+        for (int b = 1; b <= n; ++b)
+            if (RasterSource* raster = readers_[b].MutableRaster()) raster->KeepDecoded(nullptr, nullptr);
 
         // A result file named like the code list replaces it, as in the interactive program.
         FinishCodeList();

@@ -108,7 +108,8 @@ class StreamedJob {
     // stem.tif (its legend stem.tif.aux.xml beside it), stem.csv and stem.qml (those of
     // `files` only; see ResultWriter); then, when `segmentedStem` is not empty and every
     // result file was written, the last band's segment numbers (SegmentedWriter). A failure names every
-    // file of its save that could not be written; nothing of a failed file is left.
+    // file of its save that could not be written; nothing of a failed file is left. The values
+    // kept of the bands are let go once the pass has read them.
     Status Save(const std::string& stem, const std::string& segmentedStem,
                 ResultFiles files = {});
     // Where every band lies on the map; none when a band carries no georeference.

@@ -436,13 +436,14 @@ void FileStrips::Plan(int threads) {
         if (raster == nullptr) continue;
         groupLines = std::max(groupLines, std::min(raster->BlockLines(), kMaximumGroupLines));
         // The blocks one window read holds in GDAL's cache: once for the bands of a
-        // pixel-interleaved file, whose blocks one read fills.
+        // pixel-interleaved file, whose blocks one read fills; none for bands decoded
+        // straight into what is kept.
         const bool again =
             raster->SharesBlocks() &&
             std::any_of(counted.begin(), counted.end(),
                         [&](const RasterSource* other) { return other->SameFile(*raster); });
         counted.push_back(raster);
-        if (again) continue;
+        if (again || raster->KeepsBlocksAsDecoded()) continue;
         window = std::max<int64_t>(
             window, raster->BlockRowBytes() *
                         std::min<int64_t>(raster->WindowColumns() + 512, size_.columns) /
@@ -451,8 +452,9 @@ void FileStrips::Plan(int threads) {
     if (groupLines <= stripLines_) return;
     while (groupLines % stripLines_ != 0) --stripLines_;
     group_ = std::make_unique<LineGroup>(BandCount(), groupLines, size_.columns);
-    // Only the windows being read: each block is decoded once and not needed again.
-    BoundRasterCache(2 * window * threads, int64_t{4} << 20);
+    // Only the windows being read: each block is decoded once and not needed again. Bands
+    // decoded straight into what is kept leave the cache to the lines of the class raster.
+    BoundRasterCache(2 * window * threads, window > 0 ? int64_t{4} << 20 : int64_t{1} << 20);
 }
 
 Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -59,6 +60,30 @@ TEST_P(KeptBlocks, WindowsAcrossBlocksAndEdgesReadBackWhatWasKept) {
     std::vector<double> whole(11 * 13, -1);
     ASSERT_TRUE(kept->Read(0, 11, 0, 13, whole.data()));
     EXPECT_EQ(Window(0, 11, 0, 13), whole);
+}
+
+TEST_P(KeptBlocks, ABlockDecodedInPlaceIsKeptOnceAndAFailedDecodeLeavesItFree) {
+    std::unique_ptr<KeptValues> kept = Make(KeptValues::Kind::I32);
+    ASSERT_TRUE(kept);
+    // The edge block of lines 8..10, columns 10..12: written whole, 4 rows of 5 values.
+    const auto fill = [](uint8_t* block) {
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 5; ++c) {
+                const int32_t value = static_cast<int32_t>(ValueAt(8 + r, 10 + c));
+                std::memcpy(block + (r * 5 + c) * 4, &value, 4);
+            }
+        return true;
+    };
+    int decodes = 0;
+    const auto fails = [&](uint8_t*) { return ++decodes, false; };
+    EXPECT_EQ(KeptValues::Filled::NotDecoded, kept->KeepBlock(2, 2, fails));
+    EXPECT_FALSE(kept->Holds(8, 3, 10, 3));
+    EXPECT_EQ(KeptValues::Filled::Kept, kept->KeepBlock(2, 2, fill));
+    EXPECT_EQ(KeptValues::Filled::Kept, kept->KeepBlock(2, 2, fails));  // kept already
+    EXPECT_EQ(1, decodes);
+    std::vector<double> read(3 * 3, -1);
+    ASSERT_TRUE(kept->Read(8, 3, 10, 3, read.data()));
+    EXPECT_EQ(Window(8, 3, 10, 3), read);
 }
 
 TEST_P(KeptBlocks, SixteenBitValuesGoThroughTheTablesOfEveryValue) {

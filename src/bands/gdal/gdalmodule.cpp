@@ -163,6 +163,10 @@ int ReadBands(void* dataset, int x0, int y0, int width, int height, double* valu
                                          chosen.data(), 0, 0, 0));
 }
 
+int ReadBlock(void* band, int bx, int by, void* buffer) {
+    return Succeeded(GDALReadBlock(static_cast<GDALRasterBandH>(band), bx, by, buffer));
+}
+
 int HaveDriver(const char* name) {
     return GDALGetDriverByName(name) != nullptr ? 1 : 0;
 }
@@ -321,6 +325,7 @@ const GdalApi kApi{
     Projection,
     ReadBand,
     ReadBands,
+    ReadBlock,
     HaveDriver,
     CreateBytes,
     SetGeoTransform,
