@@ -389,7 +389,7 @@ bool RasterSource::DecodeWindow(const std::vector<const RasterSource*>& group, i
 }
 
 bool RasterSource::KeepsBlocksAsDecoded() const {
-    if (!kept_ || sharesBlocks_) return false;
+    if (!kept_) return false;
     static const char* const kKeptAsStored[] = {"Byte",  "Int8",  "UInt16",  "Int16",
                                                 "UInt32", "Int32", "Float32", "Float64"};
     return std::any_of(std::begin(kKeptAsStored), std::end(kKeptAsStored),
@@ -397,35 +397,50 @@ bool RasterSource::KeepsBlocksAsDecoded() const {
            kept_->BlockLines() == blockLines_ && kept_->BlockColumns() == blockColumns_;
 }
 
-std::optional<bool> RasterSource::DecodeBlocksAndKeep(int first, int count, int x0, int width,
-                                                      double* values, int worker) const {
-    void* own = handles_->DatasetOf(worker);
-    std::unique_lock<std::mutex> lock(handles_->reading, std::defer_lock);
+std::optional<bool> RasterSource::DecodeBlocksAndKeep(const std::vector<const RasterSource*>& group,
+                                                      int first, int count, int x0, int width,
+                                                      double* values, int worker) {
+    const RasterSource& lead = *group[0];
+    void* own = lead.handles_->DatasetOf(worker);
+    std::unique_lock<std::mutex> lock(lead.handles_->reading, std::defer_lock);
     if (own == nullptr) lock.lock();
     const QuietGdalErrors quiet;
-    void* band = Api().rasterBand(own ? own : handles_->dataset, rasterBand_);
-    if (band == nullptr) return false;
-    for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
-        for (int bx = x0 / blockColumns_; bx * blockColumns_ < x0 + width; ++bx) {
-            const KeptValues::Filled filled = kept_->KeepBlock(by, bx, [&](uint8_t* block) {
-                return Api().readBlock(band, bx, by, block) != 0;
-            });
-            if (filled == KeptValues::Filled::NotDecoded) return false;
-            if (filled == KeptValues::Filled::NotKept) return std::nullopt;
+    std::vector<void*> bands;
+    for (const RasterSource* source : group) {
+        bands.push_back(Api().rasterBand(own ? own : lead.handles_->dataset, source->rasterBand_));
+        if (bands.back() == nullptr) return false;
+    }
+    // Block by block, every band of the group: GDAL decodes a block of a pixel-interleaved
+    // file once for all of its bands.
+    for (int by = first / lead.blockLines_; by * lead.blockLines_ < first + count; ++by) {
+        for (int bx = x0 / lead.blockColumns_; bx * lead.blockColumns_ < x0 + width; ++bx) {
+            for (size_t g = 0; g < group.size(); ++g) {
+                const KeptValues::Filled filled =
+                    group[g]->kept_->KeepBlock(by, bx, [&](uint8_t* block) {
+                        return Api().readBlock(bands[g], bx, by, block) != 0;
+                    });
+                if (filled == KeptValues::Filled::NotDecoded) return false;
+                if (filled == KeptValues::Filled::NotKept) return std::nullopt;
+            }
         }
     }
     if (lock.owns_lock()) lock.unlock();
     // A block another thread is still keeping: decoded here as well.
-    if (!kept_->Read(first, count, x0, width, values)) return std::nullopt;
+    const size_t cells = static_cast<size_t>(count) * width;
+    for (size_t g = 0; g < group.size(); ++g)
+        if (!group[g]->kept_->Read(first, count, x0, width, values + g * cells)) return std::nullopt;
     return true;
 }
 
 bool RasterSource::DecodeAndKeep(const std::vector<const RasterSource*>& group, int first,
                                  int count, int x0, int width, double* values, int worker) {
     const RasterSource& lead = *group[0];
-    if (group.size() == 1 && lead.KeepsBlocksAsDecoded())
+    if (std::all_of(group.begin(), group.end(), [&](const RasterSource* source) {
+            return source->KeepsBlocksAsDecoded() && source->blockLines_ == lead.blockLines_ &&
+                   source->blockColumns_ == lead.blockColumns_;
+        }))
         if (const std::optional<bool> read =
-                lead.DecodeBlocksAndKeep(first, count, x0, width, values, worker))
+                DecodeBlocksAndKeep(group, first, count, x0, width, values, worker))
             return *read;
     const int lines = lead.size_.lines, columns = lead.size_.columns;
     const int blockLines = lead.blockLines_, blockColumns = lead.blockColumns_;

@@ -222,7 +222,7 @@ class RasterSource {
     static void KeepDecodedValues(const std::vector<RasterSource*>& sources, int64_t memoryBytes,
                                   const std::string& spillFolder);
     // Whether GDAL decodes the band's blocks straight into what is kept, bypassing its block
-    // cache (kept values of a band that shares no block with other bands).
+    // cache (kept values stored in a type of their own and in blocks as the file's).
     bool KeepsBlocksAsDecoded() const;
 
   private:
@@ -235,12 +235,13 @@ class RasterSource {
     // the sources that keep their values, and the window's part of it given in `values`.
     static bool DecodeAndKeep(const std::vector<const RasterSource*>& group, int first,
                               int count, int x0, int width, double* values, int worker);
-    // For a band whose blocks GDAL gives in the kind kept, and not with other bands' values:
-    // the blocks the window touches decoded straight into what is kept, then the window read
-    // from there. None when what is kept cannot take them (the window is then decoded as
-    // DecodeAndKeep does), false when GDAL fails.
-    std::optional<bool> DecodeBlocksAndKeep(int first, int count, int x0, int width,
-                                            double* values, int worker) const;
+    // For bands whose blocks GDAL gives in the kind kept: the blocks the window touches
+    // decoded straight into what is kept, then the window read from there. None when what is
+    // kept cannot take them (the window is then decoded as DecodeAndKeep does), false when
+    // GDAL fails.
+    static std::optional<bool> DecodeBlocksAndKeep(const std::vector<const RasterSource*>& group,
+                                                   int first, int count, int x0, int width,
+                                                   double* values, int worker);
     // Columns x0..x0 + width - 1 of lines first..first + count - 1 of every source of `group`,
     // one band after another; false when GDAL fails.
     static bool ReadWindow(const std::vector<const RasterSource*>& group, int first, int count,
