@@ -397,9 +397,17 @@ bool RasterSource::KeepsBlocksAsDecoded() const {
            kept_->BlockLines() == blockLines_ && kept_->BlockColumns() == blockColumns_;
 }
 
-std::optional<bool> RasterSource::DecodeBlocksAndKeep(const std::vector<const RasterSource*>& group,
-                                                      int first, int count, int x0, int width,
-                                                      double* values, int worker) {
+bool RasterSource::KeepBlocksTogether(const std::vector<const RasterSource*>& group) {
+    const RasterSource& lead = *group[0];
+    return std::all_of(group.begin(), group.end(), [&](const RasterSource* source) {
+        return source->KeepsBlocksAsDecoded() && source->blockLines_ == lead.blockLines_ &&
+               source->blockColumns_ == lead.blockColumns_;
+    });
+}
+
+std::optional<bool> RasterSource::DecodeBlocksInto(const std::vector<const RasterSource*>& group,
+                                                   int first, int count, int x0, int width,
+                                                   int worker) {
     const RasterSource& lead = *group[0];
     void* own = lead.handles_->DatasetOf(worker);
     std::unique_lock<std::mutex> lock(lead.handles_->reading, std::defer_lock);
@@ -424,7 +432,14 @@ std::optional<bool> RasterSource::DecodeBlocksAndKeep(const std::vector<const Ra
             }
         }
     }
-    if (lock.owns_lock()) lock.unlock();
+    return true;
+}
+
+std::optional<bool> RasterSource::DecodeBlocksAndKeep(const std::vector<const RasterSource*>& group,
+                                                      int first, int count, int x0, int width,
+                                                      double* values, int worker) {
+    const std::optional<bool> decoded = DecodeBlocksInto(group, first, count, x0, width, worker);
+    if (!decoded || !*decoded) return decoded;
     // A block another thread is still keeping: decoded here as well.
     const size_t cells = static_cast<size_t>(count) * width;
     for (size_t g = 0; g < group.size(); ++g)
@@ -435,10 +450,7 @@ std::optional<bool> RasterSource::DecodeBlocksAndKeep(const std::vector<const Ra
 bool RasterSource::DecodeAndKeep(const std::vector<const RasterSource*>& group, int first,
                                  int count, int x0, int width, double* values, int worker) {
     const RasterSource& lead = *group[0];
-    if (std::all_of(group.begin(), group.end(), [&](const RasterSource* source) {
-            return source->KeepsBlocksAsDecoded() && source->blockLines_ == lead.blockLines_ &&
-                   source->blockColumns_ == lead.blockColumns_;
-        }))
+    if (KeepBlocksTogether(group))
         if (const std::optional<bool> read =
                 DecodeBlocksAndKeep(group, first, count, x0, width, values, worker))
             return *read;
@@ -603,7 +615,14 @@ Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& grou
                                     size_t grayStride, uint8_t* const* marks, int worker,
                                     std::vector<double>& values) {
     const RasterSource& lead = *group[0];
-    // Values kept of at most 16 bits become gray levels through a table of every value.
+    // Values kept of at most 16 bits become gray levels through a table of every value; blocks
+    // not kept yet are decoded into what is kept first. (Where GDAL fails, the window is read
+    // as below, which names the line that fails.)
+    if (KeepBlocksTogether(group) &&
+        std::any_of(group.begin(), group.end(), [&](const RasterSource* source) {
+            return !source->kept_->Holds(first, count, x0, width);
+        }))
+        DecodeBlocksInto(group, first, count, x0, width, worker);
     bool through = true;
     for (size_t g = 0; g < group.size() && through; ++g) {
         const RasterSource& source = *group[g];

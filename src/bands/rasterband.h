@@ -242,6 +242,12 @@ class RasterSource {
     static std::optional<bool> DecodeBlocksAndKeep(const std::vector<const RasterSource*>& group,
                                                    int first, int count, int x0, int width,
                                                    double* values, int worker);
+    // The first part of it: the blocks decoded into what is kept, the window not read.
+    static std::optional<bool> DecodeBlocksInto(const std::vector<const RasterSource*>& group,
+                                                int first, int count, int x0, int width,
+                                                int worker);
+    // Whether every band of `group` keeps its blocks as decoded, in blocks of one size.
+    static bool KeepBlocksTogether(const std::vector<const RasterSource*>& group);
     // Columns x0..x0 + width - 1 of lines first..first + count - 1 of every source of `group`,
     // one band after another; false when GDAL fails.
     static bool ReadWindow(const std::vector<const RasterSource*>& group, int first, int count,
