@@ -305,8 +305,9 @@ uint8_t* KeptValues::Claim(size_t block) {
     if (!state_[block].compare_exchange_strong(expected, kKeeping, std::memory_order_acq_rel))
         return nullptr;
     if (memory_) return memory_ + BlockOffset(block);
+    // Written whole by the decoder: not cleared first.
     std::vector<uint8_t>& buffer = SpillBuffer();
-    buffer.assign(static_cast<size_t>(blockBytes_), 0);
+    buffer.resize(static_cast<size_t>(blockBytes_));
     return buffer.data();
 }
 

@@ -443,7 +443,8 @@ std::optional<bool> RasterSource::DecodeBlocksAndKeep(const std::vector<const Ra
     // A block another thread is still keeping: decoded here as well.
     const size_t cells = static_cast<size_t>(count) * width;
     for (size_t g = 0; g < group.size(); ++g)
-        if (!group[g]->kept_->Read(first, count, x0, width, values + g * cells)) return std::nullopt;
+        if (!group[g]->kept_->Read(first, count, x0, width, values + g * cells))
+            return std::nullopt;
     return true;
 }
 

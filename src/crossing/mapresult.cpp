@@ -129,7 +129,8 @@ bool FillModeOverview(const GdalApi& gdal, void* source, void* overview, int thr
     gdal.bandFacts(overview, &to);
     if (from.columns <= 0 || from.lines <= 0 || to.columns <= 0 || to.lines <= 0) return false;
     const std::optional<uint8_t> nodata =
-        from.hasNodata && from.nodata >= 0 && from.nodata <= 255 && from.nodata == std::floor(from.nodata)
+        from.hasNodata && from.nodata >= 0 && from.nodata <= 255 &&
+                from.nodata == std::floor(from.nodata)
             ? std::optional<uint8_t>(static_cast<uint8_t>(from.nodata))
             : std::nullopt;
     const Spans xs = SpansOf(from.columns, to.columns);

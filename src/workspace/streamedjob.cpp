@@ -261,7 +261,8 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
         strips_->Release();
         numbers.clear();
         for (int b = 1; b <= n; ++b)
-            if (RasterSource* raster = readers_[b].MutableRaster()) raster->KeepDecoded(nullptr, nullptr);
+            if (RasterSource* raster = readers_[b].MutableRaster())
+                raster->KeepDecoded(nullptr, nullptr);
 
         // A result file named like the code list replaces it, as in the interactive program.
         FinishCodeList();
