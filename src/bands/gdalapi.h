@@ -64,6 +64,7 @@ struct GdalApi {
 
     // Errors and settings.
     void (*registerDrivers)();                     // GDALAllRegister
+    void (*destroy)();                             // GDALDestroy
     void (*quietErrors)();                         // CPLPushErrorHandler(CPLQuietErrorHandler)
     void (*loudErrors)();                          // CPLPopErrorHandler
     void (*resetError)();                          // CPLErrorReset

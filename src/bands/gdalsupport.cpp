@@ -98,6 +98,10 @@ void RegisterGdalDrivers() {
     });
 }
 
+void EndGdal() {
+    if (GdalLoaded()) loadedModule.load()->destroy();
+}
+
 void BoundRasterCache(int64_t bytes, int64_t floor) {
     const int64_t bound = std::max(bytes, floor);
     {

@@ -29,6 +29,10 @@ inline constexpr const char* kGdalModuleFile = "libtessera_gdal.so";
 const GdalApi* Gdal();
 // Whether the module has been loaded; never loads it.
 bool GdalLoaded();
+// Ends GDAL in a program that uses it no more, every dataset closed: its drivers, caches and
+// the threads it started (those that compress the tiles of the class GeoTIFF), so that none of
+// them is still running while the program exits. Nothing when the module was never loaded.
+void EndGdal();
 // Why it could not be loaded: "GDAL's module libtessera_gdal.so cannot be loaded (WHY)", WHY
 // in dlerror()'s words; empty when it is loaded.
 std::string GdalUnavailable();

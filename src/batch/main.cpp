@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "bands/gdalsupport.h"
 #include "batch/batchjob.h"
 #include "batch/batchoptions.h"
 #include "support/temporaries.h"
@@ -26,5 +27,7 @@ int main(int argc, char** argv) {
         std::fputs(tessera::batch::DescriptionJson().c_str(), stdout);
         return tessera::batch::kDone;
     }
-    return tessera::batch::RunJob(*options.value);
+    const int status = tessera::batch::RunJob(*options.value);
+    tessera::EndGdal();
+    return status;
 }

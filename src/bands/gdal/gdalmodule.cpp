@@ -307,6 +307,7 @@ const GdalApi kApi{
     tessera::kGdalApiVersion,
     static_cast<int>(sizeof(GdalApi)),
     RegisterDrivers,
+    GDALDestroy,
     QuietErrors,
     LoudErrors,
     ResetError,
