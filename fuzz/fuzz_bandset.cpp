@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "batch/batchjob.h"
 #include "fuzzfiles.h"
 #include "image/rawfiles.h"
+#include "job/job.h"
 
 namespace {
 // A valid 8-bit bitmap of 40 x 40 pixels, a gradient.
@@ -35,7 +35,6 @@ std::vector<uint8_t> ValidBitmap() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
-    tessera::batch::SetQuiet(true);
     static const std::vector<uint8_t> valid = ValidBitmap();
     const std::string folder = fuzzing::ScratchFolder();
     const std::string validPath = fuzzing::WriteScratch("valid.bmp", valid.data(), valid.size());
@@ -62,13 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t rawStart = std::min(size, textSize + 1);
         fuzzed = fuzzing::WriteScratch("fuzzed.raw", data + rawStart, size - rawStart);
     }
-    tessera::batch::Options options;
+    tessera::job::Options options;
     options.out = folder + "/result";
     options.minPixels = minimum;
     options.saveSegmented = (choice & 2) ? folder + "/segmented" : "";
     const int type = (choice >> 2) & 1;
     options.bands.push_back({fuzzed, type, segments, std::nullopt});
     options.bands.push_back({(choice & 8) ? validPath : fuzzed, type, segments, std::nullopt});
-    tessera::batch::RunJob(options);
+    tessera::job::Run(options);
     return 0;
 }

@@ -18,14 +18,14 @@
 #include "bands/graylevels.h"
 #include "bands/rasterband.h"
 #include "bands/stretch.h"
-#include "batch/batchjob.h"
-#include "batch/batchoptions.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "crossing/mapareas.h"
 #include "crossing/maplegend.h"
 #include "crossing/mapresult.h"
 #include "crossing/report.h"
+#include "job/choices.h"
+#include "job/job.h"
 #include "segmentation/thresholding.h"
 #include "support/randombelow.h"
 #include "workspace/blockpasses.h"
@@ -247,11 +247,10 @@ std::vector<int32_t> SelectedOf(const std::vector<int64_t>& pixelCount, bool kee
     const CodeSelection choice{keepAll, minimum};
     const int64_t kept = CountSelected(pixelCount, choice);
     if (kept > kMaximumClassCount) {
-        batch::Options options;
+        job::Options options;
         options.keepAll = keepAll;
         options.minPixels = minimum;
-        RaiseValue(
-            batch::TooManyClassesText(options, kept, static_cast<int>(pixelCount.size()) - 1));
+        RaiseValue(job::TooManyClassesText(options, kept, static_cast<int>(pixelCount.size()) - 1));
     }
     std::vector<int32_t> selected = SelectCodes(pixelCount, choice);
     if (!selected.empty()) selected.erase(selected.begin());
@@ -392,7 +391,7 @@ class PyPlan {
 class PyTreatment {
   public:
     PyTreatment() = default;
-    explicit PyTreatment(const batch::JobOutcome& outcome)
+    explicit PyTreatment(const job::JobOutcome& outcome)
         : treatment_(outcome.treatment), size_(outcome.size) {}
 
     void TakeStatistics(const std::vector<BandDescription>& bands,
@@ -542,38 +541,97 @@ class PyTreatment {
     ImageSize size_;
 };
 
-bool Exists(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0;
+// A refusal in Python's words: the exception of its kind, with the sentence on one line.
+[[noreturn]] void RaiseRefusal(job::Refusal kind, const std::string& message) {
+    const std::string text = job::OneLine(message);
+    switch (kind) {
+        case job::Refusal::NotFound:
+            Raise(PyExc_FileNotFoundError, text);
+        case job::Refusal::NotWritten:
+            Raise(PyExc_OSError, text);
+        case job::Refusal::Cancelled:
+            Raise(PyExc_KeyboardInterrupt, text);
+        default:
+            RaiseValue(text);
+    }
+}
+
+job::JobOutcome RunOptions(job::Options options) {
+    options.quiet = true;
+    options.progress = false;
+    job::JobOutcome outcome;
+    {
+        py::gil_scoped_release release;
+        outcome = job::Run(options);
+    }
+    if (!outcome.Done()) RaiseRefusal(outcome.kind, outcome.message);
+    return outcome;
 }
 
 PyTreatment RunJob(const std::vector<std::string>& arguments) {
-    const Result<batch::Options> parsed = batch::ParseOptions(arguments);
-    if (!parsed) RaiseValue(parsed.message);
-    batch::Options options = *parsed.value;
-    options.quiet = true;
-    options.progress = false;
-    batch::JobOutcome outcome;
-    {
-        py::gil_scoped_release release;
-        outcome = batch::RunJobFor(options);
-    }
-    if (outcome.status == batch::kNotWritten) Raise(PyExc_OSError, outcome.message);
-    if (outcome.status == batch::kRefused) {
-        for (const batch::BandOptions& band : options.bands)
-            if (!Exists(batch::BandOfName(band.path).path))
-                Raise(PyExc_FileNotFoundError, outcome.message);
-    }
-    if (outcome.status != batch::kDone) RaiseValue(outcome.message);
-    return PyTreatment(outcome);
+    const Result<job::Options> parsed = job::ParseOptions(arguments);
+    if (!parsed) RaiseRefusal(job::Refusal::Usage, parsed.message);
+    return PyTreatment(RunOptions(*parsed.value));
 }
 
+std::vector<job::Given> GivenOf(
+    const std::vector<std::tuple<std::string, std::string, std::string>>& given);
+
+// The job the keywords describe, given as (option, value, second value) in their order.
+PyTreatment RunChoices(
+    const std::vector<std::tuple<std::string, std::string, std::string>>& given) {
+    const Result<job::Options> described = job::DescribeJob(GivenOf(given), job::Speaker::Python);
+    if (!described) RaiseRefusal(job::Refusal::Usage, described.message);
+    return PyTreatment(RunOptions(*described.value));
+}
+
+// The table of choices, for the keywords of tessera.run and their documentation.
+py::list ChoiceTable() {
+    py::list table;
+    for (const job::Choice& option : job::OptionTable()) {
+        py::dict one;
+        one["option"] = option.name;
+        one["keyword"] = job::Spelled(job::Speaker::Python, option.name);
+        one["value"] = option.value ? py::object(py::str(option.value)) : py::none();
+        one["type"] = option.type;
+        one["scope"] = option.scope;
+        one["minimum"] = option.minimum;
+        one["maximum"] = option.maximum;
+        one["default"] =
+            option.defaultValue ? py::object(py::str(option.defaultValue)) : py::none();
+        py::list choices;
+        for (const job::OptionChoice& choice : option.choices) choices.append(choice.value);
+        one["choices"] = choices;
+        one["help"] = option.help;
+        table.append(one);
+    }
+    return table;
+}
+
+py::dict OptionsDict(const job::Options& options);
+
 py::dict ParseOptions(const std::vector<std::string>& arguments) {
-    const Result<batch::Options> parsed = batch::ParseOptions(arguments);
+    const Result<job::Options> parsed = job::ParseOptions(arguments);
     if (!parsed) RaiseValue(parsed.message);
-    const batch::Options& options = *parsed.value;
+    return OptionsDict(*parsed.value);
+}
+
+std::vector<job::Given> GivenOf(
+    const std::vector<std::tuple<std::string, std::string, std::string>>& given) {
+    std::vector<job::Given> choices;
+    for (const auto& [option, value, second] : given) choices.push_back({option, value, second});
+    return choices;
+}
+
+py::dict DescribeJob(const std::vector<std::tuple<std::string, std::string, std::string>>& given) {
+    const Result<job::Options> described = job::DescribeJob(GivenOf(given), job::Speaker::Python);
+    if (!described) RaiseRefusal(job::Refusal::Usage, described.message);
+    return OptionsDict(*described.value);
+}
+
+py::dict OptionsDict(const job::Options& options) {
     py::list bands;
-    for (const batch::BandOptions& band : options.bands) {
+    for (const job::BandOptions& band : options.bands) {
         py::dict one;
         one["path"] = band.path;
         one["method"] = band.type;
@@ -729,11 +787,18 @@ PYBIND11_MODULE(_core, m) {
     m.def("parse_options", &ParseOptions,
           "tessera-batch's arguments read as the tool reads them; ValueError with its text.");
     m.def("band_of_name", [](const std::string& name) {
-        const batch::BandNamed band = batch::BandOfName(name);
+        const job::BandNamed band = job::BandOfName(name);
         return std::pair{band.path, band.rasterBand};
     });
     m.def("run_job", &RunJob,
           "The whole job of tessera-batch on these arguments; the treatment it ran.");
+    m.def("run_choices", &RunChoices,
+          "The whole job these choices describe ((option, value, second value) in their order, "
+          "refusals worded for Python); the treatment it ran.");
+    m.def("describe_job", &DescribeJob,
+          "The job these choices describe, as parse_options gives it; ValueError worded for "
+          "Python.");
+    m.def("choices", &ChoiceTable, "The job's choices: option, keyword, type, scope, help.");
     m.attr("MAXIMUM_CLASSES") = kMaximumClassCount;
     m.attr("NO_CLASS") = NoClass;
     m.attr("NO_SEGMENT") = NoSegment;

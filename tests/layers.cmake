@@ -1,7 +1,7 @@
 # The layers by place: Qt is included only in the GUI folders (app/, uikit/ and every ui/),
 # no window or dialog outside app/ includes a header of app/, and the core's folders include
 # only from their own layer or the layers below it:
-#   support < image < bands < segmentation < crossing, view < workspace < batch
+#   support < image < bands < segmentation < crossing, view < workspace < job < batch
 # Run: cmake -DSOURCE_DIR=<src> -P layers.cmake
 file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)
 set(faults "")
@@ -13,7 +13,8 @@ set(rank_segmentation 3)
 set(rank_crossing 4)
 set(rank_view 4)
 set(rank_workspace 5)
-set(rank_batch 6)
+set(rank_job 6)
+set(rank_batch 7)
 foreach(source ${sources})
   math(EXPR checked "${checked} + 1")
   file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include")

@@ -28,7 +28,8 @@ __all__ = [
     "METHODS", "MAXIMUM_CLASSES", "NO_CLASS", "NO_SEGMENT", "Histogram", "Segmentation",
     "Counts", "Result", "value_type", "gray_levels", "value_range", "histogram", "limits",
     "segment_numbers", "codes", "code_counts", "sum_counts", "select_codes", "classes",
-    "colour_tables", "code_list", "code_table_lines", "run",
+    "colour_tables", "code_list", "code_table_lines", "run", "fit_treatment", "change",
+    "describe_job",
 ]
 
 # The method names tessera-batch takes, and their numbers in the program.
@@ -73,8 +74,9 @@ def _block(array):
 def _method(method):
     if isinstance(method, str):
         if method not in METHODS:
-            # The batch tool's own refusal of a method name.
-            _core.parse_options(["--out", "x", "--method", method])
+            names = list(METHODS)
+            raise ValueError(f"unknown method '{method}' ({', '.join(names[:-1])} or "
+                             f"{names[-1]})")
         return METHODS[method]
     return int(method)
 
@@ -291,80 +293,223 @@ def _number(value):
     return repr(value)
 
 
-def _job_arguments(bands, method, segments, limits, min_pixels, keep_all, nodata, stretch, out):
-    """tessera-batch's arguments for these choices."""
-    arguments = ["--out", out]
-    if keep_all:
-        arguments.append("--keep-all")
-    if min_pixels is not None:
-        arguments += ["--min-pixels", _number(min_pixels)]
+# The job's choices as the core declares them, by keyword ("min_pixels" for --min-pixels).
+_CHOICES = {choice["keyword"]: choice for choice in _core.choices()}
+# Choices that are functions of their own (fit_treatment, change) or of the command line only.
+_NOT_KEYWORDS = {"help", "describe", "scenes", "change", "fit_treatment", "progress", "quiet",
+                 "bands"}
+_MASK_RULES = ("mask_bits", "mask_values")
+# Choices given once for every band, or as a list of one per band.
+_PER_BAND = [k for k, c in _CHOICES.items() if c["scope"] == "band"]
+# Keywords whose one value is itself a list (a band's limits): a list of lists is per band.
+_LIST_VALUED = {"limits", "native_limits"}
+
+
+def _text(value):
+    """A value as the job's option takes it: numbers exactly, lists separated by commas."""
+    if isinstance(value, (str, os.PathLike)):
+        return os.fspath(value)
+    if isinstance(value, (list, tuple, np.ndarray)):
+        return ",".join(_text(v) for v in value)
+    return _number(value)
+
+
+def _single(keyword, value):
+    """Whether a per-band keyword's value is one value for every band."""
+    if keyword == "stretch":
+        return isinstance(value, str) or _is_pair(value)
+    if keyword in _LIST_VALUED:
+        return len(value) == 0 or not isinstance(value[0], (list, tuple, np.ndarray, type(None)))
+    return not isinstance(value, (list, tuple, np.ndarray))
+
+
+def _band_choices(keywords, count, one_file=None):
+    """Every band's entries of the per-band keywords: a list per band of (option, text)."""
+    per_band = [[] for _ in range(count)]
+    methods = _per_band(keywords.get("method"), count, "method") if one_file is None else None
+    for keyword in _PER_BAND:
+        value = keywords.get(keyword)
+        if value is None:
+            continue
+        if not _single(keyword, value):
+            if one_file is not None:
+                raise ValueError(f"{keyword} is given per band, but the bands are those of one "
+                                 f"file ({one_file}): give one {keyword} for all")
+            values = _per_band(list(value), count, keyword)
+        else:
+            values = [value] * count
+            # One list of limits serves the definition bands among bands of several methods.
+            if keyword in _LIST_VALUED and methods is not None:
+                values = [value if methods[b] in ("definition", METHODS["definition"]) else None
+                          for b in range(count)]
+        for b, entry in enumerate(values):
+            if entry is None:
+                continue
+            if keyword == "method" and not isinstance(entry, str):
+                names_of = {v: k for k, v in METHODS.items()}
+                entry = names_of.get(int(entry), str(entry))
+            per_band[b].append((_CHOICES[keyword]["option"], _text(entry), ""))
+    return per_band
+
+
+def _mask_choices(keywords):
+    masks = keywords.get("mask")
+    if masks is None:
+        for rule in _MASK_RULES:
+            if keywords.get(rule) is not None:
+                raise ValueError(f"{rule} is the rule of a mask: give the mask's file as mask=")
+        return []
+    masks = [masks] if isinstance(masks, (str, os.PathLike)) else list(masks)
+    given = []
+    rules = {}
+    for rule in _MASK_RULES:
+        value = keywords.get(rule)
+        if value is None:
+            rules[rule] = [None] * len(masks)
+        elif len(value) > 0 and isinstance(value[0], (list, tuple, type(None))):
+            rules[rule] = _per_band(list(value), len(masks), rule)
+        elif len(masks) == 1:
+            rules[rule] = [value]
+        else:
+            raise ValueError(f"{rule} is given for one mask, but mask names {len(masks)}: give "
+                             "a list of one rule per mask (None where a mask has none)")
+    for k, mask in enumerate(masks):
+        given.append(("--mask", os.fspath(mask), ""))
+        for rule in _MASK_RULES:
+            if rules[rule][k] is not None:
+                given.append((_CHOICES[rule]["option"], _text(rules[rule][k]), ""))
+    return given
+
+
+def _job_choices(keywords):
+    """The whole job's entries of the keywords, in the table's order."""
+    given = []
+    for keyword, choice in _CHOICES.items():
+        if keyword in _NOT_KEYWORDS or keyword in _PER_BAND or keyword == "mask" \
+                or keyword in _MASK_RULES:
+            continue
+        value = keywords.get(keyword)
+        if value is None or value is False:
+            continue
+        if choice["type"] == "flag":
+            given.append((choice["option"], "", ""))
+        else:
+            given.append((choice["option"], _text(value), ""))
+    return given + _mask_choices(keywords)
+
+
+def _band_set(bands, keywords):
+    """The entries of one band set: each band and its own choices."""
+    given = []
     if isinstance(bands, (str, os.PathLike)):
         # Every band of one file: the choices apply to all of them.
-        for name, value in (("method", method), ("segments", segments), ("nodata", nodata)):
-            if isinstance(value, (list, tuple)):
-                raise ValueError(f"{name} is given per band, but the bands are those of one "
-                                 f"file ({os.fspath(bands)}): give one {name} for all")
-        if stretch is not None and not _is_pair(stretch):
-            raise ValueError("stretch is given per band, but the bands are those of one file: "
-                             "give one (MIN, MAX) for all")
-        names = [None]
-        arguments += ["--bands", os.fspath(bands)]
-        count = 1
-    else:
-        names = [os.fspath(b) for b in bands]
-        count = len(names)
-    methods = _per_band(method, count, "method")
-    counts = _per_band(segments, count, "segments")
-    nodatas = _per_band(nodata, count, "nodata")
-    stretches = _per_band(stretch, count, "stretch")
-    if limits is not None and len(limits) > 0 and isinstance(limits[0], (list, tuple, type(None))):
-        typed = _per_band(list(limits), count, "limits")
-    else:
-        typed = [limits] * count
-    for b in range(count):
-        if names[b] is not None:
-            arguments += ["--band", names[b]]
-        band_method = methods[b]
-        if not isinstance(band_method, str):
-            names_of = {v: k for k, v in METHODS.items()}
-            band_method = names_of.get(int(band_method), str(band_method))
-        arguments += ["--method", band_method, "--segments", _number(counts[b])]
-        if typed[b] is not None and band_method == "definition":
-            arguments += ["--limits", ",".join(_number(v) for v in typed[b])]
-        if stretches[b] is not None:
-            low, high = stretches[b]
-            arguments += ["--stretch", f"{_number(low)},{_number(high)}"]
-        if nodatas[b] is not None:
-            arguments += ["--nodata", _number(nodatas[b])]
-    return arguments
+        given.append(("--bands", os.fspath(bands), ""))
+        given += _band_choices(keywords, 1, os.fspath(bands))[0]
+        return given
+    names = [os.fspath(b) for b in bands]
+    for name, own in zip(names, _band_choices(keywords, len(names))):
+        given.append(("--band", name, ""))
+        given += own
+    return given
 
 
-def run(bands, method="segmentation", segments=4, limits=None, min_pixels=None, keep_all=False,
+def _checked_keywords(function, keywords):
+    for keyword in keywords:
+        if keyword not in _CHOICES or keyword in _NOT_KEYWORDS:
+            raise TypeError(f"{function}() got an unexpected keyword argument '{keyword}'")
+
+
+def _with_defaults(keywords):
+    """The program's default method and segment count, unless a treatment gives them."""
+    keywords = dict(keywords)
+    if keywords.get("apply_treatment") is None:
+        if keywords.get("method") is None:
+            keywords["method"] = "segmentation"
+        if keywords.get("segments") is None:
+            keywords["segments"] = 4
+    return keywords
+
+
+def _choices_of(bands, keywords):
+    """The (option, value, second) entries of a treatment of `bands` with these keywords."""
+    keywords = _with_defaults(keywords)
+    return _job_choices(keywords) + _band_set(bands, keywords)
+
+
+def describe_job(bands, **keywords):
+    """The job these keywords describe, as the core reads it (a dict of its bands' choices);
+    ValueError, worded with the keywords, for a choice the job refuses."""
+    _checked_keywords("describe_job", keywords)
+    keywords.setdefault("out", "result")
+    return _core.describe_job(_choices_of(bands, keywords))
+
+
+def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_all=False,
         nodata=None, stretch=None, out="result", save_segmented=None, formats=None,
-        threads=None):
+        threads=None, **choices):
     """The whole job of tessera-batch, with its choices as keywords, writing the same files.
 
     bands: 2 to 10 band files ("path", or "path:K" for band K of a raster), or one raster's
-    path for all of its bands. method ("segmentation", "equipopulation", "definition"),
-    segments (1..254), nodata and stretch ((MIN, MAX)): one for every band, or a list of one
-    per band; limits: the upper limits of a definition band (a list per band, None for the
-    others). min_pixels (default 0, as the tool's) or keep_all=True choose the codes kept.
-    out: the stem of the files; save_segmented: the stem of the last band's segmented image;
-    formats: of "bmp", "txt", "raw", "tif", "csv", "qml" (default: every one that applies).
+    path for all of its bands. Choices of a band (method, segments, limits, native_limits,
+    stretch, nodata, scale, offset) take one value for every band, or a list of one per band
+    (None where a band has none); method defaults to "segmentation" and segments to 4, unless
+    apply_treatment gives them. A stretch is (MIN, MAX) or percentiles as "2%,98%"; limits
+    a band's list of upper limits. mask: a mask file (or a list of them), with mask_bits or
+    mask_values its rule (a list of numbers; a list of such lists, one per mask). window and
+    window_pixels: tuples of four numbers. formats: of "bmp", "txt", "raw", "tif", "csv", "qml".
     Returns a Result whose `classes` are those of STEM.raw (None when it is not written).
+
+    Refusals: ValueError for a choice or an input the job refuses (more than 250 classes
+    among them), FileNotFoundError for a file it names that does not exist, OSError for a
+    result file that cannot be written; nothing is written then.
+
+    Every keyword:
     """
-    arguments = _job_arguments(bands, method, segments, limits, min_pixels, keep_all, nodata,
-                               stretch, os.fspath(out))
-    if save_segmented is not None:
-        arguments += ["--save-segmented", os.fspath(save_segmented)]
-    if formats is not None:
-        arguments += ["--format", ",".join(formats) if not isinstance(formats, str) else formats]
-    if threads is not None:
-        arguments += ["--threads", _number(threads)]
-    treatment = _core.run_job(arguments)
+    choices.update(method=method, segments=segments, limits=limits, min_pixels=min_pixels,
+                   keep_all=keep_all, nodata=nodata, stretch=stretch, out=out,
+                   save_segmented=save_segmented, formats=formats, threads=threads)
+    _checked_keywords("run", choices)
+    treatment = _core.run_choices(_choices_of(bands, choices))
     lines, columns = treatment.size
     raw = os.fspath(out) + ".raw"
     pixels = None
     if formats is None or "raw" in (formats.split(",") if isinstance(formats, str) else formats):
         pixels = np.fromfile(raw, dtype=np.uint8).reshape(lines, columns)
     return Result(treatment, pixels)
+
+
+def fit_treatment(scenes, treatment, method="segmentation", segments=4, **choices):
+    """One treatment fitted on several scenes (tessera-batch --fit-treatment): every band's
+    stretch, limits and the selection from the scenes taken together, written as the JSON file
+    `treatment` (apply it to each scene with run(..., apply_treatment=...)). scenes: a list of
+    band sets, each as run's bands; the other keywords are run's choices of the bands and the
+    selection. Returns the treatment file's path."""
+    _checked_keywords("fit_treatment", choices)
+    choices.update(method=method, segments=segments)
+    scenes = list(scenes)
+    given = [("--fit-treatment", os.fspath(treatment), "")] + _job_choices(choices)
+    for scene in scenes:
+        given.append(("--scene", "", ""))
+        given += _band_set(scene, choices)
+    _core.run_choices(given)
+    return os.fspath(treatment)
+
+
+def change(a, b, out="change"):
+    """The change from class map a to class map b of the same grid (tessera-batch --change):
+    STEM.csv (pixels and area of every pair of classes), STEM.tif with its legend, STEM.qml and
+    STEM.txt. Returns the stem."""
+    _core.run_choices([("--change", os.fspath(a), os.fspath(b)), ("--out", os.fspath(out), "")])
+    return os.fspath(out)
+
+
+def _keyword_lines():
+    lines = []
+    for keyword, choice in _CHOICES.items():
+        if keyword in _NOT_KEYWORDS:
+            continue
+        lines.append(f"    {keyword}: {choice['help']}")
+    return "\n".join(lines)
+
+
+run.__doc__ += "\n" + _keyword_lines() + "\n"

@@ -1,6 +1,6 @@
-// The whole job of tessera-batch: load, segment, cross, save, with the same rules and the same
+// The whole job without a window: load, segment, cross, save, with the same rules and the same
 // files as the interactive program.
-#include "batch/batchjob.h"
+#include "job/job.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,28 +23,9 @@
 #include "workspace/streamedjob.h"
 #include "workspace/treatmentfile.h"
 
-namespace tessera::batch {
+namespace tessera::job {
 
 namespace {
-
-bool quietRun = false;
-
-// Messages are written for message boxes; on the command line they become one line.
-std::string OneLine(const std::string& text) {
-    std::string line;
-    bool blank = false;
-    for (char c : text) {
-        const bool space = c == '\n' || c == '\r' || c == '\t' || c == ' ';
-        if (space) {
-            blank = !line.empty();
-            continue;
-        }
-        if (blank) line += ' ';
-        blank = false;
-        line += c;
-    }
-    return line;
-}
 
 bool HasExtension(const std::string& path, const char* wanted) {
     if (path.size() < 4) return false;
@@ -65,6 +46,36 @@ bool IsRawName(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0;
+}
+
+// A refusal of the job's inputs is a file not found when one of the files it names does not
+// exist. GDAL's own names (a subdataset "DRIVER:FILE:...", a /vsi path) are not files to look
+// for: their refusals stay refusals of the input.
+bool NamesMissingFile(const std::string& name) {
+    if (name.empty() || name.rfind("/vsi", 0) == 0) return false;
+    const std::string path = BandOfName(name).path;
+    return path.find(':') == std::string::npos && !Exists(path);
+}
+
+Refusal KindOfInputRefusal(const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+        if (NamesMissingFile(name)) return Refusal::NotFound;
+    return Refusal::Input;
+}
+
+// The files a job reads: its bands, masks and the treatment it applies.
+std::vector<std::string> InputsOf(const Options& options) {
+    std::vector<std::string> names;
+    for (const BandOptions& band : options.bands) names.push_back(band.path);
+    for (const MaskOptions& mask : options.masks) names.push_back(mask.path);
+    names.push_back(options.applyTreatment);
+    return names;
+}
+
+// An input refused because a file it names is missing becomes a file not found.
+JobOutcome Classified(JobOutcome outcome, const Options& options) {
+    if (outcome.kind == Refusal::Input) outcome.kind = KindOfInputRefusal(InputsOf(options));
+    return outcome;
 }
 
 // One band of the job, with the file and the reader it comes from.
@@ -134,9 +145,9 @@ tessera::Result<std::shared_ptr<tessera::PixelMask>> OpenMasks(
         JobBand file = IsBitmapName(mask.path) ? JobBand{mask.path, tessera::BandFileType::Bitmap}
                        : IsRawName(mask.path)  ? JobBand{mask.path, tessera::BandFileType::Raw}
                                                : RasterBandNamed(mask.path, unused);
-        tessera::Result<tessera::BandReader> band = tessera::OpenMaskBand(
-            file.path, file.type, file.rasterBand, size, place,
-            plan.active ? plan : tessera::PlanOntoGrid(size, place));
+        tessera::Result<tessera::BandReader> band =
+            tessera::OpenMaskBand(file.path, file.type, file.rasterBand, size, place,
+                                  plan.active ? plan : tessera::PlanOntoGrid(size, place));
         if (!band) return R::Failure(band.message);
         tessera::Result<tessera::MaskRule> rule = tessera::Result<tessera::MaskRule>::Of({});
         if (mask.rule == MaskOptions::Rule::Bits) rule = tessera::BitsRule(mask.list);
@@ -148,34 +159,24 @@ tessera::Result<std::shared_ptr<tessera::PixelMask>> OpenMasks(
     return R::Of(std::move(all));
 }
 
-// The stages of the job on standard error: on a terminal one line, rewritten at every stage
-// and ended by the last; elsewhere (a log, a pipe) one plain line a stage.
+// The stages of the job, told to the front end's sink: every stage when asked (--progress),
+// none when told to be quiet, and by default only those of a large scene.
 class Progress {
   public:
-    Progress(bool on, bool never) : on_(on), never_(never), terminal_(::isatty(2) == 1) {}
+    Progress(StageSink* sink, bool on, bool never) : sink_(never ? nullptr : sink), on_(on) {}
     ~Progress() { EndLine(); }
     void Say(const std::string& text) {
-        if (!on_ || never_ || quietRun) return;
-        if (terminal_) {
-            std::fprintf(stderr, "\rtessera-batch: %s\033[K", text.c_str());
-            std::fflush(stderr);
-            lineOpen_ = true;
-        } else {
-            std::fprintf(stderr, "tessera-batch: %s\n", text.c_str());
-        }
+        if (on_ && sink_) sink_->Say(text);
     }
-    // Ends the rewritten line, before an error or at the end.
+    // Ends a rewritten line, before a refusal is told or at the end.
     void EndLine() {
-        if (lineOpen_) std::fputc('\n', stderr);
-        lineOpen_ = false;
+        if (sink_) sink_->EndLine();
     }
     void Enable() { on_ = true; }
 
   private:
+    StageSink* sink_;
     bool on_;
-    bool never_;
-    bool terminal_;
-    bool lineOpen_ = false;
 };
 
 // Progress is worth printing only where a step takes a noticeable time.
@@ -188,17 +189,17 @@ tessera::StreamSettings SettingsOf(const Options& options, const std::string& ou
     settings.threads = options.threads;
     if (options.keepMemory >= 0) settings.keptBytes = options.keepMemory << 20;
     const char* temporaries = std::getenv("TMPDIR");
-    settings.spillFolder = temporaries && *temporaries ? std::string(temporaries)
-                                                       : tessera::DirectoryOf(output);
+    settings.spillFolder =
+        temporaries && *temporaries ? std::string(temporaries) : tessera::DirectoryOf(output);
     if (settings.spillFolder.empty()) settings.spillFolder = ".";
     return settings;
 }
 
 // A refusal, on a line of its own after the progress line.
-JobOutcome Fail(Progress& progress, int status, const std::string& text) {
+JobOutcome Fail(Progress& progress, Refusal kind, const std::string& text) {
     progress.EndLine();
     JobOutcome refused;
-    refused.status = status;
+    refused.kind = kind;
     refused.message = text;
     return refused;
 }
@@ -216,8 +217,8 @@ std::optional<JobOutcome> LoadBandSet(
     // One grid for bands whose grids differ, and the region: each raster band read through
     // the view that brings it there.
     tessera::GridPlan plan;
-    const int rasters = static_cast<int>(
-        std::count_if(bands.begin(), bands.end(), [](const JobBand& band) {
+    const int rasters =
+        static_cast<int>(std::count_if(bands.begin(), bands.end(), [](const JobBand& band) {
             return band.type == tessera::BandFileType::Raster;
         }));
     if (options.window || options.windowPixels || options.grid != 0 || rasters >= 2) {
@@ -229,7 +230,7 @@ std::optional<JobOutcome> LoadBandSet(
             }
             tessera::Result<tessera::BandFacts> known =
                 tessera::FactsOf(band.path, band.rasterBand);
-            if (!known) return Fail(progress, kRefused, known.message);
+            if (!known) return Fail(progress, Refusal::Input, known.message);
             facts.push_back(std::move(*known.value));
         }
         tessera::GridChoice choice;
@@ -237,7 +238,7 @@ std::optional<JobOutcome> LoadBandSet(
         choice.windowPixels = options.windowPixels;
         choice.gridBand = options.grid;
         tessera::Result<tessera::GridPlan> planned = tessera::PlanGrid(facts, choice);
-        if (!planned) return Fail(progress, kRefused, planned.message);
+        if (!planned) return Fail(progress, Refusal::Input, planned.message);
         plan = std::move(*planned.value);
     }
 
@@ -262,18 +263,20 @@ std::optional<JobOutcome> LoadBandSet(
         if (file.choice->scale || file.choice->offset) {
             if (file.choice->scale && *file.choice->scale == 0)
                 return Fail(
-                    progress, kRefused,
+                    progress, Refusal::Input,
                     tessera::RasterRefusal(path, file.rasterBand,
-                                           "--scale 0 would make every physical value one value"));
-            loading.scaling = tessera::Scaling{file.choice->scale.value_or(1),
-                                               file.choice->offset.value_or(0)};
+                                           Spelled(options.speaker, "--scale") +
+                                               " 0 would make every physical value one value"));
+            loading.scaling =
+                tessera::Scaling{file.choice->scale.value_or(1), file.choice->offset.value_or(0)};
         }
         if (file.choice->percentiles) {
             const auto percentiles = tessera::ParsePercentiles(*file.choice->percentiles);
             if (!*percentiles)
-                return Fail(progress, kRefused,
+                return Fail(progress, Refusal::Input,
                             tessera::RasterRefusal(path, file.rasterBand,
-                                                   "--stretch: " + percentiles->message));
+                                                   Spelled(options.speaker, "--stretch") + ": " +
+                                                       percentiles->message));
             loading.percentiles = *percentiles->value;
         }
         // A stretch that cannot be is refused whatever the band's type.
@@ -281,7 +284,7 @@ std::optional<JobOutcome> LoadBandSet(
             if (const tessera::Status usable =
                     tessera::CheckStretch(path, file.rasterBand, *file.choice->stretch);
                 !usable)
-                return Fail(progress, kRefused, usable.message);
+                return Fail(progress, Refusal::Input, usable.message);
         }
         if (saved) {
             // The saved stretch, scale and nodata value, whatever the band's own.
@@ -291,12 +294,12 @@ std::optional<JobOutcome> LoadBandSet(
             loading.nodata = kept.nodata;
         }
         if (const tessera::Status loaded = job.LoadBand(band, path, file.type, loading); !loaded)
-            return Fail(progress, kRefused, loaded.message);
+            return Fail(progress, Refusal::Input, loaded.message);
         if (saved) {
             if (const tessera::Status fits = tessera::CheckTreatmentBand(
                     *saved, options.applyTreatment, band, path, job.DataType(band));
                 !fits)
-                return Fail(progress, kRefused, fits.message);
+                return Fail(progress, Refusal::Input, fits.message);
         }
         const tessera::ImageSize size = job.Size();
         if (band == 1 && int64_t{size.lines} * size.columns * bandCount >= kLargeScenePixels)
@@ -307,7 +310,7 @@ std::optional<JobOutcome> LoadBandSet(
     if (!options.masks.empty()) {
         const tessera::Result<std::shared_ptr<tessera::PixelMask>> mask =
             OpenMasks(options.masks, job.Size(), job.Place(), plan);
-        if (!mask) return Fail(progress, kRefused, mask.message);
+        if (!mask) return Fail(progress, Refusal::Input, mask.message);
         job.SetMask(*mask.value, (*mask.value)->Texts());
         progress.Say("opened the masks");
     }
@@ -317,6 +320,22 @@ std::optional<JobOutcome> LoadBandSet(
 
 }  // namespace
 
+std::string OneLine(const std::string& text) {
+    std::string line;
+    bool blank = false;
+    for (char c : text) {
+        const bool space = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+        if (space) {
+            blank = !line.empty();
+            continue;
+        }
+        if (blank) line += ' ';
+        blank = false;
+        line += c;
+    }
+    return line;
+}
+
 BandNamed BandOfName(const std::string& name) {
     if (IsBitmapName(name) || IsRawName(name)) return BandNamed{name, 0};
     const BandOptions choice;
@@ -324,31 +343,24 @@ BandNamed BandOfName(const std::string& name) {
     return BandNamed{band.path, band.rasterBand};
 }
 
-void SetQuiet(bool quiet) {
-    quietRun = quiet;
-}
-
-int Fail(int status, const std::string& text) {
-    if (quietRun) return status;
-    std::fprintf(stderr, "tessera-batch: %s\n", OneLine(text).c_str());
-    return status;
-}
-
 std::string TooManyClassesText(const Options& options, int64_t kept, int codeCount) {
     if (options.keepAll) {
-        return "--keep-all would make " + std::to_string(codeCount) +
-               " classes, more than 250; use --min-pixels to eliminate rare codes";
+        return Spelled(options.speaker, "--keep-all") + " would make " + std::to_string(codeCount) +
+               " classes, more than 250; use " + Spelled(options.speaker, "--min-pixels") +
+               " to eliminate rare codes";
     }
     return std::to_string(kept) + " codes have more than " + std::to_string(options.minPixels) +
-           " pixels, more than the 250 classes allowed; give a larger --min-pixels";
+           " pixels, more than the 250 classes allowed; give a larger " +
+           Spelled(options.speaker, "--min-pixels");
 }
 
-JobOutcome FitTreatmentFor(const Options& options) {
+JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
     const tessera::StreamSettings settings = SettingsOf(options, options.fitTreatment);
-    Progress progress(options.progress, options.quiet);
+    Progress progress(stages, options.progress, options.quiet);
     if (!options.masks.empty())
-        return Fail(progress, kRefused,
-                    "--mask belongs to one band set: --fit-treatment takes none");
+        return Fail(progress, Refusal::Input,
+                    Spelled(options.speaker, "--mask") + " belongs to one band set: " +
+                        Spelled(options.speaker, "--fit-treatment") + " takes none");
     // Each scene as the options of a job of its own.
     std::vector<Options> scenes;
     for (size_t k = 0; k < options.sceneStarts.size(); ++k) {
@@ -366,10 +378,10 @@ JobOutcome FitTreatmentFor(const Options& options) {
     for (size_t k = 0; k < scenes.size(); ++k) {
         tessera::Result<std::vector<JobBand>> bands = BandsOf(scenes[k]);
         if (!bands)
-            return Fail(progress, kRefused,
+            return Fail(progress, Refusal::Input,
                         "scene " + std::to_string(k + 1) + ": " + bands.message);
         if (k > 0 && bands.value->size() != listed[0].size())
-            return Fail(progress, kRefused,
+            return Fail(progress, Refusal::Input,
                         "scene " + std::to_string(k + 1) + " has " +
                             std::to_string(bands.value->size()) + " bands, and scene 1 has " +
                             std::to_string(listed[0].size()));
@@ -389,7 +401,7 @@ JobOutcome FitTreatmentFor(const Options& options) {
                 progress))
             return refused;
         if (const tessera::Status read = job.ReadBands(); !read)
-            return Fail(progress, kRefused, read.message);
+            return Fail(progress, Refusal::Input, read.message);
         std::vector<std::string> types;
         std::vector<bool> own;
         for (int b = 1; b <= n; ++b) {
@@ -401,7 +413,7 @@ JobOutcome FitTreatmentFor(const Options& options) {
                 std::vector<int64_t> counts;
                 int64_t lowest = 0;
                 if (const tessera::Status counted = job.CountValues(b, counts, lowest); !counted)
-                    return Fail(progress, kRefused, counted.message);
+                    return Fail(progress, Refusal::Input, counted.message);
                 fit.AddValueCounts(b, counts, lowest);
                 counted[static_cast<size_t>(b - 1)] = true;
             }
@@ -409,7 +421,7 @@ JobOutcome FitTreatmentFor(const Options& options) {
         if (const tessera::Status added =
                 fit.AddScene(static_cast<int>(k) + 1, job.State(), types, own);
             !added)
-            return Fail(progress, kRefused, added.message);
+            return Fail(progress, Refusal::Input, added.message);
         progress.Say("read scene " + std::to_string(k + 1) + " of " +
                      std::to_string(scenes.size()));
         return std::nullopt;
@@ -421,7 +433,7 @@ JobOutcome FitTreatmentFor(const Options& options) {
         const auto percentiles = tessera::ParsePercentiles(*listed[0][b - 1].choice->percentiles);
         if (!percentiles || !*percentiles) continue;  // refused when the scenes were loaded
         if (const tessera::Status taken = fit.TakePercentiles(b, *percentiles->value); !taken)
-            return Fail(progress, kRefused, taken.message);
+            return Fail(progress, Refusal::Input, taken.message);
     }
     // Pass 2, where a band's stretch comes from the scenes' values: every scene again with the
     // stretch of them all, for histograms on one gray scale.
@@ -442,8 +454,9 @@ JobOutcome FitTreatmentFor(const Options& options) {
                 stretch ? std::optional<tessera::StretchRange>(stretch->range) : std::nullopt,
                 stretch ? stretch->ValueType() : "Byte");
             if (!grays)
-                return Fail(progress, kRefused,
-                            "band " + std::to_string(b) + ": --native-limits: " + grays.message);
+                return Fail(progress, Refusal::Input,
+                            "band " + std::to_string(b) + ": " +
+                                Spelled(options.speaker, "--native-limits") + ": " + grays.message);
             limits = *grays.value;
             treatment.records[b].nativeLimits = *choice.nativeLimits;
         }
@@ -452,7 +465,7 @@ JobOutcome FitTreatmentFor(const Options& options) {
     tessera::RandomBelow random;
     if (const tessera::Status segmented = tessera::FinishSegmentation(treatment, random);
         !segmented)
-        return Fail(progress, kUsage, segmented.message);
+        return Fail(progress, Refusal::Usage, segmented.message);
 
     // Pass 3: the codes of every scene, counted with the fitted limits.
     const tessera::SavedTreatment fitted = tessera::SavedOf(treatment);
@@ -462,11 +475,11 @@ JobOutcome FitTreatmentFor(const Options& options) {
                 LoadBandSet(job, scenes[k], listed[k], nullptr, fit.Stretches(), progress))
             return *refused;
         if (const tessera::Status taken = job.TakeSavedSegmentation(fitted); !taken)
-            return Fail(progress, kRefused, taken.message);
+            return Fail(progress, Refusal::Input, taken.message);
         if (const tessera::Status segmented = job.FinishSegmentation(); !segmented)
-            return Fail(progress, kUsage, segmented.message);
+            return Fail(progress, Refusal::Usage, segmented.message);
         if (const tessera::Status counted = job.CountCodes(); !counted)
-            return Fail(progress, kRefused, counted.message);
+            return Fail(progress, Refusal::Input, counted.message);
         fit.AddCounts(job.PixelCount());
         progress.Say("counted the codes of scene " + std::to_string(k + 1));
     }
@@ -475,94 +488,151 @@ JobOutcome FitTreatmentFor(const Options& options) {
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
     if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
         kept > tessera::kMaximumClassCount)
-        return Fail(progress, kTooManyClasses,
+        return Fail(progress, Refusal::TooManyClasses,
                     TooManyClassesText(options, kept, treatment.table.CodeCount));
     if (const tessera::Status crossed =
             tessera::FinishCrossing(treatment, random, tessera::SelectCodes(pixelCount, choice));
         !crossed)
-        return Fail(progress, kRefused, crossed.message);
+        return Fail(progress, Refusal::Input, crossed.message);
     treatment.selection = choice;
     progress.Say("saving the treatment " + options.fitTreatment);
     if (const tessera::Status saved = tessera::SaveTreatment(options.fitTreatment, treatment);
         !saved)
-        return Fail(progress, kNotWritten, saved.message);
+        return Fail(progress, Refusal::NotWritten, saved.message);
     JobOutcome done;
     done.treatment = std::move(treatment);
     return done;
 }
 
-int RunJob(const Options& options) {
-    if (!options.fitTreatment.empty()) {
-        const JobOutcome fitted = FitTreatmentFor(options);
-        if (fitted.status != kDone) return batch::Fail(fitted.status, fitted.message);
-        return kDone;
-    }
-    if (!options.change.empty()) {
-        tessera::ChangeJob change;
-        if (const tessera::Status opened = change.Open(options.change[0], options.change[1]);
-            !opened)
-            return batch::Fail(kRefused, opened.message);
-        if (const tessera::Status counted = change.Count(); !counted)
-            return batch::Fail(kRefused, counted.message);
-        if (const tessera::Status saved = change.Save(options.out); !saved)
-            return batch::Fail(kNotWritten, saved.message);
-        return kDone;
-    }
-    const JobOutcome outcome = RunJobFor(options);
-    if (outcome.status != kDone) return batch::Fail(outcome.status, outcome.message);
-    return kDone;
+JobOutcome RunTreatmentOf(const Options& options, StageSink* stages);
+
+JobOutcome FitTreatment(const Options& options, StageSink* stages) {
+    return Classified(FitTreatmentOf(options, stages), options);
 }
 
-JobOutcome RunJobFor(const Options& options) {
+JobOutcome RunTreatment(const Options& options, StageSink* stages) {
+    return Classified(RunTreatmentOf(options, stages), options);
+}
+
+JobOutcome Change(const Options& options) {
+    JobOutcome refused;
+    tessera::ChangeJob change;
+    if (const tessera::Status opened = change.Open(options.change[0], options.change[1]); !opened) {
+        refused.kind = KindOfInputRefusal({options.change[0], options.change[1]});
+        refused.message = opened.message;
+        return refused;
+    }
+    if (const tessera::Status counted = change.Count(); !counted) {
+        refused.kind = Refusal::Input;
+        refused.message = counted.message;
+        return refused;
+    }
+    if (const tessera::Status saved = change.Save(options.out); !saved) {
+        refused.kind = Refusal::NotWritten;
+        refused.message = saved.message;
+        return refused;
+    }
+    return JobOutcome{};
+}
+
+JobOutcome Run(const Options& options, StageSink* stages) {
+    if (!options.fitTreatment.empty()) return FitTreatment(options, stages);
+    if (!options.change.empty()) return Change(options);
+    return RunTreatment(options, stages);
+}
+
+const char* RefusalName(Refusal kind) {
+    switch (kind) {
+        case Refusal::None:
+            return "done";
+        case Refusal::Usage:
+            return "usage";
+        case Refusal::Input:
+            return "input";
+        case Refusal::NotFound:
+            return "not-found";
+        case Refusal::TooManyClasses:
+            return "too-many-classes";
+        case Refusal::NotWritten:
+            return "not-written";
+        case Refusal::Cancelled:
+            return "cancelled";
+    }
+    return "input";
+}
+
+int ExitStatusOf(Refusal kind) {
+    switch (kind) {
+        case Refusal::None:
+            return 0;
+        case Refusal::Usage:
+            return 2;
+        case Refusal::Input:
+        case Refusal::NotFound:
+            return 3;
+        case Refusal::TooManyClasses:
+            return 4;
+        case Refusal::NotWritten:
+            return 5;
+        case Refusal::Cancelled:
+            return 130;
+    }
+    return 3;
+}
+
+JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
     // The bands are streamed through memory strip by strip: the memory the job needs depends on
     // the strips and the code count, not on the number of pixels.
     tessera::StreamedJob job(SettingsOf(options, options.out));
-    Progress progress(options.progress, options.quiet);
+    Progress progress(stages, options.progress, options.quiet);
     // An error goes on a line of its own, after the progress line.
-    const auto Fail = [&progress](int status, const std::string& text) {
+    const auto Fail = [&progress](Refusal kind, const std::string& text) {
         progress.EndLine();
         JobOutcome refused;
-        refused.status = status;
+        refused.kind = kind;
         refused.message = text;
         return refused;
     };
-    if (!options.applyConflict.empty()) return Fail(kRefused, options.applyConflict);
+    if (!options.applyConflict.empty()) return Fail(Refusal::Input, options.applyConflict);
     // A treatment to apply is read first: a file that is none refuses the job before a band
     // is opened.
     std::optional<tessera::SavedTreatment> saved;
     if (!options.applyTreatment.empty()) {
         tessera::Result<tessera::SavedTreatment> read =
             tessera::ReadTreatment(options.applyTreatment);
-        if (!read) return Fail(kRefused, read.message);
+        if (!read) return Fail(Refusal::Input, read.message);
         saved = std::move(*read.value);
     }
     const tessera::Result<std::vector<JobBand>> listed = BandsOf(options);
-    if (!listed) return Fail(kRefused, listed.message);
+    if (!listed) return Fail(Refusal::Input, listed.message);
     const std::vector<JobBand>& bands = *listed.value;
     const int bandCount = static_cast<int>(bands.size());
     if (saved) {
         if (const tessera::Status fits =
                 tessera::CheckTreatmentBandCount(*saved, options.applyTreatment, bandCount);
             !fits)
-            return Fail(kRefused, fits.message);
+            return Fail(Refusal::Input, fits.message);
     }
     if (std::optional<JobOutcome> refused =
             LoadBandSet(job, options, bands, saved ? &*saved : nullptr, {}, progress))
         return *refused;
 
-    if (const tessera::Status read = job.ReadBands(); !read) return Fail(kRefused, read.message);
+    if (const tessera::Status read = job.ReadBands(); !read)
+        return Fail(Refusal::Input, read.message);
     progress.Say("read the bands");
 
     if (options.formats.mapAsked && !job.Place())
-        return Fail(kRefused, "--format asks for " + options.out + ".tif or " + options.out +
-                                  ".csv, but not every band carries a georeference");
+        return Fail(Refusal::Input, Spelled(options.speaker, "--format") + " asks for " +
+                                        options.out + ".tif or " + options.out +
+                                        ".csv, but not every band carries a georeference");
     if (options.formats.styleAsked && !job.Place())
-        return Fail(kRefused, "--format asks for " + options.out +
-                                  ".qml, but not every band carries a georeference");
+        return Fail(Refusal::Input, Spelled(options.speaker, "--format") + " asks for " +
+                                        options.out +
+                                        ".qml, but not every band carries a georeference");
 
     if (saved) {
         if (const tessera::Status taken = job.TakeSavedSegmentation(*saved); !taken)
-            return Fail(kRefused, taken.message);
+            return Fail(Refusal::Input, taken.message);
     }
     for (int band = 1; band <= bandCount && !saved; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
@@ -574,9 +644,9 @@ JobOutcome RunJobFor(const Options& options) {
                 stretch ? std::optional<tessera::StretchRange>(stretch->range) : std::nullopt,
                 stretch ? stretch->ValueType() : "Byte");
             if (!grays)
-                return Fail(kRefused, "band " + std::to_string(band) + " (" +
-                                          bands[band - 1].path + "): --native-limits: " +
-                                          grays.message);
+                return Fail(Refusal::Input,
+                            "band " + std::to_string(band) + " (" + bands[band - 1].path + "): " +
+                                Spelled(options.speaker, "--native-limits") + ": " + grays.message);
             limits = *grays.value;
             job.NoteNativeLimits(band, *choice.nativeLimits);
         }
@@ -584,12 +654,12 @@ JobOutcome RunJobFor(const Options& options) {
     }
     progress.Say("segmenting");
     if (const tessera::Status segmented = job.FinishSegmentation(); !segmented) {
-        return Fail(kUsage, segmented.message);
+        return Fail(Refusal::Usage, segmented.message);
     }
 
     progress.Say("crossing");
     if (const tessera::Status counted = job.CountCodes(); !counted)
-        return Fail(kRefused, counted.message);
+        return Fail(Refusal::Input, counted.message);
     const std::vector<int64_t>& pixelCount = job.PixelCount();
     const int codeCount = job.Table().CodeCount;
 
@@ -597,18 +667,18 @@ JobOutcome RunJobFor(const Options& options) {
         // A code keeps the class number and colour the treatment gives it.
         if (const tessera::Status crossed = job.TakeSavedClasses(*saved, options.applyTreatment);
             !crossed)
-            return Fail(kRefused, crossed.message);
+            return Fail(Refusal::Input, crossed.message);
     } else {
         // The same choices as the code selection dialogs of the interactive program.
         const tessera::CodeSelection choice{options.keepAll, options.minPixels};
         if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
             kept > tessera::kMaximumClassCount) {
-            return Fail(kTooManyClasses, TooManyClassesText(options, kept, codeCount));
+            return Fail(Refusal::TooManyClasses, TooManyClassesText(options, kept, codeCount));
         }
         std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
         job.SetSelectionRule(choice);
         if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed) {
-            return Fail(kRefused, crossed.message);
+            return Fail(Refusal::Input, crossed.message);
         }
     }
 
@@ -621,10 +691,13 @@ JobOutcome RunJobFor(const Options& options) {
     files.table = formats.csv;
     files.style = formats.qml;
     std::vector<std::string> written;
-    for (const auto& [wanted, extension] :
-         {std::pair{files.bitmap, ".bmp"}, {files.report, ".txt"}, {files.raw, ".raw"},
-          {files.geotiff && job.Place(), ".tif"}, {files.geotiff && job.Place(), ".tif.aux.xml"},
-          {files.table && job.Place(), ".csv"}, {files.style && job.Place(), ".qml"}})
+    for (const auto& [wanted, extension] : {std::pair{files.bitmap, ".bmp"},
+                                            {files.report, ".txt"},
+                                            {files.raw, ".raw"},
+                                            {files.geotiff && job.Place(), ".tif"},
+                                            {files.geotiff && job.Place(), ".tif.aux.xml"},
+                                            {files.table && job.Place(), ".csv"},
+                                            {files.style && job.Place(), ".qml"}})
         if (wanted) written.push_back(extension);
     std::string saving = "saving " + options.out;
     for (size_t k = 0; k < written.size(); ++k)
@@ -636,13 +709,13 @@ JobOutcome RunJobFor(const Options& options) {
     // earlier leaves no result file behind.
     if (const tessera::Status written = job.Save(options.out, options.saveSegmented, files);
         !written) {
-        return Fail(kNotWritten, written.message);
+        return Fail(Refusal::NotWritten, written.message);
     }
     if (!options.saveTreatment.empty()) {
         progress.Say("saving the treatment " + options.saveTreatment);
         if (const tessera::Status kept = tessera::SaveTreatment(options.saveTreatment, job.State());
             !kept)
-            return Fail(kNotWritten, kept.message);
+            return Fail(Refusal::NotWritten, kept.message);
     }
     progress.Say("done: " + std::to_string(job.ClassCount()) + " classes");
     JobOutcome done;
@@ -651,4 +724,4 @@ JobOutcome RunJobFor(const Options& options) {
     return done;
 }
 
-}  // namespace tessera::batch
+}  // namespace tessera::job

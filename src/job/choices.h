@@ -1,5 +1,7 @@
 #pragma once
-// Command-line options of tessera-batch.
+// The choices of a job, declared once: the batch tool's options, the Python module's keywords,
+// --describe (and from it the QGIS plugin's parameters) and the checks of a job's description
+// all come from OptionTable.
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -9,14 +11,14 @@
 #include "segmentation/bandrecord.h"
 #include "support/status.h"
 
-namespace tessera::batch {
+namespace tessera::job {
 
 struct BandOptions {
     std::string path;
     int type = -1;      // -1: the default method
     int segments = -1;  // -1: the default count
     std::optional<std::vector<int32_t>> limits;
-    bool allBands = false;                // --bands: every band of the file
+    bool allBands = false;                               // --bands: every band of the file
     std::optional<StretchRange> stretch = std::nullopt;  // --stretch; none: the band's own range
     // --stretch P1%,P2%: the percentiles as typed, checked when the band is opened
     std::optional<std::string> percentiles = std::nullopt;
@@ -39,8 +41,8 @@ struct MaskOptions {
 // The result files --format names; by default every one that applies.
 struct Formats {
     bool bmp = true, txt = true, raw = true, tif = true, csv = true;
-    bool mapAsked = false;  // tif or csv named: refused when the bands lie on no map
-    bool qml = true;        // STEM.qml, the QGIS style of STEM.tif
+    bool mapAsked = false;    // tif or csv named: refused when the bands lie on no map
+    bool qml = true;          // STEM.qml, the QGIS style of STEM.tif
     bool styleAsked = false;  // qml named: likewise
 };
 
@@ -51,7 +53,7 @@ struct OptionChoice {
     const char* label;
     const char* needs = nullptr;  // another option this choice needs ("--limits")
 };
-struct BatchOption {
+struct Choice {
     const char* name;   // "--segments"
     const char* value;  // what it takes ("N"); nullptr: a flag
     // flag, stem, file, files (two, --change), choice, integer, integers, range, nodata, list
@@ -66,15 +68,24 @@ struct BatchOption {
     const char* help = "";
     bool required = false;
 };
-const std::vector<BatchOption>& OptionTable();
+const std::vector<Choice>& OptionTable();
 // The option of that name; nullptr when there is none.
-const BatchOption* FindOption(const std::string& name);
+const Choice* FindOption(const std::string& name);
 
 // What --describe prints: the options, their types, ranges, choices and defaults, the band
 // count, the result files and the exit statuses, as one JSON object.
 std::string DescriptionJson();
 
+// The front end a job's description comes from: its refusals name the choices as that front end
+// does ("--min-pixels" on the command line, "min_pixels" in Python).
+enum class Speaker { CommandLine, Python };
+
+// An option's name as the speaker calls it.
+std::string Spelled(Speaker speaker, const std::string& option);
+
+// The typed description of a job.
 struct Options {
+    Speaker speaker = Speaker::CommandLine;
     bool help = false;
     bool describe = false;
     std::string out;
@@ -110,7 +121,7 @@ struct Options {
 };
 
 // The usage text printed by --help.
-const char* UsageText();
+std::string UsageText();
 
 // Parses the arguments after the program name. Options before the first --band are defaults
 // for every band; --method, --segments, --limits and --stretch after a --band belong to that
@@ -119,4 +130,15 @@ const char* UsageText();
 // with a sentence (without the "tessera-batch: " prefix) on a usage error.
 Result<Options> ParseOptions(const std::vector<std::string>& arguments);
 
-}  // namespace tessera::batch
+// One choice given: an option of the table and its value as text ("" for a flag; --change
+// takes two files, the second in `second`).
+struct Given {
+    std::string option;
+    std::string value;
+    std::string second;
+};
+// The job these choices describe, in the order given (ParseOptions reads the command line into
+// them): every check of ParseOptions, its refusals worded for `speaker`.
+Result<Options> DescribeJob(const std::vector<Given>& given, Speaker speaker);
+
+}  // namespace tessera::job

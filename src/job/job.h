@@ -1,0 +1,66 @@
+#pragma once
+// The whole job of the program without a window: load, segment, cross, save, with the same
+// rules and the same files as the interactive program. The batch tool and the Python module
+// run it; each front end only turns its own language into Options and a refusal's kind into
+// its own (an exit status, an exception).
+#include <cstdint>
+#include <string>
+
+#include "image/rawfiles.h"
+#include "job/choices.h"
+#include "job/refusal.h"
+#include "workspace/passes.h"
+
+namespace tessera::job {
+
+// Where a job tells its stages; by default nowhere. A stage that rewrites a terminal line ends
+// it with EndLine before a refusal is told.
+class StageSink {
+  public:
+    virtual ~StageSink() = default;
+    virtual void Say(const std::string& stage) = 0;
+    virtual void EndLine() {}
+};
+
+// What a job ends with: the kind of refusal (Refusal::None once done) and its sentence, and
+// once done the treatment it ran (codes, counts, classes and their colours) and the scene's
+// size.
+struct JobOutcome {
+    Refusal kind = Refusal::None;
+    std::string message;
+    Treatment treatment;
+    ImageSize size;
+    bool Done() const { return kind == Refusal::None; }
+};
+
+// Runs the job the options describe: a treatment (or one applied), --fit-treatment, or
+// --change. Stages go to `stages` when given (and when the options or the scene's size ask
+// for them).
+JobOutcome Run(const Options& options, StageSink* stages = nullptr);
+
+// The treatment of one band set, written as the options ask.
+JobOutcome RunTreatment(const Options& options, StageSink* stages = nullptr);
+
+// --fit-treatment: the treatment fitted on every scene, written to its file; once done, the
+// fitted treatment (with the summed code counts).
+JobOutcome FitTreatment(const Options& options, StageSink* stages = nullptr);
+
+// --change A B: the change from class map A to class map B, written as STEM's files.
+JobOutcome Change(const Options& options);
+
+// The file and band a band's name gives, as --band takes it: FILE:K is band K of the raster
+// FILE when FILE exists; rasterBand 0 for a raw file or a bitmap (named by their extensions).
+struct BandNamed {
+    std::string path;
+    int rasterBand = 0;
+};
+BandNamed BandOfName(const std::string& name);
+
+// A refusal's sentence on one line: the core words its messages for message boxes, with line
+// breaks and blanks around them, which a command line or an exception does not want.
+std::string OneLine(const std::string& text);
+
+// The refusal of a selection that keeps `kept` codes of `codeCount`, more than 250 classes.
+std::string TooManyClassesText(const Options& options, int64_t kept, int codeCount);
+
+}  // namespace tessera::job
