@@ -24,7 +24,7 @@ import dask
 import dask.array as da
 import numpy as np
 
-from . import _core, Result, _job_arguments
+from . import _core, Result, _choices_of
 
 __all__ = ["treat", "write"]
 
@@ -100,8 +100,8 @@ def _take_facts(array, facts, count):
 def _checked(arrays):
     """Dask arrays of one size and one chunking, of types a band takes; ValueError otherwise."""
     if len(arrays) < 2 or len(arrays) > 10:
-        _core.parse_options(["--out", "x"] + sum((["--band", f"b{i}"] for i in
-                                                  range(len(arrays))), []))
+        plural = "" if len(arrays) == 1 else "s"
+        raise ValueError(f"bands holds {len(arrays)} array{plural}: give 2 to 10")
     checked = []
     for b, array in enumerate(arrays, start=1):
         if not isinstance(array, da.Array):
@@ -181,10 +181,11 @@ def treat(bands, method="segmentation", segments=4, limits=None, min_pixels=None
         names = [n if n else f"band {b}" for b, n in enumerate(names, start=1)]
     elif len(names) != count:
         raise ValueError(f"names holds {len(names)} entries for {count} bands")
-    # The choices read as tessera-batch reads them, with its refusals.
-    options = _core.parse_options(_job_arguments(
-        [f"band{b}" for b in range(1, count + 1)], method, segments, limits, min_pixels,
-        keep_all, nodata, stretch, "result"))
+    # The choices read as the job reads them, with its refusals.
+    options = _core.describe_job(_choices_of(
+        [f"band{b}" for b in range(1, count + 1)],
+        dict(method=method, segments=segments, limits=limits, min_pixels=min_pixels,
+             keep_all=keep_all, nodata=nodata, stretch=stretch, out="result")))
     _check_taken(options)
     places = [_core.band_of_name(n) for n in names]
     file_nodata = facts["nodata"] or [None] * count

@@ -1,6 +1,7 @@
 """What the Python tests share: where the build and the data are, the batch tool run as a
 program, the golden job, a synthetic scene, and file comparisons."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -18,6 +19,15 @@ GOLDEN = SOURCE / "tests/data/golden-samples"
 def one_line(text):
     """A message as the batch tool prints it on its one line."""
     return " ".join(text.split())
+
+
+def in_python_words(message):
+    """A message of the batch tool with its options named as tessera.run's keywords."""
+    import tessera
+    keywords = {c["option"]: k for k, c in tessera._CHOICES.items()}
+    keywords["--band"] = "bands"
+    return re.sub(r"(?<![\w-])--[a-z][a-z-]*", lambda m: keywords.get(m.group(0), m.group(0)),
+                  message)
 
 
 def run_batch(arguments, check=True):
@@ -48,12 +58,13 @@ class ScratchCase(unittest.TestCase):
                                  Path(str(expected) + extension).read_bytes())
 
     def assertRaisesTheToolsMessage(self, exception, arguments, call):
-        """`call` raises `exception` with the message tessera-batch prints for `arguments`."""
+        """`call` raises `exception` with the message tessera-batch prints for `arguments`,
+        its options named as Python's keywords ("min_pixels" for --min-pixels)."""
         status, message = run_batch(arguments, check=False)
         self.assertNotEqual(status, 0, message)
         with self.assertRaises(exception) as raised:
             call()
-        self.assertEqual(one_line(str(raised.exception)), message)
+        self.assertEqual(one_line(str(raised.exception)), in_python_words(message))
         return raised.exception
 
 
