@@ -1,0 +1,46 @@
+<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>
+<qgis version="3.22.0" styleCategories="Symbology">
+  <pipe>
+    <provider>
+      <resampling enabled="false" zoomedInResamplingMethod="nearestNeighbour" zoomedOutResamplingMethod="nearestNeighbour" maxOversampling="2"/>
+    </provider>
+    <rasterrenderer type="paletted" band="1" opacity="1" alphaBand="-1" nodataColor="">
+      <rasterTransparency>
+        <singleValuePixelList>
+          <pixelListEntry min="255" max="255" percentTransparent="100"/>
+        </singleValuePixelList>
+      </rasterTransparency>
+      <colorPalette>
+        <paletteEntry value="1" color="#fcad70" alpha="255" label="1: b1 s1 [45, 82] · b2 s1 [68, 93] · b3 s1 [45, 103] · b4 s1 [6, 104]"/>
+        <paletteEntry value="2" color="#e35717" alpha="255" label="2: b1 s1 [45, 82] · b2 s1 [68, 93] · b3 s1 [45, 103] · b4 s2 [105, 116]"/>
+        <paletteEntry value="3" color="#889911" alpha="255" label="3: b1 s1 [45, 82] · b2 s1 [68, 93] · b3 s1 [45, 103] · b4 s3 [117, 193]"/>
+        <paletteEntry value="4" color="#c128f9" alpha="255" label="4: b1 s1 [45, 82] · b2 s1 [68, 93] · b3 s2 [104, 118] · b4 s1 [6, 104]"/>
+        <paletteEntry value="5" color="#6f9379" alpha="255" label="5: b1 s1 [45, 82] · b2 s1 [68, 93] · b3 s2 [104, 118] · b4 s2 [105, 116]"/>
+        <paletteEntry value="6" color="#b41574" alpha="255" label="6: b1 s1 [45, 82] · b2 s2 [94, 102] · b3 s2 [104, 118] · b4 s1 [6, 104]"/>
+        <paletteEntry value="7" color="#20cda2" alpha="255" label="7: b1 s1 [45, 82] · b2 s2 [94, 102] · b3 s2 [104, 118] · b4 s2 [105, 116]"/>
+        <paletteEntry value="8" color="#c05cbb" alpha="255" label="8: b1 s1 [45, 82] · b2 s3 [103, 196] · b3 s1 [45, 103] · b4 s3 [117, 193]"/>
+        <paletteEntry value="9" color="#72bd61" alpha="255" label="9: b1 s2 [83, 92] · b2 s1 [68, 93] · b3 s2 [104, 118] · b4 s1 [6, 104]"/>
+        <paletteEntry value="10" color="#f19655" alpha="255" label="10: b1 s2 [83, 92] · b2 s1 [68, 93] · b3 s2 [104, 118] · b4 s2 [105, 116]"/>
+        <paletteEntry value="11" color="#2a54c0" alpha="255" label="11: b1 s2 [83, 92] · b2 s1 [68, 93] · b3 s2 [104, 118] · b4 s3 [117, 193]"/>
+        <paletteEntry value="12" color="#dbe805" alpha="255" label="12: b1 s2 [83, 92] · b2 s2 [94, 102] · b3 s2 [104, 118] · b4 s1 [6, 104]"/>
+        <paletteEntry value="13" color="#4e3bcc" alpha="255" label="13: b1 s2 [83, 92] · b2 s2 [94, 102] · b3 s2 [104, 118] · b4 s2 [105, 116]"/>
+        <paletteEntry value="14" color="#743302" alpha="255" label="14: b1 s2 [83, 92] · b2 s2 [94, 102] · b3 s2 [104, 118] · b4 s3 [117, 193]"/>
+        <paletteEntry value="15" color="#7fba88" alpha="255" label="15: b1 s2 [83, 92] · b2 s2 [94, 102] · b3 s3 [119, 212] · b4 s1 [6, 104]"/>
+        <paletteEntry value="16" color="#53642a" alpha="255" label="16: b1 s2 [83, 92] · b2 s2 [94, 102] · b3 s3 [119, 212] · b4 s2 [105, 116]"/>
+        <paletteEntry value="17" color="#c7a1f9" alpha="255" label="17: b1 s2 [83, 92] · b2 s3 [103, 196] · b3 s3 [119, 212] · b4 s1 [6, 104]"/>
+        <paletteEntry value="18" color="#245fc1" alpha="255" label="18: b1 s3 [93, 194] · b2 s1 [68, 93] · b3 s1 [45, 103] · b4 s1 [6, 104]"/>
+        <paletteEntry value="19" color="#f00e37" alpha="255" label="19: b1 s3 [93, 194] · b2 s2 [94, 102] · b3 s1 [45, 103] · b4 s1 [6, 104]"/>
+        <paletteEntry value="20" color="#c1d03e" alpha="255" label="20: b1 s3 [93, 194] · b2 s2 [94, 102] · b3 s2 [104, 118] · b4 s3 [117, 193]"/>
+        <paletteEntry value="21" color="#fcc651" alpha="255" label="21: b1 s3 [93, 194] · b2 s2 [94, 102] · b3 s3 [119, 212] · b4 s2 [105, 116]"/>
+        <paletteEntry value="22" color="#6d71c3" alpha="255" label="22: b1 s3 [93, 194] · b2 s2 [94, 102] · b3 s3 [119, 212] · b4 s3 [117, 193]"/>
+        <paletteEntry value="23" color="#4ba3c8" alpha="255" label="23: b1 s3 [93, 194] · b2 s3 [103, 196] · b3 s3 [119, 212] · b4 s1 [6, 104]"/>
+        <paletteEntry value="24" color="#4f11d7" alpha="255" label="24: b1 s3 [93, 194] · b2 s3 [103, 196] · b3 s3 [119, 212] · b4 s2 [105, 116]"/>
+        <paletteEntry value="25" color="#32bc99" alpha="255" label="25: b1 s3 [93, 194] · b2 s3 [103, 196] · b3 s3 [119, 212] · b4 s3 [117, 193]"/>
+      </colorPalette>
+    </rasterrenderer>
+    <brightnesscontrast brightness="0" contrast="0" gamma="1"/>
+    <rasterresampler maxOversampling="2"/>
+    <resamplingStage>resamplingFilter</resamplingStage>
+  </pipe>
+  <blendMode>0</blendMode>
+</qgis>
