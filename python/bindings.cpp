@@ -44,12 +44,13 @@ using Segmenting = std::tuple<int, int, std::vector<int64_t>, std::vector<int64_
 // A band of values as Python describes it: GDAL's type name, nodata value, stretch.
 using BandDescription = std::tuple<std::string, std::optional<double>, Stretch>;
 
+// The core words its messages for message boxes; an exception gives them on one line.
 [[noreturn]] void RaiseValue(const std::string& message) {
-    throw py::value_error(message);
+    throw py::value_error(job::OneLine(message));
 }
 
 [[noreturn]] void Raise(PyObject* type, const std::string& message) {
-    PyErr_SetString(type, message.c_str());
+    PyErr_SetString(type, job::OneLine(message).c_str());
     throw py::error_already_set();
 }
 
@@ -526,6 +527,21 @@ class PyTreatment {
         return {ClassTableCsv(table), ClassRasterLegend(table, treatment_.ClassColorTable),
                 ClassRasterStyle(table, treatment_.ClassColorTable)};
     }
+    // Each class's label, as the legend and the style give it (classes 1..K); none for
+    // classes that lie on no map.
+    std::vector<std::string> ClassLabels() const {
+        Crossed();
+        const std::optional<Georeference> place = SharedGeoreference(treatment_.records);
+        if (!place) return {};
+        const CellAreas cells(size_, *place);
+        const ClassAreas areas(cells);
+        const ClassTable table =
+            MakeClassTable(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
+                           treatment_.SelectedCodes, treatment_.PixelsWithoutData(), areas);
+        std::vector<std::string> labels;
+        for (const ClassRow& row : table.rows) labels.push_back(ClassLabel(row));
+        return labels;
+    }
     RasterMetadata Metadata(const std::string& program) const {
         Crossed();
         return TreatmentMetadata(program, treatment_.records, treatment_.selection,
@@ -848,5 +864,6 @@ PYBIND11_MODULE(_core, m) {
         .def("report", &PyTreatment::Report)
         .def("code_list", &PyTreatment::CodeList)
         .def("map_texts", &PyTreatment::MapTexts)
+        .def("class_labels", &PyTreatment::ClassLabels)
         .def("metadata", &PyTreatment::Metadata);
 }

@@ -44,11 +44,13 @@ def _mapped(arrays, plan, method, count, dtype):
 
 
 def _input_arrays(bands):
-    """The bands as 2-D dask arrays, and what xarray inputs tell of them (names, nodata, place)."""
-    facts = {"names": None, "nodata": None, "transform": None, "crs": None}
+    """The bands as 2-D dask arrays, and what xarray inputs tell of them (names, nodata, place,
+    and one band as the template of an xarray result on their coordinates)."""
+    facts = {"names": None, "nodata": None, "transform": None, "crs": None, "template": None}
     if hasattr(bands, "dims") and hasattr(bands, "data") and getattr(bands, "ndim", 0) == 3:
         # One DataArray (band, y, x), as rioxarray.open_rasterio reads a multi-band file.
         _take_facts(bands, facts, bands.shape[0])
+        facts["template"] = bands[0]
         data = bands.data
         return [data[b] for b in range(bands.shape[0])], facts
     if hasattr(bands, "ndim") and bands.ndim == 3 and not isinstance(bands, (list, tuple)):
@@ -71,6 +73,8 @@ def _input_arrays(bands):
         facts["nodata"] = [p["nodata"][0] if p["nodata"] else None for p in per_band]
         facts["transform"] = per_band[0]["transform"]
         facts["crs"] = per_band[0]["crs"]
+        first = bands[0]
+        facts["template"] = first[0] if first.ndim == 3 else first
     return arrays, facts
 
 
@@ -98,23 +102,30 @@ def _take_facts(array, facts, count):
 
 
 def _checked(arrays):
-    """Dask arrays of one size and one chunking, of types a band takes; ValueError otherwise."""
+    """Dask arrays of one size and one chunking, of types a band takes, in the machine's byte
+    order (a big-endian band is read as the numbers it holds); ValueError otherwise, naming
+    the band."""
     if len(arrays) < 2 or len(arrays) > 10:
         plural = "" if len(arrays) == 1 else "s"
         raise ValueError(f"bands holds {len(arrays)} array{plural}: give 2 to 10")
     checked = []
     for b, array in enumerate(arrays, start=1):
-        if not isinstance(array, da.Array):
-            array = da.from_array(np.asarray(array), chunks=checked[0].chunks if checked
-                                  else "auto")
+        dtype = np.dtype(getattr(array, "dtype", np.asarray(array).dtype))
+        if dtype.kind in "uif" and not dtype.isnative:
+            dtype = dtype.newbyteorder("=")
+            array = array.astype(dtype)
+        try:
+            _core.value_type(dtype)
+        except ValueError as refused:
+            raise ValueError(f"band {b}: {refused}") from None
         if array.ndim != 2:
             raise ValueError(f"band {b} has {array.ndim} dimensions: a band is an array of "
                              "(lines, columns)")
-        _core.value_type(array.dtype)
-        if array.dtype.kind in "uif" and not array.dtype.isnative:
-            array = array.astype(array.dtype.newbyteorder("="))
-        if checked and array.shape != checked[0].shape:
+        if checked and tuple(array.shape) != tuple(checked[0].shape):
             raise ValueError(_core.size_mismatch_text(b, array.shape, checked[0].shape))
+        if not isinstance(array, da.Array):
+            array = da.from_array(np.asarray(array), chunks=checked[0].chunks if checked
+                                  else "auto")
         if checked and array.chunks != checked[0].chunks:
             where = "lines" if array.chunks[0] != checked[0].chunks[0] else "columns"
             raise ValueError(_core.block_mismatch_text(
@@ -154,8 +165,10 @@ def _chunk_text(chunks):
 
 
 class DaskResult(Result):
-    """tessera.Result whose `classes` is a lazy dask array (uint8, 255: no class), with the
-    place the classes lie on (`transform`, `crs`) when the inputs told it."""
+    """tessera.Result whose `classes` is a lazy dask array (uint8, 255: no class), or, for
+    xarray inputs, an xarray DataArray on their coordinates (its CRS, transform and nodata as
+    rioxarray writes them, so that `.plot()` and `.rio.to_raster()` take it), with the place
+    the classes lie on (`transform`, `crs`) when the inputs told it."""
 
     def __init__(self, treatment, classes, transform, crs):
         super().__init__(treatment, classes)
@@ -194,7 +207,14 @@ def treat(bands, method="segmentation", segments=4, limits=None, min_pixels=None
     for b, (band, array) in enumerate(zip(options["bands"], arrays)):
         path, raster_band = places[b]
         if band["stretch"] is not None:
-            _core.check_stretch(path, raster_band, *band["stretch"])
+            try:
+                _core.check_stretch(path, raster_band, *band["stretch"])
+            except ValueError as refused:
+                # The window's wording names a file's raster band; an array is a band of bands.
+                reason = str(refused).split(" cannot be loaded: ", 1)[-1]
+                named = f"band {b + 1}" + (f" ({names[b]})" if names[b] != f"band {b + 1}"
+                                           else "")
+                raise ValueError(f"{named}: {reason}") from None
         value = band["nodata"] if band["nodata"] is not None else file_nodata[b]
         descriptions.append([types[b], value, band["stretch"] if types[b] != "Byte" else None])
 
@@ -246,7 +266,37 @@ def treat(bands, method="segmentation", segments=4, limits=None, min_pixels=None
     plan = _core.Plan(descriptions, segmentations, list(chosen))
     classes = da.map_blocks(_classes_of, plan, *arrays, dtype=np.uint8,
                             name=f"tessera-classes-{uuid.uuid4().hex}")
+    if facts["template"] is not None:
+        classes = _as_data_array(classes, facts["template"], treatment, transform, crs)
     return DaskResult(treatment, classes, transform, crs)
+
+
+def _as_data_array(classes, template, treatment, transform, crs):
+    """The classes as an xarray DataArray on the inputs' coordinates, with their CRS and
+    transform written as rioxarray writes them, 255 as nodata, and the class colours and labels
+    (classes 1..K) in its attributes."""
+    import xarray
+    coordinates = {name: template.coords[name] for name in template.dims
+                   if name in template.coords}
+    result = xarray.DataArray(classes, dims=template.dims, coords=coordinates, name="classes")
+    count = treatment.class_count
+    colours = treatment.class_colours
+    result.attrs["class_count"] = count
+    result.attrs["class_colours"] = [f"#{r:02x}{g:02x}{b:02x}"
+                                     for r, g, b in np.asarray(colours)[1:count + 1]]
+    if transform is not None:
+        treatment.set_place(list(transform.to_gdal()), crs.to_wkt() if crs else "")
+        result.attrs["class_labels"] = treatment.class_labels()
+    try:
+        import rioxarray  # noqa: F401 (the .rio accessor)
+        if crs is not None:
+            result = result.rio.write_crs(crs)
+        if transform is not None:
+            result = result.rio.write_transform(transform)
+        result = result.rio.write_nodata(_core.NO_CLASS, encoded=False)
+    except ImportError:
+        result.attrs["_FillValue"] = _core.NO_CLASS
+    return result
 
 
 def _sparse_counts(plan, *blocks):
@@ -343,7 +393,7 @@ def write(result, stem, crs=None, transform=None):
     gdal_transform = list(transform.to_gdal())
     result.treatment.set_place(gdal_transform, wkt)
     lines, columns = result.treatment.size
-    classes = result.classes
+    classes = getattr(result.classes, "data", result.classes)
     staged_tif = f"{stem}.{uuid.uuid4().hex}.part.tif"
     staged = []
     try:

@@ -57,9 +57,11 @@ bool NamesMissingFile(const std::string& name) {
     return path.find(':') == std::string::npos && !Exists(path);
 }
 
-Refusal KindOfInputRefusal(const std::vector<std::string>& names) {
+// A refusal that names a file that does not exist; any other stays a refusal of the input.
+Refusal KindOfInputRefusal(const std::vector<std::string>& names, const std::string& message) {
     for (const std::string& name : names)
-        if (NamesMissingFile(name)) return Refusal::NotFound;
+        if (NamesMissingFile(name) && message.find(BandOfName(name).path) != std::string::npos)
+            return Refusal::NotFound;
     return Refusal::Input;
 }
 
@@ -74,7 +76,8 @@ std::vector<std::string> InputsOf(const Options& options) {
 
 // An input refused because a file it names is missing becomes a file not found.
 JobOutcome Classified(JobOutcome outcome, const Options& options) {
-    if (outcome.kind == Refusal::Input) outcome.kind = KindOfInputRefusal(InputsOf(options));
+    if (outcome.kind == Refusal::Input)
+        outcome.kind = KindOfInputRefusal(InputsOf(options), outcome.message);
     return outcome;
 }
 
@@ -129,7 +132,7 @@ tessera::Result<std::vector<JobBand>> BandsOf(const Options& options) {
         for (const BandOptions& choice : options.bands)
             if (choice.allBands) files += (files.empty() ? "" : ", ") + choice.path;
         return R::Failure("give 2 to 10 bands, not " + std::to_string(count) +
-                          " (counting every band of " + files + ")");
+                          (files.empty() ? "" : " (counting every band of " + files + ")"));
     }
     return R::Of(std::move(bands));
 }
@@ -518,7 +521,7 @@ JobOutcome Change(const Options& options) {
     JobOutcome refused;
     tessera::ChangeJob change;
     if (const tessera::Status opened = change.Open(options.change[0], options.change[1]); !opened) {
-        refused.kind = KindOfInputRefusal({options.change[0], options.change[1]});
+        refused.kind = KindOfInputRefusal({options.change[0], options.change[1]}, opened.message);
         refused.message = opened.message;
         return refused;
     }

@@ -1,12 +1,13 @@
 // The job layer: its description read from the command line and from a front end's choices,
 // each refusal once with its kind, and the words each front end's refusals use.
+#include "job/job.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "job/choices.h"
-#include "job/job.h"
 #include "testfiles.h"
 
 namespace {
@@ -32,11 +33,12 @@ std::vector<std::string> TwoBands(std::vector<std::string> before = {}) {
 }
 
 TEST(JobChoices, BandDefaultsAndBandOwnChoicesAsTheCommandLineGivesThem) {
-    const auto parsed =
-        ParseOptions({"--out", "o", "--method", "equipopulation", "--segments", "3", "--stretch",
-                      "2%,98%", "--band", "a.tif", "--band", "b.tif:2", "--segments", "5",
-                      "--stretch", "10,200", "--nodata", "nan", "--scale", "2e-05", "--mask",
-                      "m.tif", "--mask-bits", "1,4", "--window-pixels", "1,2,30,40"});
+    const auto parsed = ParseOptions(
+        {"--out",           "o",        "--method",  "equipopulation", "--segments",  "3",
+         "--stretch",       "2%,98%",   "--band",    "a.tif",          "--band",      "b.tif:2",
+         "--segments",      "5",        "--stretch", "10,200",         "--nodata",    "nan",
+         "--scale",         "2e-05",    "--mask",    "m.tif",          "--mask-bits", "1,4",
+         "--window-pixels", "1,2,30,40"});
     ASSERT_TRUE(parsed) << parsed.message;
     const Options& options = *parsed.value;
     ASSERT_EQ(2u, options.bands.size());
@@ -60,7 +62,7 @@ TEST(JobChoices, BandDefaultsAndBandOwnChoicesAsTheCommandLineGivesThem) {
 TEST(JobChoices, EveryCheckWordedForTheFrontEndItCameFrom) {
     // The same refusal, with the options named as the command line and Python name them.
     const std::vector<Given> keepAllAndMinimum{
-        {"--out", "o", ""}, {"--keep-all", "", ""}, {"--min-pixels", "3", ""},
+        {"--out", "o", ""},      {"--keep-all", "", ""},           {"--min-pixels", "3", ""},
         {"--band", "a.raw", ""}, {"--method", "segmentation", ""}, {"--segments", "2", ""},
         {"--band", "b.raw", ""}, {"--method", "segmentation", ""}, {"--segments", "2", ""}};
     EXPECT_EQ("--keep-all and --min-pixels exclude each other",
@@ -76,12 +78,12 @@ TEST(JobChoices, EveryCheckWordedForTheFrontEndItCameFrom) {
     for (int b = 0; b < 11; ++b) eleven.push_back({"--band", "b.raw", ""});
     EXPECT_EQ("bands names 11 bands: give 2 to 10", DescribeJob(eleven, Speaker::Python).message);
     EXPECT_EQ("give 2 to 10 bands with --band, not 1",
-              ParseOptions({"--out", "o", "--method", "segmentation", "--segments", "2",
-                            "--band", "a.raw"})
+              ParseOptions(
+                  {"--out", "o", "--method", "segmentation", "--segments", "2", "--band", "a.raw"})
                   .message);
-    EXPECT_EQ("mask_values belongs to a mask: give it after mask FILE",
-              DescribeJob({{"--out", "o", ""}, {"--mask-values", "3", ""}}, Speaker::Python)
-                  .message);
+    EXPECT_EQ(
+        "mask_values belongs to a mask: give it after mask FILE",
+        DescribeJob({{"--out", "o", ""}, {"--mask-values", "3", ""}}, Speaker::Python).message);
     EXPECT_EQ(std::string("unknown option 'colour'"),
               DescribeJob({{"--colour", "red", ""}}, Speaker::Python).message);
 }
@@ -115,8 +117,8 @@ TEST(JobRefusals, EachRefusalCarriesItsKind) {
         EXPECT_TRUE(parsed) << parsed.message;
         return tessera::job::Run(*parsed.value);
     };
-    const std::vector<std::string> job{"--out", dir.File("out"), "--method", "segmentation",
-                                       "--segments", "3"};
+    const std::vector<std::string> job{"--out",        dir.File("out"), "--method",
+                                       "segmentation", "--segments",    "3"};
     // A band file that is not there.
     auto missing = job;
     for (const std::string& band : {SampleFile("band1.raw"), dir.File("absent.raw")}) {
@@ -135,31 +137,31 @@ TEST(JobRefusals, EachRefusalCarriesItsKind) {
     const auto refusedInput = run(unreadable);
     EXPECT_EQ(Refusal::Input, refusedInput.kind) << refusedInput.message;
     // A mask file that is not there.
-    EXPECT_EQ(Refusal::NotFound, run(TwoBands({"--out", dir.File("out"), "--method",
-                                               "segmentation", "--segments", "3", "--mask",
-                                               dir.File("nomask.raw")}))
-                                     .kind);
-    // A treatment file that is not there.
     EXPECT_EQ(Refusal::NotFound,
-              run(TwoBands({"--out", dir.File("out"), "--apply-treatment", dir.File("t.json")}))
+              run(TwoBands({"--out", dir.File("out"), "--method", "segmentation", "--segments", "3",
+                            "--mask", dir.File("nomask.raw")}))
                   .kind);
+    // A treatment file that is not there.
+    EXPECT_EQ(
+        Refusal::NotFound,
+        run(TwoBands({"--out", dir.File("out"), "--apply-treatment", dir.File("t.json")})).kind);
     // More classes than can be.
-    const auto tooMany = run(TwoBands({"--out", dir.File("out"), "--keep-all", "--method",
-                                       "segmentation", "--segments", "16"}));
+    const auto tooMany = run(TwoBands(
+        {"--out", dir.File("out"), "--keep-all", "--method", "segmentation", "--segments", "16"}));
     EXPECT_EQ(Refusal::TooManyClasses, tooMany.kind);
-    EXPECT_EQ("--keep-all would make 256 classes, more than 250; use --min-pixels to eliminate "
-              "rare codes",
-              tooMany.message);
+    EXPECT_EQ(
+        "--keep-all would make 256 classes, more than 250; use --min-pixels to eliminate "
+        "rare codes",
+        tooMany.message);
     // A folder that is not there for the results.
-    EXPECT_EQ(Refusal::NotWritten,
-              run(TwoBands({"--out", dir.File("none/out"), "--method", "segmentation",
-                            "--segments", "3"}))
-                  .kind);
+    EXPECT_EQ(Refusal::NotWritten, run(TwoBands({"--out", dir.File("none/out"), "--method",
+                                                 "segmentation", "--segments", "3"}))
+                                       .kind);
     const std::vector<std::string> left{"empty.raw", "empty.txt"};
     EXPECT_EQ(left, testing_support::ListFolder(dir.path()));
     // Done.
-    const auto done = run(TwoBands({"--out", dir.File("out"), "--method", "segmentation",
-                                    "--segments", "3"}));
+    const auto done =
+        run(TwoBands({"--out", dir.File("out"), "--method", "segmentation", "--segments", "3"}));
     EXPECT_TRUE(done.Done()) << done.message;
     EXPECT_EQ(9, done.treatment.table.CodeCount);
 

@@ -49,10 +49,11 @@ class SameAsTheBatchTool(ScratchCase):
     def treat_and_compare(self, chunks):
         scene = rioxarray.open_rasterio(scene_dir / "scene.tif", chunks=chunks)
         result = tessera.dask.treat(scene, **SCENE_CHOICES)
-        self.assertIsInstance(result.classes, da.Array)
-        self.assertEqual(result.classes.numblocks, scene.data.numblocks[1:])
+        # An xarray scene gives an xarray result, its data the lazy classes.
+        self.assertIsInstance(result.classes.data, da.Array)
+        self.assertEqual(result.classes.data.numblocks, scene.data.numblocks[1:])
         tool = np.fromfile(scene_dir / "tool.raw", dtype=np.uint8).reshape(2000, 2000)
-        self.assertEqual(result.classes.compute().tobytes(), tool.tobytes())
+        self.assertEqual(result.classes.values.tobytes(), tool.tobytes())
         self.assertEqual(result.report, (scene_dir / "tool.txt").read_text())
         tessera.dask.write(result, self.dir / "dask")
         self.assertSameFiles(self.dir / "dask", scene_dir / "tool",
@@ -68,7 +69,7 @@ class SameAsTheBatchTool(ScratchCase):
 
     def test_16_chunks(self):
         result = self.treat_and_compare((4, 500, 500))
-        self.assertEqual(result.classes.numblocks, (4, 4))
+        self.assertEqual(result.classes.data.numblocks, (4, 4))
         # The counts and colours of the job itself, as tessera.run answers them.
         job = tessera.run(bands=[f"{scene_dir}/scene.tif:{b}" for b in range(1, 5)],
                           out=self.dir / "run", **SCENE_CHOICES)
@@ -77,9 +78,47 @@ class SameAsTheBatchTool(ScratchCase):
         self.assertEqual(result.colours.tolist(), job.colours.tolist())
         self.assertGreater(result.class_count, 20)
 
+    def test_an_xarray_scene_gives_classes_on_its_coordinates(self):
+        scene = rioxarray.open_rasterio(scene_dir / "scene.tif", chunks=(4, 1000, 1000))
+        result = tessera.dask.treat(scene, **SCENE_CHOICES)
+        classes = result.classes
+        self.assertEqual(classes.dims, ("y", "x"))
+        self.assertEqual(classes.x.values.tolist(), scene.x.values.tolist())
+        self.assertEqual(classes.y.values.tolist(), scene.y.values.tolist())
+        self.assertEqual((classes.rio.crs, classes.rio.transform(), classes.rio.nodata),
+                         (scene.rio.crs, scene.rio.transform(), 255))
+        # The labels and colours of the legend beside the tool's GeoTIFF.
+        with rasterio.open(scene_dir / "tool.tif") as theirs:
+            colours = theirs.colormap(1)
+        count = result.class_count
+        self.assertEqual(classes.attrs["class_colours"],
+                         ["#%02x%02x%02x" % colours[k][:3] for k in range(1, count + 1)])
+        legend = (scene_dir / "tool.tif.aux.xml").read_text()
+        self.assertEqual(len(classes.attrs["class_labels"]), count)
+        for label in classes.attrs["class_labels"]:
+            self.assertIn(label.replace("&", "&amp;").replace("<", "&lt;"), legend)
+        # rioxarray writes it as a GeoTIFF on the scene's place, with the tool's pixels.
+        classes.rio.to_raster(self.dir / "rio.tif")
+        with rasterio.open(self.dir / "rio.tif") as mine, \
+                rasterio.open(scene_dir / "tool.tif") as theirs:
+            self.assertEqual(mine.read(1).tobytes(), theirs.read(1).tobytes())
+            self.assertEqual((mine.crs, mine.transform, mine.nodata),
+                             (theirs.crs, theirs.transform, theirs.nodata))
+        tessera.dask.write(result, self.dir / "dask")
+        self.assertSameFiles(self.dir / "dask", scene_dir / "tool", [".txt", ".csv", ".qml"])
+
+    def test_a_big_endian_band_is_read_as_the_numbers_it_holds(self):
+        data = rioxarray.open_rasterio(scene_dir / "scene.tif").values
+        names = [f"{scene_dir}/scene.tif:{b}" for b in range(1, 5)]
+        swapped = [data[b].astype(data.dtype.newbyteorder(">")) for b in range(4)]
+        self.assertTrue(all(not a.dtype.isnative for a in swapped))
+        result = tessera.dask.treat([da.from_array(a, chunks=1000) for a in swapped],
+                                    names=names, **SCENE_CHOICES)
+        self.assertEqual(result.report, (scene_dir / "tool.txt").read_text())
+
     def test_3_uneven_chunks(self):
         result = self.treat_and_compare({"band": 4, "y": (900, 700, 400), "x": 2000})
-        self.assertEqual(result.classes.numblocks, (3, 1))
+        self.assertEqual(result.classes.data.numblocks, (3, 1))
 
     def test_bands_as_separate_arrays_with_their_names(self):
         data = rioxarray.open_rasterio(scene_dir / "scene.tif", chunks=(4, 1000, 700)).data
@@ -107,7 +146,7 @@ class LandsatScene(ScratchCase):
         result = tessera.dask.treat(bands, method="equipopulation", segments=3, min_pixels=5,
                                     nodata=[darkest, None, None, None],
                                     stretch=[None, (7000, 16000), None, None])
-        self.assertEqual(result.classes.numblocks, (3, 3))
+        self.assertEqual(result.classes.data.numblocks, (3, 3))
         self.assertIn("Nodata value : %d" % darkest, result.report)
         self.assertEqual(result.report, (self.dir / "tool.txt").read_text())
         tessera.dask.write(result, self.dir / "dask")
@@ -124,7 +163,7 @@ class LandsatScene(ScratchCase):
                                     segments=3, min_pixels=30, nodata=255)
         self.assertGreater(result.nodata_pixels, 0)
         self.assertEqual(result.report, (self.dir / "tool.txt").read_text())
-        self.assertEqual(result.classes.compute().tobytes(),
+        self.assertEqual(result.classes.values.tobytes(),
                          (self.dir / "tool.raw").read_bytes())
 
 
@@ -138,6 +177,20 @@ class Refusals(ScratchCase):
 
     def tearDown(self):
         self.assertEqual(list(self.dir.iterdir()), [])
+
+    def test_refusals_name_the_band_in_python_words(self):
+        bands = self.bands()
+        for given, message in (
+                ([bands[0], np.zeros((60, 80), dtype=object)], "^band 2: a band of object "
+                 "values cannot be segmented"),
+                ([bands[0], np.asarray(bands[1])[:30]], "^band 2 holds 30 x 80 pixels"),
+                (bands[:1], "^bands holds 1 array: give 2 to 10$")):
+            with self.subTest(message=message):
+                with self.assertRaisesRegex(ValueError, message):
+                    tessera.dask.treat(given)
+        with self.assertRaisesRegex(ValueError, r"^band 2: the stretch 500,10 needs a MIN "
+                                                r"lower than its MAX\.$"):
+            tessera.dask.treat(bands, stretch=[None, (500, 10), None])
 
     def test_arrays_of_different_shapes(self):
         bands = self.bands()
@@ -155,7 +208,7 @@ class Refusals(ScratchCase):
     def test_an_unsupported_dtype(self):
         bands = self.bands()
         bands[0] = bands[0].astype(np.complex64)
-        with self.assertRaisesRegex(ValueError, "^a band of complex64 values cannot be "
+        with self.assertRaisesRegex(ValueError, "^band 1: a band of complex64 values cannot be "
                                                 "segmented"):
             tessera.dask.treat(bands)
 
@@ -183,7 +236,7 @@ class Refusals(ScratchCase):
     def test_a_band_whose_every_pixel_is_without_data(self):
         bands = self.bands()
         bands[1] = da.full((60, 80), 7, dtype=np.uint16, chunks=(30, 40))
-        with self.assertRaisesRegex(ValueError, "^The raster\nb\nband 1 cannot be loaded: every "
+        with self.assertRaisesRegex(ValueError, "^The raster b band 1 cannot be loaded: every "
                                                 "pixel holds its nodata value 7, which leaves"):
             tessera.dask.treat(bands, nodata=[None, 7, None], names=["a", "b", "c"])
 

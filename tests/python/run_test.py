@@ -1,12 +1,16 @@
 """tessera.run: the golden job writes the golden files and answers what they hold; its
 refusals carry tessera-batch's messages and leave no result file."""
+import inspect
+import json
+import subprocess
 import unittest
 from pathlib import Path
 
 import numpy as np
 
 import tessera
-from support import GOLDEN, SOURCE, ScratchCase, golden_choices, run_batch
+from support import (BATCH, GOLDEN, SOURCE, ScratchCase, golden_choices, in_python_words,
+                     run_batch)
 
 
 class GoldenJob(ScratchCase):
@@ -110,6 +114,59 @@ class Refusals(ScratchCase):
             lambda: tessera.run(bands=[self.dir / "band1.raw", self.dir / "band2.raw"],
                                 method="definition", segments=3, out=self.dir / "out"))
         self.assertNothingWritten()
+
+    def test_every_choice_of_the_tool_is_a_keyword_and_refusals_have_their_kinds(self):
+        self.copy_samples()
+        bands = [self.dir / "band1.raw", self.dir / "band2.raw"]
+        described = json.loads(subprocess.run([BATCH, "--describe"], capture_output=True,
+                                              text=True, check=True).stdout)
+        keywords = set(inspect.signature(tessera.run).parameters) | set(tessera._CHOICES)
+        # The command line's own, Python's functions of their own, and the stages Python
+        # does not print.
+        apart = {"--help", "--describe", "--progress", "--quiet", "--scene"}
+        functions = {"--fit-treatment": tessera.fit_treatment, "--change": tessera.change}
+        for option in described["options"]:
+            name = option["name"]
+            with self.subTest(option=name):
+                if name in functions:
+                    self.assertTrue(callable(functions[name]))
+                elif name not in apart:
+                    self.assertIn(in_python_words(name), keywords | {"bands"})
+                    self.assertIn(in_python_words(name), tessera.run.__doc__)
+        with self.assertRaisesRegex(FileNotFoundError, "absent.raw"):
+            tessera.run(bands, mask=self.dir / "absent.raw", out=self.dir / "out")
+        with self.assertRaisesRegex(FileNotFoundError, "none.json"):
+            tessera.run(bands, apply_treatment=self.dir / "none.json", out=self.dir / "out")
+        with self.assertRaisesRegex(ValueError, "^mask_bits is the rule of a mask"):
+            tessera.run(bands, mask_bits=[4], out=self.dir / "out")
+        with self.assertRaisesRegex(ValueError, "^window and window_pixels exclude each other$"):
+            tessera.run(bands, window=(0, 0, 1, 1), window_pixels=(0, 0, 1, 1),
+                        out=self.dir / "out")
+        with self.assertRaisesRegex(ValueError, "^apply_treatment gives every band's method"):
+            tessera.run(bands, apply_treatment=self.dir / "t.json", segments=3,
+                        out=self.dir / "out")
+        with self.assertRaisesRegex(TypeError, "unexpected keyword argument 'colour'"):
+            tessera.run(bands, colour="red")
+        self.assertNothingWritten()
+
+    def test_a_treatment_saved_fitted_and_applied_from_python(self):
+        self.copy_samples()
+        bands = [self.dir / f"band{b}.raw" for b in (1, 2, 3)]
+        tessera.run(bands, segments=3, min_pixels=100, out=self.dir / "first",
+                    save_treatment=self.dir / "saved.json")
+        applied = tessera.run(bands, apply_treatment=self.dir / "saved.json",
+                              out=self.dir / "again")
+        self.assertEqual((self.dir / "first.raw").read_bytes(),
+                         (self.dir / "again.raw").read_bytes())
+        fitted = tessera.fit_treatment([bands, bands[::-1]], self.dir / "fitted.json",
+                                       segments=2, min_pixels=10)
+        self.assertEqual(fitted, str(self.dir / "fitted.json"))
+        self.assertEqual(json.loads((self.dir / "fitted.json").read_text())["bands"][0]["file"],
+                         str(bands[0]))
+        with self.assertRaisesRegex(ValueError, "^scene 2: give 2 to 10 bands, not 1$"):
+            tessera.fit_treatment([bands, [bands[0]]], self.dir / "refused.json", segments=2)
+        self.assertFalse((self.dir / "refused.json").exists())
+        self.assertGreater(applied.class_count, 1)
 
 
 if __name__ == "__main__":
