@@ -81,6 +81,25 @@ JobOutcome Classified(JobOutcome outcome, const Options& options) {
     return outcome;
 }
 
+// A definition band's gray limits: those typed, or each native limit as the gray level whose
+// native range holds it, by the band's stretch; refused naming the band (`which`).
+tessera::Result<std::vector<int32_t>> GrayLimitsOf(const Options& options,
+                                                   const BandOptions& choice,
+                                                   const tessera::BandRecord& record,
+                                                   const std::string& which) {
+    using R = tessera::Result<std::vector<int32_t>>;
+    if (!choice.nativeLimits) return R::Of(choice.limits.value_or(std::vector<int32_t>{}));
+    const auto& stretch = record.stretch;
+    R grays = tessera::GrayLimitsOfNative(
+        *choice.nativeLimits,
+        stretch ? std::optional<tessera::StretchRange>(stretch->range) : std::nullopt,
+        stretch ? stretch->ValueType() : "Byte");
+    if (!grays)
+        return R::Failure(which + ": " + Spelled(options.speaker, "--native-limits") + ": " +
+                          grays.message);
+    return grays;
+}
+
 // One band of the job, with the file and the reader it comes from.
 struct JobBand {
     std::string path;
@@ -449,21 +468,11 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
     tessera::Treatment& treatment = fit.Combined();
     for (int b = 1; b <= n; ++b) {
         const BandOptions& choice = *listed[0][b - 1].choice;
-        std::vector<int32_t> limits = choice.limits ? *choice.limits : std::vector<int32_t>{};
-        if (choice.nativeLimits) {
-            const auto& stretch = treatment.records[b].stretch;
-            const tessera::Result<std::vector<int32_t>> grays = tessera::GrayLimitsOfNative(
-                *choice.nativeLimits,
-                stretch ? std::optional<tessera::StretchRange>(stretch->range) : std::nullopt,
-                stretch ? stretch->ValueType() : "Byte");
-            if (!grays)
-                return Fail(progress, Refusal::Input,
-                            "band " + std::to_string(b) + ": " +
-                                Spelled(options.speaker, "--native-limits") + ": " + grays.message);
-            limits = *grays.value;
-            treatment.records[b].nativeLimits = *choice.nativeLimits;
-        }
-        tessera::SetBandSegmentation(treatment, b, choice.type, choice.segments, limits);
+        const tessera::Result<std::vector<int32_t>> limits =
+            GrayLimitsOf(options, choice, treatment.records[b], "band " + std::to_string(b));
+        if (!limits) return Fail(progress, Refusal::Input, limits.message);
+        if (choice.nativeLimits) treatment.records[b].nativeLimits = *choice.nativeLimits;
+        tessera::SetBandSegmentation(treatment, b, choice.type, choice.segments, *limits.value);
     }
     tessera::RandomBelow random;
     if (const tessera::Status segmented = tessera::FinishSegmentation(treatment, random);
@@ -639,21 +648,12 @@ JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
     }
     for (int band = 1; band <= bandCount && !saved; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
-        std::vector<int32_t> limits = choice.limits ? *choice.limits : std::vector<int32_t>{};
-        if (choice.nativeLimits) {
-            const auto& stretch = job.State().records[band].stretch;
-            const tessera::Result<std::vector<int32_t>> grays = tessera::GrayLimitsOfNative(
-                *choice.nativeLimits,
-                stretch ? std::optional<tessera::StretchRange>(stretch->range) : std::nullopt,
-                stretch ? stretch->ValueType() : "Byte");
-            if (!grays)
-                return Fail(Refusal::Input,
-                            "band " + std::to_string(band) + " (" + bands[band - 1].path + "): " +
-                                Spelled(options.speaker, "--native-limits") + ": " + grays.message);
-            limits = *grays.value;
-            job.NoteNativeLimits(band, *choice.nativeLimits);
-        }
-        job.SetSegmentation(band, choice.type, choice.segments, limits);
+        const tessera::Result<std::vector<int32_t>> limits =
+            GrayLimitsOf(options, choice, job.State().records[band],
+                         "band " + std::to_string(band) + " (" + bands[band - 1].path + ")");
+        if (!limits) return Fail(Refusal::Input, limits.message);
+        if (choice.nativeLimits) job.NoteNativeLimits(band, *choice.nativeLimits);
+        job.SetSegmentation(band, choice.type, choice.segments, *limits.value);
     }
     progress.Say("segmenting");
     if (const tessera::Status segmented = job.FinishSegmentation(); !segmented) {
