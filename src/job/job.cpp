@@ -310,10 +310,7 @@ std::optional<JobOutcome> LoadBandSet(
         }
         if (saved) {
             // The saved stretch, scale and nodata value, whatever the band's own.
-            const tessera::SavedBand& kept = saved->bands[static_cast<size_t>(band - 1)];
-            loading.stretch = kept.stretch;
-            loading.scaling = kept.scaling;
-            loading.nodata = kept.nodata;
+            tessera::TakeSavedLoading(loading, saved->bands[static_cast<size_t>(band - 1)]);
         }
         if (const tessera::Status loaded = job.LoadBand(band, path, file.type, loading); !loaded)
             return Fail(progress, Refusal::Input, loaded.message);

@@ -584,9 +584,9 @@ Status CheckTreatmentBand(const SavedTreatment& saved, const std::string& path, 
                            " reads gray levels of 8 bits without a stretch");
 }
 
-void TakeSavedSegmentation(Treatment& treatment, const SavedTreatment& saved) {
-    for (int b = 1; b <= treatment.BandCount() && b <= saved.BandCount(); ++b) {
-        BandRecord& record = treatment.records[b];
+void TakeSavedSegmentation(BandRecord* records, int bandCount, const SavedTreatment& saved) {
+    for (int b = 1; b <= bandCount && b <= saved.BandCount(); ++b) {
+        BandRecord& record = records[b];
         const SavedBand& band = saved.bands[b - 1];
         record.thresholdingType = band.type;
         record.segmentCount = band.count;
@@ -595,6 +595,17 @@ void TakeSavedSegmentation(Treatment& treatment, const SavedTreatment& saved) {
         // The stretch read is the saved one; so is where its MIN and MAX came from.
         if (record.stretch) record.stretch->percentiles = band.percentiles;
     }
+}
+
+void TakeSavedSegmentation(Treatment& treatment, const SavedTreatment& saved) {
+    TakeSavedSegmentation(treatment.records.data(), treatment.BandCount(), saved);
+}
+
+void TakeSavedLoading(BandLoadOptions& options, const SavedBand& kept) {
+    options.stretch = kept.stretch;
+    options.percentiles.reset();
+    options.scaling = kept.scaling;
+    options.nodata = kept.nodata;
 }
 
 Status TakeSavedClasses(Treatment& treatment, const SavedTreatment& saved,

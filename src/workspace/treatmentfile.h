@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bands/bandfacts.h"
+#include "bands/bandset.h"
 #include "crossing/crossing.h"
 #include "image/guitools.h"
 #include "segmentation/thresholding.h"
@@ -76,6 +77,11 @@ Status CheckTreatmentBand(const SavedTreatment& saved, const std::string& path, 
 // Takes the saved methods, counts and gray limits into the records of a band set read
 // (GatherStatistics done): nothing is computed from its histograms.
 void TakeSavedSegmentation(Treatment& treatment, const SavedTreatment& saved);
+// The same into records 1..bandCount.
+void TakeSavedSegmentation(BandRecord* records, int bandCount, const SavedTreatment& saved);
+// A band loaded again for a saved treatment takes its stretch, scale and nodata value, whatever
+// its own, and no percentiles.
+void TakeSavedLoading(BandLoadOptions& options, const SavedBand& kept);
 // After the count: the saved classes (a code keeps its class number) and colours, and the
 // selection rule, without a draw; the report then names `path` and counts the pixels of codes
 // in no class. Refused when the treatment's code table is not the one segmented.

@@ -98,9 +98,8 @@ Status Workspace::LoadBand(int band, const std::string& path, BandFileType chose
         file.value->ReadAll(type == BandFileType::Bitmap ? NoProgress() : progress, &nodata);
     if (pixels.cancelled) return Status::Cancelled();
     if (!pixels) return Status::Failure(pixels.message);
-    if (!nodata.Empty() &&
-        std::find(nodata.Data(), nodata.Data() + nodata.Size(), uint8_t{0}) ==
-            nodata.Data() + nodata.Size())
+    if (!nodata.Empty() && std::find(nodata.Data(), nodata.Data() + nodata.Size(), uint8_t{0}) ==
+                               nodata.Data() + nodata.Size())
         return Status::Failure(file.value->Refusal(AllNodataReason(
             file.value->Nodata(), file.value->Raster() && file.value->Raster()->IsFloating())));
     if (!progress.Step(kStageLoading, 1, 1)) return Status::Cancelled();
@@ -212,8 +211,7 @@ Status Workspace::AddMask(const MaskSource& source, Progress& progress) {
         all->Add(std::move(*reopened.value), earlier.rule,
                  MaskName(earlier.path, earlierType, earlier.rasterBand));
     }
-    all->Add(std::move(*band.value), source.rule,
-             MaskName(source.path, type, source.rasterBand));
+    all->Add(std::move(*band.value), source.rule, MaskName(source.path, type, source.rasterBand));
     if (Status again = LoadAgain(all, progress); !again) return again;
     maskSources_.push_back(source);
     maskTexts_ = all->Texts();
@@ -254,10 +252,7 @@ Status Workspace::LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progre
         }
         if (saved && b <= saved->BandCount()) {
             const SavedBand& kept = saved->bands[static_cast<size_t>(b - 1)];
-            options.stretch = kept.stretch;
-            options.percentiles.reset();
-            options.scaling = kept.scaling;
-            options.nodata = kept.nodata;
+            TakeSavedLoading(options, kept);
             if (load.answer) {
                 BandLoadOptions::RasterQuestion answer = *load.answer;
                 answer.stretch = kept.stretch;
@@ -294,8 +289,8 @@ void Workspace::SetSegmentation(int band, int type, int count,
                                 const std::vector<int32_t>& typedUpper) {
     if (!ValidBand(band)) return;
     const BandData& data = bands[band];
-    SetBandSegmentation(records[band], data.histogram, GrayRange{data.minGray, data.maxGray},
-                        type, count, typedUpper);
+    SetBandSegmentation(records[band], data.histogram, GrayRange{data.minGray, data.maxGray}, type,
+                        count, typedUpper);
 }
 
 Status Workspace::FinishSegmentation(bool, bool, Progress& progress) {
@@ -397,14 +392,7 @@ Status Workspace::ApplyTreatment(const SavedTreatment& saved, const std::string&
             return fits;
     }
     if (Status loaded = LoadAgain(mask_, progress, &saved); !loaded) return loaded;
-    for (int b = 1; b <= BandCount; ++b) {
-        const SavedBand& kept = saved.bands[static_cast<size_t>(b - 1)];
-        records[b].thresholdingType = kept.type;
-        records[b].segmentCount = kept.count;
-        records[b].segmentLimits = kept.limits;
-        records[b].nativeLimits = kept.nativeLimits;
-        if (records[b].stretch) records[b].stretch->percentiles = kept.percentiles;
-    }
+    TakeSavedSegmentation(records.data(), BandCount, saved);
     if (Status segmented = FinishSegmentation(true, false, progress); !segmented) return segmented;
     Result<CodeCounts> counts = CountCodes(progress);
     if (counts.cancelled) return Status::Cancelled();
@@ -438,8 +426,7 @@ Status Workspace::Cross(CodeCounts counts, const std::function<Status(Treatment&
         if (cancelled(1)) return Status::Cancelled();
         MemoryStrips source = segmentation->Strips();
         const Status classified = ClassifyStrips(
-            source, result, Threads(),
-            [&](int, int, const Strip& strip, const uint8_t* lines) {
+            source, result, Threads(), [&](int, int, const Strip& strip, const uint8_t* lines) {
                 std::memcpy((*classes)[strip.first], lines,
                             static_cast<size_t>(strip.count) * size.columns);
                 return Status::Ok();
