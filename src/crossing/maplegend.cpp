@@ -33,7 +33,12 @@ std::string XmlEscaped(const std::string& text) {
                 escaped += "&quot;";
                 break;
             default:
-                escaped += c;
+                // XML 1.0 cannot hold the other control characters, even as references: a
+                // file name holding one is written with U+FFFD in its place.
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                    escaped += "\xEF\xBF\xBD";
+                else
+                    escaped += c;
         }
     }
     return escaped;
@@ -123,8 +128,7 @@ std::string PamLegendText(const std::vector<std::string>& names,
     }
     for (size_t r = 0; r < rows.size(); ++r) {
         text += "      <Row index=\"" + std::to_string(r) + "\">\n";
-        for (const std::string& cell : rows[r])
-            text += "        <F>" + XmlEscaped(cell) + "</F>\n";
+        for (const std::string& cell : rows[r]) text += "        <F>" + XmlEscaped(cell) + "</F>\n";
         text += "      </Row>\n";
     }
     text += "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
@@ -157,9 +161,9 @@ std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colo
     for (const ClassRow& row : classes.rows) {
         const ColourEntry& colour = colours[static_cast<uint8_t>(row.classValue)];
         std::vector<std::string>& cells = rows.emplace_back(std::vector<std::string>{
-            std::to_string(row.classValue), std::to_string(row.pixels),
-            std::to_string(colour.red), std::to_string(colour.green), std::to_string(colour.blue),
-            ClassLabel(row), std::to_string(row.code)});
+            std::to_string(row.classValue), std::to_string(row.pixels), std::to_string(colour.red),
+            std::to_string(colour.green), std::to_string(colour.blue), ClassLabel(row),
+            std::to_string(row.code)});
         for (const ClassRow::Band& band : row.bands) {
             cells.push_back(std::to_string(band.segment));
             cells.push_back(RealCell(band.nativeMin));

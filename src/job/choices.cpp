@@ -7,6 +7,7 @@
 #include "bands/bandfiles.h"
 #include "bands/rasterband.h"
 #include "segmentation/thresholding.h"
+#include "support/json.h"
 #include "support/numbers.h"
 
 namespace tessera::job {
@@ -421,19 +422,6 @@ const Choice* FindOption(const std::string& name) {
     return nullptr;
 }
 
-namespace {
-
-std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') quoted += '\\';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
-}  // namespace
-
 std::string DescriptionJson() {
     std::string json = "{\n  \"program\": \"tessera-batch\",\n  \"description_version\": 1,\n";
     json += "  \"bands\": {\"minimum\": 2, \"maximum\": " + std::to_string(kMaximumBands) +
@@ -441,10 +429,10 @@ std::string DescriptionJson() {
     const std::vector<Choice>& table = OptionTable();
     for (size_t k = 0; k < table.size(); ++k) {
         const Choice& option = table[k];
-        json += "    {\"name\": " + JsonString(option.name);
-        json += ", \"value\": " + (option.value ? JsonString(option.value) : "null");
-        json += ", \"type\": " + JsonString(option.type);
-        json += ", \"scope\": " + JsonString(option.scope);
+        json += "    {\"name\": " + JsonQuoted(option.name);
+        json += ", \"value\": " + (option.value ? JsonQuoted(option.value) : "null");
+        json += ", \"type\": " + JsonQuoted(option.type);
+        json += ", \"scope\": " + JsonQuoted(option.scope);
         json += ", \"required\": ";
         json += option.required ? "true" : "false";
         if (option.minimum) json += ", \"minimum\": " + std::to_string(*option.minimum);
@@ -456,14 +444,14 @@ std::string DescriptionJson() {
             for (size_t c = 0; c < option.choices.size(); ++c) {
                 const OptionChoice& choice = option.choices[c];
                 json += c == 0 ? "" : ", ";
-                json += "{\"value\": " + JsonString(choice.value) +
-                        ", \"label\": " + JsonString(choice.label);
-                if (choice.needs) json += ", \"needs\": " + JsonString(choice.needs);
+                json += "{\"value\": " + JsonQuoted(choice.value) +
+                        ", \"label\": " + JsonQuoted(choice.label);
+                if (choice.needs) json += ", \"needs\": " + JsonQuoted(choice.needs);
                 json += "}";
             }
             json += "]";
         }
-        json += ", \"help\": " + JsonString(option.help) + "}";
+        json += ", \"help\": " + JsonQuoted(option.help) + "}";
         json += k + 1 < table.size() ? ",\n" : "\n";
     }
     json +=

@@ -145,5 +145,15 @@ TEST(TreatmentMetadata, SaysHowEachBandWasTreatedAndHowCodesWereChosen) {
     EXPECT_EQ(expected.size() - 1, unknown.size());  // no selection rule is told
 }
 
+TEST(ClassLegend, ControlCharactersOfANameNeverReachTheXml) {
+    // A file may be named with any byte but '/' and NUL; XML 1.0 holds no control character
+    // but tab, line feed and carriage return, even as a reference.
+    EXPECT_EQ(
+        "a\xEF\xBF\xBD"
+        "b\tc &amp; &lt;d&gt; &quot;e&quot;",
+        XmlEscaped("a\x01"
+                   "b\tc & <d> \"e\""));
+}
+
 }  // namespace
 }  // namespace tessera

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "job/choices.h"
+#include "support/json.h"
 #include "testfiles.h"
 
 namespace {
@@ -86,6 +87,17 @@ TEST(JobChoices, EveryCheckWordedForTheFrontEndItCameFrom) {
         DescribeJob({{"--out", "o", ""}, {"--mask-values", "3", ""}}, Speaker::Python).message);
     EXPECT_EQ(std::string("unknown option 'colour'"),
               DescribeJob({{"--colour", "red", ""}}, Speaker::Python).message);
+}
+
+TEST(JobChoices, TheDescriptionIsJsonWhateverItsTexts) {
+    const std::string json = tessera::job::DescriptionJson();
+    const auto parsed = tessera::ParseJson(json);
+    ASSERT_TRUE(parsed) << parsed.message;
+    const tessera::JsonValue* options = parsed.value->Find("options");
+    ASSERT_NE(nullptr, options);
+    EXPECT_EQ(tessera::job::OptionTable().size(), options->items.size());
+    for (size_t k = 0; k < options->items.size(); ++k)
+        EXPECT_EQ(tessera::job::OptionTable()[k].help, options->items[k].Find("help")->string);
 }
 
 TEST(JobChoices, HelpIsMadeFromTheTableOfChoices) {
