@@ -77,8 +77,7 @@ std::string SquareUnit(const SystemFacts& system) {
 }
 
 bool IsGeographic(const SystemFacts& system) {
-    return system.read && !system.facts.projected && !system.facts.local &&
-           system.facts.geographic;
+    return system.read && !system.facts.projected && !system.facts.local && system.facts.geographic;
 }
 
 // `text` (digits, a point, digits) without the zeros that end its decimals, nor a bare point.
@@ -138,8 +137,7 @@ CellAreas::CellAreas(ImageSize size, const Georeference& place) {
     step_ = t[5] * degrees;
     width_ = std::fabs(t[1]) * degrees;
     const bool ellipsoid = system.facts.semiMajorOk && system.facts.inverseFlatteningOk &&
-                           semiMajor > 0 &&
-                           std::isfinite(semiMajor) &&
+                           semiMajor > 0 && std::isfinite(semiMajor) &&
                            (inverseFlattening == 0 || inverseFlattening > 1) &&
                            std::isfinite(inverseFlattening);
     const bool northUp = t[2] == 0 && t[4] == 0;
@@ -221,6 +219,18 @@ std::array<uint64_t, 512> ClassAreas::Parts() const {
 void ClassAreas::AddParts(const std::array<uint64_t, 512>& parts) {
     for (size_t k = 0; k < sums_.size(); ++k)
         sums_[k] += (static_cast<Sum>(parts[2 * k]) << 64) | parts[2 * k + 1];
+}
+
+std::array<uint64_t, 512> ClassAreas::SumOfParts(const std::array<uint64_t, 512>& a,
+                                                 const std::array<uint64_t, 512>& b) {
+    std::array<uint64_t, 512> sum{};
+    for (size_t k = 0; k < 256; ++k) {
+        const Sum total = ((static_cast<Sum>(a[2 * k]) << 64) | a[2 * k + 1]) +
+                          ((static_cast<Sum>(b[2 * k]) << 64) | b[2 * k + 1]);
+        sum[2 * k] = static_cast<uint64_t>(total >> 64);
+        sum[2 * k + 1] = static_cast<uint64_t>(total);
+    }
+    return sum;
 }
 
 std::string ClassAreas::Text(int k) const {

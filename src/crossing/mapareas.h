@@ -73,6 +73,9 @@ class ClassAreas {
     // words back, exactly.
     std::array<uint64_t, 512> Parts() const;
     void AddParts(const std::array<uint64_t, 512>& parts);
+    // The sums of two such sets of words, exactly, without the cells they were measured on.
+    static std::array<uint64_t, 512> SumOfParts(const std::array<uint64_t, 512>& a,
+                                                const std::array<uint64_t, 512>& b);
     // The area of class value `k` as the class table writes it: rounded to the cells'
     // decimals, without trailing zeros; empty when no area is known.
     std::string Text(int k) const;

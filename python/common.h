@@ -1,0 +1,259 @@
+#pragma once
+// What the parts of tessera._core share: the conversions between numpy and the core, and the
+// refusals as Python exceptions carrying the program's message on one line.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "bands/graylevels.h"
+#include "bands/rasterband.h"
+#include "bands/stretch.h"
+#include "crossing/codetable.h"
+#include "crossing/crossing.h"
+#include "crossing/mapareas.h"
+#include "crossing/maplegend.h"
+#include "crossing/mapresult.h"
+#include "crossing/report.h"
+#include "job/choices.h"
+#include "job/job.h"
+#include "segmentation/thresholding.h"
+#include "support/randombelow.h"
+#include "workspace/blockpasses.h"
+#include "workspace/passes.h"
+
+namespace tessera::python {
+
+namespace py = pybind11;
+
+using Stretch = std::optional<std::pair<double, double>>;
+// A segmentation as Python holds it: method, count, lower and upper limits of segments 1..N.
+using Segmenting = std::tuple<int, int, std::vector<int64_t>, std::vector<int64_t>>;
+// A band of values as Python describes it: GDAL's type name, nodata value, stretch.
+using BandDescription = std::tuple<std::string, std::optional<double>, Stretch>;
+
+// The core words its messages for message boxes; an exception gives them on one line.
+[[noreturn]] inline void RaiseValue(const std::string& message) {
+    throw py::value_error(job::OneLine(message));
+}
+
+[[noreturn]] inline void Raise(PyObject* type, const std::string& message) {
+    PyErr_SetString(type, job::OneLine(message).c_str());
+    throw py::error_already_set();
+}
+
+template <class T>
+inline T Take(Result<T> result) {
+    if (!result) RaiseValue(result.message);
+    return std::move(*result.value);
+}
+
+inline void Check(const Status& status) {
+    if (!status) RaiseValue(status.message);
+}
+
+// GDAL's name of a numpy dtype, or its own name when it is none of the types a band takes.
+inline std::string TypeNameOf(const py::dtype& dtype) {
+    const char kind = dtype.kind();
+    const auto size = dtype.itemsize();
+    const bool native = dtype.attr("isnative").cast<bool>();
+    if (native) {
+        if (kind == 'u' && size == 1) return "Byte";
+        if (kind == 'i' && size == 1) return "Int8";
+        if (kind == 'u' && size == 2) return "UInt16";
+        if (kind == 'i' && size == 2) return "Int16";
+        if (kind == 'u' && size == 4) return "UInt32";
+        if (kind == 'i' && size == 4) return "Int32";
+        if (kind == 'u' && size == 8) return "UInt64";
+        if (kind == 'i' && size == 8) return "Int64";
+        if (kind == 'f' && size == 4) return "Float32";
+        if (kind == 'f' && size == 8) return "Float64";
+    }
+    return dtype.attr("name").cast<std::string>();
+}
+
+inline ValueType TypeOf(const py::dtype& dtype) {
+    return Take(ValueTypeNamed(TypeNameOf(dtype)));
+}
+
+inline std::optional<StretchRange> StretchOf(const Stretch& stretch) {
+    if (!stretch) return std::nullopt;
+    return StretchRange{stretch->first, stretch->second};
+}
+
+inline ArrayBand BandOf(const BandDescription& description) {
+    const auto& [type, nodata, stretch] = description;
+    return MakeArrayBand(Take(ValueTypeNamed(type)), nodata, StretchOf(stretch));
+}
+
+// A 2-D block held line after line; its size.
+inline ImageSize BlockSize(const py::array& block) {
+    if (block.ndim() != 2)
+        RaiseValue("a block must have two dimensions (lines, columns), not " +
+                   std::to_string(block.ndim()));
+    if (!(block.flags() & py::array::c_style))
+        RaiseValue("a block must be held line after line (C order)");
+    return ImageSize{static_cast<int>(block.shape(0)), static_cast<int>(block.shape(1))};
+}
+
+// The blocks of every band, checked against the bands' types and one another's size.
+inline std::vector<ValueBlock> BlocksOf(const std::vector<ArrayBand>& bands,
+                                        const std::vector<py::array>& blocks, ImageSize& size) {
+    if (blocks.size() != bands.size())
+        RaiseValue("give one block per band: " + std::to_string(bands.size()) + " bands, " +
+                   std::to_string(blocks.size()) + " blocks");
+    std::vector<ValueBlock> values;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        const ImageSize own = BlockSize(blocks[b]);
+        if (b == 0) size = own;
+        if (!(own == size)) RaiseValue(ArraySizeMismatchText(static_cast<int>(b) + 1, own, size));
+        if (TypeOf(blocks[b].dtype()) != bands[b].type)
+            RaiseValue("band " + std::to_string(b + 1) + " was described as " +
+                       ValueTypeName(bands[b].type) + " but its block holds " +
+                       TypeNameOf(blocks[b].dtype()) + " values");
+        values.push_back(ValueBlock{blocks[b].data()});
+    }
+    return values;
+}
+
+inline size_t Cells(ImageSize size) {
+    return static_cast<size_t>(size.lines) * static_cast<size_t>(size.columns);
+}
+
+inline py::array_t<uint8_t> Plane(ImageSize size) {
+    return py::array_t<uint8_t>({size.lines, size.columns});
+}
+
+inline py::array_t<uint8_t> ColourArray(const ColourTable& table) {
+    py::array_t<uint8_t> colours({256, 3});
+    auto out = colours.mutable_unchecked<2>();
+    for (int k = 0; k < 256; ++k) {
+        out(k, 0) = table[k].red;
+        out(k, 1) = table[k].green;
+        out(k, 2) = table[k].blue;
+    }
+    return colours;
+}
+
+template <class T>
+inline py::array_t<T> ArrayOf(const std::vector<T>& values) {
+    py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
+    if (!values.empty())
+        std::memcpy(array.mutable_data(), values.data(), values.size() * sizeof(T));
+    return array;
+}
+
+inline Histogram HistogramOf(
+    const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& h) {
+    if (h.ndim() != 1 || h.shape(0) != 256) RaiseValue("a histogram holds 256 counts");
+    Histogram histogram{};
+    std::memcpy(histogram.data(), h.data(), sizeof histogram);
+    return histogram;
+}
+
+inline void CheckMethod(int method) {
+    if (method < Segmentation || method > Definition)
+        RaiseValue("unknown method " + std::to_string(method) +
+                   " (0 segmentation, 1 equipopulation or 2 definition)");
+}
+
+// The statistics of every band as one array of n rows: the histogram, the pixels without
+// data, those of them NaN or infinite.
+inline py::array_t<int64_t> StatisticsArray(const BandStatistics& statistics, int n) {
+    py::array_t<int64_t> out({n, 258});
+    auto rows = out.mutable_unchecked<2>();
+    for (int b = 1; b <= n; ++b) {
+        for (int g = 0; g < 256; ++g) rows(b - 1, g) = statistics.histograms[b][g];
+        rows(b - 1, 256) = statistics.withoutData[b];
+        rows(b - 1, 257) = statistics.nonFinite[b];
+    }
+    return out;
+}
+
+inline BandStatistics StatisticsOf(
+    const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& a, int n) {
+    if (a.ndim() != 2 || a.shape(0) != n || a.shape(1) != 258)
+        RaiseValue("the statistics of " + std::to_string(n) + " bands are " + std::to_string(n) +
+                   " x 258 numbers");
+    auto rows = a.unchecked<2>();
+    BandStatistics statistics;
+    statistics.histograms.assign(static_cast<size_t>(n) + 1, Histogram{});
+    statistics.withoutData.assign(static_cast<size_t>(n) + 1, 0);
+    statistics.nonFinite.assign(static_cast<size_t>(n) + 1, 0);
+    statistics.masked.assign(static_cast<size_t>(n) + 1, 0);  // blocks carry no mask
+    for (int b = 1; b <= n; ++b) {
+        for (int g = 0; g < 256; ++g) statistics.histograms[b][g] = rows(b - 1, g);
+        statistics.withoutData[b] = rows(b - 1, 256);
+        statistics.nonFinite[b] = rows(b - 1, 257);
+    }
+    return statistics;
+}
+
+inline std::vector<BandRecord> RecordsOf(const std::vector<Segmenting>& segmentations) {
+    std::vector<BandRecord> records(segmentations.size() + 1);
+    for (size_t b = 0; b < segmentations.size(); ++b) {
+        const auto& [method, count, lower, upper] = segmentations[b];
+        CheckMethod(method);
+        Check(CheckSegmentCount(count));
+        if (lower.size() != upper.size())
+            RaiseValue("a segmentation holds as many lower limits as upper limits");
+        BandRecord& record = records[b + 1];
+        record.thresholdingType = method;
+        record.segmentCount = count;
+        record.segmentLimits.lower.assign(1, 0);
+        record.segmentLimits.upper.assign(1, 0);
+        record.segmentLimits.lower.insert(record.segmentLimits.lower.end(), lower.begin(),
+                                          lower.end());
+        record.segmentLimits.upper.insert(record.segmentLimits.upper.end(), upper.begin(),
+                                          upper.end());
+    }
+    return records;
+}
+
+inline Segmenting SegmentationOf(const BandRecord& record) {
+    const SegmentLimits& limits = record.segmentLimits;
+    std::vector<int64_t> lower, upper;
+    if (limits.Count() > 0) {
+        lower.assign(limits.lower.begin() + 1, limits.lower.end());
+        upper.assign(limits.upper.begin() + 1, limits.upper.end());
+    }
+    return {record.thresholdingType, record.segmentCount, lower, upper};
+}
+
+inline std::optional<Georeference> PlaceOf(const std::optional<std::vector<double>>& transform,
+                                           const std::string& system) {
+    if (!transform) return std::nullopt;
+    if (transform->size() != 6) RaiseValue("a geotransform holds 6 numbers (GDAL's order)");
+    Georeference place;
+    for (int i = 0; i < 6; ++i) place.transform[i] = (*transform)[i];
+    place.coordinateSystem = system;
+    return place;
+}
+
+// The codes 1..K a selection keeps; refused, with the batch tool's text, beyond 250 classes.
+inline std::vector<int32_t> SelectedOf(const std::vector<int64_t>& pixelCount, bool keepAll,
+                                       int64_t minimum) {
+    if (pixelCount.empty()) RaiseValue("give the pixels of every code 0..N");
+    const CodeSelection choice{keepAll, minimum};
+    const int64_t kept = CountSelected(pixelCount, choice);
+    if (kept > kMaximumClassCount) {
+        job::Options options;
+        options.keepAll = keepAll;
+        options.minPixels = minimum;
+        RaiseValue(job::TooManyClassesText(options, kept, static_cast<int>(pixelCount.size()) - 1));
+    }
+    std::vector<int32_t> selected = SelectCodes(pixelCount, choice);
+    if (!selected.empty()) selected.erase(selected.begin());
+    return selected;
+}
+
+}  // namespace tessera::python
