@@ -65,9 +65,9 @@ std::string MaskRule::Text() const {
         case Kind::Bits:
             for (int bit = 0; bit < 64; ++bit)
                 if (bits & (uint64_t{1} << bit)) items.push_back(std::to_string(bit));
-            return items.size() == 1 ? "masked where bit " + items[0] + " is set"
-                                     : "masked where any of bits " + ListText(items, " and ") +
-                                           " is set";
+            return items.size() == 1
+                       ? "masked where bit " + items[0] + " is set"
+                       : "masked where any of bits " + ListText(items, " and ") + " is set";
         case Kind::Values:
             for (const double value : values) items.push_back(NumberText(value));
             return "masked where it holds " + ListText(items, " or ");
@@ -83,7 +83,9 @@ Result<MaskRule> BitsRule(const std::string& list) {
     rule.kind = MaskRule::Kind::Bits;
     for (const std::string& item : *items) {
         const std::optional<double> bit = FiniteNumber(item);
-        if (!bit || *bit != std::floor(*bit) || *bit < 0 || *bit > 63)
+        if (!bit || *bit != std::floor(*bit))
+            return R::Failure("the bit numbers '" + list + "' are not a list like 1,3,4");
+        if (*bit < 0 || *bit > 63)
             return R::Failure("the bit number " + item + " lies outside 0..63");
         rule.bits |= uint64_t{1} << static_cast<int>(*bit);
     }
@@ -154,15 +156,15 @@ Status CheckMaskPlace(const BandReader& mask, ImageSize size,
     if (own && place) {
         const std::string difference = GeoreferenceDifference(*place, *own);
         if (difference == "their coordinate systems differ")
-            return Status::Failure(mask.Refusal(
-                "as a mask, it lies in another coordinate system than the bands"));
+            return Status::Failure(
+                mask.Refusal("as a mask, it lies in another coordinate system than the bands"));
     }
     const ImageSize masked = mask.Size();
     if (masked.lines != size.lines || masked.columns != size.columns)
-        return Status::Failure(mask.Refusal(
-            "as a mask, it has " + std::to_string(masked.lines) + " lines x " +
-            std::to_string(masked.columns) + " columns, the bands " + std::to_string(size.lines) +
-            " x " + std::to_string(size.columns)));
+        return Status::Failure(mask.Refusal("as a mask, it has " + std::to_string(masked.lines) +
+                                            " lines x " + std::to_string(masked.columns) +
+                                            " columns, the bands " + std::to_string(size.lines) +
+                                            " x " + std::to_string(size.columns)));
     if (own && place && !GeoreferenceDifference(*place, *own).empty())
         return Status::Failure(mask.Refusal("as a mask, it does not lie on the bands' pixel grid"));
     return Status::Ok();

@@ -545,9 +545,34 @@ JobOutcome Change(const Options& options) {
 }
 
 JobOutcome Run(const Options& options, StageSink* stages) {
-    if (!options.fitTreatment.empty()) return FitTreatment(options, stages);
-    if (!options.change.empty()) return Change(options);
-    return RunTreatment(options, stages);
+    JobOutcome outcome = !options.fitTreatment.empty() ? FitTreatment(options, stages)
+                         : !options.change.empty()     ? Change(options)
+                                                       : RunTreatment(options, stages);
+    outcome.message = InWordsOf(options.speaker, outcome.message);
+    return outcome;
+}
+
+std::string InWordsOf(Speaker speaker, const std::string& text) {
+    if (speaker == Speaker::CommandLine) return text;
+    // The layers below the job name the command line's options in a few refusals ("--grid 3:
+    // there is no band 3"); each such name, as a whole word, becomes the speaker's.
+    std::string worded;
+    for (size_t at = 0; at < text.size();) {
+        const bool starts = text.compare(at, 2, "--") == 0 &&
+                            (at == 0 || std::isspace(static_cast<unsigned char>(text[at - 1])) ||
+                             text[at - 1] == '(' || text[at - 1] == '\'');
+        size_t end = at + 2;
+        while (starts && end < text.size() &&
+               (std::islower(static_cast<unsigned char>(text[end])) || text[end] == '-'))
+            ++end;
+        if (starts && FindOption(text.substr(at, end - at)) != nullptr) {
+            worded += Spelled(speaker, text.substr(at, end - at));
+            at = end;
+        } else {
+            worded += text[at++];
+        }
+    }
+    return worded;
 }
 
 const char* RefusalName(Refusal kind) {

@@ -56,6 +56,9 @@ struct BandNamed {
 };
 BandNamed BandOfName(const std::string& name);
 
+// A refusal's sentence with the options it names as `speaker` names them.
+std::string InWordsOf(Speaker speaker, const std::string& text);
+
 // A refusal's sentence on one line: the core words its messages for message boxes, with line
 // breaks and blanks around them, which a command line or an exception does not want.
 std::string OneLine(const std::string& text);

@@ -89,6 +89,22 @@ TEST(JobChoices, EveryCheckWordedForTheFrontEndItCameFrom) {
               DescribeJob({{"--colour", "red", ""}}, Speaker::Python).message);
 }
 
+TEST(JobChoices, RefusalsOfTheLayersBelowAreWordedForTheFrontEnd) {
+    using tessera::job::InWordsOf;
+    EXPECT_EQ("grid 4: there is no band 4 of 2",
+              InWordsOf(Speaker::Python, "--grid 4: there is no band 4 of 2"));
+    EXPECT_EQ(
+        "window is in map coordinates, and a.raw lies on no map: give window_pixels "
+        "instead",
+        InWordsOf(Speaker::Python,
+                  "--window is in map coordinates, and a.raw lies on no "
+                  "map: give --window-pixels instead"));
+    // Only the options of the table, as whole words: a file named like one stays as it is.
+    EXPECT_EQ("the file ./--grid.tif and --colour (scale)",
+              InWordsOf(Speaker::Python, "the file ./--grid.tif and --colour (--scale)"));
+    EXPECT_EQ("--grid 4", InWordsOf(Speaker::CommandLine, "--grid 4"));
+}
+
 TEST(JobChoices, TheDescriptionIsJsonWhateverItsTexts) {
     const std::string json = tessera::job::DescriptionJson();
     const auto parsed = tessera::ParseJson(json);
