@@ -459,6 +459,7 @@ TEST_F(RealDialogs, OpenAndSegmentThroughExec) {
     ASSERT_TRUE(form->ws.segmentation.has_value());
     EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);
     EXPECT_TRUE(script.messages.empty());
+    EXPECT_EQ(" BAND 2. " + band2, TempImageForm->windowTitle().toStdString());
 }
 
 }  // namespace
