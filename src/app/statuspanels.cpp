@@ -74,8 +74,11 @@ void TStatusPanels::SetPanel(int panel, const QString& text) {
     QLabel* label = Panels[static_cast<size_t>(panel)];
     if (label->text() == text) return;
     label->setText(text);
-    // A longer text (the size of a larger scene) may need more of the room.
-    if (!text.isEmpty()) Arrange();
+    // A text wider than its panel (the size of a larger scene) may take more of the room.
+    const int room = label->contentsRect().width() - 2 * std::max(label->indent(), 0);
+    if (width() < static_cast<int>(Panels.size()) * kPanelWidth &&
+        label->fontMetrics().horizontalAdvance(text.trimmed()) > room)
+        Arrange();
 }
 
 void TStatusPanels::SetMapPanel(const QString& text) {

@@ -96,7 +96,10 @@ void SaveSegmentedImage(const CommandContext& context, const SegmentationWindows
     if (!ws.segmentation) return;
     // The dialog proposes a name after the band saved, in its folder: a segmentation of an
     // earlier set is not saved among the open set's files under their names.
-    const std::string band = ws.segmentation->records[ws.CurrentSegmentedBand].filePath;
+    const int shown = ws.CurrentSegmentedBand;
+    const std::string band = shown >= 1 && shown <= SegmentedBandCount(ws)
+                                 ? ws.segmentation->records[static_cast<size_t>(shown)].filePath
+                                 : std::string();
     const tessera::ImageSize size = ws.segmentation->size;
     SaveThroughDialog(
         context, windows.saveDialog, int64_t{size.lines} * size.columns,
