@@ -11,6 +11,7 @@
 #include "app/mainwindow.h"
 #include "gui/guitest.h"
 #include "testfiles.h"
+#include "view/ui/tempimage.h"
 #include "workspace/treatmentfile.h"
 
 namespace {
@@ -148,6 +149,8 @@ TEST_F(TreatmentCommands, SavedThenAppliedGivesTheSameClassesAndColours) {
     EXPECT_EQ(saved.value->selectedCodes, form->ws.crossing->SelectedCodes);
     EXPECT_EQ(saved.value->colours, form->ws.crossing->ClassColorTable);
     EXPECT_EQ(form->ws.segmentation->records[1].segmentLimits, saved.value->bands[0].limits);
+    // The segmented window names the band it shows, of the set the treatment segmented.
+    EXPECT_EQ(" BAND 2. " + dir.File("high2.raw"), TempImageForm->windowTitle().toStdString());
 }
 
 TEST_F(TreatmentCommands, AFileThatIsNoTreatmentIsRefusedAndChangesNothing) {

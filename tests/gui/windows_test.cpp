@@ -121,6 +121,23 @@ TEST_F(Windows, TheSegmentedWindowNamesTheBandsOfTheSetItShows) {
     EXPECT_EQ(Title(1, "second/d") + " Segmented (2:1) ", Caption(TempImageForm));
 }
 
+// The segmented window reads out its own segmentation's pixels, size and values, whatever the
+// size of a set opened since.
+TEST_F(Windows, TheSegmentedWindowReadsOutTheSetItShows) {
+    Open({"first/a", "first/b"});
+    SegmentAll(2, "2");
+    Band("second/small1", {1, 2});
+    Band("second/small2", {3, 4});
+    WriteText(dir.File("second/small1.txt"), "1\n2\n");
+    WriteText(dir.File("second/small2.txt"), "1\n2\n");
+    Open({"second/small1", "second/small2"});
+    ASSERT_EQ(1, form->ws.Lines);
+    TempImageForm->PointerMoved(QPoint(2, 1));  // line 1, column 2: beyond the small set
+    EXPECT_EQ("Line:     1  Column:     2 ", form->PanelText(0).toStdString());
+    EXPECT_EQ("Gray Tone :    1 ", form->PanelText(2).toStdString());  // b's 0: segment 1
+    EXPECT_EQ("Image Size: 2 lines x 3 columns  ", form->PanelText(3).toStdString());
+}
+
 TEST_F(Windows, TheCodeTableIsTheOneOfTheCrossingAsked) {
     auto* memo = CheckNumCodeForm1->findChild<TCodeTableMemo*>("Memo");
     ASSERT_NE(nullptr, memo);
