@@ -121,24 +121,39 @@ void ConnectForms(TMainForm* main) {
                                return band;
                            },
                            nullptr, [&ws, placeOfBand] { return placeOfBand(ws.CurrentBand); }});
-    TempImageForm->SetSources({bandSetSize,
-                               [&ws, main, band = 0]() mutable {
-                                   if (!main->Busy()) band = ws.CurrentSegmentedBand;
-                                   return band;
-                               },
-                               [&ws, main]() -> const tessera::ByteMatrix* {
-                                   return main->Busy() ? nullptr : &ws.ShownSegmentMatrix;
-                               },
-                               [&ws, placeOfBand] { return placeOfBand(ws.CurrentSegmentedBand); }});
-    ResultImageForm->SetSources(
-        {bandSetSize, nullptr,
+    // The segmented window shows the last segmentation, whatever band set was opened since:
+    // its size and the places of its bands.
+    const auto segmentedSize = [&ws, main, bandSize = bandSetSize, size = QSize()]() mutable {
+        if (main->Busy()) return size;
+        size = ws.segmentation ? QSize(ws.segmentation->size.columns, ws.segmentation->size.lines)
+                               : bandSize();
+        return size;
+    };
+    TempImageForm->SetSources(
+        {segmentedSize,
+         [&ws, main, band = 0]() mutable {
+             if (!main->Busy()) band = ws.CurrentSegmentedBand;
+             return band;
+         },
          [&ws, main]() -> const tessera::ByteMatrix* {
-             return !main->Busy() && ws.crossing ? &ws.crossing->ClassImage : nullptr;
+             return main->Busy() ? nullptr : &ws.ShownSegmentMatrix;
          },
          [&ws, main]() -> std::optional<tessera::Georeference> {
-             if (main->Busy() || !ws.crossing) return std::nullopt;
-             return tessera::SharedGeoreference(ws.crossing->records);
+             const int band = ws.CurrentSegmentedBand;
+             if (main->Busy() || !ws.segmentation || band < 1 ||
+                 band >= static_cast<int>(ws.segmentation->records.size()))
+                 return std::nullopt;
+             return ws.segmentation->records[static_cast<size_t>(band)].georeference;
          }});
+    ResultImageForm->SetSources({bandSetSize, nullptr,
+                                 [&ws, main]() -> const tessera::ByteMatrix* {
+                                     return !main->Busy() && ws.crossing ? &ws.crossing->ClassImage
+                                                                         : nullptr;
+                                 },
+                                 [&ws, main]() -> std::optional<tessera::Georeference> {
+                                     if (main->Busy() || !ws.crossing) return std::nullopt;
+                                     return tessera::SharedGeoreference(ws.crossing->records);
+                                 }});
     for (TPictureForm* window :
          std::initializer_list<TPictureForm*>{ImageForm, TempImageForm, ResultImageForm}) {
         QObject::connect(window, &TPictureForm::ReadOut, main, &TMainForm::SetPanel);

@@ -6,14 +6,15 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QScreen>
-#include <QFileInfo>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -24,11 +25,13 @@
 #include "app/forms.h"
 #include "app/glyphs.h"
 #include "app/infoforms.h"
-#include "view/ui/resultimage.h"
+#include "app/statuspanels.h"
 #include "bands/ui/bandchoice.h"
 #include "bands/ui/maskchoice.h"
 #include "bands/ui/rasterchoice.h"
 #include "uikit/filedialogs.h"
+#include "view/ui/imagewindow.h"
+#include "view/ui/resultimage.h"
 
 using glyphs::Glyph;
 
@@ -37,7 +40,6 @@ namespace {
 constexpr int kFrameWidth = 683;
 constexpr int kFrameHeight = 657;
 constexpr int kToolBarHeight = 34;
-constexpr int kPanelWidth = 250;
 constexpr int kToolGap = 8;
 
 QAction* AddItem(QMenu* menu, const char* name, const QString& caption) {
@@ -62,6 +64,17 @@ QMenu* AddMenu(QWidget* owner, QMenu* parent, QMenuBar* bar, const char* name,
     }
     return menu;
 }
+
+// Alt pressed and released alone puts the keyboard in the menu bar (then the arrows and Enter
+// choose), whatever the style's own habit.
+class AltKeyStyle : public QProxyStyle {
+  public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        if (hint == SH_MenuBar_AltKeyNavigation) return 1;
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
 
 void EnableMenu(QMenu* menu, bool enabled) {
     menu->setEnabled(enabled);
@@ -119,46 +132,51 @@ std::function<void()> TMainForm::Command(void (TMainForm::*handler)()) {
 }
 
 void TMainForm::BuildMenu() {
+    // Every caption carries a mnemonic (Alt and the underlined letter), one letter per menu;
+    // the text shown is the caption without its "&".
     QMenuBar* bar = menuBar();
-    Files = AddMenu(this, nullptr, bar, "Files", "Files");
-    Open = AddItem(Files, "Open", "Open the Different Gray Tone  Images");
-    OpenMultiband = AddItem(Files, "OpenMultiband", "Open Multi-band Image…");
-    OpenMask = AddItem(Files, "OpenMask", "Open Mask…");
-    SaveTreatment = AddItem(Files, "SaveTreatment", "Save Treatment…");
-    ApplyTreatment = AddItem(Files, "ApplyTreatment", "Apply Treatment…");
+    auto* altKey = new AltKeyStyle;
+    altKey->setParent(this);
+    bar->setStyle(altKey);
+    Files = AddMenu(this, nullptr, bar, "Files", "&Files");
+    Open = AddItem(Files, "Open", "&Open the Different Gray Tone  Images");
+    OpenMultiband = AddItem(Files, "OpenMultiband", "Open &Multi-band Image…");
+    OpenMask = AddItem(Files, "OpenMask", "Open Mas&k…");
+    SaveTreatment = AddItem(Files, "SaveTreatment", "&Save Treatment…");
+    ApplyTreatment = AddItem(Files, "ApplyTreatment", "&Apply Treatment…");
     N1 = Files->addSeparator();
     N1->setObjectName("N1");
-    Exit = AddItem(Files, "Exit", "Exit");
+    Exit = AddItem(Files, "Exit", "E&xit");
 
-    Tools = AddMenu(this, nullptr, bar, "Tools", "Tools");
-    Histo = AddItem(Tools, "Histo", "Histogram");
-    GTNumber = AddItem(Tools, "GTNumber", "Gray Tones Number");
+    Tools = AddMenu(this, nullptr, bar, "Tools", "&Tools");
+    Histo = AddItem(Tools, "Histo", "&Histogram");
+    GTNumber = AddItem(Tools, "GTNumber", "&Gray Tones Number");
 
-    Treatments = AddMenu(this, nullptr, bar, "Treatments", "Treatments");
-    Segmentation = AddMenu(this, Treatments, bar, "Segmentation", "Segmentation");
-    SegmInfo = AddMenu(this, Segmentation, bar, "SegmInfo", "Info");
-    InfoSegmSS = AddItem(SegmInfo, "InfoSegmSS", "Segmentation Stricto Sensu");
-    Equipopulation = AddItem(SegmInfo, "Equipopulation", "Equipopulation");
-    Definition = AddItem(SegmInfo, "Definition", "Definition");
-    SegmTreatment = AddItem(Segmentation, "SegmTreatment", "Treatment");
-    Classification = AddMenu(this, Treatments, bar, "Classification", "Classification");
-    ClassifInfo = AddItem(Classification, "ClassifInfo", "Info");
-    ClassifTreatment = AddItem(Classification, "ClassifTreatment", "Treatment");
+    Treatments = AddMenu(this, nullptr, bar, "Treatments", "T&reatments");
+    Segmentation = AddMenu(this, Treatments, bar, "Segmentation", "&Segmentation");
+    SegmInfo = AddMenu(this, Segmentation, bar, "SegmInfo", "&Info");
+    InfoSegmSS = AddItem(SegmInfo, "InfoSegmSS", "&Segmentation Stricto Sensu");
+    Equipopulation = AddItem(SegmInfo, "Equipopulation", "&Equipopulation");
+    Definition = AddItem(SegmInfo, "Definition", "&Definition");
+    SegmTreatment = AddItem(Segmentation, "SegmTreatment", "&Treatment");
+    Classification = AddMenu(this, Treatments, bar, "Classification", "&Classification");
+    ClassifInfo = AddItem(Classification, "ClassifInfo", "&Info");
+    ClassifTreatment = AddItem(Classification, "ClassifTreatment", "&Treatment");
 
-    Window = AddMenu(this, nullptr, bar, "Window", "Window");
-    Cascade1 = AddItem(Window, "Cascade1", "Cascade");
-    Tile1 = AddItem(Window, "Tile1", "Tile");
-    Previous1 = AddItem(Window, "Previous1", "Previous");
-    Next1 = AddItem(Window, "Next1", "Next");
+    Window = AddMenu(this, nullptr, bar, "Window", "&Window");
+    Cascade1 = AddItem(Window, "Cascade1", "&Cascade");
+    Tile1 = AddItem(Window, "Tile1", "&Tile");
+    Previous1 = AddItem(Window, "Previous1", "&Previous");
+    Next1 = AddItem(Window, "Next1", "&Next");
 
-    About = AddMenu(this, nullptr, bar, "About", "About");
-    Author = AddItem(About, "Author", "Author");
-    Copyright = AddItem(About, "Copyright", "Copyright");
-    Infos = AddMenu(this, About, bar, "Infos", "Infos");
-    English = AddItem(Infos, "English", "English");
-    French = AddItem(Infos, "French", "French");
-    Spanish = AddItem(Infos, "Spanish", "Spanish");
-    References = AddItem(About, "References", "References");
+    About = AddMenu(this, nullptr, bar, "About", "&About");
+    Author = AddItem(About, "Author", "&Author");
+    Copyright = AddItem(About, "Copyright", "&Copyright");
+    Infos = AddMenu(this, About, bar, "Infos", "&Infos");
+    English = AddItem(Infos, "English", "&English");
+    French = AddItem(Infos, "French", "&French");
+    Spanish = AddItem(Infos, "Spanish", "&Spanish");
+    References = AddItem(About, "References", "&References");
 
     connect(Open, &QAction::triggered, this, Command(&TMainForm::OpenClick));
     connect(OpenMultiband, &QAction::triggered, this, Command(&TMainForm::OpenMultibandClick));
@@ -183,6 +201,19 @@ void TMainForm::BuildMenu() {
     connect(Spanish, &QAction::triggered, this, Command(&TMainForm::SpanishClick));
     connect(References, &QAction::triggered, this, Command(&TMainForm::ReferencesClick));
     // ClassifInfo and ClassifTreatment have no handler: choosing them does nothing.
+
+    // F10 opens the first menu, as the desktop's programs do (Alt and the mnemonics are the
+    // menu bar's own).
+    auto* menuKey = new QAction(this);
+    menuKey->setObjectName("MenuKey");
+    menuKey->setShortcut(QKeySequence(Qt::Key_F10));
+    menuKey->setShortcutContext(Qt::WindowShortcut);
+    addAction(menuKey);
+    connect(menuKey, &QAction::triggered, this, [this] {
+        if (QApplication::activeModalWidget()) return;
+        menuBar()->setFocus(Qt::ShortcutFocusReason);
+        menuBar()->setActiveAction(Files->menuAction());
+    });
 }
 
 void TMainForm::BuildToolBar() {
@@ -292,29 +323,10 @@ void TMainForm::BuildStatusBar() {
     StatusBar = statusBar();
     StatusBar->setObjectName("StatusBar");
     StatusBar->setSizeGripEnabled(false);
-    // The panels keep their width whatever the frame's width: a narrow frame hides the last
-    // ones instead of squeezing them, and never grows to fit them.
-    auto* strip = new QWidget(StatusBar);
-    strip->setObjectName("PanelStrip");
-    strip->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    const int height = strip->fontMetrics().height() + 6;
-    strip->setFixedHeight(height);
-    for (size_t panel = 0; panel < Panels.size(); ++panel) {
-        auto* label = new QLabel(strip);
-        label->setObjectName(QString("Panel%1").arg(panel));
-        label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        label->setIndent(3);
-        label->setGeometry(static_cast<int>(panel) * kPanelWidth, 0, kPanelWidth, height);
-        Panels[panel] = label;
-    }
-    StatusBar->addWidget(strip, 1);
-    MapPanel = new QLabel(StatusBar);
-    MapPanel->setObjectName("MapPanel");
-    MapPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    MapPanel->setIndent(3);
-    MapPanel->setFixedHeight(height);
-    MapPanel->hide();
-    StatusBar->addPermanentWidget(MapPanel);
+    PanelStrip = new TStatusPanels(StatusBar);
+    Panels = PanelStrip->Panels;
+    MapPanel = PanelStrip->MapPanel;
+    StatusBar->addWidget(PanelStrip, 1);
 }
 
 void TMainForm::BuildFileDialogs() {
@@ -355,8 +367,8 @@ void TMainForm::BuildFileDialogs() {
     BandChoice->setObjectName("BandChoiceForm");
     RasterChoice = new TRasterChoiceForm(this);
     RasterChoice->setObjectName("RasterChoiceForm");
-    MaskOpenDialog = NewFileDialog(this, "MaskOpenDialog", "OPEN MASK", rawFilters,
-                                   QFileDialog::AcceptOpen);
+    MaskOpenDialog =
+        NewFileDialog(this, "MaskOpenDialog", "OPEN MASK", rawFilters, QFileDialog::AcceptOpen);
     MaskOpenDialog->setDirectory(BandDirectory(QString()));
     MaskChoice = new TMaskChoiceForm(this);
     MaskChoice->setObjectName("MaskChoiceForm");
@@ -388,11 +400,10 @@ void TMainForm::SetScreenCursor(int cursor) {
 }
 
 void TMainForm::SetPanel(int panel, const QString& text) {
-    Panels[panel]->setText(text);
+    PanelStrip->SetPanel(panel, text);
 }
 void TMainForm::SetMapPanel(const QString& text) {
-    MapPanel->setText(text);
-    MapPanel->setVisible(!text.isEmpty());
+    PanelStrip->SetMapPanel(text);
 }
 QString TMainForm::PanelText(int panel) const {
     return Panels[panel]->text();
@@ -425,8 +436,8 @@ void TMainForm::UpdateCommands() {
     Histo->setEnabled(opened);
     GTNumber->setEnabled(opened);
 
-    for (QToolButton* button : {PreviousSegmentedSpeedButton, NextSegmentedSpeedButton,
-                                SaveSegmentedImageSpeedButton}) {
+    for (QToolButton* button :
+         {PreviousSegmentedSpeedButton, NextSegmentedSpeedButton, SaveSegmentedImageSpeedButton}) {
         button->setEnabled(segmented);
     }
     EnableMenu(Classification, segmented);
@@ -467,12 +478,12 @@ CommandContext TMainForm::Context() {
                           [this](const QString& text) { SetMapPanel(text); }};
 }
 BandSetWindows TMainForm::BandWindows() const {
-    return {*NumBandForm,   *ImageSizeForm, BandOpenDialogs,      *ImageForm,
-            *TempImageForm, *HistoGrisForm, *MultibandOpenDialog, *BandChoice,
-            *RasterChoice,  *MaskOpenDialog, *MaskChoice};
+    return {*NumBandForm,         *ImageSizeForm, BandOpenDialogs, *ImageForm,      *HistoGrisForm,
+            *MultibandOpenDialog, *BandChoice,    *RasterChoice,   *MaskOpenDialog, *MaskChoice};
 }
 SegmentationWindows TMainForm::SegmentWindows() const {
-    return {*SegmentationForm, *SegmentDefinitionForm, *TempImageForm, *SavePictureDialog2};
+    return {*SegmentationForm, *SegmentDefinitionForm, *TempImageForm, *SavePictureDialog2,
+            ImageForm->BandTitles};
 }
 CrossingWindows TMainForm::CrossWindows() const {
     return {*CheckNumCodeForm1, *CheckNumCodeForm2, *CheckNumCodeForm3, *ResultImageForm,
@@ -480,7 +491,8 @@ CrossingWindows TMainForm::CrossWindows() const {
 }
 
 TreatmentWindows TMainForm::TreatmentFileWindows() const {
-    return {*SaveTreatmentDialog, *ApplyTreatmentDialog, *TempImageForm, *ResultImageForm};
+    return {*SaveTreatmentDialog, *ApplyTreatmentDialog, *TempImageForm, *ResultImageForm,
+            ImageForm->BandTitles};
 }
 
 void TMainForm::RunCommand(const std::function<void()>& command) {

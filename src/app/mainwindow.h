@@ -28,6 +28,7 @@ class QToolButton;
 class TBandChoiceForm;
 class TRasterChoiceForm;
 class TMaskChoiceForm;
+class TStatusPanels;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -96,22 +97,23 @@ class TMainForm : public QMainWindow {
     // ----- status bar and client area -----
     QStatusBar* StatusBar = nullptr;
     std::array<QLabel*, 4> Panels{};
-    // The map coordinates under the pointer, at the right end of the status bar; hidden while
-    // the pointer is over no pixel that lies on the map.
+    // The map coordinates under the pointer, after the four panels, in the room they leave;
+    // hidden while the pointer is over no pixel that lies on the map.
     QLabel* MapPanel = nullptr;
+    TStatusPanels* PanelStrip = nullptr;
     QMdiArea* MdiArea = nullptr;
 
     // ----- file dialogs -----
     std::array<QFileDialog*, tessera::kMaximumBands + 1> BandOpenDialogs{};  // 1..10
     QFileDialog* SavePictureDialog2 = nullptr;                               // Save Segmented Image
     QFileDialog* SavePictureDialog = nullptr;                                // Save Result
-    QFileDialog* MultibandOpenDialog = nullptr;  // Open Multi-band Image
-    TBandChoiceForm* BandChoice = nullptr;       // which bands of a file of more than 10
-    TRasterChoiceForm* RasterChoice = nullptr;   // nodata and stretch of a raster band
-    QFileDialog* MaskOpenDialog = nullptr;       // Open Mask
-    QFileDialog* SaveTreatmentDialog = nullptr;  // Save Treatment
+    QFileDialog* MultibandOpenDialog = nullptr;   // Open Multi-band Image
+    TBandChoiceForm* BandChoice = nullptr;        // which bands of a file of more than 10
+    TRasterChoiceForm* RasterChoice = nullptr;    // nodata and stretch of a raster band
+    QFileDialog* MaskOpenDialog = nullptr;        // Open Mask
+    QFileDialog* SaveTreatmentDialog = nullptr;   // Save Treatment
     QFileDialog* ApplyTreatmentDialog = nullptr;  // Apply Treatment
-    TMaskChoiceForm* MaskChoice = nullptr;       // the band and rule of a mask
+    TMaskChoiceForm* MaskChoice = nullptr;        // the band and rule of a mask
 
     // Registered cursors (30: the magnifier).
     std::map<int, QCursor> Cursors;
@@ -188,6 +190,11 @@ class TMainForm : public QMainWindow {
     void ZoomSpeedButtonClick();
     void SaveResultSpeedButtonClick();
     void ExitSpeedButtonClick();
+
+  public:
+    // None: the frame offers no menu that hides its tool bar (a right click that zooms out
+    // would otherwise bring Qt's menu of tool bars).
+    QMenu* createPopupMenu() override { return nullptr; }
 
   protected:
     // Closing while a long step runs asks to stop it first; the program closes once it has.

@@ -302,6 +302,8 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
         }
         return file;
     }
+    // A raw file that is not there is refused before anything is asked of its size.
+    if (const Status opens = CheckRawFileSize(path, {}); !opens) return R::Failure(opens.message);
     const std::string descriptorPath = ReplaceExtension(path, ".txt");
     const DescriptorRead descriptor = ReadDescriptor(descriptorPath);
     if (descriptor.outcome == DescriptorRead::Malformed)
@@ -316,7 +318,6 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
     }
     if (const Status valid = CheckImageSize(size); !valid)
         return R::Failure("The raw image\n" + path + "\ncannot be loaded: " + valid.message + ".");
-    if (const Status opens = CheckRawFileSize(path, size); !opens) return R::Failure(opens.message);
     if (!options.window)
         if (const Status fits = accepted(size); !fits) return R::Failure(fits.message);
     // The size asked for is kept only for a band that is accepted, before its pixels are

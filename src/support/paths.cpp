@@ -18,6 +18,25 @@ std::string ReplaceExtension(const std::string& path, const std::string& extensi
     return path.substr(0, dot) + extension;
 }
 
+namespace {
+bool HasExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.find_last_of('.');
+    // A dot in a folder name, or the leading dot of a hidden file's name, starts no extension.
+    return dot != std::string::npos && dot > nameStart;
+}
+}  // namespace
+
+std::string SegmentedNameFor(const std::string& bandPath) {
+    if (bandPath.empty()) return {};
+    return ReplaceExtension(bandPath, "") + "_segmented";
+}
+
+std::string DefaultExtension(const std::string& path, const std::string& extension) {
+    return HasExtension(path) ? path : path + extension;
+}
+
 std::string BaseNameOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);

@@ -2,6 +2,8 @@
 
 #include <QAbstractItemView>
 #include <QCompleter>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTreeView>
@@ -60,9 +62,15 @@ void StartInLastBandFolder(QFileDialog& dialog, const tessera::Workspace& ws) {
 
 void SaveThroughDialog(
     const CommandContext& context, QFileDialog& dialog, int64_t pixels,
-    const std::function<tessera::Status(const std::string& stem, tessera::Progress&)>& save) {
+    const std::function<tessera::Status(const std::string& stem, tessera::Progress&)>& save,
+    const QString& proposed) {
     BusyCursor busy(context);
     StartInLastBandFolder(dialog, context.ws);
+    if (!proposed.isEmpty()) {
+        const QFileInfo place(proposed);
+        if (place.dir().exists()) dialog.setDirectory(place.dir());
+        dialog.selectFile(place.fileName());
+    }
     if (context.RunModal(dialog) != QDialog::Accepted) return;
     const std::string stem = S(ChosenFile(dialog));
     context.ws.ChosenFileName = stem;

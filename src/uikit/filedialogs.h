@@ -28,9 +28,11 @@ QString LastBandFolder(const tessera::Workspace& ws);
 void StartInLastBandFolder(QFileDialog& dialog, const tessera::Workspace& ws);
 
 struct CommandContext;
-// A save command: the save dialog opens in LastBandFolder; the name chosen becomes
-// ChosenFileName and `save(stem, progress)` runs as the command's long step (`pixels` of work);
-// a failure is shown as a "CAUTION", a cancel shows nothing.
+// A save command: the save dialog opens in LastBandFolder, or with the `proposed` path (its
+// folder and name) when one is given; the name chosen becomes ChosenFileName and
+// `save(stem, progress)` runs as the command's long step (`pixels` of work); a failure is shown
+// as a "CAUTION", a cancel shows nothing.
 void SaveThroughDialog(
     const CommandContext& context, QFileDialog& dialog, int64_t pixels,
-    const std::function<tessera::Status(const std::string& stem, tessera::Progress&)>& save);
+    const std::function<tessera::Status(const std::string& stem, tessera::Progress&)>& save,
+    const QString& proposed = QString());

@@ -2,13 +2,16 @@
 // steps, the latching tool group, the cursors, window arrangement and the file dialogs.
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
@@ -113,17 +116,71 @@ TEST_F(ProgramTest, FrameToolBarAndStatusBarHaveTheirSizes) {
     EXPECT_EQ(form->statusBar(), form->StatusBar);
     for (int panel = 0; panel < 4; ++panel) {
         ASSERT_NE(nullptr, form->Panels[panel]) << "panel " << panel;
-        EXPECT_EQ(250, form->Panels[panel]->width()) << "panel " << panel;
         EXPECT_EQ("", form->PanelText(panel).toStdString()) << "panel " << panel;
     }
-    // The panels lie side by side, left to right.
+    // A frame with room gives each panel its 250 pixels, side by side, left to right.
+    form->resize(1100, 657);
+    QApplication::processEvents();
+    for (int panel = 0; panel < 4; ++panel)
+        EXPECT_EQ(250, form->Panels[panel]->width()) << "panel " << panel;
     for (int panel = 1; panel < 4; ++panel) {
         EXPECT_EQ(form->Panels[panel - 1]->geometry().right() + 1, form->Panels[panel]->x())
             << "panel " << panel;
     }
+    form->resize(683, 657);
+    QApplication::processEvents();
     form->SetPanel(2, "Gray Tone :   17 ");
     EXPECT_EQ("Gray Tone :   17 ", form->Panels[2]->text().toStdString());
     EXPECT_EQ("Gray Tone :   17 ", form->PanelText(2).toStdString());
+}
+
+// At the frame's own width the four panels stand whole in the status bar, each showing its
+// longest read-out; the map panel takes what they leave, and its long texts are cut short.
+TEST_F(ProgramTest, StatusPanelsStayInSightAtTheFramesWidthAndTheMapPanelGivesWay) {
+    ASSERT_EQ(683, form->width());
+    const QStringList readOuts = {"Line:   399  Column:   599 ", "R: 255 G: 255 B: 255  ",
+                                  "Gray Tone :  250 ", "Image Size: 4000 lines x 4000 columns  "};
+    auto expectWhole = [&](const char* when) {
+        const int room = form->Panels[0]->parentWidget()->width();
+        EXPECT_GE(room, 600) << when;
+        for (int panel = 0; panel < 4; ++panel) {
+            const QLabel* label = form->Panels[panel];
+            EXPECT_TRUE(label->isVisibleTo(form)) << when << ", panel " << panel;
+            EXPECT_LE(label->geometry().right(), room - 1) << when << ", panel " << panel;
+            // Whole but for the trailing blanks.
+            EXPECT_LE(
+                label->fontMetrics().horizontalAdvance(readOuts[panel].trimmed()) + label->indent(),
+                label->contentsRect().width())
+                << when << ", panel " << panel << " cuts \"" << readOuts[panel].toStdString()
+                << "\"";
+            if (panel > 0) {
+                EXPECT_EQ(form->Panels[panel - 1]->geometry().right() + 1, label->x()) << when;
+            }
+        }
+    };
+    for (int panel = 0; panel < 4; ++panel) form->SetPanel(panel, readOuts[panel]);
+    QApplication::processEvents();
+    expectWhole("without map coordinates");
+
+    const QString notice =
+        "Band 2: l8_b4.tif is a TIFF file, read as GeoTIFF (the type list "
+        "said Raw Files [*.raw]) and a good deal more to say about it";
+    form->SetMapPanel(notice);
+    QApplication::processEvents();
+    expectWhole("with a notice in the map panel");
+    EXPECT_EQ(notice, form->MapPanel->text());  // whole, though shown cut short
+    EXPECT_TRUE(form->MapPanel->isVisibleTo(form));
+    EXPECT_EQ(form->Panels[3]->geometry().right() + 1, form->MapPanel->x());
+    EXPECT_LE(form->MapPanel->geometry().right(), form->Panels[0]->parentWidget()->width() - 1);
+
+    // Wide enough for all: the panels get their 250 pixels, the map panel the rest.
+    form->resize(1300, 657);
+    QApplication::processEvents();
+    for (int panel = 0; panel < 4; ++panel) EXPECT_EQ(250, form->Panels[panel]->width());
+    EXPECT_EQ(1000, form->MapPanel->x());
+    EXPECT_GT(form->MapPanel->width(), 250);
+    form->SetMapPanel(QString());
+    EXPECT_FALSE(form->MapPanel->isVisibleTo(form));
 }
 
 // ----- menu -----
@@ -133,6 +190,12 @@ struct MenuEntry {
     std::string caption;
     std::vector<MenuEntry> items;  // a submenu's entries
 };
+
+// A caption as the menu shows it: without the "&" of its mnemonic ("&&" is a shown "&").
+std::string Shown(QString caption) {
+    caption.replace("&&", QChar(0x1)).remove('&').replace(QChar(0x1), "&");
+    return caption.toStdString();
+}
 
 void ExpectMenu(const QList<QAction*>& actions, const std::vector<MenuEntry>& expected,
                 const std::string& path) {
@@ -146,13 +209,14 @@ void ExpectMenu(const QList<QAction*>& actions, const std::vector<MenuEntry>& ex
             EXPECT_TRUE(action->isSeparator()) << where;
             continue;
         }
-        EXPECT_EQ(entry.caption, action->text().toStdString()) << where;
+        // The caption as shown: its mnemonic's "&" only underlines the letter after it.
+        EXPECT_EQ(entry.caption, Shown(action->text())) << where;
         if (entry.items.empty()) {
             EXPECT_EQ(nullptr, action->menu()) << where;
         } else {
             ASSERT_NE(nullptr, action->menu()) << where;
             EXPECT_EQ(entry.name, action->menu()->objectName().toStdString()) << where;
-            EXPECT_EQ(entry.caption, action->menu()->title().toStdString()) << where;
+            EXPECT_EQ(entry.caption, Shown(action->menu()->title())) << where;
             ExpectMenu(action->menu()->actions(), entry.items, where);
         }
     }
@@ -199,6 +263,61 @@ TEST_F(ProgramTest, MenuTreeHasItsCaptionsAndNames) {
           {"References", "References", {}}}},
     };
     ExpectMenu(form->menuBar()->actions(), tree, "menu bar");
+}
+
+void ExpectMnemonics(const QList<QAction*>& actions, const std::string& path) {
+    std::set<QString> letters;
+    for (const QAction* action : actions) {
+        if (action->isSeparator()) continue;
+        const std::string where = path + " > " + action->objectName().toStdString();
+        const QKeySequence key = QKeySequence::mnemonic(action->text());
+        ASSERT_FALSE(key.isEmpty())
+            << where << " has no mnemonic: " << action->text().toStdString();
+        EXPECT_TRUE(letters.insert(key.toString()).second)
+            << where << ": " << key.toString().toStdString() << " is taken in its menu";
+        if (action->menu()) ExpectMnemonics(action->menu()->actions(), where);
+    }
+}
+
+TEST_F(ProgramTest, EveryMenuEntryHasAMnemonicOfItsOwnAndAltOrF10ReachTheMenuBar) {
+    ExpectMnemonics(form->menuBar()->actions(), "menu bar");
+    EXPECT_EQ(QKeySequence(Qt::ALT | Qt::Key_F), QKeySequence::mnemonic(form->Files->title()));
+    EXPECT_EQ(QKeySequence(Qt::ALT | Qt::Key_O), QKeySequence::mnemonic(form->Open->text()));
+
+    // Alt alone puts the keyboard in the menu bar (the menu bar's own handling, which the
+    // style allows).
+    QMenuBar* bar = form->menuBar();
+    EXPECT_EQ(1, bar->style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr, bar));
+
+    auto* menuKey = form->findChild<QAction*>("MenuKey");
+    ASSERT_NE(nullptr, menuKey);
+    EXPECT_EQ(QKeySequence(Qt::Key_F10), menuKey->shortcut());
+    menuKey->trigger();
+    EXPECT_EQ(form->Files->menuAction(), form->menuBar()->activeAction());
+    EXPECT_TRUE(guitest::WaitUntil([&] { return form->Files->isVisible(); }));
+    form->Files->hide();
+}
+
+// A right click is the zoom tool's zoom out: it brings no menu, and nothing offers to hide the
+// tool bar.
+TEST_F(ProgramTest, NoContextMenuComesOverTheFrameOrTheWindows) {
+    EXPECT_EQ(nullptr, form->createPopupMenu());
+    Trigger("ZoomSpeedButton");
+    auto rightClick = [&](QWidget* target) {
+        const QPoint inside(4, 4);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, inside, target->mapToGlobal(inside));
+        QApplication::sendEvent(target, &event);
+        QApplication::processEvents();
+        return QApplication::activePopupWidget();
+    };
+    for (QWidget* target : std::initializer_list<QWidget*>{
+             ImageForm->PaintBox, TempImageForm->PaintBox, form->ToolBar1, form, form->StatusBar,
+             form->MdiArea->viewport()}) {
+        QWidget* popup = rightClick(target);
+        EXPECT_EQ(nullptr, popup) << target->objectName().toStdString() << " brought a menu";
+        if (popup) popup->close();
+    }
+    EXPECT_TRUE(form->ToolBar1->isVisibleTo(form));
 }
 
 TEST_F(ProgramTest, MenuMembersAreTheNamedObjects) {

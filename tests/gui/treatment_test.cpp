@@ -4,11 +4,14 @@
 // class and colour, and a file that is no treatment refused with nothing changed.
 #include <QAbstractButton>
 #include <QDialog>
+#include <QDir>
+#include <QFileDialog>
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
 #include "gui/guitest.h"
 #include "testfiles.h"
+#include "view/ui/tempimage.h"
 #include "workspace/treatmentfile.h"
 
 namespace {
@@ -54,6 +57,41 @@ class TreatmentCommands : public guitest::ProgramTest {
     }
     ScratchDir dir;
 };
+
+// A name typed without extension gets ".json", so that Apply Treatment's list shows the file;
+// a name with its own extension is kept.
+TEST_F(TreatmentCommands, SaveTreatmentAddsJsonToANameWithoutExtension) {
+    OpenBands("band1.raw", "band2.raw");
+    script.Then(Segment("RadioButton1", "2"));
+    script.Then(Segment("RadioButton1", "2"));
+    Trigger("SegmentationSpeedButton");
+    script.Then(guitest::Click({"RadioButton1", "BitBtn1"}));
+    Trigger("TreatmentSpeedButton");
+    script.Then(ChooseFile(QString::fromStdString(dir.File("mine"))), "SAVE TREATMENT");
+    Trigger("SaveTreatment");
+    EXPECT_EQ(std::vector<Message>{}, script.messages);
+    EXPECT_TRUE(testing_support::FileExists(dir.File("mine.json")));
+    EXPECT_FALSE(testing_support::FileExists(dir.File("mine")));
+    EXPECT_TRUE(tessera::ReadTreatment(dir.File("mine.json")));
+    script.Then(ChooseFile(QString::fromStdString(dir.File("kept.txt"))), "SAVE TREATMENT");
+    Trigger("SaveTreatment");
+    EXPECT_TRUE(testing_support::FileExists(dir.File("kept.txt")));
+    EXPECT_FALSE(testing_support::FileExists(dir.File("kept.txt.json")));
+
+    // Apply Treatment's own list shows the file saved.
+    QStringList listed;
+    script.Then(
+        [&](QDialog& dialog) {
+            auto* files = qobject_cast<QFileDialog*>(&dialog);
+            listed = files->directory().entryList(
+                files->nameFilters().first().section('(', 1).chopped(1).split(' '), QDir::Files);
+            dialog.reject();
+            return static_cast<int>(QDialog::Rejected);
+        },
+        "APPLY TREATMENT");
+    Trigger("ApplyTreatment");
+    EXPECT_EQ(QStringList{"mine.json"}, listed);
+}
 
 TEST_F(TreatmentCommands, SavedThenAppliedGivesTheSameClassesAndColours) {
     EXPECT_FALSE(Enabled("ApplyTreatment"));
@@ -111,6 +149,8 @@ TEST_F(TreatmentCommands, SavedThenAppliedGivesTheSameClassesAndColours) {
     EXPECT_EQ(saved.value->selectedCodes, form->ws.crossing->SelectedCodes);
     EXPECT_EQ(saved.value->colours, form->ws.crossing->ClassColorTable);
     EXPECT_EQ(form->ws.segmentation->records[1].segmentLimits, saved.value->bands[0].limits);
+    // The segmented window names the band it shows, of the set the treatment segmented.
+    EXPECT_EQ(" BAND 2. " + dir.File("high2.raw"), TempImageForm->windowTitle().toStdString());
 }
 
 TEST_F(TreatmentCommands, AFileThatIsNoTreatmentIsRefusedAndChangesNothing) {

@@ -87,7 +87,8 @@ TEST_F(Workflow, OpenSegmentCrossAndSave) {
     Trigger("SegmentationSpeedButton");
     EXPECT_TRUE(script.messages.empty());
     EXPECT_TRUE(TempImageForm->HasPicture());
-    EXPECT_EQ(" PANEL 2  (1:1)", TempImageForm->windowTitle().toStdString());
+    // Named as the band it shows, the last one.
+    EXPECT_EQ(" BAND 2. " + dir.File("band2.raw"), TempImageForm->windowTitle().toStdString());
     EXPECT_TRUE(Enabled("TreatmentSpeedButton"));
     EXPECT_FALSE(Enabled("SaveResultSpeedButton"));
     EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
@@ -249,8 +250,7 @@ TEST_F(Workflow, RastersAreOpenedThroughTheLastTwoTypes) {
     script.Then(TypeAndClick({{"MinEdit", ""}, {"MaxEdit", ""}}, "BitBtn1"), " RASTER BAND");
     Trigger("OpenSpeedButton");
     EXPECT_FALSE(stretchOffered);
-    EXPECT_EQ((std::vector<Message>{{" MIN must be lower than MAX ", "CAUTION"}}),
-              script.messages);
+    EXPECT_EQ((std::vector<Message>{{" MIN must be lower than MAX ", "CAUTION"}}), script.messages);
     ASSERT_TRUE(form->ws.bands[2].Loaded());
     // The nodata pixel (0) is left out of band 1's range.
     EXPECT_EQ(10, form->ws.bands[1].minGray);
@@ -459,6 +459,7 @@ TEST_F(RealDialogs, OpenAndSegmentThroughExec) {
     ASSERT_TRUE(form->ws.segmentation.has_value());
     EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);
     EXPECT_TRUE(script.messages.empty());
+    EXPECT_EQ(" BAND 2. " + band2, TempImageForm->windowTitle().toStdString());
 }
 
 }  // namespace

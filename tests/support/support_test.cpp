@@ -113,6 +113,22 @@ TEST(Paths, ReplaceExtension) {
     EXPECT_EQ(ReplaceExtension("band.raw", ""), "band");
 }
 
+TEST(Paths, DefaultExtensionOnlyWhereThereIsNone) {
+    EXPECT_EQ(DefaultExtension("/a/t", ".json"), "/a/t.json");
+    EXPECT_EQ(DefaultExtension("/a.b/t", ".json"), "/a.b/t.json");  // a folder's dot
+    EXPECT_EQ(DefaultExtension("/a/.t", ".json"), "/a/.t.json");    // a hidden name's dot
+    EXPECT_EQ(DefaultExtension("t", ".json"), "t.json");
+    EXPECT_EQ(DefaultExtension("/a/t.json", ".json"), "/a/t.json");
+    EXPECT_EQ(DefaultExtension("/a/t.txt", ".json"), "/a/t.txt");
+}
+
+TEST(Paths, SegmentedNameForABand) {
+    EXPECT_EQ(SegmentedNameFor("/a/b.c/band3.raw"), "/a/b.c/band3_segmented");
+    EXPECT_EQ(SegmentedNameFor("/a/scene.tif"), "/a/scene_segmented");
+    EXPECT_EQ(SegmentedNameFor("/a.b/band"), "/a.b/band_segmented");
+    EXPECT_EQ(SegmentedNameFor(""), "");
+}
+
 TEST(Paths, JoinPath) {
     EXPECT_EQ(JoinPath("/a", "b.txt"), "/a/b.txt");
     EXPECT_EQ(JoinPath("/a/", "b.txt"), "/a/b.txt");

@@ -57,6 +57,20 @@ TEST_F(LoadingRule, AnAskedSizeIsKeptAsTheDescriptorOnceTheBandLoads) {
               ws.LoadBand(2, third, BandFileType::Raw, {}).message);
 }
 
+// The dialogs accept a typed name of a file that is not there: it is refused before its size
+// is asked, even without a descriptor, and before a malformed descriptor is looked at.
+TEST_F(LoadingRule, AMissingRawFileIsRefusedBeforeItsSizeIsAsked) {
+    const std::string missing = dir.File("missing.raw");
+    const std::string refusal = "The raw image\n" + missing + "\ncannot be opened for reading.";
+    EXPECT_EQ(refusal, ws.LoadBand(2, missing, BandFileType::Raw, Asking(ImageSize{2, 3})).message);
+    EXPECT_EQ(0, questions);
+    EXPECT_FALSE(FileExists(dir.File("missing.txt")));
+    WriteText(dir.File("missing.txt"), "lines\n");
+    EXPECT_EQ(refusal, ws.LoadBand(2, missing, BandFileType::Raw, Asking(ImageSize{2, 3})).message);
+    EXPECT_EQ(0, questions);
+    EXPECT_FALSE(ws.bands[2].Loaded());
+}
+
 TEST_F(LoadingRule, AShortRawFileLoadsWithZeros) {
     const std::string shortFile = dir.File("short.raw");
     WriteBytes(shortFile, {7, 8});

@@ -10,7 +10,6 @@
 class TNumBandForm;
 class TImageSizeForm;
 class TImageForm;
-class TTempImageForm;
 class THistoGrisForm;
 class TBandChoiceForm;
 class TRasterChoiceForm;
@@ -22,7 +21,6 @@ struct BandSetWindows {
     TImageSizeForm& imageSize;
     const std::array<QFileDialog*, tessera::kMaximumBands + 1>& openDialogs;  // 1..10
     TImageForm& bandWindow;
-    TTempImageForm& segmentedWindow;  // keeps the band titles too
     THistoGrisForm& histogram;
     QFileDialog& multibandDialog;  // Open Multi-band Image
     TBandChoiceForm& bandChoice;

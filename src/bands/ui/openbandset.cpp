@@ -20,7 +20,6 @@
 #include "uikit/qtstrings.h"
 #include "view/ui/histogris.h"
 #include "view/ui/imagewindow.h"
-#include "view/ui/tempimage.h"
 
 using tessera::BandFileType;
 using tessera::ImageSize;
@@ -95,16 +94,41 @@ bool SameNodata(const std::optional<double>& a, const std::optional<double>& b) 
 }
 
 // A new band set starts without the titles of the earlier one (the segmented window keeps
-// those of the bands it shows until they are loaded again).
+// those of the set it shows, until another set is segmented).
 void ForgetBandTitles(const BandSetWindows& windows) {
     for (QString& title : windows.bandWindow.BandTitles) title.clear();
 }
 
+// At the end of an open sequence: the band window shows the current band, or else the last
+// band of the open set that is loaded (which becomes current). When none is and a load was
+// cancelled, the window is emptied: it must not stay on a band that is no longer loaded, whose
+// file may be the very one whose load was cancelled. (A refused or skipped band leaves it as
+// it was.)
+void ShowLoadedBand(const CommandContext& context, const BandSetWindows& windows,
+                    bool loadCancelled) {
+    tessera::Workspace& ws = context.ws;
+    int band = ws.CurrentBand;
+    if (!IsBandNumber(band) || !ws.bands[band].Loaded()) {
+        band = 0;
+        for (int b = 1; b <= tessera::kMaximumBands; ++b)
+            if (ws.bands[b].Loaded()) band = b;
+    }
+    TImageForm& window = windows.bandWindow;
+    if (band == 0) {
+        if (!loadCancelled) return;
+        if (window.HasPicture()) window.ShowImage(tessera::GrayImage{});
+        window.setWindowTitle(QString());
+        return;
+    }
+    if (band == ws.CurrentBand) return;  // shown when it was loaded
+    ws.CurrentBand = band;
+    window.setWindowTitle(window.BandTitles[band]);
+    window.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
+}
+
 // The entry of the dialog's type list that reads files of `type`, as the list names it.
 QString TypeEntry(const QFileDialog& dialog, BandFileType type) {
-    const int index = type == BandFileType::Raw      ? 0
-                      : type == BandFileType::Bitmap ? 1
-                                                     : 2;
+    const int index = type == BandFileType::Raw ? 0 : type == BandFileType::Bitmap ? 1 : 2;
     QString entry = dialog.nameFilters().value(index);
     entry.truncate(entry.indexOf(" ("));
     return entry;
@@ -126,6 +150,7 @@ void OpenBandSet(const CommandContext& context, const BandSetWindows& windows) {
             if (!LoadBand(context, windows, band) && context.work.Cancelled()) break;
         }
     }
+    ShowLoadedBand(context, windows, context.work.Cancelled());
     ws.Advance(tessera::StepBandSetOpened);
 }
 
@@ -199,18 +224,18 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
                          options.progress = &progress;
                          loaded = ws.LoadBand(band, path, BandFileType::Raster, options);
                      });
-        if (loaded.cancelled) return;
+        if (loaded.cancelled) break;
         if (!loaded) {
             busy.Release();
             context.Message(Q(loaded.message), "CAUTION");
-            return;
+            break;
         }
         windows.bandWindow.BandTitles[band] = title;
-        windows.segmentedWindow.BandTitles[band] = title;
         windows.bandWindow.setWindowTitle(title);
         windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
         windows.bandWindow.BringToFront();
     }
+    ShowLoadedBand(context, windows, context.work.Cancelled());
 }
 
 void OpenMask(const CommandContext& context, const BandSetWindows& windows) {
@@ -335,7 +360,6 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
                                                count ? *count.value : 1));
         }
         windows.bandWindow.BandTitles[band] = title;
-        windows.segmentedWindow.BandTitles[band] = title;
 
         // The window shows this band: Previous and Next step from it, also when a later
         // band's load is cancelled or skipped.
@@ -386,8 +410,8 @@ void GrayTonesNumber(const CommandContext& context) {
     if (!RequireCurrentBand(context)) return;
     // The pixels with data only.
     const tessera::Histogram& counts = ws.bands[band].histogram;
-    const int tones =
-        static_cast<int>(std::count_if(counts.begin(), counts.end(), [](int64_t n) { return n > 0; }));
+    const int tones = static_cast<int>(
+        std::count_if(counts.begin(), counts.end(), [](int64_t n) { return n > 0; }));
     context.Message(QString::asprintf(" %d gray tones in the Original Image ", tones), "");
 }
 

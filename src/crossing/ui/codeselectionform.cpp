@@ -100,6 +100,7 @@ QRadioButton* TCodeSelectionForm::OptionButton(const QString& text, const char* 
 }
 
 void TCodeSelectionForm::LayOut(QRadioButton* display, QRadioButton* erase) {
+    displayOption_ = display;
     auto* tableColumn = new QVBoxLayout;
     tableColumn->addWidget(Label4);
     tableColumn->addWidget(memo_, 1);
@@ -130,6 +131,10 @@ int TCodeSelectionForm::Ask(const tessera::CodeTable& table,
     CodeNumberEdit->setText(QString::number(table.CodeCount));
     Table = &table;
     PixelCounts = &pixelCounts;
+    if (!memo_->HoldsOnly(table, pixelCounts)) {
+        EraseTable();
+        if (displayOption_ && displayOption_->isChecked()) DisplayTable();
+    }
     const int result = seam_ ? seam_->runModal(*this) : exec();
     Table = nullptr;
     PixelCounts = nullptr;

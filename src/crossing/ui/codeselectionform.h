@@ -37,7 +37,9 @@ class TCodeSelectionForm : public QDialog {
     QLineEdit* MinPixelEdit = nullptr;
     QPushButton* BitBtn1 = nullptr;
 
-    // Shows the dialog for this table and its pixel counts; the answer is in the members.
+    // Shows the dialog for this table and its pixel counts; the answer is in the members. The
+    // memo shows this crossing's table only: an earlier crossing's goes, and with "Display
+    // Table" checked this one is there at once.
     int Ask(const tessera::CodeTable& table, const std::vector<int64_t>& pixelCounts);
 
     virtual void GroupBox2Click() = 0;
@@ -77,6 +79,7 @@ class TCodeSelectionForm : public QDialog {
     TCodeTableMemo* memo_ = nullptr;
 
   private:
+    QRadioButton* displayOption_ = nullptr;  // "Display Table"
     const DialogSeam* seam_;
     // The memo starts with one empty line, which an erase removes.
     bool memoEmptyLine_ = true;

@@ -34,10 +34,7 @@ void TCodeTableMemo::AppendTable(const tessera::CodeTable& table,
     // One copy of the table per showing: a table displayed twice shares it.
     std::shared_ptr<const Table> shared;
     for (const Block& block : blocks_)
-        if (block.table && block.table->table.CodeCount == table.CodeCount &&
-            block.table->table.segmentCounts == table.segmentCounts &&
-            block.table->pixelCounts == pixelCounts)
-            shared = block.table;
+        if (block.table && block.table->Is(table, pixelCounts)) shared = block.table;
     if (!shared) shared = std::make_shared<const Table>(Table{table, pixelCounts});
     if (blocks_.empty() && emptyLineFirst) blocks_.push_back(Block{});
     blocks_.push_back(Block{shared});
@@ -52,6 +49,13 @@ void TCodeTableMemo::AppendTable(const tessera::CodeTable& table,
     }
     UpdateScrollBars();
     viewport()->update();
+}
+
+bool TCodeTableMemo::HoldsOnly(const tessera::CodeTable& table,
+                               const std::vector<int64_t>& pixelCounts) const {
+    return std::all_of(blocks_.begin(), blocks_.end(), [&](const Block& block) {
+        return !block.table || block.table->Is(table, pixelCounts);
+    });
 }
 
 void TCodeTableMemo::clear() {

@@ -23,6 +23,9 @@ class TCodeTableMemo : public QAbstractScrollArea {
     // No line left (an empty memo shows one empty line, as a text memo does).
     void clear();
     bool IsEmpty() const { return blocks_.empty(); }
+    // True when every table the memo holds is `table` with these pixel counts (also when it
+    // holds none).
+    bool HoldsOnly(const tessera::CodeTable& table, const std::vector<int64_t>& pixelCounts) const;
 
     int64_t LineCount() const;
     QString Line(int64_t index) const;
@@ -38,6 +41,10 @@ class TCodeTableMemo : public QAbstractScrollArea {
     struct Table {
         tessera::CodeTable table;
         std::vector<int64_t> pixelCounts;
+        bool Is(const tessera::CodeTable& other, const std::vector<int64_t>& counts) const {
+            return table.CodeCount == other.CodeCount &&
+                   table.segmentCounts == other.segmentCounts && pixelCounts == counts;
+        }
     };
     struct Block {
         std::shared_ptr<const Table> table;  // none: one empty line

@@ -1,5 +1,8 @@
 #pragma once
 // The crossing (codes, counts, the code selection dialogs, classes) and Save Result.
+#include <QString>
+#include <array>
+
 #include "uikit/command.h"
 
 class QFileDialog;
@@ -23,13 +26,15 @@ struct TreatmentWindows {
     QFileDialog& openDialog;
     TTempImageForm& segmentedWindow;
     TResultImageForm& resultWindow;
+    const std::array<QString, 11>& openSetTitles;  // the band window's
 };
 
 namespace crossingui {
 
 void CrossBands(const CommandContext& context, const CrossingWindows& windows);
 void SaveResult(const CommandContext& context, const CrossingWindows& windows);
-// The last crossing's treatment as JSON, under the name chosen (no extension appended).
+// The last crossing's treatment as JSON, under the name chosen (".json" added to a name
+// without extension).
 void SaveTreatment(const CommandContext& context, const TreatmentWindows& windows);
 // A treatment chosen and applied to the open band set (Workspace::ApplyTreatment); a file that
 // is none, or a band set it does not fit, is told as a "CAUTION" and changes nothing.

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "crossing/ui/crossingcommands.h"
+#include "support/paths.h"
 #include "uikit/filedialogs.h"
 #include "uikit/qtstrings.h"
 #include "view/ui/resultimage.h"
@@ -19,7 +20,8 @@ void SaveTreatment(const CommandContext& context, const TreatmentWindows& window
     BusyCursor busy(context);
     StartInLastBandFolder(windows.saveDialog, ws);
     if (context.RunModal(windows.saveDialog) != QDialog::Accepted) return;
-    const std::string path = S(ChosenFile(windows.saveDialog));
+    // Named as Apply Treatment's list shows treatments.
+    const std::string path = tessera::DefaultExtension(S(ChosenFile(windows.saveDialog)), ".json");
     const tessera::Status saved = tessera::SaveTreatment(path, *ws.crossing);
     busy.Release();
     if (!saved) context.Message(Q(saved.message), "CAUTION");
@@ -48,7 +50,11 @@ void ApplyTreatment(const CommandContext& context, const TreatmentWindows& windo
         context.Message(Q(" " + applied.message + " "), "CAUTION");
         return;
     }
-    windows.segmentedWindow.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->SegmentColourTable);
+    TTempImageForm& segmented = windows.segmentedWindow;
+    segmented.TakeBandTitles(windows.openSetTitles,
+                             static_cast<int>(ws.segmentation->records.size()) - 1);
+    segmented.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->SegmentColourTable);
+    segmented.ShowTitleOf(ws.CurrentSegmentedBand);
     windows.resultWindow.ShowPlane(ws.crossing->ClassImage, ws.crossing->ClassColorTable);
     windows.resultWindow.BringToFront();
 }

@@ -1,6 +1,9 @@
 #pragma once
 // The segmentation run (one dialog per band, then the core numbers and paints every band) and
 // the segmented bands: stepping through them and saving the one shown.
+#include <QString>
+#include <array>
+
 #include "uikit/command.h"
 
 class QFileDialog;
@@ -13,6 +16,9 @@ struct SegmentationWindows {
     TSegmentDefinitionForm& definition;
     TTempImageForm& segmentedWindow;
     QFileDialog& saveDialog;  // Save Segmented Image
+    // The titles of the open set's bands (the band window's): the segmented window takes them
+    // when that set is segmented, and keeps them while another set is opened.
+    const std::array<QString, 11>& openSetTitles;
 };
 
 namespace segmentationui {

@@ -7,6 +7,7 @@
 #include "segmentation/ui/segmentation.h"
 #include "segmentation/ui/segmentationcommands.h"
 #include "segmentation/ui/segmentdefinition.h"
+#include "support/paths.h"
 #include "uikit/filedialogs.h"
 #include "uikit/qtstrings.h"
 #include "view/ui/tempimage.h"
@@ -58,9 +59,12 @@ void SegmentationTreatment(const CommandContext& context, const SegmentationWind
         context.Message(Q(finished.message), "ERROR");
         return;
     }
-    // The window shows the last band.
-    windows.segmentedWindow.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->SegmentColourTable);
-    windows.segmentedWindow.BringToFront();
+    // The window shows the last band, named as a band of the set just segmented.
+    TTempImageForm& window = windows.segmentedWindow;
+    window.TakeBandTitles(windows.openSetTitles, SegmentedBandCount(ws));
+    window.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->SegmentColourTable);
+    window.ShowTitleOf(ws.CurrentSegmentedBand);
+    window.BringToFront();
 }
 
 void ShowSegmentedBand(const CommandContext& context, const SegmentationWindows& windows, int band,
@@ -68,7 +72,7 @@ void ShowSegmentedBand(const CommandContext& context, const SegmentationWindows&
     context.ws.ShowSegmentedBand(band);
     TTempImageForm& window = windows.segmentedWindow;
     window.ShowPlane(context.ws.ShownSegmentMatrix, context.ws.segmentation->SegmentColourTable);
-    if (setCaption) window.setWindowTitle(window.BandTitles[band]);
+    if (setCaption) window.ShowTitleOf(band);
     window.BringToFront();
 }
 
@@ -90,10 +94,19 @@ void StepSegmentedBand(const CommandContext& context, const SegmentationWindows&
 void SaveSegmentedImage(const CommandContext& context, const SegmentationWindows& windows) {
     const tessera::Workspace& ws = context.ws;
     if (!ws.segmentation) return;
-    SaveThroughDialog(context, windows.saveDialog, int64_t{ws.Lines} * ws.Columns,
-                      [&ws](const std::string& stem, tessera::Progress& progress) {
-                          return ws.SaveSegmented(stem, progress);
-                      });
+    // The dialog proposes a name after the band saved, in its folder: a segmentation of an
+    // earlier set is not saved among the open set's files under their names.
+    const int shown = ws.CurrentSegmentedBand;
+    const std::string band = shown >= 1 && shown <= SegmentedBandCount(ws)
+                                 ? ws.segmentation->records[static_cast<size_t>(shown)].filePath
+                                 : std::string();
+    const tessera::ImageSize size = ws.segmentation->size;
+    SaveThroughDialog(
+        context, windows.saveDialog, int64_t{size.lines} * size.columns,
+        [&ws](const std::string& stem, tessera::Progress& progress) {
+            return ws.SaveSegmented(stem, progress);
+        },
+        Q(tessera::SegmentedNameFor(band)));
 }
 
 }  // namespace segmentationui

@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QEvent>
 #include <QMdiArea>
@@ -34,6 +35,8 @@ class PictureSurface : public QWidget {
         form_->PaintBoxMouseMove(event->position().toPoint());
     }
     void mouseReleaseEvent(QMouseEvent*) override { form_->PaintBoxMouseUp(); }
+    // A right click zooms out: it offers no menu, nor lets one of a window around come.
+    void contextMenuEvent(QContextMenuEvent* event) override { event->accept(); }
 
   private:
     TPictureForm* form_;
@@ -89,7 +92,8 @@ void ReleaseBlock(void* block) {
 
 }  // namespace
 
-void TPictureForm::ShowPlane(const tessera::ByteMatrix& cells, const tessera::ColourTable& colours) {
+void TPictureForm::ShowPlane(const tessera::ByteMatrix& cells,
+                             const tessera::ColourTable& colours) {
     picture_ = QImage();
     if (cells.Columns() > 0 && cells.Lines() > 0) {
         auto* held = new std::shared_ptr<const uint8_t[]>(cells.SharedCells());

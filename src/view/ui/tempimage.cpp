@@ -9,6 +9,15 @@ QString TTempImageForm::BaseTitle() const {
     return BandTitles[band];
 }
 
+void TTempImageForm::TakeBandTitles(const std::array<QString, 11>& titles, int bandCount) {
+    for (int band = 0; band < static_cast<int>(BandTitles.size()); ++band)
+        BandTitles[band] = band >= 1 && band <= bandCount ? titles[band] : QString();
+}
+
+void TTempImageForm::ShowTitleOf(int band) {
+    if (band >= 1 && band < static_cast<int>(BandTitles.size())) setWindowTitle(BandTitles[band]);
+}
+
 std::optional<TPictureForm::ValueTexts> TTempImageForm::ReadValues(int line, int column, int red,
                                                                    int green, int blue) const {
     const tessera::ByteMatrix* shown = Values();

@@ -9,6 +9,11 @@ class TTempImageForm : public TPictureForm {
 
     // The title of band CurrentSegmentedBand; empty before any band.
     QString BaseTitle() const override;
+    // The titles of the `bandCount` bands just segmented (those of the open set); the slots
+    // after them are emptied. They stay while another band set is opened.
+    void TakeBandTitles(const std::array<QString, 11>& titles, int bandCount);
+    // Caption: the title of `band` of the segmented set.
+    void ShowTitleOf(int band);
 
   protected:
     // Beside the colour: the segment number from ShownSegmentMatrix.
