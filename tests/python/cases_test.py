@@ -18,7 +18,7 @@ from pathlib import Path
 import numpy as np
 
 import tessera
-from support import BATCH, REAL_DATA, SOURCE
+from support import BATCH, REAL_DATA, SOURCE, close_cluster, local_cluster
 
 CASES = SOURCE / "tests/data/cases"
 cluster = client = None
@@ -27,15 +27,11 @@ cluster = client = None
 def setUpModule():
     """tessera.dask runs on a LocalCluster of two worker processes on loopback."""
     global cluster, client
-    from distributed import Client, LocalCluster
-    cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                           dashboard_address=None)
-    client = Client(cluster)
+    cluster, client = local_cluster()
 
 
 def tearDownModule():
-    client.close()
-    cluster.close()
+    close_cluster(cluster, client)
 
 
 def load(case):

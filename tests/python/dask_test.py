@@ -10,11 +10,11 @@ import dask.array as da
 import numpy as np
 import rasterio
 import rioxarray
-from distributed import Client, LocalCluster
 
 import tessera
 import tessera.dask
-from support import REAL_DATA, ScratchCase, in_python_words, run_batch, write_scene
+from support import (REAL_DATA, ScratchCase, close_cluster, in_python_words, local_cluster,
+                     run_batch, write_scene)
 
 cluster = client = scene_dir = None
 
@@ -28,14 +28,11 @@ def setUpModule():
                f"{scene_dir}/scene.tif:2", "--method", "segmentation", "--segments", 5,
                "--band", f"{scene_dir}/scene.tif:3", "--stretch", "1500,9000", "--band",
                f"{scene_dir}/scene.tif:4"])
-    cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                           dashboard_address=None)
-    client = Client(cluster)
+    cluster, client = local_cluster()
 
 
 def tearDownModule():
-    client.close()
-    cluster.close()
+    close_cluster(cluster, client)
     shutil.rmtree(scene_dir, True)
 
 

@@ -30,6 +30,20 @@ def in_python_words(message):
                   message)
 
 
+def local_cluster():
+    """A LocalCluster of two single-threaded worker processes on loopback, and its client;
+    close both with close_cluster."""
+    from distributed import Client, LocalCluster
+    cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                           dashboard_address=None)
+    return cluster, Client(cluster)
+
+
+def close_cluster(cluster, client):
+    client.close()
+    cluster.close()
+
+
 def run_batch(arguments, check=True):
     """tessera-batch on these arguments: its exit status and its message (without its
     "tessera-batch: " prefix)."""
