@@ -236,7 +236,7 @@ def colour_tables():
 
 
 def code_list(segment_counts):
-    """The diagnostic code list (multi_tab.txt) of bands cut into these segment counts."""
+    """The code list (STEM_codes.txt) of bands cut into these segment counts."""
     return _core.code_list([int(c) for c in segment_counts])
 
 
@@ -268,7 +268,7 @@ class Result:
 
     @property
     def code_list(self):
-        """The diagnostic code list (multi_tab.txt)."""
+        """The code list (as STEM_codes.txt holds it with formats=[..., "codes"])."""
         return self.treatment.code_list()
 
     def __repr__(self):
@@ -350,7 +350,10 @@ def run(bands, method="segmentation", segments=4, limits=None, min_pixels=None, 
     per band; limits: the upper limits of a definition band (a list per band, None for the
     others). min_pixels (default 0, as the tool's) or keep_all=True choose the codes kept.
     out: the stem of the files; save_segmented: the stem of the last band's segmented image;
-    formats: of "bmp", "txt", "raw", "tif", "csv", "qml" (default: every one that applies).
+    formats: of "bmp", "txt", "raw", "tif", "csv", "qml", "codes" (default: every one that
+    applies but "codes"; "codes" writes the code list, every code with its segment in each
+    band, as STEM_codes.txt). Nothing is written beside the bands but what `out` names; the
+    files of a run are put in place together, all or none.
     Returns a Result whose `classes` are those of STEM.raw (None when it is not written).
     """
     arguments = _job_arguments(bands, method, segments, limits, min_pixels, keep_all, nodata,

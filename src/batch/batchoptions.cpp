@@ -59,10 +59,11 @@ const char* UsageText() {
            "                         (default: the file's own scale and offset, if any): the\n"
            "                         stretch, native ranges and native limits are in them;\n"
            "                         placed as --stretch is\n"
-           "  --format LIST          the result files to write, of bmp,txt,raw,tif,csv,qml\n"
-           "                         (default: every one that applies; tif brings\n"
-           "                         STEM.tif.aux.xml, and a tif without qml removes an\n"
-           "                         earlier STEM.qml)\n"
+           "  --format LIST          the result files to write, of bmp,txt,raw,tif,csv,qml,\n"
+           "                         codes (default: every one that applies but codes; tif\n"
+           "                         brings STEM.tif.aux.xml, and a tif without qml removes\n"
+           "                         an earlier STEM.qml; codes writes the code list, every\n"
+           "                         code with its segment in each band, as STEM_codes.txt)\n"
            "  --mask FILE[:K]        a mask band (band K of FILE, default 1) for the whole band\n"
            "                         set: its masked pixels are without data in every band;\n"
            "                         several masks add up; by default masked where it is not 0\n"
@@ -158,9 +159,10 @@ const std::vector<BatchOption>& OptionTable() {
           {"raw", "class numbers (STEM.raw)"},
           {"tif", "cloud-optimised class GeoTIFF and its legend (STEM.tif, STEM.tif.aux.xml)"},
           {"csv", "class table (STEM.csv)"},
-          {"qml", "QGIS style of the class GeoTIFF (STEM.qml)"}},
-         "the result files to write, separated by commas (default: every one that applies; "
-         "tif, csv and qml only for bands that carry a georeference)"},
+          {"qml", "QGIS style of the class GeoTIFF (STEM.qml)"},
+          {"codes", "code list: every code with its segment in each band (STEM_codes.txt)"}},
+         "the result files to write, separated by commas (default: every one that applies but "
+         "codes; tif, csv and qml only for bands that carry a georeference)"},
         {"--mask", "FILE", "file", "job", {}, {}, nullptr, {},
          "a mask band (FILE or FILE:K for band K) for the whole band set: its masked pixels are "
          "without data in every band; by default masked where it is not 0"},
@@ -309,6 +311,7 @@ std::optional<Formats> FormatsOf(const std::string& text) {
         else if (item == "tif") formats.tif = formats.mapAsked = true;
         else if (item == "csv") formats.csv = formats.mapAsked = true;
         else if (item == "qml") formats.qml = formats.styleAsked = true;
+        else if (item == "codes") formats.codes = true;
         else return std::nullopt;
         if (comma == std::string::npos) break;
         start = comma + 1;

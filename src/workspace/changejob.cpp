@@ -145,10 +145,11 @@ Status ChangeJob::Save(const std::string& stem) {
         if (!made) failed.push_back(stem + ".tif");
         for (const auto& text : texts)
             if (!text->written) failed.push_back(text->path);
-        if (!failed.empty()) return CollectedSaveStatus(failed);  // nothing is put in place
-        if (!geotiffName.Commit()) failed.push_back(stem + ".tif");
-        for (const auto& text : texts)
-            if (!text->file.Commit()) failed.push_back(text->path);
+        // Put in place together, all or nothing.
+        FileSet set;
+        set.Add(stem + ".tif", geotiffName);
+        for (const auto& text : texts) set.Add(text->path, text->file);
+        set.Commit(failed);
         return CollectedSaveStatus(failed);
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");

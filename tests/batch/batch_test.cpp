@@ -99,7 +99,7 @@ class Sequence {
 };
 
 TEST_F(SmallBandSet, MinimumOneKeepsTheTwoCodesWithTwoPixels) {
-    const RunResult run = RunBatch(Job({"--min-pixels", "1"}), dir);
+    const RunResult run = RunBatch(Job({"--min-pixels", "1", "--format", "bmp,txt,raw,codes"}), dir);
     ASSERT_EQ(0, run.status) << run.errors;
     EXPECT_EQ("", run.errors);
 
@@ -123,8 +123,10 @@ TEST_F(SmallBandSet, MinimumOneKeepsTheTwoCodesWithTwoPixels) {
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}),
               std::vector<uint8_t>(bitmap.begin() + 54 + 4 * 255, bitmap.begin() + 54 + 4 * 256));
 
+    // The code list, asked for by --format codes, goes with the results, not beside the bands.
     EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
-              ReadText(dir.File("multi_tab.txt")));
+              ReadText(dir.File("result_codes.txt")));
+    EXPECT_FALSE(FileExists(dir.File("multi_tab.txt")));
 }
 
 TEST_F(SmallBandSet, TheLargestTypedLimitIsReportedWithoutWrapping) {
