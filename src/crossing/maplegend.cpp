@@ -280,12 +280,12 @@ MapSideFiles::MapSideFiles(const std::string& stem, const ClassTable& classes,
 
 MapSideFiles::~MapSideFiles() = default;
 
-void MapSideFiles::AddTo(FileSet& set, std::vector<std::string>& failed) {
+void MapSideFiles::AddTo(FileSet& set) {
     for (const std::unique_ptr<Staged>& staged : staged_) {
         if (staged->written)
             set.Add(staged->path, staged->file);
         else
-            failed.push_back(staged->path);
+            set.Fail(staged->path);
     }
     if (wanted_.legend && !wanted_.style) set.Remove(stem_ + kStyleSuffix);
 }

@@ -79,10 +79,10 @@ class MapSideFiles {
     MapSideFiles(const MapSideFiles&) = delete;
     MapSideFiles& operator=(const MapSideFiles&) = delete;
 
-    // Adds the files to `set` (STEM.csv, STEM.tif.aux.xml, STEM.qml, in that order), with the
-    // removal of an earlier STEM.qml when the GeoTIFF goes without its style; names in `failed`
-    // each that could not be written.
-    void AddTo(FileSet& set, std::vector<std::string>& failed);
+    // Adds the files to `set` (STEM.csv, STEM.tif.aux.xml, STEM.qml, in that order, each that
+    // could not be written as failed), with the removal of an earlier STEM.qml when the
+    // GeoTIFF goes without its style.
+    void AddTo(FileSet& set);
 
   private:
     struct Staged;

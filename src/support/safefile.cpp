@@ -354,6 +354,10 @@ void FileSet::Remove(const std::string& path) {
     entries_.push_back({path, nullptr, nullptr});
 }
 
+void FileSet::Fail(const std::string& path) {
+    entries_.push_back({path, nullptr, nullptr, true});
+}
+
 bool FileSet::Commit(std::vector<std::string>& failed) {
     const auto discardAll = [this] {
         for (Entry& entry : entries_) {
@@ -363,7 +367,8 @@ bool FileSet::Commit(std::vector<std::string>& failed) {
         entries_.clear();
     };
     for (Entry& entry : entries_) {
-        const bool ready = entry.file   ? entry.file->Ready()
+        const bool ready = entry.failed ? false
+                           : entry.file ? entry.file->Ready()
                            : entry.name ? !entry.name->temporary_.empty()
                                         : true;
         if (!ready) failed.push_back(entry.path);

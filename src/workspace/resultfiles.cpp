@@ -108,15 +108,15 @@ void RasterPair::Sync() {
     if (raw_) rawFile_.Sync();
 }
 
-void RasterPair::AddBitmap(FileSet& set, std::vector<std::string>& failed) {
+void RasterPair::AddBitmap(FileSet& set) {
     if (!bitmap_) return;
     if (bitmapFits_)
         set.Add(stem_ + ".bmp", bitmapFile_);
     else
-        failed.push_back(stem_ + ".bmp");
+        set.Fail(stem_ + ".bmp");
 }
 
-void RasterPair::AddRaw(FileSet& set, std::vector<std::string>&) {
+void RasterPair::AddRaw(FileSet& set) {
     if (raw_) set.Add(stem_ + ".raw", rawFile_);
 }
 
@@ -200,11 +200,10 @@ void ResultWriter::Write(int worker, int index, int first, int count, const uint
     }
 }
 
-Status ResultWriter::Stage(FileSet& set, std::vector<std::string>& failed,
-                           std::vector<RasterPair*> others, Progress& progress) {
+Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progress& progress) {
     others.push_back(&rasters_);
     SyncTogether(others);
-    rasters_.AddBitmap(set, failed);
+    rasters_.AddBitmap(set);
     if (files_.report) {
         report_ = std::make_unique<StagedFile>();
         const std::string path = stem_ + ".txt";
@@ -215,9 +214,9 @@ Status ResultWriter::Stage(FileSet& set, std::vector<std::string>& failed,
                                    treatment_.maskedPixels, treatment_.applied)))
             set.Add(path, *report_);
         else
-            failed.push_back(path);
+            set.Fail(path);
     }
-    rasters_.AddRaw(set, failed);
+    rasters_.AddRaw(set);
     if (map_) {
         if (map_->onMap) {
             const bool closed = map_->geotiff.Close(&progress) && map_->geotiffMade;
@@ -225,7 +224,7 @@ Status ResultWriter::Stage(FileSet& set, std::vector<std::string>& failed,
             if (closed)
                 set.Add(stem_ + ".tif", map_->geotiffName);
             else
-                failed.push_back(stem_ + ".tif");
+                set.Fail(stem_ + ".tif");
         }
         if (map_->tabled) {
             if (!progress.Step(kStageLegend, 0, 1)) return Status::Cancelled();
@@ -237,7 +236,7 @@ Status ResultWriter::Stage(FileSet& set, std::vector<std::string>& failed,
                                map_->areas[0]),
                 treatment_.ClassColorTable,
                 MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
-            map_->sideFiles->AddTo(set, failed);
+            map_->sideFiles->AddTo(set);
             if (!progress.Step(kStageLegend, 1, 1)) return Status::Cancelled();
         }
     }
@@ -247,15 +246,15 @@ Status ResultWriter::Stage(FileSet& set, std::vector<std::string>& failed,
         if (codes_->Open(path) && WriteMultiTab(*codes_, treatment_.table))
             set.Add(path, *codes_);
         else
-            failed.push_back(path);
+            set.Fail(path);
     }
     return Status::Ok();
 }
 
 Status ResultWriter::Finish(std::vector<RasterPair*> others, Progress& progress) {
     FileSet set;
+    if (Status staged = Stage(set, std::move(others), progress); !staged) return staged;
     std::vector<std::string> failed;
-    if (Status staged = Stage(set, failed, std::move(others), progress); !staged) return staged;
     set.Commit(failed);
     return CollectedSaveStatus(failed);
 }
@@ -266,21 +265,21 @@ SegmentedWriter::SegmentedWriter(const std::string& stem, ImageSize size,
                                  const ColourTable& colours)
     : stem_(stem), size_(size), rasters_(stem, size, colours, true, true) {}
 
-void SegmentedWriter::Stage(FileSet& set, std::vector<std::string>& failed) {
-    rasters_.AddBitmap(set, failed);
+void SegmentedWriter::Stage(FileSet& set) {
+    rasters_.AddBitmap(set);
     if (StageText(descriptor_, stem_ + ".txt", LongDescriptorText(size_)))
         set.Add(stem_ + ".txt", descriptor_);
     else
-        failed.push_back(stem_ + ".txt");
-    rasters_.AddRaw(set, failed);
+        set.Fail(stem_ + ".txt");
+    rasters_.AddRaw(set);
 }
 
 Status SegmentedWriter::Finish(Progress& progress) {
     rasters_.Sync();
     if (!progress.Step(kStageSaving, size_.lines, size_.lines)) return Status::Cancelled();
     FileSet set;
+    Stage(set);
     std::vector<std::string> failed;
-    Stage(set, failed);
     set.Commit(failed);
     return CollectedSaveStatus(failed);
 }

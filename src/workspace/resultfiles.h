@@ -48,10 +48,10 @@ class RasterPair {
     void Write(int first, int count, const uint8_t* lines);
     // Syncs both files; several pairs may sync at once.
     void Sync();
-    // Adds the bitmap to the files put in place together, or names it in `failed` when it
-    // could not be written.
-    void AddBitmap(FileSet& set, std::vector<std::string>& failed);
-    void AddRaw(FileSet& set, std::vector<std::string>& failed);
+    // Adds the bitmap to the files put in place together (as failed when it could not be
+    // written).
+    void AddBitmap(FileSet& set);
+    void AddRaw(FileSet& set);
 
   private:
     std::string stem_;
@@ -79,10 +79,10 @@ class ResultWriter {
     void Abandon();
     // Syncs the rasters (with `others`, at once), writes the report, the map's side files and
     // the code list, ends the GeoTIFF, and adds them to `set` in order: bmp, txt, raw, tif, csv,
-    // tif.aux.xml, qml, _codes.txt; names in `failed` each that could not be written. `progress`
-    // is told of the GeoTIFF's overviews and copy and of the legend, and may cancel each.
-    Status Stage(FileSet& set, std::vector<std::string>& failed,
-                 std::vector<RasterPair*> others = {}, Progress& progress = NoProgress());
+    // tif.aux.xml, qml, _codes.txt (each that could not be written as failed). `progress` is
+    // told of the GeoTIFF's overviews and copy and of the legend, and may cancel each.
+    Status Stage(FileSet& set, std::vector<RasterPair*> others = {},
+                 Progress& progress = NoProgress());
     // Stage, then every file put in place together, or none.
     Status Finish(std::vector<RasterPair*> others = {}, Progress& progress = NoProgress());
 
@@ -105,8 +105,8 @@ class SegmentedWriter {
     SegmentedWriter(const std::string& stem, ImageSize size, const ColourTable& colours);
     void Write(int first, int count, const uint8_t* numbers) { rasters_.Write(first, count, numbers); }
     RasterPair& Rasters() { return rasters_; }
-    // Adds the files to `set` (bmp, txt, raw); names in `failed` each that could not be written.
-    void Stage(FileSet& set, std::vector<std::string>& failed);
+    // Adds the files to `set` (bmp, txt, raw), each that could not be written as failed.
+    void Stage(FileSet& set);
     Status Finish(Progress& progress = NoProgress());
 
   private:

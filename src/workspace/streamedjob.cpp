@@ -254,9 +254,9 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
         std::vector<RasterPair*> others;
         if (segments) others.push_back(&segments->Rasters());
         FileSet set;
+        if (Status staged = result.Stage(set, others); !staged) return staged;
+        if (segments) segments->Stage(set);
         std::vector<std::string> failed;
-        if (Status staged = result.Stage(set, failed, others); !staged) return staged;
-        if (segments) segments->Stage(set, failed);
         set.Commit(failed);
         return CollectedSaveStatus(failed);
     } catch (const std::bad_alloc&) {

@@ -501,3 +501,38 @@ TEST(MapResults, RefusalsNameTheFilesAndWriteNothingAndFormatChoosesTheFiles) {
 
 }  // namespace
 }  // namespace tessera
+
+namespace tessera {
+namespace {
+
+TEST(MapResults, TheMasksAreInTheGeoTiffsMetadataWithTheirFileBandAndRule) {
+    ScratchDir dir;
+    const Scene scene = WriteScene(dir, kUtm);
+    RasterExtras placed;
+    placed.place = kUtm;
+    const std::vector<double> none(static_cast<size_t>(kLines) * kColumns, 0.0);
+    std::vector<double> flags = none;
+    flags[0] = 10;  // bits 1 and 3
+    const std::string quality = dir.File("quality.tif"), cloud = dir.File("cloud.tif");
+    ASSERT_TRUE(WriteGeoTiff(quality, kLines, kColumns, RasterType::Byte, {none, flags}, placed));
+    ASSERT_TRUE(WriteGeoTiff(cloud, kLines, kColumns, RasterType::Byte, {none}, placed));
+    Arguments job = Job(scene, dir.File("b"));
+    job.insert(job.end(), {"--mask", quality + ":2", "--mask-bits", "1,3", "--mask", cloud});
+    std::string errors;
+    ASSERT_EQ(0, RunBatch(job, dir, &errors)) << errors;
+    std::map<std::string, std::string> metadata = ReadClassRaster(dir.File("b.tif")).metadata;
+    EXPECT_EQ("2", metadata["TESSERA_MASKS"]);
+    EXPECT_EQ(quality + " (raster band 2)", metadata["TESSERA_MASK_1_FILE"]);
+    EXPECT_EQ("masked where any of bits 1 and 3 is set", metadata["TESSERA_MASK_1_RULE"]);
+    EXPECT_EQ(cloud + " (raster band 1)", metadata["TESSERA_MASK_2_FILE"]);
+    EXPECT_EQ("masked where it is not 0", metadata["TESSERA_MASK_2_RULE"]);
+    EXPECT_EQ(0u, metadata.count("TESSERA_MASK_3_FILE"));
+
+    // Without masks, no entry speaks of one.
+    ASSERT_EQ(0, RunBatch(Job(scene, dir.File("n")), dir, &errors)) << errors;
+    for (const auto& [name, value] : ReadClassRaster(dir.File("n.tif")).metadata)
+        EXPECT_EQ(std::string::npos, name.find("MASK")) << name << "=" << value;
+}
+
+}  // namespace
+}  // namespace tessera

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "app/mainwindow.h"
 #include "golden.h"
 #include "gui/guitest.h"
 #include "testfiles.h"

@@ -119,7 +119,7 @@ TEST(CancellingOnTheMap, ASaveCancelledInAnyStageKeepsTheEarlierFilesAndLeavesNo
         for (int y = 0; y < lines; ++y)
             for (int x = 0; x < columns; ++x)
                 (*pixels)[y][x] = static_cast<uint8_t>((x / (band + 2) + y * band) % 251);
-        ASSERT_TRUE(ws.StoreBand(band, dir.File("b" + std::to_string(band) + ".raw"),
+        ASSERT_TRUE(ws.StoreBand(band, dir.File(band == 1 ? "b1.raw" : "b2.raw"),
                                  std::move(*pixels), false));
         ws.records[band].georeference = Georeference{{500000, 30, 0, 4650000, 0, -30}, ""};
         ws.SetSegmentation(band, Equipopulation, 3, {});
