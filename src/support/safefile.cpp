@@ -306,8 +306,10 @@ struct Replaced {
     bool placed = false;
 };
 
-// Moves the file at `target` aside, to a new hidden name in its folder (`aside`, left empty when
-// there is no such file); 0, or the errno of the failure (a folder where a file is to go).
+// Keeps the file at `target` aside under a new hidden name in its folder (`aside`, left empty
+// when there is no such file): a second link, so that the target's name never goes missing to a
+// reader while the new file is renamed over it, else (a file system without links) the file
+// moved there. 0, or the errno of the failure (a folder where a file is to go).
 int KeepAside(const std::string& target, std::string& aside) {
     aside.clear();
     struct stat status;
@@ -322,6 +324,11 @@ int KeepAside(const std::string& target, std::string& aside) {
     const int fd = ::mkstemp(buffer.data());
     if (fd < 0) return errno;
     ::close(fd);
+    if (S_ISREG(status.st_mode) && ::unlink(buffer.data()) == 0 &&
+        ::link(target.c_str(), buffer.data()) == 0) {
+        aside.assign(buffer.data());
+        return 0;
+    }
     if (::rename(target.c_str(), buffer.data()) != 0) {
         const int error = errno;
         ::unlink(buffer.data());
@@ -393,6 +400,9 @@ bool FileSet::Commit(std::vector<std::string>& failed) {
                            : entry.name ? entry.name->target_
                                         : FileBehind(entry.path);
             int error = KeepAside(place.target, place.aside);
+            if (error == 0 && temporary == nullptr && !place.aside.empty() &&
+                ::unlink(place.target.c_str()) != 0 && errno != ENOENT)
+                error = errno;  // a file the set removes, kept aside by a link
             if (error == 0 && temporary != nullptr) {
                 if (::rename(temporary->c_str(), place.target.c_str()) != 0) {
                     error = errno;
