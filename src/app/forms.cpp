@@ -73,7 +73,8 @@ TMainForm* CreateForms(const DialogSeam& seam) {
     MainForm = new TMainForm(seam);
     // The diagnostic code list goes to the application's own data folder, never beside the
     // bands (whose folder may be read-only, or shared).
-    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    const QString dataFolder =
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     if (!dataFolder.isEmpty() && QDir().mkpath(dataFolder))
         MainForm->ws.CodeListFolder = QDir::toNativeSeparators(dataFolder).toStdString();
     const DialogSeam* shared = &MainForm->seam;

@@ -110,7 +110,8 @@ void PixelMask::Add(BandReader band, MaskRule rule, std::string name) {
 
 std::vector<std::string> PixelMask::Texts() const {
     std::vector<std::string> texts;
-    for (const MaskDescription& mask : Descriptions()) texts.push_back(mask.name + ", " + mask.rule);
+    for (const MaskDescription& mask : Descriptions())
+        texts.push_back(mask.name + ", " + mask.rule);
     return texts;
 }
 

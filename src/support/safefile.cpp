@@ -394,7 +394,9 @@ bool FileSet::Commit(std::vector<std::string>& failed) {
             std::string* temporary = entry.file   ? &entry.file->temporary_
                                      : entry.name ? &entry.name->temporary_
                                                   : nullptr;
-            int* record = entry.file ? &entry.file->record_ : entry.name ? &entry.name->record_ : nullptr;
+            int* record = entry.file   ? &entry.file->record_
+                          : entry.name ? &entry.name->record_
+                                       : nullptr;
             Replaced& place = replaced.emplace_back();
             place.target = entry.file   ? entry.file->target_
                            : entry.name ? entry.name->target_

@@ -170,8 +170,8 @@ ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatm
     if (map_->onMap && map_->geotiffName.Open(stem + ".tif"))
         map_->geotiffMade = map_->geotiff.Create(
             map_->geotiffName.Temporary(), size, treatment.ClassColorTable, *place,
-            TreatmentMetadata(program, treatment.records, treatment.selection,
-                              treatment.ClassCount, treatment.maskDescriptions));
+            TreatmentMetadata(program, treatment.records, treatment.selection, treatment.ClassCount,
+                              treatment.maskDescriptions));
     if (map_->tabled) {
         map_->cells.emplace(size, *place);
         map_->areas.assign(static_cast<size_t>(std::max(workers, 1)), ClassAreas(*map_->cells));
@@ -207,11 +207,11 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
     if (files_.report) {
         report_ = std::make_unique<StagedFile>();
         const std::string path = stem_ + ".txt";
-        if (StageText(*report_, path,
-                      ResultReport(size_, treatment_.records, treatment_.table,
-                                   treatment_.PixelCount, treatment_.SelectedCodes,
-                                   treatment_.nodataPixels, treatment_.masks,
-                                   treatment_.maskedPixels, treatment_.applied)))
+        if (StageText(
+                *report_, path,
+                ResultReport(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
+                             treatment_.SelectedCodes, treatment_.nodataPixels, treatment_.masks,
+                             treatment_.maskedPixels, treatment_.applied)))
             set.Add(path, *report_);
         else
             set.Fail(path);
@@ -229,13 +229,12 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
         if (map_->tabled) {
             if (!progress.Step(kStageLegend, 0, 1)) return Status::Cancelled();
             for (size_t w = 1; w < map_->areas.size(); ++w) map_->areas[0].Add(map_->areas[w]);
-            map_->sideFiles.emplace(
-                stem_,
-                MakeClassTable(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
-                               treatment_.SelectedCodes, treatment_.PixelsWithoutData(),
-                               map_->areas[0]),
-                treatment_.ClassColorTable,
-                MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
+            map_->sideFiles.emplace(stem_,
+                                    MakeClassTable(size_, treatment_.records, treatment_.table,
+                                                   treatment_.PixelCount, treatment_.SelectedCodes,
+                                                   treatment_.PixelsWithoutData(), map_->areas[0]),
+                                    treatment_.ClassColorTable,
+                                    MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
             map_->sideFiles->AddTo(set);
             if (!progress.Step(kStageLegend, 1, 1)) return Status::Cancelled();
         }
@@ -304,7 +303,8 @@ Status SaveClasses(const std::string& stem, const Treatment& treatment, ImageSiz
         const int strip = SaveStripLines(size);
         for (int first = 0, index = 0; first < size.lines; first += strip, ++index) {
             const int count = std::min(strip, size.lines - first);
-            writer.Write(0, index, first, count, classes + static_cast<size_t>(first) * size.columns);
+            writer.Write(0, index, first, count,
+                         classes + static_cast<size_t>(first) * size.columns);
             if (!progress.Step(kStageSaving, first + count, size.lines)) {
                 writer.Abandon();
                 return Status::Cancelled();
@@ -325,8 +325,7 @@ Status SaveSegmentNumbers(const std::string& stem, ImageSize size, const uint8_t
         for (int first = 0; first < size.lines; first += strip) {
             const int count = std::min(strip, size.lines - first);
             writer.Write(first, count, numbers + static_cast<size_t>(first) * size.columns);
-            if (!progress.Step(kStageSaving, first + count, size.lines))
-                return Status::Cancelled();
+            if (!progress.Step(kStageSaving, first + count, size.lines)) return Status::Cancelled();
         }
         return writer.Finish(progress);
     } catch (const std::bad_alloc&) {

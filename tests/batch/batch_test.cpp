@@ -99,7 +99,8 @@ class Sequence {
 };
 
 TEST_F(SmallBandSet, MinimumOneKeepsTheTwoCodesWithTwoPixels) {
-    const RunResult run = RunBatch(Job({"--min-pixels", "1", "--format", "bmp,txt,raw,codes"}), dir);
+    const RunResult run =
+        RunBatch(Job({"--min-pixels", "1", "--format", "bmp,txt,raw,codes"}), dir);
     ASSERT_EQ(0, run.status) << run.errors;
     EXPECT_EQ("", run.errors);
 

@@ -223,12 +223,24 @@ TEST_F(Interrupt, SigintAtTheFirstChangedResultFileLeavesOneSetWhole) {
     // The result, the segmented band and the code list are one set: an interrupt sent the
     // moment the first of its files changes must leave the earlier set or the new one, whole.
     const auto options = [&](const std::string& folder, const char* segments) {
-        return std::vector<std::string>{
-            "--threads", "2", "--out", folder + "/r", "--save-segmented", folder + "/s",
-            "--format", "bmp,txt,raw,codes", "--method", "equipopulation", "--segments", segments,
-            "--band", scratch.File("in/band1.raw"), "--band", scratch.File("in/band2.raw")};
+        return std::vector<std::string>{"--threads",
+                                        "2",
+                                        "--out",
+                                        folder + "/r",
+                                        "--save-segmented",
+                                        folder + "/s",
+                                        "--format",
+                                        "bmp,txt,raw,codes",
+                                        "--method",
+                                        "equipopulation",
+                                        "--segments",
+                                        segments,
+                                        "--band",
+                                        scratch.File("in/band1.raw"),
+                                        "--band",
+                                        scratch.File("in/band2.raw")};
     };
-    const std::vector<std::string> names{"r.bmp", "r.raw",  "r.txt", "r_codes.txt",
+    const std::vector<std::string> names{"r.bmp", "r.raw", "r.txt", "r_codes.txt",
                                          "s.bmp", "s.raw", "s.txt"};
     for (const char* folder : {"old", "new"})
         ASSERT_EQ(0, ::mkdir(scratch.File(folder).c_str(), 0755));

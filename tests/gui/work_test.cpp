@@ -15,8 +15,8 @@
 
 #include "app/mainwindow.h"
 #include "golden.h"
-#include "rasterfiles.h"
 #include "gui/guitest.h"
+#include "rasterfiles.h"
 #include "testfiles.h"
 
 namespace {
@@ -185,7 +185,8 @@ TEST_F(Work, CancelInTheProgressDialogStopsTheSaveInEachStage) {
     std::vector<std::vector<double>> bands(2, std::vector<double>(size_t{lines} * columns));
     for (int band = 1; band <= 2; ++band)
         for (size_t i = 0; i < bands[band - 1].size(); ++i)
-            bands[band - 1][i] = static_cast<double>((i % columns / (band + 2) + i / columns * band) % 251);
+            bands[band - 1][i] =
+                static_cast<double>((i % columns / (band + 2) + i / columns * band) % 251);
     testing_support::RasterExtras extras;
     extras.place = testing_support::RasterPlace{{500000, 30, 0, 4650000, 0, -30}, 32631};
     const std::string scene = dir.File("scene.tif");
@@ -198,7 +199,7 @@ TEST_F(Work, CancelInTheProgressDialogStopsTheSaveInEachStage) {
     ASSERT_TRUE(form->ws.crossing.has_value());
 
     ScratchDir out;
-    const std::vector<std::string> names{"r.bmp", "r.csv", "r.qml", "r.raw",
+    const std::vector<std::string> names{"r.bmp", "r.csv",         "r.qml", "r.raw",
                                          "r.tif", "r.tif.aux.xml", "r.txt"};
     for (const std::string& name : names) WriteText(out.File(name), "earlier " + name);
     const QString stem = QString::fromStdString(out.File("r"));

@@ -349,44 +349,44 @@ TEST(HeldInterrupts, ASignalInTheHoldIsActedOnWhenItEnds) {
     // With the tool's handler: the temporaries are removed and the program ends with 130, but
     // only once the hold has ended (the file written in it is there).
     EXPECT_EQ(130, InChild([&] {
-        ::signal(SIGINT, SIG_DFL);
-        RemoveTemporariesOnInterrupt();
-        StagedFile open;
-        if (!open.Open(dir.File("staged.raw"))) ::_exit(1);
-        {
-            const InterruptsHeldBack held;
-            ::raise(SIGINT);
-            WriteText(dir.File("in-the-hold.txt"), "written");
-        }
-        ::_exit(2);  // not reached
-    }));
+                  ::signal(SIGINT, SIG_DFL);
+                  RemoveTemporariesOnInterrupt();
+                  StagedFile open;
+                  if (!open.Open(dir.File("staged.raw"))) ::_exit(1);
+                  {
+                      const InterruptsHeldBack held;
+                      ::raise(SIGINT);
+                      WriteText(dir.File("in-the-hold.txt"), "written");
+                  }
+                  ::_exit(2);  // not reached
+              }));
     EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"in-the-hold.txt"});
 
     // With the default action (a program without a handler): it ends by the signal, after the
     // hold; the program's own action is back once the hold has ended.
     EXPECT_EQ(1000 + SIGTERM, InChild([&] {
-        ::signal(SIGTERM, SIG_DFL);
-        {
-            const InterruptsHeldBack held;
-            ::raise(SIGTERM);
-            WriteText(dir.File("default.txt"), "written");
-        }
-        ::_exit(2);
-    }));
+                  ::signal(SIGTERM, SIG_DFL);
+                  {
+                      const InterruptsHeldBack held;
+                      ::raise(SIGTERM);
+                      WriteText(dir.File("default.txt"), "written");
+                  }
+                  ::_exit(2);
+              }));
     EXPECT_EQ(ReadText(dir.File("default.txt")), "written");
 
     // A handler of the program's own (Python's) is called once, after the hold.
     static std::atomic<int> calls{0};
     EXPECT_EQ(0, InChild([&] {
-        ::signal(SIGINT, [](int) { ++calls; });
-        {
-            const InterruptsHeldBack held;
-            ::raise(SIGINT);
-            if (calls != 0) ::_exit(3);
-        }
-        if (calls != 1) ::_exit(4);
-        struct sigaction now {};
-        ::sigaction(SIGINT, nullptr, &now);
-        if (now.sa_handler == SIG_DFL) ::_exit(5);
-    }));
+                  ::signal(SIGINT, [](int) { ++calls; });
+                  {
+                      const InterruptsHeldBack held;
+                      ::raise(SIGINT);
+                      if (calls != 0) ::_exit(3);
+                  }
+                  if (calls != 1) ::_exit(4);
+                  struct sigaction now {};
+                  ::sigaction(SIGINT, nullptr, &now);
+                  if (now.sa_handler == SIG_DFL) ::_exit(5);
+              }));
 }

@@ -130,7 +130,7 @@ TEST(CancellingOnTheMap, ASaveCancelledInAnyStageKeepsTheEarlierFilesAndLeavesNo
     ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), SelectAll(9), false));
 
     ScratchDir out;
-    const std::vector<std::string> names{"r.bmp", "r.csv", "r.qml", "r.raw",
+    const std::vector<std::string> names{"r.bmp", "r.csv",         "r.qml", "r.raw",
                                          "r.tif", "r.tif.aux.xml", "r.txt"};
     for (const std::string& name : names) WriteText(out.File(name), "earlier " + name);
     // Every stage of the save is told, in this order.
@@ -144,9 +144,9 @@ TEST(CancellingOnTheMap, ASaveCancelledInAnyStageKeepsTheEarlierFilesAndLeavesNo
     ScratchDir trial;
     Seen seen;
     ASSERT_TRUE(ws.SaveResult(trial.File("r"), seen));
-    EXPECT_EQ((std::vector<std::string>{kStageSaving, kStageOverviews, kStageGeoTiffCopy,
-                                        kStageLegend}),
-              seen.stages);
+    EXPECT_EQ(
+        (std::vector<std::string>{kStageSaving, kStageOverviews, kStageGeoTiffCopy, kStageLegend}),
+        seen.stages);
     for (const char* stage : {kStageSaving, kStageOverviews, kStageGeoTiffCopy, kStageLegend}) {
         for (const int at : {0, 1}) {
             CancelAt cancel(stage, at);

@@ -64,7 +64,7 @@ void Treat(Workspace& ws, const ScratchDir& dir, int segments) {
 
 TEST(InterruptedSave, SigintAtTheFirstChangedFileLeavesTheEarlierSetOrTheNewOneWhole) {
     ScratchDir dir, earlierFolder, laterFolder, out;
-    const std::vector<std::string> names{"r.bmp", "r.csv", "r.qml", "r.raw",
+    const std::vector<std::string> names{"r.bmp", "r.csv",         "r.qml", "r.raw",
                                          "r.tif", "r.tif.aux.xml", "r.txt"};
     Workspace earlierWork, ws;
     Treat(earlierWork, dir, 3);

@@ -218,8 +218,7 @@ TEST(StreamedTreatment, UnwritableResultLeavesNoFileAndSavesNoSegmentedBand) {
     EXPECT_EQ(CollectedSaveStatus({missing + ".bmp", missing + ".txt", missing + ".raw"}).message,
               saved.message);
     // Neither the segmented band nor any temporary file is left behind.
-    EXPECT_EQ((std::vector<std::string>{"one.raw", "one.txt", "three.raw", "three.txt",
-                                        "two.bmp"}),
+    EXPECT_EQ((std::vector<std::string>{"one.raw", "one.txt", "three.raw", "three.txt", "two.bmp"}),
               ListFolder(dir.path()));
 }
 

@@ -7,8 +7,8 @@
 
 #include "matrices.h"
 #include "support/paths.h"
-#include "workspace/resultfiles.h"
 #include "testfiles.h"
+#include "workspace/resultfiles.h"
 
 namespace tessera {
 namespace {
@@ -20,8 +20,8 @@ using testing_support::ListFolder;
 using testing_support::ReadBytes;
 using testing_support::ReadText;
 using testing_support::ScratchDir;
-using testing_support::WriteText;
 using testing_support::WriteBytes;
+using testing_support::WriteText;
 
 std::vector<uint8_t> PaletteEntry(const std::vector<uint8_t>& bitmap, int entry) {
     const size_t at = 54 + 4 * static_cast<size_t>(entry);
