@@ -203,6 +203,8 @@ void ResultWriter::Write(int worker, int index, int first, int count, const uint
 Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progress& progress) {
     others.push_back(&rasters_);
     SyncTogether(others);
+    // The rasters are on the disk: the last moment of their stage.
+    if (!progress.Step(kStageSaving, size_.lines, size_.lines)) return Status::Cancelled();
     rasters_.AddBitmap(set);
     if (files_.report) {
         report_ = std::make_unique<StagedFile>();
