@@ -293,9 +293,7 @@ Status StagedName::Commit() {
     return Status::Ok();
 }
 
-}  // namespace tessera
-
-namespace tessera {
+// ----- FileSet -----
 
 namespace {
 
