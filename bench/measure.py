@@ -74,7 +74,7 @@ def warmup(gib):
 # Stages of tessera-batch from its progress lines: the stage named here ends when the line
 # that starts with the key arrives.
 BATCH_MARKS = [("tessera-batch: segmenting", "load bands"),
-               ("tessera-batch: crossing", "segment+multi_tab"),
+               ("tessera-batch: crossing", "segment"),
                ("tessera-batch: saving", "codes+classes"),
                ("tessera-batch: done", "save")]
 STAGE_LINE = re.compile(r"^numpy_job: (.+?)\s+([0-9.]+) s$")

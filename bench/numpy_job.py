@@ -4,7 +4,8 @@
     numpy_job.py --out STEM --segments N [--min-pixels M] --band F1.raw ... --band Fn.raw
 
 Raw bands with descriptors only, equal-width segments for every band. Writes STEM.raw,
-STEM.bmp, STEM.txt and multi_tab.txt beside band 1, byte for byte as tessera-batch does, and
+STEM.bmp, STEM.txt and the code list STEM_codes.txt, byte for byte as tessera-batch
+--format bmp,txt,raw,codes does, and
 prints the time of each stage to stderr. It is the yardstick of the benchmark: a reasonable
 script someone would write, not a tuned one.
 """
@@ -227,8 +228,8 @@ def main():
     stages.done("segment numbers")
 
     digits = code_digits(counts)
-    write_multi_tab(join_path(directory_of(paths[0]), "multi_tab.txt"), digits)
-    stages.done("multi_tab.txt")
+    write_multi_tab(args.out + "_codes.txt", digits)
+    stages.done("code list")
 
     random = RandomBelow()
     colour_table(random)  # the segment colours come first in the sequence

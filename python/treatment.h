@@ -162,7 +162,7 @@ class PyTreatment {
     RasterMetadata Metadata(const std::string& program) const {
         Crossed();
         return TreatmentMetadata(program, treatment_.records, treatment_.selection,
-                                 treatment_.ClassCount);
+                                 treatment_.ClassCount, treatment_.maskDescriptions);
     }
 
   private:

@@ -81,8 +81,7 @@ for bands in $BANDS; do
     for run in $(seq 1 "$RUNS"); do
         "${MEASURE[@]}" warmup --gib "$WARMUP_GIB"
         "${MEASURE[@]}" run --out "$WORK/batch$bands-$run.json" --label tessera-batch -- \
-            "$BATCH" --out "$scene/batch" "${job[@]}"
-        cp "$scene/multi_tab.txt" "$scene/batch-multi_tab.txt"
+            "$BATCH" --out "$scene/batch" --format bmp,txt,raw,codes "${job[@]}"
         "${MEASURE[@]}" warmup --gib "$WARMUP_GIB"
         "${MEASURE[@]}" run --out "$WORK/numpy$bands-$run.json" --label numpy_job.py -- \
             "$PYTHON" "$ROOT/bench/numpy_job.py" --out "$scene/numpy" "${job[@]}"
@@ -93,11 +92,11 @@ for bands in $BANDS; do
                 mismatches=$((mismatches + 1))
             fi
         done
-        if ! cmp -s "$scene/batch-multi_tab.txt" "$scene/multi_tab.txt"; then
-            echo "bench.sh: run $run: multi_tab.txt differs" >&2
+        if ! cmp -s "$scene/batch_codes.txt" "$scene/numpy_codes.txt"; then
+            echo "bench.sh: run $run: the code lists differ" >&2
             mismatches=$((mismatches + 1))
         fi
-        rm -f "$scene"/batch.* "$scene"/numpy.* "$scene/batch-multi_tab.txt"
+        rm -f "$scene"/batch.* "$scene"/numpy.* "$scene"/batch_codes.txt "$scene"/numpy_codes.txt
     done
     echo
     echo "--- $bands bands: medians over $RUNS runs ---"
@@ -132,7 +131,7 @@ fi
 
 echo
 if [[ $mismatches -eq 0 ]]; then
-    echo "Outputs identical (.raw, .bmp, .txt, multi_tab.txt) in every run."
+    echo "Outputs identical (.raw, .bmp, .txt, _codes.txt) in every run."
 else
     echo "OUTPUTS DIFFER: $mismatches mismatches (see above)."
 fi

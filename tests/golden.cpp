@@ -39,11 +39,13 @@ GoldenCase GoldenCase::Prepare(const std::string& name, const std::string& dir) 
     return golden;
 }
 
-std::vector<std::string> GoldenCase::Compare(const std::string& dir) const {
+std::vector<std::string> GoldenCase::Compare(
+    const std::string& dir, const std::map<std::string, std::string>& elsewhere) const {
     std::vector<std::string> faults;
     const fs::path expected = fs::path(TESSERA_TEST_DATA) / name / "expected";
     for (const std::string& file : expectedFiles) {
-        const std::string written = dir + "/" + file;
+        const auto moved = elsewhere.find(file);
+        const std::string written = moved != elsewhere.end() ? moved->second : dir + "/" + file;
         if (!FileExists(written)) {
             faults.push_back(file + ": not written");
         } else if (Substitute(ReadText((expected / file).string()), dir) != ReadText(written)) {

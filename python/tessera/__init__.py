@@ -238,7 +238,7 @@ def colour_tables():
 
 
 def code_list(segment_counts):
-    """The diagnostic code list (multi_tab.txt) of bands cut into these segment counts."""
+    """The code list (STEM_codes.txt) of bands cut into these segment counts."""
     return _core.code_list([int(c) for c in segment_counts])
 
 
@@ -270,7 +270,7 @@ class Result:
 
     @property
     def code_list(self):
-        """The diagnostic code list (multi_tab.txt)."""
+        """The code list (as STEM_codes.txt holds it with formats=[..., "codes"])."""
         return self.treatment.code_list()
 
     def __repr__(self):
@@ -456,7 +456,10 @@ def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_al
     apply_treatment gives them. A stretch is (MIN, MAX) or percentiles as "2%,98%"; limits
     a band's list of upper limits. mask: a mask file (or a list of them), with mask_bits or
     mask_values its rule (a list of numbers; a list of such lists, one per mask). window and
-    window_pixels: tuples of four numbers. formats: of "bmp", "txt", "raw", "tif", "csv", "qml".
+    window_pixels: tuples of four numbers. formats: of "bmp", "txt", "raw", "tif", "csv", "qml",
+    "codes" (default: every one that applies but "codes"; "codes" writes the code list, every
+    code with its segment in each band, as STEM_codes.txt). Nothing is written beside the bands
+    but what `out` names; the files of a run are put in place together, all or none.
     Returns a Result whose `classes` are those of STEM.raw (None when it is not written).
 
     Refusals: ValueError for a choice or an input the job refuses (more than 250 classes

@@ -1,6 +1,8 @@
 #include "app/forms.h"
 
+#include <QDir>
 #include <QMdiArea>
+#include <QStandardPaths>
 
 #include "app/infoforms.h"
 #include "app/mainwindow.h"
@@ -69,6 +71,12 @@ void ConnectForms(TMainForm* main);
 TMainForm* CreateForms(const DialogSeam& seam) {
     AdaptToDesktop();
     MainForm = new TMainForm(seam);
+    // The diagnostic code list goes to the application's own data folder, never beside the
+    // bands (whose folder may be read-only, or shared).
+    const QString dataFolder =
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (!dataFolder.isEmpty() && QDir().mkpath(dataFolder))
+        MainForm->ws.CodeListFolder = QDir::toNativeSeparators(dataFolder).toStdString();
     const DialogSeam* shared = &MainForm->seam;
     auto addChild = [](auto* window) {
         MainForm->MdiArea->addSubWindow(window);

@@ -4,6 +4,7 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
+#include "support/temporaries.h"
 
 namespace {
 
@@ -30,6 +31,9 @@ class TApplication : public QApplication {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // Ctrl-C or a kill while a save is staged leaves no temporary file behind, and a save being
+    // put in place finishes first: the earlier set of files or the new one, whole.
+    tessera::RemoveTemporariesOnInterrupt();
     TApplication application(argc, argv);
     // The task bar's text; the frame's own caption is set by the main window.
     QApplication::setApplicationName("Tessera_V2");

@@ -14,7 +14,7 @@
 namespace tessera {
 
 // Raised whenever the table changes: a module of another build is refused, not called.
-inline constexpr int kGdalApiVersion = 3;
+inline constexpr int kGdalApiVersion = 4;
 // The module's one exported symbol: extern "C" const GdalApi* tessera_gdal_module(void).
 inline constexpr const char* kGdalModuleEntry = "tessera_gdal_module";
 
@@ -114,9 +114,11 @@ struct GdalApi {
     int (*buildOverviews)(void* dataset, const char* resampling, int count, const int* factors);
     int (*overviewCount)(void* band);
     void* (*overview)(void* band, int index);  // 0 = the largest; null beyond the last
-    // GDALCreateCopy by `driver`; null when it fails.
+    // GDALCreateCopy by `driver`; null when it fails. `progress` (may be null) is told the
+    // share done, 0 to 1, with `data`; a 0 answer stops the copy, which then fails.
     void* (*createCopy)(const char* driver, const char* path, void* source,
-                        const char* const* options);
+                        const char* const* options, int (*progress)(double done, void* data),
+                        void* data);
 
     // Coordinate systems.
     // A spatial reference read from WKT (OSRNewSpatialReference) or, with `userInput`, from

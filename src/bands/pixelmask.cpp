@@ -112,8 +112,15 @@ void PixelMask::Add(BandReader band, MaskRule rule, std::string name) {
 
 std::vector<std::string> PixelMask::Texts() const {
     std::vector<std::string> texts;
-    for (const Mask& mask : masks_) texts.push_back(mask.name + ", " + mask.rule.Text());
+    for (const MaskDescription& mask : Descriptions())
+        texts.push_back(mask.name + ", " + mask.rule);
     return texts;
+}
+
+std::vector<MaskDescription> PixelMask::Descriptions() const {
+    std::vector<MaskDescription> descriptions;
+    for (const Mask& mask : masks_) descriptions.push_back({mask.name, mask.rule.Text()});
+    return descriptions;
 }
 
 Status PixelMask::Mark(int first, int count, int x0, int width, uint8_t* masked) const {

@@ -31,6 +31,13 @@ Result<MaskRule> ValuesRule(const std::string& list);
 
 // The pixels the masks leave without data: a pixel is masked where any mask masks it. Each
 // mask's band lies on the band set's grid (BringOntoGrid brings one of another grid).
+// A mask as the result files tell it: its file and band (MaskName) and its rule
+// (MaskRule::Text()).
+struct MaskDescription {
+    std::string name;
+    std::string rule;
+};
+
 class PixelMask : public PixelExclusion {
   public:
     // `name` says which file and band it is, for the report.
@@ -38,6 +45,7 @@ class PixelMask : public PixelExclusion {
     bool Empty() const { return masks_.empty(); }
     // One line a mask, for the report: "FILE (raster band K), masked where ...".
     std::vector<std::string> Texts() const;
+    std::vector<MaskDescription> Descriptions() const;
     Status Mark(int first, int count, int x0, int width, uint8_t* masked) const override;
 
   private:

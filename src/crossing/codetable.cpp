@@ -259,4 +259,17 @@ Status WriteMultiTab(const std::string& path, const CodeTable& table) {
     }
 }
 
+bool WriteMultiTab(StagedFile& file, const CodeTable& table) {
+    try {
+        int64_t offset = 0;
+        return ProduceMultiTab(table, kMultiTabPiece, [&](std::string_view piece) {
+            const bool written = file.WriteAt(offset, piece.data(), piece.size());
+            offset += static_cast<int64_t>(piece.size());
+            return written;
+        });
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 }  // namespace tessera

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/safefile.h"
 #include "support/status.h"
 
 namespace tessera {
@@ -48,5 +49,7 @@ std::string MultiTabText(const CodeTable& table);
 inline constexpr const char* kMultiTabName = "multi_tab.txt";
 // The same bytes written straight to a file, piece by piece (whole or not at all).
 Status WriteMultiTab(const std::string& path, const CodeTable& table);
+// The same bytes written to a staged file of a save, from its start; false when a write failed.
+bool WriteMultiTab(StagedFile& file, const CodeTable& table);
 
 }  // namespace tessera

@@ -211,7 +211,8 @@ std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colou
 }
 
 RasterMetadata TreatmentMetadata(const std::string& program, const std::vector<BandRecord>& records,
-                                 const std::optional<CodeSelection>& selection, int classCount) {
+                                 const std::optional<CodeSelection>& selection, int classCount,
+                                 const std::vector<MaskDescription>& masks) {
     const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
     RasterMetadata items{{"TIFFTAG_SOFTWARE", "Tessera_V2 " + program},
                          {"TESSERA_BANDS", std::to_string(n)}};
@@ -242,6 +243,14 @@ RasterMetadata TreatmentMetadata(const std::string& program, const std::vector<B
                 NativeText(*record.nodata, record.stretch ? record.stretch->dataType : "Byte"));
         }
     }
+    if (!masks.empty()) {
+        items.emplace_back("TESSERA_MASKS", std::to_string(masks.size()));
+        for (size_t k = 0; k < masks.size(); ++k) {
+            const std::string key = "TESSERA_MASK_" + std::to_string(k + 1) + "_";
+            items.emplace_back(key + "FILE", masks[k].name);
+            items.emplace_back(key + "RULE", masks[k].rule);
+        }
+    }
     if (selection) {
         items.emplace_back("TESSERA_SELECTION",
                            selection->keepAll ? std::string("every code")
@@ -255,6 +264,7 @@ RasterMetadata TreatmentMetadata(const std::string& program, const std::vector<B
 struct MapSideFiles::Staged {
     std::string path;
     StagedFile file;
+    bool written = false;
 };
 
 MapSideFiles::MapSideFiles(const std::string& stem, const ClassTable& classes,
@@ -263,7 +273,8 @@ MapSideFiles::MapSideFiles(const std::string& stem, const ClassTable& classes,
     const auto stage = [this](const std::string& path, const std::string& text) {
         auto staged = std::make_unique<Staged>();
         staged->path = path;
-        if (staged->file.Open(path)) staged->file.WriteAt(0, text.data(), text.size());
+        staged->written =
+            staged->file.Open(path) && staged->file.WriteAt(0, text.data(), text.size());
         staged_.push_back(std::move(staged));
     };
     if (wanted.table) stage(stem + ".csv", ClassTableCsv(classes));
@@ -273,19 +284,14 @@ MapSideFiles::MapSideFiles(const std::string& stem, const ClassTable& classes,
 
 MapSideFiles::~MapSideFiles() = default;
 
-void MapSideFiles::Commit(bool geotiffSaved, std::vector<std::string>& failed) {
+void MapSideFiles::AddTo(FileSet& set) {
     for (const std::unique_ptr<Staged>& staged : staged_) {
-        if (staged->path == stem_ + kLegendSuffix && !geotiffSaved) {
-            staged->file.Discard();
-            continue;
-        }
-        if (!staged->file.Commit()) failed.push_back(staged->path);
+        if (staged->written)
+            set.Add(staged->path, staged->file);
+        else
+            set.Fail(staged->path);
     }
-    staged_.clear();
-    if (geotiffSaved && !wanted_.style) {
-        const std::string style = FileBehind(stem_ + kStyleSuffix);
-        if (::unlink(style.c_str()) != 0 && errno != ENOENT) failed.push_back(stem_ + kStyleSuffix);
-    }
+    if (wanted_.legend && !wanted_.style) set.Remove(stem_ + kStyleSuffix);
 }
 
 }  // namespace tessera

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "bands/pixelmask.h"
 #include "crossing/crossing.h"
 #include "crossing/mapresult.h"
 #include "image/guitools.h"
 #include "segmentation/bandrecord.h"
+#include "support/safefile.h"
 #include "support/status.h"
 
 namespace tessera {
@@ -53,14 +55,17 @@ std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colou
 
 // The treatment as metadata items of the class GeoTIFF: the program that made it
 // (TIFFTAG_SOFTWARE), the band count, per band its file, method, segments with their gray
-// limits, stretch and nodata value, the selection rule (when known) and the class count.
+// limits, stretch and nodata value, the masks of the band set (when it has any: their count,
+// and per mask its file and raster band and its rule), the selection rule (when known) and the
+// class count.
 RasterMetadata TreatmentMetadata(const std::string& program, const std::vector<BandRecord>& records,
-                                 const std::optional<CodeSelection>& selection, int classCount);
+                                 const std::optional<CodeSelection>& selection, int classCount,
+                                 const std::vector<MaskDescription>& masks = {});
 
 // The side files of one save, staged as every saved file is (safefile.h): made whole under
-// temporary names, then put in place together by Commit(), right after the GeoTIFF. Those not
-// asked for are not written; a save of the GeoTIFF without its style removes an earlier
-// STEM.qml, which would describe other classes.
+// temporary names, then put in place with the other files of the save (AddTo). Those not asked
+// for are not written; a save of the GeoTIFF without its style removes an earlier STEM.qml,
+// which would describe other classes.
 class MapSideFiles {
   public:
     struct Wanted {
@@ -74,10 +79,10 @@ class MapSideFiles {
     MapSideFiles(const MapSideFiles&) = delete;
     MapSideFiles& operator=(const MapSideFiles&) = delete;
 
-    // Puts the files in place; appends the name of each that could not be written to `failed`
-    // (STEM.csv, STEM.tif.aux.xml, STEM.qml, in that order). `geotiffSaved`: the GeoTIFF of
-    // this save is in place (else its legend is not put beside an earlier one).
-    void Commit(bool geotiffSaved, std::vector<std::string>& failed);
+    // Adds the files to `set` (STEM.csv, STEM.tif.aux.xml, STEM.qml, in that order, each that
+    // could not be written as failed), with the removal of an earlier STEM.qml when the
+    // GeoTIFF goes without its style.
+    void AddTo(FileSet& set);
 
   private:
     struct Staged;

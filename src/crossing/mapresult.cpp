@@ -43,6 +43,7 @@ struct ClassGeoTiff::Handles {
     ImageSize size;
     int threads = 1;
     bool failed = false;
+    bool cancelled = false;
     std::mutex writing;
 };
 
@@ -123,7 +124,20 @@ void ModeLines(const uint8_t* source, int sourceFirst, int columns, const Spans&
 
 // Fills `overview` from `source` (GDAL bands of bytes) a block of lines at a time: the block's
 // source lines read, its overview lines shared among `threads` threads, then written.
-bool FillModeOverview(const GdalApi& gdal, void* source, void* overview, int threads) {
+// The overview lines done of all, told to the progress of a save; false: cancelled.
+struct OverviewProgress {
+    Progress* progress = nullptr;
+    int64_t done = 0, total = 0;
+    bool cancelled = false;
+    bool Step(int64_t lines) {
+        done += lines;
+        if (progress && !progress->Step(kStageOverviews, done, total)) cancelled = true;
+        return !cancelled;
+    }
+};
+
+bool FillModeOverview(const GdalApi& gdal, void* source, void* overview, int threads,
+                      OverviewProgress& told) {
     GdalBandFacts from, to;
     gdal.bandFacts(source, &from);
     gdal.bandFacts(overview, &to);
@@ -166,7 +180,8 @@ bool FillModeOverview(const GdalApi& gdal, void* source, void* overview, int thr
         part(0);
         for (std::thread& helper : helpers) helper.join();
         if (!gdal.writeBand(overview, 0, first, to.columns, last - first, result.data(),
-                            to.columns))
+                            to.columns) ||
+            !told.Step(last - first))
             return false;
     }
     return true;
@@ -174,15 +189,34 @@ bool FillModeOverview(const GdalApi& gdal, void* source, void* overview, int thr
 
 // The overviews of `band`, made by GDAL and left empty, each filled from the next larger one
 // (the band for the first), as GDAL does for "MODE".
-bool FillModeOverviews(const GdalApi& gdal, void* band, int threads) {
+bool FillModeOverviews(const GdalApi& gdal, void* band, int threads, OverviewProgress& told) {
+    for (int k = 0; k < gdal.overviewCount(band); ++k) {
+        GdalBandFacts facts;
+        gdal.bandFacts(gdal.overview(band, k), &facts);
+        told.total += facts.lines;
+    }
+    if (!told.Step(0)) return false;
     void* source = band;
     for (int k = 0; k < gdal.overviewCount(band); ++k) {
         void* overview = gdal.overview(band, k);
-        if (overview == nullptr || !FillModeOverview(gdal, source, overview, threads))
+        if (overview == nullptr || !FillModeOverview(gdal, source, overview, threads, told))
             return false;
         source = overview;
     }
     return true;
+}
+
+// The share of the cloud-optimised copy done, told to the progress of a save.
+struct CopyProgress {
+    Progress* progress;
+    bool cancelled = false;
+};
+
+int TellCopy(double done, void* data) {
+    CopyProgress& told = *static_cast<CopyProgress*>(data);
+    if (!told.progress->Step(kStageGeoTiffCopy, static_cast<int64_t>(done * 1000), 1000))
+        told.cancelled = true;
+    return told.cancelled ? 0 : 1;
 }
 
 // GDAL's block cache, raised for the copy to two rows of tiles of the class raster (the
@@ -209,7 +243,23 @@ class CopyCache {
 ClassGeoTiff::ClassGeoTiff() : handles_(std::make_unique<Handles>()) {}
 
 ClassGeoTiff::~ClassGeoTiff() {
-    Close();
+    Abandon();
+}
+
+bool ClassGeoTiff::Cancelled() const {
+    return handles_->cancelled;
+}
+
+void ClassGeoTiff::Abandon() {
+    Handles& h = *handles_;
+    if (h.dataset != nullptr) {
+        const QuietGdalErrors quiet;
+        h.gdal->closeDataset(h.dataset);
+        h.dataset = nullptr;
+        h.band = nullptr;
+        h.failed = true;
+    }
+    h.strips.Discard();
 }
 
 bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourTable& colours,
@@ -265,7 +315,7 @@ void ClassGeoTiff::SetThreads(int threads) {
     handles_->threads = std::max(threads, 1);
 }
 
-bool ClassGeoTiff::Close() {
+bool ClassGeoTiff::Close(Progress* progress) {
     Handles& h = *handles_;
     if (h.dataset == nullptr) {
         h.strips.Discard();
@@ -282,11 +332,13 @@ bool ClassGeoTiff::Close() {
         // and makes no temporary file of its own.
         std::vector<int> factors = OverviewFactors(h.size);
         // GDAL lays the overviews out; their pixels are computed here, on the threads.
+        OverviewProgress overviewsTold{progress};
         if (!factors.empty() &&
             (!gdal.buildOverviews(h.dataset, "NONE", static_cast<int>(factors.size()),
                                   factors.data()) ||
-             !FillModeOverviews(gdal, h.band, h.threads)))
+             !FillModeOverviews(gdal, h.band, h.threads, overviewsTold)))
             h.failed = true;
+        h.cancelled = overviewsTold.cancelled;
         const std::string blockSize = "BLOCKSIZE=" + std::to_string(kClassTileSize);
         // GDAL compresses the tiles on its threads and writes them in their order.
         const std::string threads = "NUM_THREADS=" + std::to_string(h.threads);
@@ -296,8 +348,11 @@ bool ClassGeoTiff::Close() {
                                  "BIGTIFF=IF_SAFER",
                                  h.threads > 1 ? threads.c_str() : nullptr,
                                  nullptr};
+        CopyProgress copyTold{progress};
         void* copy = h.failed ? nullptr
-                              : gdal.createCopy("COG", h.path.c_str(), h.dataset, options);
+                              : gdal.createCopy("COG", h.path.c_str(), h.dataset, options,
+                                                progress ? TellCopy : nullptr, &copyTold);
+        if (copyTold.cancelled) h.cancelled = true;
         if (copy == nullptr) {
             h.failed = true;
         } else {

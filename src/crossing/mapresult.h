@@ -16,6 +16,7 @@
 #include "image/guitools.h"
 #include "image/rawfiles.h"
 #include "segmentation/bandrecord.h"
+#include "support/progress.h"
 
 namespace tessera {
 
@@ -53,7 +54,12 @@ class ClassGeoTiff {
     // the same for any number of them.
     void SetThreads(int threads);
     // Ends the file; false when any step of it failed (the file is then not to be kept).
-    bool Close();
+    // `progress` is told of the overviews (kStageOverviews) and the copy (kStageGeoTiffCopy) and
+    // may cancel either: false then, and Cancelled() says so.
+    bool Close(Progress* progress = nullptr);
+    bool Cancelled() const;
+    // Gives the file up unfinished: nothing is computed or copied (also when it dies unclosed).
+    void Abandon();
 
   private:
     struct Handles;

@@ -185,10 +185,12 @@ const std::vector<Choice>& OptionTable() {
           {"raw", "class numbers (STEM.raw)"},
           {"tif", "cloud-optimised class GeoTIFF and its legend (STEM.tif, STEM.tif.aux.xml)"},
           {"csv", "class table (STEM.csv)"},
-          {"qml", "QGIS style of the class GeoTIFF (STEM.qml)"}},
-         "the result files to write, separated by commas (default: every one that applies; "
-         "tif, csv and qml only for bands that carry a georeference; tif brings STEM.tif.aux.xml, "
-         "and a tif without qml removes an earlier STEM.qml)"},
+          {"qml", "QGIS style of the class GeoTIFF (STEM.qml)"},
+          {"codes", "code list: every code with its segment in each band (STEM_codes.txt)"}},
+         "the result files to write, separated by commas (default: every one that applies but "
+         "codes; tif, csv and qml only for bands that carry a georeference; tif brings "
+         "STEM.tif.aux.xml, and a tif without qml removes an earlier STEM.qml; codes writes the "
+         "code list, every code with its segment in each band, as STEM_codes.txt)"},
         {"--mask",
          "FILE",
          "file",
@@ -496,6 +498,8 @@ std::optional<Formats> FormatsOf(const std::string& text) {
             formats.csv = formats.mapAsked = true;
         else if (item == "qml")
             formats.qml = formats.styleAsked = true;
+        else if (item == "codes")
+            formats.codes = true;
         else
             return std::nullopt;
         if (comma == std::string::npos) break;

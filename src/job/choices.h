@@ -38,12 +38,13 @@ struct MaskOptions {
     std::string list;
 };
 
-// The result files --format names; by default every one that applies.
+// The result files --format names; by default every one that applies, but the code list.
 struct Formats {
     bool bmp = true, txt = true, raw = true, tif = true, csv = true;
     bool mapAsked = false;    // tif or csv named: refused when the bands lie on no map
     bool qml = true;          // STEM.qml, the QGIS style of STEM.tif
     bool styleAsked = false;  // qml named: likewise
+    bool codes = false;       // STEM_codes.txt, the code list: only when named
 };
 
 // One option of the tool, as --describe prints it for other programs (the QGIS plugin builds

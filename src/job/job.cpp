@@ -715,14 +715,13 @@ JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
     files.geotiff = formats.tif;
     files.table = formats.csv;
     files.style = formats.qml;
+    files.codes = formats.codes;
     std::vector<std::string> written;
-    for (const auto& [wanted, extension] : {std::pair{files.bitmap, ".bmp"},
-                                            {files.report, ".txt"},
-                                            {files.raw, ".raw"},
-                                            {files.geotiff && job.Place(), ".tif"},
-                                            {files.geotiff && job.Place(), ".tif.aux.xml"},
-                                            {files.table && job.Place(), ".csv"},
-                                            {files.style && job.Place(), ".qml"}})
+    for (const auto& [wanted, extension] :
+         {std::pair{files.bitmap, ".bmp"}, {files.report, ".txt"}, {files.raw, ".raw"},
+          {files.geotiff && job.Place(), ".tif"}, {files.geotiff && job.Place(), ".tif.aux.xml"},
+          {files.table && job.Place(), ".csv"}, {files.style && job.Place(), ".qml"},
+          {files.codes, tessera::kCodeListSuffix}})
         if (wanted) written.push_back(extension);
     std::string saving = "saving " + options.out;
     for (size_t k = 0; k < written.size(); ++k)

@@ -23,5 +23,10 @@ inline constexpr const char* kStageNumbering = "Numbering segments";
 inline constexpr const char* kStageCounting = "Counting codes";
 inline constexpr const char* kStagePainting = "Painting classes";
 inline constexpr const char* kStageSaving = "Saving result";
+// The stages of a save after its strips: the class GeoTIFF's overviews and its cloud-optimised
+// copy, then the class table and the legend files.
+inline constexpr const char* kStageOverviews = "Computing the GeoTIFF's overviews";
+inline constexpr const char* kStageGeoTiffCopy = "Writing the cloud-optimised GeoTIFF";
+inline constexpr const char* kStageLegend = "Writing the class table and the legend";
 
 }  // namespace tessera

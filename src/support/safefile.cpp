@@ -229,6 +229,15 @@ void StagedFile::Discard() {
     ForgetTemporary(record_);
 }
 
+bool StagedFile::Ready() {
+    Sync();
+    if (fd_ >= 0) {
+        if (::close(fd_) != 0 && !Failed()) Remember(errno);
+        fd_ = -1;
+    }
+    return !Failed() && !temporary_.empty();
+}
+
 Status StagedFile::Commit() {
     if (path_.empty()) return Status::Failure("cannot write a file without a name");
     Sync();
@@ -282,6 +291,151 @@ Status StagedName::Commit() {
     temporary_.clear();
     ForgetTemporary(record_);
     return Status::Ok();
+}
+
+// ----- FileSet -----
+
+namespace {
+
+// A target of a set: the earlier file kept aside under `aside` (empty when there was none), and
+// whether the set's file (or its absence) has taken the target's name.
+struct Replaced {
+    std::string target, aside;
+    bool placed = false;
+};
+
+// Keeps the file at `target` aside under a new hidden name in its folder (`aside`, left empty
+// when there is no such file): a second link, so that the target's name never goes missing to a
+// reader while the new file is renamed over it, else (a file system without links) the file
+// moved there. 0, or the errno of the failure (a folder where a file is to go).
+int KeepAside(const std::string& target, std::string& aside) {
+    aside.clear();
+    struct stat status;
+    if (::lstat(target.c_str(), &status) != 0) return errno == ENOENT ? 0 : errno;
+    const std::string directory = DirectoryOf(target);
+    const size_t slash = target.find_last_of('/');
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string pattern =
+        JoinPath(directory.empty() ? std::string(".") : directory, "." + name + ".old-XXXXXX");
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = ::mkstemp(buffer.data());
+    if (fd < 0) return errno;
+    ::close(fd);
+    if (S_ISREG(status.st_mode) && ::unlink(buffer.data()) == 0 &&
+        ::link(target.c_str(), buffer.data()) == 0) {
+        aside.assign(buffer.data());
+        return 0;
+    }
+    if (::rename(target.c_str(), buffer.data()) != 0) {
+        const int error = errno;
+        ::unlink(buffer.data());
+        return error;
+    }
+    aside.assign(buffer.data());
+    return 0;
+}
+
+// Gives the target back what it held before the set.
+void PutBack(const Replaced& replaced) {
+    if (!replaced.aside.empty()) {
+        ::rename(replaced.aside.c_str(), replaced.target.c_str());
+    } else if (replaced.placed) {
+        ::unlink(replaced.target.c_str());
+    }
+}
+
+}  // namespace
+
+void FileSet::Add(const std::string& path, StagedFile& file) {
+    entries_.push_back({path, &file, nullptr});
+}
+
+void FileSet::Add(const std::string& path, StagedName& file) {
+    entries_.push_back({path, nullptr, &file});
+}
+
+void FileSet::Remove(const std::string& path) {
+    entries_.push_back({path, nullptr, nullptr});
+}
+
+void FileSet::Fail(const std::string& path) {
+    entries_.push_back({path, nullptr, nullptr, true});
+}
+
+bool FileSet::Commit(std::vector<std::string>& failed) {
+    const auto discardAll = [this] {
+        for (Entry& entry : entries_) {
+            if (entry.file) entry.file->Discard();
+            if (entry.name) entry.name->Discard();
+        }
+        entries_.clear();
+    };
+    for (Entry& entry : entries_) {
+        const bool ready = entry.failed ? false
+                           : entry.file ? entry.file->Ready()
+                           : entry.name ? !entry.name->temporary_.empty()
+                                        : true;
+        if (!ready) failed.push_back(entry.path);
+    }
+    if (!failed.empty()) {
+        discardAll();
+        return false;
+    }
+
+    std::vector<Replaced> replaced;
+    replaced.reserve(entries_.size());
+    std::vector<std::string> folders;
+    {
+        const InterruptsHeldBack held;
+        for (Entry& entry : entries_) {
+            std::string* temporary = entry.file   ? &entry.file->temporary_
+                                     : entry.name ? &entry.name->temporary_
+                                                  : nullptr;
+            int* record = entry.file   ? &entry.file->record_
+                          : entry.name ? &entry.name->record_
+                                       : nullptr;
+            Replaced& place = replaced.emplace_back();
+            place.target = entry.file   ? entry.file->target_
+                           : entry.name ? entry.name->target_
+                                        : FileBehind(entry.path);
+            int error = KeepAside(place.target, place.aside);
+            if (error == 0 && temporary == nullptr && !place.aside.empty() &&
+                ::unlink(place.target.c_str()) != 0 && errno != ENOENT)
+                error = errno;  // a file the set removes, kept aside by a link
+            if (error == 0 && temporary != nullptr) {
+                if (::rename(temporary->c_str(), place.target.c_str()) != 0) {
+                    error = errno;
+                } else {
+                    temporary->clear();
+                    ForgetTemporary(*record);
+                }
+            }
+            if (error != 0) {
+                failed.push_back(entry.path);
+                for (auto back = replaced.rbegin(); back != replaced.rend(); ++back) PutBack(*back);
+                discardAll();
+                return false;
+            }
+            place.placed = true;
+            const std::string directory = DirectoryOf(place.target);
+            const std::string folder = directory.empty() ? std::string(".") : directory;
+            if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+                folders.push_back(folder);
+        }
+        for (const Replaced& place : replaced)
+            if (!place.aside.empty()) ::unlink(place.aside.c_str());
+    }
+    // Make the renames durable; a failure here no longer endangers either set.
+    for (const std::string& folder : folders) {
+        const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+        if (folderFd >= 0) {
+            ::fsync(folderFd);
+            ::close(folderFd);
+        }
+    }
+    entries_.clear();
+    return true;
 }
 
 }  // namespace tessera

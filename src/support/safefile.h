@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "support/status.h"
 
@@ -57,7 +58,10 @@ class StagedFile {
     Status Commit();
 
   private:
+    friend class FileSet;
     void Remember(int error);
+    // Synced and closed, to be put in place: false when a write failed.
+    bool Ready();
 
     std::string path_;    // as given: named in messages
     std::string target_;  // the file written: the target of a link
@@ -84,10 +88,47 @@ class StagedName {
     Status Commit();
 
   private:
+    friend class FileSet;
     std::string path_;
     std::string target_;
     std::string temporary_;
     int record_ = -1;  // of temporary_, for removal on an interrupt
+};
+
+// The files of one save put in place together, all or nothing: a set is read as a whole (a
+// report beside the raster it describes). Every file must be staged whole before any is put in
+// place; then, with SIGINT and SIGTERM held back (InterruptsHeldBack), each earlier file of a
+// target's name is kept aside and the staged file renamed over the target. A rename that fails
+// puts back what the renames before it replaced (the earlier files restored, new names
+// removed), so that the folder holds the earlier set whole or the new set whole; the earlier
+// files kept aside are removed once every file is in place. Only SIGKILL (or a crash) in the
+// middle of the renames can leave a mixed set, and files kept aside (".NAME.old-XXXXXX").
+class FileSet {
+  public:
+    // A staged file to go over the target it was opened for; `path` names it in failures. The
+    // file must live until Commit.
+    void Add(const std::string& path, StagedFile& file);
+    void Add(const std::string& path, StagedName& file);
+    // An earlier file of this name (a link followed) that the set replaces by none: removed
+    // with the set, put back with it.
+    void Remove(const std::string& path);
+    // A file of the save that could not be written: it keeps the whole set out, and Commit
+    // names it in its place among the others.
+    void Fail(const std::string& path);
+    // Puts every file in place, or none: false, with the name of every file that could not be
+    // written in `failed` (or of the first that could not be put in place). A file of the save
+    // named in `failed` already (one that could not even be staged) keeps the whole set out.
+    // The staged files are removed either way.
+    bool Commit(std::vector<std::string>& failed);
+
+  private:
+    struct Entry {
+        std::string path;
+        StagedFile* file = nullptr;
+        StagedName* name = nullptr;
+        bool failed = false;
+    };
+    std::vector<Entry> entries_;
 };
 
 }  // namespace tessera

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace tessera {
@@ -82,10 +83,37 @@ void RemoveRecordedTemporaries() {
     }
 }
 
-extern "C" void RemoveTemporariesAndEnd(int signal) {
+// A hold of the interrupts (InterruptsHeldBack) in progress, and the signal it held back. The
+// handler stores the signal before it looks at `holding`, and a hold raises `holding` before it
+// looks at the signal: of the two, at least one sees the other, so that a signal is never lost
+// and never acted on in the middle of a hold.
+std::atomic<int> holding{0};
+std::atomic<int> heldSignal{0};
+// A signal held back from a handler of the program's own (or the default action), acted on by
+// raising it again once the hold ends.
+std::atomic<int> heldForeign{0};
+
+void EndAfter(int signal) {
     RemoveRecordedTemporaries();
     ::_exit(128 + signal);
 }
+
+extern "C" void RemoveTemporariesAndEnd(int signal) {
+    int none = 0;
+    heldSignal.compare_exchange_strong(none, signal);
+    if (holding.load() > 0) return;  // the hold ends the program once its renames are done
+    EndAfter(signal);
+}
+
+extern "C" void HoldForeignSignal(int signal) {
+    int none = 0;
+    heldForeign.compare_exchange_strong(none, signal);
+}
+
+std::mutex holdTurn;
+struct sigaction foreignActions[2];
+bool foreignHeld[2] = {false, false};
+constexpr int kInterrupts[2] = {SIGINT, SIGTERM};
 
 }  // namespace
 
@@ -127,6 +155,36 @@ void ForgetTemporary(int& record) {
     if (record < 0 || record >= kRecords) return;
     records[record].state.store(kFree);
     record = -1;
+}
+
+InterruptsHeldBack::InterruptsHeldBack() {
+    holdTurn.lock();
+    holding.fetch_add(1);
+    // The handler has begun to end the program already: it must not be let go on (its exit
+    // would come in the middle of the renames), nor the renames begun.
+    if (const int signal = heldSignal.load(); signal != 0) EndAfter(signal);
+    for (int k = 0; k < 2; ++k) {
+        struct sigaction before {};
+        foreignHeld[k] = false;
+        if (::sigaction(kInterrupts[k], nullptr, &before) != 0) continue;
+        if (before.sa_handler == RemoveTemporariesAndEnd || before.sa_handler == SIG_IGN) continue;
+        struct sigaction hold {};
+        hold.sa_handler = HoldForeignSignal;
+        hold.sa_flags = SA_RESTART;
+        ::sigemptyset(&hold.sa_mask);
+        foreignActions[k] = before;
+        foreignHeld[k] = ::sigaction(kInterrupts[k], &hold, nullptr) == 0;
+    }
+}
+
+InterruptsHeldBack::~InterruptsHeldBack() {
+    for (int k = 0; k < 2; ++k)
+        if (foreignHeld[k]) ::sigaction(kInterrupts[k], &foreignActions[k], nullptr);
+    holding.fetch_sub(1);
+    if (const int signal = heldSignal.load(); signal != 0) EndAfter(signal);
+    const int foreign = heldForeign.exchange(0);
+    holdTurn.unlock();
+    if (foreign != 0) ::raise(foreign);
 }
 
 void RemoveTemporariesOnInterrupt() {

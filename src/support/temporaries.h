@@ -24,4 +24,17 @@ void ForgetTemporary(int& record);
 // (a job started in the background by a shell) stays ignored.
 void RemoveTemporariesOnInterrupt();
 
+// SIGINT and SIGTERM held back while it lives, in every thread: a signal that comes meanwhile is
+// acted on once it ends, as the program would have acted on it (removing the temporaries and
+// ending as RemoveTemporariesOnInterrupt has it, ending by the signal, or a program's own handler
+// such as Python's). The renames that put a set of files in place run under it, so that no
+// interrupt cuts them in the middle. One hold at a time: a second waits for the first.
+class InterruptsHeldBack {
+  public:
+    InterruptsHeldBack();
+    ~InterruptsHeldBack();
+    InterruptsHeldBack(const InterruptsHeldBack&) = delete;
+    InterruptsHeldBack& operator=(const InterruptsHeldBack&) = delete;
+};
+
 }  // namespace tessera

@@ -142,13 +142,19 @@ Status ChangeJob::Save(const std::string& stem) {
         texts.push_back(std::make_unique<StagedText>(stem + ".qml", ChangeStyle(table_, colours)));
         texts.push_back(std::make_unique<StagedText>(
             stem + ".txt", ChangeReport(fromPath_, toPath_, size_, table_)));
-        if (!made) failed.push_back(stem + ".tif");
-        for (const auto& text : texts)
-            if (!text->written) failed.push_back(text->path);
-        if (!failed.empty()) return CollectedSaveStatus(failed);  // nothing is put in place
-        if (!geotiffName.Commit()) failed.push_back(stem + ".tif");
-        for (const auto& text : texts)
-            if (!text->file.Commit()) failed.push_back(text->path);
+        // Put in place together, all or nothing.
+        FileSet set;
+        if (made)
+            set.Add(stem + ".tif", geotiffName);
+        else
+            set.Fail(stem + ".tif");
+        for (const auto& text : texts) {
+            if (text->written)
+                set.Add(text->path, text->file);
+            else
+                set.Fail(text->path);
+        }
+        set.Commit(failed);
         return CollectedSaveStatus(failed);
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");

@@ -62,6 +62,7 @@ void Treatment::Begin(int bandCount) {
     PixelCount.clear();
     nodataPixels.reset();
     masks.clear();
+    maskDescriptions.clear();
     maskedPixels.reset();
     SelectedCodes.clear();
     classOf.clear();
@@ -177,11 +178,6 @@ Status FinishSegmentation(Treatment& treatment, RandomBelow& random) {
         return Status::Failure(std::string(kMemoryRefusal) +
                                "to segment the bands \nThe earlier results are kept ");
     }
-}
-
-std::string CodeListPath(const Treatment& treatment) {
-    const std::string first = treatment.BandCount() >= 1 ? treatment.records[1].filePath : "";
-    return JoinPath(DirectoryOf(first), kMultiTabName);
 }
 
 Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, int threads,

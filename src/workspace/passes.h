@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bands/bandfiles.h"
+#include "bands/pixelmask.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "crossing/report.h"
@@ -52,6 +53,7 @@ struct Treatment {
     // The masks of the band set, a line each for the report, and after the count the pixels
     // that only they leave without data (none without masks).
     std::vector<std::string> masks;
+    std::vector<MaskDescription> maskDescriptions;  // the same masks, file and rule apart
     std::optional<int64_t> maskedPixels;
     // Every pixel without a code: without data of its own or masked.
     int64_t PixelsWithoutData() const {
@@ -99,8 +101,6 @@ void SetBandSegmentation(Treatment& treatment, int band, int type, int count,
 // memory runs out), the bands' look-ups and code shares, and the segment colours drawn from
 // `random`. Changes nothing when refused, the colour sequence included.
 Status FinishSegmentation(Treatment& treatment, RandomBelow& random);
-// Where the diagnostic code list goes: beside band 1's file.
-std::string CodeListPath(const Treatment& treatment);
 
 // ----- pass 2 -----
 

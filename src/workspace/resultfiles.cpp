@@ -2,12 +2,14 @@
 
 #include <sys/uio.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 
+#include "crossing/codetable.h"
 #include "crossing/maplegend.h"
 #include "crossing/report.h"
 #include "image/rawfiles.h"
@@ -21,21 +23,10 @@ bool BitmapFits(ImageSize size) {
     return kBitmapPixelOffset + BitmapStride(size.columns) * size.lines <= int64_t{0xffffffff};
 }
 
-// A text staged as every file of a save is.
-class StagedText {
-  public:
-    StagedText(const std::string& path, const std::string& text) : path_(path) {
-        written_ = !text.empty() && file_.Open(path) && file_.WriteAt(0, text.data(), text.size());
-    }
-    void Commit(std::vector<std::string>& failed) {
-        if (!written_ || !file_.Commit()) failed.push_back(path_);
-    }
-
-  private:
-    std::string path_;
-    StagedFile file_;
-    bool written_ = false;
-};
+// A text staged as every file of a save is; false when it could not be.
+bool StageText(StagedFile& file, const std::string& path, const std::string& text) {
+    return !text.empty() && file.Open(path) && file.WriteAt(0, text.data(), text.size());
+}
 
 // Turns taken strip by strip in their order: Wait(k) returns once strips 0..k - 1 are done,
 // or false once the turns were abandoned (a strip failed), so that no thread waits forever.
@@ -74,7 +65,7 @@ Status CollectedSaveStatus(const std::vector<std::string>& failedFiles) {
     if (failedFiles.empty()) return Status::Ok();
     std::string message = " These files could not be written:";
     for (const std::string& name : failedFiles) message += "\n" + name;
-    message += " ";
+    message += " \nNone of the files of this save was kept; the earlier files are as they were ";
     return Status::Failure(message);
 }
 
@@ -117,12 +108,16 @@ void RasterPair::Sync() {
     if (raw_) rawFile_.Sync();
 }
 
-void RasterPair::CommitBitmap(std::vector<std::string>& failed) {
-    if (bitmap_ && (!bitmapFits_ || !bitmapFile_.Commit())) failed.push_back(stem_ + ".bmp");
+void RasterPair::AddBitmap(FileSet& set) {
+    if (!bitmap_) return;
+    if (bitmapFits_)
+        set.Add(stem_ + ".bmp", bitmapFile_);
+    else
+        set.Fail(stem_ + ".bmp");
 }
 
-void RasterPair::CommitRaw(std::vector<std::string>& failed) {
-    if (raw_ && !rawFile_.Commit()) failed.push_back(stem_ + ".raw");
+void RasterPair::AddRaw(FileSet& set) {
+    if (raw_) set.Add(stem_ + ".raw", rawFile_);
 }
 
 namespace {
@@ -147,6 +142,7 @@ void SyncTogether(const std::vector<RasterPair*>& pairs) {
 // The files that put the classes back on the map.
 struct ResultWriter::Map {
     Georeference place;
+    std::optional<MapSideFiles> sideFiles;
     bool onMap = false;   // the GeoTIFF is wanted
     bool tabled = false;  // the class table's areas are gathered
     StagedName geotiffName;
@@ -174,8 +170,8 @@ ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatm
     if (map_->onMap && map_->geotiffName.Open(stem + ".tif"))
         map_->geotiffMade = map_->geotiff.Create(
             map_->geotiffName.Temporary(), size, treatment.ClassColorTable, *place,
-            TreatmentMetadata(program, treatment.records, treatment.selection,
-                              treatment.ClassCount));
+            TreatmentMetadata(program, treatment.records, treatment.selection, treatment.ClassCount,
+                              treatment.maskDescriptions));
     if (map_->tabled) {
         map_->cells.emplace(size, *place);
         map_->areas.assign(static_cast<size_t>(std::max(workers, 1)), ClassAreas(*map_->cells));
@@ -204,38 +200,63 @@ void ResultWriter::Write(int worker, int index, int first, int count, const uint
     }
 }
 
-Status ResultWriter::Finish(std::vector<RasterPair*> others) {
+Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progress& progress) {
     others.push_back(&rasters_);
     SyncTogether(others);
-    std::vector<std::string> failed;
-    rasters_.CommitBitmap(failed);
+    // The rasters are on the disk: the last moment of their stage.
+    if (!progress.Step(kStageSaving, size_.lines, size_.lines)) return Status::Cancelled();
+    rasters_.AddBitmap(set);
     if (files_.report) {
-        StagedText report(stem_ + ".txt",
-                          ResultReport(size_, treatment_.records, treatment_.table,
-                                       treatment_.PixelCount, treatment_.SelectedCodes,
-                                       treatment_.nodataPixels, treatment_.masks,
-                                       treatment_.maskedPixels, treatment_.applied));
-        report.Commit(failed);
+        report_ = std::make_unique<StagedFile>();
+        const std::string path = stem_ + ".txt";
+        if (StageText(
+                *report_, path,
+                ResultReport(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
+                             treatment_.SelectedCodes, treatment_.nodataPixels, treatment_.masks,
+                             treatment_.maskedPixels, treatment_.applied)))
+            set.Add(path, *report_);
+        else
+            set.Fail(path);
     }
-    rasters_.CommitRaw(failed);
-    if (!map_) return CollectedSaveStatus(failed);
-    std::optional<MapSideFiles> sideFiles;  // the class table and the GeoTIFF's legend
-    if (map_->tabled) {
-        for (size_t w = 1; w < map_->areas.size(); ++w) map_->areas[0].Add(map_->areas[w]);
-        sideFiles.emplace(stem_,
-                          MakeClassTable(size_, treatment_.records, treatment_.table,
-                                         treatment_.PixelCount, treatment_.SelectedCodes,
-                                         treatment_.PixelsWithoutData(), map_->areas[0]),
-                          treatment_.ClassColorTable,
-                          MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
+    rasters_.AddRaw(set);
+    if (map_) {
+        if (map_->onMap) {
+            const bool closed = map_->geotiff.Close(&progress) && map_->geotiffMade;
+            if (map_->geotiff.Cancelled()) return Status::Cancelled();
+            if (closed)
+                set.Add(stem_ + ".tif", map_->geotiffName);
+            else
+                set.Fail(stem_ + ".tif");
+        }
+        if (map_->tabled) {
+            if (!progress.Step(kStageLegend, 0, 1)) return Status::Cancelled();
+            for (size_t w = 1; w < map_->areas.size(); ++w) map_->areas[0].Add(map_->areas[w]);
+            map_->sideFiles.emplace(stem_,
+                                    MakeClassTable(size_, treatment_.records, treatment_.table,
+                                                   treatment_.PixelCount, treatment_.SelectedCodes,
+                                                   treatment_.PixelsWithoutData(), map_->areas[0]),
+                                    treatment_.ClassColorTable,
+                                    MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
+            map_->sideFiles->AddTo(set);
+            if (!progress.Step(kStageLegend, 1, 1)) return Status::Cancelled();
+        }
     }
-    bool geotiffSaved = false;
-    if (map_->onMap) {
-        const bool closed = map_->geotiff.Close() && map_->geotiffMade;
-        geotiffSaved = closed && map_->geotiffName.Commit();
-        if (!geotiffSaved) failed.push_back(stem_ + ".tif");
+    if (files_.codes) {
+        codes_ = std::make_unique<StagedFile>();
+        const std::string path = stem_ + kCodeListSuffix;
+        if (codes_->Open(path) && WriteMultiTab(*codes_, treatment_.table))
+            set.Add(path, *codes_);
+        else
+            set.Fail(path);
     }
-    if (sideFiles) sideFiles->Commit(geotiffSaved, failed);
+    return Status::Ok();
+}
+
+Status ResultWriter::Finish(std::vector<RasterPair*> others, Progress& progress) {
+    FileSet set;
+    if (Status staged = Stage(set, std::move(others), progress); !staged) return staged;
+    std::vector<std::string> failed;
+    set.Commit(failed);
     return CollectedSaveStatus(failed);
 }
 
@@ -245,29 +266,53 @@ SegmentedWriter::SegmentedWriter(const std::string& stem, ImageSize size,
                                  const ColourTable& colours)
     : stem_(stem), size_(size), rasters_(stem, size, colours, true, true) {}
 
-Status SegmentedWriter::Finish() {
+void SegmentedWriter::Stage(FileSet& set) {
+    rasters_.AddBitmap(set);
+    if (StageText(descriptor_, stem_ + ".txt", LongDescriptorText(size_)))
+        set.Add(stem_ + ".txt", descriptor_);
+    else
+        set.Fail(stem_ + ".txt");
+    rasters_.AddRaw(set);
+}
+
+Status SegmentedWriter::Finish(Progress& progress) {
     rasters_.Sync();
+    if (!progress.Step(kStageSaving, size_.lines, size_.lines)) return Status::Cancelled();
+    FileSet set;
+    Stage(set);
     std::vector<std::string> failed;
-    rasters_.CommitBitmap(failed);
-    StagedText descriptor(stem_ + ".txt", LongDescriptorText(size_));
-    descriptor.Commit(failed);
-    rasters_.CommitRaw(failed);
+    set.Commit(failed);
     return CollectedSaveStatus(failed);
 }
 
 // ----- whole rasters -----
 
+namespace {
+
+// Lines of a whole raster handed to a writer at a time: about 4 million pixels, so that a save
+// can be cancelled every few tenths of a second.
+int SaveStripLines(ImageSize size) {
+    return std::max(1, (4 << 20) / std::max(size.columns, 1));
+}
+
+}  // namespace
+
 Status SaveClasses(const std::string& stem, const Treatment& treatment, ImageSize size,
                    const uint8_t* classes, const std::string& program, Progress& progress) {
     try {
-        if (!progress.Step(kStageSaving, 0, 3)) return Status::Cancelled();
+        if (!progress.Step(kStageSaving, 0, size.lines)) return Status::Cancelled();
         ResultWriter writer(stem, size, treatment, ResultFiles{}, program, 1);
-        if (!progress.Step(kStageSaving, 1, 3)) return Status::Cancelled();
-        writer.Write(0, 0, 0, size.lines, classes);
-        if (!progress.Step(kStageSaving, 2, 3)) return Status::Cancelled();
-        // What is written now is put in place whole.
-        if (!progress.Step(kStageSaving, 3, 3)) return Status::Cancelled();
-        return writer.Finish();
+        const int strip = SaveStripLines(size);
+        for (int first = 0, index = 0; first < size.lines; first += strip, ++index) {
+            const int count = std::min(strip, size.lines - first);
+            writer.Write(0, index, first, count,
+                         classes + static_cast<size_t>(first) * size.columns);
+            if (!progress.Step(kStageSaving, first + count, size.lines)) {
+                writer.Abandon();
+                return Status::Cancelled();
+            }
+        }
+        return writer.Finish({}, progress);
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
     }
@@ -276,13 +321,15 @@ Status SaveClasses(const std::string& stem, const Treatment& treatment, ImageSiz
 Status SaveSegmentNumbers(const std::string& stem, ImageSize size, const uint8_t* numbers,
                           const ColourTable& colours, Progress& progress) {
     try {
-        if (!progress.Step(kStageSaving, 0, 3)) return Status::Cancelled();
+        if (!progress.Step(kStageSaving, 0, size.lines)) return Status::Cancelled();
         SegmentedWriter writer(stem, size, colours);
-        if (!progress.Step(kStageSaving, 1, 3)) return Status::Cancelled();
-        writer.Write(0, size.lines, numbers);
-        if (!progress.Step(kStageSaving, 2, 3)) return Status::Cancelled();
-        if (!progress.Step(kStageSaving, 3, 3)) return Status::Cancelled();
-        return writer.Finish();
+        const int strip = SaveStripLines(size);
+        for (int first = 0; first < size.lines; first += strip) {
+            const int count = std::min(strip, size.lines - first);
+            writer.Write(first, count, numbers + static_cast<size_t>(first) * size.columns);
+            if (!progress.Step(kStageSaving, first + count, size.lines)) return Status::Cancelled();
+        }
+        return writer.Finish(progress);
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
     }

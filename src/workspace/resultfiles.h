@@ -23,7 +23,8 @@
 
 namespace tessera {
 
-// One "CAUTION" text for every file of a save that could not be written; Ok when none failed.
+// One "CAUTION" text for every file of a save that could not be written (the earlier files are
+// then kept, and none of the save's is left); Ok when none failed.
 Status CollectedSaveStatus(const std::vector<std::string>& failedFiles);
 
 // The files of a result to write (the batch tool's --format); the map files only ever for bands
@@ -31,7 +32,11 @@ Status CollectedSaveStatus(const std::vector<std::string>& failedFiles);
 struct ResultFiles {
     bool bitmap = true, report = true, raw = true, geotiff = true, table = true;
     bool style = true;  // STEM.qml (the GeoTIFF's legend, STEM.tif.aux.xml, goes with it)
+    bool codes = false;  // STEM_codes.txt: the code list (every code and its digits)
 };
+
+// The name of the code list of a result: STEM + "_codes.txt".
+inline constexpr const char* kCodeListSuffix = "_codes.txt";
 
 // A raster of one byte a pixel written strip by strip as STEM.bmp (bottom line first, lines
 // padded to whole words, the colour table as palette) and STEM.raw (top line first).
@@ -43,9 +48,10 @@ class RasterPair {
     void Write(int first, int count, const uint8_t* lines);
     // Syncs both files; several pairs may sync at once.
     void Sync();
-    // Puts the bitmap in place, naming it in `failed` when it could not be written.
-    void CommitBitmap(std::vector<std::string>& failed);
-    void CommitRaw(std::vector<std::string>& failed);
+    // Adds the bitmap to the files put in place together (as failed when it could not be
+    // written).
+    void AddBitmap(FileSet& set);
+    void AddRaw(FileSet& set);
 
   private:
     std::string stem_;
@@ -71,9 +77,14 @@ class ResultWriter {
     void Write(int worker, int index, int first, int count, const uint8_t* classes);
     // A strip that will not come (its pass failed): nothing waits for it.
     void Abandon();
-    // Syncs the rasters (with `others`, at once), writes the report and the side files, and
-    // puts the files in place in order: bmp, txt, raw, tif, csv, tif.aux.xml, qml.
-    Status Finish(std::vector<RasterPair*> others = {});
+    // Syncs the rasters (with `others`, at once), writes the report, the map's side files and
+    // the code list, ends the GeoTIFF, and adds them to `set` in order: bmp, txt, raw, tif, csv,
+    // tif.aux.xml, qml, _codes.txt (each that could not be written as failed). `progress` is
+    // told of the GeoTIFF's overviews and copy and of the legend, and may cancel each.
+    Status Stage(FileSet& set, std::vector<RasterPair*> others = {},
+                 Progress& progress = NoProgress());
+    // Stage, then every file put in place together, or none.
+    Status Finish(std::vector<RasterPair*> others = {}, Progress& progress = NoProgress());
 
   private:
     struct Map;
@@ -83,6 +94,8 @@ class ResultWriter {
     ResultFiles files_;
     RasterPair rasters_;
     std::unique_ptr<Map> map_;
+    std::unique_ptr<StagedFile> report_, codes_;
+    bool reportWritten_ = false, codesWritten_ = false;
 };
 
 // The segment numbers of a band as STEM.bmp (segment colours), STEM.txt (long descriptor),
@@ -92,16 +105,21 @@ class SegmentedWriter {
     SegmentedWriter(const std::string& stem, ImageSize size, const ColourTable& colours);
     void Write(int first, int count, const uint8_t* numbers) { rasters_.Write(first, count, numbers); }
     RasterPair& Rasters() { return rasters_; }
-    Status Finish();
+    // Adds the files to `set` (bmp, txt, raw), each that could not be written as failed.
+    void Stage(FileSet& set);
+    Status Finish(Progress& progress = NoProgress());
 
   private:
     std::string stem_;
     ImageSize size_;
     RasterPair rasters_;
+    StagedFile descriptor_;
+    bool descriptorWritten_ = false;
 };
 
 // The whole class raster of an interactive crossing saved at once, as the batch tool saves
-// its strips; `progress` is told at each step and may cancel the save.
+// its strips; `progress` is told at each step (the strips, kStageSaving; then the GeoTIFF's
+// overviews and copy and the legend) and may cancel the save in any of them.
 Status SaveClasses(const std::string& stem, const Treatment& treatment, ImageSize size,
                    const uint8_t* classes, const std::string& program, Progress& progress);
 // The same for a band's segment numbers.

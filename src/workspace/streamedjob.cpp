@@ -49,13 +49,7 @@ int64_t StreamedMemoryNeed(ImageSize size, int bandCount, const StreamSettings& 
 
 StreamedJob::StreamedJob(StreamSettings settings) : settings_(settings) {}
 
-StreamedJob::~StreamedJob() {
-    FinishCodeList();
-}
-
-void StreamedJob::FinishCodeList() {
-    if (codeListWriter_.joinable()) codeListWriter_.join();
-}
+StreamedJob::~StreamedJob() = default;
 
 void StreamedJob::BeginBandSet(int bandCount) {
     bandCount_ = std::clamp(bandCount, 0, kMaximumBands);
@@ -116,6 +110,7 @@ Status StreamedJob::LoadBand(int band, const std::string& path, BandFileType typ
 void StreamedJob::SetMask(std::shared_ptr<const PixelMask> mask, std::vector<std::string> texts) {
     for (int b = 1; b <= bandCount_; ++b) readers_[b].SetExclusion(mask);
     treatment_.masks = std::move(texts);
+    treatment_.maskDescriptions = mask ? mask->Descriptions() : std::vector<MaskDescription>{};
     strips_.reset();
     read_.reset();
 }
@@ -190,15 +185,6 @@ Status StreamedJob::FinishSegmentation() {
     if (Status read = ReadBands(); !read) return read;
     if (Status finished = tessera::FinishSegmentation(treatment_, random_); !finished)
         return finished;
-    // A diagnostic list that nothing reads: a folder that refuses it changes nothing.
-    FinishCodeList();
-    const std::string codeList = CodeListPath(treatment_);
-    try {
-        codeListWriter_ =
-            std::thread([codeList, table = treatment_.table] { WriteMultiTab(codeList, table); });
-    } catch (const std::exception&) {
-        WriteMultiTab(codeList, treatment_.table);  // no thread to spare: written now
-    }
     return Status::Ok();
 }
 
@@ -264,13 +250,15 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
             if (RasterSource* raster = readers_[b].MutableRaster())
                 raster->KeepDecoded(nullptr, nullptr);
 
-        // A result file named like the code list replaces it, as in the interactive program.
-        FinishCodeList();
+        // The result and the segmented band are one set, put in place together or not at all.
         std::vector<RasterPair*> others;
         if (segments) others.push_back(&segments->Rasters());
-        if (Status saved = result.Finish(others); !saved) return saved;  // the segmented band: not saved
-        if (!segments) return Status::Ok();
-        return segments->Finish();
+        FileSet set;
+        if (Status staged = result.Stage(set, others); !staged) return staged;
+        if (segments) segments->Stage(set);
+        std::vector<std::string> failed;
+        set.Commit(failed);
+        return CollectedSaveStatus(failed);
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
     }

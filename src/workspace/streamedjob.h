@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bands/bandreader.h"
@@ -87,9 +86,8 @@ class StreamedJob {
     }
     // Band b's method, count and limits (SetBandSegmentation).
     void SetSegmentation(int band, int type, int count, const std::vector<int32_t>& typedUpper);
-    // The code table, look-ups and segment colours (FinishSegmentation), and the code list
-    // beside band 1's file, written by a thread of its own while the bands are crossed; it is
-    // complete before any result file is.
+    // The code table, look-ups and segment colours (FinishSegmentation); the code list is a
+    // result file of its own (ResultFiles::codes), written only when asked.
     Status FinishSegmentation();
     const CodeTable& Table() const { return treatment_.table; }
 
@@ -107,17 +105,16 @@ class StreamedJob {
     // Pass 3: the result as stem.bmp, stem.txt and stem.raw, and for bands that lie on the map
     // stem.tif (its legend stem.tif.aux.xml beside it), stem.csv and stem.qml (those of
     // `files` only; see ResultWriter); then, when `segmentedStem` is not empty and every
-    // result file was written, the last band's segment numbers (SegmentedWriter). A failure names every
-    // file of its save that could not be written; nothing of a failed file is left. The values
-    // kept of the bands are let go once the pass has read them.
+    // result file was written, the last band's segment numbers (SegmentedWriter). Every file
+    // is put in place with the others or none is (FileSet); a failure names every file of its
+    // save that could not be written. The values kept of the bands are let go once the pass
+    // has read them.
     Status Save(const std::string& stem, const std::string& segmentedStem,
                 ResultFiles files = {});
     // Where every band lies on the map; none when a band carries no georeference.
     std::optional<Georeference> Place() const;
 
   private:
-    void FinishCodeList();
-
     StreamSettings settings_;
     int bandCount_ = 0;
     ImageSize size_;
@@ -128,7 +125,6 @@ class StreamedJob {
     RandomBelow random_;
     std::optional<Status> read_;  // the outcome of ReadBands; none before it ran
     std::unique_ptr<FileStrips> strips_;
-    std::thread codeListWriter_;
 };
 
 }  // namespace tessera

@@ -6,6 +6,7 @@
 
 #include "crossing/codetable.h"
 #include "crossing/mapresult.h"
+#include "support/paths.h"
 
 namespace tessera {
 
@@ -53,6 +54,7 @@ void Workspace::BeginBandSet(int bandCount) {
     maskSources_.clear();
     mask_.reset();
     maskTexts_.clear();
+    maskDescriptions_.clear();
     ++BandSetNumber;
 }
 
@@ -215,6 +217,7 @@ Status Workspace::AddMask(const MaskSource& source, Progress& progress) {
     if (Status again = LoadAgain(all, progress); !again) return again;
     maskSources_.push_back(source);
     maskTexts_ = all->Texts();
+    maskDescriptions_ = all->Descriptions();
     mask_ = std::move(all);
     return Status::Ok();
 }
@@ -313,6 +316,7 @@ Status Workspace::FinishSegmentation(bool, bool, Progress& progress) {
         SegmentationResult result;
         result.Begin(n);
         result.masks = maskTexts_;
+        result.maskDescriptions = maskDescriptions_;
         result.size = size;
         for (int b = 1; b <= n; ++b) {
             result.records[b] = records[b];
@@ -338,7 +342,8 @@ Status Workspace::FinishSegmentation(bool, bool, Progress& progress) {
         if (!numbered) return Status::Failure(numbered.message);
         if (!progress.Step(kStageNumbering, n, n)) return cancel();
         // A diagnostic list that nothing reads: a folder that refuses it changes nothing.
-        WriteMultiTab(CodeListPath(result), result.table);
+        if (!CodeListFolder.empty())
+            WriteMultiTab(JoinPath(CodeListFolder, kMultiTabName), result.table);
 
         result.bandSetNumber = BandSetNumber;
         segmentation = std::move(result);

@@ -97,6 +97,10 @@ class Workspace {
     std::string DescriptorFileName;
     std::string OpenPath;
     std::string SaveDirectory;
+    // The folder the diagnostic code list (multi_tab.txt) goes to at every segmentation: one
+    // fixed folder of the user's, never one of the bands' (the front end gives it); empty: none
+    // is written.
+    std::string CodeListFolder;
     std::array<BandData, kMaximumBands + 1> bands;      // 1..10
     std::array<BandRecord, kMaximumBands + 1> records;  // 1..10
     BandSet bandSet;  // the loading rule, with the bands accepted since BeginBandSet
@@ -229,6 +233,7 @@ class Workspace {
     std::vector<MaskSource> maskSources_;
     std::shared_ptr<const PixelMask> mask_;  // none without masks
     std::vector<std::string> maskTexts_;
+    std::vector<MaskDescription> maskDescriptions_;
 };
 
 }  // namespace tessera

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -99,7 +100,8 @@ class Sequence {
 };
 
 TEST_F(SmallBandSet, MinimumOneKeepsTheTwoCodesWithTwoPixels) {
-    const RunResult run = RunBatch(Job({"--min-pixels", "1"}), dir);
+    const RunResult run =
+        RunBatch(Job({"--min-pixels", "1", "--format", "bmp,txt,raw,codes"}), dir);
     ASSERT_EQ(0, run.status) << run.errors;
     EXPECT_EQ("", run.errors);
 
@@ -123,8 +125,10 @@ TEST_F(SmallBandSet, MinimumOneKeepsTheTwoCodesWithTwoPixels) {
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}),
               std::vector<uint8_t>(bitmap.begin() + 54 + 4 * 255, bitmap.begin() + 54 + 4 * 256));
 
+    // The code list, asked for by --format codes, goes with the results, not beside the bands.
     EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
-              ReadText(dir.File("multi_tab.txt")));
+              ReadText(dir.File("result_codes.txt")));
+    EXPECT_FALSE(FileExists(dir.File("multi_tab.txt")));
 }
 
 TEST_F(SmallBandSet, TheLargestTypedLimitIsReportedWithoutWrapping) {
@@ -285,7 +289,7 @@ TEST_F(SmallBandSet, SelectionThatCannotGiveAtMost250Classes) {
         RunBatch(with({"--out", dir.File("r"), "--save-segmented", dir.File("s")}), dir);
     EXPECT_EQ(4, run.status) << run.errors;
     EXPECT_NE(std::string::npos, run.errors.find("256")) << run.errors;
-    // A refused run writes no result (the code list beside band 1 may stay).
+    // A refused run writes no result, and nothing beside the bands.
     for (const char* name : {"s.bmp", "s.txt", "s.raw", "r.bmp", "r.txt", "r.raw"})
         EXPECT_FALSE(FileExists(dir.File(name))) << name;
     run = RunBatch(with({"--out", dir.File("r"), "--keep-all"}), dir);
@@ -304,6 +308,40 @@ TEST_F(SmallBandSet, UnwritableOutputExitsWithFive) {
     EXPECT_EQ(5, run.status) << run.errors;
     EXPECT_NE(std::string::npos, run.errors.find("result.bmp")) << run.errors;
     EXPECT_EQ("not a folder", ReadText(dir.File("plainfile")));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SmallBandSet, AResultFileThatCannotBePutInPlaceKeepsTheEarlierSetWhole) {
+    // The earlier set; then a folder where the raw file is to go: the bitmap and the report are
+    // put in place before it fails, and must come back as they were.
+    const std::vector<std::string> job = Job({"--format", "bmp,txt,raw,codes"});
+    ASSERT_EQ(0, RunBatch(job, dir).status);
+    const std::vector<uint8_t> bitmap = ReadBytes(dir.File("result.bmp"));
+    const std::string report = ReadText(dir.File("result.txt"));
+    ASSERT_EQ(0, std::remove(dir.File("result.raw").c_str()));
+    std::filesystem::create_directory(dir.File("result.raw"));
+    ASSERT_EQ(0, std::remove(dir.File("result_codes.txt").c_str()));
+    const std::vector<std::string> before = testing_support::ListFolder(dir.path());
+
+    std::vector<std::string> other = Job({"--format", "bmp,txt,raw,codes", "--keep-all"});
+    const RunResult run = RunBatch(other, dir);
+    EXPECT_EQ(5, run.status) << run.errors;
+    EXPECT_NE(std::string::npos, run.errors.find(dir.File("result.raw"))) << run.errors;
+    EXPECT_NE(std::string::npos, run.errors.find("the earlier files are as they were"))
+        << run.errors;
+    EXPECT_EQ(bitmap, ReadBytes(dir.File("result.bmp")));
+    EXPECT_EQ(report, ReadText(dir.File("result.txt")));
+    // The code list, after the raw file in the set, never came; nothing is left aside.
+    std::vector<std::string> after = testing_support::ListFolder(dir.path());
+    after.erase(std::remove(after.begin(), after.end(), "stderr.txt"), after.end());
+    after.erase(std::remove(after.begin(), after.end(), "stdout.txt"), after.end());
+    std::vector<std::string> expected = before;
+    expected.erase(std::remove(expected.begin(), expected.end(), "stderr.txt"), expected.end());
+    expected.erase(std::remove(expected.begin(), expected.end(), "stdout.txt"), expected.end());
+    EXPECT_EQ(expected, after);
 }
 
 }  // namespace

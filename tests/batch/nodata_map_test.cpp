@@ -255,7 +255,7 @@ TEST(MapResults, TheClassRasterAndTableLieWhereTheBandsLie) {
     for (const std::string file : {".bmp", ".txt", ".raw", ".tif.aux.xml", ".qml"})
         EXPECT_EQ(ReadBytes(dir.File("b" + file)), ReadBytes(dir.File("w" + file))) << file;
     // Nothing else: no temporary file of a save is left behind.
-    std::vector<std::string> files{"bytes.tif", "errors.txt", "multi_tab.txt", "wide.tif"};
+    std::vector<std::string> files{"bytes.tif", "errors.txt", "wide.tif"};
     for (const std::string stem : {"b", "s", "w"})
         for (const std::string extension :
              {".bmp", ".csv", ".qml", ".raw", ".tif", ".tif.aux.xml", ".txt"})
@@ -497,6 +497,41 @@ TEST(MapResults, RefusalsNameTheFilesAndWriteNothingAndFormatChoosesTheFiles) {
     const std::optional<RasterContents> classes = ReadRaster(out + "/r.tif");
     ASSERT_TRUE(classes);
     EXPECT_EQ(std::vector<double>(kClasses.begin(), kClasses.end()), classes->pixels);
+}
+
+}  // namespace
+}  // namespace tessera
+
+namespace tessera {
+namespace {
+
+TEST(MapResults, TheMasksAreInTheGeoTiffsMetadataWithTheirFileBandAndRule) {
+    ScratchDir dir;
+    const Scene scene = WriteScene(dir, kUtm);
+    RasterExtras placed;
+    placed.place = kUtm;
+    const std::vector<double> none(static_cast<size_t>(kLines) * kColumns, 0.0);
+    std::vector<double> flags = none;
+    flags[0] = 10;  // bits 1 and 3
+    const std::string quality = dir.File("quality.tif"), cloud = dir.File("cloud.tif");
+    ASSERT_TRUE(WriteGeoTiff(quality, kLines, kColumns, RasterType::Byte, {none, flags}, placed));
+    ASSERT_TRUE(WriteGeoTiff(cloud, kLines, kColumns, RasterType::Byte, {none}, placed));
+    Arguments job = Job(scene, dir.File("b"));
+    job.insert(job.end(), {"--mask", quality + ":2", "--mask-bits", "1,3", "--mask", cloud});
+    std::string errors;
+    ASSERT_EQ(0, RunBatch(job, dir, &errors)) << errors;
+    std::map<std::string, std::string> metadata = ReadClassRaster(dir.File("b.tif")).metadata;
+    EXPECT_EQ("2", metadata["TESSERA_MASKS"]);
+    EXPECT_EQ(quality + " (raster band 2)", metadata["TESSERA_MASK_1_FILE"]);
+    EXPECT_EQ("masked where any of bits 1 and 3 is set", metadata["TESSERA_MASK_1_RULE"]);
+    EXPECT_EQ(cloud + " (raster band 1)", metadata["TESSERA_MASK_2_FILE"]);
+    EXPECT_EQ("masked where it is not 0", metadata["TESSERA_MASK_2_RULE"]);
+    EXPECT_EQ(0u, metadata.count("TESSERA_MASK_3_FILE"));
+
+    // Without masks, no entry speaks of one.
+    ASSERT_EQ(0, RunBatch(Job(scene, dir.File("n")), dir, &errors)) << errors;
+    for (const auto& [name, value] : ReadClassRaster(dir.File("n.tif")).metadata)
+        EXPECT_EQ(std::string::npos, name.find("MASK")) << name << "=" << value;
 }
 
 }  // namespace

@@ -92,11 +92,12 @@ class Treatments(unittest.TestCase):
 
         # The same bands again, every method option replaced by the treatment.
         for name in ("result.bmp", "result.raw", "result.txt", "seg.bmp", "seg.raw", "seg.txt",
-                     "multi_tab.txt"):
+                     "result_codes.txt"):
             os.remove(os.path.join(scene, name))
         bands = [a for k, a in enumerate(arguments) if k > 0 and arguments[k - 1] == "--band"]
         status, errors = run("--out", os.path.join(scene, "result"), "--save-segmented",
-                             os.path.join(scene, "seg"), "--apply-treatment",
+                             os.path.join(scene, "seg"), "--format", "bmp,txt,raw,codes",
+                             "--apply-treatment",
                              self.path("golden.json"), *sum([["--band", b] for b in bands], []))
         self.assertEqual(0, status, errors)
         made = contents(scene)

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "app/mainwindow.h"
 #include "golden.h"
 #include "gui/guitest.h"
 #include "testfiles.h"
@@ -59,7 +60,13 @@ TEST_F(GoldenJob, DialogsWriteTheStoredFiles) {
     Trigger("SaveSegmentedImageSpeedButton");
 
     EXPECT_TRUE(script.messages.empty());
-    EXPECT_EQ(std::vector<std::string>{}, golden.Compare(dir.path()));
+    // The code list goes to the program's data folder; nothing is written beside the bands
+    // but the results asked for.
+    EXPECT_EQ(std::vector<std::string>{},
+              golden.Compare(dir.path(),
+                             {{"result_codes.txt", form->ws.CodeListFolder + "/multi_tab.txt"}}));
+    EXPECT_FALSE(testing_support::FileExists(dir.File("multi_tab.txt")));
+    EXPECT_FALSE(testing_support::FileExists(dir.File("result_codes.txt")));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
+#include "testfiles.h"
 
 namespace guitest {
 
@@ -201,6 +202,10 @@ void ProgramTest::Trigger(const QString& objectName) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The program's data folder (where the code list goes) in a scratch folder of this run, not
+    // in the user's home.
+    const testing_support::ScratchDir dataHome;
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dataHome.path()));
     QApplication application(argc, argv);
     QApplication::setApplicationName("Tessera_V2");
     ::testing::InitGoogleTest(&argc, argv);

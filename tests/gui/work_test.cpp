@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
 #include <QTimer>
@@ -15,6 +16,7 @@
 #include "app/mainwindow.h"
 #include "golden.h"
 #include "gui/guitest.h"
+#include "rasterfiles.h"
 #include "testfiles.h"
 
 namespace {
@@ -97,7 +99,9 @@ TEST_F(Work, TheGoldenJobOnTheWorkerThreadWritesTheStoredFiles) {
     script.Then(ChooseFile(path("seg")));
     Trigger("SaveSegmentedImageSpeedButton");
     EXPECT_TRUE(script.messages.empty());
-    EXPECT_EQ(std::vector<std::string>{}, golden.Compare(job.path()));
+    EXPECT_EQ(std::vector<std::string>{},
+              golden.Compare(job.path(),
+                             {{"result_codes.txt", form->ws.CodeListFolder + "/multi_tab.txt"}}));
 }
 
 TEST_F(Work, ACancelLeavesEveryKindOfStepAsItWas) {
@@ -125,7 +129,7 @@ TEST_F(Work, ACancelLeavesEveryKindOfStepAsItWas) {
 
     // Save: cancelled before the files are put in place; nothing is left behind.
     const std::vector<std::string> before = ListFolder(dir.path());
-    CancelAt(tessera::kStageSaving, 3);
+    CancelAt(tessera::kStageSaving, 1);
     script.Then(ChooseFile(QString::fromStdString(dir.File("r"))));
     Trigger("SaveResultSpeedButton");
     EXPECT_EQ(before, ListFolder(dir.path()));
@@ -171,6 +175,69 @@ TEST_F(Work, ClosingTheWindowDuringWorkAsksThenStopsItAndCloses) {
     ASSERT_EQ(1u, script.questions.size());
     EXPECT_EQ(4, form->ws.segmentation->table.CodeCount);  // the earlier result, whole
     EXPECT_FALSE(form->isVisible());
+}
+
+// A scene on the map: Save Result tells every stage of its saving (the strips, the GeoTIFF's
+// overviews, its cloud-optimised copy, the legend files) and Cancel in the progress dialog
+// stops it in each, leaving the earlier files as they were and no temporary file.
+TEST_F(Work, CancelInTheProgressDialogStopsTheSaveInEachStage) {
+    const int lines = 600, columns = 700;  // more than a tile: the GeoTIFF has an overview
+    std::vector<std::vector<double>> bands(2, std::vector<double>(size_t{lines} * columns));
+    for (int band = 1; band <= 2; ++band)
+        for (size_t i = 0; i < bands[band - 1].size(); ++i)
+            bands[band - 1][i] =
+                static_cast<double>((i % columns / (band + 2) + i / columns * band) % 251);
+    testing_support::RasterExtras extras;
+    extras.place = testing_support::RasterPlace{{500000, 30, 0, 4650000, 0, -30}, 32631};
+    const std::string scene = dir.File("scene.tif");
+    ASSERT_TRUE(testing_support::WriteGeoTiff(scene, lines, columns,
+                                              testing_support::RasterType::Byte, bands, extras));
+    script.Then(ChooseFile(QString::fromStdString(scene)), "OPEN MULTI-BAND IMAGE");
+    script.Then(guitest::Accept(), " RASTER BAND");
+    Trigger("OpenMultiband");
+    SegmentAndCross("3");
+    ASSERT_TRUE(form->ws.crossing.has_value());
+
+    ScratchDir out;
+    const std::vector<std::string> names{"r.bmp", "r.csv",         "r.qml", "r.raw",
+                                         "r.tif", "r.tif.aux.xml", "r.txt"};
+    for (const std::string& name : names) WriteText(out.File(name), "earlier " + name);
+    const QString stem = QString::fromStdString(out.File("r"));
+    for (const char* stage : {tessera::kStageSaving, tessera::kStageOverviews,
+                              tessera::kStageGeoTiffCopy, tessera::kStageLegend}) {
+        SCOPED_TRACE(stage);
+        std::atomic<bool> pressed{false};
+        QString shown;
+        form->Work->stepHook = [&, stage](const char* now, int64_t, int64_t) {
+            if (pressed || std::strcmp(now, stage) != 0) return true;
+            pressed = true;
+            // The user presses Cancel in the dialog while the stage is shown; the work waits
+            // here until the press has reached it.
+            QMetaObject::invokeMethod(form, [&] {
+                auto* dialog = form->findChild<QProgressDialog*>("WorkProgress");
+                if (dialog == nullptr) return;
+                QApplication::processEvents();
+                auto* cancel = dialog->findChild<QPushButton*>();
+                if (cancel) cancel->click();
+            });
+            for (int wait = 0; wait < 500 && !form->Work->Cancelled(); ++wait) QThread::msleep(10);
+            return true;  // the press alone must stop the save
+        };
+        script.Then(ChooseFile(stem));
+        Trigger("SaveResultSpeedButton");
+        EXPECT_TRUE(pressed);
+        EXPECT_TRUE(form->Work->Cancelled());
+        EXPECT_EQ(names, ListFolder(out.path()));
+        for (const std::string& name : names)
+            EXPECT_EQ("earlier " + name, testing_support::ReadText(out.File(name))) << name;
+        EXPECT_EQ(std::vector<guitest::Message>{}, script.messages);
+    }
+    // Not cancelled, the save replaces every file.
+    form->Work->stepHook = nullptr;
+    script.Then(ChooseFile(stem));
+    Trigger("SaveResultSpeedButton");
+    EXPECT_EQ(names, ListFolder(out.path()));
+    EXPECT_NE("earlier r.tif", testing_support::ReadText(out.File("r.tif")));
 }
 
 // The progress dialog reads 100 % only when the work has ended: a stage done while the work

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <deque>
 #include <limits>
@@ -91,8 +92,12 @@ TEST_F(Workflow, OpenSegmentCrossAndSave) {
     EXPECT_EQ(" BAND 2. " + dir.File("band2.raw"), TempImageForm->windowTitle().toStdString());
     EXPECT_TRUE(Enabled("TreatmentSpeedButton"));
     EXPECT_FALSE(Enabled("SaveResultSpeedButton"));
+    // The code list goes to the program's data folder, never beside the bands.
     EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
-              ReadText(dir.File("multi_tab.txt")));
+              ReadText(form->ws.CodeListFolder + "/multi_tab.txt"));
+    EXPECT_EQ(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString(),
+              form->ws.CodeListFolder);
+    EXPECT_FALSE(testing_support::FileExists(dir.File("multi_tab.txt")));
 
     // Eliminate the codes of one pixel: codes 1 and 4 become classes 1 and 2.
     script.Then(

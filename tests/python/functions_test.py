@@ -194,7 +194,7 @@ class Texts(unittest.TestCase):
 
     def test_code_list_is_the_golden_one(self):
         self.assertEqual(tessera.code_list([4, 3, 3, 2, 2]).encode(),
-                         (EXPECTED / "multi_tab.txt").read_bytes())
+                         (EXPECTED / "result_codes.txt").read_bytes())
 
     def test_code_table_lines_give_every_code_with_its_pixels(self):
         counts = np.arange(0, 7, dtype=np.int64)

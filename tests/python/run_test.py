@@ -2,6 +2,8 @@
 refusals carry tessera-batch's messages and leave no result file."""
 import inspect
 import json
+import os
+import shutil
 import subprocess
 import unittest
 from pathlib import Path
@@ -17,7 +19,8 @@ class GoldenJob(ScratchCase):
     def test_writes_the_golden_files_and_answers_their_contents(self):
         self.copy_samples()
         result = tessera.run(**golden_choices(self.dir), out=self.dir / "result",
-                             save_segmented=self.dir / "seg")
+                             save_segmented=self.dir / "seg",
+                             formats=["bmp", "txt", "raw", "codes"])
         for expected in (GOLDEN / "expected").iterdir():
             with self.subTest(file=expected.name):
                 self.assertEqual((self.dir / expected.name).read_bytes(),
@@ -25,7 +28,8 @@ class GoldenJob(ScratchCase):
         self.assertEqual(result.classes.tobytes(), (self.dir / "result.raw").read_bytes())
         self.assertEqual(result.classes.shape, (200, 300))
         self.assertEqual(result.report, (self.dir / "result.txt").read_text())
-        self.assertEqual(result.code_list, (self.dir / "multi_tab.txt").read_text())
+        self.assertEqual(result.code_list, (self.dir / "result_codes.txt").read_text())
+        self.assertFalse((self.dir / "multi_tab.txt").exists())
         self.assertEqual((result.class_count, result.code_count), (24, 144))
         self.assertEqual(int(result.counts.sum()), 200 * 300)
         self.assertTrue(all(result.counts[c] > 100 for c in result.selected_codes))
@@ -48,6 +52,68 @@ class GoldenJob(ScratchCase):
                              segments=3, out=self.dir / "r", formats=["txt"])
         self.assertIsNone(result.classes)
         self.assertEqual(sorted(p.name for p in self.dir.glob("r.*")), ["r.txt"])
+
+
+class ResultSets(ScratchCase):
+    """What tessera.run writes: only the files `out` names, put in place all or none."""
+
+    def test_the_code_list_only_when_asked_and_nothing_beside_the_bands(self):
+        bands = self.dir / "bands"
+        bands.mkdir()
+        for file in (SOURCE / "samples").iterdir():
+            shutil.copy(file, bands)
+        before = sorted(p.name for p in bands.iterdir())
+        out = self.dir / "out"
+        out.mkdir()
+        choices = dict(bands=[bands / "band1.raw", bands / "band2.raw"], segments=[3, 4])
+        tessera.run(**choices, out=out / "r")
+        self.assertEqual(sorted(p.name for p in out.iterdir()), ["r.bmp", "r.raw", "r.txt"])
+        tessera.run(**choices, out=out / "c", formats="txt,codes")
+        self.assertEqual((out / "c_codes.txt").read_bytes(), tessera.code_list([3, 4]).encode())
+        self.assertEqual(sorted(p.name for p in out.glob("c*")), ["c.txt", "c_codes.txt"])
+        self.assertEqual(sorted(p.name for p in bands.iterdir()), before)
+
+    def test_sigterm_at_the_first_changed_file_leaves_one_set_whole(self):
+        import signal
+        import subprocess
+        import sys
+        import time
+        self.copy_samples()
+        names = ["r.bmp", "r.csv", "r.qml", "r.raw", "r.tif", "r.tif.aux.xml", "r.txt"]
+        job = ("import sys, tessera; tessera.run(bands=sys.argv[1], segments=int(sys.argv[2]), "
+               "out=sys.argv[3])")
+        sets = {}
+        for segments in (2, 3):
+            folder = self.dir / f"set{segments}"
+            folder.mkdir()
+            subprocess.run([sys.executable, "-c", job, self.dir / "scene.tif", str(segments),
+                            folder / "r"], check=True)
+            sets[segments] = {name: (folder / name).read_bytes() for name in names}
+        out = self.dir / "out"
+        out.mkdir()
+        for attempt in range(20):
+            for name, data in sets[2].items():
+                (out / name).write_bytes(data)
+            def inode(name):
+                try:
+                    return os.stat(out / name).st_ino
+                except FileNotFoundError:
+                    return None
+            stamps = [inode(name) for name in names]
+            child = subprocess.Popen([sys.executable, "-c", job, self.dir / "scene.tif", "3",
+                                      out / "r"])
+            give_up = time.monotonic() + 120
+            while child.poll() is None and time.monotonic() < give_up:
+                if any(inode(n) != s for n, s in zip(names, stamps)):
+                    child.send_signal(signal.SIGTERM)
+                    break
+            child.wait()
+            self.assertIn(child.returncode, (0, -signal.SIGTERM))
+            self.assertEqual(sorted(p.name for p in out.iterdir()), names, attempt)
+            now = {name: (out / name).read_bytes() for name in names}
+            self.assertTrue(now in (sets[2], sets[3]),
+                            f"attempt {attempt}: a mixed set: " +
+                            ", ".join(n for n in names if now[n] != sets[3][n]) + " old")
 
 
 class Refusals(ScratchCase):

@@ -3,9 +3,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "support/numbers.h"
 #include "support/paths.h"
@@ -244,4 +248,161 @@ TEST(Interrupted, RemovesTheOpenTemporaryAfterManySavesAndKeepsEveryTarget) {
               (std::vector<std::string>{"named.tif", "staged.raw", "written.txt"}));
     EXPECT_EQ(ReadText(dir.File("staged.raw")), "staged\n");
     EXPECT_EQ(ReadText(dir.File("written.txt")), "written\n");
+}
+
+// ----- Sets of files put in place together -----
+
+namespace {
+
+// A set of staged files under `names` in `dir`, each holding "new NAME".
+struct StagedSet {
+    std::vector<std::unique_ptr<StagedFile>> files;
+    FileSet set;
+    StagedSet(const ScratchDir& dir, const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            files.push_back(std::make_unique<StagedFile>());
+            const std::string text = "new " + name;
+            EXPECT_TRUE(files.back()->Open(dir.File(name)));
+            EXPECT_TRUE(files.back()->WriteAt(0, text.data(), text.size()));
+            set.Add(dir.File(name), *files.back());
+        }
+    }
+};
+
+}  // namespace
+
+TEST(FileSets, PutEveryFileInPlaceAndLeaveNothingAside) {
+    ScratchDir dir;
+    WriteText(dir.File("a.bmp"), "old a.bmp");
+    WriteText(dir.File("b.txt"), "old b.txt");
+    WriteText(dir.File("c.qml"), "old c.qml");
+    StagedSet staged(dir, {"a.bmp", "b.txt", "d.raw"});
+    staged.set.Remove(dir.File("c.qml"));
+    std::vector<std::string> failed;
+    EXPECT_TRUE(staged.set.Commit(failed));
+    EXPECT_EQ(failed, std::vector<std::string>{});
+    EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"a.bmp", "b.txt", "d.raw"}));
+    for (const char* name : {"a.bmp", "b.txt", "d.raw"})
+        EXPECT_EQ(ReadText(dir.File(name)), std::string("new ") + name);
+}
+
+TEST(FileSets, ARenameThatFailsInTheMiddlePutsBackEveryFileBeforeIt) {
+    ScratchDir dir;
+    WriteText(dir.File("a.bmp"), "old a.bmp");
+    WriteText(dir.File("c.qml"), "old c.qml");
+    // A folder where the third file is to go: the first two are in place when it fails.
+    std::filesystem::create_directory(dir.File("r.txt"));
+    WriteText(dir.File("r.txt/inside"), "inside");
+    StagedSet staged(dir, {"a.bmp", "new.raw", "r.txt", "z.csv"});
+    staged.set.Remove(dir.File("c.qml"));
+    std::vector<std::string> failed;
+    EXPECT_FALSE(staged.set.Commit(failed));
+    EXPECT_EQ(failed, std::vector<std::string>{dir.File("r.txt")});
+    EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"a.bmp", "c.qml", "r.txt"}));
+    EXPECT_EQ(ReadText(dir.File("a.bmp")), "old a.bmp");
+    EXPECT_EQ(ReadText(dir.File("c.qml")), "old c.qml");
+    EXPECT_EQ(ReadText(dir.File("r.txt/inside")), "inside");
+}
+
+TEST(FileSets, AFileThatCouldNotBeWrittenKeepsTheWholeSetOut) {
+    ScratchDir dir;
+    WriteText(dir.File("a.bmp"), "old a.bmp");
+    StagedSet staged(dir, {"a.bmp"});
+    StagedFile unwritable;
+    EXPECT_FALSE(unwritable.Open(dir.File("no-such-folder/b.txt")));
+    staged.set.Add(dir.File("no-such-folder/b.txt"), unwritable);
+    std::vector<std::string> failed;
+    EXPECT_FALSE(staged.set.Commit(failed));
+    EXPECT_EQ(failed, std::vector<std::string>{dir.File("no-such-folder/b.txt")});
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
+    EXPECT_EQ(ReadText(dir.File("a.bmp")), "old a.bmp");
+
+    // A file of the save named as failed before the commit keeps the others out too.
+    StagedSet again(dir, {"a.bmp", "c.raw"});
+    std::vector<std::string> earlier{dir.File("a.tif")};
+    EXPECT_FALSE(again.set.Commit(earlier));
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
+}
+
+TEST(FileSets, TheSameNameTwiceEndsWithTheLastAndRollsBackToTheFirst) {
+    ScratchDir dir;
+    WriteText(dir.File("r.bmp"), "old r.bmp");
+    {
+        StagedSet staged(dir, {"r.bmp", "r.bmp"});
+        std::vector<std::string> failed;
+        EXPECT_TRUE(staged.set.Commit(failed));
+        EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"r.bmp"});
+    }
+    WriteText(dir.File("r.bmp"), "old r.bmp");
+    std::filesystem::create_directory(dir.File("x.txt"));
+    StagedSet staged(dir, {"r.bmp", "r.bmp", "x.txt"});
+    std::vector<std::string> failed;
+    EXPECT_FALSE(staged.set.Commit(failed));
+    EXPECT_EQ(ReadText(dir.File("r.bmp")), "old r.bmp");
+    EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"r.bmp", "x.txt"}));
+}
+
+// ----- Interrupts held back while a set is put in place -----
+
+namespace {
+
+// Runs `body` in a child process; its exit status, or 1000 + the signal that ended it.
+int InChild(const std::function<void()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        body();
+        ::_exit(0);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+}  // namespace
+
+TEST(HeldInterrupts, ASignalInTheHoldIsActedOnWhenItEnds) {
+    ScratchDir dir;
+    // With the tool's handler: the temporaries are removed and the program ends with 130, but
+    // only once the hold has ended (the file written in it is there).
+    EXPECT_EQ(130, InChild([&] {
+                  ::signal(SIGINT, SIG_DFL);
+                  RemoveTemporariesOnInterrupt();
+                  StagedFile open;
+                  if (!open.Open(dir.File("staged.raw"))) ::_exit(1);
+                  {
+                      const InterruptsHeldBack held;
+                      ::raise(SIGINT);
+                      WriteText(dir.File("in-the-hold.txt"), "written");
+                  }
+                  ::_exit(2);  // not reached
+              }));
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"in-the-hold.txt"});
+
+    // With the default action (a program without a handler): it ends by the signal, after the
+    // hold; the program's own action is back once the hold has ended.
+    EXPECT_EQ(1000 + SIGTERM, InChild([&] {
+                  ::signal(SIGTERM, SIG_DFL);
+                  {
+                      const InterruptsHeldBack held;
+                      ::raise(SIGTERM);
+                      WriteText(dir.File("default.txt"), "written");
+                  }
+                  ::_exit(2);
+              }));
+    EXPECT_EQ(ReadText(dir.File("default.txt")), "written");
+
+    // A handler of the program's own (Python's) is called once, after the hold.
+    static std::atomic<int> calls{0};
+    EXPECT_EQ(0, InChild([&] {
+                  ::signal(SIGINT, [](int) { ++calls; });
+                  {
+                      const InterruptsHeldBack held;
+                      ::raise(SIGINT);
+                      if (calls != 0) ::_exit(3);
+                  }
+                  if (calls != 1) ::_exit(4);
+                  struct sigaction now {};
+                  ::sigaction(SIGINT, nullptr, &now);
+                  if (now.sa_handler == SIG_DFL) ::_exit(5);
+              }));
 }

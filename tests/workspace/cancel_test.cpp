@@ -2,7 +2,9 @@
 // files as they were.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "matrices.h"
 #include "testfiles.h"
@@ -53,6 +55,7 @@ class Cancelling : public ::testing::Test {
 
 TEST_F(Cancelling, SegmentationKeepsTheEarlierResultAndTheColourSequence) {
     const ColourTable colours = ws.segmentation->SegmentColourTable;
+    ws.CodeListFolder = dir.path();
     WriteText(dir.File("multi_tab.txt"), "earlier");
     ws.SetSegmentation(1, Segmentation, 3, {});
     const RandomBelow before = ws.random;
@@ -90,7 +93,8 @@ TEST_F(Cancelling, SaveLeavesNoFileAndTheEarlierFilesAsTheyWere) {
     Cross();
     ScratchDir out;
     WriteText(out.File("r.txt"), "earlier report");
-    for (int at = 0; at < 4; ++at) {
+    // The strips of a small scene come in one piece: before it and after it.
+    for (int at = 0; at < 2; ++at) {
         CancelAt cancelResult(kStageSaving, at);
         EXPECT_TRUE(ws.SaveResult(out.File("r"), cancelResult).cancelled) << at;
         CancelAt cancelSegmented(kStageSaving, at);
@@ -100,6 +104,61 @@ TEST_F(Cancelling, SaveLeavesNoFileAndTheEarlierFilesAsTheyWere) {
     }
     ASSERT_TRUE(ws.SaveResult(out.File("r")));
     EXPECT_EQ((std::vector<std::string>{"r.bmp", "r.raw", "r.txt"}), ListFolder(out.path()));
+}
+
+// A scene on the map: the save goes on after the strips with the GeoTIFF's overviews, its
+// cloud-optimised copy and the legend files, and can be cancelled in each.
+TEST(CancellingOnTheMap, ASaveCancelledInAnyStageKeepsTheEarlierFilesAndLeavesNoTemporary) {
+    ScratchDir dir;
+    Workspace ws;
+    const int lines = 600, columns = 700;  // more than a tile: the GeoTIFF has an overview
+    ws.BeginBandSet(2);
+    for (int band = 1; band <= 2; ++band) {
+        std::optional<ByteMatrix> pixels = ByteMatrix::CreateUnfilled(columns, lines);
+        ASSERT_TRUE(pixels);
+        for (int y = 0; y < lines; ++y)
+            for (int x = 0; x < columns; ++x)
+                (*pixels)[y][x] = static_cast<uint8_t>((x / (band + 2) + y * band) % 251);
+        ASSERT_TRUE(ws.StoreBand(band, dir.File(band == 1 ? "b1.raw" : "b2.raw"),
+                                 std::move(*pixels), false));
+        ws.records[band].georeference = Georeference{{500000, 30, 0, 4650000, 0, -30}, ""};
+        ws.SetSegmentation(band, Equipopulation, 3, {});
+    }
+    ASSERT_TRUE(ws.FinishSegmentation(false));
+    Result<CodeCounts> counts = ws.CountCodes();
+    ASSERT_TRUE(counts);
+    ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), SelectAll(9), false));
+
+    ScratchDir out;
+    const std::vector<std::string> names{"r.bmp", "r.csv",         "r.qml", "r.raw",
+                                         "r.tif", "r.tif.aux.xml", "r.txt"};
+    for (const std::string& name : names) WriteText(out.File(name), "earlier " + name);
+    // Every stage of the save is told, in this order.
+    struct Seen : Progress {
+        std::vector<std::string> stages;
+        bool Step(const char* stage, int64_t, int64_t) override {
+            if (stages.empty() || stages.back() != stage) stages.push_back(stage);
+            return true;
+        }
+    };
+    ScratchDir trial;
+    Seen seen;
+    ASSERT_TRUE(ws.SaveResult(trial.File("r"), seen));
+    EXPECT_EQ(
+        (std::vector<std::string>{kStageSaving, kStageOverviews, kStageGeoTiffCopy, kStageLegend}),
+        seen.stages);
+    for (const char* stage : {kStageSaving, kStageOverviews, kStageGeoTiffCopy, kStageLegend}) {
+        for (const int at : {0, 1}) {
+            CancelAt cancel(stage, at);
+            EXPECT_TRUE(ws.SaveResult(out.File("r"), cancel).cancelled) << stage << " " << at;
+            EXPECT_EQ(names, ListFolder(out.path())) << stage << " " << at;
+            for (const std::string& name : names)
+                EXPECT_EQ("earlier " + name, ReadText(out.File(name))) << stage;
+        }
+    }
+    ASSERT_TRUE(ws.SaveResult(out.File("r")));
+    EXPECT_EQ(names, ListFolder(out.path()));
+    EXPECT_EQ(ReadText(trial.File("r.csv")), ReadText(out.File("r.csv")));
 }
 
 TEST_F(Cancelling, LoadingKeepsTheBandAsItWas) {

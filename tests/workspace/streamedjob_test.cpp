@@ -79,10 +79,13 @@ BandLoadOptions Batch() {
     return options;
 }
 
-// The interactive program's treatment; answers the pixel counts.
+// The interactive program's treatment, its code list written to `codeListFolder`; answers the
+// pixel counts.
 std::vector<int64_t> InMemory(const std::vector<BandChoice>& bands, CodeSelection choice,
-                              const std::string& stem, const std::string& segmented) {
+                              const std::string& stem, const std::string& segmented,
+                              const std::string& codeListFolder = "") {
     Workspace ws;
+    ws.CodeListFolder = codeListFolder;
     const int n = static_cast<int>(bands.size());
     ws.BeginBandSet(n);
     for (int b = 1; b <= n; ++b) {
@@ -115,7 +118,9 @@ std::vector<int64_t> Streamed(const std::vector<BandChoice>& bands, CodeSelectio
     EXPECT_TRUE(job.FinishSegmentation());
     EXPECT_TRUE(job.CountCodes());
     EXPECT_TRUE(job.FinishCrossing(SelectCodes(job.PixelCount(), choice)));
-    const Status saved = job.Save(stem, segmented);
+    ResultFiles files;
+    files.codes = true;  // STEM_codes.txt: the code list, as the interactive program writes it
+    const Status saved = job.Save(stem, segmented, files);
     EXPECT_TRUE(saved) << saved.message;
     return job.PixelCount();
 }
@@ -133,16 +138,18 @@ TEST_P(StreamedTreatment, WritesTheInMemoryFilesByteForByte) {
         ScratchDir dir;
         const std::vector<BandChoice> bands = MakeBands(dir, lines, columns);
         for (const CodeSelection choice : {CodeSelection{true, 0}, CodeSelection{false, 1}}) {
-            const std::vector<int64_t> expected =
-                InMemory(bands, choice, dir.File("memory"), dir.File("memory-seg"));
-            const std::vector<uint8_t> codeList = ReadBytes(dir.File("multi_tab.txt"));
+            ScratchDir programData;
+            const std::vector<int64_t> expected = InMemory(
+                bands, choice, dir.File("memory"), dir.File("memory-seg"), programData.path());
+            const std::vector<uint8_t> codeList = ReadBytes(programData.File("multi_tab.txt"));
             ASSERT_TRUE(FileExists(dir.File("memory.bmp")));
 
             const std::vector<int64_t> counted =
                 Streamed(bands, choice, StreamSettings{threads, stripLines}, dir.File("streamed"),
                          dir.File("streamed-seg"));
             EXPECT_EQ(expected, counted);
-            EXPECT_EQ(codeList, ReadBytes(dir.File("multi_tab.txt")));
+            EXPECT_EQ(codeList, ReadBytes(dir.File("streamed_codes.txt")));
+            EXPECT_FALSE(FileExists(dir.File("multi_tab.txt")));
             for (const std::string extension : {".bmp", ".txt", ".raw"}) {
                 EXPECT_EQ(ReadBytes(dir.File("memory" + extension)),
                           ReadBytes(dir.File("streamed" + extension)))
@@ -211,8 +218,7 @@ TEST(StreamedTreatment, UnwritableResultLeavesNoFileAndSavesNoSegmentedBand) {
     EXPECT_EQ(CollectedSaveStatus({missing + ".bmp", missing + ".txt", missing + ".raw"}).message,
               saved.message);
     // Neither the segmented band nor any temporary file is left behind.
-    EXPECT_EQ((std::vector<std::string>{"multi_tab.txt", "one.raw", "one.txt", "three.raw",
-                                        "three.txt", "two.bmp"}),
+    EXPECT_EQ((std::vector<std::string>{"one.raw", "one.txt", "three.raw", "three.txt", "two.bmp"}),
               ListFolder(dir.path()));
 }
 

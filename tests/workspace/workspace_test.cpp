@@ -8,6 +8,7 @@
 #include "matrices.h"
 #include "support/paths.h"
 #include "testfiles.h"
+#include "workspace/resultfiles.h"
 
 namespace tessera {
 namespace {
@@ -15,11 +16,12 @@ using testing_support::Bytes;
 using testing_support::Ints;
 
 using testing_support::FileExists;
+using testing_support::ListFolder;
 using testing_support::ReadBytes;
 using testing_support::ReadText;
 using testing_support::ScratchDir;
-using testing_support::WriteText;
 using testing_support::WriteBytes;
+using testing_support::WriteText;
 
 std::vector<uint8_t> PaletteEntry(const std::vector<uint8_t>& bitmap, int entry) {
     const size_t at = 54 + 4 * static_cast<size_t>(entry);
@@ -151,6 +153,8 @@ TEST_F(TwoBands, AFileIsReadByWhatItsFirstBytesSayItIs) {
 }
 
 TEST_F(TwoBands, SegmentationNumbersPaintsAndListsTheCodes) {
+    ScratchDir programData;
+    ws.CodeListFolder = programData.path();
     ASSERT_TRUE(ws.FinishSegmentation(true));
     ASSERT_TRUE(ws.segmentation);
     const SegmentationResult& result = *ws.segmentation;
@@ -167,8 +171,10 @@ TEST_F(TwoBands, SegmentationNumbersPaintsAndListsTheCodes) {
     EXPECT_EQ(Band2Path(), result.records[2].filePath);
     EXPECT_EQ(ws.records[2].segmentLimits, result.records[2].segmentLimits);
 
+    // The code list goes to the program's folder, not beside the bands.
     EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
-              ReadText(dir.File("multi_tab.txt")));
+              ReadText(programData.File("multi_tab.txt")));
+    EXPECT_FALSE(FileExists(dir.File("multi_tab.txt")));
 }
 
 TEST_F(TwoBands, EquipopulationUsesTheBandsHistogram) {
@@ -323,16 +329,20 @@ TEST_F(TwoBands, FailedSaveNamesEveryFileAndKeepsEarlierFiles) {
             << segmentedFailed.message;
 }
 
-TEST_F(TwoBands, OneFailedFileDoesNotStopTheOthers) {
+TEST_F(TwoBands, OneFailedFilePutsBackTheFilesPutInPlaceBeforeIt) {
     SegmentAndCross(1);
+    // The bitmap is put in place before the report meets the folder in its place: the
+    // earlier bitmap comes back, and the raster is not left without its report.
+    WriteText(dir.File("part.bmp"), "earlier bitmap");
     std::filesystem::create_directory(dir.File("part.txt"));
     const Status failed = ws.SaveResult(dir.File("part"));
     ASSERT_FALSE(failed);
-    EXPECT_NE(std::string::npos, failed.message.find(dir.File("part.txt"))) << failed.message;
-    EXPECT_EQ(std::string::npos, failed.message.find("part.bmp")) << failed.message;
-    EXPECT_EQ(std::string::npos, failed.message.find("part.raw")) << failed.message;
-    EXPECT_EQ(1086u, ReadBytes(dir.File("part.bmp")).size());
-    EXPECT_EQ((std::vector<uint8_t>{1, 1, 255, 2, 255, 2}), ReadBytes(dir.File("part.raw")));
+    EXPECT_EQ(CollectedSaveStatus({dir.File("part.txt")}).message, failed.message);
+    EXPECT_NE(std::string::npos, failed.message.find("the earlier files are as they were"));
+    EXPECT_EQ("earlier bitmap", ReadText(dir.File("part.bmp")));
+    EXPECT_FALSE(FileExists(dir.File("part.raw")));
+    for (const std::string& name : ListFolder(dir.path()))
+        EXPECT_EQ(std::string::npos, name.find(".part.")) << "left behind: " << name;
 }
 
 TEST_F(TwoBands, NothingToSaveBeforeTheCommandsRan) {

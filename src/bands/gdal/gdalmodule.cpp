@@ -237,10 +237,22 @@ void* Overview(void* band, int index) {
     return GDALGetOverview(static_cast<GDALRasterBandH>(band), index);
 }
 
-void* CreateCopy(const char* driver, const char* path, void* source,
-                 const char* const* options) {
+struct CopyProgress {
+    int (*progress)(double, void*);
+    void* data;
+};
+
+int CPL_STDCALL TellCopyProgress(double done, const char*, void* relay) {
+    const CopyProgress& told = *static_cast<const CopyProgress*>(relay);
+    return told.progress(done, told.data) != 0 ? TRUE : FALSE;
+}
+
+void* CreateCopy(const char* driver, const char* path, void* source, const char* const* options,
+                 int (*progress)(double, void*), void* data) {
+    CopyProgress relay{progress, data};
     return GDALCreateCopy(GDALGetDriverByName(driver), path, static_cast<GDALDatasetH>(source),
-                          FALSE, Options(options), nullptr, nullptr);
+                          FALSE, Options(options), progress ? TellCopyProgress : nullptr,
+                          progress ? &relay : nullptr);
 }
 
 void* ReadSystem(const char* text, int userInput) {
