@@ -342,8 +342,8 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
 
 void RasterSource::Scale(double* values, size_t count) const {
     if (!scaling_) return;
-    const double scale = scaling_->scale, offset = scaling_->offset;
-    for (size_t i = 0; i < count; ++i) values[i] = values[i] * scale + offset;
+    const Scaling scaling = *scaling_;
+    for (size_t i = 0; i < count; ++i) values[i] = PhysicalValue(values[i], scaling);
 }
 
 bool RasterSource::ReadNative(int first, int count, double* values) const {
@@ -840,20 +840,44 @@ Status RasterSource::TakePercentileStretch() {
     if (count == 0)
         return Status::Failure(
             RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
-    const PercentilePlace low = PlaceOfPercentile(percentiles_->low, count);
-    const PercentilePlace high = PlaceOfPercentile(percentiles_->high, count);
-    finder.EndFirstPass({low.lower, low.upper, high.lower, high.upper});
+    // Whole numbers (the stored values of a scaled band too) are mixed exactly and rounded
+    // once; other values as numpy mixes them, in doubles.
+    const bool whole = HoldsWholeNumbers(dataType_);
+    const double percents[2] = {percentiles_->low, percentiles_->high};
+    std::optional<ExactPercentilePlace> exact[2];
+    PercentilePlace place[2];
+    std::vector<int64_t> ranks;
+    for (int i = 0; i < 2; ++i) {
+        if (whole) exact[i] = ExactPlaceOfPercentile(percents[i], count);
+        place[i] = PlaceOfPercentile(percents[i], count);
+        ranks.push_back(exact[i] ? exact[i]->lower : place[i].lower);
+        ranks.push_back(exact[i] ? exact[i]->upper : place[i].upper);
+    }
+    finder.EndFirstPass(ranks);
     while (!finder.Done()) {
         if (Status read = pass(); !read) return read;
         finder.EndPass();
     }
-    const double minimum = MixPercentile(finder.Value(0), finder.Value(1), low.fraction);
-    const double maximum = MixPercentile(finder.Value(2), finder.Value(3), high.fraction);
+    const auto percentile = [&](int i) {
+        const double a = finder.Value(2 * i), b = finder.Value(2 * i + 1);
+        if (!exact[i]) return MixPercentile(a, b, place[i].fraction);
+        if (!scaling_)
+            return MixWholePercentile(static_cast<int64_t>(a), static_cast<int64_t>(b), *exact[i]);
+        const auto stored = [&](double value) {
+            return static_cast<int64_t>(StoredValueOf(value, *scaling_));
+        };
+        const int64_t times = MixedWholeTimesParts(stored(a), stored(b), *exact[i]);
+        return PhysicalValue(RoundedQuotient(times, exact[i]->parts), *scaling_);
+    };
+    const double minimum = percentile(0);
+    const double maximum = percentile(1);
     if (!(minimum < maximum)) {
+        const GrayStretch found{dataType_, {minimum, maximum}, percentiles_, scaling_};
         return Status::Failure(RasterRefusal(
             path_, rasterBand_,
             "its percentiles " + PercentText(percentiles_->low) + " and " +
-                PercentText(percentiles_->high) + " are both " + NativeText(minimum, ValueType()) +
+                PercentText(percentiles_->high) + " are both " +
+                (scaling_ ? StretchEndText(found, false) : NativeText(minimum, ValueType())) +
                 ", which leaves no range to stretch to gray levels; give others or --stretch "
                 "MIN,MAX"));
     }
