@@ -152,8 +152,11 @@ std::string StretchEndText(const GrayStretch& stretch, bool maximum) {
             std::round((value - scaling.offset) / scaling.scale * static_cast<double>(parts));
         if (!(std::fabs(place) < 0x1p62)) continue;
         const auto nearest = static_cast<int64_t>(place);
+        // Within two units in the last place: the same arithmetic, whether or not a compiler
+        // fused its multiply and add.
+        const double close = 2 * (std::nextafter(std::fabs(value), INFINITY) - std::fabs(value));
         for (const int64_t k : {nearest - 1, nearest, nearest + 1}) {
-            if (PhysicalValue(RoundedQuotient(k, parts), scaling) == value)
+            if (std::fabs(PhysicalValue(RoundedQuotient(k, parts), scaling) - value) <= close)
                 return ShortestWithin(value,
                                       std::fabs(scaling.scale) / static_cast<double>(parts) / 2);
         }
