@@ -1109,14 +1109,16 @@ Status RasterSource::TakeOwnRanges(const std::vector<RasterSource*>& sources,
 
 Result<StretchRange> OwnStretch(const std::string& path, int rasterBand, double low, double high,
                                 const std::optional<double>& nodata, bool floating,
-                                const std::string& dataType) {
+                                const std::string& dataType,
+                                const std::optional<Scaling>& scaling) {
     using R = Result<StretchRange>;
     if (!(low <= high))
         return R::Failure(RasterRefusal(path, rasterBand, AllNodataReason(nodata, floating)));
     if (!(low < high)) {
         return R::Failure(RasterRefusal(
             path, rasterBand,
-            "every pixel holds the value " + NativeText(low, dataType) +
+            "every pixel holds the value " +
+                HeldValueText(low, GrayStretch{dataType, {low, high}, std::nullopt, scaling}) +
                 ", which leaves no range to stretch to gray levels; give one with --stretch "
                 "MIN,MAX"));
     }
@@ -1125,7 +1127,7 @@ Result<StretchRange> OwnStretch(const std::string& path, int rasterBand, double 
 
 Status RasterSource::TakeOwnRange(double low, double high) {
     Result<StretchRange> own =
-        OwnStretch(path_, rasterBand_, low, high, nodata_, isFloating_, ValueType());
+        OwnStretch(path_, rasterBand_, low, high, nodata_, isFloating_, dataType_, scaling_);
     if (!own) return Status::Failure(own.message);
     stretch_ = own.value;
     return Status::Ok();

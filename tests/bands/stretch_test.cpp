@@ -1,6 +1,7 @@
 // The native values of a scaled band of whole numbers: the ends of a segment's range are the
 // physical values of stored values, written as short as tells them from their neighbours, and
 // so are the stretch's MIN and MAX where the band gave them.
+#include "bands/rasterband.h"
 #include "bands/stretch.h"
 
 #include <gtest/gtest.h>
@@ -112,4 +113,18 @@ TEST(ScaledStretchEnds, AGivenStretchIsWrittenAsItWasGiven) {
         "Int16", {11171.8, 11288.999999999995}, PercentileRange{2, 98}, std::nullopt};
     EXPECT_EQ("11171.8", StretchEndText(unscaled, false));
     EXPECT_EQ("11288.999999999995", StretchEndText(unscaled, true));
+}
+
+TEST(ScaledStretchEnds, ABandOfOneValueIsRefusedWithThatValueWithoutNoise) {
+    const double value = Reflectance(15069);
+    const Result<StretchRange> flat =
+        OwnStretch("b.tif", 1, value, value, std::nullopt, false, "Int16", kReflectance);
+    ASSERT_FALSE(flat);
+    EXPECT_NE(std::string::npos, flat.message.find("every pixel holds the value 0.20138, "))
+        << flat.message;
+    // Unscaled as before: the type's own text.
+    const Result<StretchRange> floats =
+        OwnStretch("b.tif", 1, -9999.9f, -9999.9f, std::nullopt, true, "Float32");
+    EXPECT_NE(std::string::npos, floats.message.find("every pixel holds the value -9999.9, "))
+        << floats.message;
 }
