@@ -98,7 +98,9 @@ NativeRange RangeOfGrays(int64_t lower, int64_t upper, StretchRange range, const
 }
 
 bool ScaledWhole(const GrayStretch& stretch) {
-    return stretch.scaling && stretch.scaling->scale != 0 && HoldsWholeNumbers(stretch.dataType);
+    return stretch.scaling && stretch.scaling->scale != 0 &&
+           std::isfinite(stretch.scaling->scale) && std::isfinite(stretch.scaling->offset) &&
+           HoldsWholeNumbers(stretch.dataType);
 }
 
 }  // namespace
