@@ -10,6 +10,7 @@
 
 #include "bands/gdalsupport.h"
 #include "bands/pixelmask.h"
+#include "bands/stretch.h"
 #include "image/rawfiles.h"
 #include "support/numbers.h"
 #include "support/paths.h"
@@ -142,6 +143,10 @@ int BandSet::GridToBringOnto(int band, const std::optional<Georeference>& place)
     return 0;
 }
 
+std::string BandLoadOptions::RasterQuestion::ValueText(double value) const {
+    return HeldValueText(value, GrayStretch{dataType, {}, std::nullopt, scaling});
+}
+
 std::string RegridQuestion(int band, const std::string& path, ImageSize size,
                            const Georeference& place, int gridBand, ImageSize gridSize,
                            const Georeference& gridPlace) {
@@ -247,6 +252,7 @@ Result<BandReader> BandSet::Open(int band, const std::string& path, BandFileType
             proposed.percentiles = percentiles;
             proposed.nodata = reader.Nodata();
             proposed.fileNodata = raster.FileNodata();
+            proposed.scaling = raster.Scaled();
             proposed.rasterBand = raster.Band();
             proposed.bandsInFile = options.askRasterBand ? raster.FileBands() : 0;
             ownRange.reset();

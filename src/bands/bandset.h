@@ -81,6 +81,10 @@ struct BandLoadOptions {
         // The band's least and greatest value with data; none for a band that is not
         // stretched, or whose every pixel is without data.
         std::optional<double> minimum, maximum;
+        // The band's values are physical values (minimum and maximum are in them).
+        std::optional<Scaling> scaling;
+        // A value the band holds (minimum, maximum) as the report writes it: HeldValueText.
+        std::string ValueText(double value) const;
         // The band of the file asked about (1 = the first), or the one the answer chooses.
         int rasterBand = 1;
         // The bands of the file the answer may choose among (1..bandsInFile); 0: the band is

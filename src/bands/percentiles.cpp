@@ -4,7 +4,10 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <numeric>
+#include <utility>
 
 #include "support/numbers.h"
 
@@ -59,6 +62,58 @@ double MixPercentile(double a, double b, double fraction) {
     const double difference = b - a;
     if (fraction >= 0.5) return b - difference * (1 - fraction);
     return a + difference * fraction;
+}
+
+namespace {
+
+// percent / 100 as a fraction of whole numbers: 98 -> 98/100, 2.5 -> 25/1000. None beyond
+// six decimals, so that the arithmetic of the place stays within 64 bits.
+std::optional<std::pair<int64_t, int64_t>> QuantileFraction(double percent) {
+    if (!(percent >= 0 && percent <= 100)) return std::nullopt;
+    // Six decimals, when they read back as the same double: the decimal that was typed.
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.6f", percent);
+    const std::string fixed = digits;
+    if (std::strtod(digits, nullptr) != percent) return std::nullopt;
+    int64_t numerator = 0;
+    for (const char c : fixed)
+        if (c >= '0' && c <= '9') numerator = numerator * 10 + (c - '0');
+    int64_t denominator = 100'000'000;  // 100 x 10^6 for the six decimals
+    const int64_t common = std::gcd(numerator, denominator);
+    return std::pair{numerator / common, denominator / common};
+}
+
+}  // namespace
+
+std::optional<ExactPercentilePlace> ExactPlaceOfPercentile(double percent, int64_t count) {
+    const auto quantile = QuantileFraction(percent);
+    if (!quantile || count < 1) return std::nullopt;
+    const auto [p, d] = *quantile;
+    // (n - 1) x p / d without overflow: (n - 1) = whole x d + rest.
+    const int64_t whole = (count - 1) / d, rest = (count - 1) % d;
+    ExactPercentilePlace place;
+    place.lower = whole * p + rest * p / d;
+    place.part = rest * p % d;
+    place.parts = d;
+    const int64_t common = std::gcd(place.part, place.parts);
+    place.part /= common;
+    place.parts /= common;
+    place.upper = std::min<int64_t>(place.lower + 1, count - 1);
+    return place;
+}
+
+std::optional<int64_t> PercentileParts(double percent) {
+    const auto quantile = QuantileFraction(percent);
+    if (!quantile) return std::nullopt;
+    return quantile->second;
+}
+
+int64_t MixedWholeTimesParts(int64_t a, int64_t b, const ExactPercentilePlace& place) {
+    return a * (place.parts - place.part) + b * place.part;
+}
+
+double MixWholePercentile(int64_t a, int64_t b, const ExactPercentilePlace& place) {
+    return RoundedQuotient(MixedWholeTimesParts(a, b, place), place.parts);
 }
 
 RankFinder::RankFinder(int keyBits, int64_t lowest)

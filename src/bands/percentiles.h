@@ -34,6 +34,27 @@ PercentilePlace PlaceOfPercentile(double percent, int64_t count);
 // The value `fraction` of the way from a to b, rounded as numpy rounds it.
 double MixPercentile(double a, double b, double fraction);
 
+// The same place worked out exactly, for whole numbers: the virtual index (n - 1) x q with q
+// the percent's decimal / 100, lower + part / parts (part < parts, the fraction in lowest
+// terms). numpy's doubles may land a hair below a whole index, mixing its value with the one
+// below it (11288.999999999995 where the value is 11289). None for a percent of more than
+// six decimals.
+struct ExactPercentilePlace {
+    int64_t lower = 0;
+    int64_t upper = 0;
+    int64_t part = 0;
+    int64_t parts = 1;
+};
+std::optional<ExactPercentilePlace> ExactPlaceOfPercentile(double percent, int64_t count);
+// The parts in which the percentile `percent` of any count of whole numbers is told: the
+// parts of every ExactPlaceOfPercentile divide it (100 for 2 %, 1000 for 2.5 %).
+std::optional<int64_t> PercentileParts(double percent);
+// a x (parts - part) + b x part: parts times the value part / parts of the way from whole
+// number a to whole number b (|a|, |b| < 2^32).
+int64_t MixedWholeTimesParts(int64_t a, int64_t b, const ExactPercentilePlace& place);
+// That value rounded once: the percentile of whole numbers a and b at `place`.
+double MixWholePercentile(int64_t a, int64_t b, const ExactPercentilePlace& place);
+
 // The values at given ranks of the values seen, found over passes through all of them: each
 // pass fixes 16 more bits of the wanted values' keys. Whole numbers from `lowest` to
 // lowest + 2^keyBits - 1 take keyBits 16 (one pass) or 32; any other values keyBits 64.

@@ -342,8 +342,8 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
 
 void RasterSource::Scale(double* values, size_t count) const {
     if (!scaling_) return;
-    const double scale = scaling_->scale, offset = scaling_->offset;
-    for (size_t i = 0; i < count; ++i) values[i] = values[i] * scale + offset;
+    const Scaling scaling = *scaling_;
+    for (size_t i = 0; i < count; ++i) values[i] = PhysicalValue(values[i], scaling);
 }
 
 bool RasterSource::ReadNative(int first, int count, double* values) const {
@@ -840,20 +840,44 @@ Status RasterSource::TakePercentileStretch() {
     if (count == 0)
         return Status::Failure(
             RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
-    const PercentilePlace low = PlaceOfPercentile(percentiles_->low, count);
-    const PercentilePlace high = PlaceOfPercentile(percentiles_->high, count);
-    finder.EndFirstPass({low.lower, low.upper, high.lower, high.upper});
+    // Whole numbers (the stored values of a scaled band too) are mixed exactly and rounded
+    // once; other values as numpy mixes them, in doubles.
+    const bool whole = HoldsWholeNumbers(dataType_);
+    const double percents[2] = {percentiles_->low, percentiles_->high};
+    std::optional<ExactPercentilePlace> exact[2];
+    PercentilePlace place[2];
+    std::vector<int64_t> ranks;
+    for (int i = 0; i < 2; ++i) {
+        if (whole) exact[i] = ExactPlaceOfPercentile(percents[i], count);
+        place[i] = PlaceOfPercentile(percents[i], count);
+        ranks.push_back(exact[i] ? exact[i]->lower : place[i].lower);
+        ranks.push_back(exact[i] ? exact[i]->upper : place[i].upper);
+    }
+    finder.EndFirstPass(ranks);
     while (!finder.Done()) {
         if (Status read = pass(); !read) return read;
         finder.EndPass();
     }
-    const double minimum = MixPercentile(finder.Value(0), finder.Value(1), low.fraction);
-    const double maximum = MixPercentile(finder.Value(2), finder.Value(3), high.fraction);
+    const auto percentile = [&](int i) {
+        const double a = finder.Value(2 * i), b = finder.Value(2 * i + 1);
+        if (!exact[i]) return MixPercentile(a, b, place[i].fraction);
+        if (!scaling_)
+            return MixWholePercentile(static_cast<int64_t>(a), static_cast<int64_t>(b), *exact[i]);
+        const auto stored = [&](double value) {
+            return static_cast<int64_t>(StoredValueOf(value, *scaling_));
+        };
+        const int64_t times = MixedWholeTimesParts(stored(a), stored(b), *exact[i]);
+        return PhysicalValue(RoundedQuotient(times, exact[i]->parts), *scaling_);
+    };
+    const double minimum = percentile(0);
+    const double maximum = percentile(1);
     if (!(minimum < maximum)) {
+        const GrayStretch found{dataType_, {minimum, maximum}, percentiles_, scaling_};
         return Status::Failure(RasterRefusal(
             path_, rasterBand_,
             "its percentiles " + PercentText(percentiles_->low) + " and " +
-                PercentText(percentiles_->high) + " are both " + NativeText(minimum, ValueType()) +
+                PercentText(percentiles_->high) + " are both " +
+                (scaling_ ? StretchEndText(found, false) : NativeText(minimum, ValueType())) +
                 ", which leaves no range to stretch to gray levels; give others or --stretch "
                 "MIN,MAX"));
     }
@@ -1085,14 +1109,16 @@ Status RasterSource::TakeOwnRanges(const std::vector<RasterSource*>& sources,
 
 Result<StretchRange> OwnStretch(const std::string& path, int rasterBand, double low, double high,
                                 const std::optional<double>& nodata, bool floating,
-                                const std::string& dataType) {
+                                const std::string& dataType,
+                                const std::optional<Scaling>& scaling) {
     using R = Result<StretchRange>;
     if (!(low <= high))
         return R::Failure(RasterRefusal(path, rasterBand, AllNodataReason(nodata, floating)));
     if (!(low < high)) {
         return R::Failure(RasterRefusal(
             path, rasterBand,
-            "every pixel holds the value " + NativeText(low, dataType) +
+            "every pixel holds the value " +
+                HeldValueText(low, GrayStretch{dataType, {low, high}, std::nullopt, scaling}) +
                 ", which leaves no range to stretch to gray levels; give one with --stretch "
                 "MIN,MAX"));
     }
@@ -1101,7 +1127,7 @@ Result<StretchRange> OwnStretch(const std::string& path, int rasterBand, double 
 
 Status RasterSource::TakeOwnRange(double low, double high) {
     Result<StretchRange> own =
-        OwnStretch(path_, rasterBand_, low, high, nodata_, isFloating_, ValueType());
+        OwnStretch(path_, rasterBand_, low, high, nodata_, isFloating_, dataType_, scaling_);
     if (!own) return Status::Failure(own.message);
     stretch_ = own.value;
     return Status::Ok();

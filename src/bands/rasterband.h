@@ -317,11 +317,12 @@ std::string GeoreferenceDifference(const Georeference& first, const Georeference
 std::string AllNodataReason(const std::optional<double>& nodata, bool floating = false);
 
 // The stretch of band `rasterBand` of `path` from its own range low..high over its pixels with
-// data (of data type `dataType`, a floating-point one or not); refused when it has no pixel
-// with data (low > high) or a single value.
+// data (of data type `dataType`, a floating-point one or not, its values physical with
+// `scaling`); refused when it has no pixel with data (low > high) or a single value.
 Result<StretchRange> OwnStretch(const std::string& path, int rasterBand, double low, double high,
                                 const std::optional<double>& nodata, bool floating,
-                                const std::string& dataType);
+                                const std::string& dataType,
+                                const std::optional<Scaling>& scaling = std::nullopt);
 
 // nodata[i] = 1 where gray[i] is `value`, else 0; a value that is no gray level 0..255 (or
 // none) marks nothing.

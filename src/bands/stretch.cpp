@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <vector>
 
 #include "support/numbers.h"
 
@@ -42,10 +43,28 @@ double OfType(double value, const std::string& dataType) {
     return std::round(value);
 }
 
-}  // namespace
+// The values a band can hold, in their order: `Nearest` finds the place of the one nearest to
+// a value, `Next` the next place up or down, `Value` the value at a place. Of an unscaled band a
+// place is the value itself; of a scaled one the stored value.
+struct TypeValues {
+    const std::string& dataType;
+    double Nearest(double value) const { return OfType(value, dataType); }
+    double Next(double place, bool up) const { return NextValue(place, up, dataType); }
+    double Value(double place) const { return place; }
+};
 
-NativeRange NativeRangeOfGrays(int64_t lower, int64_t upper, StretchRange range,
-                               const std::string& dataType) {
+struct ScaledValues {
+    Scaling scaling;
+    double Nearest(double value) const { return StoredValueOf(value, scaling); }
+    double Next(double place, bool up) const {
+        // A negative scale turns the order of the stored values.
+        return place + ((up == (scaling.scale > 0)) ? 1 : -1);
+    }
+    double Value(double place) const { return PhysicalValue(place, scaling); }
+};
+
+template <class Values>
+NativeRange RangeOfGrays(int64_t lower, int64_t upper, StretchRange range, const Values& held) {
     NativeRange native;
     const int64_t low = std::max<int64_t>(lower, 0);
     const int64_t high = std::min<int64_t>(upper, 255);
@@ -56,26 +75,95 @@ NativeRange NativeRangeOfGrays(int64_t lower, int64_t upper, StretchRange range,
     // Each bound starts from the stretch's own inverse and is moved value by value of the type
     // until it is the last one on its side: a few steps, and the bound agrees with
     // StretchToGray exactly, rounding included.
-    const auto gray = [&](double value) { return int64_t{StretchToGray(value, range)}; };
+    const auto gray = [&](double place) {
+        return int64_t{StretchToGray(held.Value(place), range)};
+    };
     if (low > 0) {
-        double v = OfType(NativeOfGray(static_cast<double>(low) - 0.5, range), dataType);
-        while (gray(v) < low) v = NextValue(v, true, dataType);
-        for (double below = NextValue(v, false, dataType); gray(below) >= low;
-             below = NextValue(v, false, dataType))
+        double v = held.Nearest(NativeOfGray(static_cast<double>(low) - 0.5, range));
+        while (gray(v) < low) v = held.Next(v, true);
+        for (double below = held.Next(v, false); gray(below) >= low; below = held.Next(v, false))
             v = below;
-        native.low = v;
+        native.low = held.Value(v);
     }
     if (high < 255) {
-        double v = OfType(NativeOfGray(static_cast<double>(high) + 0.5, range), dataType);
-        while (gray(v) > high) v = NextValue(v, false, dataType);
-        for (double above = NextValue(v, true, dataType); gray(above) <= high;
-             above = NextValue(v, true, dataType))
+        double v = held.Nearest(NativeOfGray(static_cast<double>(high) + 0.5, range));
+        while (gray(v) > high) v = held.Next(v, false);
+        for (double above = held.Next(v, true); gray(above) <= high; above = held.Next(v, true))
             v = above;
-        native.high = v;
+        native.high = held.Value(v);
     }
     // Integer types: a range narrower than one step of the type may hold no integer at all.
     if (native.low && native.high && *native.low > *native.high) native.empty = true;
     return native;
+}
+
+bool ScaledWhole(const GrayStretch& stretch) {
+    return stretch.scaling && stretch.scaling->scale != 0 &&
+           std::isfinite(stretch.scaling->scale) && std::isfinite(stretch.scaling->offset) &&
+           HoldsWholeNumbers(stretch.dataType);
+}
+
+}  // namespace
+
+NativeRange NativeRangeOfGrays(int64_t lower, int64_t upper, StretchRange range,
+                               const std::string& dataType) {
+    return RangeOfGrays(lower, upper, range, TypeValues{dataType});
+}
+
+NativeRange NativeRangeOfGrays(int64_t lower, int64_t upper, const GrayStretch& stretch) {
+    if (ScaledWhole(stretch))
+        return RangeOfGrays(lower, upper, stretch.range, ScaledValues{*stretch.scaling});
+    return NativeRangeOfGrays(lower, upper, stretch.range, stretch.ValueType());
+}
+
+double StoredValueOf(double physical, Scaling scaling) {
+    return std::round((physical - scaling.offset) / scaling.scale);
+}
+
+bool HoldsWholeNumbers(const std::string& dataType) {
+    for (const char* type : {"Byte", "Int8", "UInt16", "Int16", "UInt32", "Int32"})
+        if (dataType == type) return true;
+    return false;
+}
+
+std::string HeldValueText(double value, const GrayStretch& stretch) {
+    if (!ScaledWhole(stretch)) return NativeText(value, stretch.ValueType());
+    return ShortestWithin(value, std::fabs(stretch.scaling->scale) / 2);
+}
+
+std::string NativeRangeText(const NativeRange& range, const GrayStretch& stretch) {
+    if (range.empty) return "none";
+    return (range.low ? HeldValueText(*range.low, stretch) : std::string("-inf")) + " to " +
+           (range.high ? HeldValueText(*range.high, stretch) : std::string("inf"));
+}
+
+std::string StretchEndText(const GrayStretch& stretch, bool maximum) {
+    const double value = maximum ? stretch.range.maximum : stretch.range.minimum;
+    if (!ScaledWhole(stretch) || !std::isfinite(value)) return NumberText(value);
+    const Scaling scaling = *stretch.scaling;
+    // The grids the value may lie on: the values the band holds, and a percentile's parts of
+    // their steps. A value on neither was given, and is written as it was.
+    std::vector<int64_t> grids{1};
+    if (stretch.percentiles) {
+        const double percent = maximum ? stretch.percentiles->high : stretch.percentiles->low;
+        if (const std::optional<int64_t> parts = PercentileParts(percent); parts && *parts > 1)
+            grids.push_back(*parts);
+    }
+    for (const int64_t parts : grids) {
+        const double place =
+            std::round((value - scaling.offset) / scaling.scale * static_cast<double>(parts));
+        if (!(std::fabs(place) < 0x1p62)) continue;
+        const auto nearest = static_cast<int64_t>(place);
+        // Within two units in the last place: the same arithmetic, whether or not a compiler
+        // fused its multiply and add.
+        const double close = 2 * (std::nextafter(std::fabs(value), INFINITY) - std::fabs(value));
+        for (const int64_t k : {nearest - 1, nearest, nearest + 1}) {
+            if (std::fabs(PhysicalValue(RoundedQuotient(k, parts), scaling) - value) <= close)
+                return ShortestWithin(value,
+                                      std::fabs(scaling.scale) / static_cast<double>(parts) / 2);
+        }
+    }
+    return NumberText(value);
 }
 
 std::string NativeRangeText(const NativeRange& range, const std::string& dataType) {

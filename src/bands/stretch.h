@@ -40,6 +40,31 @@ NativeRange NativeRangeOfGrays(int64_t lower, int64_t upper, StretchRange range,
 // class table write it.
 std::string NativeRangeText(const NativeRange& range, const std::string& dataType);
 
+// The values of a band with a scale (GrayStretch::scaling): the physical value of a stored
+// value, as the band's reader works it out, and the stored value nearest to a physical one.
+inline double PhysicalValue(double stored, Scaling scaling) {
+    return stored * scaling.scale + scaling.offset;
+}
+double StoredValueOf(double physical, Scaling scaling);
+// Whether a data type (GDAL's name) holds whole numbers of at most 32 bits, which a double
+// holds exactly.
+bool HoldsWholeNumbers(const std::string& dataType);
+
+// NativeRangeOfGrays of a band read with `stretch`: in its value type, and for a scaled band
+// of whole numbers the physical values of the least and greatest stored values in the range.
+NativeRange NativeRangeOfGrays(int64_t lower, int64_t upper, const GrayStretch& stretch);
+// NativeRangeText with each end as HeldValueText writes it.
+std::string NativeRangeText(const NativeRange& range, const GrayStretch& stretch);
+// A value the band can hold (an end of a native range) in the shortest decimal that tells it
+// from the others it can hold: for a scaled band of whole numbers, within half a step of the
+// scale ("0.20138", not "0.20138000000000003"); otherwise NativeText of its value type.
+std::string HeldValueText(double value, const GrayStretch& stretch);
+// The stretch's MIN (or MAX) as the report and the metadata write it. Of a scaled band of
+// whole numbers, a value it can hold, or a percentile between two (on the grid of the
+// percentile's parts), is told apart from the other values on that grid, as HeldValueText
+// does; any other (a stretch that was given) as NumberText.
+std::string StretchEndText(const GrayStretch& stretch, bool maximum);
+
 // A native value of a band of data type `dataType` as short as that type reads it back:
 // Float32 values as floats ("-9999.9", not "-9999.900390625"), others as NumberText.
 std::string NativeText(double value, const std::string& dataType);

@@ -233,9 +233,9 @@ RasterMetadata TreatmentMetadata(const std::string& program, const std::vector<B
         items.emplace_back(key + "SEGMENTS", std::to_string(record.segmentCount));
         items.emplace_back(key + "GRAY_LIMITS", limits);
         if (record.stretch) {
-            items.emplace_back(key + "STRETCH", NumberText(record.stretch->range.minimum) + "," +
-                                                    NumberText(record.stretch->range.maximum) +
-                                                    " (" + record.stretch->dataType + ")");
+            items.emplace_back(key + "STRETCH", StretchEndText(*record.stretch, false) + "," +
+                                                    StretchEndText(*record.stretch, true) + " (" +
+                                                    record.stretch->dataType + ")");
         }
         if (record.nodata) {
             items.emplace_back(

@@ -409,12 +409,11 @@ ClassTable MakeClassTable(ImageSize size, const std::vector<BandRecord>& records
                 // The values the segment holds, both ends included, as the report gives them:
                 // an end open beyond the stretch is -inf or inf, a segment that holds no value
                 // has both cells empty.
-                const std::string dataType = record.stretch->ValueType();
-                const NativeRange range = NativeRangeOfGrays(band.grayMin, band.grayMax,
-                                                             record.stretch->range, dataType);
+                const GrayStretch& stretch = *record.stretch;
+                const NativeRange range = NativeRangeOfGrays(band.grayMin, band.grayMax, stretch);
                 if (known && !range.empty) {
-                    band.nativeMin = range.low ? NativeText(*range.low, dataType) : "-inf";
-                    band.nativeMax = range.high ? NativeText(*range.high, dataType) : "inf";
+                    band.nativeMin = range.low ? HeldValueText(*range.low, stretch) : "-inf";
+                    band.nativeMax = range.high ? HeldValueText(*range.high, stretch) : "inf";
                 }
             } else {
                 AppendSixDigits(band.nativeMin, static_cast<double>(band.grayMin));

@@ -90,10 +90,10 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
         text += ThresholdingName(record.thresholdingType);
         text += " \n";
         if (record.stretch) {
-            const StretchRange range = record.stretch->range;
             text += "Data type : " + record.stretch->dataType +
                     ", stretched linearly to gray levels 0 to 255 from MIN = " +
-                    NumberText(range.minimum) + " (gray 0) to MAX = " + NumberText(range.maximum) +
+                    StretchEndText(*record.stretch, false) +
+                    " (gray 0) to MAX = " + StretchEndText(*record.stretch, true) +
                     " (gray 255) \n";
             if (const auto& percentiles = record.stretch->percentiles)
                 text += "MIN and MAX : the percentiles " + PercentText(percentiles->low) +
@@ -151,9 +151,9 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
             if (record.stretch && known) {
                 // The values the segment holds, both ends included.
                 text += "(native values " +
-                        NativeRangeText(NativeRangeOfGrays(limits.lower[j], limits.upper[j],
-                                                           record.stretch->range, valueType),
-                                        valueType) +
+                        NativeRangeText(
+                            NativeRangeOfGrays(limits.lower[j], limits.upper[j], *record.stretch),
+                            *record.stretch) +
                         ") ";
             }
         }

@@ -1,5 +1,6 @@
 #include "support/numbers.h"
 
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -16,6 +17,56 @@ std::string NumberText(double value) {
     return std::string(digits, end);
 }
 
+
+std::string ShortestWithin(double value, double tolerance) {
+    std::string exact = NumberText(value);
+    if (!std::isfinite(value) || !(tolerance > 0) || !std::isfinite(tolerance)) return exact;
+    for (int digits = 1; digits < 17; ++digits) {
+        // printf rounds the double's exact value: the nearest decimal of that many digits.
+        char text[40];
+        std::snprintf(text, sizeof text, "%.*e", digits - 1, value);
+        const double decimal = std::strtod(text, nullptr);
+        if (!(std::fabs(decimal - value) < tolerance)) continue;
+        std::string shown = NumberText(decimal);
+        return shown.size() < exact.size() ? shown : exact;
+    }
+    return exact;
+}
+
+double RoundedQuotient(int64_t numerator, int64_t denominator) {
+    const bool negative = numerator < 0;
+    const uint64_t n =
+        negative ? 0 - static_cast<uint64_t>(numerator) : static_cast<uint64_t>(numerator);
+    const uint64_t d = static_cast<uint64_t>(denominator);
+    constexpr int kBits = std::numeric_limits<double>::digits;  // 53
+    constexpr uint64_t kLeast = uint64_t{1} << (kBits - 1);
+    // The result is quotient x 2^exponent, rounded by what is left below its last bit: the
+    // remainder (in units of the denominator) and, for a quotient of more than 53 bits, the
+    // bits dropped from it.
+    uint64_t quotient = n / d, remainder = n % d;
+    int exponent = 0;
+    bool up = false;
+    if (std::bit_width(quotient) > kBits) {
+        const int shift = std::bit_width(quotient) - kBits;
+        const uint64_t dropped = quotient & ((uint64_t{1} << shift) - 1);
+        const uint64_t half = uint64_t{1} << (shift - 1);
+        quotient >>= shift;
+        exponent = shift;
+        up = dropped > half || (dropped == half && (remainder != 0 || (quotient & 1) != 0));
+    } else {
+        // Long division, a bit at a time, until the quotient has its 53 bits or is exact.
+        while (quotient < kLeast && remainder != 0) {
+            const bool bit = remainder >= d - remainder;
+            quotient = quotient * 2 + (bit ? 1 : 0);
+            remainder = bit ? remainder - (d - remainder) : remainder * 2;
+            --exponent;
+        }
+        const uint64_t rest = d - remainder;
+        up = remainder > rest || (remainder == rest && (quotient & 1) != 0);
+    }
+    const double magnitude = std::ldexp(static_cast<double>(quotient + (up ? 1 : 0)), exponent);
+    return negative ? -magnitude : magnitude;
+}
 
 namespace {
 

@@ -34,13 +34,17 @@ Status SceneFit::TakePercentiles(int band, PercentileRange percentiles) {
         int64_t seen = 0;
         for (size_t v = 0; v < counts.size(); ++v) {
             seen += counts[v];
-            if (seen > rank) return static_cast<double>(static_cast<int64_t>(v) + lowest);
+            if (seen > rank) return static_cast<int64_t>(v) + lowest;
         }
-        return static_cast<double>(static_cast<int64_t>(counts.size()) - 1 + lowest);
+        return static_cast<int64_t>(counts.size()) - 1 + lowest;
     };
+    // The values are whole numbers: mixed exactly, as one scene's are.
     const auto at = [&](double percent) {
+        if (const auto exact = ExactPlaceOfPercentile(percent, total))
+            return MixWholePercentile(valueAt(exact->lower), valueAt(exact->upper), *exact);
         const PercentilePlace place = PlaceOfPercentile(percent, total);
-        return MixPercentile(valueAt(place.lower), valueAt(place.upper), place.fraction);
+        return MixPercentile(static_cast<double>(valueAt(place.lower)),
+                             static_cast<double>(valueAt(place.upper)), place.fraction);
     };
     const double minimum = at(percentiles.low), maximum = at(percentiles.high);
     if (!(minimum < maximum))

@@ -33,8 +33,9 @@ class SceneFit {
     // over the scenes.
     void AddValueCounts(int band, const std::vector<int64_t>& counts, int64_t lowest);
     // Band `band` takes its stretch at these percentiles of the summed values, as numpy's
-    // percentile gives them over all the scenes' values with data; refused, saying why, when
-    // there is none or both percentiles are one value.
+    // percentile gives them over all the scenes' values with data (worked out exactly, as the
+    // values are whole numbers); refused, saying why, when there is none or both percentiles
+    // are one value.
     Status TakePercentiles(int band, PercentileRange percentiles);
     // The scenes are read again with Stretches(): their histograms start anew.
     void RestartHistograms();

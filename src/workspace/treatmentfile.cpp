@@ -44,14 +44,15 @@ std::string OptionalNumber(const std::optional<double>& value) {
 }
 
 void AppendSegments(std::string& json, const SavedBand& band) {
-    const std::string valueType = band.scaling ? "Float64" : band.dataType;
     for (int j = 1; j <= band.count; ++j) {
         const int64_t low = band.limits.lower[j], high = band.limits.upper[j];
         json += "        {\"segment\": " + std::to_string(j) +
                 ", \"gray_min\": " + std::to_string(low) +
                 ", \"gray_max\": " + std::to_string(high);
         if (band.stretch) {
-            const NativeRange native = NativeRangeOfGrays(low, high, *band.stretch, valueType);
+            const NativeRange native = NativeRangeOfGrays(
+                low, high,
+                GrayStretch{band.dataType, *band.stretch, band.percentiles, band.scaling});
             json += ", \"native_min\": " +
                     (native.empty ? std::string("null") : OptionalNumber(native.low));
             json += ", \"native_max\": " +

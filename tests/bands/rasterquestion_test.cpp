@@ -1,6 +1,7 @@
 // The question asked about a raster band before it is read: the band's own minimum and maximum
 // found once and kept as its stretch, the file's nodata value, the choice of the band of the
 // file; and the texts that tell a user of the open dialogs how to read a file otherwise.
+#include <gdal.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include "bands/bandfiles.h"
 #include "bands/bandset.h"
 #include "bands/rasterband.h"
+#include "support/numbers.h"
 #include "rasterfiles.h"
 #include "testfiles.h"
 
@@ -116,6 +118,34 @@ TEST_F(RasterQuestionTest, TheQuestionShowsTheRangeWhichBecomesTheStretch) {
     ASSERT_TRUE(file.value->Stretch().has_value());
     EXPECT_EQ(100, file.value->Stretch()->range.minimum);
     EXPECT_EQ(900, file.value->Stretch()->range.maximum);
+}
+
+TEST_F(RasterQuestionTest, AScaledBandsRangeIsToldInTheDigitsOfItsScale) {
+    // The file's own scale and offset (Landsat 8's reflectance): DN 8709 to 15069 are
+    // 0.07418 to 0.20138, which the doubles hold as 0.07418000000000001-like values.
+    path = dir.File("scaled.tif");
+    RasterExtras extras;
+    extras.nodata = 0;
+    ASSERT_TRUE(
+        WriteGeoTiff(path, 2, 3, RasterType::UInt16, {{0, 8709, 9000, 10000, 15069, 0}}, extras));
+    GDALAllRegister();
+    GDALDatasetH dataset = GDALOpen(path.c_str(), GA_Update);
+    ASSERT_NE(nullptr, dataset);
+    GDALSetRasterScale(GDALGetRasterBand(dataset, 1), 2e-05);
+    GDALSetRasterOffset(GDALGetRasterBand(dataset, 1), -0.1);
+    GDALClose(dataset);
+    ASSERT_TRUE(Open([](const Question& q) { return q; }, false));
+    ASSERT_EQ(1u, asked.size());
+    const Question& q = asked[0];
+    ASSERT_TRUE(q.scaling && q.minimum && q.maximum);
+    EXPECT_EQ(8709 * 2e-05 - 0.1, *q.minimum);
+    EXPECT_EQ("0.20138000000000003", NumberText(*q.maximum));
+    EXPECT_EQ("0.07418", q.ValueText(*q.minimum));
+    EXPECT_EQ("0.20138", q.ValueText(*q.maximum));
+    // Unscaled, the type's own text.
+    Question unscaled;
+    unscaled.dataType = "Float32";
+    EXPECT_EQ("-9999.9", unscaled.ValueText(-9999.9f));
 }
 
 TEST_F(RasterQuestionTest, AnotherNodataValueInTheAnswerReadsTheRangeAgain) {

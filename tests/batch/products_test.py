@@ -5,12 +5,15 @@ numpy give for the same bands. The real Landsat 8 subset comes from
 scripts/fetch-real-data.sh; without it those cases are skipped."""
 
 import glob
+import math
 import os
 import re
 import subprocess
 import sys
 import tempfile
 import unittest
+from decimal import Decimal
+from fractions import Fraction
 
 try:
     import numpy
@@ -66,6 +69,32 @@ def section(report, band):
     """Band `band`'s part of a report, from its data type line to its last segment."""
     part = report.split("\nBand %d = " % band)[1].split("\n\nBand ")[0]
     return part[part.index("Data type"):].split("\n\nPixels")[0].split("\n\nMask")[0]
+
+
+def exact_percentile(values, percent):
+    """numpy's linear method in fractions: the virtual index (n - 1) x q, the values of the
+    ranks around it mixed, nothing rounded."""
+    ordered = numpy.sort(values)
+    index = (len(ordered) - 1) * Fraction(str(percent)) / 100
+    lower = math.floor(index)
+    upper = min(lower + 1, len(ordered) - 1)
+    part = index - lower
+    return int(ordered[lower]) * (1 - part) + int(ordered[upper]) * part
+
+
+def decimal(fraction):
+    """A fraction whose denominator divides a power of ten, in all its digits."""
+    return str((Decimal(fraction.numerator) / Decimal(fraction.denominator)).normalize())
+
+
+def shortest(value):
+    """A double as the report writes it (C++'s shortest form: no ".0" on a whole number)."""
+    text = repr(value)
+    return text[:-2] if text.endswith(".0") else text
+
+
+def stretch_of(report, band):
+    return re.search(r"MIN = (\S+) .* MAX = (\S+) ", section(report, band)).groups()
 
 
 def classes(stem):
@@ -170,11 +199,17 @@ class Products(unittest.TestCase):
         band = section(self.report("reflectance"), 1)
         self.assertIn("Physical values : stored value x %s - %s, in which MIN, MAX and the native "
                       "values are given" % (repr(scale), repr(-offset)), band)
-        low, high = (float(v) for v in re.search(r"MIN = (\S+) .* MAX = (\S+) ", band).groups())
-        stored = read(blue).astype(numpy.float64)
-        self.assertEqual(stored.min() * scale + offset, low)
-        self.assertEqual(stored.max() * scale + offset, high)
-        self.assertLess(high, 1.0)  # reflectance, not DNs
+        # The least and greatest stored values' reflectance, in the MTL's decimals: the DN
+        # times 2.0000E-05, minus 0.1 (0.20138, where the doubles give 0.20138000000000003).
+        low, high = stretch_of(self.report("reflectance"), 1)
+        stored = read(blue)
+        for text, dn in ((low, stored.min()), (high, stored.max())):
+            mult = re.search(r"REFLECTANCE_MULT_BAND_2 = (\S+)", mtl).group(1)
+            add = re.search(r"REFLECTANCE_ADD_BAND_2 = (\S+)", mtl).group(1)
+            self.assertEqual(decimal(int(dn) * Fraction(mult) + Fraction(add)), text)
+            # The value the band's pixels are read as, to within half a step of the scale.
+            self.assertLess(abs(float(dn) * scale + offset - float(text)), scale / 2)
+        self.assertLess(float(high), 1.0)  # reflectance, not DNs
         # Classes do not change with the units: the stretch is the same line in either.
         self.assertEqual((0, ""), self.job("dn", [blue, green]))
         self.assertEqual(classes(self.path("dn")), classes(self.path("reflectance")))
@@ -214,14 +249,43 @@ class Products(unittest.TestCase):
         self.assertEqual((0, ""), self.job("cut", [self.path("whole.tif"), self.path("real.tif")],
                                            "--stretch", "2%,98%"))
         report = self.report("cut")
-        for band, values in ((1, whole[whole != 9].astype(numpy.float64)),
-                             (2, real[~numpy.isnan(real)].astype(numpy.float64))):
-            low, high = (float(v) for v in
-                         re.search(r"MIN = (\S+) .* MAX = (\S+) ", section(report, band)).groups())
-            self.assertEqual(numpy.percentile(values, 2), low, band)
-            self.assertEqual(numpy.percentile(values, 98), high, band)
+        # Whole numbers: numpy's method worked out exactly, rounded once; numpy's doubles may
+        # miss it in the last digits.
+        values = whole[whole != 9]
+        low, high = (float(v) for v in stretch_of(report, 1))
+        self.assertEqual(float(exact_percentile(values, 2)), low)
+        self.assertEqual(float(exact_percentile(values, 98)), high)
+        self.assertAlmostEqual(numpy.percentile(values.astype(numpy.float64), 2), low, delta=1e-9)
+        self.assertAlmostEqual(numpy.percentile(values.astype(numpy.float64), 98), high,
+                               delta=1e-9)
+        # Other values as numpy mixes them.
+        values = real[~numpy.isnan(real)].astype(numpy.float64)
+        low, high = (float(v) for v in stretch_of(report, 2))
+        self.assertEqual(numpy.percentile(values, 2), low)
+        self.assertEqual(numpy.percentile(values, 98), high)
         self.assertIn("MIN and MAX : the percentiles 2 % and 98 % of the band's pixels with data ",
                       report)
+
+    def test_a_percentile_stretch_of_landsat_bands_has_no_binary_noise(self):
+        bands = self.real_bands("B2.TIF", "B3.TIF", "B4.TIF", "B5.TIF")
+        self.assertEqual((0, ""), self.job("cut", bands, "--stretch", "2%,98%"))
+        self.assertEqual((0, ""), self.job("reflectance", bands, "--stretch", "2%,98%",
+                                           "--scale", "2.0E-05", "--offset", "-0.1"))
+        for b, path in enumerate(bands, 1):
+            values = read(path).ravel()
+            for percent, text in zip((2, 98), stretch_of(self.report("cut"), b)):
+                exact = exact_percentile(values, percent)
+                # In 50ths: two decimals at most, where numpy gives 11288.999999999995 for
+                # the 98 % of band 3 and 11171.799999999992 for that of band 4.
+                self.assertEqual(shortest(float(exact)), text, (b, percent))
+                self.assertLessEqual(len(text.partition(".")[2]), 2, text)
+                self.assertAlmostEqual(numpy.percentile(values.astype(numpy.float64), percent),
+                                       float(text), delta=1e-9)
+            for percent, text in zip((2, 98), stretch_of(self.report("reflectance"), b)):
+                exact = exact_percentile(values, percent) * Fraction("2.0E-05") - Fraction("0.1")
+                self.assertEqual(decimal(exact), text, (b, percent))
+        self.assertIn("to MAX = 11289 (gray 255)", section(self.report("cut"), 2))
+        self.assertIn("to MAX = 11171.8 (gray 255)", section(self.report("cut"), 3))
 
     def test_a_region_is_the_scene_cut_by_gdal_translate(self):
         blue, green = self.real_bands("B2.TIF", "B3.TIF")

@@ -274,6 +274,69 @@ TEST(RealScenes, SixteenBitLandsat8BandsAreStretchedBetweenTheirOwnMinimumAndMax
     }
 }
 
+// The two bands with the scene metadata's reflectance, REFLECTANCE_MULT_BAND_n = 2.0000E-05 and
+// REFLECTANCE_ADD_BAND_n = -0.100000: every value the report, the class table, the legend and
+// the GeoTIFF's metadata give is a stored value x 0.00002 - 0.1, in five decimals at most.
+TEST(RealScenes, Landsat8ReflectanceIsWrittenInTheDigitsOfItsScale) {
+    const std::string blue = RealFile("_B2.TIF"), green = RealFile("_B3.TIF");
+    for (const std::string& file : {blue, green})
+        if (file.empty()) GTEST_SKIP() << Missing("_B2.TIF and *_B3.TIF");
+    ScratchDir dir;
+    const RunResult run =
+        RunBatch({"--out", dir.File("r"), "--method", "segmentation", "--segments", "3", "--scale",
+                  "2.0E-05", "--offset", "-0.1", "--band", blue, "--band", green},
+                 dir);
+    ASSERT_EQ(0, run.status) << run.errors;
+    // Worked by hand from the stored values (gdalinfo -mm): band 2 holds 8709 to 15069, band 3
+    // 7647 to 14143.
+    //   MIN and MAX: 8709 x 0.00002 - 0.1 = 0.07418, 15069 x 0.00002 - 0.1 = 0.20138 (the
+    //   doubles give 0.20138000000000003); 7647 -> 0.05294, 14143 -> 0.18286.
+    //   A stored value v is gray (v - 8709) x 255 / 6360 rounded (the scale cancels out), so
+    //   gray 85 ends below (85.5 x 6360 / 255 = 2132.47) above 8709: segment 1 (grays 0..85)
+    //   ends at 8709 + 2132 = 10841 -> 0.11682, segment 2 (86..171) begins at 10842 ->
+    //   0.11684 and ends at 8709 + 4277 (171.5 x 6360 / 255 = 4277.41) = 12986 -> 0.15972.
+    //   Band 3, span 6496: 85.5 x 6496 / 255 = 2178.07 and 171.5 x 6496 / 255 = 4368.88, so
+    //   segment 1 ends at 9825 -> 0.0965, segment 2 holds 9826..12015 -> 0.09652 to 0.1403.
+    // Before, the ends were the doubles where the gray levels meet (-inf to
+    // 0.11682941176470588, 0.11682941176470589 to ...), values no pixel holds.
+    const std::string report = ReadText(dir.File("r.txt"));
+    for (const char* line :
+         {"Data type : Int16, stretched linearly to gray levels 0 to 255 from MIN = 0.07418 "
+          "(gray 0) to MAX = 0.20138 (gray 255) \n",
+          "\tSegment 1 min = 0 max = 85 (native values -inf to 0.11682) \n",
+          "\tSegment 2 min = 86 max = 171 (native values 0.11684 to 0.15972) \n",
+          "\tSegment 3 min = 172 max = 255 (native values 0.15974 to inf) \n",
+          "Data type : Int16, stretched linearly to gray levels 0 to 255 from MIN = 0.05294 "
+          "(gray 0) to MAX = 0.18286 (gray 255) \n",
+          "\tSegment 1 min = 0 max = 85 (native values -inf to 0.0965) \n",
+          "\tSegment 2 min = 86 max = 171 (native values 0.09652 to 0.1403) \n"})
+        EXPECT_NE(std::string::npos, report.find(line)) << line << "\n" << report;
+    // The class table: class, code, then per band segment, gray and native limits.
+    const std::string table = ReadText(dir.File("r.csv"));
+    EXPECT_NE(std::string::npos, table.find("\n1,1,1,0,85,-inf,0.11682,1,0,85,-inf,0.0965,"))
+        << table;
+    EXPECT_NE(std::string::npos,
+              table.find("\n4,5,2,86,171,0.11684,0.15972,2,86,171,0.09652,0.1403,"))
+        << table;
+    // The legend and the metadata take the same texts.
+    EXPECT_NE(std::string::npos,
+              ReadText(dir.File("r.tif.aux.xml"))
+                  .find("4: b1 s2 [0.11684, 0.15972] \xc2\xb7 b2 s2 [0.09652, 0.1403]"));
+    EXPECT_NE(
+        std::string::npos,
+        ReadText(dir.File("r.qml")).find("b1 s1 (-inf, 0.11682] \xc2\xb7 b2 s1 (-inf, 0.0965]"));
+    GDALAllRegister();
+    GDALDatasetH classes = GDALOpen(dir.File("r.tif").c_str(), GA_ReadOnly);
+    ASSERT_NE(nullptr, classes);
+    const char* stretch = GDALGetMetadataItem(classes, "TESSERA_BAND_1_STRETCH", nullptr);
+    EXPECT_STREQ("0.07418,0.20138 (Int16)", stretch);
+    GDALClose(classes);
+    // Nothing written anywhere has the noise of a double's last digits.
+    for (const char* file : {"r.txt", "r.csv", "r.tif.aux.xml", "r.qml"})
+        for (const char* noise : {"0000000", "9999999"})
+            EXPECT_EQ(std::string::npos, ReadText(dir.File(file)).find(noise)) << file;
+}
+
 // (The panchromatic band, on a finer grid, is brought onto one grid with the others: see
 // tests/batch/products_test.py.)
 TEST(RealScenes, Landsat8BandOfOneValueIsRefused) {

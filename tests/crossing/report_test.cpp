@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <string>
 #include <vector>
+
+#include "bands/stretch.h"
+#include "crossing/maplegend.h"
+#include "crossing/mapresult.h"
+#include "support/numbers.h"
 
 namespace tessera {
 namespace {
@@ -123,6 +131,51 @@ TEST(ResultReport, ClassWithoutPixelsIsListedWithZero) {
                          "\t3\t2\t1\t\t0\n"
                          "\t4\t2\t2\t\t0\n"))
         << report;
+}
+
+// Landsat 8's red band in reflectance (stored value x 2e-05 - 0.1), stretched at its 2 % and
+// 98 % percentiles: DN 6720.6 and 11171.8 (in 50ths: 336030/50 and 558590/50), so MIN =
+// 0.134412 - 0.1 = 0.034412 and MAX = 0.223436 - 0.1 = 0.123436. A DN is gray
+// (DN - 6720.6) x 255 / 4451.2, rounded: gray 53 ends below 6720.6 + 53.5 x 4451.2 / 255 =
+// 7654.48, so segment 1 (grays 0..53) ends at DN 7654 -> 0.05308 and segment 2 (54..87)
+// begins at 7655 -> 0.0531 and ends below 6720.6 + 87.5 x 4451.2 / 255 = 8247.97, at 8247 ->
+// 0.06494.
+TEST(ResultReport, AScaledBandIsWrittenInTheDigitsOfItsScaleEverywhere) {
+    const Scaling reflectance{2e-05, -0.1};
+    std::vector<BandRecord> records{
+        BandRecord{},
+        Record("/data/B4.TIF", Equipopulation, {0, 0, 54, 88, 123}, {0, 53, 87, 122, 255})};
+    records[1].rasterBand = 1;
+    records[1].stretch = GrayStretch{"Int16",
+                                     {PhysicalValue(RoundedQuotient(336030, 50), reflectance),
+                                      PhysicalValue(RoundedQuotient(558590, 50), reflectance)},
+                                     PercentileRange{2, 98},
+                                     reflectance};
+    ASSERT_NE("0.034412", NumberText(records[1].stretch->range.minimum));  // noise before
+    const std::string report =
+        ResultReport(ImageSize{2, 2}, records, Table({0, 4}), {0, 1, 1, 1, 1}, {0, 1, 2, 3, 4});
+    const std::string band =
+        "Data type : Int16, stretched linearly to gray levels 0 to 255 from MIN = 0.034412 "
+        "(gray 0) to MAX = 0.123436 (gray 255) \n"
+        "MIN and MAX : the percentiles 2 % and 98 % of the band's pixels with data \n"
+        "Physical values : stored value x 2e-05 - 0.1, in which MIN, MAX and the native values "
+        "are given \n"
+        "\nSegment limits\n"
+        "\nNumber of segments : 4 "
+        "\n\tSegment 1 min = 0 max = 53 (native values -inf to 0.05308) "
+        "\n\tSegment 2 min = 54 max = 87 (native values 0.0531 to 0.06494) ";
+    EXPECT_NE(std::string::npos, report.find(band)) << report;
+    // The class table and the metadata of the class GeoTIFF.
+    const uint8_t classes[] = {1, 2, 3, 4};
+    const std::string csv =
+        ClassTableCsv(MakeClassTable(ImageSize{2, 2}, records, Table({0, 4}), {0, 1, 1, 1, 1},
+                                     {0, 1, 2, 3, 4}, std::nullopt, classes, Georeference{}));
+    EXPECT_NE(std::string::npos, csv.find("\n1,1,1,0,53,-inf,0.05308,1,")) << csv;
+    EXPECT_NE(std::string::npos, csv.find("\n2,2,2,54,87,0.0531,0.06494,1,")) << csv;
+    const RasterMetadata metadata = TreatmentMetadata("tessera", records, std::nullopt, 4);
+    const std::pair<std::string, std::string> stretch{"TESSERA_BAND_1_STRETCH",
+                                                      "0.034412,0.123436 (Int16)"};
+    EXPECT_NE(metadata.end(), std::find(metadata.begin(), metadata.end(), stretch));
 }
 
 }  // namespace

@@ -75,8 +75,8 @@ void TRasterChoiceForm::ShowProposal(const QString& what,
     text += proposed.stretched ? ", stretched linearly to gray levels 0 to 255 from MIN to MAX."
                                : ", whose values are the gray levels.";
     if (proposed.minimum && proposed.maximum) {
-        text += "\nMinimum " + NumberField(proposed.minimum, proposed.dataType) + ", maximum " +
-                NumberField(proposed.maximum, proposed.dataType) + " over the pixels with data.";
+        text += "\nMinimum " + Q(proposed.ValueText(*proposed.minimum)) + ", maximum " +
+                Q(proposed.ValueText(*proposed.maximum)) + " over the pixels with data.";
     } else if (proposed.stretched) {
         text += "\nNo pixel holds data.";
     }
