@@ -11,19 +11,19 @@
         </singleValuePixelList>
       </rasterTransparency>
       <colorPalette>
-        <paletteEntry value="1" color="#fcad70" alpha="255" label="1: b1 s1 (-inf, 0.0958944] · b2 s1 (-inf, 0.0794792] · b3 s1 (-inf, 0.0642612]"/>
-        <paletteEntry value="2" color="#e35717" alpha="255" label="2: b1 s1 (-inf, 0.0958944] · b2 s1 (-inf, 0.0794792] · b3 s2 [0.0642612, 0.094285]"/>
-        <paletteEntry value="3" color="#889911" alpha="255" label="3: b1 s1 (-inf, 0.0958944] · b2 s2 [0.0794792, 0.102971] · b3 s1 (-inf, 0.0642612]"/>
-        <paletteEntry value="4" color="#c128f9" alpha="255" label="4: b1 s1 (-inf, 0.0958944] · b2 s2 [0.0794792, 0.102971] · b3 s2 [0.0642612, 0.094285]"/>
-        <paletteEntry value="5" color="#6f9379" alpha="255" label="5: b1 s2 [0.0958944, 0.116267] · b2 s1 (-inf, 0.0794792] · b3 s1 (-inf, 0.0642612]"/>
-        <paletteEntry value="6" color="#b41574" alpha="255" label="6: b1 s2 [0.0958944, 0.116267] · b2 s1 (-inf, 0.0794792] · b3 s2 [0.0642612, 0.094285]"/>
-        <paletteEntry value="7" color="#20cda2" alpha="255" label="7: b1 s2 [0.0958944, 0.116267] · b2 s2 [0.0794792, 0.102971] · b3 s1 (-inf, 0.0642612]"/>
-        <paletteEntry value="8" color="#c05cbb" alpha="255" label="8: b1 s2 [0.0958944, 0.116267] · b2 s2 [0.0794792, 0.102971] · b3 s2 [0.0642612, 0.094285]"/>
-        <paletteEntry value="9" color="#72bd61" alpha="255" label="9: b1 s2 [0.0958944, 0.116267] · b2 s2 [0.0794792, 0.102971] · b3 s3 [0.094285, inf)"/>
-        <paletteEntry value="10" color="#f19655" alpha="255" label="10: b1 s2 [0.0958944, 0.116267] · b2 s3 [0.102971, inf) · b3 s2 [0.0642612, 0.094285]"/>
-        <paletteEntry value="11" color="#2a54c0" alpha="255" label="11: b1 s2 [0.0958944, 0.116267] · b2 s3 [0.102971, inf) · b3 s3 [0.094285, inf)"/>
-        <paletteEntry value="12" color="#dbe805" alpha="255" label="12: b1 s3 [0.116267, inf) · b2 s2 [0.0794792, 0.102971] · b3 s3 [0.094285, inf)"/>
-        <paletteEntry value="13" color="#4e3bcc" alpha="255" label="13: b1 s3 [0.116267, inf) · b2 s3 [0.102971, inf) · b3 s3 [0.094285, inf)"/>
+        <paletteEntry value="1" color="#fcad70" alpha="255" label="1: b1 s1 (-inf, 0.09588] · b2 s1 (-inf, 0.07946] · b3 s1 (-inf, 0.06426]"/>
+        <paletteEntry value="2" color="#e35717" alpha="255" label="2: b1 s1 (-inf, 0.09588] · b2 s1 (-inf, 0.07946] · b3 s2 [0.06428, 0.09428]"/>
+        <paletteEntry value="3" color="#889911" alpha="255" label="3: b1 s1 (-inf, 0.09588] · b2 s2 [0.07948, 0.10296] · b3 s1 (-inf, 0.06426]"/>
+        <paletteEntry value="4" color="#c128f9" alpha="255" label="4: b1 s1 (-inf, 0.09588] · b2 s2 [0.07948, 0.10296] · b3 s2 [0.06428, 0.09428]"/>
+        <paletteEntry value="5" color="#6f9379" alpha="255" label="5: b1 s2 [0.0959, 0.11626] · b2 s1 (-inf, 0.07946] · b3 s1 (-inf, 0.06426]"/>
+        <paletteEntry value="6" color="#b41574" alpha="255" label="6: b1 s2 [0.0959, 0.11626] · b2 s1 (-inf, 0.07946] · b3 s2 [0.06428, 0.09428]"/>
+        <paletteEntry value="7" color="#20cda2" alpha="255" label="7: b1 s2 [0.0959, 0.11626] · b2 s2 [0.07948, 0.10296] · b3 s1 (-inf, 0.06426]"/>
+        <paletteEntry value="8" color="#c05cbb" alpha="255" label="8: b1 s2 [0.0959, 0.11626] · b2 s2 [0.07948, 0.10296] · b3 s2 [0.06428, 0.09428]"/>
+        <paletteEntry value="9" color="#72bd61" alpha="255" label="9: b1 s2 [0.0959, 0.11626] · b2 s2 [0.07948, 0.10296] · b3 s3 [0.0943, inf)"/>
+        <paletteEntry value="10" color="#f19655" alpha="255" label="10: b1 s2 [0.0959, 0.11626] · b2 s3 [0.10298, inf) · b3 s2 [0.06428, 0.09428]"/>
+        <paletteEntry value="11" color="#2a54c0" alpha="255" label="11: b1 s2 [0.0959, 0.11626] · b2 s3 [0.10298, inf) · b3 s3 [0.0943, inf)"/>
+        <paletteEntry value="12" color="#dbe805" alpha="255" label="12: b1 s3 [0.11628, inf) · b2 s2 [0.07948, 0.10296] · b3 s3 [0.0943, inf)"/>
+        <paletteEntry value="13" color="#4e3bcc" alpha="255" label="13: b1 s3 [0.11628, inf) · b2 s3 [0.10298, inf) · b3 s3 [0.0943, inf)"/>
       </colorPalette>
     </rasterrenderer>
     <brightnesscontrast brightness="0" contrast="0" gamma="1"/>

@@ -11,13 +11,13 @@
         </singleValuePixelList>
       </rasterTransparency>
       <colorPalette>
-        <paletteEntry value="1" color="#fcad70" alpha="255" label="1: b1 s1 (-inf, 0.100955] · b2 s1 (-inf, 0.0505792]"/>
-        <paletteEntry value="2" color="#e35717" alpha="255" label="2: b1 s1 (-inf, 0.100955] · b2 s2 [0.0505792, 0.201024]"/>
-        <paletteEntry value="3" color="#889911" alpha="255" label="3: b1 s2 [0.100955, 0.251302] · b2 s1 (-inf, 0.0505792]"/>
-        <paletteEntry value="4" color="#c128f9" alpha="255" label="4: b1 s2 [0.100955, 0.251302] · b2 s2 [0.0505792, 0.201024]"/>
-        <paletteEntry value="5" color="#6f9379" alpha="255" label="5: b1 s2 [0.100955, 0.251302] · b2 s3 [0.201024, inf)"/>
-        <paletteEntry value="6" color="#b41574" alpha="255" label="6: b1 s3 [0.251302, inf) · b2 s2 [0.0505792, 0.201024]"/>
-        <paletteEntry value="7" color="#20cda2" alpha="255" label="7: b1 s3 [0.251302, inf) · b2 s3 [0.201024, inf)"/>
+        <paletteEntry value="1" color="#fcad70" alpha="255" label="1: b1 s1 (-inf, 0.10094] · b2 s1 (-inf, 0.05056]"/>
+        <paletteEntry value="2" color="#e35717" alpha="255" label="2: b1 s1 (-inf, 0.10094] · b2 s2 [0.05058, 0.20102]"/>
+        <paletteEntry value="3" color="#889911" alpha="255" label="3: b1 s2 [0.10096, 0.2513] · b2 s1 (-inf, 0.05056]"/>
+        <paletteEntry value="4" color="#c128f9" alpha="255" label="4: b1 s2 [0.10096, 0.2513] · b2 s2 [0.05058, 0.20102]"/>
+        <paletteEntry value="5" color="#6f9379" alpha="255" label="5: b1 s2 [0.10096, 0.2513] · b2 s3 [0.20104, inf)"/>
+        <paletteEntry value="6" color="#b41574" alpha="255" label="6: b1 s3 [0.25132, inf) · b2 s2 [0.05058, 0.20102]"/>
+        <paletteEntry value="7" color="#20cda2" alpha="255" label="7: b1 s3 [0.25132, inf) · b2 s3 [0.20104, inf)"/>
       </colorPalette>
     </rasterrenderer>
     <brightnesscontrast brightness="0" contrast="0" gamma="1"/>
