@@ -3,6 +3,7 @@
 #include "job/job.h"
 
 #include "job/choices.h"
+#include "support/safefile.h"
 #include "treatment.h"
 
 namespace tessera::python {
@@ -125,9 +126,50 @@ py::dict OptionsDict(const job::Options& options) {
     return result;
 }
 
+// Files written by name (by GDAL through rasterio, or by Python) and put in place as one set,
+// all or nothing, as the program's own saves are.
+class PyStagedFiles {
+  public:
+    // A temporary name beside `target` to write the file to.
+    std::string Stage(const std::string& target) {
+        auto name = std::make_unique<StagedName>();
+        if (!name->Open(target)) Raise(PyExc_OSError, "the file " + target + " cannot be written");
+        staged_.emplace_back(target, std::move(name));
+        return staged_.back().second->Temporary();
+    }
+    // Every staged file over its target, or none; OSError naming the files that failed.
+    void Commit() {
+        FileSet set;
+        for (auto& [target, name] : staged_) set.Add(target, *name);
+        std::vector<std::string> failed;
+        bool done = false;
+        {
+            py::gil_scoped_release release;
+            done = set.Commit(failed);
+        }
+        staged_.clear();
+        if (!done) {
+            std::string names;
+            for (const std::string& name : failed) names += (names.empty() ? "" : ", ") + name;
+            Raise(PyExc_OSError,
+                  "the files " + names + " could not be written; none of this save was kept");
+        }
+    }
+    // The staged files removed, none put in place.
+    void Discard() { staged_.clear(); }
+
+  private:
+    std::vector<std::pair<std::string, std::unique_ptr<StagedName>>> staged_;
+};
+
 }  // namespace
 
 void BindJob(py::module_& m) {
+    py::class_<PyStagedFiles>(m, "StagedFiles")
+        .def(py::init<>())
+        .def("stage", &PyStagedFiles::Stage)
+        .def("commit", &PyStagedFiles::Commit)
+        .def("discard", &PyStagedFiles::Discard);
     m.def("parse_options", &ParseOptions,
           "tessera-batch's arguments read as the tool reads them; ValueError with its text.");
     m.def("band_of_name", [](const std::string& name) {

@@ -362,11 +362,9 @@ def _lock():
         return threading.Lock()
 
 
-def _put(path, text):
-    staged = f"{path}.{uuid.uuid4().hex}.part"
-    with open(staged, "w", encoding="utf-8", newline="") as file:
+def _put(staged, path, text):
+    with open(staged.stage(path), "w", encoding="utf-8", newline="") as file:
         file.write(text)
-    return staged
 
 
 def write(result, stem, crs=None, transform=None):
@@ -375,7 +373,8 @@ def write(result, stem, crs=None, transform=None):
     overviews), its legend STEM.tif.aux.xml, the QGIS style STEM.qml, the class table STEM.csv
     and the report STEM.txt. The windows are written by the workers that compute them (so on a
     cluster STEM must lie on a file system they share), one at a time; every file is staged
-    under a temporary name and put in place at the end, so a failed write leaves none.
+    under a temporary name and the set is put in place at the end, all or none (SIGINT and
+    SIGTERM held back while it is), so a failed write leaves the earlier files as they were.
     crs and transform (rasterio's, or GDAL's six numbers) default to the inputs' place."""
     import rasterio
     from rasterio.enums import Resampling
@@ -394,8 +393,9 @@ def write(result, stem, crs=None, transform=None):
     result.treatment.set_place(gdal_transform, wkt)
     lines, columns = result.treatment.size
     classes = getattr(result.classes, "data", result.classes)
-    staged_tif = f"{stem}.{uuid.uuid4().hex}.part.tif"
-    staged = []
+    # Every file staged beside its target and put in place with the others, all or none.
+    staged = _core.StagedFiles()
+    staged_tif = staged.stage(stem + ".tif")
     try:
         profile = dict(driver="GTiff", width=columns, height=lines, count=1, dtype="uint8",
                        crs=crs, transform=transform, nodata=_core.NO_CLASS, tiled=True,
@@ -423,16 +423,13 @@ def write(result, stem, crs=None, transform=None):
             with rasterio.open(staged_tif, "r+") as target:
                 target.build_overviews(factors, Resampling.mode)
         csv, legend, style = result.treatment.map_texts(np.asarray(areas, dtype=np.uint64))
-        staged = [(_put(stem + ".txt", result.report), stem + ".txt"),
-                  (_put(stem + ".csv", csv), stem + ".csv"),
-                  (_put(stem + ".tif.aux.xml", legend), stem + ".tif.aux.xml"),
-                  (_put(stem + ".qml", style), stem + ".qml")]
-        os.replace(staged_tif, stem + ".tif")
-        for temporary, target in staged:
-            os.replace(temporary, target)
-        staged = []
+        for suffix, text in ((".txt", result.report), (".csv", csv), (".tif.aux.xml", legend),
+                             (".qml", style)):
+            _put(staged, stem + suffix, text)
+        staged.commit()
     finally:
-        for leftover in [staged_tif, staged_tif + ".aux.xml", staged_tif + ".ovr"] + \
-                [t for t, _ in staged]:
+        staged.discard()
+        # GDAL's side files of the staged GeoTIFF, where it made any.
+        for leftover in (staged_tif + ".aux.xml", staged_tif + ".ovr"):
             if os.path.exists(leftover):
                 os.remove(leftover)

@@ -104,6 +104,21 @@ class SameAsTheBatchTool(ScratchCase):
         tessera.dask.write(result, self.dir / "dask")
         self.assertSameFiles(self.dir / "dask", scene_dir / "tool", [".txt", ".csv", ".qml"])
 
+    def test_a_write_that_fails_keeps_the_earlier_set_whole(self):
+        scene = rioxarray.open_rasterio(scene_dir / "scene.tif", chunks=(4, 1000, 1000))
+        result = tessera.dask.treat(scene, **SCENE_CHOICES)
+        earlier = {}
+        for suffix in (".tif", ".txt", ".csv", ".tif.aux.xml"):
+            (self.dir / ("dask" + suffix)).write_bytes(b"earlier " + suffix.encode())
+            earlier[suffix] = b"earlier " + suffix.encode()
+        (self.dir / "dask.qml").mkdir()  # no file can take its name
+        with self.assertRaisesRegex(OSError, "dask.qml"):
+            tessera.dask.write(result, self.dir / "dask")
+        for suffix, content in earlier.items():
+            self.assertEqual((self.dir / ("dask" + suffix)).read_bytes(), content)
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()),
+                         sorted(["dask" + s for s in earlier] + ["dask.qml"]))
+
     def test_a_big_endian_band_is_read_as_the_numbers_it_holds(self):
         data = rioxarray.open_rasterio(scene_dir / "scene.tif").values
         names = [f"{scene_dir}/scene.tif:{b}" for b in range(1, 5)]
