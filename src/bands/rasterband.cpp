@@ -1,22 +1,21 @@
 #include "bands/rasterband.h"
 
 #include <algorithm>
-#include <bit>
 #include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "bands/bandfiles.h"
 #include "bands/gdalapi.h"
 #include "bands/graylevels.h"
 #include "support/numbers.h"
+#include "support/parallel.h"
 
 namespace tessera {
 
@@ -111,8 +110,8 @@ Status RasterSource::Excluded(int first, int count, int x0, int width,
     flags.assign(cells, 0);
     std::vector<uint8_t> marked;
     // Pixels the band does not cover have no data of their own; the masks' pixels are masked.
-    for (const auto& [exclusion, mark] : {std::pair{coverage_.get(), kNodataMark},
-                                          std::pair{exclusion_.get(), kMaskedMark}}) {
+    for (const auto& [exclusion, mark] :
+         {std::pair{coverage_.get(), kNodataMark}, std::pair{exclusion_.get(), kMaskedMark}}) {
         if (exclusion == nullptr) continue;
         if (Status read = ExcludedIn(exclusion, first, count, x0, width, marked); !read)
             return read;
@@ -122,8 +121,7 @@ Status RasterSource::Excluded(int first, int count, int x0, int width,
     return Status::Ok();
 }
 
-Status RasterSource::MarkExclusions(int first, int count, int x0, int width,
-                                    uint8_t* marks) const {
+Status RasterSource::MarkExclusions(int first, int count, int x0, int width, uint8_t* marks) const {
     std::vector<uint8_t> flags;
     if (Status read = Excluded(first, count, x0, width, flags); !read) return read;
     for (size_t i = 0; i < flags.size(); ++i)
@@ -292,13 +290,12 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     const char* name = facts.typeName;
     source->dataType_ = name ? name : "Unknown";
     if (facts.isComplex)
-        return R::Failure(RasterRefusal(
-            path, rasterBand,
-            "its values are complex numbers (" + source->dataType_ +
-                "), which have no order to cut into segments"));
+        return R::Failure(RasterRefusal(path, rasterBand,
+                                        "its values are complex numbers (" + source->dataType_ +
+                                            "), which have no order to cut into segments"));
     const char* pixelType = gdal.metadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
-    source->isSignedByte_ = facts.isByte && pixelType != nullptr &&
-                            std::strcmp(pixelType, "SIGNEDBYTE") == 0;
+    source->isSignedByte_ =
+        facts.isByte && pixelType != nullptr && std::strcmp(pixelType, "SIGNEDBYTE") == 0;
     if (source->isSignedByte_) source->dataType_ = "Int8";
     source->isByte_ = facts.isByte && !source->isSignedByte_;
     source->isFloating_ = facts.isFloating != 0;
@@ -311,10 +308,10 @@ Result<std::shared_ptr<RasterSource>> RasterSource::Open(const std::string& path
     source->sharesBlocks_ = pixelInterleaved;
     source->fileBands_ = count;
     const int64_t blockWidth = std::max(blockColumns, 1);
-    const int64_t paddedColumns = (int64_t{source->size_.columns} + blockWidth - 1) / blockWidth *
-                                  blockWidth;
-    source->blockRowBytes_ = int64_t{source->blockLines_} * paddedColumns *
-                             facts.typeBytes * (pixelInterleaved ? count : 1);
+    const int64_t paddedColumns =
+        (int64_t{source->size_.columns} + blockWidth - 1) / blockWidth * blockWidth;
+    source->blockRowBytes_ = int64_t{source->blockLines_} * paddedColumns * facts.typeBytes *
+                             (pixelInterleaved ? count : 1);
     if (facts.hasNodata) source->SetNodata(facts.nodata);
     if (facts.hasScaling) source->SetScaling(Scaling{facts.scale, facts.offset});
     if (warped) {
@@ -363,8 +360,8 @@ int RasterSource::WindowColumns() const {
     return std::min(size_.columns, std::max(1, wide / blockColumns_) * blockColumns_);
 }
 
-bool RasterSource::DecodeWindow(const std::vector<const RasterSource*>& group, int first,
-                                int count, int x0, int width, double* values, int worker) {
+bool RasterSource::DecodeWindow(const std::vector<const RasterSource*>& group, int first, int count,
+                                int x0, int width, double* values, int worker) {
     const RasterSource& lead = *group[0];
     void* own = lead.handles_->DatasetOf(worker);
     // The shared dataset serves one thread at a time; a worker's own serves only that worker.
@@ -390,7 +387,7 @@ bool RasterSource::DecodeWindow(const std::vector<const RasterSource*>& group, i
 
 bool RasterSource::KeepsBlocksAsDecoded() const {
     if (!kept_) return false;
-    static const char* const kKeptAsStored[] = {"Byte",  "Int8",  "UInt16",  "Int16",
+    static const char* const kKeptAsStored[] = {"Byte",   "Int8",  "UInt16",  "Int16",
                                                 "UInt32", "Int32", "Float32", "Float64"};
     return std::any_of(std::begin(kKeptAsStored), std::end(kKeptAsStored),
                        [&](const char* name) { return dataType_ == name; }) &&
@@ -423,10 +420,9 @@ std::optional<bool> RasterSource::DecodeBlocksInto(const std::vector<const Raste
     for (int by = first / lead.blockLines_; by * lead.blockLines_ < first + count; ++by) {
         for (int bx = x0 / lead.blockColumns_; bx * lead.blockColumns_ < x0 + width; ++bx) {
             for (size_t g = 0; g < group.size(); ++g) {
-                const KeptValues::Filled filled =
-                    group[g]->kept_->KeepBlock(by, bx, [&](uint8_t* block) {
-                        return Api().readBlock(bands[g], bx, by, block) != 0;
-                    });
+                const KeptValues::Filled filled = group[g]->kept_->KeepBlock(
+                    by, bx,
+                    [&](uint8_t* block) { return Api().readBlock(bands[g], bx, by, block) != 0; });
                 if (filled == KeptValues::Filled::NotDecoded) return false;
                 if (filled == KeptValues::Filled::NotKept) return std::nullopt;
             }
@@ -464,8 +460,7 @@ bool RasterSource::DecodeAndKeep(const std::vector<const RasterSource*>& group, 
     thread_local std::vector<double> piece;
     for (int top = first / blockLines * blockLines; top < first + count; top += blockLines) {
         const int pieceLines = std::min(blockLines, lines - top);
-        for (int left = x0 / blockColumns * blockColumns; left < x0 + width;
-             left += pieceColumns) {
+        for (int left = x0 / blockColumns * blockColumns; left < x0 + width; left += pieceColumns) {
             const int pieceWidth = std::min(pieceColumns, columns - left);
             const size_t pieceCells = static_cast<size_t>(pieceLines) * pieceWidth;
             piece.resize(pieceCells * group.size());
@@ -478,10 +473,10 @@ bool RasterSource::DecodeAndKeep(const std::vector<const RasterSource*>& group, 
                 if (group[g]->kept_)
                     group[g]->kept_->Keep(top, pieceLines, left, pieceWidth, decoded);
                 for (int y = y0; y < y1; ++y)
-                    std::copy(decoded + static_cast<size_t>(y - top) * pieceWidth + (c0 - left),
-                              decoded + static_cast<size_t>(y - top) * pieceWidth + (c1 - left),
-                              values + g * cells + static_cast<size_t>(y - first) * width +
-                                  (c0 - x0));
+                    std::copy(
+                        decoded + static_cast<size_t>(y - top) * pieceWidth + (c0 - left),
+                        decoded + static_cast<size_t>(y - top) * pieceWidth + (c1 - left),
+                        values + g * cells + static_cast<size_t>(y - first) * width + (c0 - x0));
             }
         }
     }
@@ -552,16 +547,15 @@ bool RasterSource::ReadsFromKept() const {
 }
 
 int64_t RasterSource::KeptBytes() const {
-    return KeptValues::BytesFor(size_, blockLines_, blockColumns_,
-                                KeptValues::KindOf(dataType_));
+    return KeptValues::BytesFor(size_, blockLines_, blockColumns_, KeptValues::KindOf(dataType_));
 }
 
 int64_t RasterSource::CoverageKeptBytes() const {
     return coverageSource_ ? coverageSource_->KeptBytes() : 0;
 }
 
-void RasterSource::KeepDecodedValues(const std::vector<RasterSource*>& sources,
-                                     int64_t memoryBytes, const std::string& spillFolder) {
+void RasterSource::KeepDecodedValues(const std::vector<RasterSource*>& sources, int64_t memoryBytes,
+                                     const std::string& spillFolder) {
     int64_t used = 0;
     const auto make = [&](const RasterSource& source) -> std::shared_ptr<KeptValues> {
         const int64_t need = source.KeptBytes();
@@ -587,9 +581,12 @@ std::shared_ptr<const RasterSource::GrayTable> RasterSource::TableOfGray() const
     const auto bits = [](double value) { return std::bit_cast<uint64_t>(value); };
     const bool stretched = !isByte_ && stretch_;
     const std::optional<double> nodata = stretched ? NodataAsRead() : nodata_;
-    std::vector<uint64_t> key = {stretched, stretched ? bits(stretch_->minimum) : 0,
-                                 stretched ? bits(stretch_->maximum) : 0, nodata.has_value(),
-                                 nodata ? bits(*nodata) : 0, scaling_.has_value(),
+    std::vector<uint64_t> key = {stretched,
+                                 stretched ? bits(stretch_->minimum) : 0,
+                                 stretched ? bits(stretch_->maximum) : 0,
+                                 nodata.has_value(),
+                                 nodata ? bits(*nodata) : 0,
+                                 scaling_.has_value(),
                                  scaling_ ? bits(scaling_->scale) : 0,
                                  scaling_ ? bits(scaling_->offset) : 0};
     const std::lock_guard<std::mutex> lock(tableLock_);
@@ -644,8 +641,7 @@ Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& grou
             // The refusal of the first band and line that fail.
             for (const RasterSource* source : group) {
                 std::vector<uint8_t> lines(static_cast<size_t>(lead.size_.columns) * count);
-                if (Status read = source->ReadLines(first, count, lines.data()); !read)
-                    return read;
+                if (Status read = source->ReadLines(first, count, lines.data()); !read) return read;
             }
             return lead.ReadFailure(first, count);
         }
@@ -657,8 +653,7 @@ Status RasterSource::ReadWindowRows(const std::vector<const RasterSource*>& grou
     }
     for (size_t g = 0; g < group.size(); ++g) {
         if (marks[g] == nullptr || !group[g]->Excludes()) continue;
-        if (Status masked = group[g]->MarkExclusions(first, count, x0, width, marks[g]);
-            !masked)
+        if (Status masked = group[g]->MarkExclusions(first, count, x0, width, marks[g]); !masked)
             return masked;
     }
     return Status::Ok();
@@ -688,10 +683,7 @@ Status RasterSource::RangeOfRows(const std::vector<const RasterSource*>& group, 
         std::vector<uint8_t> masked;
         for (size_t g = 0; g < group.size(); ++g) {
             const RasterSource& source = *group[g];
-            if (Status read =
-                    source.Excluded(top, lines, x0, width, masked);
-                !read)
-                return read;
+            if (Status read = source.Excluded(top, lines, x0, width, masked); !read) return read;
             const double* band = values.data() + g * cells;
             const std::optional<double> nodata = source.NodataAsRead();
             double least = low[g], most = high[g];
@@ -733,10 +725,9 @@ Status RasterSource::ReadFailure(int first, int count) const {
     // GDAL names the file and the band again: the refusal already does.
     const std::string named = path_ + ", band " + std::to_string(rasterBand_) + ": ";
     if (why.compare(0, named.size(), named) == 0) why.erase(0, named.size());
-    return Status::Failure(RasterRefusal(
-        path_, rasterBand_,
-        "GDAL cannot read its line " + std::to_string(failed + 1) +
-            (why.empty() ? std::string() : " (" + why + ")")));
+    return Status::Failure(RasterRefusal(path_, rasterBand_,
+                                         "GDAL cannot read its line " + std::to_string(failed + 1) +
+                                             (why.empty() ? std::string() : " (" + why + ")")));
 }
 
 std::optional<double> RasterSource::NodataAsRead() const {
@@ -765,8 +756,8 @@ std::string GeoreferenceDifference(const Georeference& first, const Georeference
     const auto& s = first.transform;
     const auto& t = second.transform;
     // A millionth of the larger pixel side, in map units.
-    const double pixel = std::max({std::fabs(s[1]), std::fabs(s[2]), std::fabs(s[4]),
-                                   std::fabs(s[5])});
+    const double pixel =
+        std::max({std::fabs(s[1]), std::fabs(s[2]), std::fabs(s[4]), std::fabs(s[5])});
     const double tolerance = pixel * 1e-6;
     for (int i = 0; i < 6; ++i) {
         if (!(std::fabs(s[i] - t[i]) <= tolerance))
@@ -778,7 +769,8 @@ std::string GeoreferenceDifference(const Georeference& first, const Georeference
 }
 
 std::string AllNodataReason(const std::optional<double>& nodata, bool floating) {
-    if (!nodata) return "every pixel holds NaN or an infinite value, which leaves no data to segment";
+    if (!nodata)
+        return "every pixel holds NaN or an infinite value, which leaves no data to segment";
     return "every pixel holds its nodata value " + NumberText(*nodata) +
            (floating ? ", NaN or an infinite value" : "") + ", which leaves no data to segment";
 }
@@ -825,9 +817,7 @@ Status RasterSource::TakePercentileStretch() {
             const int count = std::min(stripLines, size_.lines - first);
             const size_t cells = static_cast<size_t>(count) * size_.columns;
             if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
-            if (Status read = Excluded(first, count, 0, size_.columns, skip);
-                !read)
-                return read;
+            if (Status read = Excluded(first, count, 0, size_.columns, skip); !read) return read;
             skip.resize(cells, 0);
             for (size_t i = 0; i < cells; ++i)
                 if (IsNodata(values[i])) skip[i] = 1;
@@ -900,8 +890,7 @@ Result<ValueRange> RasterSource::FindRange(Progress& progress) const {
         const int count = std::min(stripLines, size_.lines - first);
         if (!ReadNative(first, count, values.data()))
             return R::Failure(ReadFailure(first, count).message);
-        if (Status read = Excluded(first, count, 0, size_.columns, masked);
-            !read)
+        if (Status read = Excluded(first, count, 0, size_.columns, masked); !read)
             return R::Failure(read.message);
         for (size_t i = 0, n = static_cast<size_t>(count) * size_.columns; i < n; ++i) {
             if (!std::isfinite(values[i]) || IsNodata(values[i])) continue;
@@ -951,8 +940,9 @@ namespace {
 template <typename Group>
 std::vector<const Group*> InTurn(const std::vector<Group>& groups, int turn, int turns) {
     std::vector<const Group*> ordered;
-    const size_t start =
-        groups.empty() || turns <= 1 ? 0 : groups.size() * static_cast<size_t>(turn % turns) / turns;
+    const size_t start = groups.empty() || turns <= 1
+                             ? 0
+                             : groups.size() * static_cast<size_t>(turn % turns) / turns;
     for (size_t i = 0; i < groups.size(); ++i)
         ordered.push_back(&groups[(start + i) % groups.size()]);
     return ordered;
@@ -960,9 +950,9 @@ std::vector<const Group*> InTurn(const std::vector<Group>& groups, int turn, int
 
 }  // namespace
 
-Status RasterSource::ReadLinesTogether(const std::vector<const RasterSource*>& sources,
-                                       int first, int count, uint8_t* const* lines,
-                                       uint8_t* const* nodata, int turn, int turns) {
+Status RasterSource::ReadLinesTogether(const std::vector<const RasterSource*>& sources, int first,
+                                       int count, uint8_t* const* lines, uint8_t* const* nodata,
+                                       int turn, int turns) {
     std::vector<double> values;
     const std::vector<std::vector<size_t>> groups = ReadGroups(sources);
     for (const std::vector<size_t>* each : InTurn(groups, turn, turns)) {
@@ -996,8 +986,8 @@ Status RasterSource::ReadLinesTogether(const std::vector<const RasterSource*>& s
             const RasterSource& source = *sources[group[g]];
             source.ToGray(values.data() + g * cells, cells, lines[group[g]], nodata[group[g]]);
             if (nodata[group[g]] == nullptr || !source.Excludes()) continue;
-            if (Status masked = source.MarkExclusions(first, count, 0,
-                                             source.size_.columns, nodata[group[g]]);
+            if (Status masked =
+                    source.MarkExclusions(first, count, 0, source.size_.columns, nodata[group[g]]);
                 !masked)
                 return masked;
         }
@@ -1060,8 +1050,7 @@ Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& s
                     const double* band = values.data() + g * cells;
                     double& least = low[worker][group[g]];
                     double& most = high[worker][group[g]];
-                    if (Status excluded = source.Excluded(first, count, 0,
-                                                     size.columns, masked);
+                    if (Status excluded = source.Excluded(first, count, 0, size.columns, masked);
                         !excluded) {
                         const std::lock_guard<std::mutex> lock(refusing);
                         if (strip < refusedStrip) {
@@ -1081,14 +1070,7 @@ Status RasterSource::ChooseStretchesTogether(const std::vector<RasterSource*>& s
             }
         }
     };
-    std::vector<std::thread> helpers;
-    try {
-        for (int w = 1; w < workers; ++w) helpers.emplace_back(work, w);
-    } catch (const std::system_error&) {
-        // Fewer threads: the strips are shared among those that started.
-    }
-    work(0);
-    for (std::thread& helper : helpers) helper.join();
+    RunWorkers(workers, work);
     if (!refusal) return refusal;
     return TakeOwnRanges(wanted, low, high);
 }

@@ -15,7 +15,7 @@ namespace {
 
 // Prints "tessera-batch: " and the text on one line to standard error; answers the exit status
 // of the refusal's kind.
-int Fail(tessera::job::Refusal kind, const std::string& text) {
+int ExitWith(tessera::job::Refusal kind, const std::string& text) {
     std::fprintf(stderr, "tessera-batch: %s\n", tessera::job::OneLine(text).c_str());
     return tessera::job::ExitStatusOf(kind);
 }
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     tessera::RemoveTemporariesOnInterrupt();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const tessera::Result<tessera::job::Options> options = tessera::job::ParseOptions(arguments);
-    if (!options) return Fail(tessera::job::Refusal::Usage, options.message);
+    if (!options) return ExitWith(tessera::job::Refusal::Usage, options.message);
     if (options.value->help) {
         std::fputs(tessera::job::UsageText().c_str(), stdout);
         return 0;
@@ -64,6 +64,6 @@ int main(int argc, char** argv) {
     StandardError stages;
     const tessera::job::JobOutcome outcome = tessera::job::Run(*options.value, &stages);
     tessera::EndGdal();
-    if (!outcome.Done()) return Fail(outcome.kind, outcome.message);
+    if (!outcome.Done()) return ExitWith(outcome.kind, outcome.message);
     return 0;
 }

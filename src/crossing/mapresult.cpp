@@ -6,13 +6,13 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 #include "bands/gdalapi.h"
 #include "bands/gdalsupport.h"
 #include "bands/stretch.h"
 #include "crossing/crossing.h"
 #include "support/numbers.h"
+#include "support/parallel.h"
 #include "support/safefile.h"
 
 namespace tessera {
@@ -35,8 +35,8 @@ std::optional<Georeference> SharedGeoreference(const std::vector<BandRecord>& re
 }
 
 struct ClassGeoTiff::Handles {
-    std::string path;     // the cloud-optimised file
-    StagedName strips;    // the striped file the lines go to first
+    std::string path;               // the cloud-optimised file
+    StagedName strips;              // the striped file the lines go to first
     const GdalApi* gdal = nullptr;  // the module, once Create has loaded it
     void* dataset = nullptr;        // GDALDatasetH
     void* band = nullptr;           // GDALRasterBandH
@@ -169,16 +169,7 @@ bool FillModeOverview(const GdalApi& gdal, void* source, void* overview, int thr
             ModeLines(lines.data(), sourceFirst, from.columns, xs, ys, begin, end, nodata,
                       result.data() + static_cast<size_t>(begin - first) * to.columns);
         };
-        std::vector<std::thread> helpers;
-        for (int k = 1; k < parts; ++k) {
-            try {
-                helpers.emplace_back(part, k);
-            } catch (const std::system_error&) {
-                part(k);
-            }
-        }
-        part(0);
-        for (std::thread& helper : helpers) helper.join();
+        RunParts(parts, part);
         if (!gdal.writeBand(overview, 0, first, to.columns, last - first, result.data(),
                             to.columns) ||
             !told.Step(last - first))
@@ -277,8 +268,8 @@ bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourT
     if (!handles_->strips.Open(path)) return false;
     // Strips of whole lines, as the class raster is written; BigTIFF only where needed.
     const char* options[] = {"INTERLEAVE=BAND", "BIGTIFF=IF_SAFER", nullptr};
-    void* dataset = gdal->createBytes("GTiff", handles_->strips.Temporary().c_str(),
-                                      size.columns, size.lines, options);
+    void* dataset = gdal->createBytes("GTiff", handles_->strips.Temporary().c_str(), size.columns,
+                                      size.lines, options);
     if (dataset == nullptr) return false;
     handles_->dataset = dataset;
     handles_->band = gdal->rasterBand(dataset, 1);
@@ -398,8 +389,7 @@ ClassTable MakeClassTable(ImageSize size, const std::vector<BandRecord>& records
         for (int b = 1; b <= n; ++b) {
             const BandRecord& record = records[b];
             ClassRow::Band& band = row.bands.emplace_back();
-            const int segment =
-                code >= 1 && code <= table.CodeCount ? table.Digits(code, b) : 0;
+            const int segment = code >= 1 && code <= table.CodeCount ? table.Digits(code, b) : 0;
             const SegmentLimits& limits = record.segmentLimits;
             const bool known = segment >= 1 && segment <= limits.Count();
             band.segment = segment;
@@ -424,9 +414,9 @@ ClassTable MakeClassTable(ImageSize size, const std::vector<BandRecord>& records
             code >= 0 && static_cast<size_t>(code) < pixelCount.size() ? pixelCount[code] : 0;
         row.area = areas.Text(static_cast<int>(k));
         AppendFixed(row.percent,
-                    dataPixels > 0 ? 100.0 * static_cast<double>(row.pixels) /
-                                         static_cast<double>(dataPixels)
-                                   : 0.0,
+                    dataPixels > 0
+                        ? 100.0 * static_cast<double>(row.pixels) / static_cast<double>(dataPixels)
+                        : 0.0,
                     4);
     }
     return classes;
@@ -447,8 +437,8 @@ ClassTable MakeClassTable(ImageSize size, const std::vector<BandRecord>& records
 std::string ClassTableCsv(const ClassTable& classes) {
     std::string text = "class,code";
     for (int b = 1; b <= classes.bandCount; ++b) {
-        for (const char* field : {"_segment", "_gray_min", "_gray_max", "_native_min",
-                                  "_native_max"}) {
+        for (const char* field :
+             {"_segment", "_gray_min", "_gray_max", "_native_min", "_native_max"}) {
             text.append(",b").append(std::to_string(b)).append(field);
         }
     }

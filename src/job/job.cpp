@@ -21,6 +21,7 @@
 #include "workspace/changejob.h"
 #include "workspace/scenefit.h"
 #include "workspace/streamedjob.h"
+#include "workspace/treatmentapply.h"
 #include "workspace/treatmentfile.h"
 
 namespace tessera::job {
@@ -619,72 +620,65 @@ JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
     // the strips and the code count, not on the number of pixels.
     tessera::StreamedJob job(SettingsOf(options, options.out));
     Progress progress(stages, options.progress, options.quiet);
-    // An error goes on a line of its own, after the progress line.
-    const auto Fail = [&progress](Refusal kind, const std::string& text) {
-        progress.EndLine();
-        JobOutcome refused;
-        refused.kind = kind;
-        refused.message = text;
-        return refused;
-    };
-    if (!options.applyConflict.empty()) return Fail(Refusal::Input, options.applyConflict);
+    if (!options.applyConflict.empty())
+        return Fail(progress, Refusal::Input, options.applyConflict);
     // A treatment to apply is read first: a file that is none refuses the job before a band
     // is opened.
     std::optional<tessera::SavedTreatment> saved;
     if (!options.applyTreatment.empty()) {
         tessera::Result<tessera::SavedTreatment> read =
             tessera::ReadTreatment(options.applyTreatment);
-        if (!read) return Fail(Refusal::Input, read.message);
+        if (!read) return Fail(progress, Refusal::Input, read.message);
         saved = std::move(*read.value);
     }
     const tessera::Result<std::vector<JobBand>> listed = BandsOf(options);
-    if (!listed) return Fail(Refusal::Input, listed.message);
+    if (!listed) return Fail(progress, Refusal::Input, listed.message);
     const std::vector<JobBand>& bands = *listed.value;
     const int bandCount = static_cast<int>(bands.size());
     if (saved) {
         if (const tessera::Status fits =
                 tessera::CheckTreatmentBandCount(*saved, options.applyTreatment, bandCount);
             !fits)
-            return Fail(Refusal::Input, fits.message);
+            return Fail(progress, Refusal::Input, fits.message);
     }
     if (std::optional<JobOutcome> refused =
             LoadBandSet(job, options, bands, saved ? &*saved : nullptr, {}, progress))
         return *refused;
 
     if (const tessera::Status read = job.ReadBands(); !read)
-        return Fail(Refusal::Input, read.message);
+        return Fail(progress, Refusal::Input, read.message);
     progress.Say("read the bands");
 
     if (options.formats.mapAsked && !job.Place())
-        return Fail(Refusal::Input, Spelled(options.speaker, "--format") + " asks for " +
-                                        options.out + ".tif or " + options.out +
-                                        ".csv, but not every band carries a georeference");
+        return Fail(progress, Refusal::Input,
+                    Spelled(options.speaker, "--format") + " asks for " + options.out + ".tif or " +
+                        options.out + ".csv, but not every band carries a georeference");
     if (options.formats.styleAsked && !job.Place())
-        return Fail(Refusal::Input, Spelled(options.speaker, "--format") + " asks for " +
-                                        options.out +
-                                        ".qml, but not every band carries a georeference");
+        return Fail(progress, Refusal::Input,
+                    Spelled(options.speaker, "--format") + " asks for " + options.out +
+                        ".qml, but not every band carries a georeference");
 
     if (saved) {
         if (const tessera::Status taken = job.TakeSavedSegmentation(*saved); !taken)
-            return Fail(Refusal::Input, taken.message);
+            return Fail(progress, Refusal::Input, taken.message);
     }
     for (int band = 1; band <= bandCount && !saved; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
         const tessera::Result<std::vector<int32_t>> limits =
             GrayLimitsOf(options, choice, job.State().records[band],
                          "band " + std::to_string(band) + " (" + bands[band - 1].path + ")");
-        if (!limits) return Fail(Refusal::Input, limits.message);
+        if (!limits) return Fail(progress, Refusal::Input, limits.message);
         if (choice.nativeLimits) job.NoteNativeLimits(band, *choice.nativeLimits);
         job.SetSegmentation(band, choice.type, choice.segments, *limits.value);
     }
     progress.Say("segmenting");
     if (const tessera::Status segmented = job.FinishSegmentation(); !segmented) {
-        return Fail(Refusal::Usage, segmented.message);
+        return Fail(progress, Refusal::Usage, segmented.message);
     }
 
     progress.Say("crossing");
     if (const tessera::Status counted = job.CountCodes(); !counted)
-        return Fail(Refusal::Input, counted.message);
+        return Fail(progress, Refusal::Input, counted.message);
     const std::vector<int64_t>& pixelCount = job.PixelCount();
     const int codeCount = job.Table().CodeCount;
 
@@ -692,18 +686,19 @@ JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
         // A code keeps the class number and colour the treatment gives it.
         if (const tessera::Status crossed = job.TakeSavedClasses(*saved, options.applyTreatment);
             !crossed)
-            return Fail(Refusal::Input, crossed.message);
+            return Fail(progress, Refusal::Input, crossed.message);
     } else {
         // The same choices as the code selection dialogs of the interactive program.
         const tessera::CodeSelection choice{options.keepAll, options.minPixels};
         if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
             kept > tessera::kMaximumClassCount) {
-            return Fail(Refusal::TooManyClasses, TooManyClassesText(options, kept, codeCount));
+            return Fail(progress, Refusal::TooManyClasses,
+                        TooManyClassesText(options, kept, codeCount));
         }
         std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
         job.SetSelectionRule(choice);
         if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed) {
-            return Fail(Refusal::Input, crossed.message);
+            return Fail(progress, Refusal::Input, crossed.message);
         }
     }
 
@@ -717,11 +712,14 @@ JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
     files.style = formats.qml;
     files.codes = formats.codes;
     std::vector<std::string> written;
-    for (const auto& [wanted, extension] :
-         {std::pair{files.bitmap, ".bmp"}, {files.report, ".txt"}, {files.raw, ".raw"},
-          {files.geotiff && job.Place(), ".tif"}, {files.geotiff && job.Place(), ".tif.aux.xml"},
-          {files.table && job.Place(), ".csv"}, {files.style && job.Place(), ".qml"},
-          {files.codes, tessera::kCodeListSuffix}})
+    for (const auto& [wanted, extension] : {std::pair{files.bitmap, ".bmp"},
+                                            {files.report, ".txt"},
+                                            {files.raw, ".raw"},
+                                            {files.geotiff && job.Place(), ".tif"},
+                                            {files.geotiff && job.Place(), ".tif.aux.xml"},
+                                            {files.table && job.Place(), ".csv"},
+                                            {files.style && job.Place(), ".qml"},
+                                            {files.codes, tessera::kCodeListSuffix}})
         if (wanted) written.push_back(extension);
     std::string saving = "saving " + options.out;
     for (size_t k = 0; k < written.size(); ++k)
@@ -733,13 +731,13 @@ JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
     // earlier leaves no result file behind.
     if (const tessera::Status written = job.Save(options.out, options.saveSegmented, files);
         !written) {
-        return Fail(Refusal::NotWritten, written.message);
+        return Fail(progress, Refusal::NotWritten, written.message);
     }
     if (!options.saveTreatment.empty()) {
         progress.Say("saving the treatment " + options.saveTreatment);
         if (const tessera::Status kept = tessera::SaveTreatment(options.saveTreatment, job.State());
             !kept)
-            return Fail(Refusal::NotWritten, kept.message);
+            return Fail(progress, Refusal::NotWritten, kept.message);
     }
     progress.Say("done: " + std::to_string(job.ClassCount()) + " classes");
     JobOutcome done;

@@ -6,13 +6,12 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "crossing/codetable.h"
 #include "crossing/maplegend.h"
 #include "crossing/report.h"
 #include "image/rawfiles.h"
+#include "support/parallel.h"
 
 namespace tessera {
 
@@ -124,15 +123,8 @@ namespace {
 
 // Syncs the files at once, each from a thread of its own.
 void SyncTogether(const std::vector<RasterPair*>& pairs) {
-    std::vector<std::thread> syncs;
-    for (RasterPair* pair : pairs) {
-        try {
-            syncs.emplace_back([pair] { pair->Sync(); });
-        } catch (const std::system_error&) {
-            pair->Sync();
-        }
-    }
-    for (std::thread& sync : syncs) sync.join();
+    RunParts(static_cast<int>(pairs.size()),
+             [&pairs](int k) { pairs[static_cast<size_t>(k)]->Sync(); });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "bands/gdalsupport.h"
 #include "image/rawfiles.h"
+#include "workspace/treatmentapply.h"
 
 namespace tessera {
 
@@ -131,7 +132,8 @@ Status StreamedJob::ReadBands() {
         for (int b = 1; b <= n; ++b)
             if (RasterSource* raster = readers_[b].MutableRaster()) rasters.push_back(raster);
         RasterSource::KeepDecodedValues(rasters, KeptBytesOf(settings_), settings_.spillFolder);
-        strips_ = std::make_unique<FileStrips>(readers_, size_, StripLinesOf(settings_, size_.columns));
+        strips_ =
+            std::make_unique<FileStrips>(readers_, size_, StripLinesOf(settings_, size_.columns));
         strips_->Plan(threads_);
         // The stretches of the bands that take their own range, then the histograms: every
         // band read at once, strip by strip, so that a block of a file is decoded once a pass.
@@ -143,8 +145,8 @@ Status StreamedJob::ReadBands() {
             const BandReader& file = readers_[b];
             if (file.MayLackData() &&
                 statistics.value->withoutData[b] == int64_t{size_.lines} * size_.columns)
-                return refuse(Status::Failure(file.Refusal(AllNodataReason(
-                    file.Nodata(), file.Raster() && file.Raster()->IsFloating()))));
+                return refuse(Status::Failure(file.Refusal(
+                    AllNodataReason(file.Nodata(), file.Raster() && file.Raster()->IsFloating()))));
         }
         TakeStatistics(treatment_, *statistics.value);
         for (int b = 1; b <= n; ++b) treatment_.records[b].stretch = readers_[b].Stretch();
@@ -195,7 +197,8 @@ Status StreamedJob::CountValues(int band, std::vector<int64_t>& counts, int64_t&
 }
 
 Status StreamedJob::CountCodes() {
-    if (treatment_.byGray.empty() || !strips_) return Status::Failure(" The bands are not segmented ");
+    if (treatment_.byGray.empty() || !strips_)
+        return Status::Failure(" The bands are not segmented ");
     Result<CodeTally> tally = tessera::CountCodes(*strips_, treatment_, threads_);
     if (!tally) return Status::Failure(tally.message);
     TakeCounts(treatment_, std::move(*tally.value));
@@ -213,7 +216,8 @@ std::optional<Georeference> StreamedJob::Place() const {
 
 Status StreamedJob::Save(const std::string& stem, const std::string& segmentedStem,
                          ResultFiles files) {
-    if (treatment_.classOf.empty() || !strips_) return Status::Failure(" There is no result to save ");
+    if (treatment_.classOf.empty() || !strips_)
+        return Status::Failure(" There is no result to save ");
     const int n = bandCount_;
     const int columns = size_.columns;
     const bool segmented = !segmentedStem.empty();

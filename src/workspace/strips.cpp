@@ -6,8 +6,6 @@
 #include <limits>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "bands/gdalsupport.h"
 
@@ -32,116 +30,6 @@ int StripSource::Workers(int threads) const {
     return std::clamp(std::min(threads, StripCount()), 1, std::max(threads, 1));
 }
 
-Status RunTasks(size_t count, int threads, const std::function<Status(int, size_t)>& task) {
-    std::atomic<size_t> next{0};
-    std::mutex refusing;
-    size_t refusedTask = count;
-    Status refusal = Status::Ok();
-    std::atomic<bool> outOfMemory{false};
-    auto work = [&](int worker) {
-        try {
-            for (size_t t = next++; t < count; t = next++) {
-                Status done = task(worker, t);
-                if (done) continue;
-                const std::lock_guard<std::mutex> lock(refusing);
-                if (t < refusedTask) {
-                    refusedTask = t;
-                    refusal = std::move(done);
-                }
-            }
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-        }
-    };
-    std::vector<std::thread> helpers;
-    try {
-        for (int w = 1; w < std::min<int>(threads, static_cast<int>(count)); ++w)
-            helpers.emplace_back(work, w);
-    } catch (const std::system_error&) {
-        // Fewer threads: the tasks are shared among those that started.
-    }
-    work(0);
-    for (std::thread& helper : helpers) helper.join();
-    if (outOfMemory) throw std::bad_alloc();
-    return refusal;
-}
-
-Status RunStrips(int begin, int end, int threads, const std::function<Status(int, int)>& work,
-                 Progress* progress, const char* stage, int total,
-                 const std::function<void()>& stopped) {
-    const int stripCount = end;
-    const int wanted = std::min(std::max(threads, 1), std::max(end - begin, 1));
-    // Worker w starts with strip w, so that every thread takes part; then each takes the next
-    // strip left, so that a thread slowed down by other work takes fewer.
-    std::atomic<int> next{begin + wanted};
-    std::atomic<int> done{begin};
-    std::atomic<bool> failed{false};
-    bool outOfMemory = false;
-    bool cancelled = false;
-    // The refusal of the first strip that could not be read: every strip before it was taken
-    // and is finished, so it is the same whatever the threads.
-    int refusedStrip = stripCount;
-    Status refusal = Status::Ok();
-    std::mutex refusing;
-    std::once_flag told;
-    const auto stop = [&] {
-        failed.store(true);
-        if (stopped) std::call_once(told, stopped);
-    };
-    // A worker takes strip `index`, then the strips reserved beyond it (reserved..wanted - 1,
-    // those of threads that could not start), then the next strips left: the strips of one
-    // worker come in increasing order.
-    auto worker = [&](int index, int reserved) {
-        int strip = begin + index;
-        while (strip < stripCount && !failed.load()) {
-            try {
-                // The first thread tells the progress: the caller's watcher is not shared.
-                if (index == 0 && progress && !progress->Step(stage, done.load(), total)) {
-                    {
-                        const std::lock_guard<std::mutex> lock(refusing);
-                        cancelled = true;
-                    }
-                    stop();
-                    return;
-                }
-                Status result = work(index, strip);
-                if (result) {
-                    ++done;
-                    strip = reserved < wanted ? begin + reserved++ : next.fetch_add(1);
-                    continue;
-                }
-                {
-                    const std::lock_guard<std::mutex> lock(refusing);
-                    if (strip < refusedStrip) {
-                        refusedStrip = strip;
-                        refusal = std::move(result);
-                    }
-                }
-            } catch (const std::exception&) {
-                const std::lock_guard<std::mutex> lock(refusing);
-                outOfMemory = true;
-            }
-            stop();
-            return;
-        }
-    };
-    std::vector<std::thread> helpers;
-    int started = 1;
-    for (int index = 1; index < wanted; ++index, ++started) {
-        try {
-            helpers.emplace_back(worker, index, wanted);
-        } catch (const std::exception&) {
-            break;
-        }
-    }
-    // Strips meant for threads that could not start are taken by this one.
-    worker(0, started);
-    for (std::thread& helper : helpers) helper.join();
-    if (outOfMemory) throw std::bad_alloc();
-    if (cancelled && refusal) return Status::Cancelled();
-    return refusal;
-}
-
 // ----- the bands in memory -----
 
 MemoryStrips::MemoryStrips(ImageSize size, std::vector<BandPlane> bands)
@@ -162,17 +50,20 @@ Status MemoryStrips::ForEachStrip(int threads, const StripWork& work, Progress* 
         strip.marks.resize(bands_.size());
     }
     const int count = StripCount();
-    return RunStrips(0, count, workers, [&](int worker, int index) {
-        Strip& strip = strips[static_cast<size_t>(worker)];
-        strip.first = index * stripLines_;
-        strip.count = std::min(stripLines_, size_.lines - strip.first);
-        const size_t offset = static_cast<size_t>(strip.first) * columns;
-        for (size_t b = 0; b < bands_.size(); ++b) {
-            strip.gray[b] = bands_[b].gray.get() + offset;
-            strip.marks[b] = bands_[b].marks ? bands_[b].marks.get() + offset : nullptr;
-        }
-        return work(worker, index, strip);
-    }, progress, stage, count, stopped);
+    return RunStrips(
+        0, count, workers,
+        [&](int worker, int index) {
+            Strip& strip = strips[static_cast<size_t>(worker)];
+            strip.first = index * stripLines_;
+            strip.count = std::min(stripLines_, size_.lines - strip.first);
+            const size_t offset = static_cast<size_t>(strip.first) * columns;
+            for (size_t b = 0; b < bands_.size(); ++b) {
+                strip.gray[b] = bands_[b].gray.get() + offset;
+                strip.marks[b] = bands_[b].marks ? bands_[b].marks.get() + offset : nullptr;
+            }
+            return work(worker, index, strip);
+        },
+        progress, stage, count, stopped);
 }
 
 // ----- the bands' files -----
@@ -225,9 +116,8 @@ class LineGroup {
         const size_t workers = static_cast<size_t>(std::max(threads, 1));
         if (marksScratch_.size() < workers) marksScratch_.resize(workers);
         if (values_.size() < workers) values_.resize(workers);
-        return RunTasks(tasks.size(), threads, [&](int worker, size_t t) {
-            return ReadTask(readers, tasks[t], worker);
-        });
+        return RunTasks(tasks.size(), threads,
+                        [&](int worker, size_t t) { return ReadTask(readers, tasks[t], worker); });
     }
 
     // Lines first..first + count - 1 (within the group) of band b (0 = the first): the gray
@@ -237,7 +127,8 @@ class LineGroup {
         std::memcpy(gray, gray_.get() + bandBytes_ * static_cast<size_t>(band) + line * columns_,
                     static_cast<size_t>(count) * columns_);
         if (marks == nullptr) return;
-        const uint8_t* packed = marks_.get() + markStride_ * (lines_ * static_cast<size_t>(band) + line);
+        const uint8_t* packed =
+            marks_.get() + markStride_ * (lines_ * static_cast<size_t>(band) + line);
         for (int y = 0; y < count; ++y, packed += markStride_, marks += columns_) {
             size_t x = 0;
             for (; x + 1 < columns_; x += 2) {
@@ -269,8 +160,8 @@ class LineGroup {
             std::vector<const RasterSource*> group;
             for (int b : task.bands) group.push_back(readers[b].Raster());
             if (Status read = RasterSource::ReadWindowRows(
-                    group, first_, count_, task.x0, task.width, gray.data(), columns_,
-                    marks.data(), worker, values_[static_cast<size_t>(worker)]);
+                    group, first_, count_, task.x0, task.width, gray.data(), columns_, marks.data(),
+                    worker, values_[static_cast<size_t>(worker)]);
                 !read)
                 return read;
         } else if (Status read =
@@ -282,7 +173,8 @@ class LineGroup {
         // (multiples of 16 columns), so no two tasks share a byte.
         for (size_t i = 0; i < task.bands.size(); ++i) {
             if (marks[i] == nullptr) continue;
-            uint8_t* band = marks_.get() + markStride_ * lines_ * static_cast<size_t>(task.bands[i] - 1);
+            uint8_t* band =
+                marks_.get() + markStride_ * lines_ * static_cast<size_t>(task.bands[i] - 1);
             for (int y = 0; y < count_; ++y) {
                 uint8_t* packed = band + markStride_ * static_cast<size_t>(y);
                 const uint8_t* line = marks[i] + width * static_cast<size_t>(y);
@@ -297,8 +189,8 @@ class LineGroup {
                 for (; x < width; ++x) {
                     const size_t at = static_cast<size_t>(task.x0) + x;
                     const int shift = static_cast<int>(at & 1) * 4;
-                    packed[at >> 1] = static_cast<uint8_t>(
-                        (packed[at >> 1] & ~(15 << shift)) | ((line[x] & 15) << shift));
+                    packed[at >> 1] = static_cast<uint8_t>((packed[at >> 1] & ~(15 << shift)) |
+                                                           ((line[x] & 15) << shift));
                 }
             }
         }
@@ -316,7 +208,6 @@ class LineGroup {
     std::vector<std::vector<double>> values_;         // a thread's native values
     int first_ = 0, count_ = 0;
 };
-
 
 namespace {
 
@@ -337,8 +228,8 @@ struct BandStrips {
     uint8_t* Marks(int b) { return marks.get() + stripBytes * static_cast<size_t>(b); }
     // Reads the strip of bands 1..readers.size() - 1 (readers[b] for band b). Worker `turn`
     // of `turns`: see ReadLinesTogether. From `group` when there is one (it holds these lines).
-    Status Read(const std::vector<BandReader>& readers, int first, int count, int turn,
-                int turns, const LineGroup* group) {
+    Status Read(const std::vector<BandReader>& readers, int first, int count, int turn, int turns,
+                const LineGroup* group) {
         strip.first = first;
         strip.count = count;
         sources.clear();
@@ -504,9 +395,9 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
                 least.push_back(low[worker][i]);
                 most.push_back(high[worker][i]);
             }
-            Status done = RasterSource::RangeOfRows(members, first, count, window.x0,
-                                                    window.width, least.data(), most.data(),
-                                                    worker, values[static_cast<size_t>(worker)]);
+            Status done = RasterSource::RangeOfRows(members, first, count, window.x0, window.width,
+                                                    least.data(), most.data(), worker,
+                                                    values[static_cast<size_t>(worker)]);
             for (size_t m = 0; m < members.size(); ++m) {
                 low[worker][groups[window.group][m]] = least[m];
                 high[worker][groups[window.group][m]] = most[m];

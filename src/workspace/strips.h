@@ -11,6 +11,7 @@
 
 #include "bands/bandreader.h"
 #include "image/rawfiles.h"
+#include "support/parallel.h"
 #include "support/progress.h"
 #include "support/status.h"
 
@@ -42,9 +43,7 @@ class StripSource {
     virtual int BandCount() const = 0;
     // The number of strips and the lines of each (the last may hold fewer).
     virtual int StripLines() const = 0;
-    int StripCount() const {
-        return (Size().lines + StripLines() - 1) / std::max(StripLines(), 1);
-    }
+    int StripCount() const { return (Size().lines + StripLines() - 1) / std::max(StripLines(), 1); }
     // The threads a pass on `threads` threads uses: never more than the strips.
     int Workers(int threads) const;
     // Runs work for every strip on up to `threads` threads (worker 0..Workers - 1). A worker
@@ -59,17 +58,6 @@ class StripSource {
                                 const char* stage = nullptr,
                                 const std::function<void()>& stopped = {}) = 0;
 };
-
-// Runs task(worker, t) for t = 0..count - 1 on up to `threads` threads, each taking the next
-// task left; the refusal of the first task refused. Throws std::bad_alloc when a task ran out
-// of memory.
-Status RunTasks(size_t count, int threads, const std::function<Status(int, size_t)>& task);
-
-// Strips begin..end - 1 of a source of `stripLines` lines a strip on up to `threads`
-// threads, as StripSource::ForEachStrip runs them; work(worker, strip index).
-Status RunStrips(int begin, int end, int threads, const std::function<Status(int, int)>& work,
-                 Progress* progress = nullptr, const char* stage = nullptr, int total = 0,
-                 const std::function<void()>& stopped = {});
 
 // The bands held in memory: each a whole block of lines x columns gray levels, and its marks
 // (none when every pixel holds data). The blocks are shared: they stay while the source lives.

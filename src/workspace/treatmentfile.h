@@ -1,10 +1,8 @@
 #pragma once
 // A treatment that travels: every choice that turned a band set into classes (each band's
 // stretch, method and limits, the code table, the selection, the classes with their colours)
-// as one JSON document (docs/treatment.md), and the same choices applied to another band set of
-// as many bands. Applied, nothing is computed from the new bands' own values: the stretches
-// and gray limits are the saved ones, a code keeps its class number and colour, and no colour
-// is drawn, so that the class files of two scenes compare byte for byte.
+// as one JSON document (docs/treatment.md), written and read back. treatmentapply.h applies
+// it to another band set.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -64,27 +62,5 @@ Status SaveTreatment(const std::string& path, const Treatment& treatment);
 // breaks the format).
 Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string& path);
 Result<SavedTreatment> ReadTreatment(const std::string& path);
-
-// ----- applying it -----
-
-// Refuses a band set of another band count than the treatment's.
-Status CheckTreatmentBandCount(const SavedTreatment& saved, const std::string& path, int bandCount);
-// Refuses band b (of `file`, data type `dataType`) where the saved stretch would not apply:
-// a band of 8 bits where the treatment stretches one of more, or the other way round.
-Status CheckTreatmentBand(const SavedTreatment& saved, const std::string& path, int band,
-                          const std::string& file, const std::string& dataType);
-
-// Takes the saved methods, counts and gray limits into the records of a band set read
-// (GatherStatistics done): nothing is computed from its histograms.
-void TakeSavedSegmentation(Treatment& treatment, const SavedTreatment& saved);
-// The same into records 1..bandCount.
-void TakeSavedSegmentation(BandRecord* records, int bandCount, const SavedTreatment& saved);
-// A band loaded again for a saved treatment takes its stretch, scale and nodata value, whatever
-// its own, and no percentiles.
-void TakeSavedLoading(BandLoadOptions& options, const SavedBand& kept);
-// After the count: the saved classes (a code keeps its class number) and colours, and the
-// selection rule, without a draw; the report then names `path` and counts the pixels of codes
-// in no class. Refused when the treatment's code table is not the one segmented.
-Status TakeSavedClasses(Treatment& treatment, const SavedTreatment& saved, const std::string& path);
 
 }  // namespace tessera

@@ -7,6 +7,7 @@
 #include "crossing/codetable.h"
 #include "crossing/mapresult.h"
 #include "support/paths.h"
+#include "workspace/treatmentapply.h"
 
 namespace tessera {
 

@@ -1,6 +1,7 @@
 // The treatment document: the JSON reader's faults with their line and column, a small
 // treatment written byte for byte as worked out by hand and read back, the fields a broken
 // document is refused by, and the classes it gives a counted band set.
+#include "workspace/treatmentapply.h"
 #include "workspace/treatmentfile.h"
 
 #include <gtest/gtest.h>
