@@ -4,7 +4,7 @@
 
 #include "bands/bandfiles.h"
 #include "fuzzfiles.h"
-#include "image/guitools.h"
+#include "image/bitmapfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = fuzzing::WriteScratch("input.bmp", data, size);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/guitools.h"
+#include "image/bitmapfile.h"
 
 namespace tessera {
 

@@ -10,7 +10,7 @@
 #include <new>
 #include <vector>
 
-#include "image/guitools.h"
+#include "image/bitmapfile.h"
 
 namespace tessera {
 

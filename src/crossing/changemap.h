@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "crossing/mapareas.h"
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "image/rawfiles.h"
 #include "support/status.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "crossing/codetable.h"
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "image/matrix.h"
 #include "segmentation/thresholding.h"
 #include "support/progress.h"

@@ -10,7 +10,7 @@
 #include "bands/pixelmask.h"
 #include "crossing/crossing.h"
 #include "crossing/mapresult.h"
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "segmentation/bandrecord.h"
 #include "support/safefile.h"
 #include "support/status.h"

@@ -13,7 +13,7 @@
 
 #include "crossing/codetable.h"
 #include "crossing/mapareas.h"
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "image/rawfiles.h"
 #include "segmentation/bandrecord.h"
 #include "support/progress.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bands/bandfiles.h"
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "image/matrix.h"
 #include "segmentation/graysteps.h"
 #include "support/randombelow.h"

@@ -19,7 +19,7 @@
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "crossing/report.h"
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "segmentation/bandrecord.h"
 #include "segmentation/thresholding.h"
 #include "support/progress.h"

@@ -15,7 +15,7 @@
 
 #include "crossing/mapareas.h"
 #include "crossing/mapresult.h"
-#include "image/guitools.h"
+#include "image/bitmapfile.h"
 #include "support/progress.h"
 #include "support/safefile.h"
 #include "support/status.h"

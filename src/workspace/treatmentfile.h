@@ -11,7 +11,7 @@
 #include "bands/bandfacts.h"
 #include "bands/bandset.h"
 #include "crossing/crossing.h"
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "segmentation/thresholding.h"
 #include "support/json.h"
 #include "support/status.h"

@@ -15,7 +15,7 @@
 #include "bands/pixelmask.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "image/rawfiles.h"
 #include "segmentation/bandrecord.h"
 #include "segmentation/thresholding.h"

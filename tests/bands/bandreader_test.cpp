@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "image/guitools.h"
+#include "image/bitmapfile.h"
 #include "testfiles.h"
 
 namespace tessera {

@@ -8,7 +8,7 @@
 
 #include "bands/bandfiles.h"
 #include "bands/bandreader.h"
-#include "image/guitools.h"
+#include "image/bitmapfile.h"
 #include "support/paths.h"
 #include "testfiles.h"
 

@@ -20,7 +20,7 @@
 #include "app/forms.h"
 #include "app/mainwindow.h"
 #include "gui/guitest.h"
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "rasterfiles.h"
 #include "view/ui/histogris.h"
 #include "view/ui/imagewindow.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "image/guitools.h"
+#include "image/bitmapfile.h"
 #include "testfiles.h"
 
 using namespace tessera;

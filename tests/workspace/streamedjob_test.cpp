@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "image/guitools.h"
+#include "image/bitmapfile.h"
 #include "testfiles.h"
 #include "workspace/workspace.h"
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <optional>
 
-#include "image/guitools.h"
+#include "image/grayimage.h"
 #include "view/mapreadout.h"
 #include "view/zoomgeometry.h"
 
