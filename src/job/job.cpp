@@ -84,8 +84,7 @@ JobOutcome Classified(JobOutcome outcome, const Options& options) {
 
 // A definition band's gray limits: those typed, or each native limit as the gray level whose
 // native range holds it, by the band's stretch; refused naming the band (`which`).
-tessera::Result<std::vector<int32_t>> GrayLimitsOf(const Options& options,
-                                                   const BandOptions& choice,
+tessera::Result<std::vector<int32_t>> GrayLimitsOf(const BandOptions& choice,
                                                    const tessera::BandRecord& record,
                                                    const std::string& which) {
     using R = tessera::Result<std::vector<int32_t>>;
@@ -95,9 +94,7 @@ tessera::Result<std::vector<int32_t>> GrayLimitsOf(const Options& options,
         *choice.nativeLimits,
         stretch ? std::optional<tessera::StretchRange>(stretch->range) : std::nullopt,
         stretch ? stretch->ValueType() : "Byte");
-    if (!grays)
-        return R::Failure(which + ": " + Spelled(options.speaker, "--native-limits") + ": " +
-                          grays.message);
+    if (!grays) return R::Failure(which + ": --native-limits: " + grays.message);
     return grays;
 }
 
@@ -288,8 +285,7 @@ std::optional<JobOutcome> LoadBandSet(
                 return Fail(
                     progress, Refusal::Input,
                     tessera::RasterRefusal(path, file.rasterBand,
-                                           Spelled(options.speaker, "--scale") +
-                                               " 0 would make every physical value one value"));
+                                           "--scale 0 would make every physical value one value"));
             loading.scaling =
                 tessera::Scaling{file.choice->scale.value_or(1), file.choice->offset.value_or(0)};
         }
@@ -298,8 +294,7 @@ std::optional<JobOutcome> LoadBandSet(
             if (!*percentiles)
                 return Fail(progress, Refusal::Input,
                             tessera::RasterRefusal(path, file.rasterBand,
-                                                   Spelled(options.speaker, "--stretch") + ": " +
-                                                       percentiles->message));
+                                                   "--stretch: " + percentiles->message));
             loading.percentiles = *percentiles->value;
         }
         // A stretch that cannot be is refused whatever the band's type.
@@ -365,13 +360,11 @@ BandNamed BandOfName(const std::string& name) {
 
 std::string TooManyClassesText(const Options& options, int64_t kept, int codeCount) {
     if (options.keepAll) {
-        return Spelled(options.speaker, "--keep-all") + " would make " + std::to_string(codeCount) +
-               " classes, more than 250; use " + Spelled(options.speaker, "--min-pixels") +
-               " to eliminate rare codes";
+        return "--keep-all would make " + std::to_string(codeCount) +
+               " classes, more than 250; use --min-pixels to eliminate rare codes";
     }
     return std::to_string(kept) + " codes have more than " + std::to_string(options.minPixels) +
-           " pixels, more than the 250 classes allowed; give a larger " +
-           Spelled(options.speaker, "--min-pixels");
+           " pixels, more than the 250 classes allowed; give a larger --min-pixels";
 }
 
 JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
@@ -379,8 +372,7 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
     Progress progress(stages, options.progress, options.quiet);
     if (!options.masks.empty())
         return Fail(progress, Refusal::Input,
-                    Spelled(options.speaker, "--mask") + " belongs to one band set: " +
-                        Spelled(options.speaker, "--fit-treatment") + " takes none");
+                    "--mask belongs to one band set: --fit-treatment takes none");
     // Each scene as the options of a job of its own.
     std::vector<Options> scenes;
     for (size_t k = 0; k < options.sceneStarts.size(); ++k) {
@@ -467,7 +459,7 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
     for (int b = 1; b <= n; ++b) {
         const BandOptions& choice = *listed[0][b - 1].choice;
         const tessera::Result<std::vector<int32_t>> limits =
-            GrayLimitsOf(options, choice, treatment.records[b], "band " + std::to_string(b));
+            GrayLimitsOf(choice, treatment.records[b], "band " + std::to_string(b));
         if (!limits) return Fail(progress, Refusal::Input, limits.message);
         if (choice.nativeLimits) treatment.records[b].nativeLimits = *choice.nativeLimits;
         tessera::SetBandSegmentation(treatment, b, choice.type, choice.segments, *limits.value);
@@ -545,6 +537,7 @@ JobOutcome Change(const Options& options) {
     return JobOutcome{};
 }
 
+// The job words its refusals as the command line does; Run rewords them for the front end.
 JobOutcome Run(const Options& options, StageSink* stages) {
     JobOutcome outcome = !options.fitTreatment.empty() ? FitTreatment(options, stages)
                          : !options.change.empty()     ? Change(options)
@@ -651,12 +644,12 @@ JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
 
     if (options.formats.mapAsked && !job.Place())
         return Fail(progress, Refusal::Input,
-                    Spelled(options.speaker, "--format") + " asks for " + options.out + ".tif or " +
-                        options.out + ".csv, but not every band carries a georeference");
+                    "--format asks for " + options.out + ".tif or " + options.out +
+                        ".csv, but not every band carries a georeference");
     if (options.formats.styleAsked && !job.Place())
-        return Fail(progress, Refusal::Input,
-                    Spelled(options.speaker, "--format") + " asks for " + options.out +
-                        ".qml, but not every band carries a georeference");
+        return Fail(
+            progress, Refusal::Input,
+            "--format asks for " + options.out + ".qml, but not every band carries a georeference");
 
     if (saved) {
         if (const tessera::Status taken = job.TakeSavedSegmentation(*saved); !taken)
@@ -665,7 +658,7 @@ JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
     for (int band = 1; band <= bandCount && !saved; ++band) {
         const BandOptions& choice = *bands[band - 1].choice;
         const tessera::Result<std::vector<int32_t>> limits =
-            GrayLimitsOf(options, choice, job.State().records[band],
+            GrayLimitsOf(choice, job.State().records[band],
                          "band " + std::to_string(band) + " (" + bands[band - 1].path + ")");
         if (!limits) return Fail(progress, Refusal::Input, limits.message);
         if (choice.nativeLimits) job.NoteNativeLimits(band, *choice.nativeLimits);

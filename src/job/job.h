@@ -35,7 +35,8 @@ struct JobOutcome {
 
 // Runs the job the options describe: a treatment (or one applied), --fit-treatment, or
 // --change. Stages go to `stages` when given (and when the options or the scene's size ask
-// for them).
+// for them). Its refusals name the options as the options' speaker does; those of the three
+// below name them as the command line does.
 JobOutcome Run(const Options& options, StageSink* stages = nullptr);
 
 // The treatment of one band set, written as the options ask.
