@@ -182,7 +182,8 @@ double RankFinder::Value(size_t i) const {
 RankFinder RankFinder::Cleared() const {
     RankFinder part = *this;
     std::fill(part.first_.begin(), part.first_.end(), 0);
-    part.counted_ = 0;
+    // The count of the values is the first pass's; later passes keep it.
+    if (!ranked_) part.counted_ = 0;
     for (Wanted& wanted : part.wanted_) std::fill(wanted.counts.begin(), wanted.counts.end(), 0);
     return part;
 }
@@ -190,14 +191,14 @@ RankFinder RankFinder::Cleared() const {
 bool RankFinder::Merge(const RankFinder& part) {
     if (part.keyBits_ != keyBits_ || part.lowest_ != lowest_ || part.shift_ != shift_ ||
         part.ranked_ != ranked_ || part.first_.size() != first_.size() ||
-        part.wanted_.size() != wanted_.size())
+        part.wanted_.size() != wanted_.size() || (ranked_ && part.counted_ != counted_))
         return false;
     for (size_t i = 0; i < wanted_.size(); ++i)
         if (part.wanted_[i].rank != wanted_[i].rank || part.wanted_[i].prefix != wanted_[i].prefix ||
             part.wanted_[i].counts.size() != wanted_[i].counts.size())
             return false;
     for (size_t d = 0; d < first_.size(); ++d) first_[d] += part.first_[d];
-    counted_ += part.counted_;
+    if (!ranked_) counted_ += part.counted_;
     for (size_t i = 0; i < wanted_.size(); ++i)
         for (size_t d = 0; d < wanted_[i].counts.size(); ++d)
             wanted_[i].counts[d] += part.wanted_[i].counts[d];

@@ -77,7 +77,8 @@ class RankFinder {
 
     // A pass shared out among several finders (the windows of a scene counted by other
     // processes): each starts as a copy of this one with its counts cleared (Cleared), counts
-    // its part, and the parts are added back (Merge) before the pass ends. Counts are whole
+    // its part, and the parts are added back (Merge) before the pass ends; any of the parts
+    // merged may then end the pass for all. Counts are whole
     // numbers, so the sum does not depend on the order the parts come in. Merge is refused
     // (false) for a finder of another search or pass.
     RankFinder Cleared() const;

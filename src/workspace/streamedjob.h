@@ -138,6 +138,10 @@ class StreamedJob {
     // Band b's raster (null for raw files and bitmaps), for the steps of its percentiles.
     RasterSource* Raster(int band);
     const RasterSource* Raster(int band) const;
+    // Some pixel of band b may be without data (its marks are not all 0).
+    bool MayLackData(int band) const {
+        return band >= 1 && band <= bandCount_ && readers_[band].MayLackData();
+    }
     // Each band's stretch, once known (none for 8-bit bands).
     std::vector<std::optional<StretchRange>> Stretches() const;
     // Pass 1's sums over the whole scene in place of ReadBands: refused as ReadBands refuses
