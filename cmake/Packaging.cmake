@@ -101,18 +101,18 @@ set(CPACK_PACKAGE_CONTACT "Tessera_V2 project <tessera@tessera-v2.example.org>" 
     "The package's maintainer")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "segment the bands of a satellite scene and cross them into classes")
+# The long description, under the summary; CPack indents its lines and marks the empty one.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Tessera_V2 analyses multi-band gray-tone images, for example the spectral bands
- of one satellite scene: it segments every band into a few gray-level segments
- (equal-width, equal-population or typed ranges) and crosses the segmented bands
- into classes, written as a bitmap, a raw image and a report, and for
- georeferenced bands as a cloud-optimised GeoTIFF with its legend, a QGIS style
- and a class table.
- .
- This package holds the interactive program (tessera), the batch tool
- (tessera-batch), the Python module (tessera, tessera.dask), the QGIS Processing
- plugin and a sample band set.")
+"Tessera_V2 analyses multi-band gray-tone images, for example the spectral bands
+of one satellite scene: it segments every band into a few gray-level segments
+(equal-width, equal-population or typed ranges) and crosses the segmented bands
+into classes, written as a bitmap, a raw image and a report, and for
+georeferenced bands as a cloud-optimised GeoTIFF with its legend, a QGIS style
+and a class table.
+
+This package holds the interactive program (tessera), the batch tool
+(tessera-batch), the Python module (tessera, tessera.dask), the QGIS Processing
+plugin and a sample band set.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
