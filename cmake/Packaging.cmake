@@ -132,4 +132,20 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qgis, python3-qgis, python3-dask, python3-dis
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${TESSERA_PACKAGING_DIR}/debian/postinst ${TESSERA_PACKAGING_DIR}/debian/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# A Debian package keeps its Python module in Debian's dist-packages (where Debian's python3
+# puts its site-packages, and where scripts/build-deb.sh puts it): elsewhere cpack refuses to
+# make one.
+set(TESSERA_DEB_REFUSAL "")
+if(TESSERA_PYTHON)
+  get_directory_property(python_dir DIRECTORY ${PROJECT_SOURCE_DIR}/python
+                         DEFINITION TESSERA_PYTHON_INSTALL_DIR)
+  if(NOT python_dir MATCHES "^(/usr/)?lib/python3/dist-packages$")
+    set(TESSERA_DEB_REFUSAL "The Python module of this build goes to ${python_dir}, not to \
+Debian's dist-packages: build the package with scripts/build-deb.sh, or configure with \
+-DTESSERA_PYTHON_INSTALL_DIR=lib/python3/dist-packages")
+  endif()
+endif()
+configure_file(${TESSERA_PACKAGING_DIR}/CPackProject.cmake.in
+               ${TESSERA_PACKAGING_OUT}/CPackProject.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${TESSERA_PACKAGING_OUT}/CPackProject.cmake)
 include(CPack)
