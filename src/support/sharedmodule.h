@@ -7,7 +7,8 @@
 //  1. the path in the environment variable given (e.g. TESSERA_GDAL_MODULE), when it is set
 //     and not empty; then nowhere else;
 //  2. beside the program (the folder of /proc/self/exe): FILE;
-//  3. in the program's installed library folder: <program's folder>/../lib/tessera/FILE;
+//  3. in the program's installed module folder (support/installation.h):
+//     <prefix>/lib/tessera/FILE for a program in <prefix>/bin;
 //  4. beside the shared object that holds the core, when the core is not in the program itself
 //     (a Python extension, found through dladdr): FILE;
 //  5. the path the build gave it (the module in the build tree);

@@ -45,8 +45,9 @@ ModuleLookup Lookup(const std::string& built = "/built/libtessera_test.so") {
 TEST(ModuleLookup, LooksBesideTheProgramThenInItsLibraryFolderThenTheBuildThenTheLoader) {
     const std::string folder = DirectoryOf(ThisProgram());
     ASSERT_FALSE(folder.empty());
+    // The installed layout: the program in <prefix>/bin, its modules in <prefix>/lib/tessera.
     const std::vector<std::string> expected{folder + "/libtessera_test.so",
-                                            folder + "/../lib/tessera/libtessera_test.so",
+                                            DirectoryOf(folder) + "/lib/tessera/libtessera_test.so",
                                             "/built/libtessera_test.so", "libtessera_test.so"};
     EXPECT_EQ(expected, ModuleCandidates(Lookup()));
     // A core inside the program adds no place of its own.
