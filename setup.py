@@ -1,0 +1,72 @@
+"""The Python module's build (pyproject.toml): CMake builds the bindings tessera._core and the
+GDAL module they load, without the programs, and installs its component "python" (the package
+as it is installed anywhere) into the folder setuptools makes the wheel from. setuptools' own
+files stay under build/wheel, beside CMake's usual build folder.
+
+TESSERA_CMAKE_ARGS adds arguments to CMake's configuration (for example a compiler).
+"""
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+
+ROOT = Path(__file__).resolve().parent
+SETUPTOOLS_FOLDER = "build/wheel"
+
+
+def project_version():
+    """The version of the project() in CMakeLists.txt, the programs' own."""
+    text = (ROOT / "CMakeLists.txt").read_text()
+    return re.search(r"project\(\s*\S+\s+VERSION\s+([0-9.]+)", text).group(1)
+
+
+class CMakeExtension(Extension):
+    """An extension that CMake builds: setuptools compiles no source of it."""
+
+    def __init__(self, name):
+        super().__init__(name, sources=[])
+
+
+class BuildWithCMake(build_ext):
+    def build_extension(self, extension):
+        # <folder the wheel is made from>/tessera/_core....so
+        destination = Path(self.get_ext_fullpath(extension.name)).resolve().parents[1]
+        build = Path(self.build_temp).resolve() / "cmake"
+        configure = ["cmake", "-S", str(ROOT), "-B", str(build),
+                     f"-DPython_EXECUTABLE={sys.executable}", "-DCMAKE_BUILD_TYPE=Release",
+                     "-DTESSERA_PYTHON=ON", "-DTESSERA_BUILD_GUI=OFF",
+                     "-DTESSERA_BUILD_TESTS=OFF", "-DTESSERA_PYTHON_INSTALL_DIR=."]
+        try:  # pybind11 from the build's requirements, wherever pip put it
+            import pybind11
+            configure.append(f"-Dpybind11_DIR={pybind11.get_cmake_dir()}")
+        except ImportError:
+            pass
+        if shutil.which("ninja") and not (build / "CMakeCache.txt").exists():
+            configure += ["-G", "Ninja"]
+        configure += shlex.split(os.environ.get("TESSERA_CMAKE_ARGS", ""))
+        compile_ = ["cmake", "--build", str(build), "--target", "_core", "tessera_gdal"]
+        if "CMAKE_BUILD_PARALLEL_LEVEL" not in os.environ:
+            compile_ += ["--parallel", str(os.cpu_count() or 1)]
+        install = ["cmake", "--install", str(build), "--component", "python",
+                   "--prefix", str(destination)]
+        for command in (configure, compile_, install):
+            subprocess.run(command, check=True)
+
+
+(ROOT / SETUPTOOLS_FOLDER).mkdir(parents=True, exist_ok=True)
+setup(
+    version=project_version(),
+    packages=["tessera"],
+    package_dir={"": "python"},
+    ext_modules=[CMakeExtension("tessera._core")],
+    cmdclass={"build_ext": BuildWithCMake},
+    options={"build": {"build_base": SETUPTOOLS_FOLDER},
+             "egg_info": {"egg_base": SETUPTOOLS_FOLDER}},
+    zip_safe=False,
+)
