@@ -5,7 +5,8 @@
 #  2. the wheel goes into a fresh virtual environment that sees the system's packages (numpy,
 #     dask, distributed, rasterio, rioxarray), where the module's tests run against it, with
 #     nothing on PYTHONPATH;
-#  3. pip install --no-build-isolation . goes into another, checked by tests/python/installed_test.py.
+#  3. pip install --no-build-isolation . goes into another, checked by
+#     tests/python/installed_test.py.
 # The tests compare with the batch tool of the build folder given (build/ by default, which
 # scripts/test.sh makes). Each step is bounded in time; the environments are removed after.
 #
