@@ -1,7 +1,9 @@
 """The Python module's build (pyproject.toml): CMake builds the bindings tessera._core and the
 GDAL module they load, without the programs, and installs its component "python" (the package
-as it is installed anywhere) into the folder setuptools makes the wheel from. setuptools' own
-files stay under build/wheel, beside CMake's usual build folder.
+as it is installed anywhere) into the folder setuptools makes the wheel from. setuptools' files
+and CMake's build folder, one per Python version and kept for the next build, stay under
+build/wheel, beside CMake's usual build folder. An editable install (pip install -e) puts the
+bindings and the GDAL module into python/tessera.
 
 TESSERA_CMAKE_ARGS adds arguments to CMake's configuration (for example a compiler).
 """
@@ -18,6 +20,7 @@ from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
 SETUPTOOLS_FOLDER = "build/wheel"
+GDAL_MODULE = "libtessera_gdal.so"  # installed beside the bindings, where the core looks first
 
 
 def project_version():
@@ -37,7 +40,7 @@ class BuildWithCMake(build_ext):
     def build_extension(self, extension):
         # <folder the wheel is made from>/tessera/_core....so
         destination = Path(self.get_ext_fullpath(extension.name)).resolve().parents[1]
-        build = Path(self.build_temp).resolve() / "cmake"
+        build = ROOT / SETUPTOOLS_FOLDER / f"cmake-{sys.implementation.cache_tag}"
         configure = ["cmake", "-S", str(ROOT), "-B", str(build),
                      f"-DPython_EXECUTABLE={sys.executable}", "-DCMAKE_BUILD_TYPE=Release",
                      "-DTESSERA_PYTHON=ON", "-DTESSERA_BUILD_GUI=OFF",
@@ -57,6 +60,28 @@ class BuildWithCMake(build_ext):
                    "--prefix", str(destination)]
         for command in (configure, compile_, install):
             subprocess.run(command, check=True)
+
+    # An editable install copies what build_ext declares into the sources: the GDAL module too.
+    def _gdal_module_in_place(self):
+        build_py = self.get_finalized_command("build_py")
+        built = Path(self.build_lib) / "tessera" / GDAL_MODULE
+        return str(built), str(Path(build_py.get_package_dir("tessera")) / GDAL_MODULE)
+
+    def copy_extensions_to_source(self):
+        super().copy_extensions_to_source()
+        self.copy_file(*self._gdal_module_in_place(), level=self.verbose)
+
+    def get_output_mapping(self):
+        mapping = super().get_output_mapping()
+        if self.inplace:
+            built, in_place = self._gdal_module_in_place()
+            mapping[built] = in_place
+        return mapping
+
+    def get_outputs(self):
+        if self.inplace:
+            return list(self.get_output_mapping())
+        return super().get_outputs() + [self._gdal_module_in_place()[0]]
 
 
 (ROOT / SETUPTOOLS_FOLDER).mkdir(parents=True, exist_ok=True)
