@@ -1,12 +1,13 @@
 """The Python module's build (pyproject.toml): CMake builds the bindings tessera._core and the
 GDAL module they load, without the programs, and installs its component "python" (the package
 as it is installed anywhere) into the folder setuptools makes the wheel from. setuptools' files
-and CMake's build folder, one per Python version and kept for the next build, stay under
-build/wheel, beside CMake's usual build folder. An editable install (pip install -e) puts the
-bindings and the GDAL module into python/tessera.
+and CMake's build folder (one per Python, kept for the next build) stay under build/wheel,
+beside CMake's usual build folder. An editable install (pip install -e) puts the bindings and
+the GDAL module into python/tessera.
 
 TESSERA_CMAKE_ARGS adds arguments to CMake's configuration (for example a compiler).
 """
+import hashlib
 import os
 import re
 import shlex
@@ -29,6 +30,13 @@ def project_version():
     return re.search(r"project\(\s*\S+\s+VERSION\s+([0-9.]+)", text).group(1)
 
 
+def cmake_folder_name():
+    """CMake's build folder of this Python: one per version and installation (a virtual
+    environment shares its base interpreter's)."""
+    base = hashlib.sha1(os.path.realpath(sys.base_prefix).encode()).hexdigest()[:8]
+    return f"cmake-{sys.implementation.cache_tag}-{base}"
+
+
 class CMakeExtension(Extension):
     """An extension that CMake builds: setuptools compiles no source of it."""
 
@@ -40,7 +48,7 @@ class BuildWithCMake(build_ext):
     def build_extension(self, extension):
         # <folder the wheel is made from>/tessera/_core....so
         destination = Path(self.get_ext_fullpath(extension.name)).resolve().parents[1]
-        build = ROOT / SETUPTOOLS_FOLDER / f"cmake-{sys.implementation.cache_tag}"
+        build = ROOT / SETUPTOOLS_FOLDER / cmake_folder_name()
         configure = ["cmake", "-S", str(ROOT), "-B", str(build),
                      f"-DPython_EXECUTABLE={sys.executable}", "-DCMAKE_BUILD_TYPE=Release",
                      "-DTESSERA_PYTHON=ON", "-DTESSERA_BUILD_GUI=OFF",
