@@ -56,8 +56,8 @@ class BuildWithCMake(build_ext):
         try:  # pybind11 from the build's requirements, wherever pip put it
             import pybind11
             configure.append(f"-Dpybind11_DIR={pybind11.get_cmake_dir()}")
-        except ImportError:
-            pass
+        except ImportError:  # the system's (not that of an earlier build's environment)
+            configure.append("-Upybind11_DIR")
         if shutil.which("ninja") and not (build / "CMakeCache.txt").exists():
             configure += ["-G", "Ninja"]
         configure += shlex.split(os.environ.get("TESSERA_CMAKE_ARGS", ""))
