@@ -38,13 +38,13 @@ std::vector<std::string> ModuleCandidates(const ModuleLookup& lookup) {
         if (named != nullptr && *named != '\0') return {named};
     }
     std::vector<std::string> paths;
+    const std::string core = SharedObjectOf(lookup.anchor);
+    if (!core.empty()) AddOnce(paths, JoinPath(DirectoryOf(core), lookup.file));
     const std::string program = ProgramPath();
     if (!program.empty()) {
         AddOnce(paths, JoinPath(DirectoryOf(program), lookup.file));
         AddOnce(paths, JoinPath(InstalledFolder(program, InstalledPart::Modules), lookup.file));
     }
-    const std::string core = SharedObjectOf(lookup.anchor);
-    if (!core.empty()) AddOnce(paths, JoinPath(DirectoryOf(core), lookup.file));
     if (!lookup.built.empty()) AddOnce(paths, lookup.built);
     AddOnce(paths, lookup.file);
     return paths;
