@@ -19,7 +19,7 @@ class PyTreatment {
         const int n = static_cast<int>(bands.size());
         if (names.size() != bands.size() || rasterBands.size() != bands.size())
             RaiseValue("give a name and a raster band per band");
-        Check(CheckBandCount(n));
+        Check(CheckBandCount(n, kMaximumJobBands));
         std::vector<ArrayBand> values;
         for (const BandDescription& d : bands) values.push_back(BandOf(d));
         size_ = ImageSize{lines, columns};

@@ -185,7 +185,7 @@ def segment_numbers(block, segmentation, nodata=None, stretch=None):
 
 
 def codes(blocks, segmentations, nodata=None, stretch=None):
-    """The multi-band code of every pixel of blocks of 2 to 10 bands of one size (0: none, as
+    """The multi-band code of every pixel of blocks of 2 to 32 bands of one size (0: none, as
     where a band has no data or no segment)."""
     plan, blocks = _plan(blocks, segmentations, nodata, stretch)
     return plan.codes(blocks)
@@ -449,7 +449,7 @@ def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_al
         threads=None, **choices):
     """The whole job of tessera-batch, with its choices as keywords, writing the same files.
 
-    bands: 2 to 10 band files ("path", or "path:K" for band K of a raster), or one raster's
+    bands: 2 to 32 band files ("path", or "path:K" for band K of a raster), or one raster's
     path for all of its bands. Choices of a band (method, segments, limits, native_limits,
     stretch, nodata, scale, offset) take one value for every band, or a list of one per band
     (None where a band has none); method defaults to "segmentation" and segments to 4, unless

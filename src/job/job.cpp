@@ -144,11 +144,11 @@ tessera::Result<std::vector<JobBand>> BandsOf(const Options& options) {
         }
     }
     const int count = static_cast<int>(bands.size());
-    if (count < 2 || count > tessera::kMaximumBands) {
+    if (count < 2 || count > tessera::kMaximumJobBands) {
         std::string files;
         for (const BandOptions& choice : options.bands)
             if (choice.allBands) files += (files.empty() ? "" : ", ") + choice.path;
-        return R::Failure("give 2 to 10 bands, not " + std::to_string(count) +
+        return R::Failure("give 2 to " + std::to_string(tessera::kMaximumJobBands) + " bands, not " + std::to_string(count) +
                           (files.empty() ? "" : " (counting every band of " + files + ")"));
     }
     return R::Of(std::move(bands));

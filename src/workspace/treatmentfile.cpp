@@ -277,7 +277,7 @@ std::optional<ColourEntry> ColourOf(const std::string& text) {
 bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& field, int b,
               SavedBand& band) {
     if (item.kind != Kind::Object) return reader.Fail(field, "needs an object");
-    const std::optional<int64_t> number = reader.Whole(item, field, "band", 1, kMaximumBands);
+    const std::optional<int64_t> number = reader.Whole(item, field, "band", 1, kMaximumJobBands);
     if (!number) return false;
     if (*number != b) return reader.Fail(field + ".band", "needs " + std::to_string(b));
     const JsonValue* file = reader.Member(item, field, "file", Kind::String);
@@ -411,8 +411,9 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
         const JsonValue* bands = reader.Member(root, "", "bands", Kind::Array);
         if (bands == nullptr) return R::Failure(reader.Error());
         const int n = static_cast<int>(bands->items.size());
-        if (n < 2 || n > kMaximumBands)
-            return R::Failure("the treatment " + path + ": bands needs 2 to 10 bands, not " +
+        if (n < 2 || n > kMaximumJobBands)
+            return R::Failure("the treatment " + path + ": bands needs 2 to " +
+                              std::to_string(kMaximumJobBands) + " bands, not " +
                               std::to_string(n));
         for (int b = 1; b <= n; ++b) {
             SavedBand band;

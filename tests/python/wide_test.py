@@ -1,0 +1,111 @@
+"""A whole 12-band scene (a hand-made Sentinel-2-like GeoTIFF of reflectances) as one band set
+through tessera-batch, tessera.run and tessera.dask: the same files from each, and the codes,
+counts and classes of every pixel as numpy works them out."""
+import unittest
+
+import dask.array as da
+import numpy as np
+import rasterio
+from rasterio.transform import from_origin
+
+import tessera
+import tessera.dask
+from support import ScratchCase, run_batch
+
+BANDS = 12
+STRETCH = (0, 10200)   # reflectance x 10000, as L2A products store it
+LIMITS = [84, 169, 255]  # gray upper limits of the three segments of every band
+
+
+def write_sentinel_like(path, patterns, lines=96, columns=128, seed=12):
+    """A 12-band UInt16 GeoTIFF on a UTM grid of 10 m pixels: blocks of 8 x 8 pixels, each of
+    one of `patterns` land covers (a segment per band), with a little noise that never crosses
+    a segment's limits."""
+    rng = np.random.default_rng(seed)
+    covers = rng.integers(0, 3, size=(patterns, BANDS))
+    # Reflectances in the middle of each segment's native range (gray 42, 127, 212).
+    centre = np.array([1680, 5080, 8480])
+    blocks = rng.integers(0, patterns, size=(lines // 8, columns // 8))
+    cover_of_pixel = np.kron(blocks, np.ones((8, 8), dtype=int))
+    data = centre[covers[cover_of_pixel]].transpose(2, 0, 1)
+    data = (data + rng.integers(-600, 600, size=data.shape)).astype(np.uint16)
+    with rasterio.open(path, "w", driver="GTiff", width=columns, height=lines, count=BANDS,
+                       dtype="uint16", crs="EPSG:32631",
+                       transform=from_origin(600000, 5400000, 10, 10)) as file:
+        file.write(data)
+    return data
+
+
+def expected_codes(data):
+    """Every pixel's code (1..3^12, band 1 the most significant digit) as the stretch and the
+    definition limits give it."""
+    gray = np.floor((data.astype(np.float64) - STRETCH[0]) * 255.0 /
+                    (STRETCH[1] - STRETCH[0]) + 0.5).clip(0, 255)
+    digit = np.searchsorted(np.array(LIMITS), gray, side="left")  # 0..2
+    codes = np.zeros(data.shape[1:], dtype=np.int64)
+    for band in range(BANDS):
+        codes = codes * 3 + digit[band]
+    return codes + 1
+
+
+def class_lines(report):
+    """(class, digits, pixels) of every class line of a report."""
+    lines = []
+    for line in report.splitlines():
+        fields = line.split("\t")
+        if len(fields) == BANDS + 4 and fields[0] == "" and fields[1].isdigit():
+            lines.append((int(fields[1]), tuple(int(f) for f in fields[2:2 + BANDS]),
+                          int(fields[-1])))
+    return lines
+
+
+class TwelveBands(ScratchCase):
+    def choices(self):
+        return dict(method="definition", segments=3, limits=LIMITS,
+                    stretch=f"{STRETCH[0]},{STRETCH[1]}")
+
+    def batch(self, stem, *extra):
+        c = self.choices()
+        run_batch(["--out", self.dir / stem, "--method", c["method"], "--segments", 3,
+                   "--stretch", c["stretch"], *extra, "--bands", self.dir / "scene.tif",
+                   "--limits", ",".join(map(str, LIMITS))])
+
+    def test_one_band_set_in_every_front_end_with_numpys_codes_and_classes(self):
+        data = write_sentinel_like(self.dir / "scene.tif", patterns=60)
+        self.batch("tool", "--min-pixels", 0)
+        files = [f"{self.dir}/scene.tif:{b}" for b in range(1, BANDS + 1)]
+        tessera.run(bands=files, out=str(self.dir / "run"), min_pixels=0, **self.choices())
+        self.assertSameFiles(self.dir / "run", self.dir / "tool",
+                             [".bmp", ".raw", ".txt", ".tif", ".csv", ".tif.aux.xml", ".qml"])
+
+        codes = expected_codes(data)
+        held, counts = np.unique(codes, return_counts=True)
+        lines = class_lines((self.dir / "tool.txt").read_text())
+        self.assertEqual([k for k, _, _ in lines], list(range(1, len(held) + 1)))
+        self.assertEqual([n for _, _, n in lines], counts.tolist())
+        digits = [tuple(int(c) for c in np.base_repr(code - 1, 3).zfill(BANDS)) for code in held]
+        self.assertEqual([d for _, d, _ in lines], [tuple(x + 1 for x in d) for d in digits])
+        classes = np.searchsorted(held, codes) + 1
+        raw = np.fromfile(self.dir / "tool.raw", dtype=np.uint8).reshape(codes.shape)
+        np.testing.assert_array_equal(raw, classes)
+
+        with rasterio.open(self.dir / "scene.tif") as scene:
+            arrays = [da.from_array(scene.read(b), chunks=(40, 50)) for b in range(1, BANDS + 1)]
+        result = tessera.dask.treat(arrays, names=[f"scene.tif:{b}" for b in range(1, 13)],
+                                    min_pixels=0, **self.choices())
+        np.testing.assert_array_equal(np.asarray(result.classes), raw)
+        self.assertEqual(class_lines(result.report), lines)
+
+    def test_33_bands_are_refused_as_usage(self):
+        write_sentinel_like(self.dir / "scene.tif", patterns=4, lines=16, columns=16)
+        bands = []
+        for b in range(33):
+            bands += ["--band", f"{self.dir}/scene.tif:{b % BANDS + 1}"]
+        status, message = run_batch(["--out", self.dir / "x", "--segments", 2] + bands,
+                                    check=False)
+        self.assertEqual((2, "give 2 to 32 bands with --band, not 33"), (status, message))
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["scene.tif"])
+
+
+if __name__ == "__main__":
+    unittest.main()
