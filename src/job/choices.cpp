@@ -306,6 +306,16 @@ const std::vector<Choice>& OptionTable() {
          "false",
          {},
          "retain every code (only when there are at most 250 codes)"},
+        {"--max-classes",
+         "N",
+         "integer",
+         "job",
+         1,
+         kMostClassCount,
+         "250",
+         {},
+         "allow up to N classes (1 to 65534); beyond 250 the class map is 16-bit (GeoTIFF and "
+         "raw image) and the bitmap cannot be written (see --format)"},
         {"--save-segmented",
          "STEM2",
          "stem",
@@ -678,6 +688,13 @@ Result<Options> DescribeJob(const std::vector<Given>& given, Speaker speaker) {
                 return R::Failure(W("--min-pixels") + " needs a whole number, not '" + value + "'");
             options.minPixels = *minimum;
             minGiven = true;
+        } else if (option == "--max-classes") {
+            const std::optional<int64_t> most = WholeNumber(value);
+            if (!most || *most < *known->minimum || *most > *known->maximum)
+                return R::Failure(W("--max-classes") + " needs a number of classes from " +
+                                  std::to_string(*known->minimum) + " to " +
+                                  std::to_string(*known->maximum) + ", not '" + value + "'");
+            options.maxClasses = static_cast<int>(*most);
         } else if (option == "--threads") {
             const std::optional<int64_t> threads = WholeNumber(value);
             if (!threads || *threads < *known->minimum || *threads > *known->maximum)

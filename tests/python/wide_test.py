@@ -1,6 +1,9 @@
 """A whole 12-band scene (a hand-made Sentinel-2-like GeoTIFF of reflectances) as one band set
 through tessera-batch, tessera.run and tessera.dask: the same files from each, and the codes,
 counts and classes of every pixel as numpy works them out."""
+import os
+import subprocess
+import sys
 import unittest
 
 import dask.array as da
@@ -13,6 +16,26 @@ import tessera.dask
 from support import ScratchCase, run_batch
 
 BANDS = 12
+# What a headless QGIS makes of STEM.tif styled by STEM.qml (argv[1] = STEM), as JSON.
+QGIS_READS = """
+import json, sys
+try:
+    from qgis.core import QgsApplication, QgsRasterLayer
+except ImportError:
+    sys.exit(77)
+QgsApplication.setPrefixPath("/usr", True)
+application = QgsApplication([], False)
+application.initQgis()
+layer = QgsRasterLayer(sys.argv[1] + ".tif", "classes")
+message, loaded = layer.loadNamedStyle(sys.argv[1] + ".qml")
+assert loaded, message
+renderer = layer.renderer()
+items = renderer.shader().rasterShaderFunction().colorRampItemList()
+print(json.dumps({"renderer": renderer.type(), "values": [int(i.value) for i in items],
+                  "colours": [list(i.color.getRgb()[:3]) for i in items],
+                  "last_label": items[-1].label,
+                  "nodata_transparent": renderer.rasterTransparency().alphaValue(65535) == 0}))
+"""
 STRETCH = (0, 10200)   # reflectance x 10000, as L2A products store it
 LIMITS = [84, 169, 255]  # gray upper limits of the three segments of every band
 
@@ -95,6 +118,104 @@ class TwelveBands(ScratchCase):
                                     min_pixels=0, **self.choices())
         np.testing.assert_array_equal(np.asarray(result.classes), raw)
         self.assertEqual(class_lines(result.report), lines)
+
+    def test_more_than_250_classes_as_16_bit_classes(self):
+        data = write_sentinel_like(self.dir / "scene.tif", patterns=1500, lines=192, columns=256)
+        codes = expected_codes(data)
+        held, counts = np.unique(codes, return_counts=True)
+        self.assertGreater(len(held), 250)
+        formats = ["--format", "txt,raw,tif,csv,qml"]
+        self.batch("tool", "--min-pixels", 0, "--max-classes", 65534, *formats)
+        files = [f"{self.dir}/scene.tif:{b}" for b in range(1, BANDS + 1)]
+        tessera.run(bands=files, out=str(self.dir / "run"), min_pixels=0, max_classes=65534,
+                    formats=["txt", "raw", "tif", "csv", "qml"], **self.choices())
+        self.assertSameFiles(self.dir / "run", self.dir / "tool",
+                             [".raw", ".txt", ".tif", ".tif.aux.xml", ".csv", ".qml"])
+
+        report = (self.dir / "tool.txt").read_text()
+        self.assertTrue(report.startswith(f"{codes.shape[0]}\n{codes.shape[1]}\n2\n0\n65535\n"))
+        lines = class_lines(report)
+        self.assertEqual([n for _, _, n in lines], counts.tolist())
+        raw = np.fromfile(self.dir / "tool.raw", dtype="<u2").reshape(codes.shape)
+        np.testing.assert_array_equal(raw, np.searchsorted(held, codes) + 1)
+        rows = (self.dir / "tool.csv").read_text().splitlines()[1:]
+        self.assertEqual([int(r.split(",")[0]) for r in rows], list(range(1, len(held) + 1)))
+        self.check_map(self.dir / "tool.tif", raw, len(held))
+
+    def check_map(self, path, classes, count):
+        """The UInt16 GeoTIFF as GDAL reads it: the classes, 65535 as nodata, a colour for each
+        class 0..K and the attribute table's colours and labels the same."""
+        from osgeo import gdal
+        gdal.UseExceptions()
+        dataset = gdal.Open(str(path))
+        band = dataset.GetRasterBand(1)
+        self.assertEqual(gdal.GDT_UInt16, band.DataType)
+        self.assertEqual(65535, band.GetNoDataValue())
+        np.testing.assert_array_equal(band.ReadAsArray(), classes)
+        table = band.GetColorTable()
+        self.assertEqual(65536, table.GetCount())  # a TIFF colour map holds every 16-bit value
+        rat = band.GetDefaultRAT()
+        self.assertEqual(count, rat.GetRowCount())
+        names = band.GetCategoryNames()
+        for row in range(count):
+            value = rat.GetValueAsInt(row, 0)
+            self.assertEqual(row + 1, value)
+            self.assertEqual(table.GetColorEntry(value)[:3],
+                             tuple(rat.GetValueAsInt(row, c) for c in (2, 3, 4)))
+            self.assertEqual(names[value], rat.GetValueAsString(row, 5))
+        self.assertTrue(names[count].startswith(f"{count}: b1 s"))
+
+    def test_qgis_draws_the_map_with_its_style_past_the_paletted_count(self):
+        data = write_sentinel_like(self.dir / "scene.tif", patterns=40000, lines=896,
+                                   columns=960)
+        count = len(np.unique(expected_codes(data)))
+        self.assertGreater(count, 10000)  # past the paletted style's count
+        self.batch("tool", "--min-pixels", 0, "--max-classes", 65534, "--format", "tif,qml")
+        # QGIS runs in a process of its own, as it does for its users.
+        done = subprocess.run([sys.executable, "-c", QGIS_READS, str(self.dir / "tool")],
+                              capture_output=True, text=True,
+                              env=dict(os.environ, QT_QPA_PLATFORM="offscreen",
+                                       QGIS_CUSTOM_CONFIG_PATH=str(self.dir),
+                                       XDG_RUNTIME_DIR=str(self.dir)))
+        if done.returncode == 77:
+            self.skipTest("QGIS's Python binding is missing")
+        self.assertEqual(0, done.returncode, done.stderr)
+        import json
+        seen = json.loads(done.stdout.splitlines()[-1])
+        from osgeo import gdal
+        dataset = gdal.Open(str(self.dir / "tool.tif"))  # kept while its table is read
+        table = dataset.GetRasterBand(1).GetColorTable()
+        self.assertEqual("singlebandpseudocolor", seen["renderer"])
+        # 256 stops: the first class, the last and classes evenly between, each its colour.
+        stops = sorted({1 + (count - 1) * i // 255 for i in range(256)})
+        self.assertEqual(stops, seen["values"])
+        self.assertEqual([list(table.GetColorEntry(k)[:3]) for k in stops], seen["colours"])
+        self.assertTrue(seen["last_label"].startswith(f"{count}: b1 s"))
+        self.assertTrue(seen["nodata_transparent"])
+
+    def test_choices_and_files_refused_for_many_classes(self):
+        write_sentinel_like(self.dir / "scene.tif", patterns=1500, lines=192, columns=256)
+        for most in ("0", "70000"):
+            status, message = run_batch(["--out", self.dir / "x", "--max-classes", most,
+                                         "--bands", self.dir / "scene.tif"], check=False)
+            self.assertEqual((2, "--max-classes needs a number of classes from 1 to 65534, not "
+                              f"'{most}'"), (status, message))
+        c = self.choices()
+        status, message = run_batch(["--out", self.dir / "x", "--max-classes", 2000, "--method",
+                                     c["method"], "--segments", 3, "--stretch", c["stretch"],
+                                     "--bands", self.dir / "scene.tif", "--limits",
+                                     ",".join(map(str, LIMITS))], check=False)
+        self.assertEqual(2, status)
+        self.assertRegex(message, r"^\d+ classes are more than the bitmap's 256 colours can "
+                         "show: leave bmp out of --format$")
+        files = [f"{self.dir}/scene.tif:{b}" for b in range(1, BANDS + 1)]
+        with self.assertRaisesRegex(ValueError, "^max_classes needs a number of classes from 1 "
+                                    "to 65534, not '0'$"):
+            tessera.run(bands=files, out=str(self.dir / "x"), max_classes=0)
+        with self.assertRaisesRegex(ValueError, "leave bmp out of formats$"):
+            tessera.run(bands=files, out=str(self.dir / "x"), max_classes=2000,
+                        formats=["bmp", "txt"], **self.choices())
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["scene.tif"])
 
     def test_33_bands_are_refused_as_usage(self):
         write_sentinel_like(self.dir / "scene.tif", patterns=4, lines=16, columns=16)
