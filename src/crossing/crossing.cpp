@@ -71,9 +71,8 @@ namespace {
 
 // The class of every code 0..N in bytes or 16 bits; code 0 (no code) and eliminated codes are
 // in class `none`.
-template <class Class>
-std::vector<Class> ClassesOfCodes(const std::vector<int32_t>& selectedCodes, int codeCount,
-                                  Class none) {
+template <class Class, Class none>
+std::vector<Class> ClassesOfCodes(const std::vector<int32_t>& selectedCodes, int codeCount) {
     std::vector<Class> classOf(static_cast<size_t>(std::max(codeCount, 0)) + 1, none);
     for (size_t k = 1; k < selectedCodes.size() && k < none; ++k) {
         const int32_t code = selectedCodes[k];
@@ -82,9 +81,10 @@ std::vector<Class> ClassesOfCodes(const std::vector<int32_t>& selectedCodes, int
     return classOf;
 }
 
-template <class Class>
+// `none` a constant, as the per-pixel loop wants it.
+template <class Class, Class none>
 void ClassifyCodes(const int32_t* codes, int columns, const std::vector<Class>& classOf,
-                   Class none, Class* classes) {
+                   Class* classes) {
     const uint32_t limit = static_cast<uint32_t>(classOf.size());
     const Class* table = classOf.data();
     for (int x = 0; x < columns; ++x) {
@@ -96,21 +96,21 @@ void ClassifyCodes(const int32_t* codes, int columns, const std::vector<Class>& 
 }  // namespace
 
 std::vector<uint8_t> ClassOfCode(const std::vector<int32_t>& selectedCodes, int codeCount) {
-    return ClassesOfCodes(selectedCodes, codeCount, NoClass);
+    return ClassesOfCodes<uint8_t, NoClass>(selectedCodes, codeCount);
 }
 
 void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint8_t>& classOf,
                   uint8_t* classes) {
-    ClassifyCodes(codes, columns, classOf, NoClass, classes);
+    ClassifyCodes<uint8_t, NoClass>(codes, columns, classOf, classes);
 }
 
 std::vector<uint16_t> WideClassOfCode(const std::vector<int32_t>& selectedCodes, int codeCount) {
-    return ClassesOfCodes(selectedCodes, codeCount, NoWideClass);
+    return ClassesOfCodes<uint16_t, NoWideClass>(selectedCodes, codeCount);
 }
 
 void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint16_t>& classOf,
                   uint16_t* classes) {
-    ClassifyCodes(codes, columns, classOf, NoWideClass, classes);
+    ClassifyCodes<uint16_t, NoWideClass>(codes, columns, classOf, classes);
 }
 
 std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segmentNumbers,

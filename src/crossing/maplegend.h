@@ -52,12 +52,12 @@ std::string ClassRasterLegend(const ClassTable& classes, const std::vector<Colou
 
 // STEM.qml: a paletted renderer of band 1 with one entry per class, the same labels and
 // colours, and the pixels in no class (255) transparent.
-// Past kPalettedStyleClasses classes (16-bit maps only) a paletted renderer of so many entries
-// makes QGIS slow to load and draw the layer (some 3.6 s at 12,000 classes, and growing with
-// them; an exact pseudocolour ramp of as many items is slower still): the style is then a
-// pseudocolour renderer whose ramp is interpolated through kStyleRampStops classes spread
-// evenly over 1..K, each with its colour and label, and 65535 transparent. The legend beside
-// the GeoTIFF still names every class.
+// Past kPalettedStyleClasses classes (16-bit maps only) the style is a pseudocolour renderer
+// whose ramp is interpolated through kStyleRampStops classes spread evenly over 1..K, each with
+// its colour and label, and 65535 transparent: a style of an entry a class (paletted, or an
+// exact pseudocolour ramp) grows with the classes, up to 65534 entries, which QGIS reads and
+// lists whenever the layer is loaded (bench/qgis_load.py); the ramp stays at 256. The legend
+// beside the GeoTIFF still names every class.
 inline constexpr int kPalettedStyleClasses = 10000;
 inline constexpr int kStyleRampStops = 256;
 std::string ClassRasterStyle(const ClassTable& classes, const std::vector<ColourEntry>& colours);

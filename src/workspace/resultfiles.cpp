@@ -104,9 +104,10 @@ void RasterPair::Write(int first, int count, const uint8_t* lines) {
             kBitmapPixelOffset + int64_t{size_.lines - first - count} * BitmapStride(size_.columns);
         bitmapFile_.WriteAt(offset, pieces.data(), static_cast<int>(pieces.size()));
     }
-    if (raw_ && !rawFile_.Failed() && !wide_)
+    if (!raw_ || rawFile_.Failed()) return;
+    if (!wide_) {
         rawFile_.WriteAt(int64_t{first} * size_.columns, lines, columns * count);
-    if (raw_ && !rawFile_.Failed() && wide_) {
+    } else {
         const size_t bytes = columns * static_cast<size_t>(count) * 2;
         if constexpr (std::endian::native == std::endian::little) {
             rawFile_.WriteAt(int64_t{first} * size_.columns * 2, lines, bytes);
