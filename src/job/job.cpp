@@ -627,7 +627,7 @@ JobOutcome RunTreatmentOf(const Options& options, StageSink* stages) {
     std::optional<tessera::SavedTreatment> saved;
     if (!options.applyTreatment.empty()) {
         tessera::Result<tessera::SavedTreatment> read =
-            tessera::ReadTreatment(options.applyTreatment);
+            tessera::ReadTreatment(options.applyTreatment, tessera::kMostClassCount);
         if (!read) return Fail(progress, Refusal::Input, read.message);
         saved = std::move(*read.value);
     }

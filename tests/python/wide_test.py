@@ -142,6 +142,14 @@ class TwelveBands(ScratchCase):
         self.assertEqual([int(r.split(",")[0]) for r in rows], list(range(1, len(held) + 1)))
         self.check_map(self.dir / "tool.tif", raw, len(held))
 
+        # The treatment of so many classes saved, read back and applied gives the same classes
+        # and colours.
+        self.batch("saved", "--min-pixels", 0, "--max-classes", 65534, *formats,
+                   "--save-treatment", self.dir / "saved.json")
+        run_batch(["--out", self.dir / "applied", "--apply-treatment", self.dir / "saved.json",
+                   *formats, "--bands", self.dir / "scene.tif"])
+        self.assertSameFiles(self.dir / "applied", self.dir / "tool", [".raw", ".tif"])
+
     def check_map(self, path, classes, count):
         """The UInt16 GeoTIFF as GDAL reads it: the classes, 65535 as nodata, a colour for each
         class 0..K and the attribute table's colours and labels the same."""
