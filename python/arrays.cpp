@@ -124,6 +124,7 @@ void BindArrays(py::module_& m) {
               return ArrayOf(std::vector<uint64_t>(sum.begin(), sum.end()));
           });
     m.attr("MAXIMUM_CLASSES") = kMaximumClassCount;
+    m.attr("MAXIMUM_BANDS") = kMaximumJobBands;
     m.attr("NO_CLASS") = NoClass;
     m.attr("NO_SEGMENT") = NoSegment;
 

@@ -136,13 +136,15 @@ inline py::array_t<uint8_t> Plane(ImageSize size) {
     return py::array_t<uint8_t>({size.lines, size.columns});
 }
 
-inline py::array_t<uint8_t> ColourArray(const ColourTable& table) {
-    py::array_t<uint8_t> colours({256, 3});
+template <class Colours>
+inline py::array_t<uint8_t> ColourArray(const Colours& table) {
+    const py::ssize_t count = static_cast<py::ssize_t>(table.size());
+    py::array_t<uint8_t> colours({count, py::ssize_t{3}});
     auto out = colours.mutable_unchecked<2>();
-    for (int k = 0; k < 256; ++k) {
-        out(k, 0) = table[k].red;
-        out(k, 1) = table[k].green;
-        out(k, 2) = table[k].blue;
+    for (py::ssize_t k = 0; k < count; ++k) {
+        out(k, 0) = table[static_cast<size_t>(k)].red;
+        out(k, 1) = table[static_cast<size_t>(k)].green;
+        out(k, 2) = table[static_cast<size_t>(k)].blue;
     }
     return colours;
 }

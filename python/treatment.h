@@ -19,7 +19,7 @@ class PyTreatment {
         const int n = static_cast<int>(bands.size());
         if (names.size() != bands.size() || rasterBands.size() != bands.size())
             RaiseValue("give a name and a raster band per band");
-        Check(CheckBandCount(n));
+        Check(CheckBandCount(n, kMaximumJobBands));
         std::vector<ArrayBand> values;
         for (const BandDescription& d : bands) values.push_back(BandOf(d));
         size_ = ImageSize{lines, columns};
@@ -86,7 +86,11 @@ class PyTreatment {
     int ClassCount() const { return treatment_.ClassCount; }
     int CodeCount() const { return treatment_.table.CodeCount; }
     std::pair<int, int> Size() const { return {size_.lines, size_.columns}; }
-    py::array_t<uint8_t> ClassColours() const { return ColourArray(treatment_.ClassColorTable); }
+    // With more than 250 classes, the colours of classes 0..K.
+    py::array_t<uint8_t> ClassColours() const {
+        return treatment_.WideClasses() ? ColourArray(treatment_.wideColours)
+                                        : ColourArray(treatment_.ClassColorTable);
+    }
     py::array_t<uint8_t> SegmentColours() const {
         return ColourArray(treatment_.SegmentColourTable);
     }
@@ -123,7 +127,7 @@ class PyTreatment {
     }
     std::string CodeList() const {
         if (treatment_.byGray.empty()) RaiseValue(" The bands are not segmented ");
-        return MultiTabText(treatment_.table);
+        return MultiTabText(treatment_.table, &treatment_.PixelCount);
     }
     // The class table as CSV, the legend beside the GeoTIFF and the QGIS style, with the areas
     // gathered from the class raster (ClassAreas::Parts summed over its blocks).

@@ -106,10 +106,13 @@ BandStatistics WindowStatisticsOf(const Int64Array& a, int n) {
 class GrayPlan {
   public:
     GrayPlan(std::vector<Segmenting> segmentations, std::vector<bool> marked,
-             std::vector<uint8_t> classOf)
+             std::vector<uint8_t> classOf, std::vector<uint16_t> wideClassOf = {},
+             int classCount = 0)
         : segmentations_(std::move(segmentations)),
           marked_(std::move(marked)),
-          classOf_(std::move(classOf)) {
+          classOf_(std::move(classOf)),
+          wideClassOf_(std::move(wideClassOf)),
+          classCount_(classCount) {
         if (segmentations_.size() != marked_.size())
             RaiseValue("give one segmentation and one mark rule per band");
         std::vector<ArrayBand> bands(segmentations_.size());
@@ -118,9 +121,13 @@ class GrayPlan {
             if (classOf_.size() != static_cast<size_t>(plan_.treatment.table.CodeCount) + 1)
                 RaiseValue("give the class of every code 0..N");
             plan_.treatment.classOf = classOf_;
+            plan_.treatment.wideClassOf = wideClassOf_;
+            plan_.treatment.ClassCount = classCount_;
         }
     }
-    py::tuple State() const { return py::make_tuple(segmentations_, marked_, classOf_); }
+    py::tuple State() const {
+        return py::make_tuple(segmentations_, marked_, classOf_, wideClassOf_, classCount_);
+    }
     int CodeCount() const { return plan_.treatment.table.CodeCount; }
 
     // The pixels of every code 0..N, then those without data, then those of them masked.
@@ -143,9 +150,12 @@ class GrayPlan {
         MemoryStrips strips = WindowStrips(gray, marks, marked_);
         const ImageSize size = strips.Size();
         const int n = static_cast<int>(marked_.size());
-        py::array_t<uint8_t> classes = Plane(size);
+        // More than 250 classes are 16-bit, in the machine's order.
+        const size_t width = plan_.treatment.WideClasses() ? 2 : 1;
+        py::array classes = width == 2 ? py::array(py::array_t<uint16_t>({size.lines, size.columns}))
+                                       : py::array(Plane(size));
         py::array_t<uint8_t> numbers = Plane(segments ? size : ImageSize{0, 0});
-        uint8_t* out = classes.mutable_data();
+        uint8_t* out = static_cast<uint8_t*>(classes.mutable_data());
         uint8_t* numbered = numbers.mutable_data();
         const size_t columns = static_cast<size_t>(size.columns);
         Status done;
@@ -155,8 +165,8 @@ class GrayPlan {
                 strips, plan_.treatment, 1,
                 [&](int, int, const Strip& strip, const uint8_t* lines) {
                     const size_t at = static_cast<size_t>(strip.first) * columns;
-                    std::copy(lines, lines + static_cast<size_t>(strip.count) * columns,
-                              out + at);
+                    std::copy(lines, lines + static_cast<size_t>(strip.count) * columns * width,
+                              out + at * width);
                     for (int i = 0; segments && i < strip.count; ++i)
                         NumberLine(plan_.treatment, n, strip.Gray(n - 1, i),
                                    strip.Marks(n - 1, i), size.columns,
@@ -172,6 +182,8 @@ class GrayPlan {
     std::vector<Segmenting> segmentations_;
     std::vector<bool> marked_;
     std::vector<uint8_t> classOf_;
+    std::vector<uint16_t> wideClassOf_;
+    int classCount_ = 0;
     BlockPlan plan_;
 };
 
@@ -328,7 +340,9 @@ class PyWindowedJob {
         if (!taken.Done()) RaiseRefusal(taken.kind, taken.message);
     }
     GrayPlan ClassPlan() const {
-        return GrayPlan(SegmentationsOf(), Marked(), job_->Job().State().classOf);
+        const tessera::Treatment& state = job_->Job().State();
+        return GrayPlan(SegmentationsOf(), Marked(), state.classOf, state.wideClassOf,
+                        state.ClassCount);
     }
     // The files, from the windows' classes that `next(k)` gives as (classes, segments or None).
     PyTreatment Save(const std::vector<int>& windows, const py::function& next) {
@@ -341,13 +355,15 @@ class PyWindowedJob {
                 py::tuple window = next(k);
                 held = window[0];
                 heldSegments = window[1];
-                const auto lines = py::cast<ByteArray>(held);
+                const auto lines = py::cast<py::array>(held);
                 const int count = windows[static_cast<size_t>(k) + 1] - windows[static_cast<size_t>(k)];
+                const py::ssize_t width = job_->Job().State().WideClasses() ? 2 : 1;
                 if (lines.ndim() != 2 || lines.shape(0) != count ||
-                    lines.shape(1) != job_->Size().columns)
+                    lines.shape(1) != job_->Size().columns || lines.itemsize() != width ||
+                    !(lines.flags() & py::array::c_style))
                     return Status::Failure(" Window " + std::to_string(k + 1) +
                                            " of classes has another size ");
-                classes = lines.data();
+                classes = static_cast<const uint8_t*>(lines.data());
                 segments = nullptr;
                 if (!heldSegments.is_none()) segments = py::cast<ByteArray>(heldSegments).data();
                 return Status::Ok();
@@ -471,7 +487,8 @@ PyTreatment FitWith(const Given& given, const py::function& read, const py::func
 
 void BindWindowed(py::module_& m) {
     py::class_<GrayPlan>(m, "GrayPlan")
-        .def(py::init<std::vector<Segmenting>, std::vector<bool>, std::vector<uint8_t>>())
+        .def(py::init<std::vector<Segmenting>, std::vector<bool>, std::vector<uint8_t>,
+                      std::vector<uint16_t>, int>())
         .def_property_readonly("code_count", &GrayPlan::CodeCount)
         .def("counts", &GrayPlan::Counts)
         .def("classes", &GrayPlan::Classes)
@@ -479,7 +496,9 @@ void BindWindowed(py::module_& m) {
                         [](const py::tuple& state) {
                             return GrayPlan(state[0].cast<std::vector<Segmenting>>(),
                                             state[1].cast<std::vector<bool>>(),
-                                            state[2].cast<std::vector<uint8_t>>());
+                                            state[2].cast<std::vector<uint8_t>>(),
+                                            state[3].cast<std::vector<uint16_t>>(),
+                                            state[4].cast<int>());
                         }));
     py::class_<PyWindowedJob>(m, "WindowedJob")
         .def(py::init<const Given&, const std::vector<Stretch>&>())

@@ -185,7 +185,7 @@ def segment_numbers(block, segmentation, nodata=None, stretch=None):
 
 
 def codes(blocks, segmentations, nodata=None, stretch=None):
-    """The multi-band code of every pixel of blocks of 2 to 10 bands of one size (0: none, as
+    """The multi-band code of every pixel of blocks of 2 to 32 bands of one size (0: none, as
     where a band has no data or no segment)."""
     plan, blocks = _plan(blocks, segmentations, nodata, stretch)
     return plan.codes(blocks)
@@ -251,8 +251,10 @@ def code_table_lines(segment_counts, counts):
 
 class Result:
     """A treatment's result: `classes` (the class of every pixel, 255 none; a dask array from
-    tessera.dask), `counts` (pixels of every code 0..N), `selected_codes` (the codes of classes
-    1..K), `colours` (the class colours, 256 x 3 RGB), `report` (the text of STEM.txt)."""
+    tessera.dask; with more than 250 classes, max_classes allowing, 16-bit with 65535 none),
+    `counts` (pixels of every code 0..N), `selected_codes` (the codes of classes 1..K),
+    `colours` (the class colours, 256 x 3 RGB, or K + 1 x 3 beyond 250 classes), `report` (the
+    text of STEM.txt)."""
 
     def __init__(self, treatment, classes):
         self.treatment = treatment
@@ -449,7 +451,7 @@ def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_al
         threads=None, **choices):
     """The whole job of tessera-batch, with its choices as keywords, writing the same files.
 
-    bands: 2 to 10 band files ("path", or "path:K" for band K of a raster), or one raster's
+    bands: 2 to 32 band files ("path", or "path:K" for band K of a raster), or one raster's
     path for all of its bands. Choices of a band (method, segments, limits, native_limits,
     stretch, nodata, scale, offset) take one value for every band, or a list of one per band
     (None where a band has none); method defaults to "segmentation" and segments to 4, unless
@@ -462,8 +464,8 @@ def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_al
     but what `out` names; the files of a run are put in place together, all or none.
     Returns a Result whose `classes` are those of STEM.raw (None when it is not written).
 
-    Refusals: ValueError for a choice or an input the job refuses (more than 250 classes
-    among them), FileNotFoundError for a file it names that does not exist, OSError for a
+    Refusals: ValueError for a choice or an input the job refuses (more than max_classes
+    classes among them), FileNotFoundError for a file it names that does not exist, OSError for a
     result file that cannot be written; nothing is written then.
 
     Every keyword:
@@ -477,7 +479,9 @@ def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_al
     raw = os.fspath(out) + ".raw"
     pixels = None
     if formats is None or "raw" in (formats.split(",") if isinstance(formats, str) else formats):
-        pixels = np.fromfile(raw, dtype=np.uint8).reshape(lines, columns)
+        # More than 250 classes are 16-bit little-endian, 65535 for no class.
+        wide = treatment.class_count > _core.MAXIMUM_CLASSES
+        pixels = np.fromfile(raw, dtype="<u2" if wide else np.uint8).reshape(lines, columns)
     return Result(treatment, pixels)
 
 

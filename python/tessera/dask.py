@@ -106,9 +106,10 @@ def _checked(arrays):
     """Dask arrays of one size and one chunking, of types a band takes, in the machine's byte
     order (a big-endian band is read as the numbers it holds); ValueError otherwise, naming
     the band."""
-    if len(arrays) < 2 or len(arrays) > 10:
+    if len(arrays) < 2 or len(arrays) > _core.MAXIMUM_BANDS:
         plural = "" if len(arrays) == 1 else "s"
-        raise ValueError(f"bands holds {len(arrays)} array{plural}: give 2 to 10")
+        raise ValueError(
+            f"bands holds {len(arrays)} array{plural}: give 2 to {_core.MAXIMUM_BANDS}")
     checked = []
     for b, array in enumerate(arrays, start=1):
         dtype = np.dtype(getattr(array, "dtype", np.asarray(array).dtype))
@@ -181,7 +182,7 @@ def treat(bands, method="segmentation", segments=4, limits=None, min_pixels=None
           keep_all=False, nodata=None, stretch=None, names=None):
     """The treatment of tessera.run on bands held as dask arrays.
 
-    bands: 2 to 10 arrays of (lines, columns), all of one size and cut into the same chunks
+    bands: 2 to 32 arrays of (lines, columns), all of one size and cut into the same chunks
     (dask arrays, numpy arrays, or xarray DataArrays as rioxarray.open_rasterio reads them),
     or one array of (band, lines, columns). The other keywords are tessera.run's; names: what
     the report calls each band's file (default: the file rioxarray read, else "band B").
@@ -573,7 +574,10 @@ def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_al
     lines, columns = treatment.size
     pixels = None
     if formats is None or "raw" in (formats.split(",") if isinstance(formats, str) else formats):
-        pixels = np.fromfile(os.fspath(out) + ".raw", dtype=np.uint8).reshape(lines, columns)
+        # More than 250 classes are 16-bit little-endian, 65535 for no class.
+        wide = treatment.class_count > _core.MAXIMUM_CLASSES
+        pixels = np.fromfile(os.fspath(out) + ".raw",
+                             dtype="<u2" if wide else np.uint8).reshape(lines, columns)
     return Result(treatment, pixels)
 
 

@@ -62,6 +62,7 @@ class SegmentAndCross(QgsProcessingAlgorithm):
     METHOD = "METHOD"
     SEGMENTS = "SEGMENTS"
     MIN_PIXELS = "MIN_PIXELS"
+    MAX_CLASSES = "MAX_CLASSES"
     NODATA = "NODATA"
     STRETCH = "STRETCH"
     OUTPUT = "OUTPUT"
@@ -124,6 +125,11 @@ class SegmentAndCross(QgsProcessingAlgorithm):
             QgsProcessingParameterNumber.Integer, defaultValue=minimum["default"], minValue=-1)
         keep.setHelp(minimum["help"] + "; -1: " + options["--keep-all"]["help"])
         self.addParameter(keep)
+        most = options["--max-classes"]
+        self.addParameter(helped(QgsProcessingParameterNumber(
+            self.MAX_CLASSES, "Most classes", QgsProcessingParameterNumber.Integer,
+            defaultValue=most["default"], minValue=most["minimum"], maxValue=most["maximum"]),
+            "--max-classes"))
         self.addParameter(helped(QgsProcessingParameterString(
             self.NODATA, "Nodata value of every band (empty: the file's own)", optional=True),
             "--nodata"))
@@ -155,6 +161,7 @@ class SegmentAndCross(QgsProcessingAlgorithm):
         method = self._methods()[self.parameterAsEnum(parameters, self.METHOD, context)]
         segments = self.parameterAsInt(parameters, self.SEGMENTS, context)
         minimum = self.parameterAsInt(parameters, self.MIN_PIXELS, context)
+        most = self.parameterAsInt(parameters, self.MAX_CLASSES, context)
         nodata = (self.parameterAsString(parameters, self.NODATA, context) or "").strip()
         stretch = (self.parameterAsString(parameters, self.STRETCH, context) or "").strip()
         output = self.parameterAsOutputLayer(parameters, self.OUTPUT, context)
@@ -172,6 +179,7 @@ class SegmentAndCross(QgsProcessingAlgorithm):
             arguments += ["--nodata", nodata]
         arguments += ["--method", method["value"], "--segments", str(segments)]
         arguments += ["--keep-all"] if minimum < 0 else ["--min-pixels", str(minimum)]
+        arguments += ["--max-classes", str(most)]
         for path in files:
             arguments += ["--bands", path]
         feedback.pushCommandInfo(" ".join(arguments))

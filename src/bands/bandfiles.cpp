@@ -26,10 +26,11 @@ std::string BandDialogFolder(int band) {
     return "";
 }
 
-Status CheckBandCount(int bandCount) {
+Status CheckBandCount(int bandCount, int maximum) {
     if (bandCount < 2) return Status::Failure(" Insufficient Number of Bands ");
-    if (bandCount > kMaximumBands)
-        return Status::Failure(" More than 10 bands \n(Software limit) ");
+    if (bandCount > maximum)
+        return Status::Failure(" More than " + std::to_string(maximum) +
+                               " bands \n(Software limit) ");
     return Status::Ok();
 }
 

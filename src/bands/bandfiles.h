@@ -10,7 +10,11 @@
 
 namespace tessera {
 
+// The interactive program's band sets: 2 to 10 bands.
 constexpr int kMaximumBands = 10;
+// The band sets of the jobs that read their bands from files or arrays (the batch tool, the
+// Python module, its dask layer): 2 to 32 bands, as a whole multispectral scene may hold.
+constexpr int kMaximumJobBands = 32;
 
 // Filter index of the band open dialogs: 1 raw images, 2 bitmaps; 3 any raster GDAL reads.
 enum class BandFileType { Raw = 1, Bitmap = 2, Raster = 3 };
@@ -28,8 +32,8 @@ inline constexpr const char* kLastImageNotice =
 // bands 4 to 7, none (empty) for bands 8 to 10.
 std::string BandDialogFolder(int band);
 
-// Refuses a band count outside 2..10 with its "ERROR" text.
-Status CheckBandCount(int bandCount);
+// Refuses a band count outside 2..maximum with its "ERROR" text.
+Status CheckBandCount(int bandCount, int maximum = kMaximumBands);
 // CheckBandCount for the bands opened from one raster of `bandsInFile` bands: refusing a file
 // of a single band, it says so and where such a band is opened.
 Status CheckRasterBandCount(int bandCount, int bandsInFile);

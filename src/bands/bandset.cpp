@@ -95,7 +95,7 @@ Status BandSet::CheckMemoryNeed(const std::string& path, ImageSize size, int64_t
         if (pages <= 0 || pageSize <= 0) return Status::Ok();  // unknown: nothing to compare
         physicalBytes = static_cast<int64_t>(pages) * pageSize;
     }
-    const int bands = std::clamp(count_, 1, kMaximumBands);
+    const int bands = std::clamp(count_, 1, kMaximumJobBands);
     // Leave a quarter of the machine to the system and the other programs.
     if (needed <= physicalBytes / 4 * 3) return Status::Ok();
     const auto gib = [](int64_t bytes) { return std::to_string((bytes + (1 << 29)) >> 30); };
@@ -107,7 +107,7 @@ Status BandSet::CheckMemoryNeed(const std::string& path, ImageSize size, int64_t
 }
 
 Status BandSet::CheckBandSize(int band, const std::string& path, ImageSize size) const {
-    for (int b = 1; b <= kMaximumBands; ++b) {
+    for (int b = 1; b <= kMaximumJobBands; ++b) {
         if (b == band) continue;
         const ImageSize loaded = bands_[b].size;
         if (loaded.lines == 0 && loaded.columns == 0) continue;
@@ -119,7 +119,7 @@ Status BandSet::CheckBandSize(int band, const std::string& path, ImageSize size)
 Status BandSet::CheckGeoreference(int band, const std::string& path,
                                   const std::optional<Georeference>& place) const {
     if (!place) return Status::Ok();
-    for (int b = 1; b <= kMaximumBands; ++b) {
+    for (int b = 1; b <= kMaximumJobBands; ++b) {
         const Accepted& other = bands_[b];
         if (b == band || !other.place) continue;
         if (other.size.lines == 0 && other.size.columns == 0) continue;
@@ -134,7 +134,7 @@ Status BandSet::CheckGeoreference(int band, const std::string& path,
 }
 
 int BandSet::GridToBringOnto(int band, const std::optional<Georeference>& place) const {
-    for (int b = 1; b <= kMaximumBands; ++b) {
+    for (int b = 1; b <= kMaximumJobBands; ++b) {
         const Accepted& other = bands_[b];
         if (b == band || !other.place) continue;
         if (other.size.lines == 0 && other.size.columns == 0) continue;

@@ -153,14 +153,14 @@ class BandSet {
     int GridToBringOnto(int band, const std::optional<Georeference>& place) const;
 
   private:
-    static bool Valid(int band) { return band >= 1 && band <= kMaximumBands; }
+    static bool Valid(int band) { return band >= 1 && band <= kMaximumJobBands; }
     struct Accepted {
         ImageSize size;  // 0 x 0: not accepted in this sequence
         std::string path;
         std::optional<Georeference> place;
     };
     int count_ = 0;
-    std::array<Accepted, kMaximumBands + 1> bands_{};
+    std::array<Accepted, kMaximumJobBands + 1> bands_{};
     std::function<int64_t(ImageSize, int)> memoryNeed_;
 };
 

@@ -14,7 +14,7 @@
 namespace tessera {
 
 // Raised whenever the table changes: a module of another build is refused, not called.
-inline constexpr int kGdalApiVersion = 4;
+inline constexpr int kGdalApiVersion = 5;
 // The module's one exported symbol: extern "C" const GdalApi* tessera_gdal_module(void).
 inline constexpr const char* kGdalModuleEntry = "tessera_gdal_module";
 
@@ -141,6 +141,16 @@ struct GdalApi {
     // geod_polygonarea of the polygon of `count` vertices, signed.
     double (*polygonArea)(const void* ellipsoid, const double* lats, const double* lons,
                           int count);
+
+    // Rasters of 16-bit values (class maps of more than 250 classes).
+    // A one-band raster of UInt16 values made by `driver`; null when it cannot be made.
+    void* (*createUInt16)(const char* driver, const char* path, int columns, int lines,
+                          const char* const* options);
+    // The band's colour table from `count` entries of red, green, blue, alpha.
+    int (*setPaletteOf)(void* band, const short* entries, int count);
+    // Values of lines y0..y0 + height - 1, `lineBytes` apart, into the band.
+    int (*writeUInt16)(void* band, int x0, int y0, int width, int height, const uint16_t* values,
+                       int64_t lineBytes);
 };
 
 }  // namespace tessera

@@ -45,13 +45,21 @@ std::string DecimalProduct(const std::vector<int32_t>& segmentCounts) {
 // held in 24 bytes, copied whole wherever the number is written.
 class DecimalText {
   public:
-    static constexpr size_t kCopied = 24;
+    static constexpr size_t kCopied = 48;
     DecimalText() { text_[0] = '1'; }
     const char* Text() const { return text_; }
     int Length() const { return length_; }
-    void Set(int64_t value) {
-        char* end = std::to_chars(text_, text_ + sizeof text_, value).ptr;
-        length_ = static_cast<int>(end - text_);
+    // Up to 39 digits: the decimal reading of the digits of 32 bands.
+    __extension__ typedef unsigned __int128 Wide;
+    void Set(Wide value) {
+        char reversed[48];
+        int length = 0;
+        do {
+            reversed[length++] = static_cast<char>('0' + static_cast<int>(value % 10));
+            value /= 10;
+        } while (value != 0);
+        for (int i = 0; i < length; ++i) text_[i] = reversed[length - 1 - i];
+        length_ = length;
     }
     void Increment() {
         for (int i = length_ - 1; i >= 0; --i) {
@@ -72,7 +80,7 @@ class DecimalText {
     }
 
   private:
-    char text_[24] = {};
+    char text_[48] = {};
     int length_ = 1;
 };
 
@@ -95,13 +103,20 @@ struct DigitTexts {
 };
 
 // Produces the code list in pieces of about `chunk` bytes; stops when `emit` returns false.
+// With `pixelCount`, for more than kListEveryCodeBands bands, only the codes that hold pixels.
 // The digits are stepped like an odometer (the last band fastest), not divided out per code.
 // The text of a line's digits is kept from one line to the next and only its end rewritten
 // from the band that stepped on; the decimal reading of the digits is counted up in its text
 // while only the last band steps.
 bool ProduceMultiTab(const CodeTable& table, size_t chunk,
-                     const std::function<bool(std::string_view)>& emit) {
+                     const std::function<bool(std::string_view)>& emit,
+                     const std::vector<int64_t>* pixelCount) {
     const int n = table.BandCount();
+    const bool heldOnly = pixelCount != nullptr && n > kListEveryCodeBands;
+    const auto listed = [&](int c) {
+        return !heldOnly ||
+               (static_cast<size_t>(c) < pixelCount->size() && (*pixelCount)[c] > 0);
+    };
     // The digits of a line: at most four bytes a band, and room for a whole-word copy.
     constexpr size_t kDigitCopy = 4;
     const size_t digitRoom = static_cast<size_t>(n) * 4 + kDigitCopy;
@@ -129,11 +144,12 @@ bool ProduceMultiTab(const CodeTable& table, size_t chunk,
             start[b + 1] = start[b] + digitTexts.length[digit];
         }
     };
-    // Each code's digits read as a decimal number (64-bit: ten digits up to 254 overflow
-    // 32 bits), and what one step of band b's digit adds to it.
-    std::vector<int64_t> power(static_cast<size_t>(n) + 1, 1);
+    // Each code's digits read as a decimal number (128-bit: ten digits up to 254 overflow
+    // 32 bits, twenty 64), and what one step of band b's digit adds to it.
+    using Wide = DecimalText::Wide;
+    std::vector<Wide> power(static_cast<size_t>(n) + 1, 1);
     for (int b = n - 1; b >= 1; --b) power[b] = power[b + 1] * 10;
-    int64_t number = 0;
+    Wide number = 0;
     // The first band whose digit changed (n + 1 when none did: past the last code).
     auto step = [&]() {
         for (int b = n; b >= 1; --b) {
@@ -141,7 +157,7 @@ bool ProduceMultiTab(const CodeTable& table, size_t chunk,
                 number += power[b];
                 return b;
             }
-            number -= (digits[b] - 2) * power[b];
+            number -= static_cast<Wide>(digits[b] - 2) * power[b];
             digits[b] = 1;
         }
         return n + 1;
@@ -149,6 +165,11 @@ bool ProduceMultiTab(const CodeTable& table, size_t chunk,
     writeDigitsFrom(1);
     DecimalText code;
     for (int c = 1; c <= table.CodeCount; ++c, code.Increment()) {
+        if (!listed(c)) {
+            const int changed = step();
+            if (changed <= n) writeDigitsFrom(changed);
+            continue;
+        }
         out = code.WriteTo(out);
         *out++ = '\t';
         const size_t length = start[n + 1];
@@ -167,9 +188,11 @@ bool ProduceMultiTab(const CodeTable& table, size_t chunk,
     DecimalText reading;
     reading.Set(number);
     for (int c = 1; c <= table.CodeCount; ++c) {
-        out = reading.WriteTo(out);
-        *out++ = '\t';
-        if (!flushIfFull()) return false;
+        if (listed(c)) {
+            out = reading.WriteTo(out);
+            *out++ = '\t';
+            if (!flushIfFull()) return false;
+        }
         // Where only the last band stepped on, the number gained one.
         if (step() == n && number > 0)
             reading.Increment();
@@ -234,13 +257,16 @@ int CodeTable::CodeOf(const int* digits) const {
     return static_cast<int>(code);
 }
 
-std::string MultiTabText(const CodeTable& table) {
+std::string MultiTabText(const CodeTable& table, const std::vector<int64_t>* pixelCount) {
     std::string text;
     try {
-        ProduceMultiTab(table, kMultiTabPiece, [&](std::string_view piece) {
-            text.append(piece);
-            return true;
-        });
+        ProduceMultiTab(
+            table, kMultiTabPiece,
+            [&](std::string_view piece) {
+                text.append(piece);
+                return true;
+            },
+            pixelCount);
     } catch (const std::bad_alloc&) {
         return {};  // too large to hold: WriteMultiTab streams it instead
     }
@@ -250,23 +276,30 @@ std::string MultiTabText(const CodeTable& table) {
 Status WriteMultiTab(const std::string& path, const CodeTable& table) {
     try {
         return WriteFileAtomically(path, [&](std::FILE* file) {
-            return ProduceMultiTab(table, kMultiTabPiece, [&](std::string_view piece) {
-                return std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
-            });
+            return ProduceMultiTab(
+                table, kMultiTabPiece,
+                [&](std::string_view piece) {
+                    return std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
+                },
+                nullptr);
         });
     } catch (const std::bad_alloc&) {
         return Status::Failure(" Not enough memory to write " + path + " ");
     }
 }
 
-bool WriteMultiTab(StagedFile& file, const CodeTable& table) {
+bool WriteMultiTab(StagedFile& file, const CodeTable& table,
+                   const std::vector<int64_t>* pixelCount) {
     try {
         int64_t offset = 0;
-        return ProduceMultiTab(table, kMultiTabPiece, [&](std::string_view piece) {
-            const bool written = file.WriteAt(offset, piece.data(), piece.size());
-            offset += static_cast<int64_t>(piece.size());
-            return written;
-        });
+        return ProduceMultiTab(
+            table, kMultiTabPiece,
+            [&](std::string_view piece) {
+                const bool written = file.WriteAt(offset, piece.data(), piece.size());
+                offset += static_cast<int64_t>(piece.size());
+                return written;
+            },
+            pixelCount);
     } catch (const std::bad_alloc&) {
         return false;
     }

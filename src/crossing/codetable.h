@@ -45,11 +45,18 @@ Result<CodeTable> BuildCodeTable(const std::vector<int32_t>& segmentCounts);
 
 // The diagnostic code list: for each code a line of c and its digits, each as "%d\t", then one
 // last line without line end holding, as "%d\t", each code's digits read as a decimal number.
-std::string MultiTabText(const CodeTable& table);
+// Up to kListEveryCodeBands bands it lists every code. Beyond, where the table soon holds
+// millions of codes and more (3 segments on 20 bands: 3.5 x 10^9), it lists, given the pixel
+// counts 0..N, only the codes that hold pixels, in the same form and order; without them,
+// every code.
+inline constexpr int kListEveryCodeBands = 10;
+std::string MultiTabText(const CodeTable& table,
+                         const std::vector<int64_t>* pixelCount = nullptr);
 inline constexpr const char* kMultiTabName = "multi_tab.txt";
 // The same bytes written straight to a file, piece by piece (whole or not at all).
 Status WriteMultiTab(const std::string& path, const CodeTable& table);
 // The same bytes written to a staged file of a save, from its start; false when a write failed.
-bool WriteMultiTab(StagedFile& file, const CodeTable& table);
+bool WriteMultiTab(StagedFile& file, const CodeTable& table,
+                   const std::vector<int64_t>* pixelCount = nullptr);
 
 }  // namespace tessera

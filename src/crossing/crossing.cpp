@@ -67,24 +67,50 @@ void FormCodes(const CodeContribution* const* contributions, const uint8_t* cons
     for (int x = 0; x < columns; ++x) codes[x] = codes[x] >= 0 ? codes[x] + 1 : 0;
 }
 
-std::vector<uint8_t> ClassOfCode(const std::vector<int32_t>& selectedCodes, int codeCount) {
-    // Code 0 (no code) and eliminated codes stay unclassified.
-    std::vector<uint8_t> classOf(static_cast<size_t>(std::max(codeCount, 0)) + 1, NoClass);
-    for (size_t k = 1; k < selectedCodes.size(); ++k) {
+namespace {
+
+// The class of every code 0..N in bytes or 16 bits; code 0 (no code) and eliminated codes are
+// in class `none`.
+template <class Class, Class none>
+std::vector<Class> ClassesOfCodes(const std::vector<int32_t>& selectedCodes, int codeCount) {
+    std::vector<Class> classOf(static_cast<size_t>(std::max(codeCount, 0)) + 1, none);
+    for (size_t k = 1; k < selectedCodes.size() && k < none; ++k) {
         const int32_t code = selectedCodes[k];
-        if (code >= 1 && code <= codeCount) classOf[code] = static_cast<uint8_t>(k);
+        if (code >= 1 && code <= codeCount) classOf[code] = static_cast<Class>(k);
     }
     return classOf;
 }
 
-void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint8_t>& classOf,
-                  uint8_t* classes) {
+// `none` a constant, as the per-pixel loop wants it.
+template <class Class, Class none>
+void ClassifyCodes(const int32_t* codes, int columns, const std::vector<Class>& classOf,
+                   Class* classes) {
     const uint32_t limit = static_cast<uint32_t>(classOf.size());
-    const uint8_t* table = classOf.data();
+    const Class* table = classOf.data();
     for (int x = 0; x < columns; ++x) {
         const uint32_t code = static_cast<uint32_t>(codes[x]);
-        classes[x] = code < limit ? table[code] : NoClass;
+        classes[x] = code < limit ? table[code] : none;
     }
+}
+
+}  // namespace
+
+std::vector<uint8_t> ClassOfCode(const std::vector<int32_t>& selectedCodes, int codeCount) {
+    return ClassesOfCodes<uint8_t, NoClass>(selectedCodes, codeCount);
+}
+
+void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint8_t>& classOf,
+                  uint8_t* classes) {
+    ClassifyCodes<uint8_t, NoClass>(codes, columns, classOf, classes);
+}
+
+std::vector<uint16_t> WideClassOfCode(const std::vector<int32_t>& selectedCodes, int codeCount) {
+    return ClassesOfCodes<uint16_t, NoWideClass>(selectedCodes, codeCount);
+}
+
+void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint16_t>& classOf,
+                  uint16_t* classes) {
+    ClassifyCodes<uint16_t, NoWideClass>(codes, columns, classOf, classes);
 }
 
 std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segmentNumbers,
@@ -174,6 +200,24 @@ ColourTable BuildClassColourTable(RandomBelow& random) {
     table[0] = ColourEntry{255, 255, 255, 0, 0};
     table[255] = ColourEntry{255, 255, 255, 255, 0};
     return table;
+}
+
+std::vector<ColourEntry> WideClassColours(const ColourTable& first, int classCount,
+                                          RandomBelow& random) {
+    std::vector<ColourEntry> colours(static_cast<size_t>(std::max(classCount, 0)) + 1);
+    colours[0] = first[0];
+    for (int value = 1; value <= classCount; ++value) {
+        ColourEntry& colour = colours[static_cast<size_t>(value)];
+        if (value <= 254) {
+            colour = first[value];
+            continue;
+        }
+        colour.red = static_cast<uint8_t>(random(254));
+        colour.green = static_cast<uint8_t>(random(254));
+        colour.blue = static_cast<uint8_t>(random(254));
+        colour.index = value;
+    }
+    return colours;
 }
 
 std::optional<ByteMatrix> MakeClassImage(const IntMatrix& codeImage,

@@ -14,8 +14,13 @@
 
 namespace tessera {
 
+// The classes a crossing keeps at most: 250 by default, so that every class and NoClass fit a
+// byte and a 256-colour palette; a job may allow up to kMostClassCount, written as 16-bit
+// classes with NoWideClass for the pixels in none.
 constexpr int kMaximumClassCount = 250;
+constexpr int kMostClassCount = 65534;
 constexpr uint8_t NoClass = 255;
+constexpr uint16_t NoWideClass = 65535;
 
 struct CodeCounts {
     IntMatrix CodeImage;              // code of every pixel, 0 for none (when asked for)
@@ -81,6 +86,10 @@ std::vector<uint8_t> ClassOfCode(const std::vector<int32_t>& selectedCodes, int 
 // classes[x] = classOf[codes[x]] (NoClass beyond the table) for one line.
 void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint8_t>& classOf,
                   uint8_t* classes);
+// The same in 16 bits, for more than 250 classes: NoWideClass for no class.
+std::vector<uint16_t> WideClassOfCode(const std::vector<int32_t>& selectedCodes, int codeCount);
+void ClassifyLine(const int32_t* codes, int columns, const std::vector<uint16_t>& classOf,
+                  uint16_t* classes);
 
 // One pass over the pixels: each pixel's code is computed from its segment numbers (band b's
 // matrix is segmentNumbers[b - 1]). Nothing when memory runs out.
@@ -111,6 +120,10 @@ std::vector<int32_t> SelectCodes(const std::vector<int64_t>& pixelCount, CodeSel
 // Class values 1..254 drawn red, green, blue each from RandomBelow(254); 0 and 255 white; the
 // spare byte 0.
 ColourTable BuildClassColourTable(RandomBelow& random);
+// The colours of classes 0..classCount: those of `first` up to 254, then each further class
+// drawn on as they were (0 white). The classes up to 254 keep their colours whatever the count.
+std::vector<ColourEntry> WideClassColours(const ColourTable& first, int classCount,
+                                          RandomBelow& random);
 
 // Class number 1..K of each pixel, NoClass where its code was eliminated or it has none.
 std::optional<ByteMatrix> MakeClassImage(const IntMatrix& codeImage,

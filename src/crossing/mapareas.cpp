@@ -203,13 +203,21 @@ void ClassAreas::AddLine(int line, const uint8_t* classes, int columns) {
         if (counts[k] != 0) sums_[k] += counts[k] * units;
 }
 
+void ClassAreas::AddLine(int line, const uint16_t* classes, int columns) {
+    if (!cells_->Known()) return;
+    sums_.resize(65536);
+    const Sum units = static_cast<Sum>(cells_->LineUnits(line));
+    for (int x = 0; x < columns; ++x) sums_[classes[x]] += units;
+}
+
 void ClassAreas::Add(const ClassAreas& other) {
-    for (size_t k = 0; k < sums_.size(); ++k) sums_[k] += other.sums_[k];
+    if (other.sums_.size() > sums_.size()) sums_.resize(other.sums_.size());
+    for (size_t k = 0; k < other.sums_.size(); ++k) sums_[k] += other.sums_[k];
 }
 
 std::array<uint64_t, 512> ClassAreas::Parts() const {
     std::array<uint64_t, 512> parts{};
-    for (size_t k = 0; k < sums_.size(); ++k) {
+    for (size_t k = 0; k < 256; ++k) {
         parts[2 * k] = static_cast<uint64_t>(sums_[k] >> 64);
         parts[2 * k + 1] = static_cast<uint64_t>(sums_[k]);
     }
@@ -217,7 +225,7 @@ std::array<uint64_t, 512> ClassAreas::Parts() const {
 }
 
 void ClassAreas::AddParts(const std::array<uint64_t, 512>& parts) {
-    for (size_t k = 0; k < sums_.size(); ++k)
+    for (size_t k = 0; k < 256; ++k)
         sums_[k] += (static_cast<Sum>(parts[2 * k]) << 64) | parts[2 * k + 1];
 }
 

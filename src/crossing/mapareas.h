@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/rawfiles.h"
 #include "segmentation/bandrecord.h"
@@ -56,7 +57,8 @@ class CellAreas {
     friend class ClassAreas;
 };
 
-// Per class value 0..254, the sum over the lines added of (pixels of the class in the line) x
+// Per class value 0..254 (0..65534 once 16-bit lines are added; Parts carries the first 256),
+// the sum over the lines added of (pixels of the class in the line) x
 // (the line's cell units), kept exactly, so that the same lines give the same sums whatever
 // their order and however they are shared among accumulators.
 class ClassAreas {
@@ -65,6 +67,8 @@ class ClassAreas {
     explicit ClassAreas(const CellAreas& cells);
     // Adds line `line` (0 = top) of a class raster: `columns` class values.
     void AddLine(int line, const uint8_t* classes, int columns);
+    // The same for 16-bit class values.
+    void AddLine(int line, const uint16_t* classes, int columns);
     // Adds what `other` gathered (on other lines of the same cells).
     void Add(const ClassAreas& other);
     const CellAreas& Cells() const { return *cells_; }
@@ -83,7 +87,7 @@ class ClassAreas {
   private:
     __extension__ typedef unsigned __int128 Sum;
     const CellAreas* cells_;
-    std::array<Sum, 256> sums_{};
+    std::vector<Sum> sums_ = std::vector<Sum>(256);  // grows to 65536 for 16-bit values
 };
 
 }  // namespace tessera

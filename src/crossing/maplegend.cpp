@@ -135,7 +135,15 @@ std::string PamLegendText(const std::vector<std::string>& names,
     return text;
 }
 
-std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colours) {
+namespace {
+ColourEntry ColourOf(const std::vector<ColourEntry>& colours, int value) {
+    return value >= 0 && static_cast<size_t>(value) < colours.size()
+               ? colours[static_cast<size_t>(value)]
+               : ColourEntry{255, 255, 255, value, 0};
+}
+}  // namespace
+
+std::string ClassRasterLegend(const ClassTable& classes, const std::vector<ColourEntry>& colours) {
     std::vector<LegendField> fields{{"Value", kInteger, kMinMax}, {"Count", kInteger, kPixelCount},
                                     {"Red", kInteger, kRed},      {"Green", kInteger, kGreen},
                                     {"Blue", kInteger, kBlue},    {"Label", kString, kName},
@@ -153,13 +161,13 @@ std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colo
     // Names by class value from 0: value 0 is never a class.
     std::vector<std::string> names(1);
     for (const ClassRow& row : classes.rows) {
-        if (row.classValue < 1 || row.classValue > 254) continue;
+        if (row.classValue < 1 || row.classValue > kMostClassCount) continue;
         if (names.size() <= static_cast<size_t>(row.classValue)) names.resize(row.classValue + 1);
         names[row.classValue] = ClassLabel(row);
     }
     std::vector<std::vector<std::string>> rows;
     for (const ClassRow& row : classes.rows) {
-        const ColourEntry& colour = colours[static_cast<uint8_t>(row.classValue)];
+        const ColourEntry colour = ColourOf(colours, row.classValue);
         std::vector<std::string>& cells = rows.emplace_back(std::vector<std::string>{
             std::to_string(row.classValue), std::to_string(row.pixels), std::to_string(colour.red),
             std::to_string(colour.green), std::to_string(colour.blue), ClassLabel(row),
@@ -175,7 +183,10 @@ std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colo
     return PamLegendText(names, fields, rows);
 }
 
-std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colours) {
+std::string ClassRasterStyle(const ClassTable& classes, const std::vector<ColourEntry>& colours) {
+    const bool wide = classes.rows.size() > static_cast<size_t>(kMaximumClassCount);
+    const bool paletted = classes.rows.size() <= static_cast<size_t>(kPalettedStyleClasses);
+    const std::string none = std::to_string(wide ? NoWideClass : NoClass);
     std::string text =
         "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n"
         "<qgis version=\"3.22.0\" styleCategories=\"Symbology\">\n"
@@ -183,23 +194,43 @@ std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colou
         "    <provider>\n"
         "      <resampling enabled=\"false\" zoomedInResamplingMethod=\"nearestNeighbour\" "
         "zoomedOutResamplingMethod=\"nearestNeighbour\" maxOversampling=\"2\"/>\n"
-        "    </provider>\n"
-        "    <rasterrenderer type=\"paletted\" band=\"1\" opacity=\"1\" alphaBand=\"-1\" "
-        "nodataColor=\"\">\n"
+        "    </provider>\n";
+    text += paletted ? "    <rasterrenderer type=\"paletted\" band=\"1\" opacity=\"1\" "
+                       "alphaBand=\"-1\" nodataColor=\"\">\n"
+                     : "    <rasterrenderer type=\"singlebandpseudocolor\" band=\"1\" opacity=\"1\" "
+                       "alphaBand=\"-1\" nodataColor=\"\" classificationMin=\"1\" "
+                       "classificationMax=\"" + std::to_string(classes.rows.size()) + "\">\n";
+    text +=
         "      <rasterTransparency>\n"
         "        <singleValuePixelList>\n"
-        "          <pixelListEntry min=\"255\" max=\"255\" percentTransparent=\"100\"/>\n"
+        "          <pixelListEntry min=\"" + none + "\" max=\"" + none +
+        "\" percentTransparent=\"100\"/>\n"
         "        </singleValuePixelList>\n"
-        "      </rasterTransparency>\n"
-        "      <colorPalette>\n";
-    for (const ClassRow& row : classes.rows) {
-        const ColourEntry& colour = colours[static_cast<uint8_t>(row.classValue)];
-        text += "        <paletteEntry value=\"" + std::to_string(row.classValue) + "\" color=\"" +
-                HexColour(colour) + "\" alpha=\"255\" label=\"" + XmlEscaped(ClassLabel(row)) +
-                "\"/>\n";
+        "      </rasterTransparency>\n";
+    text += paletted ? "      <colorPalette>\n"
+                     : "      <rastershader>\n"
+                       "        <colorrampshader colorRampType=\"INTERPOLATED\" "
+                       "classificationMode=\"1\" "
+                       "clip=\"0\" minimumValue=\"1\" maximumValue=\"" +
+                           std::to_string(classes.rows.size()) + "\">\n";
+    // A ramp's stops: row (count - 1) * i / (stops - 1) for every i, the first and last rows
+    // among them.
+    const size_t count = classes.rows.size();
+    std::vector<bool> shown(count, paletted);
+    for (size_t i = 0; !paletted && i < kStyleRampStops; ++i)
+        shown[(count - 1) * i / (kStyleRampStops - 1)] = true;
+    for (size_t k = 0; k < count; ++k) {
+        if (!shown[k]) continue;
+        const ClassRow& row = classes.rows[k];
+        const ColourEntry colour = ColourOf(colours, row.classValue);
+        text += paletted ? "        <paletteEntry value=\"" : "          <item value=\"";
+        text += std::to_string(row.classValue) + "\" color=\"" + HexColour(colour) +
+                "\" alpha=\"255\" label=\"" + XmlEscaped(ClassLabel(row)) + "\"/>\n";
     }
+    text += paletted ? "      </colorPalette>\n"
+                     : "        </colorrampshader>\n"
+                       "      </rastershader>\n";
     text +=
-        "      </colorPalette>\n"
         "    </rasterrenderer>\n"
         "    <brightnesscontrast brightness=\"0\" contrast=\"0\" gamma=\"1\"/>\n"
         "    <rasterresampler maxOversampling=\"2\"/>\n"
@@ -268,7 +299,7 @@ struct MapSideFiles::Staged {
 };
 
 MapSideFiles::MapSideFiles(const std::string& stem, const ClassTable& classes,
-                           const ColourTable& colours, Wanted wanted)
+                           const std::vector<ColourEntry>& colours, Wanted wanted)
     : stem_(stem), wanted_(wanted) {
     const auto stage = [this](const std::string& path, const std::string& text) {
         auto staged = std::make_unique<Staged>();

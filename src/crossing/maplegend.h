@@ -47,11 +47,26 @@ std::string ClassLabel(const ClassRow& row);
 // unnamed) and a thematic raster attribute table, one row per class: Value, Count, Red, Green,
 // Blue, Label, Code, per band bB_segment, bB_native_min, bB_native_max, then area_UNIT and
 // percent_of_data_pixels (nan where the class table's cell is empty).
-std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colours);
+// `colours` by class value: 256 entries, or 0..K for 16-bit classes.
+std::string ClassRasterLegend(const ClassTable& classes, const std::vector<ColourEntry>& colours);
 
 // STEM.qml: a paletted renderer of band 1 with one entry per class, the same labels and
 // colours, and the pixels in no class (255) transparent.
-std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colours);
+// Past kPalettedStyleClasses classes (16-bit maps only) the style is a pseudocolour renderer
+// whose ramp is interpolated through kStyleRampStops classes spread evenly over 1..K, each with
+// its colour and label, and 65535 transparent: a style of an entry a class (paletted, or an
+// exact pseudocolour ramp) grows with the classes, up to 65534 entries, which QGIS reads and
+// lists whenever the layer is loaded (bench/qgis_load.py); the ramp stays at 256. The legend
+// beside the GeoTIFF still names every class.
+inline constexpr int kPalettedStyleClasses = 10000;
+inline constexpr int kStyleRampStops = 256;
+std::string ClassRasterStyle(const ClassTable& classes, const std::vector<ColourEntry>& colours);
+inline std::string ClassRasterLegend(const ClassTable& classes, const ColourTable& colours) {
+    return ClassRasterLegend(classes, std::vector<ColourEntry>(colours.begin(), colours.end()));
+}
+inline std::string ClassRasterStyle(const ClassTable& classes, const ColourTable& colours) {
+    return ClassRasterStyle(classes, std::vector<ColourEntry>(colours.begin(), colours.end()));
+}
 
 // The treatment as metadata items of the class GeoTIFF: the program that made it
 // (TIFFTAG_SOFTWARE), the band count, per band its file, method, segments with their gray
@@ -73,8 +88,8 @@ class MapSideFiles {
         bool legend = true;  // STEM.tif.aux.xml (with the GeoTIFF)
         bool style = true;   // STEM.qml
     };
-    MapSideFiles(const std::string& stem, const ClassTable& classes, const ColourTable& colours,
-                 Wanted wanted);
+    MapSideFiles(const std::string& stem, const ClassTable& classes,
+                 const std::vector<ColourEntry>& colours, Wanted wanted);
     ~MapSideFiles();
     MapSideFiles(const MapSideFiles&) = delete;
     MapSideFiles& operator=(const MapSideFiles&) = delete;

@@ -42,6 +42,7 @@ struct ClassGeoTiff::Handles {
     void* band = nullptr;           // GDALRasterBandH
     ImageSize size;
     int threads = 1;
+    bool wide = false;  // 16-bit classes
     bool failed = false;
     bool cancelled = false;
     std::mutex writing;
@@ -255,7 +256,21 @@ void ClassGeoTiff::Abandon() {
 
 bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourTable& colours,
                           const Georeference& place, const RasterMetadata& metadata) {
+    return Create(path, size, std::vector<ColourEntry>(colours.begin(), colours.end()), false,
+                  place, metadata);
+}
+
+bool ClassGeoTiff::CreateWide(const std::string& path, ImageSize size,
+                              const std::vector<ColourEntry>& colours, const Georeference& place,
+                              const RasterMetadata& metadata) {
+    return Create(path, size, colours, true, place, metadata);
+}
+
+bool ClassGeoTiff::Create(const std::string& path, ImageSize size,
+                          const std::vector<ColourEntry>& colours, bool wide,
+                          const Georeference& place, const RasterMetadata& metadata) {
     RegisterGdalDrivers();
+    handles_->wide = wide;
     const QuietGdalErrors quiet;
     handles_->path = path;
     handles_->size = size;
@@ -268,24 +283,31 @@ bool ClassGeoTiff::Create(const std::string& path, ImageSize size, const ColourT
     if (!handles_->strips.Open(path)) return false;
     // Strips of whole lines, as the class raster is written; BigTIFF only where needed.
     const char* options[] = {"INTERLEAVE=BAND", "BIGTIFF=IF_SAFER", nullptr};
-    void* dataset = gdal->createBytes("GTiff", handles_->strips.Temporary().c_str(), size.columns,
-                                      size.lines, options);
+    void* dataset =
+        wide ? gdal->createUInt16("GTiff", handles_->strips.Temporary().c_str(), size.columns,
+                                  size.lines, options)
+             : gdal->createBytes("GTiff", handles_->strips.Temporary().c_str(), size.columns,
+                                 size.lines, options);
     if (dataset == nullptr) return false;
     handles_->dataset = dataset;
     handles_->band = gdal->rasterBand(dataset, 1);
     bool made = gdal->setGeoTransform(dataset, place.transform.data()) != 0;
     if (!place.coordinateSystem.empty())
         made = made && gdal->setProjection(dataset, place.coordinateSystem.c_str());
-    made = made && gdal->setNodata(handles_->band, NoClass);
-    std::array<short, 4 * 256> palette{};
-    for (int i = 0; i < 256; ++i) {
+    made = made && gdal->setNodata(handles_->band, wide ? NoWideClass : NoClass);
+    // A 16-bit map's table holds its classes 0..K only: a table of every 16-bit value would
+    // weigh on every reader of the file.
+    const int entries = static_cast<int>(colours.size());
+    std::vector<short> palette(4 * colours.size());
+    for (int i = 0; i < entries; ++i) {
         // The pixels in no class are transparent (GDAL gives the nodata entry alpha 0 when it
         // reads the file back: a TIFF palette has no alpha of its own).
-        const short alpha = i == NoClass ? 0 : 255;
+        const short alpha = !wide && i == NoClass ? 0 : 255;
         const short entry[4] = {colours[i].red, colours[i].green, colours[i].blue, alpha};
         std::copy(entry, entry + 4, palette.begin() + 4 * i);
     }
-    made = made && gdal->setPalette(handles_->band, palette.data());
+    made = made && (wide ? gdal->setPaletteOf(handles_->band, palette.data(), entries)
+                         : gdal->setPalette(handles_->band, palette.data()));
     for (const auto& [name, value] : metadata)
         made = made && gdal->setMetadataItem(dataset, name.c_str(), value.c_str());
     handles_->failed = !made;
@@ -298,6 +320,16 @@ bool ClassGeoTiff::WriteLines(int first, int count, const uint8_t* lines, size_t
     const QuietGdalErrors quiet;
     if (!handles_->gdal->writeBand(handles_->band, 0, first, handles_->size.columns, count, lines,
                                    static_cast<int64_t>(stride)))
+        handles_->failed = true;
+    return !handles_->failed;
+}
+
+bool ClassGeoTiff::WriteLines(int first, int count, const uint16_t* lines, size_t stride) {
+    const std::lock_guard<std::mutex> lock(handles_->writing);
+    if (handles_->failed || handles_->band == nullptr || !handles_->wide) return false;
+    const QuietGdalErrors quiet;
+    if (!handles_->gdal->writeUInt16(handles_->band, 0, first, handles_->size.columns, count,
+                                     lines, static_cast<int64_t>(stride)))
         handles_->failed = true;
     return !handles_->failed;
 }
@@ -324,7 +356,12 @@ bool ClassGeoTiff::Close(Progress* progress) {
         std::vector<int> factors = OverviewFactors(h.size);
         // GDAL lays the overviews out; their pixels are computed here, on the threads.
         OverviewProgress overviewsTold{progress};
-        if (!factors.empty() &&
+        // 16-bit classes are left to GDAL's own mode.
+        if (!factors.empty() && h.wide &&
+            !gdal.buildOverviews(h.dataset, "MODE", static_cast<int>(factors.size()),
+                                 factors.data()))
+            h.failed = true;
+        if (!factors.empty() && !h.wide &&
             (!gdal.buildOverviews(h.dataset, "NONE", static_cast<int>(factors.size()),
                                   factors.data()) ||
              !FillModeOverviews(gdal, h.band, h.threads, overviewsTold)))

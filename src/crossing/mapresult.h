@@ -47,9 +47,15 @@ class ClassGeoTiff {
     // Creates the file at `path` (written there, whatever its name); false when GDAL cannot.
     bool Create(const std::string& path, ImageSize size, const ColourTable& colours,
                 const Georeference& place, const RasterMetadata& metadata = {});
+    // The same for 16-bit classes 0..K of `colours` (K + 1 entries), 65535 declared as nodata;
+    // their overviews are GDAL's mode.
+    bool CreateWide(const std::string& path, ImageSize size,
+                    const std::vector<ColourEntry>& colours, const Georeference& place,
+                    const RasterMetadata& metadata = {});
     // Lines first..first + count - 1 of class values, `stride` bytes apart; thread-safe. False
     // when this or an earlier write failed.
     bool WriteLines(int first, int count, const uint8_t* lines, size_t stride);
+    bool WriteLines(int first, int count, const uint16_t* lines, size_t stride);
     // The threads that compress the tiles when the file is closed (1 at first): the bytes are
     // the same for any number of them.
     void SetThreads(int threads);
@@ -62,6 +68,8 @@ class ClassGeoTiff {
     void Abandon();
 
   private:
+    bool Create(const std::string& path, ImageSize size, const std::vector<ColourEntry>& colours,
+                bool wide, const Georeference& place, const RasterMetadata& metadata);
     struct Handles;
     std::unique_ptr<Handles> handles_;
 };

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "bands/stretch.h"
+#include "crossing/crossing.h"
 #include "support/numbers.h"
 
 namespace tessera {
@@ -71,7 +72,9 @@ std::string BuildReport(ImageSize size, const std::vector<BandRecord>& records,
                         std::optional<int64_t> maskedPixels,
                         const std::optional<AppliedTreatment>& applied) {
     const int n = records.empty() ? 0 : static_cast<int>(records.size()) - 1;
-    std::string text = LongDescriptorText(size);
+    // More than 250 classes make a raw image of two bytes a pixel.
+    const bool wide = static_cast<int64_t>(selectedCodes.size()) - 1 > kMaximumClassCount;
+    std::string text = wide ? WideDescriptorText(size) : LongDescriptorText(size);
 
     text += "\nNumber of Bands = ";
     AppendNumber(text, n);

@@ -96,6 +96,10 @@ std::string LongDescriptorText(ImageSize size) {
     return ShortDescriptorText(size) + "1\n0\n255\n";
 }
 
+std::string WideDescriptorText(ImageSize size) {
+    return ShortDescriptorText(size) + "2\n0\n65535\n";
+}
+
 bool ReadRawLines(int fd, int columns, int first, int count, uint8_t* lines) {
     const size_t wanted = static_cast<size_t>(columns) * static_cast<size_t>(std::max(count, 0));
     const off_t start = static_cast<off_t>(int64_t{first} * columns);

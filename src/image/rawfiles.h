@@ -36,6 +36,9 @@ Status CheckImageSize(ImageSize size);
 std::string ShortDescriptorText(ImageSize size);
 // Five lines "%d\n": lines, columns, 1, 0, 255.
 std::string LongDescriptorText(ImageSize size);
+// The same for a raw image of two bytes a pixel (16-bit little-endian): lines, columns, 2, 0,
+// 65535.
+std::string WideDescriptorText(ImageSize size);
 
 // Reads `size.lines` lines of `size.columns` bytes; bytes missing at the end of a short file
 // stay 0. Fails (with the reason) only when the file cannot be opened or memory runs out.

@@ -82,7 +82,7 @@ std::string UsageText() {
                "       tessera-batch --change A.tif B.tif --out STEM\n"
                "       tessera-batch --describe | --help\n"
                "\n"
-               "Segments 2 to 10 bands, crosses them and writes STEM.bmp (class colours),\n"
+               "Segments 2 to 32 bands, crosses them and writes STEM.bmp (class colours),\n"
                "STEM.raw (class numbers) and STEM.txt (descriptor and treatment report); for\n"
                "bands that carry a georeference also STEM.tif (the classes as a GeoTIFF on the\n"
                "bands' place) and STEM.csv (one row per class, with its area).\n"
@@ -122,7 +122,7 @@ const std::vector<Choice>& OptionTable() {
          nullptr,
          {},
          "a band: a raw image (.raw) with its descriptor, an 8-bit bitmap (.bmp), or a raster "
-         "GDAL reads (FILE is its band 1, FILE:K its band K); 2 to 10 bands, in order"},
+         "GDAL reads (FILE is its band 1, FILE:K its band K); 2 to 32 bands, in order"},
         {"--bands",
          "FILE",
          "file",
@@ -242,7 +242,7 @@ const std::vector<Choice>& OptionTable() {
          "integer",
          "job",
          1,
-         kMaximumBands,
+         kMaximumJobBands,
          nullptr,
          {},
          "bring bands whose grids differ onto band K's (default: the finest band's), by nearest "
@@ -306,6 +306,16 @@ const std::vector<Choice>& OptionTable() {
          "false",
          {},
          "retain every code (only when there are at most 250 codes)"},
+        {"--max-classes",
+         "N",
+         "integer",
+         "job",
+         1,
+         kMostClassCount,
+         "250",
+         {},
+         "allow up to N classes (1 to 65534); beyond 250 the class map is 16-bit (GeoTIFF and "
+         "raw image) and the bitmap cannot be written (see --format)"},
         {"--save-segmented",
          "STEM2",
          "stem",
@@ -426,7 +436,7 @@ const Choice* FindOption(const std::string& name) {
 
 std::string DescriptionJson() {
     std::string json = "{\n  \"program\": \"tessera-batch\",\n  \"description_version\": 1,\n";
-    json += "  \"bands\": {\"minimum\": 2, \"maximum\": " + std::to_string(kMaximumBands) +
+    json += "  \"bands\": {\"minimum\": 2, \"maximum\": " + std::to_string(kMaximumJobBands) +
             "},\n  \"options\": [\n";
     const std::vector<Choice>& table = OptionTable();
     for (size_t k = 0; k < table.size(); ++k) {
@@ -600,8 +610,10 @@ namespace {
 
 std::string BandCountText(Speaker speaker, int count) {
     if (speaker == Speaker::CommandLine)
-        return "give 2 to 10 bands with --band, not " + std::to_string(count);
-    return "bands names " + std::to_string(count) + " bands: give 2 to 10";
+        return "give 2 to " + std::to_string(kMaximumJobBands) + " bands with --band, not " +
+               std::to_string(count);
+    return "bands names " + std::to_string(count) +
+           " bands: give 2 to " + std::to_string(kMaximumJobBands);
 }
 
 }  // namespace
@@ -676,6 +688,13 @@ Result<Options> DescribeJob(const std::vector<Given>& given, Speaker speaker) {
                 return R::Failure(W("--min-pixels") + " needs a whole number, not '" + value + "'");
             options.minPixels = *minimum;
             minGiven = true;
+        } else if (option == "--max-classes") {
+            const std::optional<int64_t> most = WholeNumber(value);
+            if (!most || *most < *known->minimum || *most > *known->maximum)
+                return R::Failure(W("--max-classes") + " needs a number of classes from " +
+                                  std::to_string(*known->minimum) + " to " +
+                                  std::to_string(*known->maximum) + ", not '" + value + "'");
+            options.maxClasses = static_cast<int>(*most);
         } else if (option == "--threads") {
             const std::optional<int64_t> threads = WholeNumber(value);
             if (!threads || *threads < *known->minimum || *threads > *known->maximum)
@@ -867,7 +886,7 @@ Result<Options> DescribeJob(const std::vector<Given>& given, Speaker speaker) {
     }
     if (!options.applyTreatment.empty()) {
         if (options.applyConflict.empty()) {
-            if (bandCount < 1 || (bandCount < 2 && !allBandsGiven) || bandCount > kMaximumBands)
+            if (bandCount < 1 || (bandCount < 2 && !allBandsGiven) || bandCount > kMaximumJobBands)
                 return R::Failure(BandCountText(speaker, bandCount));
             return R::Of(std::move(options));
         }
@@ -878,7 +897,7 @@ Result<Options> DescribeJob(const std::vector<Given>& given, Speaker speaker) {
         return R::Of(std::move(options));
     }
     options.applyConflict.clear();
-    if (!fitting && ((bandCount < 2 && !allBandsGiven) || bandCount > kMaximumBands)) {
+    if (!fitting && ((bandCount < 2 && !allBandsGiven) || bandCount > kMaximumJobBands)) {
         return R::Failure(BandCountText(speaker, bandCount));
     }
     for (int index = 0; index < bandCount; ++index) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "crossing/crossing.h"
 #include "segmentation/bandrecord.h"
 #include "support/status.h"
 
@@ -92,6 +93,7 @@ struct Options {
     std::string out;
     bool keepAll = false;
     int64_t minPixels = 0;
+    int maxClasses = kMaximumClassCount;  // --max-classes
     std::string saveSegmented;
     int threads = 0;  // 0: one per core
     // MiB of decoded raster values kept in memory for the later passes; -1: the default.

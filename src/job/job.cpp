@@ -90,11 +90,18 @@ BandNamed BandOfName(const std::string& name) {
 
 std::string TooManyClassesText(const Options& options, int64_t kept, int codeCount) {
     if (options.keepAll) {
-        return "--keep-all would make " + std::to_string(codeCount) +
-               " classes, more than 250; use --min-pixels to eliminate rare codes";
+        return "--keep-all would make " + std::to_string(codeCount) + " classes, more than " +
+               std::to_string(options.maxClasses) + "; use --min-pixels to eliminate rare codes";
     }
     return std::to_string(kept) + " codes have more than " + std::to_string(options.minPixels) +
-           " pixels, more than the 250 classes allowed; give a larger --min-pixels";
+           " pixels, more than the " + std::to_string(options.maxClasses) +
+           " classes allowed; give a larger --min-pixels";
+}
+
+std::string WideFormatsText(const Options& options, int classCount) {
+    if (classCount <= tessera::kMaximumClassCount || !options.formats.bmp) return {};
+    return std::to_string(classCount) +
+           " classes are more than the bitmap's 256 colours can show: leave bmp out of --format";
 }
 
 JobOutcome FitTreatmentOf(const Options& options, StageSink* stages,
@@ -248,7 +255,7 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages,
     treatment.PixelCount = pixelCount;
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
     if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
-        kept > tessera::kMaximumClassCount)
+        kept > options.maxClasses)
         return Fail(progress, Refusal::TooManyClasses,
                     TooManyClassesText(options, kept, treatment.table.CodeCount));
     if (const tessera::Status crossed =

@@ -97,11 +97,12 @@ tessera::Result<std::vector<JobBand>> BandsOf(const Options& options) {
         }
     }
     const int count = static_cast<int>(bands.size());
-    if (count < 2 || count > tessera::kMaximumBands) {
+    if (count < 2 || count > tessera::kMaximumJobBands) {
         std::string files;
         for (const BandOptions& choice : options.bands)
             if (choice.allBands) files += (files.empty() ? "" : ", ") + choice.path;
-        return R::Failure("give 2 to 10 bands, not " + std::to_string(count) +
+        return R::Failure("give 2 to " + std::to_string(tessera::kMaximumJobBands) +
+                          " bands, not " + std::to_string(count) +
                           (files.empty() ? "" : " (counting every band of " + files + ")"));
     }
     return R::Of(std::move(bands));
@@ -280,7 +281,7 @@ std::optional<JobOutcome> OpenSet(tessera::StreamedJob& job, const Options& opti
     // is opened.
     if (!options.applyTreatment.empty()) {
         tessera::Result<tessera::SavedTreatment> read =
-            tessera::ReadTreatment(options.applyTreatment);
+            tessera::ReadTreatment(options.applyTreatment, tessera::kMostClassCount);
         if (!read) return Fail(progress, Refusal::Input, read.message);
         set.saved = std::move(*read.value);
     }
@@ -342,7 +343,7 @@ std::optional<JobOutcome> Cross(tessera::StreamedJob& job, const Options& option
     const std::vector<int64_t>& pixelCount = job.PixelCount();
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
     if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
-        kept > tessera::kMaximumClassCount)
+        kept > options.maxClasses)
         return Fail(progress, Refusal::TooManyClasses,
                     TooManyClassesText(options, kept, job.Table().CodeCount));
     std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
@@ -354,6 +355,8 @@ std::optional<JobOutcome> Cross(tessera::StreamedJob& job, const Options& option
 
 JobOutcome Finish(tessera::StreamedJob& job, const Options& options, const OpenedSet& set,
                   Progress& progress, const SaveStep& save) {
+    if (const std::string refused = WideFormatsText(options, job.ClassCount()); !refused.empty())
+        return Fail(progress, Refusal::Usage, refused);
     const Formats& formats = options.formats;
     tessera::ResultFiles files;
     files.bitmap = formats.bmp;

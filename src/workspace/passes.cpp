@@ -66,6 +66,8 @@ void Treatment::Begin(int bandCount) {
     maskedPixels.reset();
     SelectedCodes.clear();
     classOf.clear();
+    wideClassOf.clear();
+    wideColours.clear();
     ClassCount = 0;
     selection.reset();
     applied.reset();
@@ -257,11 +259,20 @@ Status FinishCrossing(Treatment& treatment, RandomBelow& random,
     const RandomBelow randomBefore = random;
     try {
         const ColourTable colours = BuildClassColourTable(random);
+        const int classCount =
+            selectedCodes.empty() ? 0 : static_cast<int>(selectedCodes.size()) - 1;
         std::vector<uint8_t> classOf = ClassOfCode(selectedCodes, treatment.table.CodeCount);
+        std::vector<uint16_t> wideClassOf;
+        std::vector<ColourEntry> wideColours;
+        if (classCount > kMaximumClassCount) {
+            wideClassOf = WideClassOfCode(selectedCodes, treatment.table.CodeCount);
+            wideColours = WideClassColours(colours, classCount, random);
+        }
         treatment.ClassColorTable = colours;
         treatment.classOf = std::move(classOf);
-        treatment.ClassCount =
-            selectedCodes.empty() ? 0 : static_cast<int>(selectedCodes.size()) - 1;
+        treatment.wideClassOf = std::move(wideClassOf);
+        treatment.wideColours = std::move(wideColours);
+        treatment.ClassCount = classCount;
         treatment.SelectedCodes = std::move(selectedCodes);
         treatment.applied.reset();
         return Status::Ok();
@@ -282,14 +293,14 @@ Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threa
     const size_t stripCells = static_cast<size_t>(source.StripLines()) * std::max(columns, 1);
     struct Part {
         std::unique_ptr<int32_t[]> line;
-        std::unique_ptr<uint8_t[]> classes;
+        std::unique_ptr<uint16_t[]> classes;  // a byte or two a class (WideClasses)
         std::vector<uint8_t> scratch;
         std::vector<const uint8_t*> values;
     };
     std::vector<Part> parts(static_cast<size_t>(workers));
     for (Part& part : parts) {
         part.line.reset(new int32_t[static_cast<size_t>(std::max(columns, 1))]);
-        part.classes.reset(new uint8_t[stripCells]);
+        part.classes.reset(new uint16_t[treatment.WideClasses() ? stripCells : stripCells / 2 + 1]);
         part.values.resize(static_cast<size_t>(n));
     }
     return source.ForEachStrip(
@@ -301,10 +312,15 @@ Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threa
                 FormCodes(treatment.kernel, part.values.data(), columns, part.line.get());
                 int64_t masked = 0;
                 ClearCodesWithoutData(strip, i, part.line.get(), part.scratch, masked);
-                ClassifyLine(part.line.get(), columns, treatment.classOf,
-                             part.classes.get() + static_cast<size_t>(i) * columns);
+                const size_t at = static_cast<size_t>(i) * columns;
+                if (treatment.WideClasses())
+                    ClassifyLine(part.line.get(), columns, treatment.wideClassOf,
+                                 part.classes.get() + at);
+                else
+                    ClassifyLine(part.line.get(), columns, treatment.classOf,
+                                 reinterpret_cast<uint8_t*>(part.classes.get()) + at);
             }
-            return sink(worker, index, strip, part.classes.get());
+            return sink(worker, index, strip, reinterpret_cast<const uint8_t*>(part.classes.get()));
         },
         progress, kStagePainting, stopped);
 }

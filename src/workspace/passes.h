@@ -64,6 +64,11 @@ struct Treatment {
     std::vector<uint8_t> classOf;        // class of every code 0..N
     int ClassCount = 0;
     ColourTable ClassColorTable{};
+    // With more than 250 classes (a job's choice), the classes are 16-bit: each code's class
+    // (NoWideClass for none) and the colours of classes 0..K, the first 254 ClassColorTable's.
+    std::vector<uint16_t> wideClassOf;
+    std::vector<ColourEntry> wideColours;
+    bool WideClasses() const { return ClassCount > kMaximumClassCount; }
     std::optional<CodeSelection> selection;  // the rule that chose the codes, when known
     // The classes and colours came from a saved treatment (treatmentfile.h), not a selection.
     std::optional<AppliedTreatment> applied;
@@ -126,7 +131,8 @@ Status FinishCrossing(Treatment& treatment, RandomBelow& random,
 // ----- pass 3 -----
 
 // Given each strip's classes: `classes` holds strip.count lines of strip.columns class
-// values, top line first, one after another.
+// values, top line first, one after another: a byte each, or with the treatment's
+// WideClasses() two (uint16_t in the machine's order).
 using ClassSink = std::function<Status(int worker, int index, const Strip& strip,
                                        const uint8_t* classes)>;
 // The classes of every pixel, strip by strip, handed to `sink`. `progress` as CountCodes;

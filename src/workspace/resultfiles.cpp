@@ -3,6 +3,7 @@
 #include <sys/uio.h>
 
 #include <algorithm>
+#include <bit>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -71,8 +72,13 @@ Status CollectedSaveStatus(const std::vector<std::string>& failedFiles) {
 // ----- RasterPair -----
 
 RasterPair::RasterPair(const std::string& stem, ImageSize size, const ColourTable& colours,
-                       bool bitmap, bool raw)
-    : stem_(stem), size_(size), bitmap_(bitmap), raw_(raw), bitmapFits_(BitmapFits(size)) {
+                       bool bitmap, bool raw, bool wide)
+    : stem_(stem),
+      size_(size),
+      bitmap_(bitmap && !wide),
+      raw_(raw),
+      wide_(wide),
+      bitmapFits_(BitmapFits(size)) {
     padding_.assign(4, 0);
     if (bitmap_ && bitmapFits_ && bitmapFile_.Open(stem + ".bmp")) {
         const std::vector<uint8_t> header =
@@ -98,8 +104,19 @@ void RasterPair::Write(int first, int count, const uint8_t* lines) {
             kBitmapPixelOffset + int64_t{size_.lines - first - count} * BitmapStride(size_.columns);
         bitmapFile_.WriteAt(offset, pieces.data(), static_cast<int>(pieces.size()));
     }
-    if (raw_ && !rawFile_.Failed())
+    if (!raw_ || rawFile_.Failed()) return;
+    if (!wide_) {
         rawFile_.WriteAt(int64_t{first} * size_.columns, lines, columns * count);
+    } else {
+        const size_t bytes = columns * static_cast<size_t>(count) * 2;
+        if constexpr (std::endian::native == std::endian::little) {
+            rawFile_.WriteAt(int64_t{first} * size_.columns * 2, lines, bytes);
+        } else {
+            std::vector<uint8_t> little(lines, lines + bytes);
+            for (size_t i = 0; i < bytes; i += 2) std::swap(little[i], little[i + 1]);
+            rawFile_.WriteAt(int64_t{first} * size_.columns * 2, little.data(), bytes);
+        }
+    }
 }
 
 void RasterPair::Sync() {
@@ -151,7 +168,8 @@ ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatm
       size_(size),
       treatment_(treatment),
       files_(files),
-      rasters_(stem, size, treatment.ClassColorTable, files.bitmap, files.raw) {
+      rasters_(stem, size, treatment.ClassColorTable, files.bitmap, files.raw,
+               treatment.WideClasses()) {
     const std::optional<Georeference> place = SharedGeoreference(treatment.records);
     if (!place) return;
     map_ = std::make_unique<Map>();
@@ -159,11 +177,17 @@ ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatm
     map_->onMap = files.geotiff;
     map_->tabled = files.table || files.geotiff || files.style;
     map_->geotiff.SetThreads(workers);
-    if (map_->onMap && map_->geotiffName.Open(stem + ".tif"))
-        map_->geotiffMade = map_->geotiff.Create(
-            map_->geotiffName.Temporary(), size, treatment.ClassColorTable, *place,
+    if (map_->onMap && map_->geotiffName.Open(stem + ".tif")) {
+        const RasterMetadata metadata =
             TreatmentMetadata(program, treatment.records, treatment.selection, treatment.ClassCount,
-                              treatment.maskDescriptions));
+                              treatment.maskDescriptions);
+        map_->geotiffMade =
+            treatment.WideClasses()
+                ? map_->geotiff.CreateWide(map_->geotiffName.Temporary(), size,
+                                           treatment.wideColours, *place, metadata)
+                : map_->geotiff.Create(map_->geotiffName.Temporary(), size,
+                                       treatment.ClassColorTable, *place, metadata);
+    }
     if (map_->tabled) {
         map_->cells.emplace(size, *place);
         map_->areas.assign(static_cast<size_t>(std::max(workers, 1)), ClassAreas(*map_->cells));
@@ -180,14 +204,24 @@ void ResultWriter::Write(int worker, int index, int first, int count, const uint
     rasters_.Write(first, count, classes);
     if (!map_) return;
     const size_t columns = static_cast<size_t>(size_.columns);
-    if (map_->tabled)
+    if (map_->tabled && treatment_.WideClasses()) {
+        const auto* wide = reinterpret_cast<const uint16_t*>(classes);
+        for (int i = 0; i < count; ++i)
+            map_->areas[static_cast<size_t>(worker)].AddLine(first + i, wide + columns * i,
+                                                             size_.columns);
+    } else if (map_->tabled) {
         for (int i = 0; i < count; ++i)
             map_->areas[static_cast<size_t>(worker)].AddLine(first + i, classes + columns * i,
                                                              size_.columns);
+    }
     // GDAL lays the GeoTIFF's blocks out in the order its lines come: in strip order, the same
     // bytes whatever the threads.
     if (map_->geotiffMade && map_->turns.Wait(index)) {
-        map_->geotiff.WriteLines(first, count, classes, columns);
+        if (treatment_.WideClasses())
+            map_->geotiff.WriteLines(first, count, reinterpret_cast<const uint16_t*>(classes),
+                                     columns * 2);
+        else
+            map_->geotiff.WriteLines(first, count, classes, columns);
         map_->turns.Done();
     }
 }
@@ -227,7 +261,11 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
                                     MakeClassTable(size_, treatment_.records, treatment_.table,
                                                    treatment_.PixelCount, treatment_.SelectedCodes,
                                                    treatment_.PixelsWithoutData(), map_->areas[0]),
-                                    treatment_.ClassColorTable,
+                                    treatment_.WideClasses()
+                                        ? treatment_.wideColours
+                                        : std::vector<ColourEntry>(
+                                              treatment_.ClassColorTable.begin(),
+                                              treatment_.ClassColorTable.end()),
                                     MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
             map_->sideFiles->AddTo(set);
             if (!progress.Step(kStageLegend, 1, 1)) return Status::Cancelled();
@@ -236,7 +274,7 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
     if (files_.codes) {
         codes_ = std::make_unique<StagedFile>();
         const std::string path = stem_ + kCodeListSuffix;
-        if (codes_->Open(path) && WriteMultiTab(*codes_, treatment_.table))
+        if (codes_->Open(path) && WriteMultiTab(*codes_, treatment_.table, &treatment_.PixelCount))
             set.Add(path, *codes_);
         else
             set.Fail(path);

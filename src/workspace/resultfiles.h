@@ -39,12 +39,13 @@ struct ResultFiles {
 inline constexpr const char* kCodeListSuffix = "_codes.txt";
 
 // A raster of one byte a pixel written strip by strip as STEM.bmp (bottom line first, lines
-// padded to whole words, the colour table as palette) and STEM.raw (top line first).
+// padded to whole words, the colour table as palette) and STEM.raw (top line first). A raster
+// of 16-bit values (`wide`) has only its raw image, two bytes a pixel, little-endian.
 class RasterPair {
   public:
     RasterPair(const std::string& stem, ImageSize size, const ColourTable& colours, bool bitmap,
-               bool raw);
-    // Lines first..first + count - 1, one after another (`columns` bytes each); thread-safe.
+               bool raw, bool wide = false);
+    // Lines first..first + count - 1, one after another (`columns` values each); thread-safe.
     void Write(int first, int count, const uint8_t* lines);
     // Syncs both files; several pairs may sync at once.
     void Sync();
@@ -56,7 +57,7 @@ class RasterPair {
   private:
     std::string stem_;
     ImageSize size_;
-    bool bitmap_, raw_, bitmapFits_;
+    bool bitmap_, raw_, wide_, bitmapFits_;
     StagedFile bitmapFile_, rawFile_;
     std::vector<uint8_t> padding_;
 };

@@ -44,7 +44,7 @@ int64_t StreamedMemoryNeed(ImageSize size, int bandCount, const StreamSettings& 
         int64_t{StripLinesOf(settings, size.columns)} * BitmapStride(size.columns);
     // Per thread: the strips of the bands, a line of codes, the class and segment strips.
     const int64_t perThread =
-        strip * (std::clamp(bandCount, 1, kMaximumBands) + 2) + int64_t{size.columns} * 4;
+        strip * (std::clamp(bandCount, 1, kMaximumJobBands) + 2) + int64_t{size.columns} * 4;
     return perThread * ThreadsOf(settings) + (int64_t{1} << 20);
 }
 
@@ -53,7 +53,7 @@ StreamedJob::StreamedJob(StreamSettings settings) : settings_(settings) {}
 StreamedJob::~StreamedJob() = default;
 
 void StreamedJob::BeginBandSet(int bandCount) {
-    bandCount_ = std::clamp(bandCount, 0, kMaximumBands);
+    bandCount_ = std::clamp(bandCount, 0, kMaximumJobBands);
     bandSet_.Begin(bandCount);
     strips_.reset();
     read_.reset();

@@ -61,14 +61,22 @@ Status TakeSavedClasses(Treatment& treatment, const SavedTreatment& saved,
                                    " does not fit the segmentation of the bands");
     try {
         std::vector<uint8_t> classOf = ClassOfCode(saved.selectedCodes, treatment.table.CodeCount);
+        const bool wide = saved.ClassCount() > kMaximumClassCount;
+        std::vector<uint16_t> wideClassOf =
+            wide ? WideClassOfCode(saved.selectedCodes, treatment.table.CodeCount)
+                 : std::vector<uint16_t>{};
+        std::vector<ColourEntry> wideColours = wide ? saved.wideColours : std::vector<ColourEntry>{};
         int64_t inNoClass = 0;
         for (size_t code = 1; code < treatment.PixelCount.size() && code < classOf.size(); ++code)
-            if (classOf[code] == NoClass) inNoClass += treatment.PixelCount[code];
+            if (wide ? wideClassOf[code] == NoWideClass : classOf[code] == NoClass)
+                inNoClass += treatment.PixelCount[code];
         AppliedTreatment applied{path, inNoClass};
         std::vector<int32_t> selected = saved.selectedCodes;
         // Nothing below allocates.
         treatment.ClassColorTable = saved.colours;
         treatment.classOf = std::move(classOf);
+        treatment.wideClassOf = std::move(wideClassOf);
+        treatment.wideColours = std::move(wideColours);
         treatment.ClassCount = saved.ClassCount();
         treatment.SelectedCodes = std::move(selected);
         treatment.selection = saved.selection;

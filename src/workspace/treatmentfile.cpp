@@ -93,6 +93,7 @@ SavedTreatment SavedOf(const Treatment& treatment) {
     saved.selection = treatment.selection;
     saved.selectedCodes = treatment.SelectedCodes;
     saved.colours = treatment.ClassColorTable;
+    saved.wideColours = treatment.wideColours;
     return saved;
 }
 
@@ -163,7 +164,11 @@ std::string TreatmentJson(const SavedTreatment& saved) {
                                   : 0;
             json += (b == 1 ? "" : ", ") + std::to_string(digit);
         }
-        json += "], \"colour\": \"" + ColourText(saved.colours[k]) + "\"}";
+        const ColourEntry colour =
+            k <= 254 ? saved.colours[k]
+            : static_cast<size_t>(k) < saved.wideColours.size() ? saved.wideColours[k]
+                                                                  : saved.colours[0];
+        json += "], \"colour\": \"" + ColourText(colour) + "\"}";
     }
     json += classes > 0 ? "\n  ],\n" : "],\n";
     json += "  \"spare_colours\": [";
@@ -277,7 +282,7 @@ std::optional<ColourEntry> ColourOf(const std::string& text) {
 bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& field, int b,
               SavedBand& band) {
     if (item.kind != Kind::Object) return reader.Fail(field, "needs an object");
-    const std::optional<int64_t> number = reader.Whole(item, field, "band", 1, kMaximumBands);
+    const std::optional<int64_t> number = reader.Whole(item, field, "band", 1, kMaximumJobBands);
     if (!number) return false;
     if (*number != b) return reader.Fail(field + ".band", "needs " + std::to_string(b));
     const JsonValue* file = reader.Member(item, field, "file", Kind::String);
@@ -386,7 +391,8 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
 
 }  // namespace
 
-Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string& path) {
+Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string& path,
+                                      int mostClasses) {
     using R = Result<SavedTreatment>;
     try {
         const Result<JsonValue> document = ParseJson(text);
@@ -411,8 +417,9 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
         const JsonValue* bands = reader.Member(root, "", "bands", Kind::Array);
         if (bands == nullptr) return R::Failure(reader.Error());
         const int n = static_cast<int>(bands->items.size());
-        if (n < 2 || n > kMaximumBands)
-            return R::Failure("the treatment " + path + ": bands needs 2 to 10 bands, not " +
+        if (n < 2 || n > kMaximumJobBands)
+            return R::Failure("the treatment " + path + ": bands needs 2 to " +
+                              std::to_string(kMaximumJobBands) + " bands, not " +
                               std::to_string(n));
         for (int b = 1; b <= n; ++b) {
             SavedBand band;
@@ -469,10 +476,12 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
         const JsonValue* classes = reader.Member(root, "", "classes", Kind::Array);
         if (classes == nullptr) return R::Failure(reader.Error());
         const int k = static_cast<int>(classes->items.size());
-        if (k > kMaximumClassCount)
-            return R::Failure("the treatment " + path +
-                              ": classes needs at most 250 classes, not " + std::to_string(k));
+        if (k > mostClasses)
+            return R::Failure("the treatment " + path + ": classes needs at most " +
+                              std::to_string(mostClasses) + " classes, not " + std::to_string(k));
         saved.selectedCodes.assign(static_cast<size_t>(k) + 1, 0);
+        if (k > kMaximumClassCount) saved.wideColours.assign(static_cast<size_t>(k) + 1,
+                                                             ColourEntry{255, 255, 255, 0, 0});
         saved.colours[0] = ColourEntry{255, 255, 255, 0, 0};
         saved.colours[255] = ColourEntry{255, 255, 255, 255, 0};
         std::vector<bool> taken(static_cast<size_t>(codes.value->CodeCount) + 1, false);
@@ -484,7 +493,7 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
                 return R::Failure(reader.Error());
             }
             const std::optional<int64_t> number =
-                reader.Whole(item, at, "class", 1, kMaximumClassCount);
+                reader.Whole(item, at, "class", 1, mostClasses);
             if (!number) return R::Failure(reader.Error());
             if (*number != c)
                 return R::Failure("the treatment " + path + ": " + at + ".class needs " +
@@ -515,12 +524,18 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
                 return R::Failure("the treatment " + path + ": " + at +
                                   ".colour needs \"#rrggbb\", not \"" + colour->string + "\"");
             saved.selectedCodes[static_cast<size_t>(c)] = static_cast<int32_t>(*code);
-            saved.colours[static_cast<size_t>(c)] = *rgb;
-            saved.colours[static_cast<size_t>(c)].index = c;
+            if (c <= 254) {
+                saved.colours[static_cast<size_t>(c)] = *rgb;
+                saved.colours[static_cast<size_t>(c)].index = c;
+            }
+            if (k > kMaximumClassCount) {
+                saved.wideColours[static_cast<size_t>(c)] = *rgb;
+                saved.wideColours[static_cast<size_t>(c)].index = c;
+            }
         }
         const JsonValue* spare = reader.Member(root, "", "spare_colours", Kind::Array);
         if (spare == nullptr) return R::Failure(reader.Error());
-        if (static_cast<int>(spare->items.size()) != 254 - k)
+        if (static_cast<int>(spare->items.size()) != std::max(254 - k, 0))
             return R::Failure("the treatment " + path + ": spare_colours needs " +
                               std::to_string(254 - k) + " colours (of class values " +
                               std::to_string(k + 1) + " to 254), not " +
@@ -541,7 +556,7 @@ Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string
     }
 }
 
-Result<SavedTreatment> ReadTreatment(const std::string& path) {
+Result<SavedTreatment> ReadTreatment(const std::string& path, int mostClasses) {
     using R = Result<SavedTreatment>;
     ReadOnlyFile file(path);
     if (!file.IsOpen()) return R::Failure("the treatment " + path + ": " + file.Refusal());
@@ -556,7 +571,7 @@ Result<SavedTreatment> ReadTreatment(const std::string& path) {
         if (text.size() > (size_t{64} << 20))
             return R::Failure("the treatment " + path + " is too large to be a treatment");
     }
-    return ParseTreatment(text, path);
+    return ParseTreatment(text, path, mostClasses);
 }
 
 }  // namespace tessera

@@ -43,6 +43,7 @@ struct SavedTreatment {
     std::optional<CodeSelection> selection;
     std::vector<int32_t> selectedCodes;  // SelectedCodes[1..K], entry 0 unused
     ColourTable colours{};               // the class colour table, 0..255
+    std::vector<ColourEntry> wideColours;  // with more than 250 classes: those of 0..K
 
     int BandCount() const { return static_cast<int>(bands.size()); }
     int ClassCount() const {
@@ -59,8 +60,10 @@ Status SaveTreatment(const std::string& path, const Treatment& treatment);
 
 // The document read back and checked: refused with one sentence naming `path` and saying why
 // (not JSON, with the line and column; not a treatment; an unknown version; the field that
-// breaks the format).
-Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string& path);
-Result<SavedTreatment> ReadTreatment(const std::string& path);
+// breaks the format). A document of more than `mostClasses` classes is refused.
+Result<SavedTreatment> ParseTreatment(const std::string& text, const std::string& path,
+                                      int mostClasses = kMaximumClassCount);
+Result<SavedTreatment> ReadTreatment(const std::string& path,
+                                     int mostClasses = kMaximumClassCount);
 
 }  // namespace tessera

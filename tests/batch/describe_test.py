@@ -103,7 +103,7 @@ class Description(unittest.TestCase):
             self.assertEqual(USAGE_ERROR, status, option["name"])
 
     def test_the_defaults_are_the_tools(self):
-        self.assertEqual({"minimum": 2, "maximum": 10}, self.description["bands"])
+        self.assertEqual({"minimum": 2, "maximum": 32}, self.description["bands"])
         job = ["--quiet", "--method", "equipopulation", "--segments", "2", "--bands",
                qgistest.SCENE]
         made = {}

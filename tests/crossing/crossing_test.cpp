@@ -111,6 +111,40 @@ TEST(ClassColours, DrawnRedGreenBlueWithWhiteEndsAndZeroSpare) {
     EXPECT_EQ(0, table[255].spare);
 }
 
+TEST(ClassColours, BeyondA254ColourTableTheDrawsGoOnAndTheFirstColoursStay) {
+    RandomBelow random;
+    const ColourTable first = BuildClassColourTable(random);
+    RandomBelow replay = random;
+    const std::vector<ColourEntry> wide = WideClassColours(first, 300, random);
+    ASSERT_EQ(301u, wide.size());
+    EXPECT_EQ(first[0], wide[0]);
+    for (int value = 1; value <= 254; ++value) EXPECT_EQ(first[value], wide[value]) << value;
+    for (int value = 255; value <= 300; ++value) {
+        EXPECT_EQ(replay(254), wide[value].red) << value;
+        EXPECT_EQ(replay(254), wide[value].green) << value;
+        EXPECT_EQ(replay(254), wide[value].blue) << value;
+        EXPECT_EQ(value, wide[value].index);
+    }
+    EXPECT_EQ(replay.DrawCount(), random.DrawCount());
+    // Up to 254 classes nothing more is drawn.
+    const uint64_t before = random.DrawCount();
+    EXPECT_EQ(201u, WideClassColours(first, 200, random).size());
+    EXPECT_EQ(before, random.DrawCount());
+}
+
+TEST(ClassImage, SixteenBitClassesReachPast255AndMarkTheRestNoWideClass) {
+    // 300 codes, every other one kept: code 600 is class 300; codes out of the table none.
+    std::vector<int32_t> selected{0};
+    for (int32_t code = 2; code <= 600; code += 2) selected.push_back(code);
+    const std::vector<uint16_t> classOf = WideClassOfCode(selected, 600);
+    const int32_t codes[] = {0, 1, 2, 510, 512, 600, 601, -3};
+    uint16_t classes[8] = {};
+    ClassifyLine(codes, 8, classOf, classes);
+    const std::vector<uint16_t> expected{NoWideClass, NoWideClass, 1, 255, 256, 300,
+                                         NoWideClass, NoWideClass};
+    EXPECT_EQ(expected, std::vector<uint16_t>(classes, classes + 8));
+}
+
 TEST(ClassImage, RetainedCodesBecomeClassesOthersNoClass) {
     // Code 3 is eliminated, 0 is no code, 99 lies beyond the table.
     const IntMatrix codes = Ints({{0, 2, 3}, {4, 2, 99}});

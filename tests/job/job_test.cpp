@@ -74,11 +74,16 @@ TEST(JobChoices, EveryCheckWordedForTheFrontEndItCameFrom) {
     const std::vector<Given> noSegments{{"--out", "o", ""}, {"--segments", "0", ""}};
     EXPECT_EQ("segments needs a number of segments from 1 to 254, not '0'",
               DescribeJob(noSegments, Speaker::Python).message);
-    std::vector<Given> eleven{
+    // A job takes up to 32 bands (the interactive program stops at 10): 33 are refused.
+    std::vector<Given> many{
         {"--out", "o", ""}, {"--method", "segmentation", ""}, {"--segments", "2", ""}};
-    for (int b = 0; b < 11; ++b) eleven.push_back({"--band", "b.raw", ""});
-    EXPECT_EQ("bands names 11 bands: give 2 to 10", DescribeJob(eleven, Speaker::Python).message);
-    EXPECT_EQ("give 2 to 10 bands with --band, not 1",
+    for (int b = 0; b < 32; ++b) many.push_back({"--band", "b.raw", ""});
+    EXPECT_TRUE(DescribeJob(many, Speaker::Python));
+    many.push_back({"--band", "b.raw", ""});
+    EXPECT_EQ("bands names 33 bands: give 2 to 32", DescribeJob(many, Speaker::Python).message);
+    EXPECT_EQ("give 2 to 32 bands with --band, not 33",
+              DescribeJob(many, Speaker::CommandLine).message);
+    EXPECT_EQ("give 2 to 32 bands with --band, not 1",
               ParseOptions(
                   {"--out", "o", "--method", "segmentation", "--segments", "2", "--band", "a.raw"})
                   .message);

@@ -229,7 +229,7 @@ class Refusals(ScratchCase):
         self.assertEqual(fitted, str(self.dir / "fitted.json"))
         self.assertEqual(json.loads((self.dir / "fitted.json").read_text())["bands"][0]["file"],
                          str(bands[0]))
-        with self.assertRaisesRegex(ValueError, "^scene 2: give 2 to 10 bands, not 1$"):
+        with self.assertRaisesRegex(ValueError, "^scene 2: give 2 to 32 bands, not 1$"):
             tessera.fit_treatment([bands, [bands[0]]], self.dir / "refused.json", segments=2)
         self.assertFalse((self.dir / "refused.json").exists())
         self.assertGreater(applied.class_count, 1)

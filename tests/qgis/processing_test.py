@@ -147,7 +147,7 @@ class InProcess(unittest.TestCase):
                                gdal.GDT_Byte)
         with self.assertRaises(QgsProcessingException) as refused:
             processing.run(ALGORITHM, self.parameters([band], out))
-        self.assertEqual("give 2 to 10 bands, not 1 (counting every band of " + band + ")",
+        self.assertEqual("give 2 to 32 bands, not 1 (counting every band of " + band + ")",
                          str(refused.exception))
         self.assertEqual([], os.listdir(out))
 

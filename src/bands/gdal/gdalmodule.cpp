@@ -192,10 +192,17 @@ int SetNodata(void* band, double value) {
     return Succeeded(GDALSetRasterNoDataValue(static_cast<GDALRasterBandH>(band), value));
 }
 
-int SetPalette(void* handle, const short* entries) {
+void* CreateUInt16(const char* driver, const char* path, int columns, int lines,
+                   const char* const* options) {
+    GDALDriverH maker = GDALGetDriverByName(driver);
+    if (maker == nullptr) return nullptr;
+    return GDALCreate(maker, path, columns, lines, 1, GDT_UInt16, Options(options));
+}
+
+int SetPaletteOf(void* handle, const short* entries, int count) {
     GDALRasterBandH band = static_cast<GDALRasterBandH>(handle);
     GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
-    for (int i = 0; i < 256; ++i) {
+    for (int i = 0; i < count; ++i) {
         const short* at = entries + 4 * i;
         const GDALColorEntry entry{at[0], at[1], at[2], at[3]};
         GDALSetColorEntry(table, i, &entry);
@@ -203,6 +210,17 @@ int SetPalette(void* handle, const short* entries) {
     const bool set = GDALSetRasterColorTable(band, table) == CE_None;
     GDALDestroyColorTable(table);
     return set && GDALSetRasterColorInterpretation(band, GCI_PaletteIndex) == CE_None ? 1 : 0;
+}
+
+int SetPalette(void* handle, const short* entries) {
+    return SetPaletteOf(handle, entries, 256);
+}
+
+int WriteUInt16(void* band, int x0, int y0, int width, int height, const uint16_t* values,
+                int64_t lineBytes) {
+    return Succeeded(GDALRasterIO(static_cast<GDALRasterBandH>(band), GF_Write, x0, y0, width,
+                                  height, const_cast<uint16_t*>(values), width, height,
+                                  GDT_UInt16, 0, static_cast<GSpacing>(lineBytes)));
 }
 
 int SetMetadataItem(void* object, const char* name, const char* value) {
@@ -362,6 +380,9 @@ const GdalApi kApi{
     NewEllipsoid,
     FreeEllipsoid,
     PolygonArea,
+    CreateUInt16,
+    SetPaletteOf,
+    WriteUInt16,
 };
 
 }  // namespace

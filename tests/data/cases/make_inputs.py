@@ -111,9 +111,26 @@ def dates(tool):
         shutil.rmtree(scratch)
 
 
+def sentinel_case():
+    """The 12 spectral bands of a Sentinel-2-like scene, a file each (B01 ... B12, 10 m pixels,
+    reflectance x 10000), each band its own smooth field over its own range, with fields of
+    4 x 4 pixels (40 m) lighter or darker by up to a tenth of it, so that the bands' segments
+    cross into hundreds of codes."""
+    folder = os.path.join(HERE, "sentinel2-12-bands")
+    random = np.random.default_rng(12)
+    for k in range(1, 13):
+        low, high = 200 + 100 * k, 3000 + 400 * k
+        values = field(96, 128, 20 + k, low, high).astype(np.int64)
+        fields = random.integers(-(high - low) // 10, (high - low) // 10, size=(24, 32))
+        values = np.clip(values + np.kron(fields, np.ones((4, 4), dtype=np.int64)), 0, 10000)
+        write(os.path.join(folder, "B%02d.tif" % k), [values.astype(np.uint16)], 10,
+              (600000.0, 5400000.0))
+
+
 if __name__ == "__main__":
-    for case in ("grid-15-30", "native-limits"):
+    for case in ("grid-15-30", "native-limits", "sentinel2-12-bands"):
         os.makedirs(os.path.join(HERE, case), exist_ok=True)
     grid_case()
     native_case()
+    sentinel_case()
     dates(os.path.abspath(sys.argv[1]))
