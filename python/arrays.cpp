@@ -31,14 +31,57 @@ void BindArrays(py::module_& m) {
     m.def(
         "own_stretch",
         [](const std::string& name, int rasterBand, double low, double high,
-           std::optional<double> nodata, const std::string& type) {
-            const ArrayBand band = MakeArrayBand(Take(ValueTypeNamed(type)), nodata, std::nullopt);
-            const StretchRange range = Take(OwnStretch(name, std::max(rasterBand, 1), low, high,
-                                                       band.nodata, band.Floating(), type));
+           std::optional<double> nodata, const std::string& type, Stretch scaling) {
+            const ArrayBand band = BandOf({type, nodata, std::nullopt, scaling, std::nullopt});
+            const StretchRange range =
+                Take(OwnStretch(name, std::max(rasterBand, 1), low, high, band.nodata,
+                                band.Floating(), type, band.scaling));
             return std::pair{range.minimum, range.maximum};
         },
         "The stretch of a band from its own range over its pixels with data; ValueError, with "
-        "the batch tool's text, for a band without data or of one value.");
+        "the batch tool's text, for a band without data or of one value.",
+        py::arg("name"), py::arg("raster_band"), py::arg("low"), py::arg("high"),
+        py::arg("nodata"), py::arg("type"), py::arg("scaling") = py::none());
+    // The percentile search of a band held in blocks: a finder, its ranks once the first pass
+    // has counted every block, then the stretch; each refused as the batch tool refuses it.
+    m.def("new_percentile_finder", [](const std::string& type, Stretch scaling,
+                                      std::pair<double, double> percentiles) {
+        return ArrayOf(NewPercentileFinder(PercentileBandOf(type, scaling, percentiles)).Numbers());
+    });
+    m.def("rank_percentiles", [](const std::string& name, int rasterBand,
+                                 const BandDescription& description,
+                                 std::pair<double, double> percentiles,
+                                 const Int64Array& numbers) {
+        RankFinder finder = FinderOf(numbers);
+        const ArrayBand band = BandOf(description);
+        if (!RankPercentiles(
+                PercentileBandOf(std::get<0>(description), std::get<3>(description), percentiles),
+                finder))
+            RaiseRefusal(job::Refusal::Input,
+                         RasterRefusal(name, std::max(rasterBand, 1),
+                                       AllNodataReason(band.nodata, band.Floating())));
+        return ArrayOf(finder.Numbers());
+    });
+    m.def("percentile_stretch", [](const std::string& name, int rasterBand, const std::string& type,
+                                   Stretch scaling, std::pair<double, double> percentiles,
+                                   const Int64Array& numbers) {
+        Result<StretchRange> found = PercentileStretchFound(
+            PercentileBandOf(type, scaling, percentiles), FinderOf(numbers));
+        if (!found)
+            RaiseRefusal(job::Refusal::Input,
+                         job::InWordsOf(job::Speaker::Python,
+                                        RasterRefusal(name, std::max(rasterBand, 1), found.message)));
+        return std::pair{found.value->minimum, found.value->maximum};
+    });
+    m.def("parse_percentiles", [](const std::string& text) -> std::optional<std::pair<double, double>> {
+        const std::optional<Result<PercentileRange>> parsed = ParsePercentiles(text);
+        if (!parsed) return std::nullopt;
+        const PercentileRange range = Take(*parsed);
+        return std::pair{range.low, range.high};
+    }, "The two percentiles of a stretch such as \"2%,98%\" (none for a text of no percentiles).");
+    m.def("mask_text", [](const MaskGiven& mask, const std::string& name) {
+        return name + ", " + MaskOf(mask).rule.Text();
+    }, "A mask's line of the report: its name and its rule.");
     m.def("check_stretch",
           [](const std::string& name, int rasterBand, double minimum, double maximum) {
               Check(CheckStretch(name, std::max(rasterBand, 1), StretchRange{minimum, maximum}));
@@ -130,9 +173,11 @@ void BindArrays(py::module_& m) {
 
     py::class_<PyPlan>(m, "Plan")
         .def(
-            py::init<std::vector<BandDescription>, std::vector<Segmenting>, std::vector<int32_t>>(),
+            py::init<std::vector<BandDescription>, std::vector<Segmenting>, std::vector<int32_t>,
+                     std::vector<MaskGiven>>(),
             py::arg("bands"), py::arg("segmentations") = std::vector<Segmenting>{},
-            py::arg("selected") = std::vector<int32_t>{})
+            py::arg("selected") = std::vector<int32_t>{},
+            py::arg("masks") = std::vector<MaskGiven>{})
         .def_property_readonly("band_count", &PyPlan::BandCount)
         .def_property_readonly("code_count", &PyPlan::CodeCount)
         .def("statistics", &PyPlan::Statistics)
@@ -141,11 +186,13 @@ void BindArrays(py::module_& m) {
         .def("codes", &PyPlan::Codes)
         .def("classes", &PyPlan::Classes)
         .def("segment_numbers", &PyPlan::SegmentNumbers)
+        .def("count_percentiles", &PyPlan::CountPercentiles)
         .def(py::pickle([](const PyPlan& plan) { return plan.State(); },
                         [](const py::tuple& state) {
                             return PyPlan(state[0].cast<std::vector<BandDescription>>(),
                                           state[1].cast<std::vector<Segmenting>>(),
-                                          state[2].cast<std::vector<int32_t>>());
+                                          state[2].cast<std::vector<int32_t>>(),
+                                          state[3].cast<std::vector<MaskGiven>>());
                         }));
 }
 

@@ -38,8 +38,13 @@ namespace py = pybind11;
 using Stretch = std::optional<std::pair<double, double>>;
 // A segmentation as Python holds it: method, count, lower and upper limits of segments 1..N.
 using Segmenting = std::tuple<int, int, std::vector<int64_t>, std::vector<int64_t>>;
-// A band of values as Python describes it: GDAL's type name, nodata value, stretch.
-using BandDescription = std::tuple<std::string, std::optional<double>, Stretch>;
+// A band of values as Python describes it: GDAL's type name, nodata value (stored), stretch,
+// scale and offset (none: the stored values), the percentiles its stretch was found at.
+using BandDescription =
+    std::tuple<std::string, std::optional<double>, Stretch, Stretch, Stretch>;
+// A mask as Python describes it: GDAL's type name of its values, its rule ("nonzero", "bits"
+// or "values") and the rule's list as the batch tool takes it ("1,3,4").
+using MaskGiven = std::tuple<std::string, std::string, std::string>;
 
 // The core words its messages for message boxes; an exception gives them on one line.
 // A refusal of the job in Python's words: the exception of its kind, on one line (job.cpp).
@@ -94,8 +99,41 @@ inline std::optional<StretchRange> StretchOf(const Stretch& stretch) {
 }
 
 inline ArrayBand BandOf(const BandDescription& description) {
-    const auto& [type, nodata, stretch] = description;
-    return MakeArrayBand(Take(ValueTypeNamed(type)), nodata, StretchOf(stretch));
+    const auto& [type, nodata, stretch, scaling, percentiles] = description;
+    std::optional<Scaling> scaled;
+    if (scaling) scaled = Scaling{scaling->first, scaling->second};
+    ArrayBand band = MakeArrayBand(Take(ValueTypeNamed(type)), nodata, StretchOf(stretch), scaled);
+    if (percentiles) band.percentiles = PercentileRange{percentiles->first, percentiles->second};
+    return band;
+}
+
+// A percentile search as whole numbers (RankFinder::Numbers), to travel between processes.
+using Int64Array = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+inline std::vector<int64_t> NumbersOf(const Int64Array& array) {
+    if (array.ndim() != 1) RaiseValue("a percentile search is a list of whole numbers");
+    return std::vector<int64_t>(array.data(), array.data() + array.shape(0));
+}
+inline RankFinder FinderOf(const Int64Array& array) {
+    std::optional<RankFinder> finder = RankFinder::FromNumbers(NumbersOf(array));
+    if (!finder) RaiseValue("these numbers are no percentile search");
+    return std::move(*finder);
+}
+inline PercentileBand PercentileBandOf(const std::string& type, const Stretch& scaling,
+                                       std::pair<double, double> percentiles) {
+    std::optional<Scaling> scaled;
+    if (scaling) scaled = Scaling{scaling->first, scaling->second};
+    return PercentileBand{type, scaled, PercentileRange{percentiles.first, percentiles.second}};
+}
+
+// The mask's rule, refused as the batch tool refuses a list of bits or values.
+inline ArrayMask MaskOf(const MaskGiven& description) {
+    const auto& [type, kind, list] = description;
+    ArrayMask mask;
+    mask.type = Take(ValueTypeNamed(type));
+    if (kind == "bits") mask.rule = Take(BitsRule(list));
+    else if (kind == "values") mask.rule = Take(ValuesRule(list));
+    else if (kind != "nonzero") RaiseValue("a mask's rule is nonzero, bits or values, not " + kind);
+    return mask;
 }
 
 // A 2-D block held line after line; its size.
@@ -174,31 +212,34 @@ inline void CheckMethod(int method) {
 // The statistics of every band as one array of n rows: the histogram, the pixels without
 // data, those of them NaN or infinite.
 inline py::array_t<int64_t> StatisticsArray(const BandStatistics& statistics, int n) {
-    py::array_t<int64_t> out({n, 258});
+    py::array_t<int64_t> out({n, 259});
     auto rows = out.mutable_unchecked<2>();
     for (int b = 1; b <= n; ++b) {
         for (int g = 0; g < 256; ++g) rows(b - 1, g) = statistics.histograms[b][g];
         rows(b - 1, 256) = statistics.withoutData[b];
         rows(b - 1, 257) = statistics.nonFinite[b];
+        rows(b - 1, 258) = static_cast<size_t>(b) < statistics.masked.size() ? statistics.masked[b] : 0;
     }
     return out;
 }
 
 inline BandStatistics StatisticsOf(
     const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& a, int n) {
-    if (a.ndim() != 2 || a.shape(0) != n || a.shape(1) != 258)
+    // Each band's histogram, pixels without data, non-finite values, and masked pixels.
+    if (a.ndim() != 2 || a.shape(0) != n || (a.shape(1) != 258 && a.shape(1) != 259))
         RaiseValue("the statistics of " + std::to_string(n) + " bands are " + std::to_string(n) +
-                   " x 258 numbers");
+                   " x 259 numbers");
     auto rows = a.unchecked<2>();
     BandStatistics statistics;
     statistics.histograms.assign(static_cast<size_t>(n) + 1, Histogram{});
     statistics.withoutData.assign(static_cast<size_t>(n) + 1, 0);
     statistics.nonFinite.assign(static_cast<size_t>(n) + 1, 0);
-    statistics.masked.assign(static_cast<size_t>(n) + 1, 0);  // blocks carry no mask
+    statistics.masked.assign(static_cast<size_t>(n) + 1, 0);
     for (int b = 1; b <= n; ++b) {
         for (int g = 0; g < 256; ++g) statistics.histograms[b][g] = rows(b - 1, g);
         statistics.withoutData[b] = rows(b - 1, 256);
         statistics.nonFinite[b] = rows(b - 1, 257);
+        if (a.shape(1) == 259) statistics.masked[b] = rows(b - 1, 258);
     }
     return statistics;
 }

@@ -176,6 +176,13 @@ void BindJob(py::module_& m) {
         const job::BandNamed band = job::BandOfName(name);
         return std::pair{band.path, band.rasterBand};
     });
+    m.def("mask_name", [](const std::string& name) {
+        const job::BandNamed band = job::BandOfName(name);
+        const BandFileType type = job::IsRawName(band.path)      ? BandFileType::Raw
+                                  : job::IsBitmapName(band.path) ? BandFileType::Bitmap
+                                                                 : BandFileType::Raster;
+        return MaskName(band.path, type, std::max(band.rasterBand, 1));
+    }, "How the report names a mask read from this file (\"FILE (raster band K)\").");
     m.def("run_job", &RunJob,
           "The whole job of tessera-batch on these arguments; the treatment it ran.");
     m.def("run_choices", &RunChoices,

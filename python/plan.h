@@ -8,14 +8,18 @@ namespace tessera::python {
 class PyPlan {
   public:
     PyPlan(std::vector<BandDescription> bands, std::vector<Segmenting> segmentations,
-           std::vector<int32_t> selected)
+           std::vector<int32_t> selected, std::vector<MaskGiven> masks)
         : descriptions_(std::move(bands)),
           segmentations_(std::move(segmentations)),
-          selected_(std::move(selected)) {
+          selected_(std::move(selected)),
+          maskDescriptions_(std::move(masks)) {
         std::vector<ArrayBand> values;
         for (const BandDescription& d : descriptions_) values.push_back(BandOf(d));
+        std::vector<ArrayMask> masked;
+        for (const MaskGiven& m : maskDescriptions_) masked.push_back(MaskOf(m));
         if (segmentations_.empty()) {
             plan_.bands = std::move(values);
+            plan_.masks = std::move(masked);
             return;
         }
         if (segmentations_.size() != values.size()) RaiseValue("give one segmentation per band");
@@ -25,33 +29,38 @@ class PyPlan {
             codes.insert(codes.end(), selected_.begin(), selected_.end());
         }
         plan_ = Take(MakeBlockPlan(std::move(values), RecordsOf(segmentations_), codes));
+        plan_.masks = std::move(masked);
         segmented_ = true;
     }
 
-    py::tuple State() const { return py::make_tuple(descriptions_, segmentations_, selected_); }
+    py::tuple State() const {
+        return py::make_tuple(descriptions_, segmentations_, selected_, maskDescriptions_);
+    }
     int BandCount() const { return static_cast<int>(plan_.bands.size()); }
     int CodeCount() const { return plan_.treatment.table.CodeCount; }
 
     py::array_t<int64_t> Statistics(const std::vector<py::array>& blocks) const {
         ImageSize size;
-        const std::vector<ValueBlock> values = BlocksOf(plan_.bands, blocks, size);
+        const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
         Result<BandStatistics> statistics;
         {
             py::gil_scoped_release release;
-            statistics = BlockStatistics(plan_.bands, values, size);
+            statistics = BlockStatistics(plan_.bands, values, size, plan_.masks);
         }
         return StatisticsArray(Take(std::move(statistics)), BandCount());
     }
 
     py::array_t<double> Ranges(const std::vector<py::array>& blocks) const {
         ImageSize size;
-        const std::vector<ValueBlock> values = BlocksOf(plan_.bands, blocks, size);
+        const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
         py::array_t<double> out({BandCount(), 2});
         double* ends = out.mutable_data();
         {
             py::gil_scoped_release release;
-            for (size_t b = 0; b < values.size(); ++b) {
-                const ValueRange range = BlockRange(plan_.bands[b], values[b], Cells(size));
+            const std::vector<uint8_t> masked = Masked(values, size);
+            for (size_t b = 0; b < plan_.bands.size(); ++b) {
+                const ValueRange range = BlockRange(plan_.bands[b], values[b], Cells(size),
+                                                    masked.empty() ? nullptr : masked.data());
                 ends[2 * b] = range.low;
                 ends[2 * b + 1] = range.high;
             }
@@ -59,11 +68,12 @@ class PyPlan {
         return out;
     }
 
-    // The pixels of every code 0..N, then those without data: N + 2 numbers.
+    // The pixels of every code 0..N, then those without data: N + 2 numbers (and with masks,
+    // the pixels only the masks leave without data: N + 3).
     py::array_t<int64_t> Counts(const std::vector<py::array>& blocks) const {
         Segmented();
         ImageSize size;
-        const std::vector<ValueBlock> values = BlocksOf(plan_.bands, blocks, size);
+        const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
         Result<CodeTally> tally;
         {
             py::gil_scoped_release release;
@@ -71,13 +81,15 @@ class PyPlan {
         }
         CodeTally counts = Take(std::move(tally));
         counts.pixelCount.push_back(counts.withoutData);
+        // With masks, then the pixels only they leave without data.
+        if (!plan_.masks.empty()) counts.pixelCount.push_back(counts.masked);
         return ArrayOf(counts.pixelCount);
     }
 
     py::array_t<int32_t> Codes(const std::vector<py::array>& blocks) const {
         Segmented();
         ImageSize size;
-        const std::vector<ValueBlock> values = BlocksOf(plan_.bands, blocks, size);
+        const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
         py::array_t<int32_t> codes({size.lines, size.columns});
         int32_t* out = codes.mutable_data();
         Status done;
@@ -93,7 +105,7 @@ class PyPlan {
         Segmented();
         if (selected_.empty()) RaiseValue("the plan holds no codes kept as classes");
         ImageSize size;
-        const std::vector<ValueBlock> values = BlocksOf(plan_.bands, blocks, size);
+        const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
         py::array_t<uint8_t> classes = Plane(size);
         uint8_t* out = classes.mutable_data();
         Status done;
@@ -122,13 +134,48 @@ class PyPlan {
         return numbers;
     }
 
+    // A part of the percentile search of band `band`: the finder's numbers (a cleared copy of
+    // the search's), with the block's values counted.
+    py::array_t<int64_t> CountPercentiles(int band, const Int64Array& finder,
+                                          const std::vector<py::array>& blocks) const {
+        if (band < 1 || band > BandCount()) RaiseValue("there is no band " + std::to_string(band));
+        RankFinder part = FinderOf(finder).Cleared();
+        ImageSize size;
+        const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
+        {
+            py::gil_scoped_release release;
+            const std::vector<uint8_t> masked = Masked(values, size);
+            CountBlockPercentiles(plan_.bands[static_cast<size_t>(band) - 1],
+                                  values[static_cast<size_t>(band) - 1],
+                                  masked.empty() ? nullptr : masked.data(), Cells(size), part);
+        }
+        return ArrayOf(part.Numbers());
+    }
+
   private:
+    // What every block holds: the bands', then the masks' values.
+    std::vector<ArrayBand> AllBlocks() const {
+        std::vector<ArrayBand> all = plan_.bands;
+        for (const ArrayMask& mask : plan_.masks) all.push_back(MakeArrayBand(mask.type, {}, {}));
+        return all;
+    }
+    // The masked pixels of the blocks (empty without masks).
+    std::vector<uint8_t> Masked(const std::vector<ValueBlock>& values, ImageSize size) const {
+        std::vector<uint8_t> masked;
+        if (plan_.masks.empty()) return masked;
+        masked.assign(Cells(size), 0);
+        for (size_t m = 0; m < plan_.masks.size(); ++m)
+            MarkMaskedBlock(plan_.masks[m], values[plan_.bands.size() + m], Cells(size),
+                            masked.data());
+        return masked;
+    }
     void Segmented() const {
         if (!segmented_) RaiseValue("the plan holds no segmentation of the bands");
     }
     std::vector<BandDescription> descriptions_;
     std::vector<Segmenting> segmentations_;
     std::vector<int32_t> selected_;  // 1..K
+    std::vector<MaskGiven> maskDescriptions_;
     BlockPlan plan_;
     bool segmented_ = false;
 };

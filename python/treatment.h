@@ -1,6 +1,9 @@
 #pragma once
 // The treatment as the client holds it (tessera._core.Treatment).
 #include "common.h"
+#include "job/steps.h"
+#include "workspace/treatmentapply.h"
+#include "workspace/treatmentfile.h"
 
 namespace tessera::python {
 
@@ -43,6 +46,76 @@ class PyTreatment {
 
     void FinishSegmentation() { Check(tessera::FinishSegmentation(treatment_, random_)); }
 
+    // A definition band's upper limits typed in its native (or physical) values: each the gray
+    // level whose native range holds it, by the band's stretch; refused naming the band.
+    void SetNativeLimits(int band, int method, int count, const std::vector<double>& native) {
+        if (band < 1 || band > treatment_.BandCount())
+            RaiseValue("there is no band " + std::to_string(band));
+        job::BandOptions choice;
+        choice.nativeLimits = native;
+        BandRecord& record = treatment_.records[band];
+        const Result<std::vector<int32_t>> limits = job::GrayLimitsOf(
+            choice, record, "band " + std::to_string(band) + " (" + record.filePath + ")");
+        if (!limits) RaiseRefusal(job::Refusal::Input, limits.message);
+        record.nativeLimits = native;
+        SetSegmentation(band, method, count, *limits.value);
+    }
+
+    // The masks as the report names them: each its name and rule (the rule's text).
+    void SetMasks(const std::vector<std::pair<std::string, std::string>>& masks) {
+        treatment_.masks.clear();
+        treatment_.maskDescriptions.clear();
+        for (const auto& [name, rule] : masks) {
+            treatment_.masks.push_back(name + ", " + rule);
+            treatment_.maskDescriptions.push_back(tessera::MaskDescription{name, rule});
+        }
+    }
+
+    // A saved treatment to apply to bands of these names and types: read, checked, kept; the
+    // stretch, scale and nodata value each band takes from it.
+    std::vector<BandDescription> ReadSaved(const std::string& path,
+                                           const std::vector<std::string>& names,
+                                           const std::vector<std::string>& types) {
+        Result<SavedTreatment> read = ReadTreatment(path, kMostClassCount);
+        if (!read) RaiseRefusal(job::Refusal::Input, read.message);
+        const int n = static_cast<int>(names.size());
+        if (Status fits = CheckTreatmentBandCount(*read.value, path, n); !fits)
+            RaiseRefusal(job::Refusal::Input, fits.message);
+        std::vector<BandDescription> bands;
+        for (int b = 1; b <= n; ++b) {
+            const std::string& type = types[static_cast<size_t>(b) - 1];
+            if (Status fits = CheckTreatmentBand(*read.value, path, b,
+                                                 names[static_cast<size_t>(b) - 1], type);
+                !fits)
+                RaiseRefusal(job::Refusal::Input, fits.message);
+            const SavedBand& kept = read.value->bands[static_cast<size_t>(b) - 1];
+            Stretch stretch, scaling;
+            if (kept.stretch) stretch = std::pair{kept.stretch->minimum, kept.stretch->maximum};
+            if (kept.scaling) scaling = std::pair{kept.scaling->scale, kept.scaling->offset};
+            bands.emplace_back(type, kept.nodata, stretch, scaling, std::nullopt);
+        }
+        saved_ = std::move(*read.value);
+        savedPath_ = path;
+        return bands;
+    }
+    // The saved methods and limits in place of a segmentation of the bands' own.
+    void TakeSavedSegmentation() {
+        Saved();
+        tessera::TakeSavedSegmentation(treatment_, *saved_);
+    }
+    // After the count: the saved classes and colours in place of a selection.
+    void TakeSavedClasses() {
+        Saved();
+        if (Status taken = tessera::TakeSavedClasses(treatment_, *saved_, savedPath_); !taken)
+            RaiseRefusal(job::Refusal::Input, taken.message);
+    }
+    // The treatment saved as a document other scenes apply, written whole or not at all.
+    void Save(const std::string& path) const {
+        Crossed();
+        if (Status saved = SaveTreatment(path, treatment_); !saved)
+            RaiseRefusal(job::Refusal::NotWritten, saved.message);
+    }
+
     std::vector<Segmenting> Segmentations() const {
         std::vector<Segmenting> all;
         for (int b = 1; b <= treatment_.BandCount(); ++b)
@@ -53,12 +126,14 @@ class PyTreatment {
     void TakeCounts(const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& counts) {
         const size_t codes = static_cast<size_t>(treatment_.table.CodeCount) + 1;
         if (treatment_.byGray.empty()) RaiseValue(" The bands are not segmented ");
-        if (counts.ndim() != 1 || static_cast<size_t>(counts.shape(0)) != codes + 1)
+        if (counts.ndim() != 1 || (static_cast<size_t>(counts.shape(0)) != codes + 1 &&
+                                   static_cast<size_t>(counts.shape(0)) != codes + 2))
             RaiseValue("the counts of " + std::to_string(codes - 1) + " codes are " +
                        std::to_string(codes + 1) + " numbers");
         CodeTally tally;
         tally.pixelCount.assign(counts.data(), counts.data() + codes);
         tally.withoutData = counts.data()[codes];
+        if (static_cast<size_t>(counts.shape(0)) > codes + 1) tally.masked = counts.data()[codes + 1];
         tessera::TakeCounts(treatment_, std::move(tally));
     }
 
@@ -99,10 +174,15 @@ class PyTreatment {
         for (int b = 1; b <= treatment_.BandCount(); ++b) {
             const BandRecord& record = treatment_.records[b];
             const std::string type = record.stretch ? record.stretch->dataType : "Byte";
-            Stretch stretch;
-            if (record.stretch)
-                stretch = std::pair{record.stretch->range.minimum, record.stretch->range.maximum};
-            bands.emplace_back(type, record.nodata, stretch);
+            Stretch stretch, scaling, percentiles;
+            if (record.stretch) {
+                const GrayStretch& told = *record.stretch;
+                stretch = std::pair{told.range.minimum, told.range.maximum};
+                if (told.scaling) scaling = std::pair{told.scaling->scale, told.scaling->offset};
+                if (told.percentiles)
+                    percentiles = std::pair{told.percentiles->low, told.percentiles->high};
+            }
+            bands.emplace_back(type, record.nodata, stretch, scaling, percentiles);
         }
         return bands;
     }
@@ -123,7 +203,7 @@ class PyTreatment {
         Crossed();
         return ResultReport(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
                             treatment_.SelectedCodes, treatment_.nodataPixels, treatment_.masks,
-                            treatment_.maskedPixels);
+                            treatment_.maskedPixels, treatment_.applied);
     }
     std::string CodeList() const {
         if (treatment_.byGray.empty()) RaiseValue(" The bands are not segmented ");
@@ -170,10 +250,15 @@ class PyTreatment {
     }
 
   private:
+    void Saved() const {
+        if (!saved_) RaiseValue("no saved treatment was read");
+    }
     void Crossed() const {
         if (treatment_.classOf.empty()) RaiseValue(" There is no result to save ");
     }
     Treatment treatment_;
+    std::optional<SavedTreatment> saved_;
+    std::string savedPath_;
     RandomBelow random_;
     ImageSize size_;
 };

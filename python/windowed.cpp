@@ -11,20 +11,8 @@ namespace tessera::python {
 
 namespace {
 
-using Int64Array = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
 using ByteArray = py::array_t<uint8_t, py::array::c_style>;
 using Given = std::vector<std::tuple<std::string, std::string, std::string>>;
-
-std::vector<int64_t> NumbersOf(const Int64Array& array) {
-    if (array.ndim() != 1) RaiseValue("a percentile search is a list of whole numbers");
-    return std::vector<int64_t>(array.data(), array.data() + array.shape(0));
-}
-
-RankFinder FinderOf(const Int64Array& array) {
-    std::optional<RankFinder> finder = RankFinder::FromNumbers(NumbersOf(array));
-    if (!finder) RaiseValue("these numbers are no percentile search");
-    return std::move(*finder);
-}
 
 py::array_t<int64_t> ArrayOfFinder(const RankFinder& finder) {
     return ArrayOf(finder.Numbers());
@@ -69,37 +57,9 @@ py::array_t<int64_t> WindowStatistics(const ByteArray& gray, const ByteArray& ma
         py::gil_scoped_release release;
         statistics = GatherStatistics(strips, 1);
     }
-    const BandStatistics sums = Take(std::move(statistics));
-    py::array_t<int64_t> out({n, 259});
-    auto rows = out.mutable_unchecked<2>();
-    for (int b = 1; b <= n; ++b) {
-        for (int g = 0; g < 256; ++g) rows(b - 1, g) = sums.histograms[b][g];
-        rows(b - 1, 256) = sums.withoutData[b];
-        rows(b - 1, 257) = sums.nonFinite[b];
-        rows(b - 1, 258) = sums.masked[b];
-    }
-    return out;
+    return StatisticsArray(Take(std::move(statistics)), n);
 }
 
-BandStatistics WindowStatisticsOf(const Int64Array& a, int n) {
-    if (a.ndim() != 2 || a.shape(0) != n || a.shape(1) != 259)
-        RaiseValue("the statistics of " + std::to_string(n) + " bands are " + std::to_string(n) +
-                   " x 259 numbers");
-    auto rows = a.unchecked<2>();
-    BandStatistics statistics;
-    const size_t entries = static_cast<size_t>(n) + 1;
-    statistics.histograms.assign(entries, Histogram{});
-    statistics.withoutData.assign(entries, 0);
-    statistics.nonFinite.assign(entries, 0);
-    statistics.masked.assign(entries, 0);
-    for (int b = 1; b <= n; ++b) {
-        for (int g = 0; g < 256; ++g) statistics.histograms[b][g] = rows(b - 1, g);
-        statistics.withoutData[b] = rows(b - 1, 256);
-        statistics.nonFinite[b] = rows(b - 1, 257);
-        statistics.masked[b] = rows(b - 1, 258);
-    }
-    return statistics;
-}
 
 // What a window's passes 2 and 3 need of the treatment: the bands' segmentations (for the code
 // table and look-ups) and, for the classes, each code's class. Picklable.
@@ -310,7 +270,7 @@ class PyWindowedJob {
     // ----- the driver's steps -----
     // Pass 1's sums, then (with `segment`) the bands' segmentation the choices give.
     void TakeStatistics(const Int64Array& sums, bool segment) {
-        const BandStatistics statistics = WindowStatisticsOf(sums, BandCount());
+        const BandStatistics statistics = StatisticsOf(sums, BandCount());
         if (!segment) {
             if (Status taken = job_->Job().TakeStatistics(statistics); !taken)
                 RaiseRefusal(job::Refusal::Input,

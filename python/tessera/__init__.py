@@ -104,7 +104,7 @@ def _nodata(value):
 
 
 def _description(block, nodata=None, stretch=None):
-    return (_core.value_type(block.dtype), _nodata(nodata), _stretch(stretch))
+    return (_core.value_type(block.dtype), _nodata(nodata), _stretch(stretch), None, None)
 
 
 def value_type(dtype):

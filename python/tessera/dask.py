@@ -8,7 +8,7 @@
 Each pass maps every chunk (the same chunk of every band) through the core and sums the
 chunks' results by a tree reduction; what lies between the passes (the stretches, the
 segment limits, the code selection, the colours) is decided on the client from those sums.
-The scheduler carries only 258 numbers per band and chunk, then the counts of the codes that
+The scheduler carries only 259 numbers per band and chunk, then the counts of the codes that
 occur in the chunk. Nothing here
 schedules anything: the graphs run on whatever dask runs them on (threads, a
 distributed.LocalCluster, a cluster whose scheduler a Client names).
@@ -16,6 +16,9 @@ distributed.LocalCluster, a cluster whose scheduler a Client names).
 On the same pixels and choices, the classes, counts, colours, report and class table are those
 of tessera-batch, byte for byte, whatever the chunks and the workers.
 """
+import asyncio
+import concurrent.futures
+import contextlib
 import os
 import threading
 import uuid
@@ -47,7 +50,8 @@ def _mapped(arrays, plan, method, count, dtype):
 def _input_arrays(bands):
     """The bands as 2-D dask arrays, and what xarray inputs tell of them (names, nodata, place,
     and one band as the template of an xarray result on their coordinates)."""
-    facts = {"names": None, "nodata": None, "transform": None, "crs": None, "template": None}
+    facts = {"names": None, "nodata": None, "scaling": None, "transform": None, "crs": None,
+             "template": None}
     if hasattr(bands, "dims") and hasattr(bands, "data") and getattr(bands, "ndim", 0) == 3:
         # One DataArray (band, y, x), as rioxarray.open_rasterio reads a multi-band file.
         _take_facts(bands, facts, bands.shape[0])
@@ -60,7 +64,8 @@ def _input_arrays(bands):
     per_band = []
     for band in bands:
         if hasattr(band, "dims") and hasattr(band, "data"):
-            single = {"names": None, "nodata": None, "transform": None, "crs": None}
+            single = {"names": None, "nodata": None, "scaling": None, "transform": None,
+                      "crs": None}
             _take_facts(band, single, 1)
             per_band.append(single)
             band = band.data
@@ -72,6 +77,7 @@ def _input_arrays(bands):
     if per_band and all(p is not None for p in per_band):
         facts["names"] = [p["names"][0] if p["names"] else None for p in per_band]
         facts["nodata"] = [p["nodata"][0] if p["nodata"] else None for p in per_band]
+        facts["scaling"] = [p["scaling"][0] if p["scaling"] else None for p in per_band]
         facts["transform"] = per_band[0]["transform"]
         facts["crs"] = per_band[0]["crs"]
         first = bands[0]
@@ -80,8 +86,8 @@ def _input_arrays(bands):
 
 
 def _take_facts(array, facts, count):
-    """The file, nodata value and place rioxarray records on a DataArray."""
-    _refuse_scaled(array)
+    """The file, nodata value, scale and offset, and place rioxarray records on a DataArray."""
+    facts["scaling"] = _scaling_of(array, count)
     source = array.encoding.get("source") if hasattr(array, "encoding") else None
     if source:
         if count == 1:
@@ -102,16 +108,23 @@ def _take_facts(array, facts, count):
         pass
 
 
-def _checked(arrays):
+def _checked(arrays, masks=0):
     """Dask arrays of one size and one chunking, of types a band takes, in the machine's byte
     order (a big-endian band is read as the numbers it holds); ValueError otherwise, naming
-    the band."""
-    if len(arrays) < 2 or len(arrays) > _core.MAXIMUM_BANDS:
-        plural = "" if len(arrays) == 1 else "s"
+    the band. The last `masks` arrays are masks beside the bands."""
+    bands = len(arrays) - masks
+    if bands < 2 or bands > _core.MAXIMUM_BANDS:
+        plural = "" if bands == 1 else "s"
         raise ValueError(
-            f"bands holds {len(arrays)} array{plural}: give 2 to {_core.MAXIMUM_BANDS}")
+            f"bands holds {bands} array{plural}: give 2 to {_core.MAXIMUM_BANDS}")
     checked = []
     for b, array in enumerate(arrays, start=1):
+        if b > bands:
+            try:
+                checked.append(_checked_mask(array, b - bands, checked[0]))
+            except ValueError as refused:
+                raise ValueError(f"mask {b - bands}: {refused}") from None
+            continue
         dtype = np.dtype(getattr(array, "dtype", np.asarray(array).dtype))
         if dtype.kind in "uif" and not dtype.isnative:
             dtype = dtype.newbyteorder("=")
@@ -137,29 +150,41 @@ def _checked(arrays):
     return checked
 
 
-def _check_taken(options):
-    """Refuses the batch tool's choices that the passes over chunks do not make yet, rather
-    than giving other classes than the tool's."""
-    if options["masks"]:
-        raise ValueError("tessera.dask does not take masks yet: mark the masked pixels with a "
-                         "nodata value")
-    for b, band in enumerate(options["bands"], start=1):
-        for key, what in (("percentiles", "a stretch at percentiles"),
-                          ("scale", "a scale"), ("offset", "an offset"),
-                          ("native_limits", "limits in native values")):
-            if band.get(key):
-                raise ValueError(f"tessera.dask does not take {what} yet (band {b})")
+def _checked_mask(array, k, first):
+    """A mask array on the bands' pixels: of their size and chunks, of whole numbers."""
+    dtype = np.dtype(getattr(array, "dtype", np.asarray(array).dtype))
+    if dtype.kind not in "uib":
+        raise ValueError(f"a mask holds whole numbers, not {dtype}")
+    if dtype.kind == "b" or not dtype.isnative:
+        dtype = np.dtype(np.uint8) if dtype.kind == "b" else dtype.newbyteorder("=")
+        array = array.astype(dtype)
+    if array.ndim != 2 or tuple(array.shape) != tuple(first.shape):
+        raise ValueError(f"it holds {' x '.join(str(n) for n in array.shape)} pixels, the bands "
+                         f"{' x '.join(str(n) for n in first.shape)}: a mask lies on the bands' "
+                         "pixels")
+    if not isinstance(array, da.Array):
+        array = da.from_array(np.asarray(array), chunks=first.chunks)
+    if array.chunks != first.chunks:
+        raise ValueError(f"it is cut into the chunks {_chunk_text(array.chunks)}, the bands into "
+                         f"{_chunk_text(first.chunks)}: give it the bands' chunks")
+    return array
 
 
-def _refuse_scaled(array):
-    """A band whose file gives a scale or an offset: tessera-batch reads its physical values,
-    which the chunks do not hold."""
+def _scaling_of(array, count):
+    """The scale and offset a DataArray's attributes give its bands (scale_factor and
+    add_offset, as rioxarray and CF name them): a (scale, offset) per band, None where the
+    values are physical already."""
     attributes = getattr(array, "attrs", {})
-    scale = attributes.get("scale_factor", 1)
-    offset = attributes.get("add_offset", 0)
-    if np.any(np.asarray(scale) != 1) or np.any(np.asarray(offset) != 0):
-        raise ValueError("tessera.dask does not take bands with a scale or an offset yet "
-                         f"(scale {scale}, offset {offset})")
+    scales = np.broadcast_to(np.asarray(attributes.get("scale_factor", 1), dtype=float), count)
+    offsets = np.broadcast_to(np.asarray(attributes.get("add_offset", 0), dtype=float), count)
+    scaling = []
+    for scale, offset in zip(scales, offsets):
+        if not np.isfinite(scale) or scale == 0 or not np.isfinite(offset):
+            raise ValueError(f"the attributes scale_factor {scale:g} and add_offset {offset:g} "
+                             "give no physical values: the scale must be a number other than 0 "
+                             "and the offset a number")
+        scaling.append(None if (scale == 1 and offset == 0) else (float(scale), float(offset)))
+    return scaling
 
 
 def _chunk_text(chunks):
@@ -178,99 +203,247 @@ class DaskResult(Result):
         self.crs = crs
 
 
-def treat(bands, method="segmentation", segments=4, limits=None, min_pixels=None,
-          keep_all=False, nodata=None, stretch=None, names=None):
+# Choices that a job of files makes and arrays have made already, or that name files.
+_NOT_FOR_ARRAYS = {
+    "window": "crop the arrays instead (with xarray's .sel or .isel)",
+    "window_pixels": "crop the arrays instead (with xarray's .sel or .isel)",
+    "grid": "bring the arrays onto one grid first (rioxarray's .rio.reproject_match)",
+    "out": "tessera.dask.write(result, stem) writes the files",
+    "save_segmented": "each band's segment numbers are Result.segmentations' to apply",
+    "formats": "tessera.dask.write(result, stem) writes the files",
+    "threads": "dask's workers run the passes",
+}
+
+
+def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_all=False,
+          nodata=None, stretch=None, names=None, mask=None, mask_names=None, **choices):
     """The treatment of tessera.run on bands held as dask arrays.
 
     bands: 2 to 32 arrays of (lines, columns), all of one size and cut into the same chunks
     (dask arrays, numpy arrays, or xarray DataArrays as rioxarray.open_rasterio reads them),
-    or one array of (band, lines, columns). The other keywords are tessera.run's; names: what
-    the report calls each band's file (default: the file rioxarray read, else "band B").
+    or one array of (band, lines, columns). The other keywords are tessera.run's, and:
+    mask: an array (or a list of them) of whole numbers on the bands' pixels and chunks, whose
+    rule (mask_bits, mask_values, else "not 0") leaves pixels without data in every band;
+    scale and offset: the bands' physical values, by default those of the arrays' attributes
+    scale_factor and add_offset; stretch="2%,98%": percentiles, exact as numpy's; limits in
+    native values; apply_treatment: a saved treatment's stretches, limits and classes;
+    save_treatment: the treatment saved as the batch tool saves it. names and mask_names: what
+    the report calls each band's and mask's file (default: the file rioxarray read, else
+    "band B" and "mask M").
     The passes run on the scheduler dask uses (a distributed Client's, when one is current).
     """
+    _checked_keywords("treat", choices)
+    for keyword, instead in _NOT_FOR_ARRAYS.items():
+        if choices.get(keyword) is not None:
+            raise ValueError(f"{keyword} is a choice of a job on files: {instead}")
     arrays, facts = _input_arrays(bands)
-    arrays = _checked(arrays)
+    masks = [] if mask is None else (list(mask) if isinstance(mask, (list, tuple)) else [mask])
+    mask_arrays, mask_facts = [], []
+    for m in masks:
+        own, own_facts = _input_arrays([m])
+        mask_arrays.append(own[0])
+        mask_facts.append(own_facts)
+    arrays = _checked(arrays + mask_arrays, masks=len(mask_arrays))
+    arrays, mask_arrays = arrays[:len(arrays) - len(masks)], arrays[len(arrays) - len(masks):]
     count = len(arrays)
     if names is None:
         names = facts["names"] or [None] * count
         names = [n if n else f"band {b}" for b, n in enumerate(names, start=1)]
     elif len(names) != count:
         raise ValueError(f"names holds {len(names)} entries for {count} bands")
+    if mask_names is None:
+        mask_names = [_core.mask_name(f["names"][0])
+                      if f["names"] and f["names"][0] else f"mask {k}"
+                      for k, f in enumerate(mask_facts, start=1)]
+    elif len(mask_names) != len(masks):
+        raise ValueError(f"mask_names holds {len(mask_names)} entries for {len(masks)} masks")
     # The choices read as the job reads them, with its refusals.
-    options = _core.describe_job(_choices_of(
-        [f"band{b}" for b in range(1, count + 1)],
-        dict(method=method, segments=segments, limits=limits, min_pixels=min_pixels,
-             keep_all=keep_all, nodata=nodata, stretch=stretch, out="result")))
-    _check_taken(options)
+    keywords = dict(choices, method=method, segments=segments, limits=limits,
+                    min_pixels=min_pixels, keep_all=keep_all, nodata=nodata, stretch=stretch,
+                    out="result", mask=[f"mask{k}" for k in range(1, len(masks) + 1)] or None)
+    given = _choices_of([f"band{b}" for b in range(1, count + 1)], keywords)
+    options = _core.describe_job(given)
+    mask_rules = _mask_rules(given)
+    applied = choices.get("apply_treatment")
     places = [_core.band_of_name(n) for n in names]
-    file_nodata = facts["nodata"] or [None] * count
     types = [_core.value_type(a.dtype) for a in arrays]
-    descriptions = []
-    for b, (band, array) in enumerate(zip(options["bands"], arrays)):
-        path, raster_band = places[b]
-        if band["stretch"] is not None:
-            try:
-                _core.check_stretch(path, raster_band, *band["stretch"])
-            except ValueError as refused:
-                # The window's wording names a file's raster band; an array is a band of bands.
-                reason = str(refused).split(" cannot be loaded: ", 1)[-1]
-                named = f"band {b + 1}" + (f" ({names[b]})" if names[b] != f"band {b + 1}"
-                                           else "")
-                raise ValueError(f"{named}: {reason}") from None
-        value = band["nodata"] if band["nodata"] is not None else file_nodata[b]
-        descriptions.append([types[b], value, band["stretch"] if types[b] != "Byte" else None])
+    file_nodata = facts["nodata"] or [None] * count
+    file_scaling = facts["scaling"] or [None] * count
+    treatment = _core.Treatment()
+    if applied is not None:
+        # Every band takes the saved stretch, scale and nodata value, whatever its own.
+        descriptions = [list(d) for d in treatment.read_saved(os.fspath(applied), names, types)]
+    else:
+        descriptions = [_band_description(b, band, types[b], file_nodata[b], file_scaling[b],
+                                          places[b], names)
+                        for b, band in enumerate(options["bands"])]
+    mask_descriptions = [(_core.value_type(a.dtype),) + rule
+                         for a, rule in zip(mask_arrays, mask_rules)]
+    blocks = arrays + mask_arrays
 
     # Pass 1a: the range of the bands that are stretched between their own least and greatest
-    # values.
-    own = [b for b, d in enumerate(descriptions) if d[0] != "Byte" and d[2] is None]
+    # values; the search of those stretched at percentiles.
+    plan = _core.Plan([tuple(d) for d in descriptions], masks=mask_descriptions)
+    own = [b for b, d in enumerate(descriptions)
+           if d[0] != "Byte" and d[2] is None and d[4] is None]
     if own:
-        plan = _core.Plan([tuple(d) for d in descriptions])
-        ends = _mapped(arrays, plan, "ranges", 2 * count, np.float64)
+        ends = _mapped(blocks, plan, "ranges", 2 * count, np.float64)
         low, high = dask.compute(ends[:, :, 0::2].min(axis=(0, 1)),
                                  ends[:, :, 1::2].max(axis=(0, 1)))
         for b in own:
             path, raster_band = places[b]
             descriptions[b][2] = _core.own_stretch(path, raster_band, float(low[b]),
                                                    float(high[b]), descriptions[b][1],
-                                                   descriptions[b][0])
+                                                   descriptions[b][0], descriptions[b][3])
+    _search_percentiles(plan, blocks, descriptions, places)
     descriptions = [tuple(d) for d in descriptions]
 
     # Pass 1b: the histograms, summed; then the limits.
-    plan = _core.Plan(descriptions)
-    rows = _mapped(arrays, plan, "statistics", 258 * count, np.int64).sum(axis=(0, 1))
-    statistics = np.asarray(dask.compute(rows)[0]).reshape(count, 258)
-    treatment = _core.Treatment()
+    plan = _core.Plan(descriptions, masks=mask_descriptions)
+    rows = _mapped(blocks, plan, "statistics", 259 * count, np.int64).sum(axis=(0, 1))
+    statistics = np.asarray(dask.compute(rows)[0]).reshape(count, 259)
     lines, columns = arrays[0].shape
     treatment.take_statistics(descriptions, [p[0] for p in places], [p[1] for p in places],
                               statistics, lines, columns)
+    treatment.set_masks([(name, _core.mask_text(rule, name).split(", ", 1)[1])
+                         for name, rule in zip(mask_names, mask_descriptions)])
     transform, crs = facts["transform"], facts["crs"]
     if transform is not None:
         treatment.set_place(list(transform.to_gdal()), crs.to_wkt() if crs else "")
-    for b, band in enumerate(options["bands"], start=1):
-        treatment.set_segmentation(b, band["method"], band["segments"], band["limits"] or [])
+    if applied is not None:
+        treatment.take_saved_segmentation()
+    else:
+        for b, band in enumerate(options["bands"], start=1):
+            native = _per_band_value(choices.get("native_limits"), b, count)
+            if native is not None:
+                treatment.set_native_limits(b, band["method"], band["segments"],
+                                            [float(v) for v in native])
+            else:
+                treatment.set_segmentation(b, band["method"], band["segments"],
+                                           band["limits"] or [])
     treatment.finish_segmentation()
 
     # Pass 2: the code counts, summed; then the selection.
     segmentations = treatment.segmentations()
-    plan = _core.Plan(descriptions, segmentations)
+    plan = _core.Plan(descriptions, segmentations, masks=mask_descriptions)
     shared = dask.delayed(plan, name=f"tessera-plan-{uuid.uuid4().hex}")
-    grids = [a.to_delayed() for a in arrays]
+    grids = [a.to_delayed() for a in blocks]
     parts = [dask.delayed(_sparse_counts)(shared, *[g[i, j] for g in grids])
              for i in range(grids[0].shape[0]) for j in range(grids[0].shape[1])]
     codes, pixels = dask.compute(_tree(parts, _add_sparse))[0]
-    total = np.zeros(plan.code_count + 2, dtype=np.int64)
+    total = np.zeros(plan.code_count + (3 if masks else 2), dtype=np.int64)
     total[codes] = pixels
     treatment.take_counts(total)
-    chosen = treatment.select(options["keep_all"], options["min_pixels"])
-    treatment.finish_crossing(chosen, options["keep_all"], options["min_pixels"])
+    if applied is not None:
+        treatment.take_saved_classes()
+        chosen = treatment.selected_codes
+    else:
+        chosen = treatment.select(options["keep_all"], options["min_pixels"])
+        treatment.finish_crossing(chosen, options["keep_all"], options["min_pixels"])
+    if choices.get("save_treatment") is not None:
+        treatment.save(os.fspath(choices["save_treatment"]))
 
     # Pass 3, lazily: the classes, chunk by chunk.
-    plan = _core.Plan(descriptions, segmentations, list(chosen))
-    classes = da.map_blocks(_classes_of, plan, *arrays, dtype=np.uint8,
+    plan = _core.Plan(descriptions, segmentations, list(chosen), masks=mask_descriptions)
+    classes = da.map_blocks(_classes_of, plan, *blocks, dtype=np.uint8,
                             name=f"tessera-classes-{uuid.uuid4().hex}")
     if facts["template"] is not None:
         classes = _as_data_array(classes, facts["template"], treatment, transform, crs)
     return DaskResult(treatment, classes, transform, crs)
+
+
+def _per_band_value(value, b, count):
+    """Band b's entry of a per-band keyword: one value for all bands, or a list of one per
+    band."""
+    if value is None:
+        return None
+    if len(value) == count and all(v is None or isinstance(v, (list, tuple, np.ndarray))
+                                   for v in value):
+        return value[b - 1]
+    return value
+
+
+def _mask_rules(given):
+    """Each mask's rule as the core takes it: ("bits" or "values", "1,3") or ("nonzero", "")."""
+    rules = []
+    for option, value, _ in given:
+        if option == "--mask":
+            rules.append(("nonzero", ""))
+        elif option == "--mask-bits":
+            rules[-1] = ("bits", value)
+        elif option == "--mask-values":
+            rules[-1] = ("values", value)
+    return rules
+
+
+def _band_description(b, band, dtype, file_nodata, file_scaling, place, names):
+    """Band b's values as the plan reads them: [type, nodata, stretch, scale and offset,
+    percentiles], its choices before what the array's attributes say."""
+    scaling = file_scaling
+    if band["scale"] is not None or band["offset"] is not None:
+        own = file_scaling or (1.0, 0.0)
+        scaling = (band["scale"] if band["scale"] is not None else own[0],
+                   band["offset"] if band["offset"] is not None else own[1])
+    if dtype == "Byte":
+        scaling = None
+    percentiles = None
+    if band["percentiles"] is not None and dtype != "Byte":
+        percentiles = _core.parse_percentiles(band["percentiles"])
+    stretch = band["stretch"] if dtype != "Byte" else None
+    if stretch is not None:
+        path, raster_band = place
+        try:
+            _core.check_stretch(path, raster_band, *stretch)
+        except ValueError as refused:
+            # The window's wording names a file's raster band; an array is a band of bands.
+            reason = str(refused).split(" cannot be loaded: ", 1)[-1]
+            named = f"band {b + 1}" + (f" ({names[b]})" if names[b] != f"band {b + 1}" else "")
+            raise ValueError(f"{named}: {reason}") from None
+    value = band["nodata"] if band["nodata"] is not None else file_nodata
+    return [dtype, value, stretch, scaling, percentiles]
+
+
+def _search_percentiles(plan, blocks, descriptions, places):
+    """The stretches of the bands stretched at percentiles, each searched over every chunk in
+    a few passes: the first counts the values, each later one narrows the ranks by 16 bits."""
+    searches = {b: _core.new_percentile_finder(d[0], d[3], d[4])
+                for b, d in enumerate(descriptions) if d[2] is None and d[4] is not None}
+    grids = [a.to_delayed() for a in blocks]
+    shared = dask.delayed(plan, name=f"tessera-plan-{uuid.uuid4().hex}")
+    passes = 0
+    while searches:
+        parts = {b: _tree([dask.delayed(_count_percentiles)(shared, b + 1, search,
+                                                            *[g[i, j] for g in grids])
+                           for i in range(grids[0].shape[0])
+                           for j in range(grids[0].shape[1])], _merge_finders)
+                 for b, search in searches.items()}
+        counted = dask.compute(parts)[0]
+        searches = {}
+        for b, search in counted.items():
+            path, raster_band = places[b]
+            if passes == 0:
+                search = _core.rank_percentiles(path, raster_band, tuple(descriptions[b]),
+                                                descriptions[b][4], search)
+            else:
+                search = _core.end_finder_pass(search)
+            if _core.finder_done(search):
+                descriptions[b][2] = _core.percentile_stretch(
+                    path, raster_band, descriptions[b][0], descriptions[b][3],
+                    descriptions[b][4], search)
+            else:
+                searches[b] = search
+        passes += 1
+
+
+def _count_percentiles(plan, band, search, *blocks):
+    return plan.count_percentiles(band, search, [np.ascontiguousarray(b) for b in blocks])
+
+
+def _merge_finders(*parts):
+    total = parts[0]
+    for part in parts[1:]:
+        total = _core.merge_finders(total, part)
+    return total
 
 
 def _as_data_array(classes, template, treatment, transform, crs):
@@ -418,25 +591,41 @@ class _Computing:
         self.shown = shown
 
     def persist(self, *items):
-        items = dask.persist(*items)
-        client = self._client()
-        if self.shown and client is not None:
-            from distributed import progress
-            progress(list(items))
-        return items
+        with self._lost_scheduler():
+            items = dask.persist(*items)
+            client = self._client()
+            if self.shown and client is not None:
+                from distributed import progress
+                progress(list(items))
+            return items
 
     def compute(self, *items):
+        with self._lost_scheduler():
+            client = self._client()
+            if self.shown and client is not None:
+                from distributed import progress
+                futures = client.compute(list(items))
+                progress(futures)
+                return tuple(client.gather(futures))
+            if self.shown:
+                from dask.diagnostics import ProgressBar
+                with ProgressBar():
+                    return dask.compute(*items)
+            return dask.compute(*items)
+
+    @contextlib.contextmanager
+    def _lost_scheduler(self):
+        """A scheduler that dies takes every task with it (dask cancels them all): the job
+        stops there with a ConnectionError, before any result file is written."""
         client = self._client()
-        if self.shown and client is not None:
-            from distributed import progress
-            futures = client.compute(list(items))
-            progress(futures)
-            return tuple(client.gather(futures))
-        if self.shown:
-            from dask.diagnostics import ProgressBar
-            with ProgressBar():
-                return dask.compute(*items)
-        return dask.compute(*items)
+        try:
+            yield
+        except (concurrent.futures.CancelledError, asyncio.CancelledError) as lost:
+            if client is None or client.status == "running":
+                raise
+            raise ConnectionError(
+                f"the cluster's scheduler ({client.scheduler.address}) was lost before the job "
+                "ended; no result file was written") from lost
 
     @staticmethod
     def _client():

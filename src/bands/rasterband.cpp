@@ -813,16 +813,11 @@ Status RasterSource::TakePercentileStretch() {
 }
 
 RankFinder RasterSource::NewPercentileFinder() const {
-    // Whole numbers of up to 16 bits are found in one pass after the count, of 32 bits in
-    // two; other values in four.
-    int keyBits = 64;
-    int64_t lowest = 0;
-    if (dataType_ == "Int8" || dataType_ == "Int16") keyBits = 16, lowest = -32768;
-    if (dataType_ == "UInt16") keyBits = 16;
-    if (dataType_ == "Int32") keyBits = 32, lowest = INT32_MIN;
-    if (dataType_ == "UInt32") keyBits = 32;
-    if (scaling_) keyBits = 64, lowest = 0;
-    return RankFinder(keyBits, lowest);
+    return tessera::NewPercentileFinder(PercentileBandOf());
+}
+
+PercentileBand RasterSource::PercentileBandOf() const {
+    return PercentileBand{dataType_, scaling_, percentiles_.value_or(PercentileRange{})};
 }
 
 Status RasterSource::CountPercentileLines(RankFinder& finder, int first, int count) const {
@@ -844,62 +839,15 @@ Status RasterSource::CountPercentileLines(RankFinder& finder, int first, int cou
     return Status::Ok();
 }
 
-RasterSource::PercentilePlaces RasterSource::PlacesOfPercentiles(int64_t count) const {
-    // Whole numbers (the stored values of a scaled band too) are mixed exactly and rounded
-    // once; other values as numpy mixes them, in doubles.
-    const bool whole = HoldsWholeNumbers(dataType_);
-    const double percents[2] = {percentiles_->low, percentiles_->high};
-    PercentilePlaces places;
-    for (int i = 0; i < 2; ++i) {
-        if (whole) places.exact[i] = ExactPlaceOfPercentile(percents[i], count);
-        places.place[i] = PlaceOfPercentile(percents[i], count);
-    }
-    return places;
-}
-
 Status RasterSource::RankPercentileFinder(RankFinder& finder) const {
-    const int64_t count = finder.Counted();
-    if (count == 0)
-        return Status::Failure(
-            RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
-    const PercentilePlaces places = PlacesOfPercentiles(count);
-    std::vector<int64_t> ranks;
-    for (int i = 0; i < 2; ++i) {
-        const auto& exact = places.exact[i];
-        ranks.push_back(exact ? exact->lower : places.place[i].lower);
-        ranks.push_back(exact ? exact->upper : places.place[i].upper);
-    }
-    finder.EndFirstPass(ranks);
-    return Status::Ok();
+    if (RankPercentiles(PercentileBandOf(), finder)) return Status::Ok();
+    return Status::Failure(RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
 }
 
 Status RasterSource::TakePercentilesFound(const RankFinder& finder) {
-    const PercentilePlaces places = PlacesOfPercentiles(finder.Counted());
-    const auto percentile = [&](int i) {
-        const double a = finder.Value(2 * i), b = finder.Value(2 * i + 1);
-        const auto& exact = places.exact[i];
-        if (!exact) return MixPercentile(a, b, places.place[i].fraction);
-        if (!scaling_)
-            return MixWholePercentile(static_cast<int64_t>(a), static_cast<int64_t>(b), *exact);
-        const auto stored = [&](double value) {
-            return static_cast<int64_t>(StoredValueOf(value, *scaling_));
-        };
-        const int64_t times = MixedWholeTimesParts(stored(a), stored(b), *exact);
-        return PhysicalValue(RoundedQuotient(times, exact->parts), *scaling_);
-    };
-    const double minimum = percentile(0);
-    const double maximum = percentile(1);
-    if (!(minimum < maximum)) {
-        const GrayStretch found{dataType_, {minimum, maximum}, percentiles_, scaling_};
-        return Status::Failure(RasterRefusal(
-            path_, rasterBand_,
-            "its percentiles " + PercentText(percentiles_->low) + " and " +
-                PercentText(percentiles_->high) + " are both " +
-                (scaling_ ? StretchEndText(found, false) : NativeText(minimum, ValueType())) +
-                ", which leaves no range to stretch to gray levels; give others or --stretch "
-                "MIN,MAX"));
-    }
-    stretch_ = StretchRange{minimum, maximum};
+    Result<StretchRange> found = PercentileStretchFound(PercentileBandOf(), finder);
+    if (!found) return Status::Failure(RasterRefusal(path_, rasterBand_, found.message));
+    stretch_ = *found.value;
     return Status::Ok();
 }
 

@@ -14,6 +14,7 @@
 #include "bands/gdalsupport.h"
 #include "bands/keptvalues.h"
 #include "bands/percentiles.h"
+#include "bands/percentilestretch.h"
 #include "bands/stretch.h"
 #include "image/rawfiles.h"
 #include "support/progress.h"
@@ -298,13 +299,7 @@ class RasterSource {
     std::optional<PercentileRange> percentiles_;
     std::optional<Scaling> scaling_;
     Status TakePercentileStretch();
-    // Where the percentiles lie among `count` values: exactly for whole numbers, else as numpy
-    // places them.
-    struct PercentilePlaces {
-        std::optional<ExactPercentilePlace> exact[2];
-        PercentilePlace place[2];
-    };
-    PercentilePlaces PlacesOfPercentiles(int64_t count) const;
+    PercentileBand PercentileBandOf() const;
     void Scale(double* values, size_t count) const;
     // The marks the coverage and the masks give a window's pixels (kNodataMark, kMaskedMark),
     // in `flags` (none when neither is set); MarkExclusions puts them where marks holds 0.

@@ -42,18 +42,48 @@ void WithValues(ValueType type, const void* values, F&& f) {
     }
 }
 
+constexpr size_t kPhysicalStrip = 4096;
+
+// f(values, at, n) over the block's values as the band reads them: its own type, or physical
+// values (doubles) a strip at a time for a scaled band.
+template <class F>
+void WithPhysicalValues(const ArrayBand& band, const ValueBlock& block, size_t cells, F&& f) {
+    if (!band.Scaled()) {
+        WithValues(band.type, block.values, [&](const auto* values) { f(values, 0, cells); });
+        return;
+    }
+    const Scaling scaling = *band.scaling;
+    std::vector<double> physical(std::min<size_t>(cells, kPhysicalStrip));
+    WithValues(band.type, block.values, [&](const auto* values) {
+        for (size_t at = 0; at < cells; at += kPhysicalStrip) {
+            const size_t n = std::min(kPhysicalStrip, cells - at);
+            for (size_t i = 0; i < n; ++i)
+                physical[i] = PhysicalValue(static_cast<double>(values[at + i]), scaling);
+            f(static_cast<const double*>(physical.data()), at, n);
+        }
+    });
+}
+
 // The blocks brought to gray levels and marks, held for the passes as a source of strips.
 class GrayBlocks {
   public:
     GrayBlocks(const std::vector<ArrayBand>& bands, const std::vector<ValueBlock>& blocks,
-               ImageSize size) {
+               ImageSize size, const std::vector<ArrayMask>& masks = {}) {
         const size_t cells = static_cast<size_t>(size.lines) * static_cast<size_t>(size.columns);
+        std::vector<uint8_t> masked;
+        if (!masks.empty()) {
+            masked.assign(cells, 0);
+            for (size_t m = 0; m < masks.size(); ++m)
+                MarkMaskedBlock(masks[m], blocks[bands.size() + m], cells, masked.data());
+        }
         std::vector<BandPlane> planes;
         for (size_t b = 0; b < bands.size(); ++b) {
             std::shared_ptr<uint8_t[]> gray(new uint8_t[std::max<size_t>(cells, 1)]);
             std::shared_ptr<uint8_t[]> marks;
-            if (bands[b].MayLackData()) marks.reset(new uint8_t[std::max<size_t>(cells, 1)]);
-            BlockToGray(bands[b], blocks[b], cells, gray.get(), marks.get());
+            if (bands[b].MayLackData() || !masks.empty())
+                marks.reset(new uint8_t[std::max<size_t>(cells, 1)]);
+            BlockToGray(bands[b], blocks[b], cells, gray.get(), marks.get(),
+                        masked.empty() ? nullptr : masked.data());
             planes.push_back(BandPlane{gray, marks});
         }
         source_ = std::make_unique<MemoryStrips>(size, std::move(planes));
@@ -106,32 +136,78 @@ Result<ValueType> ValueTypeNamed(const std::string& name) {
         "a band of " + name + " values cannot be segmented; its values must be one of " + taken);
 }
 
+std::optional<double> ArrayBand::NodataAsRead() const {
+    // Values read are physical: so is the stored nodata value, by the same arithmetic.
+    if (!nodata || !Scaled()) return nodata;
+    return PhysicalValue(*nodata, *scaling);
+}
+
 GrayConversion ArrayBand::Conversion() const {
-    return GrayConversion{Stretched() ? stretch : std::nullopt, nodata};
+    return GrayConversion{Stretched() ? stretch : std::nullopt, NodataAsRead()};
+}
+
+GrayStretch ArrayBand::Told() const {
+    return GrayStretch{ValueTypeName(type), stretch.value_or(StretchRange{}), percentiles,
+                       Scaled() ? scaling : std::nullopt};
 }
 
 ArrayBand MakeArrayBand(ValueType type, std::optional<double> nodata,
-                        std::optional<StretchRange> stretch) {
+                        std::optional<StretchRange> stretch, std::optional<Scaling> scaling) {
     ArrayBand band;
     band.type = type;
     if (nodata) band.nodata = NodataOfType(*nodata, ValueTypeName(type));
     if (band.Stretched()) band.stretch = stretch;
+    if (band.Stretched() && scaling && (scaling->scale != 1 || scaling->offset != 0))
+        band.scaling = scaling;
     return band;
 }
 
 void BlockToGray(const ArrayBand& band, const ValueBlock& block, size_t cells, uint8_t* gray,
-                 uint8_t* marks) {
+                 uint8_t* marks, const uint8_t* masked) {
     const GrayConversion conversion = band.Conversion();
-    WithValues(band.type, block.values,
-               [&](const auto* values) { ValuesToGray(values, cells, conversion, gray, marks); });
+    WithPhysicalValues(band, block, cells, [&](const auto* values, size_t at, size_t n) {
+        ValuesToGray(values, n, conversion, gray + at, marks ? marks + at : nullptr);
+    });
+    if (masked && marks)
+        for (size_t i = 0; i < cells; ++i)
+            if (masked[i] != 0 && marks[i] == 0) marks[i] = kMaskedMark;
 }
 
-ValueRange BlockRange(const ArrayBand& band, const ValueBlock& block, size_t cells) {
+ValueRange BlockRange(const ArrayBand& band, const ValueBlock& block, size_t cells,
+                      const uint8_t* masked) {
     ValueRange range;
-    WithValues(band.type, block.values, [&](const auto* values) {
-        FoldValueRange(values, cells, band.nodata, range.low, range.high);
+    const std::optional<double> nodata = band.NodataAsRead();
+    WithPhysicalValues(band, block, cells, [&](const auto* values, size_t at, size_t n) {
+        if (masked == nullptr) return FoldValueRange(values, n, nodata, range.low, range.high);
+        for (size_t i = 0; i < n; ++i)
+            if (masked[at + i] == 0) FoldValueRange(values + i, 1, nodata, range.low, range.high);
     });
     return range;
+}
+
+void MarkMaskedBlock(const ArrayMask& mask, const ValueBlock& block, size_t cells,
+                     uint8_t* masked) {
+    WithValues(mask.type, block.values, [&](const auto* values) {
+        for (size_t i = 0; i < cells; ++i)
+            if (mask.rule.Masks(static_cast<double>(values[i]))) masked[i] = 1;
+    });
+}
+
+void CountBlockPercentiles(const ArrayBand& band, const ValueBlock& block, const uint8_t* masked,
+                           size_t cells, RankFinder& finder) {
+    const std::optional<double> nodata = band.NodataAsRead();
+    std::vector<double> strip;
+    std::vector<uint8_t> skip;
+    WithPhysicalValues(band, block, cells, [&](const auto* values, size_t at, size_t n) {
+        strip.resize(n);
+        skip.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            strip[i] = static_cast<double>(values[i]);
+            skip[i] = (masked != nullptr && masked[at + i] != 0) ||
+                      IsNodataValue(strip[i], nodata);
+        }
+        finder.Add(strip.data(), skip.data(), n);
+    });
 }
 
 std::string ArraySizeMismatchText(int band, ImageSize size, ImageSize first) {
@@ -174,9 +250,10 @@ Result<BlockPlan> MakeBlockPlan(std::vector<ArrayBand> bands,
 }
 
 Result<BandStatistics> BlockStatistics(const std::vector<ArrayBand>& bands,
-                                       const std::vector<ValueBlock>& blocks, ImageSize size) {
+                                       const std::vector<ValueBlock>& blocks, ImageSize size,
+                                       const std::vector<ArrayMask>& masks) {
     try {
-        GrayBlocks gray(bands, blocks, size);
+        GrayBlocks gray(bands, blocks, size, masks);
         return GatherStatistics(gray.Source(), 1);
     } catch (const std::bad_alloc&) {
         return Result<BandStatistics>::Failure(std::string(kMemoryRefusal) + "to read the bands ");
@@ -186,7 +263,7 @@ Result<BandStatistics> BlockStatistics(const std::vector<ArrayBand>& bands,
 Result<CodeTally> BlockCounts(const BlockPlan& plan, const std::vector<ValueBlock>& blocks,
                               ImageSize size) {
     try {
-        GrayBlocks gray(plan.bands, blocks, size);
+        GrayBlocks gray(plan.bands, blocks, size, plan.masks);
         return CountCodes(gray.Source(), plan.treatment, 1);
     } catch (const std::bad_alloc&) {
         return Result<CodeTally>::Failure(std::string(kMemoryRefusal) + "to cross the bands ");
@@ -196,7 +273,7 @@ Result<CodeTally> BlockCounts(const BlockPlan& plan, const std::vector<ValueBloc
 Status BlockCodes(const BlockPlan& plan, const std::vector<ValueBlock>& blocks, ImageSize size,
                   int32_t* codes) {
     try {
-        GrayBlocks gray(plan.bands, blocks, size);
+        GrayBlocks gray(plan.bands, blocks, size, plan.masks);
         const int n = static_cast<int>(plan.bands.size());
         std::vector<const uint8_t*> values(static_cast<size_t>(n));
         return gray.Source().ForEachStrip(1, [&](int, int, const Strip& strip) {
@@ -222,7 +299,7 @@ Status BlockCodes(const BlockPlan& plan, const std::vector<ValueBlock>& blocks, 
 Status BlockClasses(const BlockPlan& plan, const std::vector<ValueBlock>& blocks, ImageSize size,
                     uint8_t* classes) {
     try {
-        GrayBlocks gray(plan.bands, blocks, size);
+        GrayBlocks gray(plan.bands, blocks, size, plan.masks);
         const size_t columns = static_cast<size_t>(size.columns);
         return ClassifyStrips(gray.Source(), plan.treatment, 1,
                               [&](int, int, const Strip& strip, const uint8_t* lines) {
@@ -285,8 +362,7 @@ Status TakeBlockStatistics(Treatment& treatment, const std::vector<ArrayBand>& b
         record.filePath = name;
         record.rasterBand = rasterBand;
         record.nodata = band.nodata;
-        if (band.Stretched() && band.stretch)
-            record.stretch = GrayStretch{ValueTypeName(band.type), *band.stretch};
+        if (band.Stretched() && band.stretch) record.stretch = band.Told();
     }
     TakeStatistics(treatment, statistics);
     return Status::Ok();

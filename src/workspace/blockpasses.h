@@ -13,6 +13,8 @@
 
 #include "bands/bandfacts.h"
 #include "bands/graylevels.h"
+#include "bands/percentiles.h"
+#include "bands/pixelmask.h"
 #include "bands/rasterband.h"
 #include "image/rawfiles.h"
 #include "support/randombelow.h"
@@ -34,26 +36,55 @@ struct ArrayBand {
     ValueType type = ValueType::Byte;
     std::optional<double> nodata;         // as the band holds it (NodataOfType)
     std::optional<StretchRange> stretch;  // none for Byte bands, or before it is known
+    // The band's physical values (stored value x scale + offset) in place of its stored ones:
+    // the stretch, the ranges and the percentiles are in them, its nodata value stays stored.
+    std::optional<Scaling> scaling;
+    std::optional<PercentileRange> percentiles;  // the stretch was found at these
     bool Stretched() const { return type != ValueType::Byte; }
     bool Floating() const { return type == ValueType::Float32 || type == ValueType::Float64; }
     // Some pixel may be without data: a nodata value is set, or the values are floating-point.
     bool MayLackData() const { return nodata.has_value() || Floating(); }
+    bool Scaled() const { return scaling.has_value(); }
+    // The nodata value among the values as they are read (physical for a scaled band).
+    std::optional<double> NodataAsRead() const;
     GrayConversion Conversion() const;
+    // The band's stretch and values as the report tells them.
+    GrayStretch Told() const;
 };
 // The band of type `type` with `nodata` as it holds it (a Float32 band: the nearest float).
 ArrayBand MakeArrayBand(ValueType type, std::optional<double> nodata,
-                        std::optional<StretchRange> stretch);
+                        std::optional<StretchRange> stretch,
+                        std::optional<Scaling> scaling = std::nullopt);
+
 
 // A block of one band: lines x columns values of the band's type, line after line.
 struct ValueBlock {
     const void* values = nullptr;
 };
 
-// gray[i] and marks[i] (may be null) of the block's cells values.
+// A mask given as blocks beside the bands (a cloud mask, a quality band): the pixels its rule
+// masks are left without data in every band, as a mask file's are.
+struct ArrayMask {
+    ValueType type = ValueType::Byte;
+    MaskRule rule;
+};
+// masked[i] set to 1 where the mask's rule masks value i of the block (left as it is
+// elsewhere, so that several masks add up).
+void MarkMaskedBlock(const ArrayMask& mask, const ValueBlock& block, size_t cells,
+                     uint8_t* masked);
+// The values of a block as the band reads them (physical for a scaled band), and skip[i] set
+// where the value has no data or masked[i] (may be null) is set: a percentile search's part.
+void CountBlockPercentiles(const ArrayBand& band, const ValueBlock& block, const uint8_t* masked,
+                           size_t cells, RankFinder& finder);
+
+// gray[i] and marks[i] (may be null) of the block's cells values; with `masked` (may be null),
+// kMaskedMark on the masked pixels that carry no other mark.
 void BlockToGray(const ArrayBand& band, const ValueBlock& block, size_t cells, uint8_t* gray,
-                 uint8_t* marks);
+                 uint8_t* marks, const uint8_t* masked = nullptr);
 // The least and greatest value with data of the block's cells values; Empty() when none.
-ValueRange BlockRange(const ArrayBand& band, const ValueBlock& block, size_t cells);
+// (as read: physical for a scaled band), leaving out the pixels masked[i] sets (may be null).
+ValueRange BlockRange(const ArrayBand& band, const ValueBlock& block, size_t cells,
+                      const uint8_t* masked = nullptr);
 
 // The refusals of bands given as arrays: one not the size of the first, blocks of one part of
 // the scene that are not all the same size.
@@ -65,6 +96,7 @@ std::string BlockMismatchText(int band, const std::string& where);
 // (SelectedCodes[1..K], entry 0 unused; empty before the crossing).
 struct BlockPlan {
     std::vector<ArrayBand> bands;  // band b at b - 1
+    std::vector<ArrayMask> masks;  // their blocks follow the bands' in every pass
     Treatment treatment;
 };
 // The code table and look-ups as FinishSegmentation makes them (refused with its text when
@@ -74,9 +106,10 @@ Result<BlockPlan> MakeBlockPlan(std::vector<ArrayBand> bands,
                                 const std::vector<int32_t>& selectedCodes);
 
 // The histograms and pixels without data of blocks of every band (blocks[b - 1] of band b, all
-// of `size`): pass 1 over them.
+// of `size`, then one block of each mask): pass 1 over them.
 Result<BandStatistics> BlockStatistics(const std::vector<ArrayBand>& bands,
-                                       const std::vector<ValueBlock>& blocks, ImageSize size);
+                                       const std::vector<ValueBlock>& blocks, ImageSize size,
+                                       const std::vector<ArrayMask>& masks = {});
 // Pass 2 over blocks of every band: the pixels of every code (0..N) and without data.
 Result<CodeTally> BlockCounts(const BlockPlan& plan, const std::vector<ValueBlock>& blocks,
                               ImageSize size);

@@ -53,7 +53,23 @@ class KillOnce:
             os.close(os.open(self.marker, os.O_CREAT | os.O_EXCL | os.O_WRONLY))
         except FileExistsError:
             return
+        self.kill()
+
+    def kill(self):
         os.kill(os.getpid(), signal.SIGKILL)
+
+
+class KillScheduler(KillOnce):
+    """A worker plugin: the worker that starts the first task of the named step kills the
+    scheduler's process (its pid in `pid_file`), in the middle of that pass."""
+
+    def __init__(self, step, marker, pid_file):
+        super().__init__(step, marker)
+        self.pid_file = pid_file
+
+    def kill(self):
+        with open(self.pid_file) as file:
+            os.kill(int(file.read()), signal.SIGKILL)
 
 
 class LostWorker(ScratchCase):
@@ -108,15 +124,20 @@ class CommandLineCluster(ScratchCase):
                 os.killpg(process.pid, signal.SIGKILL)
                 process.wait()
 
-    def test_masks_and_a_window_on_three_workers(self):
-        from distributed import Client
+    def start_cluster(self, workers):
+        """A scheduler on a free port and single-threaded workers: its address and process."""
         port = free_port()
         address = f"tcp://127.0.0.1:{port}"
-        self.start("scheduler", "--host", "127.0.0.1", "--port", str(port),
-                   "--no-dashboard")
-        for _ in range(3):
+        scheduler = self.start("scheduler", "--host", "127.0.0.1", "--port", str(port),
+                               "--no-dashboard")
+        for _ in range(workers):
             self.start("worker", address, "--nworkers", "1", "--nthreads", "1",
                        "--no-dashboard", "--local-directory", str(self.dir / "workers"))
+        return address, scheduler
+
+    def test_masks_and_a_window_on_three_workers(self):
+        from distributed import Client
+        address, _ = self.start_cluster(3)
         scene = str(self.dir / "scene.tif")
         write_scene(scene, lines=600, columns=700)
         mask = str(self.dir / "mask.tif")
@@ -136,6 +157,28 @@ class CommandLineCluster(ScratchCase):
                              window_pixels=(50, 40, 500, 600), out=str(self.dir / "dask"),
                              chunk_lines=100)
         self.assertSameFiles(self.dir / "dask", self.dir / "batch", FILES)
+
+    def test_a_scheduler_killed_in_a_pass_stops_the_job_and_writes_nothing(self):
+        # Killed as the classes are computed, the last pass before the files are written: the
+        # job stops with a ConnectionError that says so, and no result file is in place.
+        from distributed import Client
+        address, scheduler = self.start_cluster(2)
+        scene = str(self.dir / "scene.tif")
+        write_scene(scene, lines=600, columns=700)
+        (self.dir / "scheduler.pid").write_text(str(scheduler.pid))
+        with Client(address, timeout=60) as client:
+            client.wait_for_workers(2, timeout=60)
+            client.register_worker_plugin(
+                KillScheduler("classes", str(self.dir / "killed"), str(self.dir / "scheduler.pid")),
+                name="kill-scheduler")
+            with self.assertRaisesRegex(ConnectionError, r"^the cluster's scheduler \(tcp://"
+                                        r"127\.0\.0\.1:\d+\) was lost before the job ended; "
+                                        r"no result file was written$"):
+                tessera.dask.run(scene, method="segmentation", segments=3, min_pixels=500,
+                                 out=str(self.dir / "dask"), chunk_lines=100)
+        self.assertTrue((self.dir / "killed").exists())
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir() if p.name.startswith("dask")),
+                         [])
 
 
 if __name__ == "__main__":

@@ -179,6 +179,76 @@ class LandsatScene(ScratchCase):
                          (self.dir / "tool.raw").read_bytes())
 
 
+class ArraysAsTheToolReadsFiles(ScratchCase):
+    """Masks, scale and offset, percentiles and saved treatments on arrays, each checked against
+    an independent reading of the same pixels."""
+
+    def scene(self):
+        return rioxarray.open_rasterio(scene_dir / "scene.tif", chunks=(1, 500, 700))
+
+    def test_a_mask_leaves_its_pixels_without_data_in_every_band(self):
+        # Masked by bits 0 and 2 of a quality array; the same pixels given the nodata value in
+        # every band give the same classes.
+        scene = self.scene()
+        quality = np.random.default_rng(5).integers(0, 16, size=scene.shape[1:]).astype(np.uint8)
+        masked = (quality & 0b101) != 0
+        result = tessera.dask.treat(scene, mask=da.from_array(quality, chunks=(500, 700)),
+                                    mask_bits=[0, 2], mask_names=["quality.tif (raster band 1)"],
+                                    **SCENE_CHOICES)
+        values = scene.values.copy()
+        values[:, masked] = 0
+        marked = tessera.dask.treat(da.from_array(values, chunks=(1, 500, 700)), nodata=0,
+                                    **SCENE_CHOICES)
+        classes = np.asarray(result.classes)
+        self.assertEqual(classes.tobytes(), np.asarray(marked.classes).tobytes())
+        self.assertTrue(np.all(classes[masked] == 255))
+        self.assertIn("quality.tif (raster band 1), masked where any of bits 0 and 2 is set",
+                      result.report)
+        self.assertIn(f"Pixels masked (with data in every band) : {int(masked.sum())} ",
+                      result.report)
+        self.assertNotIn("does not cover", result.report)
+
+    def test_scale_and_offset_from_the_attributes_or_the_keywords(self):
+        # Physical values worked out by numpy, as Float64 bands, are stretched alike.
+        scene = self.scene()
+        stored = scene.values
+        physical = da.from_array(stored * 2.0e-5 - 0.1, chunks=(1, 500, 700))
+        choices = dict(method="equipopulation", segments=3, min_pixels=500)
+        wanted = np.asarray(tessera.dask.treat(physical, **choices).classes)
+        scene.attrs.update(scale_factor=2.0e-5, add_offset=-0.1)
+        by_attributes = tessera.dask.treat(scene, **choices)
+        by_keywords = tessera.dask.treat(self.scene(), scale=2.0e-5, offset=-0.1, **choices)
+        for result in (by_attributes, by_keywords):
+            self.assertEqual(np.asarray(result.classes).tobytes(), wanted.tobytes())
+            self.assertIn("Float64", tessera.dask.treat(physical, **choices).report)
+        self.assertEqual(by_attributes.report, by_keywords.report)
+
+    def test_percentiles_are_numpy_s(self):
+        scene = self.scene()
+        result = tessera.dask.treat(scene, stretch="2%,98%", segments=3, min_pixels=500)
+        for b, band in enumerate(result.treatment.bands()):
+            values = scene.values[b].astype(np.float64)
+            self.assertEqual(band[2], tuple(np.percentile(values, [2, 98])), f"band {b + 1}")
+            self.assertEqual(band[4], (2.0, 98.0))
+
+    def test_a_treatment_saved_from_arrays_is_the_tool_s_and_applies(self):
+        names = [f"{scene_dir}/scene.tif:{b}" for b in range(1, 5)]
+        choices = dict(method="segmentation", segments=3, min_pixels=300)
+        tessera.run(names, out=str(self.dir / "tool"), save_treatment=str(self.dir / "tool.json"),
+                    **choices)
+        result = tessera.dask.treat(self.scene(), names=names,
+                                    save_treatment=str(self.dir / "arrays.json"), **choices)
+        self.assertEqual((self.dir / "arrays.json").read_bytes(),
+                         (self.dir / "tool.json").read_bytes())
+        again = tessera.dask.treat(self.scene(), names=names,
+                                   apply_treatment=str(self.dir / "arrays.json"))
+        self.assertEqual(np.asarray(again.classes).tobytes(),
+                         np.asarray(result.classes).tobytes())
+        self.assertIn("Treatment applied : ", again.report)
+        with self.assertRaisesRegex(ValueError, "arrays.json"):
+            tessera.dask.treat(self.scene()[:3], apply_treatment=str(self.dir / "arrays.json"))
+
+
 class Refusals(ScratchCase):
     """Each refused before a pass runs, or by the pass that finds it; nothing is written."""
 
@@ -252,12 +322,37 @@ class Refusals(ScratchCase):
                                                 "pixel holds its nodata value 7, which leaves"):
             tessera.dask.treat(bands, nodata=[None, 7, None], names=["a", "b", "c"])
 
-    def test_bands_whose_file_gives_a_scale_or_an_offset(self):
+    def test_an_attribute_scale_of_0(self):
         import xarray
-        bands = [xarray.DataArray(b, dims=("y", "x"), attrs={"scale_factor": 0.01})
+        bands = [xarray.DataArray(b, dims=("y", "x"), attrs={"scale_factor": 0.0})
                  for b in self.bands()]
-        with self.assertRaisesRegex(ValueError, "does not take bands with a scale or an offset"):
+        with self.assertRaisesRegex(ValueError, "^the attributes scale_factor 0 and add_offset 0 "
+                                                "give no physical values"):
             tessera.dask.treat(bands)
+
+    def test_masks_that_do_not_lie_on_the_bands(self):
+        bands = self.bands()
+        for mask, message in (
+                (np.zeros((60, 81), dtype=np.uint8), r"^mask 1: it holds 60 x 81 pixels, the "
+                 r"bands 60 x 80: a mask lies on the bands' pixels$"),
+                (da.zeros((60, 80), dtype=np.uint8, chunks=(20, 40)), r"^mask 1: it is cut into "
+                 r"the chunks \(20, 20, 20\) x \(40, 40\), the bands into \(30, 30\) x "
+                 r"\(40, 40\): give it the bands' chunks$"),
+                (np.zeros((60, 80), dtype=np.float32), "^mask 1: a mask holds whole numbers, "
+                 "not float32$")):
+            with self.subTest(message=message):
+                with self.assertRaisesRegex(ValueError, message):
+                    tessera.dask.treat(bands, mask=mask)
+        with self.assertRaisesRegex(ValueError, "64"):
+            tessera.dask.treat(bands, mask=np.zeros((60, 80), dtype=np.uint8), mask_bits=[64])
+
+    def test_choices_of_a_job_on_files(self):
+        for keyword, value in (("window", (0, 0, 10, 10)), ("grid", "b.tif"),
+                               ("out", "result")):
+            with self.subTest(keyword=keyword):
+                with self.assertRaisesRegex(ValueError, f"^{keyword} is a choice of a job on "
+                                                        "files: "):
+                    tessera.dask.treat(self.bands(), **{keyword: value})
 
     def test_writing_classes_that_lie_on_no_map(self):
         result = tessera.dask.treat(self.bands(), segments=3)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -228,6 +229,116 @@ TEST(BlockPasses, RefusalsNameTheBandAndWhatIsWrong) {
         "The raster\na.tif\nband 3 cannot be loaded: every pixel holds its nodata value "
         "1234, which leaves no data to segment.",
         refused.message);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BlockPasses, AScaledBlockReadsAsItsPhysicalValues) {
+    // Stored whole numbers with a scale and offset, against their physical values held as
+    // doubles: the same gray levels, marks, range and percentiles; the nodata value is stored.
+    const std::vector<uint16_t> stored{0, 5000, 10000, 20000, 30000, 40000, 50000, 65535};
+    std::vector<double> physical;
+    for (uint16_t v : stored) physical.push_back(v * 2.0e-5 - 0.1);
+    physical[0] = std::nan("");
+    const StretchRange stretch{0.0, 0.5};
+    const ArrayBand scaled =
+        MakeArrayBand(ValueType::UInt16, 0, stretch, Scaling{2.0e-5, -0.1});
+    const ArrayBand doubles = MakeArrayBand(ValueType::Float64, std::nullopt, stretch);
+    ASSERT_TRUE(scaled.Scaled());
+    const size_t n = stored.size();
+    std::vector<uint8_t> gray(n), marks(n), wantedGray(n), wantedMarks(n);
+    BlockToGray(scaled, ValueBlock{stored.data()}, n, gray.data(), marks.data());
+    BlockToGray(doubles, ValueBlock{physical.data()}, n, wantedGray.data(), wantedMarks.data());
+    EXPECT_EQ(wantedGray, gray);
+    EXPECT_EQ(kNodataMark, marks[0]);
+    EXPECT_EQ(std::vector<uint8_t>(marks.begin() + 1, marks.end()),
+              std::vector<uint8_t>(wantedMarks.begin() + 1, wantedMarks.end()));
+    const ValueRange range = BlockRange(scaled, ValueBlock{stored.data()}, n);
+    EXPECT_EQ(physical[1], range.low);
+    EXPECT_EQ(physical[n - 1], range.high);
+    // The report tells the physical values.
+    EXPECT_TRUE(scaled.Told().scaling.has_value());
+    EXPECT_EQ("Float64", scaled.Told().ValueType());
+    // A scale of 1 and an offset of 0 leave the stored values.
+    EXPECT_FALSE(MakeArrayBand(ValueType::UInt16, 0, stretch, Scaling{1, 0}).Scaled());
+}
+
+TEST(BlockPasses, AMaskLeavesItsPixelsOutOfEveryBand) {
+    const Scene scene = MakeScene();
+    const size_t cells = static_cast<size_t>(kScene.lines) * kScene.columns;
+    std::vector<uint8_t> quality(cells);
+    for (size_t i = 0; i < cells; ++i) quality[i] = static_cast<uint8_t>(i % 11);
+    ArrayMask mask;
+    mask.rule = *BitsRule("0,3").value;  // 1, 3, 5, 7, 8, 9 of 0..10
+    std::vector<ValueBlock> blocks = WholeBlocks(scene);
+    blocks.push_back(ValueBlock{quality.data()});
+    Result<BandStatistics> masked = BlockStatistics(scene.bands, blocks, kScene, {mask});
+    Result<BandStatistics> plain = BlockStatistics(scene.bands, WholeBlocks(scene), kScene);
+    ASSERT_TRUE(masked && plain);
+    std::vector<uint8_t> marked(cells, 0);
+    MarkMaskedBlock(mask, blocks.back(), cells, marked.data());
+    int64_t maskedCount = 0;
+    for (size_t i = 0; i < cells; ++i) {
+        const int v = quality[i];
+        EXPECT_EQ(v == 1 || v == 3 || v == 5 || v == 7 || v == 8 || v == 9, marked[i] != 0) << v;
+        maskedCount += marked[i];
+    }
+    // The Byte band has no data of its own to lack: every pixel the mask masks is out of its
+    // histogram and counted as masked.
+    int64_t plainPixels = 0, maskedPixels = 0;
+    for (int g = 0; g < 256; ++g) {
+        plainPixels += plain.value->histograms[3][g];
+        maskedPixels += masked.value->histograms[3][g];
+    }
+    EXPECT_EQ(static_cast<int64_t>(cells), plainPixels);
+    EXPECT_EQ(static_cast<int64_t>(cells) - maskedCount, maskedPixels);
+    EXPECT_EQ(maskedCount, masked.value->masked[3]);
+    // A pixel already without data of its own counts as that, not as masked.
+    EXPECT_LT(masked.value->masked[1], maskedCount);
+    EXPECT_EQ(plain.value->withoutData[1] + masked.value->masked[1], masked.value->withoutData[1]);
+}
+
+TEST(BlockPasses, PercentilesOfBlocksAreThoseOfTheWholeBand) {
+    // A search shared over three pieces finds numpy's 2 % and 98 % of the values with data
+    // (1234 is the nodata value), masked pixels left out.
+    const Scene scene = MakeScene();
+    const PercentileBand wanted{"UInt16", std::nullopt, PercentileRange{2, 98}};
+    RankFinder search = NewPercentileFinder(wanted);
+    bool ranked = false;
+    while (!search.Done()) {
+        RankFinder pass = search.Cleared();
+        for (const Piece& piece : kPieces) {
+            const PieceBlocks blocks = BlocksOf(scene, piece);
+            RankFinder part = search.Cleared();
+            const size_t cells = static_cast<size_t>(piece.Size().lines) * piece.Size().columns;
+            CountBlockPercentiles(scene.bands[0], blocks.Blocks()[0], nullptr, cells, part);
+            ASSERT_TRUE(pass.Merge(part));
+        }
+        search = pass;
+        if (!ranked) {
+            ASSERT_TRUE(RankPercentiles(wanted, search));
+            ranked = true;
+        } else {
+            search.EndPass();
+        }
+    }
+    Result<StretchRange> found = PercentileStretchFound(wanted, search);
+    ASSERT_TRUE(found) << found.message;
+    std::vector<double> sorted;
+    for (uint16_t v : scene.first)
+        if (v != 1234) sorted.push_back(v);
+    std::sort(sorted.begin(), sorted.end());
+    const auto numpy = [&](double q) {
+        const double at = (static_cast<double>(sorted.size()) - 1) * q / 100;
+        const size_t lower = static_cast<size_t>(std::floor(at));
+        const double fraction = at - std::floor(at);
+        return sorted[lower] + (sorted[std::min(lower + 1, sorted.size() - 1)] - sorted[lower]) *
+                                   fraction;
+    };
+    EXPECT_NEAR(numpy(2), found.value->minimum, 1e-9);
+    EXPECT_NEAR(numpy(98), found.value->maximum, 1e-9);
 }
 
 }  // namespace
