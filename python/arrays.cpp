@@ -169,6 +169,7 @@ void BindArrays(py::module_& m) {
     m.attr("MAXIMUM_CLASSES") = kMaximumClassCount;
     m.attr("MAXIMUM_BANDS") = kMaximumJobBands;
     m.attr("NO_CLASS") = NoClass;
+    m.attr("NO_WIDE_CLASS") = NoWideClass;
     m.attr("NO_SEGMENT") = NoSegment;
 
     py::class_<PyPlan>(m, "Plan")

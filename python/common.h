@@ -287,14 +287,15 @@ inline std::optional<Georeference> PlaceOf(const std::optional<std::vector<doubl
 
 // The codes 1..K a selection keeps; refused, with the batch tool's text, beyond 250 classes.
 inline std::vector<int32_t> SelectedOf(const std::vector<int64_t>& pixelCount, bool keepAll,
-                                       int64_t minimum) {
+                                       int64_t minimum, int maxClasses = kMaximumClassCount) {
     if (pixelCount.empty()) RaiseValue("give the pixels of every code 0..N");
     const CodeSelection choice{keepAll, minimum};
     const int64_t kept = CountSelected(pixelCount, choice);
-    if (kept > kMaximumClassCount) {
+    if (kept > maxClasses) {
         job::Options options;
         options.keepAll = keepAll;
         options.minPixels = minimum;
+        options.maxClasses = maxClasses;
         RaiseValue(job::TooManyClassesText(options, kept, static_cast<int>(pixelCount.size()) - 1));
     }
     std::vector<int32_t> selected = SelectCodes(pixelCount, choice);

@@ -106,6 +106,7 @@ py::dict OptionsDict(const job::Options& options) {
     result["out"] = options.out;
     result["keep_all"] = options.keepAll;
     result["min_pixels"] = options.minPixels;
+    result["max_classes"] = options.maxClasses;
     result["bands"] = bands;
     result["masks"] = options.masks.size();
     return result;

@@ -101,13 +101,17 @@ class PyPlan {
         return codes;
     }
 
-    py::array_t<uint8_t> Classes(const std::vector<py::array>& blocks) const {
+    // The classes of the blocks: bytes (255: none), or with more than 250 classes 16-bit in
+    // the machine's order (65535: none).
+    py::array Classes(const std::vector<py::array>& blocks) const {
         Segmented();
         if (selected_.empty()) RaiseValue("the plan holds no codes kept as classes");
         ImageSize size;
         const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
-        py::array_t<uint8_t> classes = Plane(size);
-        uint8_t* out = classes.mutable_data();
+        const bool wide = plan_.treatment.WideClasses();
+        py::array classes = wide ? py::array(py::array_t<uint16_t>({size.lines, size.columns}))
+                                 : py::array(Plane(size));
+        uint8_t* out = static_cast<uint8_t*>(classes.mutable_data());
         Status done;
         {
             py::gil_scoped_release release;

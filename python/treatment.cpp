@@ -18,7 +18,8 @@ void BindTreatment(py::module_& m) {
         .def("save", &PyTreatment::Save)
         .def("segmentations", &PyTreatment::Segmentations)
         .def("take_counts", &PyTreatment::TakeCounts)
-        .def("select", &PyTreatment::Select)
+        .def("select", &PyTreatment::Select, py::arg("keep_all"), py::arg("min_pixels"),
+             py::arg("max_classes") = kMaximumClassCount)
         .def("finish_crossing", &PyTreatment::FinishCrossing)
         .def_property_readonly("pixel_count", &PyTreatment::PixelCount)
         .def_property_readonly("selected_codes", &PyTreatment::SelectedCodes)

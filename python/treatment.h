@@ -137,9 +137,9 @@ class PyTreatment {
         tessera::TakeCounts(treatment_, std::move(tally));
     }
 
-    std::vector<int32_t> Select(bool keepAll, int64_t minimum) const {
+    std::vector<int32_t> Select(bool keepAll, int64_t minimum, int maxClasses) const {
         if (treatment_.PixelCount.empty()) RaiseValue(" The bands are not segmented ");
-        return SelectedOf(treatment_.PixelCount, keepAll, minimum);
+        return SelectedOf(treatment_.PixelCount, keepAll, minimum, maxClasses);
     }
 
     void FinishCrossing(const std::vector<int32_t>& selected, bool keepAll, int64_t minimum) {

@@ -338,14 +338,16 @@ def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_
         treatment.take_saved_classes()
         chosen = treatment.selected_codes
     else:
-        chosen = treatment.select(options["keep_all"], options["min_pixels"])
+        chosen = treatment.select(options["keep_all"], options["min_pixels"],
+                                  options["max_classes"])
         treatment.finish_crossing(chosen, options["keep_all"], options["min_pixels"])
     if choices.get("save_treatment") is not None:
         treatment.save(os.fspath(choices["save_treatment"]))
 
     # Pass 3, lazily: the classes, chunk by chunk.
     plan = _core.Plan(descriptions, segmentations, list(chosen), masks=mask_descriptions)
-    classes = da.map_blocks(_classes_of, plan, *blocks, dtype=np.uint8,
+    wide = treatment.class_count > _core.MAXIMUM_CLASSES
+    classes = da.map_blocks(_classes_of, plan, *blocks, dtype=np.uint16 if wide else np.uint8,
                             name=f"tessera-classes-{uuid.uuid4().hex}")
     if facts["template"] is not None:
         classes = _as_data_array(classes, facts["template"], treatment, transform, crs)
@@ -451,6 +453,7 @@ def _as_data_array(classes, template, treatment, transform, crs):
     transform written as rioxarray writes them, 255 as nodata, and the class colours and labels
     (classes 1..K) in its attributes."""
     import xarray
+    nodata = _core.NO_CLASS if classes.dtype == np.uint8 else _core.NO_WIDE_CLASS
     coordinates = {name: template.coords[name] for name in template.dims
                    if name in template.coords}
     result = xarray.DataArray(classes, dims=template.dims, coords=coordinates, name="classes")
@@ -468,9 +471,9 @@ def _as_data_array(classes, template, treatment, transform, crs):
             result = result.rio.write_crs(crs)
         if transform is not None:
             result = result.rio.write_transform(transform)
-        result = result.rio.write_nodata(_core.NO_CLASS, encoded=False)
+        result = result.rio.write_nodata(nodata, encoded=False)
     except ImportError:
-        result.attrs["_FillValue"] = _core.NO_CLASS
+        result.attrs["_FillValue"] = nodata
     return result
 
 
@@ -864,7 +867,13 @@ def write(result, stem, crs=None, transform=None):
     cluster STEM must lie on a file system they share), one at a time; every file is staged
     under a temporary name and the set is put in place at the end, all or none (SIGINT and
     SIGTERM held back while it is), so a failed write leaves the earlier files as they were.
-    crs and transform (rasterio's, or GDAL's six numbers) default to the inputs' place."""
+    crs and transform (rasterio's, or GDAL's six numbers) default to the inputs' place.
+    Up to 250 classes: a result of more (max_classes) is refused, and written whole, 16-bit,
+    by tessera.dask.run on the bands' files."""
+    if result.class_count > _core.MAXIMUM_CLASSES:
+        raise ValueError(f"the result holds {result.class_count} classes: tessera.dask.write "
+                         f"writes up to {_core.MAXIMUM_CLASSES}; tessera.dask.run on the bands' "
+                         "files writes a 16-bit class map")
     import rasterio
     from rasterio.enums import Resampling
     from rasterio.transform import Affine

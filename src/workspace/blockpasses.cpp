@@ -300,7 +300,9 @@ Status BlockClasses(const BlockPlan& plan, const std::vector<ValueBlock>& blocks
                     uint8_t* classes) {
     try {
         GrayBlocks gray(plan.bands, blocks, size, plan.masks);
-        const size_t columns = static_cast<size_t>(size.columns);
+        // A line of more than 250 classes is 16-bit.
+        const size_t width = plan.treatment.WideClasses() ? 2 : 1;
+        const size_t columns = static_cast<size_t>(size.columns) * width;
         return ClassifyStrips(gray.Source(), plan.treatment, 1,
                               [&](int, int, const Strip& strip, const uint8_t* lines) {
                                   std::copy(lines, lines + columns * strip.count,

@@ -116,7 +116,8 @@ Result<CodeTally> BlockCounts(const BlockPlan& plan, const std::vector<ValueBloc
 // The code of every pixel of the blocks (0: none), line after line.
 Status BlockCodes(const BlockPlan& plan, const std::vector<ValueBlock>& blocks, ImageSize size,
                   int32_t* codes);
-// Pass 3: the class of every pixel of the blocks, line after line.
+// Pass 3: the class of every pixel of the blocks, line after line (with more than 250 classes,
+// 16-bit classes: two bytes a pixel, in the machine's order).
 Status BlockClasses(const BlockPlan& plan, const std::vector<ValueBlock>& blocks, ImageSize size,
                     uint8_t* classes);
 // Band b's segment numbers in a block of it (NoSegment where it has no data).

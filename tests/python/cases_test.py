@@ -169,7 +169,7 @@ class Case(unittest.TestCase):
         import tessera.dask
         bands = placed(self.job["bands"], self.folder)
         choices = {k: v for k, v in placed(self.job["choices"], self.folder).items()
-                   if k not in ("out", "save_segmented", "mask")}
+                   if k not in ("out", "save_segmented", "mask", "formats")}
         # The workers read the files by their whole path; the report names them as given.
         if isinstance(bands, str):
             arrays = read_array(self.folder / bands, every_band=True)

@@ -315,6 +315,22 @@ class Refusals(ScratchCase):
                                                 "250 classes allowed"):
             tessera.dask.treat(self.bands(), segments=10)
 
+    def test_more_classes_as_asked_are_16_bit_and_not_written_here(self):
+        result = tessera.dask.treat(self.bands(), segments=10, keep_all=True, max_classes=1000)
+        self.assertEqual(1000, result.class_count)
+        classes = np.asarray(result.classes)
+        self.assertEqual(np.uint16, classes.dtype)
+        # Every code kept: class k is code k, so the classes are the codes with pixels.
+        held = np.flatnonzero(np.asarray(result.counts)[1:]) + 1
+        self.assertEqual(held.tolist(), sorted(set(classes.ravel().tolist())))
+        self.assertGreater(held.max(), 255)
+        with self.assertRaisesRegex(ValueError, "^--keep-all would make 1000 classes, more than "
+                                                "999"):
+            tessera.dask.treat(self.bands(), segments=10, keep_all=True, max_classes=999)
+        with self.assertRaisesRegex(ValueError, "^the result holds 1000 classes: "
+                                                "tessera.dask.write writes up to 250"):
+            tessera.dask.write(result, self.dir / "wide")
+
     def test_a_band_whose_every_pixel_is_without_data(self):
         bands = self.bands()
         bands[1] = da.full((60, 80), 7, dtype=np.uint16, chunks=(30, 40))
