@@ -44,9 +44,9 @@ const fs::path kSource = fs::path(TESSERA_TEST_DATA).parent_path().parent_path()
 // The choices the window takes; the others it cannot make, and a case that gives one must say
 // so in its "gui" field. (threads, keep_memory and quiet change no byte.)
 const std::set<std::string> kWindowChoices{
-    "out",      "method",    "segments",     "limits",         "min_pixels",      "keep_all",
-    "stretch",  "nodata",    "mask",         "mask_bits",      "mask_values",     "save_segmented",
-    "threads",  "keep_memory", "quiet",      "save_treatment", "apply_treatment"};
+    "out",     "method",      "segments", "limits",         "min_pixels",     "keep_all",
+    "stretch", "nodata",      "mask",     "mask_bits",      "mask_values",    "save_segmented",
+    "threads", "keep_memory", "quiet",    "save_treatment", "apply_treatment"};
 
 std::vector<std::string> CaseNames() {
     std::vector<std::string> names;
@@ -107,7 +107,8 @@ class CaseThroughWindow : public guitest::ProgramTest,
         if (!value || value->kind == JsonValue::Kind::Null) return nullptr;
         if (value->kind != JsonValue::Kind::Array) return value;
         const bool perBand =
-            !listed || std::any_of(value->items.begin(), value->items.end(), [](const JsonValue& v) {
+            !listed ||
+            std::any_of(value->items.begin(), value->items.end(), [](const JsonValue& v) {
                 return v.kind == JsonValue::Kind::Array || v.kind == JsonValue::Kind::Null ||
                        v.kind == JsonValue::Kind::String;
             });
@@ -176,16 +177,18 @@ class CaseThroughWindow : public guitest::ProgramTest,
                 const JsonValue* given = Choice(rule);
                 if (!given) continue;
                 // One rule for a single mask, or a list of them, one per mask.
-                const JsonValue& own =
-                    files.size() > 1 ? given->items.at(m) : given->items.empty() ||
-                                                                    given->items[0].kind !=
-                                                                        JsonValue::Kind::Array
-                                                                ? *given
-                                                                : given->items[0];
-                if (own.kind == JsonValue::Kind::Null) continue;
+                const JsonValue* own = given;
+                if (files.size() > 1) {
+                    own = &given->items.at(m);
+                } else if (!given->items.empty() &&
+                           given->items[0].kind == JsonValue::Kind::Array) {
+                    own = &given->items[0];
+                }
+                if (own->kind == JsonValue::Kind::Null) continue;
                 radio = std::string(rule) == "mask_bits" ? "BitsRadio" : "ValuesRadio";
                 QStringList values;
-                for (const JsonValue& value : own.items) values << QString::fromStdString(Text(value));
+                for (const JsonValue& value : own->items)
+                    values << QString::fromStdString(Text(value));
                 list = values.join(',');
             }
             script.Then(ChooseFile(Path(name.file), TypeEntry(name.file)), "OPEN MASK");
@@ -216,8 +219,9 @@ class CaseThroughWindow : public guitest::ProgramTest,
                                 : type == "definition"   ? "RadioButton3"
                                                          : "RadioButton1";
             const std::string count =
-                segments ? Text(*segments)
-                         : std::to_string(limits && type == "definition" ? limits->items.size() : 4);
+                segments
+                    ? Text(*segments)
+                    : std::to_string(limits && type == "definition" ? limits->items.size() : 4);
             // The count lives in the answer: guitest::Segment keeps only a pointer to it.
             script.Then([radio, count](QDialog& dialog) {
                 return guitest::Segment(radio, count.c_str())(dialog);
@@ -240,8 +244,9 @@ class CaseThroughWindow : public guitest::ProgramTest,
         const QString pixels = minimum ? QString::fromStdString(Text(*minimum)) : "0";
         script.Then(
             [all, pixels](QDialog& dialog) {
-                const char* radio = all ? "RadioButton3" : pixels == "0" ? "RadioButton1"
-                                                                         : "RadioButton2";
+                const char* radio = all             ? "RadioButton3"
+                                    : pixels == "0" ? "RadioButton1"
+                                                    : "RadioButton2";
                 if (auto* button = dialog.findChild<QRadioButton*>(radio)) button->click();
                 if (!all && pixels != "0")
                     dialog.findChild<QLineEdit*>("MinPixelEdit")->setText(pixels);
@@ -287,9 +292,10 @@ std::map<std::string, std::string> Metadata(GDALMajorObjectH object, const char*
 std::vector<uint8_t> Pixels(GDALRasterBandH band) {
     const int columns = GDALGetRasterBandXSize(band), lines = GDALGetRasterBandYSize(band);
     const GDALDataType type = GDALGetRasterDataType(band);
-    std::vector<uint8_t> bytes(static_cast<size_t>(columns) * lines * GDALGetDataTypeSizeBytes(type));
-    if (GDALRasterIO(band, GF_Read, 0, 0, columns, lines, bytes.data(), columns, lines, type, 0, 0) !=
-        CE_None)
+    std::vector<uint8_t> bytes(static_cast<size_t>(columns) * lines *
+                               GDALGetDataTypeSizeBytes(type));
+    if (GDALRasterIO(band, GF_Read, 0, 0, columns, lines, bytes.data(), columns, lines, type, 0,
+                     0) != CE_None)
         bytes.clear();
     return bytes;
 }
@@ -377,7 +383,8 @@ std::vector<std::string> CaseThroughWindow::Compare(const JsonValue& job,
 
 TEST_P(CaseThroughWindow, WritesTheExpectedFiles) {
     const std::string name = GetParam();
-    const tessera::Result<JsonValue> read = tessera::ParseJson(ReadText((kCases / name / "job.json").string()));
+    const tessera::Result<JsonValue> read =
+        tessera::ParseJson(ReadText((kCases / name / "job.json").string()));
     ASSERT_TRUE(read) << read.message;
     const JsonValue& job = *read.value;
     const JsonValue* gui = job.Find("gui");
@@ -395,8 +402,8 @@ TEST_P(CaseThroughWindow, WritesTheExpectedFiles) {
         const bool fewBands = bands && (bands->kind == JsonValue::Kind::String ||
                                         bands->items.size() <= tessera::kMaximumBands);
         EXPECT_FALSE(treatment && choicesTaken && fewBands)
-            << name << ": the window takes every choice of the case, yet \"gui\" says: "
-            << gui->string;
+            << name
+            << ": the window takes every choice of the case, yet \"gui\" says: " << gui->string;
         GTEST_SKIP() << gui->string;
     }
     ASSERT_EQ("treatment", job.Find("run")->string) << name;
@@ -432,7 +439,8 @@ TEST_P(CaseThroughWindow, WritesTheExpectedFiles) {
     EXPECT_EQ(std::vector<Message>{}, script.messages) << name;
     // The only question is whether a band of another grid is brought onto the grid.
     for (const Message& question : script.questions)
-        EXPECT_NE(-1, question.text.indexOf("onto the grid of band")) << question.text.toStdString();
+        EXPECT_NE(-1, question.text.indexOf("onto the grid of band"))
+            << question.text.toStdString();
     EXPECT_EQ(std::vector<std::string>{}, Compare(job, name)) << name;
 }
 
