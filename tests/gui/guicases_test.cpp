@@ -30,7 +30,6 @@
 
 namespace {
 namespace fs = std::filesystem;
-using guitest::Answer;
 using guitest::ChooseFile;
 using guitest::Message;
 using guitest::TypeAndClick;
