@@ -127,10 +127,27 @@ def sentinel_case():
               (600000.0, 5400000.0))
 
 
+def masked_case():
+    """Three bands of one file and a quality file of two bands: flags in its band 1, a class
+    number in its band 2 (3 and 9 mark a patch and a corner to leave out)."""
+    folder = os.path.join(HERE, "masked-bands-of-a-file")
+    lines, columns = 48, 40
+    bands = [field(lines, columns, seed, low, high)
+             for seed, low, high in ((6, 3000, 18000), (7, 5000, 30000), (8, 1000, 12000))]
+    bands[1][:, :2] = 0
+    write(os.path.join(folder, "bands.tif"), bands, 30, (700000.0, 4200000.0), nodata=0)
+    flags = np.random.default_rng(9).integers(0, 4, size=(lines, columns)).astype(np.uint16)
+    classes = np.ones((lines, columns), dtype=np.uint16)
+    classes[10:20, 5:15] = 3
+    classes[-6:, -6:] = 9
+    write(os.path.join(folder, "quality.tif"), [flags, classes], 30, (700000.0, 4200000.0))
+
+
 if __name__ == "__main__":
-    for case in ("grid-15-30", "native-limits", "sentinel2-12-bands"):
+    for case in ("grid-15-30", "native-limits", "sentinel2-12-bands", "masked-bands-of-a-file"):
         os.makedirs(os.path.join(HERE, case), exist_ok=True)
     grid_case()
     native_case()
     sentinel_case()
+    masked_case()
     dates(os.path.abspath(sys.argv[1]))
