@@ -1,7 +1,9 @@
 """tessera.dask on a LocalCluster of 2 workers (processes, on loopback): the classes, counts,
 colours, report and map files are tessera-batch's, byte for byte, whatever the chunks; a
 Landsat scene with nodata values and stretches; and the refusals, which write nothing."""
+import os
 import shutil
+import subprocess
 import tempfile
 import unittest
 from pathlib import Path
@@ -13,7 +15,7 @@ import rioxarray
 
 import tessera
 import tessera.dask
-from support import (REAL_DATA, ScratchCase, close_cluster, in_python_words, local_cluster,
+from support import (BATCH, REAL_DATA, ScratchCase, close_cluster, in_python_words, local_cluster,
                      run_batch, write_scene)
 
 cluster = client = scene_dir = None
@@ -247,6 +249,58 @@ class ArraysAsTheToolReadsFiles(ScratchCase):
         self.assertIn("Treatment applied : ", again.report)
         with self.assertRaisesRegex(ValueError, "arrays.json"):
             tessera.dask.treat(self.scene()[:3], apply_treatment=str(self.dir / "arrays.json"))
+
+
+class RefusalsOnFiles(ScratchCase):
+    """tessera.run and tessera.dask.run refuse bad input alike: one sentence naming the file,
+    the exception of its kind, and nothing written."""
+
+    def refused_alike(self, bands, exception, pattern, **choices):
+        for run in (tessera.run, tessera.dask.run):
+            with self.subTest(run=run.__module__, pattern=pattern):
+                with self.assertRaisesRegex(exception, pattern):
+                    run(bands, out=str(self.dir / "out"), method="segmentation", segments=3,
+                        min_pixels=10, **choices)
+                self.assertEqual([p.name for p in self.dir.iterdir() if p.name.startswith("out")],
+                                 [])
+
+    def test_masks_windows_and_treatments_that_do_not_fit(self):
+        import rasterio
+        scene = str(self.dir / "scene.tif")
+        write_scene(scene, lines=300, columns=400)
+        other = str(self.dir / "other-crs.tif")
+        with rasterio.open(scene) as source:
+            profile = dict(source.profile, count=1, crs="EPSG:32632")
+            with rasterio.open(other, "w", **profile) as target:
+                target.write(source.read(1), 1)
+        self.refused_alike(scene, ValueError, "other-crs.tif.*another coordinate system",
+                           mask=other)
+        self.refused_alike(scene, ValueError, "scene.tif", window_pixels=(500, 0, 10, 10))
+        two = str(self.dir / "saved-two.json")
+        tessera.run([f"{scene}:1", f"{scene}:2"], out=str(self.dir / "two"), segments=3,
+                    min_pixels=10, save_treatment=two)
+        for name in os.listdir(self.dir):
+            if name.startswith("two."):
+                os.remove(self.dir / name)
+        for run in (tessera.run, tessera.dask.run):
+            with self.subTest(run=run.__module__):
+                with self.assertRaisesRegex(ValueError, "saved-two.json.*2 bands"):
+                    run(scene, out=str(self.dir / "out"), apply_treatment=two)
+
+    def test_a_file_the_workers_cannot_read(self):
+        # The header reads, the strips past the first half do not: the driver opens the job and
+        # a worker meets the fault, named as the batch tool names it.
+        scene = self.dir / "cut.tif"
+        write_scene(scene, lines=400, columns=300)
+        os.truncate(scene, scene.stat().st_size * 6 // 10)
+        done = subprocess.run([BATCH, "--bands", str(scene), "--out", str(self.dir / "tool"),
+                               "--method", "segmentation", "--segments", "3", "--quiet"],
+                              capture_output=True, text=True)
+        self.assertEqual(3, done.returncode)
+        self.assertIn("cut.tif band 1 cannot be loaded: GDAL cannot read its line 201",
+                      done.stderr)
+        self.refused_alike(str(scene), ValueError,
+                           "cut.tif band 1 cannot be loaded: GDAL cannot read its line 201")
 
 
 class Refusals(ScratchCase):
