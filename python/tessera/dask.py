@@ -414,11 +414,14 @@ def _search_percentiles(plan, blocks, descriptions, places):
     shared = dask.delayed(plan, name=f"tessera-plan-{uuid.uuid4().hex}")
     passes = 0
     while searches:
+        # Each search travels once, as one piece of the graph that every chunk's task shares.
+        shared_searches = {b: dask.delayed(search, name=f"tessera-search-{uuid.uuid4().hex}")
+                           for b, search in searches.items()}
         parts = {b: _tree([dask.delayed(_count_percentiles)(shared, b + 1, search,
                                                             *[g[i, j] for g in grids])
                            for i in range(grids[0].shape[0])
                            for j in range(grids[0].shape[1])], _merge_finders)
-                 for b, search in searches.items()}
+                 for b, search in shared_searches.items()}
         counted = dask.compute(parts)[0]
         searches = {}
         for b, search in counted.items():
