@@ -79,7 +79,7 @@ class ViewTest : public ProgramTest {
         for (int panel = 0; panel < 4; ++panel) form->SetPanel(panel, text);
     }
     void ZoomToolOn(bool on) {
-        form->ZoomSpeedButton->setChecked(on);
+        form->findChild<QToolButton*>("ZoomSpeedButton")->setChecked(on);
         ASSERT_EQ(on, form->ZoomToolOn());
     }
     static std::string Title(const QWidget* window) { return window->windowTitle().toStdString(); }
