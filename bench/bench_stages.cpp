@@ -213,7 +213,7 @@ int RunScene(const Settings& settings, int bandCount, const std::filesystem::pat
     for (int run = 0; run < 2; ++run) {
         for (int band = 1; band <= bandCount; ++band)
             ws.SetSegmentation(band, tessera::Segmentation, settings.segments + run, {});
-        if (Check(ws.FinishSegmentation(true), "FinishSegmentation")) return 1;
+        if (Check(ws.FinishSegmentation(), "FinishSegmentation")) return 1;
         clock.Done(run == 0 ? "segmentation" : "segmentation again");
 
         tessera::Result<tessera::CodeCounts> counts = ws.CountCodes();
@@ -228,7 +228,7 @@ int RunScene(const Settings& settings, int bandCount, const std::filesystem::pat
         while (tessera::CountRetained(pixelCount, kept) > tessera::kMaximumClassCount)
             kept = kept * 2 + 1;
         std::vector<int32_t> selected = tessera::SelectByMinimum(pixelCount, kept);
-        if (Check(ws.FinishCrossing(std::move(*counts.value), std::move(selected), true),
+        if (Check(ws.FinishCrossing(std::move(*counts.value), std::move(selected)),
                   "FinishCrossing"))
             return 1;
         clock.Done("  classes");

@@ -214,15 +214,15 @@ bool TMainForm::Allows(Needs needs) const {
         case Needs::BandSetSize:
             return idle && ws.BandSetSize().has_value();
         case Needs::OpenSet:
-            return idle && ws.step >= tessera::StepBandSetOpened;
+            return idle && ws.Step() >= tessera::StepBandSetOpened;
         case Needs::Segmentation:
-            return idle && ws.step >= tessera::StepBandsSegmented;
+            return idle && ws.Step() >= tessera::StepBandsSegmented;
         case Needs::SegmentationOfThisSet:
             // The crossing treats the open band set: never a segmentation of an earlier set
             // (which is still shown and saved) as this one's.
             return Allows(Needs::Segmentation) && (!ws.segmentation || ws.SegmentedThisSet());
         case Needs::Crossing:
-            return idle && ws.step >= tessera::StepBandsCrossed;
+            return idle && ws.Step() >= tessera::StepBandsCrossed;
         case Needs::KeptCrossing:
             return idle && ws.crossing.has_value();
     }
@@ -472,7 +472,7 @@ void TMainForm::UpdateCommands() {
     // earlier band set than the open one.
     if (!Busy() && ResultImageForm) {
         QString note;
-        if (ws.crossing && ws.crossing->bandSetNumber != ws.BandSetNumber &&
+        if (ws.crossing && ws.crossing->bandSetNumber != ws.BandSetNumber() &&
             ws.crossing->BandCount() >= 1)
             note = QString("  - crossing of the earlier band set of %1")
                        .arg(QFileInfo(QString::fromStdString(ws.crossing->records[1].filePath))

@@ -483,7 +483,7 @@ TEST_F(CommandSteps, OpenFromMenuOrButtonRunsTheOpenSequence) {
     }
     EXPECT_EQ((std::vector<QString>{" BANDS", " BANDS"}), script.dialogTitles);
     // The band-set-opened step comes even after a refused band count.
-    EXPECT_EQ(tessera::StepBandSetOpened, form->ws.step);
+    EXPECT_EQ(tessera::StepBandSetOpened, form->ws.Step());
     ExpectEnabled({&kAtStart, &kAfterOpen}, "after the open sequence");
 }
 
@@ -495,7 +495,7 @@ TEST_F(CommandSteps, ClassificationItemsDoNothing) {
     Trigger("ClassifTreatment");
     EXPECT_TRUE(script.messages.empty());
     EXPECT_TRUE(script.dialogTitles.empty());
-    EXPECT_EQ(tessera::StepBandsSegmented, form->ws.step);
+    EXPECT_EQ(tessera::StepBandsSegmented, form->ws.Step());
     EXPECT_EQ(active, form->MdiArea->activeSubWindow());
     EXPECT_TRUE(form->isVisible());
 }

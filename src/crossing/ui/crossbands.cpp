@@ -61,7 +61,8 @@ void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
     BusyCursor busy(context);
     tessera::Status crossed;
     context.Work(tessera::kStagePainting, pixels, [&](tessera::Progress& progress) {
-        crossed = ws.FinishCrossing(std::move(*counts.value), std::move(selected), true, progress);
+        // The selection is told in the class GeoTIFF's metadata.
+        crossed = ws.FinishCrossing(std::move(*counts.value), std::move(selected), progress, choice);
     });
     if (crossed.cancelled) return;
     if (!crossed) {
@@ -69,7 +70,6 @@ void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
         context.Message(Q(crossed.message), "ERROR");
         return;
     }
-    ws.crossing->selection = choice;  // told in the class GeoTIFF's metadata
     windows.resultWindow.ShowPlane(ws.crossing->ClassImage, ws.crossing->ClassColorTable);
     windows.resultWindow.BringToFront();
 }

@@ -40,7 +40,7 @@ void ApplyTreatment(const CommandContext& context, const TreatmentWindows& windo
         return;
     }
     tessera::Status applied;
-    context.Work(tessera::kStagePainting, int64_t{ws.Lines} * ws.Columns * ws.BandCount,
+    context.Work(tessera::kStagePainting, int64_t{ws.Lines()} * ws.Columns() * ws.BandCount(),
                  [&](tessera::Progress& progress) {
                      applied = ws.ApplyTreatment(*saved.value, path, progress);
                  });
