@@ -17,17 +17,10 @@ namespace {
 using guitest::ChooseFile;
 using guitest::Message;
 using guitest::TypeAndClick;
+using testing_support::PlacedAt;
 using testing_support::RasterExtras;
-using testing_support::RasterPlace;
 using testing_support::RasterType;
 using testing_support::ScratchDir;
-
-// A Byte GeoTIFF in UTM zone 33 N whose upper left corner is (500000, 4000000).
-RasterExtras At(double pixelSide) {
-    RasterExtras extras;
-    extras.place = RasterPlace{{500000, pixelSide, 0, 4000000, 0, -pixelSide}, 32633};
-    return extras;
-}
 
 class BandGrid : public guitest::ProgramTest {
   protected:
@@ -40,12 +33,12 @@ class BandGrid : public guitest::ProgramTest {
         fine = dir.File("fine.tif");
         mask = dir.File("mask.tif");
         ASSERT_TRUE(testing_support::WriteGeoTiff(coarse, 2, 2, RasterType::Byte,
-                                                  {{1, 2, 3, 4}}, At(30)));
+                                                  {{1, 2, 3, 4}}, PlacedAt(30)));
         ASSERT_TRUE(testing_support::WriteGeoTiff(fine, 4, 2, RasterType::Byte,
-                                                  {{10, 10, 10, 10, 30, 30, 30, 30}}, At(15)));
+                                                  {{10, 10, 10, 10, 30, 30, 30, 30}}, PlacedAt(15)));
         ASSERT_TRUE(testing_support::WriteGeoTiff(
             mask, 4, 4, RasterType::Byte, {{1, 1, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-            At(15)));
+            PlacedAt(15)));
     }
     void OpenCoarseThenFine() {
         script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"), " BANDS");
