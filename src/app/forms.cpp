@@ -155,7 +155,7 @@ void ConnectForms(TMainForm* main) {
          }});
     ResultImageForm->SetSources({bandSetSize, nullptr,
                                  [&ws, main]() -> const tessera::ByteMatrix* {
-                                     return !main->Busy() && ws.crossing ? &ws.crossing->ClassImage
+                                     return !main->Busy() && ws.crossing ? &ws.crossing->classImage
                                                                          : nullptr;
                                  },
                                  [&ws, main]() -> std::optional<tessera::Georeference> {

@@ -129,6 +129,7 @@ TMainForm::~TMainForm() {
 // alike. The menus and the tool bar below place them by name.
 const std::vector<TMainForm::CommandRow>& TMainForm::CommandTable() {
     using N = Needs;
+    // clang-format off
     static const std::vector<CommandRow> table = {
         {"Open", "&Open the Different Gray Tone  Images", N::Idle,
          [](TMainForm& f) { f.OpenBandSet(); },
@@ -200,6 +201,7 @@ const std::vector<TMainForm::CommandRow>& TMainForm::CommandTable() {
         {nullptr, nullptr, N::Crossing, [](TMainForm& f) { f.SaveResult(); },
          {"SaveResultSpeedButton", "Save Result", Glyph::SaveResult}},
     };
+    // clang-format on
     return table;
 }
 
@@ -347,11 +349,19 @@ void TMainForm::BuildToolBar() {
     addToolBar(Qt::TopToolBarArea, ToolBar1);
 
     // The commands' buttons in order, "|" a gap between them.
+    // clang-format off
     static const char* const layout[] = {
-        "OpenSpeedButton", "|", "PreviousSpeedButton", "NextSpeedButton", "|", "SegmentationSpeedButton",
-        "|", "PreviousSegmentedSpeedButton", "NextSegmentedSpeedButton", "|",
-        "SaveSegmentedImageSpeedButton", "|", "TreatmentSpeedButton", "|", "HistoSpeedButton", "|",
-        "ZoomSpeedButton", "|", "|", "SaveResultSpeedButton", "|", "ExitSpeedButton"};
+        "OpenSpeedButton", "|",
+        "PreviousSpeedButton", "NextSpeedButton", "|",
+        "SegmentationSpeedButton", "|",
+        "PreviousSegmentedSpeedButton", "NextSegmentedSpeedButton", "|",
+        "SaveSegmentedImageSpeedButton", "|",
+        "TreatmentSpeedButton", "|",
+        "HistoSpeedButton", "|",
+        "ZoomSpeedButton", "|", "|",
+        "SaveResultSpeedButton", "|",
+        "ExitSpeedButton"};
+    // clang-format on
     for (const std::string entry : layout) {
         if (entry == "|") {
             auto* gap = new QWidget(ToolBar1);
@@ -359,10 +369,9 @@ void TMainForm::BuildToolBar() {
             ToolBar1->addWidget(gap);
             continue;
         }
-        const auto row = std::find_if(CommandTable().begin(), CommandTable().end(),
-                                      [&](const CommandRow& r) {
-                                          return r.button.name && r.button.name == entry;
-                                      });
+        const auto row = std::find_if(
+            CommandTable().begin(), CommandTable().end(),
+            [&](const CommandRow& r) { return r.button.name && r.button.name == entry; });
         QAction* action = actions_.at(QString::fromStdString(entry));
         auto* button = new QToolButton(ToolBar1);
         button->setObjectName(row->button.name);

@@ -113,8 +113,8 @@ class BandLoading {
         std::optional<BandLoadOptions::RasterQuestion> answer;
         bool Known() const { return !path.empty(); }
     };
-    Status LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progress& progress,
-                     int threads, const SavedTreatment* saved);
+    Status LoadAgain(const std::shared_ptr<const PixelMask>& mask, Progress& progress, int threads,
+                     const SavedTreatment* saved);
 
     int bandCount_ = 0;
     std::array<BandData, kMaximumBands + 1> bands_;      // 1..10

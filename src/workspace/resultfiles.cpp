@@ -151,7 +151,7 @@ ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatm
       size_(size),
       treatment_(treatment),
       files_(files),
-      rasters_(stem, size, treatment.ClassColorTable, files.bitmap, files.raw) {
+      rasters_(stem, size, treatment.classColourTable, files.bitmap, files.raw) {
     const std::optional<Georeference> place = SharedGeoreference(treatment.records);
     if (!place) return;
     map_ = std::make_unique<Map>();
@@ -161,8 +161,8 @@ ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatm
     map_->geotiff.SetThreads(workers);
     if (map_->onMap && map_->geotiffName.Open(stem + ".tif"))
         map_->geotiffMade = map_->geotiff.Create(
-            map_->geotiffName.Temporary(), size, treatment.ClassColorTable, *place,
-            TreatmentMetadata(program, treatment.records, treatment.selection, treatment.ClassCount,
+            map_->geotiffName.Temporary(), size, treatment.classColourTable, *place,
+            TreatmentMetadata(program, treatment.records, treatment.selection, treatment.classCount,
                               treatment.maskDescriptions));
     if (map_->tabled) {
         map_->cells.emplace(size, *place);
@@ -203,8 +203,8 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
         const std::string path = stem_ + ".txt";
         if (StageText(
                 *report_, path,
-                ResultReport(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
-                             treatment_.SelectedCodes, treatment_.nodataPixels, treatment_.masks,
+                ResultReport(size_, treatment_.records, treatment_.table, treatment_.pixelCount,
+                             treatment_.selectedCodes, treatment_.nodataPixels, treatment_.masks,
                              treatment_.maskedPixels, treatment_.applied)))
             set.Add(path, *report_);
         else
@@ -225,9 +225,9 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
             for (size_t w = 1; w < map_->areas.size(); ++w) map_->areas[0].Add(map_->areas[w]);
             map_->sideFiles.emplace(stem_,
                                     MakeClassTable(size_, treatment_.records, treatment_.table,
-                                                   treatment_.PixelCount, treatment_.SelectedCodes,
+                                                   treatment_.pixelCount, treatment_.selectedCodes,
                                                    treatment_.PixelsWithoutData(), map_->areas[0]),
-                                    treatment_.ClassColorTable,
+                                    treatment_.classColourTable,
                                     MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
             map_->sideFiles->AddTo(set);
             if (!progress.Step(kStageLegend, 1, 1)) return Status::Cancelled();

@@ -206,7 +206,7 @@ Status StreamedJob::CountCodes() {
 }
 
 Status StreamedJob::FinishCrossing(std::vector<int32_t> selectedCodes) {
-    if (treatment_.PixelCount.empty()) return Status::Failure(" The bands are not segmented ");
+    if (treatment_.pixelCount.empty()) return Status::Failure(" The bands are not segmented ");
     return tessera::FinishCrossing(treatment_, random_, std::move(selectedCodes));
 }
 
@@ -225,7 +225,7 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
         const int workers = strips_->Workers(threads_);
         ResultWriter result(stem, size_, treatment_, files, "tessera-batch", workers);
         std::optional<SegmentedWriter> segments;
-        if (segmented) segments.emplace(segmentedStem, size_, treatment_.SegmentColourTable);
+        if (segmented) segments.emplace(segmentedStem, size_, treatment_.segmentColourTable);
         const size_t stripCells = static_cast<size_t>(strips_->StripLines()) * columns;
         std::vector<std::unique_ptr<uint8_t[]>> numbers;
         if (segmented)

@@ -35,8 +35,8 @@ void Workspace::SetSegmentation(int band, int type, int count,
                                 const std::vector<int32_t>& typedUpper) {
     if (band < 1 || band > kMaximumBands) return;
     const BandData& data = Band(band);
-    SetBandSegmentation(loading_.Records()[band], data.histogram, GrayRange{data.minGray, data.maxGray}, type,
-                        count, typedUpper);
+    SetBandSegmentation(loading_.Records()[band], data.histogram,
+                        GrayRange{data.minGray, data.maxGray}, type, count, typedUpper);
 }
 
 Status Workspace::FinishSegmentation(Progress& progress) {
@@ -111,7 +111,7 @@ Result<CodeCounts> Workspace::CountCodes(Progress& progress) const {
         if (tally.cancelled) return R::Cancelled();
         if (!tally) return R::Failure(tally.message);
         CodeCounts counts;
-        counts.PixelCount = std::move(tally.value->pixelCount);
+        counts.pixelCount = std::move(tally.value->pixelCount);
         counts.withoutData = tally.value->withoutData;
         counts.masked = tally.value->masked;
         return R::Of(std::move(counts));
@@ -167,7 +167,7 @@ Status Workspace::Cross(CodeCounts counts, const std::function<Status(Treatment&
         result.size = segmentation->size;
         result.bandSetNumber = segmentation->bandSetNumber;
         TakeCounts(result,
-                   CodeTally{std::move(counts.PixelCount), counts.withoutData, counts.masked});
+                   CodeTally{std::move(counts.pixelCount), counts.withoutData, counts.masked});
         if (Status finished = classes(result); !finished) return finished;
         if (cancelled(0)) return Status::Cancelled();
         const ImageSize size = result.size;
@@ -183,7 +183,7 @@ Status Workspace::Cross(CodeCounts counts, const std::function<Status(Treatment&
             });
         if (!classified) throw std::bad_alloc();
         if (cancelled(2)) return Status::Cancelled();
-        result.ClassImage = std::move(*classes);
+        result.classImage = std::move(*classes);
 
         crossing = std::move(result);
         palette_ = PaletteMode::Classes;
@@ -225,12 +225,12 @@ Status Workspace::SaveSegmented(const std::string& stem, Progress& progress) con
     if (!segmentation) return Status::Failure(" There is no segmented band to save ");
     const ByteMatrix& numbers = ShownSegmentMatrix;
     return SaveSegmentNumbers(stem, ImageSize{numbers.Lines(), numbers.Columns()}, numbers.Data(),
-                              segmentation->SegmentColourTable, progress);
+                              segmentation->segmentColourTable, progress);
 }
 
 Status Workspace::SaveResult(const std::string& stem, Progress& progress) const {
     if (!crossing) return Status::Failure(" There is no result to save ");
-    return SaveClasses(stem, *crossing, crossing->size, crossing->ClassImage.Data(), "tessera",
+    return SaveClasses(stem, *crossing, crossing->size, crossing->classImage.Data(), "tessera",
                        progress);
 }
 

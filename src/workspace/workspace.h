@@ -22,9 +22,9 @@
 #include "support/progress.h"
 #include "support/randombelow.h"
 #include "support/status.h"
+#include "workspace/bandloading.h"
 #include "workspace/passes.h"
 #include "workspace/resultfiles.h"
-#include "workspace/bandloading.h"
 #include "workspace/strips.h"
 #include "workspace/treatmentfile.h"
 
@@ -40,23 +40,23 @@ enum CommandStep {
 
 // Results of the last completed segmentation run, kept together so that the crossing and the
 // saves always see one consistent set: the treatment's state (records 1..n as the run used
-// them, code table, look-ups, SegmentColourTable) and the bands it segmented, whose blocks it
+// them, code table, look-ups, segment colours) and the bands it segmented, whose blocks it
 // shares, so that a band opened since does not change what it crosses or shows.
 struct SegmentationResult : Treatment {
     ImageSize size;
-    int bandSetNumber = 0;  // of the band set it segmented (Workspace::BandSetNumber)
+    int bandSetNumber = 0;          // of the band set it segmented (Workspace::BandSetNumber)
     std::vector<BandPlane> planes;  // band b at b - 1
     // The bands as the passes read them.
     MemoryStrips Strips() const { return MemoryStrips(size, planes); }
 };
 
 // Results of the last crossing, with the settings that produced them: Save Result writes this
-// set whatever happened since. The treatment's state with PixelCount, SelectedCodes,
-// ClassCount, ClassColorTable and the selection rule, and the class of every pixel.
+// set whatever happened since. The treatment's state with the pixel counts, the codes kept,
+// the classes and their colours and the selection rule, and the class of every pixel.
 struct CrossingResult : Treatment {
     ImageSize size;
     int bandSetNumber = 0;  // of the band set it crossed
-    ByteMatrix ClassImage;
+    ByteMatrix classImage;
 };
 
 // What the main window shows of a result: the gray bands, the segment colours or the class

@@ -112,7 +112,7 @@ void RunWorkspace(const Scene& scene, const std::string& stem, const std::string
     ASSERT_TRUE(ws.FinishSegmentation());
     Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    std::vector<int32_t> all = SelectCodes(counts.value->PixelCount, CodeSelection{true, 0});
+    std::vector<int32_t> all = SelectCodes(counts.value->pixelCount, CodeSelection{true, 0});
     ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), std::move(all)));
     ASSERT_TRUE(ws.SaveResult(stem));
     if (!segmented.empty()) {

@@ -56,7 +56,7 @@ Status RunWorkspace(const std::string& first, const std::string& second,
     if (Status done = ws.FinishSegmentation(); !done) return done;
     Result<CodeCounts> counts = ws.CountCodes();
     if (!counts) return Status::Failure(counts.message);
-    std::vector<int32_t> all = SelectCodes(counts.value->PixelCount, CodeSelection{true, 0});
+    std::vector<int32_t> all = SelectCodes(counts.value->pixelCount, CodeSelection{true, 0});
     if (Status done = ws.FinishCrossing(std::move(*counts.value), std::move(all)); !done)
         return done;
     return ws.SaveResult(stem);

@@ -250,7 +250,7 @@ TEST_F(ViewTest, ResultWindowReadsTheClassNumber) {
     ASSERT_TRUE(classes.has_value());
     (*classes)[0][3] = 255;  // unclassified
     (*classes)[1][2] = 12;
-    form->ws.crossing->ClassImage = *classes;
+    form->ws.crossing->classImage = *classes;
 
     ResultImageForm->PointerMoved(QPoint(3, 0));
     EXPECT_EQ((QStringList{"Line:     0  Column:     3 ", "R: 103 G:   0 B:   7  ",

@@ -124,7 +124,7 @@ TEST_F(Work, ACancelLeavesEveryKindOfStepAsItWas) {
     CancelAt(tessera::kStagePainting, 1);
     script.Then(KeepAll());
     Trigger("TreatmentSpeedButton");
-    EXPECT_EQ(4, form->ws.crossing->ClassCount);
+    EXPECT_EQ(4, form->ws.crossing->classCount);
     EXPECT_EQ(draws, form->ws.random.DrawCount());
 
     // Save: cancelled before the files are put in place; nothing is left behind.

@@ -54,7 +54,7 @@ class Cancelling : public ::testing::Test {
 };
 
 TEST_F(Cancelling, SegmentationKeepsTheEarlierResultAndTheColourSequence) {
-    const ColourTable colours = ws.segmentation->SegmentColourTable;
+    const ColourTable colours = ws.segmentation->segmentColourTable;
     ws.SetCodeListFolder(dir.path());
     WriteText(dir.File("multi_tab.txt"), "earlier");
     ws.SetSegmentation(1, Segmentation, 3, {});
@@ -62,19 +62,19 @@ TEST_F(Cancelling, SegmentationKeepsTheEarlierResultAndTheColourSequence) {
     CancelAt cancel(kStageNumbering, 1);
     EXPECT_TRUE(ws.FinishSegmentation(cancel).cancelled);
     EXPECT_EQ(4, ws.segmentation->table.CodeCount);
-    EXPECT_EQ(colours, ws.segmentation->SegmentColourTable);
+    EXPECT_EQ(colours, ws.segmentation->segmentColourTable);
     EXPECT_EQ("earlier", ReadText(dir.File("multi_tab.txt")));
     // The next run draws the colours it would have drawn without the cancel.
     RandomBelow expected = before;
     EXPECT_EQ(BuildSegmentColourTable(expected), [&] {
         EXPECT_TRUE(ws.FinishSegmentation());
-        return ws.segmentation->SegmentColourTable;
+        return ws.segmentation->segmentColourTable;
     }());
 }
 
 TEST_F(Cancelling, CrossingKeepsTheEarlierResultAndTheColourSequence) {
     Cross();
-    const ColourTable colours = ws.crossing->ClassColorTable;
+    const ColourTable colours = ws.crossing->classColourTable;
     const RandomBelow before = ws.random;
     CancelAt cancelCount(kStageCounting, 0);
     EXPECT_TRUE(ws.CountCodes(cancelCount).cancelled);
@@ -84,7 +84,7 @@ TEST_F(Cancelling, CrossingKeepsTheEarlierResultAndTheColourSequence) {
         CancelAt cancel(kStagePainting, at);
         EXPECT_TRUE(
             ws.FinishCrossing(std::move(*counts.value), SelectAll(4), cancel).cancelled);
-        EXPECT_EQ(colours, ws.crossing->ClassColorTable);
+        EXPECT_EQ(colours, ws.crossing->classColourTable);
         EXPECT_EQ(before.DrawCount(), ws.random.DrawCount());
     }
 }

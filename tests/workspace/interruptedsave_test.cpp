@@ -58,7 +58,7 @@ void Treat(Workspace& ws, const ScratchDir& dir, int segments) {
     ASSERT_TRUE(ws.FinishSegmentation());
     Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    std::vector<int64_t> pixelCount = counts.value->PixelCount;
+    std::vector<int64_t> pixelCount = counts.value->pixelCount;
     ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value),
                                   SelectCodes(pixelCount, CodeSelection{true, 0})));
 }

@@ -96,7 +96,7 @@ std::vector<int64_t> InMemory(const std::vector<BandChoice>& bands, CodeSelectio
     EXPECT_TRUE(ws.FinishSegmentation());
     Result<CodeCounts> counts = ws.CountCodes();
     EXPECT_TRUE(counts);
-    std::vector<int64_t> pixelCount = counts.value->PixelCount;
+    std::vector<int64_t> pixelCount = counts.value->pixelCount;
     EXPECT_TRUE(
         ws.FinishCrossing(std::move(*counts.value), SelectCodes(pixelCount, choice)));
     EXPECT_TRUE(ws.SaveResult(stem));

@@ -210,11 +210,11 @@ TEST(TreatmentApplied, RefusesBandSetsItDoesNotFitAndCountsTheCodesItDidNotKeep)
     tessera::TakeSavedSegmentation(treatment, saved);
     EXPECT_EQ(saved.bands[1].limits, treatment.records[2].segmentLimits);
     treatment.table = *tessera::BuildCodeTable({0, 2, 2}).value;
-    treatment.PixelCount = {4, 3, 7, 2, 5};
+    treatment.pixelCount = {4, 3, 7, 2, 5};
     ASSERT_TRUE(tessera::TakeSavedClasses(treatment, saved, "t.json"));
-    EXPECT_EQ(2, treatment.ClassCount);
+    EXPECT_EQ(2, treatment.classCount);
     EXPECT_EQ((std::vector<uint8_t>{255, 1, 255, 255, 2}), treatment.classOf);
-    EXPECT_EQ(saved.colours, treatment.ClassColorTable);
+    EXPECT_EQ(saved.colours, treatment.classColourTable);
     ASSERT_TRUE(treatment.applied.has_value());
     EXPECT_EQ(9, treatment.applied->pixelsInNoClass);
     EXPECT_EQ("t.json", treatment.applied->file);

@@ -53,7 +53,7 @@ class TwoBands : public ::testing::Test {
         ASSERT_TRUE(ws.FinishSegmentation());
         Result<CodeCounts> counts = ws.CountCodes();
         ASSERT_TRUE(counts) << counts.message;
-        std::vector<int32_t> selected = SelectByMinimum(counts.value->PixelCount, minimum);
+        std::vector<int32_t> selected = SelectByMinimum(counts.value->pixelCount, minimum);
         ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), std::move(selected)));
     }
 
@@ -193,14 +193,14 @@ TEST_F(TwoBands, CrossingCountsCodesAndKeepsCodesAboveTheMinimum) {
     ASSERT_TRUE(ws.FinishSegmentation());
     const Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->PixelCount);
+    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->pixelCount);
 
     ASSERT_TRUE(
-        ws.FinishCrossing(*counts.value, SelectByMinimum(counts.value->PixelCount, 1)));
+        ws.FinishCrossing(*counts.value, SelectByMinimum(counts.value->pixelCount, 1)));
     const CrossingResult& crossing = *ws.crossing;
-    EXPECT_EQ(2, crossing.ClassCount);
-    EXPECT_EQ((std::vector<int32_t>{0, 1, 4}), crossing.SelectedCodes);
-    EXPECT_EQ(Bytes({{1, 1, 255}, {2, 255, 2}}), crossing.ClassImage);
+    EXPECT_EQ(2, crossing.classCount);
+    EXPECT_EQ((std::vector<int32_t>{0, 1, 4}), crossing.selectedCodes);
+    EXPECT_EQ(Bytes({{1, 1, 255}, {2, 255, 2}}), crossing.classImage);
     EXPECT_EQ(PaletteMode::Classes, ws.Palette());
     EXPECT_EQ(StepBandsCrossed, ws.Step());
     EXPECT_EQ(2u * 762u, ws.random.DrawCount());
@@ -216,7 +216,7 @@ TEST_F(TwoBands, ABandOpenedAfterTheSegmentationChangesNeitherItsNumbersNorItsCr
     EXPECT_EQ(before, ws.ShownSegmentMatrix);
     const Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->PixelCount);
+    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->pixelCount);
 }
 
 TEST_F(TwoBands, SecondCrossingGivesTheSameClassesInOtherColours) {
@@ -225,9 +225,9 @@ TEST_F(TwoBands, SecondCrossingGivesTheSameClassesInOtherColours) {
     Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
     ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), {0, 1, 4}));
-    EXPECT_EQ(first.ClassImage, ws.crossing->ClassImage);
-    EXPECT_EQ(first.SelectedCodes, ws.crossing->SelectedCodes);
-    EXPECT_NE(first.ClassColorTable, ws.crossing->ClassColorTable);
+    EXPECT_EQ(first.classImage, ws.crossing->classImage);
+    EXPECT_EQ(first.selectedCodes, ws.crossing->selectedCodes);
+    EXPECT_NE(first.classColourTable, ws.crossing->classColourTable);
 }
 
 TEST_F(TwoBands, ASaveKeepsTheModeOfEachFileItReplaces) {
@@ -258,7 +258,7 @@ TEST_F(TwoBands, SaveSegmentedAppendsTheExtensions) {
 
     const std::vector<uint8_t> bitmap = ReadBytes(stem + ".bmp");
     ASSERT_EQ(1078u + 2 * 4, bitmap.size());  // two rows of 3 bytes padded to 4
-    const ColourTable& colours = ws.segmentation->SegmentColourTable;
+    const ColourTable& colours = ws.segmentation->segmentColourTable;
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}), PaletteEntry(bitmap, 0));
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 255}), PaletteEntry(bitmap, 255));
     EXPECT_EQ(EntryBytes(colours[1]), PaletteEntry(bitmap, 1));
@@ -288,12 +288,12 @@ TEST_F(TwoBands, SaveResultWritesClassesReportAndRaw) {
     ASSERT_EQ(1086u, bitmap.size());
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}), PaletteEntry(bitmap, 0));
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}), PaletteEntry(bitmap, 255));
-    EXPECT_EQ(EntryBytes(ws.crossing->ClassColorTable[2]), PaletteEntry(bitmap, 2));
+    EXPECT_EQ(EntryBytes(ws.crossing->classColourTable[2]), PaletteEntry(bitmap, 2));
 }
 
 TEST_F(TwoBands, SaveResultAfterANewSegmentationKeepsTheCrossingsSettings) {
     SegmentAndCross(1);
-    const ColourTable classColours = ws.crossing->ClassColorTable;
+    const ColourTable classColours = ws.crossing->classColourTable;
     ws.SetSegmentation(1, Segmentation, 3, {});
     ASSERT_TRUE(ws.FinishSegmentation());
     EXPECT_EQ(6, ws.segmentation->table.CodeCount);

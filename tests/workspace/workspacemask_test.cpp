@@ -69,7 +69,7 @@ TEST(WorkspaceMask, AMaskAfterTheBandsWritesTheBatchJobsFiles) {
     ASSERT_TRUE(ws.FinishSegmentation());
     Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    const std::vector<int64_t> pixelCount = counts.value->PixelCount;
+    const std::vector<int64_t> pixelCount = counts.value->pixelCount;
     ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value),
                                   SelectCodes(pixelCount, CodeSelection{true, 0})));
     ASSERT_TRUE(ws.SaveResult(dir.File("memory")));

@@ -50,9 +50,7 @@ void SegmentationTreatment(const CommandContext& context, const SegmentationWind
     BusyCursor busy(context);
     tessera::Status finished;
     context.Work(tessera::kStageNumbering, int64_t{bandCount} * ws.Lines() * ws.Columns(),
-                 [&](tessera::Progress& progress) {
-                     finished = ws.FinishSegmentation(progress);
-                 });
+                 [&](tessera::Progress& progress) { finished = ws.FinishSegmentation(progress); });
     if (finished.cancelled) return;
     if (!finished) {
         busy.Release();
@@ -62,7 +60,7 @@ void SegmentationTreatment(const CommandContext& context, const SegmentationWind
     // The window shows the last band, named as a band of the set just segmented.
     TTempImageForm& window = windows.segmentedWindow;
     window.TakeBandTitles(windows.openSetTitles, SegmentedBandCount(ws));
-    window.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->SegmentColourTable);
+    window.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->segmentColourTable);
     window.ShowTitleOf(ws.CurrentSegmentedBand);
     window.BringToFront();
 }
@@ -71,7 +69,7 @@ void ShowSegmentedBand(const CommandContext& context, const SegmentationWindows&
                        bool setCaption) {
     context.ws.ShowSegmentedBand(band);
     TTempImageForm& window = windows.segmentedWindow;
-    window.ShowPlane(context.ws.ShownSegmentMatrix, context.ws.segmentation->SegmentColourTable);
+    window.ShowPlane(context.ws.ShownSegmentMatrix, context.ws.segmentation->segmentColourTable);
     if (setCaption) window.ShowTitleOf(band);
     window.BringToFront();
 }
