@@ -6,12 +6,12 @@ set -euo pipefail
 # QGIS and GDAL's Python binding serve the tests of the map results and of the QGIS plugin;
 # pybind11 and Python's headers build the Python module, which dask, distributed, rasterio and
 # rioxarray serve (tessera.dask and its tests); jsonschema checks saved treatments against
-# docs/treatment.schema.json.
+# docs/treatment.schema.json; nlohmann-json reads the JSON documents.
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libopengl-dev
           libgtest-dev googletest fonts-dejavu-core ccache libgdal-dev libproj-dev
           python3-gdal python3-numpy qgis python3-qgis qgis-providers
           pybind11-dev python3-dev python3-dask python3-distributed python3-rasterio
-          python3-rioxarray python3-jsonschema "$@")
+          python3-rioxarray python3-jsonschema nlohmann-json3-dev "$@")
 
 missing=()
 for package in "${packages[@]}"; do
