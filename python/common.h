@@ -42,6 +42,9 @@ using Segmenting = std::tuple<int, int, std::vector<int64_t>, std::vector<int64_
 using BandDescription = std::tuple<std::string, std::optional<double>, Stretch>;
 
 // The core words its messages for message boxes; an exception gives them on one line.
+// A refusal of the job in Python's words: the exception of its kind, on one line (job.cpp).
+[[noreturn]] void RaiseRefusal(job::Refusal kind, const std::string& message);
+
 [[noreturn]] inline void RaiseValue(const std::string& message) {
     throw py::value_error(job::OneLine(message));
 }

@@ -10,21 +10,6 @@ namespace tessera::python {
 
 namespace {
 
-// A refusal in Python's words: the exception of its kind, with the sentence on one line.
-[[noreturn]] void RaiseRefusal(job::Refusal kind, const std::string& message) {
-    const std::string text = job::OneLine(message);
-    switch (kind) {
-        case job::Refusal::NotFound:
-            Raise(PyExc_FileNotFoundError, text);
-        case job::Refusal::NotWritten:
-            Raise(PyExc_OSError, text);
-        case job::Refusal::Cancelled:
-            Raise(PyExc_KeyboardInterrupt, text);
-        default:
-            RaiseValue(text);
-    }
-}
-
 job::JobOutcome RunOptions(job::Options options) {
     options.quiet = true;
     options.progress = false;
@@ -163,6 +148,21 @@ class PyStagedFiles {
 };
 
 }  // namespace
+
+// A refusal in Python's words: the exception of its kind, with the sentence on one line.
+void RaiseRefusal(job::Refusal kind, const std::string& message) {
+    const std::string text = job::OneLine(message);
+    switch (kind) {
+        case job::Refusal::NotFound:
+            Raise(PyExc_FileNotFoundError, text);
+        case job::Refusal::NotWritten:
+            Raise(PyExc_OSError, text);
+        case job::Refusal::Cancelled:
+            Raise(PyExc_KeyboardInterrupt, text);
+        default:
+            RaiseValue(text);
+    }
+}
 
 void BindJob(py::module_& m) {
     py::class_<PyStagedFiles>(m, "StagedFiles")

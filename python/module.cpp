@@ -8,6 +8,7 @@ namespace tessera::python {
 void BindArrays(pybind11::module_& m);
 void BindTreatment(pybind11::module_& m);
 void BindJob(pybind11::module_& m);
+void BindWindowed(pybind11::module_& m);
 }  // namespace tessera::python
 
 PYBIND11_MODULE(_core, m) {
@@ -15,4 +16,5 @@ PYBIND11_MODULE(_core, m) {
     tessera::python::BindArrays(m);
     tessera::python::BindTreatment(m);
     tessera::python::BindJob(m);
+    tessera::python::BindWindowed(m);
 }

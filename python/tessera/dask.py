@@ -24,9 +24,9 @@ import dask
 import dask.array as da
 import numpy as np
 
-from . import _core, Result, _choices_of
+from . import _core, Result, _choices_of, _checked_keywords, _keyword_lines
 
-__all__ = ["treat", "write"]
+__all__ = ["run", "change", "treat", "write"]
 
 
 def _chunk_of(plan, method, count, *blocks):
@@ -320,6 +320,229 @@ def _add_sparse(*parts):
 
 def _classes_of(plan, *blocks):
     return plan.classes([np.ascontiguousarray(b) for b in blocks])
+
+
+# ----- the whole job on files -----
+
+_opened = threading.local()
+
+
+def _window_job(given, stretches):
+    """The job opened in this thread of this process: a task's windows of one job share it."""
+    jobs = getattr(_opened, "jobs", None)
+    if jobs is None:
+        jobs = _opened.jobs = {}
+    key = repr((given, stretches))
+    job = jobs.get(key)
+    if job is None:
+        if len(jobs) >= 4:
+            jobs.clear()
+        job = jobs[key] = _core.WindowedJob(given, stretches)
+    return job
+
+
+_FILE_OPTIONS = ("--band", "--bands", "--mask", "--apply-treatment")
+
+
+def _from_anywhere(given):
+    """The job's choices with the files it reads named from the root, as a worker whose current
+    folder is another must find them: a name relative to this process's folder (FILE or
+    FILE:K) that names a file here. Other names (GDAL's own, such as /vsi paths) stay."""
+    placed = []
+    for option, value, second in given:
+        if option in _FILE_OPTIONS and value and not os.path.isabs(value):
+            path = value
+            head, colon, tail = value.rpartition(":")
+            if not os.path.exists(path) and colon and tail.isdigit() and os.path.exists(head):
+                path = head
+            if os.path.exists(path):
+                value = os.path.abspath(path) + value[len(path):]
+        placed.append((option, value, second))
+    return placed
+
+
+def _window_ranges(given, first, count):
+    return _window_job(given, []).ranges(first, count)
+
+
+def _fold_ranges(*parts):
+    return (np.minimum.reduce([p[0] for p in parts]), np.maximum.reduce([p[1] for p in parts]))
+
+
+def _window_percentiles(given, searches, first, count):
+    job = _window_job(given, [])
+    return {band: job.count_percentiles(band, search, first, count)
+            for band, search in searches.items()}
+
+
+def _merge_searches(*parts):
+    total = dict(parts[0])
+    for more in parts[1:]:
+        for band, search in more.items():
+            total[band] = _core.merge_finders(total[band], search)
+    return total
+
+
+def _window_gray(given, stretches, first, count):
+    return _window_job(given, stretches).read(first, count)
+
+
+def _gray_statistics(window, marked):
+    return _core.window_statistics(window[0], window[1], marked)
+
+
+def _add_arrays(*parts):
+    total = parts[0].copy()
+    for more in parts[1:]:
+        total += more
+    return total
+
+
+def _gray_counts(plan, window):
+    counts = plan.counts(window[0], window[1])
+    codes = np.flatnonzero(counts)
+    return codes, counts[codes]
+
+
+def _gray_classes(plan, window, segmented):
+    return plan.classes(window[0], window[1], segmented)
+
+
+class _Computing:
+    """dask's own progress while a step computes, when asked: distributed.progress with a
+    client, dask.diagnostics.ProgressBar on the local schedulers."""
+
+    def __init__(self, shown):
+        self.shown = shown
+
+    def persist(self, *items):
+        items = dask.persist(*items)
+        client = self._client()
+        if self.shown and client is not None:
+            from distributed import progress
+            progress(list(items))
+        return items
+
+    def compute(self, *items):
+        client = self._client()
+        if self.shown and client is not None:
+            from distributed import progress
+            futures = client.compute(list(items))
+            progress(futures)
+            return tuple(client.gather(futures))
+        if self.shown:
+            from dask.diagnostics import ProgressBar
+            with ProgressBar():
+                return dask.compute(*items)
+        return dask.compute(*items)
+
+    @staticmethod
+    def _client():
+        try:
+            from distributed import get_client
+            return get_client()
+        except (ImportError, ValueError):
+            return None
+
+
+def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_all=False,
+        nodata=None, stretch=None, out="result", save_segmented=None, formats=None,
+        chunk_lines=None, progress=False, **choices):
+    """tessera.run on a dask scheduler: the same keywords, the same files, byte for byte.
+
+    The scene is cut into windows of whole lines (chunk_lines lines each, rounded to whole rows
+    of the files' blocks; by default one row of blocks), and every pass is a task per window:
+    each task opens the job through the core (the bands, their grid and window, masks, scale
+    and offset, a treatment applied) and reads its window of every band. The windows' gray
+    levels are read once and kept on the workers (dask.persist, spilled by dask as it needs)
+    for the three passes; only sums travel to the client, which decides between the passes as
+    tessera-batch does and writes the files from the windows' classes. The band, mask and
+    treatment files must be where the workers run; the result files are written where this
+    process runs. progress=True shows dask's own progress bar for each step.
+
+    Returns tessera.Result as tessera.run does. Refusals as tessera.run's.
+
+    Every keyword:
+    """
+    choices.update(method=method, segments=segments, limits=limits, min_pixels=min_pixels,
+                   keep_all=keep_all, nodata=nodata, stretch=stretch, out=out,
+                   save_segmented=save_segmented, formats=formats)
+    _checked_keywords("run", choices)
+    given = _choices_of(bands, choices)
+    driver = _core.WindowedJob(given, [])
+    # The report names the files as given; the workers find them from the root.
+    given = _from_anywhere(given)
+    windows = driver.windows(int(chunk_lines or 0))
+    spans = [(int(first), int(end - first)) for first, end in zip(windows[:-1], windows[1:])]
+    token = uuid.uuid4().hex
+    steps = _Computing(progress)
+
+    def tasks(function, *arguments, name):
+        return [dask.delayed(function, pure=False)(*arguments, first, count,
+                                                   dask_key_name=f"tessera-{name}-{token}-{k}")
+                for k, (first, count) in enumerate(spans)]
+
+    # The stretches the bands take from their own values.
+    if driver.own_range_bands():
+        low, high = steps.compute(_tree(tasks(_window_ranges, given, name="range"),
+                                        _fold_ranges))[0]
+        driver.take_ranges(list(low), list(high))
+    searches = {band: driver.new_finder(band) for band in driver.percentile_bands()}
+    passes = 0
+    while searches:
+        counted = steps.compute(_tree(tasks(_window_percentiles, given, searches,
+                                            name=f"percentiles{passes}"), _merge_searches))[0]
+        searches = {}
+        for band, search in counted.items():
+            search = (driver.rank_finder(band, search) if passes == 0
+                      else _core.end_finder_pass(search))
+            if _core.finder_done(search):
+                driver.take_percentiles(band, search)
+            else:
+                searches[band] = search
+        passes += 1
+    stretches = driver.stretches()
+
+    # Every window's gray levels, read once and kept for the three passes.
+    gray = steps.persist(*tasks(_window_gray, given, stretches, name="gray"))
+    marked = driver.marked
+    statistics = [dask.delayed(_gray_statistics, pure=False)(
+        window, marked, dask_key_name=f"tessera-statistics-{token}-{k}")
+        for k, window in enumerate(gray)]
+    driver.take_statistics(steps.compute(_tree(statistics, _add_arrays))[0])
+
+    count_plan = driver.count_plan()
+    plan = dask.delayed(count_plan, name=f"tessera-count-plan-{token}")
+    counts = [dask.delayed(_gray_counts, pure=False)(
+        plan, window, dask_key_name=f"tessera-counts-{token}-{k}")
+        for k, window in enumerate(gray)]
+    codes, pixels = steps.compute(_tree(counts, _add_sparse))[0]
+    total = np.zeros(count_plan.code_count + 3, dtype=np.int64)
+    total[codes] = pixels
+    driver.take_counts(total)
+
+    plan = dask.delayed(driver.class_plan(), name=f"tessera-class-plan-{token}")
+    segmented = driver.segmented
+    classes = steps.compute(*[dask.delayed(_gray_classes, pure=False)(
+        plan, window, segmented, dask_key_name=f"tessera-classes-{token}-{k}")
+        for k, window in enumerate(gray)])
+    del gray
+    treatment = driver.save(windows, lambda k: classes[k])
+    lines, columns = treatment.size
+    pixels = None
+    if formats is None or "raw" in (formats.split(",") if isinstance(formats, str) else formats):
+        pixels = np.fromfile(os.fspath(out) + ".raw", dtype=np.uint8).reshape(lines, columns)
+    return Result(treatment, pixels)
+
+
+run.__doc__ += "\n" + _keyword_lines() + "\n"
+
+
+def change(a, b, out="change"):
+    """tessera.change, which reads the two class maps once, here: the change between two maps
+    is one pass of one comparison, with nothing to share out. Returns the stem."""
+    from . import change as local_change
+    return local_change(a, b, out=out)
 
 
 # ----- writing -----

@@ -179,4 +179,87 @@ double RankFinder::Value(size_t i) const {
     return ValueOf(wanted_[i].prefix);
 }
 
+RankFinder RankFinder::Cleared() const {
+    RankFinder part = *this;
+    std::fill(part.first_.begin(), part.first_.end(), 0);
+    // The count of the values is the first pass's; later passes keep it.
+    if (!ranked_) part.counted_ = 0;
+    for (Wanted& wanted : part.wanted_) std::fill(wanted.counts.begin(), wanted.counts.end(), 0);
+    return part;
+}
+
+bool RankFinder::Merge(const RankFinder& part) {
+    if (part.keyBits_ != keyBits_ || part.lowest_ != lowest_ || part.shift_ != shift_ ||
+        part.ranked_ != ranked_ || part.first_.size() != first_.size() ||
+        part.wanted_.size() != wanted_.size() || (ranked_ && part.counted_ != counted_))
+        return false;
+    for (size_t i = 0; i < wanted_.size(); ++i)
+        if (part.wanted_[i].rank != wanted_[i].rank || part.wanted_[i].prefix != wanted_[i].prefix ||
+            part.wanted_[i].counts.size() != wanted_[i].counts.size())
+            return false;
+    for (size_t d = 0; d < first_.size(); ++d) first_[d] += part.first_[d];
+    if (!ranked_) counted_ += part.counted_;
+    for (size_t i = 0; i < wanted_.size(); ++i)
+        for (size_t d = 0; d < wanted_[i].counts.size(); ++d)
+            wanted_[i].counts[d] += part.wanted_[i].counts[d];
+    return true;
+}
+
+std::vector<int64_t> RankFinder::Numbers() const {
+    std::vector<int64_t> numbers{keyBits_, lowest_, shift_, ranked_ ? 1 : 0, counted_,
+                                 static_cast<int64_t>(first_.size())};
+    numbers.insert(numbers.end(), first_.begin(), first_.end());
+    numbers.push_back(static_cast<int64_t>(wanted_.size()));
+    for (const Wanted& wanted : wanted_) {
+        numbers.push_back(wanted.rank);
+        numbers.push_back(static_cast<int64_t>(wanted.prefix));
+        numbers.push_back(static_cast<int64_t>(wanted.counts.size()));
+        numbers.insert(numbers.end(), wanted.counts.begin(), wanted.counts.end());
+    }
+    return numbers;
+}
+
+std::optional<RankFinder> RankFinder::FromNumbers(const std::vector<int64_t>& numbers) {
+    size_t at = 0;
+    const auto next = [&](int64_t& value) {
+        if (at >= numbers.size()) return false;
+        value = numbers[at++];
+        return true;
+    };
+    // A list of at most kDigits counts, none negative.
+    const auto counts = [&](std::vector<int64_t>& list) {
+        int64_t size = 0;
+        if (!next(size) || size < 0 || static_cast<uint64_t>(size) > kDigits ||
+            numbers.size() - at < static_cast<size_t>(size))
+            return false;
+        list.assign(numbers.begin() + static_cast<std::ptrdiff_t>(at),
+                    numbers.begin() + static_cast<std::ptrdiff_t>(at + static_cast<size_t>(size)));
+        at += static_cast<size_t>(size);
+        return std::all_of(list.begin(), list.end(), [](int64_t n) { return n >= 0; });
+    };
+    int64_t keyBits = 0, lowest = 0, shift = 0, ranked = 0, counted = 0, wantedCount = 0;
+    if (!next(keyBits) || !next(lowest) || !next(shift) || !next(ranked) || !next(counted))
+        return std::nullopt;
+    if ((keyBits != 16 && keyBits != 32 && keyBits != 64) || shift < -kDigitBits ||
+        shift > keyBits - kDigitBits || shift % kDigitBits != 0 || (ranked != 0 && ranked != 1) ||
+        counted < 0)
+        return std::nullopt;
+    RankFinder finder(static_cast<int>(keyBits), lowest);
+    finder.shift_ = static_cast<int>(shift);
+    finder.ranked_ = ranked != 0;
+    finder.counted_ = counted;
+    if (!counts(finder.first_) || !next(wantedCount) || wantedCount < 0 || wantedCount > 64)
+        return std::nullopt;
+    for (int64_t i = 0; i < wantedCount; ++i) {
+        Wanted wanted;
+        int64_t prefix = 0;
+        if (!next(wanted.rank) || !next(prefix) || !counts(wanted.counts) || wanted.rank < 0)
+            return std::nullopt;
+        wanted.prefix = static_cast<uint64_t>(prefix);
+        finder.wanted_.push_back(std::move(wanted));
+    }
+    if (at != numbers.size()) return std::nullopt;
+    return finder;
+}
+
 }  // namespace tessera

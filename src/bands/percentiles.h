@@ -75,6 +75,19 @@ class RankFinder {
     // Once Done: the value of rank `ranks[i]`.
     double Value(size_t i) const;
 
+    // A pass shared out among several finders (the windows of a scene counted by other
+    // processes): each starts as a copy of this one with its counts cleared (Cleared), counts
+    // its part, and the parts are added back (Merge) before the pass ends; any of the parts
+    // merged may then end the pass for all. Counts are whole
+    // numbers, so the sum does not depend on the order the parts come in. Merge is refused
+    // (false) for a finder of another search or pass.
+    RankFinder Cleared() const;
+    bool Merge(const RankFinder& part);
+    // The whole state as whole numbers, to travel between processes; FromNumbers refuses
+    // (none) numbers that are no finder's.
+    std::vector<int64_t> Numbers() const;
+    static std::optional<RankFinder> FromNumbers(const std::vector<int64_t>& numbers);
+
   private:
     uint64_t KeyOf(double value) const;
     double ValueOf(uint64_t key) const;

@@ -799,6 +799,17 @@ Status RasterSource::ChoosePercentileStretches(const std::vector<RasterSource*>&
 }
 
 Status RasterSource::TakePercentileStretch() {
+    RankFinder finder = NewPercentileFinder();
+    if (Status counted = CountPercentileLines(finder, 0, size_.lines); !counted) return counted;
+    if (Status ranked = RankPercentileFinder(finder); !ranked) return ranked;
+    while (!finder.Done()) {
+        if (Status read = CountPercentileLines(finder, 0, size_.lines); !read) return read;
+        finder.EndPass();
+    }
+    return TakePercentilesFound(finder);
+}
+
+RankFinder RasterSource::NewPercentileFinder() const {
     // Whole numbers of up to 16 bits are found in one pass after the count, of 32 bits in
     // two; other values in four.
     int keyBits = 64;
@@ -808,56 +819,70 @@ Status RasterSource::TakePercentileStretch() {
     if (dataType_ == "Int32") keyBits = 32, lowest = INT32_MIN;
     if (dataType_ == "UInt32") keyBits = 32;
     if (scaling_) keyBits = 64, lowest = 0;
-    RankFinder finder(keyBits, lowest);
+    return RankFinder(keyBits, lowest);
+}
+
+Status RasterSource::CountPercentileLines(RankFinder& finder, int first, int count) const {
     const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
-    std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
+    const int end = std::min(first + count, size_.lines);
+    std::vector<double> values(static_cast<size_t>(std::min(stripLines, std::max(count, 1))) *
+                               size_.columns);
     std::vector<uint8_t> skip;
-    const auto pass = [&]() -> Status {
-        for (int first = 0; first < size_.lines; first += stripLines) {
-            const int count = std::min(stripLines, size_.lines - first);
-            const size_t cells = static_cast<size_t>(count) * size_.columns;
-            if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
-            if (Status read = Excluded(first, count, 0, size_.columns, skip); !read) return read;
-            skip.resize(cells, 0);
-            for (size_t i = 0; i < cells; ++i)
-                if (IsNodata(values[i])) skip[i] = 1;
-            finder.Add(values.data(), skip.data(), cells);
-        }
-        return Status::Ok();
-    };
-    if (Status counted = pass(); !counted) return counted;
-    const int64_t count = finder.Counted();
-    if (count == 0)
-        return Status::Failure(
-            RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
+    for (int top = std::max(first, 0); top < end; top += stripLines) {
+        const int lines = std::min(stripLines, end - top);
+        const size_t cells = static_cast<size_t>(lines) * size_.columns;
+        if (!ReadNative(top, lines, values.data())) return ReadFailure(top, lines);
+        if (Status read = Excluded(top, lines, 0, size_.columns, skip); !read) return read;
+        skip.resize(cells, 0);
+        for (size_t i = 0; i < cells; ++i)
+            if (IsNodata(values[i])) skip[i] = 1;
+        finder.Add(values.data(), skip.data(), cells);
+    }
+    return Status::Ok();
+}
+
+RasterSource::PercentilePlaces RasterSource::PlacesOfPercentiles(int64_t count) const {
     // Whole numbers (the stored values of a scaled band too) are mixed exactly and rounded
     // once; other values as numpy mixes them, in doubles.
     const bool whole = HoldsWholeNumbers(dataType_);
     const double percents[2] = {percentiles_->low, percentiles_->high};
-    std::optional<ExactPercentilePlace> exact[2];
-    PercentilePlace place[2];
+    PercentilePlaces places;
+    for (int i = 0; i < 2; ++i) {
+        if (whole) places.exact[i] = ExactPlaceOfPercentile(percents[i], count);
+        places.place[i] = PlaceOfPercentile(percents[i], count);
+    }
+    return places;
+}
+
+Status RasterSource::RankPercentileFinder(RankFinder& finder) const {
+    const int64_t count = finder.Counted();
+    if (count == 0)
+        return Status::Failure(
+            RasterRefusal(path_, rasterBand_, AllNodataReason(nodata_, isFloating_)));
+    const PercentilePlaces places = PlacesOfPercentiles(count);
     std::vector<int64_t> ranks;
     for (int i = 0; i < 2; ++i) {
-        if (whole) exact[i] = ExactPlaceOfPercentile(percents[i], count);
-        place[i] = PlaceOfPercentile(percents[i], count);
-        ranks.push_back(exact[i] ? exact[i]->lower : place[i].lower);
-        ranks.push_back(exact[i] ? exact[i]->upper : place[i].upper);
+        const auto& exact = places.exact[i];
+        ranks.push_back(exact ? exact->lower : places.place[i].lower);
+        ranks.push_back(exact ? exact->upper : places.place[i].upper);
     }
     finder.EndFirstPass(ranks);
-    while (!finder.Done()) {
-        if (Status read = pass(); !read) return read;
-        finder.EndPass();
-    }
+    return Status::Ok();
+}
+
+Status RasterSource::TakePercentilesFound(const RankFinder& finder) {
+    const PercentilePlaces places = PlacesOfPercentiles(finder.Counted());
     const auto percentile = [&](int i) {
         const double a = finder.Value(2 * i), b = finder.Value(2 * i + 1);
-        if (!exact[i]) return MixPercentile(a, b, place[i].fraction);
+        const auto& exact = places.exact[i];
+        if (!exact) return MixPercentile(a, b, places.place[i].fraction);
         if (!scaling_)
-            return MixWholePercentile(static_cast<int64_t>(a), static_cast<int64_t>(b), *exact[i]);
+            return MixWholePercentile(static_cast<int64_t>(a), static_cast<int64_t>(b), *exact);
         const auto stored = [&](double value) {
             return static_cast<int64_t>(StoredValueOf(value, *scaling_));
         };
-        const int64_t times = MixedWholeTimesParts(stored(a), stored(b), *exact[i]);
-        return PhysicalValue(RoundedQuotient(times, exact[i]->parts), *scaling_);
+        const int64_t times = MixedWholeTimesParts(stored(a), stored(b), *exact);
+        return PhysicalValue(RoundedQuotient(times, exact->parts), *scaling_);
     };
     const double minimum = percentile(0);
     const double maximum = percentile(1);

@@ -154,6 +154,15 @@ class RasterSource {
     // ChooseStretch for those of `sources` that take their stretch from percentiles and have
     // none yet.
     static Status ChoosePercentileStretches(const std::vector<RasterSource*>& sources);
+    // The same search in steps, for passes shared out among processes: a finder for the band's
+    // values (NewPercentileFinder); each pass counts every window of lines into a copy of it
+    // (CountPercentileLines) and the copies are merged; after the first pass
+    // RankPercentileFinder picks the ranks (refused when no pixel has data), after each later
+    // one RankFinder::EndPass; once it is done, TakePercentilesFound makes the stretch.
+    RankFinder NewPercentileFinder() const;
+    Status CountPercentileLines(RankFinder& finder, int first, int count) const;
+    Status RankPercentileFinder(RankFinder& finder) const;
+    Status TakePercentilesFound(const RankFinder& finder);
     // The own stretch of every source of `sources` that NeedsStretch(), found as ChooseStretch
     // finds it, all read through together strip by strip (the bands of one pixel-interleaved
     // file in one read of it), on `threads` threads; the refusal of the first band, in their
@@ -287,6 +296,13 @@ class RasterSource {
     std::optional<PercentileRange> percentiles_;
     std::optional<Scaling> scaling_;
     Status TakePercentileStretch();
+    // Where the percentiles lie among `count` values: exactly for whole numbers, else as numpy
+    // places them.
+    struct PercentilePlaces {
+        std::optional<ExactPercentilePlace> exact[2];
+        PercentilePlace place[2];
+    };
+    PercentilePlaces PlacesOfPercentiles(int64_t count) const;
     void Scale(double* values, size_t count) const;
     // The marks the coverage and the masks give a window's pixels (kNodataMark, kMaskedMark),
     // in `flags` (none when neither is set); MarkExclusions puts them where marks holds 0.

@@ -57,6 +57,10 @@ struct BandNamed {
 };
 BandNamed BandOfName(const std::string& name);
 
+// An outcome as Run tells it: a refusal of the input that names a missing file becomes a file
+// not found, and the sentence names the options as the options' speaker does.
+JobOutcome TellAsRun(JobOutcome outcome, const Options& options);
+
 // A refusal's sentence with the options it names as `speaker` names them.
 std::string InWordsOf(Speaker speaker, const std::string& text);
 

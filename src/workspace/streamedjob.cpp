@@ -141,20 +141,29 @@ Status StreamedJob::ReadBands() {
             return refuse(chosen);
         Result<BandStatistics> statistics = GatherStatistics(*strips_, threads_);
         if (!statistics) return refuse(Status::Failure(statistics.message));
-        for (int b = 1; b <= n; ++b) {
-            const BandReader& file = readers_[b];
-            if (file.MayLackData() &&
-                statistics.value->withoutData[b] == int64_t{size_.lines} * size_.columns)
-                return refuse(Status::Failure(file.Refusal(
-                    AllNodataReason(file.Nodata(), file.Raster() && file.Raster()->IsFloating()))));
-        }
-        TakeStatistics(treatment_, *statistics.value);
-        for (int b = 1; b <= n; ++b) treatment_.records[b].stretch = readers_[b].Stretch();
-        read_ = Status::Ok();
+        if (Status taken = AcceptStatistics(*statistics.value); !taken) return refuse(taken);
         return *read_;
     } catch (const std::bad_alloc&) {
         return refuse(Status::Failure(std::string(kMemoryRefusal) + "to read the bands "));
     }
+}
+
+Status StreamedJob::AcceptStatistics(const BandStatistics& statistics) {
+    const int n = bandCount_;
+    if (statistics.histograms.size() != static_cast<size_t>(n) + 1 ||
+        statistics.withoutData.size() != static_cast<size_t>(n) + 1)
+        return Status::Failure(" The statistics are not those of this band set ");
+    for (int b = 1; b <= n; ++b) {
+        const BandReader& file = readers_[b];
+        if (file.MayLackData() &&
+            statistics.withoutData[b] == int64_t{size_.lines} * size_.columns)
+            return Status::Failure(file.Refusal(
+                AllNodataReason(file.Nodata(), file.Raster() && file.Raster()->IsFloating())));
+    }
+    tessera::TakeStatistics(treatment_, statistics);
+    for (int b = 1; b <= n; ++b) treatment_.records[b].stretch = readers_[b].Stretch();
+    read_ = Status::Ok();
+    return *read_;
 }
 
 std::string StreamedJob::DataType(int band) const {
@@ -201,7 +210,7 @@ Status StreamedJob::CountCodes() {
         return Status::Failure(" The bands are not segmented ");
     Result<CodeTally> tally = tessera::CountCodes(*strips_, treatment_, threads_);
     if (!tally) return Status::Failure(tally.message);
-    TakeCounts(treatment_, std::move(*tally.value));
+    tessera::TakeCounts(treatment_, std::move(*tally.value));
     return Status::Ok();
 }
 
@@ -221,38 +230,78 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
     const int n = bandCount_;
     const int columns = size_.columns;
     const bool segmented = !segmentedStem.empty();
+    const int workers = strips_->Workers(threads_);
+    return SaveFrom(
+        stem, segmentedStem, files, workers, [&](ResultWriter& result, SegmentedWriter* segments) {
+            const size_t stripCells = static_cast<size_t>(strips_->StripLines()) * columns;
+            std::vector<std::unique_ptr<uint8_t[]>> numbers;
+            if (segmented)
+                for (int w = 0; w < workers; ++w) numbers.emplace_back(new uint8_t[stripCells]);
+            const Status written = ClassifyStrips(
+                *strips_, treatment_, threads_,
+                [&](int worker, int index, const Strip& strip, const uint8_t* classes) {
+                    result.Write(worker, index, strip.first, strip.count, classes);
+                    if (segments) {
+                        // The last band's segment numbers, from the same strip.
+                        uint8_t* line = numbers[static_cast<size_t>(worker)].get();
+                        for (int i = 0; i < strip.count; ++i)
+                            NumberLine(treatment_, n, strip.Gray(n - 1, i), strip.Marks(n - 1, i),
+                                       columns, line + static_cast<size_t>(i) * columns);
+                        segments->Write(strip.first, strip.count, line);
+                    }
+                    return Status::Ok();
+                },
+                nullptr, [&] { result.Abandon(); });
+            if (!written) return written;  // every staged file is removed as it goes
+            // The last pass is over: its buffers and the values kept for it make room for what
+            // finishing the files needs (a band read again is decoded again).
+            strips_->Release();
+            numbers.clear();
+            for (int b = 1; b <= n; ++b)
+                if (RasterSource* raster = readers_[b].MutableRaster())
+                    raster->KeepDecoded(nullptr, nullptr);
+            return Status::Ok();
+        });
+}
+
+Status StreamedJob::SaveWindows(const std::string& stem, const std::string& segmentedStem,
+                                ResultFiles files, const std::vector<int>& windowFirst,
+                                const WindowClasses& next) {
+    if (treatment_.classOf.empty()) return Status::Failure(" There is no result to save ");
+    if (windowFirst.size() < 2 || windowFirst.front() != 0 ||
+        windowFirst.back() != size_.lines ||
+        std::adjacent_find(windowFirst.begin(), windowFirst.end(), std::greater_equal<int>()) !=
+            windowFirst.end())
+        return Status::Failure(" The windows do not cover the scene ");
+    return SaveFrom(stem, segmentedStem, files, 1,
+                    [&](ResultWriter& result, SegmentedWriter* segments) {
+                        for (size_t k = 0; k + 1 < windowFirst.size(); ++k) {
+                            const uint8_t* classes = nullptr;
+                            const uint8_t* numbers = nullptr;
+                            if (Status given = next(static_cast<int>(k), classes, numbers);
+                                !given || classes == nullptr || (segments && !numbers)) {
+                                result.Abandon();
+                                return given ? Status::Failure(" A window of classes is missing ")
+                                             : given;
+                            }
+                            const int first = windowFirst[k];
+                            const int count = windowFirst[k + 1] - first;
+                            result.Write(0, static_cast<int>(k), first, count, classes);
+                            if (segments) segments->Write(first, count, numbers);
+                        }
+                        return Status::Ok();
+                    });
+}
+
+Status StreamedJob::SaveFrom(const std::string& stem, const std::string& segmentedStem,
+                             ResultFiles files, int workers, const ClassProducer& produce) {
     try {
-        const int workers = strips_->Workers(threads_);
         ResultWriter result(stem, size_, treatment_, files, "tessera-batch", workers);
         std::optional<SegmentedWriter> segments;
-        if (segmented) segments.emplace(segmentedStem, size_, treatment_.segmentColourTable);
-        const size_t stripCells = static_cast<size_t>(strips_->StripLines()) * columns;
-        std::vector<std::unique_ptr<uint8_t[]>> numbers;
-        if (segmented)
-            for (int w = 0; w < workers; ++w) numbers.emplace_back(new uint8_t[stripCells]);
-        const Status written = ClassifyStrips(
-            *strips_, treatment_, threads_,
-            [&](int worker, int index, const Strip& strip, const uint8_t* classes) {
-                result.Write(worker, index, strip.first, strip.count, classes);
-                if (segmented) {
-                    // The last band's segment numbers, from the same strip.
-                    uint8_t* line = numbers[static_cast<size_t>(worker)].get();
-                    for (int i = 0; i < strip.count; ++i)
-                        NumberLine(treatment_, n, strip.Gray(n - 1, i), strip.Marks(n - 1, i),
-                                   columns, line + static_cast<size_t>(i) * columns);
-                    segments->Write(strip.first, strip.count, line);
-                }
-                return Status::Ok();
-            },
-            nullptr, [&] { result.Abandon(); });
-        if (!written) return written;  // every staged file is removed as it goes
-        // The last pass is over: its buffers and the values kept for it make room for what
-        // finishing the files needs (a band read again is decoded again).
-        strips_->Release();
-        numbers.clear();
-        for (int b = 1; b <= n; ++b)
-            if (RasterSource* raster = readers_[b].MutableRaster())
-                raster->KeepDecoded(nullptr, nullptr);
+        if (!segmentedStem.empty())
+            segments.emplace(segmentedStem, size_, treatment_.segmentColourTable);
+        if (Status written = produce(result, segments ? &*segments : nullptr); !written)
+            return written;
 
         // The result and the segmented band are one set, put in place together or not at all.
         std::vector<RasterPair*> others;
@@ -266,6 +315,93 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
     } catch (const std::bad_alloc&) {
         return Status::Failure(std::string(kMemoryRefusal) + "to save " + stem + " ");
     }
+}
+
+Status StreamedJob::ReadWindow(int first, int count, uint8_t* gray, uint8_t* marks) const {
+    const int n = bandCount_;
+    if (first < 0 || count < 1 || first + count > size_.lines)
+        return Status::Failure(" Lines " + std::to_string(first + 1) + " to " +
+                               std::to_string(first + count) + " are not in the scene ");
+    const size_t cells = static_cast<size_t>(count) * size_.columns;
+    std::vector<const BandReader*> sources;
+    std::vector<uint8_t*> lines, marking;
+    for (int b = 1; b <= n; ++b) {
+        sources.push_back(&readers_[b]);
+        lines.push_back(gray + cells * static_cast<size_t>(b - 1));
+        uint8_t* marked = marks + cells * static_cast<size_t>(b - 1);
+        if (!readers_[b].MayLackData()) std::fill(marked, marked + cells, uint8_t{0});
+        marking.push_back(readers_[b].MayLackData() ? marked : nullptr);
+    }
+    return ReadLinesTogether(sources, first, count, lines.data(), marking.data());
+}
+
+std::vector<int> StreamedJob::OwnRangeBands() const {
+    std::vector<int> bands;
+    for (int b = 1; b <= bandCount_; ++b)
+        if (readers_[b].Raster() && readers_[b].Raster()->NeedsStretch()) bands.push_back(b);
+    return bands;
+}
+
+Status StreamedJob::RangesOfWindow(int first, int count, std::vector<double>& low,
+                                   std::vector<double>& high) const {
+    const std::vector<int> own = OwnRangeBands();
+    if (low.size() != own.size() || high.size() != own.size())
+        return Status::Failure(" Give a range for every band that takes its own ");
+    std::vector<double> values;
+    for (size_t i = 0; i < own.size(); ++i) {
+        const RasterSource* raster = readers_[own[i]].Raster();
+        const int window = raster->WindowColumns();
+        for (int x0 = 0; x0 < size_.columns; x0 += window)
+            if (Status read = RasterSource::RangeOfRows({raster}, first, count, x0,
+                                                        std::min(window, size_.columns - x0),
+                                                        &low[i], &high[i], 0, values);
+                !read)
+                return read;
+    }
+    return Status::Ok();
+}
+
+Status StreamedJob::TakeOwnRanges(const std::vector<double>& low, const std::vector<double>& high) {
+    std::vector<RasterSource*> own;
+    for (const int b : OwnRangeBands()) own.push_back(readers_[b].MutableRaster());
+    if (low.size() != own.size() || high.size() != own.size())
+        return Status::Failure(" Give a range for every band that takes its own ");
+    return RasterSource::TakeOwnRanges(own, {low}, {high});
+}
+
+RasterSource* StreamedJob::Raster(int band) {
+    if (band < 1 || band > bandCount_) return nullptr;
+    return readers_[band].MutableRaster();
+}
+
+const RasterSource* StreamedJob::Raster(int band) const {
+    if (band < 1 || band > bandCount_) return nullptr;
+    return readers_[band].Raster();
+}
+
+std::vector<std::optional<StretchRange>> StreamedJob::Stretches() const {
+    std::vector<std::optional<StretchRange>> stretches;
+    for (int b = 1; b <= bandCount_; ++b) {
+        const std::optional<GrayStretch> stretch = readers_[b].Stretch();
+        stretches.push_back(stretch ? std::optional<StretchRange>(stretch->range) : std::nullopt);
+    }
+    return stretches;
+}
+
+Status StreamedJob::TakeStatistics(const BandStatistics& statistics) {
+    try {
+        return AcceptStatistics(statistics);
+    } catch (const std::bad_alloc&) {
+        return Status::Failure(std::string(kMemoryRefusal) + "to read the bands ");
+    }
+}
+
+Status StreamedJob::TakeCounts(CodeTally tally) {
+    if (treatment_.byGray.empty()) return Status::Failure(" The bands are not segmented ");
+    if (tally.pixelCount.size() != static_cast<size_t>(treatment_.table.CodeCount) + 1)
+        return Status::Failure(" The counts are not those of this code table ");
+    tessera::TakeCounts(treatment_, std::move(tally));
+    return Status::Ok();
 }
 
 }  // namespace tessera

@@ -5,6 +5,7 @@
 // the bands it holds, so every file written is byte for byte the one it writes for the same
 // choices, and every refusal has the same text.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -114,7 +115,60 @@ class StreamedJob {
     // Where every band lies on the map; none when a band carries no georeference.
     std::optional<Georeference> Place() const;
 
+    // ----- the passes shared out among processes -----
+    // A job whose passes other processes run over windows of lines, each with a job of its own
+    // opened alike (the stretches this one decided given to it), takes their sums in place of
+    // its own passes: TakeOwnRanges, the percentile steps of the band's RasterSource,
+    // TakeStatistics, TakeCounts, then SaveWindows with the windows' classes.
+
+    // Lines first..first + count - 1 of every band as gray levels and marks of the pixels
+    // without data: band b's count x columns bytes at gray + (b - 1) x count x columns, its
+    // marks likewise (0 everywhere for a band that cannot lack data). Every block is decoded
+    // once.
+    Status ReadWindow(int first, int count, uint8_t* gray, uint8_t* marks) const;
+    // The bands whose stretch is their own range, still to be found.
+    std::vector<int> OwnRangeBands() const;
+    // Those bands' least and greatest values with data in lines first..first + count - 1,
+    // folded into low[i] and high[i] (i indexing OwnRangeBands).
+    Status RangesOfWindow(int first, int count, std::vector<double>& low,
+                          std::vector<double>& high) const;
+    // The own ranges of OwnRangeBands, from every window's least and greatest values folded
+    // together, as their stretches; refused as ReadBands refuses a band without a range.
+    Status TakeOwnRanges(const std::vector<double>& low, const std::vector<double>& high);
+    // Band b's raster (null for raw files and bitmaps), for the steps of its percentiles.
+    RasterSource* Raster(int band);
+    const RasterSource* Raster(int band) const;
+    // Some pixel of band b may be without data (its marks are not all 0).
+    bool MayLackData(int band) const {
+        return band >= 1 && band <= bandCount_ && readers_[band].MayLackData();
+    }
+    // Each band's stretch, once known (none for 8-bit bands).
+    std::vector<std::optional<StretchRange>> Stretches() const;
+    // Pass 1's sums over the whole scene in place of ReadBands: refused as ReadBands refuses
+    // a band without data.
+    Status TakeStatistics(const BandStatistics& statistics);
+    // Pass 2's sums over the whole scene in place of CountCodes.
+    Status TakeCounts(CodeTally tally);
+    // Pass 3 with the classes of every window handed over in place of ClassifyStrips: as Save,
+    // window k of `windows` being lines windowFirst[k]..windowFirst[k + 1] - 1. `next(k)` gives
+    // window k's classes and, when `segmentedStem` is not empty, the last band's segment
+    // numbers (count x columns bytes each), called for k = 0, 1, ... in order; a refusal stops
+    // the save with nothing put in place.
+    using WindowClasses = std::function<Status(int window, const uint8_t*& classes,
+                                               const uint8_t*& segments)>;
+    Status SaveWindows(const std::string& stem, const std::string& segmentedStem,
+                       ResultFiles files, const std::vector<int>& windowFirst,
+                       const WindowClasses& next);
+
   private:
+    // Every band's statistics taken once pass 1 is over, here or elsewhere.
+    Status AcceptStatistics(const BandStatistics& statistics);
+    // The classes handed to `result` (and the segment numbers to `segments`) by `produce`,
+    // then every file put in place with the others or none.
+    using ClassProducer = std::function<Status(ResultWriter& result, SegmentedWriter* segments)>;
+    Status SaveFrom(const std::string& stem, const std::string& segmentedStem, ResultFiles files,
+                    int workers, const ClassProducer& produce);
+
     StreamSettings settings_;
     int bandCount_ = 0;
     ImageSize size_;

@@ -146,6 +146,20 @@ class Case(unittest.TestCase):
         run_python(self.job, self.folder)
         self.assertExpectedFiles()
 
+    def test_dask_on_files(self):
+        """tessera.dask.run on the cluster, the scene cut into windows of a few lines so that
+        every pass sums several windows."""
+        import tessera.dask
+        choices = placed(self.job["choices"], self.folder)
+        if self.job["run"] == "treatment":
+            tessera.dask.run(placed(self.job["bands"], self.folder), chunk_lines=16, **choices)
+        elif self.job["run"] == "fit":
+            tessera.dask.fit_treatment(self.job["scenes"], self.job["treatment"],
+                                       chunk_lines=16, **choices)
+        else:
+            tessera.dask.change(self.job["maps"][0], self.job["maps"][1], **choices)
+        self.assertExpectedFiles()
+
     def test_dask_on_arrays(self):
         if self.job.get("dask") != "arrays":
             self.skipTest(self.job["dask"])

@@ -1,0 +1,423 @@
+// A job whose passes the processes of a cluster run over windows of lines (tessera.dask.run):
+// the driver's WindowedJob, the steps a task takes on its window, and the passes over a
+// window's gray levels. No rule is decided here.
+#include "job/windowed.h"
+
+#include "bands/percentiles.h"
+#include "job/choices.h"
+#include "treatment.h"
+
+namespace tessera::python {
+
+namespace {
+
+using Int64Array = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+using ByteArray = py::array_t<uint8_t, py::array::c_style>;
+using Given = std::vector<std::tuple<std::string, std::string, std::string>>;
+
+std::vector<int64_t> NumbersOf(const Int64Array& array) {
+    if (array.ndim() != 1) RaiseValue("a percentile search is a list of whole numbers");
+    return std::vector<int64_t>(array.data(), array.data() + array.shape(0));
+}
+
+RankFinder FinderOf(const Int64Array& array) {
+    std::optional<RankFinder> finder = RankFinder::FromNumbers(NumbersOf(array));
+    if (!finder) RaiseValue("these numbers are no percentile search");
+    return std::move(*finder);
+}
+
+py::array_t<int64_t> ArrayOfFinder(const RankFinder& finder) {
+    return ArrayOf(finder.Numbers());
+}
+
+// The gray levels and marks of a window of every band: (bands, lines, columns) bytes each.
+ImageSize WindowSize(const ByteArray& gray, const ByteArray& marks, int bands) {
+    if (gray.ndim() != 3 || marks.ndim() != 3 || gray.shape(0) != bands ||
+        marks.shape(0) != bands || gray.shape(1) != marks.shape(1) ||
+        gray.shape(2) != marks.shape(2))
+        RaiseValue("a window holds the gray levels and marks of " + std::to_string(bands) +
+                   " bands, (bands, lines, columns) bytes each");
+    return ImageSize{static_cast<int>(gray.shape(1)), static_cast<int>(gray.shape(2))};
+}
+
+// The window as a source of strips; marks only for the bands that may lack data.
+MemoryStrips WindowStrips(const ByteArray& gray, const ByteArray& marks,
+                          const std::vector<bool>& marked) {
+    const int n = static_cast<int>(marked.size());
+    const ImageSize size = WindowSize(gray, marks, n);
+    const size_t cells = Cells(size);
+    const auto lent = [](const uint8_t* data) {
+        return std::shared_ptr<const uint8_t[]>(data, [](const uint8_t*) {});
+    };
+    std::vector<BandPlane> planes;
+    for (int b = 0; b < n; ++b)
+        planes.push_back({lent(gray.data() + cells * static_cast<size_t>(b)),
+                          marked[static_cast<size_t>(b)]
+                              ? lent(marks.data() + cells * static_cast<size_t>(b))
+                              : nullptr});
+    return MemoryStrips(size, std::move(planes));
+}
+
+// Pass 1 over a window: per band its histogram, pixels without data, those NaN or infinite and
+// those a mask leaves without data, (bands, 259) numbers.
+py::array_t<int64_t> WindowStatistics(const ByteArray& gray, const ByteArray& marks,
+                                      const std::vector<bool>& marked) {
+    const int n = static_cast<int>(marked.size());
+    MemoryStrips strips = WindowStrips(gray, marks, marked);
+    Result<BandStatistics> statistics;
+    {
+        py::gil_scoped_release release;
+        statistics = GatherStatistics(strips, 1);
+    }
+    const BandStatistics sums = Take(std::move(statistics));
+    py::array_t<int64_t> out({n, 259});
+    auto rows = out.mutable_unchecked<2>();
+    for (int b = 1; b <= n; ++b) {
+        for (int g = 0; g < 256; ++g) rows(b - 1, g) = sums.histograms[b][g];
+        rows(b - 1, 256) = sums.withoutData[b];
+        rows(b - 1, 257) = sums.nonFinite[b];
+        rows(b - 1, 258) = sums.masked[b];
+    }
+    return out;
+}
+
+BandStatistics WindowStatisticsOf(const Int64Array& a, int n) {
+    if (a.ndim() != 2 || a.shape(0) != n || a.shape(1) != 259)
+        RaiseValue("the statistics of " + std::to_string(n) + " bands are " + std::to_string(n) +
+                   " x 259 numbers");
+    auto rows = a.unchecked<2>();
+    BandStatistics statistics;
+    const size_t entries = static_cast<size_t>(n) + 1;
+    statistics.histograms.assign(entries, Histogram{});
+    statistics.withoutData.assign(entries, 0);
+    statistics.nonFinite.assign(entries, 0);
+    statistics.masked.assign(entries, 0);
+    for (int b = 1; b <= n; ++b) {
+        for (int g = 0; g < 256; ++g) statistics.histograms[b][g] = rows(b - 1, g);
+        statistics.withoutData[b] = rows(b - 1, 256);
+        statistics.nonFinite[b] = rows(b - 1, 257);
+        statistics.masked[b] = rows(b - 1, 258);
+    }
+    return statistics;
+}
+
+// What a window's passes 2 and 3 need of the treatment: the bands' segmentations (for the code
+// table and look-ups) and, for the classes, each code's class. Picklable.
+class GrayPlan {
+  public:
+    GrayPlan(std::vector<Segmenting> segmentations, std::vector<bool> marked,
+             std::vector<uint8_t> classOf)
+        : segmentations_(std::move(segmentations)),
+          marked_(std::move(marked)),
+          classOf_(std::move(classOf)) {
+        if (segmentations_.size() != marked_.size())
+            RaiseValue("give one segmentation and one mark rule per band");
+        std::vector<ArrayBand> bands(segmentations_.size());
+        plan_ = Take(MakeBlockPlan(std::move(bands), RecordsOf(segmentations_), {}));
+        if (!classOf_.empty()) {
+            if (classOf_.size() != static_cast<size_t>(plan_.treatment.table.CodeCount) + 1)
+                RaiseValue("give the class of every code 0..N");
+            plan_.treatment.classOf = classOf_;
+        }
+    }
+    py::tuple State() const { return py::make_tuple(segmentations_, marked_, classOf_); }
+    int CodeCount() const { return plan_.treatment.table.CodeCount; }
+
+    // The pixels of every code 0..N, then those without data, then those of them masked.
+    py::array_t<int64_t> Counts(const ByteArray& gray, const ByteArray& marks) const {
+        MemoryStrips strips = WindowStrips(gray, marks, marked_);
+        Result<CodeTally> tally;
+        {
+            py::gil_scoped_release release;
+            tally = CountCodes(strips, plan_.treatment, 1);
+        }
+        CodeTally counts = Take(std::move(tally));
+        counts.pixelCount.push_back(counts.withoutData);
+        counts.pixelCount.push_back(counts.masked);
+        return ArrayOf(counts.pixelCount);
+    }
+
+    // The window's classes, and with `segments` the last band's segment numbers.
+    py::tuple Classes(const ByteArray& gray, const ByteArray& marks, bool segments) const {
+        if (classOf_.empty()) RaiseValue("the plan holds no classes");
+        MemoryStrips strips = WindowStrips(gray, marks, marked_);
+        const ImageSize size = strips.Size();
+        const int n = static_cast<int>(marked_.size());
+        py::array_t<uint8_t> classes = Plane(size);
+        py::array_t<uint8_t> numbers = Plane(segments ? size : ImageSize{0, 0});
+        uint8_t* out = classes.mutable_data();
+        uint8_t* numbered = numbers.mutable_data();
+        const size_t columns = static_cast<size_t>(size.columns);
+        Status done;
+        {
+            py::gil_scoped_release release;
+            done = ClassifyStrips(
+                strips, plan_.treatment, 1,
+                [&](int, int, const Strip& strip, const uint8_t* lines) {
+                    const size_t at = static_cast<size_t>(strip.first) * columns;
+                    std::copy(lines, lines + static_cast<size_t>(strip.count) * columns,
+                              out + at);
+                    for (int i = 0; segments && i < strip.count; ++i)
+                        NumberLine(plan_.treatment, n, strip.Gray(n - 1, i),
+                                   strip.Marks(n - 1, i), size.columns,
+                                   numbered + at + static_cast<size_t>(i) * columns);
+                    return Status::Ok();
+                });
+        }
+        Check(done);
+        return py::make_tuple(classes, segments ? py::object(numbers) : py::none());
+    }
+
+  private:
+    std::vector<Segmenting> segmentations_;
+    std::vector<bool> marked_;
+    std::vector<uint8_t> classOf_;
+    BlockPlan plan_;
+};
+
+std::vector<std::optional<StretchRange>> StretchesOf(const std::vector<Stretch>& given) {
+    std::vector<std::optional<StretchRange>> stretches;
+    for (const Stretch& stretch : given) stretches.push_back(StretchOf(stretch));
+    return stretches;
+}
+
+// The job the choices describe, opened for windows: by the driver (without stretches), or by a
+// task (with those the driver decided).
+class PyWindowedJob {
+  public:
+    PyWindowedJob(const Given& given, const std::vector<Stretch>& stretches) : given_(given) {
+        std::vector<job::Given> choices;
+        for (const auto& [option, value, second] : given) choices.push_back({option, value, second});
+        const Result<job::Options> described = job::DescribeJob(choices, job::Speaker::Python);
+        if (!described) RaiseRefusal(job::Refusal::Usage, described.message);
+        job::Options options = *described.value;
+        options.quiet = true;
+        options.progress = false;
+        job::JobOutcome refused;
+        {
+            py::gil_scoped_release release;
+            job_ = job::WindowedJob::Open(options, StretchesOf(stretches), refused);
+        }
+        if (!job_) RaiseRefusal(refused.kind, refused.message);
+    }
+
+    py::tuple Size() const { return py::make_tuple(job_->Size().lines, job_->Size().columns); }
+    int BandCount() const { return static_cast<int>(Marked().size()); }
+    std::vector<bool> Marked() const {
+        std::vector<bool> marked;
+        for (int b = 1; b <= job_->Job().State().BandCount(); ++b)
+            marked.push_back(job_->Job().MayLackData(b));
+        return marked;
+    }
+    std::vector<int> Windows(int lines) const { return job_->Windows(lines); }
+    std::string Out() const { return job_->Choices().out; }
+    bool Segmented() const { return !job_->Choices().saveSegmented.empty(); }
+
+    // ----- a task's steps on its window -----
+    py::tuple Read(int first, int count) const {
+        const int n = BandCount();
+        const ImageSize size{count, job_->Size().columns};
+        if (count < 1) RaiseValue("a window holds at least one line");
+        py::array_t<uint8_t> gray({n, size.lines, size.columns});
+        py::array_t<uint8_t> marks({n, size.lines, size.columns});
+        uint8_t* g = gray.mutable_data();
+        uint8_t* m = marks.mutable_data();
+        Status read;
+        {
+            py::gil_scoped_release release;
+            read = job_->Job().ReadWindow(first, count, g, m);
+        }
+        if (!read) RaiseRefusal(job::Refusal::Input, read.message);
+        return py::make_tuple(gray, marks);
+    }
+    std::vector<int> OwnRangeBands() const { return job_->Job().OwnRangeBands(); }
+    py::tuple Ranges(int first, int count) const {
+        const size_t own = OwnRangeBands().size();
+        std::vector<double> low(own, std::numeric_limits<double>::infinity());
+        std::vector<double> high(own, -std::numeric_limits<double>::infinity());
+        Status read;
+        {
+            py::gil_scoped_release release;
+            read = job_->Job().RangesOfWindow(first, count, low, high);
+        }
+        if (!read) RaiseRefusal(job::Refusal::Input, read.message);
+        return py::make_tuple(ArrayOf(low), ArrayOf(high));
+    }
+    std::vector<int> PercentileBands() const {
+        std::vector<int> bands;
+        for (int b = 1; b <= BandCount(); ++b)
+            if (const RasterSource* raster = job_->Job().Raster(b);
+                raster && raster->Percentiles() && !raster->Stretch() && !raster->IsByte())
+                bands.push_back(b);
+        return bands;
+    }
+    py::array_t<int64_t> NewFinder(int band) const {
+        return ArrayOfFinder(RasterOf(band).NewPercentileFinder());
+    }
+    // The window's count into a cleared copy of the search.
+    py::array_t<int64_t> CountPercentiles(int band, const Int64Array& search, int first,
+                                          int count) const {
+        RankFinder part = FinderOf(search).Cleared();
+        Status read;
+        {
+            py::gil_scoped_release release;
+            read = RasterOf(band).CountPercentileLines(part, first, count);
+        }
+        if (!read) RaiseRefusal(job::Refusal::Input, read.message);
+        return ArrayOfFinder(part);
+    }
+    py::array_t<int64_t> RankFinderOf(int band, const Int64Array& search) const {
+        RankFinder finder = FinderOf(search);
+        if (Status ranked = RasterOf(band).RankPercentileFinder(finder); !ranked)
+            RaiseRefusal(job::Refusal::Input, job::InWordsOf(job::Speaker::Python, ranked.message));
+        return ArrayOfFinder(finder);
+    }
+    void TakePercentiles(int band, const Int64Array& search) {
+        if (Status taken = RasterOf(band).TakePercentilesFound(FinderOf(search)); !taken)
+            RaiseRefusal(job::Refusal::Input, job::InWordsOf(job::Speaker::Python, taken.message));
+    }
+    void TakeRanges(const std::vector<double>& low, const std::vector<double>& high) {
+        if (Status taken = job_->Job().TakeOwnRanges(low, high); !taken)
+            RaiseRefusal(job::Refusal::Input, job::InWordsOf(job::Speaker::Python, taken.message));
+    }
+    std::vector<Stretch> Stretches() const {
+        std::vector<Stretch> stretches;
+        for (const std::optional<StretchRange>& range : job_->Job().Stretches())
+            stretches.push_back(range ? Stretch(std::pair{range->minimum, range->maximum})
+                                      : Stretch());
+        return stretches;
+    }
+
+    // ----- the driver's steps -----
+    void TakeStatistics(const Int64Array& sums) {
+        const job::JobOutcome taken = job_->TakeStatistics(WindowStatisticsOf(sums, BandCount()));
+        if (!taken.Done()) RaiseRefusal(taken.kind, taken.message);
+    }
+    GrayPlan CountPlan() const { return GrayPlan(SegmentationsOf(), Marked(), {}); }
+    void TakeCounts(const Int64Array& counts) {
+        const size_t codes = static_cast<size_t>(job_->Job().Table().CodeCount) + 1;
+        if (counts.ndim() != 1 || static_cast<size_t>(counts.shape(0)) != codes + 2)
+            RaiseValue("the counts of " + std::to_string(codes - 1) + " codes are " +
+                       std::to_string(codes + 2) + " numbers");
+        CodeTally tally;
+        tally.pixelCount.assign(counts.data(), counts.data() + codes);
+        tally.withoutData = counts.data()[codes];
+        tally.masked = counts.data()[codes + 1];
+        const job::JobOutcome taken = job_->TakeCounts(std::move(tally));
+        if (!taken.Done()) RaiseRefusal(taken.kind, taken.message);
+    }
+    GrayPlan ClassPlan() const {
+        return GrayPlan(SegmentationsOf(), Marked(), job_->Job().State().classOf);
+    }
+    // The files, from the windows' classes that `next(k)` gives as (classes, segments or None).
+    PyTreatment Save(const std::vector<int>& windows, const py::function& next) {
+        py::object held;  // the window being written, kept alive while it is
+        py::object heldSegments;
+        std::string failure;
+        const auto given = [&](int k, const uint8_t*& classes, const uint8_t*& segments) {
+            py::gil_scoped_acquire acquire;
+            try {
+                py::tuple window = next(k);
+                held = window[0];
+                heldSegments = window[1];
+                const auto lines = py::cast<ByteArray>(held);
+                const int count = windows[static_cast<size_t>(k) + 1] - windows[static_cast<size_t>(k)];
+                if (lines.ndim() != 2 || lines.shape(0) != count ||
+                    lines.shape(1) != job_->Size().columns)
+                    return Status::Failure(" Window " + std::to_string(k + 1) +
+                                           " of classes has another size ");
+                classes = lines.data();
+                segments = nullptr;
+                if (!heldSegments.is_none()) segments = py::cast<ByteArray>(heldSegments).data();
+                return Status::Ok();
+            } catch (py::error_already_set& error) {
+                failure = error.what();
+                return Status::Failure(" " + failure + " ");
+            }
+        };
+        job::JobOutcome outcome;
+        {
+            py::gil_scoped_release release;
+            outcome = job_->Save(windows, given);
+        }
+        if (!outcome.Done()) RaiseRefusal(outcome.kind, outcome.message);
+        return PyTreatment(outcome);
+    }
+    PyTreatment Current() const {
+        job::JobOutcome outcome;
+        outcome.treatment = job_->Job().State();
+        outcome.size = job_->Size();
+        return PyTreatment(outcome);
+    }
+
+  private:
+    RasterSource& RasterOf(int band) const {
+        RasterSource* raster = job_->Job().Raster(band);
+        if (raster == nullptr) RaiseValue("band " + std::to_string(band) + " is no raster");
+        return *raster;
+    }
+    std::vector<Segmenting> SegmentationsOf() const {
+        std::vector<Segmenting> all;
+        const tessera::Treatment& treatment = job_->Job().State();
+        for (int b = 1; b <= treatment.BandCount(); ++b)
+            all.push_back(SegmentationOf(treatment.records[b]));
+        return all;
+    }
+    Given given_;
+    std::unique_ptr<job::WindowedJob> job_;
+};
+
+}  // namespace
+
+void BindWindowed(py::module_& m) {
+    py::class_<GrayPlan>(m, "GrayPlan")
+        .def(py::init<std::vector<Segmenting>, std::vector<bool>, std::vector<uint8_t>>())
+        .def_property_readonly("code_count", &GrayPlan::CodeCount)
+        .def("counts", &GrayPlan::Counts)
+        .def("classes", &GrayPlan::Classes)
+        .def(py::pickle([](const GrayPlan& plan) { return plan.State(); },
+                        [](const py::tuple& state) {
+                            return GrayPlan(state[0].cast<std::vector<Segmenting>>(),
+                                            state[1].cast<std::vector<bool>>(),
+                                            state[2].cast<std::vector<uint8_t>>());
+                        }));
+    py::class_<PyWindowedJob>(m, "WindowedJob")
+        .def(py::init<const Given&, const std::vector<Stretch>&>())
+        .def_property_readonly("size", &PyWindowedJob::Size)
+        .def_property_readonly("band_count", &PyWindowedJob::BandCount)
+        .def_property_readonly("marked", &PyWindowedJob::Marked)
+        .def_property_readonly("out", &PyWindowedJob::Out)
+        .def_property_readonly("segmented", &PyWindowedJob::Segmented)
+        .def("windows", &PyWindowedJob::Windows, py::arg("lines") = 0)
+        .def("read", &PyWindowedJob::Read)
+        .def("own_range_bands", &PyWindowedJob::OwnRangeBands)
+        .def("ranges", &PyWindowedJob::Ranges)
+        .def("take_ranges", &PyWindowedJob::TakeRanges)
+        .def("percentile_bands", &PyWindowedJob::PercentileBands)
+        .def("new_finder", &PyWindowedJob::NewFinder)
+        .def("count_percentiles", &PyWindowedJob::CountPercentiles)
+        .def("rank_finder", &PyWindowedJob::RankFinderOf)
+        .def("take_percentiles", &PyWindowedJob::TakePercentiles)
+        .def("stretches", &PyWindowedJob::Stretches)
+        .def("take_statistics", &PyWindowedJob::TakeStatistics)
+        .def("count_plan", &PyWindowedJob::CountPlan)
+        .def("take_counts", &PyWindowedJob::TakeCounts)
+        .def("class_plan", &PyWindowedJob::ClassPlan)
+        .def("save", &PyWindowedJob::Save)
+        .def("treatment", &PyWindowedJob::Current);
+    m.def("window_statistics", &WindowStatistics,
+          "Pass 1 over a window's gray levels and marks: (bands, 259) numbers.");
+    m.def("merge_finders", [](const Int64Array& a, const Int64Array& b) {
+        RankFinder total = FinderOf(a);
+        if (!total.Merge(FinderOf(b))) RaiseValue("these percentile searches are not one search");
+        return ArrayOfFinder(total);
+    });
+    m.def("end_finder_pass", [](const Int64Array& a) {
+        RankFinder finder = FinderOf(a);
+        finder.EndPass();
+        return ArrayOfFinder(finder);
+    });
+    m.def("finder_done", [](const Int64Array& a) { return FinderOf(a).Done(); });
+}
+
+}  // namespace tessera::python

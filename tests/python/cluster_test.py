@@ -1,0 +1,158 @@
+"""tessera.dask.run as a cluster runs it: a worker killed in the middle of each pass in turn, and
+a scheduler and workers started as separate processes through dask's own command line. Every
+run must give the batch tool's files, byte for byte. Everything runs on loopback, bounded in
+time, and every process started here is stopped."""
+import os
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+import unittest
+from pathlib import Path
+
+from support import BATCH, ScratchCase, run_batch, write_scene
+
+import tessera.dask
+
+FILES = (".bmp", ".raw", ".txt", ".tif", ".tif.aux.xml", ".csv", ".qml")
+# The steps of a run, by the names of their tasks.
+PASSES = ("range", "percentiles0", "gray", "statistics", "counts", "classes")
+
+
+def batch_arguments(scene, out, percentiles):
+    arguments = ["--method", "equipopulation", "--segments", "3", "--min-pixels", "2000"]
+    if percentiles:
+        arguments += ["--stretch", "2%,98%"]
+    return arguments + ["--bands", scene, "--out", out]
+
+
+def keywords(percentiles):
+    chosen = dict(method="equipopulation", segments=3, min_pixels=2000)
+    if percentiles:
+        chosen["stretch"] = "2%,98%"
+    return chosen
+
+
+class Killer(threading.Thread):
+    """Kills (SIGKILL) the process of a worker running a task of the named step, once."""
+
+    def __init__(self, client, step, pids):
+        super().__init__(daemon=True)
+        self.client, self.step, self.pids = client, step, pids
+        self.killed = None
+        self.done = threading.Event()
+
+    def run(self):
+        deadline = time.monotonic() + 120
+        while not self.done.is_set() and time.monotonic() < deadline:
+            for worker, keys in self.client.processing().items():
+                if any(str(k).startswith(f"tessera-{self.step}-") for k in keys):
+                    os.kill(self.pids[worker], signal.SIGKILL)
+                    self.killed = worker
+                    return
+            time.sleep(0.005)
+
+
+class LostWorker(ScratchCase):
+    """A LocalCluster with nannies: a worker killed in the middle of a pass is started again,
+    what it held is computed again from the graph, and the files are those of the batch tool."""
+
+    @classmethod
+    def setUpClass(cls):
+        from distributed import Client, LocalCluster
+        cls.cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                   host="127.0.0.1", dashboard_address=None)
+        cls.client = Client(cls.cluster)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.client.close()
+        cls.cluster.close()
+
+    def pids(self):
+        self.client.wait_for_workers(2, timeout=180)
+        return self.client.run(os.getpid)
+
+    def test_a_worker_killed_in_each_pass(self):
+        scene = str(self.dir / "scene.tif")
+        write_scene(scene, lines=1200, columns=1200)
+        for percentiles in (False, True):
+            run_batch(batch_arguments(scene, str(self.dir / f"batch{percentiles}"), percentiles))
+            for step in PASSES:
+                if step == "range" and percentiles or step == "percentiles0" and not percentiles:
+                    continue
+                with self.subTest(step=step, percentiles=percentiles):
+                    killer = Killer(self.client, step, self.pids())
+                    killer.start()
+                    out = self.dir / f"lost-{step}"
+                    try:
+                        tessera.dask.run(scene, out=str(out), chunk_lines=100,
+                                         **keywords(percentiles))
+                    finally:
+                        killer.done.set()
+                        killer.join()
+                    self.assertIsNotNone(killer.killed, f"no task of {step} was seen running")
+                    self.assertSameFiles(out, self.dir / f"batch{percentiles}", FILES)
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class CommandLineCluster(ScratchCase):
+    """A scheduler and three single-threaded workers started by `dask scheduler` and
+    `dask worker` as processes of their own; the client connects by address."""
+
+    def start(self, *arguments):
+        process = subprocess.Popen([sys.executable, "-m", "dask", *arguments],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   start_new_session=True)
+        self.addCleanup(self.stop, process)
+        return process
+
+    @staticmethod
+    def stop(process):
+        if process.poll() is None:
+            os.killpg(process.pid, signal.SIGTERM)
+            try:
+                process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+
+    def test_masks_and_a_window_on_three_workers(self):
+        from distributed import Client
+        port = free_port()
+        address = f"tcp://127.0.0.1:{port}"
+        self.start("scheduler", "--host", "127.0.0.1", "--port", str(port),
+                   "--no-dashboard")
+        for _ in range(3):
+            self.start("worker", address, "--nworkers", "1", "--nthreads", "1",
+                       "--no-dashboard", "--local-directory", str(self.dir / "workers"))
+        scene = str(self.dir / "scene.tif")
+        write_scene(scene, lines=600, columns=700)
+        mask = str(self.dir / "mask.tif")
+        write_scene(mask, lines=600, columns=700, bands=1, seed=3)
+        window = ["--window-pixels", "50,40,500,600"]
+        batch = ["--method", "segmentation", "--segments", "3", "--min-pixels", "500",
+                 "--mask", mask, "--mask-values", "1000,1001,1002,1003,1004,1005"]
+        run_batch(batch + window + ["--bands", scene, "--out", str(self.dir / "batch")])
+        with Client(address, timeout=60) as client:
+            client.wait_for_workers(3, timeout=60)
+            # The workers import the module as their environment has it: none was handed to
+            # them here.
+            places = client.run(lambda: __import__("tessera").__file__)
+            self.assertEqual(len(places), 3)
+            tessera.dask.run(scene, method="segmentation", segments=3, min_pixels=500,
+                             mask=mask, mask_values=[1000, 1001, 1002, 1003, 1004, 1005],
+                             window_pixels=(50, 40, 500, 600), out=str(self.dir / "dask"),
+                             chunk_lines=100)
+        self.assertSameFiles(self.dir / "dask", self.dir / "batch", FILES)
+
+
+if __name__ == "__main__":
+    unittest.main()
