@@ -289,10 +289,31 @@ class PyWindowedJob {
     }
 
     // ----- the driver's steps -----
-    void TakeStatistics(const Int64Array& sums) {
-        const job::JobOutcome taken = job_->TakeStatistics(WindowStatisticsOf(sums, BandCount()));
+    // Pass 1's sums, then (with `segment`) the bands' segmentation the choices give.
+    void TakeStatistics(const Int64Array& sums, bool segment) {
+        const BandStatistics statistics = WindowStatisticsOf(sums, BandCount());
+        if (!segment) {
+            if (Status taken = job_->Job().TakeStatistics(statistics); !taken)
+                RaiseRefusal(job::Refusal::Input,
+                             job::InWordsOf(job::Speaker::Python, taken.message));
+            return;
+        }
+        const job::JobOutcome taken = job_->TakeStatistics(statistics);
         if (!taken.Done()) RaiseRefusal(taken.kind, taken.message);
     }
+    // The pixels of each value of band b in a window (StreamedJob::CountValues).
+    py::tuple CountValues(int band, int first, int count) const {
+        std::vector<int64_t> counts;
+        int64_t lowest = 0;
+        Status counted;
+        {
+            py::gil_scoped_release release;
+            counted = job_->Job().CountValues(band, counts, lowest, first, count);
+        }
+        if (!counted) RaiseRefusal(job::Refusal::Input, counted.message);
+        return py::make_tuple(ArrayOf(counts), lowest);
+    }
+    tessera::StreamedJob& Streamed() { return job_->Job(); }
     GrayPlan CountPlan() const { return GrayPlan(SegmentationsOf(), Marked(), {}); }
     void TakeCounts(const Int64Array& counts) {
         const size_t codes = static_cast<size_t>(job_->Job().Table().CodeCount) + 1;
@@ -367,6 +388,85 @@ class PyWindowedJob {
     std::unique_ptr<job::WindowedJob> job_;
 };
 
+// A fit whose scenes' passes run as windows (the Python callbacks): read(k, stretches) gives
+// scene k's PyWindowedJob with pass 1's sums taken; values(job, b) band b's value counts as
+// (counts, lowest); count(job) the code counts of a job segmented as the fit says.
+PyTreatment FitWith(const Given& given, const py::function& read, const py::function& values,
+                    const py::function& count) {
+    std::vector<job::Given> choices;
+    for (const auto& [option, value, second] : given) choices.push_back({option, value, second});
+    const Result<job::Options> described = job::DescribeJob(choices, job::Speaker::Python);
+    if (!described) RaiseRefusal(job::Refusal::Usage, described.message);
+    job::Options options = *described.value;
+    options.quiet = true;
+    options.progress = false;
+    py::object held;
+    const auto failed = [](py::error_already_set& error) {
+        std::string text = error.what();
+        if (error.matches(PyExc_Exception)) text = py::str(error.value());
+        return text;
+    };
+    const auto stretchList = [](const std::vector<std::optional<StretchRange>>& stretches) {
+        py::list list;
+        for (const auto& range : stretches)
+            list.append(range ? py::object(py::make_tuple(range->minimum, range->maximum))
+                              : py::none());
+        return list;
+    };
+    job::ScenePasses passes;
+    passes.read = [&](int scene, const std::vector<std::optional<StretchRange>>& stretches)
+        -> Result<const tessera::StreamedJob*> {
+        using R = Result<const tessera::StreamedJob*>;
+        py::gil_scoped_acquire acquire;
+        try {
+            held = read(scene, stretchList(stretches));
+            return R::Of(&held.cast<PyWindowedJob&>().Streamed());
+        } catch (py::error_already_set& error) {
+            return R::Failure(failed(error));
+        }
+    };
+    passes.countValues = [&](int band, std::vector<int64_t>& counts, int64_t& lowest) {
+        py::gil_scoped_acquire acquire;
+        try {
+            const py::tuple answer = values(held, band);
+            const auto sums = answer[0].cast<Int64Array>();
+            counts.assign(sums.data(), sums.data() + sums.size());
+            lowest = answer[1].cast<int64_t>();
+            return Status::Ok();
+        } catch (py::error_already_set& error) {
+            return Status::Failure(failed(error));
+        }
+    };
+    passes.count = [&](int scene, const std::vector<std::optional<StretchRange>>& stretches,
+                       const SavedTreatment& fitted) -> Result<std::vector<int64_t>> {
+        using R = Result<std::vector<int64_t>>;
+        py::gil_scoped_acquire acquire;
+        try {
+            held = read(scene, stretchList(stretches));
+            tessera::StreamedJob& job = held.cast<PyWindowedJob&>().Streamed();
+            if (Status taken = job.TakeSavedSegmentation(fitted); !taken)
+                return R::Failure(taken.message);
+            if (Status segmented = job.FinishSegmentation(); !segmented)
+                return R::Failure(segmented.message);
+            const auto sums = count(held).cast<Int64Array>();
+            const size_t codes = static_cast<size_t>(job.Table().CodeCount) + 1;
+            if (static_cast<size_t>(sums.size()) < codes)
+                return R::Failure(" The counts are not those of this code table ");
+            return R::Of(std::vector<int64_t>(sums.data(), sums.data() + codes));
+        } catch (py::error_already_set& error) {
+            return R::Failure(failed(error));
+        }
+    };
+    job::JobOutcome outcome;
+    {
+        py::gil_scoped_release release;
+        outcome = job::TellAsRun(job::FitTreatment(options, nullptr, &passes), options);
+    }
+    held = py::none();
+    if (!outcome.Done()) RaiseRefusal(outcome.kind, outcome.message);
+    return PyTreatment(outcome);
+}
+
 }  // namespace
 
 void BindWindowed(py::module_& m) {
@@ -399,12 +499,16 @@ void BindWindowed(py::module_& m) {
         .def("rank_finder", &PyWindowedJob::RankFinderOf)
         .def("take_percentiles", &PyWindowedJob::TakePercentiles)
         .def("stretches", &PyWindowedJob::Stretches)
-        .def("take_statistics", &PyWindowedJob::TakeStatistics)
+        .def("take_statistics", &PyWindowedJob::TakeStatistics, py::arg("sums"),
+             py::arg("segment") = true)
+        .def("count_values", &PyWindowedJob::CountValues)
         .def("count_plan", &PyWindowedJob::CountPlan)
         .def("take_counts", &PyWindowedJob::TakeCounts)
         .def("class_plan", &PyWindowedJob::ClassPlan)
         .def("save", &PyWindowedJob::Save)
         .def("treatment", &PyWindowedJob::Current);
+    m.def("fit_with", &FitWith,
+          "--fit-treatment with each scene's passes run by the callbacks read, values, count.");
     m.def("window_statistics", &WindowStatistics,
           "Pass 1 over a window's gray levels and marks: (bands, 259) numbers.");
     m.def("merge_finders", [](const Int64Array& a, const Int64Array& b) {

@@ -24,9 +24,10 @@ import dask
 import dask.array as da
 import numpy as np
 
-from . import _core, Result, _choices_of, _checked_keywords, _keyword_lines
+from . import (_core, Result, _band_set, _checked_keywords, _choices_of, _job_choices,
+               _keyword_lines)
 
-__all__ = ["run", "change", "treat", "write"]
+__all__ = ["run", "fit_treatment", "change", "treat", "write"]
 
 
 def _chunk_of(plan, method, count, *blocks):
@@ -445,6 +446,103 @@ class _Computing:
             return None
 
 
+class _WindowedRun:
+    """One band set's passes as tasks per window of lines, driven from here: the driver opens
+    the job (every check made before a pixel is read) and takes the windows' sums."""
+
+    def __init__(self, given, stretches, chunk_lines, steps):
+        self.driver = _core.WindowedJob(given, stretches)
+        # The report names the files as given; the workers find them from the root.
+        self.given = _from_anywhere(given)
+        self.stretches = stretches
+        self.windows = self.driver.windows(int(chunk_lines or 0))
+        self.spans = [(int(first), int(end - first))
+                      for first, end in zip(self.windows[:-1], self.windows[1:])]
+        self.token = uuid.uuid4().hex
+        self.steps = steps
+        self.gray = None
+
+    def tasks(self, function, *arguments, name):
+        return [dask.delayed(function, pure=False)(
+                    *arguments, first, count, dask_key_name=f"tessera-{name}-{self.token}-{k}")
+                for k, (first, count) in enumerate(self.spans)]
+
+    def each_window(self, function, *arguments, name):
+        return [dask.delayed(function, pure=False)(
+                    *arguments[:1], window, *arguments[1:],
+                    dask_key_name=f"tessera-{name}-{self.token}-{k}")
+                for k, window in enumerate(self.gray)]
+
+    def read(self, segment=True):
+        """Pass 1: the stretches the bands take from their own values, then every window's
+        gray levels, read once and kept on the workers, and their statistics."""
+        driver, steps = self.driver, self.steps
+        if driver.own_range_bands():
+            low, high = steps.compute(_tree(self.tasks(_window_ranges, self.given,
+                                                       name="range"), _fold_ranges))[0]
+            driver.take_ranges(list(low), list(high))
+        searches = {band: driver.new_finder(band) for band in driver.percentile_bands()}
+        passes = 0
+        while searches:
+            counted = steps.compute(_tree(self.tasks(_window_percentiles, self.given, searches,
+                                                     name=f"percentiles{passes}"),
+                                          _merge_searches))[0]
+            searches = {}
+            for band, search in counted.items():
+                search = (driver.rank_finder(band, search) if passes == 0
+                          else _core.end_finder_pass(search))
+                if _core.finder_done(search):
+                    driver.take_percentiles(band, search)
+                else:
+                    searches[band] = search
+            passes += 1
+        self.gray = steps.persist(*self.tasks(_window_gray, self.given, driver.stretches(),
+                                              name="gray"))
+        marked = driver.marked
+        statistics = [dask.delayed(_gray_statistics, pure=False)(
+            window, marked, dask_key_name=f"tessera-statistics-{self.token}-{k}")
+            for k, window in enumerate(self.gray)]
+        driver.take_statistics(steps.compute(_tree(statistics, _add_arrays))[0], segment)
+        return driver
+
+    def values(self, band):
+        """The pixels of each value of a band, over every window."""
+        parts = self.tasks(_window_values, self.given, self.stretches, band, name="values")
+        counts, lowest = self.steps.compute(_tree(parts, _add_values))[0]
+        return counts, lowest
+
+    def count(self):
+        """Pass 2: the pixels of every code 0..N, without data, masked."""
+        count_plan = self.driver.count_plan()
+        plan = dask.delayed(count_plan, name=f"tessera-count-plan-{self.token}")
+        counts = [dask.delayed(_gray_counts, pure=False)(
+            plan, window, dask_key_name=f"tessera-counts-{self.token}-{k}")
+            for k, window in enumerate(self.gray)]
+        codes, pixels = self.steps.compute(_tree(counts, _add_sparse))[0]
+        total = np.zeros(count_plan.code_count + 3, dtype=np.int64)
+        total[codes] = pixels
+        return total
+
+    def save(self):
+        """Pass 3: the classes of every window, written by the driver as the batch tool writes
+        them."""
+        plan = dask.delayed(self.driver.class_plan(), name=f"tessera-class-plan-{self.token}")
+        segmented = self.driver.segmented
+        classes = self.steps.compute(*[dask.delayed(_gray_classes, pure=False)(
+            plan, window, segmented, dask_key_name=f"tessera-classes-{self.token}-{k}")
+            for k, window in enumerate(self.gray)])
+        self.gray = None
+        return self.driver.save(self.windows, lambda k: classes[k])
+
+
+def _window_values(given, stretches, band, first, count):
+    return _window_job(given, stretches).count_values(band, first, count)
+
+
+def _add_values(*parts):
+    return _add_arrays(*[p[0] for p in parts]), parts[0][1]
+
+
 def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_all=False,
         nodata=None, stretch=None, out="result", save_segmented=None, formats=None,
         chunk_lines=None, progress=False, **choices):
@@ -468,71 +566,46 @@ def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_al
                    keep_all=keep_all, nodata=nodata, stretch=stretch, out=out,
                    save_segmented=save_segmented, formats=formats)
     _checked_keywords("run", choices)
-    given = _choices_of(bands, choices)
-    driver = _core.WindowedJob(given, [])
-    # The report names the files as given; the workers find them from the root.
-    given = _from_anywhere(given)
-    windows = driver.windows(int(chunk_lines or 0))
-    spans = [(int(first), int(end - first)) for first, end in zip(windows[:-1], windows[1:])]
-    token = uuid.uuid4().hex
-    steps = _Computing(progress)
-
-    def tasks(function, *arguments, name):
-        return [dask.delayed(function, pure=False)(*arguments, first, count,
-                                                   dask_key_name=f"tessera-{name}-{token}-{k}")
-                for k, (first, count) in enumerate(spans)]
-
-    # The stretches the bands take from their own values.
-    if driver.own_range_bands():
-        low, high = steps.compute(_tree(tasks(_window_ranges, given, name="range"),
-                                        _fold_ranges))[0]
-        driver.take_ranges(list(low), list(high))
-    searches = {band: driver.new_finder(band) for band in driver.percentile_bands()}
-    passes = 0
-    while searches:
-        counted = steps.compute(_tree(tasks(_window_percentiles, given, searches,
-                                            name=f"percentiles{passes}"), _merge_searches))[0]
-        searches = {}
-        for band, search in counted.items():
-            search = (driver.rank_finder(band, search) if passes == 0
-                      else _core.end_finder_pass(search))
-            if _core.finder_done(search):
-                driver.take_percentiles(band, search)
-            else:
-                searches[band] = search
-        passes += 1
-    stretches = driver.stretches()
-
-    # Every window's gray levels, read once and kept for the three passes.
-    gray = steps.persist(*tasks(_window_gray, given, stretches, name="gray"))
-    marked = driver.marked
-    statistics = [dask.delayed(_gray_statistics, pure=False)(
-        window, marked, dask_key_name=f"tessera-statistics-{token}-{k}")
-        for k, window in enumerate(gray)]
-    driver.take_statistics(steps.compute(_tree(statistics, _add_arrays))[0])
-
-    count_plan = driver.count_plan()
-    plan = dask.delayed(count_plan, name=f"tessera-count-plan-{token}")
-    counts = [dask.delayed(_gray_counts, pure=False)(
-        plan, window, dask_key_name=f"tessera-counts-{token}-{k}")
-        for k, window in enumerate(gray)]
-    codes, pixels = steps.compute(_tree(counts, _add_sparse))[0]
-    total = np.zeros(count_plan.code_count + 3, dtype=np.int64)
-    total[codes] = pixels
-    driver.take_counts(total)
-
-    plan = dask.delayed(driver.class_plan(), name=f"tessera-class-plan-{token}")
-    segmented = driver.segmented
-    classes = steps.compute(*[dask.delayed(_gray_classes, pure=False)(
-        plan, window, segmented, dask_key_name=f"tessera-classes-{token}-{k}")
-        for k, window in enumerate(gray)])
-    del gray
-    treatment = driver.save(windows, lambda k: classes[k])
+    job = _WindowedRun(_choices_of(bands, choices), [], chunk_lines, _Computing(progress))
+    job.read()
+    job.driver.take_counts(job.count())
+    treatment = job.save()
     lines, columns = treatment.size
     pixels = None
     if formats is None or "raw" in (formats.split(",") if isinstance(formats, str) else formats):
         pixels = np.fromfile(os.fspath(out) + ".raw", dtype=np.uint8).reshape(lines, columns)
     return Result(treatment, pixels)
+
+
+def fit_treatment(scenes, treatment, method="segmentation", segments=4, chunk_lines=None,
+                  progress=False, **choices):
+    """tessera.fit_treatment on a dask scheduler: each scene's passes as tasks per window of
+    lines (as run), the fit decided here from the scenes' sums, the treatment file byte for
+    byte tessera-batch --fit-treatment's. Returns the treatment file's path."""
+    _checked_keywords("fit_treatment", choices)
+    choices.update(method=method, segments=segments)
+    scenes = list(scenes)
+    given = [("--fit-treatment", os.fspath(treatment), "")] + _job_choices(choices)
+    for scene in scenes:
+        given += [("--scene", "", "")] + _band_set(scene, choices)
+    # Each scene as a job of its own with the fit's choices.
+    alone = dict(choices, out=choices.get("out") or "fit")
+    scene_given = [_job_choices(alone) + _band_set(scene, alone) for scene in scenes]
+    steps = _Computing(progress)
+    current = {}
+
+    def read(scene, stretches):
+        current["run"] = _WindowedRun(scene_given[scene - 1], stretches, chunk_lines, steps)
+        return current["run"].read(segment=False)
+
+    def values(_job, band):
+        return current["run"].values(band)
+
+    def count(_job):
+        return current["run"].count()
+
+    _core.fit_with(given, read, values, count)
+    return os.fspath(treatment)
 
 
 run.__doc__ += "\n" + _keyword_lines() + "\n"

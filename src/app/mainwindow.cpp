@@ -32,6 +32,7 @@
 #include "bands/ui/bandchoice.h"
 #include "bands/ui/maskchoice.h"
 #include "bands/ui/rasterchoice.h"
+#include "support/installation.h"
 #include "uikit/filedialogs.h"
 #include "view/ui/imagewindow.h"
 #include "view/ui/resultimage.h"
@@ -78,14 +79,13 @@ void EnableMenu(QMenu* menu, bool enabled) {
     menu->menuAction()->setEnabled(enabled);
 }
 
-// The folder a band dialog opens in: its own folder when it exists, else the installed sample
-// bands, else the ones beside the sources, else the home folder.
+// The folder a band dialog opens in: its own folder when it exists, else the sample bands (the
+// installed program's, else those beside the sources), else the home folder.
 QString BandDirectory(const QString& preferred) {
-    for (const QString& folder : {preferred, QStringLiteral(TESSERA_INSTALLED_SAMPLES_DIR),
-                                  QStringLiteral(TESSERA_SAMPLES_DIR)}) {
-        if (!folder.isEmpty() && QDir(folder).exists()) return folder;
-    }
-    return QDir::homePath();
+    if (!preferred.isEmpty() && QDir(preferred).exists()) return preferred;
+    const std::string samples = tessera::FindFolder(
+        tessera::ProgramPath(), tessera::InstalledPart::Samples, TESSERA_SAMPLES_DIR);
+    return samples.empty() ? QDir::homePath() : QString::fromStdString(samples);
 }
 
 }  // namespace

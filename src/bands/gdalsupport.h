@@ -8,8 +8,9 @@
 // an ellipsoid, never before: a job on raw files and bitmaps does not load GDAL. It is looked
 // for (support/sharedmodule.h):
 //  - at the path in TESSERA_GDAL_MODULE, when that is set (and nowhere else);
+//  - beside the shared object that holds the core, when the core is not in the program (the
+//    Python module's, installed in its package);
 //  - beside the program, then in <program's folder>/../lib/tessera/ where it is installed;
-//  - beside the shared object that holds the core, when the core is not in the program;
 //  - where the build put it (the build tree);
 //  - by its name alone, through the dynamic loader's search path.
 // When it cannot be loaded, what needs GDAL is refused with GdalUnavailable()'s words.

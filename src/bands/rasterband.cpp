@@ -510,7 +510,8 @@ void RasterSource::KeepDecoded(std::shared_ptr<KeptValues> kept,
     if (coverageSource_) coverageSource_->kept_ = std::move(coverage);
 }
 
-Status RasterSource::CountValues(std::vector<int64_t>& counts, int64_t& lowest) const {
+Status RasterSource::CountValues(std::vector<int64_t>& counts, int64_t& lowest, int from,
+                                 int lines) const {
     const KeptValues::Kind kind = KeptValues::KindOf(dataType_);
     const bool whole = kind == KeptValues::Kind::U8 || kind == KeptValues::Kind::I8 ||
                        kind == KeptValues::Kind::U16 || kind == KeptValues::Kind::I16;
@@ -528,8 +529,10 @@ Status RasterSource::CountValues(std::vector<int64_t>& counts, int64_t& lowest) 
     const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
     std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
     std::vector<uint8_t> skip;
-    for (int first = 0; first < size_.lines; first += stripLines) {
-        const int count = std::min(stripLines, size_.lines - first);
+    const int begin = std::clamp(from, 0, size_.lines);
+    const int end = lines < 0 ? size_.lines : std::clamp(from + lines, begin, size_.lines);
+    for (int first = begin; first < end; first += stripLines) {
+        const int count = std::min(stripLines, end - first);
         const size_t cells = static_cast<size_t>(count) * size_.columns;
         if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
         if (Status read = Excluded(first, count, 0, size_.columns, skip); !read) return read;

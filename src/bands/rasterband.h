@@ -218,7 +218,9 @@ class RasterSource {
     // How many pixels with data hold each value, for a band of whole numbers of at most 16 bits
     // read without a scale: counts[value - lowest], 65,536 entries (256 for 8 bits). Refused,
     // naming the band, for another band, or as ReadLines refuses a strip.
-    Status CountValues(std::vector<int64_t>& counts, int64_t& lowest) const;
+    // Lines first..first + count - 1 only, when count >= 0.
+    Status CountValues(std::vector<int64_t>& counts, int64_t& lowest, int first = 0,
+                       int count = -1) const;
     // Every value of the band is kept, in a kind that strips are made of through a table: they
     // are read from what is kept a strip at a time, as from a raw file.
     bool ReadsFromKept() const;

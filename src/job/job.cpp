@@ -97,7 +97,8 @@ std::string TooManyClassesText(const Options& options, int64_t kept, int codeCou
            " pixels, more than the 250 classes allowed; give a larger --min-pixels";
 }
 
-JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
+JobOutcome FitTreatmentOf(const Options& options, StageSink* stages,
+                          const ScenePasses* passes) {
     const tessera::StreamSettings settings = SettingsOf(options, options.fitTreatment);
     Progress progress(stages, options.progress, options.quiet);
     if (!options.masks.empty())
@@ -131,19 +132,53 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
     }
     const int n = static_cast<int>(listed[0].size());
 
+    // The scenes' passes: here, in a streamed job of each scene in turn, unless run elsewhere.
+    std::unique_ptr<tessera::StreamedJob> current;
+    ScenePasses here;
+    here.read = [&](int k, const std::vector<std::optional<tessera::StretchRange>>& stretches)
+        -> tessera::Result<const tessera::StreamedJob*> {
+        using R = tessera::Result<const tessera::StreamedJob*>;
+        current = std::make_unique<tessera::StreamedJob>(settings);
+        const size_t s = static_cast<size_t>(k - 1);
+        if (std::optional<JobOutcome> refused =
+                LoadBandSet(*current, scenes[s], listed[s], nullptr, stretches, progress))
+            return R::Failure(refused->message);
+        if (const tessera::Status read = current->ReadBands(); !read)
+            return R::Failure(read.message);
+        return R::Of(current.get());
+    };
+    here.countValues = [&](int band, std::vector<int64_t>& counts, int64_t& lowest) {
+        return current->CountValues(band, counts, lowest);
+    };
+    here.count = [&](int k, const std::vector<std::optional<tessera::StretchRange>>& stretches,
+                     const tessera::SavedTreatment& fitted)
+        -> tessera::Result<std::vector<int64_t>> {
+        using R = tessera::Result<std::vector<int64_t>>;
+        tessera::StreamedJob job(settings);
+        const size_t s = static_cast<size_t>(k - 1);
+        if (std::optional<JobOutcome> refused =
+                LoadBandSet(job, scenes[s], listed[s], nullptr, stretches, progress))
+            return R::Failure(refused->message);
+        if (const tessera::Status taken = job.TakeSavedSegmentation(fitted); !taken)
+            return R::Failure(taken.message);
+        if (const tessera::Status segmented = job.FinishSegmentation(); !segmented)
+            return R::Failure(segmented.message);
+        if (const tessera::Status counted = job.CountCodes(); !counted)
+            return R::Failure(counted.message);
+        return R::Of(job.PixelCount());
+    };
+    const ScenePasses& run = passes ? *passes : here;
+
     // Pass 1: every scene read with its own stretches; the histograms too, which are final
     // when no band takes its stretch from its values.
     tessera::SceneFit fit(n);
     std::vector<bool> counted(static_cast<size_t>(n), false);  // bands stretched at percentiles
     const auto readScene = [&](size_t k, bool first) -> std::optional<JobOutcome> {
-        tessera::StreamedJob job(settings);
-        if (std::optional<JobOutcome> refused = LoadBandSet(
-                job, scenes[k], listed[k], nullptr,
-                first ? std::vector<std::optional<tessera::StretchRange>>{} : fit.Stretches(),
-                progress))
-            return refused;
-        if (const tessera::Status read = job.ReadBands(); !read)
-            return Fail(progress, Refusal::Input, read.message);
+        const tessera::Result<const tessera::StreamedJob*> read = run.read(
+            static_cast<int>(k) + 1,
+            first ? std::vector<std::optional<tessera::StretchRange>>{} : fit.Stretches());
+        if (!read) return Fail(progress, Refusal::Input, read.message);
+        const tessera::StreamedJob& job = **read.value;
         std::vector<std::string> types;
         std::vector<bool> own;
         for (int b = 1; b <= n; ++b) {
@@ -154,7 +189,7 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
             if (first && choice.percentiles && !choice.stretch && types.back() != "Byte") {
                 std::vector<int64_t> counts;
                 int64_t lowest = 0;
-                if (const tessera::Status counted = job.CountValues(b, counts, lowest); !counted)
+                if (const tessera::Status counted = run.countValues(b, counts, lowest); !counted)
                     return Fail(progress, Refusal::Input, counted.message);
                 fit.AddValueCounts(b, counts, lowest);
                 counted[static_cast<size_t>(b - 1)] = true;
@@ -184,6 +219,7 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
         for (size_t k = 0; k < scenes.size(); ++k)
             if (std::optional<JobOutcome> refused = readScene(k, false)) return *refused;
     }
+    current.reset();
 
     tessera::Treatment& treatment = fit.Combined();
     for (int b = 1; b <= n; ++b) {
@@ -202,17 +238,10 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
     // Pass 3: the codes of every scene, counted with the fitted limits.
     const tessera::SavedTreatment fitted = tessera::SavedOf(treatment);
     for (size_t k = 0; k < scenes.size(); ++k) {
-        tessera::StreamedJob job(settings);
-        if (std::optional<JobOutcome> refused =
-                LoadBandSet(job, scenes[k], listed[k], nullptr, fit.Stretches(), progress))
-            return *refused;
-        if (const tessera::Status taken = job.TakeSavedSegmentation(fitted); !taken)
-            return Fail(progress, Refusal::Input, taken.message);
-        if (const tessera::Status segmented = job.FinishSegmentation(); !segmented)
-            return Fail(progress, Refusal::Usage, segmented.message);
-        if (const tessera::Status counted = job.CountCodes(); !counted)
-            return Fail(progress, Refusal::Input, counted.message);
-        fit.AddCounts(job.PixelCount());
+        const tessera::Result<std::vector<int64_t>> codes =
+            run.count(static_cast<int>(k) + 1, fit.Stretches(), fitted);
+        if (!codes) return Fail(progress, Refusal::Input, codes.message);
+        fit.AddCounts(*codes.value);
         progress.Say("counted the codes of scene " + std::to_string(k + 1));
     }
     const std::vector<int64_t>& pixelCount = fit.PixelCount();
@@ -238,8 +267,8 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages) {
 
 JobOutcome RunTreatmentOf(const Options& options, StageSink* stages);
 
-JobOutcome FitTreatment(const Options& options, StageSink* stages) {
-    return Classified(FitTreatmentOf(options, stages), options);
+JobOutcome FitTreatment(const Options& options, StageSink* stages, const ScenePasses* passes) {
+    return Classified(FitTreatmentOf(options, stages, passes), options);
 }
 
 JobOutcome RunTreatment(const Options& options, StageSink* stages) {

@@ -4,12 +4,17 @@
 // run it; each front end only turns its own language into Options and a refusal's kind into
 // its own (an exit status, an exception).
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
 #include <string>
 
 #include "image/rawfiles.h"
 #include "job/choices.h"
 #include "job/refusal.h"
 #include "workspace/passes.h"
+#include "workspace/streamedjob.h"
+#include "workspace/treatmentfile.h"
 
 namespace tessera::job {
 
@@ -42,9 +47,31 @@ JobOutcome Run(const Options& options, StageSink* stages = nullptr);
 // The treatment of one band set, written as the options ask.
 JobOutcome RunTreatment(const Options& options, StageSink* stages = nullptr);
 
+// The passes over each scene that a fit needs, run elsewhere (by the tasks of a cluster); by
+// default a streamed job here runs them. Scenes are numbered from 1, and each is a job of the
+// fit's choices with its own band set.
+struct ScenePasses {
+    // Pass 1 of scene k with these stretches (its own where none is given): the scene's job
+    // with every band's statistics taken, which lives until the next call.
+    std::function<tessera::Result<const tessera::StreamedJob*>(
+        int scene, const std::vector<std::optional<tessera::StretchRange>>& stretches)>
+        read;
+    // The pixels of each value of band b of the scene last read (StreamedJob::CountValues).
+    std::function<tessera::Status(int band, std::vector<int64_t>& counts, int64_t& lowest)>
+        countValues;
+    // The code counts (codes 0..N of the fitted segmentation) of scene k read with these
+    // stretches.
+    std::function<tessera::Result<std::vector<int64_t>>(
+        int scene, const std::vector<std::optional<tessera::StretchRange>>& stretches,
+        const tessera::SavedTreatment& fitted)>
+        count;
+};
+
 // --fit-treatment: the treatment fitted on every scene, written to its file; once done, the
-// fitted treatment (with the summed code counts).
-JobOutcome FitTreatment(const Options& options, StageSink* stages = nullptr);
+// fitted treatment (with the summed code counts). The scenes' passes run here, or through
+// `passes` when given.
+JobOutcome FitTreatment(const Options& options, StageSink* stages = nullptr,
+                        const ScenePasses* passes = nullptr);
 
 // --change A B: the change from class map A to class map B, written as STEM's files.
 JobOutcome Change(const Options& options);

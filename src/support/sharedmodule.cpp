@@ -6,19 +6,12 @@
 
 #include <cstdlib>
 
+#include "support/installation.h"
 #include "support/paths.h"
 
 namespace tessera {
 
 namespace {
-
-std::string ProgramPath() {
-    std::string path(4096, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0 || static_cast<size_t>(length) >= path.size()) return {};
-    path.resize(static_cast<size_t>(length));
-    return path;
-}
 
 // The shared object that holds `address`; empty when it is the program itself.
 std::string SharedObjectOf(const void* address) {
@@ -45,14 +38,13 @@ std::vector<std::string> ModuleCandidates(const ModuleLookup& lookup) {
         if (named != nullptr && *named != '\0') return {named};
     }
     std::vector<std::string> paths;
-    const std::string program = ProgramPath();
-    if (!program.empty()) {
-        const std::string folder = DirectoryOf(program);
-        AddOnce(paths, JoinPath(folder, lookup.file));
-        AddOnce(paths, JoinPath(folder, "../lib/tessera/" + lookup.file));
-    }
     const std::string core = SharedObjectOf(lookup.anchor);
     if (!core.empty()) AddOnce(paths, JoinPath(DirectoryOf(core), lookup.file));
+    const std::string program = ProgramPath();
+    if (!program.empty()) {
+        AddOnce(paths, JoinPath(DirectoryOf(program), lookup.file));
+        AddOnce(paths, JoinPath(InstalledFolder(program, InstalledPart::Modules), lookup.file));
+    }
     if (!lookup.built.empty()) AddOnce(paths, lookup.built);
     AddOnce(paths, lookup.file);
     return paths;

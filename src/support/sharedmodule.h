@@ -6,10 +6,12 @@
 // A module named FILE is looked for, in this order:
 //  1. the path in the environment variable given (e.g. TESSERA_GDAL_MODULE), when it is set
 //     and not empty; then nowhere else;
-//  2. beside the program (the folder of /proc/self/exe): FILE;
-//  3. in the program's installed library folder: <program's folder>/../lib/tessera/FILE;
-//  4. beside the shared object that holds the core, when the core is not in the program itself
-//     (a Python extension, found through dladdr): FILE;
+//  2. beside the shared object that holds the core, when the core is not in the program itself
+//     (a Python extension, found through dladdr): FILE. An extension installed with its own
+//     module takes that one, not one of a program installed on the same machine;
+//  3. beside the program (the folder of /proc/self/exe): FILE;
+//  4. in the program's installed module folder (support/installation.h):
+//     <prefix>/lib/tessera/FILE for a program in <prefix>/bin;
 //  5. the path the build gave it (the module in the build tree);
 //  6. FILE alone, through the dynamic loader's own search (LD_LIBRARY_PATH, the cache, ...).
 // A path of 2 to 5 that holds no file is passed over.

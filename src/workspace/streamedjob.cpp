@@ -199,10 +199,11 @@ Status StreamedJob::FinishSegmentation() {
     return Status::Ok();
 }
 
-Status StreamedJob::CountValues(int band, std::vector<int64_t>& counts, int64_t& lowest) const {
+Status StreamedJob::CountValues(int band, std::vector<int64_t>& counts, int64_t& lowest,
+                                int first, int count) const {
     if (band < 1 || band > bandCount_ || !readers_[band].Raster())
         return Status::Failure(" Band " + std::to_string(band) + " is no raster ");
-    return readers_[band].Raster()->CountValues(counts, lowest);
+    return readers_[band].Raster()->CountValues(counts, lowest, first, count);
 }
 
 Status StreamedJob::CountCodes() {

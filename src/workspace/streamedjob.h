@@ -75,7 +75,8 @@ class StreamedJob {
     std::string DataType(int band) const;
     // RasterSource::CountValues of band `band`, once the bands are read; refused for a band
     // that is no raster.
-    Status CountValues(int band, std::vector<int64_t>& counts, int64_t& lowest) const;
+    Status CountValues(int band, std::vector<int64_t>& counts, int64_t& lowest, int first = 0,
+                       int count = -1) const;
     // A saved treatment's methods, counts and gray limits, in place of SetSegmentation, once
     // the bands are read; its classes and colours, in place of FinishCrossing, once counted.
     Status TakeSavedSegmentation(const SavedTreatment& saved);

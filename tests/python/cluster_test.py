@@ -7,10 +7,7 @@ import signal
 import socket
 import subprocess
 import sys
-import threading
-import time
 import unittest
-from pathlib import Path
 
 from support import BATCH, ScratchCase, run_batch, write_scene
 
@@ -35,66 +32,53 @@ def keywords(percentiles):
     return chosen
 
 
-class Killer(threading.Thread):
-    """Kills (SIGKILL) the process of a worker running a task of the named step, once."""
+class KillOnce:
+    """A worker plugin: the worker that starts the first task of the named step kills its own
+    process (SIGKILL), in the middle of that pass; the marker file makes it happen once, even
+    on the workers the nanny starts again."""
 
-    def __init__(self, client, step, pids):
-        super().__init__(daemon=True)
-        self.client, self.step, self.pids = client, step, pids
-        self.killed = None
-        self.done = threading.Event()
+    def __init__(self, step, marker):
+        self.step, self.marker = step, marker
 
-    def run(self):
-        deadline = time.monotonic() + 120
-        while not self.done.is_set() and time.monotonic() < deadline:
-            for worker, keys in self.client.processing().items():
-                if any(str(k).startswith(f"tessera-{self.step}-") for k in keys):
-                    os.kill(self.pids[worker], signal.SIGKILL)
-                    self.killed = worker
-                    return
-            time.sleep(0.005)
+    def setup(self, worker):
+        pass
+
+    def teardown(self, worker):
+        pass
+
+    def transition(self, key, start, finish, **kwargs):
+        if finish != "executing" or not str(key).startswith(f"tessera-{self.step}-"):
+            return
+        try:
+            os.close(os.open(self.marker, os.O_CREAT | os.O_EXCL | os.O_WRONLY))
+        except FileExistsError:
+            return
+        os.kill(os.getpid(), signal.SIGKILL)
 
 
 class LostWorker(ScratchCase):
     """A LocalCluster with nannies: a worker killed in the middle of a pass is started again,
-    what it held is computed again from the graph, and the files are those of the batch tool."""
-
-    @classmethod
-    def setUpClass(cls):
-        from distributed import Client, LocalCluster
-        cls.cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                   host="127.0.0.1", dashboard_address=None)
-        cls.client = Client(cls.cluster)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.client.close()
-        cls.cluster.close()
-
-    def pids(self):
-        self.client.wait_for_workers(2, timeout=180)
-        return self.client.run(os.getpid)
+    what it held is computed again from the graph, and the files are those of the batch tool.
+    Each pass has a cluster of its own, so that no kill leaves anything for the next."""
 
     def test_a_worker_killed_in_each_pass(self):
+        from distributed import Client, LocalCluster
         scene = str(self.dir / "scene.tif")
         write_scene(scene, lines=1200, columns=1200)
         for percentiles in (False, True):
             run_batch(batch_arguments(scene, str(self.dir / f"batch{percentiles}"), percentiles))
-            for step in PASSES:
-                if step == "range" and percentiles or step == "percentiles0" and not percentiles:
-                    continue
-                with self.subTest(step=step, percentiles=percentiles):
-                    killer = Killer(self.client, step, self.pids())
-                    killer.start()
-                    out = self.dir / f"lost-{step}"
-                    try:
-                        tessera.dask.run(scene, out=str(out), chunk_lines=100,
-                                         **keywords(percentiles))
-                    finally:
-                        killer.done.set()
-                        killer.join()
-                    self.assertIsNotNone(killer.killed, f"no task of {step} was seen running")
-                    self.assertSameFiles(out, self.dir / f"batch{percentiles}", FILES)
+        for step in PASSES:
+            percentiles = step == "percentiles0"
+            with self.subTest(step=step), \
+                    LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                 host="127.0.0.1", dashboard_address=None) as cluster, \
+                    Client(cluster) as client:
+                marker = self.dir / f"killed-{step}"
+                client.register_worker_plugin(KillOnce(step, str(marker)), name="kill")
+                out = self.dir / f"lost-{step}"
+                tessera.dask.run(scene, out=str(out), chunk_lines=100, **keywords(percentiles))
+                self.assertTrue(marker.exists(), f"no worker died in the {step} pass")
+                self.assertSameFiles(out, self.dir / f"batch{percentiles}", FILES)
 
 
 def free_port():

@@ -45,8 +45,9 @@ ModuleLookup Lookup(const std::string& built = "/built/libtessera_test.so") {
 TEST(ModuleLookup, LooksBesideTheProgramThenInItsLibraryFolderThenTheBuildThenTheLoader) {
     const std::string folder = DirectoryOf(ThisProgram());
     ASSERT_FALSE(folder.empty());
+    // The installed layout: the program in <prefix>/bin, its modules in <prefix>/lib/tessera.
     const std::vector<std::string> expected{folder + "/libtessera_test.so",
-                                            folder + "/../lib/tessera/libtessera_test.so",
+                                            DirectoryOf(folder) + "/lib/tessera/libtessera_test.so",
                                             "/built/libtessera_test.so", "libtessera_test.so"};
     EXPECT_EQ(expected, ModuleCandidates(Lookup()));
     // A core inside the program adds no place of its own.
@@ -56,8 +57,8 @@ TEST(ModuleLookup, LooksBesideTheProgramThenInItsLibraryFolderThenTheBuildThenTh
 }
 
 TEST(ModuleLookup, LooksBesideTheSharedObjectThatHoldsTheCore) {
-    // Taken as if the core lived in the C math library: its folder is looked in before the
-    // build's place.
+    // Taken as if the core lived in the C math library: its folder is looked in first, before
+    // the program's places (an installed program's module is not the extension's own).
     void* maths = ::dlopen("libm.so.6", RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(nullptr, maths);
     ModuleLookup lookup = Lookup();
@@ -65,8 +66,11 @@ TEST(ModuleLookup, LooksBesideTheSharedObjectThatHoldsTheCore) {
     ASSERT_NE(nullptr, lookup.anchor);
     const std::vector<std::string> found = ModuleCandidates(lookup);
     ASSERT_EQ(5u, found.size());
-    EXPECT_EQ("libtessera_test.so", BaseNameOf(found[2]));
-    EXPECT_EQ(0, ::access((DirectoryOf(found[2]) + "/libm.so.6").c_str(), F_OK)) << found[2];
+    EXPECT_EQ("libtessera_test.so", BaseNameOf(found[0]));
+    EXPECT_EQ(0, ::access((DirectoryOf(found[0]) + "/libm.so.6").c_str(), F_OK)) << found[0];
+    const std::string program = DirectoryOf(ThisProgram());
+    EXPECT_EQ(program + "/libtessera_test.so", found[1]);
+    EXPECT_EQ(program + "/../lib/tessera/libtessera_test.so", found[2]);
     EXPECT_EQ("/built/libtessera_test.so", found[3]);
 }
 
