@@ -1,8 +1,13 @@
 #!/usr/bin/python3
-"""tessera.dask on a LocalCluster of 2 workers against tessera-batch on the same scene.
+"""tessera.dask on a LocalCluster against tessera-batch on the same scene.
 
     PYTHONPATH=build/python bench/dask_bench.py FOLDER [--size 8000] [--bands 10] [--runs 2]
                                                 [--chunks 2048,1024] [--batch PATH]
+                                                [--files 512,1024] [--clusters 2x1,1x2]
+
+--files L: tessera.dask.run on the files in windows of L lines, on each cluster of --clusters
+(WORKERSxTHREADS); its time is the job's, the cluster's start excluded, and its files must be
+the tool's, byte for byte.
 
 Makes (once) B bands of S x S UInt16 in tiles of 512 (tessera-make-geotiff, separate files,
 nodata 0 and a nodata border), then runs, alternating, R times each: tessera-batch --threads 2
@@ -56,6 +61,31 @@ def measured(command, env=None):
                     faults=counters.get("page-faults", 0), rss=peak, own=json.loads(last))
 
 
+def dask_files(arguments):
+    """One tessera.dask.run job on the files in this process (the measured command)."""
+    import resource
+
+    from distributed import Client, LocalCluster
+
+    import tessera.dask
+    files = sorted(Path(arguments.folder).glob("band*.tif"))[:arguments.bands]
+    os.environ.setdefault("GDAL_CACHEMAX", "64")
+    workers, threads = (int(n) for n in arguments.cluster.split("x"))
+    with LocalCluster(n_workers=workers, threads_per_worker=threads, processes=True,
+                      host="127.0.0.1", dashboard_address=None) as cluster, \
+            Client(cluster) as client:
+        started = time.perf_counter()
+        tessera.dask.run([str(f) for f in files], method="segmentation", segments=4,
+                         min_pixels=1000, out=arguments.out, formats="tif,txt,csv",
+                         chunk_lines=arguments.chunk)
+        treated = time.perf_counter()
+        peaks = client.run(lambda: resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)
+        cpu = client.run(lambda: sum(resource.getrusage(resource.RUSAGE_SELF)[:2]))
+    print(json.dumps(dict(treat=treated - started, write=0.0, chunks=arguments.chunk,
+                          workers=sorted(peaks.values()), worker_cpu=sum(cpu.values()),
+                          client=resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)))
+
+
 def dask_run(arguments):
     """One tessera.dask job in this process (the measured command of a dask case)."""
     import resource
@@ -95,12 +125,18 @@ def main():
     parser.add_argument("--chunks", default="2048,1024")
     parser.add_argument("--batch", default=str(ROOT / "build/src/tessera-batch"))
     parser.add_argument("--make", default=str(ROOT / "build/bench/tessera-make-geotiff"))
+    parser.add_argument("--files", default="512,1024")
+    parser.add_argument("--clusters", default="2x1,1x2")
+    parser.add_argument("--dask-files", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--cluster", default="2x1", help=argparse.SUPPRESS)
     parser.add_argument("--dask-run", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--chunk", type=int, help=argparse.SUPPRESS)
     parser.add_argument("--out", help=argparse.SUPPRESS)
     arguments = parser.parse_args()
     if arguments.dask_run:
         return dask_run(arguments)
+    if arguments.dask_files:
+        return dask_files(arguments)
 
     folder = Path(arguments.folder)
     if not (folder / f"band{arguments.bands:02d}.tif").exists():
@@ -114,7 +150,13 @@ def main():
     cases = {"tessera-batch": [arguments.batch, "--quiet", "--threads", "2", "--out",
                                str(folder / "batch"), "--format", "tif,txt,csv"] + JOB +
              [a for f in files for a in ("--band", str(f))]}
-    for chunk in (int(c) for c in arguments.chunks.split(",")):
+    for cluster in filter(None, arguments.clusters.split(",")):
+        for lines in (int(c) for c in filter(None, arguments.files.split(","))):
+            cases[f"run {cluster} {lines}"] = [
+                sys.executable, str(Path(__file__).resolve()), str(folder), "--dask-files",
+                "--bands", str(arguments.bands), "--cluster", cluster, "--chunk", str(lines),
+                "--out", str(folder / f"run{cluster}-{lines}")]
+    for chunk in (int(c) for c in filter(None, arguments.chunks.split(","))):
         cases[f"dask {chunk}"] = [sys.executable, str(Path(__file__).resolve()), str(folder),
                                   "--dask-run", "--chunk", str(chunk), "--out",
                                   str(folder / f"dask{chunk}")]
@@ -130,6 +172,15 @@ def main():
     with rasterio.open(folder / "batch.tif") as tool:
         expected = tool.read(1)
     for name in cases:
+        if name.startswith("run"):
+            _, cluster, lines = name.split()
+            for extension in (".tif", ".txt", ".csv"):
+                mine = (folder / f"run{cluster}-{lines}{extension}").read_bytes()
+                tool = (folder / f"batch{extension}").read_bytes()
+                if extension == ".txt":
+                    mine = mine.replace(f"run{cluster}-{lines}".encode(), b"batch")
+                if mine != tool:
+                    sys.exit(f"{name}: {extension} differs from tessera-batch's")
         if name.startswith("dask"):
             with rasterio.open(folder / f"dask{name.split()[1]}.tif") as mine:
                 if not np.array_equal(mine.read(1), expected):
@@ -149,6 +200,12 @@ def main():
                      f" {', '.join(f'{w:.0f}' for w in own['workers'])}, {own['client']:.0f}")
         print(f"{name:<14} {median['wall']:7.1f} {median['cpu']:7.1f} {median['faults']:9.0f}"
               f" {median['rss']:12.0f}{extra}")
+    for name, measures in runs.items():
+        if name.startswith("run"):
+            job = statistics.median(m["own"]["treat"] for m in measures)
+            print(f"{name}: the job alone {job:.1f} s = "
+                  f"{job / medians['tessera-batch']['wall']:.2f} x tessera-batch's wall time; "
+                  f"workers' CPU {measures[-1]['own']['worker_cpu']:.1f} s")
     dask_cases = [n for n in runs if n.startswith("dask")]
     if len(dask_cases) >= 2:
         coarse, fine = dask_cases[0], dask_cases[-1]

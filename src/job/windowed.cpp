@@ -1,6 +1,7 @@
 #include "job/windowed.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace tessera::job {
 
@@ -23,6 +24,10 @@ WindowedJob::WindowedJob(const Options& options)
 std::unique_ptr<WindowedJob> WindowedJob::Open(
     const Options& options, const std::vector<std::optional<tessera::StretchRange>>& stretches,
     JobOutcome& refused) {
+    // The tasks of one process open their jobs one at a time: GDAL and PROJ share state while
+    // datasets are opened and their coordinate systems compared; reading is each job's own.
+    static std::mutex opening;
+    const std::lock_guard<std::mutex> one(opening);
     std::unique_ptr<WindowedJob> job(new WindowedJob(options));
     if (!options.fitTreatment.empty() || !options.change.empty()) {
         refused.kind = Refusal::Usage;

@@ -70,7 +70,8 @@ TEST(ModuleLookup, LooksBesideTheSharedObjectThatHoldsTheCore) {
     EXPECT_EQ(0, ::access((DirectoryOf(found[0]) + "/libm.so.6").c_str(), F_OK)) << found[0];
     const std::string program = DirectoryOf(ThisProgram());
     EXPECT_EQ(program + "/libtessera_test.so", found[1]);
-    EXPECT_EQ(program + "/../lib/tessera/libtessera_test.so", found[2]);
+    // The installed layout: the program in <prefix>/bin, its modules in <prefix>/lib/tessera.
+    EXPECT_EQ(DirectoryOf(program) + "/lib/tessera/libtessera_test.so", found[2]);
     EXPECT_EQ("/built/libtessera_test.so", found[3]);
 }
 
