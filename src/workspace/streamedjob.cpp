@@ -216,7 +216,7 @@ Status StreamedJob::CountCodes() {
 }
 
 Status StreamedJob::FinishCrossing(std::vector<int32_t> selectedCodes) {
-    if (treatment_.PixelCount.empty()) return Status::Failure(" The bands are not segmented ");
+    if (treatment_.pixelCount.empty()) return Status::Failure(" The bands are not segmented ");
     return tessera::FinishCrossing(treatment_, random_, std::move(selectedCodes));
 }
 
@@ -300,7 +300,7 @@ Status StreamedJob::SaveFrom(const std::string& stem, const std::string& segment
         ResultWriter result(stem, size_, treatment_, files, "tessera-batch", workers);
         std::optional<SegmentedWriter> segments;
         if (!segmentedStem.empty())
-            segments.emplace(segmentedStem, size_, treatment_.SegmentColourTable);
+            segments.emplace(segmentedStem, size_, treatment_.segmentColourTable);
         if (Status written = produce(result, segments ? &*segments : nullptr); !written)
             return written;
 

@@ -91,8 +91,8 @@ SavedTreatment SavedOf(const Treatment& treatment) {
     }
     saved.masks = treatment.masks;
     saved.selection = treatment.selection;
-    saved.selectedCodes = treatment.SelectedCodes;
-    saved.colours = treatment.ClassColorTable;
+    saved.selectedCodes = treatment.selectedCodes;
+    saved.colours = treatment.classColourTable;
     saved.wideColours = treatment.wideColours;
     return saved;
 }

@@ -87,7 +87,7 @@ class BothSources : public ::testing::Test {
         outcome.pixelCount = tally.value->pixelCount;
         outcome.withoutData = tally.value->withoutData;
         TakeCounts(state, *tally.value);
-        EXPECT_TRUE(FinishCrossing(state, random, SelectByMinimum(state.PixelCount, 2)));
+        EXPECT_TRUE(FinishCrossing(state, random, SelectByMinimum(state.pixelCount, 2)));
         outcome.classes.assign(static_cast<size_t>(kLines) * kColumns, 0);
         std::atomic<int> linesSeen{0};
         EXPECT_TRUE(ClassifyStrips(source, state, threads,
