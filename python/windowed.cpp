@@ -193,18 +193,25 @@ std::vector<std::optional<StretchRange>> StretchesOf(const std::vector<Stretch>&
     return stretches;
 }
 
+// The job the choices describe, read as the core reads a front end's choices (a refusal worded
+// for Python), that tells no stage.
+job::Options QuietOptionsOf(const Given& given) {
+    std::vector<job::Given> choices;
+    for (const auto& [option, value, second] : given) choices.push_back({option, value, second});
+    const Result<job::Options> described = job::DescribeJob(choices, job::Speaker::Python);
+    if (!described) RaiseRefusal(job::Refusal::Usage, described.message);
+    job::Options options = *described.value;
+    options.quiet = true;
+    options.progress = false;
+    return options;
+}
+
 // The job the choices describe, opened for windows: by the driver (without stretches), or by a
 // task (with those the driver decided).
 class PyWindowedJob {
   public:
     PyWindowedJob(const Given& given, const std::vector<Stretch>& stretches) : given_(given) {
-        std::vector<job::Given> choices;
-        for (const auto& [option, value, second] : given) choices.push_back({option, value, second});
-        const Result<job::Options> described = job::DescribeJob(choices, job::Speaker::Python);
-        if (!described) RaiseRefusal(job::Refusal::Usage, described.message);
-        job::Options options = *described.value;
-        options.quiet = true;
-        options.progress = false;
+        const job::Options options = QuietOptionsOf(given);
         job::JobOutcome refused;
         {
             py::gil_scoped_release release;
@@ -409,13 +416,7 @@ class PyWindowedJob {
 // (counts, lowest); count(job) the code counts of a job segmented as the fit says.
 PyTreatment FitWith(const Given& given, const py::function& read, const py::function& values,
                     const py::function& count) {
-    std::vector<job::Given> choices;
-    for (const auto& [option, value, second] : given) choices.push_back({option, value, second});
-    const Result<job::Options> described = job::DescribeJob(choices, job::Speaker::Python);
-    if (!described) RaiseRefusal(job::Refusal::Usage, described.message);
-    job::Options options = *described.value;
-    options.quiet = true;
-    options.progress = false;
+    const job::Options options = QuietOptionsOf(given);
     py::object held;
     const auto failed = [](py::error_already_set& error) {
         std::string text = error.what();
