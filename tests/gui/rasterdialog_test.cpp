@@ -10,7 +10,9 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
+#include "bands/bandreader.h"
 #include "bands/ui/rasterchoice.h"
+#include "bands/ui/typehint.h"
 #include "gui/dialoghelpers.h"
 #include "gui/guitest.h"
 #include "rasterfiles.h"
@@ -132,6 +134,23 @@ TEST_F(RasterDialog, AOneBandFileAsAMultiBandImageSaysItHoldsOneBand) {
     EXPECT_TRUE(script.messages[0].text.startsWith(" Insufficient Number of Bands \n"));
     EXPECT_NE(-1, script.messages[0].text.indexOf("single band"))
         << script.messages[0].text.toStdString();
+}
+
+// The hint the open dialog adds to a refusal of a file read as a raster.
+TEST(TypeHints, AFileGdalDoesNotRecogniseIsToldToBeReadAsRaw) {
+    ScratchDir dir;
+    const std::string raw = dir.File("band.raw");
+    testing_support::WriteBytes(raw, std::vector<uint8_t>(300, 7));
+    const tessera::Result<tessera::BandReader> file = tessera::OpenRasterBand(raw, 1);
+    ASSERT_FALSE(file);
+    EXPECT_EQ(
+        "\nThe file type list of the dialog decides how a file is read: it says GeoTIFF. Choose "
+        "Raw Files [*.raw] there to read a raw image.",
+        tessera::RasterTypeHint(file.message, "GeoTIFF", "Raw Files [*.raw]"));
+    // A raster GDAL reads but cannot use is no matter of the type list.
+    EXPECT_EQ("", tessera::RasterTypeHint(
+                      tessera::RasterRefusal(raw, 2, "the file has 1 band, there is no band 2"),
+                      "GeoTIFF", "Raw Files [*.raw]"));
 }
 
 // Without its descriptor a raw file cannot be read soundly as raw in its place: refused, with

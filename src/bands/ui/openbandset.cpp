@@ -15,6 +15,7 @@
 #include "bands/ui/maskchoice.h"
 #include "bands/ui/numband.h"
 #include "bands/ui/rasterchoice.h"
+#include "bands/ui/typehint.h"
 #include "support/paths.h"
 #include "uikit/filedialogs.h"
 #include "uikit/qtstrings.h"
@@ -61,10 +62,7 @@ QString WithTypeHint(const std::string& message, BandFileType type, const QFileD
         return text;
     QString raw = dialog.nameFilters().value(0);
     raw.truncate(raw.indexOf(" ("));
-    return text +
-           "\nThe file type list of the dialog decides how a file is read: it says "
-           "Bitmaps. Choose " +
-           raw + " there to read a raw image.";
+    return text + Q(tessera::TypeListHint("Bitmaps", S(raw)));
 }
 
 // The raster dialog's question, asked on the GUI thread until it is answered soundly or
