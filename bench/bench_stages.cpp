@@ -181,8 +181,8 @@ int WriteScene(const Settings& settings, int bandCount, const std::filesystem::p
         const std::string path = BandPath(folder, band);
         if (Check(tessera::WriteRawImage(path, scene[band - 1]), "writing the scene")) return 1;
         const std::string descriptor = tessera::ReplaceExtension(path, ".txt");
-        if (Check(tessera::WriteWholeFile(descriptor, tessera::ShortDescriptorText(
-                                                          {settings.lines, settings.columns})),
+        if (Check(tessera::WriteWholeFile(
+                      descriptor, tessera::ShortDescriptorText({settings.lines, settings.columns})),
                   "writing the scene"))
             return 1;
     }
@@ -213,7 +213,7 @@ int RunScene(const Settings& settings, int bandCount, const std::filesystem::pat
     for (int run = 0; run < 2; ++run) {
         for (int band = 1; band <= bandCount; ++band)
             ws.SetSegmentation(band, tessera::Segmentation, settings.segments + run, {});
-        if (Check(ws.FinishSegmentation(true), "FinishSegmentation")) return 1;
+        if (Check(ws.FinishSegmentation(), "FinishSegmentation")) return 1;
         clock.Done(run == 0 ? "segmentation" : "segmentation again");
 
         tessera::Result<tessera::CodeCounts> counts = ws.CountCodes();
@@ -223,17 +223,17 @@ int RunScene(const Settings& settings, int bandCount, const std::filesystem::pat
         }
         clock.Done("  counting the codes");
         // As the third selection dialog would: raise the minimum until at most 250 codes remain.
-        const std::vector<int64_t>& pixelCount = counts.value->PixelCount;
+        const std::vector<int64_t>& pixelCount = counts.value->pixelCount;
         int64_t kept = minimum;
         while (tessera::CountRetained(pixelCount, kept) > tessera::kMaximumClassCount)
             kept = kept * 2 + 1;
         std::vector<int32_t> selected = tessera::SelectByMinimum(pixelCount, kept);
-        if (Check(ws.FinishCrossing(std::move(*counts.value), std::move(selected), true),
+        if (Check(ws.FinishCrossing(std::move(*counts.value), std::move(selected)),
                   "FinishCrossing"))
             return 1;
         clock.Done("  classes");
         std::printf("  %d codes, %d classes (minimum %lld pixels)\n",
-                    ws.segmentation->table.CodeCount, ws.crossing->ClassCount,
+                    ws.segmentation->table.CodeCount, ws.crossing->classCount,
                     static_cast<long long>(kept));
     }
 

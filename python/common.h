@@ -18,6 +18,7 @@
 #include "bands/graylevels.h"
 #include "bands/rasterband.h"
 #include "bands/stretch.h"
+#include "bands/stretchchoice.h"
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "crossing/mapareas.h"

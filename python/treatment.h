@@ -138,36 +138,36 @@ class PyTreatment {
     }
 
     std::vector<int32_t> Select(bool keepAll, int64_t minimum, int maxClasses) const {
-        if (treatment_.PixelCount.empty()) RaiseValue(" The bands are not segmented ");
-        return SelectedOf(treatment_.PixelCount, keepAll, minimum, maxClasses);
+        if (treatment_.pixelCount.empty()) RaiseValue(" The bands are not segmented ");
+        return SelectedOf(treatment_.pixelCount, keepAll, minimum, maxClasses);
     }
 
     void FinishCrossing(const std::vector<int32_t>& selected, bool keepAll, int64_t minimum) {
-        if (treatment_.PixelCount.empty()) RaiseValue(" The bands are not segmented ");
+        if (treatment_.pixelCount.empty()) RaiseValue(" The bands are not segmented ");
         std::vector<int32_t> codes{0};
         codes.insert(codes.end(), selected.begin(), selected.end());
         treatment_.selection = CodeSelection{keepAll, minimum};
         Check(tessera::FinishCrossing(treatment_, random_, std::move(codes)));
     }
 
-    py::array_t<int64_t> PixelCount() const { return ArrayOf(treatment_.PixelCount); }
+    py::array_t<int64_t> PixelCount() const { return ArrayOf(treatment_.pixelCount); }
     py::array_t<int32_t> SelectedCodes() const {
-        std::vector<int32_t> codes = treatment_.SelectedCodes;
+        std::vector<int32_t> codes = treatment_.selectedCodes;
         if (!codes.empty()) codes.erase(codes.begin());
         return ArrayOf(codes);
     }
     py::array_t<uint8_t> ClassOf() const { return ArrayOf(treatment_.classOf); }
     std::optional<int64_t> NodataPixels() const { return treatment_.nodataPixels; }
-    int ClassCount() const { return treatment_.ClassCount; }
+    int ClassCount() const { return treatment_.classCount; }
     int CodeCount() const { return treatment_.table.CodeCount; }
     std::pair<int, int> Size() const { return {size_.lines, size_.columns}; }
     // With more than 250 classes, the colours of classes 0..K.
     py::array_t<uint8_t> ClassColours() const {
         return treatment_.WideClasses() ? ColourArray(treatment_.wideColours)
-                                        : ColourArray(treatment_.ClassColorTable);
+                                        : ColourArray(treatment_.classColourTable);
     }
     py::array_t<uint8_t> SegmentColours() const {
-        return ColourArray(treatment_.SegmentColourTable);
+        return ColourArray(treatment_.segmentColourTable);
     }
     std::vector<BandDescription> Bands() const {
         std::vector<BandDescription> bands;
@@ -201,13 +201,13 @@ class PyTreatment {
 
     std::string Report() const {
         Crossed();
-        return ResultReport(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
-                            treatment_.SelectedCodes, treatment_.nodataPixels, treatment_.masks,
+        return ResultReport(size_, treatment_.records, treatment_.table, treatment_.pixelCount,
+                            treatment_.selectedCodes, treatment_.nodataPixels, treatment_.masks,
                             treatment_.maskedPixels, treatment_.applied);
     }
     std::string CodeList() const {
         if (treatment_.byGray.empty()) RaiseValue(" The bands are not segmented ");
-        return MultiTabText(treatment_.table, &treatment_.PixelCount);
+        return MultiTabText(treatment_.table, &treatment_.pixelCount);
     }
     // The class table as CSV, the legend beside the GeoTIFF and the QGIS style, with the areas
     // gathered from the class raster (ClassAreas::Parts summed over its blocks).
@@ -223,10 +223,10 @@ class PyTreatment {
         ClassAreas areas(cells);
         areas.AddParts(words);
         const ClassTable table =
-            MakeClassTable(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
-                           treatment_.SelectedCodes, treatment_.PixelsWithoutData(), areas);
-        return {ClassTableCsv(table), ClassRasterLegend(table, treatment_.ClassColorTable),
-                ClassRasterStyle(table, treatment_.ClassColorTable)};
+            MakeClassTable(size_, treatment_.records, treatment_.table, treatment_.pixelCount,
+                           treatment_.selectedCodes, treatment_.PixelsWithoutData(), areas);
+        return {ClassTableCsv(table), ClassRasterLegend(table, treatment_.classColourTable),
+                ClassRasterStyle(table, treatment_.classColourTable)};
     }
     // Each class's label, as the legend and the style give it (classes 1..K); none for
     // classes that lie on no map.
@@ -237,8 +237,8 @@ class PyTreatment {
         const CellAreas cells(size_, *place);
         const ClassAreas areas(cells);
         const ClassTable table =
-            MakeClassTable(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
-                           treatment_.SelectedCodes, treatment_.PixelsWithoutData(), areas);
+            MakeClassTable(size_, treatment_.records, treatment_.table, treatment_.pixelCount,
+                           treatment_.selectedCodes, treatment_.PixelsWithoutData(), areas);
         std::vector<std::string> labels;
         for (const ClassRow& row : table.rows) labels.push_back(ClassLabel(row));
         return labels;
@@ -246,7 +246,7 @@ class PyTreatment {
     RasterMetadata Metadata(const std::string& program) const {
         Crossed();
         return TreatmentMetadata(program, treatment_.records, treatment_.selection,
-                                 treatment_.ClassCount, treatment_.maskDescriptions);
+                                 treatment_.classCount, treatment_.maskDescriptions);
     }
 
   private:

@@ -82,7 +82,7 @@ class GrayPlan {
                 RaiseValue("give the class of every code 0..N");
             plan_.treatment.classOf = classOf_;
             plan_.treatment.wideClassOf = wideClassOf_;
-            plan_.treatment.ClassCount = classCount_;
+            plan_.treatment.classCount = classCount_;
         }
     }
     py::tuple State() const {
@@ -309,7 +309,7 @@ class PyWindowedJob {
     GrayPlan ClassPlan() const {
         const tessera::Treatment& state = job_->Job().State();
         return GrayPlan(SegmentationsOf(), Marked(), state.classOf, state.wideClassOf,
-                        state.ClassCount);
+                        state.classCount);
     }
     // The files, from the windows' classes that `next(k)` gives as (classes, segments or None).
     PyTreatment Save(const std::vector<int>& windows, const py::function& next) {

@@ -9,14 +9,14 @@ set -euo pipefail
 # build, pip and venv make the module's wheel and install it (pip install ., scripts/test-wheel.sh);
 # jsonschema checks saved treatments against docs/treatment.schema.json; rsvg-convert renders the
 # program's icon, desktop-file-validate and appstreamcli check its menu entry and metainfo, man
-# and groff render its manual pages.
+# and groff render its manual pages; nlohmann-json reads the JSON documents.
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libopengl-dev
           libgtest-dev googletest fonts-dejavu-core ccache libgdal-dev libproj-dev
           python3-gdal python3-numpy qgis python3-qgis qgis-providers
           pybind11-dev python3-dev python3-dask python3-distributed python3-rasterio
           python3-rioxarray python3-setuptools python3-wheel python3-pybind11 python3-build
           python3-pip python3-venv python3-jsonschema
-          desktop-file-utils appstream librsvg2-bin man-db groff-base "$@")
+          desktop-file-utils appstream librsvg2-bin man-db groff-base nlohmann-json3-dev "$@")
 
 missing=()
 for package in "${packages[@]}"; do

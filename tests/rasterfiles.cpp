@@ -111,4 +111,10 @@ std::optional<RasterContents> ReadRaster(const std::string& path) {
     return contents;
 }
 
+RasterExtras PlacedAt(double pixelSide) {
+    RasterExtras extras;
+    extras.place = RasterPlace{{500000, pixelSide, 0, 4000000, 0, -pixelSide}, 32633};
+    return extras;
+}
+
 }  // namespace testing_support

@@ -26,6 +26,10 @@ struct RasterExtras {
     std::vector<std::string> options;  // creation options ("TILED=YES", "COMPRESS=DEFLATE")
 };
 
+// A raster in UTM zone 33 N whose upper left corner is (500000, 4000000), of square pixels of
+// `pixelSide` metres.
+RasterExtras PlacedAt(double pixelSide);
+
 // A GeoTIFF of `lines` x `columns` pixels, one band per entry of `bands` (each lines x columns
 // values, top line first), of the given type. False when GDAL could not write it.
 bool WriteGeoTiff(const std::string& path, int lines, int columns, RasterType type,

@@ -76,7 +76,7 @@ TMainForm* CreateForms(const DialogSeam& seam) {
     const QString dataFolder =
         QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     if (!dataFolder.isEmpty() && QDir().mkpath(dataFolder))
-        MainForm->ws.CodeListFolder = QDir::toNativeSeparators(dataFolder).toStdString();
+        MainForm->ws.SetCodeListFolder(QDir::toNativeSeparators(dataFolder).toStdString());
     const DialogSeam* shared = &MainForm->seam;
     auto addChild = [](auto* window) {
         MainForm->MdiArea->addSubWindow(window);
@@ -115,20 +115,20 @@ void ConnectForms(TMainForm* main) {
     // they keep the size and band they had, and their read-outs give nothing.
     const tessera::Workspace& ws = main->ws;
     const auto bandSetSize = [&ws, main, size = QSize()]() mutable {
-        if (!main->Busy()) size = QSize(ws.Columns, ws.Lines);
+        if (!main->Busy()) size = QSize(ws.Columns(), ws.Lines());
         return size;
     };
     // Where a band lies on the map: its own georeference, when it carries one.
     const auto placeOfBand = [&ws, main](int band) -> std::optional<tessera::Georeference> {
         if (main->Busy() || band < 1 || band > tessera::kMaximumBands) return std::nullopt;
-        return ws.records[band].georeference;
+        return ws.Record(band).georeference;
     };
     ImageForm->SetSources({bandSetSize,
                            [&ws, main, band = 0]() mutable {
-                               if (!main->Busy()) band = ws.CurrentBand;
+                               if (!main->Busy()) band = ws.CurrentBand();
                                return band;
                            },
-                           nullptr, [&ws, placeOfBand] { return placeOfBand(ws.CurrentBand); }});
+                           nullptr, [&ws, placeOfBand] { return placeOfBand(ws.CurrentBand()); }});
     // The segmented window shows the last segmentation, whatever band set was opened since:
     // its size and the places of its bands.
     const auto segmentedSize = [&ws, main, bandSize = bandSetSize, size = QSize()]() mutable {
@@ -155,7 +155,7 @@ void ConnectForms(TMainForm* main) {
          }});
     ResultImageForm->SetSources({bandSetSize, nullptr,
                                  [&ws, main]() -> const tessera::ByteMatrix* {
-                                     return !main->Busy() && ws.crossing ? &ws.crossing->ClassImage
+                                     return !main->Busy() && ws.crossing ? &ws.crossing->classImage
                                                                          : nullptr;
                                  },
                                  [&ws, main]() -> std::optional<tessera::Georeference> {

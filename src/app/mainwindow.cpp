@@ -1,8 +1,8 @@
 #include "app/mainwindow.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -19,8 +19,11 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
 #include <exception>
 #include <new>
+#include <set>
+#include <string>
 
 #include "app/forms.h"
 #include "app/glyphs.h"
@@ -42,12 +45,6 @@ constexpr int kFrameWidth = 683;
 constexpr int kFrameHeight = 657;
 constexpr int kToolBarHeight = 34;
 constexpr int kToolGap = 8;
-
-QAction* AddItem(QMenu* menu, const char* name, const QString& caption) {
-    QAction* action = menu->addAction(caption);
-    action->setObjectName(name);
-    return action;
-}
 
 // A menu and its menu-bar entry carry the same name, so that the entry can be found and
 // enabled like any other command. Menus belong to the frame rather than to their parent menu:
@@ -106,6 +103,7 @@ TMainForm::TMainForm(const DialogSeam& dialogSeam, QWidget* parent)
         move(available.center() - QPoint(kFrameWidth / 2, kFrameHeight / 2));
     }
 
+    BuildCommands();
     BuildMenu();
     BuildToolBar();
     MdiArea = new QMdiArea(this);
@@ -127,80 +125,204 @@ TMainForm::~TMainForm() {
     if (cursorOverridden_) QApplication::restoreOverrideCursor();
 }
 
-std::function<void()> TMainForm::Command(void (TMainForm::*handler)()) {
-    return [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); };
+// The program's commands: a menu item, a tool button or both, doing the same and enabled
+// alike. The menus and the tool bar below place them by name.
+const std::vector<TMainForm::CommandRow>& TMainForm::CommandTable() {
+    using N = Needs;
+    // clang-format off
+    static const std::vector<CommandRow> table = {
+        {"Open", "&Open the Different Gray Tone  Images", N::Idle,
+         [](TMainForm& f) { f.OpenBandSet(); },
+         {"OpenSpeedButton", "Open the Set of Gray Tone Images (10 Max.)", Glyph::Open}},
+        {"OpenMultiband", "Open &Multi-band Image…", N::Idle,
+         [](TMainForm& f) { f.OpenMultibandImage(); }, {}},
+        {"OpenMask", "Open Mas&k…", N::BandSetSize, [](TMainForm& f) { f.OpenBandSetMask(); }, {}},
+        {"SaveTreatment", "&Save Treatment…", N::KeptCrossing,
+         [](TMainForm& f) { f.SaveTreatmentFile(); }, {}},
+        {"ApplyTreatment", "&Apply Treatment…", N::OpenSet,
+         [](TMainForm& f) { f.ApplyTreatmentFile(); }, {}},
+        {"Exit", "E&xit", N::Nothing, [](TMainForm& f) { f.close(); },
+         {"ExitSpeedButton", "Exit", Glyph::Exit}},
+        {"Histo", "&Histogram", N::OpenSet, [](TMainForm& f) { f.ShowHistogram(); },
+         {"HistoSpeedButton", "Histo", Glyph::Histogram}},
+        {"GTNumber", "&Gray Tones Number", N::OpenSet, [](TMainForm& f) { f.GrayTonesNumber(); },
+         {}},
+        {"InfoSegmSS", "&Segmentation Stricto Sensu", N::Nothing,
+         [](TMainForm& f) { f.RunModal(*InfoSegmSSForm); }, {}},
+        {"Equipopulation", "&Equipopulation", N::Nothing,
+         [](TMainForm& f) { f.RunModal(*EquipopInfoForm); }, {}},
+        {"Definition", "&Definition", N::Nothing,
+         [](TMainForm& f) { f.RunModal(*DefinitionInfoForm); }, {}},
+        // The menu item stays enabled under its menu; the button waits for a band set.
+        {"SegmTreatment", "&Treatment", N::Nothing,
+         [](TMainForm& f) { f.SegmentationTreatment(); }, {}},
+        {"ClassifInfo", "&Info", N::Nothing, nullptr, {}},
+        {"ClassifTreatment", "&Treatment", N::Nothing, nullptr, {}},
+        {"Cascade1", "&Cascade", N::Nothing, [](TMainForm& f) { f.CascadeWindows(); }, {}},
+        {"Tile1", "&Tile", N::Nothing, [](TMainForm& f) { f.TileWindows(); }, {}},
+        {"Previous1", "&Previous", N::Nothing,
+         [](TMainForm& f) { f.MdiArea->activatePreviousSubWindow(); }, {}},
+        {"Next1", "&Next", N::Nothing, [](TMainForm& f) { f.MdiArea->activateNextSubWindow(); },
+         {}},
+        {"Author", "&Author", N::Nothing, [](TMainForm& f) { f.RunModal(*AuthorForm); }, {}},
+        {"Copyright", "&Copyright", N::Nothing, [](TMainForm& f) { f.RunModal(*CopyrightForm); },
+         {}},
+        {"English", "&English", N::Nothing, [](TMainForm& f) { f.RunModal(*EnglishInfoForm); },
+         {}},
+        {"French", "&French", N::Nothing, [](TMainForm& f) { f.RunModal(*FrenchInfoForm); }, {}},
+        {"Spanish", "&Spanish", N::Nothing, [](TMainForm& f) { f.RunModal(*SpanishInfoForm); },
+         {}},
+        {"References", "&References", N::Nothing, [](TMainForm& f) { f.RunModal(*ReferenceForm); },
+         {}},
+        // Tool buttons without a menu item.
+        {nullptr, nullptr, N::OpenSet, [](TMainForm& f) { f.StepBand(-1); },
+         {"PreviousSpeedButton", "Previous Image", Glyph::Previous, true, true}},
+        {nullptr, nullptr, N::OpenSet, [](TMainForm& f) { f.StepBand(+1); },
+         {"NextSpeedButton", "Next Image", Glyph::Next, true, true}},
+        {nullptr, nullptr, N::OpenSet,
+         [](TMainForm& f) { f.SegmentationTreatment(); },
+         {"SegmentationSpeedButton", "Segmentation", Glyph::Segmentation}},
+        {nullptr, nullptr, N::Segmentation,
+         [](TMainForm& f) { f.StepSegmentedBand(-1); },
+         {"PreviousSegmentedSpeedButton", "Previous Segmented Image", Glyph::PreviousSegmented,
+          true, true}},
+        {nullptr, nullptr, N::Segmentation,
+         [](TMainForm& f) { f.StepSegmentedBand(+1); },
+         {"NextSegmentedSpeedButton", "Next Segmented Image", Glyph::NextSegmented, true, true}},
+        {nullptr, nullptr, N::Segmentation,
+         [](TMainForm& f) { f.SaveSegmentedImage(); },
+         {"SaveSegmentedImageSpeedButton", "Save Segmented Image", Glyph::SaveSegmented}},
+        {nullptr, nullptr, N::SegmentationOfThisSet,
+         [](TMainForm& f) { f.CrossBands(); },
+         {"TreatmentSpeedButton", "Treatment", Glyph::Treatment}},
+        {nullptr, nullptr, N::Nothing,
+         [](TMainForm& f) { f.SetScreenCursor(f.ZoomToolOn() ? crLoupe : crDefault); },
+         {"ZoomSpeedButton", "Zoom", Glyph::Zoom, false, true}},
+        {nullptr, nullptr, N::Crossing, [](TMainForm& f) { f.SaveResult(); },
+         {"SaveResultSpeedButton", "Save Result", Glyph::SaveResult}},
+    };
+    // clang-format on
+    return table;
+}
+
+bool TMainForm::Allows(Needs needs) const {
+    // While a long step runs, every command that touches the working state waits for it.
+    const bool idle = !Busy();
+    switch (needs) {
+        case Needs::Nothing:
+            return true;
+        case Needs::Idle:
+            return idle;
+        case Needs::BandSetSize:
+            return idle && ws.BandSetSize().has_value();
+        case Needs::OpenSet:
+            return idle && ws.Step() >= tessera::StepBandSetOpened;
+        case Needs::Segmentation:
+            return idle && ws.Step() >= tessera::StepBandsSegmented;
+        case Needs::SegmentationOfThisSet:
+            // The crossing treats the open band set: never a segmentation of an earlier set
+            // (which is still shown and saved) as this one's.
+            return Allows(Needs::Segmentation) && (!ws.segmentation || ws.SegmentedThisSet());
+        case Needs::Crossing:
+            return idle && ws.Step() >= tessera::StepBandsCrossed;
+        case Needs::KeptCrossing:
+            return idle && ws.crossing.has_value();
+    }
+    return false;
+}
+
+void TMainForm::BuildCommands() {
+    // The group is exclusive but leaves every action up when the down one is pressed again.
+    latchingGroup_ = new QActionGroup(this);
+    latchingGroup_->setObjectName("LatchingGroup");
+    latchingGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    auto add = [this](const CommandRow& row, const char* name) {
+        auto* action = new QAction(this);
+        action->setObjectName(name);
+        // ClassifInfo and ClassifTreatment have no handler: choosing them does nothing.
+        // A latching action is up or down already when its handler runs, and the others of
+        // its group raised.
+        if (row.handler) {
+            connect(action, &QAction::triggered, this, [this, handler = row.handler] {
+                RunCommand([this, handler] { handler(*this); });
+            });
+        }
+        actions_[name] = action;
+        commands_.emplace_back(action, row.needs);
+        return action;
+    };
+    for (const CommandRow& row : CommandTable()) {
+        if (row.name) add(row, row.name)->setText(row.caption);
+        // A tool button has an action of its own: a menu leaves room for the icon of any of
+        // its actions that has one, even where it does not show it.
+        if (const ToolButtonRow& button = row.button; button.name) {
+            QAction* action = add(row, button.name);
+            action->setToolTip(button.hint);
+            action->setIcon(QIcon(glyphs::ToolGlyph(button.glyph)));
+            if (button.latching) {
+                action->setCheckable(true);
+                latchingGroup_->addAction(action);
+            }
+        }
+    }
+    zoom_ = actions_.at("ZoomSpeedButton");
+    // The zoom tool raised by another button of the group takes its magnifier with it.
+    connect(zoom_, &QAction::toggled, this, [this](bool down) {
+        if (!down) SetScreenCursor(crDefault);
+    });
 }
 
 void TMainForm::BuildMenu() {
     // Every caption carries a mnemonic (Alt and the underlined letter), one letter per menu;
-    // the text shown is the caption without its "&".
+    // the text shown is the caption without its "&". An entry is a command, a menu below
+    // (named in a later row) or a separator ("-" and its name).
+    struct MenuRow {
+        const char* name;
+        const char* caption;
+        Needs needs;
+        std::vector<const char*> entries;
+    };
+    static const std::vector<MenuRow> menus = {
+        {"Files",
+         "&Files",
+         Needs::Nothing,
+         {"Open", "OpenMultiband", "OpenMask", "SaveTreatment", "ApplyTreatment", "-N1", "Exit"}},
+        {"Tools", "&Tools", Needs::OpenSet, {"Histo", "GTNumber"}},
+        {"Treatments", "T&reatments", Needs::OpenSet, {"Segmentation", "Classification"}},
+        {"Segmentation", "&Segmentation", Needs::Nothing, {"SegmInfo", "SegmTreatment"}},
+        {"SegmInfo", "&Info", Needs::Nothing, {"InfoSegmSS", "Equipopulation", "Definition"}},
+        {"Classification",
+         "&Classification",
+         Needs::Segmentation,
+         {"ClassifInfo", "ClassifTreatment"}},
+        {"Window", "&Window", Needs::Nothing, {"Cascade1", "Tile1", "Previous1", "Next1"}},
+        {"About", "&About", Needs::Nothing, {"Author", "Copyright", "Infos", "References"}},
+        {"Infos", "&Infos", Needs::Nothing, {"English", "French", "Spanish"}},
+    };
     QMenuBar* bar = menuBar();
     auto* altKey = new AltKeyStyle;
     altKey->setParent(this);
     bar->setStyle(altKey);
-    Files = AddMenu(this, nullptr, bar, "Files", "&Files");
-    Open = AddItem(Files, "Open", "&Open the Different Gray Tone  Images");
-    OpenMultiband = AddItem(Files, "OpenMultiband", "Open &Multi-band Image…");
-    OpenMask = AddItem(Files, "OpenMask", "Open Mas&k…");
-    SaveTreatment = AddItem(Files, "SaveTreatment", "&Save Treatment…");
-    ApplyTreatment = AddItem(Files, "ApplyTreatment", "&Apply Treatment…");
-    N1 = Files->addSeparator();
-    N1->setObjectName("N1");
-    Exit = AddItem(Files, "Exit", "E&xit");
-
-    Tools = AddMenu(this, nullptr, bar, "Tools", "&Tools");
-    Histo = AddItem(Tools, "Histo", "&Histogram");
-    GTNumber = AddItem(Tools, "GTNumber", "&Gray Tones Number");
-
-    Treatments = AddMenu(this, nullptr, bar, "Treatments", "T&reatments");
-    Segmentation = AddMenu(this, Treatments, bar, "Segmentation", "&Segmentation");
-    SegmInfo = AddMenu(this, Segmentation, bar, "SegmInfo", "&Info");
-    InfoSegmSS = AddItem(SegmInfo, "InfoSegmSS", "&Segmentation Stricto Sensu");
-    Equipopulation = AddItem(SegmInfo, "Equipopulation", "&Equipopulation");
-    Definition = AddItem(SegmInfo, "Definition", "&Definition");
-    SegmTreatment = AddItem(Segmentation, "SegmTreatment", "&Treatment");
-    Classification = AddMenu(this, Treatments, bar, "Classification", "&Classification");
-    ClassifInfo = AddItem(Classification, "ClassifInfo", "&Info");
-    ClassifTreatment = AddItem(Classification, "ClassifTreatment", "&Treatment");
-
-    Window = AddMenu(this, nullptr, bar, "Window", "&Window");
-    Cascade1 = AddItem(Window, "Cascade1", "&Cascade");
-    Tile1 = AddItem(Window, "Tile1", "&Tile");
-    Previous1 = AddItem(Window, "Previous1", "&Previous");
-    Next1 = AddItem(Window, "Next1", "&Next");
-
-    About = AddMenu(this, nullptr, bar, "About", "&About");
-    Author = AddItem(About, "Author", "&Author");
-    Copyright = AddItem(About, "Copyright", "&Copyright");
-    Infos = AddMenu(this, About, bar, "Infos", "&Infos");
-    English = AddItem(Infos, "English", "&English");
-    French = AddItem(Infos, "French", "&French");
-    Spanish = AddItem(Infos, "Spanish", "&Spanish");
-    References = AddItem(About, "References", "&References");
-
-    connect(Open, &QAction::triggered, this, Command(&TMainForm::OpenClick));
-    connect(OpenMultiband, &QAction::triggered, this, Command(&TMainForm::OpenMultibandClick));
-    connect(OpenMask, &QAction::triggered, this, Command(&TMainForm::OpenMaskClick));
-    connect(SaveTreatment, &QAction::triggered, this, Command(&TMainForm::SaveTreatmentClick));
-    connect(ApplyTreatment, &QAction::triggered, this, Command(&TMainForm::ApplyTreatmentClick));
-    connect(Exit, &QAction::triggered, this, Command(&TMainForm::ExitClick));
-    connect(Histo, &QAction::triggered, this, Command(&TMainForm::HistoClick));
-    connect(GTNumber, &QAction::triggered, this, Command(&TMainForm::GTNumberClick));
-    connect(InfoSegmSS, &QAction::triggered, this, Command(&TMainForm::InfoSegmSSClick));
-    connect(Equipopulation, &QAction::triggered, this, Command(&TMainForm::EquipopulationClick));
-    connect(Definition, &QAction::triggered, this, Command(&TMainForm::DefinitionClick));
-    connect(SegmTreatment, &QAction::triggered, this, Command(&TMainForm::SegmTreatmentClick));
-    connect(Cascade1, &QAction::triggered, this, Command(&TMainForm::Cascade1Click));
-    connect(Tile1, &QAction::triggered, this, Command(&TMainForm::Tile1Click));
-    connect(Previous1, &QAction::triggered, this, Command(&TMainForm::Previous1Click));
-    connect(Next1, &QAction::triggered, this, Command(&TMainForm::Next1Click));
-    connect(Author, &QAction::triggered, this, Command(&TMainForm::AuthorClick));
-    connect(Copyright, &QAction::triggered, this, Command(&TMainForm::CopyrightClick));
-    connect(English, &QAction::triggered, this, Command(&TMainForm::EnglishClick));
-    connect(French, &QAction::triggered, this, Command(&TMainForm::FrenchClick));
-    connect(Spanish, &QAction::triggered, this, Command(&TMainForm::SpanishClick));
-    connect(References, &QAction::triggered, this, Command(&TMainForm::ReferencesClick));
-    // ClassifInfo and ClassifTreatment have no handler: choosing them does nothing.
+    std::set<std::string> submenus;
+    for (const MenuRow& row : menus) submenus.insert(row.entries.begin(), row.entries.end());
+    std::function<void(const MenuRow&, QMenu*)> build = [&](const MenuRow& row, QMenu* parent) {
+        QMenu* menu = AddMenu(this, parent, bar, row.name, row.caption);
+        menus_.emplace_back(menu, row.needs);
+        for (const std::string entry : row.entries) {
+            if (entry.front() == '-') {
+                menu->addSeparator()->setObjectName(QString::fromStdString(entry.substr(1)));
+            } else if (auto below = std::find_if(menus.begin(), menus.end(),
+                                                 [&](const MenuRow& m) { return m.name == entry; });
+                       below != menus.end()) {
+                build(*below, menu);
+            } else {
+                menu->addAction(actions_.at(QString::fromStdString(entry)));
+            }
+        }
+    };
+    for (const MenuRow& row : menus) {
+        if (!submenus.count(row.name)) build(row, nullptr);
+    }
 
     // F10 opens the first menu, as the desktop's programs do (Alt and the mnemonics are the
     // menu bar's own).
@@ -209,10 +331,11 @@ void TMainForm::BuildMenu() {
     menuKey->setShortcut(QKeySequence(Qt::Key_F10));
     menuKey->setShortcutContext(Qt::WindowShortcut);
     addAction(menuKey);
-    connect(menuKey, &QAction::triggered, this, [this] {
+    QMenu* files = menus_.front().first;
+    connect(menuKey, &QAction::triggered, this, [this, files] {
         if (QApplication::activeModalWidget()) return;
         menuBar()->setFocus(Qt::ShortcutFocusReason);
-        menuBar()->setActiveAction(Files->menuAction());
+        menuBar()->setActiveAction(files->menuAction());
     });
 }
 
@@ -225,97 +348,38 @@ void TMainForm::BuildToolBar() {
     ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
     addToolBar(Qt::TopToolBarArea, ToolBar1);
 
-    auto addButton = [this](const char* name, Glyph glyph, const QString& hint, bool narrow) {
+    // The commands' buttons in order, "|" a gap between them.
+    // clang-format off
+    static const char* const layout[] = {
+        "OpenSpeedButton", "|",
+        "PreviousSpeedButton", "NextSpeedButton", "|",
+        "SegmentationSpeedButton", "|",
+        "PreviousSegmentedSpeedButton", "NextSegmentedSpeedButton", "|",
+        "SaveSegmentedImageSpeedButton", "|",
+        "TreatmentSpeedButton", "|",
+        "HistoSpeedButton", "|",
+        "ZoomSpeedButton", "|", "|",
+        "SaveResultSpeedButton", "|",
+        "ExitSpeedButton"};
+    // clang-format on
+    for (const std::string entry : layout) {
+        if (entry == "|") {
+            auto* gap = new QWidget(ToolBar1);
+            gap->setFixedSize(kToolGap, 32);
+            ToolBar1->addWidget(gap);
+            continue;
+        }
+        const auto row = std::find_if(
+            CommandTable().begin(), CommandTable().end(),
+            [&](const CommandRow& r) { return r.button.name && r.button.name == entry; });
+        QAction* action = actions_.at(QString::fromStdString(entry));
         auto* button = new QToolButton(ToolBar1);
-        button->setObjectName(name);
-        button->setToolTip(hint);
-        const QPixmap pixmap = glyphs::ToolGlyph(glyph);
-        button->setIcon(QIcon(pixmap));
-        button->setIconSize(pixmap.size());
-        button->setFixedSize(narrow ? 16 : 32, 32);
+        button->setObjectName(row->button.name);
+        button->setDefaultAction(action);
+        button->setIconSize(glyphs::ToolGlyph(row->button.glyph).size());
+        button->setFixedSize(row->button.narrow ? 16 : 32, 32);
         button->setFocusPolicy(Qt::NoFocus);
         ToolBar1->addWidget(button);
-        return button;
-    };
-    auto addGap = [this] {
-        auto* gap = new QWidget(ToolBar1);
-        gap->setFixedSize(kToolGap, 32);
-        ToolBar1->addWidget(gap);
-    };
-
-    OpenSpeedButton = addButton("OpenSpeedButton", Glyph::Open,
-                                "Open the Set of Gray Tone Images (10 Max.)", false);
-    addGap();
-    PreviousSpeedButton = addButton("PreviousSpeedButton", Glyph::Previous, "Previous Image", true);
-    NextSpeedButton = addButton("NextSpeedButton", Glyph::Next, "Next Image", true);
-    addGap();
-    SegmentationSpeedButton =
-        addButton("SegmentationSpeedButton", Glyph::Segmentation, "Segmentation", false);
-    addGap();
-    PreviousSegmentedSpeedButton = addButton(
-        "PreviousSegmentedSpeedButton", Glyph::PreviousSegmented, "Previous Segmented Image", true);
-    NextSegmentedSpeedButton =
-        addButton("NextSegmentedSpeedButton", Glyph::NextSegmented, "Next Segmented Image", true);
-    addGap();
-    SaveSegmentedImageSpeedButton = addButton("SaveSegmentedImageSpeedButton", Glyph::SaveSegmented,
-                                              "Save Segmented Image", false);
-    addGap();
-    TreatmentSpeedButton = addButton("TreatmentSpeedButton", Glyph::Treatment, "Treatment", false);
-    addGap();
-    HistoSpeedButton = addButton("HistoSpeedButton", Glyph::Histogram, "Histo", false);
-    addGap();
-    ZoomSpeedButton = addButton("ZoomSpeedButton", Glyph::Zoom, "Zoom", false);
-    addGap();
-    addGap();
-    SaveResultSpeedButton =
-        addButton("SaveResultSpeedButton", Glyph::SaveResult, "Save Result", false);
-    addGap();
-    ExitSpeedButton = addButton("ExitSpeedButton", Glyph::Exit, "Exit", false);
-
-    // The group is not exclusive in Qt's sense (all may be up); LatchGroupButton keeps the rule.
-    LatchingGroup = new QButtonGroup(this);
-    LatchingGroup->setObjectName("LatchingGroup");
-    LatchingGroup->setExclusive(false);
-    const std::pair<QToolButton*, void (TMainForm::*)()> latching[] = {
-        {PreviousSpeedButton, &TMainForm::PreviousSpeedButtonClick},
-        {NextSpeedButton, &TMainForm::NextSpeedButtonClick},
-        {PreviousSegmentedSpeedButton, &TMainForm::PreviousSegmentedSpeedButtonClick},
-        {NextSegmentedSpeedButton, &TMainForm::NextSegmentedSpeedButtonClick},
-        {ZoomSpeedButton, &TMainForm::ZoomSpeedButtonClick},
-    };
-    for (const auto& [button, handler] : latching) {
-        button->setCheckable(true);
-        LatchingGroup->addButton(button);
-        // Qt has already toggled the button; the handler sees the group's new state.
-        connect(button, &QToolButton::clicked, this, [this, button, handler] {
-            LatchGroupButton(button);
-            RunCommand([this, handler] { (this->*handler)(); });
-        });
-    }
-
-    connect(OpenSpeedButton, &QToolButton::clicked, this,
-            Command(&TMainForm::OpenSpeedButtonClick));
-    connect(SegmentationSpeedButton, &QToolButton::clicked, this,
-            Command(&TMainForm::SegmentationSpeedButtonClick));
-    connect(SaveSegmentedImageSpeedButton, &QToolButton::clicked, this,
-            Command(&TMainForm::SaveSegmentedImageSpeedButtonClick));
-    connect(TreatmentSpeedButton, &QToolButton::clicked, this,
-            Command(&TMainForm::TreatmentSpeedButtonClick));
-    connect(HistoSpeedButton, &QToolButton::clicked, this,
-            Command(&TMainForm::HistoSpeedButtonClick));
-    connect(SaveResultSpeedButton, &QToolButton::clicked, this,
-            Command(&TMainForm::SaveResultSpeedButtonClick));
-    connect(ExitSpeedButton, &QToolButton::clicked, this,
-            Command(&TMainForm::ExitSpeedButtonClick));
-}
-
-void TMainForm::LatchGroupButton(QToolButton* pressed) {
-    if (!pressed->isChecked()) return;  // a down button pressed again is simply up now
-    for (QAbstractButton* other : LatchingGroup->buttons()) {
-        if (other == pressed || !other->isChecked()) continue;
-        other->setChecked(false);
-        // The zoom tool is off now: its magnifier goes with it.
-        if (other == ZoomSpeedButton) SetScreenCursor(crDefault);
     }
 }
 
@@ -410,51 +474,14 @@ QString TMainForm::PanelText(int panel) const {
 }
 
 void TMainForm::UpdateCommands() {
-    // While a long step runs, every command that touches the working state waits for it.
-    const bool idle = !Busy();
-    const bool opened = idle && ws.step >= tessera::StepBandSetOpened;
-    const bool segmented = idle && ws.step >= tessera::StepBandsSegmented;
-    const bool crossed = idle && ws.step >= tessera::StepBandsCrossed;
-
-    // Always available (Open once the running step has ended).
-    Open->setEnabled(idle);
-    OpenMultiband->setEnabled(idle);
-    // A mask needs the band set's size: once its first band is loaded.
-    OpenMask->setEnabled(idle && ws.BandSetSize().has_value());
-    Exit->setEnabled(true);
-    for (QMenu* menu : {Files, Window, About, Infos, Segmentation, SegmInfo})
-        EnableMenu(menu, true);
-    for (QToolButton* button : {ZoomSpeedButton, ExitSpeedButton}) button->setEnabled(true);
-    OpenSpeedButton->setEnabled(idle);
-
-    for (QToolButton* button :
-         {PreviousSpeedButton, NextSpeedButton, SegmentationSpeedButton, HistoSpeedButton}) {
-        button->setEnabled(opened);
-    }
-    EnableMenu(Treatments, opened);
-    EnableMenu(Tools, opened);
-    Histo->setEnabled(opened);
-    GTNumber->setEnabled(opened);
-
-    for (QToolButton* button :
-         {PreviousSegmentedSpeedButton, NextSegmentedSpeedButton, SaveSegmentedImageSpeedButton}) {
-        button->setEnabled(segmented);
-    }
-    EnableMenu(Classification, segmented);
-    // The crossing treats the open band set: never a segmentation of an earlier set (which is
-    // still shown and saved) as this one's.
-    TreatmentSpeedButton->setEnabled(segmented && (!ws.segmentation || ws.SegmentedThisSet()));
-
-    SaveResultSpeedButton->setEnabled(crossed);
-    // A treatment is saved from the last crossing, and applied to a band set once it is open.
-    SaveTreatment->setEnabled(idle && ws.crossing.has_value());
-    ApplyTreatment->setEnabled(opened);
+    for (const auto& [action, needs] : commands_) action->setEnabled(Allows(needs));
+    for (const auto& [menu, needs] : menus_) EnableMenu(menu, Allows(needs));
 
     // The result window says when the crossing it shows (the one Save Result saves) treated an
     // earlier band set than the open one.
-    if (idle && ResultImageForm) {
+    if (!Busy() && ResultImageForm) {
         QString note;
-        if (ws.crossing && ws.crossing->bandSetNumber != ws.BandSetNumber &&
+        if (ws.crossing && ws.crossing->bandSetNumber != ws.BandSetNumber() &&
             ws.crossing->BandCount() >= 1)
             note = QString("  - crossing of the earlier band set of %1")
                        .arg(QFileInfo(QString::fromStdString(ws.crossing->records[1].filePath))
@@ -464,7 +491,7 @@ void TMainForm::UpdateCommands() {
 }
 
 bool TMainForm::ZoomToolOn() const {
-    return ZoomSpeedButton && ZoomSpeedButton->isChecked();
+    return zoom_ && zoom_->isChecked();
 }
 void TMainForm::Message(const QString& text, const QString& caption) {
     seam.showMessage(text, caption);
@@ -567,46 +594,16 @@ void TMainForm::SaveResult() {
     crossingui::SaveResult(Context(), CrossWindows());
 }
 
-// ----- menu -----
-void TMainForm::OpenClick() {
-    OpenBandSet();
-}
-void TMainForm::OpenMultibandClick() {
-    OpenMultibandImage();
-}
-void TMainForm::OpenMaskClick() {
-    OpenBandSetMask();
-}
-void TMainForm::SaveTreatmentClick() {
+void TMainForm::SaveTreatmentFile() {
     crossingui::SaveTreatment(Context(), TreatmentFileWindows());
 }
-void TMainForm::ApplyTreatmentClick() {
+void TMainForm::ApplyTreatmentFile() {
     crossingui::ApplyTreatment(Context(), TreatmentFileWindows());
 }
-void TMainForm::ExitClick() {
-    close();
-}
-void TMainForm::HistoClick() {
-    ShowHistogram();
-}
-void TMainForm::GTNumberClick() {
-    GrayTonesNumber();
-}
-void TMainForm::InfoSegmSSClick() {
-    RunModal(*InfoSegmSSForm);
-}
-void TMainForm::EquipopulationClick() {
-    RunModal(*EquipopInfoForm);
-}
-void TMainForm::DefinitionClick() {
-    RunModal(*DefinitionInfoForm);
-}
-void TMainForm::SegmTreatmentClick() {
-    SegmentationTreatment();
-}
+
 // Cascade: each child one title bar lower and further right than the one before, at its
 // present size, or at the largest size that still fits the client area from its place.
-void TMainForm::Cascade1Click() {
+void TMainForm::CascadeWindows() {
     QList<QMdiSubWindow*> children;
     for (QMdiSubWindow* child : MdiArea->subWindowList())
         if (child->isVisible() && !child->isMinimized()) children.append(child);
@@ -628,7 +625,7 @@ void TMainForm::Cascade1Click() {
     MdiArea->setActiveSubWindow(children.last());
 }
 // Horizontal tiling: the children one above the other, each as wide as the client area.
-void TMainForm::Tile1Click() {
+void TMainForm::TileWindows() {
     QList<QMdiSubWindow*> children;
     for (QMdiSubWindow* child : MdiArea->subWindowList())
         if (child->isVisible() && !child->isMinimized()) children.append(child);
@@ -639,66 +636,4 @@ void TMainForm::Tile1Click() {
         children[i]->showNormal();
         children[i]->setGeometry(0, i * height, area.width(), height);
     }
-}
-void TMainForm::Previous1Click() {
-    MdiArea->activatePreviousSubWindow();
-}
-void TMainForm::Next1Click() {
-    MdiArea->activateNextSubWindow();
-}
-void TMainForm::AuthorClick() {
-    RunModal(*AuthorForm);
-}
-void TMainForm::CopyrightClick() {
-    RunModal(*CopyrightForm);
-}
-void TMainForm::EnglishClick() {
-    RunModal(*EnglishInfoForm);
-}
-void TMainForm::FrenchClick() {
-    RunModal(*FrenchInfoForm);
-}
-void TMainForm::SpanishClick() {
-    RunModal(*SpanishInfoForm);
-}
-void TMainForm::ReferencesClick() {
-    RunModal(*ReferenceForm);
-}
-
-// ----- tool bar -----
-void TMainForm::OpenSpeedButtonClick() {
-    OpenBandSet();
-}
-void TMainForm::PreviousSpeedButtonClick() {
-    StepBand(-1);
-}
-void TMainForm::NextSpeedButtonClick() {
-    StepBand(+1);
-}
-void TMainForm::SegmentationSpeedButtonClick() {
-    SegmentationTreatment();
-}
-void TMainForm::PreviousSegmentedSpeedButtonClick() {
-    StepSegmentedBand(-1);
-}
-void TMainForm::NextSegmentedSpeedButtonClick() {
-    StepSegmentedBand(+1);
-}
-void TMainForm::SaveSegmentedImageSpeedButtonClick() {
-    SaveSegmentedImage();
-}
-void TMainForm::TreatmentSpeedButtonClick() {
-    CrossBands();
-}
-void TMainForm::HistoSpeedButtonClick() {
-    ShowHistogram();
-}
-void TMainForm::ZoomSpeedButtonClick() {
-    SetScreenCursor(ZoomToolOn() ? crLoupe : crDefault);
-}
-void TMainForm::SaveResultSpeedButtonClick() {
-    SaveResult();
-}
-void TMainForm::ExitSpeedButtonClick() {
-    close();
 }

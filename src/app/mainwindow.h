@@ -7,7 +7,10 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <utility>
+#include <vector>
 
+#include "app/glyphs.h"
 #include "bands/ui/bandsetcommands.h"
 #include "crossing/ui/crossingcommands.h"
 #include "segmentation/ui/segmentationcommands.h"
@@ -16,8 +19,8 @@
 #include "workspace/workspace.h"
 
 class QAction;
+class QActionGroup;
 class QCloseEvent;
-class QButtonGroup;
 class QFileDialog;
 class QLabel;
 class QMdiArea;
@@ -43,56 +46,10 @@ class TMainForm : public QMainWindow {
     // True while a long step runs: the windows then read nothing of `ws`.
     bool Busy() const { return Work && Work->Running(); }
 
-    // ----- menu -----
-    QMenu* Files = nullptr;
-    QAction* Open = nullptr;
-    QAction* OpenMultiband = nullptr;
-    QAction* OpenMask = nullptr;
-    QAction* SaveTreatment = nullptr;
-    QAction* ApplyTreatment = nullptr;
-    QAction* N1 = nullptr;
-    QAction* Exit = nullptr;
-    QMenu* Tools = nullptr;
-    QAction* Histo = nullptr;
-    QAction* GTNumber = nullptr;
-    QMenu* Treatments = nullptr;
-    QMenu* Segmentation = nullptr;
-    QMenu* SegmInfo = nullptr;
-    QAction* InfoSegmSS = nullptr;
-    QAction* Equipopulation = nullptr;
-    QAction* Definition = nullptr;
-    QAction* SegmTreatment = nullptr;
-    QMenu* Classification = nullptr;
-    QAction* ClassifInfo = nullptr;
-    QAction* ClassifTreatment = nullptr;
-    QMenu* Window = nullptr;
-    QAction* Cascade1 = nullptr;
-    QAction* Tile1 = nullptr;
-    QAction* Previous1 = nullptr;
-    QAction* Next1 = nullptr;
-    QMenu* About = nullptr;
-    QAction* Author = nullptr;
-    QAction* Copyright = nullptr;
-    QMenu* Infos = nullptr;
-    QAction* English = nullptr;
-    QAction* French = nullptr;
-    QAction* Spanish = nullptr;
-    QAction* References = nullptr;
-
-    // ----- tool bar -----
+    // ----- menu and tool bar -----
+    // The commands are actions built from one table (CommandTable), named as their menu items
+    // and tool buttons; findChild<QAction*>(name) finds each.
     QToolBar* ToolBar1 = nullptr;
-    QToolButton* OpenSpeedButton = nullptr;
-    QToolButton* PreviousSpeedButton = nullptr;
-    QToolButton* NextSpeedButton = nullptr;
-    QToolButton* SegmentationSpeedButton = nullptr;
-    QToolButton* PreviousSegmentedSpeedButton = nullptr;
-    QToolButton* NextSegmentedSpeedButton = nullptr;
-    QToolButton* SaveSegmentedImageSpeedButton = nullptr;
-    QToolButton* TreatmentSpeedButton = nullptr;
-    QToolButton* HistoSpeedButton = nullptr;
-    QToolButton* ZoomSpeedButton = nullptr;
-    QToolButton* SaveResultSpeedButton = nullptr;
-    QToolButton* ExitSpeedButton = nullptr;
 
     // ----- status bar and client area -----
     QStatusBar* StatusBar = nullptr;
@@ -153,43 +110,12 @@ class TMainForm : public QMainWindow {
     void SaveSegmentedImage();
     void GrayTonesNumber();
     void ShowHistogram();
-
-  public slots:
-    void OpenClick();
-    void OpenMultibandClick();
-    void OpenMaskClick();
-    void SaveTreatmentClick();
-    void ApplyTreatmentClick();
-    void ExitClick();
-    void HistoClick();
-    void GTNumberClick();
-    void InfoSegmSSClick();
-    void EquipopulationClick();
-    void DefinitionClick();
-    void SegmTreatmentClick();
-    void Cascade1Click();
-    void Tile1Click();
-    void Previous1Click();
-    void Next1Click();
-    void AuthorClick();
-    void CopyrightClick();
-    void EnglishClick();
-    void FrenchClick();
-    void SpanishClick();
-    void ReferencesClick();
-
-    void OpenSpeedButtonClick();
-    void PreviousSpeedButtonClick();
-    void NextSpeedButtonClick();
-    void SegmentationSpeedButtonClick();
-    void PreviousSegmentedSpeedButtonClick();
-    void NextSegmentedSpeedButtonClick();
-    void SaveSegmentedImageSpeedButtonClick();
-    void TreatmentSpeedButtonClick();
-    void HistoSpeedButtonClick();
-    void ZoomSpeedButtonClick();
-    void SaveResultSpeedButtonClick();
-    void ExitSpeedButtonClick();
+    void SaveTreatmentFile();
+    void ApplyTreatmentFile();
+    // The children of the client area one title bar lower and further right than the one
+    // before, or one above the other.
+    void CascadeWindows();
+    void TileWindows();
 
   public:
     // None: the frame offers no menu that hides its tool bar (a right click that zooms out
@@ -208,18 +134,51 @@ class TMainForm : public QMainWindow {
     CrossingWindows CrossWindows() const;
     TreatmentWindows TreatmentFileWindows() const;
 
-    // A handler run as one command (RunCommand), for connecting to a menu item or button.
-    std::function<void()> Command(void (TMainForm::*handler)());
+    // What a command needs before it can be chosen: a step of the working state.
+    enum class Needs {
+        Nothing,
+        Idle,                   // no long step running
+        BandSetSize,            // a band of the set being opened is loaded
+        OpenSet,                // a band set was opened
+        Segmentation,           // a segmentation was made
+        SegmentationOfThisSet,  // ... and none of an earlier set is what would be crossed
+        Crossing,               // a crossing was made
+        KeptCrossing,           // the last crossing is held
+    };
+    // A command's tool button.
+    struct ToolButtonRow {
+        const char* name = nullptr;  // none: the command has no button
+        const char* hint = nullptr;
+        glyphs::Glyph glyph{};
+        bool narrow = false;    // 16 pixels wide rather than 32
+        bool latching = false;  // of the latching group
+    };
+    // A command: its menu item's name and caption (with its mnemonic; none without a menu
+    // item), what enables it, its handler (none: choosing it does nothing) and its tool button.
+    struct CommandRow {
+        const char* name;
+        const char* caption;
+        Needs needs;
+        void (*handler)(TMainForm&);
+        ToolButtonRow button;
+    };
+    static const std::vector<CommandRow>& CommandTable();
+    bool Allows(Needs needs) const;
 
+    void BuildCommands();
     void BuildMenu();
     void BuildToolBar();
     void BuildStatusBar();
     void BuildFileDialogs();
-    // The latching group (band and segmented-band stepping, zoom): at most one button down,
-    // pressing one raises the others, pressing a down one raises it.
-    void LatchGroupButton(QToolButton* pressed);
 
-    QButtonGroup* LatchingGroup = nullptr;
+    // Every command's actions by name, and with what enables them; every menu likewise.
+    std::map<QString, QAction*> actions_;
+    std::vector<std::pair<QAction*, Needs>> commands_;
+    std::vector<std::pair<QMenu*, Needs>> menus_;
+    // The latching group (band and segmented-band stepping, zoom): at most one down, pressing
+    // one raises the others, pressing a down one raises it.
+    QActionGroup* latchingGroup_ = nullptr;
+    QAction* zoom_ = nullptr;
     bool cursorOverridden_ = false;  // this window holds the one override cursor
     bool closeAfterWork_ = false;
 };

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "bands/decodedgroup.h"
 #include "image/bitmapfile.h"
 
 namespace tessera {
@@ -203,7 +204,7 @@ Status ReadLinesTogether(const std::vector<const BandReader*>& readers, int firs
         }
     }
     if (rasters.empty()) return Status::Ok();
-    return RasterSource::ReadLinesTogether(rasters, first, count, rasterLines.data(),
+    return DecodedGroup::ReadLinesTogether(rasters, first, count, rasterLines.data(),
                                            rasterMarks.data(), turn, turns);
 }
 
@@ -211,7 +212,7 @@ Status ChooseStretchesTogether(const std::vector<BandReader*>& readers, int thre
     std::vector<RasterSource*> rasters;
     for (BandReader* reader : readers)
         if (reader->raster_) rasters.push_back(reader->raster_.get());
-    return RasterSource::ChooseStretchesTogether(rasters, threads);
+    return ChooseStretchesTogether(rasters, threads);
 }
 
 int64_t RasterCacheNeed(const std::vector<const BandReader*>& readers) {

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "bands/bandfiles.h"
-#include "image/matrix.h"
 #include "bands/rasterband.h"
+#include "bands/stretchchoice.h"
+#include "image/matrix.h"
 #include "image/rawfiles.h"
 #include "support/progress.h"
 #include "support/status.h"

@@ -351,7 +351,6 @@ Result<BandReader> OpenMaskBand(const std::string& path, BandFileType type, int 
     BandSet set;
     set.Begin(1);
     BandLoadOptions loading;
-    loading.makeImage = false;
     loading.checkMemory = false;
     loading.ownStretchLater = true;  // a mask's values are read as they are
     loading.rasterBand = rasterBand;

@@ -29,9 +29,6 @@ struct BandLoadOptions {
     // The bytes a treatment of `bandCount` bands of this size needs; left empty, what the
     // band set's owner gave (BandSet::SetMemoryNeed).
     std::function<int64_t(ImageSize size, int bandCount)> memoryNeed;
-    // Kept for the callers that still say whether they want a display copy: the pictures are
-    // made over the pixels themselves, so it changes nothing.
-    bool makeImage = true;
     // Told how the reading goes; may cancel it (the band then stays as it was).
     Progress* progress = nullptr;
     // A raster GDAL reads: the band of the file (1 = the first), and for a band of another type

@@ -1,6 +1,9 @@
 #pragma once
-// Bands of the rasters GDAL reads (GeoTIFF and the rest): the file held open, one band of it
-// read a strip at a time, native values of other types than 8 bits stretched to gray levels.
+// Bands of the rasters GDAL reads (GeoTIFF and the rest): the file held open and the facts of
+// one band of it, read a strip at a time, native values of other types than 8 bits stretched to
+// gray levels. Windows of several bands decoded together are decodedgroup.h's; choosing the
+// stretch is stretchchoice.h's (with the steps of one band declared here); the gray-level
+// tables of kept values are graytable.h's.
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -12,6 +15,7 @@
 
 #include "bands/bandfacts.h"
 #include "bands/gdalsupport.h"
+#include "bands/graytable.h"
 #include "bands/keptvalues.h"
 #include "bands/percentiles.h"
 #include "bands/percentilestretch.h"
@@ -33,12 +37,6 @@ struct ValueRange {
 std::string RasterRefusal(const std::string& path, int rasterBand, const std::string& why);
 // Refuses a stretch whose minimum is not below its maximum.
 Status CheckStretch(const std::string& path, int rasterBand, StretchRange range);
-
-// What a refusal of a file that GDAL recognises as no raster format adds, for a file read as a
-// raster because the open dialog's file type list said `chosenEntry` ("GeoTIFF"): how to read
-// it as a raw image instead (`rawEntry`). Empty for any other refusal.
-std::string RasterTypeHint(const std::string& refusal, const std::string& chosenEntry,
-                           const std::string& rawEntry);
 
 // The number of bands of a raster; refused with a text naming the file when GDAL cannot open it.
 Result<int> CountRasterBands(const std::string& path);
@@ -120,7 +118,21 @@ class RasterSource {
     // after another; refused as ReadLines refuses lines that cannot be read.
     Status ReadValues(int first, int count, int x0, int width, double* values) const;
 
-    // For a band of another type than 8 bits: `given`, when there is one (refused unless
+    // Lines first..first + count - 1 as gray levels, count x columns bytes. With `nodata`, also
+    // a mark there for every pixel: 0 with data, kNodataMark holding the nodata value,
+    // kNonFiniteMark NaN or infinite. Refused, naming the file, the band and the first line
+    // that cannot be read, when GDAL fails to read them.
+    Status ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
+
+    // The band's physical values (stored value x scale + offset) in place of its stored ones:
+    // the file's own scale and offset until others are set (none: the stored values). Every
+    // value read, the stretch and the range are then physical; the nodata value stays a stored
+    // value. 8-bit bands, read as gray levels, have none. Set before ChooseStretch.
+    void SetScaling(std::optional<Scaling> scaling) { scaling_ = isByte_ ? std::nullopt : scaling; }
+    const std::optional<Scaling>& Scaled() const { return scaling_; }
+
+    // The stretch of a band of more than 8 bits, chosen (stretchchoice.cpp). ChooseStretch:
+    // for a band of another type than 8 bits: `given`, when there is one (refused unless
     // minimum < maximum), else the band's own minimum and maximum over its pixels with data,
     // found by reading it through strip by strip (refused when every such pixel holds one
     // value, or there is none). 8-bit bands are not stretched.
@@ -131,13 +143,6 @@ class RasterSource {
     // as ReadLines refuses a strip that cannot be read; cancelled when the progress says so.
     Result<ValueRange> FindRange(Progress& progress = NoProgress()) const;
     const std::optional<StretchRange>& Stretch() const { return stretch_; }
-
-    // Lines first..first + count - 1 as gray levels, count x columns bytes. With `nodata`, also
-    // a mark there for every pixel: 0 with data, kNodataMark holding the nodata value,
-    // kNonFiniteMark NaN or infinite. Refused, naming the file, the band and the first line
-    // that cannot be read, when GDAL fails to read them.
-    Status ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata = nullptr) const;
-
     // A band of more than 8 bits whose stretch is still to be found (ChooseStretch not called)
     // from its own least and greatest values.
     bool NeedsStretch() const { return !isByte_ && !stretch_ && !percentiles_; }
@@ -145,16 +150,7 @@ class RasterSource {
     // greatest; set before ChooseStretch, which then finds them (a few passes through the
     // band) unless a stretch is given.
     void SetPercentiles(std::optional<PercentileRange> percentiles) { percentiles_ = percentiles; }
-    // The band's physical values (stored value x scale + offset) in place of its stored ones:
-    // the file's own scale and offset until others are set (none: the stored values). Every
-    // value read, the stretch and the range are then physical; the nodata value stays a stored
-    // value. 8-bit bands, read as gray levels, have none. Set before ChooseStretch.
-    void SetScaling(std::optional<Scaling> scaling) { scaling_ = isByte_ ? std::nullopt : scaling; }
-    const std::optional<Scaling>& Scaled() const { return scaling_; }
     const std::optional<PercentileRange>& Percentiles() const { return percentiles_; }
-    // ChooseStretch for those of `sources` that take their stretch from percentiles and have
-    // none yet.
-    static Status ChoosePercentileStretches(const std::vector<RasterSource*>& sources);
     // The same search in steps, for passes shared out among processes: a finder for the band's
     // values (NewPercentileFinder); each pass counts every window of lines into a copy of it
     // (CountPercentileLines) and the copies are merged; after the first pass
@@ -164,53 +160,14 @@ class RasterSource {
     Status CountPercentileLines(RankFinder& finder, int first, int count) const;
     Status RankPercentileFinder(RankFinder& finder) const;
     Status TakePercentilesFound(const RankFinder& finder);
-    // The own stretch of every source of `sources` that NeedsStretch(), found as ChooseStretch
-    // finds it, all read through together strip by strip (the bands of one pixel-interleaved
-    // file in one read of it), on `threads` threads; the refusal of the first band, in their
-    // order, that has none, or of the first strip that cannot be read.
-    static Status ChooseStretchesTogether(const std::vector<RasterSource*>& sources,
-                                          int threads = 1);
-    // ReadLines for every source at once: the sources of one pixel-interleaved file are read in
-    // one read of its dataset, so that each of its blocks is decoded once for all of them.
-    // lines[i] and nodata[i] are the outputs of sources[i] (nodata[i] may be null). Thread
-    // `turn` of `turns` reading at once starts its round of the files a share of the way
-    // round, so that the threads decode different files at the same time.
-    static Status ReadLinesTogether(const std::vector<const RasterSource*>& sources, int first,
-                                    int count, uint8_t* const* lines, uint8_t* const* nodata,
-                                    int turn = 0, int turns = 1);
-
     // The band's own range, low..high over its pixels with data, as its stretch; refused when
     // there is none (no pixel with data) or it is one value.
     Status TakeOwnRange(double low, double high);
-    // TakeOwnRange for each of `sources`, from the least of low[worker][i] and the greatest of
-    // high[worker][i] over the workers that gathered them; the first refusal.
-    static Status TakeOwnRanges(const std::vector<RasterSource*>& sources,
-                                const std::vector<std::vector<double>>& low,
-                                const std::vector<std::vector<double>>& high);
+
     // The lines of each of its rows of blocks (1 for a file stored line by line).
     int BlockLines() const { return blockLines_; }
-    // Columns a window read of ReadRows takes: whole blocks, a few of them.
+    // Columns a window read of DecodedGroup::ReadRows takes: whole blocks, a few of them.
     int WindowColumns() const;
-    // Columns x0..x0 + width - 1 (whole blocks: WindowColumns wide, or the rest) of lines
-    // first..first + count - 1 of every source of `group` (one source, or bands of one
-    // pixel-interleaved file that ReadGroups put together), each block decoded once: gray[g]
-    // takes source g's lines `grayStride` bytes apart from column x0 on; marks[g] (may be null)
-    // its marks, `width` bytes a line. Worker w > 0 of threads reading at once reads through a
-    // dataset of its own. `values`: the thread's buffer of native values, grown as needed.
-    static Status ReadWindowRows(const std::vector<const RasterSource*>& group, int first,
-                                 int count, int x0, int width, uint8_t* const* gray,
-                                 size_t grayStride, uint8_t* const* marks, int worker,
-                                 std::vector<double>& values);
-    // The least and greatest value with data of each source of `group` in such a window,
-    // folded into low[g] and high[g].
-    static Status RangeOfRows(const std::vector<const RasterSource*>& group, int first, int count,
-                              int x0, int width, double* low, double* high, int worker,
-                              std::vector<double>& values);
-    // The sources grouped by what one read serves: the bands of a pixel-interleaved file
-    // together, every other source alone; indices into `sources`.
-    static std::vector<std::vector<size_t>> ReadGroups(
-        const std::vector<const RasterSource*>& sources);
-
     // From now on every block of the band decoded is kept (KeptValues), and the later reads
     // of it take their values from there: a compressed tile is decoded once for all the passes.
     // The blocks of the pixels a warped view covers are kept likewise.
@@ -238,36 +195,24 @@ class RasterSource {
     bool KeepsBlocksAsDecoded() const;
 
   private:
+    friend class DecodedGroup;
+    friend Status ChoosePercentileStretches(const std::vector<RasterSource*>& sources);
+    friend Status ChooseStretchesTogether(const std::vector<RasterSource*>& sources, int threads);
+
     RasterSource() = default;
-    // The window's stored values (8-bit signed values as such), decoded by GDAL for every
-    // source of `group`, one band after another; false when GDAL fails.
-    static bool DecodeWindow(const std::vector<const RasterSource*>& group, int first, int count,
-                             int x0, int width, double* values, int worker);
-    // DecodeWindow of the whole blocks around the window, piece by piece, each piece kept for
-    // the sources that keep their values, and the window's part of it given in `values`.
-    static bool DecodeAndKeep(const std::vector<const RasterSource*>& group, int first,
-                              int count, int x0, int width, double* values, int worker);
-    // For bands whose blocks GDAL gives in the kind kept: the blocks the window touches
-    // decoded straight into what is kept, then the window read from there. None when what is
-    // kept cannot take them (the window is then decoded as DecodeAndKeep does), false when
-    // GDAL fails.
-    static std::optional<bool> DecodeBlocksAndKeep(const std::vector<const RasterSource*>& group,
-                                                   int first, int count, int x0, int width,
-                                                   double* values, int worker);
-    // The first part of it: the blocks decoded into what is kept, the window not read.
-    static std::optional<bool> DecodeBlocksInto(const std::vector<const RasterSource*>& group,
-                                                int first, int count, int x0, int width,
-                                                int worker);
-    // Whether every band of `group` keeps its blocks as decoded, in blocks of one size.
-    static bool KeepBlocksTogether(const std::vector<const RasterSource*>& group);
-    // Columns x0..x0 + width - 1 of lines first..first + count - 1 of every source of `group`,
-    // one band after another; false when GDAL fails.
-    static bool ReadWindow(const std::vector<const RasterSource*>& group, int first, int count,
-                           int x0, int width, double* values, int worker);
-    // Native values of lines first..first + count - 1 of every source of `group` (bands of one
-    // file), one band after another; false when GDAL fails.
-    static bool ReadNativeTogether(const std::vector<const RasterSource*>& group, int first,
-                                   int count, double* values);
+    struct Handles;
+    // The steps of Open: the VRT a view is read through (its path), the dataset of what is
+    // opened (shared with the other bands of it open), and the band's facts read from it.
+    static Result<std::string> MakeView(const std::string& path, int rasterBand,
+                                        const RasterView& view);
+    static Result<std::shared_ptr<Handles>> SharedHandles(const std::string& path, int rasterBand,
+                                                          const std::string& opened, bool view);
+    Status ReadFacts(int count, bool warped, const std::string& opened);
+    // The dataset worker `worker` of threads reading at once reads through: its own, or the
+    // shared one, then held by `lock`.
+    void* DatasetFor(int worker, std::unique_lock<std::mutex>& lock) const;
+    // How the band's native values become gray levels now (its stretch and nodata value).
+    GrayConversion ConversionToGray() const;
     // Native values to gray levels and marks, as ReadLines gives them.
     void ToGray(const double* values, size_t cells, uint8_t* lines, uint8_t* nodata) const;
     bool ReadNative(int first, int count, double* values) const;
@@ -276,7 +221,6 @@ class RasterSource {
     // The nodata value as values are read: physical for a scaled band.
     std::optional<double> NodataAsRead() const;
 
-    struct Handles;
     std::shared_ptr<Handles> handles_;  // the file's dataset, shared with its other bands
     void* band_ = nullptr;              // this band of it (GDALRasterBandH)
     std::string path_;
@@ -308,34 +252,15 @@ class RasterSource {
     std::shared_ptr<const PixelExclusion> coverage_;
     std::shared_ptr<RasterSource> coverageSource_;  // the alpha band behind coverage_
     std::shared_ptr<KeptValues> kept_;
-    // The gray level and mark of every value a band of at most 16 bits can store, by ToGray,
-    // made again when the stretch, nodata value or scaling it was made for changes.
-    struct GrayTable {
-        std::vector<uint64_t> madeFor;
-        int lowest = 0;
-        std::vector<uint8_t> gray, marks;
-    };
+    // The gray level and mark of every value a band of at most 16 bits can store, by ToGray.
     std::shared_ptr<const GrayTable> TableOfGray() const;
-    mutable std::mutex tableLock_;
-    mutable std::shared_ptr<const GrayTable> table_;
+    GrayTableCache grayTables_;
     std::string ValueType() const { return scaling_ ? "Float64" : dataType_; }
 };
 
 // How two georeferences differ ("their pixel grids differ", "their coordinate systems
 // differ"); empty when they agree. Transforms agree within a millionth of a pixel.
 std::string GeoreferenceDifference(const Georeference& first, const Georeference& second);
-
-// Why a band whose every pixel is without data is refused: it holds its nodata value (if any)
-// and, for a floating-point band, NaN or infinite values.
-std::string AllNodataReason(const std::optional<double>& nodata, bool floating = false);
-
-// The stretch of band `rasterBand` of `path` from its own range low..high over its pixels with
-// data (of data type `dataType`, a floating-point one or not, its values physical with
-// `scaling`); refused when it has no pixel with data (low > high) or a single value.
-Result<StretchRange> OwnStretch(const std::string& path, int rasterBand, double low, double high,
-                                const std::optional<double>& nodata, bool floating,
-                                const std::string& dataType,
-                                const std::optional<Scaling>& scaling = std::nullopt);
 
 // nodata[i] = 1 where gray[i] is `value`, else 0; a value that is no gray level 0..255 (or
 // none) marks nothing.

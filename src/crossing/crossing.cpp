@@ -131,16 +131,16 @@ std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segme
         std::optional<IntMatrix> codes = IntMatrix::CreateUnfilled(columns, lines);
         if (!codes) return std::nullopt;
         CodeCounts counts;
-        counts.CodeImage = std::move(*codes);
-        counts.PixelCount.assign(static_cast<size_t>(table.CodeCount) + 1, 0);
+        counts.codeImage = std::move(*codes);
+        counts.pixelCount.assign(static_cast<size_t>(table.CodeCount) + 1, 0);
 
         std::vector<const uint8_t*> values(static_cast<size_t>(n));
         for (int y = 0; y < lines; ++y) {
             if (y % 256 == 0 && !progress.Step(kStageCounting, y, lines)) return std::nullopt;
             for (int b = 0; b < n; ++b) values[b] = (*segmentNumbers[b])[y];
-            int32_t* row = counts.CodeImage[y];
+            int32_t* row = counts.codeImage[y];
             FormCodes(kernel, values.data(), columns, row);
-            CountLine(row, columns, counts.PixelCount.data());
+            CountLine(row, columns, counts.pixelCount.data());
         }
         return counts;
     } catch (const std::bad_alloc&) {

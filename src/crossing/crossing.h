@@ -23,8 +23,8 @@ constexpr uint8_t NoClass = 255;
 constexpr uint16_t NoWideClass = 65535;
 
 struct CodeCounts {
-    IntMatrix CodeImage;              // code of every pixel, 0 for none (when asked for)
-    std::vector<int64_t> PixelCount;  // 1..N, entry 0 = pixels without a code
+    IntMatrix codeImage;              // code of every pixel, 0 for none (when asked for)
+    std::vector<int64_t> pixelCount;  // 1..N, entry 0 = pixels without a code
     int64_t withoutData = 0;          // pixels without data in at least one band
     int64_t masked = 0;               // of those, the pixels only a mask leaves without data
 };
@@ -99,7 +99,7 @@ std::optional<CodeCounts> CountCodes(const std::vector<const ByteMatrix*>& segme
 
 // Number of codes 1..N with more than `minimum` pixels.
 int64_t CountRetained(const std::vector<int64_t>& pixelCount, int64_t minimum);
-// Codes 1..N with more than `minimum` pixels, ascending, as SelectedCodes[1..K] (entry 0
+// Codes 1..N with more than `minimum` pixels, ascending, as selectedCodes[1..K] (entry 0
 // unused).
 std::vector<int32_t> SelectByMinimum(const std::vector<int64_t>& pixelCount, int64_t minimum);
 // Every code 1..N.
@@ -113,7 +113,7 @@ struct CodeSelection {
 };
 // Number of codes the choice keeps (see SelectCodes).
 int64_t CountSelected(const std::vector<int64_t>& pixelCount, CodeSelection choice);
-// The codes the choice keeps, as SelectedCodes[1..K] (entry 0 unused). With more than 250 codes
+// The codes the choice keeps, as selectedCodes[1..K] (entry 0 unused). With more than 250 codes
 // a negative minimum keeps none.
 std::vector<int32_t> SelectCodes(const std::vector<int64_t>& pixelCount, CodeSelection choice);
 

@@ -252,7 +252,7 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages,
         progress.Say("counted the codes of scene " + std::to_string(k + 1));
     }
     const std::vector<int64_t>& pixelCount = fit.PixelCount();
-    treatment.PixelCount = pixelCount;
+    treatment.pixelCount = pixelCount;
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
     if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
         kept > options.maxClasses)

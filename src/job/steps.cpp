@@ -204,7 +204,6 @@ std::optional<JobOutcome> LoadBandSet(
     // No dialog asks for a missing size; the memory check estimates what the streamed job
     // needs, not the interactive program's whole matrices.
     tessera::BandLoadOptions loading;
-    loading.makeImage = false;
     for (int band = 1; band <= bandCount; ++band) {
         const JobBand& file = bands[band - 1];
         const std::string& path = file.path;

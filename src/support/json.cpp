@@ -1,37 +1,256 @@
 #include "support/json.h"
 
-#include <cerrno>
 #include <cstdlib>
+#include <iterator>
+#include <new>
+#include <nlohmann/json.hpp>
 
 namespace tessera {
 
 namespace {
 
 // Deep enough for any document of the program, shallow enough that a hostile file cannot
-// exhaust the stack.
+// exhaust the stack (a JsonValue is freed recursively).
 constexpr int kMaximumDepth = 64;
 
-class Parser {
-  public:
-    explicit Parser(const std::string& text) : text_(text) {}
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
-    Result<JsonValue> Document() {
-        JsonValue value;
-        SkipBlanks();
-        if (!Value(value, 0)) return Result<JsonValue>::Failure(error_);
-        SkipBlanks();
-        if (at_ < text_.size()) {
-            Fail("unexpected text after the document");
-            return Result<JsonValue>::Failure(error_);
-        }
-        return Result<JsonValue>::Of(std::move(value));
+// An iterator over the text that tells how far the reader has read, so that a fault and a
+// name given twice are placed where they stand in the text.
+class CountingIterator {
+  public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = const char&;
+
+    CountingIterator() = default;
+    // `read` counts the characters taken; `ended` is set once the reader looks past the end.
+    CountingIterator(const char* at, size_t* read, bool* ended)
+        : at_(at), read_(read), ended_(ended) {}
+    reference operator*() const { return *at_; }
+    CountingIterator& operator++() {
+        ++at_;
+        if (read_) ++*read_;
+        return *this;
+    }
+    CountingIterator operator++(int) {
+        CountingIterator before = *this;
+        ++*this;
+        return before;
+    }
+    bool operator==(const CountingIterator& other) const {
+        if (at_ != other.at_) return false;
+        if (ended_) *ended_ = true;
+        return true;
     }
 
   private:
-    bool Fail(const std::string& why) {
-        if (!error_.empty()) return false;
+    const char* at_ = nullptr;
+    size_t* read_ = nullptr;
+    bool* ended_ = nullptr;
+};
+
+// Builds the JsonValue tree from nlohmann's events, refusing what nlohmann accepts and the
+// program does not (a name given twice, a document nested too deeply), and words every fault
+// as the program always has, at the place where it starts.
+class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
+  public:
+    explicit TreeBuilder(const std::string& text) : text_(text) {}
+
+    size_t read = 0;     // characters the reader has taken from the text
+    bool ended = false;  // the reader has looked past the end of the text
+    JsonValue document;
+    std::string error;
+
+    bool null() override { return Scalar(JsonValue{}); }
+    bool boolean(bool value) override {
+        JsonValue v;
+        v.kind = JsonValue::Kind::Boolean;
+        v.boolean = value;
+        return Scalar(std::move(v));
+    }
+    bool number_integer(number_integer_t) override { return Number(); }
+    bool number_unsigned(number_unsigned_t) override { return Number(); }
+    bool number_float(number_float_t, const string_t&) override { return Number(); }
+    bool string(string_t& value) override {
+        JsonValue v;
+        v.kind = JsonValue::Kind::String;
+        v.string = std::move(value);
+        return Scalar(std::move(v));
+    }
+    bool binary(binary_t&) override { return false; }  // not in a JSON text
+    bool start_object(std::size_t) override { return Open(JsonValue::Kind::Object); }
+    bool key(string_t& name) override {
+        // The name's opening quote: the last quote before its closing one that no backslash
+        // escapes.
+        size_t quote = read - 1;
+        while (quote > 0) {
+            --quote;
+            if (text_[quote] != '"') continue;
+            size_t backslashes = 0;
+            while (backslashes < quote && text_[quote - 1 - backslashes] == '\\') ++backslashes;
+            if (backslashes % 2 == 0) break;
+        }
+        JsonValue& object = *open_.back();
+        if (object.Find(name) != nullptr)
+            return Fail(quote, "the member \"" + name + "\" is given twice");
+        object.members.push_back(JsonMember{std::move(name), JsonValue{}});
+        expect_ = Expect::Colon;
+        mark_ = read;
+        return true;
+    }
+    bool end_object() override { return Close(); }
+    bool start_array(std::size_t) override { return Open(JsonValue::Kind::Array); }
+    bool end_array() override { return Close(); }
+
+    bool parse_error(std::size_t, const std::string&,
+                     const nlohmann::detail::exception& fault) override {
+        // Where the program's own reading stops: at the token after the last one read whole,
+        // or, within a string or a number, at the character that cannot stand there.
+        size_t at = SkipBlanks(mark_);
+        // The separator the reader took without telling: what follows it is expected.
+        Expect expect = expect_;
+        const char separator = at < text_.size() ? text_[at] : '\0';
+        if ((expect == Expect::NextItem || expect == Expect::NextMember) && separator == ',') {
+            expect = expect == Expect::NextItem ? Expect::Value : Expect::Name;
+            at = SkipBlanks(at + 1);
+        } else if (expect == Expect::Colon && separator == ':') {
+            expect = Expect::Value;
+            at = SkipBlanks(at + 1);
+        }
+        const size_t offending = ended ? text_.size() : read - 1;
+        const char c = at < text_.size() ? text_[at] : '\0';
+        switch (expect) {
+            case Expect::End:
+                return Fail(at, "unexpected text after the document");
+            case Expect::Colon:
+                return Fail(at, "expected ':'");
+            case Expect::NextItem:
+                return Fail(at, "expected ',' or ']'");
+            case Expect::NextMember:
+                return Fail(at, "expected ',' or '}'");
+            case Expect::Name:
+                if (c != '"') return Fail(at, "expected a member's name");
+                return StringFault(fault, offending);
+            case Expect::Value:
+                break;
+        }
+        if (open_.size() > kMaximumDepth) return Fail(at, "nested too deeply");
+        if (at >= text_.size()) return Fail(at, "unexpected end of the text");
+        if (c == '"') return StringFault(fault, offending);
+        if (c == '-' || (c >= '0' && c <= '9')) {
+            if (fault.id == 406) return Fail(at, "a number too large");
+            const std::string why = fault.what();
+            if (why.find("after '.'") != std::string::npos)
+                return Fail(offending, "a number needs digits after its point");
+            if (why.find("exponent") != std::string::npos)
+                return Fail(offending, "a number needs digits in its exponent");
+            return Fail(offending, "a number needs digits");
+        }
+        return Fail(at, "expected a value");
+    }
+
+  private:
+    // What may come next where the last token ended.
+    enum class Expect { Value, Name, Colon, NextItem, NextMember, End };
+
+    size_t SkipBlanks(size_t at) const {
+        while (at < text_.size() && IsBlank(text_[at])) ++at;
+        return at;
+    }
+
+    bool StringFault(const nlohmann::detail::exception& fault, size_t offending) {
+        const std::string why = fault.what();
+        if (offending >= text_.size()) {
+            if (why.find("'\\u'") != std::string::npos)
+                return Fail(offending, "unexpected end of the text");
+            return Fail(offending, "a string without its closing quote");
+        }
+        if (why.find("control character") != std::string::npos)
+            return Fail(offending, "a control character inside a string");
+        if (why.find("'\\u' must be followed") != std::string::npos)
+            return Fail(offending, "\\u needs four hexadecimal digits");
+        if (why.find("surrogate") != std::string::npos)
+            return Fail(offending, "a \\u escape that is half of a pair");
+        if (why.find("UTF-8") != std::string::npos)
+            return Fail(offending, "a byte that is no UTF-8 inside a string");
+        return Fail(offending, "an unknown escape in a string");
+    }
+
+    // The value read where one was expected; false when it lies too deep.
+    JsonValue* Place(JsonValue value) {
+        if (open_.size() > kMaximumDepth) return nullptr;
+        JsonValue* placed = nullptr;
+        if (open_.empty()) {
+            document = std::move(value);
+            placed = &document;
+        } else if (JsonValue& parent = *open_.back(); parent.kind == JsonValue::Kind::Array) {
+            parent.items.push_back(std::move(value));
+            placed = &parent.items.back();
+        } else {
+            parent.members.back().value = std::move(value);
+            placed = &parent.members.back().value;
+        }
+        return placed;
+    }
+    // After a value: what its container lets come next.
+    void Ended() {
+        expect_ = open_.empty()                                  ? Expect::End
+                  : open_.back()->kind == JsonValue::Kind::Array ? Expect::NextItem
+                                                                 : Expect::NextMember;
+    }
+    bool Scalar(JsonValue value) {
+        const size_t start = Start();
+        if (!Place(std::move(value))) return Fail(start, "nested too deeply");
+        Ended();
+        mark_ = read;
+        return true;
+    }
+    bool Number() {
+        // The reader looked one character past the number (none at the end of the text).
+        const size_t end = ended ? read : read - 1;
+        const size_t start = Start();
+        JsonValue value;
+        value.kind = JsonValue::Kind::Number;
+        value.numberText = text_.substr(start, end - start);
+        value.number = std::strtod(value.numberText.c_str(), nullptr);
+        if (!Place(std::move(value))) return Fail(start, "nested too deeply");
+        Ended();
+        mark_ = end;
+        return true;
+    }
+    bool Open(JsonValue::Kind kind) {
+        JsonValue value;
+        value.kind = kind;
+        JsonValue* placed = Place(std::move(value));
+        if (!placed) return Fail(read - 1, "nested too deeply");
+        open_.push_back(placed);
+        expect_ = kind == JsonValue::Kind::Array ? Expect::Value : Expect::Name;
+        mark_ = read;
+        return true;
+    }
+    bool Close() {
+        open_.pop_back();
+        Ended();
+        mark_ = read;
+        return true;
+    }
+    // Where the token just read starts: the first character after the last one read whole
+    // and the blanks after it, and after a ',' or ':' that separates it.
+    size_t Start() const {
+        size_t at = mark_;
+        while (at < text_.size() && (IsBlank(text_[at]) || text_[at] == ',' || text_[at] == ':'))
+            ++at;
+        return at;
+    }
+    bool Fail(size_t at, const std::string& why) {
+        if (!error.empty()) return false;
         int line = 1, column = 1;
-        for (size_t k = 0; k < at_ && k < text_.size(); ++k) {
+        for (size_t k = 0; k < at && k < text_.size(); ++k) {
             if (text_[k] == '\n') {
                 ++line;
                 column = 1;
@@ -39,246 +258,14 @@ class Parser {
                 ++column;
             }
         }
-        error_ = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + why;
+        error = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + why;
         return false;
     }
 
-    void SkipBlanks() {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' ||
-                                      text_[at_] == '\n' || text_[at_] == '\r'))
-            ++at_;
-    }
-
-    bool Literal(const char* word) {
-        const std::string expected(word);
-        if (text_.compare(at_, expected.size(), expected) != 0) return Fail("expected a value");
-        at_ += expected.size();
-        return true;
-    }
-
-    bool Value(JsonValue& value, int depth) {
-        if (depth > kMaximumDepth) return Fail("nested too deeply");
-        if (at_ >= text_.size()) return Fail("unexpected end of the text");
-        const char c = text_[at_];
-        if (c == '{') return Object(value, depth);
-        if (c == '[') return Array(value, depth);
-        if (c == '"') {
-            value.kind = JsonValue::Kind::String;
-            return String(value.string);
-        }
-        if (c == 't' || c == 'f') {
-            value.kind = JsonValue::Kind::Boolean;
-            value.boolean = c == 't';
-            return Literal(c == 't' ? "true" : "false");
-        }
-        if (c == 'n') {
-            value.kind = JsonValue::Kind::Null;
-            return Literal("null");
-        }
-        if (c == '-' || (c >= '0' && c <= '9')) return Number(value);
-        return Fail("expected a value");
-    }
-
-    bool Digits() {
-        const size_t start = at_;
-        while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
-        return at_ > start;
-    }
-
-    bool Number(JsonValue& value) {
-        const size_t start = at_;
-        if (text_[at_] == '-') ++at_;
-        if (at_ < text_.size() && text_[at_] == '0') {
-            ++at_;
-        } else if (!Digits()) {
-            return Fail("a number needs digits");
-        }
-        if (at_ < text_.size() && text_[at_] == '.') {
-            ++at_;
-            if (!Digits()) return Fail("a number needs digits after its point");
-        }
-        if (at_ < text_.size() && (text_[at_] == 'e' || text_[at_] == 'E')) {
-            ++at_;
-            if (at_ < text_.size() && (text_[at_] == '+' || text_[at_] == '-')) ++at_;
-            if (!Digits()) return Fail("a number needs digits in its exponent");
-        }
-        value.kind = JsonValue::Kind::Number;
-        value.numberText = text_.substr(start, at_ - start);
-        errno = 0;
-        value.number = std::strtod(value.numberText.c_str(), nullptr);
-        if (errno == ERANGE && (value.number > 1 || value.number < -1)) {
-            at_ = start;
-            return Fail("a number too large");
-        }
-        return true;
-    }
-
-    static void AppendUtf8(std::string& out, uint32_t code) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-
-    bool Hex4(uint32_t& code) {
-        code = 0;
-        for (int k = 0; k < 4; ++k, ++at_) {
-            if (at_ >= text_.size()) return Fail("unexpected end of the text");
-            const char h = text_[at_];
-            code <<= 4;
-            if (h >= '0' && h <= '9')
-                code |= static_cast<uint32_t>(h - '0');
-            else if (h >= 'a' && h <= 'f')
-                code |= static_cast<uint32_t>(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F')
-                code |= static_cast<uint32_t>(h - 'A' + 10);
-            else
-                return Fail("\\u needs four hexadecimal digits");
-        }
-        return true;
-    }
-
-    bool String(std::string& out) {
-        ++at_;  // the opening quote
-        while (true) {
-            if (at_ >= text_.size()) return Fail("a string without its closing quote");
-            const char c = text_[at_];
-            if (c == '"') {
-                ++at_;
-                return true;
-            }
-            if (static_cast<unsigned char>(c) < 0x20)
-                return Fail("a control character inside a string");
-            if (c != '\\') {
-                out += c;
-                ++at_;
-                continue;
-            }
-            ++at_;
-            if (at_ >= text_.size()) return Fail("a string without its closing quote");
-            const char e = text_[at_++];
-            switch (e) {
-                case '"':
-                    out += '"';
-                    break;
-                case '\\':
-                    out += '\\';
-                    break;
-                case '/':
-                    out += '/';
-                    break;
-                case 'b':
-                    out += '\b';
-                    break;
-                case 'f':
-                    out += '\f';
-                    break;
-                case 'n':
-                    out += '\n';
-                    break;
-                case 'r':
-                    out += '\r';
-                    break;
-                case 't':
-                    out += '\t';
-                    break;
-                case 'u': {
-                    uint32_t code = 0;
-                    if (!Hex4(code)) return false;
-                    if (code >= 0xD800 && code < 0xDC00 && text_.compare(at_, 2, "\\u") == 0) {
-                        at_ += 2;
-                        uint32_t low = 0;
-                        if (!Hex4(low)) return false;
-                        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                    }
-                    AppendUtf8(out, code);
-                    break;
-                }
-                default:
-                    --at_;
-                    return Fail("an unknown escape in a string");
-            }
-        }
-    }
-
-    bool Array(JsonValue& value, int depth) {
-        value.kind = JsonValue::Kind::Array;
-        ++at_;
-        SkipBlanks();
-        if (at_ < text_.size() && text_[at_] == ']') {
-            ++at_;
-            return true;
-        }
-        while (true) {
-            SkipBlanks();
-            JsonValue item;
-            if (!Value(item, depth + 1)) return false;
-            value.items.push_back(std::move(item));
-            SkipBlanks();
-            if (at_ < text_.size() && text_[at_] == ',') {
-                ++at_;
-                continue;
-            }
-            if (at_ < text_.size() && text_[at_] == ']') {
-                ++at_;
-                return true;
-            }
-            return Fail("expected ',' or ']'");
-        }
-    }
-
-    bool Object(JsonValue& value, int depth) {
-        value.kind = JsonValue::Kind::Object;
-        ++at_;
-        SkipBlanks();
-        if (at_ < text_.size() && text_[at_] == '}') {
-            ++at_;
-            return true;
-        }
-        while (true) {
-            SkipBlanks();
-            if (at_ >= text_.size() || text_[at_] != '"') return Fail("expected a member's name");
-            const size_t nameAt = at_;
-            std::string name;
-            if (!String(name)) return false;
-            if (value.Find(name) != nullptr) {
-                at_ = nameAt;
-                return Fail("the member \"" + name + "\" is given twice");
-            }
-            SkipBlanks();
-            if (at_ >= text_.size() || text_[at_] != ':') return Fail("expected ':'");
-            ++at_;
-            SkipBlanks();
-            JsonValue member;
-            if (!Value(member, depth + 1)) return false;
-            value.members.push_back(JsonMember{std::move(name), std::move(member)});
-            SkipBlanks();
-            if (at_ < text_.size() && text_[at_] == ',') {
-                ++at_;
-                continue;
-            }
-            if (at_ < text_.size() && text_[at_] == '}') {
-                ++at_;
-                return true;
-            }
-            return Fail("expected ',' or '}'");
-        }
-    }
-
     const std::string& text_;
-    size_t at_ = 0;
-    std::string error_;
+    std::vector<JsonValue*> open_;  // the arrays and objects being read, outermost first
+    Expect expect_ = Expect::Value;
+    size_t mark_ = 0;  // the end of the last token read whole
 };
 
 }  // namespace
@@ -299,7 +286,16 @@ std::optional<int64_t> JsonValue::Whole() const {
 
 Result<JsonValue> ParseJson(const std::string& text) {
     try {
-        return Parser(text).Document();
+        // A byte order mark is no JSON of the program's (nlohmann would pass over it).
+        if (text.rfind("\xEF\xBB\xBF", 0) == 0)
+            return Result<JsonValue>::Failure("line 1, column 1: expected a value");
+        TreeBuilder builder(text);
+        const char* begin = text.data();
+        if (!nlohmann::json::sax_parse(CountingIterator(begin, &builder.read, &builder.ended),
+                                       CountingIterator(begin + text.size(), nullptr, nullptr),
+                                       &builder))
+            return Result<JsonValue>::Failure(builder.error);
+        return Result<JsonValue>::Of(std::move(builder.document));
     } catch (const std::bad_alloc&) {
         return Result<JsonValue>::Failure("not enough memory to read it");
     }

@@ -1,6 +1,8 @@
 #pragma once
-// A small JSON reader and the quoting of JSON strings: enough for the program's own documents
-// (the saved treatment), with the line and column of the first fault of a malformed text.
+// The program's JSON documents (the saved treatment), read through nlohmann-json into a tree
+// that keeps each number as written, refused with the line and column of the first fault of a
+// malformed text; and the quoting of JSON strings for the writers, which set every byte of
+// their documents themselves.
 #include <cstdint>
 #include <map>
 #include <memory>

@@ -52,8 +52,7 @@ int ChosenFilterIndex(const QFileDialog& dialog) {
 }
 
 QString LastBandFolder(const tessera::Workspace& ws) {
-    const std::string band = tessera::DirectoryOf(ws.OpenPath);
-    return Q(band.empty() ? ws.SaveDirectory : band);
+    return Q(ws.LastBandFolder());
 }
 
 void StartInLastBandFolder(QFileDialog& dialog, const tessera::Workspace& ws) {
@@ -73,7 +72,6 @@ void SaveThroughDialog(
     }
     if (context.RunModal(dialog) != QDialog::Accepted) return;
     const std::string stem = S(ChosenFile(dialog));
-    context.ws.ChosenFileName = stem;
     tessera::Status saved;
     context.Work(tessera::kStageSaving, pixels,
                  [&](tessera::Progress& progress) { saved = save(stem, progress); });

@@ -29,9 +29,9 @@ void StartInLastBandFolder(QFileDialog& dialog, const tessera::Workspace& ws);
 
 struct CommandContext;
 // A save command: the save dialog opens in LastBandFolder, or with the `proposed` path (its
-// folder and name) when one is given; the name chosen becomes ChosenFileName and
-// `save(stem, progress)` runs as the command's long step (`pixels` of work); a failure is shown
-// as a "CAUTION", a cancel shows nothing.
+// folder and name) when one is given; `save(stem, progress)` runs with the name chosen as the
+// command's long step (`pixels` of work); a failure is shown as a "CAUTION", a cancel shows
+// nothing.
 void SaveThroughDialog(
     const CommandContext& context, QFileDialog& dialog, int64_t pixels,
     const std::function<tessera::Status(const std::string& stem, tessera::Progress&)>& save,

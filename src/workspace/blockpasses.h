@@ -93,7 +93,7 @@ std::string BlockMismatchText(int band, const std::string& where);
 
 // The part of the treatment every block needs, made from the bands' segmentations (records
 // 1..n: thresholdingType, segmentCount, segmentLimits) and, for the classes, the codes kept
-// (SelectedCodes[1..K], entry 0 unused; empty before the crossing).
+// (selectedCodes[1..K], entry 0 unused; empty before the crossing).
 struct BlockPlan {
     std::vector<ArrayBand> bands;  // band b at b - 1
     std::vector<ArrayMask> masks;  // their blocks follow the bands' in every pass

@@ -59,16 +59,16 @@ void Treatment::Begin(int bandCount) {
     table = CodeTable();
     lookups.clear();
     byGray.clear();
-    PixelCount.clear();
+    pixelCount.clear();
     nodataPixels.reset();
     masks.clear();
     maskDescriptions.clear();
     maskedPixels.reset();
-    SelectedCodes.clear();
+    selectedCodes.clear();
     classOf.clear();
     wideClassOf.clear();
     wideColours.clear();
-    ClassCount = 0;
+    classCount = 0;
     selection.reset();
     applied.reset();
 }
@@ -173,7 +173,7 @@ Status FinishSegmentation(Treatment& treatment, RandomBelow& random) {
         treatment.byGray = std::move(byGray);
         treatment.kernel = std::move(kernel);
         treatment.numberings = std::move(numberings);
-        treatment.SegmentColourTable = colours;
+        treatment.segmentColourTable = colours;
         return Status::Ok();
     } catch (const std::bad_alloc&) {
         random = randomBefore;
@@ -246,7 +246,7 @@ void TakeCounts(Treatment& treatment, CodeTally tally) {
         declared = declared || treatment.records[b].nodata.has_value() ||
                    treatment.records[b].nonFinitePixels > 0 ||
                    treatment.records[b].nodataPixels > 0;
-    treatment.PixelCount = std::move(tally.pixelCount);
+    treatment.pixelCount = std::move(tally.pixelCount);
     // A pixel both masked and without data of its own counts once, as without data.
     treatment.nodataPixels =
         declared ? std::optional<int64_t>(tally.withoutData - tally.masked) : std::nullopt;
@@ -268,12 +268,12 @@ Status FinishCrossing(Treatment& treatment, RandomBelow& random,
             wideClassOf = WideClassOfCode(selectedCodes, treatment.table.CodeCount);
             wideColours = WideClassColours(colours, classCount, random);
         }
-        treatment.ClassColorTable = colours;
+        treatment.classColourTable = colours;
         treatment.classOf = std::move(classOf);
         treatment.wideClassOf = std::move(wideClassOf);
         treatment.wideColours = std::move(wideColours);
-        treatment.ClassCount = classCount;
-        treatment.SelectedCodes = std::move(selectedCodes);
+        treatment.classCount = classCount;
+        treatment.selectedCodes = std::move(selectedCodes);
         treatment.applied.reset();
         return Status::Ok();
     } catch (const std::bad_alloc&) {

@@ -45,10 +45,10 @@ struct Treatment {
     std::vector<CodeContribution> byGray;  // each band's share of a code, by gray level
     CodeKernel kernel;                     // the codes of whole lines from byGray
     std::vector<SegmentNumbering> numberings;  // the look-ups made ready for whole lines
-    ColourTable SegmentColourTable{};
-    // After the count: PixelCount[0..N] (entry 0: pixels without a code), and the pixels
+    ColourTable segmentColourTable{};
+    // After the count: pixelCount[0..N] (entry 0: pixels without a code), and the pixels
     // without data in at least one band (none when no band can lack data).
-    std::vector<int64_t> PixelCount;
+    std::vector<int64_t> pixelCount;
     std::optional<int64_t> nodataPixels;
     // The masks of the band set, a line each for the report, and after the count the pixels
     // that only they leave without data (none without masks).
@@ -60,15 +60,15 @@ struct Treatment {
         return nodataPixels.value_or(0) + maskedPixels.value_or(0);
     }
     // After FinishCrossing.
-    std::vector<int32_t> SelectedCodes;  // 1..K
+    std::vector<int32_t> selectedCodes;  // 1..K
     std::vector<uint8_t> classOf;        // class of every code 0..N
-    int ClassCount = 0;
-    ColourTable ClassColorTable{};
+    int classCount = 0;
+    ColourTable classColourTable{};
     // With more than 250 classes (a job's choice), the classes are 16-bit: each code's class
-    // (NoWideClass for none) and the colours of classes 0..K, the first 254 ClassColorTable's.
+    // (NoWideClass for none) and the colours of classes 0..K, the first 254 classColourTable's.
     std::vector<uint16_t> wideClassOf;
     std::vector<ColourEntry> wideColours;
-    bool WideClasses() const { return ClassCount > kMaximumClassCount; }
+    bool WideClasses() const { return classCount > kMaximumClassCount; }
     std::optional<CodeSelection> selection;  // the rule that chose the codes, when known
     // The classes and colours came from a saved treatment (treatmentfile.h), not a selection.
     std::optional<AppliedTreatment> applied;

@@ -168,7 +168,7 @@ ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatm
       size_(size),
       treatment_(treatment),
       files_(files),
-      rasters_(stem, size, treatment.ClassColorTable, files.bitmap, files.raw,
+      rasters_(stem, size, treatment.classColourTable, files.bitmap, files.raw,
                treatment.WideClasses()) {
     const std::optional<Georeference> place = SharedGeoreference(treatment.records);
     if (!place) return;
@@ -179,14 +179,14 @@ ResultWriter::ResultWriter(const std::string& stem, ImageSize size, const Treatm
     map_->geotiff.SetThreads(workers);
     if (map_->onMap && map_->geotiffName.Open(stem + ".tif")) {
         const RasterMetadata metadata =
-            TreatmentMetadata(program, treatment.records, treatment.selection, treatment.ClassCount,
+            TreatmentMetadata(program, treatment.records, treatment.selection, treatment.classCount,
                               treatment.maskDescriptions);
         map_->geotiffMade =
             treatment.WideClasses()
                 ? map_->geotiff.CreateWide(map_->geotiffName.Temporary(), size,
                                            treatment.wideColours, *place, metadata)
                 : map_->geotiff.Create(map_->geotiffName.Temporary(), size,
-                                       treatment.ClassColorTable, *place, metadata);
+                                       treatment.classColourTable, *place, metadata);
     }
     if (map_->tabled) {
         map_->cells.emplace(size, *place);
@@ -237,8 +237,8 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
         const std::string path = stem_ + ".txt";
         if (StageText(
                 *report_, path,
-                ResultReport(size_, treatment_.records, treatment_.table, treatment_.PixelCount,
-                             treatment_.SelectedCodes, treatment_.nodataPixels, treatment_.masks,
+                ResultReport(size_, treatment_.records, treatment_.table, treatment_.pixelCount,
+                             treatment_.selectedCodes, treatment_.nodataPixels, treatment_.masks,
                              treatment_.maskedPixels, treatment_.applied)))
             set.Add(path, *report_);
         else
@@ -259,13 +259,13 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
             for (size_t w = 1; w < map_->areas.size(); ++w) map_->areas[0].Add(map_->areas[w]);
             map_->sideFiles.emplace(stem_,
                                     MakeClassTable(size_, treatment_.records, treatment_.table,
-                                                   treatment_.PixelCount, treatment_.SelectedCodes,
+                                                   treatment_.pixelCount, treatment_.selectedCodes,
                                                    treatment_.PixelsWithoutData(), map_->areas[0]),
                                     treatment_.WideClasses()
                                         ? treatment_.wideColours
                                         : std::vector<ColourEntry>(
-                                              treatment_.ClassColorTable.begin(),
-                                              treatment_.ClassColorTable.end()),
+                                              treatment_.classColourTable.begin(),
+                                              treatment_.classColourTable.end()),
                                     MapSideFiles::Wanted{files_.table, map_->onMap, files_.style});
             map_->sideFiles->AddTo(set);
             if (!progress.Step(kStageLegend, 1, 1)) return Status::Cancelled();
@@ -274,7 +274,7 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
     if (files_.codes) {
         codes_ = std::make_unique<StagedFile>();
         const std::string path = stem_ + kCodeListSuffix;
-        if (codes_->Open(path) && WriteMultiTab(*codes_, treatment_.table, &treatment_.PixelCount))
+        if (codes_->Open(path) && WriteMultiTab(*codes_, treatment_.table, &treatment_.pixelCount))
             set.Add(path, *codes_);
         else
             set.Fail(path);

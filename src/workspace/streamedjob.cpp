@@ -6,6 +6,7 @@
 #include <new>
 #include <system_error>
 
+#include "bands/decodedgroup.h"
 #include "bands/gdalsupport.h"
 #include "image/rawfiles.h"
 #include "workspace/treatmentapply.h"
@@ -216,7 +217,7 @@ Status StreamedJob::CountCodes() {
 }
 
 Status StreamedJob::FinishCrossing(std::vector<int32_t> selectedCodes) {
-    if (treatment_.PixelCount.empty()) return Status::Failure(" The bands are not segmented ");
+    if (treatment_.pixelCount.empty()) return Status::Failure(" The bands are not segmented ");
     return tessera::FinishCrossing(treatment_, random_, std::move(selectedCodes));
 }
 
@@ -300,7 +301,7 @@ Status StreamedJob::SaveFrom(const std::string& stem, const std::string& segment
         ResultWriter result(stem, size_, treatment_, files, "tessera-batch", workers);
         std::optional<SegmentedWriter> segments;
         if (!segmentedStem.empty())
-            segments.emplace(segmentedStem, size_, treatment_.SegmentColourTable);
+            segments.emplace(segmentedStem, size_, treatment_.segmentColourTable);
         if (Status written = produce(result, segments ? &*segments : nullptr); !written)
             return written;
 
@@ -353,9 +354,9 @@ Status StreamedJob::RangesOfWindow(int first, int count, std::vector<double>& lo
         const RasterSource* raster = readers_[own[i]].Raster();
         const int window = raster->WindowColumns();
         for (int x0 = 0; x0 < size_.columns; x0 += window)
-            if (Status read = RasterSource::RangeOfRows({raster}, first, count, x0,
-                                                        std::min(window, size_.columns - x0),
-                                                        &low[i], &high[i], 0, values);
+            if (Status read = DecodedGroup({raster}).FoldRange(
+                    {first, count, x0, std::min(window, size_.columns - x0)}, &low[i], &high[i],
+                    values);
                 !read)
                 return read;
     }
@@ -367,7 +368,7 @@ Status StreamedJob::TakeOwnRanges(const std::vector<double>& low, const std::vec
     for (const int b : OwnRangeBands()) own.push_back(readers_[b].MutableRaster());
     if (low.size() != own.size() || high.size() != own.size())
         return Status::Failure(" Give a range for every band that takes its own ");
-    return RasterSource::TakeOwnRanges(own, {low}, {high});
+    return tessera::TakeOwnRanges(own, {low}, {high});
 }
 
 RasterSource* StreamedJob::Raster(int band) {

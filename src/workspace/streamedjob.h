@@ -93,13 +93,13 @@ class StreamedJob {
     Status FinishSegmentation();
     const CodeTable& Table() const { return treatment_.table; }
 
-    // Pass 2: the pixel count of every code, PixelCount[0..N] (entry 0: pixels without a code).
+    // Pass 2: the pixel count of every code, pixelCount[0..N] (entry 0: pixels without a code).
     Status CountCodes();
-    const std::vector<int64_t>& PixelCount() const { return treatment_.PixelCount; }
+    const std::vector<int64_t>& PixelCount() const { return treatment_.pixelCount; }
 
     // The class colours and each code's class (FinishCrossing).
     Status FinishCrossing(std::vector<int32_t> selectedCodes);
-    int ClassCount() const { return treatment_.ClassCount; }
+    int ClassCount() const { return treatment_.classCount; }
     // The rule that chose the codes, told in the class GeoTIFF's metadata.
     void SetSelectionRule(const CodeSelection& rule) { treatment_.selection = rule; }
     const Treatment& State() const { return treatment_; }

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 
+#include "bands/decodedgroup.h"
 #include "bands/gdalsupport.h"
 
 namespace tessera {
@@ -106,7 +107,7 @@ class LineGroup {
                 tasks.push_back({{b}, 0, static_cast<int>(columns_)});
             }
         }
-        for (const std::vector<size_t>& group : RasterSource::ReadGroups(rasters)) {
+        for (const std::vector<size_t>& group : DecodedGroup::Groups(rasters)) {
             std::vector<int> bands;
             for (size_t i : group) bands.push_back(rasterBands[i]);
             const int window = rasters[group[0]]->WindowColumns();
@@ -159,9 +160,10 @@ class LineGroup {
         if (readers[task.bands[0]].Raster() != nullptr) {
             std::vector<const RasterSource*> group;
             for (int b : task.bands) group.push_back(readers[b].Raster());
-            if (Status read = RasterSource::ReadWindowRows(
-                    group, first_, count_, task.x0, task.width, gray.data(), columns_, marks.data(),
-                    worker, values_[static_cast<size_t>(worker)]);
+            const GrayRowsRequest rows{
+                {first_, count_, task.x0, task.width}, gray.data(), columns_, marks.data()};
+            if (Status read = DecodedGroup(std::move(group), worker)
+                                  .ReadRows(rows, values_[static_cast<size_t>(worker)]);
                 !read)
                 return read;
         } else if (Status read =
@@ -366,9 +368,9 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
     for (RasterSource* raster : rasters)
         if (raster->NeedsStretch() || (percentilesToFind(raster) && raster->KeepsValues()))
             wanted.push_back(raster);
-    if (wanted.empty()) return RasterSource::ChoosePercentileStretches(rasters);
+    if (wanted.empty()) return ChoosePercentileStretches(rasters);
     const std::vector<const RasterSource*> reading(wanted.begin(), wanted.end());
-    const std::vector<std::vector<size_t>> groups = RasterSource::ReadGroups(reading);
+    const std::vector<std::vector<size_t>> groups = DecodedGroup::Groups(reading);
     // Per worker its least and greatest values, and its buffer of native values.
     const size_t workers = static_cast<size_t>(std::max(threads, 1));
     std::vector<std::vector<double>> low(workers, std::vector<double>(wanted.size(), kNoValue));
@@ -395,9 +397,9 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
                 least.push_back(low[worker][i]);
                 most.push_back(high[worker][i]);
             }
-            Status done = RasterSource::RangeOfRows(members, first, count, window.x0, window.width,
-                                                    least.data(), most.data(), worker,
-                                                    values[static_cast<size_t>(worker)]);
+            Status done = DecodedGroup(members, worker)
+                              .FoldRange({first, count, window.x0, window.width}, least.data(),
+                                         most.data(), values[static_cast<size_t>(worker)]);
             for (size_t m = 0; m < members.size(); ++m) {
                 low[worker][groups[window.group][m]] = least[m];
                 high[worker][groups[window.group][m]] = most[m];
@@ -406,7 +408,7 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
         });
         if (!read) return read;
     }
-    if (Status chosen = RasterSource::ChoosePercentileStretches(rasters); !chosen) return chosen;
+    if (Status chosen = ChoosePercentileStretches(rasters); !chosen) return chosen;
     // The ranges of the bands that take their own.
     std::vector<RasterSource*> own;
     std::vector<std::vector<double>> ownLow(workers), ownHigh(workers);
@@ -418,7 +420,7 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
             ownHigh[w].push_back(high[w][i]);
         }
     }
-    return RasterSource::TakeOwnRanges(own, ownLow, ownHigh);
+    return TakeOwnRanges(own, ownLow, ownHigh);
 }
 
 }  // namespace tessera

@@ -54,7 +54,7 @@ void TakeSavedLoading(BandLoadOptions& options, const SavedBand& kept) {
 
 Status TakeSavedClasses(Treatment& treatment, const SavedTreatment& saved,
                         const std::string& path) {
-    if (treatment.PixelCount.empty()) return Status::Failure(" The bands are not segmented ");
+    if (treatment.pixelCount.empty()) return Status::Failure(" The bands are not segmented ");
     for (int b = 1; b <= treatment.BandCount(); ++b)
         if (b > saved.BandCount() || treatment.table.segmentCounts[b] != saved.bands[b - 1].count)
             return Status::Failure("the treatment " + path +
@@ -67,18 +67,18 @@ Status TakeSavedClasses(Treatment& treatment, const SavedTreatment& saved,
                  : std::vector<uint16_t>{};
         std::vector<ColourEntry> wideColours = wide ? saved.wideColours : std::vector<ColourEntry>{};
         int64_t inNoClass = 0;
-        for (size_t code = 1; code < treatment.PixelCount.size() && code < classOf.size(); ++code)
+        for (size_t code = 1; code < treatment.pixelCount.size() && code < classOf.size(); ++code)
             if (wide ? wideClassOf[code] == NoWideClass : classOf[code] == NoClass)
-                inNoClass += treatment.PixelCount[code];
+                inNoClass += treatment.pixelCount[code];
         AppliedTreatment applied{path, inNoClass};
         std::vector<int32_t> selected = saved.selectedCodes;
         // Nothing below allocates.
-        treatment.ClassColorTable = saved.colours;
+        treatment.classColourTable = saved.colours;
         treatment.classOf = std::move(classOf);
         treatment.wideClassOf = std::move(wideClassOf);
         treatment.wideColours = std::move(wideColours);
-        treatment.ClassCount = saved.ClassCount();
-        treatment.SelectedCodes = std::move(selected);
+        treatment.classCount = saved.ClassCount();
+        treatment.selectedCodes = std::move(selected);
         treatment.selection = saved.selection;
         treatment.applied = std::move(applied);
         return Status::Ok();

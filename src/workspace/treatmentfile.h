@@ -41,7 +41,7 @@ struct SavedTreatment {
     std::vector<SavedBand> bands;  // band b at b - 1
     std::vector<std::string> masks;
     std::optional<CodeSelection> selection;
-    std::vector<int32_t> selectedCodes;  // SelectedCodes[1..K], entry 0 unused
+    std::vector<int32_t> selectedCodes;  // 1..K, entry 0 unused
     ColourTable colours{};               // the class colour table, 0..255
     std::vector<ColourEntry> wideColours;  // with more than 250 classes: those of 0..K
 

@@ -20,11 +20,10 @@ std::vector<int> LoadedGrays(const std::string& path, std::optional<StretchRange
     Workspace ws;
     ws.BeginBandSet(2);
     BandLoadOptions options;
-    options.makeImage = false;
     options.stretch = stretch;
     const Status loaded = ws.LoadBand(1, path, BandFileType::Raster, options);
     EXPECT_TRUE(loaded) << loaded.message;
-    const ByteMatrix& pixels = ws.bands[1].pixels;
+    const ByteMatrix& pixels = ws.Band(1).pixels;
     return std::vector<int>(pixels.Data(), pixels.Data() + pixels.Size());
 }
 

@@ -12,8 +12,9 @@
 #include "bands/bandfiles.h"
 #include "bands/bandset.h"
 #include "bands/rasterband.h"
-#include "support/numbers.h"
+#include "bands/stretchchoice.h"
 #include "rasterfiles.h"
+#include "support/numbers.h"
 #include "testfiles.h"
 
 namespace tessera {
@@ -257,21 +258,6 @@ TEST_F(RasterQuestionTest, AnEightBitBandIsAskedAboutWithoutReadingItsRange) {
     EXPECT_FALSE(asked[0].fileNodata.has_value());
     EXPECT_EQ(1, asked[0].bandsInFile);
     EXPECT_EQ(0, steps.steps);
-}
-
-TEST(TypeHints, AFileGdalDoesNotRecogniseIsToldToBeReadAsRaw) {
-    ScratchDir dir;
-    const std::string raw = dir.File("band.raw");
-    testing_support::WriteBytes(raw, std::vector<uint8_t>(300, 7));
-    const Result<BandReader> file = OpenRasterBand(raw, 1);
-    ASSERT_FALSE(file);
-    EXPECT_EQ(
-        "\nThe file type list of the dialog decides how a file is read: it says GeoTIFF. Choose "
-        "Raw Files [*.raw] there to read a raw image.",
-        RasterTypeHint(file.message, "GeoTIFF", "Raw Files [*.raw]"));
-    // A raster GDAL reads but cannot use is no matter of the type list.
-    EXPECT_EQ("", RasterTypeHint(RasterRefusal(raw, 2, "the file has 1 band, there is no band 2"),
-                                 "GeoTIFF", "Raw Files [*.raw]"));
 }
 
 TEST(TypeHints, AOneBandFileIsRefusedAsABandSetSayingSo) {

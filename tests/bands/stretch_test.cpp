@@ -1,13 +1,14 @@
 // The native values of a scaled band of whole numbers: the ends of a segment's range are the
 // physical values of stored values, written as short as tells them from their neighbours, and
 // so are the stretch's MIN and MAX where the band gave them.
-#include "bands/rasterband.h"
 #include "bands/stretch.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "bands/rasterband.h"
+#include "bands/stretchchoice.h"
 #include "support/numbers.h"
 
 using namespace tessera;

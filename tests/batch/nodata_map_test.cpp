@@ -109,11 +109,11 @@ void RunWorkspace(const Scene& scene, const std::string& stem, const std::string
     ASSERT_TRUE(ws.LoadBand(2, scene.wide, BandFileType::Raster, options));
     ws.SetSegmentation(1, Segmentation, 3, {});
     ws.SetSegmentation(2, Equipopulation, 3, {});
-    ASSERT_TRUE(ws.FinishSegmentation(true));
+    ASSERT_TRUE(ws.FinishSegmentation());
     Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    std::vector<int32_t> all = SelectCodes(counts.value->PixelCount, CodeSelection{true, 0});
-    ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), std::move(all), true));
+    std::vector<int32_t> all = SelectCodes(counts.value->pixelCount, CodeSelection{true, 0});
+    ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), std::move(all)));
     ASSERT_TRUE(ws.SaveResult(stem));
     if (!segmented.empty()) {
         ASSERT_TRUE(ws.SaveSegmented(segmented));
@@ -487,7 +487,7 @@ TEST(MapResults, RefusalsNameTheFilesAndWriteNothingAndFormatChoosesTheFiles) {
     EXPECT_NE(std::string::npos,
               refused.message.find("Band 2\n" + moved + "\nand band 1\n" + scene.bytes))
         << refused.message;
-    EXPECT_FALSE(ws.bands[2].Loaded());
+    EXPECT_FALSE(ws.Band(2).Loaded());
 
     Arguments chosen = Job(scene, out + "/r");
     chosen.insert(chosen.end(), {"--format", "txt,tif"});

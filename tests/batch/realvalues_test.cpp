@@ -53,11 +53,11 @@ Status RunWorkspace(const std::string& first, const std::string& second,
         return loaded;
     ws.SetSegmentation(1, Segmentation, 2, {});
     ws.SetSegmentation(2, Segmentation, segments, {});
-    if (Status done = ws.FinishSegmentation(true); !done) return done;
+    if (Status done = ws.FinishSegmentation(); !done) return done;
     Result<CodeCounts> counts = ws.CountCodes();
     if (!counts) return Status::Failure(counts.message);
-    std::vector<int32_t> all = SelectCodes(counts.value->PixelCount, CodeSelection{true, 0});
-    if (Status done = ws.FinishCrossing(std::move(*counts.value), std::move(all), true); !done)
+    std::vector<int32_t> all = SelectCodes(counts.value->pixelCount, CodeSelection{true, 0});
+    if (Status done = ws.FinishCrossing(std::move(*counts.value), std::move(all)); !done)
         return done;
     return ws.SaveResult(stem);
 }

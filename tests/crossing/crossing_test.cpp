@@ -18,7 +18,7 @@ TEST(CountCodes, CodesComeFromTheDigitsAndInvalidTuplesCountAsNoCode) {
     const ByteMatrix band2 = Bytes({{1, 4, 1, 4}, {4, 5, 2, 0}});
     const std::optional<CodeCounts> counts = CountCodes({&band1, &band2}, table);
     ASSERT_TRUE(counts);
-    EXPECT_EQ(Ints({{1, 4, 5, 12}, {12, 0, 0, 0}}), counts->CodeImage);
+    EXPECT_EQ(Ints({{1, 4, 5, 12}, {12, 0, 0, 0}}), counts->codeImage);
 
     std::vector<int64_t> expected(13, 0);
     expected[0] = 3;  // pixels without a code
@@ -26,7 +26,7 @@ TEST(CountCodes, CodesComeFromTheDigitsAndInvalidTuplesCountAsNoCode) {
     expected[4] = 1;
     expected[5] = 1;
     expected[12] = 2;
-    EXPECT_EQ(expected, counts->PixelCount);
+    EXPECT_EQ(expected, counts->pixelCount);
 }
 
 TEST(CountCodes, TenBandsAgreeWithTheCodeTable) {
@@ -45,10 +45,10 @@ TEST(CountCodes, TenBandsAgreeWithTheCodeTable) {
     const std::optional<CodeCounts> counts = CountCodes(pointers, table);
     ASSERT_TRUE(counts);
     for (int code = 1; code <= table.CodeCount; ++code) {
-        EXPECT_EQ(code, counts->CodeImage[0][code - 1]);
-        EXPECT_EQ(1, counts->PixelCount[code]);
+        EXPECT_EQ(code, counts->codeImage[0][code - 1]);
+        EXPECT_EQ(1, counts->pixelCount[code]);
     }
-    EXPECT_EQ(0, counts->PixelCount[0]);
+    EXPECT_EQ(0, counts->pixelCount[0]);
 }
 
 TEST(CountCodes, RefusesMatricesThatDoNotMatch) {
@@ -167,8 +167,8 @@ TEST(ClassImage, EveryPixelHasOneClassAndClassSizesMatchTheCounts) {
             band2[y][x] = static_cast<uint8_t>(1 + (x + y * y) % 3);
         }
     const CodeCounts counts = *CountCodes({&band1, &band2}, table);
-    const std::vector<int32_t> selected = SelectByMinimum(counts.PixelCount, 10);
-    const ByteMatrix classes = *MakeClassImage(counts.CodeImage, selected, table.CodeCount);
+    const std::vector<int32_t> selected = SelectByMinimum(counts.pixelCount, 10);
+    const ByteMatrix classes = *MakeClassImage(counts.codeImage, selected, table.CodeCount);
 
     std::vector<int64_t> perClass(256, 0);
     for (int y = 0; y < 11; ++y)
@@ -177,12 +177,12 @@ TEST(ClassImage, EveryPixelHasOneClassAndClassSizesMatchTheCounts) {
             ++perClass[k];
             if (k != NoClass) {
                 ASSERT_LT(k, static_cast<int>(selected.size()));
-                EXPECT_EQ(selected[k], counts.CodeImage[y][x]);
+                EXPECT_EQ(selected[k], counts.codeImage[y][x]);
             }
         }
     int64_t classified = 0;
     for (size_t k = 1; k < selected.size(); ++k) {
-        EXPECT_EQ(counts.PixelCount[selected[k]], perClass[k]) << k;
+        EXPECT_EQ(counts.pixelCount[selected[k]], perClass[k]) << k;
         classified += perClass[k];
     }
     EXPECT_EQ(11 * 17, classified + perClass[NoClass]);

@@ -17,17 +17,10 @@ namespace {
 using guitest::ChooseFile;
 using guitest::Message;
 using guitest::TypeAndClick;
+using testing_support::PlacedAt;
 using testing_support::RasterExtras;
-using testing_support::RasterPlace;
 using testing_support::RasterType;
 using testing_support::ScratchDir;
-
-// A Byte GeoTIFF in UTM zone 33 N whose upper left corner is (500000, 4000000).
-RasterExtras At(double pixelSide) {
-    RasterExtras extras;
-    extras.place = RasterPlace{{500000, pixelSide, 0, 4000000, 0, -pixelSide}, 32633};
-    return extras;
-}
 
 class BandGrid : public guitest::ProgramTest {
   protected:
@@ -40,12 +33,12 @@ class BandGrid : public guitest::ProgramTest {
         fine = dir.File("fine.tif");
         mask = dir.File("mask.tif");
         ASSERT_TRUE(testing_support::WriteGeoTiff(coarse, 2, 2, RasterType::Byte,
-                                                  {{1, 2, 3, 4}}, At(30)));
+                                                  {{1, 2, 3, 4}}, PlacedAt(30)));
         ASSERT_TRUE(testing_support::WriteGeoTiff(fine, 4, 2, RasterType::Byte,
-                                                  {{10, 10, 10, 10, 30, 30, 30, 30}}, At(15)));
+                                                  {{10, 10, 10, 10, 30, 30, 30, 30}}, PlacedAt(15)));
         ASSERT_TRUE(testing_support::WriteGeoTiff(
             mask, 4, 4, RasterType::Byte, {{1, 1, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-            At(15)));
+            PlacedAt(15)));
     }
     void OpenCoarseThenFine() {
         script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"), " BANDS");
@@ -71,21 +64,21 @@ TEST_F(BandGrid, ABandOfAnotherResolutionIsBroughtOntoTheGridWhenTheUserSaysSo) 
     EXPECT_EQ(std::vector<Message>{}, script.messages);
     EXPECT_EQ((std::vector<Message>{{QString::fromStdString(Question()), "CAUTION"}}),
               script.questions);
-    ASSERT_TRUE(form->ws.bands[2].Loaded());
-    const tessera::ByteMatrix& pixels = form->ws.bands[2].pixels;
+    ASSERT_TRUE(form->ws.Band(2).Loaded());
+    const tessera::ByteMatrix& pixels = form->ws.Band(2).pixels;
     ASSERT_EQ(2, pixels.Lines());
     ASSERT_EQ(2, pixels.Columns());
     EXPECT_EQ(10, pixels[0][0]);
     EXPECT_EQ(30, pixels[1][0]);
     // The right column of the grid lies outside the band: without data, and counted so.
-    const tessera::ByteMatrix& marks = form->ws.bands[2].nodata;
+    const tessera::ByteMatrix& marks = form->ws.Band(2).nodata;
     ASSERT_FALSE(marks.Empty());
     EXPECT_EQ(0, marks[0][0]);
     EXPECT_EQ(tessera::kNodataMark, marks[0][1]);
     EXPECT_EQ(tessera::kNodataMark, marks[1][1]);
-    EXPECT_EQ(2, form->ws.records[2].nodataPixels);
-    ASSERT_TRUE(form->ws.records[2].georeference.has_value());
-    EXPECT_EQ(30, form->ws.records[2].georeference->transform[1]);
+    EXPECT_EQ(2, form->ws.Record(2).nodataPixels);
+    ASSERT_TRUE(form->ws.Record(2).georeference.has_value());
+    EXPECT_EQ(30, form->ws.Record(2).georeference->transform[1]);
 
     // A mask of 15 m is read onto the grid too, and band 2 is loaded again onto it without
     // being asked about again.
@@ -100,13 +93,13 @@ TEST_F(BandGrid, ABandOfAnotherResolutionIsBroughtOntoTheGridWhenTheUserSaysSo) 
     Trigger("OpenMask");
     EXPECT_EQ(std::vector<Message>{}, script.messages);
     EXPECT_EQ(1u, script.questions.size());
-    EXPECT_EQ(tessera::kMaskedMark, form->ws.bands[1].nodata[0][0]);
-    EXPECT_EQ(0, form->ws.bands[1].nodata[0][1]);
-    EXPECT_EQ(0, form->ws.bands[1].nodata[1][0]);
-    ASSERT_EQ(2, form->ws.bands[2].pixels.Columns());
-    EXPECT_EQ(tessera::kMaskedMark, form->ws.bands[2].nodata[0][0]);
-    EXPECT_EQ(tessera::kNodataMark, form->ws.bands[2].nodata[1][1]);
-    EXPECT_EQ(30, form->ws.bands[2].pixels[1][0]);
+    EXPECT_EQ(tessera::kMaskedMark, form->ws.Band(1).nodata[0][0]);
+    EXPECT_EQ(0, form->ws.Band(1).nodata[0][1]);
+    EXPECT_EQ(0, form->ws.Band(1).nodata[1][0]);
+    ASSERT_EQ(2, form->ws.Band(2).pixels.Columns());
+    EXPECT_EQ(tessera::kMaskedMark, form->ws.Band(2).nodata[0][0]);
+    EXPECT_EQ(tessera::kNodataMark, form->ws.Band(2).nodata[1][1]);
+    EXPECT_EQ(30, form->ws.Band(2).pixels[1][0]);
 }
 
 TEST_F(BandGrid, ABandOfAnotherResolutionIsRefusedAsBeforeWhenTheUserSaysNo) {
@@ -118,8 +111,8 @@ TEST_F(BandGrid, ABandOfAnotherResolutionIsRefusedAsBeforeWhenTheUserSaysNo) {
     ASSERT_EQ(1u, script.messages.size());
     EXPECT_EQ("CAUTION", script.messages[0].caption.toStdString());
     EXPECT_NE(std::string::npos, script.messages[0].text.toStdString().find(fine));
-    EXPECT_FALSE(form->ws.bands[2].Loaded());
-    EXPECT_TRUE(form->ws.bands[1].Loaded());
+    EXPECT_FALSE(form->ws.Band(2).Loaded());
+    EXPECT_TRUE(form->ws.Band(1).Loaded());
 }
 
 TEST_F(BandGrid, PercentilesTypedInTheRasterDialogGiveTheStretch) {
@@ -141,8 +134,8 @@ TEST_F(BandGrid, PercentilesTypedInTheRasterDialogGiveTheStretch) {
     EXPECT_EQ("CAUTION", script.messages[0].caption.toStdString());
     EXPECT_EQ(0u, script.messages[0].text.toStdString().find(" MIN and MAX: "))
         << script.messages[0].text.toStdString();
-    ASSERT_TRUE(form->ws.bands[1].Loaded());
-    const auto& stretch = form->ws.records[1].stretch;
+    ASSERT_TRUE(form->ws.Band(1).Loaded());
+    const auto& stretch = form->ws.Record(1).stretch;
     ASSERT_TRUE(stretch.has_value());
     EXPECT_EQ(20, stretch->range.minimum);
     EXPECT_EQ(40, stretch->range.maximum);
@@ -150,9 +143,9 @@ TEST_F(BandGrid, PercentilesTypedInTheRasterDialogGiveTheStretch) {
     EXPECT_EQ(25, stretch->percentiles->low);
     EXPECT_EQ(75, stretch->percentiles->high);
     // 10 lies under MIN and 50 over MAX: gray 0 and 255; 30 half way.
-    EXPECT_EQ(0, form->ws.bands[1].pixels[0][1]);
-    EXPECT_EQ(255, form->ws.bands[1].pixels[1][2]);
-    EXPECT_EQ(128, form->ws.bands[1].pixels[1][0]);
+    EXPECT_EQ(0, form->ws.Band(1).pixels[0][1]);
+    EXPECT_EQ(255, form->ws.Band(1).pixels[1][2]);
+    EXPECT_EQ(128, form->ws.Band(1).pixels[1][0]);
 }
 
 }  // namespace

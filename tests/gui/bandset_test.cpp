@@ -61,9 +61,9 @@ TEST_F(BandSet, AGeoTiffPickedAsARawImageIsReadAsARasterAndNothingIsWrittenBesid
     Trigger("OpenSpeedButton");
     EXPECT_TRUE(script.messages.empty());
     EXPECT_FALSE(FileExists(dir.File("l8_b4.txt")));
-    ASSERT_TRUE(form->ws.bands[2].Loaded());
-    EXPECT_EQ(5, form->ws.bands[2].minGray);
-    EXPECT_EQ(tessera::BandFileType::Raster, form->ws.LoadedType);
+    ASSERT_TRUE(form->ws.Band(2).Loaded());
+    EXPECT_EQ(5, form->ws.Band(2).minGray);
+    EXPECT_EQ(tessera::BandFileType::Raster, form->ws.LoadedType());
     EXPECT_NE(-1, form->MapPanel->text().indexOf("a TIFF file")) << form->MapPanel->text().toStdString();
 }
 
@@ -73,9 +73,9 @@ TEST_F(BandSet, ARawImageWithItsDescriptorPickedAsARasterIsReadAsRaw) {
     script.Then(ChooseFile(File("a.raw"), 3));  // "GeoTIFF"
     Trigger("OpenSpeedButton");
     EXPECT_TRUE(script.messages.empty());
-    ASSERT_TRUE(form->ws.bands[2].Loaded());
-    EXPECT_EQ(50, form->ws.bands[2].maxGray);
-    EXPECT_EQ(tessera::BandFileType::Raw, form->ws.LoadedType);
+    ASSERT_TRUE(form->ws.Band(2).Loaded());
+    EXPECT_EQ(50, form->ws.Band(2).maxGray);
+    EXPECT_EQ(tessera::BandFileType::Raw, form->ws.LoadedType());
     EXPECT_NE(-1, form->MapPanel->text().indexOf("Band 2: a.raw is a raw image with its descriptor"))
         << form->MapPanel->text().toStdString();
 }
@@ -105,10 +105,10 @@ TEST_F(BandSet, ARefusedLoadThenASkippedBandLeaveTheWindowAndReuseNothing) {
 
 TEST_F(BandSet, PreviousStepsFromTheBandShownWhenTheLastBandWasSkipped) {
     Open({ChooseFile(File("a.raw")), ChooseFile(File("b.raw")), guitest::Cancel()});
-    EXPECT_EQ(2, form->ws.CurrentBand);
+    EXPECT_EQ(2, form->ws.CurrentBand());
     EXPECT_EQ(ImageForm->BandTitles[2], ImageForm->windowTitle());
     Trigger("PreviousSpeedButton");
-    EXPECT_EQ(1, form->ws.CurrentBand);
+    EXPECT_EQ(1, form->ws.CurrentBand());
     EXPECT_EQ(ImageForm->BandTitles[1], ImageForm->windowTitle());
     EXPECT_TRUE(ImageForm->HasPicture());
 }
@@ -126,8 +126,8 @@ TEST_F(BandSet, ACancelOfAnEarlierCommandDoesNotEndALaterOpenSequence) {
     form->Work->stepHook = nullptr;
     // Band 1's dialog cancelled skips band 1 only: band 2's dialog still comes.
     Open({guitest::Cancel(), ChooseFile(File("c.raw"))});
-    EXPECT_FALSE(form->ws.bands[1].Loaded());
-    EXPECT_TRUE(form->ws.bands[2].Loaded());
+    EXPECT_FALSE(form->ws.Band(1).Loaded());
+    EXPECT_TRUE(form->ws.Band(2).Loaded());
 }
 
 TEST_F(BandSet, TheTreatmentWaitsForTheNewSetsSegmentation) {
@@ -161,16 +161,16 @@ TEST_F(BandSet, EachBandOfAMultiBandImageKeepsItsOwnNodataUnlessOneIsTyped) {
     script.Then(ChooseFile(QString::fromStdString(path)), "OPEN MULTI-BAND IMAGE");
     script.Then(guitest::Accept(), " RASTER BAND");
     Trigger("OpenMultiband");
-    EXPECT_EQ(1.0, form->ws.records[1].nodata.value_or(-1));
-    EXPECT_EQ(7.0, form->ws.records[2].nodata.value_or(-1));
-    EXPECT_EQ(2, form->ws.records[1].nodataPixels);
-    EXPECT_EQ(1, form->ws.records[2].nodataPixels);
+    EXPECT_EQ(1.0, form->ws.Record(1).nodata.value_or(-1));
+    EXPECT_EQ(7.0, form->ws.Record(2).nodata.value_or(-1));
+    EXPECT_EQ(2, form->ws.Record(1).nodataPixels);
+    EXPECT_EQ(1, form->ws.Record(2).nodataPixels);
 
     script.Then(ChooseFile(QString::fromStdString(path)), "OPEN MULTI-BAND IMAGE");
     script.Then(TypeAndClick({{"NodataEdit", "5"}}, "BitBtn1"), " RASTER BAND");
     Trigger("OpenMultiband");
-    EXPECT_EQ(5.0, form->ws.records[1].nodata.value_or(-1));
-    EXPECT_EQ(5.0, form->ws.records[2].nodata.value_or(-1));
+    EXPECT_EQ(5.0, form->ws.Record(1).nodata.value_or(-1));
+    EXPECT_EQ(5.0, form->ws.Record(2).nodata.value_or(-1));
 }
 
 TEST_F(BandSet, ARasterLoadCanBeCancelledAndEndsTheSequence) {
@@ -189,7 +189,7 @@ TEST_F(BandSet, ARasterLoadCanBeCancelledAndEndsTheSequence) {
     script.Then(guitest::Accept(), " RASTER BAND");
     Trigger("OpenSpeedButton");  // band 2's dialog never comes
     EXPECT_TRUE(cancelledAtLoading);
-    EXPECT_FALSE(form->ws.bands[1].Loaded());
+    EXPECT_FALSE(form->ws.Band(1).Loaded());
     EXPECT_TRUE(script.messages.empty());
     EXPECT_FALSE(form->Busy());
 }

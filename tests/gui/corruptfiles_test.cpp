@@ -51,8 +51,8 @@ TEST_F(CorruptFiles, EveryFileIsRefusedWithItsReasonAndNothingIsLoaded) {
         ASSERT_EQ(1u, script.messages.size()) << name;
         EXPECT_EQ("CAUTION", script.messages[0].caption.toStdString()) << name;
         EXPECT_EQ(LoaderRefusal(path, bitmap), script.messages[0].text.toStdString()) << name;
-        EXPECT_FALSE(form->ws.bands[1].Loaded()) << name;
-        EXPECT_EQ(0, form->ws.Lines) << name;
+        EXPECT_FALSE(form->ws.Band(1).Loaded()) << name;
+        EXPECT_EQ(0, form->ws.Lines()) << name;
         if (!bitmap) {
             EXPECT_EQ(descriptorBefore, testing_support::ReadText(kCorrupt + "/" + name)) << name;
         }

@@ -173,7 +173,7 @@ TEST_F(ProgramTest, ImageSizeTakesWhatItShows) {
     form->RunModal(*ImageSizeForm);
     EXPECT_EQ(512, ImageSizeForm->Lines);
     EXPECT_EQ(0, ImageSizeForm->Columns);
-    EXPECT_EQ(0, form->ws.Lines);  // the band set's size changes only with a loaded band
+    EXPECT_EQ(0, form->ws.Lines());  // the band set's size changes only with a loaded band
 }
 
 // ----- segmentation dialog -----

@@ -64,7 +64,7 @@ TEST_F(GoldenJob, DialogsWriteTheStoredFiles) {
     // but the results asked for.
     EXPECT_EQ(std::vector<std::string>{},
               golden.Compare(dir.path(),
-                             {{"result_codes.txt", form->ws.CodeListFolder + "/multi_tab.txt"}}));
+                             {{"result_codes.txt", form->ws.CodeListFolder() + "/multi_tab.txt"}}));
     EXPECT_FALSE(testing_support::FileExists(dir.File("multi_tab.txt")));
     EXPECT_FALSE(testing_support::FileExists(dir.File("result_codes.txt")));
 }

@@ -302,7 +302,7 @@ TEST_F(ProgramTest, SegmentationInfoCommandsWaitForABandSet) {
         Trigger(command);
     }
     EXPECT_EQ(3u, script.dialogTitles.size());
-    EXPECT_EQ(tessera::StepBandSetOpened, form->ws.step);
+    EXPECT_EQ(tessera::StepBandSetOpened, form->ws.Step());
 }
 
 TEST_F(ProgramTest, OkButtonClosesEachDialog) {

@@ -80,14 +80,14 @@ TEST_F(MaskCommand, ABitsMaskLeavesItsPixelsOutOfTheReportAndTheClasses) {
     Trigger("OpenMask");
     EXPECT_EQ(std::vector<Message>{}, script.messages);
     // The bands loaded before the mask carry it now.
-    ASSERT_FALSE(form->ws.bands[1].nodata.Empty());
-    EXPECT_EQ(tessera::kMaskedMark, form->ws.bands[1].nodata[0][1]);
-    EXPECT_EQ(0, form->ws.bands[1].nodata[1][0]);
-    EXPECT_EQ(tessera::kMaskedMark, form->ws.bands[2].nodata[0][1]);
-    EXPECT_EQ(5, form->ws.bands[1].histogram[0] + form->ws.bands[1].histogram[20] +
-                     form->ws.bands[1].histogram[30] + form->ws.bands[1].histogram[40] +
-                     form->ws.bands[1].histogram[50]);
-    EXPECT_EQ(0, form->ws.bands[1].histogram[10]);
+    ASSERT_FALSE(form->ws.Band(1).nodata.Empty());
+    EXPECT_EQ(tessera::kMaskedMark, form->ws.Band(1).nodata[0][1]);
+    EXPECT_EQ(0, form->ws.Band(1).nodata[1][0]);
+    EXPECT_EQ(tessera::kMaskedMark, form->ws.Band(2).nodata[0][1]);
+    EXPECT_EQ(5, form->ws.Band(1).histogram[0] + form->ws.Band(1).histogram[20] +
+                     form->ws.Band(1).histogram[30] + form->ws.Band(1).histogram[40] +
+                     form->ws.Band(1).histogram[50]);
+    EXPECT_EQ(0, form->ws.Band(1).histogram[10]);
 
     script.Then(Segment("RadioButton1", "2"));
     script.Then(Segment(nullptr, "2"));
@@ -128,7 +128,7 @@ TEST_F(MaskCommand, ABitOutsideTheRangeIsRefusedAndTheDialogComesAgain) {
               script.messages[0].text.toStdString());
     EXPECT_EQ("CAUTION", script.messages[0].caption.toStdString());
     EXPECT_TRUE(form->ws.MaskTexts().empty());
-    EXPECT_TRUE(form->ws.bands[1].nodata.Empty());
+    EXPECT_TRUE(form->ws.Band(1).nodata.Empty());
 }
 
 TEST_F(MaskCommand, AMaskOfAnotherSizeIsRefusedAndANewBandSetForgetsTheMask) {
@@ -148,7 +148,7 @@ TEST_F(MaskCommand, AMaskOfAnotherSizeIsRefusedAndANewBandSetForgetsTheMask) {
     EXPECT_EQ(1u, form->ws.MaskTexts().size());
     OpenBands();
     EXPECT_TRUE(form->ws.MaskTexts().empty());
-    EXPECT_TRUE(form->ws.bands[1].nodata.Empty());
+    EXPECT_TRUE(form->ws.Band(1).nodata.Empty());
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ TEST_F(Navigation, StepsThroughTheBandsWithMessagesAtBothEnds) {
     Trigger("NextSpeedButton");
     Trigger("PreviousSpeedButton");
     EXPECT_EQ(Title(2), ImageForm->windowTitle().toStdString());
-    EXPECT_EQ(2, form->ws.CurrentBand);
+    EXPECT_EQ(2, form->ws.CurrentBand());
     Trigger("PreviousSpeedButton");
     EXPECT_EQ(Title(1), ImageForm->windowTitle().toStdString());
     Trigger("PreviousSpeedButton");
@@ -113,7 +113,7 @@ TEST_F(Navigation, HistogramShowsTheCurrentBand) {
         },
         " HISTOGRAM");
     Trigger("HistoSpeedButton");
-    EXPECT_EQ(&form->ws.bands[3].pixels, drawn);
+    EXPECT_EQ(&form->ws.Band(3).pixels, drawn);
     EXPECT_TRUE(script.messages.empty());
 }
 
@@ -121,7 +121,7 @@ TEST_F(Navigation, BandsNeverLoadedAreShownEmptyAndNeverRead) {
     Open(3, {true, false, true});  // band 2 cancelled
     Trigger("PreviousSpeedButton");
     EXPECT_FALSE(ImageForm->HasPicture());
-    EXPECT_EQ(2, form->ws.CurrentBand);
+    EXPECT_EQ(2, form->ws.CurrentBand());
     Trigger("GTNumber");
     Trigger("Histo");  // refused: no dialog comes
     ASSERT_EQ(2u, script.messages.size());

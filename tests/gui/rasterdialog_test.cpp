@@ -10,7 +10,9 @@
 
 #include "app/forms.h"
 #include "app/mainwindow.h"
+#include "bands/bandreader.h"
 #include "bands/ui/rasterchoice.h"
+#include "bands/ui/typehint.h"
 #include "gui/dialoghelpers.h"
 #include "gui/guitest.h"
 #include "rasterfiles.h"
@@ -88,11 +90,11 @@ TEST_F(RasterDialog, ShowsTheBandItsRangeAndNodataAndTakesAnotherBandOfTheFile) 
     EXPECT_EQ("2", shown[1].band);
     EXPECT_NE(std::string::npos, shown[1].label.find("\nMinimum 1000, maximum 2020 over"));
 
-    ASSERT_TRUE(form->ws.bands[1].Loaded());
-    EXPECT_EQ(2, form->ws.records[1].rasterBand);
-    EXPECT_EQ(1000, form->ws.records[1].stretch->range.minimum);
-    EXPECT_EQ(2020, form->ws.records[1].stretch->range.maximum);
-    EXPECT_EQ(25, form->ws.bands[1].pixels[0][1]);  // 100 x 255 / 1020, rounded
+    ASSERT_TRUE(form->ws.Band(1).Loaded());
+    EXPECT_EQ(2, form->ws.Record(1).rasterBand);
+    EXPECT_EQ(1000, form->ws.Record(1).stretch->range.minimum);
+    EXPECT_EQ(2020, form->ws.Record(1).stretch->range.maximum);
+    EXPECT_EQ(25, form->ws.Band(1).pixels[0][1]);  // 100 x 255 / 1020, rounded
     EXPECT_EQ(" BAND 1. " + three + " (raster band 2)", ImageForm->BandTitles[1].toStdString());
 }
 
@@ -108,8 +110,8 @@ TEST_F(RasterDialog, ABandNotInTheFileIsRefusedAndAskedAgain) {
     Trigger("OpenSpeedButton");
     const Message refused{" The band of the file must be a whole number from 1 to 3 ", "CAUTION"};
     EXPECT_EQ((std::vector<Message>{refused, refused}), script.messages);
-    ASSERT_TRUE(form->ws.bands[1].Loaded());
-    EXPECT_EQ(3, form->ws.records[1].rasterBand);
+    ASSERT_TRUE(form->ws.Band(1).Loaded());
+    EXPECT_EQ(3, form->ws.Record(1).rasterBand);
 }
 
 TEST_F(RasterDialog, TheBandsOfAMultiBandImageAreNotChosenInIt) {
@@ -120,8 +122,8 @@ TEST_F(RasterDialog, TheBandsOfAMultiBandImageAreNotChosenInIt) {
     EXPECT_EQ(std::vector<Message>{}, script.messages);
     ASSERT_EQ(1u, shown.size());
     EXPECT_FALSE(shown[0].bandOffered);
-    EXPECT_EQ(3, form->ws.BandCount);
-    for (int band = 1; band <= 3; ++band) EXPECT_EQ(band, form->ws.records[band].rasterBand);
+    EXPECT_EQ(3, form->ws.BandCount());
+    for (int band = 1; band <= 3; ++band) EXPECT_EQ(band, form->ws.Record(band).rasterBand);
 }
 
 TEST_F(RasterDialog, AOneBandFileAsAMultiBandImageSaysItHoldsOneBand) {
@@ -132,6 +134,23 @@ TEST_F(RasterDialog, AOneBandFileAsAMultiBandImageSaysItHoldsOneBand) {
     EXPECT_TRUE(script.messages[0].text.startsWith(" Insufficient Number of Bands \n"));
     EXPECT_NE(-1, script.messages[0].text.indexOf("single band"))
         << script.messages[0].text.toStdString();
+}
+
+// The hint the open dialog adds to a refusal of a file read as a raster.
+TEST(TypeHints, AFileGdalDoesNotRecogniseIsToldToBeReadAsRaw) {
+    ScratchDir dir;
+    const std::string raw = dir.File("band.raw");
+    testing_support::WriteBytes(raw, std::vector<uint8_t>(300, 7));
+    const tessera::Result<tessera::BandReader> file = tessera::OpenRasterBand(raw, 1);
+    ASSERT_FALSE(file);
+    EXPECT_EQ(
+        "\nThe file type list of the dialog decides how a file is read: it says GeoTIFF. Choose "
+        "Raw Files [*.raw] there to read a raw image.",
+        tessera::RasterTypeHint(file.message, "GeoTIFF", "Raw Files [*.raw]"));
+    // A raster GDAL reads but cannot use is no matter of the type list.
+    EXPECT_EQ("", tessera::RasterTypeHint(
+                      tessera::RasterRefusal(raw, 2, "the file has 1 band, there is no band 2"),
+                      "GeoTIFF", "Raw Files [*.raw]"));
 }
 
 // Without its descriptor a raw file cannot be read soundly as raw in its place: refused, with
@@ -173,7 +192,7 @@ TEST_F(RasterDialog, FileDialogsFollowTheFolderOfTheLastBand) {
     script.Then(ChooseFile(Path(second), 3), "OPEN BAND 2");
     script.Then(TypeAndClick({}, "BitBtn1"), " RASTER BAND");
     Trigger("OpenSpeedButton");
-    ASSERT_TRUE(form->ws.bands[2].Loaded());
+    ASSERT_TRUE(form->ws.Band(2).Loaded());
 
     script.Then(guitest::Segment("RadioButton1", "2"));
     script.Then(guitest::Segment(nullptr, "2"));

@@ -116,8 +116,8 @@ TEST_F(TreatmentCommands, SavedThenAppliedGivesTheSameClassesAndColours) {
     ASSERT_EQ(2, saved.value->BandCount());
     EXPECT_EQ(dir.File("band1.raw"), saved.value->bands[0].file);
     EXPECT_EQ(tessera::Equipopulation, saved.value->bands[1].type);
-    EXPECT_EQ(form->ws.crossing->SelectedCodes, saved.value->selectedCodes);
-    EXPECT_EQ(form->ws.crossing->ClassColorTable, saved.value->colours);
+    EXPECT_EQ(form->ws.crossing->selectedCodes, saved.value->selectedCodes);
+    EXPECT_EQ(form->ws.crossing->classColourTable, saved.value->colours);
     ASSERT_TRUE(saved.value->selection.has_value());
     EXPECT_FALSE(saved.value->selection->keepAll);
     EXPECT_EQ(0, saved.value->selection->minimum);
@@ -146,8 +146,8 @@ TEST_F(TreatmentCommands, SavedThenAppliedGivesTheSameClassesAndColours) {
     Apply("t.json");
     EXPECT_EQ(std::vector<Message>{}, script.messages);
     ASSERT_TRUE(form->ws.crossing.has_value());
-    EXPECT_EQ(saved.value->selectedCodes, form->ws.crossing->SelectedCodes);
-    EXPECT_EQ(saved.value->colours, form->ws.crossing->ClassColorTable);
+    EXPECT_EQ(saved.value->selectedCodes, form->ws.crossing->selectedCodes);
+    EXPECT_EQ(saved.value->colours, form->ws.crossing->classColourTable);
     EXPECT_EQ(form->ws.segmentation->records[1].segmentLimits, saved.value->bands[0].limits);
     // The segmented window names the band it shows, of the set the treatment segmented.
     EXPECT_EQ(" BAND 2. " + dir.File("high2.raw"), TempImageForm->windowTitle().toStdString());

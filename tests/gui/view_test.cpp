@@ -66,9 +66,13 @@ class ViewTest : public ProgramTest {
         ASSERT_TRUE(guitest::WaitUntil(
             [this] { return form->windowHandle() && form->windowHandle()->isExposed(); }));
     }
-    void SetBandSetSize(int columns, int lines) {
-        form->ws.Columns = columns;
-        form->ws.Lines = lines;
+    // A band of that size in band 1, on the map at `place`.
+    void SetBandSetSize(int columns, int lines,
+                        std::optional<tessera::Georeference> place = std::nullopt) {
+        auto pixels = tessera::NewByteMatrix(columns, lines);
+        ASSERT_TRUE(pixels.has_value());
+        ASSERT_TRUE(form->ws.StoreBand(1, "b1.raw", std::move(*pixels),
+                                       tessera::BandMarks{{}, std::nullopt, std::move(place)}));
     }
     QStringList Panels() const {
         QStringList texts;
@@ -79,7 +83,7 @@ class ViewTest : public ProgramTest {
         for (int panel = 0; panel < 4; ++panel) form->SetPanel(panel, text);
     }
     void ZoomToolOn(bool on) {
-        form->ZoomSpeedButton->setChecked(on);
+        form->findChild<QToolButton*>("ZoomSpeedButton")->setChecked(on);
         ASSERT_EQ(on, form->ZoomToolOn());
     }
     static std::string Title(const QWidget* window) { return window->windowTitle().toStdString(); }
@@ -128,13 +132,14 @@ TEST_F(ViewTest, BandWindowReadsGrayToneOrRgb) {
 
 TEST_F(ViewTest, ABandOnTheMapReadsTheMapCoordinatesOfThePixelCentre) {
     SetBandSetSize(4, 3);
-    form->ws.CurrentBand = 1;
+    form->ws.SetCurrentBand(1);
     ImageForm->ShowImage(SmallColourImage());
     ImageForm->PointerMoved(QPoint(2, 1));
     EXPECT_FALSE(form->MapPanel->isVisibleTo(form));  // a band that lies on no map
 
-    form->ws.records[1].georeference = tessera::Georeference{
-        {500000, 30, 0, 4650000, 0, -30}, testing_support::CoordinateSystemOfEpsg(32631)};
+    SetBandSetSize(4, 3,
+                   tessera::Georeference{{500000, 30, 0, 4650000, 0, -30},
+                                         testing_support::CoordinateSystemOfEpsg(32631)});
     ImageForm->PointerMoved(QPoint(2, 1));
     EXPECT_EQ("E: 500075.00  N: 4649955.00 ", form->MapPanel->text().toStdString());
     EXPECT_TRUE(form->MapPanel->isVisibleTo(form));
@@ -245,7 +250,7 @@ TEST_F(ViewTest, ResultWindowReadsTheClassNumber) {
     ASSERT_TRUE(classes.has_value());
     (*classes)[0][3] = 255;  // unclassified
     (*classes)[1][2] = 12;
-    form->ws.crossing->ClassImage = *classes;
+    form->ws.crossing->classImage = *classes;
 
     ResultImageForm->PointerMoved(QPoint(3, 0));
     EXPECT_EQ((QStringList{"Line:     0  Column:     3 ", "R: 103 G:   0 B:   7  ",
@@ -301,7 +306,7 @@ TEST_F(ViewTest, ZoomCaptionsPerWindow) {
     SetBandSetSize(40, 30);
     ImageForm->BandTitles[2] = " BAND 2. /data/b2.raw";
     TempImageForm->BandTitles[3] = " BAND 3. /data/b3.raw";
-    form->ws.CurrentBand = 2;
+    form->ws.SetCurrentBand(2);
     form->ws.CurrentSegmentedBand = 3;
     ZoomToolOn(true);
 
@@ -359,7 +364,7 @@ TEST_F(ViewTest, TwentyFiveLeftClicksStopAtTwentyToOne) {
     SetBandSetSize(40, 30);
     ImageForm->ShowImage(GrayRampImage(40, 30));
     ImageForm->BandTitles[1] = " BAND 1. b1";
-    form->ws.CurrentBand = 1;
+    form->ws.SetCurrentBand(1);
     ZoomToolOn(true);
     for (int click = 1; click <= 19; ++click) ImageForm->ZoomClick(Qt::LeftButton, QPoint(0, 0));
     ASSERT_EQ(20, ImageForm->ZoomLevel());

@@ -131,7 +131,7 @@ TEST_F(Windows, TheSegmentedWindowReadsOutTheSetItShows) {
     WriteText(dir.File("second/small1.txt"), "1\n2\n");
     WriteText(dir.File("second/small2.txt"), "1\n2\n");
     Open({"second/small1", "second/small2"});
-    ASSERT_EQ(1, form->ws.Lines);
+    ASSERT_EQ(1, form->ws.Lines());
     TempImageForm->PointerMoved(QPoint(2, 1));  // line 1, column 2: beyond the small set
     EXPECT_EQ("Line:     1  Column:     2 ", form->PanelText(0).toStdString());
     EXPECT_EQ("Gray Tone :    1 ", form->PanelText(2).toStdString());  // b's 0: segment 1
@@ -240,7 +240,7 @@ TEST_F(CancelledLoad, TheBandWindowIsLeftOnALoadedBandOrEmpty) {
     script.Then(TypeAndClick({{"NumBandEdit", "2"}}, "BitBtn1"));
     script.Then(ChooseAndCancel("first/b"));
     Trigger("OpenSpeedButton");
-    EXPECT_FALSE(form->ws.bands[1].Loaded());
+    EXPECT_FALSE(form->ws.Band(1).Loaded());
     EXPECT_FALSE(ImageForm->HasPicture());
     EXPECT_EQ("", Caption(ImageForm));
     EXPECT_EQ(std::vector<Message>{}, script.messages);
@@ -251,9 +251,9 @@ TEST_F(CancelledLoad, TheBandWindowIsLeftOnALoadedBandOrEmpty) {
     script.Then(ChooseFile(QString::fromStdString(Path("second/d"))));
     script.Then(ChooseAndCancel("second/e"));
     Trigger("OpenSpeedButton");
-    EXPECT_TRUE(form->ws.bands[1].Loaded());
-    EXPECT_FALSE(form->ws.bands[2].Loaded());
-    EXPECT_EQ(1, form->ws.CurrentBand);
+    EXPECT_TRUE(form->ws.Band(1).Loaded());
+    EXPECT_FALSE(form->ws.Band(2).Loaded());
+    EXPECT_EQ(1, form->ws.CurrentBand());
     EXPECT_EQ(Title(1, "second/d"), Caption(ImageForm));
     ASSERT_TRUE(ImageForm->HasPicture());
     EXPECT_EQ(qRgb(90, 90, 90), ImageForm->Picture().pixel(0, 1));

@@ -101,7 +101,7 @@ TEST_F(Work, TheGoldenJobOnTheWorkerThreadWritesTheStoredFiles) {
     EXPECT_TRUE(script.messages.empty());
     EXPECT_EQ(std::vector<std::string>{},
               golden.Compare(job.path(),
-                             {{"result_codes.txt", form->ws.CodeListFolder + "/multi_tab.txt"}}));
+                             {{"result_codes.txt", form->ws.CodeListFolder() + "/multi_tab.txt"}}));
 }
 
 TEST_F(Work, ACancelLeavesEveryKindOfStepAsItWas) {
@@ -124,7 +124,7 @@ TEST_F(Work, ACancelLeavesEveryKindOfStepAsItWas) {
     CancelAt(tessera::kStagePainting, 1);
     script.Then(KeepAll());
     Trigger("TreatmentSpeedButton");
-    EXPECT_EQ(4, form->ws.crossing->ClassCount);
+    EXPECT_EQ(4, form->ws.crossing->classCount);
     EXPECT_EQ(draws, form->ws.random.DrawCount());
 
     // Save: cancelled before the files are put in place; nothing is left behind.
@@ -143,9 +143,9 @@ TEST_F(Work, ACancelLeavesEveryKindOfStepAsItWas) {
     script.Then(ChooseFile(QString::fromStdString(dir.File("c.raw"))));
     script.Then(ChooseFile(QString::fromStdString(dir.File("c.raw"))));
     Trigger("OpenSpeedButton");
-    EXPECT_EQ(9, form->ws.bands[1].minGray);
-    EXPECT_FALSE(form->ws.bands[2].Loaded());
-    EXPECT_EQ("", form->ws.records[2].filePath);
+    EXPECT_EQ(9, form->ws.Band(1).minGray);
+    EXPECT_FALSE(form->ws.Band(2).Loaded());
+    EXPECT_EQ("", form->ws.Record(2).filePath);
     EXPECT_EQ(std::vector<guitest::Message>{}, script.messages);
     EXPECT_FALSE(form->Busy());
 }

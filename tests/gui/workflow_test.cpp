@@ -77,7 +77,7 @@ TEST_F(Workflow, OpenSegmentCrossAndSave) {
     EXPECT_EQ("2\n3\n", ReadText(dir.File("band2.txt")));  // the size typed, kept for next time
     EXPECT_EQ(" BAND 2. " + band2, ImageForm->windowTitle().toStdString());
     EXPECT_TRUE(ImageForm->HasPicture());
-    EXPECT_EQ(2, form->ws.CurrentBand);
+    EXPECT_EQ(2, form->ws.CurrentBand());
     EXPECT_TRUE(Enabled("SegmentationSpeedButton"));
     EXPECT_TRUE(Enabled("Histo"));
     EXPECT_FALSE(Enabled("TreatmentSpeedButton"));
@@ -94,9 +94,9 @@ TEST_F(Workflow, OpenSegmentCrossAndSave) {
     EXPECT_FALSE(Enabled("SaveResultSpeedButton"));
     // The code list goes to the program's data folder, never beside the bands.
     EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
-              ReadText(form->ws.CodeListFolder + "/multi_tab.txt"));
+              ReadText(form->ws.CodeListFolder() + "/multi_tab.txt"));
     EXPECT_EQ(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString(),
-              form->ws.CodeListFolder);
+              form->ws.CodeListFolder());
     EXPECT_FALSE(testing_support::FileExists(dir.File("multi_tab.txt")));
 
     // Eliminate the codes of one pixel: codes 1 and 4 become classes 1 and 2.
@@ -202,10 +202,10 @@ TEST_F(Workflow, ARefusedTypedSizeIsNotKeptAndTheSizeDialogComesAgain) {
               script.messages[0]);
     EXPECT_EQ("2", shownLines);
     EXPECT_EQ("3", shownColumns);
-    EXPECT_TRUE(form->ws.bands[2].Loaded());
+    EXPECT_TRUE(form->ws.Band(2).Loaded());
     EXPECT_EQ("2\n3\n", ReadText(dir.File("band2.txt")));
-    EXPECT_EQ(2, form->ws.Lines);
-    EXPECT_EQ(3, form->ws.Columns);
+    EXPECT_EQ(2, form->ws.Lines());
+    EXPECT_EQ(3, form->ws.Columns());
 }
 
 TEST_F(Workflow, ARawFileReadAsABitmapIsRefusedWithAHintAtTheTypeList) {
@@ -256,14 +256,14 @@ TEST_F(Workflow, RastersAreOpenedThroughTheLastTwoTypes) {
     Trigger("OpenSpeedButton");
     EXPECT_FALSE(stretchOffered);
     EXPECT_EQ((std::vector<Message>{{" MIN must be lower than MAX ", "CAUTION"}}), script.messages);
-    ASSERT_TRUE(form->ws.bands[2].Loaded());
+    ASSERT_TRUE(form->ws.Band(2).Loaded());
     // The nodata pixel (0) is left out of band 1's range.
-    EXPECT_EQ(10, form->ws.bands[1].minGray);
-    EXPECT_EQ(50, form->ws.bands[1].maxGray);
-    EXPECT_EQ(1, form->ws.records[1].nodataPixels);
-    EXPECT_EQ(0, form->ws.bands[2].minGray);
-    EXPECT_EQ(255, form->ws.bands[2].maxGray);
-    EXPECT_EQ(25, form->ws.bands[2].pixels[0][1]);  // 100 x 255 / 1020, rounded
+    EXPECT_EQ(10, form->ws.Band(1).minGray);
+    EXPECT_EQ(50, form->ws.Band(1).maxGray);
+    EXPECT_EQ(1, form->ws.Record(1).nodataPixels);
+    EXPECT_EQ(0, form->ws.Band(2).minGray);
+    EXPECT_EQ(255, form->ws.Band(2).maxGray);
+    EXPECT_EQ(25, form->ws.Band(2).pixels[0][1]);  // 100 x 255 / 1020, rounded
 }
 
 // The raster dialog takes back every nodata value it offers (-inf declared by the file), and a
@@ -290,10 +290,10 @@ TEST_F(Workflow, TheRasterDialogTakesInfiniteAndFloatNodataValues) {
     Trigger("OpenSpeedButton");
     EXPECT_EQ("-inf", offered);
     EXPECT_TRUE(script.messages.empty());
-    ASSERT_TRUE(form->ws.bands[2].Loaded());
-    EXPECT_EQ(1, form->ws.records[1].nodataPixels);
-    EXPECT_EQ(2, form->ws.records[2].nodataPixels);
-    EXPECT_EQ(10, form->ws.records[2].stretch->range.minimum);
+    ASSERT_TRUE(form->ws.Band(2).Loaded());
+    EXPECT_EQ(1, form->ws.Record(1).nodataPixels);
+    EXPECT_EQ(2, form->ws.Record(2).nodataPixels);
+    EXPECT_EQ(10, form->ws.Record(2).stretch->range.minimum);
 }
 
 // A file of several bands opened as the band set; of more than 10, the bands chosen.
@@ -312,9 +312,9 @@ TEST_F(Workflow, AMultiBandFileOpensAsTheBandSet) {
     script.Then(guitest::Accept(), " RASTER BAND");
     Trigger("OpenMultiband");
     EXPECT_EQ(std::vector<Message>{}, script.messages);
-    EXPECT_EQ(3, form->ws.BandCount);
-    EXPECT_EQ(9, form->ws.bands[2].maxGray);
-    EXPECT_EQ(3, form->ws.bands[3].minGray);
+    EXPECT_EQ(3, form->ws.BandCount());
+    EXPECT_EQ(9, form->ws.Band(2).maxGray);
+    EXPECT_EQ(3, form->ws.Band(3).minGray);
     EXPECT_EQ(" BAND 3. " + three + " (raster band 3)", ImageForm->windowTitle().toStdString());
     EXPECT_TRUE(Enabled("SegmentationSpeedButton"));
 
@@ -325,10 +325,10 @@ TEST_F(Workflow, AMultiBandFileOpensAsTheBandSet) {
     Trigger("OpenMultiband");
     ASSERT_EQ(1u, script.messages.size());
     EXPECT_EQ("CAUTION", script.messages[0].caption.toStdString());
-    EXPECT_EQ(3, form->ws.BandCount);
-    EXPECT_EQ(120, form->ws.bands[1].minGray);
-    EXPECT_EQ(20, form->ws.bands[2].minGray);
-    EXPECT_EQ(30, form->ws.bands[3].minGray);
+    EXPECT_EQ(3, form->ws.BandCount());
+    EXPECT_EQ(120, form->ws.Band(1).minGray);
+    EXPECT_EQ(20, form->ws.Band(2).minGray);
+    EXPECT_EQ(30, form->ws.Band(3).minGray);
     // Each band's caption names the band of the file it shows.
     EXPECT_EQ(" BAND 1. " + twelve + " (raster band 12)", ImageForm->BandTitles[1].toStdString());
 }
@@ -370,7 +370,7 @@ TEST_F(Workflow, RgbBitmapIsRefusedAndTheSameDialogComesAgain) {
     EXPECT_EQ(
         (std::vector<Message>{{"This program does not take into account RGB Bitmap", "CAUTION"}}),
         script.messages);
-    EXPECT_FALSE(form->ws.bands[1].Loaded());
+    EXPECT_FALSE(form->ws.Band(1).Loaded());
 }
 
 // The same workflow through the dialogs' own modal loops: each modal dialog is answered by a
@@ -445,8 +445,8 @@ TEST_F(RealDialogs, OpenAndSegmentThroughExec) {
     });
     Trigger("OpenSpeedButton");
     ASSERT_TRUE(guitest::WaitUntil([this] { return answered_; }));
-    EXPECT_TRUE(form->ws.bands[1].Loaded());
-    EXPECT_TRUE(form->ws.bands[2].Loaded());
+    EXPECT_TRUE(form->ws.Band(1).Loaded());
+    EXPECT_TRUE(form->ws.Band(2).Loaded());
 
     AnswerModals({
         [](QWidget* d) {

@@ -39,42 +39,42 @@ class Cancelling : public ::testing::Test {
   protected:
     void SetUp() override {
         ws.BeginBandSet(2);
-        ASSERT_TRUE(ws.StoreBand(1, dir.File("a.raw"), Bytes({{0, 10, 20}, {30, 40, 50}}), true));
-        ASSERT_TRUE(ws.StoreBand(2, dir.File("b.raw"), Bytes({{5, 5, 100}, {100, 5, 100}}), true));
+        ASSERT_TRUE(ws.StoreBand(1, dir.File("a.raw"), Bytes({{0, 10, 20}, {30, 40, 50}})));
+        ASSERT_TRUE(ws.StoreBand(2, dir.File("b.raw"), Bytes({{5, 5, 100}, {100, 5, 100}})));
         for (int band = 1; band <= 2; ++band) ws.SetSegmentation(band, Segmentation, 2, {});
-        ASSERT_TRUE(ws.FinishSegmentation(true));
+        ASSERT_TRUE(ws.FinishSegmentation());
     }
     void Cross() {
         Result<CodeCounts> counts = ws.CountCodes();
         ASSERT_TRUE(counts);
-        ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), SelectAll(4), true));
+        ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), SelectAll(4)));
     }
     ScratchDir dir;
     Workspace ws;
 };
 
 TEST_F(Cancelling, SegmentationKeepsTheEarlierResultAndTheColourSequence) {
-    const ColourTable colours = ws.segmentation->SegmentColourTable;
-    ws.CodeListFolder = dir.path();
+    const ColourTable colours = ws.segmentation->segmentColourTable;
+    ws.SetCodeListFolder(dir.path());
     WriteText(dir.File("multi_tab.txt"), "earlier");
     ws.SetSegmentation(1, Segmentation, 3, {});
     const RandomBelow before = ws.random;
     CancelAt cancel(kStageNumbering, 1);
-    EXPECT_TRUE(ws.FinishSegmentation(true, false, cancel).cancelled);
+    EXPECT_TRUE(ws.FinishSegmentation(cancel).cancelled);
     EXPECT_EQ(4, ws.segmentation->table.CodeCount);
-    EXPECT_EQ(colours, ws.segmentation->SegmentColourTable);
+    EXPECT_EQ(colours, ws.segmentation->segmentColourTable);
     EXPECT_EQ("earlier", ReadText(dir.File("multi_tab.txt")));
     // The next run draws the colours it would have drawn without the cancel.
     RandomBelow expected = before;
     EXPECT_EQ(BuildSegmentColourTable(expected), [&] {
-        EXPECT_TRUE(ws.FinishSegmentation(true));
-        return ws.segmentation->SegmentColourTable;
+        EXPECT_TRUE(ws.FinishSegmentation());
+        return ws.segmentation->segmentColourTable;
     }());
 }
 
 TEST_F(Cancelling, CrossingKeepsTheEarlierResultAndTheColourSequence) {
     Cross();
-    const ColourTable colours = ws.crossing->ClassColorTable;
+    const ColourTable colours = ws.crossing->classColourTable;
     const RandomBelow before = ws.random;
     CancelAt cancelCount(kStageCounting, 0);
     EXPECT_TRUE(ws.CountCodes(cancelCount).cancelled);
@@ -83,8 +83,8 @@ TEST_F(Cancelling, CrossingKeepsTheEarlierResultAndTheColourSequence) {
         ASSERT_TRUE(counts);
         CancelAt cancel(kStagePainting, at);
         EXPECT_TRUE(
-            ws.FinishCrossing(std::move(*counts.value), SelectAll(4), true, cancel).cancelled);
-        EXPECT_EQ(colours, ws.crossing->ClassColorTable);
+            ws.FinishCrossing(std::move(*counts.value), SelectAll(4), cancel).cancelled);
+        EXPECT_EQ(colours, ws.crossing->classColourTable);
         EXPECT_EQ(before.DrawCount(), ws.random.DrawCount());
     }
 }
@@ -120,14 +120,15 @@ TEST(CancellingOnTheMap, ASaveCancelledInAnyStageKeepsTheEarlierFilesAndLeavesNo
             for (int x = 0; x < columns; ++x)
                 (*pixels)[y][x] = static_cast<uint8_t>((x / (band + 2) + y * band) % 251);
         ASSERT_TRUE(ws.StoreBand(band, dir.File(band == 1 ? "b1.raw" : "b2.raw"),
-                                 std::move(*pixels), false));
-        ws.records[band].georeference = Georeference{{500000, 30, 0, 4650000, 0, -30}, ""};
+                                 std::move(*pixels),
+                                 BandMarks{{}, std::nullopt,
+                                           Georeference{{500000, 30, 0, 4650000, 0, -30}, ""}}));
         ws.SetSegmentation(band, Equipopulation, 3, {});
     }
-    ASSERT_TRUE(ws.FinishSegmentation(false));
+    ASSERT_TRUE(ws.FinishSegmentation());
     Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), SelectAll(9), false));
+    ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), SelectAll(9)));
 
     ScratchDir out;
     const std::vector<std::string> names{"r.bmp", "r.csv",         "r.qml", "r.raw",
@@ -169,8 +170,8 @@ TEST_F(Cancelling, LoadingKeepsTheBandAsItWas) {
         BandLoadOptions options;
         options.progress = &cancel;
         EXPECT_TRUE(ws.LoadBand(2, dir.File("c.raw"), BandFileType::Raw, options).cancelled);
-        EXPECT_EQ(dir.File("b.raw"), ws.records[2].filePath);
-        EXPECT_EQ(5, ws.bands[2].minGray);
+        EXPECT_EQ(dir.File("b.raw"), ws.Record(2).filePath);
+        EXPECT_EQ(5, ws.Band(2).minGray);
     }
 }
 

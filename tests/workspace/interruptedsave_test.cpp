@@ -50,16 +50,17 @@ void Treat(Workspace& ws, const ScratchDir& dir, int segments) {
             for (int x = 0; x < columns; ++x)
                 (*pixels)[y][x] = static_cast<uint8_t>((x / (band + 2) + y * band) % 251);
         ASSERT_TRUE(ws.StoreBand(band, dir.File(band == 1 ? "b1.raw" : "b2.raw"),
-                                 std::move(*pixels), false));
-        ws.records[band].georeference = Georeference{{500000, 30, 0, 4650000, 0, -30}, ""};
+                                 std::move(*pixels),
+                                 BandMarks{{}, std::nullopt,
+                                           Georeference{{500000, 30, 0, 4650000, 0, -30}, ""}}));
         ws.SetSegmentation(band, Equipopulation, segments, {});
     }
-    ASSERT_TRUE(ws.FinishSegmentation(false));
+    ASSERT_TRUE(ws.FinishSegmentation());
     Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    std::vector<int64_t> pixelCount = counts.value->PixelCount;
+    std::vector<int64_t> pixelCount = counts.value->pixelCount;
     ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value),
-                                  SelectCodes(pixelCount, CodeSelection{true, 0}), false));
+                                  SelectCodes(pixelCount, CodeSelection{true, 0})));
 }
 
 TEST(InterruptedSave, SigintAtTheFirstChangedFileLeavesTheEarlierSetOrTheNewOneWhole) {

@@ -46,8 +46,8 @@ TEST_F(LoadingRule, AnAskedSizeIsKeptAsTheDescriptorOnceTheBandLoads) {
     ASSERT_TRUE(ws.LoadBand(2, second, BandFileType::Raw, Asking(ImageSize{2, 3})));
     EXPECT_EQ(1, questions);
     EXPECT_EQ("2\n3\n", ReadText(dir.File("second.txt")));
-    EXPECT_EQ(4, ws.bands[2].minGray);
-    EXPECT_EQ(9, ws.bands[2].maxGray);
+    EXPECT_EQ(4, ws.Band(2).minGray);
+    EXPECT_EQ(9, ws.Band(2).maxGray);
 
     // Without a way to ask, a raw file without descriptor is refused by name.
     const std::string third = dir.File("third.raw");
@@ -68,7 +68,7 @@ TEST_F(LoadingRule, AMissingRawFileIsRefusedBeforeItsSizeIsAsked) {
     WriteText(dir.File("missing.txt"), "lines\n");
     EXPECT_EQ(refusal, ws.LoadBand(2, missing, BandFileType::Raw, Asking(ImageSize{2, 3})).message);
     EXPECT_EQ(0, questions);
-    EXPECT_FALSE(ws.bands[2].Loaded());
+    EXPECT_FALSE(ws.Band(2).Loaded());
 }
 
 TEST_F(LoadingRule, AShortRawFileLoadsWithZeros) {
@@ -76,7 +76,7 @@ TEST_F(LoadingRule, AShortRawFileLoadsWithZeros) {
     WriteBytes(shortFile, {7, 8});
     WriteText(dir.File("short.txt"), "2\n3\n");
     ASSERT_TRUE(ws.LoadBand(2, shortFile, BandFileType::Raw, {}));
-    const ByteMatrix& pixels = ws.bands[2].pixels;
+    const ByteMatrix& pixels = ws.Band(2).pixels;
     EXPECT_EQ((std::vector<uint8_t>{7, 8, 0, 0, 0, 0}),
               (std::vector<uint8_t>{pixels[0][0], pixels[0][1], pixels[0][2], pixels[1][0],
                                     pixels[1][1], pixels[1][2]}));
@@ -88,13 +88,13 @@ TEST_F(LoadingRule, ARefusalChangesNothing) {
     WriteText(dir.File("wide.txt"), "2\n4\n");
     const Status refused = ws.LoadBand(2, wide, BandFileType::Raw, {});
     EXPECT_EQ(SizeMismatchMessage(wide, {2, 4}, {2, 3}), refused.message);
-    EXPECT_EQ(2, ws.Lines);
-    EXPECT_EQ(3, ws.Columns);
-    EXPECT_FALSE(ws.bands[2].Loaded());
-    EXPECT_EQ("", ws.records[2].filePath);
+    EXPECT_EQ(2, ws.Lines());
+    EXPECT_EQ(3, ws.Columns());
+    EXPECT_FALSE(ws.Band(2).Loaded());
+    EXPECT_EQ("", ws.Record(2).filePath);
     // The same band may be chosen again and loads.
     ASSERT_TRUE(ws.LoadBand(2, first, BandFileType::Raw, {}));
-    EXPECT_EQ(first, ws.records[2].filePath);
+    EXPECT_EQ(first, ws.Record(2).filePath);
 }
 
 TEST_F(LoadingRule, ChecksComeInOrderAndStopAtTheFirstRefusal) {
@@ -120,7 +120,7 @@ TEST_F(LoadingRule, ChecksComeInOrderAndStopAtTheFirstRefusal) {
     fresh.BeginBandSet(10);
     const Status tooBig = fresh.LoadBand(1, huge, BandFileType::Raw, {});
     EXPECT_NE(std::string::npos, tooBig.message.find("GiB of memory")) << tooBig.message;
-    EXPECT_EQ(0, fresh.Lines);
+    EXPECT_EQ(0, fresh.Lines());
 }
 
 }  // namespace

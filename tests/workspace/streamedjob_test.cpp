@@ -75,7 +75,6 @@ std::vector<BandChoice> MakeBands(const ScratchDir& dir, int lines, int columns)
 BandLoadOptions Batch() {
     BandLoadOptions options;
     options.checkMemory = false;
-    options.makeImage = false;
     return options;
 }
 
@@ -85,7 +84,7 @@ std::vector<int64_t> InMemory(const std::vector<BandChoice>& bands, CodeSelectio
                               const std::string& stem, const std::string& segmented,
                               const std::string& codeListFolder = "") {
     Workspace ws;
-    ws.CodeListFolder = codeListFolder;
+    ws.SetCodeListFolder(codeListFolder);
     const int n = static_cast<int>(bands.size());
     ws.BeginBandSet(n);
     for (int b = 1; b <= n; ++b) {
@@ -94,12 +93,12 @@ std::vector<int64_t> InMemory(const std::vector<BandChoice>& bands, CodeSelectio
     }
     for (int b = 1; b <= n; ++b)
         ws.SetSegmentation(b, bands[b - 1].method, bands[b - 1].segments, bands[b - 1].limits);
-    EXPECT_TRUE(ws.FinishSegmentation(false, true));
+    EXPECT_TRUE(ws.FinishSegmentation());
     Result<CodeCounts> counts = ws.CountCodes();
     EXPECT_TRUE(counts);
-    std::vector<int64_t> pixelCount = counts.value->PixelCount;
+    std::vector<int64_t> pixelCount = counts.value->pixelCount;
     EXPECT_TRUE(
-        ws.FinishCrossing(std::move(*counts.value), SelectCodes(pixelCount, choice), false));
+        ws.FinishCrossing(std::move(*counts.value), SelectCodes(pixelCount, choice)));
     EXPECT_TRUE(ws.SaveResult(stem));
     EXPECT_TRUE(ws.SaveSegmented(segmented));
     return pixelCount;

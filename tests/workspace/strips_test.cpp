@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "rasterfiles.h"
 #include "testfiles.h"
 #include "workspace/passes.h"
 
@@ -87,7 +88,7 @@ class BothSources : public ::testing::Test {
         outcome.pixelCount = tally.value->pixelCount;
         outcome.withoutData = tally.value->withoutData;
         TakeCounts(state, *tally.value);
-        EXPECT_TRUE(FinishCrossing(state, random, SelectByMinimum(state.PixelCount, 2)));
+        EXPECT_TRUE(FinishCrossing(state, random, SelectByMinimum(state.pixelCount, 2)));
         outcome.classes.assign(static_cast<size_t>(kLines) * kColumns, 0);
         std::atomic<int> linesSeen{0};
         EXPECT_TRUE(ClassifyStrips(source, state, threads,
@@ -133,6 +134,53 @@ TEST_F(BothSources, GiveThePassesTheSameResultsWhateverTheStripsAndThreads) {
             EXPECT_EQ(expected.pixelCount, read.pixelCount) << stripLines << " " << threads;
             EXPECT_EQ(expected.withoutData, read.withoutData);
             EXPECT_EQ(expected.classes, read.classes) << stripLines << " " << threads;
+        }
+    }
+}
+
+// Bands of a tiled, pixel-interleaved file are read a row of blocks at a time, the bands of the
+// file decoded together: each takes its own least and greatest value with data as its stretch,
+// whatever the threads and whether its blocks are kept.
+TEST(FileStrips, RowsOfBlocksGiveEachBandItsOwnRange) {
+    ScratchDir dir;
+    const int lines = 70, columns = 50;
+    std::vector<std::vector<double>> bands(3, std::vector<double>(lines * columns));
+    for (int b = 0; b < 3; ++b)
+        for (int i = 0; i < lines * columns; ++i) bands[b][i] = 1000 + (i * (7 + 2 * b)) % 3001;
+    // A pixel without data (0), and the extremes of bands 2 and 3 in the last and first tile.
+    bands[0][5] = 0;
+    bands[1][lines * columns - 1] = 9000;
+    bands[2][0] = 999;
+    const std::string path = dir.File("tiled.tif");
+    testing_support::RasterExtras extras;
+    extras.nodata = 0;
+    extras.options = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "COMPRESS=DEFLATE",
+                      "INTERLEAVE=PIXEL"};
+    ASSERT_TRUE(testing_support::WriteGeoTiff(path, lines, columns,
+                                              testing_support::RasterType::UInt16, bands, extras));
+    const StretchRange expected[3] = {{1000, 4000}, {1000, 9000}, {999, 4000}};
+    for (const bool keep : {false, true}) {
+        for (int threads : {1, 3}) {
+            std::vector<BandReader> readers(4);
+            std::vector<RasterSource*> rasters;
+            for (int b = 1; b <= 3; ++b) {
+                Result<BandReader> reader = OpenRasterBand(path, b);
+                ASSERT_TRUE(reader) << reader.message;
+                readers[b] = std::move(*reader.value);
+                rasters.push_back(readers[b].MutableRaster());
+            }
+            ASSERT_TRUE(rasters[0]->SharesBlocks());
+            if (keep) RasterSource::KeepDecodedValues(rasters, int64_t{1} << 30, "");
+            FileStrips files(readers, {lines, columns}, 4);
+            files.Plan(threads);
+            ASSERT_TRUE(files.ChooseStretches(readers, threads));
+            for (int b = 1; b <= 3; ++b) {
+                ASSERT_TRUE(readers[b].Raster()->Stretch()) << b;
+                EXPECT_EQ(expected[b - 1].minimum, readers[b].Raster()->Stretch()->minimum)
+                    << b << " " << threads << " " << keep;
+                EXPECT_EQ(expected[b - 1].maximum, readers[b].Raster()->Stretch()->maximum)
+                    << b << " " << threads << " " << keep;
+            }
         }
     }
 }

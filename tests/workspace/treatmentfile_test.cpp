@@ -9,6 +9,8 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/json.h"
 
@@ -36,6 +38,45 @@ TEST(JsonReader, FaultsGiveTheirLineAndColumn) {
     EXPECT_EQ(1000, value.value->items[3].number);
     EXPECT_EQ("\xc3\xa9\n", value.value->items[4].string);
     EXPECT_EQ("\"a\\\"b\\\\c\\n\\u0001\"", tessera::JsonQuoted("a\"b\\c\n\x01"));
+}
+
+// Every fault the reader words, at the character where reading stops; a byte order mark, a
+// byte that is no UTF-8 and half of a \u pair are refused too.
+TEST(JsonReader, EveryFaultIsWordedAndPlaced) {
+    const std::vector<std::pair<std::string, std::string>> faults = {
+        {"", "line 1, column 1: unexpected end of the text"},
+        {"[1,]", "line 1, column 4: expected a value"},
+        {"[1 x]", "line 1, column 4: expected ',' or ']'"},
+        {"{\"a\": 1 \"b\"}", "line 1, column 9: expected ',' or '}'"},
+        {"{\"a\" 1}", "line 1, column 6: expected ':'"},
+        {"{\"a\": 1, 2}", "line 1, column 10: expected a member's name"},
+        {"[tru]", "line 1, column 2: expected a value"},
+        {"[-x]", "line 1, column 3: a number needs digits"},
+        {"[1.]", "line 1, column 4: a number needs digits after its point"},
+        {"[1e+]", "line 1, column 5: a number needs digits in its exponent"},
+        {"[1,\n 1e400]", "line 2, column 2: a number too large"},
+        {"[01]", "line 1, column 3: expected ',' or ']'"},
+        {"[\"a\\q\"]", "line 1, column 5: an unknown escape in a string"},
+        {"[\"\\u12x4\"]", "line 1, column 7: \\u needs four hexadecimal digits"},
+        {"[\"\\u12", "line 1, column 7: unexpected end of the text"},
+        {"[\"ab", "line 1, column 5: a string without its closing quote"},
+        {std::string(65, '[') + "1", "line 1, column 66: nested too deeply"},
+        {"\xEF\xBB\xBF{}", "line 1, column 1: expected a value"},
+        {"[\"\xE9t\xE9\"]", "line 1, column 4: a byte that is no UTF-8 inside a string"},
+        {"[\"\\ud83d\"]", "line 1, column 9: a \\u escape that is half of a pair"},
+    };
+    for (const auto& [text, refusal] : faults) EXPECT_EQ(refusal, ParseJson(text).message) << text;
+    const auto deep = ParseJson(std::string(64, '[') + "-0" + std::string(64, ']'));
+    ASSERT_TRUE(deep) << deep.message;
+    const tessera::JsonValue* inner = &*deep.value;
+    while (inner->kind == tessera::JsonValue::Kind::Array) inner = &inner->items.at(0);
+    EXPECT_EQ("-0", inner->numberText);
+    EXPECT_TRUE(std::signbit(inner->number));
+    const auto big = ParseJson("[123456789012345678901, 1e-400]");
+    ASSERT_TRUE(big) << big.message;
+    EXPECT_EQ("123456789012345678901", big.value->items[0].numberText);
+    EXPECT_EQ(std::nullopt, big.value->items[0].Whole());
+    EXPECT_EQ(0, big.value->items[1].number);
 }
 
 // Band 1: a raw band cut 0..99 and 100..255; band 2: UInt16 values stretched from 0 to 1000
@@ -210,11 +251,11 @@ TEST(TreatmentApplied, RefusesBandSetsItDoesNotFitAndCountsTheCodesItDidNotKeep)
     tessera::TakeSavedSegmentation(treatment, saved);
     EXPECT_EQ(saved.bands[1].limits, treatment.records[2].segmentLimits);
     treatment.table = *tessera::BuildCodeTable({0, 2, 2}).value;
-    treatment.PixelCount = {4, 3, 7, 2, 5};
+    treatment.pixelCount = {4, 3, 7, 2, 5};
     ASSERT_TRUE(tessera::TakeSavedClasses(treatment, saved, "t.json"));
-    EXPECT_EQ(2, treatment.ClassCount);
+    EXPECT_EQ(2, treatment.classCount);
     EXPECT_EQ((std::vector<uint8_t>{255, 1, 255, 255, 2}), treatment.classOf);
-    EXPECT_EQ(saved.colours, treatment.ClassColorTable);
+    EXPECT_EQ(saved.colours, treatment.classColourTable);
     ASSERT_TRUE(treatment.applied.has_value());
     EXPECT_EQ(9, treatment.applied->pixelsInNoClass);
     EXPECT_EQ("t.json", treatment.applied->file);

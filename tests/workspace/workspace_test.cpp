@@ -40,8 +40,8 @@ class TwoBands : public ::testing::Test {
   protected:
     void SetUp() override {
         ws.BeginBandSet(2);
-        ASSERT_TRUE(ws.StoreBand(1, Band1Path(), Bytes({{0, 10, 20}, {30, 40, 50}}), true));
-        ASSERT_TRUE(ws.StoreBand(2, Band2Path(), Bytes({{100, 100, 200}, {200, 150, 250}}), true));
+        ASSERT_TRUE(ws.StoreBand(1, Band1Path(), Bytes({{0, 10, 20}, {30, 40, 50}})));
+        ASSERT_TRUE(ws.StoreBand(2, Band2Path(), Bytes({{100, 100, 200}, {200, 150, 250}})));
         ws.SetSegmentation(1, Segmentation, 2, {});
         ws.SetSegmentation(2, Definition, 2, {150, 250});
     }
@@ -50,11 +50,11 @@ class TwoBands : public ::testing::Test {
     std::string Band2Path() const { return dir.File("b2.raw"); }
 
     void SegmentAndCross(int64_t minimum) {
-        ASSERT_TRUE(ws.FinishSegmentation(true));
+        ASSERT_TRUE(ws.FinishSegmentation());
         Result<CodeCounts> counts = ws.CountCodes();
         ASSERT_TRUE(counts) << counts.message;
-        std::vector<int32_t> selected = SelectByMinimum(counts.value->PixelCount, minimum);
-        ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), std::move(selected), true));
+        std::vector<int32_t> selected = SelectByMinimum(counts.value->pixelCount, minimum);
+        ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), std::move(selected)));
     }
 
     std::string ExpectedReport() const {
@@ -86,18 +86,18 @@ class TwoBands : public ::testing::Test {
 };
 
 TEST_F(TwoBands, StoringABandKeepsItsRangeSizeAndPath) {
-    EXPECT_EQ(2, ws.Lines);
-    EXPECT_EQ(3, ws.Columns);
-    EXPECT_EQ(2, ws.BandCount);
-    EXPECT_EQ(2, ws.CurrentBand);
-    EXPECT_EQ(100, ws.bands[2].minGray);
-    EXPECT_EQ(250, ws.bands[2].maxGray);
-    EXPECT_EQ(Band2Path(), ws.records[2].filePath);
-    EXPECT_EQ(Bytes({{0, 10, 20}, {30, 40, 50}}), ws.bands[1].pixels);
+    EXPECT_EQ(2, ws.Lines());
+    EXPECT_EQ(3, ws.Columns());
+    EXPECT_EQ(2, ws.BandCount());
+    EXPECT_EQ(2, ws.CurrentBand());
+    EXPECT_EQ(100, ws.Band(2).minGray);
+    EXPECT_EQ(250, ws.Band(2).maxGray);
+    EXPECT_EQ(Band2Path(), ws.Record(2).filePath);
+    EXPECT_EQ(Bytes({{0, 10, 20}, {30, 40, 50}}), ws.Band(1).pixels);
 
-    ASSERT_TRUE(ws.StoreBand(1, dir.File("other.raw"), Bytes({{7, 9}}), false));
-    EXPECT_EQ(7, ws.bands[1].minGray);
-    EXPECT_EQ(9, ws.bands[1].maxGray);
+    ASSERT_TRUE(ws.StoreBand(1, dir.File("other.raw"), Bytes({{7, 9}})));
+    EXPECT_EQ(7, ws.Band(1).minGray);
+    EXPECT_EQ(9, ws.Band(1).maxGray);
 }
 
 TEST_F(TwoBands, SizesAreComparedOnlyWithinOneOpenSequence) {
@@ -107,9 +107,9 @@ TEST_F(TwoBands, SizesAreComparedOnlyWithinOneOpenSequence) {
     EXPECT_TRUE(ws.CheckBandSize(2, "same.raw", ImageSize{2, 3}));
 
     ws.BeginBandSet(3);
-    EXPECT_EQ(3, ws.CurrentBand);
+    EXPECT_EQ(3, ws.CurrentBand());
     EXPECT_TRUE(ws.CheckBandSize(1, "new.raw", ImageSize{3, 2}));
-    ASSERT_TRUE(ws.StoreBand(1, "new.raw", Bytes({{1, 2}, {3, 4}, {5, 6}}), false));
+    ASSERT_TRUE(ws.StoreBand(1, "new.raw", Bytes({{1, 2}, {3, 4}, {5, 6}})));
     EXPECT_FALSE(ws.CheckBandSize(2, "old-size.raw", ImageSize{2, 3}));
 }
 
@@ -117,9 +117,9 @@ TEST_F(TwoBands, MissingBandIsNamedAndANewSetTakesNoBandOfTheEarlierOne) {
     EXPECT_TRUE(ws.CheckAllBandsLoaded());
     ws.BeginBandSet(3);
     EXPECT_EQ(MissingBandMessage(1), ws.CheckAllBandsLoaded().message);
-    EXPECT_EQ("", ws.records[2].filePath);
-    ASSERT_TRUE(ws.StoreBand(1, dir.File("n1.raw"), Bytes({{1, 2, 3}, {4, 5, 6}}), true));
-    ASSERT_TRUE(ws.StoreBand(2, dir.File("n2.raw"), Bytes({{1, 2, 3}, {4, 5, 6}}), true));
+    EXPECT_EQ("", ws.Record(2).filePath);
+    ASSERT_TRUE(ws.StoreBand(1, dir.File("n1.raw"), Bytes({{1, 2, 3}, {4, 5, 6}})));
+    ASSERT_TRUE(ws.StoreBand(2, dir.File("n2.raw"), Bytes({{1, 2, 3}, {4, 5, 6}})));
     const Status missing = ws.CheckAllBandsLoaded();
     EXPECT_FALSE(missing);
     EXPECT_EQ(MissingBandMessage(3), missing.message);
@@ -138,8 +138,8 @@ TEST_F(TwoBands, AFileIsReadByWhatItsFirstBytesSayItIs) {
     options.askSize = [] { return std::optional<ImageSize>(ImageSize{40, 40}); };
     const Status loaded = ws.LoadBand(1, dir.File("p.raw"), BandFileType::Raw, options);
     ASSERT_TRUE(loaded) << loaded.message;
-    EXPECT_EQ(BandFileType::Bitmap, ws.LoadedType);
-    EXPECT_EQ(rows, ws.bands[1].pixels);
+    EXPECT_EQ(BandFileType::Bitmap, ws.LoadedType());
+    EXPECT_EQ(rows, ws.Band(1).pixels);
     EXPECT_FALSE(FileExists(dir.File("p.txt")));
     EXPECT_EQ("a bitmap file", FileKindText(dir.File("p.raw")));
 
@@ -154,22 +154,22 @@ TEST_F(TwoBands, AFileIsReadByWhatItsFirstBytesSayItIs) {
 
 TEST_F(TwoBands, SegmentationNumbersPaintsAndListsTheCodes) {
     ScratchDir programData;
-    ws.CodeListFolder = programData.path();
-    ASSERT_TRUE(ws.FinishSegmentation(true));
+    ws.SetCodeListFolder(programData.path());
+    ASSERT_TRUE(ws.FinishSegmentation());
     ASSERT_TRUE(ws.segmentation);
     const SegmentationResult& result = *ws.segmentation;
     EXPECT_EQ(Bytes({{1, 1, 1}, {2, 2, 2}}), ws.SegmentNumbers(1));
     EXPECT_EQ(Bytes({{1, 1, 2}, {2, 1, 2}}), ws.SegmentNumbers(2));
     EXPECT_EQ(ws.SegmentNumbers(2), ws.ShownSegmentMatrix);
     EXPECT_EQ(2, ws.CurrentSegmentedBand);
-    EXPECT_EQ(1, ws.PaletteMode);
-    EXPECT_EQ(StepBandsSegmented, ws.step);
+    EXPECT_EQ(PaletteMode::Segments, ws.Palette());
+    EXPECT_EQ(StepBandsSegmented, ws.Step());
     EXPECT_EQ(762u, ws.random.DrawCount());
     EXPECT_EQ(4, result.table.CodeCount);
     EXPECT_EQ((ImageSize{2, 3}), result.size);
     ASSERT_EQ(3u, result.records.size());
     EXPECT_EQ(Band2Path(), result.records[2].filePath);
-    EXPECT_EQ(ws.records[2].segmentLimits, result.records[2].segmentLimits);
+    EXPECT_EQ(ws.Record(2).segmentLimits, result.records[2].segmentLimits);
 
     // The code list goes to the program's folder, not beside the bands.
     EXPECT_EQ("1\t1\t1\t\n2\t1\t2\t\n3\t2\t1\t\n4\t2\t2\t\n11\t12\t21\t22\t",
@@ -181,42 +181,42 @@ TEST_F(TwoBands, EquipopulationUsesTheBandsHistogram) {
     // Six levels of one pixel, N = 3, P = 2: segments close where adding the next occupied level
     // would pass P (after levels 19 and 39).
     ws.SetSegmentation(1, Equipopulation, 3, {});
-    EXPECT_EQ(Equipopulation, ws.records[1].thresholdingType);
-    EXPECT_EQ(3, ws.records[1].segmentCount);
-    EXPECT_EQ((std::vector<int64_t>{0, 0, 20, 40}), ws.records[1].segmentLimits.lower);
-    EXPECT_EQ((std::vector<int64_t>{0, 19, 39, 50}), ws.records[1].segmentLimits.upper);
-    ASSERT_TRUE(ws.FinishSegmentation(false));
+    EXPECT_EQ(Equipopulation, ws.Record(1).thresholdingType);
+    EXPECT_EQ(3, ws.Record(1).segmentCount);
+    EXPECT_EQ((std::vector<int64_t>{0, 0, 20, 40}), ws.Record(1).segmentLimits.lower);
+    EXPECT_EQ((std::vector<int64_t>{0, 19, 39, 50}), ws.Record(1).segmentLimits.upper);
+    ASSERT_TRUE(ws.FinishSegmentation());
     EXPECT_EQ(Bytes({{1, 1, 2}, {2, 3, 3}}), ws.SegmentNumbers(1));
 }
 
 TEST_F(TwoBands, CrossingCountsCodesAndKeepsCodesAboveTheMinimum) {
-    ASSERT_TRUE(ws.FinishSegmentation(true));
+    ASSERT_TRUE(ws.FinishSegmentation());
     const Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->PixelCount);
+    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->pixelCount);
 
     ASSERT_TRUE(
-        ws.FinishCrossing(*counts.value, SelectByMinimum(counts.value->PixelCount, 1), true));
+        ws.FinishCrossing(*counts.value, SelectByMinimum(counts.value->pixelCount, 1)));
     const CrossingResult& crossing = *ws.crossing;
-    EXPECT_EQ(2, crossing.ClassCount);
-    EXPECT_EQ((std::vector<int32_t>{0, 1, 4}), crossing.SelectedCodes);
-    EXPECT_EQ(Bytes({{1, 1, 255}, {2, 255, 2}}), crossing.ClassImage);
-    EXPECT_EQ(2, ws.PaletteMode);
-    EXPECT_EQ(StepBandsCrossed, ws.step);
+    EXPECT_EQ(2, crossing.classCount);
+    EXPECT_EQ((std::vector<int32_t>{0, 1, 4}), crossing.selectedCodes);
+    EXPECT_EQ(Bytes({{1, 1, 255}, {2, 255, 2}}), crossing.classImage);
+    EXPECT_EQ(PaletteMode::Classes, ws.Palette());
+    EXPECT_EQ(StepBandsCrossed, ws.Step());
     EXPECT_EQ(2u * 762u, ws.random.DrawCount());
 }
 
 TEST_F(TwoBands, ABandOpenedAfterTheSegmentationChangesNeitherItsNumbersNorItsCrossing) {
-    ASSERT_TRUE(ws.FinishSegmentation(true));
+    ASSERT_TRUE(ws.FinishSegmentation());
     const ByteMatrix before = ws.SegmentNumbers(1);
     ws.BeginBandSet(2);
-    ASSERT_TRUE(ws.StoreBand(1, dir.File("new.raw"), Bytes({{250, 250, 250}, {250, 250, 250}}), true));
+    ASSERT_TRUE(ws.StoreBand(1, dir.File("new.raw"), Bytes({{250, 250, 250}, {250, 250, 250}})));
     EXPECT_EQ(before, ws.SegmentNumbers(1));
     ws.ShowSegmentedBand(1);
     EXPECT_EQ(before, ws.ShownSegmentMatrix);
     const Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->PixelCount);
+    EXPECT_EQ((std::vector<int64_t>{0, 2, 1, 1, 2}), counts.value->pixelCount);
 }
 
 TEST_F(TwoBands, SecondCrossingGivesTheSameClassesInOtherColours) {
@@ -224,10 +224,10 @@ TEST_F(TwoBands, SecondCrossingGivesTheSameClassesInOtherColours) {
     const CrossingResult first = *ws.crossing;
     Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), {0, 1, 4}, true));
-    EXPECT_EQ(first.ClassImage, ws.crossing->ClassImage);
-    EXPECT_EQ(first.SelectedCodes, ws.crossing->SelectedCodes);
-    EXPECT_NE(first.ClassColorTable, ws.crossing->ClassColorTable);
+    ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value), {0, 1, 4}));
+    EXPECT_EQ(first.classImage, ws.crossing->classImage);
+    EXPECT_EQ(first.selectedCodes, ws.crossing->selectedCodes);
+    EXPECT_NE(first.classColourTable, ws.crossing->classColourTable);
 }
 
 TEST_F(TwoBands, ASaveKeepsTheModeOfEachFileItReplaces) {
@@ -258,7 +258,7 @@ TEST_F(TwoBands, SaveSegmentedAppendsTheExtensions) {
 
     const std::vector<uint8_t> bitmap = ReadBytes(stem + ".bmp");
     ASSERT_EQ(1078u + 2 * 4, bitmap.size());  // two rows of 3 bytes padded to 4
-    const ColourTable& colours = ws.segmentation->SegmentColourTable;
+    const ColourTable& colours = ws.segmentation->segmentColourTable;
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}), PaletteEntry(bitmap, 0));
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 255}), PaletteEntry(bitmap, 255));
     EXPECT_EQ(EntryBytes(colours[1]), PaletteEntry(bitmap, 1));
@@ -266,11 +266,11 @@ TEST_F(TwoBands, SaveSegmentedAppendsTheExtensions) {
     // Bottom row first.
     EXPECT_EQ((std::vector<uint8_t>{2, 1, 2, 0, 1, 1, 2, 0}),
               std::vector<uint8_t>(bitmap.begin() + 1078, bitmap.end()));
-    EXPECT_EQ(2, ws.PaletteMode);
+    EXPECT_EQ(PaletteMode::Classes, ws.Palette());
 }
 
 TEST_F(TwoBands, SaveSegmentedWritesTheShownBand) {
-    ASSERT_TRUE(ws.FinishSegmentation(false));
+    ASSERT_TRUE(ws.FinishSegmentation());
     ws.ShowSegmentedBand(1);
     EXPECT_EQ(1, ws.CurrentSegmentedBand);
     ASSERT_TRUE(ws.SaveSegmented(dir.File("first")));
@@ -288,16 +288,16 @@ TEST_F(TwoBands, SaveResultWritesClassesReportAndRaw) {
     ASSERT_EQ(1086u, bitmap.size());
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}), PaletteEntry(bitmap, 0));
     EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0}), PaletteEntry(bitmap, 255));
-    EXPECT_EQ(EntryBytes(ws.crossing->ClassColorTable[2]), PaletteEntry(bitmap, 2));
+    EXPECT_EQ(EntryBytes(ws.crossing->classColourTable[2]), PaletteEntry(bitmap, 2));
 }
 
 TEST_F(TwoBands, SaveResultAfterANewSegmentationKeepsTheCrossingsSettings) {
     SegmentAndCross(1);
-    const ColourTable classColours = ws.crossing->ClassColorTable;
+    const ColourTable classColours = ws.crossing->classColourTable;
     ws.SetSegmentation(1, Segmentation, 3, {});
-    ASSERT_TRUE(ws.FinishSegmentation(true));
+    ASSERT_TRUE(ws.FinishSegmentation());
     EXPECT_EQ(6, ws.segmentation->table.CodeCount);
-    EXPECT_EQ(1, ws.PaletteMode);
+    EXPECT_EQ(PaletteMode::Segments, ws.Palette());
 
     ASSERT_TRUE(ws.SaveResult(dir.File("res")));
     EXPECT_EQ(ExpectedReport(), ReadText(dir.File("res.txt")));
@@ -352,9 +352,9 @@ TEST_F(TwoBands, NothingToSaveBeforeTheCommandsRan) {
 }
 
 TEST_F(TwoBands, SegmentingLeavesTheBandsAsTheyWere) {
-    ASSERT_TRUE(ws.FinishSegmentation(false, true));
-    EXPECT_EQ(Bytes({{0, 10, 20}, {30, 40, 50}}), ws.bands[1].pixels);
-    EXPECT_TRUE(ws.bands[2].Loaded());
+    ASSERT_TRUE(ws.FinishSegmentation());
+    EXPECT_EQ(Bytes({{0, 10, 20}, {30, 40, 50}}), ws.Band(1).pixels);
+    EXPECT_TRUE(ws.Band(2).Loaded());
     EXPECT_EQ(Bytes({{1, 1, 1}, {2, 2, 2}}), ws.SegmentNumbers(1));
     EXPECT_EQ(Bytes({{1, 1, 2}, {2, 1, 2}}), ws.SegmentNumbers(2));
     EXPECT_EQ(ws.SegmentNumbers(2), ws.ShownSegmentMatrix);
@@ -366,13 +366,13 @@ TEST(WorkspaceSegmentation, TooManyCodesAreRefusedAndNothingChanges) {
     ws.BeginBandSet(4);
     for (int b = 1; b <= 4; ++b)
         ASSERT_TRUE(ws.StoreBand(b, dir.File(std::string(1, 'b').append(std::to_string(b))),
-                                 Bytes({{0, 200}}), false));
+                                 Bytes({{0, 200}})));
     for (int b = 1; b <= 4; ++b) ws.SetSegmentation(b, Segmentation, 2, {});
-    ASSERT_TRUE(ws.FinishSegmentation(false));
+    ASSERT_TRUE(ws.FinishSegmentation());
     const uint64_t draws = ws.random.DrawCount();
 
     for (int b = 1; b <= 4; ++b) ws.SetSegmentation(b, Segmentation, 254, {});
-    const Status refused = ws.FinishSegmentation(true);
+    const Status refused = ws.FinishSegmentation();
     ASSERT_FALSE(refused);
     EXPECT_NE(std::string::npos, refused.message.find("16777216")) << refused.message;
     EXPECT_EQ(16, ws.segmentation->table.CodeCount);
@@ -383,11 +383,11 @@ TEST(WorkspaceSegmentation, TooManyCodesAreRefusedAndNothingChanges) {
 TEST(WorkspaceSegmentation, UnwritableCodeListIsIgnored) {
     Workspace ws;
     ws.BeginBandSet(2);
-    ASSERT_TRUE(ws.StoreBand(1, "/no-such-folder-for-tessera/b1.raw", Bytes({{0, 9}}), false));
-    ASSERT_TRUE(ws.StoreBand(2, "/no-such-folder-for-tessera/b2.raw", Bytes({{5, 5}}), false));
+    ASSERT_TRUE(ws.StoreBand(1, "/no-such-folder-for-tessera/b1.raw", Bytes({{0, 9}})));
+    ASSERT_TRUE(ws.StoreBand(2, "/no-such-folder-for-tessera/b2.raw", Bytes({{5, 5}})));
     ws.SetSegmentation(1, Segmentation, 2, {});
     ws.SetSegmentation(2, Segmentation, 1, {});
-    EXPECT_TRUE(ws.FinishSegmentation(false));
+    EXPECT_TRUE(ws.FinishSegmentation());
     EXPECT_EQ(Bytes({{1, 2}}), ws.SegmentNumbers(1));
 }
 

@@ -53,7 +53,7 @@ TEST(WorkspaceMask, AMaskAfterTheBandsWritesTheBatchJobsFiles) {
     ASSERT_TRUE(rule);
 
     Workspace ws;
-    ws.threads = 1;
+    ws.SetThreads(1);
     ws.BeginBandSet(2);
     ASSERT_TRUE(ws.LoadBand(1, wide, BandFileType::Raster, Quiet()));
     ASSERT_TRUE(ws.LoadBand(2, narrow, BandFileType::Raster, Quiet()));
@@ -61,17 +61,17 @@ TEST(WorkspaceMask, AMaskAfterTheBandsWritesTheBatchJobsFiles) {
     ASSERT_TRUE(added) << added.message;
     ASSERT_EQ(1u, ws.MaskTexts().size());
     EXPECT_EQ(maskPath + " (raster band 1), masked where bit 2 is set", ws.MaskTexts()[0]);
-    ASSERT_TRUE(ws.records[1].stretch.has_value());
-    EXPECT_LT(ws.records[1].stretch->range.maximum, 60000);
+    ASSERT_TRUE(ws.Record(1).stretch.has_value());
+    EXPECT_LT(ws.Record(1).stretch->range.maximum, 60000);
     for (int b = 1; b <= 2; ++b) {
         ws.SetSegmentation(b, 1, 3, {});
     }
     ASSERT_TRUE(ws.FinishSegmentation());
     Result<CodeCounts> counts = ws.CountCodes();
     ASSERT_TRUE(counts);
-    const std::vector<int64_t> pixelCount = counts.value->PixelCount;
+    const std::vector<int64_t> pixelCount = counts.value->pixelCount;
     ASSERT_TRUE(ws.FinishCrossing(std::move(*counts.value),
-                                  SelectCodes(pixelCount, CodeSelection{true, 0}), false));
+                                  SelectCodes(pixelCount, CodeSelection{true, 0})));
     ASSERT_TRUE(ws.SaveResult(dir.File("memory")));
     EXPECT_EQ(std::optional<int64_t>(2), ws.crossing->maskedPixels);
 

@@ -15,6 +15,7 @@
 #include "bands/ui/maskchoice.h"
 #include "bands/ui/numband.h"
 #include "bands/ui/rasterchoice.h"
+#include "bands/ui/typehint.h"
 #include "support/paths.h"
 #include "uikit/filedialogs.h"
 #include "uikit/qtstrings.h"
@@ -32,12 +33,12 @@ bool IsBandNumber(int band) {
 }
 // Refuses, with its "ERROR" message, a command on the current band when there is none.
 bool RequireCurrentBand(const CommandContext& context) {
-    const int band = context.ws.CurrentBand;
+    const int band = context.ws.CurrentBand();
     if (!IsBandNumber(band)) {
         context.Message(tessera::kNoBandSetMessage, "ERROR");
         return false;
     }
-    if (!context.ws.bands[band].Loaded()) {
+    if (!context.ws.Band(band).Loaded()) {
         context.Message(Q(tessera::MissingBandMessage(band)), "ERROR");
         return false;
     }
@@ -61,10 +62,7 @@ QString WithTypeHint(const std::string& message, BandFileType type, const QFileD
         return text;
     QString raw = dialog.nameFilters().value(0);
     raw.truncate(raw.indexOf(" ("));
-    return text +
-           "\nThe file type list of the dialog decides how a file is read: it says "
-           "Bitmaps. Choose " +
-           raw + " there to read a raw image.";
+    return text + Q(tessera::TypeListHint("Bitmaps", S(raw)));
 }
 
 // The raster dialog's question, asked on the GUI thread until it is answered soundly or
@@ -107,11 +105,11 @@ void ForgetBandTitles(const BandSetWindows& windows) {
 void ShowLoadedBand(const CommandContext& context, const BandSetWindows& windows,
                     bool loadCancelled) {
     tessera::Workspace& ws = context.ws;
-    int band = ws.CurrentBand;
-    if (!IsBandNumber(band) || !ws.bands[band].Loaded()) {
+    int band = ws.CurrentBand();
+    if (!IsBandNumber(band) || !ws.Band(band).Loaded()) {
         band = 0;
         for (int b = 1; b <= tessera::kMaximumBands; ++b)
-            if (ws.bands[b].Loaded()) band = b;
+            if (ws.Band(b).Loaded()) band = b;
     }
     TImageForm& window = windows.bandWindow;
     if (band == 0) {
@@ -120,10 +118,10 @@ void ShowLoadedBand(const CommandContext& context, const BandSetWindows& windows
         window.setWindowTitle(QString());
         return;
     }
-    if (band == ws.CurrentBand) return;  // shown when it was loaded
-    ws.CurrentBand = band;
+    if (band == ws.CurrentBand()) return;  // shown when it was loaded
+    ws.SetCurrentBand(band);
     window.setWindowTitle(window.BandTitles[band]);
-    window.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
+    window.ShowPlane(ws.Band(band).pixels, tessera::GrayRamp());
 }
 
 // The entry of the dialog's type list that reads files of `type`, as the list names it.
@@ -160,8 +158,7 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
     StartInLastBandFolder(dialog, ws);
     if (context.RunModal(dialog) != QDialog::Accepted) return;
     const std::string path = S(ChosenFile(dialog));
-    ws.ChosenFileName = path;
-    ws.OpenPath = path;
+    ws.NoteBandFile(path, BandFileType::Raster);
     const tessera::Result<int> count = tessera::CountRasterBands(path);
     if (!count) {
         context.Message(Q(count.message), "CAUTION");
@@ -232,7 +229,7 @@ void OpenMultibandImage(const CommandContext& context, const BandSetWindows& win
         }
         windows.bandWindow.BandTitles[band] = title;
         windows.bandWindow.setWindowTitle(title);
-        windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
+        windows.bandWindow.ShowPlane(ws.Band(band).pixels, tessera::GrayRamp());
         windows.bandWindow.BringToFront();
     }
     ShowLoadedBand(context, windows, context.work.Cancelled());
@@ -267,7 +264,7 @@ void OpenMask(const CommandContext& context, const BandSetWindows& windows) {
     BusyCursor busy(context);
     tessera::Status added;
     const tessera::ImageSize size = ws.BandSetSize().value_or(tessera::ImageSize{});
-    context.Work("Opening the mask", int64_t{size.lines} * size.columns * ws.BandCount,
+    context.Work("Opening the mask", int64_t{size.lines} * size.columns * ws.BandCount(),
                  [&](tessera::Progress& progress) { added = ws.AddMask(mask, progress); });
     if (added.cancelled) return;
     if (!added) {
@@ -276,9 +273,9 @@ void OpenMask(const CommandContext& context, const BandSetWindows& windows) {
         return;
     }
     // The bands loaded again: the window shows the current one's new block.
-    const int band = ws.CurrentBand;
-    if (IsBandNumber(band) && ws.bands[band].Loaded())
-        windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
+    const int band = ws.CurrentBand();
+    if (IsBandNumber(band) && ws.Band(band).Loaded())
+        windows.bandWindow.ShowPlane(ws.Band(band).pixels, tessera::GrayRamp());
     context.Notice(Q("Mask : " + ws.MaskTexts().back()));
 }
 
@@ -288,7 +285,7 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
     // A dialog whose own folder is not there starts where the previous band was chosen, so
     // that the bands of one folder are chosen without going there each time.
     const QString ownFolder = Q(tessera::BandDialogFolder(band));
-    const QString previousFolder = Q(tessera::DirectoryOf(ws.OpenPath));
+    const QString previousFolder = Q(ws.LastBandFolder());
     if (!previousFolder.isEmpty() && (ownFolder.isEmpty() || !QDir(ownFolder).exists()))
         dialog.setDirectory(previousFolder);
     for (;;) {
@@ -301,19 +298,14 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         const auto type = filter == static_cast<int>(BandFileType::Bitmap)   ? BandFileType::Bitmap
                           : filter >= static_cast<int>(BandFileType::Raster) ? BandFileType::Raster
                                                                              : BandFileType::Raw;
-        ws.ChosenFileName = path;
-        ws.OpenPath = path;
-        if (tessera::ReaderFor(path, type) == BandFileType::Raw) {
-            ws.SaveDirectory = tessera::DirectoryOf(path);
-            ws.DescriptorFileName = tessera::ReplaceExtension(path, ".txt");
-        }
+        ws.NoteBandFile(path, type);
 
         BusyCursor busy(context);
         tessera::BandLoadOptions options;
         options.askSize = [&]() -> std::optional<ImageSize> {
             ImageSize size;
             OnGuiThread(&windows.imageSize, [&] {
-                windows.imageSize.ShowSize(ws.Lines, ws.Columns);
+                windows.imageSize.ShowSize(ws.Lines(), ws.Columns());
                 context.RunModal(windows.imageSize);  // however it closes, its size is taken
                 size = ImageSize{windows.imageSize.Lines, windows.imageSize.Columns};
             });
@@ -339,7 +331,7 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
             };
         }
         tessera::Status loaded;
-        context.Work(QString("Loading band %1 of %2").arg(band).arg(ws.BandCount),
+        context.Work(QString("Loading band %1 of %2").arg(band).arg(ws.BandCount()),
                      QFileInfo(Q(path)).size(), [&](tessera::Progress& progress) {
                          options.progress = &progress;
                          loaded = ws.LoadBand(band, path, type, options);
@@ -353,29 +345,29 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
         // The band's title only once it is loaded: a refused or cancelled load leaves the
         // window as it was.
         QString title = Q(tessera::BandTitle(band, path));
-        if (ws.LoadedType == BandFileType::Raster) {
+        if (ws.LoadedType() == BandFileType::Raster) {
             // The band of a file of several bands says which it is.
             const tessera::Result<int> count = tessera::CountRasterBands(path);
-            title = Q(tessera::RasterBandTitle(band, path, ws.records[band].rasterBand,
+            title = Q(tessera::RasterBandTitle(band, path, ws.Record(band).rasterBand,
                                                count ? *count.value : 1));
         }
         windows.bandWindow.BandTitles[band] = title;
 
         // The window shows this band: Previous and Next step from it, also when a later
         // band's load is cancelled or skipped.
-        ws.CurrentBand = band;
+        ws.SetCurrentBand(band);
         windows.bandWindow.setWindowTitle(title);
-        windows.bandWindow.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
+        windows.bandWindow.ShowPlane(ws.Band(band).pixels, tessera::GrayRamp());
         windows.bandWindow.BringToFront();
         // After the picture, whose read-out empties the status bar.
-        if (ws.LoadedType != type)
+        if (ws.LoadedType() != type)
             context.Notice(QString("Band %1: %2 is %3, read as %4 (the type list said %5)")
                                .arg(band)
                                .arg(QFileInfo(Q(path)).fileName())
                                .arg(Q(tessera::FileKindText(path).empty()
                                           ? std::string("a raw image with its descriptor")
                                           : tessera::FileKindText(path)))
-                               .arg(TypeEntry(dialog, ws.LoadedType))
+                               .arg(TypeEntry(dialog, ws.LoadedType()))
                                .arg(TypeEntry(dialog, type)));
         return true;
     }
@@ -383,18 +375,18 @@ bool LoadBand(const CommandContext& context, const BandSetWindows& windows, int 
 
 void StepBand(const CommandContext& context, const BandSetWindows& windows, int step) {
     tessera::Workspace& ws = context.ws;
-    if (step < 0 && ws.CurrentBand <= 1) {
+    if (step < 0 && ws.CurrentBand() <= 1) {
         context.Message(tessera::kFirstImageNotice, "INFO");
-    } else if (step > 0 && ws.CurrentBand >= ws.BandCount) {
+    } else if (step > 0 && ws.CurrentBand() >= ws.BandCount()) {
         context.Message(tessera::kLastImageNotice, "INFO");
     } else {
-        ws.CurrentBand += step > 0 ? 1 : -1;
+        ws.SetCurrentBand(ws.CurrentBand() + (step > 0 ? 1 : -1));
         BusyCursor busy(context);
-        const int band = ws.CurrentBand;
+        const int band = ws.CurrentBand();
         TImageForm& window = windows.bandWindow;
         // A band whose dialog was cancelled has no picture: the window then shows nothing.
-        if (IsBandNumber(band) && ws.bands[band].Loaded()) {
-            window.ShowPlane(ws.bands[band].pixels, tessera::GrayRamp());
+        if (IsBandNumber(band) && ws.Band(band).Loaded()) {
+            window.ShowPlane(ws.Band(band).pixels, tessera::GrayRamp());
         } else {
             window.ShowImage(tessera::GrayImage{});
         }
@@ -406,10 +398,10 @@ void StepBand(const CommandContext& context, const BandSetWindows& windows, int 
 
 void GrayTonesNumber(const CommandContext& context) {
     const tessera::Workspace& ws = context.ws;
-    const int band = ws.CurrentBand;
+    const int band = ws.CurrentBand();
     if (!RequireCurrentBand(context)) return;
     // The pixels with data only.
-    const tessera::Histogram& counts = ws.bands[band].histogram;
+    const tessera::Histogram& counts = ws.Band(band).histogram;
     const int tones = static_cast<int>(
         std::count_if(counts.begin(), counts.end(), [](int64_t n) { return n > 0; }));
     context.Message(QString::asprintf(" %d gray tones in the Original Image ", tones), "");
@@ -417,11 +409,11 @@ void GrayTonesNumber(const CommandContext& context) {
 
 void ShowHistogram(const CommandContext& context, const BandSetWindows& windows) {
     const tessera::Workspace& ws = context.ws;
-    const int band = ws.CurrentBand;
+    const int band = ws.CurrentBand();
     if (!RequireCurrentBand(context)) return;
     THistoGrisForm& histogram = windows.histogram;
-    histogram.Pixels = &ws.bands[band].pixels;
-    histogram.Nodata = &ws.bands[band].nodata;
+    histogram.Pixels = &ws.Band(band).pixels;
+    histogram.Nodata = &ws.Band(band).nodata;
     histogram.SaveDirectory = LastBandFolder(ws);
     context.RunModal(histogram);
     histogram.Pixels = nullptr;

@@ -53,7 +53,7 @@ void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
         context.Message(Q(counts.message), "ERROR");
         return;
     }
-    const std::vector<int64_t>& pixelCount = counts.value->PixelCount;
+    const std::vector<int64_t>& pixelCount = counts.value->pixelCount;
     const tessera::CodeSelection choice =
         AskSelection(context, windows, ws.segmentation->table, pixelCount);
     std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
@@ -61,7 +61,9 @@ void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
     BusyCursor busy(context);
     tessera::Status crossed;
     context.Work(tessera::kStagePainting, pixels, [&](tessera::Progress& progress) {
-        crossed = ws.FinishCrossing(std::move(*counts.value), std::move(selected), true, progress);
+        // The selection is told in the class GeoTIFF's metadata.
+        crossed =
+            ws.FinishCrossing(std::move(*counts.value), std::move(selected), progress, choice);
     });
     if (crossed.cancelled) return;
     if (!crossed) {
@@ -69,8 +71,7 @@ void CrossBands(const CommandContext& context, const CrossingWindows& windows) {
         context.Message(Q(crossed.message), "ERROR");
         return;
     }
-    ws.crossing->selection = choice;  // told in the class GeoTIFF's metadata
-    windows.resultWindow.ShowPlane(ws.crossing->ClassImage, ws.crossing->ClassColorTable);
+    windows.resultWindow.ShowPlane(ws.crossing->classImage, ws.crossing->classColourTable);
     windows.resultWindow.BringToFront();
 }
 

@@ -40,7 +40,7 @@ void ApplyTreatment(const CommandContext& context, const TreatmentWindows& windo
         return;
     }
     tessera::Status applied;
-    context.Work(tessera::kStagePainting, int64_t{ws.Lines} * ws.Columns * ws.BandCount,
+    context.Work(tessera::kStagePainting, int64_t{ws.Lines()} * ws.Columns() * ws.BandCount(),
                  [&](tessera::Progress& progress) {
                      applied = ws.ApplyTreatment(*saved.value, path, progress);
                  });
@@ -53,9 +53,9 @@ void ApplyTreatment(const CommandContext& context, const TreatmentWindows& windo
     TTempImageForm& segmented = windows.segmentedWindow;
     segmented.TakeBandTitles(windows.openSetTitles,
                              static_cast<int>(ws.segmentation->records.size()) - 1);
-    segmented.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->SegmentColourTable);
+    segmented.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->segmentColourTable);
     segmented.ShowTitleOf(ws.CurrentSegmentedBand);
-    windows.resultWindow.ShowPlane(ws.crossing->ClassImage, ws.crossing->ClassColorTable);
+    windows.resultWindow.ShowPlane(ws.crossing->classImage, ws.crossing->classColourTable);
     windows.resultWindow.BringToFront();
 }
 

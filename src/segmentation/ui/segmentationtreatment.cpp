@@ -27,9 +27,9 @@ void SegmentationTreatment(const CommandContext& context, const SegmentationWind
         context.Message(Q(complete.message), "ERROR");
         return;
     }
-    const int bandCount = ws.BandCount;
+    const int bandCount = ws.BandCount();
     for (int band = 1; band <= bandCount; ++band) {
-        const QString name = Q(ws.records[band].filePath);
+        const QString name = Q(ws.Record(band).filePath);
         int type = 0;
         int count = 0;
         for (;;) {
@@ -41,7 +41,7 @@ void SegmentationTreatment(const CommandContext& context, const SegmentationWind
         std::vector<int32_t> typedUpper;
         if (type == tessera::Definition) {
             const std::vector<int> typed = windows.definition.AskUpperLimits(
-                band, name, count, ws.bands[band].minGray, ws.bands[band].maxGray);
+                band, name, count, ws.Band(band).minGray, ws.Band(band).maxGray);
             typedUpper.assign(typed.begin(), typed.end());
         }
         ws.SetSegmentation(band, type, count, typedUpper);
@@ -49,10 +49,8 @@ void SegmentationTreatment(const CommandContext& context, const SegmentationWind
 
     BusyCursor busy(context);
     tessera::Status finished;
-    context.Work(tessera::kStageNumbering, int64_t{bandCount} * ws.Lines * ws.Columns,
-                 [&](tessera::Progress& progress) {
-                     finished = ws.FinishSegmentation(true, false, progress);
-                 });
+    context.Work(tessera::kStageNumbering, int64_t{bandCount} * ws.Lines() * ws.Columns(),
+                 [&](tessera::Progress& progress) { finished = ws.FinishSegmentation(progress); });
     if (finished.cancelled) return;
     if (!finished) {
         busy.Release();
@@ -62,7 +60,7 @@ void SegmentationTreatment(const CommandContext& context, const SegmentationWind
     // The window shows the last band, named as a band of the set just segmented.
     TTempImageForm& window = windows.segmentedWindow;
     window.TakeBandTitles(windows.openSetTitles, SegmentedBandCount(ws));
-    window.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->SegmentColourTable);
+    window.ShowPlane(ws.ShownSegmentMatrix, ws.segmentation->segmentColourTable);
     window.ShowTitleOf(ws.CurrentSegmentedBand);
     window.BringToFront();
 }
@@ -71,7 +69,7 @@ void ShowSegmentedBand(const CommandContext& context, const SegmentationWindows&
                        bool setCaption) {
     context.ws.ShowSegmentedBand(band);
     TTempImageForm& window = windows.segmentedWindow;
-    window.ShowPlane(context.ws.ShownSegmentMatrix, context.ws.segmentation->SegmentColourTable);
+    window.ShowPlane(context.ws.ShownSegmentMatrix, context.ws.segmentation->segmentColourTable);
     if (setCaption) window.ShowTitleOf(band);
     window.BringToFront();
 }

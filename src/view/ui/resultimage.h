@@ -11,7 +11,7 @@ class TResultImageForm : public TPictureForm {
     QString BaseTitle() const override;
 
   protected:
-    // Beside the colour: the class number from the crossing's ClassImage (255: unclassified).
+    // Beside the colour: the class number from the crossing's classImage (255: unclassified).
     std::optional<ValueTexts> ReadValues(int line, int column, int red, int green,
                                          int blue) const override;
 };

@@ -1,0 +1,304 @@
+#include "bands/decodedgroup.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+#include "bands/gdalapi.h"
+#include "bands/gdalsupport.h"
+#include "bands/graylevels.h"
+#include "bands/graytable.h"
+#include "bands/keptvalues.h"
+#include "bands/rasterband.h"
+
+namespace tessera {
+
+DecodedGroup::DecodedGroup(std::vector<const RasterSource*> members, int worker)
+    : members_(std::move(members)), worker_(worker) {}
+
+std::vector<std::vector<size_t>> DecodedGroup::Groups(
+    const std::vector<const RasterSource*>& sources) {
+    std::vector<std::vector<size_t>> groups;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        auto same = std::find_if(groups.begin(), groups.end(), [&](const std::vector<size_t>& g) {
+            return sources[i]->sharesBlocks_ && sources[g[0]]->SameFile(*sources[i]);
+        });
+        if (same == groups.end())
+            groups.push_back({i});
+        else
+            same->push_back(i);
+    }
+    return groups;
+}
+
+Status DecodedGroup::ReadLinesTogether(const std::vector<const RasterSource*>& sources, int first,
+                                       int count, uint8_t* const* lines, uint8_t* const* nodata,
+                                       int turn, int turns) {
+    std::vector<double> values;
+    const std::vector<std::vector<size_t>> groups = Groups(sources);
+    for (const std::vector<size_t>* each : GroupsInTurn(groups, turn, turns)) {
+        const std::vector<size_t>& group = *each;
+        if (group.size() == 1) {
+            const size_t i = group[0];
+            if (Status read = sources[i]->ReadLines(first, count, lines[i], nodata[i]); !read)
+                return read;
+            continue;
+        }
+        std::vector<const RasterSource*> members;
+        for (size_t i : group) members.push_back(sources[i]);
+        if (std::all_of(members.begin(), members.end(),
+                        [](const RasterSource* member) { return member->ReadsFromKept(); })) {
+            // Nothing to decode: each band from its own kept values.
+            for (size_t i : group)
+                if (Status read = sources[i]->ReadLines(first, count, lines[i], nodata[i]); !read)
+                    return read;
+            continue;
+        }
+        const size_t cells = static_cast<size_t>(count) * members[0]->size_.columns;
+        values.resize(cells * members.size());
+        if (!DecodedGroup(members).Read({first, count, 0, members[0]->size_.columns},
+                                        values.data())) {
+            // Band by band, for the refusal of the first band and line that fail.
+            for (size_t i : group)
+                if (Status read = sources[i]->ReadLines(first, count, lines[i], nodata[i]); !read)
+                    return read;
+            continue;
+        }
+        for (size_t g = 0; g < group.size(); ++g) {
+            const RasterSource& source = *sources[group[g]];
+            source.ToGray(values.data() + g * cells, cells, lines[group[g]], nodata[group[g]]);
+            if (nodata[group[g]] == nullptr || !source.Excludes()) continue;
+            if (Status masked =
+                    source.MarkExclusions(first, count, 0, source.size_.columns, nodata[group[g]]);
+                !masked)
+                return masked;
+        }
+    }
+    return Status::Ok();
+}
+
+bool DecodedGroup::Decode(const PixelWindow& window, double* values) const {
+    const GdalApi& gdal = *Gdal();
+    // The shared dataset serves one thread at a time; a worker's own serves only that worker.
+    std::unique_lock<std::mutex> lock;
+    void* dataset = members_[0]->DatasetFor(worker_, lock);
+    const QuietGdalErrors quiet;
+    std::vector<int> bands;
+    for (const RasterSource* source : members_) bands.push_back(source->rasterBand_);
+    if (!gdal.readBands(dataset, window.x0, window.first, window.width, window.count, values,
+                        static_cast<int>(bands.size()), bands.data()))
+        return false;
+    // GDAL gives signed bytes as unsigned.
+    const size_t cells = static_cast<size_t>(window.count) * window.width;
+    for (size_t g = 0; g < members_.size(); ++g) {
+        double* band = values + g * cells;
+        if (members_[g]->isSignedByte_)
+            for (size_t i = 0; i < cells; ++i)
+                band[i] = static_cast<int8_t>(static_cast<uint8_t>(band[i]));
+    }
+    return true;
+}
+
+bool DecodedGroup::KeepsBlocksTogether() const {
+    const RasterSource& lead = *members_[0];
+    return std::all_of(members_.begin(), members_.end(), [&](const RasterSource* source) {
+        return source->KeepsBlocksAsDecoded() && source->blockLines_ == lead.blockLines_ &&
+               source->blockColumns_ == lead.blockColumns_;
+    });
+}
+
+std::optional<bool> DecodedGroup::DecodeBlocksInto(const PixelWindow& window) const {
+    const GdalApi& gdal = *Gdal();
+    const RasterSource& lead = *members_[0];
+    std::unique_lock<std::mutex> lock;
+    void* dataset = lead.DatasetFor(worker_, lock);
+    const QuietGdalErrors quiet;
+    std::vector<void*> bands;
+    for (const RasterSource* source : members_) {
+        bands.push_back(gdal.rasterBand(dataset, source->rasterBand_));
+        if (bands.back() == nullptr) return false;
+    }
+    // Block by block, every band of the group: GDAL decodes a block of a pixel-interleaved
+    // file once for all of its bands.
+    const int first = window.first, count = window.count, x0 = window.x0, width = window.width;
+    for (int by = first / lead.blockLines_; by * lead.blockLines_ < first + count; ++by) {
+        for (int bx = x0 / lead.blockColumns_; bx * lead.blockColumns_ < x0 + width; ++bx) {
+            for (size_t g = 0; g < members_.size(); ++g) {
+                const KeptValues::Filled filled = members_[g]->kept_->KeepBlock(
+                    by, bx,
+                    [&](uint8_t* block) { return gdal.readBlock(bands[g], bx, by, block) != 0; });
+                if (filled == KeptValues::Filled::NotDecoded) return false;
+                if (filled == KeptValues::Filled::NotKept) return std::nullopt;
+            }
+        }
+    }
+    return true;
+}
+
+std::optional<bool> DecodedGroup::DecodeBlocksAndKeep(const PixelWindow& window,
+                                                      double* values) const {
+    const std::optional<bool> decoded = DecodeBlocksInto(window);
+    if (!decoded || !*decoded) return decoded;
+    // A block another thread is still keeping: decoded here as well.
+    const size_t cells = static_cast<size_t>(window.count) * window.width;
+    for (size_t g = 0; g < members_.size(); ++g)
+        if (!members_[g]->kept_->Read(window.first, window.count, window.x0, window.width,
+                                      values + g * cells))
+            return std::nullopt;
+    return true;
+}
+
+bool DecodedGroup::DecodeAndKeep(const PixelWindow& window, double* values) const {
+    const RasterSource& lead = *members_[0];
+    if (KeepsBlocksTogether())
+        if (const std::optional<bool> read = DecodeBlocksAndKeep(window, values)) return *read;
+    const int first = window.first, count = window.count, x0 = window.x0, width = window.width;
+    const int lines = lead.size_.lines, columns = lead.size_.columns;
+    const int blockLines = lead.blockLines_, blockColumns = lead.blockColumns_;
+    const size_t cells = static_cast<size_t>(count) * width;
+    // Pieces of whole blocks: a row of blocks high, a read window wide.
+    const int pieceColumns =
+        std::max(blockColumns, lead.WindowColumns() / blockColumns * blockColumns);
+    thread_local std::vector<double> piece;
+    for (int top = first / blockLines * blockLines; top < first + count; top += blockLines) {
+        const int pieceLines = std::min(blockLines, lines - top);
+        for (int left = x0 / blockColumns * blockColumns; left < x0 + width; left += pieceColumns) {
+            const int pieceWidth = std::min(pieceColumns, columns - left);
+            const size_t pieceCells = static_cast<size_t>(pieceLines) * pieceWidth;
+            piece.resize(pieceCells * members_.size());
+            if (!Decode({top, pieceLines, left, pieceWidth}, piece.data())) return false;
+            const int y0 = std::max(first, top), y1 = std::min(first + count, top + pieceLines);
+            const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + pieceWidth);
+            for (size_t g = 0; g < members_.size(); ++g) {
+                const double* decoded = piece.data() + g * pieceCells;
+                if (members_[g]->kept_)
+                    members_[g]->kept_->Keep(top, pieceLines, left, pieceWidth, decoded);
+                for (int y = y0; y < y1; ++y)
+                    std::copy(
+                        decoded + static_cast<size_t>(y - top) * pieceWidth + (c0 - left),
+                        decoded + static_cast<size_t>(y - top) * pieceWidth + (c1 - left),
+                        values + g * cells + static_cast<size_t>(y - first) * width + (c0 - x0));
+            }
+        }
+    }
+    return true;
+}
+
+bool DecodedGroup::Read(const PixelWindow& window, double* values) const {
+    const size_t cells = static_cast<size_t>(window.count) * window.width;
+    const bool keeping = std::any_of(members_.begin(), members_.end(),
+                                     [](const RasterSource* source) { return source->kept_; });
+    bool read = false;
+    if (keeping) {
+        // Every band of the group from what was kept, or the group decoded once more.
+        read = true;
+        for (size_t g = 0; g < members_.size() && read; ++g)
+            read = members_[g]->kept_ &&
+                   members_[g]->kept_->Read(window.first, window.count, window.x0, window.width,
+                                            values + g * cells);
+        if (!read) read = DecodeAndKeep(window, values);
+    } else {
+        read = Decode(window, values);
+    }
+    if (!read) return false;
+    for (size_t g = 0; g < members_.size(); ++g) members_[g]->Scale(values + g * cells, cells);
+    return true;
+}
+
+Status DecodedGroup::ReadRows(const GrayRowsRequest& request, std::vector<double>& values) const {
+    const RasterSource& lead = *members_[0];
+    const PixelWindow& window = request.window;
+    const int first = window.first, count = window.count, x0 = window.x0, width = window.width;
+    // Values kept of at most 16 bits become gray levels through a table of every value; blocks
+    // not kept yet are decoded into what is kept first. (Where GDAL fails, the window is read
+    // as below, which names the line that fails.)
+    if (KeepsBlocksTogether() &&
+        std::any_of(members_.begin(), members_.end(), [&](const RasterSource* source) {
+            return !source->kept_->Holds(first, count, x0, width);
+        }))
+        DecodeBlocksInto(window);
+    bool through = true;
+    for (size_t g = 0; g < members_.size() && through; ++g) {
+        const RasterSource& source = *members_[g];
+        through = source.kept_ && KeptValues::BytesOf(source.kept_->KindKept()) <= 2 &&
+                  source.kept_->Holds(first, count, x0, width);
+    }
+    for (size_t g = 0; g < members_.size() && through; ++g) {
+        const RasterSource& source = *members_[g];
+        const std::shared_ptr<const GrayTable> table = source.TableOfGray();
+        through = source.kept_->ReadThrough(
+            first, count, x0, width, table->gray.data(), table->marks.data(), table->lowest,
+            request.gray[g] + x0, request.grayStride, request.marks[g]);
+    }
+    if (!through) {
+        const size_t cells = static_cast<size_t>(count) * width;
+        if (values.size() < cells * members_.size()) values.resize(cells * members_.size());
+        if (!Read(window, values.data())) {
+            // The refusal of the first band and line that fail.
+            for (const RasterSource* source : members_) {
+                std::vector<uint8_t> lines(static_cast<size_t>(lead.size_.columns) * count);
+                if (Status read = source->ReadLines(first, count, lines.data()); !read) return read;
+            }
+            return lead.ReadFailure(first, count);
+        }
+        for (size_t g = 0; g < members_.size(); ++g)
+            for (int y = 0; y < count; ++y)
+                members_[g]->ToGray(
+                    values.data() + g * cells + static_cast<size_t>(y) * width,
+                    static_cast<size_t>(width), request.gray[g] + y * request.grayStride + x0,
+                    request.marks[g] ? request.marks[g] + static_cast<size_t>(y) * width : nullptr);
+    }
+    for (size_t g = 0; g < members_.size(); ++g) {
+        if (request.marks[g] == nullptr || !members_[g]->Excludes()) continue;
+        if (Status masked = members_[g]->MarkExclusions(first, count, x0, width, request.marks[g]);
+            !masked)
+            return masked;
+    }
+    return Status::Ok();
+}
+
+Status DecodedGroup::FoldRange(const PixelWindow& window, double* low, double* high,
+                               std::vector<double>& values) const {
+    const RasterSource& lead = *members_[0];
+    const int columns = lead.size_.columns;
+    const int first = window.first, count = window.count, width = window.width;
+    // A few lines at a time: some 64 Ki values of every band of the group.
+    const int step = static_cast<int>(std::clamp<int64_t>(
+        (int64_t{1} << 16) / (int64_t{width} * static_cast<int64_t>(members_.size())), 1, count));
+    const size_t wanted = static_cast<size_t>(step) * width * members_.size();
+    if (values.size() < wanted) values.resize(wanted);
+    for (int top = first; top < first + count; top += step) {
+        const int lines = std::min(step, first + count - top);
+        const size_t cells = static_cast<size_t>(lines) * width;
+        if (!Read({top, lines, window.x0, width}, values.data())) {
+            for (const RasterSource* source : members_) {
+                std::vector<double> line(static_cast<size_t>(columns));
+                for (int y = top; y < top + lines; ++y)
+                    if (!source->ReadNative(y, 1, line.data())) return source->ReadFailure(y, 1);
+            }
+            return lead.ReadFailure(top, lines);
+        }
+        std::vector<uint8_t> masked;
+        for (size_t g = 0; g < members_.size(); ++g) {
+            const RasterSource& source = *members_[g];
+            if (Status read = source.Excluded(top, lines, window.x0, width, masked); !read)
+                return read;
+            const double* band = values.data() + g * cells;
+            const std::optional<double> nodata = source.NodataAsRead();
+            double least = low[g], most = high[g];
+            for (size_t i = 0; i < cells; ++i) {
+                const double value = band[i];
+                if (!std::isfinite(value) || IsNodataValue(value, nodata)) continue;
+                if (!masked.empty() && masked[i] != 0) continue;
+                least = value < least ? value : least;
+                most = value > most ? value : most;
+            }
+            low[g] = least;
+            high[g] = most;
+        }
+    }
+    return Status::Ok();
+}
+
+}  // namespace tessera
