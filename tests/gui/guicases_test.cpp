@@ -209,7 +209,7 @@ class CaseThroughWindow : public guitest::ProgramTest,
 
     // The segmentation dialog of every band (and the definition dialog of each typed limit).
     void Segment() {
-        for (int band = 1; band <= form->ws.BandCount; ++band) {
+        for (int band = 1; band <= form->ws.BandCount(); ++band) {
             const JsonValue* method = OfBand("method", band);
             const JsonValue* segments = OfBand("segments", band);
             const JsonValue* limits = OfBand("limits", band, true);
@@ -362,7 +362,7 @@ std::vector<std::string> CaseThroughWindow::Compare(const JsonValue& job,
         const std::string file = entry.string;
         // The code list goes to the program's data folder.
         const std::string written = file == stem + "_codes.txt"
-                                        ? form->ws.CodeListFolder + "/multi_tab.txt"
+                                        ? form->ws.CodeListFolder() + "/multi_tab.txt"
                                         : dir.File(file);
         const std::string wanted = (expected / file).string();
         if (!testing_support::FileExists(written)) {
