@@ -342,10 +342,14 @@ std::optional<JobOutcome> Cross(tessera::StreamedJob& job, const Options& option
     // The same choices as the code selection dialogs of the interactive program.
     const std::vector<int64_t>& pixelCount = job.PixelCount();
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
-    if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
+    // Every code of a sparse table is more codes than classes can be.
+    const bool everyCode = options.keepAll && job.Table().Sparse();
+    if (const int64_t kept = everyCode ? INT64_MAX : tessera::CountSelected(pixelCount, choice);
         kept > options.maxClasses)
         return Fail(progress, Refusal::TooManyClasses,
-                    TooManyClassesText(options, kept, job.Table().CodeCount));
+                    TooManyClassesText(options, kept,
+                                       job.Table().Sparse() ? job.Table().TotalText()
+                                                            : std::to_string(job.Table().CodeCount)));
     std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
     job.SetSelectionRule(choice);
     if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed)
