@@ -404,6 +404,12 @@ def _gray_counts(plan, window):
     return plan.code_counts(window[0], window[1])
 
 
+def _add_code_counts(*parts):
+    """The sum of windows' code counts, the codes ascending (a function of this module, as a
+    cluster's workers are sent it)."""
+    return _core.merge_code_counts(*parts)
+
+
 def _gray_classes(plan, window, segmented):
     return plan.classes(window[0], window[1], segmented)
 
@@ -518,7 +524,7 @@ class _WindowedRun:
         counts = [dask.delayed(_gray_counts, pure=False)(
             plan, window, dask_key_name=f"tessera-counts-{self.token}-{k}")
             for k, window in enumerate(self.gray)]
-        return self.steps.compute(_tree(counts, _core.merge_code_counts))[0]
+        return self.steps.compute(_tree(counts, _add_code_counts))[0]
 
     def save(self):
         """Pass 3: the classes of every window, written by the driver as the batch tool writes
