@@ -3,6 +3,7 @@ counted where codes occur, through tessera-batch, tessera.run and tessera.dask.r
 files from each, and the codes, counts, classes, code list and treatment as numpy works them
 out; and a table past 2^64 codes refused with its size."""
 import json
+import os
 import unittest
 
 import numpy as np
@@ -112,8 +113,16 @@ class TwentyBands(ScratchCase):
                                                  last % codes.shape[1]]])
         self.assertEqual(len(held), len(listed[-1].split("\t")) - 1)
 
-        # The treatment names each class's code exactly.
+        # The treatment names each class's code exactly, in the documented form.
         saved = json.loads((self.dir / "tool.json").read_text())
+        try:
+            import jsonschema
+        except ImportError:
+            jsonschema = None
+        if jsonschema is not None:
+            schema = os.path.join(os.environ["TESSERA_SOURCE"], "docs", "treatment.schema.json")
+            with open(schema) as file:
+                jsonschema.validate(saved, json.load(file))
         self.assertEqual(3 ** BANDS, saved["code_table"]["code_count"])
         self.assertEqual([c["code"] for c in saved["classes"]], [int(c) for c in kept])
 
