@@ -61,16 +61,26 @@ void ClassifyOffsets(const CodeOffset* offsets, const int32_t* hasCode, int colu
                      const std::vector<OffsetClass>& classes, Class none, Class* out) {
     const OffsetClass* first = classes.data();
     const OffsetClass* last = first + classes.size();
+    // Neighbouring pixels often share a code: the last one found is tried first.
+    CodeOffset previous = 0;
+    Class previousClass = none;
+    bool known = false;
     for (int x = 0; x < columns; ++x) {
         if (hasCode[x] == 0) {
             out[x] = none;
             continue;
         }
-        const OffsetClass* found = std::lower_bound(
-            first, last, offsets[x],
-            [](const OffsetClass& entry, CodeOffset offset) { return entry.first < offset; });
-        out[x] = found != last && found->first == offsets[x] ? static_cast<Class>(found->second)
-                                                              : none;
+        if (!known || offsets[x] != previous) {
+            const OffsetClass* found = std::lower_bound(
+                first, last, offsets[x],
+                [](const OffsetClass& entry, CodeOffset offset) { return entry.first < offset; });
+            previous = offsets[x];
+            previousClass = found != last && found->first == offsets[x]
+                                ? static_cast<Class>(found->second)
+                                : none;
+            known = true;
+        }
+        out[x] = previousClass;
     }
 }
 

@@ -114,12 +114,14 @@ TEST(SparseCount, ClassesOfOffsetsFindTheCodesKept) {
     const std::vector<OffsetClass> classes = ClassesByOffset(table, {0, 3, 1});
     const std::vector<OffsetClass> expected{{5, 2}, {3486784400ULL, 1}};
     EXPECT_EQ(expected, classes);
-    const CodeOffset offsets[5] = {3000000000ULL, 5, 3486784400ULL, 5, 4};
-    const int32_t hasCode[5] = {1, 1, 1, 0, 1};
-    uint16_t out[5];
-    ClassifyOffsets<uint16_t>(offsets, hasCode, 5, classes, NoWideClass, out);
-    EXPECT_EQ((std::vector<uint16_t>{NoWideClass, 2, 1, NoWideClass, NoWideClass}),
-              std::vector<uint16_t>(out, out + 5));
+    // Runs of one code, broken by a pixel without one.
+    const CodeOffset offsets[8] = {3000000000ULL, 5, 5, 3486784400ULL, 5, 5, 4, 4};
+    const int32_t hasCode[8] = {1, 1, 1, 1, 0, 1, 1, 1};
+    uint16_t out[8];
+    ClassifyOffsets<uint16_t>(offsets, hasCode, 8, classes, NoWideClass, out);
+    EXPECT_EQ((std::vector<uint16_t>{NoWideClass, 2, 2, 1, NoWideClass, 2, NoWideClass,
+                                     NoWideClass}),
+              std::vector<uint16_t>(out, out + 8));
 }
 
 TEST(SparseCount, MemoryRefusalNamesWhatTheCountWouldNeed) {
