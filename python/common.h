@@ -297,7 +297,7 @@ inline std::vector<int32_t> SelectedOf(const std::vector<int64_t>& pixelCount, b
         options.keepAll = keepAll;
         options.minPixels = minimum;
         options.maxClasses = maxClasses;
-        RaiseValue(job::TooManyClassesText(options, kept, static_cast<int>(pixelCount.size()) - 1));
+        RaiseValue(job::TooManyClassesText(options, kept, std::to_string(pixelCount.size() - 1)));
     }
     std::vector<int32_t> selected = SelectCodes(pixelCount, choice);
     if (!selected.empty()) selected.erase(selected.begin());

@@ -23,6 +23,7 @@ void BindTreatment(py::module_& m) {
         .def("finish_crossing", &PyTreatment::FinishCrossing)
         .def_property_readonly("pixel_count", &PyTreatment::PixelCount)
         .def_property_readonly("selected_codes", &PyTreatment::SelectedCodes)
+        .def_property_readonly("counted_codes", &PyTreatment::CountedCodes)
         .def_property_readonly("class_of", &PyTreatment::ClassOf)
         .def_property_readonly("nodata_pixels", &PyTreatment::NodataPixels)
         .def_property_readonly("class_count", &PyTreatment::ClassCount)

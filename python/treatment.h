@@ -151,9 +151,24 @@ class PyTreatment {
     }
 
     py::array_t<int64_t> PixelCount() const { return ArrayOf(treatment_.pixelCount); }
-    py::array_t<int32_t> SelectedCodes() const {
+    // Of a sparse table, 64-bit codes.
+    py::array SelectedCodes() const {
+        if (treatment_.table.Sparse()) {
+            std::vector<uint64_t> codes;
+            for (size_t k = 1; k < treatment_.selectedCodes.size(); ++k)
+                codes.push_back(treatment_.table.Offset(treatment_.selectedCodes[k]) + 1);
+            return ArrayOf(codes);
+        }
         std::vector<int32_t> codes = treatment_.selectedCodes;
         if (!codes.empty()) codes.erase(codes.begin());
+        return ArrayOf(codes);
+    }
+    // The code each entry 1.. of pixel_counts counts: every code of a dense table, those that
+    // occurred of a sparse one.
+    py::array_t<uint64_t> CountedCodes() const {
+        std::vector<uint64_t> codes;
+        for (int c = 1; c <= treatment_.table.CodeCount; ++c)
+            codes.push_back(treatment_.table.Offset(c) + 1);
         return ArrayOf(codes);
     }
     py::array_t<uint8_t> ClassOf() const { return ArrayOf(treatment_.classOf); }

@@ -65,43 +65,80 @@ py::array_t<int64_t> WindowStatistics(const ByteArray& gray, const ByteArray& ma
 // table and look-ups) and, for the classes, each code's class. Picklable.
 class GrayPlan {
   public:
+    // Of a sparse table, the classes are those of the codes kept (`keptOffsets`, ascending,
+    // class `keptClasses`) and `classOf` only says that there are classes.
     GrayPlan(std::vector<Segmenting> segmentations, std::vector<bool> marked,
              std::vector<uint8_t> classOf, std::vector<uint16_t> wideClassOf = {},
-             int classCount = 0)
+             int classCount = 0, std::vector<CodeOffset> keptOffsets = {},
+             std::vector<uint16_t> keptClasses = {})
         : segmentations_(std::move(segmentations)),
           marked_(std::move(marked)),
           classOf_(std::move(classOf)),
           wideClassOf_(std::move(wideClassOf)),
-          classCount_(classCount) {
+          classCount_(classCount),
+          keptOffsets_(std::move(keptOffsets)),
+          keptClasses_(std::move(keptClasses)) {
         if (segmentations_.size() != marked_.size())
             RaiseValue("give one segmentation and one mark rule per band");
+        if (keptOffsets_.size() != keptClasses_.size())
+            RaiseValue("give a class for every code kept");
         std::vector<ArrayBand> bands(segmentations_.size());
-        plan_ = Take(MakeBlockPlan(std::move(bands), RecordsOf(segmentations_), {}));
+        plan_ = Take(MakeBlockPlan(std::move(bands), RecordsOf(segmentations_), {}, true));
         if (!classOf_.empty()) {
-            if (classOf_.size() != static_cast<size_t>(plan_.treatment.table.CodeCount) + 1)
+            const bool sparse = plan_.treatment.table.Sparse();
+            if (!sparse &&
+                classOf_.size() != static_cast<size_t>(plan_.treatment.table.CodeCount) + 1)
                 RaiseValue("give the class of every code 0..N");
             plan_.treatment.classOf = classOf_;
             plan_.treatment.wideClassOf = wideClassOf_;
             plan_.treatment.classCount = classCount_;
+            for (size_t k = 0; k < keptOffsets_.size(); ++k)
+                plan_.treatment.classByOffset.emplace_back(keptOffsets_[k], keptClasses_[k]);
+            if (!std::is_sorted(plan_.treatment.classByOffset.begin(),
+                                plan_.treatment.classByOffset.end()))
+                RaiseValue("give the codes kept in ascending order");
         }
     }
     py::tuple State() const {
-        return py::make_tuple(segmentations_, marked_, classOf_, wideClassOf_, classCount_);
+        return py::make_tuple(segmentations_, marked_, classOf_, wideClassOf_, classCount_,
+                              keptOffsets_, keptClasses_);
     }
     int CodeCount() const { return plan_.treatment.table.CodeCount; }
 
     // The pixels of every code 0..N, then those without data, then those of them masked.
     py::array_t<int64_t> Counts(const ByteArray& gray, const ByteArray& marks) const {
+        CodeTally counts = Tally(gray, marks);
+        if (plan_.treatment.table.Sparse()) RaiseValue("the code table is counted sparsely");
+        counts.pixelCount.push_back(counts.withoutData);
+        counts.pixelCount.push_back(counts.masked);
+        return ArrayOf(counts.pixelCount);
+    }
+    // The codes that occur in the window, as offsets ascending, their pixels, and the pixels
+    // without a code, without data and masked: what travels is the codes held, whatever the
+    // size of the table.
+    py::tuple CodeCounts(const ByteArray& gray, const ByteArray& marks) const {
+        const CodeTally counts = Tally(gray, marks);
+        std::vector<CodeOffset> offsets;
+        std::vector<int64_t> pixels;
+        for (size_t k = 1; k < counts.pixelCount.size(); ++k) {
+            if (counts.pixelCount[k] == 0) continue;
+            offsets.push_back(plan_.treatment.table.Sparse() ? counts.held[k]
+                                                              : static_cast<CodeOffset>(k - 1));
+            pixels.push_back(counts.pixelCount[k]);
+        }
+        const std::vector<int64_t> extra{counts.pixelCount.empty() ? 0 : counts.pixelCount[0],
+                                         counts.withoutData, counts.masked};
+        return py::make_tuple(ArrayOf(offsets), ArrayOf(pixels), ArrayOf(extra));
+    }
+
+    CodeTally Tally(const ByteArray& gray, const ByteArray& marks) const {
         MemoryStrips strips = WindowStrips(gray, marks, marked_);
         Result<CodeTally> tally;
         {
             py::gil_scoped_release release;
             tally = CountCodes(strips, plan_.treatment, 1);
         }
-        CodeTally counts = Take(std::move(tally));
-        counts.pixelCount.push_back(counts.withoutData);
-        counts.pixelCount.push_back(counts.masked);
-        return ArrayOf(counts.pixelCount);
+        return Take(std::move(tally));
     }
 
     // The window's classes, and with `segments` the last band's segment numbers.
@@ -144,8 +181,73 @@ class GrayPlan {
     std::vector<uint8_t> classOf_;
     std::vector<uint16_t> wideClassOf_;
     int classCount_ = 0;
+    std::vector<CodeOffset> keptOffsets_;
+    std::vector<uint16_t> keptClasses_;
     BlockPlan plan_;
 };
+
+using OffsetArray = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;
+
+// Windows' code counts (GrayPlan.code_counts) as counts of codes.
+std::vector<CodePixels> CodePixelsOf(const OffsetArray& offsets, const Int64Array& pixels) {
+    if (offsets.ndim() != 1 || pixels.ndim() != 1 || offsets.shape(0) != pixels.shape(0))
+        RaiseValue("code counts are as many codes as pixel counts");
+    std::vector<CodePixels> counts(static_cast<size_t>(offsets.shape(0)));
+    for (size_t k = 0; k < counts.size(); ++k)
+        counts[k] = {offsets.data()[k], pixels.data()[k]};
+    return counts;
+}
+
+// The sum of windows' code counts, as a window's: the codes ascending, whatever the order of
+// the windows.
+py::tuple MergeCodeCounts(const py::args& parts) {
+    std::vector<std::vector<CodePixels>> counts;
+    std::vector<int64_t> extra(3, 0);
+    for (const py::handle part : parts) {
+        const auto tuple = part.cast<py::tuple>();
+        if (tuple.size() != 3) RaiseValue("code counts are (codes, pixels, without a code)");
+        counts.push_back(CodePixelsOf(tuple[0].cast<OffsetArray>(), tuple[1].cast<Int64Array>()));
+        const auto more = tuple[2].cast<Int64Array>();
+        if (more.ndim() != 1 || more.shape(0) != 3) RaiseValue("code counts end in 3 numbers");
+        for (size_t k = 0; k < 3; ++k) extra[k] += more.data()[k];
+    }
+    std::vector<CodePixels> merged;
+    {
+        py::gil_scoped_release release;
+        merged = MergeSparseCounts(std::move(counts));
+    }
+    std::vector<CodeOffset> offsets(merged.size());
+    std::vector<int64_t> pixels(merged.size());
+    for (size_t k = 0; k < merged.size(); ++k) {
+        offsets[k] = merged[k].first;
+        pixels[k] = merged[k].second;
+    }
+    return py::make_tuple(ArrayOf(offsets), ArrayOf(pixels), ArrayOf(extra));
+}
+
+// Merged code counts as the tally of `table`: a sparse table's codes that occur, or a dense
+// table's every code; nothing when a code lies outside the table.
+std::optional<CodeTally> TallyOf(const CodeTable& table, const py::tuple& counts) {
+    if (counts.size() != 3) RaiseValue("code counts are (codes, pixels, without a code)");
+    const std::vector<CodePixels> codes =
+        CodePixelsOf(counts[0].cast<OffsetArray>(), counts[1].cast<Int64Array>());
+    const auto extra = counts[2].cast<Int64Array>();
+    if (extra.ndim() != 1 || extra.shape(0) != 3) RaiseValue("code counts end in 3 numbers");
+    CodeTally tally;
+    if (table.Sparse()) {
+        tally = SparseTally(codes, extra.data()[0]);
+    } else {
+        tally.pixelCount.assign(static_cast<size_t>(table.CodeCount) + 1, 0);
+        tally.pixelCount[0] = extra.data()[0];
+        for (const CodePixels& code : codes) {
+            if (code.first >= static_cast<CodeOffset>(table.CodeCount)) return std::nullopt;
+            tally.pixelCount[code.first + 1] += code.second;
+        }
+    }
+    tally.withoutData = extra.data()[1];
+    tally.masked = extra.data()[2];
+    return tally;
+}
 
 std::vector<std::optional<StretchRange>> StretchesOf(const std::vector<Stretch>& given) {
     std::vector<std::optional<StretchRange>> stretches;
@@ -293,7 +395,12 @@ class PyWindowedJob {
         return py::make_tuple(ArrayOf(counts), lowest);
     }
     tessera::StreamedJob& Streamed() { return job_->Job(); }
-    GrayPlan CountPlan() const { return GrayPlan(SegmentationsOf(), Marked(), {}); }
+    // Refused before the windows are counted when memory cannot hold a sparse count.
+    GrayPlan CountPlan() const {
+        const std::string refused = SparseCountCheck(job_->Job().State(), job_->Job().Size());
+        if (!refused.empty()) RaiseRefusal(job::Refusal::Input, job::OneLine(refused));
+        return GrayPlan(SegmentationsOf(), Marked(), {});
+    }
     void TakeCounts(const Int64Array& counts) {
         const size_t codes = static_cast<size_t>(job_->Job().Table().CodeCount) + 1;
         if (counts.ndim() != 1 || static_cast<size_t>(counts.shape(0)) != codes + 2)
@@ -306,10 +413,27 @@ class PyWindowedJob {
         const job::JobOutcome taken = job_->TakeCounts(std::move(tally));
         if (!taken.Done()) RaiseRefusal(taken.kind, taken.message);
     }
+    // Code counts merged from the windows (merge_code_counts).
+    void TakeCodeCounts(const py::tuple& counts) {
+        std::optional<CodeTally> tally = TallyOf(job_->Job().Table(), counts);
+        if (!tally) RaiseValue(" The counts are not those of this code table ");
+        const job::JobOutcome taken = job_->TakeCounts(std::move(*tally));
+        if (!taken.Done()) RaiseRefusal(taken.kind, taken.message);
+    }
     GrayPlan ClassPlan() const {
         const tessera::Treatment& state = job_->Job().State();
-        return GrayPlan(SegmentationsOf(), Marked(), state.classOf, state.wideClassOf,
-                        state.classCount);
+        if (!state.table.Sparse())
+            return GrayPlan(SegmentationsOf(), Marked(), state.classOf, state.wideClassOf,
+                            state.classCount);
+        // The workers need only the codes kept, not a class for every code that occurs.
+        std::vector<CodeOffset> offsets;
+        std::vector<uint16_t> classes;
+        for (const auto& [offset, kept] : state.classByOffset) {
+            offsets.push_back(offset);
+            classes.push_back(kept);
+        }
+        return GrayPlan(SegmentationsOf(), Marked(), {NoClass}, {}, state.classCount,
+                        std::move(offsets), std::move(classes));
     }
     // The files, from the windows' classes that `next(k)` gives as (classes, segments or None).
     PyTreatment Save(const std::vector<int>& windows, const py::function& next) {
@@ -425,11 +549,10 @@ PyTreatment FitWith(const Given& given, const py::function& read, const py::func
                 return R::Failure(taken.message);
             if (Status segmented = job.FinishSegmentation(); !segmented)
                 return R::Failure(segmented.message);
-            const auto sums = count(held).cast<Int64Array>();
-            const size_t codes = static_cast<size_t>(job.Table().CodeCount) + 1;
-            if (static_cast<size_t>(sums.size()) < codes)
+            std::optional<CodeTally> tally = TallyOf(job.Table(), count(held).cast<py::tuple>());
+            if (!tally || job.Table().Sparse())
                 return R::Failure(" The counts are not those of this code table ");
-            return R::Of(std::vector<int64_t>(sums.data(), sums.data() + codes));
+            return R::Of(std::move(tally->pixelCount));
         } catch (py::error_already_set& error) {
             return R::Failure(failed(error));
         }
@@ -449,9 +572,11 @@ PyTreatment FitWith(const Given& given, const py::function& read, const py::func
 void BindWindowed(py::module_& m) {
     py::class_<GrayPlan>(m, "GrayPlan")
         .def(py::init<std::vector<Segmenting>, std::vector<bool>, std::vector<uint8_t>,
-                      std::vector<uint16_t>, int>())
+                      std::vector<uint16_t>, int, std::vector<CodeOffset>,
+                      std::vector<uint16_t>>())
         .def_property_readonly("code_count", &GrayPlan::CodeCount)
         .def("counts", &GrayPlan::Counts)
+        .def("code_counts", &GrayPlan::CodeCounts)
         .def("classes", &GrayPlan::Classes)
         .def(py::pickle([](const GrayPlan& plan) { return plan.State(); },
                         [](const py::tuple& state) {
@@ -459,7 +584,9 @@ void BindWindowed(py::module_& m) {
                                             state[1].cast<std::vector<bool>>(),
                                             state[2].cast<std::vector<uint8_t>>(),
                                             state[3].cast<std::vector<uint16_t>>(),
-                                            state[4].cast<int>());
+                                            state[4].cast<int>(),
+                                            state[5].cast<std::vector<CodeOffset>>(),
+                                            state[6].cast<std::vector<uint16_t>>());
                         }));
     py::class_<PyWindowedJob>(m, "WindowedJob")
         .def(py::init<const Given&, const std::vector<Stretch>&>())
@@ -484,11 +611,14 @@ void BindWindowed(py::module_& m) {
         .def("count_values", &PyWindowedJob::CountValues)
         .def("count_plan", &PyWindowedJob::CountPlan)
         .def("take_counts", &PyWindowedJob::TakeCounts)
+        .def("take_code_counts", &PyWindowedJob::TakeCodeCounts)
         .def("class_plan", &PyWindowedJob::ClassPlan)
         .def("save", &PyWindowedJob::Save)
         .def("treatment", &PyWindowedJob::Current);
     m.def("fit_with", &FitWith,
           "--fit-treatment with each scene's passes run by the callbacks read, values, count.");
+    m.def("merge_code_counts", &MergeCodeCounts,
+          "The sum of windows' code counts (GrayPlan.code_counts), the codes ascending.");
     m.def("window_statistics", &WindowStatistics,
           "Pass 1 over a window's gray levels and marks: (bands, 259) numbers.");
     m.def("merge_finders", [](const Int64Array& a, const Int64Array& b) {

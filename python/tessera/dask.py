@@ -580,9 +580,13 @@ def _add_arrays(*parts):
 
 
 def _gray_counts(plan, window):
-    counts = plan.counts(window[0], window[1])
-    codes = np.flatnonzero(counts)
-    return codes, counts[codes]
+    return plan.code_counts(window[0], window[1])
+
+
+def _add_code_counts(*parts):
+    """The sum of windows' code counts, the codes ascending (a function of this module, as a
+    cluster's workers are sent it)."""
+    return _core.merge_code_counts(*parts)
 
 
 def _gray_classes(plan, window, segmented):
@@ -708,16 +712,14 @@ class _WindowedRun:
         return counts, lowest
 
     def count(self):
-        """Pass 2: the pixels of every code 0..N, without data, masked."""
+        """Pass 2: the codes that occur and their pixels, then the pixels without a code,
+        without data and masked, merged over the windows in code order."""
         count_plan = self.driver.count_plan()
         plan = dask.delayed(count_plan, name=f"tessera-count-plan-{self.token}")
         counts = [dask.delayed(_gray_counts, pure=False)(
             plan, window, dask_key_name=f"tessera-counts-{self.token}-{k}")
             for k, window in enumerate(self.gray)]
-        codes, pixels = self.steps.compute(_tree(counts, _add_sparse))[0]
-        total = np.zeros(count_plan.code_count + 3, dtype=np.int64)
-        total[codes] = pixels
-        return total
+        return self.steps.compute(_tree(counts, _add_code_counts))[0]
 
     def save(self):
         """Pass 3: the classes of every window, written by the driver as the batch tool writes
@@ -764,7 +766,7 @@ def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_al
     _checked_keywords("run", choices)
     job = _WindowedRun(_choices_of(bands, choices), [], chunk_lines, _Computing(progress))
     job.read()
-    job.driver.take_counts(job.count())
+    job.driver.take_code_counts(job.count())
     treatment = job.save()
     lines, columns = treatment.size
     pixels = None

@@ -1,5 +1,6 @@
 #include "crossing/changemap.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -16,8 +17,24 @@ void ChangeCounts::AddLine(const uint8_t* from, const uint8_t* to, int columns) 
     for (int x = 0; x < columns; ++x) ++pairs[static_cast<size_t>(from[x]) * 256 + to[x]];
 }
 
+void ChangeCounts::AddLine(const uint16_t* from, const uint16_t* to, int columns) {
+    wide = true;
+    for (int x = 0; x < columns; ++x) ++widePairs[uint32_t{from[x]} << 16 | to[x]];
+}
+
 void ChangeCounts::Add(const ChangeCounts& other) {
     for (size_t k = 0; k < pairs.size(); ++k) pairs[k] += other.pairs[k];
+    wide = wide || other.wide;
+    for (const auto& [pair, pixels] : other.widePairs) widePairs[pair] += pixels;
+}
+
+uint8_t ChangeTable::ValueOf(uint16_t from, uint16_t to) const {
+    const uint32_t pair = uint32_t{from} << 16 | to;
+    const auto found = std::lower_bound(
+        wideValueOf.begin(), wideValueOf.end(), pair,
+        [](const std::pair<uint32_t, uint8_t>& entry, uint32_t key) { return entry.first < key; });
+    return found != wideValueOf.end() && found->first == pair ? found->second
+                                                              : static_cast<uint8_t>(kNoClassValue);
 }
 
 int64_t ChangeTable::Pixels(bool changed) const {
@@ -37,28 +54,42 @@ int64_t ChangeTable::PixelsWithoutClass() const {
 Result<ChangeTable> MakeChangeTable(const ChangeCounts& counts) {
     ChangeTable table;
     table.valueOf.fill(kNoClassValue);
+    const int none = counts.wide ? kNoWideClassValue : kNoClassValue;
+    table.none = none;
+    // Every pair that occurs, by (from, to).
+    std::vector<std::pair<uint32_t, int64_t>> occurring;
+    if (counts.wide) {
+        occurring.assign(counts.widePairs.begin(), counts.widePairs.end());
+        std::sort(occurring.begin(), occurring.end());
+    } else {
+        for (uint32_t pair = 0; pair < 65536; ++pair)
+            if (counts.pairs[pair] != 0) occurring.emplace_back(pair, counts.pairs[pair]);
+    }
+    const int shift = counts.wide ? 16 : 8;
     std::vector<ChangeRow> without;
-    for (int from = 0; from < 256; ++from) {
-        for (int to = 0; to < 256; ++to) {
-            const int64_t pixels = counts.pairs[static_cast<size_t>(from) * 256 + to];
-            if (pixels == 0) continue;
-            ChangeRow row{from, to, kNoClassValue, pixels, {}};
-            if (from == kNoClassValue || to == kNoClassValue) {
-                without.push_back(row);
-                continue;
-            }
-            if (table.pairCount == kMaximumChangePairs)
-                return Result<ChangeTable>::Failure(
-                    "more than 254 pairs of classes occur: the change map cannot hold them");
-            row.value = ++table.pairCount;
-            table.valueOf[static_cast<size_t>(from) * 256 + to] = static_cast<uint8_t>(row.value);
-            table.rows.push_back(row);
+    for (const auto& [pair, pixels] : occurring) {
+        if (pixels == 0) continue;
+        const int from = static_cast<int>(pair >> shift);
+        const int to = static_cast<int>(pair & ((1u << shift) - 1));
+        ChangeRow row{from, to, kNoClassValue, pixels, {}};
+        if (from == none || to == none) {
+            without.push_back(row);
+            continue;
         }
+        if (table.pairCount == kMaximumChangePairs)
+            return Result<ChangeTable>::Failure(
+                "more than 254 pairs of classes occur: the change map cannot hold them");
+        row.value = ++table.pairCount;
+        if (counts.wide)
+            table.wideValueOf.emplace_back(pair, static_cast<uint8_t>(row.value));
+        else
+            table.valueOf[pair] = static_cast<uint8_t>(row.value);
+        table.rows.push_back(row);
     }
     // Where only the second map lacks a class, then only the first, then both.
     for (const bool secondLacks : {true, false})
         for (const ChangeRow& row : without)
-            if (row.from != row.to && (row.to == kNoClassValue) == secondLacks)
+            if (row.from != row.to && (row.to == none) == secondLacks)
                 table.rows.push_back(row);
     for (const ChangeRow& row : without)
         if (row.from == row.to) table.rows.push_back(row);
@@ -68,20 +99,32 @@ Result<ChangeTable> MakeChangeTable(const ChangeCounts& counts) {
 ChangeAreas::ChangeAreas(const CellAreas& cells, const ChangeTable& table)
     : table_(table), pairs_(cells), fromOnly_(cells), toOnly_(cells), neither_(cells) {}
 
-void ChangeAreas::AddLine(int line, const uint8_t* from, const uint8_t* to, const uint8_t* values,
-                          int columns) {
-    pairs_.AddLine(line, values, columns);
-    scratch_.resize(static_cast<size_t>(columns));
-    const auto only = [&](const uint8_t* kept, const uint8_t* other, ClassAreas& areas) {
-        for (int x = 0; x < columns; ++x)
-            scratch_[x] = other[x] == kNoClassValue ? kept[x] : kNoClassValue;
-        areas.AddLine(line, scratch_.data(), columns);
+template <class Class>
+void ChangeAreas::AddOnly(int line, const Class* from, const Class* to, int columns,
+                          std::vector<Class>& scratch) {
+    const Class none = static_cast<Class>(table_.none);
+    scratch.resize(static_cast<size_t>(columns));
+    const auto only = [&](const Class* kept, const Class* other, ClassAreas& areas) {
+        for (int x = 0; x < columns; ++x) scratch[x] = other[x] == none ? kept[x] : none;
+        areas.AddLine(line, scratch.data(), columns);
     };
     only(from, to, fromOnly_);
     only(to, from, toOnly_);
     for (int x = 0; x < columns; ++x)
-        scratch_[x] = from[x] == kNoClassValue && to[x] == kNoClassValue ? 0 : kNoClassValue;
-    neither_.AddLine(line, scratch_.data(), columns);
+        scratch[x] = from[x] == none && to[x] == none ? Class{0} : none;
+    neither_.AddLine(line, scratch.data(), columns);
+}
+
+void ChangeAreas::AddLine(int line, const uint8_t* from, const uint8_t* to, const uint8_t* values,
+                          int columns) {
+    pairs_.AddLine(line, values, columns);
+    AddOnly(line, from, to, columns, scratch_);
+}
+
+void ChangeAreas::AddLine(int line, const uint16_t* from, const uint16_t* to,
+                          const uint8_t* values, int columns) {
+    pairs_.AddLine(line, values, columns);
+    AddOnly(line, from, to, columns, wideScratch_);
 }
 
 void ChangeAreas::Fill(ChangeTable& table) const {
@@ -89,9 +132,9 @@ void ChangeAreas::Fill(ChangeTable& table) const {
     for (ChangeRow& row : table.rows) {
         if (row.value != kNoClassValue)
             row.area = pairs_.Text(row.value);
-        else if (row.from != kNoClassValue)
+        else if (row.from != table.none)
             row.area = fromOnly_.Text(row.from);
-        else if (row.to != kNoClassValue)
+        else if (row.to != table.none)
             row.area = toOnly_.Text(row.to);
         else
             row.area = neither_.Text(0);
@@ -100,8 +143,8 @@ void ChangeAreas::Fill(ChangeTable& table) const {
 
 namespace {
 
-std::string ClassText(int value) {
-    return value == kNoClassValue ? "none" : std::to_string(value);
+std::string ClassText(int value, int none) {
+    return value == none ? "none" : std::to_string(value);
 }
 
 std::string Hex(const ColourEntry& colour) {
@@ -116,7 +159,7 @@ std::string ChangeCsv(const ChangeTable& table) {
     std::string text = "from_class,to_class,pixels,area_" +
                        (table.areaUnit.empty() ? std::string("unit") : table.areaUnit) + "\n";
     for (const ChangeRow& row : table.rows) {
-        text += ClassText(row.from) + "," + ClassText(row.to) + ",";
+        text += ClassText(row.from, table.none) + "," + ClassText(row.to, table.none) + ",";
         AppendNumber(text, row.pixels);
         text += "," + row.area + "\n";
     }
@@ -128,8 +171,9 @@ ColourTable ChangeColours() {
     return BuildClassColourTable(random);
 }
 
-std::string ChangeLabel(const ChangeRow& row) {
-    return ClassText(row.from) + (row.from == row.to ? " = " : " > ") + ClassText(row.to);
+std::string ChangeLabel(const ChangeRow& row, int none) {
+    return ClassText(row.from, none) + (row.from == row.to ? " = " : " > ") +
+           ClassText(row.to, none);
 }
 
 std::string ChangeLabel(const ChangeTable& table, const ChangeRow& row) {
@@ -137,7 +181,7 @@ std::string ChangeLabel(const ChangeTable& table, const ChangeRow& row) {
         return value >= 0 && static_cast<size_t>(value) < names.size() ? names[value] : "";
     };
     const std::string from = name(table.fromNames, row.from), to = name(table.toNames, row.to);
-    if (from.empty() || to.empty()) return ChangeLabel(row);
+    if (from.empty() || to.empty()) return ChangeLabel(row, table.none);
     return ChangeLabel(row) + ": " + from + " > " + to;
 }
 

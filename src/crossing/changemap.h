@@ -3,10 +3,13 @@
 // from each class of the first map to each class of the second, as a from-to table, a change
 // map of one value per pair of classes that occurs, its legend and a short report. Value 255
 // of a class map is a pixel without a class (without data, or of a code in no class); such
-// pixels are counted on rows of their own and are 255 in the change map.
+// pixels are counted on rows of their own and are 255 in the change map. Two 16-bit class maps
+// are compared alike, 65535 their pixel without a class.
 #include <array>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "crossing/mapareas.h"
@@ -17,6 +20,7 @@
 namespace tessera {
 
 inline constexpr int kNoClassValue = 255;
+inline constexpr int kNoWideClassValue = 65535;
 // The change map holds values 1..254; 255: a pixel without a class in either map.
 inline constexpr int kMaximumChangePairs = 254;
 
@@ -25,6 +29,10 @@ struct ChangeCounts {
     std::vector<int64_t> pairs = std::vector<int64_t>(65536, 0);
     // Adds a line of each map.
     void AddLine(const uint8_t* from, const uint8_t* to, int columns);
+    // Of 16-bit maps: the pixels of the pairs that occur, at from x 65536 + to.
+    bool wide = false;
+    std::unordered_map<uint32_t, int64_t> widePairs;
+    void AddLine(const uint16_t* from, const uint16_t* to, int columns);
     void Add(const ChangeCounts& other);
 };
 
@@ -39,6 +47,11 @@ struct ChangeRow {
 struct ChangeTable {
     std::vector<ChangeRow> rows;  // pairs of classes by (from, to); then those without a class
     std::array<uint8_t, 65536> valueOf{};  // change-map value of every pair
+    // Of 16-bit maps: the value of each pair of classes (from x 65536 + to), ascending, and
+    // the class value of a pixel without a class.
+    std::vector<std::pair<uint32_t, uint8_t>> wideValueOf;
+    int none = kNoClassValue;
+    uint8_t ValueOf(uint16_t from, uint16_t to) const;
     int pairCount = 0;                     // P
     // The names of the classes of each map (entry = class value), as the legend beside it
     // gives them; empty where there is none.
@@ -59,6 +72,8 @@ class ChangeAreas {
     // Line `line` of both maps and of the change map.
     void AddLine(int line, const uint8_t* from, const uint8_t* to, const uint8_t* values,
                  int columns);
+    void AddLine(int line, const uint16_t* from, const uint16_t* to, const uint8_t* values,
+                 int columns);
     // The areas into the table's rows.
     void Fill(ChangeTable& table) const;
 
@@ -68,6 +83,10 @@ class ChangeAreas {
     // the reverse; value 0 where neither has a class.
     ClassAreas pairs_, fromOnly_, toOnly_, neither_;
     std::vector<uint8_t> scratch_;
+    std::vector<uint16_t> wideScratch_;
+    template <class Class>
+    void AddOnly(int line, const Class* from, const Class* to, int columns,
+                 std::vector<Class>& scratch);
 };
 
 // STEM.csv: "from_class,to_class,pixels,area_UNIT", then a line per row, "none" for a class
@@ -77,7 +96,7 @@ std::string ChangeCsv(const ChangeTable& table);
 // that the same maps give the same colours; 0 and 255 white.
 ColourTable ChangeColours();
 // "3 > 5" and "3 = 3": a pair's label.
-std::string ChangeLabel(const ChangeRow& row);
+std::string ChangeLabel(const ChangeRow& row, int none = kNoClassValue);
 // The same, followed by what the two classes are where the maps' legends name them:
 // "3 > 5: NAME OF 3 > NAME OF 5".
 std::string ChangeLabel(const ChangeTable& table, const ChangeRow& row);

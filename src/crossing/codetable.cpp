@@ -108,9 +108,13 @@ struct DigitTexts {
 // The text of a line's digits is kept from one line to the next and only its end rewritten
 // from the band that stepped on; the decimal reading of the digits is counted up in its text
 // while only the last band steps.
+bool ProduceSparseMultiTab(const CodeTable& table, size_t chunk,
+                           const std::function<bool(std::string_view)>& emit);
+
 bool ProduceMultiTab(const CodeTable& table, size_t chunk,
                      const std::function<bool(std::string_view)>& emit,
                      const std::vector<int64_t>* pixelCount) {
+    if (table.Sparse()) return ProduceSparseMultiTab(table, chunk, emit);
     const int n = table.BandCount();
     const bool heldOnly = pixelCount != nullptr && n > kListEveryCodeBands;
     const auto listed = [&](int c) {
@@ -203,9 +207,43 @@ bool ProduceMultiTab(const CodeTable& table, size_t chunk,
     return used == 0 || emit(std::string_view(buffer.data(), used));
 }
 
+// A sparse table's list: its codes that occur (every one holds pixels), each line's digits
+// worked out of the code's offset.
+bool ProduceSparseMultiTab(const CodeTable& table, size_t chunk,
+                           const std::function<bool(std::string_view)>& emit) {
+    const int n = table.BandCount();
+    static const DigitTexts digitTexts;
+    std::string text;
+    text.reserve(chunk + 256);
+    const auto flushIfFull = [&]() {
+        if (text.size() < chunk) return true;
+        const bool written = emit(text);
+        text.clear();
+        return written;
+    };
+    for (int c = 1; c <= table.CodeCount; ++c) {
+        text += table.CodeText(c);
+        text += '\t';
+        for (int b = 1; b <= n; ++b) {
+            const int digit = std::clamp(table.Digits(c, b), 0, 255);
+            text.append(digitTexts.text[digit], digitTexts.length[digit]);
+        }
+        text += '\n';
+        if (!flushIfFull()) return false;
+    }
+    for (int c = 1; c <= table.CodeCount; ++c) {
+        DecimalText::Wide number = 0;
+        for (int b = 1; b <= n; ++b) number = number * 10 + static_cast<unsigned>(table.Digits(c, b));
+        text += WideText(number);
+        text += '\t';
+        if (!flushIfFull()) return false;
+    }
+    return text.empty() || emit(text);
+}
+
 }  // namespace
 
-Result<CodeTable> BuildCodeTable(const std::vector<int32_t>& segmentCounts) {
+Result<CodeTable> BuildCodeTable(const std::vector<int32_t>& segmentCounts, bool sparse) {
     const int n = segmentCounts.empty() ? 0 : static_cast<int>(segmentCounts.size()) - 1;
     if (n < 1) return Result<CodeTable>::Failure(" There is no band to cross ");
     for (int b = 1; b <= n; ++b) {
@@ -214,11 +252,12 @@ Result<CodeTable> BuildCodeTable(const std::vector<int32_t>& segmentCounts) {
                                               std::to_string(segmentCounts[b]) +
                                               " segments: every band needs at least one ");
     }
-    int64_t product = 1;
+    const WideCount limit = sparse ? WideCount{1} << 64 : WideCount{kMaximumCodeCount};
+    WideCount product = 1;
     bool tooMany = false;
     for (int b = 1; b <= n && !tooMany; ++b) {
-        product *= segmentCounts[b];
-        tooMany = product > kMaximumCodeCount;  // checked at every step: no overflow
+        product *= static_cast<WideCount>(segmentCounts[b]);
+        tooMany = product > limit;  // checked at every step: no overflow
     }
     if (tooMany) {
         std::string factors;
@@ -228,22 +267,45 @@ Result<CodeTable> BuildCodeTable(const std::vector<int32_t>& segmentCounts) {
         }
         return Result<CodeTable>::Failure(" The bands' segment counts give " + factors + " = " +
                                           DecimalProduct(segmentCounts) + " codes, more than the " +
-                                          std::to_string(kMaximumCodeCount) +
+                                          WideText(limit) +
                                           " this program can handle \nUse fewer segments ");
     }
     try {
         CodeTable table;
-        table.CodeCount = static_cast<int>(product);
+        table.sparse_ = product > WideCount{kMaximumCodeCount};
+        table.total_ = product;
+        table.CodeCount = table.sparse_ ? 0 : static_cast<int>(product);
         table.segmentCounts = segmentCounts;
         table.segmentCounts[0] = 0;
         table.weights_.assign(static_cast<size_t>(n) + 1, 0);
         table.weights_[n] = 1;
+        // Wraps to 0 only for a first band of one segment in a table of 2^64 codes, whose
+        // digit is always 1 (DigitOfOffset).
         for (int b = n - 1; b >= 1; --b)
-            table.weights_[b] = table.weights_[b + 1] * segmentCounts[b + 1];
+            table.weights_[b] = table.weights_[b + 1] * static_cast<CodeOffset>(segmentCounts[b + 1]);
+        if (table.sparse_) table.held_.assign(1, 0);
         return Result<CodeTable>::Of(std::move(table));
     } catch (const std::bad_alloc&) {
         return Result<CodeTable>::Failure(" Not enough memory for the code table ");
     }
+}
+
+std::string WideText(WideCount value) {
+    DecimalText text;
+    text.Set(value);
+    return std::string(text.Text(), static_cast<size_t>(text.Length()));
+}
+
+std::string CodeTable::TotalText() const { return WideText(total_); }
+
+std::string CodeTable::CodeText(int code) const {
+    return WideText(static_cast<WideCount>(Offset(code)) + 1);
+}
+
+void CodeTable::Hold(std::vector<CodeOffset> offsets) {
+    held_ = std::move(offsets);
+    if (held_.empty()) held_.assign(1, 0);
+    CodeCount = static_cast<int>(held_.size()) - 1;
 }
 
 int CodeTable::CodeOf(const int* digits) const {
@@ -252,7 +314,7 @@ int CodeTable::CodeOf(const int* digits) const {
     for (int b = 1; b <= n; ++b) {
         const int digit = digits[b];
         if (digit < 1 || digit > segmentCounts[b]) return 0;
-        code += (digit - 1) * weights_[b];
+        code += (digit - 1) * static_cast<int64_t>(weights_[b]);
     }
     return static_cast<int>(code);
 }

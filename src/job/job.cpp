@@ -88,9 +88,10 @@ BandNamed BandOfName(const std::string& name) {
     return BandNamed{band.path, band.rasterBand};
 }
 
-std::string TooManyClassesText(const Options& options, int64_t kept, int codeCount) {
+std::string TooManyClassesText(const Options& options, int64_t kept,
+                               const std::string& codeCount) {
     if (options.keepAll) {
-        return "--keep-all would make " + std::to_string(codeCount) + " classes, more than " +
+        return "--keep-all would make " + codeCount + " classes, more than " +
                std::to_string(options.maxClasses) + "; use --min-pixels to eliminate rare codes";
     }
     return std::to_string(kept) + " codes have more than " + std::to_string(options.minPixels) +
@@ -257,7 +258,7 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages,
     if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
         kept > options.maxClasses)
         return Fail(progress, Refusal::TooManyClasses,
-                    TooManyClassesText(options, kept, treatment.table.CodeCount));
+                    TooManyClassesText(options, kept, std::to_string(treatment.table.CodeCount)));
     if (const tessera::Status crossed =
             tessera::FinishCrossing(treatment, random, tessera::SelectCodes(pixelCount, choice));
         !crossed)

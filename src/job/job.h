@@ -96,7 +96,8 @@ std::string InWordsOf(Speaker speaker, const std::string& text);
 std::string OneLine(const std::string& text);
 
 // The refusal of a selection that keeps `kept` codes of `codeCount`, more than 250 classes.
-std::string TooManyClassesText(const Options& options, int64_t kept, int codeCount);
+std::string TooManyClassesText(const Options& options, int64_t kept,
+                               const std::string& codeCount);
 // The refusal of the bitmap, which holds a class in a byte, for more than 250 classes; empty
 // when it is not asked for or the classes fit.
 std::string WideFormatsText(const Options& options, int classCount);

@@ -11,6 +11,7 @@
 
 #include "bands/rasterband.h"
 #include "crossing/crossing.h"
+#include "crossing/sparsecount.h"
 #include "image/rawfiles.h"
 #include "support/paths.h"
 #include "workspace/treatmentapply.h"
@@ -271,6 +272,28 @@ std::optional<JobOutcome> LoadBandSet(
     return std::nullopt;
 }
 
+namespace {
+
+// The code table the segment counts make, before a pixel is read: refused past 2^64 codes, or
+// when the machine's memory may not hold its count over the scene.
+std::optional<JobOutcome> CheckCodeTable(const tessera::StreamedJob& job, const OpenedSet& set,
+                                         Progress& progress) {
+    const int n = static_cast<int>(set.bands.size());
+    std::vector<int32_t> counts(static_cast<size_t>(n) + 1, 0);
+    for (int b = 1; b <= n; ++b)
+        counts[b] = set.saved ? set.saved->bands[b - 1].count : set.bands[b - 1].choice->segments;
+    const tessera::Result<tessera::CodeTable> table = tessera::BuildCodeTable(counts, true);
+    if (!table) return Fail(progress, Refusal::Usage, table.message);
+    if (!table.value->Sparse()) return std::nullopt;
+    const tessera::ImageSize size = job.Size();
+    const std::string refused = tessera::SparseCountRefusal(
+        table.value->TotalCodes(), int64_t{size.lines} * size.columns, tessera::MachineMemoryBytes());
+    if (!refused.empty()) return Fail(progress, Refusal::Input, refused);
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<JobOutcome> OpenSet(tessera::StreamedJob& job, const Options& options,
                                   const std::vector<std::optional<tessera::StretchRange>>& stretches,
                                   Progress& progress, OpenedSet& set) {
@@ -294,8 +317,11 @@ std::optional<JobOutcome> OpenSet(tessera::StreamedJob& job, const Options& opti
             !fits)
             return Fail(progress, Refusal::Input, fits.message);
     }
-    return LoadBandSet(job, options, set.bands, set.saved ? &*set.saved : nullptr, stretches,
-                       progress);
+    if (std::optional<JobOutcome> refused =
+            LoadBandSet(job, options, set.bands, set.saved ? &*set.saved : nullptr, stretches,
+                        progress))
+        return refused;
+    return CheckCodeTable(job, set, progress);
 }
 
 std::optional<JobOutcome> Segment(tessera::StreamedJob& job, const Options& options,
@@ -341,10 +367,14 @@ std::optional<JobOutcome> Cross(tessera::StreamedJob& job, const Options& option
     // The same choices as the code selection dialogs of the interactive program.
     const std::vector<int64_t>& pixelCount = job.PixelCount();
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
-    if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
+    // Every code of a sparse table is more codes than classes can be.
+    const bool everyCode = options.keepAll && job.Table().Sparse();
+    if (const int64_t kept = everyCode ? INT64_MAX : tessera::CountSelected(pixelCount, choice);
         kept > options.maxClasses)
         return Fail(progress, Refusal::TooManyClasses,
-                    TooManyClassesText(options, kept, job.Table().CodeCount));
+                    TooManyClassesText(options, kept,
+                                       job.Table().Sparse() ? job.Table().TotalText()
+                                                            : std::to_string(job.Table().CodeCount)));
     std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
     job.SetSelectionRule(choice);
     if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed)

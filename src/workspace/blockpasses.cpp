@@ -223,13 +223,14 @@ std::string BlockMismatchText(int band, const std::string& where) {
 
 Result<BlockPlan> MakeBlockPlan(std::vector<ArrayBand> bands,
                                 const std::vector<BandRecord>& records,
-                                const std::vector<int32_t>& selectedCodes) {
+                                const std::vector<int32_t>& selectedCodes, bool sparse) {
     using R = Result<BlockPlan>;
     try {
         BlockPlan plan;
         plan.bands = std::move(bands);
         Treatment& treatment = plan.treatment;
         treatment.Begin(static_cast<int>(plan.bands.size()));
+        treatment.sparseCounts = sparse;
         for (int b = 1; b <= treatment.BandCount() && b < static_cast<int>(records.size()); ++b) {
             treatment.records[b].thresholdingType = records[b].thresholdingType;
             treatment.records[b].segmentCount = records[b].segmentCount;

@@ -100,10 +100,11 @@ struct BlockPlan {
     Treatment treatment;
 };
 // The code table and look-ups as FinishSegmentation makes them (refused with its text when
-// the table is too large), and each code's class.
+// the table is too large; with `sparse`, a table past a dense count is counted sparsely), and
+// each code's class.
 Result<BlockPlan> MakeBlockPlan(std::vector<ArrayBand> bands,
                                 const std::vector<BandRecord>& records,
-                                const std::vector<int32_t>& selectedCodes);
+                                const std::vector<int32_t>& selectedCodes, bool sparse = false);
 
 // The histograms and pixels without data of blocks of every band (blocks[b - 1] of band b, all
 // of `size`, then one block of each mask): pass 1 over them.

@@ -47,11 +47,21 @@ Status ChangeJob::Open(const std::string& from, const std::string& to) {
     if (const std::string difference = GeoreferenceDifference(*one, *two); !difference.empty())
         return Status::Failure("the class maps " + from + " and " + to +
                                " lie on different grids: " + difference);
+    const auto wide = [](const BandReader& reader) {
+        return reader.Raster() && reader.Raster()->DataType() == "UInt16";
+    };
     for (const auto& [path, reader] : {std::pair{from, &*first.value}, {to, &*second.value}})
-        if (reader->Stretch() || (reader->Raster() && !reader->Raster()->IsByte()))
+        if (!wide(*reader) &&
+            (reader->Stretch() || (reader->Raster() && !reader->Raster()->IsByte())))
             return Status::Failure("the class map " + path + " holds " +
                                    reader->Raster()->DataType() +
-                                   " values, not the classes of a class map (Byte)");
+                                   " values, not the classes of a class map (Byte or UInt16)");
+    if (wide(*first.value) != wide(*second.value))
+        return Status::Failure("the class maps " + from + " and " + to +
+                               " hold classes of different sizes: " +
+                               first.value->Raster()->DataType() + " and " +
+                               second.value->Raster()->DataType());
+    wide_ = wide(*first.value);
     fromPath_ = from;
     toPath_ = to;
     from_ = std::move(*first.value);
@@ -84,14 +94,44 @@ Status ChangeJob::ForEachStrip(const Visit& visit) const {
     return Status::Ok();
 }
 
+template <class Visit>
+Status ChangeJob::ForEachWideStrip(const Visit& visit) const {
+    const int columns = size_.columns;
+    const int lines =
+        static_cast<int>(std::clamp<int64_t>(kStripBytes / std::max(columns, 1), 1, 1024));
+    const size_t cells = static_cast<size_t>(lines) * columns;
+    std::vector<double> values(cells);
+    std::vector<uint16_t> from(cells), to(cells);
+    // A value outside the classes (the nodata value 65535, or none at all) is no class.
+    const auto classes = [&](const BandReader& reader, int first, int count,
+                             std::vector<uint16_t>& out) {
+        if (Status read = reader.Raster()->ReadValues(first, count, 0, columns, values.data());
+            !read)
+            return read;
+        const size_t n = static_cast<size_t>(count) * columns;
+        for (size_t k = 0; k < n; ++k)
+            out[k] = values[k] >= 0 && values[k] < kNoWideClassValue
+                         ? static_cast<uint16_t>(values[k])
+                         : static_cast<uint16_t>(kNoWideClassValue);
+        return Status::Ok();
+    };
+    for (int first = 0; first < size_.lines; first += lines) {
+        const int count = std::min(lines, size_.lines - first);
+        if (Status read = classes(from_, first, count, from); !read) return read;
+        if (Status read = classes(to_, first, count, to); !read) return read;
+        if (Status visited = visit(first, count, from.data(), to.data()); !visited) return visited;
+    }
+    return Status::Ok();
+}
+
 Status ChangeJob::Count() {
     try {
         ChangeCounts counts;
-        const Status counted =
-            ForEachStrip([&](int, int count, const uint8_t* from, const uint8_t* to) {
-                counts.AddLine(from, to, count * size_.columns);
-                return Status::Ok();
-            });
+        const Status counted = ForEachClassStrip([&](int, int count, const auto* from,
+                                                     const auto* to) {
+            counts.AddLine(from, to, count * size_.columns);
+            return Status::Ok();
+        });
         if (!counted) return counted;
         Result<ChangeTable> table = MakeChangeTable(counts);
         if (!table) return Status::Failure(table.message);
@@ -119,12 +159,16 @@ Status ChangeJob::Save(const std::string& stem) {
         const CellAreas cells(size_, place_);
         ChangeAreas areas(cells, table_);
         std::vector<uint8_t> values;
-        const Status written =
-            ForEachStrip([&](int first, int count, const uint8_t* from, const uint8_t* to) {
+        const Status written = ForEachClassStrip(
+            [&](int first, int count, const auto* from, const auto* to) {
                 const size_t columns = static_cast<size_t>(size_.columns);
                 values.resize(static_cast<size_t>(count) * columns);
-                for (size_t k = 0; k < values.size(); ++k)
-                    values[k] = table_.valueOf[static_cast<size_t>(from[k]) * 256 + to[k]];
+                for (size_t k = 0; k < values.size(); ++k) {
+                    if constexpr (sizeof(*from) == 1)
+                        values[k] = table_.valueOf[static_cast<size_t>(from[k]) * 256 + to[k]];
+                    else
+                        values[k] = table_.ValueOf(from[k], to[k]);
+                }
                 for (int i = 0; i < count; ++i)
                     areas.AddLine(first + i, from + i * columns, to + i * columns,
                                   values.data() + i * columns, size_.columns);

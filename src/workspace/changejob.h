@@ -25,15 +25,23 @@ class ChangeJob {
     Status Save(const std::string& stem);
 
   private:
-    // Strips of both maps, 255 where a pixel has no class: `visit(first, count, from, to)`.
+    // Strips of both maps, 255 where a pixel has no class: `visit(first, count, from, to)`;
+    // of 16-bit maps, 16-bit classes and 65535.
     template <class Visit>
     Status ForEachStrip(const Visit& visit) const;
+    template <class Visit>
+    Status ForEachWideStrip(const Visit& visit) const;
+    template <class Visit>
+    Status ForEachClassStrip(const Visit& visit) const {
+        return wide_ ? ForEachWideStrip(visit) : ForEachStrip(visit);
+    }
 
     std::string fromPath_, toPath_;
     BandReader from_, to_;
     ImageSize size_;
     Georeference place_;
     ChangeTable table_;
+    bool wide_ = false;  // 16-bit class maps
 };
 
 }  // namespace tessera

@@ -45,7 +45,94 @@ int64_t ClearCodesWithoutData(const Strip& strip, int line, int32_t* codes,
     return count;
 }
 
+// Pass 2 over a sparse table: a counter per worker of the codes it meets, merged in code order.
+Result<CodeTally> CountSparseCodes(StripSource& source, const Treatment& treatment, int threads,
+                                   Progress* progress) {
+    using R = Result<CodeTally>;
+    if (const std::string refused = SparseCountCheck(treatment, source.Size()); !refused.empty())
+        return R::Failure(refused);
+    try {
+        const int n = source.BandCount();
+        const int columns = source.Size().columns;
+        const int workers = source.Workers(threads);
+        struct Part {
+            SparseCounter counter;
+            std::vector<CodeOffset> offsets;
+            std::vector<uint8_t> hasCode;
+            std::unique_ptr<int32_t[]> line;  // codes 1 or 0, for ClearCodesWithoutData
+            std::vector<uint8_t> scratch;
+            std::vector<const uint8_t*> values;
+            int64_t noCode = 0;
+            int64_t without = 0;
+            int64_t masked = 0;
+        };
+        std::vector<Part> parts(static_cast<size_t>(workers));
+        const size_t width = static_cast<size_t>(std::max(columns, 1));
+        for (Part& part : parts) {
+            part.offsets.resize(width);
+            part.hasCode.resize(width);
+            part.line.reset(new int32_t[width]);
+            part.values.resize(static_cast<size_t>(n));
+        }
+        const Status counted = source.ForEachStrip(
+            workers,
+            [&](int worker, int, const Strip& strip) {
+                Part& part = parts[static_cast<size_t>(worker)];
+                for (int i = 0; i < strip.count; ++i) {
+                    for (int b = 0; b < n; ++b) part.values[b] = strip.Gray(b, i);
+                    FormOffsets(treatment.offsetKernel, part.values.data(), columns,
+                                part.offsets.data(), part.hasCode.data());
+                    for (int x = 0; x < columns; ++x) part.line[x] = part.hasCode[x];
+                    part.without += ClearCodesWithoutData(strip, i, part.line.get(), part.scratch,
+                                                          part.masked);
+                    for (int x = 0; x < columns; ++x)
+                        part.hasCode[x] = static_cast<uint8_t>(part.line[x]);
+                    part.noCode += part.counter.AddLine(part.offsets.data(), part.hasCode.data(),
+                                                        columns);
+                }
+                return Status::Ok();
+            },
+            progress, kStageCounting);
+        if (counted.cancelled) return R::Cancelled();
+        if (!counted) return R::Failure(counted.message);
+        std::vector<std::vector<CodePixels>> entries;
+        int64_t noCode = 0, without = 0, masked = 0;
+        for (Part& part : parts) {
+            entries.push_back(part.counter.Entries());
+            part.counter = SparseCounter();
+            noCode += part.noCode;
+            without += part.without;
+            masked += part.masked;
+        }
+        CodeTally tally = SparseTally(MergeSparseCounts(std::move(entries)), noCode);
+        tally.withoutData = without;
+        tally.masked = masked;
+        return R::Of(std::move(tally));
+    } catch (const std::bad_alloc&) {
+        return R::Failure(std::string(kMemoryRefusal) + "to count the codes ");
+    }
+}
+
 }  // namespace
+
+CodeTally SparseTally(const std::vector<CodePixels>& counts, int64_t noCode) {
+    CodeTally tally;
+    tally.held.reserve(counts.size() + 1);
+    tally.pixelCount.reserve(counts.size() + 1);
+    tally.held.push_back(0);
+    tally.pixelCount.push_back(noCode);
+    for (const CodePixels& entry : counts) {
+        tally.held.push_back(entry.first);
+        tally.pixelCount.push_back(entry.second);
+    }
+    return tally;
+}
+
+std::string SparseCountCheck(const Treatment& treatment, ImageSize size) {
+    if (!treatment.table.Sparse()) return {};
+    return SparseCountRefusal(treatment.table.TotalCodes(),
+                              int64_t{size.lines} * int64_t{size.columns}, MachineMemoryBytes());
+}
 
 int MachineThreads() {
     return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 64);
@@ -59,6 +146,7 @@ void Treatment::Begin(int bandCount) {
     table = CodeTable();
     lookups.clear();
     byGray.clear();
+    offsetKernel = OffsetKernel{};
     pixelCount.clear();
     nodataPixels.reset();
     masks.clear();
@@ -68,6 +156,7 @@ void Treatment::Begin(int bandCount) {
     classOf.clear();
     wideClassOf.clear();
     wideColours.clear();
+    classByOffset.clear();
     classCount = 0;
     selection.reset();
     applied.reset();
@@ -154,9 +243,14 @@ Status FinishSegmentation(Treatment& treatment, RandomBelow& random) {
     try {
         std::vector<int32_t> counts(static_cast<size_t>(n) + 1, 0);
         for (int b = 1; b <= n; ++b) counts[b] = treatment.records[b].segmentCount;
-        Result<CodeTable> table = BuildCodeTable(counts);
+        Result<CodeTable> table = BuildCodeTable(counts, treatment.sparseCounts);
         if (!table) return Status::Failure(table.message);
-        const std::vector<CodeContribution> bySegment = SegmentContributions(*table.value);
+        const bool sparse = table.value->Sparse();
+        // A sparse table's codes pass 32 bits: they are formed by offset, and the shares of a
+        // dense table are left at 0.
+        const std::vector<CodeContribution> bySegment =
+            sparse ? std::vector<CodeContribution>(static_cast<size_t>(n) + 1, CodeContribution{})
+                   : SegmentContributions(*table.value);
         std::vector<SegmentLookup> lookups(static_cast<size_t>(n) + 1);
         std::vector<CodeContribution> byGray(static_cast<size_t>(n) + 1);
         for (int b = 1; b <= n; ++b) {
@@ -164,6 +258,7 @@ Status FinishSegmentation(Treatment& treatment, RandomBelow& random) {
             byGray[b] = GrayContribution(bySegment[b], lookups[b]);
         }
         CodeKernel kernel = MakeCodeKernel(byGray);
+        OffsetKernel offsetKernel = sparse ? MakeOffsetKernel(*table.value, lookups) : OffsetKernel{};
         std::vector<SegmentNumbering> numberings(static_cast<size_t>(n) + 1);
         for (int b = 1; b <= n; ++b) numberings[b] = MakeSegmentNumbering(lookups[b]);
         const ColourTable colours = BuildSegmentColourTable(random);
@@ -172,6 +267,7 @@ Status FinishSegmentation(Treatment& treatment, RandomBelow& random) {
         treatment.lookups = std::move(lookups);
         treatment.byGray = std::move(byGray);
         treatment.kernel = std::move(kernel);
+        treatment.offsetKernel = std::move(offsetKernel);
         treatment.numberings = std::move(numberings);
         treatment.segmentColourTable = colours;
         return Status::Ok();
@@ -187,6 +283,7 @@ Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, in
     using R = Result<CodeTally>;
     const R refused = R::Failure(std::string(kMemoryRefusal) + "to cross the bands ");
     if (treatment.byGray.empty()) return R::Failure(" The bands are not segmented ");
+    if (treatment.table.Sparse()) return CountSparseCodes(source, treatment, threads, progress);
     try {
         const int n = source.BandCount();
         const int columns = source.Size().columns;
@@ -246,6 +343,7 @@ void TakeCounts(Treatment& treatment, CodeTally tally) {
         declared = declared || treatment.records[b].nodata.has_value() ||
                    treatment.records[b].nonFinitePixels > 0 ||
                    treatment.records[b].nodataPixels > 0;
+    if (treatment.table.Sparse()) treatment.table.Hold(std::move(tally.held));
     treatment.pixelCount = std::move(tally.pixelCount);
     // A pixel both masked and without data of its own counts once, as without data.
     treatment.nodataPixels =
@@ -268,10 +366,13 @@ Status FinishCrossing(Treatment& treatment, RandomBelow& random,
             wideClassOf = WideClassOfCode(selectedCodes, treatment.table.CodeCount);
             wideColours = WideClassColours(colours, classCount, random);
         }
+        std::vector<std::pair<CodeOffset, uint16_t>> classByOffset =
+            ClassesByOffset(treatment.table, selectedCodes);
         treatment.classColourTable = colours;
         treatment.classOf = std::move(classOf);
         treatment.wideClassOf = std::move(wideClassOf);
         treatment.wideColours = std::move(wideColours);
+        treatment.classByOffset = std::move(classByOffset);
         treatment.classCount = classCount;
         treatment.selectedCodes = std::move(selectedCodes);
         treatment.applied.reset();
@@ -296,9 +397,16 @@ Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threa
         std::unique_ptr<uint16_t[]> classes;  // a byte or two a class (WideClasses)
         std::vector<uint8_t> scratch;
         std::vector<const uint8_t*> values;
+        std::vector<CodeOffset> offsets;  // of a sparse table
+        std::vector<uint8_t> hasCode;
     };
+    const bool sparse = treatment.table.Sparse();
     std::vector<Part> parts(static_cast<size_t>(workers));
     for (Part& part : parts) {
+        if (sparse) {
+            part.offsets.resize(static_cast<size_t>(std::max(columns, 1)));
+            part.hasCode.resize(static_cast<size_t>(std::max(columns, 1)));
+        }
         part.line.reset(new int32_t[static_cast<size_t>(std::max(columns, 1))]);
         part.classes.reset(new uint16_t[treatment.WideClasses() ? stripCells : stripCells / 2 + 1]);
         part.values.resize(static_cast<size_t>(n));
@@ -309,10 +417,25 @@ Status ClassifyStrips(StripSource& source, const Treatment& treatment, int threa
             Part& part = parts[static_cast<size_t>(worker)];
             for (int i = 0; i < strip.count; ++i) {
                 for (int b = 0; b < n; ++b) part.values[b] = strip.Gray(b, i);
-                FormCodes(treatment.kernel, part.values.data(), columns, part.line.get());
-                int64_t masked = 0;
-                ClearCodesWithoutData(strip, i, part.line.get(), part.scratch, masked);
                 const size_t at = static_cast<size_t>(i) * columns;
+                int64_t masked = 0;
+                if (sparse) {
+                    FormOffsets(treatment.offsetKernel, part.values.data(), columns,
+                                part.offsets.data(), part.hasCode.data());
+                    for (int x = 0; x < columns; ++x) part.line[x] = part.hasCode[x];
+                    ClearCodesWithoutData(strip, i, part.line.get(), part.scratch, masked);
+                    if (treatment.WideClasses())
+                        ClassifyOffsets<uint16_t>(part.offsets.data(), part.line.get(), columns,
+                                                  treatment.classByOffset, NoWideClass,
+                                                  part.classes.get() + at);
+                    else
+                        ClassifyOffsets<uint8_t>(
+                            part.offsets.data(), part.line.get(), columns, treatment.classByOffset,
+                            NoClass, reinterpret_cast<uint8_t*>(part.classes.get()) + at);
+                    continue;
+                }
+                FormCodes(treatment.kernel, part.values.data(), columns, part.line.get());
+                ClearCodesWithoutData(strip, i, part.line.get(), part.scratch, masked);
                 if (treatment.WideClasses())
                     ClassifyLine(part.line.get(), columns, treatment.wideClassOf,
                                  part.classes.get() + at);

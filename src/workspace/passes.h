@@ -19,6 +19,7 @@
 #include "crossing/codetable.h"
 #include "crossing/crossing.h"
 #include "crossing/report.h"
+#include "crossing/sparsecount.h"
 #include "image/grayimage.h"
 #include "segmentation/bandrecord.h"
 #include "segmentation/thresholding.h"
@@ -45,6 +46,10 @@ struct Treatment {
     std::vector<CodeContribution> byGray;  // each band's share of a code, by gray level
     CodeKernel kernel;                     // the codes of whole lines from byGray
     std::vector<SegmentNumbering> numberings;  // the look-ups made ready for whole lines
+    // A job's tables may be sparse (codes counted only where they occur); the interactive
+    // program's never are.
+    bool sparseCounts = false;
+    OffsetKernel offsetKernel;  // the codes of a sparse table, by offset
     ColourTable segmentColourTable{};
     // After the count: pixelCount[0..N] (entry 0: pixels without a code), and the pixels
     // without data in at least one band (none when no band can lack data).
@@ -68,6 +73,8 @@ struct Treatment {
     // (NoWideClass for none) and the colours of classes 0..K, the first 254 classColourTable's.
     std::vector<uint16_t> wideClassOf;
     std::vector<ColourEntry> wideColours;
+    // Of a sparse table: the class of each code kept, ascending by offset.
+    std::vector<std::pair<CodeOffset, uint16_t>> classByOffset;
     bool WideClasses() const { return classCount > kMaximumClassCount; }
     std::optional<CodeSelection> selection;  // the rule that chose the codes, when known
     // The classes and colours came from a saved treatment (treatmentfile.h), not a selection.
@@ -112,14 +119,20 @@ Status FinishSegmentation(Treatment& treatment, RandomBelow& random);
 // The pixel count of every code, and of the pixels without data in a band; Cancelled when
 // `progress` cancels, an "ERROR" text when memory runs out.
 struct CodeTally {
-    std::vector<int64_t> pixelCount;  // 0..N
+    std::vector<int64_t> pixelCount;  // 0..N; of a sparse table 0..H, the codes of `held`
     int64_t withoutData = 0;
     int64_t masked = 0;  // of those, the pixels only a mask leaves without data
+    std::vector<CodeOffset> held;  // of a sparse table: the codes that occur, ascending (1..H)
 };
 Result<CodeTally> CountCodes(StripSource& source, const Treatment& treatment, int threads,
                              Progress* progress = nullptr);
 // Takes the counts into the treatment.
 void TakeCounts(Treatment& treatment, CodeTally tally);
+// The counts of a sparse table, ascending by code, as a tally.
+CodeTally SparseTally(const std::vector<CodePixels>& counts, int64_t noCode);
+// Empty when memory can hold the sparse count of the treatment's table over `size`; else the
+// refusal, with the memory it would need.
+std::string SparseCountCheck(const Treatment& treatment, ImageSize size);
 
 // ----- crossing -----
 

@@ -61,6 +61,7 @@ void StreamedJob::BeginBandSet(int bandCount) {
     readers_.clear();
     readers_.resize(static_cast<size_t>(bandCount_) + 1);
     treatment_.Begin(bandCount_);
+    treatment_.sparseCounts = true;
     threads_ = ThreadsOf(settings_);
 }
 
@@ -400,8 +401,14 @@ Status StreamedJob::TakeStatistics(const BandStatistics& statistics) {
 
 Status StreamedJob::TakeCounts(CodeTally tally) {
     if (treatment_.byGray.empty()) return Status::Failure(" The bands are not segmented ");
-    if (tally.pixelCount.size() != static_cast<size_t>(treatment_.table.CodeCount) + 1)
-        return Status::Failure(" The counts are not those of this code table ");
+    const CodeTable& table = treatment_.table;
+    bool fits = table.Sparse() ? tally.held.size() == tally.pixelCount.size() && !tally.held.empty()
+                               : tally.pixelCount.size() == static_cast<size_t>(table.CodeCount) + 1;
+    // A sparse count's codes ascend, each once, within the table.
+    for (size_t k = 2; fits && k < tally.held.size(); ++k) fits = tally.held[k - 1] < tally.held[k];
+    if (fits && table.Sparse() && tally.held.size() > 1)
+        fits = static_cast<WideCount>(tally.held.back()) < table.TotalCodes();
+    if (!fits) return Status::Failure(" The counts are not those of this code table ");
     tessera::TakeCounts(treatment_, std::move(tally));
     return Status::Ok();
 }

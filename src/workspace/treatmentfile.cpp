@@ -91,6 +91,11 @@ SavedTreatment SavedOf(const Treatment& treatment) {
     saved.masks = treatment.masks;
     saved.selection = treatment.selection;
     saved.selectedCodes = treatment.selectedCodes;
+    if (treatment.table.Sparse()) {
+        saved.selectedOffsets.assign(1, 0);
+        for (size_t k = 1; k < treatment.selectedCodes.size(); ++k)
+            saved.selectedOffsets.push_back(treatment.table.Offset(treatment.selectedCodes[k]));
+    }
     saved.colours = treatment.classColourTable;
     saved.wideColours = treatment.wideColours;
     return saved;
@@ -141,26 +146,33 @@ std::string TreatmentJson(const SavedTreatment& saved) {
     json += "],\n  \"code_table\": {\"radices\": [";
     for (int b = 1; b <= saved.BandCount(); ++b)
         json += (b == 1 ? "" : ", ") + std::to_string(saved.bands[b - 1].count);
-    json += "], \"code_count\": " + std::to_string(codeCount) + "},\n";
+    std::vector<int32_t> counts(static_cast<size_t>(saved.BandCount()) + 1, 0);
+    for (int b = 1; b <= saved.BandCount(); ++b) counts[b] = saved.bands[b - 1].count;
+    const Result<CodeTable> table = BuildCodeTable(counts, true);
+    json += "], \"code_count\": ";
+    json += table ? table.value->TotalText() : std::to_string(codeCount);
+    json += "},\n";
     json += "  \"selection\": ";
     json += saved.selection
                 ? std::string("{\"keep_all\": ") + (saved.selection->keepAll ? "true" : "false") +
                       ", \"minimum\": " + std::to_string(saved.selection->minimum) + "}"
                 : "null";
     json += ",\n  \"classes\": [";
-    std::vector<int32_t> counts(static_cast<size_t>(saved.BandCount()) + 1, 0);
-    for (int b = 1; b <= saved.BandCount(); ++b) counts[b] = saved.bands[b - 1].count;
-    const Result<CodeTable> table = BuildCodeTable(counts);
     const int classes = saved.ClassCount();
+    const bool byOffset = saved.selectedOffsets.size() == saved.selectedCodes.size() &&
+                          table && table.value->Sparse();
     for (int k = 1; k <= classes; ++k) {
         const int code = saved.selectedCodes[k];
         json += k == 1 ? "\n" : ",\n";
-        json += "    {\"class\": " + std::to_string(k) + ", \"code\": " + std::to_string(code) +
-                ", \"digits\": [";
+        json += "    {\"class\": " + std::to_string(k) + ", \"code\": ";
+        json += byOffset ? WideText(WideCount{saved.selectedOffsets[k]} + 1) : std::to_string(code);
+        json += ", \"digits\": [";
         for (int b = 1; b <= saved.BandCount(); ++b) {
-            const int digit = table && code >= 1 && code <= table.value->CodeCount
-                                  ? table.value->Digits(code, b)
-                                  : 0;
+            const int digit =
+                byOffset ? table.value->DigitOfOffset(saved.selectedOffsets[k], b)
+                : table && code >= 1 && code <= table.value->CodeCount
+                    ? table.value->Digits(code, b)
+                    : 0;
             json += (b == 1 ? "" : ", ") + std::to_string(digit);
         }
         const ColourEntry colour =
@@ -174,7 +186,9 @@ std::string TreatmentJson(const SavedTreatment& saved) {
     for (int value = classes + 1; value <= 254; ++value) {
         if (value > classes + 1) json += ",";
         json += (value - classes - 1) % 8 == 0 ? "\n    " : " ";
-        json += "\"" + ColourText(saved.colours[value]) + "\"";
+        json += '"';
+        json += ColourText(saved.colours[value]);
+        json += '"';
     }
     json += classes < 254 ? "\n  ]\n}\n" : "]\n}\n";
     return json;

@@ -44,6 +44,9 @@ struct SavedTreatment {
     std::vector<int32_t> selectedCodes;  // 1..K, entry 0 unused
     ColourTable colours{};               // the class colour table, 0..255
     std::vector<ColourEntry> wideColours;  // with more than 250 classes: those of 0..K
+    // Of a sparse table, whose codes selectedCodes numbers among those that occurred: the
+    // offset (code - 1) of each code kept, 1..K (entry 0 unused).
+    std::vector<CodeOffset> selectedOffsets;
 
     int BandCount() const { return static_cast<int>(bands.size()); }
     int ClassCount() const {

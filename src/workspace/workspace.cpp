@@ -167,7 +167,7 @@ Status Workspace::Cross(CodeCounts counts, const std::function<Status(Treatment&
         result.size = segmentation->size;
         result.bandSetNumber = segmentation->bandSetNumber;
         TakeCounts(result,
-                   CodeTally{std::move(counts.pixelCount), counts.withoutData, counts.masked});
+                   CodeTally{std::move(counts.pixelCount), counts.withoutData, counts.masked, {}});
         if (Status finished = classes(result); !finished) return finished;
         if (cancelled(0)) return Status::Cancelled();
         const ImageSize size = result.size;

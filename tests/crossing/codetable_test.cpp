@@ -79,6 +79,62 @@ TEST(CodeTable, RefusalGivesTheExactProduct) {
     EXPECT_NE(std::string::npos, refused.message.find("16777216")) << refused.message;
 }
 
+TEST(CodeTable, SparseTablesReachTwoToThe64AndRefuseMoreWithTheirSize) {
+    // 3 segments on 20 bands: past 32 bits, counted where codes occur.
+    const Result<CodeTable> twenty = BuildCodeTable(std::vector<int32_t>(21, 3), true);
+    ASSERT_TRUE(twenty) << twenty.message;
+    EXPECT_TRUE(twenty.value->Sparse());
+    EXPECT_EQ("3486784401", twenty.value->TotalText());
+    EXPECT_EQ(0, twenty.value->CodeCount);  // nothing counted yet
+    // Up to the dense limit a table stays dense, sparse allowed or not.
+    EXPECT_FALSE(BuildCodeTable({0, 4096, 4096}, true).value->Sparse());
+
+    // 4 segments on 32 bands: exactly 2^64 codes, the last one's offset all ones.
+    const Result<CodeTable> whole = BuildCodeTable(std::vector<int32_t>(33, 4), true);
+    ASSERT_TRUE(whole) << whole.message;
+    EXPECT_EQ("18446744073709551616", whole.value->TotalText());
+    CodeTable table = *whole.value;
+    table.Hold({0, 0, ~CodeOffset{0}});
+    EXPECT_EQ(2, table.CodeCount);
+    EXPECT_EQ("18446744073709551616", table.CodeText(2));
+    EXPECT_EQ("1", table.CodeText(1));
+    for (int b = 1; b <= 32; ++b) {
+        EXPECT_EQ(4, table.Digits(2, b));
+        EXPECT_EQ(1, table.Digits(1, b));
+    }
+    // A first band of one segment in a table of 2^64 codes.
+    std::vector<int32_t> oneFirst(34, 4);
+    oneFirst[1] = 1;
+    const Result<CodeTable> single = BuildCodeTable(oneFirst, true);
+    ASSERT_TRUE(single) << single.message;
+    EXPECT_EQ(1, single.value->DigitOfOffset(~CodeOffset{0}, 1));
+    EXPECT_EQ(4, single.value->DigitOfOffset(~CodeOffset{0}, 2));
+
+    std::vector<int32_t> past(33, 4);
+    past[32] = 5;
+    const Result<CodeTable> refused = BuildCodeTable(past, true);
+    ASSERT_FALSE(refused);
+    EXPECT_NE(std::string::npos, refused.message.find("= 23058430092136939520 codes, more than "
+                                                      "the 18446744073709551616"))
+        << refused.message;
+}
+
+TEST(CodeTable, SparseCodeListHoldsTheCodesThatOccurOnly) {
+    std::vector<int32_t> counts(21, 3);
+    counts[20] = 12;  // digits of two figures
+    const Result<CodeTable> built = BuildCodeTable(counts, true);
+    ASSERT_TRUE(built) << built.message;
+    CodeTable table = *built.value;
+    // Codes 1, 12 (last band 12) and the last code 3^19 x 12.
+    table.Hold({0, 0, 11, 13947137603ULL});
+    const std::string ones = "1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t1\t";
+    const std::string threes = "3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t3\t";
+    EXPECT_EQ("1\t" + ones + "1\t\n" + "12\t" + ones + "12\t\n" + "13947137604\t" + threes +
+                  "12\t\n" + "11111111111111111111\t11111111111111111122\t" +
+                  "33333333333333333342\t",
+              MultiTabText(table));
+}
+
 TEST(CodeTable, RefusesABandWithoutSegments) {
     EXPECT_FALSE(BuildCodeTable({0, 3, 0}));
     EXPECT_FALSE(BuildCodeTable({0, -2, 3}));

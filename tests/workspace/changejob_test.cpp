@@ -1,6 +1,6 @@
 // The change between two hand-made 4 x 4 class maps of 10 m cells, worked out by hand: the
 // from-to table with its areas, the change map, the report, the legend that names the classes of
-// each pair from the maps' own legends; maps of other grids refused.
+// each pair from the maps' own legends; the same with 16-bit classes; maps of other grids refused.
 #include "workspace/changejob.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +110,58 @@ TEST_F(ChangeMaps, TheLegendsBesideTheMapsNameTheClassesOfEveryPair) {
     EXPECT_NE(std::string::npos, ReadText(dir.File("change.qml"))
                                      .find("label=\"3 = 3: 3: b1 s3 &lt;dense&gt; &gt; 3: b1 s3 "
                                            "&amp; more\""));
+}
+
+TEST_F(ChangeMaps, SixteenBitMapsCompareAsByteMapsDo) {
+    // The same maps with 16-bit classes: 1 as 300, 2 as 65534, 3 as 255 (a class of its own
+    // here), and 65535 for no class. Pairs take their values in the order of their classes.
+    const auto wide = [](std::vector<double> values) {
+        for (double& value : values)
+            value = value == 1 ? 300 : value == 2 ? 65534 : value == 3 ? 255 : 65535;
+        return values;
+    };
+    RasterExtras extras = OnTheMap();
+    extras.nodata = 65535;
+    const std::string wideFrom = dir.File("2019-16.tif"), wideTo = dir.File("2024-16.tif");
+    ASSERT_TRUE(testing_support::WriteGeoTiff(
+        wideFrom, 4, 4, RasterType::UInt16,
+        {wide({1, 1, 2, 2, 1, 1, 2, 2, 3, 3, 255, 255, 3, 3, 3, 255})}, extras));
+    ASSERT_TRUE(testing_support::WriteGeoTiff(
+        wideTo, 4, 4, RasterType::UInt16,
+        {wide({1, 2, 2, 2, 1, 1, 2, 255, 3, 1, 255, 3, 3, 3, 3, 3})}, extras));
+    tessera::ChangeJob job;
+    ASSERT_TRUE(job.Open(wideFrom, wideTo));
+    ASSERT_TRUE(job.Count());
+    ASSERT_TRUE(job.Save(dir.File("change")));
+    EXPECT_EQ(
+        "from_class,to_class,pixels,area_square_metre\n"
+        "255,255,4,400\n"
+        "255,300,1,100\n"
+        "300,300,3,300\n"
+        "300,65534,1,100\n"
+        "65534,65534,3,300\n"
+        "65534,none,1,100\n"
+        "none,255,2,200\n"
+        "none,none,1,100\n",
+        ReadText(dir.File("change.csv")));
+    const auto map = testing_support::ReadRaster(dir.File("change.tif"));
+    ASSERT_TRUE(map.has_value());
+    EXPECT_EQ((std::vector<double>{3, 4, 5, 5,      //
+                                   3, 3, 5, 255,    //
+                                   1, 2, 255, 255,  //
+                                   1, 1, 1, 255}),
+              map->pixels);
+    EXPECT_NE(std::string::npos,
+              ReadText(dir.File("change.txt")).find("Pixels that keep their class : 10\n"
+                                                    "Pixels that change their class : 2\n"
+                                                    "Pixels without a class in either map : 4\n"));
+    EXPECT_NE(std::string::npos, ReadText(dir.File("change.tif.aux.xml"))
+                                     .find("<Category>300 &gt; 65534</Category>"));
+
+    // A byte map beside a 16-bit one is refused, saying so.
+    EXPECT_EQ("the class maps " + from + " and " + wideTo +
+                  " hold classes of different sizes: Byte and UInt16",
+              job.Open(from, wideTo).message);
 }
 
 TEST_F(ChangeMaps, MapsOfOtherGridsAreRefused) {

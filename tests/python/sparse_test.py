@@ -1,0 +1,142 @@
+"""A band set whose code table passes a 32-bit code (3 segments on 20 bands: 3,486,784,401 codes),
+counted where codes occur, through tessera-batch, tessera.run and tessera.dask.run: the same
+files from each, and the codes, counts, classes, code list and treatment as numpy works them
+out; and a table past 2^64 codes refused with its size."""
+import json
+import os
+import unittest
+
+import numpy as np
+import rasterio
+from rasterio.transform import from_origin
+
+import tessera
+import tessera.dask
+from support import ScratchCase, run_batch
+
+BANDS = 20
+STRETCH = (0, 10200)
+LIMITS = [84, 169, 255]
+
+
+def write_scene(path, bands, patterns, lines=96, columns=104, seed=20):
+    """A UInt16 GeoTIFF of `bands` bands: blocks of 4 x 4 pixels each of one of `patterns`
+    covers (a segment per band), with noise that never crosses a segment's limits, and a few
+    pixels of a cover of their own."""
+    rng = np.random.default_rng(seed)
+    covers = rng.integers(0, 3, size=(patterns, bands))
+    centre = np.array([1680, 5080, 8480])
+    blocks = rng.integers(0, patterns, size=(lines // 4, columns // 4))
+    cover_of_pixel = np.kron(blocks, np.ones((4, 4), dtype=int))
+    data = centre[covers[cover_of_pixel]].transpose(2, 0, 1)
+    for y, x in zip(rng.integers(0, lines, 12), rng.integers(0, columns, 12)):
+        data[:, y, x] = centre[rng.integers(0, 3, size=bands)]
+    data = (data + rng.integers(-600, 600, size=data.shape)).astype(np.uint16)
+    with rasterio.open(path, "w", driver="GTiff", width=columns, height=lines, count=bands,
+                       dtype="uint16", crs="EPSG:32631",
+                       transform=from_origin(600000, 5400000, 10, 10)) as file:
+        file.write(data)
+    return data
+
+
+def expected_digits(data):
+    """Every pixel's segment number 1..3 in each band, as the stretch and limits give it."""
+    gray = np.floor((data.astype(np.float64) - STRETCH[0]) * 255.0 /
+                    (STRETCH[1] - STRETCH[0]) + 0.5).clip(0, 255)
+    return np.searchsorted(np.array(LIMITS), gray, side="left") + 1
+
+
+def codes_of(digits):
+    """Codes 1..3^20, band 1 the most significant digit, as Python's exact integers."""
+    codes = np.zeros(digits.shape[1:], dtype=np.uint64)
+    for band in range(digits.shape[0]):
+        codes = codes * np.uint64(3) + (digits[band] - 1).astype(np.uint64)
+    return codes + np.uint64(1)
+
+
+class TwentyBands(ScratchCase):
+    def choices(self):
+        return dict(method="definition", segments=3, limits=LIMITS,
+                    stretch=f"{STRETCH[0]},{STRETCH[1]}")
+
+    def batch(self, stem, scene, *extra, check=True):
+        c = self.choices()
+        return run_batch(["--out", self.dir / stem, "--method", c["method"], "--segments", 3,
+                          "--stretch", c["stretch"], *extra, "--bands", scene,
+                          "--limits", ",".join(map(str, LIMITS))], check=check)
+
+    def test_codes_past_32_bits_in_every_front_end_as_numpy_counts_them(self):
+        scene = self.dir / "scene.tif"
+        data = write_scene(scene, BANDS, patterns=1000)
+        digits = expected_digits(data)
+        codes = codes_of(digits)
+        held, counts = np.unique(codes, return_counts=True)
+        self.assertGreater(int(held[-1]), 2 ** 31)  # codes past a 32-bit code occur
+        self.assertGreater(len(held), 250)
+        self.assertTrue(np.any(counts == 1))  # codes the minimum leaves out
+        formats = "txt,raw,tif,csv,codes"
+        self.batch("tool", scene, "--min-pixels", 1, "--max-classes", 65534, "--format",
+                   formats, "--save-treatment", self.dir / "tool.json")
+        files = [f"{scene}:{b}" for b in range(1, BANDS + 1)]
+        tessera.run(bands=files, out=str(self.dir / "run"), min_pixels=1, max_classes=65534,
+                    formats=formats.split(","), **self.choices())
+        tessera.dask.run(files, out=str(self.dir / "dask"), min_pixels=1, max_classes=65534,
+                         formats=formats.split(","), chunk_lines=9, **self.choices())
+        for other in ("run", "dask"):
+            self.assertSameFiles(self.dir / other, self.dir / "tool",
+                                 [".raw", ".txt", ".tif", ".csv", "_codes.txt"])
+
+        # The classes: the codes of more than one pixel, ascending.
+        kept = held[counts > 1]
+        report = (self.dir / "tool.txt").read_text()
+        lines = [line.split("\t") for line in report.splitlines()
+                 if line.count("\t") == BANDS + 3 and line.split("\t")[1].isdigit()]
+        self.assertEqual([int(f[1]) for f in lines], list(range(1, len(kept) + 1)))
+        self.assertEqual([int(f[-1]) for f in lines], counts[counts > 1].tolist())
+        first = np.argmax(codes == kept[0])
+        self.assertEqual([int(f) for f in lines[0][2:2 + BANDS]],
+                         digits[:, first // codes.shape[1], first % codes.shape[1]].tolist())
+        where = np.searchsorted(kept, codes)
+        found = (where < len(kept)) & (kept[np.minimum(where, len(kept) - 1)] == codes)
+        classes = np.where(found, where + 1, 65535)
+        raw = np.fromfile(self.dir / "tool.raw", dtype="<u2").reshape(codes.shape)
+        np.testing.assert_array_equal(raw, classes)
+
+        # The code list: the codes that hold pixels, each with its digits, then their readings.
+        listed = (self.dir / "tool_codes.txt").read_text().split("\n")
+        self.assertEqual(len(held) + 1, len(listed))
+        self.assertEqual([int(line.split("\t")[0]) for line in listed[:-1]],
+                         [int(c) for c in held])
+        last = np.argmax(codes == held[-1])
+        self.assertEqual(listed[-2].split("\t")[1:-1],
+                         [str(d) for d in digits[:, last // codes.shape[1],
+                                                 last % codes.shape[1]]])
+        self.assertEqual(len(held), len(listed[-1].split("\t")) - 1)
+
+        # The treatment names each class's code exactly, in the documented form.
+        saved = json.loads((self.dir / "tool.json").read_text())
+        try:
+            import jsonschema
+        except ImportError:
+            jsonschema = None
+        if jsonschema is not None:
+            schema = os.path.join(os.environ["TESSERA_SOURCE"], "docs", "treatment.schema.json")
+            with open(schema) as file:
+                jsonschema.validate(saved, json.load(file))
+        self.assertEqual(3 ** BANDS, saved["code_table"]["code_count"])
+        self.assertEqual([c["code"] for c in saved["classes"]], [int(c) for c in kept])
+
+    def test_a_table_past_two_to_the_64_is_refused_with_its_size(self):
+        scene = self.dir / "wide.tif"
+        write_scene(scene, 28, patterns=3, lines=8, columns=8)
+        status, message = run_batch(["--out", self.dir / "refused", "--method", "definition",
+                                     "--segments", 5, "--stretch", "0,10200", "--bands", scene,
+                                     "--limits", "50,100,150,200,255"], check=False)
+        # 5 segments on 28 bands: 5^28 codes.
+        self.assertEqual(2, status, message)
+        self.assertIn(str(5 ** 28) + " codes, more than the " + str(2 ** 64), message)
+        self.assertFalse((self.dir / "refused.txt").exists())
+
+
+if __name__ == "__main__":
+    unittest.main()
