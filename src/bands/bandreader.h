@@ -91,12 +91,12 @@ class BandReader {
 
 // BandReader::ReadLines for every reader at once (lines[i], nodata[i] for readers[i]; nodata[i]
 // may be null): the bands of one pixel-interleaved raster are read together, in one read of
-// their file. `turn` of `turns`: as RasterSource::ReadLinesTogether.
+// their file. `turn` of `turns`: as DecodedGroup::ReadLinesTogether.
 Status ReadLinesTogether(const std::vector<const BandReader*>& readers, int first, int count,
                          uint8_t* const* lines, uint8_t* const* nodata, int turn = 0,
                          int turns = 1);
 // The own stretch of every raster band of `readers` that has none yet, all read through
-// together strip by strip (RasterSource::ChooseStretchesTogether).
+// together strip by strip (ChooseStretchesTogether of stretchchoice.h).
 Status ChooseStretchesTogether(const std::vector<BandReader*>& readers, int threads);
 
 // Bytes of GDAL's block cache that strips read from these bands at once need: a row of blocks

@@ -320,7 +320,7 @@ void MapSideFiles::AddTo(FileSet& set) {
         if (staged->written)
             set.Add(staged->path, staged->file);
         else
-            set.Fail(staged->path);
+            set.AddUnwritten(staged->path);
     }
     if (wanted_.legend && !wanted_.style) set.Remove(stem_ + kStyleSuffix);
 }

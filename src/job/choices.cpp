@@ -1,3 +1,6 @@
+// Longer than the other files of the core on purpose: every choice's declaration, its help
+// text and the reading and checking of a job's choices stand together, so that a choice is
+// added, described and checked in one place.
 #include "job/choices.h"
 
 #include <cerrno>

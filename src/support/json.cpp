@@ -97,7 +97,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
         }
         JsonValue& object = *open_.back();
         if (object.Find(name) != nullptr)
-            return Fail(quote, "the member \"" + name + "\" is given twice");
+            return Refuse(quote, "the member \"" + name + "\" is given twice");
         object.members.push_back(JsonMember{std::move(name), JsonValue{}});
         expect_ = Expect::Colon;
         mark_ = read;
@@ -126,32 +126,32 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
         const char c = at < text_.size() ? text_[at] : '\0';
         switch (expect) {
             case Expect::End:
-                return Fail(at, "unexpected text after the document");
+                return Refuse(at, "unexpected text after the document");
             case Expect::Colon:
-                return Fail(at, "expected ':'");
+                return Refuse(at, "expected ':'");
             case Expect::NextItem:
-                return Fail(at, "expected ',' or ']'");
+                return Refuse(at, "expected ',' or ']'");
             case Expect::NextMember:
-                return Fail(at, "expected ',' or '}'");
+                return Refuse(at, "expected ',' or '}'");
             case Expect::Name:
-                if (c != '"') return Fail(at, "expected a member's name");
+                if (c != '"') return Refuse(at, "expected a member's name");
                 return StringFault(fault, offending);
             case Expect::Value:
                 break;
         }
-        if (open_.size() > kMaximumDepth) return Fail(at, "nested too deeply");
-        if (at >= text_.size()) return Fail(at, "unexpected end of the text");
+        if (open_.size() > kMaximumDepth) return Refuse(at, "nested too deeply");
+        if (at >= text_.size()) return Refuse(at, "unexpected end of the text");
         if (c == '"') return StringFault(fault, offending);
         if (c == '-' || (c >= '0' && c <= '9')) {
-            if (fault.id == 406) return Fail(at, "a number too large");
+            if (fault.id == 406) return Refuse(at, "a number too large");
             const std::string why = fault.what();
             if (why.find("after '.'") != std::string::npos)
-                return Fail(offending, "a number needs digits after its point");
+                return Refuse(offending, "a number needs digits after its point");
             if (why.find("exponent") != std::string::npos)
-                return Fail(offending, "a number needs digits in its exponent");
-            return Fail(offending, "a number needs digits");
+                return Refuse(offending, "a number needs digits in its exponent");
+            return Refuse(offending, "a number needs digits");
         }
-        return Fail(at, "expected a value");
+        return Refuse(at, "expected a value");
     }
 
   private:
@@ -167,18 +167,18 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
         const std::string why = fault.what();
         if (offending >= text_.size()) {
             if (why.find("'\\u'") != std::string::npos)
-                return Fail(offending, "unexpected end of the text");
-            return Fail(offending, "a string without its closing quote");
+                return Refuse(offending, "unexpected end of the text");
+            return Refuse(offending, "a string without its closing quote");
         }
         if (why.find("control character") != std::string::npos)
-            return Fail(offending, "a control character inside a string");
+            return Refuse(offending, "a control character inside a string");
         if (why.find("'\\u' must be followed") != std::string::npos)
-            return Fail(offending, "\\u needs four hexadecimal digits");
+            return Refuse(offending, "\\u needs four hexadecimal digits");
         if (why.find("surrogate") != std::string::npos)
-            return Fail(offending, "a \\u escape that is half of a pair");
+            return Refuse(offending, "a \\u escape that is half of a pair");
         if (why.find("UTF-8") != std::string::npos)
-            return Fail(offending, "a byte that is no UTF-8 inside a string");
-        return Fail(offending, "an unknown escape in a string");
+            return Refuse(offending, "a byte that is no UTF-8 inside a string");
+        return Refuse(offending, "an unknown escape in a string");
     }
 
     // The value read where one was expected; false when it lies too deep.
@@ -205,7 +205,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     bool Scalar(JsonValue value) {
         const size_t start = Start();
-        if (!Place(std::move(value))) return Fail(start, "nested too deeply");
+        if (!Place(std::move(value))) return Refuse(start, "nested too deeply");
         Ended();
         mark_ = read;
         return true;
@@ -218,7 +218,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
         value.kind = JsonValue::Kind::Number;
         value.numberText = text_.substr(start, end - start);
         value.number = std::strtod(value.numberText.c_str(), nullptr);
-        if (!Place(std::move(value))) return Fail(start, "nested too deeply");
+        if (!Place(std::move(value))) return Refuse(start, "nested too deeply");
         Ended();
         mark_ = end;
         return true;
@@ -227,7 +227,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
         JsonValue value;
         value.kind = kind;
         JsonValue* placed = Place(std::move(value));
-        if (!placed) return Fail(read - 1, "nested too deeply");
+        if (!placed) return Refuse(read - 1, "nested too deeply");
         open_.push_back(placed);
         expect_ = kind == JsonValue::Kind::Array ? Expect::Value : Expect::Name;
         mark_ = read;
@@ -247,7 +247,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
             ++at;
         return at;
     }
-    bool Fail(size_t at, const std::string& why) {
+    bool Refuse(size_t at, const std::string& why) {
         if (!error.empty()) return false;
         int line = 1, column = 1;
         for (size_t k = 0; k < at && k < text_.size(); ++k) {

@@ -359,7 +359,7 @@ void FileSet::Remove(const std::string& path) {
     entries_.push_back({path, nullptr, nullptr});
 }
 
-void FileSet::Fail(const std::string& path) {
+void FileSet::AddUnwritten(const std::string& path) {
     entries_.push_back({path, nullptr, nullptr, true});
 }
 

@@ -114,7 +114,7 @@ class FileSet {
     void Remove(const std::string& path);
     // A file of the save that could not be written: it keeps the whole set out, and Commit
     // names it in its place among the others.
-    void Fail(const std::string& path);
+    void AddUnwritten(const std::string& path);
     // Puts every file in place, or none: false, with the name of every file that could not be
     // written in `failed` (or of the first that could not be put in place). A file of the save
     // named in `failed` already (one that could not even be staged) keeps the whole set out.

@@ -191,12 +191,12 @@ Status ChangeJob::Save(const std::string& stem) {
         if (made)
             set.Add(stem + ".tif", geotiffName);
         else
-            set.Fail(stem + ".tif");
+            set.AddUnwritten(stem + ".tif");
         for (const auto& text : texts) {
             if (text->written)
                 set.Add(text->path, text->file);
             else
-                set.Fail(text->path);
+                set.AddUnwritten(text->path);
         }
         set.Commit(failed);
         return CollectedSaveStatus(failed);

@@ -129,7 +129,7 @@ void RasterPair::AddBitmap(FileSet& set) {
     if (bitmapFits_)
         set.Add(stem_ + ".bmp", bitmapFile_);
     else
-        set.Fail(stem_ + ".bmp");
+        set.AddUnwritten(stem_ + ".bmp");
 }
 
 void RasterPair::AddRaw(FileSet& set) {
@@ -242,7 +242,7 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
                              treatment_.maskedPixels, treatment_.applied)))
             set.Add(path, *report_);
         else
-            set.Fail(path);
+            set.AddUnwritten(path);
     }
     rasters_.AddRaw(set);
     if (map_) {
@@ -252,7 +252,7 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
             if (closed)
                 set.Add(stem_ + ".tif", map_->geotiffName);
             else
-                set.Fail(stem_ + ".tif");
+                set.AddUnwritten(stem_ + ".tif");
         }
         if (map_->tabled) {
             if (!progress.Step(kStageLegend, 0, 1)) return Status::Cancelled();
@@ -277,7 +277,7 @@ Status ResultWriter::Stage(FileSet& set, std::vector<RasterPair*> others, Progre
         if (codes_->Open(path) && WriteMultiTab(*codes_, treatment_.table, &treatment_.pixelCount))
             set.Add(path, *codes_);
         else
-            set.Fail(path);
+            set.AddUnwritten(path);
     }
     return Status::Ok();
 }
@@ -301,7 +301,7 @@ void SegmentedWriter::Stage(FileSet& set) {
     if (StageText(descriptor_, stem_ + ".txt", LongDescriptorText(size_)))
         set.Add(stem_ + ".txt", descriptor_);
     else
-        set.Fail(stem_ + ".txt");
+        set.AddUnwritten(stem_ + ".txt");
     rasters_.AddRaw(set);
 }
 

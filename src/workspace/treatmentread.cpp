@@ -24,7 +24,7 @@ class FieldReader {
     bool Failed() const { return !error_.empty(); }
     const std::string& Error() const { return error_; }
 
-    bool Fail(const std::string& field, const std::string& why) {
+    bool Refuse(const std::string& field, const std::string& why) {
         if (error_.empty()) error_ = "the treatment " + path_ + ": " + field + " " + why;
         return false;
     }
@@ -34,13 +34,13 @@ class FieldReader {
         const JsonValue* value = object.Find(name);
         const std::string full = field.empty() ? name : field + "." + name;
         if (value == nullptr) {
-            Fail(full, "is missing");
+            Refuse(full, "is missing");
             return nullptr;
         }
         if (nullable && value->kind == Kind::Null) return value;
         if (value->kind != kind) {
-            Fail(full, std::string("needs ") + JsonKindName(kind) + (nullable ? " or null" : "") +
-                           ", not " + JsonKindName(value->kind));
+            Refuse(full, std::string("needs ") + JsonKindName(kind) + (nullable ? " or null" : "") +
+                             ", not " + JsonKindName(value->kind));
             return nullptr;
         }
         return value;
@@ -53,8 +53,8 @@ class FieldReader {
         const std::string full = field.empty() ? name : field + "." + name;
         const std::optional<int64_t> whole = value->Whole();
         if (!whole || *whole < low || *whole > high) {
-            Fail(full, "needs a whole number from " + std::to_string(low) + " to " +
-                           std::to_string(high) + ", not " + value->numberText);
+            Refuse(full, "needs a whole number from " + std::to_string(low) + " to " +
+                             std::to_string(high) + ", not " + value->numberText);
             return std::nullopt;
         }
         return whole;
@@ -100,10 +100,10 @@ std::optional<ColourEntry> ColourOf(const std::string& text) {
 
 bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& field, int b,
               SavedBand& band) {
-    if (item.kind != Kind::Object) return reader.Fail(field, "needs an object");
+    if (item.kind != Kind::Object) return reader.Refuse(field, "needs an object");
     const std::optional<int64_t> number = reader.Whole(item, field, "band", 1, kMaximumJobBands);
     if (!number) return false;
-    if (*number != b) return reader.Fail(field + ".band", "needs " + std::to_string(b));
+    if (*number != b) return reader.Refuse(field + ".band", "needs " + std::to_string(b));
     const JsonValue* file = reader.Member(item, field, "file", Kind::String);
     if (file == nullptr) return false;
     band.file = file->string;
@@ -118,15 +118,15 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
     if (dataType == nullptr) return false;
     band.dataType = dataType->string;
     const JsonValue* nodata = item.Find("nodata");
-    if (nodata == nullptr) return reader.Fail(field + ".nodata", "is missing");
+    if (nodata == nullptr) return reader.Refuse(field + ".nodata", "is missing");
     if (nodata->kind == Kind::Number) {
         band.nodata = nodata->number;
     } else if (nodata->kind == Kind::String) {
         band.nodata = ParseNodataValue(nodata->string);
         if (!band.nodata || std::isfinite(*band.nodata))
-            return reader.Fail(field + ".nodata", "needs a number, \"nan\", \"inf\" or \"-inf\"");
+            return reader.Refuse(field + ".nodata", "needs a number, \"nan\", \"inf\" or \"-inf\"");
     } else if (nodata->kind != Kind::Null) {
-        return reader.Fail(field + ".nodata", "needs a number, a string or null");
+        return reader.Refuse(field + ".nodata", "needs a number, a string or null");
     }
     const JsonValue* stretch = reader.Member(item, field, "stretch", Kind::Object, true);
     if (stretch == nullptr) return false;
@@ -135,7 +135,7 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
         const std::optional<double> low = reader.Number(*stretch, at, "minimum");
         const std::optional<double> high = reader.Number(*stretch, at, "maximum");
         if (!low || !high) return false;
-        if (!(*low < *high)) return reader.Fail(at, "needs a minimum lower than its maximum");
+        if (!(*low < *high)) return reader.Refuse(at, "needs a minimum lower than its maximum");
         band.stretch = StretchRange{*low, *high};
         const JsonValue* percentiles =
             reader.Member(*stretch, at, "percentiles", Kind::Array, true);
@@ -144,8 +144,8 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
             const auto& p = percentiles->items;
             if (p.size() != 2 || p[0].kind != Kind::Number || p[1].kind != Kind::Number ||
                 !(p[0].number >= 0 && p[0].number < p[1].number && p[1].number <= 100))
-                return reader.Fail(at + ".percentiles",
-                                   "needs two increasing numbers from 0 to 100");
+                return reader.Refuse(at + ".percentiles",
+                                     "needs two increasing numbers from 0 to 100");
             band.percentiles = PercentileRange{p[0].number, p[1].number};
         }
     }
@@ -156,7 +156,7 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
         const std::optional<double> offset = reader.Number(*scaling, field + ".scaling", "offset");
         if (!scale || !offset) return false;
         if (*scale == 0)
-            return reader.Fail(field + ".scaling.scale", "needs a number other than 0");
+            return reader.Refuse(field + ".scaling.scale", "needs a number other than 0");
         band.scaling = Scaling{*scale, *offset};
     }
     const JsonValue* method = reader.Member(item, field, "method", Kind::String);
@@ -168,9 +168,10 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
     else if (method->string == "definition")
         band.type = Definition;
     else
-        return reader.Fail(field + ".method",
-                           "needs \"segmentation\", \"equipopulation\" or \"definition\", not \"" +
-                               method->string + "\"");
+        return reader.Refuse(
+            field + ".method",
+            "needs \"segmentation\", \"equipopulation\" or \"definition\", not \"" +
+                method->string + "\"");
     const std::optional<int64_t> count =
         reader.Whole(item, field, "segment_count", 1, kMaximumSegmentCount);
     if (!count) return false;
@@ -179,25 +180,25 @@ bool ReadBand(FieldReader& reader, const JsonValue& item, const std::string& fie
     if (natives == nullptr) return false;
     for (const JsonValue& native : natives->items) {
         if (native.kind != Kind::Number)
-            return reader.Fail(field + ".typed_native_limits", "needs numbers");
+            return reader.Refuse(field + ".typed_native_limits", "needs numbers");
         band.nativeLimits.push_back(native.number);
     }
     const JsonValue* segments = reader.Member(item, field, "segments", Kind::Array);
     if (segments == nullptr) return false;
     if (static_cast<int>(segments->items.size()) != band.count)
-        return reader.Fail(field + ".segments", "needs " + std::to_string(band.count) +
-                                                    " segments (its segment_count), not " +
-                                                    std::to_string(segments->items.size()));
+        return reader.Refuse(field + ".segments", "needs " + std::to_string(band.count) +
+                                                      " segments (its segment_count), not " +
+                                                      std::to_string(segments->items.size()));
     band.limits.lower.assign(static_cast<size_t>(band.count) + 1, 0);
     band.limits.upper.assign(static_cast<size_t>(band.count) + 1, 0);
     for (int j = 1; j <= band.count; ++j) {
         const JsonValue& segment = segments->items[static_cast<size_t>(j - 1)];
         const std::string at = field + ".segments[" + std::to_string(j - 1) + "]";
-        if (segment.kind != Kind::Object) return reader.Fail(at, "needs an object");
+        if (segment.kind != Kind::Object) return reader.Refuse(at, "needs an object");
         const std::optional<int64_t> s =
             reader.Whole(segment, at, "segment", 1, kMaximumSegmentCount);
         if (!s) return false;
-        if (*s != j) return reader.Fail(at + ".segment", "needs " + std::to_string(j));
+        if (*s != j) return reader.Refuse(at + ".segment", "needs " + std::to_string(j));
         const int64_t limit = int64_t{1} << 40;
         const std::optional<int64_t> low = reader.Whole(segment, at, "gray_min", -limit, limit);
         const std::optional<int64_t> high = reader.Whole(segment, at, "gray_max", -limit, limit);
@@ -318,7 +319,7 @@ Status ReadClasses(FieldReader& reader, const JsonValue& root, const std::string
         const JsonValue& item = classes->items[static_cast<size_t>(c - 1)];
         const std::string at = "classes[" + std::to_string(c - 1) + "]";
         if (item.kind != Kind::Object) {
-            reader.Fail(at, "needs an object");
+            reader.Refuse(at, "needs an object");
             return Status::Failure(reader.Error());
         }
         const std::optional<int64_t> number = reader.Whole(item, at, "class", 1, mostClasses);
