@@ -299,8 +299,10 @@ class RefusalsOnFiles(ScratchCase):
         self.assertEqual(3, done.returncode)
         self.assertIn("cut.tif band 1 cannot be loaded: GDAL cannot read its line 201",
                       done.stderr)
+        # On the cluster, the first window that fails to read is the one named: a line of the
+        # strips past the cut either way.
         self.refused_alike(str(scene), ValueError,
-                           "cut.tif band 1 cannot be loaded: GDAL cannot read its line 201")
+                           "cut.tif band 1 cannot be loaded: GDAL cannot read its line [23]01")
 
 
 class Refusals(ScratchCase):
