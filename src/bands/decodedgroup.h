@@ -5,9 +5,11 @@
 // levels and marks.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "bands/rasterband.h"
 #include "support/status.h"
 
 namespace tessera {
@@ -95,5 +97,16 @@ std::vector<const Group*> GroupsInTurn(const std::vector<Group>& groups, int tur
         ordered.push_back(&groups[(start + i) % groups.size()]);
     return ordered;
 }
+
+// The pixels of a warped view that its file does not cover: alpha 0. Made where the view is
+// opened; its alpha band is read as any band is, through its group (and its kept values).
+class Coverage : public PixelExclusion {
+  public:
+    explicit Coverage(std::shared_ptr<RasterSource> alpha) : alpha_(std::move(alpha)) {}
+    Status Mark(int first, int count, int x0, int width, uint8_t* masked) const override;
+
+  private:
+    std::shared_ptr<RasterSource> alpha_;
+};
 
 }  // namespace tessera

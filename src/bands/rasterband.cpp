@@ -56,24 +56,6 @@ Status ExcludedIn(const PixelExclusion* exclusion, int first, int count, int x0,
 
 }  // namespace
 
-// The pixels of a warped view that its file does not cover: alpha 0.
-class Coverage : public PixelExclusion {
-  public:
-    explicit Coverage(std::shared_ptr<RasterSource> alpha) : alpha_(std::move(alpha)) {}
-    Status Mark(int first, int count, int x0, int width, uint8_t* masked) const override {
-        const size_t cells = static_cast<size_t>(count) * static_cast<size_t>(width);
-        thread_local std::vector<double> values;
-        values.resize(cells);
-        if (Status read = alpha_->ReadValues(first, count, x0, width, values.data()); !read)
-            return read;
-        for (size_t i = 0; i < cells; ++i) masked[i] = values[i] == 0 ? 1 : 0;
-        return Status::Ok();
-    }
-
-  private:
-    std::shared_ptr<RasterSource> alpha_;
-};
-
 // One open dataset, shared by the sources of the bands of its file.
 struct RasterSource::Handles {
     ~Handles() {
@@ -357,19 +339,16 @@ void* RasterSource::DatasetFor(int worker, std::unique_lock<std::mutex>& lock) c
     return own ? own : handles_->dataset;
 }
 
+bool RasterSource::ReadBytes(int first, int count, uint8_t* lines) const {
+    const std::lock_guard<std::mutex> lock(handles_->reading);
+    const QuietGdalErrors quiet;
+    return Api().readBand(band_, 0, first, size_.columns, count, lines, kGdalBytes) != 0;
+}
+
 void RasterSource::Scale(double* values, size_t count) const {
     if (!scaling_) return;
     const Scaling scaling = *scaling_;
     for (size_t i = 0; i < count; ++i) values[i] = PhysicalValue(values[i], scaling);
-}
-
-bool RasterSource::ReadNative(int first, int count, double* values) const {
-    return DecodedGroup({this}).Read({first, count, 0, size_.columns}, values);
-}
-
-Status RasterSource::ReadValues(int first, int count, int x0, int width, double* values) const {
-    if (DecodedGroup({this}).Read({first, count, x0, width}, values)) return Status::Ok();
-    return ReadFailure(first, count);
 }
 
 int RasterSource::WindowColumns() const {
@@ -393,40 +372,6 @@ void RasterSource::KeepDecoded(std::shared_ptr<KeptValues> kept,
                                std::shared_ptr<KeptValues> coverage) {
     kept_ = std::move(kept);
     if (coverageSource_) coverageSource_->kept_ = std::move(coverage);
-}
-
-Status RasterSource::CountValues(std::vector<int64_t>& counts, int64_t& lowest, int from,
-                                 int lines) const {
-    const KeptValues::Kind kind = KeptValues::KindOf(dataType_);
-    const bool whole = kind == KeptValues::Kind::U8 || kind == KeptValues::Kind::I8 ||
-                       kind == KeptValues::Kind::U16 || kind == KeptValues::Kind::I16;
-    if (!whole || scaling_)
-        return Status::Failure(RasterRefusal(
-            path_, rasterBand_,
-            "percentiles over several scenes are taken of whole numbers of at most 16 bits "
-            "without a scale, and it holds " +
-                (scaling_ ? "physical values" : dataType_ + " values")));
-    const bool wide = kind == KeptValues::Kind::U16 || kind == KeptValues::Kind::I16;
-    const bool isSigned = kind == KeptValues::Kind::I8 || kind == KeptValues::Kind::I16;
-    const int64_t entries = wide ? 65536 : 256;
-    lowest = isSigned ? -entries / 2 : 0;
-    counts.assign(static_cast<size_t>(entries), 0);
-    const int stripLines = std::max(1, (1 << 16) / std::max(size_.columns, 1));
-    std::vector<double> values(static_cast<size_t>(stripLines) * size_.columns);
-    std::vector<uint8_t> skip;
-    const int begin = std::clamp(from, 0, size_.lines);
-    const int end = lines < 0 ? size_.lines : std::clamp(from + lines, begin, size_.lines);
-    for (int first = begin; first < end; first += stripLines) {
-        const int count = std::min(stripLines, end - first);
-        const size_t cells = static_cast<size_t>(count) * size_.columns;
-        if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
-        if (Status read = Excluded(first, count, 0, size_.columns, skip); !read) return read;
-        for (size_t i = 0; i < cells; ++i) {
-            if (IsNodata(values[i]) || (!skip.empty() && skip[i] != 0)) continue;
-            ++counts[static_cast<size_t>(static_cast<int64_t>(values[i]) - lowest)];
-        }
-    }
-    return Status::Ok();
 }
 
 bool RasterSource::ReadsFromKept() const {
@@ -467,35 +412,6 @@ void RasterSource::KeepDecodedValues(const std::vector<RasterSource*>& sources, 
 
 std::shared_ptr<const GrayTable> RasterSource::TableOfGray() const {
     return grayTables_.Get(KeptValues::KindOf(dataType_), scaling_, ConversionToGray());
-}
-
-Status RasterSource::ReadFailure(int first, int count) const {
-    // The first line that fails: the strip decoded again line by line, as GDAL reads lines.
-    int failed = first;
-    std::vector<double> line(static_cast<size_t>(size_.columns));
-    const auto decode = [&](int y) {
-        return DecodedGroup({this}).Decode({y, 1, 0, size_.columns}, line.data());
-    };
-    for (int y = first; y < first + count; ++y) {
-        if (!decode(y)) {
-            failed = y;
-            break;
-        }
-    }
-    std::string why;
-    {
-        const QuietGdalErrors quiet;
-        Api().resetError();
-        decode(failed);
-        why = Api().lastErrorMessage();
-    }
-    while (!why.empty() && (why.back() == '.' || why.back() == '\n')) why.pop_back();
-    // GDAL names the file and the band again: the refusal already does.
-    const std::string named = path_ + ", band " + std::to_string(rasterBand_) + ": ";
-    if (why.compare(0, named.size(), named) == 0) why.erase(0, named.size());
-    return Status::Failure(RasterRefusal(path_, rasterBand_,
-                                         "GDAL cannot read its line " + std::to_string(failed + 1) +
-                                             (why.empty() ? std::string() : " (" + why + ")")));
 }
 
 std::optional<double> RasterSource::NodataAsRead() const {
@@ -547,37 +463,6 @@ GrayConversion RasterSource::ConversionToGray() const {
 void RasterSource::ToGray(const double* values, size_t cells, uint8_t* lines,
                           uint8_t* nodata) const {
     ValuesToGray(values, cells, ConversionToGray(), lines, nodata);
-}
-
-Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
-    if (count <= 0) return Status::Ok();
-    const size_t cells = static_cast<size_t>(count) * size_.columns;
-    if (ReadsFromKept()) {
-        const std::shared_ptr<const GrayTable> table = TableOfGray();
-        if (kept_->ReadThrough(first, count, 0, size_.columns, table->gray.data(),
-                               table->marks.data(), table->lowest, lines,
-                               static_cast<size_t>(size_.columns), nodata)) {
-            if (nodata && Excludes()) return MarkExclusions(first, count, 0, size_.columns, nodata);
-            return Status::Ok();
-        }
-    }
-    // A band whose values are kept is read from them, as gray levels by the same rule.
-    if ((isByte_ && !kept_) || (!isByte_ && !stretch_)) {
-        bool read = false;
-        {
-            const std::lock_guard<std::mutex> lock(handles_->reading);
-            const QuietGdalErrors quiet;
-            read = Api().readBand(band_, 0, first, size_.columns, count, lines, kGdalBytes) != 0;
-        }
-        if (!read) return ReadFailure(first, count);
-        if (nodata) MarkGrayNodata(lines, cells, nodata_, nodata);
-    } else {
-        std::vector<double> values(cells);
-        if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
-        ToGray(values.data(), cells, lines, nodata);
-    }
-    if (nodata && Excludes()) return MarkExclusions(first, count, 0, size_.columns, nodata);
-    return Status::Ok();
 }
 
 void MarkGrayNodata(const uint8_t* gray, size_t count, const std::optional<double>& value,

@@ -245,6 +245,9 @@ class RasterSource {
     Status TakePercentileStretch();
     PercentileBand PercentileBandOf() const;
     void Scale(double* values, size_t count) const;
+    // Lines first..first + count - 1 as GDAL reads them as bytes (an 8-bit band, or one without
+    // its stretch yet); false when GDAL cannot.
+    bool ReadBytes(int first, int count, uint8_t* lines) const;
     // The marks the coverage and the masks give a window's pixels (kNodataMark, kMaskedMark),
     // in `flags` (none when neither is set); MarkExclusions puts them where marks holds 0.
     Status Excluded(int first, int count, int x0, int width, std::vector<uint8_t>& flags) const;
