@@ -1,7 +1,8 @@
 #pragma once
 // Bands of the rasters GDAL reads (GeoTIFF and the rest): the file held open and the facts of
 // one band of it, read a strip at a time, native values of other types than 8 bits stretched to
-// gray levels. Windows of several bands decoded together are decodedgroup.h's; choosing the
+// gray levels. The reads of windows (one band's or several decoded together) are defined in
+// decodedgroup.cpp, which calls into this file and never the other way; choosing the
 // stretch is stretchchoice.h's (with the steps of one band declared here); the gray-level
 // tables of kept values are graytable.h's.
 #include <cstddef>
