@@ -7,43 +7,24 @@ import os
 import unittest
 
 import numpy as np
-import rasterio
-from rasterio.transform import from_origin
 
 import tessera
 import tessera.dask
-from support import ScratchCase, run_batch
+from support import (COVER_LIMITS as LIMITS, COVER_STRETCH as STRETCH, ScratchCase,
+                     cover_digits, run_batch, write_land_covers)
 
 BANDS = 20
-STRETCH = (0, 10200)
-LIMITS = [84, 169, 255]
 
 
 def write_scene(path, bands, patterns, lines=96, columns=104, seed=20):
     """A UInt16 GeoTIFF of `bands` bands: blocks of 4 x 4 pixels each of one of `patterns`
-    covers (a segment per band), with noise that never crosses a segment's limits, and a few
-    pixels of a cover of their own."""
-    rng = np.random.default_rng(seed)
-    covers = rng.integers(0, 3, size=(patterns, bands))
-    centre = np.array([1680, 5080, 8480])
-    blocks = rng.integers(0, patterns, size=(lines // 4, columns // 4))
-    cover_of_pixel = np.kron(blocks, np.ones((4, 4), dtype=int))
-    data = centre[covers[cover_of_pixel]].transpose(2, 0, 1)
-    for y, x in zip(rng.integers(0, lines, 12), rng.integers(0, columns, 12)):
-        data[:, y, x] = centre[rng.integers(0, 3, size=bands)]
-    data = (data + rng.integers(-600, 600, size=data.shape)).astype(np.uint16)
-    with rasterio.open(path, "w", driver="GTiff", width=columns, height=lines, count=bands,
-                       dtype="uint16", crs="EPSG:32631",
-                       transform=from_origin(600000, 5400000, 10, 10)) as file:
-        file.write(data)
-    return data
+    covers, and a few pixels of a cover of their own."""
+    return write_land_covers(path, bands, patterns, lines, columns, seed, block=4, speckles=12)
 
 
 def expected_digits(data):
     """Every pixel's segment number 1..3 in each band, as the stretch and limits give it."""
-    gray = np.floor((data.astype(np.float64) - STRETCH[0]) * 255.0 /
-                    (STRETCH[1] - STRETCH[0]) + 0.5).clip(0, 255)
-    return np.searchsorted(np.array(LIMITS), gray, side="left") + 1
+    return cover_digits(data) + 1
 
 
 def codes_of(digits):

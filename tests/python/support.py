@@ -136,3 +136,40 @@ def write_scene(path, lines=2000, columns=2000, bands=4, seed=7):
             noise = rng.normal(0, 0.15, size=(lines, columns)).astype(np.float32)
             values = (mix + noise - mix.min()) * (9000 / (mix.max() - mix.min() + 1)) + 1000
             target.write(values.astype(np.uint16), b + 1)
+
+
+# Land-cover scenes of 3 segments a band: a stretch of 0..10200 (reflectance x 10000, as L2A
+# products store it) and the gray upper limits of the three segments.
+COVER_STRETCH = (0, 10200)
+COVER_LIMITS = [84, 169, 255]
+
+
+def write_land_covers(path, bands, patterns, lines, columns, seed, block, speckles=0):
+    """A UInt16 GeoTIFF on a UTM grid of 10 m pixels: blocks of `block` x `block` pixels, each
+    of one of `patterns` covers (a segment per band), with noise that never crosses a segment's
+    limits, and `speckles` pixels of a cover of their own. Returns the values."""
+    import rasterio
+    from rasterio.transform import from_origin
+    rng = np.random.default_rng(seed)
+    covers = rng.integers(0, 3, size=(patterns, bands))
+    # Reflectances in the middle of each segment's native range (gray 42, 127, 212).
+    centre = np.array([1680, 5080, 8480])
+    blocks = rng.integers(0, patterns, size=(lines // block, columns // block))
+    cover_of_pixel = np.kron(blocks, np.ones((block, block), dtype=int))
+    data = centre[covers[cover_of_pixel]].transpose(2, 0, 1)
+    if speckles:
+        for y, x in zip(rng.integers(0, lines, speckles), rng.integers(0, columns, speckles)):
+            data[:, y, x] = centre[rng.integers(0, 3, size=bands)]
+    data = (data + rng.integers(-600, 600, size=data.shape)).astype(np.uint16)
+    with rasterio.open(path, "w", driver="GTiff", width=columns, height=lines, count=bands,
+                       dtype="uint16", crs="EPSG:32631",
+                       transform=from_origin(600000, 5400000, 10, 10)) as file:
+        file.write(data)
+    return data
+
+
+def cover_digits(data):
+    """Every pixel's segment number 0..2 in each band, as the stretch and limits give it."""
+    gray = np.floor((data.astype(np.float64) - COVER_STRETCH[0]) * 255.0 /
+                    (COVER_STRETCH[1] - COVER_STRETCH[0]) + 0.5).clip(0, 255)
+    return np.searchsorted(np.array(COVER_LIMITS), gray, side="left")

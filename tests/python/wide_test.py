@@ -9,11 +9,11 @@ import unittest
 import dask.array as da
 import numpy as np
 import rasterio
-from rasterio.transform import from_origin
 
 import tessera
 import tessera.dask
-from support import ScratchCase, run_batch
+from support import (COVER_LIMITS as LIMITS, COVER_STRETCH as STRETCH, ScratchCase,
+                     cover_digits, run_batch, write_land_covers)
 
 BANDS = 12
 # What a headless QGIS makes of STEM.tif styled by STEM.qml (argv[1] = STEM), as JSON.
@@ -36,35 +36,18 @@ print(json.dumps({"renderer": renderer.type(), "values": [int(i.value) for i in 
                   "last_label": items[-1].label,
                   "nodata_transparent": renderer.rasterTransparency().alphaValue(65535) == 0}))
 """
-STRETCH = (0, 10200)   # reflectance x 10000, as L2A products store it
-LIMITS = [84, 169, 255]  # gray upper limits of the three segments of every band
 
 
 def write_sentinel_like(path, patterns, lines=96, columns=128, seed=12):
     """A 12-band UInt16 GeoTIFF on a UTM grid of 10 m pixels: blocks of 8 x 8 pixels, each of
-    one of `patterns` land covers (a segment per band), with a little noise that never crosses
-    a segment's limits."""
-    rng = np.random.default_rng(seed)
-    covers = rng.integers(0, 3, size=(patterns, BANDS))
-    # Reflectances in the middle of each segment's native range (gray 42, 127, 212).
-    centre = np.array([1680, 5080, 8480])
-    blocks = rng.integers(0, patterns, size=(lines // 8, columns // 8))
-    cover_of_pixel = np.kron(blocks, np.ones((8, 8), dtype=int))
-    data = centre[covers[cover_of_pixel]].transpose(2, 0, 1)
-    data = (data + rng.integers(-600, 600, size=data.shape)).astype(np.uint16)
-    with rasterio.open(path, "w", driver="GTiff", width=columns, height=lines, count=BANDS,
-                       dtype="uint16", crs="EPSG:32631",
-                       transform=from_origin(600000, 5400000, 10, 10)) as file:
-        file.write(data)
-    return data
+    one of `patterns` land covers (a segment per band)."""
+    return write_land_covers(path, BANDS, patterns, lines, columns, seed, block=8)
 
 
 def expected_codes(data):
     """Every pixel's code (1..3^12, band 1 the most significant digit) as the stretch and the
     definition limits give it."""
-    gray = np.floor((data.astype(np.float64) - STRETCH[0]) * 255.0 /
-                    (STRETCH[1] - STRETCH[0]) + 0.5).clip(0, 255)
-    digit = np.searchsorted(np.array(LIMITS), gray, side="left")  # 0..2
+    digit = cover_digits(data)  # 0..2
     codes = np.zeros(data.shape[1:], dtype=np.int64)
     for band in range(BANDS):
         codes = codes * 3 + digit[band]
