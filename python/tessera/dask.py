@@ -279,7 +279,9 @@ def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_
                         for b, band in enumerate(options["bands"])]
     mask_descriptions = [(_core.value_type(a.dtype),) + rule
                          for a, rule in zip(mask_arrays, mask_rules)]
-    blocks = arrays + mask_arrays
+    # The arrays are computed once (a file's chunks read and decoded once) and kept on the
+    # workers for every pass, spilled by dask as it needs; the lazy classes read them too.
+    blocks = list(_Computing(False).persist(*(arrays + mask_arrays)))
 
     # Pass 1a: the range of the bands that are stretched between their own least and greatest
     # values; the search of those stretched at percentiles.
