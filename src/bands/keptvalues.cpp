@@ -135,14 +135,14 @@ Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLi
     const int64_t bytes = BytesFor(size, blockLines, blockColumns, kind);
     if (spillFolder.empty()) {
         // Not touched until a block is kept: pages the band never fills cost nothing.
-        const size_t huge = size_t{2} << 20;
-        const size_t length = (static_cast<size_t>(bytes) + huge - 1) / huge * huge;
+        // In the system's own pages: asking for huge pages costs more than it saves, since
+        // where the system defragments for them only on request (Debian's default), each
+        // first touch of 2 MiB waits for memory to be compacted, then zeroes it whole.
+        const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+        const size_t length = (static_cast<size_t>(bytes) + page - 1) / page * page;
         void* mapped = ::mmap(nullptr, length, PROT_READ | PROT_WRITE,
                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (mapped == MAP_FAILED) return R::Failure("no memory for the values kept");
-#ifdef MADV_HUGEPAGE
-        ::madvise(mapped, length, MADV_HUGEPAGE);
-#endif
         kept->memory_ = static_cast<uint8_t*>(mapped);
         kept->mapped_ = length;
         return R::Of(std::move(kept));

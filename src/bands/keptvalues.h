@@ -84,8 +84,8 @@ class KeptValues {
     int across_ = 1, down_ = 1;
     Kind kind_ = Kind::F64;
     int64_t blockBytes_ = 0;
-    // The blocks one after the other, when not spilled: a mapping of its own, in huge pages
-    // where the system gives them (a fresh page costs a fault, and 4 KiB pages many of them).
+    // The blocks one after the other, when not spilled: a mapping of its own, touched (and so
+    // made) only where a block is kept.
     uint8_t* memory_ = nullptr;
     size_t mapped_ = 0;
     int file_ = -1;
