@@ -265,6 +265,7 @@ Status DecodedGroup::FoldRange(const PixelWindow& window, double* low, double* h
     const RasterSource& lead = *members_[0];
     const int columns = lead.size_.columns;
     const int first = window.first, count = window.count, width = window.width;
+    if (const std::optional<Status> kept = FoldKeptRange(window, low, high)) return *kept;
     // A few lines at a time: some 64 Ki values of every band of the group.
     const int step = static_cast<int>(std::clamp<int64_t>(
         (int64_t{1} << 16) / (int64_t{width} * static_cast<int64_t>(members_.size())), 1, count));
@@ -299,6 +300,33 @@ Status DecodedGroup::FoldRange(const PixelWindow& window, double* low, double* h
             low[g] = least;
             high[g] = most;
         }
+    }
+    return Status::Ok();
+}
+
+std::optional<Status> DecodedGroup::FoldKeptRange(const PixelWindow& window, double* low,
+                                                  double* high) const {
+    // Bands kept as decoded in types of at most 16 bits: the values that occur, straight from
+    // what is kept, then the range of those with data.
+    if (!KeepsBlocksTogether() ||
+        std::any_of(members_.begin(), members_.end(), [](const RasterSource* source) {
+            return KeptValues::BytesOf(source->kept_->KindKept()) > 2;
+        }))
+        return std::nullopt;
+    const std::optional<bool> decoded = DecodeBlocksInto(window);
+    if (!decoded || !*decoded) return std::nullopt;  // read again, for the refusal
+    std::vector<uint8_t> masked, seen;
+    for (size_t g = 0; g < members_.size(); ++g) {
+        const RasterSource& source = *members_[g];
+        if (Status read = source.Excluded(window.first, window.count, window.x0, window.width,
+                                          masked);
+            !read)
+            return read;
+        seen.assign(65536, 0);
+        if (!source.kept_->MarkOccurring(window.first, window.count, window.x0, window.width,
+                                         masked.empty() ? nullptr : masked.data(), seen.data()))
+            return std::nullopt;
+        source.FoldOccurring(seen, low[g], high[g]);
     }
     return Status::Ok();
 }
@@ -463,7 +491,6 @@ Status RasterSource::ReadStored(int first, int count, uint8_t* stored) const {
 Status RasterSource::FoldStoredRange(int first, int count, const uint8_t* stored, double& low,
                                      double& high) const {
     const bool isSigned = dataType_ == "Int16";
-    const int lowest = isSigned ? -32768 : 0;
     std::vector<uint8_t> masked;
     if (Status read = Excluded(first, count, 0, size_.columns, masked); !read) return read;
     // Which values occur where a pixel is not excluded; then the range of those with data, each
@@ -476,15 +503,24 @@ Status RasterSource::FoldStoredRange(int first, int count, const uint8_t* stored
         std::memcpy(&bits, stored + 2 * i, 2);
         if (masked.empty() || masked[i] == 0) seen[static_cast<uint16_t>(bits ^ flip)] = 1;
     }
-    for (int entry = 0; entry < 65536; ++entry) {
-        if (!seen[static_cast<size_t>(entry)]) continue;
-        double value = lowest + entry;
+    FoldOccurring(seen, low, high);
+    return Status::Ok();
+}
+
+void RasterSource::FoldOccurring(const std::vector<uint8_t>& seen, double& low,
+                                 double& high) const {
+    const KeptValues::Kind kind = KeptValues::KindOf(dataType_);
+    const int lowest = kind == KeptValues::Kind::I16  ? -32768
+                       : kind == KeptValues::Kind::I8 ? -128
+                                                      : 0;
+    for (size_t entry = 0; entry < seen.size(); ++entry) {
+        if (!seen[entry]) continue;
+        double value = lowest + static_cast<int>(entry);
         Scale(&value, 1);
         if (!std::isfinite(value) || IsNodata(value)) continue;
         low = std::min(low, value);
         high = std::max(high, value);
     }
-    return Status::Ok();
 }
 
 Status RasterSource::GrayOfStored(int first, int count, const uint8_t* stored, uint8_t* lines,

@@ -70,6 +70,10 @@ class DecodedGroup {
                      std::vector<double>& values) const;
 
   private:
+    // FoldRange from the values kept, where every member keeps its blocks as decoded in a
+    // type of at most 16 bits; none where they do not, or a block cannot be decoded.
+    std::optional<Status> FoldKeptRange(const PixelWindow& window, double* low,
+                                        double* high) const;
     // Whether every member keeps its blocks as decoded, in blocks of one size.
     bool KeepsBlocksTogether() const;
     // The blocks the window touches decoded straight into what is kept, the window not read.

@@ -252,6 +252,35 @@ bool KeptValues::ReadThrough(int first, int count, int x0, int width, const uint
         });
 }
 
+namespace {
+
+template <typename T>
+void Occurring(const uint8_t* from, size_t count, const uint8_t* skip, int lowest, uint8_t* seen) {
+    T value;
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(&value, from + i * sizeof(T), sizeof(T));
+        if (skip == nullptr || skip[i] == 0) seen[static_cast<int>(value) - lowest] = 1;
+    }
+}
+
+}  // namespace
+
+bool KeptValues::MarkOccurring(int first, int count, int x0, int width, const uint8_t* skip,
+                               uint8_t* seen) const {
+    if (BytesOf(kind_) > 2) return false;
+    return ForEachRow(
+        first, count, x0, width, [&](const uint8_t* from, size_t n, size_t line, size_t column) {
+            const uint8_t* skipping = skip ? skip + line * width + column : nullptr;
+            switch (kind_) {
+                case Kind::U8: Occurring<uint8_t>(from, n, skipping, 0, seen); break;
+                case Kind::I8: Occurring<int8_t>(from, n, skipping, -128, seen); break;
+                case Kind::U16: Occurring<uint16_t>(from, n, skipping, 0, seen); break;
+                case Kind::I16: Occurring<int16_t>(from, n, skipping, -32768, seen); break;
+                default: break;
+            }
+        });
+}
+
 bool KeptValues::Keep(int first, int count, int x0, int width, const double* values) {
     if (broken_.load(std::memory_order_acquire)) return false;
     const int bytes = BytesOf(kind_);

@@ -50,6 +50,11 @@ class KeptValues {
     bool ReadThrough(int first, int count, int x0, int width, const uint8_t* grayOf,
                      const uint8_t* markOf, int lowest, uint8_t* gray, size_t grayStride,
                      uint8_t* marks) const;
+    // seen[value - lowest] = 1 for every value of the window where skip (width bytes a line;
+    // may be null) holds 0, for a kind of at most 16 bits (lowest: -32768 or -128 for a signed
+    // one, else 0). False for another kind, or as Read.
+    bool MarkOccurring(int first, int count, int x0, int width, const uint8_t* skip,
+                       uint8_t* seen) const;
     Kind KindKept() const { return kind_; }
     // Keeps the blocks that lie wholly in the window (`values`, count lines of width, or at the
     // band's edge as far as it goes) and are not kept yet. False when the file cannot take them:

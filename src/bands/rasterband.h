@@ -228,6 +228,9 @@ class RasterSource {
     void* DatasetFor(int worker, std::unique_lock<std::mutex>& lock) const;
     // How the band's native values become gray levels now (its stretch and nodata value).
     GrayConversion ConversionToGray() const;
+    // The least and greatest physical value with data among the values of a type of at most
+    // 16 bits marked in seen[value - lowest] (lowest the type's least), folded into low and high.
+    void FoldOccurring(const std::vector<uint8_t>& seen, double& low, double& high) const;
     // Native values to gray levels and marks, as ReadLines gives them.
     void ToGray(const double* values, size_t cells, uint8_t* lines, uint8_t* nodata) const;
     bool ReadNative(int first, int count, double* values) const;
