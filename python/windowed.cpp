@@ -539,8 +539,8 @@ PyTreatment FitWith(const Given& given, const py::function& read, const py::func
         }
     };
     passes.count = [&](int scene, const std::vector<std::optional<StretchRange>>& stretches,
-                       const SavedTreatment& fitted) -> Result<std::vector<int64_t>> {
-        using R = Result<std::vector<int64_t>>;
+                       const SavedTreatment& fitted) -> Result<CodeTally> {
+        using R = Result<CodeTally>;
         py::gil_scoped_acquire acquire;
         try {
             held = read(scene, stretchList(stretches));
@@ -550,9 +550,8 @@ PyTreatment FitWith(const Given& given, const py::function& read, const py::func
             if (Status segmented = job.FinishSegmentation(); !segmented)
                 return R::Failure(segmented.message);
             std::optional<CodeTally> tally = TallyOf(job.Table(), count(held).cast<py::tuple>());
-            if (!tally || job.Table().Sparse())
-                return R::Failure(" The counts are not those of this code table ");
-            return R::Of(std::move(tally->pixelCount));
+            if (!tally) return R::Failure(" The counts are not those of this code table ");
+            return R::Of(std::move(*tally));
         } catch (py::error_already_set& error) {
             return R::Failure(failed(error));
         }

@@ -365,17 +365,11 @@ std::optional<JobOutcome> Cross(tessera::StreamedJob& job, const Options& option
         return std::nullopt;
     }
     // The same choices as the code selection dialogs of the interactive program.
-    const std::vector<int64_t>& pixelCount = job.PixelCount();
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
-    // Every code of a sparse table is more codes than classes can be.
-    const bool everyCode = options.keepAll && job.Table().Sparse();
-    if (const int64_t kept = everyCode ? INT64_MAX : tessera::CountSelected(pixelCount, choice);
-        kept > options.maxClasses)
-        return Fail(progress, Refusal::TooManyClasses,
-                    TooManyClassesText(options, kept,
-                                       job.Table().Sparse() ? job.Table().TotalText()
-                                                            : std::to_string(job.Table().CodeCount)));
-    std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
+    if (const std::string refused = TooManyClassesOf(options, job.Table(), job.PixelCount());
+        !refused.empty())
+        return Fail(progress, Refusal::TooManyClasses, refused);
+    std::vector<int32_t> selected = SelectedOf(options, job.Table(), job.PixelCount());
     job.SetSelectionRule(choice);
     if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed)
         return Fail(progress, Refusal::Input, crossed.message);
