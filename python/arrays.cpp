@@ -174,16 +174,18 @@ void BindArrays(py::module_& m) {
 
     py::class_<PyPlan>(m, "Plan")
         .def(
-            py::init<std::vector<BandDescription>, std::vector<Segmenting>, std::vector<int32_t>,
+            py::init<std::vector<BandDescription>, std::vector<Segmenting>, std::vector<uint64_t>,
                      std::vector<MaskGiven>>(),
             py::arg("bands"), py::arg("segmentations") = std::vector<Segmenting>{},
-            py::arg("selected") = std::vector<int32_t>{},
+            py::arg("selected") = std::vector<uint64_t>{},
             py::arg("masks") = std::vector<MaskGiven>{})
         .def_property_readonly("band_count", &PyPlan::BandCount)
         .def_property_readonly("code_count", &PyPlan::CodeCount)
+        .def_property_readonly("sparse", &PyPlan::Sparse)
         .def("statistics", &PyPlan::Statistics)
         .def("ranges", &PyPlan::Ranges)
         .def("counts", &PyPlan::Counts)
+        .def("code_counts", &PyPlan::CodeCounts)
         .def("codes", &PyPlan::Codes)
         .def("classes", &PyPlan::Classes)
         .def("segment_numbers", &PyPlan::SegmentNumbers)
@@ -192,7 +194,7 @@ void BindArrays(py::module_& m) {
                         [](const py::tuple& state) {
                             return PyPlan(state[0].cast<std::vector<BandDescription>>(),
                                           state[1].cast<std::vector<Segmenting>>(),
-                                          state[2].cast<std::vector<int32_t>>(),
+                                          state[2].cast<std::vector<uint64_t>>(),
                                           state[3].cast<std::vector<MaskGiven>>());
                         }));
 }

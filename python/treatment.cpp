@@ -18,6 +18,8 @@ void BindTreatment(py::module_& m) {
         .def("save", &PyTreatment::Save)
         .def("segmentations", &PyTreatment::Segmentations)
         .def("take_counts", &PyTreatment::TakeCounts)
+        .def("take_code_counts", &PyTreatment::TakeCodeCounts)
+        .def("check_code_table", &PyTreatment::CheckCodeTable)
         .def("select", &PyTreatment::Select, py::arg("keep_all"), py::arg("min_pixels"),
              py::arg("max_classes") = kMaximumClassCount)
         .def("finish_crossing", &PyTreatment::FinishCrossing)

@@ -11,7 +11,8 @@ namespace tessera::python {
 // the counts, the classes and the colours, drawn in the program's one sequence.
 class PyTreatment {
   public:
-    PyTreatment() = default;
+    // Bands given as arrays: like a job's, a table past a dense count is counted sparsely.
+    PyTreatment() { treatment_.sparseCounts = true; }
     explicit PyTreatment(const job::JobOutcome& outcome)
         : treatment_(outcome.treatment), size_(outcome.size) {}
 
@@ -137,9 +138,43 @@ class PyTreatment {
         tessera::TakeCounts(treatment_, std::move(tally));
     }
 
+    // The merged code counts of the blocks (Plan.code_counts), dense or sparse.
+    void TakeCodeCounts(const py::tuple& counts) {
+        if (treatment_.byGray.empty()) RaiseValue(" The bands are not segmented ");
+        std::optional<CodeTally> tally = TallyOf(treatment_.table, counts);
+        if (!tally) RaiseValue(" The counts are not those of this code table ");
+        tessera::TakeCounts(treatment_, std::move(*tally));
+    }
+    // Refused, as the job refuses it before a pixel is read, when the bands cut into these
+    // segment counts (the saved treatment's, when one is read) make a table past 2^64 codes,
+    // or one whose sparse count this machine's memory may not hold over lines x columns.
+    void CheckCodeTable(const std::vector<int32_t>& segmentCounts, int lines, int columns) const {
+        std::vector<int32_t> counts{0};
+        if (saved_)
+            for (const SavedBand& band : saved_->bands) counts.push_back(band.count);
+        else
+            counts.insert(counts.end(), segmentCounts.begin(), segmentCounts.end());
+        if (const std::optional<job::JobOutcome> refused =
+                job::CodeTableRefusal(counts, ImageSize{lines, columns}))
+            RaiseRefusal(refused->kind, refused->message);
+    }
+
+    // The codes the selection keeps (of a sparse table, numbered among those counted), refused
+    // as the job refuses it.
     std::vector<int32_t> Select(bool keepAll, int64_t minimum, int maxClasses) const {
         if (treatment_.pixelCount.empty()) RaiseValue(" The bands are not segmented ");
-        return SelectedOf(treatment_.pixelCount, keepAll, minimum, maxClasses);
+        job::Options options;
+        options.keepAll = keepAll;
+        options.minPixels = minimum;
+        options.maxClasses = maxClasses;
+        if (const std::string refused =
+                job::TooManyClassesOf(options, treatment_.table, treatment_.pixelCount);
+            !refused.empty())
+            RaiseValue(refused);
+        std::vector<int32_t> selected =
+            job::SelectedOf(options, treatment_.table, treatment_.pixelCount);
+        selected.erase(selected.begin());
+        return selected;
     }
 
     void FinishCrossing(const std::vector<int32_t>& selected, bool keepAll, int64_t minimum) {

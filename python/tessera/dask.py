@@ -125,7 +125,8 @@ def _checked(arrays, masks=0):
             except ValueError as refused:
                 raise ValueError(f"mask {b - bands}: {refused}") from None
             continue
-        dtype = np.dtype(getattr(array, "dtype", np.asarray(array).dtype))
+        # Not np.asarray(array) where the array has a dtype: that would compute a dask array.
+        dtype = np.dtype(array.dtype if hasattr(array, "dtype") else np.asarray(array).dtype)
         if dtype.kind in "uif" and not dtype.isnative:
             dtype = dtype.newbyteorder("=")
             array = array.astype(dtype)
@@ -152,7 +153,7 @@ def _checked(arrays, masks=0):
 
 def _checked_mask(array, k, first):
     """A mask array on the bands' pixels: of their size and chunks, of whole numbers."""
-    dtype = np.dtype(getattr(array, "dtype", np.asarray(array).dtype))
+    dtype = np.dtype(array.dtype if hasattr(array, "dtype") else np.asarray(array).dtype)
     if dtype.kind not in "uib":
         raise ValueError(f"a mask holds whole numbers, not {dtype}")
     if dtype.kind == "b" or not dtype.isnative:
@@ -280,6 +281,10 @@ def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_
     mask_descriptions = [(_core.value_type(a.dtype),) + rule
                          for a, rule in zip(mask_arrays, mask_rules)]
     blocks = arrays + mask_arrays
+    # The code table, before a pixel is read: past 2^64 codes, or a count of the codes that
+    # occur that memory may not hold, is refused as the job refuses it.
+    treatment.check_code_table([band["segments"] for band in options["bands"]],
+                               *arrays[0].shape)
 
     # Pass 1a: the range of the bands that are stretched between their own least and greatest
     # values; the search of those stretched at percentiles.
@@ -323,20 +328,16 @@ def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_
                                            band["limits"] or [])
     treatment.finish_segmentation()
 
-    # Pass 2: the code counts, summed; then the selection.
+    # Pass 2: the codes that occur in each chunk, merged in code order; then the selection.
     segmentations = treatment.segmentations()
     plan = _core.Plan(descriptions, segmentations, masks=mask_descriptions)
     shared = dask.delayed(plan, name=f"tessera-plan-{uuid.uuid4().hex}")
     grids = [a.to_delayed() for a in blocks]
-    parts = [dask.delayed(_sparse_counts)(shared, *[g[i, j] for g in grids])
+    parts = [dask.delayed(_code_counts)(shared, *[g[i, j] for g in grids])
              for i in range(grids[0].shape[0]) for j in range(grids[0].shape[1])]
-    codes, pixels = dask.compute(_tree(parts, _add_sparse))[0]
-    total = np.zeros(plan.code_count + (3 if masks else 2), dtype=np.int64)
-    total[codes] = pixels
-    treatment.take_counts(total)
+    treatment.take_code_counts(dask.compute(_tree(parts, _add_code_counts))[0])
     if applied is not None:
         treatment.take_saved_classes()
-        chosen = treatment.selected_codes
     else:
         chosen = treatment.select(options["keep_all"], options["min_pixels"],
                                   options["max_classes"])
@@ -344,11 +345,16 @@ def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_
     if choices.get("save_treatment") is not None:
         treatment.save(os.fspath(choices["save_treatment"]))
 
-    # Pass 3, lazily: the classes, chunk by chunk.
-    plan = _core.Plan(descriptions, segmentations, list(chosen), masks=mask_descriptions)
+    # Pass 3, lazily: the classes, chunk by chunk (class k for the k-th code kept).
+    kept = [int(c) for c in treatment.selected_codes]
+    plan = _core.Plan(descriptions, segmentations, kept, masks=mask_descriptions)
     wide = treatment.class_count > _core.MAXIMUM_CLASSES
-    classes = da.map_blocks(_classes_of, plan, *blocks, dtype=np.uint16 if wide else np.uint8,
-                            name=f"tessera-classes-{uuid.uuid4().hex}")
+    if kept:
+        classes = da.map_blocks(_classes_of, plan, *blocks, dtype=np.uint16 if wide else np.uint8,
+                                name=f"tessera-classes-{uuid.uuid4().hex}")
+    else:  # a selection that keeps no code: every pixel in no class
+        classes = da.full(blocks[0].shape, _core.NO_CLASS, chunks=blocks[0].chunks,
+                          dtype=np.uint8)
     if facts["template"] is not None:
         classes = _as_data_array(classes, facts["template"], treatment, transform, crs)
     return DaskResult(treatment, classes, transform, crs)
@@ -480,23 +486,11 @@ def _as_data_array(classes, template, treatment, transform, crs):
     return result
 
 
-def _sparse_counts(plan, *blocks):
-    """A chunk's code counts as the codes that occur and their pixels (entry N + 1: the pixels
-    without data): what travels is a few hundred numbers, where the code table may hold
-    millions of codes."""
-    counts = plan.counts([np.ascontiguousarray(b) for b in blocks])
-    codes = np.flatnonzero(counts)
-    return codes, counts[codes]
-
-
-def _add_sparse(*parts):
-    """The sum of chunks' sparse counts, still sparse."""
-    codes = np.concatenate([p[0] for p in parts])
-    pixels = np.concatenate([p[1] for p in parts])
-    unique, where = np.unique(codes, return_inverse=True)
-    total = np.zeros(len(unique), dtype=np.int64)
-    np.add.at(total, where, pixels)
-    return unique, total
+def _code_counts(plan, *blocks):
+    """A chunk's code counts as the codes that occur, their pixels and those without a code,
+    without data and masked: what travels is a few hundred numbers, where the code table may
+    hold millions of codes and more."""
+    return plan.code_counts([np.ascontiguousarray(b) for b in blocks])
 
 
 def _classes_of(plan, *blocks):

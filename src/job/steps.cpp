@@ -272,6 +272,24 @@ std::optional<JobOutcome> LoadBandSet(
     return std::nullopt;
 }
 
+std::optional<JobOutcome> CodeTableRefusal(const std::vector<int32_t>& segmentCounts,
+                                           tessera::ImageSize size) {
+    const tessera::Result<tessera::CodeTable> table = tessera::BuildCodeTable(segmentCounts, true);
+    JobOutcome refused;
+    if (!table) {
+        refused.kind = Refusal::Usage;
+        refused.message = table.message;
+        return refused;
+    }
+    if (!table.value->Sparse()) return std::nullopt;
+    refused.message = tessera::SparseCountRefusal(table.value->TotalCodes(),
+                                                  int64_t{size.lines} * size.columns,
+                                                  tessera::MachineMemoryBytes());
+    if (refused.message.empty()) return std::nullopt;
+    refused.kind = Refusal::Input;
+    return refused;
+}
+
 namespace {
 
 // The code table the segment counts make, before a pixel is read: refused past 2^64 codes, or
@@ -282,13 +300,8 @@ std::optional<JobOutcome> CheckCodeTable(const tessera::StreamedJob& job, const 
     std::vector<int32_t> counts(static_cast<size_t>(n) + 1, 0);
     for (int b = 1; b <= n; ++b)
         counts[b] = set.saved ? set.saved->bands[b - 1].count : set.bands[b - 1].choice->segments;
-    const tessera::Result<tessera::CodeTable> table = tessera::BuildCodeTable(counts, true);
-    if (!table) return Fail(progress, Refusal::Usage, table.message);
-    if (!table.value->Sparse()) return std::nullopt;
-    const tessera::ImageSize size = job.Size();
-    const std::string refused = tessera::SparseCountRefusal(
-        table.value->TotalCodes(), int64_t{size.lines} * size.columns, tessera::MachineMemoryBytes());
-    if (!refused.empty()) return Fail(progress, Refusal::Input, refused);
+    if (std::optional<JobOutcome> refused = CodeTableRefusal(counts, job.Size()))
+        return Fail(progress, refused->kind, refused->message);
     return std::nullopt;
 }
 

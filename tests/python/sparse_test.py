@@ -67,6 +67,37 @@ class TwentyBands(ScratchCase):
             self.assertSameFiles(self.dir / other, self.dir / "tool",
                                  [".raw", ".txt", ".tif", ".csv", "_codes.txt"])
 
+        # The same scene as arrays, chunked and whole: counted where codes occur, as the tool.
+        import dask.array as da
+        import rioxarray
+        scene_array = rioxarray.open_rasterio(scene, chunks=(BANDS, 40, 52))
+        tool_classes = np.fromfile(self.dir / "tool.raw", dtype="<u2").reshape(codes.shape)
+        for bands in (scene_array, data):
+            with self.subTest(arrays=type(bands).__name__):
+                names = None if bands is scene_array else [f"{scene}:{b}"
+                                                          for b in range(1, BANDS + 1)]
+                result = tessera.dask.treat(bands, min_pixels=1, max_classes=65534,
+                                            names=names, **self.choices())
+                np.testing.assert_array_equal(np.asarray(result.classes), tool_classes)
+                self.assertEqual(result.report, (self.dir / "tool.txt").read_text())
+                self.assertEqual(result.counts[1:].tolist(), counts.tolist())
+                self.assertEqual([int(c) for c in result.selected_codes],
+                                 [int(c) for c in held[counts > 1]])
+        # A scene whose count memory may not hold is refused before a chunk is read.
+        side = 200000
+        huge = [da.zeros((side, side), dtype=np.uint16, chunks=(20000, 20000))] * BANDS
+        with self.assertRaisesRegex(ValueError, "^Not enough memory to count the codes: the "
+                                                f"{3 ** BANDS} codes of {side * side} pixels may "
+                                                r"need up to \d+ MiB, and this machine has"):
+            tessera.dask.treat(huge, **self.choices())
+        # Every code, or none of them: the rule of a table of more than 250 codes.
+        with self.assertRaisesRegex(ValueError, f"^--keep-all would make {3 ** BANDS} classes"):
+            tessera.dask.treat(data, keep_all=True, max_classes=65534, **self.choices())
+        none = tessera.dask.treat(data, min_pixels=-1, **self.choices())
+        self.assertEqual((0, [255]), (none.class_count, np.unique(np.asarray(none.classes)).tolist()))
+        self.batch("none", scene, "--min-pixels", -1, "--format", "raw")
+        self.assertEqual({255}, set(np.fromfile(self.dir / "none.raw", dtype=np.uint8).tolist()))
+
         # The classes: the codes of more than one pixel, ascending.
         kept = held[counts > 1]
         report = (self.dir / "tool.txt").read_text()
