@@ -304,6 +304,14 @@ inline std::vector<int32_t> SelectedOf(const std::vector<int64_t>& pixelCount, b
     return selected;
 }
 
+// Area sums as they travel (ClassAreas::Parts): 512 words of byte classes, 131072 of 16-bit.
+inline std::vector<uint64_t> AreaWords(
+    const py::array_t<uint64_t, py::array::c_style | py::array::forcecast>& parts) {
+    if (parts.ndim() != 1 || (parts.shape(0) != 512 && parts.shape(0) != 2 * 65536))
+        RaiseValue("area sums are 512 numbers, or 131072 of 16-bit classes");
+    return std::vector<uint64_t>(parts.data(), parts.data() + parts.shape(0));
+}
+
 // ----- code counts that travel: the codes that occur, whatever the size of the table -----
 
 using OffsetArray = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;

@@ -39,6 +39,7 @@ void BindTreatment(py::module_& m) {
         .def("report", &PyTreatment::Report)
         .def("code_list", &PyTreatment::CodeList)
         .def("map_texts", &PyTreatment::MapTexts)
+        .def("write_wide_geotiff", &PyTreatment::WriteWideGeoTiff)
         .def("class_labels", &PyTreatment::ClassLabels)
         .def("metadata", &PyTreatment::Metadata);
 }

@@ -1,11 +1,16 @@
 #pragma once
 // The treatment as the client holds it (tessera._core.Treatment).
+#include <bit>
+#include <cstdio>
+
 #include "common.h"
 #include "job/steps.h"
 #include "workspace/treatmentapply.h"
 #include "workspace/treatmentfile.h"
 
 namespace tessera::python {
+
+inline constexpr bool kBigEndian = std::endian::native == std::endian::big;
 
 // The treatment as the client holds it between the passes: the bands' records, the code table,
 // the counts, the classes and the colours, drawn in the program's one sequence.
@@ -266,17 +271,55 @@ class PyTreatment {
         Crossed();
         const std::optional<Georeference> place = SharedGeoreference(treatment_.records);
         if (!place) RaiseValue("the bands lie on no map: give their transform and crs");
-        if (parts.ndim() != 1 || parts.shape(0) != 512) RaiseValue("area sums are 512 numbers");
-        std::array<uint64_t, 512> words{};
-        std::memcpy(words.data(), parts.data(), sizeof words);
         const CellAreas cells(size_, *place);
         ClassAreas areas(cells);
-        areas.AddParts(words);
+        areas.AddParts(AreaWords(parts));
         const ClassTable table =
             MakeClassTable(size_, treatment_.records, treatment_.table, treatment_.pixelCount,
                            treatment_.selectedCodes, treatment_.PixelsWithoutData(), areas);
-        return {ClassTableCsv(table), ClassRasterLegend(table, treatment_.classColourTable),
-                ClassRasterStyle(table, treatment_.classColourTable)};
+        // Beyond 250 classes, the colours of classes 0..K.
+        const std::vector<ColourEntry> colours =
+            treatment_.WideClasses() ? treatment_.wideColours
+                                     : std::vector<ColourEntry>(treatment_.classColourTable.begin(),
+                                                                treatment_.classColourTable.end());
+        return {ClassTableCsv(table), ClassRasterLegend(table, colours),
+                ClassRasterStyle(table, colours)};
+    }
+    // The 16-bit class GeoTIFF at `path` as the job writes it (cloud-optimised, the colours of
+    // classes 0..K, 65535 as nodata, the treatment in its metadata naming `program`), from the
+    // classes of every pixel in the 16-bit raw file `raw` (little-endian, line after line).
+    void WriteWideGeoTiff(const std::string& raw, const std::string& path,
+                          const std::string& program) const {
+        Crossed();
+        if (!treatment_.WideClasses()) RaiseValue("the classes are bytes, not 16-bit");
+        const std::optional<Georeference> place = SharedGeoreference(treatment_.records);
+        if (!place) RaiseValue("the bands lie on no map: give their transform and crs");
+        std::FILE* file = std::fopen(raw.c_str(), "rb");
+        if (file == nullptr) RaiseRefusal(job::Refusal::NotWritten, raw + " cannot be read");
+        const size_t columns = static_cast<size_t>(size_.columns);
+        bool written = false;
+        {
+            py::gil_scoped_release release;
+            ClassGeoTiff tiff;
+            written = tiff.CreateWide(path, size_, treatment_.wideColours, *place,
+                                      TreatmentMetadata(program, treatment_.records,
+                                                        treatment_.selection, treatment_.classCount,
+                                                        treatment_.maskDescriptions));
+            constexpr int kLines = 256;
+            std::vector<uint16_t> lines(columns * kLines);
+            for (int first = 0; written && first < size_.lines; first += kLines) {
+                const int count = std::min(kLines, size_.lines - first);
+                const size_t cells = columns * static_cast<size_t>(count);
+                written = std::fread(lines.data(), 2, cells, file) == cells;
+                // The raw file is little-endian, as the job writes it.
+                for (size_t i = 0; written && kBigEndian && i < cells; ++i)
+                    lines[i] = static_cast<uint16_t>(lines[i] << 8 | lines[i] >> 8);
+                written = written && tiff.WriteLines(first, count, lines.data(), columns * 2);
+            }
+            written = tiff.Close() && written;
+        }
+        std::fclose(file);
+        if (!written) RaiseRefusal(job::Refusal::NotWritten, path + " cannot be written");
     }
     // Each class's label, as the legend and the style give it (classes 1..K); none for
     // classes that lie on no map.

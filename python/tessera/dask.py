@@ -816,15 +816,24 @@ def change(a, b, out="change"):
 # ----- writing -----
 
 def _write_window(block, path, first_line, first_column, lock, lines, columns, transform, crs):
-    """Writes one chunk of classes into the GeoTIFF (under the lock: one writer at a time) and
-    answers its area sums."""
-    import rasterio
-    from rasterio.windows import Window
-    block = np.ascontiguousarray(block, dtype=np.uint8)
-    with lock:
-        with rasterio.open(path, "r+") as target:
-            target.write(block, 1, window=Window(first_column, first_line, block.shape[1],
-                                                 block.shape[0]))
+    """Writes one chunk of classes into the GeoTIFF (under the lock: one writer at a time), or
+    16-bit classes into their raw file (little-endian, each chunk its own bytes), and answers
+    its area sums."""
+    block = np.ascontiguousarray(block)
+    if lock is None:
+        rows = block.astype("<u2", copy=False)
+        with open(path, "r+b") as target:
+            for y in range(rows.shape[0]):
+                target.seek(2 * ((first_line + y) * columns + first_column))
+                target.write(rows[y].tobytes())
+    else:
+        import rasterio
+        from rasterio.windows import Window
+        block = block.astype(np.uint8, copy=False)
+        with lock:
+            with rasterio.open(path, "r+") as target:
+                target.write(block, 1, window=Window(first_column, first_line, block.shape[1],
+                                                     block.shape[0]))
     return _core.area_parts(block, first_line, lines, columns, transform, crs)
 
 
@@ -867,12 +876,8 @@ def write(result, stem, crs=None, transform=None):
     under a temporary name and the set is put in place at the end, all or none (SIGINT and
     SIGTERM held back while it is), so a failed write leaves the earlier files as they were.
     crs and transform (rasterio's, or GDAL's six numbers) default to the inputs' place.
-    Up to 250 classes: a result of more (max_classes) is refused, and written whole, 16-bit,
-    by tessera.dask.run on the bands' files."""
-    if result.class_count > _core.MAXIMUM_CLASSES:
-        raise ValueError(f"the result holds {result.class_count} classes: tessera.dask.write "
-                         f"writes up to {_core.MAXIMUM_CLASSES}; tessera.dask.run on the bands' "
-                         "files writes a 16-bit class map")
+    Beyond 250 classes (max_classes) the classes are 16-bit, 65535 for no class, the colour
+    table that of classes 0..K, as tessera.dask.run and the batch tool write them."""
     import rasterio
     from rasterio.enums import Resampling
     from rasterio.transform import Affine
@@ -893,32 +898,44 @@ def write(result, stem, crs=None, transform=None):
     # Every file staged beside its target and put in place with the others, all or none.
     staged = _core.StagedFiles()
     staged_tif = staged.stage(stem + ".tif")
+    # Beyond 250 classes the windows go to a 16-bit raw file beside the target, which the
+    # core then writes as the job writes its 16-bit map.
+    wide = result.class_count > _core.MAXIMUM_CLASSES
+    raw = staged_tif + ".classes" if wide else None
     try:
-        profile = dict(driver="GTiff", width=columns, height=lines, count=1, dtype="uint8",
-                       crs=crs, transform=transform, nodata=_core.NO_CLASS, tiled=True,
-                       blockxsize=512, blockysize=512, compress="deflate")
-        colours = result.colours
-        with rasterio.open(staged_tif, "w", **profile) as target:
-            target.write_colormap(1, {k: (int(colours[k][0]), int(colours[k][1]),
-                                          int(colours[k][2]), 0 if k == 255 else 255)
-                                      for k in range(256)})
-            target.update_tags(**dict(result.treatment.metadata("tessera.dask")))
-        lock = _lock()
+        if wide:
+            with open(raw, "wb") as target:
+                target.truncate(2 * lines * columns)
+            target, lock = raw, None
+        else:
+            profile = dict(driver="GTiff", width=columns, height=lines, count=1, dtype="uint8",
+                           crs=crs, transform=transform, nodata=_core.NO_CLASS, tiled=True,
+                           blockxsize=512, blockysize=512, compress="deflate")
+            colours = result.colours
+            with rasterio.open(staged_tif, "w", **profile) as opened:
+                opened.write_colormap(1, {k: (int(colours[k][0]), int(colours[k][1]),
+                                              int(colours[k][2]), 0 if k == 255 else 255)
+                                          for k in range(256)})
+                opened.update_tags(**dict(result.treatment.metadata("tessera.dask")))
+            target, lock = staged_tif, _lock()
         blocks = classes.to_delayed()
         starts = [np.cumsum((0,) + axis[:-1]) for axis in classes.chunks]
-        parts = [dask.delayed(_write_window)(blocks[i, j], staged_tif, int(starts[0][i]),
+        parts = [dask.delayed(_write_window)(blocks[i, j], target, int(starts[0][i]),
                                              int(starts[1][j]), lock, lines, columns,
                                              gdal_transform, wkt)
                  for i in range(blocks.shape[0]) for j in range(blocks.shape[1])]
         areas = dask.compute(_tree(parts, _add_parts))[0]
-        factors = []
-        side = max(lines, columns)
-        while side > 512:
-            factors.append(2 ** (len(factors) + 1))
-            side = (side + 1) // 2
-        if factors:
-            with rasterio.open(staged_tif, "r+") as target:
-                target.build_overviews(factors, Resampling.mode)
+        if wide:
+            result.treatment.write_wide_geotiff(raw, staged_tif, "tessera.dask")
+        else:
+            factors = []
+            side = max(lines, columns)
+            while side > 512:
+                factors.append(2 ** (len(factors) + 1))
+                side = (side + 1) // 2
+            if factors:
+                with rasterio.open(staged_tif, "r+") as opened:
+                    opened.build_overviews(factors, Resampling.mode)
         csv, legend, style = result.treatment.map_texts(np.asarray(areas, dtype=np.uint64))
         for suffix, text in ((".txt", result.report), (".csv", csv), (".tif.aux.xml", legend),
                              (".qml", style)):
@@ -926,7 +943,7 @@ def write(result, stem, crs=None, transform=None):
         staged.commit()
     finally:
         staged.discard()
-        # GDAL's side files of the staged GeoTIFF, where it made any.
-        for leftover in (staged_tif + ".aux.xml", staged_tif + ".ovr"):
-            if os.path.exists(leftover):
+        # GDAL's side files of the staged GeoTIFF, where it made any, and the 16-bit classes.
+        for leftover in (staged_tif + ".aux.xml", staged_tif + ".ovr", raw):
+            if leftover is not None and os.path.exists(leftover):
                 os.remove(leftover)

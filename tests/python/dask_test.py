@@ -371,7 +371,7 @@ class Refusals(ScratchCase):
                                                 "250 classes allowed"):
             tessera.dask.treat(self.bands(), segments=10)
 
-    def test_more_classes_as_asked_are_16_bit_and_not_written_here(self):
+    def test_more_classes_as_asked_are_16_bit_and_written_so(self):
         result = tessera.dask.treat(self.bands(), segments=10, keep_all=True, max_classes=1000)
         self.assertEqual(1000, result.class_count)
         classes = np.asarray(result.classes)
@@ -383,9 +383,20 @@ class Refusals(ScratchCase):
         with self.assertRaisesRegex(ValueError, "^--keep-all would make 1000 classes, more than "
                                                 "999"):
             tessera.dask.treat(self.bands(), segments=10, keep_all=True, max_classes=999)
-        with self.assertRaisesRegex(ValueError, "^the result holds 1000 classes: "
-                                                "tessera.dask.write writes up to 250"):
-            tessera.dask.write(result, self.dir / "wide")
+        # Written on a map: the 16-bit classes, 65535 for none, a colour for each class.
+        out = Path(tempfile.mkdtemp(prefix="tessera-wide-"))
+        self.addCleanup(shutil.rmtree, out, True)
+        tessera.dask.write(result, out / "wide", crs="EPSG:32631",
+                           transform=(600000, 10, 0, 5400000, 0, -10))
+        with rasterio.open(out / "wide.tif") as written:
+            self.assertEqual(("uint16", 65535), (written.dtypes[0], written.nodata))
+            np.testing.assert_array_equal(written.read(1), classes)
+            self.assertEqual(tuple(int(c) for c in result.colours[1000]) + (255,),
+                             written.colormap(1)[1000])
+        rows = (out / "wide.csv").read_text().splitlines()
+        self.assertEqual(1001, len(rows))
+        self.assertEqual(sorted(os.listdir(out)), ["wide" + e for e in (".csv", ".qml", ".tif",
+                                                                       ".tif.aux.xml", ".txt")])
 
     def test_a_band_whose_every_pixel_is_without_data(self):
         bands = self.bands()
