@@ -71,7 +71,7 @@ class PyPlan {
     py::array_t<int64_t> Counts(const std::vector<py::array>& blocks) const {
         if (Sparse())
             RaiseValue("the code table holds " + plan_.treatment.table.TotalText() +
-                       " codes, counted where they occur: take code_counts");
+                       " codes, counted only where they occur (tessera.dask.treat counts them)");
         CodeTally counts = Tally(blocks);
         counts.pixelCount.push_back(counts.withoutData);
         // With masks, then the pixels only they leave without data.

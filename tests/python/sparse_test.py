@@ -183,6 +183,14 @@ class TwentyBands(ScratchCase):
         report = (self.dir / "applied.txt").read_text()
         self.assertIn("Pixels of codes the treatment did not keep : "
                       f"{int(counts[counts == 1].sum())} (in no class)", report)
+        # Applied to the scene's chunks: the same classes and report.
+        import rioxarray
+        chunked = rioxarray.open_rasterio(whole, chunks=(32, 40, 52))
+        result = tessera.dask.treat(chunked, apply_treatment=str(self.dir / "tool.json"))
+        np.testing.assert_array_equal(
+            np.asarray(result.classes),
+            np.fromfile(self.dir / "applied.raw", dtype="<u2").reshape(data.shape[1:]))
+        self.assertEqual(result.report, report)
         # Saved again by the run that applied it, the same document.
         tessera.run(bands=files, out=str(self.dir / "again"), formats=["txt"],
                     apply_treatment=str(self.dir / "tool.json"),
