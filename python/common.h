@@ -24,6 +24,7 @@
 #include "crossing/mapareas.h"
 #include "crossing/maplegend.h"
 #include "crossing/mapresult.h"
+#include "image/bitmapfile.h"
 #include "crossing/report.h"
 #include "job/choices.h"
 #include "job/job.h"

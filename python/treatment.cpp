@@ -40,6 +40,8 @@ void BindTreatment(py::module_& m) {
         .def("code_list", &PyTreatment::CodeList)
         .def("map_texts", &PyTreatment::MapTexts)
         .def("write_wide_geotiff", &PyTreatment::WriteWideGeoTiff)
+        .def("bitmap_header", &PyTreatment::BitmapHeader)
+        .def("bitmap_refusal", &PyTreatment::BitmapRefusal)
         .def("class_labels", &PyTreatment::ClassLabels)
         .def("metadata", &PyTreatment::Metadata);
 }

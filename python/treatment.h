@@ -285,6 +285,23 @@ class PyTreatment {
         return {ClassTableCsv(table), ClassRasterLegend(table, colours),
                 ClassRasterStyle(table, colours)};
     }
+    // The class bitmap's headers and palette, its lines to follow from the bottom one up
+    // (padded to whole words); none when the bitmap would be too large to be one.
+    std::optional<py::bytes> BitmapHeader() const {
+        Crossed();
+        if (!BitmapFits(size_.columns, size_.lines)) return std::nullopt;
+        const std::vector<uint8_t> header = BitmapFileHeader(
+            size_.columns, size_.lines, PaletteKind, treatment_.classColourTable);
+        return py::bytes(reinterpret_cast<const char*>(header.data()), header.size());
+    }
+    // The refusal of a bitmap of the result's classes, empty when it has at most 250.
+    std::string BitmapRefusal() const {
+        job::Options options;
+        options.formats.bmp = true;
+        return job::InWordsOf(job::Speaker::Python,
+                              job::WideFormatsText(options, treatment_.classCount));
+    }
+
     // The 16-bit class GeoTIFF at `path` as the job writes it (cloud-optimised, the colours of
     // classes 0..K, 65535 as nodata, the treatment in its metadata naming `program`), from the
     // classes of every pixel in the 16-bit raw file `raw` (little-endian, line after line).

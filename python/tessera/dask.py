@@ -815,26 +815,40 @@ def change(a, b, out="change"):
 
 # ----- writing -----
 
-def _write_window(block, path, first_line, first_column, lock, lines, columns, transform, crs):
-    """Writes one chunk of classes into the GeoTIFF (under the lock: one writer at a time), or
-    16-bit classes into their raw file (little-endian, each chunk its own bytes), and answers
-    its area sums."""
+def _write_window(block, targets, first_line, first_column, lock, lines, columns, transform,
+                  crs):
+    """Writes one chunk of classes where `targets` asks: into the GeoTIFF (under the lock: one
+    writer at a time), the raw class image (little-endian, 16-bit beyond 250 classes) and the
+    bitmap (its lines from the bottom one up, padded to whole words), each chunk its own bytes
+    in the last two; answers the chunk's area sums."""
     block = np.ascontiguousarray(block)
-    if lock is None:
-        rows = block.astype("<u2", copy=False)
-        with open(path, "r+b") as target:
+    if targets.get("raw"):
+        rows = block.astype("<u2" if block.dtype == np.uint16 else np.uint8, copy=False)
+        with open(targets["raw"], "r+b") as target:
             for y in range(rows.shape[0]):
-                target.seek(2 * ((first_line + y) * columns + first_column))
+                target.seek(rows.itemsize * ((first_line + y) * columns + first_column))
                 target.write(rows[y].tobytes())
-    else:
+    if targets.get("bmp"):
+        stride = (columns + 3) // 4 * 4
+        with open(targets["bmp"], "r+b") as target:
+            for y in range(block.shape[0]):
+                target.seek(_BITMAP_LINES + (lines - 1 - first_line - y) * stride + first_column)
+                target.write(block[y].astype(np.uint8, copy=False).tobytes())
+    if targets.get("tif"):
         import rasterio
         from rasterio.windows import Window
-        block = block.astype(np.uint8, copy=False)
         with lock:
-            with rasterio.open(path, "r+") as target:
-                target.write(block, 1, window=Window(first_column, first_line, block.shape[1],
-                                                     block.shape[0]))
+            with rasterio.open(targets["tif"], "r+") as target:
+                target.write(block.astype(np.uint8, copy=False), 1,
+                             window=Window(first_column, first_line, block.shape[1],
+                                           block.shape[0]))
+    if transform is None:  # no map to measure areas on
+        return None
     return _core.area_parts(block, first_line, lines, columns, transform, crs)
+
+
+# Where a class bitmap's lines start: after its headers and its palette of 256 colours.
+_BITMAP_LINES = 1078
 
 
 def _add_parts(*parts):
@@ -867,47 +881,77 @@ def _put(staged, path, text):
         file.write(text)
 
 
-def write(result, stem, crs=None, transform=None):
+_WRITTEN = ("tif", "csv", "qml", "txt", "raw", "bmp")
+
+
+def write(result, stem, crs=None, transform=None, formats=None):
     """Writes a DaskResult as STEM.tif (the classes, tiled 512 x 512 and DEFLATE-compressed,
     the class colours as its colour table, 255 as nodata, the treatment in its metadata, with
     overviews), its legend STEM.tif.aux.xml, the QGIS style STEM.qml, the class table STEM.csv
-    and the report STEM.txt. The windows are written by the workers that compute them (so on a
-    cluster STEM must lie on a file system they share), one at a time; every file is staged
-    under a temporary name and the set is put in place at the end, all or none (SIGINT and
-    SIGTERM held back while it is), so a failed write leaves the earlier files as they were.
-    crs and transform (rasterio's, or GDAL's six numbers) default to the inputs' place.
-    Beyond 250 classes (max_classes) the classes are 16-bit, 65535 for no class, the colour
-    table that of classes 0..K, as tessera.dask.run and the batch tool write them."""
+    and the report STEM.txt; formats (of "tif", "csv", "qml", "txt", "raw", "bmp", as a list or
+    "tif,raw"; default: the first four) chooses them, "raw" the raw class image STEM.raw and
+    "bmp" the class bitmap STEM.bmp, as the batch tool writes them. The windows are written by
+    the workers that compute them (so on a cluster STEM must lie on a file system they share);
+    every file is staged under a temporary name and the set is put in place at the end, all or
+    none (SIGINT and SIGTERM held back while it is), so a failed write leaves the earlier files
+    as they were. crs and transform (rasterio's, or GDAL's six numbers) default to the inputs'
+    place, which the map and its side files need.
+    Beyond 250 classes (max_classes) the classes are 16-bit, 65535 for no class, written as
+    tessera.dask.run and the batch tool write them: STEM.tif a cloud-optimised UInt16 GeoTIFF
+    with the colours of classes 0..K, STEM.raw two bytes a pixel; a bitmap, which holds 256
+    colours, is refused and nothing is written."""
     import rasterio
     from rasterio.enums import Resampling
     from rasterio.transform import Affine
 
     stem = os.fspath(stem)
+    wanted = ["tif", "csv", "qml", "txt"] if formats is None else (
+        formats.split(",") if isinstance(formats, str) else list(formats))
+    for name in wanted:
+        if name not in _WRITTEN:
+            raise ValueError(f"formats takes {', '.join(_WRITTEN)}, not {name!r}")
+    if "bmp" in wanted and result.treatment.bitmap_refusal():
+        raise ValueError(result.treatment.bitmap_refusal())
+    on_map = any(name in wanted for name in ("tif", "csv", "qml"))
     crs = crs if crs is not None else result.crs
     transform = transform if transform is not None else result.transform
-    if crs is None or transform is None:
+    if on_map and (crs is None or transform is None):
         raise ValueError("the classes lie on no map: give write() their crs and transform")
-    if not isinstance(transform, Affine):
-        transform = Affine.from_gdal(*transform)
-    crs = rasterio.crs.CRS.from_user_input(crs)
-    wkt = crs.to_wkt()
-    gdal_transform = list(transform.to_gdal())
-    result.treatment.set_place(gdal_transform, wkt)
+    wkt, gdal_transform = "", None
+    if on_map:
+        if not isinstance(transform, Affine):
+            transform = Affine.from_gdal(*transform)
+        crs = rasterio.crs.CRS.from_user_input(crs)
+        wkt = crs.to_wkt()
+        gdal_transform = list(transform.to_gdal())
+        result.treatment.set_place(gdal_transform, wkt)
     lines, columns = result.treatment.size
     classes = getattr(result.classes, "data", result.classes)
+    wide = result.class_count > _core.MAXIMUM_CLASSES
     # Every file staged beside its target and put in place with the others, all or none.
     staged = _core.StagedFiles()
-    staged_tif = staged.stage(stem + ".tif")
-    # Beyond 250 classes the windows go to a 16-bit raw file beside the target, which the
-    # core then writes as the job writes its 16-bit map.
-    wide = result.class_count > _core.MAXIMUM_CLASSES
-    raw = staged_tif + ".classes" if wide else None
+    targets = {name: staged.stage(f"{stem}.{name}") for name in ("tif", "raw", "bmp")
+               if name in wanted}
+    # Beyond 250 classes the map is written by the core from the 16-bit raw classes: those
+    # asked for, or a file of them beside the map.
+    staged_tif = targets.pop("tif", None)
+    raw_only = staged_tif + ".classes" if wide and staged_tif and "raw" not in targets else None
+    if raw_only:
+        targets["raw"] = raw_only
     try:
-        if wide:
-            with open(raw, "wb") as target:
-                target.truncate(2 * lines * columns)
-            target, lock = raw, None
-        else:
+        if "raw" in targets:
+            with open(targets["raw"], "wb") as target:
+                target.truncate((2 if wide else 1) * lines * columns)
+        if "bmp" in targets:
+            header = result.treatment.bitmap_header()
+            if header is None:
+                raise OSError(f"{stem}.bmp cannot be written: {lines} x {columns} pixels are "
+                              "more than a bitmap holds")
+            with open(targets["bmp"], "wb") as target:
+                target.write(header)
+                target.truncate(_BITMAP_LINES + (columns + 3) // 4 * 4 * lines)
+        lock = None
+        if staged_tif and not wide:
             profile = dict(driver="GTiff", width=columns, height=lines, count=1, dtype="uint8",
                            crs=crs, transform=transform, nodata=_core.NO_CLASS, tiled=True,
                            blockxsize=512, blockysize=512, compress="deflate")
@@ -917,17 +961,17 @@ def write(result, stem, crs=None, transform=None):
                                               int(colours[k][2]), 0 if k == 255 else 255)
                                           for k in range(256)})
                 opened.update_tags(**dict(result.treatment.metadata("tessera.dask")))
-            target, lock = staged_tif, _lock()
+            targets["tif"], lock = staged_tif, _lock()
         blocks = classes.to_delayed()
         starts = [np.cumsum((0,) + axis[:-1]) for axis in classes.chunks]
-        parts = [dask.delayed(_write_window)(blocks[i, j], target, int(starts[0][i]),
+        parts = [dask.delayed(_write_window)(blocks[i, j], targets, int(starts[0][i]),
                                              int(starts[1][j]), lock, lines, columns,
                                              gdal_transform, wkt)
                  for i in range(blocks.shape[0]) for j in range(blocks.shape[1])]
-        areas = dask.compute(_tree(parts, _add_parts))[0]
-        if wide:
-            result.treatment.write_wide_geotiff(raw, staged_tif, "tessera.dask")
-        else:
+        areas = dask.compute(_tree(parts, _add_parts) if on_map else parts)[0]
+        if staged_tif and wide:
+            result.treatment.write_wide_geotiff(targets["raw"], staged_tif, "tessera.dask")
+        elif staged_tif:
             factors = []
             side = max(lines, columns)
             while side > 512:
@@ -936,14 +980,19 @@ def write(result, stem, crs=None, transform=None):
             if factors:
                 with rasterio.open(staged_tif, "r+") as opened:
                     opened.build_overviews(factors, Resampling.mode)
-        csv, legend, style = result.treatment.map_texts(np.asarray(areas, dtype=np.uint64))
-        for suffix, text in ((".txt", result.report), (".csv", csv), (".tif.aux.xml", legend),
-                             (".qml", style)):
-            _put(staged, stem + suffix, text)
+        texts = {"txt": result.report}
+        if on_map:
+            csv, legend, style = result.treatment.map_texts(np.asarray(areas, dtype=np.uint64))
+            texts.update(csv=csv, tif=legend, qml=style)
+        for name, suffix in (("txt", ".txt"), ("csv", ".csv"), ("tif", ".tif.aux.xml"),
+                             ("qml", ".qml")):
+            if name in wanted:
+                _put(staged, stem + suffix, texts[name])
         staged.commit()
     finally:
         staged.discard()
         # GDAL's side files of the staged GeoTIFF, where it made any, and the 16-bit classes.
-        for leftover in (staged_tif + ".aux.xml", staged_tif + ".ovr", raw):
+        for leftover in ((staged_tif + ".aux.xml", staged_tif + ".ovr") if staged_tif else ()) + (
+                raw_only,):
             if leftover is not None and os.path.exists(leftover):
                 os.remove(leftover)

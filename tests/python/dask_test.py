@@ -54,9 +54,9 @@ class SameAsTheBatchTool(ScratchCase):
         tool = np.fromfile(scene_dir / "tool.raw", dtype=np.uint8).reshape(2000, 2000)
         self.assertEqual(result.classes.values.tobytes(), tool.tobytes())
         self.assertEqual(result.report, (scene_dir / "tool.txt").read_text())
-        tessera.dask.write(result, self.dir / "dask")
+        tessera.dask.write(result, self.dir / "dask", formats="tif,csv,qml,txt,raw,bmp")
         self.assertSameFiles(self.dir / "dask", scene_dir / "tool",
-                             [".txt", ".csv", ".tif.aux.xml", ".qml"])
+                             [".txt", ".csv", ".tif.aux.xml", ".qml", ".raw", ".bmp"])
         with rasterio.open(self.dir / "dask.tif") as mine, \
                 rasterio.open(scene_dir / "tool.tif") as theirs:
             self.assertEqual(mine.read(1).tobytes(), theirs.read(1).tobytes())
@@ -395,8 +395,13 @@ class Refusals(ScratchCase):
                              written.colormap(1)[1000])
         rows = (out / "wide.csv").read_text().splitlines()
         self.assertEqual(1001, len(rows))
-        self.assertEqual(sorted(os.listdir(out)), ["wide" + e for e in (".csv", ".qml", ".tif",
-                                                                       ".tif.aux.xml", ".txt")])
+        # Off the map, the raw classes and the report only.
+        tessera.dask.write(result, out / "plain", formats=["raw", "txt"])
+        self.assertEqual(classes.astype("<u2").tobytes(), (out / "plain.raw").read_bytes())
+        self.assertEqual(result.report, (out / "plain.txt").read_text())
+        self.assertEqual(sorted(os.listdir(out)),
+                         ["plain.raw", "plain.txt"] +
+                         ["wide" + e for e in (".csv", ".qml", ".tif", ".tif.aux.xml", ".txt")])
 
     def test_a_band_whose_every_pixel_is_without_data(self):
         bands = self.bands()

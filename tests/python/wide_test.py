@@ -130,9 +130,17 @@ class TwelveBands(ScratchCase):
         import rioxarray
         scene = rioxarray.open_rasterio(self.dir / "scene.tif", chunks=(BANDS, 64, 100))
         result = tessera.dask.treat(scene, min_pixels=0, max_classes=65534, **self.choices())
-        tessera.dask.write(result, self.dir / "dask")
+        with self.assertRaisesRegex(ValueError, f"^{len(held)} classes are more than the "
+                                                "bitmap's 256 colours can show: leave bmp out "
+                                                "of formats$"):
+            tessera.dask.write(result, self.dir / "dask", formats=["tif", "bmp"])
+        self.assertEqual([], list(self.dir.glob("dask*")))
+        tessera.dask.write(result, self.dir / "dask", formats="tif,csv,qml,txt,raw")
         self.assertSameFiles(self.dir / "dask", self.dir / "tool",
-                             [".txt", ".csv", ".tif.aux.xml", ".qml"])
+                             [".txt", ".csv", ".tif.aux.xml", ".qml", ".raw"])
+        self.assertEqual(sorted(p.name for p in self.dir.glob("dask*")),
+                         ["dask" + e for e in (".csv", ".qml", ".raw", ".tif", ".tif.aux.xml",
+                                               ".txt")])
         self.check_map(self.dir / "dask.tif", raw, len(held))
         with rasterio.open(self.dir / "dask.tif") as mine, \
                 rasterio.open(self.dir / "tool.tif") as theirs:
