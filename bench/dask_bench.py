@@ -61,6 +61,56 @@ def measured(command, env=None):
                     faults=counters.get("page-faults", 0), rss=peak, own=json.loads(last))
 
 
+def counting_bytes(client):
+    """The bytes this client sends its scheduler (graphs, keys, messages), per pass: each
+    persist or compute of tessera.dask is a pass, named by its tasks; the bytes sent between
+    one's start and the next one's are the first one's. The results of the passes go from
+    the workers to this client, not through the scheduler."""
+    import distributed
+
+    import tessera.dask
+    passes = []
+
+    def name_of(items):
+        key = str(getattr(items[0], "key", "") if items else "")
+        key = key.strip("('")
+        if key.startswith("tessera-"):
+            return key.split("-")[1]
+        return {"_fold_ranges": "range", "_add_arrays": "statistics",
+                "_add_code_counts": "counts", "_merge_searches": "percentiles"}.get(
+                    key.split("-")[0], key.split("-")[0])
+
+    def note(items):
+        # A persist returns before its graph is sent: a moment for it to go (6 passes, some
+        # 0.1 s in all, counted in the job's time).
+        time.sleep(0.02)
+        sent = client.scheduler_comm.byte_count
+        if passes:
+            passes[-1][1] = sent - passes[-1][1]
+        passes.append([name_of(items), sent])
+
+    for method in ("persist", "compute"):
+        original = getattr(tessera.dask._Computing, method)
+
+        def wrapped(self, *items, _original=original):
+            note(items)
+            return _original(self, *items)
+        setattr(tessera.dask._Computing, method, wrapped)
+    original_compute = distributed.Client.compute
+
+    def client_compute(self, collections, *rest, **keywords):
+        note(collections if isinstance(collections, list) else [collections])
+        return original_compute(self, collections, *rest, **keywords)
+    distributed.Client.compute = client_compute
+
+    def finished():
+        time.sleep(0.1)
+        if passes:
+            passes[-1][1] = client.scheduler_comm.byte_count - passes[-1][1]
+        return {name: sent for name, sent in passes}
+    return finished
+
+
 def dask_files(arguments):
     """One tessera.dask.run job on the files in this process (the measured command)."""
     import resource
@@ -74,15 +124,19 @@ def dask_files(arguments):
     with LocalCluster(n_workers=workers, threads_per_worker=threads, processes=True,
                       host="127.0.0.1", dashboard_address=None) as cluster, \
             Client(cluster) as client:
+        finished = counting_bytes(client)
         started = time.perf_counter()
         tessera.dask.run([str(f) for f in files], method="segmentation", segments=4,
                          min_pixels=1000, out=arguments.out, formats="tif,txt,csv",
                          chunk_lines=arguments.chunk)
         treated = time.perf_counter()
+        sent = finished()
         peaks = client.run(lambda: resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)
         cpu = client.run(lambda: sum(resource.getrusage(resource.RUSAGE_SELF)[:2]))
-    print(json.dumps(dict(treat=treated - started, write=0.0, chunks=arguments.chunk,
+    print(json.dumps(dict(treat=treated - started, write=0.0,
+                          chunks=-(-arguments.size // arguments.chunk),
                           workers=sorted(peaks.values()), worker_cpu=sum(cpu.values()),
+                          sent=sent,
                           client=resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)))
 
 
@@ -110,9 +164,10 @@ def dask_run(arguments):
         tessera.dask.write(result, arguments.out)
         written = time.perf_counter()
         workers = client.run(lambda: resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)
-        chunks = result.classes.npartitions
+        cpu = client.run(lambda: sum(resource.getrusage(resource.RUSAGE_SELF)[:2]))
+        chunks = result.classes.data.npartitions
     print(json.dumps(dict(treat=treated - started, write=written - treated, chunks=chunks,
-                          workers=sorted(workers.values()),
+                          workers=sorted(workers.values()), worker_cpu=sum(cpu.values()),
                           client=resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)))
 
 
@@ -154,7 +209,8 @@ def main():
         for lines in (int(c) for c in filter(None, arguments.files.split(","))):
             cases[f"run {cluster} {lines}"] = [
                 sys.executable, str(Path(__file__).resolve()), str(folder), "--dask-files",
-                "--bands", str(arguments.bands), "--cluster", cluster, "--chunk", str(lines),
+                "--bands", str(arguments.bands), "--size", str(arguments.size),
+                "--cluster", cluster, "--chunk", str(lines),
                 "--out", str(folder / f"run{cluster}-{lines}")]
     for chunk in (int(c) for c in filter(None, arguments.chunks.split(","))):
         cases[f"dask {chunk}"] = [sys.executable, str(Path(__file__).resolve()), str(folder),
@@ -205,7 +261,22 @@ def main():
             job = statistics.median(m["own"]["treat"] for m in measures)
             print(f"{name}: the job alone {job:.1f} s = "
                   f"{job / medians['tessera-batch']['wall']:.2f} x tessera-batch's wall time; "
-                  f"workers' CPU {measures[-1]['own']['worker_cpu']:.1f} s")
+                  f"workers' CPU {measures[-1]['own']['worker_cpu']:.1f} s; sent to the "
+                  "scheduler: " + ", ".join(f"{step} {sent / 1024:.0f} KiB" for step, sent in
+                                             measures[-1]["own"]["sent"].items()))
+        if name.startswith("dask"):
+            print(f"{name}: treat + write {medians[name]['wall']:.1f} s in "
+                  f"{measures[-1]['own']['chunks']} chunks; workers' CPU "
+                  f"{measures[-1]['own']['worker_cpu']:.1f} s")
+    for cluster in filter(None, arguments.clusters.split(",")):
+        files = [n for n in runs if n.startswith(f"run {cluster} ")]
+        if len(files) >= 2:
+            jobs = {n: statistics.median(m["own"]["treat"] for m in runs[n]) for n in files}
+            counts = {n: runs[n][-1]["own"]["chunks"] for n in files}
+            few, many = min(files, key=counts.get), max(files, key=counts.get)
+            extra = (jobs[many] - jobs[few]) / max(counts[many] - counts[few], 1)
+            print(f"{cluster}: overhead per window {1000 * extra:.0f} ms "
+                  f"({counts[few]} against {counts[many]} windows, about 6 tasks a window)")
     dask_cases = [n for n in runs if n.startswith("dask")]
     if len(dask_cases) >= 2:
         coarse, fine = dask_cases[0], dask_cases[-1]

@@ -196,6 +196,9 @@ job::Options QuietOptionsOf(const Given& given) {
 
 // The job the choices describe, opened for windows: by the driver (without stretches), or by a
 // task (with those the driver decided).
+// A window's stored values as a task keeps them (PyWindowedJob::Stored).
+using StoredArray = py::array_t<uint8_t, py::array::c_style | py::array::forcecast>;
+
 class PyWindowedJob {
   public:
     PyWindowedJob(const Given& given, const std::vector<Stretch>& stretches) : given_(given) {
@@ -221,7 +224,9 @@ class PyWindowedJob {
     bool Segmented() const { return !job_->Choices().saveSegmented.empty(); }
 
     // ----- a task's steps on its window -----
-    py::tuple Read(int first, int count) const {
+    py::tuple Read(int first, int count) const { return ReadWith(first, count, {}, nullptr); }
+    py::tuple ReadWith(int first, int count, const std::vector<int>& kept,
+                       const uint8_t* stored) const {
         const int n = BandCount();
         const ImageSize size{count, job_->Size().columns};
         if (count < 1) RaiseValue("a window holds at least one line");
@@ -232,12 +237,48 @@ class PyWindowedJob {
         Status read;
         {
             py::gil_scoped_release release;
-            read = job_->Job().ReadWindow(first, count, g, m);
+            read = job_->Job().ReadWindowFrom(first, count, kept, stored, g, m);
         }
         if (!read) RaiseRefusal(job::Refusal::Input, read.message);
         return py::make_tuple(gray, marks);
     }
     std::vector<int> OwnRangeBands() const { return job_->Job().OwnRangeBands(); }
+    // The window's own-range bands of 16 bits as stored, decoded once and kept by the caller:
+    // (bands, count x columns x 2) bytes.
+    std::vector<int> StoredBands() const { return job_->Job().StoredBands(); }
+    py::array_t<uint8_t> Stored(int first, int count) const {
+        if (count < 1) RaiseValue("a window holds at least one line");
+        const py::ssize_t bands = static_cast<py::ssize_t>(StoredBands().size());
+        py::array_t<uint8_t> stored(
+            {bands, py::ssize_t{2} * count * py::ssize_t{job_->Size().columns}});
+        uint8_t* out = stored.mutable_data();
+        Status read;
+        {
+            py::gil_scoped_release release;
+            read = job_->Job().StoredOfWindow(first, count, out);
+        }
+        if (!read) RaiseRefusal(job::Refusal::Input, read.message);
+        return stored;
+    }
+    py::tuple RangesFrom(int first, int count, const StoredArray& stored) const {
+        CheckStored(count, StoredBands().size(), stored);
+        const size_t own = OwnRangeBands().size();
+        std::vector<double> low(own, std::numeric_limits<double>::infinity());
+        std::vector<double> high(own, -std::numeric_limits<double>::infinity());
+        Status read;
+        {
+            py::gil_scoped_release release;
+            read = job_->Job().RangesFromStored(first, count, stored.data(), low, high);
+        }
+        if (!read) RaiseRefusal(job::Refusal::Input, read.message);
+        return py::make_tuple(ArrayOf(low), ArrayOf(high));
+    }
+    // Read, with bands `kept` made from their stored values kept before.
+    py::tuple ReadFrom(int first, int count, const std::vector<int>& kept,
+                       const StoredArray& stored) const {
+        CheckStored(count, kept.size(), stored);
+        return ReadWith(first, count, kept, stored.data());
+    }
     py::tuple Ranges(int first, int count) const {
         const size_t own = OwnRangeBands().size();
         std::vector<double> low(own, std::numeric_limits<double>::infinity());
@@ -405,6 +446,12 @@ class PyWindowedJob {
     }
 
   private:
+    void CheckStored(int count, size_t bands, const StoredArray& stored) const {
+        if (count < 1) RaiseValue("a window holds at least one line");
+        if (stored.ndim() != 2 || stored.shape(0) != static_cast<py::ssize_t>(bands) ||
+            stored.shape(1) != py::ssize_t{2} * count * job_->Size().columns)
+            RaiseValue("the stored values of a window are (bands, 2 x lines x columns) bytes");
+    }
     RasterSource& RasterOf(int band) const {
         RasterSource* raster = job_->Job().Raster(band);
         if (raster == nullptr) RaiseValue("band " + std::to_string(band) + " is no raster");
@@ -523,6 +570,10 @@ void BindWindowed(py::module_& m) {
         .def("windows", &PyWindowedJob::Windows, py::arg("lines") = 0)
         .def("read", &PyWindowedJob::Read)
         .def("own_range_bands", &PyWindowedJob::OwnRangeBands)
+        .def("stored_bands", &PyWindowedJob::StoredBands)
+        .def("stored", &PyWindowedJob::Stored)
+        .def("ranges_from", &PyWindowedJob::RangesFrom)
+        .def("read_from", &PyWindowedJob::ReadFrom)
         .def("ranges", &PyWindowedJob::Ranges)
         .def("take_ranges", &PyWindowedJob::TakeRanges)
         .def("percentile_bands", &PyWindowedJob::PercentileBands)

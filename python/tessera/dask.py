@@ -280,11 +280,13 @@ def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_
                         for b, band in enumerate(options["bands"])]
     mask_descriptions = [(_core.value_type(a.dtype),) + rule
                          for a, rule in zip(mask_arrays, mask_rules)]
-    blocks = arrays + mask_arrays
     # The code table, before a pixel is read: past 2^64 codes, or a count of the codes that
     # occur that memory may not hold, is refused as the job refuses it.
     treatment.check_code_table([band["segments"] for band in options["bands"]],
                                *arrays[0].shape)
+    # The arrays are computed once (a file's chunks read and decoded once) and kept on the
+    # workers for every pass, spilled by dask as it needs; the lazy classes read them too.
+    blocks = list(_Computing(False).persist(*(arrays + mask_arrays)))
 
     # Pass 1a: the range of the bands that are stretched between their own least and greatest
     # values; the search of those stretched at percentiles.
@@ -540,6 +542,18 @@ def _window_ranges(given, first, count):
     return _window_job(given, []).ranges(first, count)
 
 
+def _window_stored(given, first, count):
+    return _window_job(given, []).stored(first, count)
+
+
+def _stored_ranges(given, first, count, stored):
+    return _window_job(given, []).ranges_from(first, count, stored)
+
+
+def _stored_gray(given, stretches, kept, first, count, stored):
+    return _window_job(given, stretches).read_from(first, count, kept, stored)
+
+
 def _fold_ranges(*parts):
     return (np.minimum.reduce([p[0] for p in parts]), np.maximum.reduce([p[1] for p in parts]))
 
@@ -661,6 +675,13 @@ class _WindowedRun:
                     *arguments, first, count, dask_key_name=f"tessera-{name}-{self.token}-{k}")
                 for k, (first, count) in enumerate(self.spans)]
 
+    def with_stored(self, function, stored, *arguments, name):
+        """A task per window of function(*arguments, first, count, the window's stored values)."""
+        return [dask.delayed(function, pure=False)(
+                    *arguments, first, count, values,
+                    dask_key_name=f"tessera-{name}-{self.token}-{k}")
+                for k, ((first, count), values) in enumerate(zip(self.spans, stored))]
+
     def each_window(self, function, *arguments, name):
         return [dask.delayed(function, pure=False)(
                     *arguments[:1], window, *arguments[1:],
@@ -671,9 +692,18 @@ class _WindowedRun:
         """Pass 1: the stretches the bands take from their own values, then every window's
         gray levels, read once and kept on the workers, and their statistics."""
         driver, steps = self.driver, self.steps
+        # The bands of 16 bits stretched on their own range are decoded once: each window's
+        # stored values stay on the worker that read them (2 bytes a pixel, spilled by dask as
+        # it needs), give the window's range, then its gray levels, and are let go.
+        kept = driver.stored_bands()
+        stored = steps.persist(*self.tasks(_window_stored, self.given, name="stored")) \
+            if kept else None
         if driver.own_range_bands():
-            low, high = steps.compute(_tree(self.tasks(_window_ranges, self.given,
-                                                       name="range"), _fold_ranges))[0]
+            if stored is None:
+                ranges = self.tasks(_window_ranges, self.given, name="range")
+            else:
+                ranges = self.with_stored(_stored_ranges, stored, self.given, name="range")
+            low, high = steps.compute(_tree(ranges, _fold_ranges))[0]
             driver.take_ranges(list(low), list(high))
         searches = {band: driver.new_finder(band) for band in driver.percentile_bands()}
         passes = 0
@@ -690,8 +720,13 @@ class _WindowedRun:
                 else:
                     searches[band] = search
             passes += 1
-        self.gray = steps.persist(*self.tasks(_window_gray, self.given, driver.stretches(),
-                                              name="gray"))
+        if stored is None:
+            self.gray = steps.persist(*self.tasks(_window_gray, self.given, driver.stretches(),
+                                                  name="gray"))
+        else:
+            self.gray = steps.persist(*self.with_stored(
+                _stored_gray, stored, self.given, driver.stretches(), kept, name="gray"))
+            del stored  # each window's stored values go once its gray levels are made
         marked = driver.marked
         statistics = [dask.delayed(_gray_statistics, pure=False)(
             window, marked, dask_key_name=f"tessera-statistics-{self.token}-{k}")
@@ -720,11 +755,34 @@ class _WindowedRun:
         them."""
         plan = dask.delayed(self.driver.class_plan(), name=f"tessera-class-plan-{self.token}")
         segmented = self.driver.segmented
-        classes = self.steps.compute(*[dask.delayed(_gray_classes, pure=False)(
+        tasks = [dask.delayed(_gray_classes, pure=False)(
             plan, window, segmented, dask_key_name=f"tessera-classes-{self.token}-{k}")
-            for k, window in enumerate(self.gray)])
+            for k, window in enumerate(self.gray)]
         self.gray = None
-        return self.driver.save(self.windows, lambda k: classes[k])
+        client = self.steps._client()
+        if client is None or self.steps.shown:
+            classes = list(self.steps.compute(*tasks))
+            return self.driver.save(self.windows, lambda k: classes[k])
+        # On a cluster the files are written window by window as the windows' classes come in,
+        # while the workers compute the next ones.
+        with self.steps._lost_scheduler():
+            futures = client.compute(tasks)
+            failed = []
+
+            def window(k):
+                try:
+                    classes = futures[k].result()
+                except BaseException as error:
+                    failed.append(error)
+                    raise
+                futures[k] = None
+                return classes
+            try:
+                return self.driver.save(self.windows, window)
+            except Exception:
+                if failed:
+                    raise failed[0] from None
+                raise
 
 
 def _window_values(given, stretches, band, first, count):

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 #include <memory>
 #include <mutex>
 
@@ -400,6 +402,115 @@ Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* no
     return Status::Ok();
 }
 
+
+// ----- a window kept as stored, 16 bits a value -----
+
+bool RasterSource::StoresSixteenBits() const {
+    return dataType_ == "UInt16" || dataType_ == "Int16";
+}
+
+Status RasterSource::ReadStored(int first, int count, uint8_t* stored) const {
+    if (!StoresSixteenBits())
+        return Status::Failure(RasterRefusal(path_, rasterBand_, "it holds no 16-bit values"));
+    const int columns = size_.columns;
+    const bool isSigned = dataType_ == "Int16";
+    // A block of a pixel-interleaved file holds every band: read through GDAL's block cache,
+    // which one decode fills for all of them.
+    const bool wholeRows = !sharesBlocks_ && blockLines_ > 1 && first % blockLines_ == 0 &&
+                           ((first + count) % blockLines_ == 0 || first + count == size_.lines);
+    if (wholeRows) {
+        // Block by block, straight as GDAL decodes them, bypassing its block cache.
+        const GdalApi& gdal = *Gdal();
+        thread_local std::vector<uint8_t> block;
+        block.resize(static_cast<size_t>(blockLines_) * blockColumns_ * 2);
+        bool decoded = true;
+        {
+            std::unique_lock<std::mutex> lock;
+            void* dataset = DatasetFor(0, lock);
+            const QuietGdalErrors quiet;
+            void* band = gdal.rasterBand(dataset, rasterBand_);
+            for (int by = first / blockLines_; decoded && by * blockLines_ < first + count; ++by) {
+                const int top = by * blockLines_;
+                const int lines = std::min(blockLines_, size_.lines - top);
+                for (int bx = 0; decoded && bx * blockColumns_ < columns; ++bx) {
+                    decoded = band != nullptr && gdal.readBlock(band, bx, by, block.data()) != 0;
+                    if (!decoded) break;
+                    const int left = bx * blockColumns_;
+                    const size_t width = static_cast<size_t>(std::min(blockColumns_, columns - left));
+                    for (int y = 0; y < lines; ++y)
+                        std::memcpy(stored + (static_cast<size_t>(top - first + y) * columns + left) * 2,
+                                    block.data() + static_cast<size_t>(y) * blockColumns_ * 2,
+                                    width * 2);
+                }
+            }
+        }
+        if (decoded) return Status::Ok();
+        return ReadFailure(first, count);
+    }
+    // Another window: decoded through GDAL's reads (whole numbers, exact as doubles).
+    const size_t cells = static_cast<size_t>(count) * columns;
+    std::vector<double> values(cells);
+    if (!DecodedGroup({this}).Decode({first, count, 0, columns}, values.data()))
+        return ReadFailure(first, count);
+    for (size_t i = 0; i < cells; ++i) {
+        const uint16_t bits = isSigned ? static_cast<uint16_t>(static_cast<int16_t>(values[i]))
+                                       : static_cast<uint16_t>(values[i]);
+        std::memcpy(stored + 2 * i, &bits, 2);
+    }
+    return Status::Ok();
+}
+
+Status RasterSource::FoldStoredRange(int first, int count, const uint8_t* stored, double& low,
+                                     double& high) const {
+    const bool isSigned = dataType_ == "Int16";
+    const int lowest = isSigned ? -32768 : 0;
+    std::vector<uint8_t> masked;
+    if (Status read = Excluded(first, count, 0, size_.columns, masked); !read) return read;
+    // Which values occur where a pixel is not excluded; then the range of those with data, each
+    // made physical as a read makes it.
+    std::vector<uint8_t> seen(65536, 0);
+    const size_t cells = static_cast<size_t>(count) * size_.columns;
+    const uint16_t flip = isSigned ? 0x8000 : 0;  // value - lowest from the stored bits
+    uint16_t bits;
+    for (size_t i = 0; i < cells; ++i) {
+        std::memcpy(&bits, stored + 2 * i, 2);
+        if (masked.empty() || masked[i] == 0) seen[static_cast<uint16_t>(bits ^ flip)] = 1;
+    }
+    for (int entry = 0; entry < 65536; ++entry) {
+        if (!seen[static_cast<size_t>(entry)]) continue;
+        double value = lowest + entry;
+        Scale(&value, 1);
+        if (!std::isfinite(value) || IsNodata(value)) continue;
+        low = std::min(low, value);
+        high = std::max(high, value);
+    }
+    return Status::Ok();
+}
+
+Status RasterSource::GrayOfStored(int first, int count, const uint8_t* stored, uint8_t* lines,
+                                  uint8_t* marks) const {
+    const std::shared_ptr<const GrayTable> table = TableOfGray();
+    const size_t cells = static_cast<size_t>(count) * size_.columns;
+    // Entry value - lowest of the tables: for Int16 the stored bits with the sign bit flipped.
+    const uint16_t flip = dataType_ == "Int16" ? 0x8000 : 0;
+    const uint8_t* grayOf = table->gray.data();
+    const uint8_t* markOf = table->marks.data();
+    const auto through = [&](auto withMarks) {
+        uint16_t bits;
+        for (size_t i = 0; i < cells; ++i) {
+            std::memcpy(&bits, stored + 2 * i, 2);
+            const uint16_t at = static_cast<uint16_t>(bits ^ flip);
+            lines[i] = grayOf[at];
+            if constexpr (decltype(withMarks)::value) marks[i] = markOf[at];
+        }
+    };
+    if (marks)
+        through(std::true_type{});
+    else
+        through(std::false_type{});
+    if (marks && Excludes()) return MarkExclusions(first, count, 0, size_.columns, marks);
+    return Status::Ok();
+}
 
 Status Coverage::Mark(int first, int count, int x0, int width, uint8_t* masked) const {
     const size_t cells = static_cast<size_t>(count) * static_cast<size_t>(width);

@@ -115,6 +115,20 @@ class RasterSource {
     // Pixels without data of their own (marked kNodataMark): the grid's pixels a band brought
     // onto another grid does not cover.
     bool Excludes() const { return exclusion_ != nullptr || coverage_ != nullptr; }
+    // ----- a window's stored values, which the tasks of a cluster keep between reads -----
+    // The band holds whole numbers of 16 bits (Int16 or UInt16): a window of it is kept as
+    // stored, 2 bytes a pixel, and brought to gray levels through a table.
+    bool StoresSixteenBits() const;
+    // Lines first..first + count - 1 as stored (count x columns values in the machine's order),
+    // every block decoded once; refused as ReadLines refuses lines that cannot be read.
+    Status ReadStored(int first, int count, uint8_t* stored) const;
+    // Of such lines: the least and greatest (physical) value with data, folded into low and high
+    // as FindRange folds them; and their gray levels and marks (may be null), as ReadLines
+    // gives them.
+    Status FoldStoredRange(int first, int count, const uint8_t* stored, double& low,
+                           double& high) const;
+    Status GrayOfStored(int first, int count, const uint8_t* stored, uint8_t* lines,
+                        uint8_t* marks) const;
     // Native values of columns x0..x0 + width - 1 of lines first..first + count - 1, a line
     // after another; refused as ReadLines refuses lines that cannot be read.
     Status ReadValues(int first, int count, int x0, int width, double* values) const;

@@ -87,7 +87,10 @@ JobOutcome WindowedJob::Save(const std::vector<int>& windows,
     return Told(Finish(job_, options_, set_, progress_,
                        [&](const std::string& stem, const std::string& segmented,
                            tessera::ResultFiles files) {
-                           return job_.SaveWindows(stem, segmented, files, windows, next);
+                           // The files are written here, on the machine's threads.
+                           return job_.SaveWindows(stem, segmented, files, windows, next,
+                                                   tessera::ThreadsOf(
+                                                       SettingsOf(options_, options_.out)));
                        }));
 }
 

@@ -269,14 +269,14 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
 
 Status StreamedJob::SaveWindows(const std::string& stem, const std::string& segmentedStem,
                                 ResultFiles files, const std::vector<int>& windowFirst,
-                                const WindowClasses& next) {
+                                const WindowClasses& next, int threads) {
     if (treatment_.classOf.empty()) return Status::Failure(" There is no result to save ");
     if (windowFirst.size() < 2 || windowFirst.front() != 0 ||
         windowFirst.back() != size_.lines ||
         std::adjacent_find(windowFirst.begin(), windowFirst.end(), std::greater_equal<int>()) !=
             windowFirst.end())
         return Status::Failure(" The windows do not cover the scene ");
-    return SaveFrom(stem, segmentedStem, files, 1,
+    return SaveFrom(stem, segmentedStem, files, std::max(threads, 1),
                     [&](ResultWriter& result, SegmentedWriter* segments) {
                         for (size_t k = 0; k + 1 < windowFirst.size(); ++k) {
                             const uint8_t* classes = nullptr;
@@ -321,21 +321,99 @@ Status StreamedJob::SaveFrom(const std::string& stem, const std::string& segment
 }
 
 Status StreamedJob::ReadWindow(int first, int count, uint8_t* gray, uint8_t* marks) const {
+    return ReadWindowFrom(first, count, {}, nullptr, gray, marks);
+}
+
+namespace {
+
+Status OutsideScene(int first, int count) {
+    return Status::Failure(" Lines " + std::to_string(first + 1) + " to " +
+                           std::to_string(first + count) + " are not in the scene ");
+}
+
+}  // namespace
+
+Status StreamedJob::ReadWindowFrom(int first, int count, const std::vector<int>& kept,
+                                   const uint8_t* stored, uint8_t* gray, uint8_t* marks) const {
     const int n = bandCount_;
-    if (first < 0 || count < 1 || first + count > size_.lines)
-        return Status::Failure(" Lines " + std::to_string(first + 1) + " to " +
-                               std::to_string(first + count) + " are not in the scene ");
+    if (first < 0 || count < 1 || first + count > size_.lines) return OutsideScene(first, count);
     const size_t cells = static_cast<size_t>(count) * size_.columns;
+    for (const int b : kept)
+        if (b < 1 || b > n || !readers_[b].Raster() || !readers_[b].Raster()->StoresSixteenBits())
+            return Status::Failure(" Band " + std::to_string(b) + " is kept as no 16-bit values ");
     std::vector<const BandReader*> sources;
     std::vector<uint8_t*> lines, marking;
     for (int b = 1; b <= n; ++b) {
+        const auto at = std::find(kept.begin(), kept.end(), b);
+        if (at != kept.end()) {
+            // From the values the caller kept, through the band's table.
+            uint8_t* marked = marks + cells * static_cast<size_t>(b - 1);
+            if (!readers_[b].MayLackData()) std::fill(marked, marked + cells, uint8_t{0});
+            const uint8_t* values = stored + 2 * cells * static_cast<size_t>(at - kept.begin());
+            if (Status made = readers_[b].Raster()->GrayOfStored(
+                    first, count, values, gray + cells * static_cast<size_t>(b - 1),
+                    readers_[b].MayLackData() ? marked : nullptr);
+                !made)
+                return made;
+            continue;
+        }
         sources.push_back(&readers_[b]);
         lines.push_back(gray + cells * static_cast<size_t>(b - 1));
         uint8_t* marked = marks + cells * static_cast<size_t>(b - 1);
         if (!readers_[b].MayLackData()) std::fill(marked, marked + cells, uint8_t{0});
         marking.push_back(readers_[b].MayLackData() ? marked : nullptr);
     }
+    if (sources.empty()) return Status::Ok();
     return ReadLinesTogether(sources, first, count, lines.data(), marking.data());
+}
+
+std::vector<int> StreamedJob::StoredBands() const {
+    std::vector<int> bands;
+    for (const int b : OwnRangeBands())
+        if (readers_[b].Raster()->StoresSixteenBits()) bands.push_back(b);
+    return bands;
+}
+
+Status StreamedJob::StoredOfWindow(int first, int count, uint8_t* stored) const {
+    if (first < 0 || count < 1 || first + count > size_.lines) return OutsideScene(first, count);
+    const size_t bytes = 2 * static_cast<size_t>(count) * size_.columns;
+    const std::vector<int> kept = StoredBands();
+    for (size_t i = 0; i < kept.size(); ++i)
+        if (Status read = readers_[kept[i]].Raster()->ReadStored(first, count, stored + i * bytes);
+            !read)
+            return read;
+    return Status::Ok();
+}
+
+Status StreamedJob::RangesFromStored(int first, int count, const uint8_t* stored,
+                                     std::vector<double>& low, std::vector<double>& high) const {
+    const std::vector<int> own = OwnRangeBands();
+    if (low.size() != own.size() || high.size() != own.size())
+        return Status::Failure(" Give a range for every band that takes its own ");
+    if (first < 0 || count < 1 || first + count > size_.lines) return OutsideScene(first, count);
+    const size_t bytes = 2 * static_cast<size_t>(count) * size_.columns;
+    const std::vector<int> kept = stored ? StoredBands() : std::vector<int>{};
+    std::vector<double> values;
+    for (size_t i = 0; i < own.size(); ++i) {
+        const RasterSource* raster = readers_[own[i]].Raster();
+        const auto at = std::find(kept.begin(), kept.end(), own[i]);
+        if (at != kept.end()) {
+            if (Status folded = raster->FoldStoredRange(
+                    first, count, stored + bytes * static_cast<size_t>(at - kept.begin()), low[i],
+                    high[i]);
+                !folded)
+                return folded;
+            continue;
+        }
+        const int window = raster->WindowColumns();
+        for (int x0 = 0; x0 < size_.columns; x0 += window)
+            if (Status read = DecodedGroup({raster}).FoldRange(
+                    {first, count, x0, std::min(window, size_.columns - x0)}, &low[i], &high[i],
+                    values);
+                !read)
+                return read;
+    }
+    return Status::Ok();
 }
 
 std::vector<int> StreamedJob::OwnRangeBands() const {
@@ -347,21 +425,7 @@ std::vector<int> StreamedJob::OwnRangeBands() const {
 
 Status StreamedJob::RangesOfWindow(int first, int count, std::vector<double>& low,
                                    std::vector<double>& high) const {
-    const std::vector<int> own = OwnRangeBands();
-    if (low.size() != own.size() || high.size() != own.size())
-        return Status::Failure(" Give a range for every band that takes its own ");
-    std::vector<double> values;
-    for (size_t i = 0; i < own.size(); ++i) {
-        const RasterSource* raster = readers_[own[i]].Raster();
-        const int window = raster->WindowColumns();
-        for (int x0 = 0; x0 < size_.columns; x0 += window)
-            if (Status read = DecodedGroup({raster}).FoldRange(
-                    {first, count, x0, std::min(window, size_.columns - x0)}, &low[i], &high[i],
-                    values);
-                !read)
-                return read;
-    }
-    return Status::Ok();
+    return RangesFromStored(first, count, nullptr, low, high);
 }
 
 Status StreamedJob::TakeOwnRanges(const std::vector<double>& low, const std::vector<double>& high) {

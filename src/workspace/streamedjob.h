@@ -133,6 +133,18 @@ class StreamedJob {
     // folded into low[i] and high[i] (i indexing OwnRangeBands).
     Status RangesOfWindow(int first, int count, std::vector<double>& low,
                           std::vector<double>& high) const;
+    // A window decoded once for the reads that follow it: of OwnRangeBands, those of 16 bits
+    // (StoredBands) are kept by the caller as stored, 2 bytes a pixel (StoredOfWindow, band after
+    // band), and give the window's ranges (RangesFromStored, as RangesOfWindow) and then, the
+    // stretches known, its gray levels and marks (ReadWindowFrom, as ReadWindow: bands `kept`
+    // from `stored`, as StoredBands named them, the others read).
+    // (RangesFromStored with no `stored` is RangesOfWindow.)
+    std::vector<int> StoredBands() const;
+    Status StoredOfWindow(int first, int count, uint8_t* stored) const;
+    Status RangesFromStored(int first, int count, const uint8_t* stored, std::vector<double>& low,
+                            std::vector<double>& high) const;
+    Status ReadWindowFrom(int first, int count, const std::vector<int>& kept,
+                          const uint8_t* stored, uint8_t* gray, uint8_t* marks) const;
     // The own ranges of OwnRangeBands, from every window's least and greatest values folded
     // together, as their stretches; refused as ReadBands refuses a band without a range.
     Status TakeOwnRanges(const std::vector<double>& low, const std::vector<double>& high);
@@ -154,12 +166,12 @@ class StreamedJob {
     // window k of `windows` being lines windowFirst[k]..windowFirst[k + 1] - 1. `next(k)` gives
     // window k's classes and, when `segmentedStem` is not empty, the last band's segment
     // numbers (count x columns bytes each), called for k = 0, 1, ... in order; a refusal stops
-    // the save with nothing put in place.
+    // the save with nothing put in place. The class map is compressed on `threads` threads.
     using WindowClasses = std::function<Status(int window, const uint8_t*& classes,
                                                const uint8_t*& segments)>;
     Status SaveWindows(const std::string& stem, const std::string& segmentedStem,
                        ResultFiles files, const std::vector<int>& windowFirst,
-                       const WindowClasses& next);
+                       const WindowClasses& next, int threads = 1);
 
   private:
     // Every band's statistics taken once pass 1 is over, here or elsewhere.

@@ -15,7 +15,7 @@ import tessera.dask
 
 FILES = (".bmp", ".raw", ".txt", ".tif", ".tif.aux.xml", ".csv", ".qml")
 # The steps of a run, by the names of their tasks.
-PASSES = ("range", "percentiles0", "gray", "statistics", "counts", "classes")
+PASSES = ("stored", "range", "percentiles0", "gray", "statistics", "counts", "classes")
 
 
 def batch_arguments(scene, out, percentiles):

@@ -251,6 +251,89 @@ class ArraysAsTheToolReadsFiles(ScratchCase):
             tessera.dask.treat(self.scene()[:3], apply_treatment=str(self.dir / "arrays.json"))
 
 
+def write_band(path, data, nodata, blocks, scale=None, offset=None):
+    """A GeoTIFF of data's bands (bands, lines, columns): tiled when blocks is a tile size, else
+    in strips of that many lines, pixel-interleaved."""
+    bands, lines, columns = data.shape
+    layout = dict(tiled=True, blockxsize=blocks, blockysize=blocks) if blocks >= 16 \
+        else dict(blockysize=-blocks, interleave="pixel")
+    from rasterio.transform import from_origin
+    with rasterio.open(path, "w", driver="GTiff", width=columns, height=lines, count=bands,
+                       dtype=data.dtype, nodata=nodata, crs="EPSG:32631",
+                       transform=from_origin(440000, 5000000, 30, 30), compress="deflate",
+                       **layout) as target:
+        target.write(data)
+        if scale is not None:
+            target.scales = [scale] * bands
+            target.offsets = [offset] * bands
+
+
+class StoredWindows(ScratchCase):
+    """A window's bands of 16 bits kept as stored, decoded once: their range and gray levels
+    are those of the window read from the file, whatever the layout, the sign, the nodata
+    value, the scale and the masks; and a run on them gives the batch tool's files."""
+
+    def scenes(self):
+        rng = np.random.default_rng(11)
+        lines, columns = 300, 260
+        signed = rng.integers(-3000, 3000, size=(2, lines, columns), dtype=np.int16)
+        signed[:, :40, :] = -9999  # a nodata border
+        signed[1, 100:110, 50:60] = 32767
+        write_band(self.dir / "signed.tif", signed, -9999, 64, scale=0.01, offset=-5.0)
+        unsigned = rng.integers(0, 65535, size=(2, lines, columns), dtype=np.uint16)
+        unsigned[:, :, :7] = 0
+        write_band(self.dir / "unsigned.tif", unsigned, 0, -50)
+        mask = np.zeros((1, lines, columns), dtype=np.uint8)
+        mask[0, 150:200, 100:220] = 3
+        write_band(self.dir / "mask.tif", mask, None, 64)
+        masked = dict(mask=str(self.dir / "mask.tif"), mask_values=[3])
+        return {"signed, scaled, tiled": ([f"{self.dir}/signed.tif:1",
+                                           f"{self.dir}/signed.tif:2"], masked),
+                "unsigned, pixel-interleaved strips": (str(self.dir / "unsigned.tif"), {})}
+
+    def test_stored_windows_read_as_the_file(self):
+        from tessera import _core
+        from tessera.dask import _choices_of
+        for name, (bands, extra) in self.scenes().items():
+            with self.subTest(scene=name):
+                given = _choices_of(bands, dict(method="segmentation", segments=4,
+                                                out=str(self.dir / "x"), **extra))
+                # A task's job reads the window; the driver takes the ranges.
+                reader, driver = _core.WindowedJob(given, []), _core.WindowedJob(given, [])
+                kept = reader.stored_bands()
+                self.assertEqual(kept, [1, 2])
+                low, high = driver.ranges(0, 300)
+                driver.take_ranges(list(low), list(high))
+                stretched = _core.WindowedJob(given, driver.stretches())
+                # Windows of whole blocks, and windows that cut across them.
+                for first, count in ((0, 64), (64, 128), (256, 44), (10, 37), (250, 50)):
+                    stored = reader.stored(first, count)
+                    for mine, file in zip(reader.ranges_from(first, count, stored),
+                                          reader.ranges(first, count)):
+                        np.testing.assert_array_equal(mine, file)
+                    for mine, file in zip(stretched.read_from(first, count, kept, stored),
+                                          stretched.read(first, count)):
+                        np.testing.assert_array_equal(mine, file)
+
+    def test_a_run_on_stored_windows_gives_the_tools_files(self):
+        for name, (bands, extra) in self.scenes().items():
+            with self.subTest(scene=name):
+                out = self.dir / name.split(",")[0]
+                arguments = ["--method", "segmentation", "--segments", "4", "--min-pixels", "50"]
+                if extra:
+                    arguments += ["--mask", extra["mask"], "--mask-values", "3"]
+                if isinstance(bands, str):
+                    arguments += ["--bands", bands]
+                else:
+                    for band in bands:
+                        arguments += ["--band", band]
+                run_batch(arguments + ["--out", f"{out}-tool"])
+                tessera.dask.run(bands, method="segmentation", segments=4, min_pixels=50,
+                                 out=str(out), chunk_lines=64, **extra)
+                self.assertSameFiles(out, f"{out}-tool",
+                                     [".txt", ".raw", ".bmp", ".csv", ".tif.aux.xml", ".qml"])
+
+
 class RefusalsOnFiles(ScratchCase):
     """tessera.run and tessera.dask.run refuse bad input alike: one sentence naming the file,
     the exception of its kind, and nothing written."""
