@@ -140,31 +140,34 @@ void BindArrays(py::module_& m) {
         [](const py::array& classes, int firstLine, int lines, int columns,
            const std::vector<double>& transform, const std::string& system) {
             const ImageSize block = BlockSize(classes);
-            if (TypeOf(classes.dtype()) != ValueType::Byte) RaiseValue("classes are bytes");
+            const ValueType type = TypeOf(classes.dtype());
+            if (type != ValueType::Byte && type != ValueType::UInt16)
+                RaiseValue("classes are bytes, or 16-bit beyond 250 classes");
             const std::optional<Georeference> place = PlaceOf(transform, system);
-            std::array<uint64_t, 512> parts{};
-            const uint8_t* values = static_cast<const uint8_t*>(classes.data());
+            std::vector<uint64_t> parts;
             {
                 py::gil_scoped_release release;
                 const CellAreas cells(ImageSize{lines, columns}, *place);
                 ClassAreas areas(cells);
-                for (int y = 0; y < block.lines; ++y)
-                    areas.AddLine(firstLine + y, values + static_cast<size_t>(y) * block.columns,
-                                  block.columns);
+                for (int y = 0; y < block.lines; ++y) {
+                    const size_t at = static_cast<size_t>(y) * block.columns;
+                    if (type == ValueType::Byte)
+                        areas.AddLine(firstLine + y, static_cast<const uint8_t*>(classes.data()) + at,
+                                      block.columns);
+                    else
+                        areas.AddLine(firstLine + y, static_cast<const uint16_t*>(classes.data()) + at,
+                                      block.columns);
+                }
                 parts = areas.Parts();
             }
-            return ArrayOf(std::vector<uint64_t>(parts.begin(), parts.end()));
+            return ArrayOf(parts);
         },
-        "ClassAreas of the lines of a block of the class raster, as 512 words to add up.");
+        "ClassAreas of the lines of a block of the class raster, as words to add up (512 of "
+        "byte classes, 131072 of 16-bit ones).");
     m.def("add_area_parts",
           [](const py::array_t<uint64_t, py::array::c_style | py::array::forcecast>& a,
              const py::array_t<uint64_t, py::array::c_style | py::array::forcecast>& b) {
-              if (a.size() != 512 || b.size() != 512) RaiseValue("area sums are 512 numbers");
-              std::array<uint64_t, 512> x{}, y{};
-              std::memcpy(x.data(), a.data(), sizeof x);
-              std::memcpy(y.data(), b.data(), sizeof y);
-              const std::array<uint64_t, 512> sum = ClassAreas::SumOfParts(x, y);
-              return ArrayOf(std::vector<uint64_t>(sum.begin(), sum.end()));
+              return ArrayOf(ClassAreas::SumOfParts(AreaWords(a), AreaWords(b)));
           });
     m.attr("MAXIMUM_CLASSES") = kMaximumClassCount;
     m.attr("MAXIMUM_BANDS") = kMaximumJobBands;
@@ -174,16 +177,18 @@ void BindArrays(py::module_& m) {
 
     py::class_<PyPlan>(m, "Plan")
         .def(
-            py::init<std::vector<BandDescription>, std::vector<Segmenting>, std::vector<int32_t>,
+            py::init<std::vector<BandDescription>, std::vector<Segmenting>, std::vector<uint64_t>,
                      std::vector<MaskGiven>>(),
             py::arg("bands"), py::arg("segmentations") = std::vector<Segmenting>{},
-            py::arg("selected") = std::vector<int32_t>{},
+            py::arg("selected") = std::vector<uint64_t>{},
             py::arg("masks") = std::vector<MaskGiven>{})
         .def_property_readonly("band_count", &PyPlan::BandCount)
         .def_property_readonly("code_count", &PyPlan::CodeCount)
+        .def_property_readonly("sparse", &PyPlan::Sparse)
         .def("statistics", &PyPlan::Statistics)
         .def("ranges", &PyPlan::Ranges)
         .def("counts", &PyPlan::Counts)
+        .def("code_counts", &PyPlan::CodeCounts)
         .def("codes", &PyPlan::Codes)
         .def("classes", &PyPlan::Classes)
         .def("segment_numbers", &PyPlan::SegmentNumbers)
@@ -192,7 +197,7 @@ void BindArrays(py::module_& m) {
                         [](const py::tuple& state) {
                             return PyPlan(state[0].cast<std::vector<BandDescription>>(),
                                           state[1].cast<std::vector<Segmenting>>(),
-                                          state[2].cast<std::vector<int32_t>>(),
+                                          state[2].cast<std::vector<uint64_t>>(),
                                           state[3].cast<std::vector<MaskGiven>>());
                         }));
 }

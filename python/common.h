@@ -24,6 +24,7 @@
 #include "crossing/mapareas.h"
 #include "crossing/maplegend.h"
 #include "crossing/mapresult.h"
+#include "image/bitmapfile.h"
 #include "crossing/report.h"
 #include "job/choices.h"
 #include "job/job.h"
@@ -302,6 +303,96 @@ inline std::vector<int32_t> SelectedOf(const std::vector<int64_t>& pixelCount, b
     std::vector<int32_t> selected = SelectCodes(pixelCount, choice);
     if (!selected.empty()) selected.erase(selected.begin());
     return selected;
+}
+
+// Area sums as they travel (ClassAreas::Parts): 512 words of byte classes, 131072 of 16-bit.
+inline std::vector<uint64_t> AreaWords(
+    const py::array_t<uint64_t, py::array::c_style | py::array::forcecast>& parts) {
+    if (parts.ndim() != 1 || (parts.shape(0) != 512 && parts.shape(0) != 2 * 65536))
+        RaiseValue("area sums are 512 numbers, or 131072 of 16-bit classes");
+    return std::vector<uint64_t>(parts.data(), parts.data() + parts.shape(0));
+}
+
+// ----- code counts that travel: the codes that occur, whatever the size of the table -----
+
+using OffsetArray = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;
+
+// A block's or window's tally as (the codes that occur as offsets ascending, their pixels, and
+// the pixels without a code, without data and masked): what travels is the codes held.
+inline py::tuple CodeCountsOf(const CodeTable& table, const CodeTally& counts) {
+    std::vector<CodeOffset> offsets;
+    std::vector<int64_t> pixels;
+    for (size_t k = 1; k < counts.pixelCount.size(); ++k) {
+        if (counts.pixelCount[k] == 0) continue;
+        offsets.push_back(table.Sparse() ? counts.held[k] : static_cast<CodeOffset>(k - 1));
+        pixels.push_back(counts.pixelCount[k]);
+    }
+    const std::vector<int64_t> extra{counts.pixelCount.empty() ? 0 : counts.pixelCount[0],
+                                     counts.withoutData, counts.masked};
+    return py::make_tuple(ArrayOf(offsets), ArrayOf(pixels), ArrayOf(extra));
+}
+
+using OffsetArray = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;
+
+// Code counts (CodeCountsOf) as counts of codes.
+inline std::vector<CodePixels> CodePixelsOf(const OffsetArray& offsets, const Int64Array& pixels) {
+    if (offsets.ndim() != 1 || pixels.ndim() != 1 || offsets.shape(0) != pixels.shape(0))
+        RaiseValue("code counts are as many codes as pixel counts");
+    std::vector<CodePixels> counts(static_cast<size_t>(offsets.shape(0)));
+    for (size_t k = 0; k < counts.size(); ++k)
+        counts[k] = {offsets.data()[k], pixels.data()[k]};
+    return counts;
+}
+
+// The sum of windows' code counts, as a window's: the codes ascending, whatever the order of
+// the windows.
+inline py::tuple MergeCodeCounts(const py::args& parts) {
+    std::vector<std::vector<CodePixels>> counts;
+    std::vector<int64_t> extra(3, 0);
+    for (const py::handle part : parts) {
+        const auto tuple = part.cast<py::tuple>();
+        if (tuple.size() != 3) RaiseValue("code counts are (codes, pixels, without a code)");
+        counts.push_back(CodePixelsOf(tuple[0].cast<OffsetArray>(), tuple[1].cast<Int64Array>()));
+        const auto more = tuple[2].cast<Int64Array>();
+        if (more.ndim() != 1 || more.shape(0) != 3) RaiseValue("code counts end in 3 numbers");
+        for (size_t k = 0; k < 3; ++k) extra[k] += more.data()[k];
+    }
+    std::vector<CodePixels> merged;
+    {
+        py::gil_scoped_release release;
+        merged = MergeSparseCounts(std::move(counts));
+    }
+    std::vector<CodeOffset> offsets(merged.size());
+    std::vector<int64_t> pixels(merged.size());
+    for (size_t k = 0; k < merged.size(); ++k) {
+        offsets[k] = merged[k].first;
+        pixels[k] = merged[k].second;
+    }
+    return py::make_tuple(ArrayOf(offsets), ArrayOf(pixels), ArrayOf(extra));
+}
+
+// Merged code counts as the tally of `table`: a sparse table's codes that occur, or a dense
+// table's every code; nothing when a code lies outside the table.
+inline std::optional<CodeTally> TallyOf(const CodeTable& table, const py::tuple& counts) {
+    if (counts.size() != 3) RaiseValue("code counts are (codes, pixels, without a code)");
+    const std::vector<CodePixels> codes =
+        CodePixelsOf(counts[0].cast<OffsetArray>(), counts[1].cast<Int64Array>());
+    const auto extra = counts[2].cast<Int64Array>();
+    if (extra.ndim() != 1 || extra.shape(0) != 3) RaiseValue("code counts end in 3 numbers");
+    CodeTally tally;
+    if (table.Sparse()) {
+        tally = SparseTally(codes, extra.data()[0]);
+    } else {
+        tally.pixelCount.assign(static_cast<size_t>(table.CodeCount) + 1, 0);
+        tally.pixelCount[0] = extra.data()[0];
+        for (const CodePixels& code : codes) {
+            if (code.first >= static_cast<CodeOffset>(table.CodeCount)) return std::nullopt;
+            tally.pixelCount[code.first + 1] += code.second;
+        }
+    }
+    tally.withoutData = extra.data()[1];
+    tally.masked = extra.data()[2];
+    return tally;
 }
 
 }  // namespace tessera::python

@@ -7,8 +7,9 @@ namespace tessera::python {
 // The plan every block of a treatment needs, picklable so that it travels to other processes.
 class PyPlan {
   public:
+    // `selected`: the codes of classes 1..K (of a sparse table, past 2^24 codes, up to 2^64).
     PyPlan(std::vector<BandDescription> bands, std::vector<Segmenting> segmentations,
-           std::vector<int32_t> selected, std::vector<MaskGiven> masks)
+           std::vector<uint64_t> selected, std::vector<MaskGiven> masks)
         : descriptions_(std::move(bands)),
           segmentations_(std::move(segmentations)),
           selected_(std::move(selected)),
@@ -23,14 +24,10 @@ class PyPlan {
             return;
         }
         if (segmentations_.size() != values.size()) RaiseValue("give one segmentation per band");
-        std::vector<int32_t> codes;
-        if (!selected_.empty()) {
-            codes.push_back(0);
-            codes.insert(codes.end(), selected_.begin(), selected_.end());
-        }
-        plan_ = Take(MakeBlockPlan(std::move(values), RecordsOf(segmentations_), codes));
+        plan_ = Take(MakeBlockPlan(std::move(values), RecordsOf(segmentations_), {}, true));
         plan_.masks = std::move(masked);
         segmented_ = true;
+        if (!selected_.empty()) KeepClasses();
     }
 
     py::tuple State() const {
@@ -38,6 +35,7 @@ class PyPlan {
     }
     int BandCount() const { return static_cast<int>(plan_.bands.size()); }
     int CodeCount() const { return plan_.treatment.table.CodeCount; }
+    bool Sparse() const { return plan_.treatment.table.Sparse(); }
 
     py::array_t<int64_t> Statistics(const std::vector<py::array>& blocks) const {
         ImageSize size;
@@ -71,23 +69,25 @@ class PyPlan {
     // The pixels of every code 0..N, then those without data: N + 2 numbers (and with masks,
     // the pixels only the masks leave without data: N + 3).
     py::array_t<int64_t> Counts(const std::vector<py::array>& blocks) const {
-        Segmented();
-        ImageSize size;
-        const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
-        Result<CodeTally> tally;
-        {
-            py::gil_scoped_release release;
-            tally = BlockCounts(plan_, values, size);
-        }
-        CodeTally counts = Take(std::move(tally));
+        if (Sparse())
+            RaiseValue("the code table holds " + plan_.treatment.table.TotalText() +
+                       " codes, counted only where they occur (tessera.dask.treat counts them)");
+        CodeTally counts = Tally(blocks);
         counts.pixelCount.push_back(counts.withoutData);
         // With masks, then the pixels only they leave without data.
         if (!plan_.masks.empty()) counts.pixelCount.push_back(counts.masked);
         return ArrayOf(counts.pixelCount);
     }
 
+    // The codes that occur in the blocks, their pixels and those without a code, without data
+    // and masked (CodeCountsOf): what travels is the codes held, whatever the table's size.
+    py::tuple CodeCounts(const std::vector<py::array>& blocks) const {
+        return CodeCountsOf(plan_.treatment.table, Tally(blocks));
+    }
+
     py::array_t<int32_t> Codes(const std::vector<py::array>& blocks) const {
         Segmented();
+        if (Sparse()) RaiseValue("the codes of a table past 2^24 codes are not 32-bit");
         ImageSize size;
         const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
         py::array_t<int32_t> codes({size.lines, size.columns});
@@ -157,6 +157,43 @@ class PyPlan {
     }
 
   private:
+    CodeTally Tally(const std::vector<py::array>& blocks) const {
+        Segmented();
+        ImageSize size;
+        const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
+        Result<CodeTally> tally;
+        {
+            py::gil_scoped_release release;
+            tally = BlockCounts(plan_, values, size);
+        }
+        return Take(std::move(tally));
+    }
+    // Class k for the k-th code selected: by code number in a dense table; by the code itself
+    // in a sparse one, whose codes are numbered only once counted.
+    void KeepClasses() {
+        Treatment& treatment = plan_.treatment;
+        if (!Sparse()) {
+            std::vector<int32_t> codes{0};
+            for (const uint64_t code : selected_) {
+                if (code < 1 || code > static_cast<uint64_t>(treatment.table.CodeCount))
+                    RaiseValue("code " + std::to_string(code) + " is not one of the table's");
+                codes.push_back(static_cast<int32_t>(code));
+            }
+            RandomBelow ownColours;  // the colours are the client's
+            Check(tessera::FinishCrossing(treatment, ownColours, std::move(codes)));
+            return;
+        }
+        if (selected_.size() > static_cast<size_t>(kMostClassCount))
+            RaiseValue("at most " + std::to_string(kMostClassCount) + " classes");
+        for (size_t k = 0; k < selected_.size(); ++k) {
+            if (selected_[k] < 1 || WideCount{selected_[k]} > treatment.table.TotalCodes())
+                RaiseValue("code " + std::to_string(selected_[k]) + " is not one of the table's");
+            treatment.classByOffset.emplace_back(selected_[k] - 1, static_cast<uint16_t>(k + 1));
+        }
+        std::sort(treatment.classByOffset.begin(), treatment.classByOffset.end());
+        treatment.classOf = {NoClass};  // there are classes
+        treatment.classCount = static_cast<int>(selected_.size());
+    }
     // What every block holds: the bands', then the masks' values.
     std::vector<ArrayBand> AllBlocks() const {
         std::vector<ArrayBand> all = plan_.bands;
@@ -178,7 +215,7 @@ class PyPlan {
     }
     std::vector<BandDescription> descriptions_;
     std::vector<Segmenting> segmentations_;
-    std::vector<int32_t> selected_;  // 1..K
+    std::vector<uint64_t> selected_;  // 1..K
     std::vector<MaskGiven> maskDescriptions_;
     BlockPlan plan_;
     bool segmented_ = false;

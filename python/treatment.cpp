@@ -18,6 +18,8 @@ void BindTreatment(py::module_& m) {
         .def("save", &PyTreatment::Save)
         .def("segmentations", &PyTreatment::Segmentations)
         .def("take_counts", &PyTreatment::TakeCounts)
+        .def("take_code_counts", &PyTreatment::TakeCodeCounts)
+        .def("check_code_table", &PyTreatment::CheckCodeTable)
         .def("select", &PyTreatment::Select, py::arg("keep_all"), py::arg("min_pixels"),
              py::arg("max_classes") = kMaximumClassCount)
         .def("finish_crossing", &PyTreatment::FinishCrossing)
@@ -37,6 +39,9 @@ void BindTreatment(py::module_& m) {
         .def("report", &PyTreatment::Report)
         .def("code_list", &PyTreatment::CodeList)
         .def("map_texts", &PyTreatment::MapTexts)
+        .def("write_wide_geotiff", &PyTreatment::WriteWideGeoTiff)
+        .def("bitmap_header", &PyTreatment::BitmapHeader)
+        .def("bitmap_refusal", &PyTreatment::BitmapRefusal)
         .def("class_labels", &PyTreatment::ClassLabels)
         .def("metadata", &PyTreatment::Metadata);
 }

@@ -1,5 +1,8 @@
 #pragma once
 // The treatment as the client holds it (tessera._core.Treatment).
+#include <bit>
+#include <cstdio>
+
 #include "common.h"
 #include "job/steps.h"
 #include "workspace/treatmentapply.h"
@@ -7,11 +10,14 @@
 
 namespace tessera::python {
 
+inline constexpr bool kBigEndian = std::endian::native == std::endian::big;
+
 // The treatment as the client holds it between the passes: the bands' records, the code table,
 // the counts, the classes and the colours, drawn in the program's one sequence.
 class PyTreatment {
   public:
-    PyTreatment() = default;
+    // Bands given as arrays: like a job's, a table past a dense count is counted sparsely.
+    PyTreatment() { treatment_.sparseCounts = true; }
     explicit PyTreatment(const job::JobOutcome& outcome)
         : treatment_(outcome.treatment), size_(outcome.size) {}
 
@@ -137,9 +143,43 @@ class PyTreatment {
         tessera::TakeCounts(treatment_, std::move(tally));
     }
 
+    // The merged code counts of the blocks (Plan.code_counts), dense or sparse.
+    void TakeCodeCounts(const py::tuple& counts) {
+        if (treatment_.byGray.empty()) RaiseValue(" The bands are not segmented ");
+        std::optional<CodeTally> tally = TallyOf(treatment_.table, counts);
+        if (!tally) RaiseValue(" The counts are not those of this code table ");
+        tessera::TakeCounts(treatment_, std::move(*tally));
+    }
+    // Refused, as the job refuses it before a pixel is read, when the bands cut into these
+    // segment counts (the saved treatment's, when one is read) make a table past 2^64 codes,
+    // or one whose sparse count this machine's memory may not hold over lines x columns.
+    void CheckCodeTable(const std::vector<int32_t>& segmentCounts, int lines, int columns) const {
+        std::vector<int32_t> counts{0};
+        if (saved_)
+            for (const SavedBand& band : saved_->bands) counts.push_back(band.count);
+        else
+            counts.insert(counts.end(), segmentCounts.begin(), segmentCounts.end());
+        if (const std::optional<job::JobOutcome> refused =
+                job::CodeTableRefusal(counts, ImageSize{lines, columns}))
+            RaiseRefusal(refused->kind, refused->message);
+    }
+
+    // The codes the selection keeps (of a sparse table, numbered among those counted), refused
+    // as the job refuses it.
     std::vector<int32_t> Select(bool keepAll, int64_t minimum, int maxClasses) const {
         if (treatment_.pixelCount.empty()) RaiseValue(" The bands are not segmented ");
-        return SelectedOf(treatment_.pixelCount, keepAll, minimum, maxClasses);
+        job::Options options;
+        options.keepAll = keepAll;
+        options.minPixels = minimum;
+        options.maxClasses = maxClasses;
+        if (const std::string refused =
+                job::TooManyClassesOf(options, treatment_.table, treatment_.pixelCount);
+            !refused.empty())
+            RaiseValue(refused);
+        std::vector<int32_t> selected =
+            job::SelectedOf(options, treatment_.table, treatment_.pixelCount);
+        selected.erase(selected.begin());
+        return selected;
     }
 
     void FinishCrossing(const std::vector<int32_t>& selected, bool keepAll, int64_t minimum) {
@@ -231,17 +271,72 @@ class PyTreatment {
         Crossed();
         const std::optional<Georeference> place = SharedGeoreference(treatment_.records);
         if (!place) RaiseValue("the bands lie on no map: give their transform and crs");
-        if (parts.ndim() != 1 || parts.shape(0) != 512) RaiseValue("area sums are 512 numbers");
-        std::array<uint64_t, 512> words{};
-        std::memcpy(words.data(), parts.data(), sizeof words);
         const CellAreas cells(size_, *place);
         ClassAreas areas(cells);
-        areas.AddParts(words);
+        areas.AddParts(AreaWords(parts));
         const ClassTable table =
             MakeClassTable(size_, treatment_.records, treatment_.table, treatment_.pixelCount,
                            treatment_.selectedCodes, treatment_.PixelsWithoutData(), areas);
-        return {ClassTableCsv(table), ClassRasterLegend(table, treatment_.classColourTable),
-                ClassRasterStyle(table, treatment_.classColourTable)};
+        // Beyond 250 classes, the colours of classes 0..K.
+        const std::vector<ColourEntry> colours =
+            treatment_.WideClasses() ? treatment_.wideColours
+                                     : std::vector<ColourEntry>(treatment_.classColourTable.begin(),
+                                                                treatment_.classColourTable.end());
+        return {ClassTableCsv(table), ClassRasterLegend(table, colours),
+                ClassRasterStyle(table, colours)};
+    }
+    // The class bitmap's headers and palette, its lines to follow from the bottom one up
+    // (padded to whole words); none when the bitmap would be too large to be one.
+    std::optional<py::bytes> BitmapHeader() const {
+        Crossed();
+        if (!BitmapFits(size_.columns, size_.lines)) return std::nullopt;
+        const std::vector<uint8_t> header = BitmapFileHeader(
+            size_.columns, size_.lines, PaletteKind, treatment_.classColourTable);
+        return py::bytes(reinterpret_cast<const char*>(header.data()), header.size());
+    }
+    // The refusal of a bitmap of the result's classes, empty when it has at most 250.
+    std::string BitmapRefusal() const {
+        job::Options options;
+        options.formats.bmp = true;
+        return job::InWordsOf(job::Speaker::Python,
+                              job::WideFormatsText(options, treatment_.classCount));
+    }
+
+    // The 16-bit class GeoTIFF at `path` as the job writes it (cloud-optimised, the colours of
+    // classes 0..K, 65535 as nodata, the treatment in its metadata naming `program`), from the
+    // classes of every pixel in the 16-bit raw file `raw` (little-endian, line after line).
+    void WriteWideGeoTiff(const std::string& raw, const std::string& path,
+                          const std::string& program) const {
+        Crossed();
+        if (!treatment_.WideClasses()) RaiseValue("the classes are bytes, not 16-bit");
+        const std::optional<Georeference> place = SharedGeoreference(treatment_.records);
+        if (!place) RaiseValue("the bands lie on no map: give their transform and crs");
+        std::FILE* file = std::fopen(raw.c_str(), "rb");
+        if (file == nullptr) RaiseRefusal(job::Refusal::NotWritten, raw + " cannot be read");
+        const size_t columns = static_cast<size_t>(size_.columns);
+        bool written = false;
+        {
+            py::gil_scoped_release release;
+            ClassGeoTiff tiff;
+            written = tiff.CreateWide(path, size_, treatment_.wideColours, *place,
+                                      TreatmentMetadata(program, treatment_.records,
+                                                        treatment_.selection, treatment_.classCount,
+                                                        treatment_.maskDescriptions));
+            constexpr int kLines = 256;
+            std::vector<uint16_t> lines(columns * kLines);
+            for (int first = 0; written && first < size_.lines; first += kLines) {
+                const int count = std::min(kLines, size_.lines - first);
+                const size_t cells = columns * static_cast<size_t>(count);
+                written = std::fread(lines.data(), 2, cells, file) == cells;
+                // The raw file is little-endian, as the job writes it.
+                for (size_t i = 0; written && kBigEndian && i < cells; ++i)
+                    lines[i] = static_cast<uint16_t>(lines[i] << 8 | lines[i] >> 8);
+                written = written && tiff.WriteLines(first, count, lines.data(), columns * 2);
+            }
+            written = tiff.Close() && written;
+        }
+        std::fclose(file);
+        if (!written) RaiseRefusal(job::Refusal::NotWritten, path + " cannot be written");
     }
     // Each class's label, as the legend and the style give it (classes 1..K); none for
     // classes that lie on no map.

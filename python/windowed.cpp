@@ -117,18 +117,7 @@ class GrayPlan {
     // without a code, without data and masked: what travels is the codes held, whatever the
     // size of the table.
     py::tuple CodeCounts(const ByteArray& gray, const ByteArray& marks) const {
-        const CodeTally counts = Tally(gray, marks);
-        std::vector<CodeOffset> offsets;
-        std::vector<int64_t> pixels;
-        for (size_t k = 1; k < counts.pixelCount.size(); ++k) {
-            if (counts.pixelCount[k] == 0) continue;
-            offsets.push_back(plan_.treatment.table.Sparse() ? counts.held[k]
-                                                              : static_cast<CodeOffset>(k - 1));
-            pixels.push_back(counts.pixelCount[k]);
-        }
-        const std::vector<int64_t> extra{counts.pixelCount.empty() ? 0 : counts.pixelCount[0],
-                                         counts.withoutData, counts.masked};
-        return py::make_tuple(ArrayOf(offsets), ArrayOf(pixels), ArrayOf(extra));
+        return CodeCountsOf(plan_.treatment.table, Tally(gray, marks));
     }
 
     CodeTally Tally(const ByteArray& gray, const ByteArray& marks) const {
@@ -185,69 +174,6 @@ class GrayPlan {
     std::vector<uint16_t> keptClasses_;
     BlockPlan plan_;
 };
-
-using OffsetArray = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;
-
-// Windows' code counts (GrayPlan.code_counts) as counts of codes.
-std::vector<CodePixels> CodePixelsOf(const OffsetArray& offsets, const Int64Array& pixels) {
-    if (offsets.ndim() != 1 || pixels.ndim() != 1 || offsets.shape(0) != pixels.shape(0))
-        RaiseValue("code counts are as many codes as pixel counts");
-    std::vector<CodePixels> counts(static_cast<size_t>(offsets.shape(0)));
-    for (size_t k = 0; k < counts.size(); ++k)
-        counts[k] = {offsets.data()[k], pixels.data()[k]};
-    return counts;
-}
-
-// The sum of windows' code counts, as a window's: the codes ascending, whatever the order of
-// the windows.
-py::tuple MergeCodeCounts(const py::args& parts) {
-    std::vector<std::vector<CodePixels>> counts;
-    std::vector<int64_t> extra(3, 0);
-    for (const py::handle part : parts) {
-        const auto tuple = part.cast<py::tuple>();
-        if (tuple.size() != 3) RaiseValue("code counts are (codes, pixels, without a code)");
-        counts.push_back(CodePixelsOf(tuple[0].cast<OffsetArray>(), tuple[1].cast<Int64Array>()));
-        const auto more = tuple[2].cast<Int64Array>();
-        if (more.ndim() != 1 || more.shape(0) != 3) RaiseValue("code counts end in 3 numbers");
-        for (size_t k = 0; k < 3; ++k) extra[k] += more.data()[k];
-    }
-    std::vector<CodePixels> merged;
-    {
-        py::gil_scoped_release release;
-        merged = MergeSparseCounts(std::move(counts));
-    }
-    std::vector<CodeOffset> offsets(merged.size());
-    std::vector<int64_t> pixels(merged.size());
-    for (size_t k = 0; k < merged.size(); ++k) {
-        offsets[k] = merged[k].first;
-        pixels[k] = merged[k].second;
-    }
-    return py::make_tuple(ArrayOf(offsets), ArrayOf(pixels), ArrayOf(extra));
-}
-
-// Merged code counts as the tally of `table`: a sparse table's codes that occur, or a dense
-// table's every code; nothing when a code lies outside the table.
-std::optional<CodeTally> TallyOf(const CodeTable& table, const py::tuple& counts) {
-    if (counts.size() != 3) RaiseValue("code counts are (codes, pixels, without a code)");
-    const std::vector<CodePixels> codes =
-        CodePixelsOf(counts[0].cast<OffsetArray>(), counts[1].cast<Int64Array>());
-    const auto extra = counts[2].cast<Int64Array>();
-    if (extra.ndim() != 1 || extra.shape(0) != 3) RaiseValue("code counts end in 3 numbers");
-    CodeTally tally;
-    if (table.Sparse()) {
-        tally = SparseTally(codes, extra.data()[0]);
-    } else {
-        tally.pixelCount.assign(static_cast<size_t>(table.CodeCount) + 1, 0);
-        tally.pixelCount[0] = extra.data()[0];
-        for (const CodePixels& code : codes) {
-            if (code.first >= static_cast<CodeOffset>(table.CodeCount)) return std::nullopt;
-            tally.pixelCount[code.first + 1] += code.second;
-        }
-    }
-    tally.withoutData = extra.data()[1];
-    tally.masked = extra.data()[2];
-    return tally;
-}
 
 std::vector<std::optional<StretchRange>> StretchesOf(const std::vector<Stretch>& given) {
     std::vector<std::optional<StretchRange>> stretches;
@@ -586,8 +512,8 @@ PyTreatment FitWith(const Given& given, const py::function& read, const py::func
         }
     };
     passes.count = [&](int scene, const std::vector<std::optional<StretchRange>>& stretches,
-                       const SavedTreatment& fitted) -> Result<std::vector<int64_t>> {
-        using R = Result<std::vector<int64_t>>;
+                       const SavedTreatment& fitted) -> Result<CodeTally> {
+        using R = Result<CodeTally>;
         py::gil_scoped_acquire acquire;
         try {
             held = read(scene, stretchList(stretches));
@@ -597,9 +523,8 @@ PyTreatment FitWith(const Given& given, const py::function& read, const py::func
             if (Status segmented = job.FinishSegmentation(); !segmented)
                 return R::Failure(segmented.message);
             std::optional<CodeTally> tally = TallyOf(job.Table(), count(held).cast<py::tuple>());
-            if (!tally || job.Table().Sparse())
-                return R::Failure(" The counts are not those of this code table ");
-            return R::Of(std::move(tally->pixelCount));
+            if (!tally) return R::Failure(" The counts are not those of this code table ");
+            return R::Of(std::move(*tally));
         } catch (py::error_already_set& error) {
             return R::Failure(failed(error));
         }

@@ -125,7 +125,8 @@ def _checked(arrays, masks=0):
             except ValueError as refused:
                 raise ValueError(f"mask {b - bands}: {refused}") from None
             continue
-        dtype = np.dtype(getattr(array, "dtype", np.asarray(array).dtype))
+        # Not np.asarray(array) where the array has a dtype: that would compute a dask array.
+        dtype = np.dtype(array.dtype if hasattr(array, "dtype") else np.asarray(array).dtype)
         if dtype.kind in "uif" and not dtype.isnative:
             dtype = dtype.newbyteorder("=")
             array = array.astype(dtype)
@@ -152,7 +153,7 @@ def _checked(arrays, masks=0):
 
 def _checked_mask(array, k, first):
     """A mask array on the bands' pixels: of their size and chunks, of whole numbers."""
-    dtype = np.dtype(getattr(array, "dtype", np.asarray(array).dtype))
+    dtype = np.dtype(array.dtype if hasattr(array, "dtype") else np.asarray(array).dtype)
     if dtype.kind not in "uib":
         raise ValueError(f"a mask holds whole numbers, not {dtype}")
     if dtype.kind == "b" or not dtype.isnative:
@@ -279,6 +280,10 @@ def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_
                         for b, band in enumerate(options["bands"])]
     mask_descriptions = [(_core.value_type(a.dtype),) + rule
                          for a, rule in zip(mask_arrays, mask_rules)]
+    # The code table, before a pixel is read: past 2^64 codes, or a count of the codes that
+    # occur that memory may not hold, is refused as the job refuses it.
+    treatment.check_code_table([band["segments"] for band in options["bands"]],
+                               *arrays[0].shape)
     # The arrays are computed once (a file's chunks read and decoded once) and kept on the
     # workers for every pass, spilled by dask as it needs; the lazy classes read them too.
     blocks = list(_Computing(False).persist(*(arrays + mask_arrays)))
@@ -325,20 +330,16 @@ def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_
                                            band["limits"] or [])
     treatment.finish_segmentation()
 
-    # Pass 2: the code counts, summed; then the selection.
+    # Pass 2: the codes that occur in each chunk, merged in code order; then the selection.
     segmentations = treatment.segmentations()
     plan = _core.Plan(descriptions, segmentations, masks=mask_descriptions)
     shared = dask.delayed(plan, name=f"tessera-plan-{uuid.uuid4().hex}")
     grids = [a.to_delayed() for a in blocks]
-    parts = [dask.delayed(_sparse_counts)(shared, *[g[i, j] for g in grids])
+    parts = [dask.delayed(_code_counts)(shared, *[g[i, j] for g in grids])
              for i in range(grids[0].shape[0]) for j in range(grids[0].shape[1])]
-    codes, pixels = dask.compute(_tree(parts, _add_sparse))[0]
-    total = np.zeros(plan.code_count + (3 if masks else 2), dtype=np.int64)
-    total[codes] = pixels
-    treatment.take_counts(total)
+    treatment.take_code_counts(dask.compute(_tree(parts, _add_code_counts))[0])
     if applied is not None:
         treatment.take_saved_classes()
-        chosen = treatment.selected_codes
     else:
         chosen = treatment.select(options["keep_all"], options["min_pixels"],
                                   options["max_classes"])
@@ -346,11 +347,16 @@ def treat(bands, method=None, segments=None, limits=None, min_pixels=None, keep_
     if choices.get("save_treatment") is not None:
         treatment.save(os.fspath(choices["save_treatment"]))
 
-    # Pass 3, lazily: the classes, chunk by chunk.
-    plan = _core.Plan(descriptions, segmentations, list(chosen), masks=mask_descriptions)
+    # Pass 3, lazily: the classes, chunk by chunk (class k for the k-th code kept).
+    kept = [int(c) for c in treatment.selected_codes]
+    plan = _core.Plan(descriptions, segmentations, kept, masks=mask_descriptions)
     wide = treatment.class_count > _core.MAXIMUM_CLASSES
-    classes = da.map_blocks(_classes_of, plan, *blocks, dtype=np.uint16 if wide else np.uint8,
-                            name=f"tessera-classes-{uuid.uuid4().hex}")
+    if kept:
+        classes = da.map_blocks(_classes_of, plan, *blocks, dtype=np.uint16 if wide else np.uint8,
+                                name=f"tessera-classes-{uuid.uuid4().hex}")
+    else:  # a selection that keeps no code: every pixel in no class
+        classes = da.full(blocks[0].shape, _core.NO_CLASS, chunks=blocks[0].chunks,
+                          dtype=np.uint8)
     if facts["template"] is not None:
         classes = _as_data_array(classes, facts["template"], treatment, transform, crs)
     return DaskResult(treatment, classes, transform, crs)
@@ -482,23 +488,11 @@ def _as_data_array(classes, template, treatment, transform, crs):
     return result
 
 
-def _sparse_counts(plan, *blocks):
-    """A chunk's code counts as the codes that occur and their pixels (entry N + 1: the pixels
-    without data): what travels is a few hundred numbers, where the code table may hold
-    millions of codes."""
-    counts = plan.counts([np.ascontiguousarray(b) for b in blocks])
-    codes = np.flatnonzero(counts)
-    return codes, counts[codes]
-
-
-def _add_sparse(*parts):
-    """The sum of chunks' sparse counts, still sparse."""
-    codes = np.concatenate([p[0] for p in parts])
-    pixels = np.concatenate([p[1] for p in parts])
-    unique, where = np.unique(codes, return_inverse=True)
-    total = np.zeros(len(unique), dtype=np.int64)
-    np.add.at(total, where, pixels)
-    return unique, total
+def _code_counts(plan, *blocks):
+    """A chunk's code counts as the codes that occur, their pixels and those without a code,
+    without data and masked: what travels is a few hundred numbers, where the code table may
+    hold millions of codes and more."""
+    return plan.code_counts([np.ascontiguousarray(b) for b in blocks])
 
 
 def _classes_of(plan, *blocks):
@@ -879,17 +873,40 @@ def change(a, b, out="change"):
 
 # ----- writing -----
 
-def _write_window(block, path, first_line, first_column, lock, lines, columns, transform, crs):
-    """Writes one chunk of classes into the GeoTIFF (under the lock: one writer at a time) and
-    answers its area sums."""
-    import rasterio
-    from rasterio.windows import Window
-    block = np.ascontiguousarray(block, dtype=np.uint8)
-    with lock:
-        with rasterio.open(path, "r+") as target:
-            target.write(block, 1, window=Window(first_column, first_line, block.shape[1],
-                                                 block.shape[0]))
+def _write_window(block, targets, first_line, first_column, lock, lines, columns, transform,
+                  crs):
+    """Writes one chunk of classes where `targets` asks: into the GeoTIFF (under the lock: one
+    writer at a time), the raw class image (little-endian, 16-bit beyond 250 classes) and the
+    bitmap (its lines from the bottom one up, padded to whole words), each chunk its own bytes
+    in the last two; answers the chunk's area sums."""
+    block = np.ascontiguousarray(block)
+    if targets.get("raw"):
+        rows = block.astype("<u2" if block.dtype == np.uint16 else np.uint8, copy=False)
+        with open(targets["raw"], "r+b") as target:
+            for y in range(rows.shape[0]):
+                target.seek(rows.itemsize * ((first_line + y) * columns + first_column))
+                target.write(rows[y].tobytes())
+    if targets.get("bmp"):
+        stride = (columns + 3) // 4 * 4
+        with open(targets["bmp"], "r+b") as target:
+            for y in range(block.shape[0]):
+                target.seek(_BITMAP_LINES + (lines - 1 - first_line - y) * stride + first_column)
+                target.write(block[y].astype(np.uint8, copy=False).tobytes())
+    if targets.get("tif"):
+        import rasterio
+        from rasterio.windows import Window
+        with lock:
+            with rasterio.open(targets["tif"], "r+") as target:
+                target.write(block.astype(np.uint8, copy=False), 1,
+                             window=Window(first_column, first_line, block.shape[1],
+                                           block.shape[0]))
+    if transform is None:  # no map to measure areas on
+        return None
     return _core.area_parts(block, first_line, lines, columns, transform, crs)
+
+
+# Where a class bitmap's lines start: after its headers and its palette of 256 colours.
+_BITMAP_LINES = 1078
 
 
 def _add_parts(*parts):
@@ -922,75 +939,118 @@ def _put(staged, path, text):
         file.write(text)
 
 
-def write(result, stem, crs=None, transform=None):
+_WRITTEN = ("tif", "csv", "qml", "txt", "raw", "bmp")
+
+
+def write(result, stem, crs=None, transform=None, formats=None):
     """Writes a DaskResult as STEM.tif (the classes, tiled 512 x 512 and DEFLATE-compressed,
     the class colours as its colour table, 255 as nodata, the treatment in its metadata, with
     overviews), its legend STEM.tif.aux.xml, the QGIS style STEM.qml, the class table STEM.csv
-    and the report STEM.txt. The windows are written by the workers that compute them (so on a
-    cluster STEM must lie on a file system they share), one at a time; every file is staged
-    under a temporary name and the set is put in place at the end, all or none (SIGINT and
-    SIGTERM held back while it is), so a failed write leaves the earlier files as they were.
-    crs and transform (rasterio's, or GDAL's six numbers) default to the inputs' place.
-    Up to 250 classes: a result of more (max_classes) is refused, and written whole, 16-bit,
-    by tessera.dask.run on the bands' files."""
-    if result.class_count > _core.MAXIMUM_CLASSES:
-        raise ValueError(f"the result holds {result.class_count} classes: tessera.dask.write "
-                         f"writes up to {_core.MAXIMUM_CLASSES}; tessera.dask.run on the bands' "
-                         "files writes a 16-bit class map")
+    and the report STEM.txt; formats (of "tif", "csv", "qml", "txt", "raw", "bmp", as a list or
+    "tif,raw"; default: the first four) chooses them, "raw" the raw class image STEM.raw and
+    "bmp" the class bitmap STEM.bmp, as the batch tool writes them. The windows are written by
+    the workers that compute them (so on a cluster STEM must lie on a file system they share);
+    every file is staged under a temporary name and the set is put in place at the end, all or
+    none (SIGINT and SIGTERM held back while it is), so a failed write leaves the earlier files
+    as they were. crs and transform (rasterio's, or GDAL's six numbers) default to the inputs'
+    place, which the map and its side files need.
+    Beyond 250 classes (max_classes) the classes are 16-bit, 65535 for no class, written as
+    tessera.dask.run and the batch tool write them: STEM.tif a cloud-optimised UInt16 GeoTIFF
+    with the colours of classes 0..K, STEM.raw two bytes a pixel; a bitmap, which holds 256
+    colours, is refused and nothing is written."""
     import rasterio
     from rasterio.enums import Resampling
     from rasterio.transform import Affine
 
     stem = os.fspath(stem)
+    wanted = ["tif", "csv", "qml", "txt"] if formats is None else (
+        formats.split(",") if isinstance(formats, str) else list(formats))
+    for name in wanted:
+        if name not in _WRITTEN:
+            raise ValueError(f"formats takes {', '.join(_WRITTEN)}, not {name!r}")
+    if "bmp" in wanted and result.treatment.bitmap_refusal():
+        raise ValueError(result.treatment.bitmap_refusal())
+    on_map = any(name in wanted for name in ("tif", "csv", "qml"))
     crs = crs if crs is not None else result.crs
     transform = transform if transform is not None else result.transform
-    if crs is None or transform is None:
+    if on_map and (crs is None or transform is None):
         raise ValueError("the classes lie on no map: give write() their crs and transform")
-    if not isinstance(transform, Affine):
-        transform = Affine.from_gdal(*transform)
-    crs = rasterio.crs.CRS.from_user_input(crs)
-    wkt = crs.to_wkt()
-    gdal_transform = list(transform.to_gdal())
-    result.treatment.set_place(gdal_transform, wkt)
+    wkt, gdal_transform = "", None
+    if on_map:
+        if not isinstance(transform, Affine):
+            transform = Affine.from_gdal(*transform)
+        crs = rasterio.crs.CRS.from_user_input(crs)
+        wkt = crs.to_wkt()
+        gdal_transform = list(transform.to_gdal())
+        result.treatment.set_place(gdal_transform, wkt)
     lines, columns = result.treatment.size
     classes = getattr(result.classes, "data", result.classes)
+    wide = result.class_count > _core.MAXIMUM_CLASSES
     # Every file staged beside its target and put in place with the others, all or none.
     staged = _core.StagedFiles()
-    staged_tif = staged.stage(stem + ".tif")
+    targets = {name: staged.stage(f"{stem}.{name}") for name in ("tif", "raw", "bmp")
+               if name in wanted}
+    # Beyond 250 classes the map is written by the core from the 16-bit raw classes: those
+    # asked for, or a file of them beside the map.
+    staged_tif = targets.pop("tif", None)
+    raw_only = staged_tif + ".classes" if wide and staged_tif and "raw" not in targets else None
+    if raw_only:
+        targets["raw"] = raw_only
     try:
-        profile = dict(driver="GTiff", width=columns, height=lines, count=1, dtype="uint8",
-                       crs=crs, transform=transform, nodata=_core.NO_CLASS, tiled=True,
-                       blockxsize=512, blockysize=512, compress="deflate")
-        colours = result.colours
-        with rasterio.open(staged_tif, "w", **profile) as target:
-            target.write_colormap(1, {k: (int(colours[k][0]), int(colours[k][1]),
-                                          int(colours[k][2]), 0 if k == 255 else 255)
-                                      for k in range(256)})
-            target.update_tags(**dict(result.treatment.metadata("tessera.dask")))
-        lock = _lock()
+        if "raw" in targets:
+            with open(targets["raw"], "wb") as target:
+                target.truncate((2 if wide else 1) * lines * columns)
+        if "bmp" in targets:
+            header = result.treatment.bitmap_header()
+            if header is None:
+                raise OSError(f"{stem}.bmp cannot be written: {lines} x {columns} pixels are "
+                              "more than a bitmap holds")
+            with open(targets["bmp"], "wb") as target:
+                target.write(header)
+                target.truncate(_BITMAP_LINES + (columns + 3) // 4 * 4 * lines)
+        lock = None
+        if staged_tif and not wide:
+            profile = dict(driver="GTiff", width=columns, height=lines, count=1, dtype="uint8",
+                           crs=crs, transform=transform, nodata=_core.NO_CLASS, tiled=True,
+                           blockxsize=512, blockysize=512, compress="deflate")
+            colours = result.colours
+            with rasterio.open(staged_tif, "w", **profile) as opened:
+                opened.write_colormap(1, {k: (int(colours[k][0]), int(colours[k][1]),
+                                              int(colours[k][2]), 0 if k == 255 else 255)
+                                          for k in range(256)})
+                opened.update_tags(**dict(result.treatment.metadata("tessera.dask")))
+            targets["tif"], lock = staged_tif, _lock()
         blocks = classes.to_delayed()
         starts = [np.cumsum((0,) + axis[:-1]) for axis in classes.chunks]
-        parts = [dask.delayed(_write_window)(blocks[i, j], staged_tif, int(starts[0][i]),
+        parts = [dask.delayed(_write_window)(blocks[i, j], targets, int(starts[0][i]),
                                              int(starts[1][j]), lock, lines, columns,
                                              gdal_transform, wkt)
                  for i in range(blocks.shape[0]) for j in range(blocks.shape[1])]
-        areas = dask.compute(_tree(parts, _add_parts))[0]
-        factors = []
-        side = max(lines, columns)
-        while side > 512:
-            factors.append(2 ** (len(factors) + 1))
-            side = (side + 1) // 2
-        if factors:
-            with rasterio.open(staged_tif, "r+") as target:
-                target.build_overviews(factors, Resampling.mode)
-        csv, legend, style = result.treatment.map_texts(np.asarray(areas, dtype=np.uint64))
-        for suffix, text in ((".txt", result.report), (".csv", csv), (".tif.aux.xml", legend),
-                             (".qml", style)):
-            _put(staged, stem + suffix, text)
+        areas = dask.compute(_tree(parts, _add_parts) if on_map else parts)[0]
+        if staged_tif and wide:
+            result.treatment.write_wide_geotiff(targets["raw"], staged_tif, "tessera.dask")
+        elif staged_tif:
+            factors = []
+            side = max(lines, columns)
+            while side > 512:
+                factors.append(2 ** (len(factors) + 1))
+                side = (side + 1) // 2
+            if factors:
+                with rasterio.open(staged_tif, "r+") as opened:
+                    opened.build_overviews(factors, Resampling.mode)
+        texts = {"txt": result.report}
+        if on_map:
+            csv, legend, style = result.treatment.map_texts(np.asarray(areas, dtype=np.uint64))
+            texts.update(csv=csv, tif=legend, qml=style)
+        for name, suffix in (("txt", ".txt"), ("csv", ".csv"), ("tif", ".tif.aux.xml"),
+                             ("qml", ".qml")):
+            if name in wanted:
+                _put(staged, stem + suffix, texts[name])
         staged.commit()
     finally:
         staged.discard()
-        # GDAL's side files of the staged GeoTIFF, where it made any.
-        for leftover in (staged_tif + ".aux.xml", staged_tif + ".ovr"):
-            if os.path.exists(leftover):
+        # GDAL's side files of the staged GeoTIFF, where it made any, and the 16-bit classes.
+        for leftover in ((staged_tif + ".aux.xml", staged_tif + ".ovr") if staged_tif else ()) + (
+                raw_only,):
+            if leftover is not None and os.path.exists(leftover):
                 os.remove(leftover)

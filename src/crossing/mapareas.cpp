@@ -215,26 +215,29 @@ void ClassAreas::Add(const ClassAreas& other) {
     for (size_t k = 0; k < other.sums_.size(); ++k) sums_[k] += other.sums_[k];
 }
 
-std::array<uint64_t, 512> ClassAreas::Parts() const {
-    std::array<uint64_t, 512> parts{};
-    for (size_t k = 0; k < 256; ++k) {
+std::vector<uint64_t> ClassAreas::Parts() const {
+    std::vector<uint64_t> parts(2 * sums_.size());
+    for (size_t k = 0; k < sums_.size(); ++k) {
         parts[2 * k] = static_cast<uint64_t>(sums_[k] >> 64);
         parts[2 * k + 1] = static_cast<uint64_t>(sums_[k]);
     }
     return parts;
 }
 
-void ClassAreas::AddParts(const std::array<uint64_t, 512>& parts) {
-    for (size_t k = 0; k < 256; ++k)
+void ClassAreas::AddParts(const std::vector<uint64_t>& parts) {
+    if (parts.size() / 2 > sums_.size()) sums_.resize(parts.size() / 2);
+    for (size_t k = 0; 2 * k + 1 < parts.size(); ++k)
         sums_[k] += (static_cast<Sum>(parts[2 * k]) << 64) | parts[2 * k + 1];
 }
 
-std::array<uint64_t, 512> ClassAreas::SumOfParts(const std::array<uint64_t, 512>& a,
-                                                 const std::array<uint64_t, 512>& b) {
-    std::array<uint64_t, 512> sum{};
-    for (size_t k = 0; k < 256; ++k) {
-        const Sum total = ((static_cast<Sum>(a[2 * k]) << 64) | a[2 * k + 1]) +
-                          ((static_cast<Sum>(b[2 * k]) << 64) | b[2 * k + 1]);
+std::vector<uint64_t> ClassAreas::SumOfParts(const std::vector<uint64_t>& a,
+                                             const std::vector<uint64_t>& b) {
+    const std::vector<uint64_t>& longer = a.size() >= b.size() ? a : b;
+    const std::vector<uint64_t>& shorter = a.size() >= b.size() ? b : a;
+    std::vector<uint64_t> sum = longer;
+    for (size_t k = 0; 2 * k + 1 < shorter.size(); ++k) {
+        const Sum total = ((static_cast<Sum>(longer[2 * k]) << 64) | longer[2 * k + 1]) +
+                          ((static_cast<Sum>(shorter[2 * k]) << 64) | shorter[2 * k + 1]);
         sum[2 * k] = static_cast<uint64_t>(total >> 64);
         sum[2 * k + 1] = static_cast<uint64_t>(total);
     }

@@ -57,7 +57,7 @@ class CellAreas {
     friend class ClassAreas;
 };
 
-// Per class value 0..254 (0..65534 once 16-bit lines are added; Parts carries the first 256),
+// Per class value 0..254 (0..65534 once 16-bit lines are added),
 // the sum over the lines added of (pixels of the class in the line) x
 // (the line's cell units), kept exactly, so that the same lines give the same sums whatever
 // their order and however they are shared among accumulators.
@@ -72,14 +72,15 @@ class ClassAreas {
     // Adds what `other` gathered (on other lines of the same cells).
     void Add(const ClassAreas& other);
     const CellAreas& Cells() const { return *cells_; }
-    // The sums as 512 words, class value k's high 64 bits at 2k and low ones at 2k + 1, so that
-    // sums gathered elsewhere (another process) travel as plain numbers; AddParts adds such
-    // words back, exactly.
-    std::array<uint64_t, 512> Parts() const;
-    void AddParts(const std::array<uint64_t, 512>& parts);
+    // The sums as words, class value k's high 64 bits at 2k and low ones at 2k + 1 (512 words
+    // for 8-bit class values, 131072 once 16-bit lines are added), so that sums gathered
+    // elsewhere (another process) travel as plain numbers; AddParts adds such words back,
+    // exactly.
+    std::vector<uint64_t> Parts() const;
+    void AddParts(const std::vector<uint64_t>& parts);
     // The sums of two such sets of words, exactly, without the cells they were measured on.
-    static std::array<uint64_t, 512> SumOfParts(const std::array<uint64_t, 512>& a,
-                                                const std::array<uint64_t, 512>& b);
+    static std::vector<uint64_t> SumOfParts(const std::vector<uint64_t>& a,
+                                            const std::vector<uint64_t>& b);
     // The area of class value `k` as the class table writes it: rounded to the cells'
     // decimals, without trailing zeros; empty when no area is known.
     std::string Text(int k) const;

@@ -58,6 +58,12 @@ inline int64_t BitmapStride(int columns) {
     return (int64_t{columns} + 3) / 4 * 4;
 }
 
+// The file-size field of a bitmap is 32 bits wide: an 8-bit bitmap of more lines or columns
+// than that holds cannot be written.
+inline bool BitmapFits(int columns, int lines) {
+    return kBitmapPixelOffset + BitmapStride(columns) * lines <= int64_t{0xffffffff};
+}
+
 // The bytes WriteBitmapFile writes (for tests and for writers that stream).
 std::vector<uint8_t> BitmapFileHeader(int width, int height, ImageKind kind,
                                       const ColourTable& palette);

@@ -99,6 +99,36 @@ std::string TooManyClassesText(const Options& options, int64_t kept,
            " classes allowed; give a larger --min-pixels";
 }
 
+namespace {
+
+// The selection rule speaks of every code of the table: a sparse table counts only the codes
+// that occur, and its size (past 2^24 codes, far more than classes can be) decides instead.
+// Keeping all of them is refused; a negative minimum keeps none, as the rule keeps none of
+// more than 250 codes.
+bool EveryCodeOfSparse(const Options& options, const tessera::CodeTable& table) {
+    return table.Sparse() && (options.keepAll || options.minPixels < 0);
+}
+
+}  // namespace
+
+std::string TooManyClassesOf(const Options& options, const tessera::CodeTable& table,
+                             const std::vector<int64_t>& pixelCount) {
+    const tessera::CodeSelection choice{options.keepAll, options.minPixels};
+    if (EveryCodeOfSparse(options, table)) {
+        if (!options.keepAll) return {};
+        return TooManyClassesText(options, INT64_MAX, table.TotalText());
+    }
+    const int64_t kept = tessera::CountSelected(pixelCount, choice);
+    if (kept <= options.maxClasses) return {};
+    return TooManyClassesText(options, kept, std::to_string(table.CodeCount));
+}
+
+std::vector<int32_t> SelectedOf(const Options& options, const tessera::CodeTable& table,
+                                const std::vector<int64_t>& pixelCount) {
+    if (EveryCodeOfSparse(options, table)) return {0};
+    return tessera::SelectCodes(pixelCount, tessera::CodeSelection{options.keepAll, options.minPixels});
+}
+
 std::string WideFormatsText(const Options& options, int classCount) {
     if (classCount <= tessera::kMaximumClassCount || !options.formats.bmp) return {};
     return std::to_string(classCount) +
@@ -160,8 +190,8 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages,
     };
     here.count = [&](int k, const std::vector<std::optional<tessera::StretchRange>>& stretches,
                      const tessera::SavedTreatment& fitted)
-        -> tessera::Result<std::vector<int64_t>> {
-        using R = tessera::Result<std::vector<int64_t>>;
+        -> tessera::Result<tessera::CodeTally> {
+        using R = tessera::Result<tessera::CodeTally>;
         tessera::StreamedJob job(settings);
         const size_t s = static_cast<size_t>(k - 1);
         if (std::optional<JobOutcome> refused =
@@ -173,7 +203,10 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages,
             return R::Failure(segmented.message);
         if (const tessera::Status counted = job.CountCodes(); !counted)
             return R::Failure(counted.message);
-        return R::Of(job.PixelCount());
+        tessera::CodeTally tally;
+        tally.pixelCount = job.PixelCount();
+        if (job.Table().Sparse()) tally.held = job.Table().Held();
+        return R::Of(std::move(tally));
     };
     const ScenePasses& run = passes ? *passes : here;
 
@@ -246,21 +279,21 @@ JobOutcome FitTreatmentOf(const Options& options, StageSink* stages,
     // Pass 3: the codes of every scene, counted with the fitted limits.
     const tessera::SavedTreatment fitted = tessera::SavedOf(treatment);
     for (size_t k = 0; k < scenes.size(); ++k) {
-        const tessera::Result<std::vector<int64_t>> codes =
+        const tessera::Result<tessera::CodeTally> codes =
             run.count(static_cast<int>(k) + 1, fit.Stretches(), fitted);
         if (!codes) return Fail(progress, Refusal::Input, codes.message);
         fit.AddCounts(*codes.value);
         progress.Say("counted the codes of scene " + std::to_string(k + 1));
     }
-    const std::vector<int64_t>& pixelCount = fit.PixelCount();
-    treatment.pixelCount = pixelCount;
+    const tessera::CodeTally& counts = fit.Counts();
+    if (treatment.table.Sparse()) treatment.table.Hold(counts.held);
+    treatment.pixelCount = counts.pixelCount;
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
-    if (const int64_t kept = tessera::CountSelected(pixelCount, choice);
-        kept > options.maxClasses)
-        return Fail(progress, Refusal::TooManyClasses,
-                    TooManyClassesText(options, kept, std::to_string(treatment.table.CodeCount)));
-    if (const tessera::Status crossed =
-            tessera::FinishCrossing(treatment, random, tessera::SelectCodes(pixelCount, choice));
+    if (const std::string refused = TooManyClassesOf(options, treatment.table, treatment.pixelCount);
+        !refused.empty())
+        return Fail(progress, Refusal::TooManyClasses, refused);
+    if (const tessera::Status crossed = tessera::FinishCrossing(
+            treatment, random, SelectedOf(options, treatment.table, treatment.pixelCount));
         !crossed)
         return Fail(progress, Refusal::Input, crossed.message);
     treatment.selection = choice;

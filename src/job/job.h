@@ -59,9 +59,9 @@ struct ScenePasses {
     // The pixels of each value of band b of the scene last read (StreamedJob::CountValues).
     std::function<tessera::Status(int band, std::vector<int64_t>& counts, int64_t& lowest)>
         countValues;
-    // The code counts (codes 0..N of the fitted segmentation) of scene k read with these
-    // stretches.
-    std::function<tessera::Result<std::vector<int64_t>>(
+    // The code counts (codes 0..N of the fitted segmentation; of a sparse table, the codes
+    // held and their counts) of scene k read with these stretches.
+    std::function<tessera::Result<tessera::CodeTally>(
         int scene, const std::vector<std::optional<tessera::StretchRange>>& stretches,
         const tessera::SavedTreatment& fitted)>
         count;
@@ -98,6 +98,14 @@ std::string OneLine(const std::string& text);
 // The refusal of a selection that keeps `kept` codes of `codeCount`, more than 250 classes.
 std::string TooManyClassesText(const Options& options, int64_t kept,
                                const std::string& codeCount);
+// The refusal of the selection the options ask for over a table and its counts (empty when
+// it keeps no more classes than allowed), and the codes 1..K it keeps: one rule for a dense
+// table and a sparse one, which decides by the table's size where the rule speaks of every
+// code.
+std::string TooManyClassesOf(const Options& options, const tessera::CodeTable& table,
+                             const std::vector<int64_t>& pixelCount);
+std::vector<int32_t> SelectedOf(const Options& options, const tessera::CodeTable& table,
+                                const std::vector<int64_t>& pixelCount);
 // The refusal of the bitmap, which holds a class in a byte, for more than 250 classes; empty
 // when it is not asked for or the classes fit.
 std::string WideFormatsText(const Options& options, int classCount);

@@ -272,6 +272,24 @@ std::optional<JobOutcome> LoadBandSet(
     return std::nullopt;
 }
 
+std::optional<JobOutcome> CodeTableRefusal(const std::vector<int32_t>& segmentCounts,
+                                           tessera::ImageSize size) {
+    const tessera::Result<tessera::CodeTable> table = tessera::BuildCodeTable(segmentCounts, true);
+    JobOutcome refused;
+    if (!table) {
+        refused.kind = Refusal::Usage;
+        refused.message = table.message;
+        return refused;
+    }
+    if (!table.value->Sparse()) return std::nullopt;
+    refused.message = tessera::SparseCountRefusal(table.value->TotalCodes(),
+                                                  int64_t{size.lines} * size.columns,
+                                                  tessera::MachineMemoryBytes());
+    if (refused.message.empty()) return std::nullopt;
+    refused.kind = Refusal::Input;
+    return refused;
+}
+
 namespace {
 
 // The code table the segment counts make, before a pixel is read: refused past 2^64 codes, or
@@ -282,13 +300,8 @@ std::optional<JobOutcome> CheckCodeTable(const tessera::StreamedJob& job, const 
     std::vector<int32_t> counts(static_cast<size_t>(n) + 1, 0);
     for (int b = 1; b <= n; ++b)
         counts[b] = set.saved ? set.saved->bands[b - 1].count : set.bands[b - 1].choice->segments;
-    const tessera::Result<tessera::CodeTable> table = tessera::BuildCodeTable(counts, true);
-    if (!table) return Fail(progress, Refusal::Usage, table.message);
-    if (!table.value->Sparse()) return std::nullopt;
-    const tessera::ImageSize size = job.Size();
-    const std::string refused = tessera::SparseCountRefusal(
-        table.value->TotalCodes(), int64_t{size.lines} * size.columns, tessera::MachineMemoryBytes());
-    if (!refused.empty()) return Fail(progress, Refusal::Input, refused);
+    if (std::optional<JobOutcome> refused = CodeTableRefusal(counts, job.Size()))
+        return Fail(progress, refused->kind, refused->message);
     return std::nullopt;
 }
 
@@ -365,17 +378,11 @@ std::optional<JobOutcome> Cross(tessera::StreamedJob& job, const Options& option
         return std::nullopt;
     }
     // The same choices as the code selection dialogs of the interactive program.
-    const std::vector<int64_t>& pixelCount = job.PixelCount();
     const tessera::CodeSelection choice{options.keepAll, options.minPixels};
-    // Every code of a sparse table is more codes than classes can be.
-    const bool everyCode = options.keepAll && job.Table().Sparse();
-    if (const int64_t kept = everyCode ? INT64_MAX : tessera::CountSelected(pixelCount, choice);
-        kept > options.maxClasses)
-        return Fail(progress, Refusal::TooManyClasses,
-                    TooManyClassesText(options, kept,
-                                       job.Table().Sparse() ? job.Table().TotalText()
-                                                            : std::to_string(job.Table().CodeCount)));
-    std::vector<int32_t> selected = tessera::SelectCodes(pixelCount, choice);
+    if (const std::string refused = TooManyClassesOf(options, job.Table(), job.PixelCount());
+        !refused.empty())
+        return Fail(progress, Refusal::TooManyClasses, refused);
+    std::vector<int32_t> selected = SelectedOf(options, job.Table(), job.PixelCount());
     job.SetSelectionRule(choice);
     if (const tessera::Status crossed = job.FinishCrossing(std::move(selected)); !crossed)
         return Fail(progress, Refusal::Input, crossed.message);

@@ -74,6 +74,12 @@ std::optional<JobOutcome> LoadBandSet(
     const tessera::SavedTreatment* saved,
     const std::vector<std::optional<tessera::StretchRange>>& stretches, Progress& progress);
 
+// The code table of bands cut into segmentCounts[1..n] (entry 0 unused) over a scene of
+// `size`, before a pixel is read: refused as usage past 2^64 codes, and as input when this
+// machine's memory may not hold its sparse count.
+std::optional<JobOutcome> CodeTableRefusal(const std::vector<int32_t>& segmentCounts,
+                                           tessera::ImageSize size);
+
 // A treatment job's band set: the saved treatment it applies and its bands.
 struct OpenedSet {
     std::optional<tessera::SavedTreatment> saved;

@@ -284,6 +284,19 @@ std::optional<int64_t> JsonValue::Whole() const {
     return std::strtoll(numberText.c_str(), nullptr, 10);
 }
 
+std::optional<uint64_t> JsonValue::Unsigned() const {
+    if (kind != Kind::Number || numberText.empty() ||
+        numberText.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (const char c : numberText) {
+        const auto digit = static_cast<uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
 Result<JsonValue> ParseJson(const std::string& text) {
     try {
         // A byte order mark is no JSON of the program's (nlohmann would pass over it).

@@ -31,6 +31,9 @@ struct JsonValue {
     const JsonValue* Find(const std::string& name) const;
     // A whole number written without fraction or exponent, within int64.
     std::optional<int64_t> Whole() const;
+    // A whole number written without sign, fraction or exponent, within uint64: read exactly
+    // past 2^53, where a double would round it, and past 2^63.
+    std::optional<uint64_t> Unsigned() const;
 };
 
 struct JsonMember {

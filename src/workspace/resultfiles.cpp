@@ -18,11 +18,6 @@ namespace tessera {
 
 namespace {
 
-// The file-size field of a bitmap is 32 bits wide: larger ones cannot be written.
-bool BitmapFits(ImageSize size) {
-    return kBitmapPixelOffset + BitmapStride(size.columns) * size.lines <= int64_t{0xffffffff};
-}
-
 // A text staged as every file of a save is; false when it could not be.
 bool StageText(StagedFile& file, const std::string& path, const std::string& text) {
     return !text.empty() && file.Open(path) && file.WriteAt(0, text.data(), text.size());
@@ -78,7 +73,7 @@ RasterPair::RasterPair(const std::string& stem, ImageSize size, const ColourTabl
       bitmap_(bitmap && !wide),
       raw_(raw),
       wide_(wide),
-      bitmapFits_(BitmapFits(size)) {
+      bitmapFits_(BitmapFits(size.columns, size.lines)) {
     padding_.assign(4, 0);
     if (bitmap_ && bitmapFits_ && bitmapFile_.Open(stem + ".bmp")) {
         const std::vector<uint8_t> header =

@@ -100,9 +100,27 @@ Treatment& SceneFit::Combined() {
     return *first_;
 }
 
-void SceneFit::AddCounts(const std::vector<int64_t>& pixelCount) {
-    if (pixelCount_.size() < pixelCount.size()) pixelCount_.resize(pixelCount.size(), 0);
-    for (size_t code = 0; code < pixelCount.size(); ++code) pixelCount_[code] += pixelCount[code];
+void SceneFit::AddCounts(const CodeTally& tally) {
+    if (tally.held.empty()) {
+        std::vector<int64_t>& sum = counts_.pixelCount;
+        if (sum.size() < tally.pixelCount.size()) sum.resize(tally.pixelCount.size(), 0);
+        for (size_t code = 0; code < tally.pixelCount.size(); ++code)
+            sum[code] += tally.pixelCount[code];
+        return;
+    }
+    const auto entries = [](const CodeTally& counted) {
+        std::vector<CodePixels> codes;
+        codes.reserve(counted.held.size());
+        for (size_t k = 1; k < counted.held.size(); ++k)
+            codes.emplace_back(counted.held[k], counted.pixelCount[k]);
+        return codes;
+    };
+    const int64_t noCode = (counts_.pixelCount.empty() ? 0 : counts_.pixelCount[0]) +
+                           (tally.pixelCount.empty() ? 0 : tally.pixelCount[0]);
+    std::vector<std::vector<CodePixels>> parts;
+    parts.push_back(entries(counts_));
+    parts.push_back(entries(tally));
+    counts_ = SparseTally(MergeSparseCounts(std::move(parts)), noCode);
 }
 
 }  // namespace tessera

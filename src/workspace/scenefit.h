@@ -42,9 +42,11 @@ class SceneFit {
     // The fitted treatment: the first scene's records with the summed histograms and their
     // gray ranges, ready for SetBandSegmentation.
     Treatment& Combined();
-    // A scene's code counts (codes 0..N of the fitted segmentation), summed.
-    void AddCounts(const std::vector<int64_t>& pixelCount);
-    const std::vector<int64_t>& PixelCount() const { return pixelCount_; }
+    // A scene's code counts (codes 0..N of the fitted segmentation; of a sparse table, those
+    // of the codes it holds), summed: a sparse table's merged in code order.
+    void AddCounts(const CodeTally& tally);
+    // The counts summed over the scenes added, as one scene's tally.
+    const CodeTally& Counts() const { return counts_; }
 
   private:
     int bandCount_;
@@ -52,7 +54,7 @@ class SceneFit {
     std::vector<std::string> dataTypes_;
     std::vector<Histogram> sums_;  // 1..n
     std::optional<Treatment> first_;
-    std::vector<int64_t> pixelCount_;
+    CodeTally counts_;
     std::vector<std::vector<int64_t>> valueCounts_;  // band b at b - 1
     std::vector<int64_t> lowest_;
     bool anyOwn_ = false;

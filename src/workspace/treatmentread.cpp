@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <unordered_set>
 
 #include "bands/stretch.h"
 #include "support/readfile.h"
@@ -272,8 +273,18 @@ Result<CodeTable> ReadCodeTable(FieldReader& reader, const JsonValue& root, cons
     if (!radicesFit)
         return R::Failure("the treatment " + path +
                           ": code_table.radices needs the bands' segment counts, in order");
-    const Result<CodeTable> codes = BuildCodeTable(counts);
+    const Result<CodeTable> codes = BuildCodeTable(counts, true);
     if (!codes) return R::Failure("the treatment " + path + ": code_table makes too many codes");
+    if (codes.value->Sparse()) {
+        // Past a dense count the product may pass 2^63 and reach 2^64: compared as written.
+        const JsonValue* written =
+            reader.Member(*table, "code_table", "code_count", Kind::Number);
+        if (written == nullptr) return R::Failure(reader.Error());
+        if (written->numberText != codes.value->TotalText())
+            return R::Failure("the treatment " + path + ": code_table.code_count needs " +
+                              codes.value->TotalText() + ", the product of its radices");
+        return codes;
+    }
     const std::optional<int64_t> codeCount =
         reader.Whole(*table, "code_table", "code_count", 1, kMaximumCodeCount);
     if (!codeCount) return R::Failure(reader.Error());
@@ -298,6 +309,21 @@ Status ReadSelection(FieldReader& reader, const JsonValue& root, SavedTreatment&
     return Status::Ok();
 }
 
+// The offset (code - 1) of a class of a sparse table, its code 1 to the table's size read
+// exactly: past 2^53, and up to 2^64 when the table is that large.
+std::optional<CodeOffset> OffsetOfSparse(FieldReader& reader, const JsonValue& item,
+                                         const std::string& at, const CodeTable& codes) {
+    const JsonValue* value = reader.Member(item, at, "code", Kind::Number);
+    if (value == nullptr) return std::nullopt;
+    const std::optional<uint64_t> code = value->Unsigned();
+    if (code && *code >= 1 && WideCount{*code} <= codes.TotalCodes()) return *code - 1;
+    if (!code && value->numberText == codes.TotalText())  // the last code of 2^64
+        return static_cast<CodeOffset>(codes.TotalCodes() - 1);
+    reader.Refuse(at + ".code", "needs a whole number from 1 to " + codes.TotalText() +
+                                    ", not " + value->numberText);
+    return std::nullopt;
+}
+
 // The classes, numbered from 1 in order, each a code of the table that no earlier class has,
 // with its colour; then the colours of the class values left over, up to 254.
 Status ReadClasses(FieldReader& reader, const JsonValue& root, const std::string& path,
@@ -314,7 +340,12 @@ Status ReadClasses(FieldReader& reader, const JsonValue& root, const std::string
         saved.wideColours.assign(static_cast<size_t>(k) + 1, ColourEntry{255, 255, 255, 0, 0});
     saved.colours[0] = ColourEntry{255, 255, 255, 0, 0};
     saved.colours[255] = ColourEntry{255, 255, 255, 255, 0};
-    std::vector<bool> taken(static_cast<size_t>(codes.CodeCount) + 1, false);
+    // A sparse table's codes are numbered among those a scene holds: the class keeps its
+    // code itself, as an offset, to be numbered in the scene it is applied to.
+    const bool sparse = codes.Sparse();
+    if (sparse) saved.selectedOffsets.assign(static_cast<size_t>(k) + 1, 0);
+    std::vector<bool> taken(sparse ? 0 : static_cast<size_t>(codes.CodeCount) + 1, false);
+    std::unordered_set<CodeOffset> takenOffsets;
     for (int c = 1; c <= k; ++c) {
         const JsonValue& item = classes->items[static_cast<size_t>(c - 1)];
         const std::string at = "classes[" + std::to_string(c - 1) + "]";
@@ -327,30 +358,44 @@ Status ReadClasses(FieldReader& reader, const JsonValue& root, const std::string
         if (*number != c)
             return Status::Failure("the treatment " + path + ": " + at + ".class needs " +
                                    std::to_string(c) + " (classes are numbered from 1, in order)");
-        const std::optional<int64_t> code = reader.Whole(item, at, "code", 1, codes.CodeCount);
-        if (!code) return Status::Failure(reader.Error());
-        if (taken[static_cast<size_t>(*code)])
-            return Status::Failure("the treatment " + path + ": " + at + ".code " +
-                                   std::to_string(*code) + " belongs to an earlier class");
-        taken[static_cast<size_t>(*code)] = true;
+        CodeOffset offset = 0;
+        std::string codeText;
+        if (sparse) {
+            const std::optional<CodeOffset> code = OffsetOfSparse(reader, item, at, codes);
+            if (!code) return Status::Failure(reader.Error());
+            offset = *code;
+            codeText = WideText(WideCount{offset} + 1);
+            if (!takenOffsets.insert(offset).second)
+                return Status::Failure("the treatment " + path + ": " + at + ".code " + codeText +
+                                       " belongs to an earlier class");
+            saved.selectedOffsets[static_cast<size_t>(c)] = offset;
+        } else {
+            const std::optional<int64_t> code = reader.Whole(item, at, "code", 1, codes.CodeCount);
+            if (!code) return Status::Failure(reader.Error());
+            if (taken[static_cast<size_t>(*code)])
+                return Status::Failure("the treatment " + path + ": " + at + ".code " +
+                                       std::to_string(*code) + " belongs to an earlier class");
+            taken[static_cast<size_t>(*code)] = true;
+            offset = static_cast<CodeOffset>(*code - 1);
+            codeText = std::to_string(*code);
+            saved.selectedCodes[static_cast<size_t>(c)] = static_cast<int32_t>(*code);
+        }
         const JsonValue* digits = reader.Member(item, at, "digits", Kind::Array);
         if (digits == nullptr) return Status::Failure(reader.Error());
         bool same = static_cast<int>(digits->items.size()) == n;
         for (int b = 1; b <= n && same; ++b) {
             const std::optional<int64_t> digit = digits->items[static_cast<size_t>(b - 1)].Whole();
-            same = digit && *digit == codes.Digits(static_cast<int>(*code), b);
+            same = digit && *digit == codes.DigitOfOffset(offset, b);
         }
         if (!same)
             return Status::Failure("the treatment " + path + ": " + at +
-                                   ".digits needs the segment numbers of code " +
-                                   std::to_string(*code));
+                                   ".digits needs the segment numbers of code " + codeText);
         const JsonValue* colour = reader.Member(item, at, "colour", Kind::String);
         if (colour == nullptr) return Status::Failure(reader.Error());
         const std::optional<ColourEntry> rgb = ColourOf(colour->string);
         if (!rgb)
             return Status::Failure("the treatment " + path + ": " + at +
                                    ".colour needs \"#rrggbb\", not \"" + colour->string + "\"");
-        saved.selectedCodes[static_cast<size_t>(c)] = static_cast<int32_t>(*code);
         if (c <= 254) {
             saved.colours[static_cast<size_t>(c)] = *rgb;
             saved.colours[static_cast<size_t>(c)].index = c;

@@ -215,4 +215,51 @@ TEST(JobRefusals, BandNamesAndTheirFiles) {
     EXPECT_EQ("a line then another", tessera::job::OneLine("\n a line\n then another \n"));
 }
 
+// The selection rule over a dense table and a sparse one: a rule that speaks of every code
+// (--keep-all, a negative minimum) is decided by the table's size, not by the codes that occur.
+TEST(JobSelection, EveryCodeOfATableIsItsSizeDenseOrSparse) {
+    Options options;
+    const auto table = [](int bands, int segments) {
+        std::vector<int32_t> counts(static_cast<size_t>(bands) + 1, segments);
+        counts[0] = 0;
+        return *tessera::BuildCodeTable(counts, true).value;
+    };
+    // 16 codes, three of which hold pixels: a negative minimum keeps all 16.
+    const tessera::CodeTable small = table(2, 4);
+    std::vector<int64_t> smallCounts(17, 0);
+    smallCounts[2] = 5;
+    smallCounts[9] = 1;
+    smallCounts[16] = 3;
+    options.minPixels = -1;
+    EXPECT_EQ("", tessera::job::TooManyClassesOf(options, small, smallCounts));
+    EXPECT_EQ(17u, tessera::job::SelectedOf(options, small, smallCounts).size());
+    // 625 codes: more than 250, so a negative minimum keeps none, as the program's rule says.
+    const tessera::CodeTable many = table(4, 5);
+    const std::vector<int64_t> manyCounts(626, 1);
+    EXPECT_EQ("", tessera::job::TooManyClassesOf(options, many, manyCounts));
+    EXPECT_EQ(std::vector<int32_t>{0}, tessera::job::SelectedOf(options, many, manyCounts));
+
+    // 3^20 codes counted sparsely, of which three occur: none kept either, whatever occurred.
+    tessera::CodeTable sparse = table(20, 3);
+    ASSERT_TRUE(sparse.Sparse());
+    sparse.Hold({0, 4, 80, 3000000000u});
+    const std::vector<int64_t> sparseCounts{0, 5, 1, 3};
+    EXPECT_EQ("", tessera::job::TooManyClassesOf(options, sparse, sparseCounts));
+    EXPECT_EQ(std::vector<int32_t>{0}, tessera::job::SelectedOf(options, sparse, sparseCounts));
+    // Every code of it is refused with its size; a minimum counts the codes that occur.
+    options.keepAll = true;
+    EXPECT_EQ("--keep-all would make 3486784401 classes, more than 250; use --min-pixels to "
+              "eliminate rare codes",
+              tessera::job::TooManyClassesOf(options, sparse, sparseCounts));
+    options.keepAll = false;
+    options.minPixels = 2;
+    EXPECT_EQ("", tessera::job::TooManyClassesOf(options, sparse, sparseCounts));
+    EXPECT_EQ((std::vector<int32_t>{0, 1, 3}),
+              tessera::job::SelectedOf(options, sparse, sparseCounts));
+    options.maxClasses = 1;
+    EXPECT_EQ("2 codes have more than 2 pixels, more than the 1 classes allowed; give a larger "
+              "--min-pixels",
+              tessera::job::TooManyClassesOf(options, sparse, sparseCounts));
+}
+
 }  // namespace

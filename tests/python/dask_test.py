@@ -54,9 +54,9 @@ class SameAsTheBatchTool(ScratchCase):
         tool = np.fromfile(scene_dir / "tool.raw", dtype=np.uint8).reshape(2000, 2000)
         self.assertEqual(result.classes.values.tobytes(), tool.tobytes())
         self.assertEqual(result.report, (scene_dir / "tool.txt").read_text())
-        tessera.dask.write(result, self.dir / "dask")
+        tessera.dask.write(result, self.dir / "dask", formats="tif,csv,qml,txt,raw,bmp")
         self.assertSameFiles(self.dir / "dask", scene_dir / "tool",
-                             [".txt", ".csv", ".tif.aux.xml", ".qml"])
+                             [".txt", ".csv", ".tif.aux.xml", ".qml", ".raw", ".bmp"])
         with rasterio.open(self.dir / "dask.tif") as mine, \
                 rasterio.open(scene_dir / "tool.tif") as theirs:
             self.assertEqual(mine.read(1).tobytes(), theirs.read(1).tobytes())
@@ -454,7 +454,7 @@ class Refusals(ScratchCase):
                                                 "250 classes allowed"):
             tessera.dask.treat(self.bands(), segments=10)
 
-    def test_more_classes_as_asked_are_16_bit_and_not_written_here(self):
+    def test_more_classes_as_asked_are_16_bit_and_written_so(self):
         result = tessera.dask.treat(self.bands(), segments=10, keep_all=True, max_classes=1000)
         self.assertEqual(1000, result.class_count)
         classes = np.asarray(result.classes)
@@ -466,9 +466,25 @@ class Refusals(ScratchCase):
         with self.assertRaisesRegex(ValueError, "^--keep-all would make 1000 classes, more than "
                                                 "999"):
             tessera.dask.treat(self.bands(), segments=10, keep_all=True, max_classes=999)
-        with self.assertRaisesRegex(ValueError, "^the result holds 1000 classes: "
-                                                "tessera.dask.write writes up to 250"):
-            tessera.dask.write(result, self.dir / "wide")
+        # Written on a map: the 16-bit classes, 65535 for none, a colour for each class.
+        out = Path(tempfile.mkdtemp(prefix="tessera-wide-"))
+        self.addCleanup(shutil.rmtree, out, True)
+        tessera.dask.write(result, out / "wide", crs="EPSG:32631",
+                           transform=(600000, 10, 0, 5400000, 0, -10))
+        with rasterio.open(out / "wide.tif") as written:
+            self.assertEqual(("uint16", 65535), (written.dtypes[0], written.nodata))
+            np.testing.assert_array_equal(written.read(1), classes)
+            self.assertEqual(tuple(int(c) for c in result.colours[1000]) + (255,),
+                             written.colormap(1)[1000])
+        rows = (out / "wide.csv").read_text().splitlines()
+        self.assertEqual(1001, len(rows))
+        # Off the map, the raw classes and the report only.
+        tessera.dask.write(result, out / "plain", formats=["raw", "txt"])
+        self.assertEqual(classes.astype("<u2").tobytes(), (out / "plain.raw").read_bytes())
+        self.assertEqual(result.report, (out / "plain.txt").read_text())
+        self.assertEqual(sorted(os.listdir(out)),
+                         ["plain.raw", "plain.txt"] +
+                         ["wide" + e for e in (".csv", ".qml", ".tif", ".tif.aux.xml", ".txt")])
 
     def test_a_band_whose_every_pixel_is_without_data(self):
         bands = self.bands()

@@ -67,6 +67,37 @@ class TwentyBands(ScratchCase):
             self.assertSameFiles(self.dir / other, self.dir / "tool",
                                  [".raw", ".txt", ".tif", ".csv", "_codes.txt"])
 
+        # The same scene as arrays, chunked and whole: counted where codes occur, as the tool.
+        import dask.array as da
+        import rioxarray
+        scene_array = rioxarray.open_rasterio(scene, chunks=(BANDS, 40, 52))
+        tool_classes = np.fromfile(self.dir / "tool.raw", dtype="<u2").reshape(codes.shape)
+        for bands in (scene_array, data):
+            with self.subTest(arrays=type(bands).__name__):
+                names = None if bands is scene_array else [f"{scene}:{b}"
+                                                          for b in range(1, BANDS + 1)]
+                result = tessera.dask.treat(bands, min_pixels=1, max_classes=65534,
+                                            names=names, **self.choices())
+                np.testing.assert_array_equal(np.asarray(result.classes), tool_classes)
+                self.assertEqual(result.report, (self.dir / "tool.txt").read_text())
+                self.assertEqual(result.counts[1:].tolist(), counts.tolist())
+                self.assertEqual([int(c) for c in result.selected_codes],
+                                 [int(c) for c in held[counts > 1]])
+        # A scene whose count memory may not hold is refused before a chunk is read.
+        side = 200000
+        huge = [da.zeros((side, side), dtype=np.uint16, chunks=(20000, 20000))] * BANDS
+        with self.assertRaisesRegex(ValueError, "^Not enough memory to count the codes: the "
+                                                f"{3 ** BANDS} codes of {side * side} pixels may "
+                                                r"need up to \d+ MiB, and this machine has"):
+            tessera.dask.treat(huge, **self.choices())
+        # Every code, or none of them: the rule of a table of more than 250 codes.
+        with self.assertRaisesRegex(ValueError, f"^--keep-all would make {3 ** BANDS} classes"):
+            tessera.dask.treat(data, keep_all=True, max_classes=65534, **self.choices())
+        none = tessera.dask.treat(data, min_pixels=-1, **self.choices())
+        self.assertEqual((0, [255]), (none.class_count, np.unique(np.asarray(none.classes)).tolist()))
+        self.batch("none", scene, "--min-pixels", -1, "--format", "raw")
+        self.assertEqual({255}, set(np.fromfile(self.dir / "none.raw", dtype=np.uint8).tolist()))
+
         # The classes: the codes of more than one pixel, ascending.
         kept = held[counts > 1]
         report = (self.dir / "tool.txt").read_text()
@@ -106,6 +137,85 @@ class TwentyBands(ScratchCase):
                 jsonschema.validate(saved, json.load(file))
         self.assertEqual(3 ** BANDS, saved["code_table"]["code_count"])
         self.assertEqual([c["code"] for c in saved["classes"]], [int(c) for c in kept])
+
+    def test_a_treatment_of_codes_past_2_to_the_63_applied_and_fitted_in_every_front_end(self):
+        # 4 segments on 32 bands: 2^64 codes, the class codes past 2^53 and 2^63.
+        whole, top, bottom = (self.dir / f"{n}.tif" for n in ("whole", "top", "bottom"))
+        data = write_scene(whole, 32, patterns=1000, lines=96, columns=104, seed=7)
+        import rasterio
+        with rasterio.open(whole) as source:
+            profile = source.profile
+        for path, rows in ((top, data[:, :40]), (bottom, data[:, 40:])):
+            with rasterio.open(path, "w", **dict(profile, height=rows.shape[1])) as file:
+                file.write(rows)
+        limits = [84, 169, 254, 255]
+        formats = ["txt", "raw", "tif", "csv", "qml", "codes"]
+        same = [".raw", ".tif", ".tif.aux.xml", ".csv", ".qml", "_codes.txt"]
+        choice = ["--method", "definition", "--segments", 4, "--stretch", "0,10200"]
+        run_batch(["--out", self.dir / "tool", *choice, "--min-pixels", 1, "--max-classes",
+                   65534, "--format", ",".join(formats), "--save-treatment",
+                   self.dir / "tool.json", "--bands", whole, "--limits",
+                   ",".join(map(str, limits))])
+        digits = np.searchsorted(np.array(limits), np.floor(
+            data.astype(np.float64) * 255.0 / 10200 + 0.5).clip(0, 255), side="left")
+        codes = np.zeros(digits.shape[1:], dtype=object)
+        for band in digits:
+            codes = codes * 4 + band
+        held, counts = np.unique(codes.ravel() + 1, return_counts=True)
+        saved = (self.dir / "tool.json").read_text()
+        kept = [c["code"] for c in json.loads(saved)["classes"]]
+        self.assertEqual(kept, held[counts > 1].tolist())
+        self.assertGreater(len(kept), 250)
+        self.assertGreater(max(kept), 2 ** 63)
+        self.assertTrue(any(2 ** 53 < c < 2 ** 63 for c in kept))
+
+        # Applied to the scene it came from: the files of the run that saved it.
+        files = [f"{whole}:{b}" for b in range(1, 33)]
+        run_batch(["--out", self.dir / "applied", "--apply-treatment", self.dir / "tool.json",
+                   "--format", ",".join(formats), "--bands", whole])
+        tessera.run(bands=files, out=str(self.dir / "run"), formats=formats,
+                    apply_treatment=str(self.dir / "tool.json"))
+        tessera.dask.run(files, out=str(self.dir / "dask"), formats=formats, chunk_lines=7,
+                         apply_treatment=str(self.dir / "tool.json"))
+        self.assertSameFiles(self.dir / "applied", self.dir / "tool", same)
+        for other in ("run", "dask"):
+            self.assertSameFiles(self.dir / other, self.dir / "applied", same + [".txt"])
+        report = (self.dir / "applied.txt").read_text()
+        self.assertIn("Pixels of codes the treatment did not keep : "
+                      f"{int(counts[counts == 1].sum())} (in no class)", report)
+        # Applied to the scene's chunks: the same classes and report.
+        import rioxarray
+        chunked = rioxarray.open_rasterio(whole, chunks=(32, 40, 52))
+        result = tessera.dask.treat(chunked, apply_treatment=str(self.dir / "tool.json"))
+        np.testing.assert_array_equal(
+            np.asarray(result.classes),
+            np.fromfile(self.dir / "applied.raw", dtype="<u2").reshape(data.shape[1:]))
+        self.assertEqual(result.report, report)
+        # Saved again by the run that applied it, the same document.
+        tessera.run(bands=files, out=str(self.dir / "again"), formats=["txt"],
+                    apply_treatment=str(self.dir / "tool.json"),
+                    save_treatment=str(self.dir / "again.json"))
+        self.assertEqual(saved, (self.dir / "again.json").read_text())
+
+        # Fitted on the two halves: their counts merged, the same classes as the whole scene's.
+        halves = [[f"{path}:{b}" for b in range(1, 33)] for path in (top, bottom)]
+        run_batch(["--fit-treatment", self.dir / "fit.json", *choice, "--min-pixels", 1,
+                   "--max-classes", 65534, "--scene", "--bands", top, "--limits",
+                   ",".join(map(str, limits)), "--scene", "--bands", bottom, "--limits",
+                   ",".join(map(str, limits))])
+        fitted = json.loads((self.dir / "fit.json").read_text())
+        self.assertEqual([c["code"] for c in fitted["classes"]], kept)
+        keywords = dict(method="definition", segments=4, stretch="0,10200", limits=limits,
+                        min_pixels=1, max_classes=65534)
+        tessera.fit_treatment(halves, str(self.dir / "fit-run.json"), **keywords)
+        tessera.dask.fit_treatment(halves, str(self.dir / "fit-dask.json"), chunk_lines=5,
+                                   **keywords)
+        for other in ("fit-run.json", "fit-dask.json"):
+            self.assertEqual((self.dir / "fit.json").read_bytes(), (self.dir / other).read_bytes())
+        # Applied to the whole scene, the fitted treatment gives the same classes.
+        run_batch(["--out", self.dir / "fitted", "--apply-treatment", self.dir / "fit.json",
+                   "--format", "raw", "--bands", whole])
+        self.assertSameFiles(self.dir / "fitted", self.dir / "tool", [".raw"])
 
     def test_a_table_past_two_to_the_64_is_refused_with_its_size(self):
         scene = self.dir / "wide.tif"

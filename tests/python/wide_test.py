@@ -125,6 +125,34 @@ class TwelveBands(ScratchCase):
         self.assertEqual([int(r.split(",")[0]) for r in rows], list(range(1, len(held) + 1)))
         self.check_map(self.dir / "tool.tif", raw, len(held))
 
+        # The same classes from dask's chunks, written by tessera.dask.write as the tool writes
+        # them.
+        import rioxarray
+        scene = rioxarray.open_rasterio(self.dir / "scene.tif", chunks=(BANDS, 64, 100))
+        result = tessera.dask.treat(scene, min_pixels=0, max_classes=65534, **self.choices())
+        with self.assertRaisesRegex(ValueError, f"^{len(held)} classes are more than the "
+                                                "bitmap's 256 colours can show: leave bmp out "
+                                                "of formats$"):
+            tessera.dask.write(result, self.dir / "dask", formats=["tif", "bmp"])
+        self.assertEqual([], list(self.dir.glob("dask*")))
+        tessera.dask.write(result, self.dir / "dask", formats="tif,csv,qml,txt,raw")
+        self.assertSameFiles(self.dir / "dask", self.dir / "tool",
+                             [".txt", ".csv", ".tif.aux.xml", ".qml", ".raw"])
+        self.assertEqual(sorted(p.name for p in self.dir.glob("dask*")),
+                         ["dask" + e for e in (".csv", ".qml", ".raw", ".tif", ".tif.aux.xml",
+                                               ".txt")])
+        self.check_map(self.dir / "dask.tif", raw, len(held))
+        with rasterio.open(self.dir / "dask.tif") as mine, \
+                rasterio.open(self.dir / "tool.tif") as theirs:
+            self.assertEqual(mine.read(1).tobytes(), theirs.read(1).tobytes())
+            self.assertEqual(mine.colormap(1), theirs.colormap(1))
+            self.assertEqual((mine.crs, mine.transform, mine.nodata, mine.dtypes),
+                             (theirs.crs, theirs.transform, theirs.nodata, theirs.dtypes))
+            self.assertEqual(mine.overviews(1), theirs.overviews(1))
+            # The treatment in the metadata; only the writer named differs.
+            self.assertEqual(dict(mine.tags(), TIFFTAG_SOFTWARE="Tessera_V2 tessera-batch"),
+                             theirs.tags())
+
         # The treatment of so many classes saved, read back and applied gives the same classes
         # and colours.
         self.batch("saved", "--min-pixels", 0, "--max-classes", 65534, *formats,

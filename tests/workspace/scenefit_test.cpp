@@ -32,3 +32,29 @@ TEST(SceneFitPercentiles, WholeNumbersOfSeveralScenesGiveTheExactPercentile) {
     EXPECT_NE(std::string::npos, refused.message.find("are both 11287 over the scenes"))
         << refused.message;
 }
+
+TEST(SceneFitCounts, SparseCountsOfScenesMergeInCodeOrder) {
+    tessera::SceneFit fit(2);
+    const uint64_t far = uint64_t{1} << 63;
+    // Scene 1: 3 pixels without a code, codes at offsets 7 and 2^63; scene 2: 2 more, codes at
+    // offsets 2, 7 and 2^63 + 1.
+    tessera::CodeTally first;
+    first.held = {0, 7, far};
+    first.pixelCount = {3, 5, 1};
+    tessera::CodeTally second;
+    second.held = {0, 2, 7, far + 1};
+    second.pixelCount = {2, 4, 6, 9};
+    fit.AddCounts(first);
+    fit.AddCounts(second);
+    EXPECT_EQ((std::vector<uint64_t>{0, 2, 7, far, far + 1}), fit.Counts().held);
+    EXPECT_EQ((std::vector<int64_t>{5, 4, 11, 1, 9}), fit.Counts().pixelCount);
+
+    // Dense counts add code by code.
+    tessera::SceneFit dense(2);
+    tessera::CodeTally part;
+    part.pixelCount = {1, 2, 3};
+    dense.AddCounts(part);
+    dense.AddCounts(part);
+    EXPECT_TRUE(dense.Counts().held.empty());
+    EXPECT_EQ((std::vector<int64_t>{2, 4, 6}), dense.Counts().pixelCount);
+}

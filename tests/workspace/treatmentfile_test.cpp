@@ -171,6 +171,16 @@ std::string SmallTreatmentJson() {
            spare + "\n  ]\n}\n";
 }
 
+// The refusal of `good` with its first `from` written as `to`.
+std::string RefusalOfChanged(const std::string& good, const std::string& from,
+                             const std::string& to) {
+    std::string text = good;
+    const size_t at = text.find(from);
+    EXPECT_NE(std::string::npos, at) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return ParseTreatment(text, "t.json").message;
+}
+
 TEST(TreatmentDocument, IsWrittenAsWorkedOutAndReadBack) {
     const std::string json = tessera::TreatmentJson(SmallTreatment());
     EXPECT_EQ(SmallTreatmentJson(), json);
@@ -196,11 +206,7 @@ TEST(TreatmentDocument, IsWrittenAsWorkedOutAndReadBack) {
 TEST(TreatmentDocument, ABrokenDocumentIsRefusedNamingItsField) {
     const std::string good = SmallTreatmentJson();
     const auto refusal = [&](const std::string& from, const std::string& to) {
-        std::string text = good;
-        const size_t at = text.find(from);
-        EXPECT_NE(std::string::npos, at) << from;
-        if (at != std::string::npos) text.replace(at, from.size(), to);
-        return ParseTreatment(text, "t.json").message;
+        return RefusalOfChanged(good, from, to);
     };
     EXPECT_EQ("the treatment t.json is not JSON: line 3, column 3: expected ',' or '}'",
               refusal("\"tessera-treatment\",", "\"tessera-treatment\""));
@@ -228,6 +234,88 @@ TEST(TreatmentDocument, ABrokenDocumentIsRefusedNamingItsField) {
         "the treatment t.json: spare_colours needs 252 colours (of class values 3 to 254), "
         "not 251",
         refusal("\"#808080\", ", ""));
+}
+
+// 32 raw bands of 4 segments: a table of 2^64 codes, counted where they occur. Its classes
+// are codes past 2^53 (where a double rounds), past 2^63 (where int64 ends) and 2^64 itself.
+SavedTreatment SparseTreatment() {
+    SavedTreatment saved;
+    SavedBand band;
+    band.file = "/data/b.raw";
+    band.count = 4;
+    band.limits = {{0, 0, 64, 128, 192}, {0, 63, 127, 191, 255}};
+    saved.bands.assign(32, band);
+    saved.selection = tessera::CodeSelection{false, 1};
+    const uint64_t last = ~uint64_t{0};
+    saved.selectedOffsets = {0, 4, (uint64_t{1} << 53) + 1, (uint64_t{1} << 63) + 6, last};
+    saved.selectedCodes.assign(saved.selectedOffsets.size(), 0);
+    for (int value = 0; value <= 255; ++value)
+        saved.colours[value] = tessera::ColourEntry{0x80, 0x80, 0x80, value, 0};
+    return saved;
+}
+
+TEST(TreatmentDocument, CodesOfASparseTableAreReadBackExactly) {
+    const std::string json = tessera::TreatmentJson(SparseTreatment());
+    // As written: every code exact, the table's size 2^64.
+    EXPECT_NE(std::string::npos, json.find("\"code_count\": 18446744073709551616}"));
+    EXPECT_NE(std::string::npos, json.find("\"code\": 9007199254740994,"));
+    EXPECT_NE(std::string::npos, json.find("\"code\": 9223372036854775815,"));
+    EXPECT_NE(std::string::npos, json.find("\"code\": 18446744073709551616, \"digits\": [4, 4"));
+    const auto read = ParseTreatment(json, "t.json");
+    ASSERT_TRUE(read) << read.message;
+    EXPECT_EQ(SparseTreatment().selectedOffsets, read.value->selectedOffsets);
+    EXPECT_EQ(4, read.value->ClassCount());
+    EXPECT_EQ(json, tessera::TreatmentJson(*read.value));
+
+    const auto refusal = [&](const std::string& from, const std::string& to) {
+        return RefusalOfChanged(json, from, to);
+    };
+    EXPECT_EQ("the treatment t.json: code_table.code_count needs 18446744073709551616, the "
+              "product of its radices",
+              refusal("\"code_count\": 18446744073709551616", "\"code_count\": 16777216"));
+    EXPECT_EQ("the treatment t.json: classes[3].code needs a whole number from 1 to "
+              "18446744073709551616, not 18446744073709551617",
+              refusal("\"code\": 18446744073709551616", "\"code\": 18446744073709551617"));
+    EXPECT_EQ("the treatment t.json: classes[1].code needs a whole number from 1 to "
+              "18446744073709551616, not 9.007199254740994e15",
+              refusal("\"code\": 9007199254740994", "\"code\": 9.007199254740994e15"));
+    // One less than the code written: a double would read both as 2^53 + 2.
+    EXPECT_EQ("the treatment t.json: classes[1].digits needs the segment numbers of code "
+              "9007199254740993",
+              refusal("\"code\": 9007199254740994", "\"code\": 9007199254740993"));
+    EXPECT_EQ("the treatment t.json: classes[3].code 9223372036854775815 belongs to an earlier "
+              "class",
+              refusal("\"code\": 18446744073709551616, \"digits\": [4, 4, 4, 4, 4, 4, 4, 4, 4, "
+                      "4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4]",
+                      "\"code\": 9223372036854775815, \"digits\": [3, 1, 1, 1, 1, 1, 1, 1, 1, "
+                      "1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 3, 3]"));
+}
+
+TEST(TreatmentApplied, ASparseTableHoldsTheCodesOfEveryClass) {
+    const SavedTreatment saved = SparseTreatment();
+    tessera::Treatment treatment;
+    treatment.Begin(32);
+    std::vector<int32_t> counts(33, 4);
+    counts[0] = 0;
+    treatment.table = *tessera::BuildCodeTable(counts, true).value;
+    ASSERT_TRUE(treatment.table.Sparse());
+    // The band set holds codes at offsets 3, 2^53 + 1 and 2^64 - 1 only: 6, 8 and 9 pixels.
+    const uint64_t last = ~uint64_t{0};
+    treatment.table.Hold({0, 3, (uint64_t{1} << 53) + 1, last});
+    treatment.pixelCount = {2, 6, 8, 9};
+    ASSERT_TRUE(tessera::TakeSavedClasses(treatment, saved, "t.json"));
+    EXPECT_EQ(4, treatment.classCount);
+    // The codes of classes 1 and 3 held with no pixels, in code order.
+    EXPECT_EQ((std::vector<uint64_t>{0, 3, 4, (uint64_t{1} << 53) + 1, (uint64_t{1} << 63) + 6,
+                                     last}),
+              treatment.table.Held());
+    EXPECT_EQ((std::vector<int64_t>{2, 6, 0, 8, 0, 9}), treatment.pixelCount);
+    EXPECT_EQ((std::vector<int32_t>{0, 2, 3, 4, 5}), treatment.selectedCodes);
+    EXPECT_EQ((std::vector<uint8_t>{255, 255, 1, 2, 3, 4}), treatment.classOf);
+    EXPECT_EQ((std::vector<std::pair<uint64_t, uint16_t>>{
+                  {4, 1}, {(uint64_t{1} << 53) + 1, 2}, {(uint64_t{1} << 63) + 6, 3}, {last, 4}}),
+              treatment.classByOffset);
+    EXPECT_EQ(6, treatment.applied->pixelsInNoClass);
 }
 
 TEST(TreatmentApplied, RefusesBandSetsItDoesNotFitAndCountsTheCodesItDidNotKeep) {
