@@ -5,7 +5,7 @@
                                                 [--chunks 2048,1024] [--batch PATH]
                                                 [--files 512,1024] [--clusters 2x1,1x2]
 
---files L: tessera.dask.run on the files in windows of L lines, on each cluster of --clusters
+--files L: tessera.dask.run on the files in windows of L lines (0: its default), on each cluster of --clusters
 (WORKERSxTHREADS); its time is the job's, the cluster's start excluded, and its files must be
 the tool's, byte for byte.
 
@@ -111,6 +111,13 @@ def counting_bytes(client):
     return finished
 
 
+def window_lines(arguments):
+    """The lines of tessera.dask.run's windows for --chunk (0: its default, some 8 Mi pixels in
+    whole rows of the bench scene's 512-line tiles)."""
+    lines = arguments.chunk or max(512, (8 << 20) // arguments.size)
+    return max(1, (lines + 256) // 512) * 512
+
+
 def dask_files(arguments):
     """One tessera.dask.run job on the files in this process (the measured command)."""
     import resource
@@ -128,13 +135,13 @@ def dask_files(arguments):
         started = time.perf_counter()
         tessera.dask.run([str(f) for f in files], method="segmentation", segments=4,
                          min_pixels=1000, out=arguments.out, formats="tif,txt,csv",
-                         chunk_lines=arguments.chunk)
+                         chunk_lines=arguments.chunk or None)
         treated = time.perf_counter()
         sent = finished()
         peaks = client.run(lambda: resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)
         cpu = client.run(lambda: sum(resource.getrusage(resource.RUSAGE_SELF)[:2]))
     print(json.dumps(dict(treat=treated - started, write=0.0,
-                          chunks=-(-arguments.size // arguments.chunk),
+                          chunks=-(-arguments.size // window_lines(arguments)),
                           workers=sorted(peaks.values()), worker_cpu=sum(cpu.values()),
                           sent=sent,
                           client=resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)))

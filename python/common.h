@@ -172,8 +172,20 @@ inline size_t Cells(ImageSize size) {
     return static_cast<size_t>(size.lines) * static_cast<size_t>(size.columns);
 }
 
+// A new array of `shape`, not cleared, in memory of the system's own pages: numpy's allocator
+// asks for huge pages for large arrays, and where the system compacts memory for them only on
+// request (Debian's default), every first touch of 2 MiB of a window's levels waits for that.
+template <class T>
+py::array_t<T> NewArray(const std::vector<py::ssize_t>& shape) {
+    size_t cells = 1;
+    for (const py::ssize_t extent : shape) cells *= static_cast<size_t>(extent);
+    T* data = new T[cells > 0 ? cells : 1];
+    py::capsule owner(data, [](void* memory) { delete[] static_cast<T*>(memory); });
+    return py::array_t<T>(shape, data, owner);
+}
+
 inline py::array_t<uint8_t> Plane(ImageSize size) {
-    return py::array_t<uint8_t>({size.lines, size.columns});
+    return NewArray<uint8_t>({size.lines, size.columns});
 }
 
 template <class Colours>

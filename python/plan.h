@@ -109,7 +109,7 @@ class PyPlan {
         ImageSize size;
         const std::vector<ValueBlock> values = BlocksOf(AllBlocks(), blocks, size);
         const bool wide = plan_.treatment.WideClasses();
-        py::array classes = wide ? py::array(py::array_t<uint16_t>({size.lines, size.columns}))
+        py::array classes = wide ? py::array(NewArray<uint16_t>({size.lines, size.columns}))
                                  : py::array(Plane(size));
         uint8_t* out = static_cast<uint8_t*>(classes.mutable_data());
         Status done;

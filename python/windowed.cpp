@@ -138,7 +138,7 @@ class GrayPlan {
         const int n = static_cast<int>(marked_.size());
         // More than 250 classes are 16-bit, in the machine's order.
         const size_t width = plan_.treatment.WideClasses() ? 2 : 1;
-        py::array classes = width == 2 ? py::array(py::array_t<uint16_t>({size.lines, size.columns}))
+        py::array classes = width == 2 ? py::array(NewArray<uint16_t>({size.lines, size.columns}))
                                        : py::array(Plane(size));
         py::array_t<uint8_t> numbers = Plane(segments ? size : ImageSize{0, 0});
         uint8_t* out = static_cast<uint8_t*>(classes.mutable_data());
@@ -230,8 +230,8 @@ class PyWindowedJob {
         const int n = BandCount();
         const ImageSize size{count, job_->Size().columns};
         if (count < 1) RaiseValue("a window holds at least one line");
-        py::array_t<uint8_t> gray({n, size.lines, size.columns});
-        py::array_t<uint8_t> marks({n, size.lines, size.columns});
+        py::array_t<uint8_t> gray = NewArray<uint8_t>({n, size.lines, size.columns});
+        py::array_t<uint8_t> marks = NewArray<uint8_t>({n, size.lines, size.columns});
         uint8_t* g = gray.mutable_data();
         uint8_t* m = marks.mutable_data();
         Status read;
@@ -249,8 +249,8 @@ class PyWindowedJob {
     py::array_t<uint8_t> Stored(int first, int count) const {
         if (count < 1) RaiseValue("a window holds at least one line");
         const py::ssize_t bands = static_cast<py::ssize_t>(StoredBands().size());
-        py::array_t<uint8_t> stored(
-            {bands, py::ssize_t{2} * count * py::ssize_t{job_->Size().columns}});
+        py::array_t<uint8_t> stored =
+            NewArray<uint8_t>({bands, py::ssize_t{2} * count * py::ssize_t{job_->Size().columns}});
         uint8_t* out = stored.mutable_data();
         Status read;
         {
