@@ -53,12 +53,10 @@ std::vector<int> WindowedJob::Windows(int lines) const {
     for (int b = 1; b <= static_cast<int>(set_.bands.size()); ++b)
         if (const tessera::RasterSource* raster = job_.Raster(b))
             block = std::max(block, raster->BlockLines());
-    // By default some 8 Mi pixels a window (and at least a row of blocks): a window's tasks
-    // then cost a small share of its reading, and a scene still gives every worker a few.
     if (lines <= 0)
-        lines = std::max(block, static_cast<int>(std::clamp<int64_t>(
-                                    (int64_t{8} << 20) / std::max(size.columns, 1), 1,
-                                    size.lines)));
+        lines = block > 1 ? block
+                          : static_cast<int>(std::clamp<int64_t>(
+                                (int64_t{4} << 20) / std::max(size.columns, 1), 1, size.lines));
     // Whole rows of blocks, so that no block is decoded by two windows.
     const int rows = std::max(1, (lines + block / 2) / block);
     const int step = static_cast<int>(std::min<int64_t>(int64_t{rows} * block, size.lines));

@@ -31,8 +31,8 @@ class WindowedJob {
     const Options& Choices() const { return options_; }
     tessera::ImageSize Size() const { return job_.Size(); }
     // The first line of every window, then the scene's line count: windows of whole rows of the
-    // files' blocks, about `lines` lines each (0: some 8 Mi pixels a window, and at least one
-    // row of blocks).
+    // files' blocks, about `lines` lines each (0: a row of blocks, or some 4 Mi pixels of a
+    // file stored line by line).
     std::vector<int> Windows(int lines = 0) const;
 
     // The driver's steps, each once the sums they need are in; refusals as Run tells them.
