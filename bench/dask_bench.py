@@ -112,9 +112,9 @@ def counting_bytes(client):
 
 
 def window_lines(arguments):
-    """The lines of tessera.dask.run's windows for --chunk (0: its default, some 8 Mi pixels in
-    whole rows of the bench scene's 512-line tiles)."""
-    lines = arguments.chunk or max(512, (8 << 20) // arguments.size)
+    """The lines of tessera.dask.run's windows for --chunk (0: its default, a row of the bench
+    scene's 512-line tiles), in whole rows of tiles."""
+    lines = arguments.chunk or 512
     return max(1, (lines + 256) // 512) * 512
 
 

@@ -801,7 +801,9 @@ def run(bands, method=None, segments=None, limits=None, min_pixels=None, keep_al
     The scene is cut into windows of whole lines (chunk_lines lines each, rounded to whole rows
     of the files' blocks; by default one row of blocks), and every pass is a task per window:
     each task opens the job through the core (the bands, their grid and window, masks, scale
-    and offset, a treatment applied) and reads its window of every band. The windows' gray
+    and offset, a treatment applied) and reads its window of every band. Bands of 16 bits
+    stretched on their own range are decoded once, their stored values kept on the worker
+    until their gray levels are made. The windows' gray
     levels are read once and kept on the workers (dask.persist, spilled by dask as it needs)
     for the three passes; only sums travel to the client, which decides between the passes as
     tessera-batch does and writes the files from the windows' classes. The band, mask and
