@@ -2,6 +2,7 @@
 // reads it back).
 #include "workspace/treatmentfile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -101,14 +102,32 @@ SavedTreatment SavedOf(const Treatment& treatment) {
     return saved;
 }
 
+namespace {
+
+// The product of counts[1..] in decimal, exact at any size (a table too large to be made).
+std::string DecimalProduct(const std::vector<int32_t>& counts) {
+    std::string digits = "1";  // least significant digit first
+    for (size_t b = 1; b < counts.size(); ++b) {
+        int64_t carry = 0;
+        for (char& digit : digits) {
+            const int64_t value = int64_t{digit - '0'} * std::max(counts[b], 0) + carry;
+            digit = static_cast<char>('0' + value % 10);
+            carry = value / 10;
+        }
+        for (; carry > 0; carry /= 10) digits += static_cast<char>('0' + carry % 10);
+    }
+    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    return std::string(digits.rbegin(), digits.rend());
+}
+
+}  // namespace
+
 std::string TreatmentJson(const SavedTreatment& saved) {
     std::string json = "{\n  \"format\": \"" + std::string(kTreatmentFormat) +
                        "\",\n  \"version\": " + std::to_string(kTreatmentVersion) +
                        ",\n  \"bands\": [\n";
-    int64_t codeCount = 1;
     for (int b = 1; b <= saved.BandCount(); ++b) {
         const SavedBand& band = saved.bands[b - 1];
-        codeCount *= band.count;
         json += "    {\n      \"band\": " + std::to_string(b) + ",\n";
         json += "      \"file\": " + JsonQuoted(band.file) + ",\n";
         json += "      \"raster_band\": " +
@@ -150,7 +169,7 @@ std::string TreatmentJson(const SavedTreatment& saved) {
     for (int b = 1; b <= saved.BandCount(); ++b) counts[b] = saved.bands[b - 1].count;
     const Result<CodeTable> table = BuildCodeTable(counts, true);
     json += "], \"code_count\": ";
-    json += table ? table.value->TotalText() : std::to_string(codeCount);
+    json += table ? table.value->TotalText() : DecimalProduct(counts);
     json += "},\n";
     json += "  \"selection\": ";
     json += saved.selection

@@ -254,6 +254,19 @@ SavedTreatment SparseTreatment() {
     return saved;
 }
 
+TEST(TreatmentDocument, ATableTooLargeToMakeIsWrittenAtItsExactSize) {
+    // 32 bands of 5 segments: 5^32 codes, past 2^64.
+    SavedTreatment saved = SparseTreatment();
+    for (SavedBand& band : saved.bands) {
+        band.count = 5;
+        band.limits = {{0, 0, 50, 100, 150, 200}, {0, 49, 99, 149, 199, 255}};
+    }
+    saved.selectedOffsets = {0};
+    saved.selectedCodes = {0};
+    const std::string json = tessera::TreatmentJson(saved);
+    EXPECT_NE(std::string::npos, json.find("\"code_count\": 23283064365386962890625}")) << json;
+}
+
 TEST(TreatmentDocument, CodesOfASparseTableAreReadBackExactly) {
     const std::string json = tessera::TreatmentJson(SparseTreatment());
     // As written: every code exact, the table's size 2^64.
