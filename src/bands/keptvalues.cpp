@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
+#include "bands/graytable.h"
 #include "support/temporaries.h"
 
 namespace tessera {
@@ -81,7 +83,7 @@ bool ReadAll(int file, uint8_t* bytes, size_t length, int64_t offset) {
     return true;
 }
 
-constexpr uint8_t kFree = 0, kKeeping = 1, kKept = 2;
+constexpr uint8_t kFree = 0, kKeeping = 1, kKept = 2, kBecomingGray = 3, kGray = 4;
 
 }  // namespace
 
@@ -132,6 +134,7 @@ Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLi
     const size_t blocks = static_cast<size_t>(kept->down_) * kept->across_;
     kept->state_.reset(new std::atomic<uint8_t>[blocks]);
     for (size_t i = 0; i < blocks; ++i) kept->state_[i].store(kFree, std::memory_order_relaxed);
+    kept->hasMarks_.reset(new uint8_t[blocks]());
     const int64_t bytes = BytesFor(size, blockLines, blockColumns, kind);
     if (spillFolder.empty()) {
         // Not touched until a block is kept: pages the band never fills cost nothing.
@@ -172,14 +175,21 @@ bool KeptValues::Holds(int first, int count, int x0, int width) const {
     const int by0 = first / blockLines_, by1 = (first + count - 1) / blockLines_;
     const int bx0 = x0 / blockColumns_, bx1 = (x0 + width - 1) / blockColumns_;
     for (int by = by0; by <= by1; ++by)
-        for (int bx = bx0; bx <= bx1; ++bx)
-            if (state_[BlockIndex(by, bx)].load(std::memory_order_acquire) != kKept) return false;
+        for (int bx = bx0; bx <= bx1; ++bx) {
+            const uint8_t state = state_[BlockIndex(by, bx)].load(std::memory_order_acquire);
+            if (state != kKept && state != kBecomingGray && state != kGray) return false;
+        }
     return true;
 }
 
 template <class Row>
 bool KeptValues::ForEachRow(int first, int count, int x0, int width, const Row& row) const {
-    if (!Holds(first, count, x0, width)) return false;
+    if (broken_.load(std::memory_order_acquire)) return false;
+    if (count <= 0 || width <= 0) return true;
+    // Values only: a block kept as gray levels holds them no more.
+    for (int by = first / blockLines_; by * blockLines_ < first + count; ++by)
+        for (int bx = x0 / blockColumns_; bx * blockColumns_ < x0 + width; ++bx)
+            if (state_[BlockIndex(by, bx)].load(std::memory_order_acquire) != kKept) return false;
     const int bytes = BytesOf(kind_);
     thread_local std::vector<uint8_t> rows;
     for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
@@ -238,6 +248,8 @@ bool KeptValues::ReadThrough(int first, int count, int x0, int width, const uint
                              const uint8_t* markOf, int lowest, uint8_t* gray,
                              size_t grayStride, uint8_t* marks) const {
     if (BytesOf(kind_) > 2) return false;
+    if (grayTable_ && grayOf == grayTable_->gray.data() && markOf == grayTable_->marks.data())
+        return ReadGray(first, count, x0, width, gray, grayStride, marks);
     return ForEachRow(
         first, count, x0, width, [&](const uint8_t* from, size_t n, size_t line, size_t column) {
             uint8_t* to = gray + line * grayStride + column;
@@ -250,6 +262,200 @@ bool KeptValues::ReadThrough(int first, int count, int x0, int width, const uint
                 default: break;
             }
         });
+}
+
+bool KeptValues::KeepGrayLevels(std::shared_ptr<const GrayTable> table) {
+    if (BytesOf(kind_) != 2 || memory_ == nullptr || !table) return false;
+    if (table == grayTable_) return true;
+    // One mark besides none, so that a bit tells it; and the values marked.
+    uint8_t mark = 0;
+    int marked = 0, markedCount = 0;
+    for (size_t i = 0; i < table->marks.size(); ++i) {
+        const uint8_t each = table->marks[i];
+        if (each == 0) continue;
+        if (mark != 0 && each != mark) return false;
+        mark = each;
+        marked = table->lowest + static_cast<int>(i);
+        ++markedCount;
+    }
+    const size_t blocks = static_cast<size_t>(down_) * across_;
+    for (size_t block = 0; block < blocks; ++block) {
+        const uint8_t state = state_[block].load(std::memory_order_acquire);
+        if (state == kBecomingGray || state == kGray) return false;  // another table's
+    }
+    grayTable_ = std::move(table);
+    mark_ = mark;
+    markedValue_ = marked;
+    markedCount_ = markedCount;
+    return true;
+}
+
+void KeptValues::KeepRowAsGray(int row) {
+    if (!grayTable_ || row < 0 || row >= down_) return;
+    for (int bx = 0; bx < across_; ++bx) ToGrayLevels(BlockIndex(row, bx));
+}
+
+namespace {
+
+// A block's values (lines of `columns`) through the table: gray levels in place of the
+// values, and a bit a pixel (lines from a whole byte on) set where the table marks the value;
+// whether any is set. `markedCount` values are marked: none, one (`marked`), or more (then
+// looked up).
+template <typename T>
+bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable& table,
+                  int markedCount, int marked, uint8_t* gray, uint8_t* bits) {
+    const size_t rowBits = (static_cast<size_t>(columns) + 7) / 8;
+    const uint8_t* grayOf = table.gray.data();
+    const uint8_t* markOf = table.marks.data();
+    const int lowest = table.lowest;
+    thread_local std::vector<T> line;
+    line.resize(static_cast<size_t>(columns) + 8);
+    uint8_t any = 0;
+    for (int y = 0; y < lines; ++y) {
+        std::memcpy(line.data(), values + sizeof(T) * static_cast<size_t>(y) * columns,
+                    sizeof(T) * static_cast<size_t>(columns));
+        const T* from = line.data();
+        uint8_t* to = gray + static_cast<size_t>(y) * columns;
+        for (int x = 0; x < columns; ++x) to[x] = grayOf[static_cast<int>(from[x]) - lowest];
+        if (markedCount == 0) continue;
+        uint8_t* row = bits + rowBits * static_cast<size_t>(y);
+        std::fill(line.begin() + columns, line.end(), T{0});  // masked off below
+        for (int x0 = 0; x0 < columns; x0 += 8) {
+            uint8_t byte = 0;
+            if (markedCount == 1) {
+                const T value = static_cast<T>(marked);
+                for (int k = 0; k < 8; ++k)
+                    byte = static_cast<uint8_t>(byte | ((from[x0 + k] == value) << k));
+                if (columns - x0 < 8) byte &= static_cast<uint8_t>((1u << (columns - x0)) - 1);
+            } else {
+                for (int k = 0; k < 8 && x0 + k < columns; ++k)
+                    byte = static_cast<uint8_t>(
+                        byte | ((markOf[static_cast<int>(from[x0 + k]) - lowest] != 0) << k));
+            }
+            row[x0 >> 3] = byte;
+            any |= byte;
+        }
+    }
+    return any != 0;
+}
+
+}  // namespace
+
+bool KeptValues::ToGrayLevels(size_t block) const {
+    std::atomic<uint8_t>& state = state_[block];
+    for (;;) {
+        uint8_t now = state.load(std::memory_order_acquire);
+        if (now == kGray) return true;
+        if (now == kBecomingGray) {
+            std::this_thread::yield();
+            continue;
+        }
+        if (now != kKept) return false;
+        if (state.compare_exchange_weak(now, kBecomingGray, std::memory_order_acq_rel)) break;
+    }
+    const size_t cells = static_cast<size_t>(blockLines_) * blockColumns_;
+    const size_t bitBytes = (static_cast<size_t>(blockColumns_) + 7) / 8 * blockLines_;
+    thread_local std::vector<uint8_t> gray, bits;
+    gray.resize(cells);
+    bits.resize(bitBytes);
+    uint8_t* place = memory_ + BlockOffset(block);
+    const bool marked =
+        kind_ == Kind::U16
+            ? BlockThrough<uint16_t>(place, blockLines_, blockColumns_, *grayTable_,
+                                     markedCount_, markedValue_, gray.data(), bits.data())
+            : BlockThrough<int16_t>(place, blockLines_, blockColumns_, *grayTable_,
+                                    markedCount_, markedValue_, gray.data(), bits.data());
+    // The block's part of the band's statistics: its pixels within the band.
+    const int top = static_cast<int>(block / across_) * blockLines_;
+    const int left = static_cast<int>(block % across_) * blockColumns_;
+    const int lines = std::min(blockLines_, size_.lines - top);
+    const int columns = std::min(blockColumns_, size_.columns - left);
+    Histogram counts{};
+    int64_t without = 0;
+    const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
+    if (columns == blockColumns_)
+        AddToHistogram(gray.data(), static_cast<size_t>(lines) * columns, counts);
+    else
+        for (int y = 0; y < lines; ++y)
+            AddToHistogram(gray.data() + static_cast<size_t>(y) * blockColumns_,
+                           static_cast<size_t>(columns), counts);
+    for (int y = 0; marked && y < lines; ++y) {
+        const uint8_t* line = gray.data() + static_cast<size_t>(y) * blockColumns_;
+        const uint8_t* row = bits.data() + rowBits * static_cast<size_t>(y);
+        for (int x = 0; x < columns; ++x)
+            if ((row[x >> 3] >> (x & 7)) & 1) {
+                --counts[line[x]];
+                ++without;
+            }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(counting_);
+        for (int g = 0; g < 256; ++g) grayCounts_[g] += counts[g];
+        withoutData_ += without;
+        ++blocksCounted_;
+    }
+    std::memcpy(place, gray.data(), cells);
+    if (marked) std::memcpy(place + cells, bits.data(), bitBytes);
+    hasMarks_[block] = marked ? 1 : 0;
+    // The rest of the block's whole pages back to the system.
+    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t used = reinterpret_cast<uintptr_t>(place) + cells + (marked ? bitBytes : 0);
+    const uintptr_t from = (used + page - 1) / page * page;
+    const uintptr_t to =
+        (reinterpret_cast<uintptr_t>(place) + static_cast<uintptr_t>(blockBytes_)) / page * page;
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    state.store(kGray, std::memory_order_release);
+    return true;
+}
+
+bool KeptValues::GrayStatistics(const GrayTable* table, Histogram& histogram,
+                                int64_t& withoutData, uint8_t& mark) const {
+    if (table == nullptr || table != grayTable_.get()) return false;
+    const std::lock_guard<std::mutex> lock(counting_);
+    if (blocksCounted_ != static_cast<size_t>(down_) * across_) return false;
+    histogram = grayCounts_;
+    withoutData = withoutData_;
+    mark = mark_;
+    return true;
+}
+
+bool KeptValues::ReadGray(int first, int count, int x0, int width, uint8_t* gray,
+                          size_t grayStride, uint8_t* marks) const {
+    if (!Holds(first, count, x0, width)) return false;
+    const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
+    const size_t cells = static_cast<size_t>(blockLines_) * blockColumns_;
+    for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
+        const int top = by * blockLines_;
+        const int y0 = std::max(first, top), y1 = std::min(first + count, top + blockLines_);
+        for (int bx = x0 / blockColumns_; bx * blockColumns_ < x0 + width; ++bx) {
+            const size_t block = BlockIndex(by, bx);
+            if (!ToGrayLevels(block)) return false;
+            const int left = bx * blockColumns_;
+            const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + blockColumns_);
+            const size_t n = static_cast<size_t>(c1 - c0);
+            const uint8_t* place = memory_ + BlockOffset(block);
+            const uint8_t* bits = hasMarks_[block] ? place + cells : nullptr;
+            for (int y = y0; y < y1; ++y) {
+                const size_t line = static_cast<size_t>(y - first);
+                const size_t row = static_cast<size_t>(y - top);
+                std::memcpy(gray + line * grayStride + (c0 - x0),
+                            place + row * blockColumns_ + (c0 - left), n);
+                if (marks == nullptr) continue;
+                uint8_t* mark = marks + line * width + (c0 - x0);
+                if (bits == nullptr) {
+                    std::memset(mark, 0, n);
+                    continue;
+                }
+                const uint8_t* rowOf = bits + row * rowBits;
+                const size_t start = static_cast<size_t>(c0 - left);
+                for (size_t i = 0; i < n; ++i) {
+                    const size_t at = start + i;
+                    mark[i] = ((rowOf[at >> 3] >> (at & 7)) & 1) ? mark_ : uint8_t{0};
+                }
+            }
+        }
+    }
+    return true;
 }
 
 namespace {

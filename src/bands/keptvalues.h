@@ -7,13 +7,17 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "bands/bandfiles.h"
 #include "image/rawfiles.h"
 #include "support/status.h"
 
 namespace tessera {
+
+struct GrayTable;
 
 class KeptValues {
   public:
@@ -39,14 +43,15 @@ class KeptValues {
     int BlockColumns() const { return blockColumns_; }
 
     // Every block that the window of lines first..first + count - 1, columns x0..x0 + width
-    // - 1 touches is kept.
+    // - 1 touches is kept (as values, or as gray levels).
     bool Holds(int first, int count, int x0, int width) const;
     // The window's values, count lines of width, from the blocks kept; false when a block is
-    // not kept or cannot be read back (the caller then decodes it).
+    // not kept, is kept as gray levels, or cannot be read back (the caller then decodes it).
     bool Read(int first, int count, int x0, int width, double* values) const;
     // The window's gray levels and marks through tables of every value of a kind of at most 16
     // bits (entry value - `lowest`): gray[y * grayStride + x], marks[y * width + x] (marks may
-    // be null). False for another kind, or as Read.
+    // be null). False for another kind, or as Read. With the table of KeepGrayLevels, every
+    // block it touches is kept as gray levels from then on, and read as such.
     bool ReadThrough(int first, int count, int x0, int width, const uint8_t* grayOf,
                      const uint8_t* markOf, int lowest, uint8_t* gray, size_t grayStride,
                      uint8_t* marks) const;
@@ -56,6 +61,24 @@ class KeptValues {
     bool MarkOccurring(int first, int count, int x0, int width, const uint8_t* skip,
                        uint8_t* seen) const;
     Kind KindKept() const { return kind_; }
+
+    // ----- gray levels in place of values, once the band's stretch is known -----
+    // From now on the blocks of 16-bit values kept in memory become, as they are read through
+    // `table` (or by KeepRowAsGray), their gray levels and the marks of their pixels without
+    // data: a byte and a bit a pixel in place of two bytes, the rest of each block given back
+    // to the system. False (nothing changes) for another kind, for values spilled to a file, for
+    // a table whose marks are not one kind of mark, or once blocks are gray levels of another
+    // table. Values of a block kept as gray levels are not read any more (Read, MarkOccurring
+    // say false, and the caller decodes the block again).
+    bool KeepGrayLevels(std::shared_ptr<const GrayTable> table);
+    // The blocks of block row `row` kept as values, made gray levels now.
+    void KeepRowAsGray(int row);
+    int BlockRows() const { return down_; }
+    // Once every block of the band is kept as gray levels of `table`: the histogram of the
+    // band's pixels with data, and those without (the mark the table gives them: `mark`), as
+    // the blocks were made gray levels. False before, or for another table.
+    bool GrayStatistics(const GrayTable* table, Histogram& histogram, int64_t& withoutData,
+                        uint8_t& mark) const;
     // Keeps the blocks that lie wholly in the window (`values`, count lines of width, or at the
     // band's edge as far as it goes) and are not kept yet. False when the file cannot take them:
     // the caller stops keeping, and reads the band from its file again.
@@ -81,6 +104,12 @@ class KeptValues {
     // kept or cannot be read back.
     template <class Row>
     bool ForEachRow(int first, int count, int x0, int width, const Row& row) const;
+    // Block `block`, kept as values, made gray levels (unless another thread does so; it is
+    // then waited for). False when it is not kept as values or gray levels.
+    bool ToGrayLevels(size_t block) const;
+    // ReadThrough of blocks kept as gray levels (made so first where they are values).
+    bool ReadGray(int first, int count, int x0, int width, uint8_t* gray, size_t grayStride,
+                  uint8_t* marks) const;
     size_t BlockIndex(int by, int bx) const { return static_cast<size_t>(by) * across_ + bx; }
     int64_t BlockOffset(size_t block) const { return static_cast<int64_t>(block) * blockBytes_; }
 
@@ -95,8 +124,20 @@ class KeptValues {
     size_t mapped_ = 0;
     int file_ = -1;
     mutable std::atomic<bool> broken_{false};  // a block could not be kept: nothing is read from here
-    // Per block: 0 not kept, 1 being kept by one thread, 2 kept.
+    // Per block: 0 not kept, 1 being kept by one thread, 2 kept, 3 becoming gray levels, 4 kept
+    // as gray levels (the block's gray levels first, a line after another, then, where
+    // hasMarks_, the marks: a bit a pixel, each line from a whole byte on).
     std::unique_ptr<std::atomic<uint8_t>[]> state_;
+    std::unique_ptr<uint8_t[]> hasMarks_;
+    std::shared_ptr<const GrayTable> grayTable_;
+    uint8_t mark_ = 0;  // the one mark a bit stands for
+    int markedCount_ = 0;  // how many values the table marks
+    int markedValue_ = 0;  // the one, when one
+    // The histogram of the blocks made gray levels so far, their pixels within the band.
+    mutable std::mutex counting_;
+    mutable Histogram grayCounts_{};
+    mutable int64_t withoutData_ = 0;
+    mutable size_t blocksCounted_ = 0;
 };
 
 template <class Decode>

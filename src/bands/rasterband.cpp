@@ -374,6 +374,24 @@ void RasterSource::KeepDecoded(std::shared_ptr<KeptValues> kept,
     if (coverageSource_) coverageSource_->kept_ = std::move(coverage);
 }
 
+bool RasterSource::KeepGrayLevels() {
+    if (!kept_ || isByte_ || !stretch_) return false;
+    return kept_->KeepGrayLevels(TableOfGray());
+}
+
+void RasterSource::KeepRowAsGray(int row) const {
+    if (kept_) kept_->KeepRowAsGray(row);
+}
+
+bool RasterSource::KeptStatistics(Histogram& histogram, int64_t& withoutData,
+                                  int64_t& nonFinite) const {
+    if (!kept_ || Excludes() || isByte_ || !stretch_) return false;
+    uint8_t mark = 0;
+    if (!kept_->GrayStatistics(TableOfGray().get(), histogram, withoutData, mark)) return false;
+    nonFinite = mark == kNonFiniteMark ? withoutData : 0;
+    return mark == kNodataMark || mark == kNonFiniteMark || withoutData == 0;
+}
+
 bool RasterSource::ReadsFromKept() const {
     return kept_ && KeptValues::BytesOf(kept_->KindKept()) <= 2 &&
            kept_->Holds(0, size_.lines, 0, size_.columns);

@@ -188,6 +188,20 @@ class RasterSource {
     // The blocks of the pixels a warped view covers are kept likewise.
     void KeepDecoded(std::shared_ptr<KeptValues> kept, std::shared_ptr<KeptValues> coverage);
     bool KeepsValues() const { return kept_ != nullptr; }
+    // The band's stretch is its last: its blocks of 16-bit values kept in memory become its gray
+    // levels and marks from now on, as they are read through (or by KeepRowAsGray), so that
+    // each value is brought to gray once and half the memory is given back. False where they
+    // do not (see KeptValues::KeepGrayLevels).
+    bool KeepGrayLevels();
+    // The kept blocks of block row `row` made gray levels now (after KeepGrayLevels); the
+    // number of such rows (0 when nothing is kept).
+    void KeepRowAsGray(int row) const;
+    int KeptBlockRows() const { return kept_ ? kept_->BlockRows() : 0; }
+    // Once every kept block is gray levels of the band's stretch, and nothing but the band's
+    // values leaves its pixels without data: the histogram of its pixels with data, and its
+    // pixels without (`nonFinite` of them NaN or infinite), counted as the blocks became gray
+    // levels. False otherwise (the band is then read through for them).
+    bool KeptStatistics(Histogram& histogram, int64_t& withoutData, int64_t& nonFinite) const;
     // How many pixels with data hold each value, for a band of whole numbers of at most 16 bits
     // read without a scale: counts[value - lowest], 65,536 entries (256 for 8 bits). Refused,
     // naming the band, for another band, or as ReadLines refuses a strip.

@@ -18,7 +18,7 @@ int64_t ClearCodesWithoutData(const Strip& strip, int line, int32_t* codes,
                               std::vector<uint8_t>& scratch, int64_t& masked) {
     const size_t columns = static_cast<size_t>(strip.columns);
     const uint8_t* only = nullptr;
-    bool several = false;
+    uint8_t* merged = nullptr;  // through a pointer of its own, so that the loops vectorise
     for (size_t b = 0; b < strip.marks.size(); ++b) {
         const uint8_t* marks = strip.Marks(static_cast<int>(b), line);
         if (marks == nullptr) continue;
@@ -26,17 +26,19 @@ int64_t ClearCodesWithoutData(const Strip& strip, int line, int32_t* codes,
             only = marks;
             continue;
         }
-        if (!several) {
-            scratch.assign(only, only + columns);
-            several = true;
+        if (merged == nullptr) {
+            if (scratch.size() < columns) scratch.resize(columns);
+            merged = scratch.data();
+            for (size_t x = 0; x < columns; ++x) merged[x] = only[x] | marks[x];
+            continue;
         }
-        for (size_t x = 0; x < columns; ++x) scratch[x] |= marks[x];
+        for (size_t x = 0; x < columns; ++x) merged[x] |= marks[x];
     }
     if (only == nullptr) return 0;
-    const uint8_t* marks = several ? scratch.data() : only;
+    const uint8_t* marks = merged ? merged : only;
     int64_t count = 0, maskedOnly = 0;
     for (size_t x = 0; x < columns; ++x) {
-        const bool without = marks[x] != 0;
+        const int32_t without = marks[x] != 0;
         codes[x] = without ? 0 : codes[x];
         count += without;
         maskedOnly += marks[x] == kMaskedMark;

@@ -141,13 +141,36 @@ Status StreamedJob::ReadBands() {
         // band read at once, strip by strip, so that a block of a file is decoded once a pass.
         if (Status chosen = strips_->ChooseStretches(readers_, threads_); !chosen)
             return refuse(chosen);
-        Result<BandStatistics> statistics = GatherStatistics(*strips_, threads_);
+        // Every stretch is known: the passes read gray levels, each value converted once.
+        for (RasterSource* raster : rasters) raster->KeepGrayLevels();
+        Result<BandStatistics> statistics = KeptStatistics();
+        if (!statistics) statistics = GatherStatistics(*strips_, threads_);
         if (!statistics) return refuse(Status::Failure(statistics.message));
         if (Status taken = AcceptStatistics(*statistics.value); !taken) return refuse(taken);
         return *read_;
     } catch (const std::bad_alloc&) {
         return refuse(Status::Failure(std::string(kMemoryRefusal) + "to read the bands "));
     }
+}
+
+Result<BandStatistics> StreamedJob::KeptStatistics() const {
+    // Counted as the values kept became gray levels, where every band's were: no pass.
+    const int n = bandCount_;
+    BandStatistics statistics;
+    const size_t bands = static_cast<size_t>(n) + 1;
+    statistics.histograms.assign(bands, Histogram{});
+    statistics.withoutData.assign(bands, 0);
+    statistics.nonFinite.assign(bands, 0);
+    statistics.masked.assign(bands, 0);
+    for (int b = 1; b <= n; ++b) {
+        const RasterSource* raster = readers_[b].Raster();
+        if (raster == nullptr ||
+            !raster->KeptStatistics(statistics.histograms[b], statistics.withoutData[b],
+                                    statistics.nonFinite[b]) ||
+            (statistics.withoutData[b] > 0 && !readers_[b].MayLackData()))
+            return Result<BandStatistics>::Failure("");
+    }
+    return Result<BandStatistics>::Of(std::move(statistics));
 }
 
 Status StreamedJob::AcceptStatistics(const BandStatistics& statistics) {

@@ -176,6 +176,9 @@ class StreamedJob {
   private:
     // Every band's statistics taken once pass 1 is over, here or elsewhere.
     Status AcceptStatistics(const BandStatistics& statistics);
+    // The statistics counted as the values kept of every band became gray levels; refused
+    // (with no text) where a band's were not, and pass 1 then reads the bands through.
+    Result<BandStatistics> KeptStatistics() const;
     // The classes handed to `result` (and the segment numbers to `segments`) by `produce`,
     // then every file put in place with the others or none.
     using ClassProducer = std::function<Status(ResultWriter& result, SegmentedWriter* segments)>;

@@ -386,10 +386,18 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
         for (int x0 = 0; x0 < size_.columns; x0 += window)
             windows.push_back({g, x0, std::min(window, size_.columns - x0)});
     }
-    for (int first = 0; first < size_.lines; first += group_->Lines()) {
-        const int count = std::min(group_->Lines(), size_.lines - first);
-        const Status read = RunTasks(windows.size(), threads, [&](int worker, size_t t) {
-            const Window& window = windows[t];
+    // A group of bands after another, every row of blocks of it: once a band's range is known,
+    // the values kept of it become its gray levels, so that no more than one band's values are
+    // kept at a time (a refusal of the range waits for the others' reads, as it always did).
+    for (size_t g = 0; g < groups.size(); ++g) {
+        std::vector<std::pair<int, const Window*>> tasks;
+        for (int first = 0; first < size_.lines; first += group_->Lines())
+            for (const Window& window : windows)
+                if (window.group == g) tasks.emplace_back(first, &window);
+        const Status read = RunTasks(tasks.size(), threads, [&](int worker, size_t t) {
+            const int first = tasks[t].first;
+            const int count = std::min(group_->Lines(), size_.lines - first);
+            const Window& window = *tasks[t].second;
             std::vector<const RasterSource*> members;
             std::vector<double> least, most;
             for (size_t i : groups[window.group]) {
@@ -407,6 +415,26 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
             return done;
         });
         if (!read) return read;
+        std::vector<RasterSource*> gray;
+        for (size_t i : groups[g]) {
+            RasterSource* raster = wanted[i];
+            if (!raster->NeedsStretch()) continue;
+            double least = kNoValue, most = -kNoValue;
+            for (size_t w = 0; w < workers; ++w) {
+                least = std::min(least, low[w][i]);
+                most = std::max(most, high[w][i]);
+            }
+            if (raster->TakeOwnRange(least, most) && raster->KeepGrayLevels())
+                gray.push_back(raster);
+        }
+        for (RasterSource* raster : gray)
+            if (Status made = RunTasks(static_cast<size_t>(raster->KeptBlockRows()), threads,
+                                       [&](int, size_t row) {
+                                           raster->KeepRowAsGray(static_cast<int>(row));
+                                           return Status::Ok();
+                                       });
+                !made)
+                return made;
     }
     if (Status chosen = ChoosePercentileStretches(rasters); !chosen) return chosen;
     // The ranges of the bands that take their own.
