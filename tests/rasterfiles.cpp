@@ -39,6 +39,8 @@ bool WriteGeoTiff(const std::string& path, int lines, int columns, RasterType ty
                                   : type == RasterType::Float32 ? GDT_Float32
                                   : type == RasterType::Float64 ? GDT_Float64
                                   : type == RasterType::CInt16  ? GDT_CInt16
+                                  : type == RasterType::Int32   ? GDT_Int32
+                                  : type == RasterType::UInt32  ? GDT_UInt32
                                                                 : GDT_UInt16;
     std::vector<const char*> options;
     for (const std::string& option : extras.options) options.push_back(option.c_str());

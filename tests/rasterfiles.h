@@ -9,7 +9,7 @@
 namespace testing_support {
 
 // SignedByte: GDAL's Byte type with PIXELTYPE=SIGNEDBYTE, each value stored as its byte.
-enum class RasterType { Byte, Int16, UInt16, Float32, Float64, SignedByte, CInt16 };
+enum class RasterType { Byte, Int16, UInt16, Float32, Float64, SignedByte, CInt16, Int32, UInt32 };
 
 // Where a raster lies: GDAL's geotransform and an EPSG code for its coordinate system.
 struct RasterPlace {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "bands/graytable.h"
 #include "testfiles.h"
 
 namespace tessera {
@@ -113,6 +114,82 @@ TEST_P(KeptBlocks, SixteenBitValuesGoThroughTheTablesOfEveryValue) {
     ASSERT_TRUE(wide->Keep(0, 11, 0, 13, Window(0, 11, 0, 13).data()));
     EXPECT_FALSE(wide->ReadThrough(0, 1, 0, 1, grayOf.data(), markOf.data(), 0, gray.data(), 20,
                                    nullptr));
+}
+
+// A table of every 16-bit value: gray the value's low byte; marked (`mark`) where `marked`.
+template <class Marked>
+std::shared_ptr<const GrayTable> TableOf(uint8_t mark, const Marked& marked) {
+    auto table = std::make_shared<GrayTable>();
+    table->lowest = -32768;
+    table->gray.resize(65536);
+    table->marks.resize(65536);
+    for (int i = 0; i < 65536; ++i) {
+        const int value = i - 32768;
+        table->gray[static_cast<size_t>(i)] = static_cast<uint8_t>(value & 255);
+        table->marks[static_cast<size_t>(i)] = marked(value) ? mark : 0;
+    }
+    return table;
+}
+
+TEST_P(KeptBlocks, GrayLevelsKeptInPlaceOfValuesReadAsTheTableGivesThem) {
+    // Several values marked (looked up), one (compared), none.
+    const std::shared_ptr<const GrayTable> tables[] = {
+        TableOf(kNodataMark, [](int value) { return value % 3 == 0; }),
+        TableOf(kNonFiniteMark, [](int value) { return value == static_cast<int>(ValueAt(9, 12)); }),
+        TableOf(kNodataMark, [](int) { return false; })};
+    for (const std::shared_ptr<const GrayTable>& table : tables) {
+        std::unique_ptr<KeptValues> kept = Make(KeptValues::Kind::I16);
+        ASSERT_TRUE(kept->Keep(0, 11, 0, 13, Window(0, 11, 0, 13).data()));
+        const auto read = [&](int first, int count, int x0, int width) {
+            std::vector<uint8_t> gray(static_cast<size_t>(count) * 20, 7);
+            std::vector<uint8_t> marks(static_cast<size_t>(count) * width, 9);
+            EXPECT_TRUE(kept->ReadThrough(first, count, x0, width, table->gray.data(),
+                                          table->marks.data(), table->lowest, gray.data(), 20,
+                                          marks.data()));
+            gray.insert(gray.end(), marks.begin(), marks.end());
+            return gray;
+        };
+        // Windows across blocks and to the band's edges, as the values give them.
+        const std::vector<uint8_t> before[] = {read(0, 11, 0, 13), read(2, 7, 3, 9),
+                                               read(8, 3, 11, 2)};
+        ASSERT_EQ(!GetParam(), kept->KeepGrayLevels(table));
+        if (GetParam()) continue;  // values spilled to a file stay values
+        // Made gray levels block by block as they are read: part of the band first.
+        EXPECT_EQ(before[1], read(2, 7, 3, 9));
+        EXPECT_EQ(before[0], read(0, 11, 0, 13));
+        EXPECT_EQ(before[2], read(8, 3, 11, 2));
+        // Their values are gone: a caller decodes them again.
+        std::vector<double> values(4);
+        EXPECT_FALSE(kept->Read(0, 2, 0, 2, values.data()));
+        // The statistics of the band's own pixels (not the edge blocks' padding).
+        Histogram histogram{}, expected{};
+        int64_t without = -1, expectedWithout = 0;
+        uint8_t mark = 0;
+        ASSERT_TRUE(kept->GrayStatistics(table.get(), histogram, without, mark));
+        for (const double value : Window(0, 11, 0, 13)) {
+            const size_t at = static_cast<size_t>(static_cast<int>(value) + 32768);
+            if (table->marks[at] != 0)
+                ++expectedWithout;
+            else
+                ++expected[table->gray[at]];
+        }
+        EXPECT_EQ(expected, histogram);
+        EXPECT_EQ(expectedWithout, without);
+        EXPECT_GT(expectedWithout, table == tables[2] ? -1 : 0);
+        if (expectedWithout > 0) {
+            EXPECT_EQ(table == tables[1] ? kNonFiniteMark : kNodataMark, mark);
+        }
+        // Once gray levels of one table, never of another.
+        EXPECT_FALSE(kept->KeepGrayLevels(tables[2] == table ? tables[0] : tables[2]));
+        EXPECT_FALSE(kept->GrayStatistics(tables[2] == table ? tables[0].get() : tables[2].get(),
+                                          histogram, without, mark));
+    }
+    // A table of two kinds of marks cannot be told in a bit; 32-bit values have no table.
+    std::unique_ptr<KeptValues> kept = Make(KeptValues::Kind::U16);
+    auto both = std::make_shared<GrayTable>(*tables[0]);
+    both->marks[5] = kNonFiniteMark;
+    EXPECT_FALSE(kept->KeepGrayLevels(both));
+    EXPECT_FALSE(Make(KeptValues::Kind::I32)->KeepGrayLevels(tables[0]));
 }
 
 INSTANTIATE_TEST_SUITE_P(InMemoryAndInAFile, KeptBlocks, ::testing::Values(false, true));

@@ -1,0 +1,207 @@
+// The values kept of a band become its gray levels once its stretch is known: from then on the
+// passes read a byte and a bit a pixel. Whatever the band's type, its nodata value and NaN, the
+// strips and statistics are those of the band read again from its file: with gray levels kept
+// as soon as the band's own range is read, and, where the stretch is given, with values kept
+// and converted at every read and with gray levels kept from the first decode.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bands/rasterband.h"
+#include "rasterfiles.h"
+#include "testfiles.h"
+#include "workspace/passes.h"
+#include "workspace/strips.h"
+
+namespace tessera {
+namespace {
+using testing_support::RasterType;
+using testing_support::ScratchDir;
+
+// Two bands of 70 x 50 in tiles of 16 x 16: edge tiles of 6 lines and 2 columns.
+constexpr int kLines = 70;
+constexpr int kColumns = 50;
+
+struct TypeCase {
+    const char* name;
+    RasterType type;
+    double low, high;  // the values the bands spread over
+    double nodata;
+    bool floating;
+};
+
+const TypeCase kTypes[] = {
+    {"Byte", RasterType::Byte, 3, 250, 0, false},
+    {"Int8", RasterType::SignedByte, -120, 110, -128, false},
+    {"UInt16", RasterType::UInt16, 100, 60000, 0, false},
+    {"Int16", RasterType::Int16, -30000, 25000, -9999, false},
+    {"UInt32", RasterType::UInt32, 5, 4000000000.0, 7, false},
+    {"Int32", RasterType::Int32, -2000000, 3000000, -5, false},
+    {"Float32", RasterType::Float32, -1.5, 900.25, -1, true},
+    {"Float64", RasterType::Float64, -1e6, 2.5e6, -1, true},
+};
+
+std::vector<std::vector<double>> Values(const TypeCase& type) {
+    std::vector<std::vector<double>> bands(2, std::vector<double>(kLines * kColumns));
+    for (int b = 0; b < 2; ++b)
+        for (int i = 0; i < kLines * kColumns; ++i) {
+            const double share = ((i * (13 + 6 * b)) % 997) / 996.0;
+            double value = std::round(type.low + share * (type.high - type.low));
+            if (value == type.nodata) value += 1;
+            bands[b][i] = value;
+        }
+    // Pixels without data: a border of band 1, scattered ones of band 2, NaN where it can be.
+    for (int y = 0; y < kLines; ++y)
+        for (int x = 0; x < kColumns; ++x) {
+            if (x < 3 || y >= kLines - 2) bands[0][y * kColumns + x] = type.nodata;
+            if ((y * kColumns + x) % 37 == 5) bands[1][y * kColumns + x] = type.nodata;
+            if (type.floating && (y * kColumns + x) % 41 == 3)
+                bands[1][y * kColumns + x] = std::numeric_limits<double>::quiet_NaN();
+        }
+    // The extremes in the last tile, away from the first read.
+    bands[0][kLines * kColumns - 3 * kColumns - 1] = type.high;
+    bands[1][kLines * kColumns - 1] = type.low;
+    return bands;
+}
+
+// A rectangle of pixels a mask leaves without data.
+class Rectangle : public PixelExclusion {
+  public:
+    Status Mark(int first, int count, int x0, int width, uint8_t* masked) const override {
+        for (int y = first; y < first + count; ++y)
+            for (int x = x0; x < x0 + width; ++x)
+                masked[(y - first) * width + (x - x0)] = y >= 20 && y < 33 && x >= 10 && x < 41;
+        return Status::Ok();
+    }
+};
+
+enum class Kept { Nothing, Values, GrayLevels };
+
+struct Read {
+    std::vector<uint8_t> gray[2], marks[2];
+    BandStatistics statistics;
+    bool keptStatistics[2] = {false, false};
+};
+
+// Every strip of the two bands, after their stretches: their own range, or `given`.
+Read ReadStrips(const std::string& path, Kept kept, const std::optional<StretchRange>& given,
+                bool masked, int threads) {
+    Read read;
+    std::vector<BandReader> readers(3);
+    std::vector<RasterSource*> rasters;
+    for (int b = 1; b <= 2; ++b) {
+        Result<BandReader> reader = OpenRasterBand(path, b);
+        EXPECT_TRUE(reader) << reader.message;
+        if (!reader) return read;
+        readers[b] = std::move(*reader.value);
+        if (masked) readers[b].SetExclusion(std::make_shared<Rectangle>());
+        rasters.push_back(readers[b].MutableRaster());
+    }
+    if (kept != Kept::Nothing) RasterSource::KeepDecodedValues(rasters, int64_t{1} << 30, "");
+    if (given) {
+        for (int b = 1; b <= 2; ++b) EXPECT_TRUE(readers[b].ChooseStretch(given));
+    }
+    FileStrips files(readers, {kLines, kColumns}, 4);
+    files.Plan(threads);
+    EXPECT_TRUE(files.ChooseStretches(readers, threads));
+    if (kept == Kept::GrayLevels)
+        for (RasterSource* raster : rasters) raster->KeepGrayLevels();
+    for (int b = 0; b < 2; ++b) {
+        read.gray[b].assign(kLines * kColumns, 0);
+        read.marks[b].assign(kLines * kColumns, 0);
+    }
+    std::mutex lock;
+    EXPECT_TRUE(files.ForEachStrip(threads, [&](int, int, const Strip& strip) {
+        const std::lock_guard<std::mutex> hold(lock);
+        for (int b = 0; b < 2; ++b)
+            for (int i = 0; i < strip.count; ++i) {
+                const size_t at = static_cast<size_t>(strip.first + i) * kColumns;
+                std::copy(strip.Gray(b, i), strip.Gray(b, i) + kColumns, read.gray[b].begin() + at);
+                if (const uint8_t* marks = strip.Marks(b, i))
+                    std::copy(marks, marks + kColumns, read.marks[b].begin() + at);
+            }
+        return Status::Ok();
+    }));
+    Result<BandStatistics> statistics = GatherStatistics(files, threads);
+    EXPECT_TRUE(statistics);
+    if (statistics) read.statistics = *statistics.value;
+    for (int b = 1; b <= 2; ++b) {
+        Histogram histogram{};
+        int64_t withoutData = -1, nonFinite = -1;
+        read.keptStatistics[b - 1] =
+            readers[b].Raster()->KeptStatistics(histogram, withoutData, nonFinite);
+        if (!read.keptStatistics[b - 1]) continue;
+        EXPECT_EQ(read.statistics.histograms[b], histogram) << b;
+        EXPECT_EQ(read.statistics.withoutData[b], withoutData) << b;
+        EXPECT_EQ(read.statistics.nonFinite[b], nonFinite) << b;
+    }
+    return read;
+}
+
+TEST(KeptGrayLevels, GiveTheStripsOfValuesReadAgainForEveryTypeWithNodataAndNaN) {
+    ScratchDir dir;
+    for (const TypeCase& type : kTypes) {
+        const std::string path = dir.File(std::string(type.name) + ".tif");
+        testing_support::RasterExtras extras;
+        extras.nodata = type.nodata;
+        extras.options = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "COMPRESS=DEFLATE",
+                          "INTERLEAVE=BAND"};
+        ASSERT_TRUE(
+            testing_support::WriteGeoTiff(path, kLines, kColumns, type.type, Values(type), extras))
+            << type.name;
+        const bool sixteen = type.type == RasterType::UInt16 || type.type == RasterType::Int16;
+        const std::optional<StretchRange> given =
+            StretchRange{type.low + (type.high - type.low) / 5, type.high - (type.high - type.low) / 4};
+        for (const bool masked : {false, true})
+            for (const std::optional<StretchRange>& stretch : {std::optional<StretchRange>{}, given}) {
+                const bool byte = type.type == RasterType::Byte;
+                if (byte && stretch) continue;  // 8-bit bands are not stretched
+                const Read expected = ReadStrips(path, Kept::Nothing, stretch, masked, 1);
+                for (int b = 0; b < 2; ++b) {
+                    // Each band has pixels without data, and more than one gray level.
+                    EXPECT_GT(expected.statistics.withoutData[b + 1], 0) << type.name;
+                    int levels = 0;
+                    for (const int64_t count : expected.statistics.histograms[b + 1])
+                        levels += count > 0;
+                    EXPECT_GT(levels, 100) << type.name;
+                }
+                if (type.floating) {
+                    EXPECT_GT(expected.statistics.nonFinite[2], 0) << type.name;
+                }
+                for (const Kept kept : {Kept::Values, Kept::GrayLevels})
+                    for (const int threads : {1, 2}) {
+                        const Read read = ReadStrips(path, kept, stretch, masked, threads);
+                        const std::string what = std::string(type.name) +
+                                                 (stretch ? " given" : " own") +
+                                                 (masked ? " masked" : "") +
+                                                 (kept == Kept::Values ? " values" : " gray") +
+                                                 " threads " + std::to_string(threads);
+                        for (int b = 0; b < 2; ++b) {
+                            EXPECT_EQ(expected.gray[b], read.gray[b]) << what << " band " << b + 1;
+                            EXPECT_EQ(expected.marks[b], read.marks[b])
+                                << what << " band " << b + 1;
+                            EXPECT_EQ(expected.statistics.histograms[b + 1],
+                                      read.statistics.histograms[b + 1])
+                                << what;
+                            EXPECT_EQ(expected.statistics.withoutData[b + 1],
+                                      read.statistics.withoutData[b + 1])
+                                << what;
+                            // Counted as the blocks became gray levels: 16-bit bands kept in
+                            // memory and unmasked, once every block is (a band's own range:
+                            // as soon as it is read; a given one: as the passes read it).
+                            EXPECT_EQ(sixteen && !masked && (kept == Kept::GrayLevels || !stretch),
+                                      read.keptStatistics[b])
+                                << what << " band " << b + 1;
+                        }
+                    }
+            }
+    }
+}
+
+}  // namespace
+}  // namespace tessera
