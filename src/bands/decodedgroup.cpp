@@ -220,7 +220,16 @@ Status DecodedGroup::ReadRows(const GrayRowsRequest& request, std::vector<double
             return !source->kept_->Holds(first, count, x0, width);
         }))
         DecodeBlocksInto(window);
+    // Gray levels kept in place of the values (made so now where they are still values).
     bool through = true;
+    for (size_t g = 0; g < members_.size() && through; ++g) {
+        const RasterSource& source = *members_[g];
+        through = source.kept_ && source.kept_->ReadGray(source.KeyOfGray(), first, count, x0,
+                                                         width, request.gray[g] + x0,
+                                                         request.grayStride, request.marks[g]);
+    }
+    if (through) return MarkExclusions(request);
+    through = true;
     for (size_t g = 0; g < members_.size() && through; ++g) {
         const RasterSource& source = *members_[g];
         through = source.kept_ && KeptValues::BytesOf(source.kept_->KindKept()) <= 2 &&
@@ -251,9 +260,15 @@ Status DecodedGroup::ReadRows(const GrayRowsRequest& request, std::vector<double
                     static_cast<size_t>(width), request.gray[g] + y * request.grayStride + x0,
                     request.marks[g] ? request.marks[g] + static_cast<size_t>(y) * width : nullptr);
     }
+    return MarkExclusions(request);
+}
+
+Status DecodedGroup::MarkExclusions(const GrayRowsRequest& request) const {
+    const PixelWindow& window = request.window;
     for (size_t g = 0; g < members_.size(); ++g) {
         if (request.marks[g] == nullptr || !members_[g]->Excludes()) continue;
-        if (Status masked = members_[g]->MarkExclusions(first, count, x0, width, request.marks[g]);
+        if (Status masked = members_[g]->MarkExclusions(window.first, window.count, window.x0,
+                                                        window.width, request.marks[g]);
             !masked)
             return masked;
     }
@@ -408,6 +423,11 @@ Status RasterSource::ReadFailure(int first, int count) const {
 Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* nodata) const {
     if (count <= 0) return Status::Ok();
     const size_t cells = static_cast<size_t>(count) * size_.columns;
+    if (kept_ && kept_->ReadGray(KeyOfGray(), first, count, 0, size_.columns, lines,
+                                 static_cast<size_t>(size_.columns), nodata)) {
+        if (nodata && Excludes()) return MarkExclusions(first, count, 0, size_.columns, nodata);
+        return Status::Ok();
+    }
     if (ReadsFromKept()) {
         const std::shared_ptr<const GrayTable> table = TableOfGray();
         if (kept_->ReadThrough(first, count, 0, size_.columns, table->gray.data(),

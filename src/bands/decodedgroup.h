@@ -74,6 +74,8 @@ class DecodedGroup {
     // type of at most 16 bits; none where they do not, or a block cannot be decoded.
     std::optional<Status> FoldKeptRange(const PixelWindow& window, double* low,
                                         double* high) const;
+    // The marks the members' masks and coverage give the request's pixels.
+    Status MarkExclusions(const GrayRowsRequest& request) const;
     // Whether every member keeps its blocks as decoded, in blocks of one size.
     bool KeepsBlocksTogether() const;
     // The blocks the window touches decoded straight into what is kept, the window not read.

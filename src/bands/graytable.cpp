@@ -24,24 +24,28 @@ GrayTable MakeGrayTable(KeptValues::Kind kind, const std::optional<Scaling>& sca
     return table;
 }
 
-std::shared_ptr<const GrayTable> GrayTableCache::Get(KeptValues::Kind kind,
-                                                     const std::optional<Scaling>& scaling,
-                                                     const GrayConversion& conversion) const {
+GrayKey KeyOfGray(const std::optional<Scaling>& scaling, const GrayConversion& conversion) {
     const auto bits = [](double value) { return std::bit_cast<uint64_t>(value); };
     const std::optional<StretchRange>& stretch = conversion.stretch;
     const std::optional<double>& nodata = conversion.nodata;
-    std::vector<uint64_t> key = {stretch.has_value(),
-                                 stretch ? bits(stretch->minimum) : 0,
-                                 stretch ? bits(stretch->maximum) : 0,
-                                 nodata.has_value(),
-                                 nodata ? bits(*nodata) : 0,
-                                 scaling.has_value(),
-                                 scaling ? bits(scaling->scale) : 0,
-                                 scaling ? bits(scaling->offset) : 0};
+    return {stretch.has_value(),
+            stretch ? bits(stretch->minimum) : 0,
+            stretch ? bits(stretch->maximum) : 0,
+            nodata.has_value(),
+            nodata ? bits(*nodata) : 0,
+            scaling.has_value(),
+            scaling ? bits(scaling->scale) : 0,
+            scaling ? bits(scaling->offset) : 0};
+}
+
+std::shared_ptr<const GrayTable> GrayTableCache::Get(KeptValues::Kind kind,
+                                                     const std::optional<Scaling>& scaling,
+                                                     const GrayConversion& conversion) const {
+    GrayKey key = KeyOfGray(scaling, conversion);
     const std::lock_guard<std::mutex> lock(lock_);
     if (table_ && madeFor_ == key) return table_;
     table_ = std::make_shared<const GrayTable>(MakeGrayTable(kind, scaling, conversion));
-    madeFor_ = std::move(key);
+    madeFor_ = key;
     return table_;
 }
 

@@ -26,6 +26,9 @@ struct GrayTable {
 GrayTable MakeGrayTable(KeptValues::Kind kind, const std::optional<Scaling>& scaling,
                         const GrayConversion& conversion);
 
+// What tells how values of a band become gray levels: its scaling, stretch and nodata value.
+GrayKey KeyOfGray(const std::optional<Scaling>& scaling, const GrayConversion& conversion);
+
 // The table one band's reads share, made again when the stretch, the nodata value or the scaling
 // it was made for changes. Safe to call from several threads at once.
 class GrayTableCache {
@@ -36,7 +39,7 @@ class GrayTableCache {
 
   private:
     mutable std::mutex lock_;
-    mutable std::vector<uint64_t> madeFor_;
+    mutable GrayKey madeFor_{};
     mutable std::shared_ptr<const GrayTable> table_;
 };
 

@@ -248,8 +248,6 @@ bool KeptValues::ReadThrough(int first, int count, int x0, int width, const uint
                              const uint8_t* markOf, int lowest, uint8_t* gray,
                              size_t grayStride, uint8_t* marks) const {
     if (BytesOf(kind_) > 2) return false;
-    if (grayTable_ && grayOf == grayTable_->gray.data() && markOf == grayTable_->marks.data())
-        return ReadGray(first, count, x0, width, gray, grayStride, marks);
     return ForEachRow(
         first, count, x0, width, [&](const uint8_t* from, size_t n, size_t line, size_t column) {
             uint8_t* to = gray + line * grayStride + column;
@@ -264,46 +262,56 @@ bool KeptValues::ReadThrough(int first, int count, int x0, int width, const uint
         });
 }
 
-bool KeptValues::KeepGrayLevels(std::shared_ptr<const GrayTable> table) {
-    if (BytesOf(kind_) != 2 || memory_ == nullptr || !table) return false;
-    if (table == grayTable_) return true;
-    // One mark besides none, so that a bit tells it; and the values marked.
-    uint8_t mark = 0;
-    int marked = 0, markedCount = 0;
-    for (size_t i = 0; i < table->marks.size(); ++i) {
-        const uint8_t each = table->marks[i];
-        if (each == 0) continue;
-        if (mark != 0 && each != mark) return false;
-        mark = each;
-        marked = table->lowest + static_cast<int>(i);
-        ++markedCount;
-    }
+bool KeptValues::KeepGrayLevels(GrayKeeping keeping) {
+    const int bytes = BytesOf(kind_);
+    if (bytes < 2 || memory_ == nullptr) return false;
+    if (bytes == 2 ? !keeping.table : !keeping.convert) return false;
+    if (keeping_ && keeping_->key == keeping.key) return true;
     const size_t blocks = static_cast<size_t>(down_) * across_;
     for (size_t block = 0; block < blocks; ++block) {
         const uint8_t state = state_[block].load(std::memory_order_acquire);
-        if (state == kBecomingGray || state == kGray) return false;  // another table's
+        if (state == kBecomingGray || state == kGray) return false;  // of another stretch
     }
-    grayTable_ = std::move(table);
+    // Marks a bit a pixel where a table gives one kind of mark (and the values it marks);
+    // else a byte a pixel.
+    uint8_t mark = 0;
+    int marked = 0, markedCount = 0;
+    bool oneKind = keeping.table != nullptr;
+    if (keeping.table) {
+        const GrayTable& table = *keeping.table;
+        for (size_t i = 0; i < table.marks.size() && oneKind; ++i) {
+            const uint8_t each = table.marks[i];
+            if (each == 0) continue;
+            oneKind = mark == 0 || each == mark;
+            mark = each;
+            marked = table.lowest + static_cast<int>(i);
+            ++markedCount;
+        }
+    }
+    keeping_ = std::make_shared<const GrayKeeping>(std::move(keeping));
+    markBits_ = oneKind;
     mark_ = mark;
     markedValue_ = marked;
-    markedCount_ = markedCount;
+    markedCount_ = oneKind ? markedCount : 2;
     return true;
 }
 
 void KeptValues::KeepRowAsGray(int row) {
-    if (!grayTable_ || row < 0 || row >= down_) return;
+    if (!keeping_ || row < 0 || row >= down_) return;
     for (int bx = 0; bx < across_; ++bx) ToGrayLevels(BlockIndex(row, bx));
 }
 
 namespace {
 
-// A block's values (lines of `columns`) through the table: gray levels in place of the
-// values, and a bit a pixel (lines from a whole byte on) set where the table marks the value;
-// whether any is set. `markedCount` values are marked: none, one (`marked`), or more (then
-// looked up).
+// A block's 16-bit values (lines of `columns`) through the table: gray levels (`gray` may be
+// `values`: a line's values are taken before its gray levels are written over them, and
+// these never reach a later line's values), and the marks: with `bits`, a bit a pixel (lines
+// from a whole byte on) set where the table marks the value, else the table's marks, a byte
+// a pixel. `markedCount` values are marked: none, one (`marked`), or more (then looked up).
+// Whether any is marked.
 template <typename T>
 bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable& table,
-                  int markedCount, int marked, uint8_t* gray, uint8_t* bits) {
+                  int markedCount, int marked, bool bits, uint8_t* gray, uint8_t* marks) {
     const size_t rowBits = (static_cast<size_t>(columns) + 7) / 8;
     const uint8_t* grayOf = table.gray.data();
     const uint8_t* markOf = table.marks.data();
@@ -318,7 +326,15 @@ bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable
         uint8_t* to = gray + static_cast<size_t>(y) * columns;
         for (int x = 0; x < columns; ++x) to[x] = grayOf[static_cast<int>(from[x]) - lowest];
         if (markedCount == 0) continue;
-        uint8_t* row = bits + rowBits * static_cast<size_t>(y);
+        if (!bits) {
+            uint8_t* row = marks + static_cast<size_t>(y) * columns;
+            for (int x = 0; x < columns; ++x) {
+                row[x] = markOf[static_cast<int>(from[x]) - lowest];
+                any |= row[x];
+            }
+            continue;
+        }
+        uint8_t* row = marks + rowBits * static_cast<size_t>(y);
         std::fill(line.begin() + columns, line.end(), T{0});  // masked off below
         for (int x0 = 0; x0 < columns; x0 += 8) {
             uint8_t byte = 0;
@@ -354,52 +370,74 @@ bool KeptValues::ToGrayLevels(size_t block) const {
         if (state.compare_exchange_weak(now, kBecomingGray, std::memory_order_acq_rel)) break;
     }
     const size_t cells = static_cast<size_t>(blockLines_) * blockColumns_;
-    const size_t bitBytes = (static_cast<size_t>(blockColumns_) + 7) / 8 * blockLines_;
-    thread_local std::vector<uint8_t> gray, bits;
-    gray.resize(cells);
-    bits.resize(bitBytes);
+    const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
+    const size_t markBytes = markBits_ ? rowBits * blockLines_ : cells;
+    thread_local std::vector<uint8_t> marks;
+    marks.resize(markBytes);
     uint8_t* place = memory_ + BlockOffset(block);
-    const bool marked =
-        kind_ == Kind::U16
-            ? BlockThrough<uint16_t>(place, blockLines_, blockColumns_, *grayTable_,
-                                     markedCount_, markedValue_, gray.data(), bits.data())
-            : BlockThrough<int16_t>(place, blockLines_, blockColumns_, *grayTable_,
-                                    markedCount_, markedValue_, gray.data(), bits.data());
+    const GrayKeeping& keeping = *keeping_;
+    bool marked = false;
+    if (kind_ == Kind::U16 || kind_ == Kind::I16) {
+        marked = kind_ == Kind::U16
+                     ? BlockThrough<uint16_t>(place, blockLines_, blockColumns_, *keeping.table,
+                                              markedCount_, markedValue_, markBits_, place,
+                                              marks.data())
+                     : BlockThrough<int16_t>(place, blockLines_, blockColumns_, *keeping.table,
+                                             markedCount_, markedValue_, markBits_, place,
+                                             marks.data());
+    } else {
+        // Wider values, a line at a time as doubles; gray levels over them as above.
+        const int bytes = BytesOf(kind_);
+        thread_local std::vector<double> line;
+        line.resize(static_cast<size_t>(blockColumns_));
+        uint8_t any = 0;
+        for (int y = 0; y < blockLines_; ++y) {
+            Convert(kind_, place + static_cast<size_t>(y) * blockColumns_ * bytes,
+                    static_cast<size_t>(blockColumns_), line.data());
+            uint8_t* row = marks.data() + static_cast<size_t>(y) * blockColumns_;
+            keeping.convert(line.data(), static_cast<size_t>(blockColumns_),
+                            place + static_cast<size_t>(y) * blockColumns_, row);
+            for (int x = 0; x < blockColumns_; ++x) any |= row[x];
+        }
+        marked = any != 0;
+    }
     // The block's part of the band's statistics: its pixels within the band.
     const int top = static_cast<int>(block / across_) * blockLines_;
     const int left = static_cast<int>(block % across_) * blockColumns_;
     const int lines = std::min(blockLines_, size_.lines - top);
     const int columns = std::min(blockColumns_, size_.columns - left);
+    const uint8_t* gray = place;
     Histogram counts{};
-    int64_t without = 0;
-    const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
+    int64_t without = 0, nonFinite = 0;
     if (columns == blockColumns_)
-        AddToHistogram(gray.data(), static_cast<size_t>(lines) * columns, counts);
+        AddToHistogram(gray, static_cast<size_t>(lines) * columns, counts);
     else
         for (int y = 0; y < lines; ++y)
-            AddToHistogram(gray.data() + static_cast<size_t>(y) * blockColumns_,
+            AddToHistogram(gray + static_cast<size_t>(y) * blockColumns_,
                            static_cast<size_t>(columns), counts);
     for (int y = 0; marked && y < lines; ++y) {
-        const uint8_t* line = gray.data() + static_cast<size_t>(y) * blockColumns_;
-        const uint8_t* row = bits.data() + rowBits * static_cast<size_t>(y);
-        for (int x = 0; x < columns; ++x)
-            if ((row[x >> 3] >> (x & 7)) & 1) {
-                --counts[line[x]];
-                ++without;
-            }
+        const uint8_t* line = gray + static_cast<size_t>(y) * blockColumns_;
+        for (int x = 0; x < columns; ++x) {
+            const uint8_t mark = markBits_ ? ((marks[rowBits * y + (x >> 3)] >> (x & 7)) & 1) * mark_
+                                           : marks[static_cast<size_t>(y) * blockColumns_ + x];
+            if (mark == 0) continue;
+            --counts[line[x]];
+            ++without;
+            nonFinite += mark == kNonFiniteMark;
+        }
     }
     {
         const std::lock_guard<std::mutex> lock(counting_);
         for (int g = 0; g < 256; ++g) grayCounts_[g] += counts[g];
         withoutData_ += without;
+        nonFinite_ += nonFinite;
         ++blocksCounted_;
     }
-    std::memcpy(place, gray.data(), cells);
-    if (marked) std::memcpy(place + cells, bits.data(), bitBytes);
+    if (marked) std::memcpy(place + cells, marks.data(), markBytes);
     hasMarks_[block] = marked ? 1 : 0;
     // The rest of the block's whole pages back to the system.
     const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const uintptr_t used = reinterpret_cast<uintptr_t>(place) + cells + (marked ? bitBytes : 0);
+    const uintptr_t used = reinterpret_cast<uintptr_t>(place) + cells + (marked ? markBytes : 0);
     const uintptr_t from = (used + page - 1) / page * page;
     const uintptr_t to =
         (reinterpret_cast<uintptr_t>(place) + static_cast<uintptr_t>(blockBytes_)) / page * page;
@@ -408,20 +446,20 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     return true;
 }
 
-bool KeptValues::GrayStatistics(const GrayTable* table, Histogram& histogram,
-                                int64_t& withoutData, uint8_t& mark) const {
-    if (table == nullptr || table != grayTable_.get()) return false;
+bool KeptValues::GrayStatistics(const GrayKey& key, Histogram& histogram, int64_t& withoutData,
+                                int64_t& nonFinite) const {
+    if (!keeping_ || keeping_->key != key) return false;
     const std::lock_guard<std::mutex> lock(counting_);
     if (blocksCounted_ != static_cast<size_t>(down_) * across_) return false;
     histogram = grayCounts_;
     withoutData = withoutData_;
-    mark = mark_;
+    nonFinite = nonFinite_;
     return true;
 }
 
-bool KeptValues::ReadGray(int first, int count, int x0, int width, uint8_t* gray,
-                          size_t grayStride, uint8_t* marks) const {
-    if (!Holds(first, count, x0, width)) return false;
+bool KeptValues::ReadGray(const GrayKey& key, int first, int count, int x0, int width,
+                          uint8_t* gray, size_t grayStride, uint8_t* marks) const {
+    if (!keeping_ || keeping_->key != key || !Holds(first, count, x0, width)) return false;
     const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
     const size_t cells = static_cast<size_t>(blockLines_) * blockColumns_;
     for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
@@ -434,23 +472,25 @@ bool KeptValues::ReadGray(int first, int count, int x0, int width, uint8_t* gray
             const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + blockColumns_);
             const size_t n = static_cast<size_t>(c1 - c0);
             const uint8_t* place = memory_ + BlockOffset(block);
-            const uint8_t* bits = hasMarks_[block] ? place + cells : nullptr;
+            const uint8_t* marked = hasMarks_[block] ? place + cells : nullptr;
             for (int y = y0; y < y1; ++y) {
                 const size_t line = static_cast<size_t>(y - first);
                 const size_t row = static_cast<size_t>(y - top);
+                const size_t start = static_cast<size_t>(c0 - left);
                 std::memcpy(gray + line * grayStride + (c0 - x0),
-                            place + row * blockColumns_ + (c0 - left), n);
+                            place + row * blockColumns_ + start, n);
                 if (marks == nullptr) continue;
                 uint8_t* mark = marks + line * width + (c0 - x0);
-                if (bits == nullptr) {
+                if (marked == nullptr) {
                     std::memset(mark, 0, n);
-                    continue;
-                }
-                const uint8_t* rowOf = bits + row * rowBits;
-                const size_t start = static_cast<size_t>(c0 - left);
-                for (size_t i = 0; i < n; ++i) {
-                    const size_t at = start + i;
-                    mark[i] = ((rowOf[at >> 3] >> (at & 7)) & 1) ? mark_ : uint8_t{0};
+                } else if (!markBits_) {
+                    std::memcpy(mark, marked + row * blockColumns_ + start, n);
+                } else {
+                    const uint8_t* bits = marked + row * rowBits;
+                    for (size_t i = 0; i < n; ++i) {
+                        const size_t at = start + i;
+                        mark[i] = ((bits[at >> 3] >> (at & 7)) & 1) ? mark_ : uint8_t{0};
+                    }
                 }
             }
         }

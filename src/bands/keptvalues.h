@@ -4,7 +4,9 @@
 // band's own blocks), in the type they are stored in, in memory or in a temporary file that no
 // folder lists (it is unlinked as soon as it is open, so that nothing is left behind, whatever
 // ends the program).
+#include <array>
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -18,6 +20,8 @@
 namespace tessera {
 
 struct GrayTable;
+// What tells one conversion of values to gray levels from another.
+using GrayKey = std::array<uint64_t, 8>;
 
 class KeptValues {
   public:
@@ -63,22 +67,41 @@ class KeptValues {
     Kind KindKept() const { return kind_; }
 
     // ----- gray levels in place of values, once the band's stretch is known -----
-    // From now on the blocks of 16-bit values kept in memory become, as they are read through
-    // `table` (or by KeepRowAsGray), their gray levels and the marks of their pixels without
-    // data: a byte and a bit a pixel in place of two bytes, the rest of each block given back
-    // to the system. False (nothing changes) for another kind, for values spilled to a file, for
-    // a table whose marks are not one kind of mark, or once blocks are gray levels of another
-    // table. Values of a block kept as gray levels are not read any more (Read, MarkOccurring
-    // say false, and the caller decodes the block again).
-    bool KeepGrayLevels(std::shared_ptr<const GrayTable> table);
+    // How values become gray levels and marks: `key` tells one way from another (the stretch,
+    // nodata value and scaling it is made of); for 16-bit values `table` (of every value), for
+    // wider ones `convert` (a line of values as doubles, which it may change, into gray levels
+    // and marks).
+    using GrayOfValues =
+        std::function<void(double* values, size_t count, uint8_t* gray, uint8_t* marks)>;
+    struct GrayKeeping {
+        GrayKey key{};
+        std::shared_ptr<const GrayTable> table;
+        GrayOfValues convert;
+    };
+    // From now on the blocks of values of more than 8 bits kept in memory become, as they are
+    // read (ReadGray) or by KeepRowAsGray, their gray levels and the marks of their pixels
+    // without data: a byte a pixel, and a bit a pixel (16-bit values whose table gives one kind
+    // of mark) or a byte, only in blocks that hold such pixels, in place of 2 to 8 bytes; the
+    // rest of each block is given back to the system. False (nothing changes) for 8-bit
+    // values, for values spilled to a file, or once blocks are gray levels of another key.
+    // Values of a block kept as gray levels are not read any more (Read, ReadThrough,
+    // MarkOccurring say false, and the caller decodes the block again).
+    bool KeepGrayLevels(GrayKeeping keeping);
+    bool KeepsGrayOf(const GrayKey& key) const { return keeping_ && keeping_->key == key; }
     // The blocks of block row `row` kept as values, made gray levels now.
     void KeepRowAsGray(int row);
     int BlockRows() const { return down_; }
-    // Once every block of the band is kept as gray levels of `table`: the histogram of the
-    // band's pixels with data, and those without (the mark the table gives them: `mark`), as
-    // the blocks were made gray levels. False before, or for another table.
-    bool GrayStatistics(const GrayTable* table, Histogram& histogram, int64_t& withoutData,
-                        uint8_t& mark) const;
+    // The window's gray levels and marks (may be null) as ReadThrough gives them, from blocks
+    // kept as gray levels of `key` (made so first where they are still values). False for
+    // another key, or where a block is not kept.
+    bool ReadGray(const GrayKey& key, int first, int count, int x0, int width, uint8_t* gray,
+                  size_t grayStride, uint8_t* marks) const;
+    // Once every block of the band is kept as gray levels of `key`: the histogram of the
+    // band's pixels with data, and those without (`nonFinite` of them marked NaN or infinite),
+    // counted as the blocks became gray levels. False before, or for another key.
+    bool GrayStatistics(const GrayKey& key, Histogram& histogram, int64_t& withoutData,
+                        int64_t& nonFinite) const;
+
     // Keeps the blocks that lie wholly in the window (`values`, count lines of width, or at the
     // band's edge as far as it goes) and are not kept yet. False when the file cannot take them:
     // the caller stops keeping, and reads the band from its file again.
@@ -107,9 +130,6 @@ class KeptValues {
     // Block `block`, kept as values, made gray levels (unless another thread does so; it is
     // then waited for). False when it is not kept as values or gray levels.
     bool ToGrayLevels(size_t block) const;
-    // ReadThrough of blocks kept as gray levels (made so first where they are values).
-    bool ReadGray(int first, int count, int x0, int width, uint8_t* gray, size_t grayStride,
-                  uint8_t* marks) const;
     size_t BlockIndex(int by, int bx) const { return static_cast<size_t>(by) * across_ + bx; }
     int64_t BlockOffset(size_t block) const { return static_cast<int64_t>(block) * blockBytes_; }
 
@@ -126,10 +146,12 @@ class KeptValues {
     mutable std::atomic<bool> broken_{false};  // a block could not be kept: nothing is read from here
     // Per block: 0 not kept, 1 being kept by one thread, 2 kept, 3 becoming gray levels, 4 kept
     // as gray levels (the block's gray levels first, a line after another, then, where
-    // hasMarks_, the marks: a bit a pixel, each line from a whole byte on).
+    // hasMarks_, the marks: with markBits_ a bit a pixel, each line from a whole byte on,
+    // else a byte a pixel).
     std::unique_ptr<std::atomic<uint8_t>[]> state_;
     std::unique_ptr<uint8_t[]> hasMarks_;
-    std::shared_ptr<const GrayTable> grayTable_;
+    std::shared_ptr<const GrayKeeping> keeping_;
+    bool markBits_ = true;
     uint8_t mark_ = 0;  // the one mark a bit stands for
     int markedCount_ = 0;  // how many values the table marks
     int markedValue_ = 0;  // the one, when one
@@ -137,6 +159,7 @@ class KeptValues {
     mutable std::mutex counting_;
     mutable Histogram grayCounts_{};
     mutable int64_t withoutData_ = 0;
+    mutable int64_t nonFinite_ = 0;
     mutable size_t blocksCounted_ = 0;
 };
 

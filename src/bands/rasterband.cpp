@@ -376,7 +376,19 @@ void RasterSource::KeepDecoded(std::shared_ptr<KeptValues> kept,
 
 bool RasterSource::KeepGrayLevels() {
     if (!kept_ || isByte_ || !stretch_) return false;
-    return kept_->KeepGrayLevels(TableOfGray());
+    KeptValues::GrayKeeping keeping;
+    keeping.key = KeyOfGray();
+    if (KeptValues::BytesOf(kept_->KindKept()) == 2) {
+        keeping.table = TableOfGray();
+    } else {
+        keeping.convert = [conversion = ConversionToGray(), scaling = scaling_](
+                              double* values, size_t count, uint8_t* gray, uint8_t* marks) {
+            if (scaling)
+                for (size_t i = 0; i < count; ++i) values[i] = PhysicalValue(values[i], *scaling);
+            ValuesToGray(values, count, conversion, gray, marks);
+        };
+    }
+    return kept_->KeepGrayLevels(std::move(keeping));
 }
 
 void RasterSource::KeepRowAsGray(int row) const {
@@ -386,14 +398,16 @@ void RasterSource::KeepRowAsGray(int row) const {
 bool RasterSource::KeptStatistics(Histogram& histogram, int64_t& withoutData,
                                   int64_t& nonFinite) const {
     if (!kept_ || Excludes() || isByte_ || !stretch_) return false;
-    uint8_t mark = 0;
-    if (!kept_->GrayStatistics(TableOfGray().get(), histogram, withoutData, mark)) return false;
-    nonFinite = mark == kNonFiniteMark ? withoutData : 0;
-    return mark == kNodataMark || mark == kNonFiniteMark || withoutData == 0;
+    return kept_->GrayStatistics(KeyOfGray(), histogram, withoutData, nonFinite);
+}
+
+GrayKey RasterSource::KeyOfGray() const {
+    return tessera::KeyOfGray(scaling_, ConversionToGray());
 }
 
 bool RasterSource::ReadsFromKept() const {
-    return kept_ && KeptValues::BytesOf(kept_->KindKept()) <= 2 &&
+    return kept_ &&
+           (KeptValues::BytesOf(kept_->KindKept()) <= 2 || kept_->KeepsGrayOf(KeyOfGray())) &&
            kept_->Holds(0, size_.lines, 0, size_.columns);
 }
 

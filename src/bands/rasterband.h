@@ -240,8 +240,10 @@ class RasterSource {
     // The dataset worker `worker` of threads reading at once reads through: its own, or the
     // shared one, then held by `lock`.
     void* DatasetFor(int worker, std::unique_lock<std::mutex>& lock) const;
-    // How the band's native values become gray levels now (its stretch and nodata value).
+    // How the band's native values become gray levels now (its stretch and nodata value), and
+    // what tells that from another way.
     GrayConversion ConversionToGray() const;
+    GrayKey KeyOfGray() const;
     // The least and greatest physical value with data among the values of a type of at most
     // 16 bits marked in seen[value - lowest] (lowest the type's least), folded into low and high.
     void FoldOccurring(const std::vector<uint8_t>& seen, double& low, double& high) const;

@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <vector>
 
 #include "bands/graytable.h"
@@ -131,65 +133,134 @@ std::shared_ptr<const GrayTable> TableOf(uint8_t mark, const Marked& marked) {
     return table;
 }
 
-TEST_P(KeptBlocks, GrayLevelsKeptInPlaceOfValuesReadAsTheTableGivesThem) {
-    // Several values marked (looked up), one (compared), none.
+// Gray levels and marks of a window, as ReadThrough or ReadGray write them: `count` lines 20
+// bytes apart, then the marks.
+std::vector<uint8_t> GrayWindow(int count, int width,
+                                const std::function<bool(uint8_t*, uint8_t*)>& read) {
+    std::vector<uint8_t> gray(static_cast<size_t>(count) * 20, 7);
+    std::vector<uint8_t> marks(static_cast<size_t>(count) * width, 9);
+    EXPECT_TRUE(read(gray.data(), marks.data()));
+    gray.insert(gray.end(), marks.begin(), marks.end());
+    return gray;
+}
+
+struct Span {
+    int first, count, x0, width;
+};
+// Windows across blocks and to the band's edges.
+constexpr Span kSpans[] = {{2, 7, 3, 9}, {0, 11, 0, 13}, {8, 3, 11, 2}};
+
+TEST_P(KeptBlocks, SixteenBitValuesBecomeTheGrayLevelsTheirTableGives) {
+    // Several values marked (looked up), one (compared), none; and two kinds of marks (kept a
+    // byte a pixel).
     const std::shared_ptr<const GrayTable> tables[] = {
         TableOf(kNodataMark, [](int value) { return value % 3 == 0; }),
         TableOf(kNonFiniteMark, [](int value) { return value == static_cast<int>(ValueAt(9, 12)); }),
-        TableOf(kNodataMark, [](int) { return false; })};
-    for (const std::shared_ptr<const GrayTable>& table : tables) {
+        TableOf(kNodataMark, [](int) { return false; }), [] {
+            auto both = std::make_shared<GrayTable>(
+                *TableOf(kNodataMark, [](int value) { return value % 3 == 0; }));
+            for (size_t i = 0; i < both->marks.size(); ++i)
+                if ((static_cast<int>(i) - 32768) % 7 == 0) both->marks[i] = kNonFiniteMark;
+            return std::shared_ptr<const GrayTable>(both);
+        }()};
+    for (size_t t = 0; t < std::size(tables); ++t) {
+        const GrayTable& table = *tables[t];
+        const GrayKey key{t + 1};
         std::unique_ptr<KeptValues> kept = Make(KeptValues::Kind::I16);
         ASSERT_TRUE(kept->Keep(0, 11, 0, 13, Window(0, 11, 0, 13).data()));
-        const auto read = [&](int first, int count, int x0, int width) {
-            std::vector<uint8_t> gray(static_cast<size_t>(count) * 20, 7);
-            std::vector<uint8_t> marks(static_cast<size_t>(count) * width, 9);
-            EXPECT_TRUE(kept->ReadThrough(first, count, x0, width, table->gray.data(),
-                                          table->marks.data(), table->lowest, gray.data(), 20,
-                                          marks.data()));
-            gray.insert(gray.end(), marks.begin(), marks.end());
-            return gray;
-        };
-        // Windows across blocks and to the band's edges, as the values give them.
-        const std::vector<uint8_t> before[] = {read(0, 11, 0, 13), read(2, 7, 3, 9),
-                                               read(8, 3, 11, 2)};
-        ASSERT_EQ(!GetParam(), kept->KeepGrayLevels(table));
+        std::vector<std::vector<uint8_t>> before;
+        for (const Span& span : kSpans)
+            before.push_back(GrayWindow(span.count, span.width, [&](uint8_t* gray, uint8_t* marks) {
+                return kept->ReadThrough(span.first, span.count, span.x0, span.width,
+                                         table.gray.data(), table.marks.data(), table.lowest,
+                                         gray, 20, marks);
+            }));
+        ASSERT_EQ(!GetParam(), kept->KeepGrayLevels({key, tables[t], nullptr}));
         if (GetParam()) continue;  // values spilled to a file stay values
         // Made gray levels block by block as they are read: part of the band first.
-        EXPECT_EQ(before[1], read(2, 7, 3, 9));
-        EXPECT_EQ(before[0], read(0, 11, 0, 13));
-        EXPECT_EQ(before[2], read(8, 3, 11, 2));
+        for (size_t w = 0; w < std::size(kSpans); ++w) {
+            const Span& span = kSpans[w];
+            EXPECT_EQ(before[w], GrayWindow(span.count, span.width, [&](uint8_t* gray, uint8_t* marks) {
+                          return kept->ReadGray(key, span.first, span.count, span.x0, span.width,
+                                                gray, 20, marks);
+                      })) << t << " " << w;
+        }
         // Their values are gone: a caller decodes them again.
         std::vector<double> values(4);
         EXPECT_FALSE(kept->Read(0, 2, 0, 2, values.data()));
+        uint8_t gray[4];
+        EXPECT_FALSE(kept->ReadThrough(0, 1, 0, 4, table.gray.data(), table.marks.data(),
+                                       table.lowest, gray, 4, nullptr));
         // The statistics of the band's own pixels (not the edge blocks' padding).
         Histogram histogram{}, expected{};
-        int64_t without = -1, expectedWithout = 0;
-        uint8_t mark = 0;
-        ASSERT_TRUE(kept->GrayStatistics(table.get(), histogram, without, mark));
+        int64_t without = -1, nonFinite = -1, expectedWithout = 0, expectedNonFinite = 0;
+        ASSERT_TRUE(kept->GrayStatistics(key, histogram, without, nonFinite));
         for (const double value : Window(0, 11, 0, 13)) {
             const size_t at = static_cast<size_t>(static_cast<int>(value) + 32768);
-            if (table->marks[at] != 0)
-                ++expectedWithout;
-            else
-                ++expected[table->gray[at]];
+            if (table.marks[at] == 0) ++expected[table.gray[at]];
+            expectedWithout += table.marks[at] != 0;
+            expectedNonFinite += table.marks[at] == kNonFiniteMark;
         }
-        EXPECT_EQ(expected, histogram);
-        EXPECT_EQ(expectedWithout, without);
-        EXPECT_GT(expectedWithout, table == tables[2] ? -1 : 0);
-        if (expectedWithout > 0) {
-            EXPECT_EQ(table == tables[1] ? kNonFiniteMark : kNodataMark, mark);
-        }
-        // Once gray levels of one table, never of another.
-        EXPECT_FALSE(kept->KeepGrayLevels(tables[2] == table ? tables[0] : tables[2]));
-        EXPECT_FALSE(kept->GrayStatistics(tables[2] == table ? tables[0].get() : tables[2].get(),
-                                          histogram, without, mark));
+        EXPECT_EQ(expected, histogram) << t;
+        EXPECT_EQ(expectedWithout, without) << t;
+        EXPECT_EQ(expectedNonFinite, nonFinite) << t;
+        EXPECT_EQ(t != 2, expectedWithout > 0);
+        // Once gray levels of one stretch, never of another.
+        const GrayKey other{99};
+        EXPECT_FALSE(kept->KeepGrayLevels({other, tables[t], nullptr}));
+        EXPECT_FALSE(kept->GrayStatistics(other, histogram, without, nonFinite));
+        EXPECT_FALSE(kept->ReadGray(other, 0, 1, 0, 4, gray, 4, nullptr));
     }
-    // A table of two kinds of marks cannot be told in a bit; 32-bit values have no table.
-    std::unique_ptr<KeptValues> kept = Make(KeptValues::Kind::U16);
-    auto both = std::make_shared<GrayTable>(*tables[0]);
-    both->marks[5] = kNonFiniteMark;
-    EXPECT_FALSE(kept->KeepGrayLevels(both));
-    EXPECT_FALSE(Make(KeptValues::Kind::I32)->KeepGrayLevels(tables[0]));
+}
+
+TEST_P(KeptBlocks, WiderValuesBecomeTheGrayLevelsTheirConversionGives) {
+    // Gray: the value's low byte; marks: every fifth value NaN, every seventh nodata.
+    const auto markOf = [](int value) -> uint8_t {
+        return value % 5 == 0 ? kNonFiniteMark : value % 7 == 0 ? kNodataMark : 0;
+    };
+    const KeptValues::GrayOfValues convert = [&](double* values, size_t count, uint8_t* gray,
+                                                 uint8_t* marks) {
+        for (size_t i = 0; i < count; ++i) {
+            gray[i] = static_cast<uint8_t>(static_cast<int>(values[i]) & 255);
+            marks[i] = markOf(static_cast<int>(values[i]));
+        }
+    };
+    for (const KeptValues::Kind kind :
+         {KeptValues::Kind::I32, KeptValues::Kind::F32, KeptValues::Kind::F64}) {
+        std::unique_ptr<KeptValues> kept = Make(kind);
+        ASSERT_TRUE(kept->Keep(0, 11, 0, 13, Window(0, 11, 0, 13).data()));
+        ASSERT_EQ(!GetParam(), kept->KeepGrayLevels({GrayKey{5}, nullptr, convert}));
+        if (GetParam()) continue;
+        for (const Span& span : kSpans) {
+            const std::vector<uint8_t> read =
+                GrayWindow(span.count, span.width, [&](uint8_t* gray, uint8_t* marks) {
+                    return kept->ReadGray(GrayKey{5}, span.first, span.count, span.x0,
+                                          span.width, gray, 20, marks);
+                });
+            for (int y = 0; y < span.count; ++y)
+                for (int x = 0; x < span.width; ++x) {
+                    const int value = static_cast<int>(ValueAt(span.first + y, span.x0 + x));
+                    EXPECT_EQ(value & 255, read[static_cast<size_t>(y * 20 + x)]);
+                    EXPECT_EQ(markOf(value),
+                              read[static_cast<size_t>(span.count * 20 + y * span.width + x)]);
+                }
+        }
+        Histogram histogram{};
+        int64_t without = -1, nonFinite = -1;
+        ASSERT_TRUE(kept->GrayStatistics(GrayKey{5}, histogram, without, nonFinite));
+        int64_t expectedWithout = 0, expectedNonFinite = 0;
+        for (const double value : Window(0, 11, 0, 13)) {
+            expectedWithout += markOf(static_cast<int>(value)) != 0;
+            expectedNonFinite += markOf(static_cast<int>(value)) == kNonFiniteMark;
+        }
+        EXPECT_EQ(expectedWithout, without);
+        EXPECT_EQ(expectedNonFinite, nonFinite);
+        int64_t counted = 0;
+        for (const int64_t each : histogram) counted += each;
+        EXPECT_EQ(11 * 13 - expectedWithout, counted);
+    }
+    // 8-bit values are gray levels enough as they are.
+    EXPECT_FALSE(Make(KeptValues::Kind::U8)->KeepGrayLevels({GrayKey{5}, nullptr, convert}));
 }
 
 INSTANTIATE_TEST_SUITE_P(InMemoryAndInAFile, KeptBlocks, ::testing::Values(false, true));

@@ -154,7 +154,8 @@ TEST(KeptGrayLevels, GiveTheStripsOfValuesReadAgainForEveryTypeWithNodataAndNaN)
         ASSERT_TRUE(
             testing_support::WriteGeoTiff(path, kLines, kColumns, type.type, Values(type), extras))
             << type.name;
-        const bool sixteen = type.type == RasterType::UInt16 || type.type == RasterType::Int16;
+        // Gray levels in place of values wider than 8 bits.
+        const bool wide = type.type != RasterType::Byte && type.type != RasterType::SignedByte;
         const std::optional<StretchRange> given =
             StretchRange{type.low + (type.high - type.low) / 5, type.high - (type.high - type.low) / 4};
         for (const bool masked : {false, true})
@@ -191,10 +192,10 @@ TEST(KeptGrayLevels, GiveTheStripsOfValuesReadAgainForEveryTypeWithNodataAndNaN)
                             EXPECT_EQ(expected.statistics.withoutData[b + 1],
                                       read.statistics.withoutData[b + 1])
                                 << what;
-                            // Counted as the blocks became gray levels: 16-bit bands kept in
-                            // memory and unmasked, once every block is (a band's own range:
-                            // as soon as it is read; a given one: as the passes read it).
-                            EXPECT_EQ(sixteen && !masked && (kept == Kept::GrayLevels || !stretch),
+                            // Counted as the blocks became gray levels: bands kept in memory
+                            // and unmasked, once every block is (a band's own range: as soon
+                            // as it is read; a given one: as the passes read it).
+                            EXPECT_EQ(wide && !masked && (kept == Kept::GrayLevels || !stretch),
                                       read.keptStatistics[b])
                                 << what << " band " << b + 1;
                         }
