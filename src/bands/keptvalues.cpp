@@ -87,6 +87,57 @@ constexpr uint8_t kFree = 0, kKeeping = 1, kKept = 2, kBecomingGray = 3, kGray =
 
 }  // namespace
 
+KeptBlockPool::~KeptBlockPool() {
+    for (const auto& [mapping, length] : mappings_) ::munmap(mapping, length);
+}
+
+uint8_t* KeptBlockPool::Take(size_t bytes) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    for (auto& [size, blocks] : free_)
+        if (size == bytes && !blocks.empty()) {
+            uint8_t* block = blocks.back();
+            blocks.pop_back();
+            return block;
+        }
+    return nullptr;
+}
+
+namespace {
+
+// The whole pages of bytes at `start` back to the system.
+void ReleasePages(uint8_t* start, size_t bytes) {
+    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + page - 1) / page * page;
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + bytes) / page * page;
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+}
+
+}  // namespace
+
+void KeptBlockPool::Give(uint8_t* block, size_t bytes) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (releasing_) ReleasePages(block, bytes);
+    for (auto& [size, blocks] : free_)
+        if (size == bytes) {
+            blocks.push_back(block);
+            return;
+        }
+    free_.push_back({bytes, {block}});
+}
+
+void KeptBlockPool::Trim(bool later) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (!releasing_)
+        for (const auto& [size, blocks] : free_)
+            for (uint8_t* block : blocks) ReleasePages(block, size);
+    releasing_ = later;
+}
+
+void KeptBlockPool::Hold(uint8_t* mapping, size_t length) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    mappings_.push_back({mapping, length});
+}
+
 KeptValues::Kind KeptValues::KindOf(const std::string& dataType) {
     if (dataType == "Byte") return Kind::U8;
     if (dataType == "Int8") return Kind::I8;
@@ -121,7 +172,8 @@ int64_t KeptValues::BytesFor(ImageSize size, int blockLines, int blockColumns, K
 
 Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLines,
                                                      int blockColumns, Kind kind,
-                                                     const std::string& spillFolder) {
+                                                     const std::string& spillFolder,
+                                                     std::shared_ptr<KeptBlockPool> pool) {
     using R = Result<std::unique_ptr<KeptValues>>;
     std::unique_ptr<KeptValues> kept(new KeptValues());
     kept->size_ = size;
@@ -135,6 +187,7 @@ Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLi
     kept->state_.reset(new std::atomic<uint8_t>[blocks]);
     for (size_t i = 0; i < blocks; ++i) kept->state_[i].store(kFree, std::memory_order_relaxed);
     kept->hasMarks_.reset(new uint8_t[blocks]());
+    kept->where_.reset(new uint8_t*[blocks]());
     const int64_t bytes = BytesFor(size, blockLines, blockColumns, kind);
     if (spillFolder.empty()) {
         // Not touched until a block is kept: pages the band never fills cost nothing.
@@ -148,6 +201,10 @@ Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLi
         if (mapped == MAP_FAILED) return R::Failure("no memory for the values kept");
         kept->memory_ = static_cast<uint8_t*>(mapped);
         kept->mapped_ = length;
+        if (pool) {
+            pool->Hold(kept->memory_, length);
+            kept->pool_ = std::move(pool);
+        }
         return R::Of(std::move(kept));
     }
     std::string name;
@@ -166,7 +223,8 @@ Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLi
 
 KeptValues::~KeptValues() {
     if (file_ >= 0) ::close(file_);
-    if (memory_) ::munmap(memory_, mapped_);
+    if (memory_ && !pool_) ::munmap(memory_, mapped_);
+    if (gray_) ::munmap(gray_, grayMapped_);
 }
 
 bool KeptValues::Holds(int first, int count, int x0, int width) const {
@@ -202,7 +260,7 @@ bool KeptValues::ForEachRow(int first, int count, int x0, int width, const Row& 
             const int64_t start = BlockOffset(BlockIndex(by, bx)) + (y0 - top) * rowBytes;
             const uint8_t* block = nullptr;
             if (memory_) {
-                block = memory_ + start;
+                block = where_[BlockIndex(by, bx)] + (y0 - top) * rowBytes;
             } else {
                 // The block's lines of the window, read back from the file.
                 rows.resize(static_cast<size_t>((y1 - y0) * rowBytes));
@@ -288,6 +346,21 @@ bool KeptValues::KeepGrayLevels(GrayKeeping keeping) {
             ++markedCount;
         }
     }
+    // A block's gray levels, then its marks.
+    const size_t cells = static_cast<size_t>(blockLines_) * blockColumns_;
+    const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
+    const size_t grayBytes = cells + (oneKind ? rowBits * blockLines_ : cells);
+    if (gray_ == nullptr || grayBytes != grayBytes_) {
+        const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+        const size_t length = (grayBytes * blocks + page - 1) / page * page;
+        void* mapped = ::mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapped == MAP_FAILED) return false;
+        if (gray_) ::munmap(gray_, grayMapped_);
+        gray_ = static_cast<uint8_t*>(mapped);
+        grayMapped_ = length;
+        grayBytes_ = grayBytes;
+    }
     keeping_ = std::make_shared<const GrayKeeping>(std::move(keeping));
     markBits_ = oneKind;
     mark_ = mark;
@@ -303,9 +376,7 @@ void KeptValues::KeepRowAsGray(int row) {
 
 namespace {
 
-// A block's 16-bit values (lines of `columns`) through the table: gray levels (`gray` may be
-// `values`: a line's values are taken before its gray levels are written over them, and
-// these never reach a later line's values), and the marks: with `bits`, a bit a pixel (lines
+// A block's 16-bit values (lines of `columns`) through the table: gray levels, and the marks: with `bits`, a bit a pixel (lines
 // from a whole byte on) set where the table marks the value, else the table's marks, a byte
 // a pixel. `markedCount` values are marked: none, one (`marked`), or more (then looked up).
 // Whether any is marked.
@@ -374,25 +445,26 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     const size_t markBytes = markBits_ ? rowBits * blockLines_ : cells;
     thread_local std::vector<uint8_t> marks;
     marks.resize(markBytes);
-    uint8_t* place = memory_ + BlockOffset(block);
+    const uint8_t* values = where_[block];
+    uint8_t* place = gray_ + grayBytes_ * block;
     const GrayKeeping& keeping = *keeping_;
     bool marked = false;
     if (kind_ == Kind::U16 || kind_ == Kind::I16) {
         marked = kind_ == Kind::U16
-                     ? BlockThrough<uint16_t>(place, blockLines_, blockColumns_, *keeping.table,
+                     ? BlockThrough<uint16_t>(values, blockLines_, blockColumns_, *keeping.table,
                                               markedCount_, markedValue_, markBits_, place,
                                               marks.data())
-                     : BlockThrough<int16_t>(place, blockLines_, blockColumns_, *keeping.table,
+                     : BlockThrough<int16_t>(values, blockLines_, blockColumns_, *keeping.table,
                                              markedCount_, markedValue_, markBits_, place,
                                              marks.data());
     } else {
-        // Wider values, a line at a time as doubles; gray levels over them as above.
+        // Wider values, a line at a time as doubles.
         const int bytes = BytesOf(kind_);
         thread_local std::vector<double> line;
         line.resize(static_cast<size_t>(blockColumns_));
         uint8_t any = 0;
         for (int y = 0; y < blockLines_; ++y) {
-            Convert(kind_, place + static_cast<size_t>(y) * blockColumns_ * bytes,
+            Convert(kind_, values + static_cast<size_t>(y) * blockColumns_ * bytes,
                     static_cast<size_t>(blockColumns_), line.data());
             uint8_t* row = marks.data() + static_cast<size_t>(y) * blockColumns_;
             keeping.convert(line.data(), static_cast<size_t>(blockColumns_),
@@ -435,13 +507,12 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     }
     if (marked) std::memcpy(place + cells, marks.data(), markBytes);
     hasMarks_[block] = marked ? 1 : 0;
-    // The rest of the block's whole pages back to the system.
-    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const uintptr_t used = reinterpret_cast<uintptr_t>(place) + cells + (marked ? markBytes : 0);
-    const uintptr_t from = (used + page - 1) / page * page;
-    const uintptr_t to =
-        (reinterpret_cast<uintptr_t>(place) + static_cast<uintptr_t>(blockBytes_)) / page * page;
-    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    // The values' memory to the next blocks decoded, or back to the system.
+    if (pool_)
+        pool_->Give(where_[block], static_cast<size_t>(blockBytes_));
+    else
+        ReleasePages(where_[block], static_cast<size_t>(blockBytes_));
+    where_[block] = nullptr;
     state.store(kGray, std::memory_order_release);
     return true;
 }
@@ -471,7 +542,7 @@ bool KeptValues::ReadGray(const GrayKey& key, int first, int count, int x0, int 
             const int left = bx * blockColumns_;
             const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + blockColumns_);
             const size_t n = static_cast<size_t>(c1 - c0);
-            const uint8_t* place = memory_ + BlockOffset(block);
+            const uint8_t* place = gray_ + grayBytes_ * block;
             const uint8_t* marked = hasMarks_[block] ? place + cells : nullptr;
             for (int y = y0; y < y1; ++y) {
                 const size_t line = static_cast<size_t>(y - first);
@@ -543,7 +614,7 @@ bool KeptValues::Keep(int first, int count, int x0, int width, const double* val
                 continue;  // kept, or being kept by another thread
             uint8_t* block = nullptr;
             if (memory_) {
-                block = memory_ + BlockOffset(BlockIndex(by, bx));
+                block = Place(BlockIndex(by, bx));
             } else {
                 buffer.assign(static_cast<size_t>(blockBytes_), 0);
                 block = buffer.data();
@@ -574,12 +645,23 @@ std::vector<uint8_t>& SpillBuffer() {
 
 }  // namespace
 
+uint8_t* KeptValues::Place(size_t block) {
+    uint8_t* place = pool_ ? pool_->Take(static_cast<size_t>(blockBytes_)) : nullptr;
+    if (place == nullptr) place = memory_ + BlockOffset(block);
+    where_[block] = place;
+    return place;
+}
+
+void KeptValues::TrimPool(bool later) {
+    if (pool_) pool_->Trim(later);
+}
+
 uint8_t* KeptValues::Claim(size_t block) {
     if (broken_.load(std::memory_order_acquire)) return nullptr;
     uint8_t expected = kFree;
     if (!state_[block].compare_exchange_strong(expected, kKeeping, std::memory_order_acq_rel))
         return nullptr;
-    if (memory_) return memory_ + BlockOffset(block);
+    if (memory_) return Place(block);
     // Written whole by the decoder: not cleared first.
     std::vector<uint8_t>& buffer = SpillBuffer();
     buffer.resize(static_cast<size_t>(blockBytes_));
@@ -589,6 +671,8 @@ uint8_t* KeptValues::Claim(size_t block) {
 bool KeptValues::Settle(size_t block, bool decoded) {
     std::atomic<uint8_t>& state = state_[block];
     if (!decoded) {
+        if (memory_ && pool_) pool_->Give(where_[block], static_cast<size_t>(blockBytes_));
+        where_[block] = nullptr;
         state.store(kFree, std::memory_order_release);
         return true;
     }

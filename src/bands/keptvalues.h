@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,32 @@ struct GrayTable;
 // What tells one conversion of values to gray levels from another.
 using GrayKey = std::array<uint64_t, 8>;
 
+// The memory of the blocks of values that have become gray levels, handed to the blocks the
+// next bands decode, so that a job touches fresh memory for one band's values rather than for
+// all of them. Shared by the values kept of a job's bands; safe to use from several threads.
+class KeptBlockPool {
+  public:
+    KeptBlockPool() = default;
+    ~KeptBlockPool();
+    KeptBlockPool(const KeptBlockPool&) = delete;
+    KeptBlockPool& operator=(const KeptBlockPool&) = delete;
+    // A block of `bytes` given back, or null when there is none.
+    uint8_t* Take(size_t bytes);
+    void Give(uint8_t* block, size_t bytes);
+    // The pages of the blocks given back and not taken, back to the system; with `later`, those
+    // of the blocks given back from now on too, as they are given (until Trim(false)).
+    void Trim(bool later = false);
+    // A mapping the blocks live in, unmapped when the pool goes (after every band that takes
+    // blocks from it).
+    void Hold(uint8_t* mapping, size_t length);
+
+  private:
+    std::mutex lock_;
+    std::vector<std::pair<size_t, std::vector<uint8_t*>>> free_;  // by size
+    std::vector<std::pair<uint8_t*, size_t>> mappings_;
+    bool releasing_ = false;
+};
+
 class KeptValues {
   public:
     // How a value is kept: the narrowest type that holds every value of the band's data type
@@ -33,9 +60,11 @@ class KeptValues {
 
     // A band of `size` in blocks of blockLines x blockColumns; in memory when `spillFolder` is
     // empty, else in a temporary file there. Refused when the file cannot be made.
-    static Result<std::unique_ptr<KeptValues>> Make(ImageSize size, int blockLines,
-                                                    int blockColumns, Kind kind,
-                                                    const std::string& spillFolder);
+    // Blocks in memory take their place from `pool` where it has one, and give it back there
+    // as they become gray levels.
+    static Result<std::unique_ptr<KeptValues>> Make(
+        ImageSize size, int blockLines, int blockColumns, Kind kind,
+        const std::string& spillFolder, std::shared_ptr<KeptBlockPool> pool = nullptr);
     ~KeptValues();
     KeptValues(const KeptValues&) = delete;
     KeptValues& operator=(const KeptValues&) = delete;
@@ -88,6 +117,9 @@ class KeptValues {
     // MarkOccurring say false, and the caller decodes the block again).
     bool KeepGrayLevels(GrayKeeping keeping);
     bool KeepsGrayOf(const GrayKey& key) const { return keeping_ && keeping_->key == key; }
+    // The memory of the blocks become gray levels and not taken again, back to the system
+    // (KeptBlockPool::Trim).
+    void TrimPool(bool later = false);
     // The blocks of block row `row` kept as values, made gray levels now.
     void KeepRowAsGray(int row);
     int BlockRows() const { return down_; }
@@ -130,6 +162,8 @@ class KeptValues {
     // Block `block`, kept as values, made gray levels (unless another thread does so; it is
     // then waited for). False when it is not kept as values or gray levels.
     bool ToGrayLevels(size_t block) const;
+    // Where block `block`'s values go: a place from the pool, else its own.
+    uint8_t* Place(size_t block);
     size_t BlockIndex(int by, int bx) const { return static_cast<size_t>(by) * across_ + bx; }
     int64_t BlockOffset(size_t block) const { return static_cast<int64_t>(block) * blockBytes_; }
 
@@ -138,14 +172,22 @@ class KeptValues {
     int across_ = 1, down_ = 1;
     Kind kind_ = Kind::F64;
     int64_t blockBytes_ = 0;
-    // The blocks one after the other, when not spilled: a mapping of its own, touched (and so
-    // made) only where a block is kept.
+    // The blocks one after the other, when not spilled: a mapping of its own (the pool's, when
+    // there is one), touched (and so made) only where a block is kept in its own place; where_
+    // is where each block's values are (its own place, or one from the pool).
     uint8_t* memory_ = nullptr;
     size_t mapped_ = 0;
+    std::shared_ptr<KeptBlockPool> pool_;
+    std::unique_ptr<uint8_t*[]> where_;
+    // The blocks' gray levels and marks, grayBytes_ a block, made with the first one.
+    mutable std::once_flag grayMade_;
+    mutable uint8_t* gray_ = nullptr;
+    mutable size_t grayMapped_ = 0;
+    size_t grayBytes_ = 0;
     int file_ = -1;
     mutable std::atomic<bool> broken_{false};  // a block could not be kept: nothing is read from here
     // Per block: 0 not kept, 1 being kept by one thread, 2 kept, 3 becoming gray levels, 4 kept
-    // as gray levels (the block's gray levels first, a line after another, then, where
+    // as gray levels (in gray_: the block's gray levels, a line after another, then, where
     // hasMarks_, the marks: with markBits_ a bit a pixel, each line from a whole byte on,
     // else a byte a pixel).
     std::unique_ptr<std::atomic<uint8_t>[]> state_;

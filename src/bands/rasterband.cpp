@@ -395,6 +395,10 @@ void RasterSource::KeepRowAsGray(int row) const {
     if (kept_) kept_->KeepRowAsGray(row);
 }
 
+void RasterSource::TrimKept(bool later) {
+    if (kept_) kept_->TrimPool(later);
+}
+
 bool RasterSource::KeptStatistics(Histogram& histogram, int64_t& withoutData,
                                   int64_t& nonFinite) const {
     if (!kept_ || Excludes() || isByte_ || !stretch_) return false;
@@ -422,13 +426,17 @@ int64_t RasterSource::CoverageKeptBytes() const {
 void RasterSource::KeepDecodedValues(const std::vector<RasterSource*>& sources, int64_t memoryBytes,
                                      const std::string& spillFolder) {
     int64_t used = 0;
+    // One pool for all: a band's values become gray levels, and the next band's take their
+    // memory.
+    const auto pool = std::make_shared<KeptBlockPool>();
     const auto make = [&](const RasterSource& source) -> std::shared_ptr<KeptValues> {
         const int64_t need = source.KeptBytes();
         const bool inMemory = used + need <= memoryBytes;
         if (!inMemory && spillFolder.empty()) return nullptr;
         Result<std::unique_ptr<KeptValues>> made =
             KeptValues::Make(source.size_, source.blockLines_, source.blockColumns_,
-                             KeptValues::KindOf(source.dataType_), inMemory ? "" : spillFolder);
+                             KeptValues::KindOf(source.dataType_), inMemory ? "" : spillFolder,
+                             pool);
         if (!made) return nullptr;
         if (inMemory) used += need;
         return std::shared_ptr<KeptValues>(std::move(*made.value));

@@ -197,6 +197,10 @@ class RasterSource {
     // number of such rows (0 when nothing is kept).
     void KeepRowAsGray(int row) const;
     int KeptBlockRows() const { return kept_ ? kept_->BlockRows() : 0; }
+    // The memory of values become gray levels that no band has taken again, back to the system
+    // (for every band that keeps its values with this one); with `later`, that of values
+    // become gray levels from now on too, until TrimKept(false).
+    void TrimKept(bool later = false);
     // Once every kept block is gray levels of the band's stretch, and nothing but the band's
     // values leaves its pixels without data: the histogram of its pixels with data, and its
     // pixels without (`nonFinite` of them NaN or infinite), counted as the blocks became gray

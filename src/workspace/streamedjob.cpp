@@ -143,8 +143,12 @@ Status StreamedJob::ReadBands() {
             return refuse(chosen);
         // Every stretch is known: the passes read gray levels, each value converted once.
         for (RasterSource* raster : rasters) raster->KeepGrayLevels();
+        for (RasterSource* raster : rasters) raster->TrimKept();
         Result<BandStatistics> statistics = KeptStatistics();
-        if (!statistics) statistics = GatherStatistics(*strips_, threads_);
+        if (!statistics) {
+            statistics = GatherStatistics(*strips_, threads_);
+            for (RasterSource* raster : rasters) raster->TrimKept();
+        }
         if (!statistics) return refuse(Status::Failure(statistics.message));
         if (Status taken = AcceptStatistics(*statistics.value); !taken) return refuse(taken);
         return *read_;

@@ -427,6 +427,10 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
             if (raster->TakeOwnRange(least, most) && raster->KeepGrayLevels())
                 gray.push_back(raster);
         }
+        // The last values to become gray levels: their memory goes back to the system as they
+        // do, since no band decodes into it any more (unless a later pass does, whose blocks
+        // then take fresh memory, a window at a time).
+        if (!gray.empty() && g + 1 == groups.size()) gray[0]->TrimKept(true);
         for (RasterSource* raster : gray)
             if (Status made = RunTasks(static_cast<size_t>(raster->KeptBlockRows()), threads,
                                        [&](int, size_t row) {

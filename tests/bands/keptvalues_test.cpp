@@ -263,6 +263,47 @@ TEST_P(KeptBlocks, WiderValuesBecomeTheGrayLevelsTheirConversionGives) {
     EXPECT_FALSE(Make(KeptValues::Kind::U8)->KeepGrayLevels({GrayKey{5}, nullptr, convert}));
 }
 
+TEST(KeptBlockPool, ValuesBecomeGrayLevelsAndTheNextBandDecodesIntoTheirMemory) {
+    const auto pool = std::make_shared<KeptBlockPool>();
+    const std::shared_ptr<const GrayTable> table =
+        TableOf(kNodataMark, [](int value) { return value % 3 == 0; });
+    const auto make = [&] {
+        Result<std::unique_ptr<KeptValues>> made =
+            KeptValues::Make(kSize, 4, 5, KeptValues::Kind::I16, "", pool);
+        EXPECT_TRUE(made) << made.message;
+        return std::move(*made.value);
+    };
+    std::unique_ptr<KeptValues> first = make(), second = make();
+    ASSERT_TRUE(first->Keep(0, 11, 0, 13, Window(0, 11, 0, 13).data()));
+    std::vector<uint8_t> gray(11 * 13), marks(11 * 13);
+    ASSERT_TRUE(first->ReadThrough(0, 11, 0, 13, table->gray.data(), table->marks.data(),
+                                   table->lowest, gray.data(), 13, marks.data()));
+    EXPECT_EQ(nullptr, pool->Take(4 * 5 * 2));  // nothing given back yet
+    ASSERT_TRUE(first->KeepGrayLevels({GrayKey{1}, table, nullptr}));
+    for (int row = 0; row < first->BlockRows(); ++row) first->KeepRowAsGray(row);
+    // The second band's values go where the first's were: read back whole, the first band's
+    // gray levels untouched.
+    std::vector<double> values = Window(0, 11, 0, 13);
+    for (double& value : values) value = 20000 - value;
+    ASSERT_TRUE(second->Keep(0, 11, 0, 13, values.data()));
+    std::vector<double> read(values.size());
+    ASSERT_TRUE(second->Read(0, 11, 0, 13, read.data()));
+    EXPECT_EQ(values, read);
+    std::vector<uint8_t> grayAfter(gray.size()), marksAfter(marks.size());
+    ASSERT_TRUE(first->ReadGray(GrayKey{1}, 0, 11, 0, 13, grayAfter.data(), 13, marksAfter.data()));
+    EXPECT_EQ(gray, grayAfter);
+    EXPECT_EQ(marks, marksAfter);
+    // Every one of the 9 blocks was taken again: none is left.
+    EXPECT_EQ(nullptr, pool->Take(4 * 5 * 2));
+    // Given back once more, and released; then taken again (their pages fresh).
+    ASSERT_TRUE(second->KeepGrayLevels({GrayKey{1}, table, nullptr}));
+    pool->Trim(true);
+    for (int row = 0; row < second->BlockRows(); ++row) second->KeepRowAsGray(row);
+    int taken = 0;
+    while (pool->Take(4 * 5 * 2) != nullptr) ++taken;
+    EXPECT_EQ(9, taken);
+}
+
 INSTANTIATE_TEST_SUITE_P(InMemoryAndInAFile, KeptBlocks, ::testing::Values(false, true));
 
 TEST(KeptValuesFile, AFolderThatCannotTakeTheFileIsRefused) {
