@@ -70,6 +70,7 @@ Status DecodedGroup::ReadLinesTogether(const std::vector<const RasterSource*>& s
         for (size_t g = 0; g < group.size(); ++g) {
             const RasterSource& source = *sources[group[g]];
             source.ToGray(values.data() + g * cells, cells, lines[group[g]], nodata[group[g]]);
+            if (source.kept_) source.kept_->KeepLinesAsGray(source.KeyOfGray(), first, count);
             if (nodata[group[g]] == nullptr || !source.Excludes()) continue;
             if (Status masked =
                     source.MarkExclusions(first, count, 0, source.size_.columns, nodata[group[g]]);
@@ -445,6 +446,8 @@ Status RasterSource::ReadLines(int first, int count, uint8_t* lines, uint8_t* no
         std::vector<double> values(cells);
         if (!ReadNative(first, count, values.data())) return ReadFailure(first, count);
         ToGray(values.data(), cells, lines, nodata);
+        // Values decoded now for good: kept as gray levels from here on.
+        if (kept_) kept_->KeepLinesAsGray(KeyOfGray(), first, count);
     }
     if (nodata && Excludes()) return MarkExclusions(first, count, 0, size_.columns, nodata);
     return Status::Ok();

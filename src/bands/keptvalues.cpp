@@ -116,7 +116,7 @@ void ReleasePages(uint8_t* start, size_t bytes) {
 
 void KeptBlockPool::Give(uint8_t* block, size_t bytes) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (releasing_) ReleasePages(block, bytes);
+    if (releasing_.load()) ReleasePages(block, bytes);
     for (auto& [size, blocks] : free_)
         if (size == bytes) {
             blocks.push_back(block);
@@ -131,6 +131,10 @@ void KeptBlockPool::Trim(bool later) {
         for (const auto& [size, blocks] : free_)
             for (uint8_t* block : blocks) ReleasePages(block, size);
     releasing_ = later;
+}
+
+bool KeptBlockPool::Releasing() const {
+    return releasing_.load();
 }
 
 void KeptBlockPool::Hold(uint8_t* mapping, size_t length) {
@@ -183,13 +187,20 @@ Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLi
     kept->across_ = (size.columns + kept->blockColumns_ - 1) / kept->blockColumns_;
     kept->kind_ = kind;
     kept->blockBytes_ = int64_t{kept->blockLines_} * kept->blockColumns_ * BytesOf(kind);
+    // In memory each block from a page on, where that wastes little: its pages go back to the
+    // system whole once it is gray levels.
+    const int64_t page = ::sysconf(_SC_PAGESIZE);
+    const int64_t rounded = (kept->blockBytes_ + page - 1) / page * page;
+    kept->slotBytes_ = (rounded - kept->blockBytes_) * 8 <= kept->blockBytes_ ? rounded
+                                                                             : kept->blockBytes_;
     const size_t blocks = static_cast<size_t>(kept->down_) * kept->across_;
     kept->state_.reset(new std::atomic<uint8_t>[blocks]);
     for (size_t i = 0; i < blocks; ++i) kept->state_[i].store(kFree, std::memory_order_relaxed);
     kept->hasMarks_.reset(new uint8_t[blocks]());
     kept->where_.reset(new uint8_t*[blocks]());
-    const int64_t bytes = BytesFor(size, blockLines, blockColumns, kind);
+    kept->grayAt_.reset(new uint8_t*[blocks]());
     if (spillFolder.empty()) {
+        const int64_t bytes = kept->slotBytes_ * static_cast<int64_t>(blocks);
         // Not touched until a block is kept: pages the band never fills cost nothing.
         // In the system's own pages: asking for huge pages costs more than it saves, since
         // where the system defragments for them only on request (Debian's default), each
@@ -374,9 +385,19 @@ void KeptValues::KeepRowAsGray(int row) {
     for (int bx = 0; bx < across_; ++bx) ToGrayLevels(BlockIndex(row, bx));
 }
 
+void KeptValues::KeepLinesAsGray(const GrayKey& key, int first, int count) const {
+    if (!keeping_ || keeping_->key != key) return;
+    for (int by = (first + blockLines_ - 1) / blockLines_; by < down_; ++by) {
+        if (std::min(size_.lines, (by + 1) * blockLines_) > first + count) break;
+        for (int bx = 0; bx < across_; ++bx) ToGrayLevels(BlockIndex(by, bx));
+    }
+}
+
 namespace {
 
-// A block's 16-bit values (lines of `columns`) through the table: gray levels, and the marks: with `bits`, a bit a pixel (lines
+// A block's 16-bit values (lines of `columns`) through the table: gray levels (`gray` may be
+// `values`: a line's values are taken before its gray levels are written over them, and these
+// never reach a later line's values), and the marks: with `bits`, a bit a pixel (lines
 // from a whole byte on) set where the table marks the value, else the table's marks, a byte
 // a pixel. `markedCount` values are marked: none, one (`marked`), or more (then looked up).
 // Whether any is marked.
@@ -446,7 +467,10 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     thread_local std::vector<uint8_t> marks;
     marks.resize(markBytes);
     const uint8_t* values = where_[block];
-    uint8_t* place = gray_ + grayBytes_ * block;
+    // In place of the values, where no band decodes into their memory any more; else apart,
+    // and the values' memory to the pool for the blocks decoded next.
+    const bool inPlace = !pool_ || pool_->Releasing();
+    uint8_t* place = inPlace ? where_[block] : gray_ + grayBytes_ * block;
     const GrayKeeping& keeping = *keeping_;
     bool marked = false;
     if (kind_ == Kind::U16 || kind_ == Kind::I16) {
@@ -467,6 +491,7 @@ bool KeptValues::ToGrayLevels(size_t block) const {
             Convert(kind_, values + static_cast<size_t>(y) * blockColumns_ * bytes,
                     static_cast<size_t>(blockColumns_), line.data());
             uint8_t* row = marks.data() + static_cast<size_t>(y) * blockColumns_;
+            // (In place: the line's values are taken first, as above.)
             keeping.convert(line.data(), static_cast<size_t>(blockColumns_),
                             place + static_cast<size_t>(y) * blockColumns_, row);
             for (int x = 0; x < blockColumns_; ++x) any |= row[x];
@@ -507,11 +532,14 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     }
     if (marked) std::memcpy(place + cells, marks.data(), markBytes);
     hasMarks_[block] = marked ? 1 : 0;
-    // The values' memory to the next blocks decoded, or back to the system.
-    if (pool_)
-        pool_->Give(where_[block], static_cast<size_t>(blockBytes_));
-    else
-        ReleasePages(where_[block], static_cast<size_t>(blockBytes_));
+    if (inPlace) {
+        const size_t used = cells + (marked ? markBytes : 0);
+        const size_t slot = static_cast<size_t>(slotBytes_);
+        ReleasePages(place + used, slot - std::min(used, slot));
+    } else {
+        pool_->Give(where_[block], static_cast<size_t>(slotBytes_));
+    }
+    grayAt_[block] = place;
     where_[block] = nullptr;
     state.store(kGray, std::memory_order_release);
     return true;
@@ -542,7 +570,7 @@ bool KeptValues::ReadGray(const GrayKey& key, int first, int count, int x0, int 
             const int left = bx * blockColumns_;
             const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + blockColumns_);
             const size_t n = static_cast<size_t>(c1 - c0);
-            const uint8_t* place = gray_ + grayBytes_ * block;
+            const uint8_t* place = grayAt_[block];
             const uint8_t* marked = hasMarks_[block] ? place + cells : nullptr;
             for (int y = y0; y < y1; ++y) {
                 const size_t line = static_cast<size_t>(y - first);
@@ -646,8 +674,8 @@ std::vector<uint8_t>& SpillBuffer() {
 }  // namespace
 
 uint8_t* KeptValues::Place(size_t block) {
-    uint8_t* place = pool_ ? pool_->Take(static_cast<size_t>(blockBytes_)) : nullptr;
-    if (place == nullptr) place = memory_ + BlockOffset(block);
+    uint8_t* place = pool_ ? pool_->Take(static_cast<size_t>(slotBytes_)) : nullptr;
+    if (place == nullptr) place = memory_ + static_cast<int64_t>(block) * slotBytes_;
     where_[block] = place;
     return place;
 }
@@ -671,7 +699,7 @@ uint8_t* KeptValues::Claim(size_t block) {
 bool KeptValues::Settle(size_t block, bool decoded) {
     std::atomic<uint8_t>& state = state_[block];
     if (!decoded) {
-        if (memory_ && pool_) pool_->Give(where_[block], static_cast<size_t>(blockBytes_));
+        if (memory_ && pool_) pool_->Give(where_[block], static_cast<size_t>(slotBytes_));
         where_[block] = nullptr;
         state.store(kFree, std::memory_order_release);
         return true;

@@ -39,6 +39,9 @@ class KeptBlockPool {
     // The pages of the blocks given back and not taken, back to the system; with `later`, those
     // of the blocks given back from now on too, as they are given (until Trim(false)).
     void Trim(bool later = false);
+    // Blocks given back go back to the system at once (Trim(true)): blocks that become gray
+    // levels keep them in their own place.
+    bool Releasing() const;
     // A mapping the blocks live in, unmapped when the pool goes (after every band that takes
     // blocks from it).
     void Hold(uint8_t* mapping, size_t length);
@@ -47,7 +50,7 @@ class KeptBlockPool {
     std::mutex lock_;
     std::vector<std::pair<size_t, std::vector<uint8_t*>>> free_;  // by size
     std::vector<std::pair<uint8_t*, size_t>> mappings_;
-    bool releasing_ = false;
+    std::atomic<bool> releasing_{false};
 };
 
 class KeptValues {
@@ -122,6 +125,9 @@ class KeptValues {
     void TrimPool(bool later = false);
     // The blocks of block row `row` kept as values, made gray levels now.
     void KeepRowAsGray(int row);
+    // With `key` that of KeepGrayLevels: the blocks kept as values that lie wholly in lines
+    // first..first + count - 1, made gray levels now (a read that decoded them is over).
+    void KeepLinesAsGray(const GrayKey& key, int first, int count) const;
     int BlockRows() const { return down_; }
     // The window's gray levels and marks (may be null) as ReadThrough gives them, from blocks
     // kept as gray levels of `key` (made so first where they are still values). False for
@@ -172,6 +178,7 @@ class KeptValues {
     int across_ = 1, down_ = 1;
     Kind kind_ = Kind::F64;
     int64_t blockBytes_ = 0;
+    int64_t slotBytes_ = 0;  // a block's place in memory: its bytes, or whole pages
     // The blocks one after the other, when not spilled: a mapping of its own (the pool's, when
     // there is one), touched (and so made) only where a block is kept in its own place; where_
     // is where each block's values are (its own place, or one from the pool).
@@ -179,6 +186,7 @@ class KeptValues {
     size_t mapped_ = 0;
     std::shared_ptr<KeptBlockPool> pool_;
     std::unique_ptr<uint8_t*[]> where_;
+    std::unique_ptr<uint8_t*[]> grayAt_;  // where each block's gray levels are
     // The blocks' gray levels and marks, grayBytes_ a block, made with the first one.
     mutable std::once_flag grayMade_;
     mutable uint8_t* gray_ = nullptr;
@@ -187,7 +195,7 @@ class KeptValues {
     int file_ = -1;
     mutable std::atomic<bool> broken_{false};  // a block could not be kept: nothing is read from here
     // Per block: 0 not kept, 1 being kept by one thread, 2 kept, 3 becoming gray levels, 4 kept
-    // as gray levels (in gray_: the block's gray levels, a line after another, then, where
+    // as gray levels (at grayAt_, in gray_ or in the values' place: the block's gray levels, a line after another, then, where
     // hasMarks_, the marks: with markBits_ a bit a pixel, each line from a whole byte on,
     // else a byte a pixel).
     std::unique_ptr<std::atomic<uint8_t>[]> state_;

@@ -118,6 +118,19 @@ void StreamedJob::SetMask(std::shared_ptr<const PixelMask> mask, std::vector<std
     read_.reset();
 }
 
+namespace {
+
+// Where every value is kept already, the memory of those that become gray levels goes back to
+// the system as they do (they become so in place); else the blocks decoded later take it.
+void SettleKeptMemory(const std::vector<RasterSource*>& rasters) {
+    bool decodesMore = false;
+    for (const RasterSource* raster : rasters)
+        decodesMore = decodesMore || (raster->KeepsValues() && !raster->ReadsFromKept());
+    for (RasterSource* raster : rasters) raster->TrimKept(!decodesMore);
+}
+
+}  // namespace
+
 Status StreamedJob::ReadBands() {
     if (read_) return *read_;
     const int n = bandCount_;
@@ -143,11 +156,11 @@ Status StreamedJob::ReadBands() {
             return refuse(chosen);
         // Every stretch is known: the passes read gray levels, each value converted once.
         for (RasterSource* raster : rasters) raster->KeepGrayLevels();
-        for (RasterSource* raster : rasters) raster->TrimKept();
+        SettleKeptMemory(rasters);
         Result<BandStatistics> statistics = KeptStatistics();
         if (!statistics) {
             statistics = GatherStatistics(*strips_, threads_);
-            for (RasterSource* raster : rasters) raster->TrimKept();
+            SettleKeptMemory(rasters);
         }
         if (!statistics) return refuse(Status::Failure(statistics.message));
         if (Status taken = AcceptStatistics(*statistics.value); !taken) return refuse(taken);
