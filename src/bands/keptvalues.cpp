@@ -112,6 +112,19 @@ void ReleasePages(uint8_t* start, size_t bytes) {
     if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
 }
 
+// The whole pages of bytes at `start` made (written) now.
+void PopulatePages(uint8_t* start, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + page - 1) / page * page;
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + bytes) / page * page;
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
+}
+
 }  // namespace
 
 void KeptBlockPool::Give(uint8_t* block, size_t bytes) {
@@ -471,6 +484,7 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     // and the values' memory to the pool for the blocks decoded next.
     const bool inPlace = !pool_ || pool_->Releasing();
     uint8_t* place = inPlace ? where_[block] : gray_ + grayBytes_ * block;
+    if (!inPlace) PopulatePages(place, cells);
     const GrayKeeping& keeping = *keeping_;
     bool marked = false;
     if (kind_ == Kind::U16 || kind_ == Kind::I16) {
@@ -676,6 +690,9 @@ std::vector<uint8_t>& SpillBuffer() {
 uint8_t* KeptValues::Place(size_t block) {
     uint8_t* place = pool_ ? pool_->Take(static_cast<size_t>(slotBytes_)) : nullptr;
     if (place == nullptr) place = memory_ + static_cast<int64_t>(block) * slotBytes_;
+    // Its pages made at once, not one fault at a time as the decoder writes them (where the
+    // system cannot, the faults make them).
+    PopulatePages(place, static_cast<size_t>(slotBytes_));
     where_[block] = place;
     return place;
 }
