@@ -329,21 +329,29 @@ std::optional<Status> DecodedGroup::FoldKeptRange(const PixelWindow& window, dou
             return KeptValues::BytesOf(source->kept_->KindKept()) > 2;
         }))
         return std::nullopt;
-    const std::optional<bool> decoded = DecodeBlocksInto(window);
-    if (!decoded || !*decoded) return std::nullopt;  // read again, for the refusal
-    std::vector<uint8_t> masked, seen;
-    for (size_t g = 0; g < members_.size(); ++g) {
-        const RasterSource& source = *members_[g];
-        if (Status read = source.Excluded(window.first, window.count, window.x0, window.width,
-                                          masked);
-            !read)
-            return read;
-        seen.assign(65536, 0);
-        if (!source.kept_->MarkOccurring(window.first, window.count, window.x0, window.width,
-                                         masked.empty() ? nullptr : masked.data(), seen.data()))
-            return std::nullopt;
-        source.FoldOccurring(seen, low[g], high[g]);
+    // A column of blocks at a time, decoded then marked while it is still in the cache.
+    std::vector<uint8_t> masked;
+    std::vector<std::vector<uint8_t>> seen(members_.size(), std::vector<uint8_t>(65536, 0));
+    const int columns = members_[0]->blockColumns_;
+    for (int left = window.x0; left < window.x0 + window.width;) {
+        const int right = std::min(window.x0 + window.width, (left / columns + 1) * columns);
+        const PixelWindow piece{window.first, window.count, left, right - left};
+        const std::optional<bool> decoded = DecodeBlocksInto(piece);
+        if (!decoded || !*decoded) return std::nullopt;  // read again, for the refusal
+        for (size_t g = 0; g < members_.size(); ++g) {
+            const RasterSource& source = *members_[g];
+            if (Status read =
+                    source.Excluded(piece.first, piece.count, piece.x0, piece.width, masked);
+                !read)
+                return read;
+            if (!source.kept_->MarkOccurring(piece.first, piece.count, piece.x0, piece.width,
+                                             masked.empty() ? nullptr : masked.data(),
+                                             seen[g].data()))
+                return std::nullopt;
+        }
+        left = right;
     }
+    for (size_t g = 0; g < members_.size(); ++g) members_[g]->FoldOccurring(seen[g], low[g], high[g]);
     return Status::Ok();
 }
 

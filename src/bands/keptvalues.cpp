@@ -409,8 +409,8 @@ void KeptValues::KeepLinesAsGray(const GrayKey& key, int first, int count) const
 namespace {
 
 // A block's 16-bit values (lines of `columns`) through the table: gray levels (`gray` may be
-// `values`: a line's values are taken before its gray levels are written over them, and these
-// never reach a later line's values), and the marks: with `bits`, a bit a pixel (lines
+// `values`: gray level x of a line lies over values the line has read already, or those of an
+// earlier line), and the marks: with `bits`, a bit a pixel (lines
 // from a whole byte on) set where the table marks the value, else the table's marks, a byte
 // a pixel. `markedCount` values are marked: none, one (`marked`), or more (then looked up).
 // Whether any is marked.
@@ -421,41 +421,56 @@ bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable
     const uint8_t* grayOf = table.gray.data();
     const uint8_t* markOf = table.marks.data();
     const int lowest = table.lowest;
-    thread_local std::vector<T> line;
-    line.resize(static_cast<size_t>(columns) + 8);
+    const auto valueAt = [](const uint8_t* from, int x) {
+        T value;
+        std::memcpy(&value, from + sizeof(T) * static_cast<size_t>(x), sizeof(T));
+        return value;
+    };
     uint8_t any = 0;
     for (int y = 0; y < lines; ++y) {
-        std::memcpy(line.data(), values + sizeof(T) * static_cast<size_t>(y) * columns,
-                    sizeof(T) * static_cast<size_t>(columns));
-        const T* from = line.data();
+        const uint8_t* from = values + sizeof(T) * static_cast<size_t>(y) * columns;
         uint8_t* to = gray + static_cast<size_t>(y) * columns;
-        for (int x = 0; x < columns; ++x) to[x] = grayOf[static_cast<int>(from[x]) - lowest];
-        if (markedCount == 0) continue;
+        if (markedCount == 0) {
+            for (int x = 0; x < columns; ++x)
+                to[x] = grayOf[static_cast<int>(valueAt(from, x)) - lowest];
+            continue;
+        }
+        // The marks first: the gray levels may take the place of the values they are read
+        // from (value x is read before byte x is written, and byte x holds value x / 2).
         if (!bits) {
             uint8_t* row = marks + static_cast<size_t>(y) * columns;
             for (int x = 0; x < columns; ++x) {
-                row[x] = markOf[static_cast<int>(from[x]) - lowest];
+                row[x] = markOf[static_cast<int>(valueAt(from, x)) - lowest];
                 any |= row[x];
             }
-            continue;
-        }
-        uint8_t* row = marks + rowBits * static_cast<size_t>(y);
-        std::fill(line.begin() + columns, line.end(), T{0});  // masked off below
-        for (int x0 = 0; x0 < columns; x0 += 8) {
-            uint8_t byte = 0;
-            if (markedCount == 1) {
-                const T value = static_cast<T>(marked);
-                for (int k = 0; k < 8; ++k)
-                    byte = static_cast<uint8_t>(byte | ((from[x0 + k] == value) << k));
-                if (columns - x0 < 8) byte &= static_cast<uint8_t>((1u << (columns - x0)) - 1);
-            } else {
-                for (int k = 0; k < 8 && x0 + k < columns; ++k)
-                    byte = static_cast<uint8_t>(
-                        byte | ((markOf[static_cast<int>(from[x0 + k]) - lowest] != 0) << k));
+        } else {
+            uint8_t* row = marks + rowBits * static_cast<size_t>(y);
+            for (int x0 = 0; x0 < columns; x0 += 8) {
+                const int end = std::min(8, columns - x0);
+                uint8_t byte = 0;
+                if (markedCount == 1) {
+                    const T value = static_cast<T>(marked);
+                    if (end == 8) {
+                        for (int k = 0; k < 8; ++k)
+                            byte = static_cast<uint8_t>(byte |
+                                                        ((valueAt(from, x0 + k) == value) << k));
+                    } else {
+                        for (int k = 0; k < end; ++k)
+                            byte = static_cast<uint8_t>(byte |
+                                                        ((valueAt(from, x0 + k) == value) << k));
+                    }
+                } else {
+                    for (int k = 0; k < end; ++k)
+                        byte = static_cast<uint8_t>(
+                            byte |
+                            ((markOf[static_cast<int>(valueAt(from, x0 + k)) - lowest] != 0) << k));
+                }
+                row[x0 >> 3] = byte;
+                any |= byte;
             }
-            row[x0 >> 3] = byte;
-            any |= byte;
         }
+        for (int x = 0; x < columns; ++x)
+            to[x] = grayOf[static_cast<int>(valueAt(from, x)) - lowest];
     }
     return any != 0;
 }
