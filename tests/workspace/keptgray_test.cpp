@@ -2,7 +2,8 @@
 // passes read a byte and a bit a pixel. Whatever the band's type, its nodata value and NaN, the
 // strips and statistics are those of the band read again from its file: with gray levels kept
 // as soon as the band's own range is read, and, where the stretch is given, with values kept
-// and converted at every read and with gray levels kept from the first decode.
+// and converted at every read and with gray levels kept from the first decode; and with the
+// values spilled to a file, which stay values.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -80,7 +81,7 @@ class Rectangle : public PixelExclusion {
     }
 };
 
-enum class Kept { Nothing, Values, GrayLevels };
+enum class Kept { Nothing, Values, GrayLevels, Spilled };
 
 struct Read {
     std::vector<uint8_t> gray[2], marks[2];
@@ -90,7 +91,7 @@ struct Read {
 
 // Every strip of the two bands, after their stretches: their own range, or `given`.
 Read ReadStrips(const std::string& path, Kept kept, const std::optional<StretchRange>& given,
-                bool masked, int threads) {
+                bool masked, int threads, const std::string& spill = "") {
     Read read;
     std::vector<BandReader> readers(3);
     std::vector<RasterSource*> rasters;
@@ -102,14 +103,16 @@ Read ReadStrips(const std::string& path, Kept kept, const std::optional<StretchR
         if (masked) readers[b].SetExclusion(std::make_shared<Rectangle>());
         rasters.push_back(readers[b].MutableRaster());
     }
-    if (kept != Kept::Nothing) RasterSource::KeepDecodedValues(rasters, int64_t{1} << 30, "");
+    if (kept != Kept::Nothing)
+        RasterSource::KeepDecodedValues(rasters, kept == Kept::Spilled ? 0 : int64_t{1} << 30,
+                                        kept == Kept::Spilled ? spill : "");
     if (given) {
         for (int b = 1; b <= 2; ++b) EXPECT_TRUE(readers[b].ChooseStretch(given));
     }
     FileStrips files(readers, {kLines, kColumns}, 4);
     files.Plan(threads);
     EXPECT_TRUE(files.ChooseStretches(readers, threads));
-    if (kept == Kept::GrayLevels)
+    if (kept == Kept::GrayLevels || kept == Kept::Spilled)
         for (RasterSource* raster : rasters) raster->KeepGrayLevels();
     for (int b = 0; b < 2; ++b) {
         read.gray[b].assign(kLines * kColumns, 0);
@@ -174,13 +177,16 @@ TEST(KeptGrayLevels, GiveTheStripsOfValuesReadAgainForEveryTypeWithNodataAndNaN)
                 if (type.floating) {
                     EXPECT_GT(expected.statistics.nonFinite[2], 0) << type.name;
                 }
-                for (const Kept kept : {Kept::Values, Kept::GrayLevels})
+                for (const Kept kept : {Kept::Values, Kept::GrayLevels, Kept::Spilled})
                     for (const int threads : {1, 2}) {
-                        const Read read = ReadStrips(path, kept, stretch, masked, threads);
+                        const Read read =
+                            ReadStrips(path, kept, stretch, masked, threads, dir.path());
                         const std::string what = std::string(type.name) +
                                                  (stretch ? " given" : " own") +
                                                  (masked ? " masked" : "") +
-                                                 (kept == Kept::Values ? " values" : " gray") +
+                                                 (kept == Kept::Values     ? " values"
+                                                  : kept == Kept::Spilled ? " spilled"
+                                                                          : " gray") +
                                                  " threads " + std::to_string(threads);
                         for (int b = 0; b < 2; ++b) {
                             EXPECT_EQ(expected.gray[b], read.gray[b]) << what << " band " << b + 1;
@@ -195,7 +201,9 @@ TEST(KeptGrayLevels, GiveTheStripsOfValuesReadAgainForEveryTypeWithNodataAndNaN)
                             // Counted as the blocks became gray levels: bands kept in memory
                             // and unmasked, once every block is (a band's own range: as soon
                             // as it is read; a given one: as the passes read it).
-                            EXPECT_EQ(wide && !masked && (kept == Kept::GrayLevels || !stretch),
+                            // Values spilled to a file stay values.
+                            EXPECT_EQ(wide && !masked && kept != Kept::Spilled &&
+                                          (kept == Kept::GrayLevels || !stretch),
                                       read.keptStatistics[b])
                                 << what << " band " << b + 1;
                         }
