@@ -351,7 +351,8 @@ std::optional<Status> DecodedGroup::FoldKeptRange(const PixelWindow& window, dou
         }
         left = right;
     }
-    for (size_t g = 0; g < members_.size(); ++g) members_[g]->FoldOccurring(seen[g], low[g], high[g]);
+    for (size_t g = 0; g < members_.size(); ++g)
+        members_[g]->FoldOccurring(seen[g], low[g], high[g]);
     return Status::Ok();
 }
 

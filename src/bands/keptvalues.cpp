@@ -544,8 +544,10 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     for (int y = 0; marked && y < lines; ++y) {
         const uint8_t* line = gray + static_cast<size_t>(y) * blockColumns_;
         for (int x = 0; x < columns; ++x) {
-            const uint8_t mark = markBits_ ? ((marks[rowBits * y + (x >> 3)] >> (x & 7)) & 1) * mark_
-                                           : marks[static_cast<size_t>(y) * blockColumns_ + x];
+            const uint8_t mark =
+                markBits_ ? static_cast<uint8_t>(((marks[rowBits * y + (x >> 3)] >> (x & 7)) & 1) *
+                                                 mark_)
+                          : marks[static_cast<size_t>(y) * blockColumns_ + x];
             if (mark == 0) continue;
             --counts[line[x]];
             ++without;

@@ -195,9 +195,9 @@ class KeptValues {
     int file_ = -1;
     mutable std::atomic<bool> broken_{false};  // a block could not be kept: nothing is read from here
     // Per block: 0 not kept, 1 being kept by one thread, 2 kept, 3 becoming gray levels, 4 kept
-    // as gray levels (at grayAt_, in gray_ or in the values' place: the block's gray levels, a line after another, then, where
-    // hasMarks_, the marks: with markBits_ a bit a pixel, each line from a whole byte on,
-    // else a byte a pixel).
+    // as gray levels (at grayAt_, in gray_ or in the values' place: the block's gray levels, a
+    // line after another, then, where hasMarks_, the marks: with markBits_ a bit a pixel, each
+    // line from a whole byte on, else a byte a pixel).
     std::unique_ptr<std::atomic<uint8_t>[]> state_;
     std::unique_ptr<uint8_t[]> hasMarks_;
     std::shared_ptr<const GrayKeeping> keeping_;

@@ -155,7 +155,8 @@ TEST_P(KeptBlocks, SixteenBitValuesBecomeTheGrayLevelsTheirTableGives) {
     // byte a pixel).
     const std::shared_ptr<const GrayTable> tables[] = {
         TableOf(kNodataMark, [](int value) { return value % 3 == 0; }),
-        TableOf(kNonFiniteMark, [](int value) { return value == static_cast<int>(ValueAt(9, 12)); }),
+        TableOf(kNonFiniteMark,
+                [](int value) { return value == static_cast<int>(ValueAt(9, 12)); }),
         TableOf(kNodataMark, [](int) { return false; }), [] {
             auto both = std::make_shared<GrayTable>(
                 *TableOf(kNodataMark, [](int value) { return value % 3 == 0; }));
@@ -180,10 +181,11 @@ TEST_P(KeptBlocks, SixteenBitValuesBecomeTheGrayLevelsTheirTableGives) {
         // Made gray levels block by block as they are read: part of the band first.
         for (size_t w = 0; w < std::size(kSpans); ++w) {
             const Span& span = kSpans[w];
-            EXPECT_EQ(before[w], GrayWindow(span.count, span.width, [&](uint8_t* gray, uint8_t* marks) {
-                          return kept->ReadGray(key, span.first, span.count, span.x0, span.width,
-                                                gray, 20, marks);
-                      })) << t << " " << w;
+            const auto readGray = [&](uint8_t* gray, uint8_t* marks) {
+                return kept->ReadGray(key, span.first, span.count, span.x0, span.width, gray, 20,
+                                      marks);
+            };
+            EXPECT_EQ(before[w], GrayWindow(span.count, span.width, readGray)) << t << " " << w;
         }
         // Their values are gone: a caller decodes them again.
         std::vector<double> values(4);
@@ -305,7 +307,8 @@ TEST(KeptBlockPool, ValuesBecomeGrayLevelsAndTheNextBandDecodesIntoTheirMemory) 
     EXPECT_TRUE(pool->Releasing());
     for (int row = 0; row < second->BlockRows(); ++row) second->KeepRowAsGray(row);
     EXPECT_EQ(nullptr, pool->Take(4 * 5 * 2));
-    ASSERT_TRUE(second->ReadGray(GrayKey{1}, 0, 11, 0, 13, grayAfter.data(), 13, marksAfter.data()));
+    ASSERT_TRUE(
+        second->ReadGray(GrayKey{1}, 0, 11, 0, 13, grayAfter.data(), 13, marksAfter.data()));
     EXPECT_EQ(secondGray, grayAfter);
     EXPECT_EQ(secondMarks, marksAfter);
 }

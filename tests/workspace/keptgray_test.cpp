@@ -160,9 +160,11 @@ TEST(KeptGrayLevels, GiveTheStripsOfValuesReadAgainForEveryTypeWithNodataAndNaN)
         // Gray levels in place of values wider than 8 bits.
         const bool wide = type.type != RasterType::Byte && type.type != RasterType::SignedByte;
         const std::optional<StretchRange> given =
-            StretchRange{type.low + (type.high - type.low) / 5, type.high - (type.high - type.low) / 4};
+            StretchRange{type.low + (type.high - type.low) / 5,
+                         type.high - (type.high - type.low) / 4};
         for (const bool masked : {false, true})
-            for (const std::optional<StretchRange>& stretch : {std::optional<StretchRange>{}, given}) {
+            for (const std::optional<StretchRange>& stretch :
+                 {std::optional<StretchRange>{}, given}) {
                 const bool byte = type.type == RasterType::Byte;
                 if (byte && stretch) continue;  // 8-bit bands are not stretched
                 const Read expected = ReadStrips(path, Kept::Nothing, stretch, masked, 1);
