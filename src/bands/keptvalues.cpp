@@ -492,7 +492,8 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     const size_t cells = static_cast<size_t>(blockLines_) * blockColumns_;
     const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
     const size_t markBytes = markBits_ ? rowBits * blockLines_ : cells;
-    thread_local std::vector<uint8_t> marks;
+    std::unique_ptr<Scratch> scratch = TakeScratch();
+    std::vector<uint8_t>& marks = scratch->marks;
     marks.resize(markBytes);
     const uint8_t* values = where_[block];
     // In place of the values, where no band decodes into their memory any more; else apart,
@@ -513,7 +514,7 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     } else {
         // Wider values, a line at a time as doubles.
         const int bytes = BytesOf(kind_);
-        thread_local std::vector<double> line;
+        std::vector<double>& line = scratch->line;
         line.resize(static_cast<size_t>(blockColumns_));
         uint8_t any = 0;
         for (int y = 0; y < blockLines_; ++y) {
@@ -572,8 +573,22 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     }
     grayAt_[block] = place;
     where_[block] = nullptr;
+    GiveScratch(std::move(scratch));
     state.store(kGray, std::memory_order_release);
     return true;
+}
+
+std::unique_ptr<KeptValues::Scratch> KeptValues::TakeScratch() const {
+    const std::lock_guard<std::mutex> hold(scratchLock_);
+    if (scratch_.empty()) return std::make_unique<Scratch>();
+    std::unique_ptr<Scratch> taken = std::move(scratch_.back());
+    scratch_.pop_back();
+    return taken;
+}
+
+void KeptValues::GiveScratch(std::unique_ptr<Scratch> scratch) const {
+    const std::lock_guard<std::mutex> hold(scratchLock_);
+    scratch_.push_back(std::move(scratch));
 }
 
 bool KeptValues::GrayStatistics(const GrayKey& key, Histogram& histogram, int64_t& withoutData,

@@ -168,6 +168,16 @@ class KeptValues {
     // Block `block`, kept as values, made gray levels (unless another thread does so; it is
     // then waited for). False when it is not kept as values or gray levels.
     bool ToGrayLevels(size_t block) const;
+    // A thread's buffers for making a block gray levels, kept for the next block (not in
+    // thread-local storage: this code is also loaded as a module).
+    struct Scratch {
+        std::vector<uint8_t> marks;
+        std::vector<double> line;
+    };
+    std::unique_ptr<Scratch> TakeScratch() const;
+    void GiveScratch(std::unique_ptr<Scratch> scratch) const;
+    mutable std::mutex scratchLock_;
+    mutable std::vector<std::unique_ptr<Scratch>> scratch_;
     // Where block `block`'s values go: a place from the pool, else its own.
     uint8_t* Place(size_t block);
     size_t BlockIndex(int by, int bx) const { return static_cast<size_t>(by) * across_ + bx; }
