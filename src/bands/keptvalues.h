@@ -197,10 +197,9 @@ class KeptValues {
     std::shared_ptr<KeptBlockPool> pool_;
     std::unique_ptr<uint8_t*[]> where_;
     std::unique_ptr<uint8_t*[]> grayAt_;  // where each block's gray levels are
-    // The blocks' gray levels and marks, grayBytes_ a block, made with the first one.
-    mutable std::once_flag grayMade_;
-    mutable uint8_t* gray_ = nullptr;
-    mutable size_t grayMapped_ = 0;
+    // The blocks' gray levels and marks, grayBytes_ a block, mapped by KeepGrayLevels.
+    uint8_t* gray_ = nullptr;
+    size_t grayMapped_ = 0;
     size_t grayBytes_ = 0;
     int file_ = -1;
     mutable std::atomic<bool> broken_{false};  // a block could not be kept: nothing is read from here
