@@ -374,6 +374,16 @@ void RasterSource::KeepDecoded(std::shared_ptr<KeptValues> kept,
     if (coverageSource_) coverageSource_->kept_ = std::move(coverage);
 }
 
+std::vector<std::shared_ptr<KeptValues>> RasterSource::DropKept() {
+    std::vector<std::shared_ptr<KeptValues>> dropped;
+    if (kept_) dropped.push_back(std::move(kept_));
+    if (coverageSource_ && coverageSource_->kept_)
+        dropped.push_back(std::move(coverageSource_->kept_));
+    kept_.reset();
+    if (coverageSource_) coverageSource_->kept_.reset();
+    return dropped;
+}
+
 bool RasterSource::KeepGrayLevels() {
     if (!kept_ || isByte_ || !stretch_) return false;
     KeptValues::GrayKeeping keeping;

@@ -188,6 +188,9 @@ class RasterSource {
     // The blocks of the pixels a warped view covers are kept likewise.
     void KeepDecoded(std::shared_ptr<KeptValues> kept, std::shared_ptr<KeptValues> coverage);
     bool KeepsValues() const { return kept_ != nullptr; }
+    // Stops keeping: what was kept (and the kept blocks of its coverage) is handed back, for the
+    // caller to let go where it likes.
+    std::vector<std::shared_ptr<KeptValues>> DropKept();
     // The band's stretch is its last: its blocks of 16-bit values kept in memory become its gray
     // levels and marks from now on, as they are read through (or by KeepRowAsGray), so that
     // each value is brought to gray once and half the memory is given back. False where they

@@ -83,6 +83,22 @@ Spans SpansOf(int source, int overview) {
     return spans;
 }
 
+// The most frequent of the four pixels a, b (upper line) and c, d (lower line) by the rules of
+// ModeLines, without a table: the pixel taken is the first whose count so far reaches the
+// greatest count, the pixels without data not counted.
+inline uint8_t ModeOfFour(const uint8_t* upper, const uint8_t* lower,
+                          std::optional<uint8_t> nodata) {
+    const int a = upper[0], b = upper[1], c = lower[0], d = lower[1];
+    const int skip = nodata ? *nodata : -1;
+    const int na = a != skip;
+    const int nb = (b != skip) * (1 + (a == b));
+    const int nc = (c != skip) * (1 + (a == c) + (b == c));
+    const int nd = (d != skip) * (1 + (a == d) + (b == d) + (c == d));
+    const int most = std::max(std::max(na, nb), std::max(nc, nd));
+    if (most == 0) return nodata ? *nodata : uint8_t{0};
+    return static_cast<uint8_t>(na == most ? a : nb == most ? b : nc == most ? c : d);
+}
+
 // Overview lines first..last - 1 from the source lines held in `source` (from line
 // `sourceFirst` on, `columns` wide): each pixel the class most frequent among the pixels it
 // covers, the nodata value left out; of classes as frequent, the one that got there first,
@@ -102,6 +118,10 @@ void ModeLines(const uint8_t* source, int sourceFirst, int columns, const Spans&
         uint8_t* out = lines + static_cast<size_t>(y - first) * width;
         for (size_t x = 0; x < width; ++x) {
             const int x0 = xs.begin[x], x1 = xs.end[x];
+            if (rows == 2 && x1 - x0 == 2) {
+                out[x] = ModeOfFour(top + x0, top + columns + x0, nodata);
+                continue;
+            }
             int most = 0, value = -1;
             for (int r = 0; r < rows; ++r) {
                 const uint8_t* row = top + static_cast<size_t>(r) * static_cast<size_t>(columns);

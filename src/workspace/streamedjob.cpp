@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include "bands/decodedgroup.h"
 #include "bands/gdalsupport.h"
@@ -274,6 +275,14 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
     const int columns = size_.columns;
     const bool segmented = !segmentedStem.empty();
     const int workers = strips_->Workers(threads_);
+    // The values kept for the passes are let go on a thread of their own while the files are
+    // finished: giving back some hundreds of megabytes of pages takes the system a while.
+    struct Joined {
+        std::thread thread;
+        ~Joined() {
+            if (thread.joinable()) thread.join();
+        }
+    } letGo;
     return SaveFrom(
         stem, segmentedStem, files, workers, [&](ResultWriter& result, SegmentedWriter* segments) {
             const size_t stripCells = static_cast<size_t>(strips_->StripLines()) * columns;
@@ -300,9 +309,16 @@ Status StreamedJob::Save(const std::string& stem, const std::string& segmentedSt
             // finishing the files needs (a band read again is decoded again).
             strips_->Release();
             numbers.clear();
+            std::vector<std::shared_ptr<KeptValues>> kept;
             for (int b = 1; b <= n; ++b)
                 if (RasterSource* raster = readers_[b].MutableRaster())
-                    raster->KeepDecoded(nullptr, nullptr);
+                    for (std::shared_ptr<KeptValues>& values : raster->DropKept())
+                        kept.push_back(std::move(values));
+            try {
+                letGo.thread = std::thread([held = std::move(kept)]() mutable { held.clear(); });
+            } catch (const std::system_error&) {
+                // No thread to be had: they go here (the lambda's capture is dropped with it).
+            }
             return Status::Ok();
         });
 }
