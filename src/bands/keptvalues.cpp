@@ -414,6 +414,26 @@ namespace {
 // from a whole byte on) set where the table marks the value, else the table's marks, a byte
 // a pixel. `markedCount` values are marked: none, one (`marked`), or more (then looked up).
 // Whether any is marked.
+// Gray levels of `columns` values of a line through `grayOf` (indexed from `lowest`), eight at a
+// time: each eight values are read before their eight gray levels are stored, so that `to` may
+// take the place of `from` (byte x is written after value x is read, and holds value x / 2).
+template <typename T>
+void LineThroughTable(const uint8_t* from, int columns, const uint8_t* grayOf, int lowest,
+                      uint8_t* to) {
+    const auto valueAt = [from](int x) {
+        T value;
+        std::memcpy(&value, from + sizeof(T) * static_cast<size_t>(x), sizeof(T));
+        return static_cast<int>(value);
+    };
+    int x = 0;
+    for (; x + 8 <= columns; x += 8) {
+        uint8_t eight[8];
+        for (int k = 0; k < 8; ++k) eight[k] = grayOf[valueAt(x + k) - lowest];
+        std::memcpy(to + x, eight, sizeof eight);
+    }
+    for (; x < columns; ++x) to[x] = grayOf[valueAt(x) - lowest];
+}
+
 template <typename T>
 bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable& table,
                   int markedCount, int marked, bool bits, uint8_t* gray, uint8_t* marks) {
@@ -431,8 +451,7 @@ bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable
         const uint8_t* from = values + sizeof(T) * static_cast<size_t>(y) * columns;
         uint8_t* to = gray + static_cast<size_t>(y) * columns;
         if (markedCount == 0) {
-            for (int x = 0; x < columns; ++x)
-                to[x] = grayOf[static_cast<int>(valueAt(from, x)) - lowest];
+            LineThroughTable<T>(from, columns, grayOf, lowest, to);
             continue;
         }
         // The marks first: the gray levels may take the place of the values they are read
@@ -469,8 +488,7 @@ bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable
                 any |= byte;
             }
         }
-        for (int x = 0; x < columns; ++x)
-            to[x] = grayOf[static_cast<int>(valueAt(from, x)) - lowest];
+        LineThroughTable<T>(from, columns, grayOf, lowest, to);
     }
     return any != 0;
 }

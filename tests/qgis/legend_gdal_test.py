@@ -170,12 +170,19 @@ class LargeScene(unittest.TestCase):
 
 
 class OverviewsAsGdalMakesThem(unittest.TestCase):
-    """Overviews of odd sizes, of noisy classes with many ties and pixels without data: the
-    same pixels as GDAL's own "MODE" overviews of the full-size classes, for any threads."""
+    """Overviews of odd and even sizes, of noisy classes with many ties and pixels without data:
+    the same pixels as GDAL's own "MODE" overviews of the full-size classes, for any threads."""
 
     def test_every_overview_is_gdals_mode_of_the_classes(self):
+        # Odd sizes: pixels that cover one or three columns or lines at the edges.
+        self.check(779, 1037, [(519, 390), (260, 195)])
+
+    def test_every_overview_of_halved_columns_is_gdals_mode_of_the_classes(self):
+        # Even sizes: every overview pixel covers two columns of two lines.
+        self.check(780, 1036, [(518, 390), (259, 195)])
+
+    def check(self, lines, columns, overviews):
         with tempfile.TemporaryDirectory() as folder:
-            lines, columns = 779, 1037  # overviews of 390 x 519, then 195 x 260
             random = numpy.random.default_rng(7)
             bands = [random.integers(1, 3000, size=(lines, columns)).astype(numpy.uint16)
                      for _ in range(2)]
@@ -198,7 +205,7 @@ class OverviewsAsGdalMakesThem(unittest.TestCase):
             self.assertEqual(written["1"], written["2"])
             dataset = gdal.Open(os.path.join(folder, "t2.tif"))  # kept while its band is used
             ours = dataset.GetRasterBand(1)
-            self.assertEqual([(519, 390), (260, 195)],
+            self.assertEqual(overviews,
                              [(ours.GetOverview(k).XSize, ours.GetOverview(k).YSize)
                               for k in range(ours.GetOverviewCount())])
             # GDAL's overviews of the same classes, palette and nodata.
