@@ -16,7 +16,10 @@
 #include "bands/rasterband.h"
 #include "rasterfiles.h"
 #include "testfiles.h"
+#include "crossing/crossing.h"
+#include "segmentation/thresholding.h"
 #include "workspace/passes.h"
+#include "workspace/streamedjob.h"
 #include "workspace/strips.h"
 
 namespace tessera {
@@ -211,6 +214,45 @@ TEST(KeptGrayLevels, GiveTheStripsOfValuesReadAgainForEveryTypeWithNodataAndNaN)
                         }
                     }
             }
+    }
+}
+
+// The job lets go of what it kept once its last pass is over, while its files are finished: a
+// second save of the same job decodes the tiles again and writes the same files.
+TEST(KeptGrayLevels, ASecondSaveDecodesTheBandsAgainAndWritesTheSameFiles) {
+    ScratchDir dir;
+    const TypeCase& type = kTypes[2];  // UInt16
+    const std::vector<std::vector<double>> values = Values(type);
+    testing_support::RasterExtras extras = testing_support::PlacedAt(30);  // with its GeoTIFF
+    extras.nodata = type.nodata;
+    extras.options = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "COMPRESS=DEFLATE"};
+    std::vector<std::string> paths;
+    for (int b = 0; b < 2; ++b) {
+        paths.push_back(dir.File("band" + std::to_string(b + 1) + ".tif"));
+        ASSERT_TRUE(testing_support::WriteGeoTiff(paths.back(), kLines, kColumns, type.type,
+                                                  {values[b]}, extras));
+    }
+    StreamSettings settings;
+    settings.threads = 2;
+    StreamedJob job(settings);
+    job.BeginBandSet(2);
+    BandLoadOptions options;
+    options.checkMemory = false;
+    for (int b = 1; b <= 2; ++b)
+        ASSERT_TRUE(job.LoadBand(b, paths[b - 1], BandFileType::Raster, options));
+    for (int b = 1; b <= 2; ++b) job.SetSegmentation(b, Segmentation, 3, {});
+    const Status segmented = job.FinishSegmentation();
+    ASSERT_TRUE(segmented) << segmented.message;
+    ASSERT_TRUE(job.CountCodes());
+    ASSERT_TRUE(job.FinishCrossing(SelectCodes(job.PixelCount(), CodeSelection{true, 0})));
+    for (const char* stem : {"first", "second"}) {
+        const Status saved = job.Save(dir.File(stem), "", ResultFiles{});
+        ASSERT_TRUE(saved) << stem << saved.message;
+    }
+    for (const char* suffix : {".raw", ".bmp", ".tif"}) {
+        const std::vector<uint8_t> first = testing_support::ReadBytes(dir.File("first") + suffix);
+        EXPECT_FALSE(first.empty()) << suffix;
+        EXPECT_EQ(first, testing_support::ReadBytes(dir.File("second") + suffix)) << suffix;
     }
 }
 
