@@ -408,12 +408,6 @@ void KeptValues::KeepLinesAsGray(const GrayKey& key, int first, int count) const
 
 namespace {
 
-// A block's 16-bit values (lines of `columns`) through the table: gray levels (`gray` may be
-// `values`: gray level x of a line lies over values the line has read already, or those of an
-// earlier line), and the marks: with `bits`, a bit a pixel (lines
-// from a whole byte on) set where the table marks the value, else the table's marks, a byte
-// a pixel. `markedCount` values are marked: none, one (`marked`), or more (then looked up).
-// Whether any is marked.
 // Gray levels of `columns` values of a line through `grayOf` (indexed from `lowest`), eight at a
 // time: each eight values are read before their eight gray levels are stored, so that `to` may
 // take the place of `from` (byte x is written after value x is read, and holds value x / 2).
@@ -434,6 +428,12 @@ void LineThroughTable(const uint8_t* from, int columns, const uint8_t* grayOf, i
     for (; x < columns; ++x) to[x] = grayOf[valueAt(x) - lowest];
 }
 
+// A block's 16-bit values (lines of `columns`) through the table: gray levels (`gray` may be
+// `values`: gray level x of a line lies over values the line has read already, or those of an
+// earlier line), and the marks: with `bits`, a bit a pixel (lines
+// from a whole byte on) set where the table marks the value, else the table's marks, a byte
+// a pixel. `markedCount` values are marked: none, one (`marked`), or more (then looked up).
+// Whether any is marked.
 template <typename T>
 bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable& table,
                   int markedCount, int marked, bool bits, uint8_t* gray, uint8_t* marks) {
