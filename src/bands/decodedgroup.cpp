@@ -139,6 +139,10 @@ std::optional<bool> DecodedGroup::DecodeBlocksInto(const PixelWindow& window) co
     return true;
 }
 
+void DecodedGroup::KeepWhatIsMissing(const PixelWindow& window) const {
+    if (KeepsBlocksTogether()) DecodeBlocksInto(window);
+}
+
 std::optional<bool> DecodedGroup::DecodeBlocksAndKeep(const PixelWindow& window,
                                                       double* values) const {
     const std::optional<bool> decoded = DecodeBlocksInto(window);
@@ -348,6 +352,8 @@ std::optional<Status> DecodedGroup::FoldKeptRange(const PixelWindow& window, dou
                                              masked.empty() ? nullptr : masked.data(),
                                              seen[g].data()))
                 return std::nullopt;
+            // Blocks beyond what the band may keep as values: decoded again later.
+            source.kept_->LetGoPassing(piece.first, piece.count, piece.x0, piece.width);
         }
         left = right;
     }

@@ -69,6 +69,11 @@ class DecodedGroup {
     Status FoldRange(const PixelWindow& window, double* low, double* high,
                      std::vector<double>& values) const;
 
+    // The blocks of the window not kept yet (never decoded, or let go) decoded into what is
+    // kept, where the members keep their blocks as decoded; a block GDAL fails on is left
+    // for the read that names the failure.
+    void KeepWhatIsMissing(const PixelWindow& window) const;
+
   private:
     // FoldRange from the values kept, where every member keeps its blocks as decoded in a
     // type of at most 16 bits; none where they do not, or a block cannot be decoded.

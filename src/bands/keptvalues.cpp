@@ -91,15 +91,32 @@ KeptBlockPool::~KeptBlockPool() {
     for (const auto& [mapping, length] : mappings_) ::munmap(mapping, length);
 }
 
-uint8_t* KeptBlockPool::Take(size_t bytes) {
-    const std::lock_guard<std::mutex> hold(lock_);
-    for (auto& [size, blocks] : free_)
+void KeptBlockPool::Add(BySize& lists, uint8_t* block, size_t bytes) {
+    for (auto& [size, blocks] : lists)
+        if (size == bytes) {
+            blocks.push_back(block);
+            return;
+        }
+    lists.push_back({bytes, {block}});
+}
+
+uint8_t* KeptBlockPool::Remove(BySize& lists, size_t bytes) {
+    for (auto& [size, blocks] : lists)
         if (size == bytes && !blocks.empty()) {
             uint8_t* block = blocks.back();
             blocks.pop_back();
             return block;
         }
     return nullptr;
+}
+
+uint8_t* KeptBlockPool::Take(size_t bytes) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (uint8_t* block = Remove(made_, bytes)) {
+        madeBytes_ -= static_cast<int64_t>(bytes);
+        return block;
+    }
+    return Remove(released_, bytes);
 }
 
 namespace {
@@ -129,21 +146,40 @@ void PopulatePages(uint8_t* start, size_t bytes) {
 
 void KeptBlockPool::Give(uint8_t* block, size_t bytes) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (releasing_.load()) ReleasePages(block, bytes);
-    for (auto& [size, blocks] : free_)
-        if (size == bytes) {
-            blocks.push_back(block);
-            return;
-        }
-    free_.push_back({bytes, {block}});
+    if (releasing_.load() || madeBytes_ + static_cast<int64_t>(bytes) > reserve_) {
+        ReleasePages(block, bytes);
+        Add(released_, block, bytes);
+        return;
+    }
+    Add(made_, block, bytes);
+    madeBytes_ += static_cast<int64_t>(bytes);
 }
 
 void KeptBlockPool::Trim(bool later) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (!releasing_)
-        for (const auto& [size, blocks] : free_)
-            for (uint8_t* block : blocks) ReleasePages(block, size);
+    ReleaseBeyond(0);
     releasing_ = later;
+}
+
+void KeptBlockPool::Reserve(int64_t bytes) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    reserve_ = bytes;
+    ReleaseBeyond(reserve_);
+}
+
+void KeptBlockPool::ReleaseBeyond(int64_t bytes) {
+    for (auto& [size, blocks] : made_)
+        while (madeBytes_ > bytes && !blocks.empty()) {
+            ReleasePages(blocks.back(), size);
+            Add(released_, blocks.back(), size);
+            blocks.pop_back();
+            madeBytes_ -= static_cast<int64_t>(size);
+        }
+}
+
+int64_t KeptBlockPool::Wanted() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return releasing_.load() ? 0 : std::max<int64_t>(0, reserve_ - madeBytes_);
 }
 
 bool KeptBlockPool::Releasing() const {
@@ -210,6 +246,9 @@ Result<std::unique_ptr<KeptValues>> KeptValues::Make(ImageSize size, int blockLi
     kept->state_.reset(new std::atomic<uint8_t>[blocks]);
     for (size_t i = 0; i < blocks; ++i) kept->state_[i].store(kFree, std::memory_order_relaxed);
     kept->hasMarks_.reset(new uint8_t[blocks]());
+    kept->marksOf_.reset(new std::unique_ptr<uint8_t[]>[blocks]);
+    kept->passing_.reset(new std::atomic<uint8_t>[blocks]);
+    for (size_t i = 0; i < blocks; ++i) kept->passing_[i].store(0, std::memory_order_relaxed);
     kept->where_.reset(new uint8_t*[blocks]());
     kept->grayAt_.reset(new uint8_t*[blocks]());
     if (spillFolder.empty()) {
@@ -370,10 +409,8 @@ bool KeptValues::KeepGrayLevels(GrayKeeping keeping) {
             ++markedCount;
         }
     }
-    // A block's gray levels, then its marks.
-    const size_t cells = static_cast<size_t>(blockLines_) * blockColumns_;
-    const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
-    const size_t grayBytes = cells + (oneKind ? rowBits * blockLines_ : cells);
+    // A block's gray levels (its marks apart).
+    const size_t grayBytes = static_cast<size_t>(blockLines_) * blockColumns_;
     if (gray_ == nullptr || grayBytes != grayBytes_) {
         const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
         const size_t length = (grayBytes * blocks + page - 1) / page * page;
@@ -386,6 +423,8 @@ bool KeptValues::KeepGrayLevels(GrayKeeping keeping) {
         grayBytes_ = grayBytes;
     }
     keeping_ = std::make_shared<const GrayKeeping>(std::move(keeping));
+    valueLimit_.store(-1, std::memory_order_release);  // values become gray levels from now on
+    if (pool_ && reserveNext_ >= 0) pool_->Reserve(reserveNext_);
     markBits_ = oneKind;
     mark_ = mark;
     markedValue_ = marked;
@@ -398,12 +437,44 @@ void KeptValues::KeepRowAsGray(int row) {
     for (int bx = 0; bx < across_; ++bx) ToGrayLevels(BlockIndex(row, bx));
 }
 
+bool KeptValues::KeepBlockAsGray(int row, int column) {
+    if (!keeping_ || row < 0 || row >= down_ || column < 0 || column >= across_) return false;
+    return ToGrayLevels(BlockIndex(row, column));
+}
+
 void KeptValues::KeepLinesAsGray(const GrayKey& key, int first, int count) const {
     if (!keeping_ || keeping_->key != key) return;
     for (int by = (first + blockLines_ - 1) / blockLines_; by < down_; ++by) {
         if (std::min(size_.lines, (by + 1) * blockLines_) > first + count) break;
         for (int bx = 0; bx < across_; ++bx) ToGrayLevels(BlockIndex(by, bx));
     }
+}
+
+void KeptValues::LetGoPassing(int first, int count, int x0, int width) {
+    if (!memory_) return;
+    for (int by = (first + blockLines_ - 1) / blockLines_; by < down_; ++by) {
+        const int top = by * blockLines_, bottom = std::min(size_.lines, top + blockLines_);
+        if (bottom > first + count) break;
+        for (int bx = (x0 + blockColumns_ - 1) / blockColumns_; bx < across_; ++bx) {
+            const int left = bx * blockColumns_;
+            if (std::min(size_.columns, left + blockColumns_) > x0 + width) break;
+            const size_t block = BlockIndex(by, bx);
+            if (passing_[block].load(std::memory_order_acquire) == 0) continue;
+            uint8_t expected = kKept;
+            if (!state_[block].compare_exchange_strong(expected, kKeeping,
+                                                       std::memory_order_acq_rel))
+                continue;
+            passing_[block].store(0, std::memory_order_release);
+            GiveBackValues(block);
+            state_[block].store(kFree, std::memory_order_release);
+        }
+    }
+}
+
+bool KeptValues::HoldsBlock(int row, int column) const {
+    const uint8_t state = state_[BlockIndex(row, column)].load(std::memory_order_acquire);
+    return !broken_.load(std::memory_order_acquire) &&
+           (state == kKept || state == kBecomingGray || state == kGray);
 }
 
 namespace {
@@ -428,15 +499,16 @@ void LineThroughTable(const uint8_t* from, int columns, const uint8_t* grayOf, i
     for (; x < columns; ++x) to[x] = grayOf[valueAt(x) - lowest];
 }
 
-// A block's 16-bit values (lines of `columns`) through the table: gray levels (`gray` may be
-// `values`: gray level x of a line lies over values the line has read already, or those of an
-// earlier line), and the marks: with `bits`, a bit a pixel (lines
-// from a whole byte on) set where the table marks the value, else the table's marks, a byte
-// a pixel. `markedCount` values are marked: none, one (`marked`), or more (then looked up).
-// Whether any is marked.
+// A block's 16-bit values (`lines` of `columns`, each `stride` values from the last) through
+// the table: gray levels, `columns` a line (`gray` may be `values`: gray level x of a line lies
+// over values the line has read already, or those of an earlier line), and the marks: with
+// `bits`, a bit a pixel (lines from a whole byte on) set where the table marks the value, else
+// the table's marks, a byte a pixel. `markedCount` values are marked: none, one (`marked`), or
+// more (then looked up). Whether any is marked.
 template <typename T>
-bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable& table,
-                  int markedCount, int marked, bool bits, uint8_t* gray, uint8_t* marks) {
+bool BlockThrough(const uint8_t* values, int lines, int columns, int stride,
+                  const GrayTable& table, int markedCount, int marked, bool bits, uint8_t* gray,
+                  uint8_t* marks) {
     const size_t rowBits = (static_cast<size_t>(columns) + 7) / 8;
     const uint8_t* grayOf = table.gray.data();
     const uint8_t* markOf = table.marks.data();
@@ -448,7 +520,7 @@ bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable
     };
     uint8_t any = 0;
     for (int y = 0; y < lines; ++y) {
-        const uint8_t* from = values + sizeof(T) * static_cast<size_t>(y) * columns;
+        const uint8_t* from = values + sizeof(T) * static_cast<size_t>(y) * stride;
         uint8_t* to = gray + static_cast<size_t>(y) * columns;
         if (markedCount == 0) {
             LineThroughTable<T>(from, columns, grayOf, lowest, to);
@@ -495,6 +567,91 @@ bool BlockThrough(const uint8_t* values, int lines, int columns, const GrayTable
 
 }  // namespace
 
+namespace {
+
+// How a block kept as gray levels keeps the marks of its pixels without data.
+constexpr uint8_t kNoMarks = 0, kMarkMap = 1, kMarkRuns = 2;
+
+// Marks a bit a pixel (lines of `columns`, each from a whole byte on) as runs of marked pixels:
+// for every line y, entries offset(y)..offset(y + 1) - 1 of 16-bit numbers, a run's first
+// pixel then the one after its last; offsets are 32-bit, lines + 1 of them, before the runs.
+// False (runs then undefined) where runs would take as much as the bits, or columns do not
+// fit 16 bits.
+bool MarkRuns(const uint8_t* bits, int lines, int columns, std::vector<uint8_t>& runs) {
+    const size_t rowBits = (static_cast<size_t>(columns) + 7) / 8;
+    const size_t limit = rowBits * static_cast<size_t>(lines);
+    if (columns > 0xFFFF) return false;
+    runs.resize(4 * (static_cast<size_t>(lines) + 1));
+    uint32_t entries = 0;
+    const auto put = [&](size_t at, const void* value, size_t bytes) {
+        std::memcpy(runs.data() + at, value, bytes);
+    };
+    put(0, &entries, 4);
+    for (int y = 0; y < lines; ++y) {
+        const uint8_t* row = bits + rowBits * static_cast<size_t>(y);
+        int x = 0;
+        while (x < columns) {
+            // The next marked pixel, a byte at a time over bytes without one.
+            if ((x & 7) == 0 && row[x >> 3] == 0) {
+                x += 8;
+                continue;
+            }
+            if (((row[x >> 3] >> (x & 7)) & 1) == 0) {
+                ++x;
+                continue;
+            }
+            int end = x + 1;
+            while (end < columns) {
+                if ((end & 7) == 0 && row[end >> 3] == 0xFF && end + 8 <= columns) {
+                    end += 8;
+                } else if ((row[end >> 3] >> (end & 7)) & 1) {
+                    ++end;
+                } else {
+                    break;
+                }
+            }
+            // Runs that would take as much as the bits: the bits are kept.
+            if (runs.size() + 4 >= limit) return false;
+            const uint16_t pair[2] = {static_cast<uint16_t>(x), static_cast<uint16_t>(end)};
+            runs.insert(runs.end(), reinterpret_cast<const uint8_t*>(pair),
+                        reinterpret_cast<const uint8_t*>(pair) + sizeof pair);
+            entries += 2;
+            x = end;
+        }
+        put(4 * (static_cast<size_t>(y) + 1), &entries, 4);
+    }
+    return true;
+}
+
+// The runs MarkRuns makes, read where they lie (on any byte).
+class MarkRunsView {
+  public:
+    MarkRunsView(const uint8_t* runs, int lines)
+        : offsets_(runs), entries_(runs + 4 * (static_cast<size_t>(lines) + 1)) {}
+    // Calls each(first, end) for every run of line y.
+    template <class Each>
+    void ForEach(int y, const Each& each) const {
+        const uint32_t from = Word32(y), to = Word32(y + 1);
+        for (uint32_t i = from; i + 1 < to; i += 2) each(Word16(i), Word16(i + 1));
+    }
+
+  private:
+    uint32_t Word32(int y) const {
+        uint32_t value;
+        std::memcpy(&value, offsets_ + 4 * static_cast<size_t>(y), 4);
+        return value;
+    }
+    int Word16(uint32_t i) const {
+        uint16_t value;
+        std::memcpy(&value, entries_ + 2 * static_cast<size_t>(i), 2);
+        return value;
+    }
+    const uint8_t* offsets_;
+    const uint8_t* entries_;
+};
+
+}  // namespace
+
 bool KeptValues::ToGrayLevels(size_t block) const {
     std::atomic<uint8_t>& state = state_[block];
     for (;;) {
@@ -507,71 +664,82 @@ bool KeptValues::ToGrayLevels(size_t block) const {
         if (now != kKept) return false;
         if (state.compare_exchange_weak(now, kBecomingGray, std::memory_order_acq_rel)) break;
     }
-    const size_t cells = static_cast<size_t>(blockLines_) * blockColumns_;
-    const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
-    const size_t markBytes = markBits_ ? rowBits * blockLines_ : cells;
+    // The block's pixels within the band only: an edge block keeps no gray levels for the
+    // padding the file's blocks have beyond the band.
+    const int top = static_cast<int>(block / across_) * blockLines_;
+    const int left = static_cast<int>(block % across_) * blockColumns_;
+    const int lines = std::min(blockLines_, size_.lines - top);
+    const int columns = std::min(blockColumns_, size_.columns - left);
+    const size_t cells = static_cast<size_t>(lines) * columns;
+    const size_t rowBits = (static_cast<size_t>(columns) + 7) / 8;
+    const size_t markBytes = markBits_ ? rowBits * lines : cells;
     std::unique_ptr<Scratch> scratch = TakeScratch();
     std::vector<uint8_t>& marks = scratch->marks;
     marks.resize(markBytes);
     const uint8_t* values = where_[block];
     // In place of the values, where no band decodes into their memory any more; else apart,
-    // and the values' memory to the pool for the blocks decoded next.
-    const bool inPlace = !pool_ || pool_->Releasing();
+    // and the values' memory to the pool for the blocks decoded next: by the blocks that become
+    // gray levels last, where the pool wants fewer than the band has.
+    const bool inPlace =
+        !pool_ || pool_->Releasing() ||
+        keptAsValues_.load(std::memory_order_acquire) * slotBytes_ > pool_->Wanted();
     uint8_t* place = inPlace ? where_[block] : gray_ + grayBytes_ * block;
     if (!inPlace) PopulatePages(place, cells);
     const GrayKeeping& keeping = *keeping_;
     bool marked = false;
     if (kind_ == Kind::U16 || kind_ == Kind::I16) {
         marked = kind_ == Kind::U16
-                     ? BlockThrough<uint16_t>(values, blockLines_, blockColumns_, *keeping.table,
-                                              markedCount_, markedValue_, markBits_, place,
-                                              marks.data())
-                     : BlockThrough<int16_t>(values, blockLines_, blockColumns_, *keeping.table,
-                                             markedCount_, markedValue_, markBits_, place,
-                                             marks.data());
+                     ? BlockThrough<uint16_t>(values, lines, columns, blockColumns_,
+                                              *keeping.table, markedCount_, markedValue_,
+                                              markBits_, place, marks.data())
+                     : BlockThrough<int16_t>(values, lines, columns, blockColumns_,
+                                             *keeping.table, markedCount_, markedValue_,
+                                             markBits_, place, marks.data());
     } else {
         // Wider values, a line at a time as doubles.
         const int bytes = BytesOf(kind_);
         std::vector<double>& line = scratch->line;
-        line.resize(static_cast<size_t>(blockColumns_));
+        line.resize(static_cast<size_t>(columns));
         uint8_t any = 0;
-        for (int y = 0; y < blockLines_; ++y) {
+        for (int y = 0; y < lines; ++y) {
             Convert(kind_, values + static_cast<size_t>(y) * blockColumns_ * bytes,
-                    static_cast<size_t>(blockColumns_), line.data());
-            uint8_t* row = marks.data() + static_cast<size_t>(y) * blockColumns_;
+                    static_cast<size_t>(columns), line.data());
+            uint8_t* row = marks.data() + static_cast<size_t>(y) * columns;
             // (In place: the line's values are taken first, as above.)
-            keeping.convert(line.data(), static_cast<size_t>(blockColumns_),
-                            place + static_cast<size_t>(y) * blockColumns_, row);
-            for (int x = 0; x < blockColumns_; ++x) any |= row[x];
+            keeping.convert(line.data(), static_cast<size_t>(columns),
+                            place + static_cast<size_t>(y) * columns, row);
+            for (int x = 0; x < columns; ++x) any |= row[x];
         }
         marked = any != 0;
     }
-    // The block's part of the band's statistics: its pixels within the band.
-    const int top = static_cast<int>(block / across_) * blockLines_;
-    const int left = static_cast<int>(block % across_) * blockColumns_;
-    const int lines = std::min(blockLines_, size_.lines - top);
-    const int columns = std::min(blockColumns_, size_.columns - left);
+    // The block's part of the band's statistics.
     const uint8_t* gray = place;
     Histogram counts{};
     int64_t without = 0, nonFinite = 0;
-    if (columns == blockColumns_)
-        AddToHistogram(gray, static_cast<size_t>(lines) * columns, counts);
-    else
+    AddToHistogram(gray, cells, counts);
+    // Marks a bit a pixel kept as runs of marked pixels where those take less.
+    std::vector<uint8_t>& runs = scratch->runs;
+    const bool asRuns = marked && markBits_ && MarkRuns(marks.data(), lines, columns, runs);
+    const auto unmark = [&](int y, int from, int to, uint8_t mark) {
+        const uint8_t* line = gray + static_cast<size_t>(y) * columns;
+        for (int x = from; x < to; ++x) --counts[line[x]];
+        without += to - from;
+        if (mark == kNonFiniteMark) nonFinite += to - from;
+    };
+    if (asRuns) {
+        const MarkRunsView view(runs.data(), lines);
         for (int y = 0; y < lines; ++y)
-            AddToHistogram(gray + static_cast<size_t>(y) * blockColumns_,
-                           static_cast<size_t>(columns), counts);
-    for (int y = 0; marked && y < lines; ++y) {
-        const uint8_t* line = gray + static_cast<size_t>(y) * blockColumns_;
-        for (int x = 0; x < columns; ++x) {
-            const uint8_t mark =
-                markBits_ ? static_cast<uint8_t>(((marks[rowBits * y + (x >> 3)] >> (x & 7)) & 1) *
-                                                 mark_)
-                          : marks[static_cast<size_t>(y) * blockColumns_ + x];
-            if (mark == 0) continue;
-            --counts[line[x]];
-            ++without;
-            nonFinite += mark == kNonFiniteMark;
-        }
+            view.ForEach(y, [&](int from, int to) { unmark(y, from, to, mark_); });
+    } else {
+        for (int y = 0; marked && y < lines; ++y)
+            for (int x = 0; x < columns; ++x) {
+                const uint8_t mark =
+                    markBits_
+                        ? static_cast<uint8_t>(((marks[rowBits * y + (x >> 3)] >> (x & 7)) & 1) *
+                                               mark_)
+                        : marks[static_cast<size_t>(y) * columns + x];
+                if (mark != 0) unmark(y, x, x + 1, mark);
+            }
     }
     {
         const std::lock_guard<std::mutex> lock(counting_);
@@ -580,10 +748,15 @@ bool KeptValues::ToGrayLevels(size_t block) const {
         nonFinite_ += nonFinite;
         ++blocksCounted_;
     }
-    if (marked) std::memcpy(place + cells, marks.data(), markBytes);
-    hasMarks_[block] = marked ? 1 : 0;
+    const std::vector<uint8_t>& kept = asRuns ? runs : marks;
+    if (marked) {
+        // Apart from the gray levels, in as many bytes as they take.
+        marksOf_[block].reset(new uint8_t[kept.size()]);
+        std::memcpy(marksOf_[block].get(), kept.data(), kept.size());
+    }
+    hasMarks_[block] = !marked ? kNoMarks : asRuns ? kMarkRuns : kMarkMap;
     if (inPlace) {
-        const size_t used = cells + (marked ? markBytes : 0);
+        const size_t used = cells;
         const size_t slot = static_cast<size_t>(slotBytes_);
         ReleasePages(place + used, slot - std::min(used, slot));
     } else {
@@ -591,6 +764,8 @@ bool KeptValues::ToGrayLevels(size_t block) const {
     }
     grayAt_[block] = place;
     where_[block] = nullptr;
+    if (!passing_[block].exchange(0, std::memory_order_acq_rel))
+        keptAsValues_.fetch_sub(1, std::memory_order_acq_rel);
     GiveScratch(std::move(scratch));
     state.store(kGray, std::memory_order_release);
     return true;
@@ -623,31 +798,43 @@ bool KeptValues::GrayStatistics(const GrayKey& key, Histogram& histogram, int64_
 bool KeptValues::ReadGray(const GrayKey& key, int first, int count, int x0, int width,
                           uint8_t* gray, size_t grayStride, uint8_t* marks) const {
     if (!keeping_ || keeping_->key != key || !Holds(first, count, x0, width)) return false;
-    const size_t rowBits = (static_cast<size_t>(blockColumns_) + 7) / 8;
-    const size_t cells = static_cast<size_t>(blockLines_) * blockColumns_;
     for (int by = first / blockLines_; by * blockLines_ < first + count; ++by) {
         const int top = by * blockLines_;
         const int y0 = std::max(first, top), y1 = std::min(first + count, top + blockLines_);
+        const int lines = std::min(blockLines_, size_.lines - top);
         for (int bx = x0 / blockColumns_; bx * blockColumns_ < x0 + width; ++bx) {
             const size_t block = BlockIndex(by, bx);
             if (!ToGrayLevels(block)) return false;
             const int left = bx * blockColumns_;
-            const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + blockColumns_);
+            // Lines of the block's pixels within the band.
+            const int columns = std::min(blockColumns_, size_.columns - left);
+            const size_t rowBits = (static_cast<size_t>(columns) + 7) / 8;
+            const int c0 = std::max(x0, left), c1 = std::min(x0 + width, left + columns);
             const size_t n = static_cast<size_t>(c1 - c0);
+            const size_t start = static_cast<size_t>(c0 - left);
             const uint8_t* place = grayAt_[block];
-            const uint8_t* marked = hasMarks_[block] ? place + cells : nullptr;
+            const uint8_t* marked = marksOf_[block].get();
+            const uint8_t how = hasMarks_[block];
             for (int y = y0; y < y1; ++y) {
                 const size_t line = static_cast<size_t>(y - first);
                 const size_t row = static_cast<size_t>(y - top);
-                const size_t start = static_cast<size_t>(c0 - left);
-                std::memcpy(gray + line * grayStride + (c0 - x0),
-                            place + row * blockColumns_ + start, n);
+                std::memcpy(gray + line * grayStride + (c0 - x0), place + row * columns + start,
+                            n);
                 if (marks == nullptr) continue;
                 uint8_t* mark = marks + line * width + (c0 - x0);
-                if (marked == nullptr) {
+                if (how == kNoMarks) {
                     std::memset(mark, 0, n);
+                } else if (how == kMarkRuns) {
+                    std::memset(mark, 0, n);
+                    MarkRunsView(marked, lines).ForEach(static_cast<int>(row), [&](int a, int b) {
+                        const int from = std::max(a, static_cast<int>(start));
+                        const int to = std::min(b, static_cast<int>(start + n));
+                        if (to > from)
+                            std::memset(mark + (from - static_cast<int>(start)), mark_,
+                                        static_cast<size_t>(to - from));
+                    });
                 } else if (!markBits_) {
-                    std::memcpy(mark, marked + row * blockColumns_ + start, n);
+                    std::memcpy(mark, marked + row * columns + start, n);
                 } else {
                     const uint8_t* bits = marked + row * rowBits;
                     for (size_t i = 0; i < n; ++i) {
@@ -747,6 +934,16 @@ uint8_t* KeptValues::Place(size_t block) {
     return place;
 }
 
+void KeptValues::GiveBackValues(size_t block) {
+    uint8_t* place = where_[block];
+    where_[block] = nullptr;
+    // A block's own place is its own again when it is decoded again: not the pool's.
+    if (pool_ && place != memory_ + static_cast<int64_t>(block) * slotBytes_)
+        pool_->Give(place, static_cast<size_t>(slotBytes_));
+    else
+        ReleasePages(place, static_cast<size_t>(slotBytes_));
+}
+
 void KeptValues::TrimPool(bool later) {
     if (pool_) pool_->Trim(later);
 }
@@ -756,7 +953,15 @@ uint8_t* KeptValues::Claim(size_t block) {
     uint8_t expected = kFree;
     if (!state_[block].compare_exchange_strong(expected, kKeeping, std::memory_order_acq_rel))
         return nullptr;
-    if (memory_) return Place(block);
+    if (memory_) {
+        const int64_t limit = valueLimit_.load(std::memory_order_acquire);
+        const bool passing =
+            limit >= 0 && keptAsValues_.fetch_add(1, std::memory_order_acq_rel) >= limit;
+        if (passing) keptAsValues_.fetch_sub(1, std::memory_order_acq_rel);
+        else if (limit < 0) keptAsValues_.fetch_add(1, std::memory_order_acq_rel);
+        passing_[block].store(passing ? 1 : 0, std::memory_order_release);
+        return Place(block);
+    }
     // Written whole by the decoder: not cleared first.
     std::vector<uint8_t>& buffer = SpillBuffer();
     buffer.resize(static_cast<size_t>(blockBytes_));
@@ -766,8 +971,9 @@ uint8_t* KeptValues::Claim(size_t block) {
 bool KeptValues::Settle(size_t block, bool decoded) {
     std::atomic<uint8_t>& state = state_[block];
     if (!decoded) {
-        if (memory_ && pool_) pool_->Give(where_[block], static_cast<size_t>(slotBytes_));
-        where_[block] = nullptr;
+        if (memory_ && !passing_[block].exchange(0, std::memory_order_acq_rel))
+            keptAsValues_.fetch_sub(1, std::memory_order_acq_rel);
+        if (memory_) GiveBackValues(block);
         state.store(kFree, std::memory_order_release);
         return true;
     }

@@ -33,7 +33,8 @@ class KeptBlockPool {
     ~KeptBlockPool();
     KeptBlockPool(const KeptBlockPool&) = delete;
     KeptBlockPool& operator=(const KeptBlockPool&) = delete;
-    // A block of `bytes` given back, or null when there is none.
+    // A block of `bytes` given back, or null when there is none: one whose pages are still
+    // made where there is one.
     uint8_t* Take(size_t bytes);
     void Give(uint8_t* block, size_t bytes);
     // The pages of the blocks given back and not taken, back to the system; with `later`, those
@@ -42,13 +43,26 @@ class KeptBlockPool {
     // Blocks given back go back to the system at once (Trim(true)): blocks that become gray
     // levels keep them in their own place.
     bool Releasing() const;
+    // At most `bytes` of blocks given back keep their pages for the blocks decoded next (all
+    // of them until this is called); the pages of the others go back to the system.
+    void Reserve(int64_t bytes);
+    // The bytes of blocks the pool still keeps with their pages when given.
+    int64_t Wanted() const;
     // A mapping the blocks live in, unmapped when the pool goes (after every band that takes
     // blocks from it).
     void Hold(uint8_t* mapping, size_t length);
 
   private:
-    std::mutex lock_;
-    std::vector<std::pair<size_t, std::vector<uint8_t*>>> free_;  // by size
+    using BySize = std::vector<std::pair<size_t, std::vector<uint8_t*>>>;
+    static void Add(BySize& lists, uint8_t* block, size_t bytes);
+    static uint8_t* Remove(BySize& lists, size_t bytes);
+    // The pages of blocks given back beyond `bytes` of them back to the system (lock_ held).
+    void ReleaseBeyond(int64_t bytes);
+    mutable std::mutex lock_;
+    BySize made_;      // blocks given back with their pages
+    BySize released_;  // blocks given back whose pages went back to the system
+    int64_t madeBytes_ = 0;
+    int64_t reserve_ = INT64_MAX;
     std::vector<std::pair<uint8_t*, size_t>> mappings_;
     std::atomic<bool> releasing_{false};
 };
@@ -75,6 +89,8 @@ class KeptValues {
     // The bytes the band takes, kept whole.
     static int64_t BytesFor(ImageSize size, int blockLines, int blockColumns, Kind kind);
     bool Spilled() const { return file_ >= 0; }
+    // The memory a block of values takes.
+    int64_t SlotBytes() const { return slotBytes_; }
     int BlockLines() const { return blockLines_; }
     int BlockColumns() const { return blockColumns_; }
 
@@ -125,6 +141,9 @@ class KeptValues {
     void TrimPool(bool later = false);
     // The blocks of block row `row` kept as values, made gray levels now.
     void KeepRowAsGray(int row);
+    // The same for block (row, column) alone; false when it is not kept.
+    bool KeepBlockAsGray(int row, int column);
+    int BlockColumnsAcross() const { return across_; }
     // With `key` that of KeepGrayLevels: the blocks kept as values that lie wholly in lines
     // first..first + count - 1, made gray levels now (a read that decoded them is over).
     void KeepLinesAsGray(const GrayKey& key, int first, int count) const;
@@ -139,6 +158,22 @@ class KeptValues {
     // counted as the blocks became gray levels. False before, or for another key.
     bool GrayStatistics(const GrayKey& key, Histogram& histogram, int64_t& withoutData,
                         int64_t& nonFinite) const;
+
+    // ----- values kept within what the gray levels will take -----
+    // Until KeepGrayLevels, at most `blocks` blocks are kept in memory as values (no limit
+    // when negative): a block decoded beyond them is kept only passing, until LetGoPassing,
+    // and decoded again once the stretch is known. So a band whose range is being read takes
+    // no more memory than the gray levels of the bands still to come.
+    // Once the band's stretch is known (KeepGrayLevels), the pool keeps the pages of
+    // `nextBytes` of the blocks it is given for the band read next, and no more.
+    void LimitValues(int64_t blocks, int64_t nextBytes) {
+        valueLimit_.store(blocks, std::memory_order_release);
+        reserveNext_ = nextBytes;
+    }
+    // The blocks kept passing that lie wholly in the window, let go (their memory to the pool).
+    void LetGoPassing(int first, int count, int x0, int width);
+    // Block (row, column) is kept, as values or gray levels.
+    bool HoldsBlock(int row, int column) const;
 
     // Keeps the blocks that lie wholly in the window (`values`, count lines of width, or at the
     // band's edge as far as it goes) and are not kept yet. False when the file cannot take them:
@@ -172,6 +207,7 @@ class KeptValues {
     // thread-local storage: this code is also loaded as a module).
     struct Scratch {
         std::vector<uint8_t> marks;
+        std::vector<uint8_t> runs;
         std::vector<double> line;
     };
     std::unique_ptr<Scratch> TakeScratch() const;
@@ -180,6 +216,9 @@ class KeptValues {
     mutable std::vector<std::unique_ptr<Scratch>> scratch_;
     // Where block `block`'s values go: a place from the pool, else its own.
     uint8_t* Place(size_t block);
+    // Block `block` kept no more as values (to be decoded again): the memory of its values to
+    // the pool, or back to the system where it is the block's own place.
+    void GiveBackValues(size_t block);
     size_t BlockIndex(int by, int bx) const { return static_cast<size_t>(by) * across_ + bx; }
     int64_t BlockOffset(size_t block) const { return static_cast<int64_t>(block) * blockBytes_; }
 
@@ -197,18 +236,24 @@ class KeptValues {
     std::shared_ptr<KeptBlockPool> pool_;
     std::unique_ptr<uint8_t*[]> where_;
     std::unique_ptr<uint8_t*[]> grayAt_;  // where each block's gray levels are
-    // The blocks' gray levels and marks, grayBytes_ a block, mapped by KeepGrayLevels.
+    // The blocks' gray levels, grayBytes_ a block, mapped by KeepGrayLevels.
     uint8_t* gray_ = nullptr;
     size_t grayMapped_ = 0;
     size_t grayBytes_ = 0;
     int file_ = -1;
     mutable std::atomic<bool> broken_{false};  // a block could not be kept: nothing is read from here
     // Per block: 0 not kept, 1 being kept by one thread, 2 kept, 3 becoming gray levels, 4 kept
-    // as gray levels (at grayAt_, in gray_ or in the values' place: the block's gray levels, a
-    // line after another, then, where hasMarks_, the marks: with markBits_ a bit a pixel, each
-    // line from a whole byte on, else a byte a pixel).
+    // as gray levels (at grayAt_, in gray_ or in the values' place: the gray levels of the
+    // block's pixels within the band, a line after another; where hasMarks_, its marks at
+    // marksOf_: with markBits_ a bit a pixel, each line from a whole byte on, or runs of
+    // marked pixels, else a byte a pixel).
     std::unique_ptr<std::atomic<uint8_t>[]> state_;
     std::unique_ptr<uint8_t[]> hasMarks_;
+    std::unique_ptr<std::unique_ptr<uint8_t[]>[]> marksOf_;
+    std::unique_ptr<std::atomic<uint8_t>[]> passing_;  // kept passing (LimitValues)
+    std::atomic<int64_t> valueLimit_{-1};
+    int64_t reserveNext_ = -1;
+    mutable std::atomic<int64_t> keptAsValues_{0};  // blocks in memory as values, not passing
     std::shared_ptr<const GrayKeeping> keeping_;
     bool markBits_ = true;
     uint8_t mark_ = 0;  // the one mark a bit stands for

@@ -401,8 +401,21 @@ bool RasterSource::KeepGrayLevels() {
     return kept_->KeepGrayLevels(std::move(keeping));
 }
 
-void RasterSource::KeepRowAsGray(int row) const {
-    if (kept_) kept_->KeepRowAsGray(row);
+void RasterSource::KeepRowAsGray(int row, int worker) const {
+    if (!kept_) return;
+    // Block by block, a block not kept decoded just before it becomes gray levels: no more
+    // than a block of values a thread at a time.
+    const int first = row * blockLines_;
+    const int lines = std::min(blockLines_, size_.lines - first);
+    for (int column = 0; column < kept_->BlockColumnsAcross(); ++column) {
+        if (!kept_->HoldsBlock(row, column)) {
+            const int left = column * blockColumns_;
+            DecodedGroup({this}, worker)
+                .KeepWhatIsMissing(
+                    {first, lines, left, std::min(blockColumns_, size_.columns - left)});
+        }
+        kept_->KeepBlockAsGray(row, column);
+    }
 }
 
 void RasterSource::TrimKept(bool later) {
@@ -457,6 +470,40 @@ void RasterSource::KeepDecodedValues(const std::vector<RasterSource*>& sources, 
         std::shared_ptr<KeptValues> coverage =
             source->coverageSource_ ? make(*source->coverageSource_) : nullptr;
         source->KeepDecoded(std::move(values), std::move(coverage));
+    }
+}
+
+void RasterSource::KeepValuesWithinGrayLevels(const std::vector<RasterSource*>& sources) {
+    // What each keeps once the ranges are known: a byte a pixel for values that become gray
+    // levels, the values themselves for 8-bit ones.
+    const auto keptInMemory = [](const RasterSource* source) {
+        return source != nullptr && source->kept_ && !source->kept_->Spilled();
+    };
+    const auto finally = [](const RasterSource& source) {
+        return KeptValues::BytesOf(source.kept_->KindKept()) == 1
+                   ? source.KeptBytes()
+                   : int64_t{source.size_.lines} * source.size_.columns;
+    };
+    int64_t total = 0;
+    for (const RasterSource* source : sources) {
+        if (!keptInMemory(source)) continue;
+        if (source->percentiles_ && !source->stretch_) return;
+        total += finally(*source);
+    }
+    // The bands limited, in the order they are read, and how many blocks each keeps.
+    std::vector<std::pair<KeptValues*, int64_t>> limited;
+    int64_t before = 0;
+    for (RasterSource* source : sources) {
+        if (!keptInMemory(source) || !source->NeedsStretch()) continue;
+        if (!source->sharesBlocks_ && source->KeepsBlocksAsDecoded() &&
+            KeptValues::BytesOf(source->kept_->KindKept()) > 1)
+            limited.push_back({source->kept_.get(), (total - before) / source->kept_->SlotBytes()});
+        before += finally(*source);
+    }
+    for (size_t i = 0; i < limited.size(); ++i) {
+        const int64_t next =
+            i + 1 < limited.size() ? limited[i + 1].second * limited[i + 1].first->SlotBytes() : 0;
+        limited[i].first->LimitValues(limited[i].second, next);
     }
 }
 

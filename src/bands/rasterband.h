@@ -196,9 +196,10 @@ class RasterSource {
     // each value is brought to gray once and half the memory is given back. False where they
     // do not (see KeptValues::KeepGrayLevels).
     bool KeepGrayLevels();
-    // The kept blocks of block row `row` made gray levels now (after KeepGrayLevels); the
-    // number of such rows (0 when nothing is kept).
-    void KeepRowAsGray(int row) const;
+    // The kept blocks of block row `row` made gray levels now (after KeepGrayLevels), those
+    // not kept decoded first (by worker `worker` of threads doing so at once); the number of
+    // such rows (0 when nothing is kept).
+    void KeepRowAsGray(int row, int worker = 0) const;
     int KeptBlockRows() const { return kept_ ? kept_->BlockRows() : 0; }
     // The memory of values become gray levels that no band has taken again, back to the system
     // (for every band that keeps its values with this one); with `later`, that of values
@@ -226,6 +227,13 @@ class RasterSource {
     // cannot be made is read as before.
     static void KeepDecodedValues(const std::vector<RasterSource*>& sources, int64_t memoryBytes,
                                   const std::string& spillFolder);
+    // After KeepDecodedValues, for sources whose ranges are read one after another in this
+    // order: each keeps as values, in memory, no more than the gray levels (or 8-bit values)
+    // of every source take, less those of the sources read before it; its blocks beyond that
+    // are decoded again once its range is known. So reading the ranges takes no more memory
+    // than what is kept once they are known. Not for bands of a pixel-interleaved file (one
+    // decode serves them all), nor where a band's percentiles are still to be found.
+    static void KeepValuesWithinGrayLevels(const std::vector<RasterSource*>& sources);
     // Whether GDAL decodes the band's blocks straight into what is kept, bypassing its block
     // cache (kept values stored in a type of their own and in blocks as the file's).
     bool KeepsBlocksAsDecoded() const;

@@ -346,8 +346,10 @@ const std::vector<Choice>& OptionTable() {
          nullptr,
          {},
          "memory for the decoded values of rasters, kept so that no tile is decoded twice "
-         "(default: a quarter of the machine's); bands beyond it are kept in a temporary file "
-         "in TMPDIR, else beside --out; the results do not depend on it"},
+         "(default: a quarter of the machine's; while its range is read, a band keeps no more "
+         "than the gray levels still to come take, and decodes its other tiles twice); bands "
+         "beyond it are kept in a temporary file in TMPDIR, else beside --out; the results do "
+         "not depend on it"},
         {"--progress",
          nullptr,
          "flag",

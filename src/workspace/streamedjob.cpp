@@ -148,6 +148,7 @@ Status StreamedJob::ReadBands() {
         for (int b = 1; b <= n; ++b)
             if (RasterSource* raster = readers_[b].MutableRaster()) rasters.push_back(raster);
         RasterSource::KeepDecodedValues(rasters, KeptBytesOf(settings_), settings_.spillFolder);
+        RasterSource::KeepValuesWithinGrayLevels(rasters);
         strips_ =
             std::make_unique<FileStrips>(readers_, size_, StripLinesOf(settings_, size_.columns));
         strips_->Plan(threads_);

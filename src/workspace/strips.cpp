@@ -433,8 +433,8 @@ Status FileStrips::ChooseStretches(std::vector<BandReader>& readers, int threads
         if (!gray.empty() && g + 1 == groups.size()) gray[0]->TrimKept(true);
         for (RasterSource* raster : gray)
             if (Status made = RunTasks(static_cast<size_t>(raster->KeptBlockRows()), threads,
-                                       [&](int, size_t row) {
-                                           raster->KeepRowAsGray(static_cast<int>(row));
+                                       [&](int worker, size_t row) {
+                                           raster->KeepRowAsGray(static_cast<int>(row), worker);
                                            return Status::Ok();
                                        });
                 !made)

@@ -313,6 +313,58 @@ TEST(KeptBlockPool, ValuesBecomeGrayLevelsAndTheNextBandDecodesIntoTheirMemory) 
     EXPECT_EQ(secondMarks, marksAfter);
 }
 
+// Beyond its limit a band keeps blocks only passing: let go, they are decoded again later, and
+// a block decoded again in its own place finds it its own, not another block's.
+TEST(KeptBlockPool, BlocksBeyondTheLimitPassAndAreDecodedAgainWithoutTakingAnothersPlace) {
+    const auto pool = std::make_shared<KeptBlockPool>();
+    Result<std::unique_ptr<KeptValues>> made =
+        KeptValues::Make(kSize, 4, 5, KeptValues::Kind::I16, "", pool);
+    ASSERT_TRUE(made) << made.message;
+    KeptValues& kept = **made.value;
+    const auto decode = [&](int by, int bx) {
+        return kept.KeepBlock(by, bx, [&](uint8_t* block) {
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 5; ++x) {
+                    const int16_t value = static_cast<int16_t>(ValueAt(4 * by + y, 5 * bx + x));
+                    std::memcpy(block + 2 * (5 * y + x), &value, 2);
+                }
+            return true;
+        });
+    };
+    kept.LimitValues(2, 0);
+    for (int bx = 0; bx < 3; ++bx) ASSERT_EQ(KeptValues::Filled::Kept, decode(0, bx));
+    EXPECT_TRUE(kept.Holds(0, 4, 0, 13));
+    // The third block only passes: let go once its window is read, the first two stay.
+    kept.LetGoPassing(0, 4, 0, 13);
+    EXPECT_TRUE(kept.HoldsBlock(0, 0) && kept.HoldsBlock(0, 1));
+    EXPECT_FALSE(kept.HoldsBlock(0, 2));
+    ASSERT_EQ(KeptValues::Filled::Kept, decode(1, 0));  // passing too, not let go
+    // The stretch known: the block let go is decoded again, nothing overwritten.
+    const std::shared_ptr<const GrayTable> table =
+        TableOf(kNodataMark, [](int value) { return value % 3 == 0; });
+    ASSERT_TRUE(kept.KeepGrayLevels({GrayKey{1}, table, nullptr}));
+    ASSERT_EQ(KeptValues::Filled::Kept, decode(0, 2));
+    std::vector<double> read(4 * 13, -1);
+    ASSERT_TRUE(kept.Read(0, 4, 0, 13, read.data()));
+    EXPECT_EQ(Window(0, 4, 0, 13), read);
+    std::vector<double> second(4 * 5, -1);
+    ASSERT_TRUE(kept.Read(4, 4, 0, 5, second.data()));
+    EXPECT_EQ(Window(4, 4, 0, 5), second);
+
+    // A pool keeps the pages of as many blocks given back as it is told to, and gives those
+    // first; the others' it gives back to the system, and gives them after.
+    KeptBlockPool reserved;
+    reserved.Reserve(2 * 4096);
+    std::vector<uint8_t> blocks(3 * 4096);
+    for (int i = 0; i < 3; ++i) reserved.Give(blocks.data() + 4096 * i, 4096);
+    EXPECT_EQ(0, reserved.Wanted());
+    EXPECT_EQ(blocks.data() + 4096, reserved.Take(4096));
+    EXPECT_EQ(blocks.data(), reserved.Take(4096));
+    EXPECT_EQ(blocks.data() + 2 * 4096, reserved.Take(4096));
+    EXPECT_EQ(nullptr, reserved.Take(4096));
+    EXPECT_EQ(2 * 4096, reserved.Wanted());
+}
+
 INSTANTIATE_TEST_SUITE_P(InMemoryAndInAFile, KeptBlocks, ::testing::Values(false, true));
 
 TEST(KeptValuesFile, AFolderThatCannotTakeTheFileIsRefused) {

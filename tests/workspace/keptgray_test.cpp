@@ -2,8 +2,9 @@
 // passes read a byte and a bit a pixel. Whatever the band's type, its nodata value and NaN, the
 // strips and statistics are those of the band read again from its file: with gray levels kept
 // as soon as the band's own range is read, and, where the stretch is given, with values kept
-// and converted at every read and with gray levels kept from the first decode; and with the
-// values spilled to a file, which stay values.
+// and converted at every read and with gray levels kept from the first decode; with values
+// limited to the gray levels still to come while the ranges are read (the rest decoded again);
+// and with the values spilled to a file, which stay values.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -84,7 +85,9 @@ class Rectangle : public PixelExclusion {
     }
 };
 
-enum class Kept { Nothing, Values, GrayLevels, Spilled };
+// Limited: as GrayLevels, each band keeping as values no more than the gray levels still to
+// come take while its range is read (the rest decoded again once it is known).
+enum class Kept { Nothing, Values, GrayLevels, Limited, Spilled };
 
 struct Read {
     std::vector<uint8_t> gray[2], marks[2];
@@ -94,7 +97,8 @@ struct Read {
 
 // Every strip of the two bands, after their stretches: their own range, or `given`.
 Read ReadStrips(const std::string& path, Kept kept, const std::optional<StretchRange>& given,
-                bool masked, int threads, const std::string& spill = "") {
+                bool masked, int threads, const std::string& spill = "",
+                ImageSize size = {kLines, kColumns}) {
     Read read;
     std::vector<BandReader> readers(3);
     std::vector<RasterSource*> rasters;
@@ -112,24 +116,26 @@ Read ReadStrips(const std::string& path, Kept kept, const std::optional<StretchR
     if (given) {
         for (int b = 1; b <= 2; ++b) EXPECT_TRUE(readers[b].ChooseStretch(given));
     }
-    FileStrips files(readers, {kLines, kColumns}, 4);
+    if (kept == Kept::Limited) RasterSource::KeepValuesWithinGrayLevels(rasters);
+    FileStrips files(readers, size, 4);
     files.Plan(threads);
     EXPECT_TRUE(files.ChooseStretches(readers, threads));
-    if (kept == Kept::GrayLevels || kept == Kept::Spilled)
+    if (kept == Kept::GrayLevels || kept == Kept::Limited || kept == Kept::Spilled)
         for (RasterSource* raster : rasters) raster->KeepGrayLevels();
     for (int b = 0; b < 2; ++b) {
-        read.gray[b].assign(kLines * kColumns, 0);
-        read.marks[b].assign(kLines * kColumns, 0);
+        read.gray[b].assign(static_cast<size_t>(size.lines) * size.columns, 0);
+        read.marks[b].assign(static_cast<size_t>(size.lines) * size.columns, 0);
     }
     std::mutex lock;
     EXPECT_TRUE(files.ForEachStrip(threads, [&](int, int, const Strip& strip) {
         const std::lock_guard<std::mutex> hold(lock);
         for (int b = 0; b < 2; ++b)
             for (int i = 0; i < strip.count; ++i) {
-                const size_t at = static_cast<size_t>(strip.first + i) * kColumns;
-                std::copy(strip.Gray(b, i), strip.Gray(b, i) + kColumns, read.gray[b].begin() + at);
+                const size_t at = static_cast<size_t>(strip.first + i) * size.columns;
+                std::copy(strip.Gray(b, i), strip.Gray(b, i) + size.columns,
+                          read.gray[b].begin() + at);
                 if (const uint8_t* marks = strip.Marks(b, i))
-                    std::copy(marks, marks + kColumns, read.marks[b].begin() + at);
+                    std::copy(marks, marks + size.columns, read.marks[b].begin() + at);
             }
         return Status::Ok();
     }));
@@ -147,6 +153,15 @@ Read ReadStrips(const std::string& path, Kept kept, const std::optional<StretchR
         EXPECT_EQ(read.statistics.nonFinite[b], nonFinite) << b;
     }
     return read;
+}
+
+// Band b (from 0) of `read` as in `expected`: strips, marks and statistics.
+void ExpectSameBand(const Read& expected, const Read& read, int b, const std::string& what) {
+    EXPECT_EQ(expected.gray[b], read.gray[b]) << what << " band " << b + 1;
+    EXPECT_EQ(expected.marks[b], read.marks[b]) << what << " band " << b + 1;
+    EXPECT_EQ(expected.statistics.histograms[b + 1], read.statistics.histograms[b + 1]) << what;
+    EXPECT_EQ(expected.statistics.withoutData[b + 1], read.statistics.withoutData[b + 1])
+        << what;
 }
 
 TEST(KeptGrayLevels, GiveTheStripsOfValuesReadAgainForEveryTypeWithNodataAndNaN) {
@@ -182,38 +197,80 @@ TEST(KeptGrayLevels, GiveTheStripsOfValuesReadAgainForEveryTypeWithNodataAndNaN)
                 if (type.floating) {
                     EXPECT_GT(expected.statistics.nonFinite[2], 0) << type.name;
                 }
-                for (const Kept kept : {Kept::Values, Kept::GrayLevels, Kept::Spilled})
+                for (const Kept kept :
+                     {Kept::Values, Kept::GrayLevels, Kept::Limited, Kept::Spilled})
                     for (const int threads : {1, 2}) {
                         const Read read =
                             ReadStrips(path, kept, stretch, masked, threads, dir.path());
                         const std::string what = std::string(type.name) +
                                                  (stretch ? " given" : " own") +
                                                  (masked ? " masked" : "") +
-                                                 (kept == Kept::Values     ? " values"
+                                                 (kept == Kept::Values    ? " values"
                                                   : kept == Kept::Spilled ? " spilled"
+                                                  : kept == Kept::Limited ? " limited"
                                                                           : " gray") +
                                                  " threads " + std::to_string(threads);
                         for (int b = 0; b < 2; ++b) {
-                            EXPECT_EQ(expected.gray[b], read.gray[b]) << what << " band " << b + 1;
-                            EXPECT_EQ(expected.marks[b], read.marks[b])
-                                << what << " band " << b + 1;
-                            EXPECT_EQ(expected.statistics.histograms[b + 1],
-                                      read.statistics.histograms[b + 1])
-                                << what;
-                            EXPECT_EQ(expected.statistics.withoutData[b + 1],
-                                      read.statistics.withoutData[b + 1])
-                                << what;
+                            ExpectSameBand(expected, read, b, what);
                             // Counted as the blocks became gray levels: bands kept in memory
                             // and unmasked, once every block is (a band's own range: as soon
                             // as it is read; a given one: as the passes read it).
                             // Values spilled to a file stay values.
                             EXPECT_EQ(wide && !masked && kept != Kept::Spilled &&
-                                          (kept == Kept::GrayLevels || !stretch),
+                                          (kept != Kept::Values || !stretch),
                                       read.keptStatistics[b])
                                 << what << " band " << b + 1;
                         }
                     }
             }
+    }
+}
+
+// In blocks wide enough, the marks of 16-bit values are kept as runs of pixels without data
+// where those take less than a bit a pixel: a border, whole lines, a run to the line's end, a
+// lone pixel; and a bit a pixel where pixels without data are scattered. Edge blocks keep
+// only their pixels within the band. Strips, marks and statistics are those read again.
+TEST(KeptGrayLevels, KeepMarksAsRunsOrBitsAndEdgeBlocksWithoutTheirPadding) {
+    ScratchDir dir;
+    const ImageSize size{300, 290};  // blocks of 128: edge blocks of 44 lines and 34 columns
+    for (const TypeCase& type : {kTypes[2], kTypes[3]}) {
+        std::vector<std::vector<double>> bands(2, std::vector<double>(300 * 290));
+        for (int b = 0; b < 2; ++b)
+            for (int y = 0; y < size.lines; ++y)
+                for (int x = 0; x < size.columns; ++x) {
+                    const int i = y * size.columns + x;
+                    const double share = ((i * (7 + 4 * b)) % 1009) / 1008.0;
+                    double value = std::round(type.low + share * (type.high - type.low));
+                    if (value == type.nodata) value += 1;
+                    const bool without =
+                        b == 0 ? x < 40 || y < 3 || (y == 150 && x >= 200) ||
+                                     (y == 77 && x == 131) || (y > 260 && x >= 280 && x < 289)
+                               : y >= 130 && y < 250 && x >= 130 && x < 250 && (x * y) % 3 == 0;
+                    bands[b][i] = without ? type.nodata : value;
+                }
+        const std::string path = dir.File(std::string(type.name) + "-runs.tif");
+        testing_support::RasterExtras extras;
+        extras.nodata = type.nodata;
+        extras.options = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "COMPRESS=DEFLATE"};
+        ASSERT_TRUE(testing_support::WriteGeoTiff(path, size.lines, size.columns, type.type, bands,
+                                                  extras));
+        for (const bool masked : {false, true}) {
+            const Read expected =
+                ReadStrips(path, Kept::Nothing, std::nullopt, masked, 1, "", size);
+            EXPECT_GT(expected.statistics.withoutData[1], 40 * 300) << type.name;
+            for (const int threads : {1, 2})
+                for (const Kept kept : {Kept::GrayLevels, Kept::Limited}) {
+                    const Read read =
+                        ReadStrips(path, kept, std::nullopt, masked, threads, "", size);
+                    const std::string what = std::string(type.name) + (masked ? " masked" : "") +
+                                             (kept == Kept::Limited ? " limited" : "") +
+                                             " threads " + std::to_string(threads);
+                    for (int b = 0; b < 2; ++b) {
+                        ExpectSameBand(expected, read, b, what);
+                        EXPECT_EQ(!masked, read.keptStatistics[b]) << what << " band " << b + 1;
+                    }
+                }
+        }
     }
 }
 
