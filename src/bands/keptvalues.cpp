@@ -565,10 +565,6 @@ bool BlockThrough(const uint8_t* values, int lines, int columns, int stride,
     return any != 0;
 }
 
-}  // namespace
-
-namespace {
-
 // How a block kept as gray levels keeps the marks of its pixels without data.
 constexpr uint8_t kNoMarks = 0, kMarkMap = 1, kMarkRuns = 2;
 
@@ -955,10 +951,9 @@ uint8_t* KeptValues::Claim(size_t block) {
         return nullptr;
     if (memory_) {
         const int64_t limit = valueLimit_.load(std::memory_order_acquire);
-        const bool passing =
-            limit >= 0 && keptAsValues_.fetch_add(1, std::memory_order_acq_rel) >= limit;
+        const int64_t before = keptAsValues_.fetch_add(1, std::memory_order_acq_rel);
+        const bool passing = limit >= 0 && before >= limit;
         if (passing) keptAsValues_.fetch_sub(1, std::memory_order_acq_rel);
-        else if (limit < 0) keptAsValues_.fetch_add(1, std::memory_order_acq_rel);
         passing_[block].store(passing ? 1 : 0, std::memory_order_release);
         return Place(block);
     }
